@@ -1,0 +1,198 @@
+#include "platform/socket.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <mutex>
+#include <set>
+
+namespace zul {
+namespace {
+
+thread_local int t_lastError = 0;
+
+// Descriptors shut down by this process and not yet released: a receive that ends on one of
+// them was interrupted locally, not closed by the peer.
+std::mutex g_shutMutex;
+std::set<int> g_locallyShut;
+
+bool WasShutLocally(int s) {
+    std::lock_guard lock(g_shutMutex);
+    return g_locallyShut.count(s) != 0;
+}
+
+}  // namespace
+
+int MapErrno(int err) {
+    switch (err) {
+        case 0: return 0;
+        case EINTR: return sockerr::kInterrupted;
+        case EBADF:
+        case ENOTSOCK: return sockerr::kBadSocket;
+        case EACCES:
+        case EPERM: return sockerr::kAccess;
+        case EFAULT: return sockerr::kFault;
+        case EWOULDBLOCK: return sockerr::kWouldBlock;
+        case EMSGSIZE: return sockerr::kMsgSize;
+        case EAFNOSUPPORT: return sockerr::kAfNoSupport;
+        case EADDRNOTAVAIL: return sockerr::kAddrNotAvail;
+        case ENETDOWN: return sockerr::kNetDown;
+        case ENETUNREACH: return sockerr::kNetUnreach;
+        case ECONNABORTED: return sockerr::kConnAborted;
+        case ECONNRESET:
+        case EPIPE: return sockerr::kConnReset;
+        case ENOBUFS:
+        case ENOMEM: return sockerr::kNoBufs;
+        case ENOTCONN: return sockerr::kNotConn;
+        case ETIMEDOUT: return sockerr::kTimedOut;
+        case ECONNREFUSED: return sockerr::kConnRefused;
+        case EHOSTDOWN: return sockerr::kHostDown;
+        case EHOSTUNREACH: return sockerr::kHostUnreach;
+        default: return 10000 + err;
+    }
+}
+
+int LastSocketError() { return t_lastError; }
+void SetLastSocketError(int code) { t_lastError = code; }
+
+uint32_t InetAddr(const std::string& dotted) {
+    in_addr a{};
+    // Only the plain four-part dotted form counts; inet_pton refuses everything else.
+    if (inet_pton(AF_INET, dotted.c_str(), &a) != 1) return 0xFFFFFFFFu;
+    return a.s_addr;
+}
+
+bool ResolveHostIPv4(const std::string& name, std::string& dotted) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* result = nullptr;
+    int r = getaddrinfo(name.c_str(), nullptr, &hints, &result);
+    if (r != 0 || !result) {
+        if (result) freeaddrinfo(result);
+        t_lastError = sockerr::kHostNotFound;
+        return false;
+    }
+    char buf[INET_ADDRSTRLEN] = {};
+    auto* sin = reinterpret_cast<sockaddr_in*>(result->ai_addr);
+    inet_ntop(AF_INET, &sin->sin_addr, buf, sizeof buf);
+    freeaddrinfo(result);
+    dotted = buf;
+    return true;
+}
+
+SocketHandle SocketCreateTcp() {
+    int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (s < 0) {
+        t_lastError = MapErrno(errno);
+        return kInvalidSocket;
+    }
+    int one = 1;
+    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return s;
+}
+
+bool SocketConnect(SocketHandle s, const SocketAddress& address) {
+    if (s == kInvalidSocket) {
+        t_lastError = sockerr::kBadSocket;
+        return false;
+    }
+    sockaddr_in sin{};
+    sin.sin_family = address.family;
+    sin.sin_port = address.portNetworkOrder;
+    sin.sin_addr.s_addr = address.addressNetworkOrder;
+    int r;
+    do {
+        r = connect(s, reinterpret_cast<sockaddr*>(&sin), sizeof sin);
+    } while (r != 0 && errno == EINTR && !WasShutLocally(s));
+    if (r != 0) {
+        t_lastError = WasShutLocally(s) ? sockerr::kConnAborted : MapErrno(errno);
+        // The unspecified address 255.255.255.255 cannot be reached: report it the way the
+        // original socket layer did.
+        if (address.addressNetworkOrder == 0xFFFFFFFFu && errno == ENETUNREACH) {
+            t_lastError = sockerr::kAddrNotAvail;
+        }
+        return false;
+    }
+    return true;
+}
+
+long SocketSend(SocketHandle s, const void* data, size_t n) {
+    if (s == kInvalidSocket) {
+        t_lastError = sockerr::kBadSocket;
+        return -1;
+    }
+    ssize_t r;
+    do {
+        r = send(s, data, n, MSG_NOSIGNAL);
+    } while (r < 0 && errno == EINTR);
+    if (r < 0) {
+        t_lastError = WasShutLocally(s) ? sockerr::kConnAborted : MapErrno(errno);
+        return -1;
+    }
+    if (r == 0) t_lastError = WasShutLocally(s) ? sockerr::kConnAborted : 0;
+    return static_cast<long>(r);
+}
+
+long SocketRecv(SocketHandle s, void* data, size_t n) {
+    if (s == kInvalidSocket) {
+        t_lastError = sockerr::kBadSocket;
+        return -1;
+    }
+    ssize_t r;
+    do {
+        r = recv(s, data, n, 0);
+    } while (r < 0 && errno == EINTR);
+    if (r < 0) {
+        t_lastError = WasShutLocally(s) ? sockerr::kConnAborted : MapErrno(errno);
+        return -1;
+    }
+    if (r == 0) {
+        // An orderly close reports no error, unless we shut the socket down ourselves.
+        t_lastError = WasShutLocally(s) ? sockerr::kConnAborted : 0;
+    }
+    return static_cast<long>(r);
+}
+
+int SocketWaitReadable(SocketHandle s, int seconds, int microseconds) {
+    if (s == kInvalidSocket) {
+        t_lastError = sockerr::kBadSocket;
+        return -1;
+    }
+    pollfd p{};
+    p.fd = s;
+    p.events = POLLIN | POLLPRI;
+    int timeout = seconds * 1000 + microseconds / 1000;
+    int r = poll(&p, 1, timeout);
+    if (r < 0) {
+        t_lastError = MapErrno(errno);
+        return -1;
+    }
+    return r > 0 ? 1 : 0;
+}
+
+void SocketShutdown(SocketHandle s) {
+    if (s == kInvalidSocket) return;
+    {
+        std::lock_guard lock(g_shutMutex);
+        g_locallyShut.insert(s);
+    }
+    shutdown(s, SHUT_RDWR);
+}
+
+void SocketRelease(SocketHandle s) {
+    if (s == kInvalidSocket) return;
+    {
+        std::lock_guard lock(g_shutMutex);
+        g_locallyShut.erase(s);
+    }
+    close(s);
+}
+
+}  // namespace zul

@@ -1,0 +1,68 @@
+// Blocking TCP sockets whose errors are reported with the socket-layer numbers the rest of
+// the program uses (10053 connection aborted, 10054 reset, 10061 refused, 11001 host not found...).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace zul {
+
+using SocketHandle = int;
+constexpr SocketHandle kInvalidSocket = -1;
+
+// Error numbers of the socket layer.
+namespace sockerr {
+constexpr int kInterrupted = 10004;
+constexpr int kBadSocket = 10038;
+constexpr int kAccess = 10013;
+constexpr int kFault = 10014;
+constexpr int kWouldBlock = 10035;
+constexpr int kMsgSize = 10040;
+constexpr int kAfNoSupport = 10047;
+constexpr int kAddrNotAvail = 10049;
+constexpr int kNetDown = 10050;
+constexpr int kNetUnreach = 10051;
+constexpr int kConnAborted = 10053;
+constexpr int kConnReset = 10054;
+constexpr int kNoBufs = 10055;
+constexpr int kNotConn = 10057;
+constexpr int kTimedOut = 10060;
+constexpr int kConnRefused = 10061;
+constexpr int kHostDown = 10064;
+constexpr int kHostUnreach = 10065;
+constexpr int kNotInitialised = 10093;
+constexpr int kHostNotFound = 11001;
+}  // namespace sockerr
+
+// The error of the calling thread's last failed socket call, as a socket-layer number;
+// 0 when the last receive ended with an orderly close by the peer.
+int LastSocketError();
+void SetLastSocketError(int code);
+int MapErrno(int err);
+
+// IPv4 address record: family, port in network order, 32-bit address in network order.
+struct SocketAddress {
+    uint16_t family = 0;
+    uint16_t portNetworkOrder = 0;
+    uint32_t addressNetworkOrder = 0;
+};
+
+// Dotted text to a 32-bit address in network order; anything else gives 0xFFFFFFFF.
+uint32_t InetAddr(const std::string& dotted);
+// Resolves a name to its first IPv4 address as dotted text; false with 11001 when it fails.
+bool ResolveHostIPv4(const std::string& name, std::string& dotted);
+
+SocketHandle SocketCreateTcp();
+bool SocketConnect(SocketHandle s, const SocketAddress& address);
+// Returns bytes moved, 0 on an orderly close, -1 on failure (see LastSocketError()).
+long SocketSend(SocketHandle s, const void* data, size_t n);
+long SocketRecv(SocketHandle s, void* data, size_t n);
+// Waits for readability or an exception; 1 ready, 0 timed out, -1 failed.
+int SocketWaitReadable(SocketHandle s, int seconds, int microseconds = 0);
+// Shuts both directions down. A thread blocked in a receive on it then sees 10053.
+void SocketShutdown(SocketHandle s);
+// Releases the descriptor (after a shutdown).
+void SocketRelease(SocketHandle s);
+
+}  // namespace zul

@@ -1,0 +1,48 @@
+#include "platform/tick.h"
+
+#include <sys/random.h>
+
+#include <cerrno>
+#include <chrono>
+#include <random>
+#include <thread>
+
+namespace zul {
+
+uint32_t GetTick() {
+    using namespace std::chrono;
+    auto ms = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    return static_cast<uint32_t>(ms);
+}
+
+void SleepMs(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+void RandomBytes(void* out, size_t n) {
+    auto* p = static_cast<unsigned char*>(out);
+    size_t done = 0;
+    while (done < n) {
+        ssize_t r = getrandom(p + done, n - done, 0);
+        if (r > 0) {
+            done += static_cast<size_t>(r);
+        } else if (r < 0 && errno == EINTR) {
+            continue;
+        } else {
+            thread_local std::mt19937 fallback{std::random_device{}()};
+            for (; done < n; ++done) p[done] = static_cast<unsigned char>(fallback());
+        }
+    }
+}
+
+uint32_t Random32() {
+    uint32_t v;
+    RandomBytes(&v, sizeof v);
+    return v;
+}
+
+uint16_t Random16() {
+    uint16_t v;
+    RandomBytes(&v, sizeof v);
+    return v;
+}
+
+}  // namespace zul

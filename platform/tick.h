@@ -1,0 +1,20 @@
+// Time, sleep and random numbers as the rest of the core expects them from the device.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace zul {
+
+// Milliseconds since an arbitrary start, 32 bits wide; it wraps like the handheld's tick.
+uint32_t GetTick();
+
+void SleepMs(uint32_t ms);
+
+// Fills the buffer from the kernel's random generator. Never fails silently: falls back to
+// a seeded generator only if the kernel refuses, which it does not on supported systems.
+void RandomBytes(void* out, size_t n);
+uint32_t Random32();
+uint16_t Random16();
+
+}  // namespace zul

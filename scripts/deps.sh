@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build needs, only when something is missing.
+# Sourced by run.sh, test.sh, bench.sh and fuzz.sh.
+
+ZUL_PACKAGES=(
+    cmake ninja-build g++ pkg-config
+    libsqlite3-dev libssl-dev
+    qt6-base-dev qt6-svg-dev qt6-multimedia-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+)
+
+zul_ensure_packages() {
+    local missing=()
+    local p
+    for p in "${ZUL_PACKAGES[@]}" "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+            missing+=("$p")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing missing packages: ${missing[*]}"
+    local sudo=""
+    if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+    $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -q
+    $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+}

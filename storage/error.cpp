@@ -1,0 +1,18 @@
+#include "storage/error.h"
+
+#include <string>
+
+#include "platform/power.h"
+#include "platform/text.h"
+#include "storage/log.h"
+
+namespace zul {
+
+CError::CError(std::u16string_view message, int32_t code) : code_(code) {
+    KeepRunningScope keepRunning;
+    std::u16string line(message);
+    line += u" " + FormatInt(u"%d", code);
+    WriteLog(kGeneralLog, line);
+}
+
+}  // namespace zul

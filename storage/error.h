@@ -1,0 +1,35 @@
+// CError: the program's exception. It carries one signed 32-bit code; its message is reported
+// to the general log when the error is made and not kept.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <string_view>
+
+namespace zul {
+
+class CError : public std::exception {
+public:
+    // Reports "<message> <code>" to the general log (inside a keep-running bracket).
+    CError(std::u16string_view message, int32_t code);
+
+    int32_t Code() const noexcept { return code_; }
+    const char* what() const noexcept override { return "CError"; }
+
+private:
+    int32_t code_;
+};
+
+// Codes of the program's own errors.
+namespace errcode {
+constexpr int32_t kNoMemory = 0;
+constexpr int32_t kFrameTooLarge = -99995;
+constexpr int32_t kClosedInBody = -99993;
+constexpr int32_t kClosedInHeader = -99992;
+constexpr int32_t kIncompleteLoginReply = -99991;
+constexpr int32_t kSignedOnElsewhere = -99990;
+constexpr int32_t kDisconnectOther = -12346;
+constexpr int32_t kDisconnectNoReason = -12347;
+}  // namespace errcode
+
+}  // namespace zul

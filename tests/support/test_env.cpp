@@ -1,0 +1,50 @@
+#include "support/test_env.h"
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "platform/paths.h"
+#include "storage/log.h"
+
+namespace zul::test {
+
+TempFolder::TempFolder() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "zul-test-XXXXXX").string();
+    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = tmpl + "/";
+}
+
+TempFolder::~TempFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+IsolatedFolders::IsolatedFolders() {
+    OverrideProgramFolder(program_.Path());
+    OverrideDataFolder(data_.Path());
+    ResetLogRun();
+}
+
+IsolatedFolders::~IsolatedFolders() {
+    OverrideProgramFolder("");
+    OverrideDataFolder("");
+    ResetLogRun();
+}
+
+std::string ReadFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void WriteFileBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+}  // namespace zul::test

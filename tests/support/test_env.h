@@ -1,0 +1,40 @@
+// A private temporary folder per test, used as program folder and data folder so that logs
+// and profiles never touch the user's files.
+#pragma once
+
+#include <string>
+
+namespace zul::test {
+
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    const std::string& Path() const { return path_; }  // ends with '/'
+    std::string File(const std::string& name) const { return path_ + name; }
+
+private:
+    std::string path_;
+};
+
+// Points both the program folder and the data folder at fresh temporary folders for the
+// lifetime of the object, and restores them afterwards.
+class IsolatedFolders {
+public:
+    IsolatedFolders();
+    ~IsolatedFolders();
+    const std::string& ProgramDir() const { return program_.Path(); }
+    const std::string& DataDir() const { return data_.Path(); }
+
+private:
+    TempFolder program_;
+    TempFolder data_;
+};
+
+std::string ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const std::string& bytes);
+
+}  // namespace zul::test
