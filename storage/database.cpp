@@ -1,0 +1,236 @@
+#include "storage/database.h"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/paths.h"
+#include "platform/text.h"
+#include "storage/log.h"
+
+namespace zul {
+namespace {
+
+// Every statement is idempotent, so Init runs all of them on every start. The order and the
+// texts are part of the profile format.
+constexpr std::u16string_view kInitStatements[] = {
+    u"PRAGMA temp_store   = MEMORY",
+    u"PRAGMA synchronous  = FULL",
+    u"PRAGMA journal_mode = DELETE",
+    u"CREATE TABLE IF NOT EXISTS Options( ID INTEGER PRIMARY KEY, Value INTEGER, Description TEXT)",
+    u"CREATE TABLE IF NOT EXISTS Accounts( ID INTEGER PRIMARY KEY CHECK(ID<>0), Type INTEGER, "
+    u"Login TEXT, Password TEXT, Server TEXT, Port TEXT, Description TEXT, SecureLogin INTEGER, "
+    u"UpdateContactsOnLogin INTEGER, BytesIn INTEGER, BytesOut INTEGER, LastStatus INTEGER, "
+    u"OwnerNick TEXT, OwnerAvatar BLOB, Enabled INTEGER)",
+    u"CREATE TABLE IF NOT EXISTS Contacts( AccID INTEGER CHECK(AccID<>0), LocalID INTEGER PRIMARY "
+    u"KEY CHECK(LocalID<>0), SrvID INTEGER CHECK(SrvID<>0), GroupID INTEGER, Login TEXT, Nickname "
+    u"TEXT, Note TEXT, Email TEXT, Phone TEXT, FirstName TEXT, LastName TEXT, ClientName TEXT, "
+    u"AwaitingAuth INTEGER, Avatar BLOB, City TEXT, Address TEXT, Interests TEXT, Occupation TEXT, "
+    u"SavedMessage TEXT, Encoding INTEGER, Visible INTEGER, Invisible INTEGER, Ignored INTEGER, "
+    u"HasOpenedSession INTEGER, OnServer INTEGER)",
+    u"CREATE TABLE IF NOT EXISTS Groups( AccID INTEGER CHECK(AccID<>0), ID INTEGER PRIMARY KEY, "
+    u"Expanded INTEGER, Name TEXT)",
+    u"CREATE TABLE IF NOT EXISTS History( AccID INTEGER CHECK(AccID<>0), ContactID INTEGER "
+    u"CHECK(ContactID<>0), EventType INTEGER, Direction INTEGER, EventTime BLOB, Number INTEGER "
+    u"CHECK(Number>=0), Status INTEGER, StatusMood INTEGER, Message TEXT, Unread INTEGER, Sent "
+    u"INTEGER, Delivered INTEGER, Marked INTEGER, ErrorCode INTEGER)",
+    u"CREATE UNIQUE INDEX IF NOT EXISTS OptionsIndex1 ON Options (ID)",
+    u"CREATE UNIQUE INDEX IF NOT EXISTS AccountsIndex1 ON Accounts (ID)",
+    u"CREATE UNIQUE INDEX IF NOT EXISTS AccountsIndex2 ON Accounts (Type,Login)",
+    u"CREATE UNIQUE INDEX IF NOT EXISTS ContactsIndex1 ON Contacts (AccID,LocalID)",
+    u"CREATE UNIQUE INDEX IF NOT EXISTS ContactsIndex2 ON Contacts (AccID,Login)",
+    u"CREATE UNIQUE INDEX IF NOT EXISTS GroupsIndex1 ON Groups (AccID,ID)",
+    u"CREATE UNIQUE INDEX IF NOT EXISTS HistoryIndex1 ON History (AccID,ContactID,Number)",
+    u"CREATE INDEX IF NOT EXISTS HistoryIndex2 ON History (AccID,ContactID,EventType,Unread)",
+    u"CREATE TRIGGER IF NOT EXISTS AccountsTrigger_OnChange AFTER UPDATE OF ID ON Accounts FOR "
+    u"EACH ROW WHEN OLD.ID<>NEW.ID BEGIN UPDATE Groups   SET AccID=NEW.ID WHERE AccID=OLD.ID; "
+    u"UPDATE Contacts SET AccID=NEW.ID WHERE AccID=OLD.ID; UPDATE History  SET AccID=NEW.ID WHERE "
+    u"AccID=OLD.ID; END",
+    u"CREATE TRIGGER IF NOT EXISTS GroupsTrigger_OnChangeID AFTER UPDATE OF ID ON Groups FOR EACH "
+    u"ROW WHEN OLD.ID<>NEW.ID BEGIN UPDATE Contacts SET GroupID=NEW.ID WHERE GroupID=OLD.ID; END",
+    u"CREATE TRIGGER IF NOT EXISTS ContactsTrigger_OnChange AFTER UPDATE OF LocalID ON Contacts "
+    u"FOR EACH ROW WHEN OLD.LocalID<>NEW.LocalID BEGIN UPDATE History SET ContactID=NEW.LocalID "
+    u"WHERE ContactID=OLD.LocalID; END",
+    u"CREATE TRIGGER IF NOT EXISTS AccountsTrigger_OnDelete AFTER DELETE ON Accounts FOR EACH ROW "
+    u"BEGIN DELETE FROM Groups WHERE AccID=OLD.ID; DELETE FROM Contacts WHERE AccID=OLD.ID; END",
+    u"CREATE TRIGGER IF NOT EXISTS ContactsTrigger_OnDelete AFTER DELETE ON Contacts FOR EACH ROW "
+    u"BEGIN DELETE FROM History WHERE AccID=OLD.AccID AND ContactID=OLD.LocalID; END",
+};
+
+void LogFailure(std::u16string_view prefix, const CppSQLite3Exception& e) {
+    std::u16string line(prefix);
+    line += e.ErrorMessage();
+    WriteLog(kDbLog, line);
+}
+
+void FinalizeQuietly(CppSQLite3Command& command) {
+    try {
+        command.Finalize();
+    } catch (const CppSQLite3Exception&) {
+    }
+}
+
+// Removes group and other permission bits from a file that has any.
+void TightenMode(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return;
+    if ((st.st_mode & 077) != 0) chmod(path.c_str(), st.st_mode & 0700);
+}
+
+// The profile holds account passwords: it is made readable by its owner only. A missing file is
+// created empty with mode 0600 (SQLite treats an empty file as a new database); SQLite gives
+// its journal the mode of the database file.
+void ProtectProfile(const std::string& path) {
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) close(fd);
+    TightenMode(path);
+    TightenMode(path + "-journal");
+}
+
+}  // namespace
+
+CDatabase::~CDatabase() {
+    Close();
+}
+
+bool CDatabase::Open() {
+    std::lock_guard lock(mutex_);
+    const std::string programFile = ProgramFolder() + kProfileFileName;
+    const std::string dataFolder = DataFolder();
+    const std::string dataFile = dataFolder + kProfileFileName;
+    const bool useProgramFile = FileExists(programFile) && !FileExists(dataFile);
+    if (!useProgramFile) EnsureFolder(dataFolder);
+    return OpenFile(useProgramFile ? programFile : dataFile);
+}
+
+bool CDatabase::OpenAt(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    return OpenFile(path);
+}
+
+bool CDatabase::OpenFile(const std::string& path) {
+    try {
+        ProtectProfile(path);
+        connection_.Open(FromUtf8(path));
+        path_ = path;
+        sqlite3_busy_timeout(connection_.Handle(), kBusyTimeoutMs);
+        return Init();
+    } catch (const CppSQLite3Exception& e) {
+        if (e.ErrorCode() != SQLITE_ERROR) LogFailure(u"CDatabase::Open(): ", e);
+        return false;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool CDatabase::Init() {
+    std::lock_guard lock(mutex_);
+    try {
+        for (std::u16string_view sql : kInitStatements) connection_.ExecuteQuery(sql);
+    } catch (const CppSQLite3Exception& e) {
+        LogFailure(u"CDatabase::Init(): ", e);
+        return false;
+    }
+    return true;
+}
+
+void CDatabase::Close() {
+    std::lock_guard lock(mutex_);
+    try {
+        connection_.Close();
+    } catch (const CppSQLite3Exception&) {
+    }
+    if (!connection_.IsOpen()) path_.clear();
+}
+
+std::string CDatabase::Path() const {
+    std::lock_guard lock(mutex_);
+    return path_;
+}
+
+CppSQLite3Command CDatabase::Prepare(std::u16string_view sql) {
+    CppSQLite3Command command = connection_.Prepare(sql);
+    command.Reset();
+    return command;
+}
+
+void CDatabase::Execute(CppSQLite3Command& command) {
+    std::lock_guard lock(mutex_);
+    try {
+        command.Execute();
+        command.Finalize();
+    } catch (const CppSQLite3Exception& e) {
+        FinalizeQuietly(command);
+        if (e.ErrorCode() != SQLITE_OK) throw;
+    }
+}
+
+int32_t CDatabase::ExecuteScalar(CppSQLite3Command& command) {
+    std::lock_guard lock(mutex_);
+    int32_t result = 0;
+    try {
+        result = command.ExecuteScalar();
+        command.Finalize();
+    } catch (const CppSQLite3Exception& e) {
+        FinalizeQuietly(command);
+        if (e.ErrorCode() != SQLITE_OK) throw;
+        return 0;  // the query yielded no row
+    }
+    return result;
+}
+
+CppSQLite3ResultSet CDatabase::ExecuteQuery(CppSQLite3Command& command) {
+    std::lock_guard lock(mutex_);
+    try {
+        return command.ExecuteQuery();
+    } catch (const CppSQLite3Exception& e) {
+        if (e.ErrorCode() == SQLITE_OK) return CppSQLite3ResultSet();
+        FinalizeQuietly(command);
+        throw;
+    }
+}
+
+CDatabase& Database() {
+    static CDatabase database;
+    return database;
+}
+
+// --- CTransaction ----------------------------------------------------------------------------
+
+CTransaction::CTransaction(CDatabase& database) : database_(database), lock_(database.mutex_) {
+    // A transaction begun by hand (autocommit off) is joined like an outer guard.
+    sqlite3* db = database_.connection_.Handle();
+    outermost_ = database_.transactionDepth_ == 0 && (!db || sqlite3_get_autocommit(db) != 0);
+    ++database_.transactionDepth_;
+    if (outermost_) begun_ = RunQuietly(u"BEGIN IMMEDIATE", u"CTransaction(): ");
+}
+
+CTransaction::~CTransaction() {
+    if (outermost_ && begun_ && !done_) {
+        // A failed statement may already have ended the transaction.
+        sqlite3* db = database_.connection_.Handle();
+        if (db && sqlite3_get_autocommit(db) == 0) RunQuietly(u"ROLLBACK", u"~CTransaction(): ");
+    }
+    --database_.transactionDepth_;
+}
+
+bool CTransaction::Commit() {
+    if (done_) return true;
+    if (outermost_ && begun_ && !RunQuietly(u"COMMIT", u"CTransaction::Commit(): ")) return false;
+    done_ = true;
+    return true;
+}
+
+bool CTransaction::RunQuietly(std::u16string_view sql, std::u16string_view logPrefix) {
+    try {
+        CppSQLite3Command command = database_.Prepare(sql);
+        database_.Execute(command);
+        return true;
+    } catch (const CppSQLite3Exception& e) {
+        LogFailure(logPrefix, e);
+        return false;
+    }
+}
+
+}  // namespace zul

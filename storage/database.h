@@ -1,0 +1,95 @@
+// CDatabase: the one profile database of the process ("zul.profile"). It finds and opens the
+// file, brings the schema into being on every start, and runs statements under one recursive
+// process-wide lock. CTransaction groups the statements of one burst in one transaction.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "storage/sqlite_wrapper.h"
+
+namespace zul {
+
+// Name of the profile file in the program or the data folder.
+inline constexpr char kProfileFileName[] = "zul.profile";
+
+// How long a statement waits for another reader or writer of the file (a backup, the sqlite3
+// shell) to let go before it fails with SQLITE_BUSY.
+constexpr int kBusyTimeoutMs = 5000;
+
+class CDatabase {
+  public:
+    CDatabase() = default;
+    ~CDatabase();
+    CDatabase(const CDatabase&) = delete;
+    CDatabase& operator=(const CDatabase&) = delete;
+
+    // Uses the program-folder profile when only that one exists, else the data-folder one
+    // (created when missing); opens it and runs Init. False on failure (logged to "db.log").
+    bool Open();
+    // Opens the profile at a given path (tests and tools), with the same Init.
+    bool OpenAt(const std::string& path);
+    // Sets the pragmas and creates what is missing of the schema.
+    bool Init();
+    // Closes the connection; failures are swallowed.
+    void Close();
+    bool IsOpen() const { return connection_.IsOpen(); }
+    // Path of the open profile (empty while closed).
+    std::string Path() const;
+
+    // Prepares SQL on the connection (no lock taken).
+    CppSQLite3Command Prepare(std::u16string_view sql);
+    // Runs a command that returns no rows, then finalizes it.
+    void Execute(CppSQLite3Command& command);
+    // The integer in the first column of the first row, then finalizes; no row gives 0.
+    int32_t ExecuteScalar(CppSQLite3Command& command);
+    // Runs a command as a query; the caller steps through the rows (without the lock) and then
+    // finalizes the result set and the command.
+    CppSQLite3ResultSet ExecuteQuery(CppSQLite3Command& command);
+
+    std::recursive_mutex& Mutex() { return mutex_; }
+    // The raw connection, for code that needs SQLite directly (tests, tools). Hold Mutex().
+    CppSQLite3Connection& Connection() { return connection_; }
+
+  private:
+    friend class CTransaction;
+
+    bool OpenFile(const std::string& path);
+
+    mutable std::recursive_mutex mutex_;
+    CppSQLite3Connection connection_;
+    std::string path_;
+    int transactionDepth_ = 0;  // guarded by mutex_
+};
+
+// The profile database of the process.
+CDatabase& Database();
+
+// Runs the statements made while it lives in one transaction: BEGIN on construction (the
+// database lock is held for the guard's whole life), COMMIT on Commit(), ROLLBACK on
+// destruction when not committed. A guard made while another is active on the same thread
+// joins the outer transaction; only the outermost one begins and ends it. Failures are logged
+// to "db.log" and never thrown: when BEGIN fails the statements still run one by one.
+class CTransaction {
+  public:
+    explicit CTransaction(CDatabase& database = Database());
+    ~CTransaction();
+    CTransaction(const CTransaction&) = delete;
+    CTransaction& operator=(const CTransaction&) = delete;
+
+    // Commits the outermost transaction; true when the statements are stored.
+    bool Commit();
+
+  private:
+    bool RunQuietly(std::u16string_view sql, std::u16string_view logPrefix);
+
+    CDatabase& database_;
+    std::unique_lock<std::recursive_mutex> lock_;
+    bool outermost_ = false;
+    bool begun_ = false;
+    bool done_ = false;
+};
+
+}  // namespace zul
