@@ -4,10 +4,14 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <sys/time.h>
+
+#include <atomic>
 #include <cerrno>
 #include <mutex>
 #include <set>
@@ -16,6 +20,7 @@ namespace zul {
 namespace {
 
 thread_local int t_lastError = 0;
+std::atomic<int> g_ioTimeoutMs{60000};
 
 // Descriptors shut down by this process and not yet released: a receive that ends on one of
 // them was interrupted locally, not closed by the peer.
@@ -28,6 +33,13 @@ bool WasShutLocally(int s) {
 }
 
 }  // namespace
+
+// A send or receive that ran into the socket's time-out reports "timed out".
+static int MapIoErrno(int err) {
+    return (err == EAGAIN || err == EWOULDBLOCK) ? sockerr::kTimedOut : MapErrno(err);
+}
+
+void SetSocketIoTimeout(int ms) { g_ioTimeoutMs.store(ms > 0 ? ms : 60000); }
 
 int MapErrno(int err) {
     switch (err) {
@@ -95,6 +107,12 @@ SocketHandle SocketCreateTcp() {
     }
     int one = 1;
     setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    // A peer that stops in the middle of a frame (or never answers during sign-on) ends the
+    // blocked call as a time-out instead of holding the thread forever.
+    const int ms = g_ioTimeoutMs.load();
+    timeval tv{ms / 1000, (ms % 1000) * 1000};
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
     return s;
 }
 
@@ -107,17 +125,40 @@ bool SocketConnect(SocketHandle s, const SocketAddress& address) {
     sin.sin_family = address.family;
     sin.sin_port = address.portNetworkOrder;
     sin.sin_addr.s_addr = address.addressNetworkOrder;
-    int r;
-    do {
-        r = connect(s, reinterpret_cast<sockaddr*>(&sin), sizeof sin);
-    } while (r != 0 && errno == EINTR && !WasShutLocally(s));
-    if (r != 0) {
-        t_lastError = WasShutLocally(s) ? sockerr::kConnAborted : MapErrno(errno);
-        // The unspecified address 255.255.255.255 cannot be reached: report it the way the
-        // original socket layer did.
-        if (address.addressNetworkOrder == 0xFFFFFFFFu && errno == ENETUNREACH) {
-            t_lastError = sockerr::kAddrNotAvail;
+
+    // Connect without blocking and wait in short slices, so that a local shutdown from another
+    // thread (the user disconnecting) ends the attempt as an aborted connection at once.
+    int flags = fcntl(s, F_GETFL, 0);
+    fcntl(s, F_SETFL, flags | O_NONBLOCK);
+    int err = 0;
+    if (connect(s, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0) {
+        err = errno;
+        if (err == EINPROGRESS || err == EINTR) {
+            err = 0;
+            for (;;) {
+                if (WasShutLocally(s)) {
+                    err = ECONNABORTED;
+                    break;
+                }
+                pollfd p{};
+                p.fd = s;
+                p.events = POLLOUT;
+                int r = poll(&p, 1, 250);
+                if (r < 0 && errno != EINTR) {
+                    err = errno;
+                    break;
+                }
+                if (r > 0) {
+                    socklen_t len = sizeof err;
+                    getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &len);
+                    break;
+                }
+            }
         }
+    }
+    fcntl(s, F_SETFL, flags);
+    if (err != 0) {
+        t_lastError = WasShutLocally(s) ? sockerr::kConnAborted : MapErrno(err);
         return false;
     }
     return true;
@@ -133,7 +174,7 @@ long SocketSend(SocketHandle s, const void* data, size_t n) {
         r = send(s, data, n, MSG_NOSIGNAL);
     } while (r < 0 && errno == EINTR);
     if (r < 0) {
-        t_lastError = WasShutLocally(s) ? sockerr::kConnAborted : MapErrno(errno);
+        t_lastError = WasShutLocally(s) ? sockerr::kConnAborted : MapIoErrno(errno);
         return -1;
     }
     if (r == 0) t_lastError = WasShutLocally(s) ? sockerr::kConnAborted : 0;
@@ -150,7 +191,7 @@ long SocketRecv(SocketHandle s, void* data, size_t n) {
         r = recv(s, data, n, 0);
     } while (r < 0 && errno == EINTR);
     if (r < 0) {
-        t_lastError = WasShutLocally(s) ? sockerr::kConnAborted : MapErrno(errno);
+        t_lastError = WasShutLocally(s) ? sockerr::kConnAborted : MapIoErrno(errno);
         return -1;
     }
     if (r == 0) {

@@ -53,6 +53,10 @@ uint32_t InetAddr(const std::string& dotted);
 // Resolves a name to its first IPv4 address as dotted text; false with 11001 when it fails.
 bool ResolveHostIPv4(const std::string& name, std::string& dotted);
 
+// Sockets made after this call give up a blocked send or receive after `ms` milliseconds
+// with 10060 (default 60 s).
+void SetSocketIoTimeout(int ms);
+
 SocketHandle SocketCreateTcp();
 bool SocketConnect(SocketHandle s, const SocketAddress& address);
 // Returns bytes moved, 0 on an orderly close, -1 on failure (see LastSocketError()).

@@ -1,0 +1,160 @@
+// CAccount: one live account. Owns its persisted data, reaches the shared contact store, runs
+// its connection on session threads and offers the protocol operations that a protocol class
+// (COscar for ICQ and AIM) fills in. The accounts page reads its fields and polls its repaint
+// mark; protocol threads never touch the user interface.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "accounts/account_data.h"
+
+namespace zul {
+
+class CContacts;
+class CContact;
+class CHistoryEvent;
+
+// Icons the accounts page shows beside the status text while busy or after an error.
+namespace accicon {
+constexpr int kNone = 0;
+constexpr int kBusy = 188;
+constexpr int kError = 189;
+}  // namespace accicon
+
+class CAccount : public CAccountData {
+public:
+    CAccount(const CAccountData& data, CContacts& contacts, std::string profileFolder);
+    ~CAccount() override;
+    CAccount(const CAccount&) = delete;
+    CAccount& operator=(const CAccount&) = delete;
+
+    // --- protocol operations -------------------------------------------------------------
+    virtual void UnusedHook() {}
+    virtual int UnusedQuery() { return 0; }
+    // Starts a session thread when `status` differs from the current status.
+    virtual void RequestStatus(int32_t status);
+    // Stops the session threads, closes the connections, goes offline and saves when asked.
+    virtual void Disconnect(bool save);
+    // Clears the protocol session's tables before disconnecting.
+    virtual void ResetSession() = 0;
+    // Signs on; 1 when online, 0 after an error (then *stop holds the error policy's answer).
+    virtual int ConnectAndLogIn(int* stop) = 0;
+    // The receive loop; 1 when it ended, 0 after an error.
+    virtual int RunSession(int* stop) = 0;
+    virtual bool SendStatus(int32_t status) = 0;
+    virtual bool SendMessageEvent(CHistoryEvent* event) = 0;
+    virtual int ContactAction(CContact* contact) = 0;
+    virtual bool RequestShortDetails(const std::u16string& login, bool ownDetails) = 0;
+    // Shuts both connections of the session down so that a blocked thread wakes up.
+    virtual void ShutdownConnections() {}
+    // Closes (releases) both connections of the session.
+    virtual void CloseConnections() {}
+
+    // --- CAccountData hooks ---------------------------------------------------------------
+    void OnStatusChanged() override;
+    void OnDescriptionChanged(std::u16string newDescription) override;
+    void OnEnabledChanged() override;
+    void OnOwnerAvatarChanged() override;
+
+    // --- state shown by the accounts page -------------------------------------------------
+    std::u16string StatusText() const;
+    void SetStatusText(const std::u16string& text);
+    int StatusIcon() const { return statusIcon_.load(); }
+    void SetStatusIconId(int icon);
+    bool Busy() const { return busy_.load(); }
+    // Set by every change the page must show; the page clears it when it repaints.
+    bool TakeRepaint() { return repaint_.exchange(false); }
+    bool NeedsRepaint() const { return repaint_.load(); }
+    void MarkRepaint() { repaint_.store(true); }
+    bool Loaded() const { return loaded_.load(); }
+    void SetLoaded(bool loaded) { loaded_.store(loaded); }
+
+    CContacts& Contacts() { return contacts_; }
+    const std::string& ProfileFolder() const { return profileFolder_; }
+
+    // --- session state ---------------------------------------------------------------------
+    int32_t RequestedStatus() const { return requestedStatus_.load(); }
+    void SetRequestedStatus(int32_t s) { requestedStatus_.store(s); }
+    // The long-lived session thread is running (connecting, online or counting down).
+    bool SessionRunning() const { return running_.load(); }
+    void SetSessionRunning(bool running) { running_.store(running); }
+    // Marks the session running unless it already is; false when it was running.
+    bool SessionRunningCompareSet(bool& expected) {
+        return running_.compare_exchange_strong(expected, true);
+    }
+    // Set while Disconnect stops the threads: every loop of the session leaves at once.
+    bool StopRequested() const { return stopRequested_.load(); }
+
+    // Progress texts (busy flag, busy icon, status text; repaint only when the text changes).
+    void SetProgressWaitingForNetwork();
+    void SetProgressConnecting();
+    void SetProgressLoggingIn();
+    void SetProgressLoadingSettings();
+    void SetProgressText(const std::u16string& text);
+    // Error after a failed session: offline, saved, error icon and the text.
+    void ShowSessionError(const std::u16string& text);
+
+    // --- loaders of the contact store --------------------------------------------------------
+    bool dbLoadGroups();
+    bool dbLoadContacts_Grouped();
+    // Loads groups then contacts; marks the account loaded when both succeed.
+    bool LoadContacts();
+
+    // --- entry points of the protocol services ---------------------------------------------
+    void OnServerListBuddy(const std::u16string& login, const std::u16string& nickname,
+                           uint16_t itemId, uint16_t groupId, const std::u16string& groupName,
+                           const std::u16string& note, const std::u16string& email,
+                           const std::u16string& phone, bool awaitingAuth);
+    void OnPresence(const std::u16string& login, int32_t status, bool textChanged,
+                    const std::u16string& text, int32_t mood, bool quiet);
+    // `time` is a local file time, or 0 for now.
+    void OnMessageReceived(const std::u16string& login, int32_t status,
+                           const std::u16string& text, uint64_t time);
+    void OnTyping(const std::u16string& login, bool typing);
+
+    // Idle work of the receive loop: details requests, contact actions, then the outbox.
+    void RunIdleTasks();
+    // Sends the messages waiting to be sent (the outbox); stops at the first failure.
+    virtual void FlushOutbox();
+
+protected:
+    // Joins every finished or running session thread; called with the thread lock held.
+    void JoinSessionThreads();
+    void StartSessionThread();
+
+    // Stops the session as Disconnect does, without saving and without calling into the
+    // protocol class; a protocol class calls it first thing in its own destructor.
+    void StopSessionForDestruction();
+
+    struct SessionThread {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> finished;
+    };
+    std::mutex threadsMutex_;
+    std::vector<SessionThread> threads_;
+
+private:
+    CContacts& contacts_;
+    std::string profileFolder_;
+    mutable std::mutex textMutex_;
+    std::u16string statusText_;
+    std::atomic<int> statusIcon_{accicon::kNone};
+    std::atomic<bool> busy_{false};
+    std::atomic<bool> repaint_{true};
+    std::atomic<bool> loaded_{false};
+    std::atomic<int32_t> requestedStatus_{-1};
+    std::atomic<bool> running_{false};
+    std::atomic<bool> stopRequested_{false};
+};
+
+// The session thread of an account: changes the status of a running session, or connects,
+// runs and reconnects as the error policy decides.
+int MainThreadBody(CAccount* account);
+
+}  // namespace zul

@@ -1,0 +1,102 @@
+// CAccountData: the persisted record of one configured account (one row of Accounts).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace zul {
+
+// Stored account types.
+namespace acctype {
+constexpr uint8_t kOscarUnresolved = 1;  // ICQ or AIM, decided by the login
+constexpr uint8_t kXmpp = 2;
+constexpr uint8_t kIcq = 11;
+constexpr uint8_t kAim = 12;
+}  // namespace acctype
+
+class CAccountData {
+public:
+    CAccountData() = default;
+    CAccountData(const CAccountData& other);
+    CAccountData& operator=(const CAccountData& other);
+    virtual ~CAccountData() = default;
+
+    // Hooks, called only when the value really changes (the status hook on every set).
+    virtual void OnStatusChanged() {}
+    virtual void OnDescriptionChanged(std::u16string newDescription) {}
+    virtual void OnEnabledChanged() {}
+    virtual void OnOwnerAvatarChanged() {}
+
+    int32_t ID() const { return id_; }
+    void SetID(int32_t id) { id_ = id; }
+    uint8_t Type() const { return type_; }
+    // Type 1 resolves to 11 for an all-digit login, else 12.
+    uint8_t EffectiveType() const;
+    void SetType(uint8_t type) { type_ = type; }
+
+    std::u16string Description() const;
+    void SetDescription(const std::u16string& text);
+    std::u16string Login() const;
+    void SetLogin(const std::u16string& text);
+    std::u16string Password() const;
+    void SetPassword(const std::u16string& text);
+    std::u16string Server() const;
+    void SetServer(const std::u16string& text);
+    std::u16string Port() const;
+    void SetPort(const std::u16string& text);
+    // The login when no nickname is stored.
+    std::u16string OwnerNick() const;
+    void SetOwnerNick(const std::u16string& text);
+
+    int32_t SecureLogin() const { return secureLogin_; }
+    void SetSecureLogin(int32_t v) { secureLogin_ = v; }
+    int32_t UpdateContactsOnLogin() const { return updateContactsOnLogin_; }
+    void SetUpdateContactsOnLogin(int32_t v) { updateContactsOnLogin_ = v; }
+
+    uint32_t BytesIn() const { return bytesIn_.load(); }
+    uint32_t BytesOut() const { return bytesOut_.load(); }
+    void SetBytesIn(uint32_t v) { bytesIn_ = v; }
+    void SetBytesOut(uint32_t v) { bytesOut_ = v; }
+    // Add to the counter and write it to the profile at once.
+    void AddBytesIn(uint32_t n);
+    void AddBytesOut(uint32_t n);
+
+    // Internal status code; -1 while offline.
+    int32_t Status() const { return status_.load(); }
+    void SetStatus(int32_t status);
+    // Tick at which the status last left -1; 0 while offline.
+    uint32_t OnlineSince() const { return onlineSince_.load(); }
+
+    int32_t Enabled() const { return enabled_; }
+    void SetEnabled(int32_t enabled);
+
+    std::vector<uint8_t> OwnerAvatar() const;
+    bool HasOwnerAvatar() const;
+    // Same bytes: nothing happens. Otherwise copy, run the hook and save when asked.
+    void SetOwnerAvatar(const uint8_t* bytes, size_t count, bool save);
+
+    bool dbSave();
+    bool dbSaveBytesIn();
+    bool dbSaveBytesOut();
+
+protected:
+    mutable std::mutex fieldsMutex_;  // guards the texts and the picture
+
+private:
+    int32_t id_ = 0;
+    uint8_t type_ = 0;
+    std::u16string description_, login_, password_, server_, port_, ownerNick_;
+    int32_t secureLogin_ = 0;
+    int32_t updateContactsOnLogin_ = 0;
+    std::atomic<uint32_t> bytesIn_{0};
+    std::atomic<uint32_t> bytesOut_{0};
+    std::atomic<int32_t> status_{-1};
+    std::atomic<uint32_t> onlineSince_{0};
+    int32_t enabled_ = 1;
+    std::vector<uint8_t> ownerAvatar_;
+};
+
+}  // namespace zul

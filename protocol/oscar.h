@@ -1,0 +1,114 @@
+// COscar: the ICQ/AIM kind of account. Holds one OSCAR session: the service connection and
+// the avatar connection with their sequence counters and rate classes, the pending requests,
+// the avatar queue, and the session's send lock.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "accounts/account.h"
+#include "platform/socket.h"
+#include "protocol/transport/session_tables.h"
+
+namespace zul {
+
+class COscarPacket;
+
+// Which of the session's two connections a frame travels on.
+enum class Link { Service, Avatar };
+
+class COscar : public CAccount {
+public:
+    COscar(const CAccountData& data, CContacts& contacts, std::string profileFolder);
+    ~COscar() override;
+
+    // --- CAccount operations -----------------------------------------------------------------
+    void ResetSession() override;
+    int ConnectAndLogIn(int* stop) override;
+    int RunSession(int* stop) override;
+    bool SendStatus(int32_t status) override;
+    bool SendMessageEvent(CHistoryEvent* event) override;
+    int ContactAction(CContact* contact) override { return 0; }
+    bool RequestShortDetails(const std::u16string& login, bool ownDetails) override;
+    void ShutdownConnections() override;
+    void CloseConnections() override;
+
+    // --- login -------------------------------------------------------------------------------
+    // First leg (login server) and the start of the second (service server, cookie), then the
+    // service handshake.
+    void LoginUnsecured();
+
+    // --- send and receive --------------------------------------------------------------------
+    // Sends one frame on a connection: connection check, send lock, rate control, sequence
+    // number, byte counting. Raises CError.
+    void SendFrame(Link link, COscarPacket& frame);
+    // Receives one whole frame on a connection, counting the bytes. Raises CError.
+    void ReceiveFrame(Link link, COscarPacket& frame);
+    // The receive loop of a signed-on session.
+    void HandleIncoming_MainThread();
+    // Frames on the disconnect channel always end the session.
+    [[noreturn]] void HandleIncomingFromDisconnectChannel(const COscarPacket& frame);
+    // Decides after a session error: true means stop, false means connect again.
+    bool HandleSessionError(int32_t code);
+
+    // --- session state used by the services -------------------------------------------------
+    SocketHandle& Socket(Link link) { return link == Link::Service ? serviceSocket_ : avatarSocket_; }
+    RateClassTable& Rates(Link link) { return link == Link::Service ? serviceRates_ : avatarRates_; }
+    PendingRequests& Pending() { return pending_; }
+    AvatarQueue& Avatars() { return avatarQueue_; }
+    bool AvatarActive() const { return avatarActive_.load(); }
+    void SetAvatarActive(bool active) { avatarActive_.store(active); }
+    // Closes only the avatar connection after an error on it.
+    void DropAvatarConnection();
+
+    uint16_t PermitDenyItemId() const { return permitDenyItemId_.load(); }
+    void SetPermitDenyItemId(uint16_t id) { permitDenyItemId_.store(id); }
+    uint8_t PrivacyMode() const { return privacyMode_.load(); }
+    void SetPrivacyMode(uint8_t mode) { privacyMode_.store(mode); }
+    // Highest status-text time seen in this session (presence).
+    uint32_t HighestStatusTextTime() const { return highestStatusTextTime_.load(); }
+    void SetHighestStatusTextTime(uint32_t t) { highestStatusTextTime_.store(t); }
+
+    // Sign-on fields, as bytes, filled from the account at the start of every login.
+    const std::string& LoginHost() const { return host_; }
+    const std::string& LoginPort() const { return port_; }
+    const std::string& LoginName() const { return loginBytes_; }
+
+    // Sequence number of the last frame sent on a connection (tests look at it).
+    uint16_t LastSequence(Link link) const;
+    void ResetSequence(Link link);
+
+private:
+    void FillSessionFields();
+    uint16_t NextSequence(Link link);
+    void ApplyRateControl(RateClassTable& rates, uint16_t family, uint16_t subtype);
+    void DispatchSnac(COscarPacket& frame);
+
+    // Sign-on fields.
+    std::string host_, port_, loginBytes_, password_;
+
+    // Guards opening, shutting down and closing the two sockets across threads.
+    std::mutex socketMutex_;
+    SocketHandle serviceSocket_ = kInvalidSocket;
+    SocketHandle avatarSocket_ = kInvalidSocket;
+    std::recursive_mutex sendMutex_;
+    std::mutex sequenceMutex_;
+    uint16_t serviceSequence_ = 0;
+    uint16_t avatarSequence_ = 0;
+    RateClassTable serviceRates_;
+    RateClassTable avatarRates_;
+    PendingRequests pending_;
+    AvatarQueue avatarQueue_;
+    std::atomic<bool> avatarActive_{false};
+    std::atomic<uint16_t> permitDenyItemId_{0};
+    std::atomic<uint8_t> privacyMode_{0};
+    std::atomic<uint32_t> highestStatusTextTime_{0};
+};
+
+// Registers COscar as the account kind for ICQ and AIM rows of the profile.
+void RegisterOscarAccounts();
+
+}  // namespace zul

@@ -1,0 +1,59 @@
+// Handlers of the SNAC families of a signed-on session, and the steps of the sign-on sequence
+// that belong to each family. Every handler gets the received frame (SNAC header at offset 6,
+// data from offset 16) and may raise CError for transport failures only.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace zul {
+
+class COscar;
+class COscarPacket;
+class CHistoryEvent;
+
+// Generic service (0x01), sign-on sequence, own status.
+void SignOnServices(COscar& session);
+void HandleServiceFamily(COscar& session, COscarPacket& frame);
+void SendIdle(COscar& session, uint32_t seconds);
+bool SendOwnStatus(COscar& session, int32_t status);
+
+// Location (0x02), privacy (0x09), ICQ meta (0x15).
+void SendCapabilities(COscar& session);
+void HandleLocationFamily(COscar& session, COscarPacket& frame);
+void HandlePrivacyFamily(COscar& session, COscarPacket& frame);
+void HandleMetaFamily(COscar& session, COscarPacket& frame);
+bool RequestUserDetails(COscar& session, const std::u16string& login, bool ownDetails);
+
+// Presence (0x03).
+void HandleBuddyFamily(COscar& session, COscarPacket& frame);
+
+// Messaging (0x04).
+void SetMessageParameters(COscar& session);
+void HandleMessageFamily(COscar& session, COscarPacket& frame);
+bool SendMessage(COscar& session, CHistoryEvent* event);
+
+// Server-side list (0x13).
+void ReceiveServerList(COscar& session);
+void HandleListFamily(COscar& session, COscarPacket& frame);
+
+// Avatar service: requests on the service connection and the avatar connection itself.
+void RequestAvatarService(COscar& session);
+void HandleRedirectService(COscar& session, COscarPacket& frame);
+void HandleOwnPictureInfo(COscar& session, COscarPacket& frame);
+void HandleIncoming_Avatar(COscar& session, COscarPacket& frame);
+void SendQueuedAvatarRequests(COscar& session);
+
+}  // namespace zul
+
+namespace zul {
+struct RateClass;
+class RateClassTable;
+enum class Link;
+// Rate classes, shared by the service and the avatar connection.
+std::vector<RateClass> ParseRateInfo(std::span<const uint8_t> body);
+void SendRateAcknowledge(COscar& session, Link link);
+void ApplyRateChange(RateClassTable& table, std::span<const uint8_t> body);
+}  // namespace zul

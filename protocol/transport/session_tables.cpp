@@ -1,0 +1,130 @@
+#include "protocol/transport/session_tables.h"
+
+#include <algorithm>
+
+#include "platform/text.h"
+#include "platform/tick.h"
+#include "storage/log.h"
+
+namespace zul {
+
+void RateClassTable::Clear() {
+    std::lock_guard lock(mutex_);
+    classes_.clear();
+}
+
+void RateClassTable::Assign(std::vector<RateClass> classes) {
+    std::lock_guard lock(mutex_);
+    classes_ = std::move(classes);
+}
+
+size_t RateClassTable::Count() const {
+    std::lock_guard lock(mutex_);
+    return classes_.size();
+}
+
+std::optional<size_t> RateClassTable::Find(uint16_t family, uint16_t subtype) const {
+    const uint32_t key = static_cast<uint32_t>(family) << 16 | subtype;
+    std::lock_guard lock(mutex_);
+    for (size_t i = 0; i < classes_.size(); ++i) {
+        const auto& m = classes_[i].members;
+        if (std::find(m.begin(), m.end(), key) != m.end()) return i;
+    }
+    return std::nullopt;
+}
+
+std::optional<RateClass> RateClassTable::At(size_t position) const {
+    std::lock_guard lock(mutex_);
+    if (position >= classes_.size()) return std::nullopt;
+    return classes_[position];
+}
+
+void RateClassTable::SetCurrentLevel(size_t position, uint32_t level) {
+    std::lock_guard lock(mutex_);
+    if (position < classes_.size()) classes_[position].currentLevel = level;
+}
+
+void RateClassTable::Store(size_t position, uint32_t level, uint32_t lastSend) {
+    std::lock_guard lock(mutex_);
+    if (position >= classes_.size()) return;
+    classes_[position].currentLevel = level;
+    classes_[position].lastSend = lastSend;
+}
+
+uint16_t PendingRequests::Add(uint32_t kind, const std::u16string& text) {
+    std::lock_guard lock(mutex_);
+    uint16_t id;
+    for (;;) {
+        id = Random16();
+        if (id == 0) continue;
+        bool used = std::any_of(requests_.begin(), requests_.end(),
+                                [id](const PendingRequest& r) { return r.id == id; });
+        if (!used) break;
+    }
+    requests_.push_back(PendingRequest{id, kind, text});
+    return id;
+}
+
+std::optional<PendingRequest> PendingRequests::Find(uint16_t id) const {
+    std::lock_guard lock(mutex_);
+    for (const auto& r : requests_) {
+        if (r.id == id) return r;
+    }
+    return std::nullopt;
+}
+
+bool PendingRequests::Remove(uint16_t id) {
+    std::lock_guard lock(mutex_);
+    auto it = std::find_if(requests_.begin(), requests_.end(),
+                           [id](const PendingRequest& r) { return r.id == id; });
+    if (it == requests_.end()) return false;
+    requests_.erase(it);
+    return true;
+}
+
+void PendingRequests::Clear() {
+    std::lock_guard lock(mutex_);
+    requests_.clear();
+}
+
+size_t PendingRequests::Count() const {
+    std::lock_guard lock(mutex_);
+    return requests_.size();
+}
+
+bool AvatarQueue::Place(const std::u16string& name, const uint8_t* info, size_t length) {
+    std::lock_guard lock(mutex_);
+    for (const auto& e : entries_) {
+        if (EqualNoCase(e.name, name)) return false;
+    }
+    AvatarQueueEntry entry;
+    entry.name = name;
+    if (info && length > 0) entry.info.assign(info, info + length);
+    entries_.push_back(std::move(entry));
+    WriteLog(kGeneralLog, u"PlaceInQueue: Added avatar request to queue (" + name + u")");
+    return true;
+}
+
+std::vector<AvatarQueueEntry> AvatarQueue::TakeAll() {
+    std::lock_guard lock(mutex_);
+    std::vector<AvatarQueueEntry> out;
+    out.swap(entries_);
+    return out;
+}
+
+bool AvatarQueue::Empty() const {
+    std::lock_guard lock(mutex_);
+    return entries_.empty();
+}
+
+size_t AvatarQueue::Count() const {
+    std::lock_guard lock(mutex_);
+    return entries_.size();
+}
+
+void AvatarQueue::Clear() {
+    std::lock_guard lock(mutex_);
+    entries_.clear();
+}
+
+}  // namespace zul

@@ -1,0 +1,82 @@
+// The tables a session keeps: rate classes, pending requests and the avatar queue. Each has
+// its own lock; every operation takes it for one lookup or update.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zul {
+
+struct RateClass {
+    uint32_t windowSize = 0;
+    uint32_t clearLevel = 0;
+    uint32_t alertLevel = 0;
+    uint32_t limitLevel = 0;
+    uint32_t currentLevel = 0;
+    uint32_t maxLevel = 0;
+    uint32_t lastSend = 0;          // tick of the last send in this class
+    std::vector<uint32_t> members;  // family << 16 | subtype
+};
+
+class RateClassTable {
+public:
+    void Clear();
+    void Assign(std::vector<RateClass> classes);
+    size_t Count() const;
+    // Position of the first class holding (family, subtype); nothing when none does.
+    std::optional<size_t> Find(uint16_t family, uint16_t subtype) const;
+    std::optional<RateClass> At(size_t position) const;
+    void SetCurrentLevel(size_t position, uint32_t level);
+    void Store(size_t position, uint32_t level, uint32_t lastSend);
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<RateClass> classes_;
+};
+
+struct PendingRequest {
+    uint16_t id = 0;
+    uint32_t kind = 0;
+    std::u16string text;
+};
+
+class PendingRequests {
+public:
+    // Draws a fresh non-zero id not in use and appends a record with it.
+    uint16_t Add(uint32_t kind, const std::u16string& text = std::u16string());
+    std::optional<PendingRequest> Find(uint16_t id) const;
+    bool Remove(uint16_t id);
+    void Clear();
+    size_t Count() const;
+    std::mutex& Mutex() const { return mutex_; }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<PendingRequest> requests_;
+};
+
+struct AvatarQueueEntry {
+    std::u16string name;
+    std::vector<uint8_t> info;  // 20 bytes of picture information; empty: never requested
+};
+
+class AvatarQueue {
+public:
+    // Appends the name unless it is already queued; true when appended.
+    bool Place(const std::u16string& name, const uint8_t* info, size_t length);
+    // Takes every entry out of the queue.
+    std::vector<AvatarQueueEntry> TakeAll();
+    bool Empty() const;
+    size_t Count() const;
+    void Clear();
+    std::mutex& Mutex() const { return mutex_; }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<AvatarQueueEntry> entries_;
+};
+
+}  // namespace zul
