@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "protocol/transport/session_tables.h"
+
 namespace zul {
 
 class COscar;
