@@ -2,6 +2,7 @@
 
 #include <sys/random.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <random>
@@ -9,13 +10,25 @@
 
 namespace zul {
 
+namespace {
+std::atomic<TickSource> g_tickSource{nullptr};
+std::atomic<SleepFunction> g_sleep{nullptr};
+}  // namespace
+
+void SetTickSource(TickSource source) { g_tickSource.store(source); }
+void SetSleepFunction(SleepFunction sleep) { g_sleep.store(sleep); }
+
 uint32_t GetTick() {
+    if (TickSource source = g_tickSource.load()) return source();
     using namespace std::chrono;
     auto ms = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
     return static_cast<uint32_t>(ms);
 }
 
-void SleepMs(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void SleepMs(uint32_t ms) {
+    if (SleepFunction sleep = g_sleep.load()) return sleep(ms);
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 void RandomBytes(void* out, size_t n) {
     auto* p = static_cast<unsigned char*>(out);

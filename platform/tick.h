@@ -11,6 +11,13 @@ uint32_t GetTick();
 
 void SleepMs(uint32_t ms);
 
+// Tests replace the clock: the tick source and the sleep. Passing nullptr restores the real
+// ones. The replacements must be thread-safe.
+using TickSource = uint32_t (*)();
+using SleepFunction = void (*)(uint32_t ms);
+void SetTickSource(TickSource source);
+void SetSleepFunction(SleepFunction sleep);
+
 // Fills the buffer from the kernel's random generator. Never fails silently: falls back to
 // a seeded generator only if the kernel refuses, which it does not on supported systems.
 void RandomBytes(void* out, size_t n);

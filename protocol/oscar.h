@@ -5,6 +5,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
+#include <initializer_list>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -47,6 +50,13 @@ public:
     void SendFrame(Link link, COscarPacket& frame);
     // Receives one whole frame on a connection, counting the bytes. Raises CError.
     void ReceiveFrame(Link link, COscarPacket& frame);
+    // Sign-on receives: reads frames on the service connection until a SNAC of `family` with
+    // one of `subtypes` arrives. Every other frame is kept and dispatched, in arrival order,
+    // when the receive loop starts; a disconnect frame raises at once.
+    void ReceiveReply(COscarPacket& reply, uint16_t family,
+                      std::initializer_list<uint16_t> subtypes);
+    // Frames kept by ReceiveReply and not yet dispatched.
+    size_t DeferredCount() const;
     // The receive loop of a signed-on session.
     void HandleIncoming_MainThread();
     // Frames on the disconnect channel always end the session.
@@ -86,6 +96,8 @@ private:
     uint16_t NextSequence(Link link);
     void ApplyRateControl(RateClassTable& rates, uint16_t family, uint16_t subtype);
     void DispatchSnac(COscarPacket& frame);
+    void DispatchFrame(COscarPacket& frame);
+    void DispatchDeferred();
 
     // Sign-on fields.
     std::string host_, port_, loginBytes_, password_;
@@ -106,6 +118,8 @@ private:
     std::atomic<uint16_t> permitDenyItemId_{0};
     std::atomic<uint8_t> privacyMode_{0};
     std::atomic<uint32_t> highestStatusTextTime_{0};
+    mutable std::mutex deferredMutex_;
+    std::deque<std::unique_ptr<COscarPacket>> deferred_;
 };
 
 // Registers COscar as the account kind for ICQ and AIM rows of the profile.

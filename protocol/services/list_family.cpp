@@ -8,7 +8,7 @@ namespace zul {
 void ReceiveServerList(COscar& session) {
     for (;;) {
         COscarPacket frame;
-        session.ReceiveFrame(Link::Service, frame);
+        session.ReceiveReply(frame, 0x13, {0x06, 0x0F});
         if (frame.subtype() == 0x0F) return;
         if (frame.subtype() == 0x06 && !(frame.flags() & 1)) return;
     }

@@ -9,7 +9,7 @@ void SetMessageParameters(COscar& session) {
     COscarPacket rights = COscarPacket::Snac(0x04, 0x04);
     session.SendFrame(Link::Service, rights);
     COscarPacket reply;
-    session.ReceiveFrame(Link::Service, reply);
+    session.ReceiveReply(reply, 0x04, {0x05});
 }
 
 void HandleMessageFamily(COscar&, COscarPacket&) {}
