@@ -72,6 +72,8 @@ CDatabase& Database();
 // destruction when not committed. A guard made while another is active on the same thread
 // joins the outer transaction; only the outermost one begins and ends it. Failures are logged
 // to "db.log" and never thrown: when BEGIN fails the statements still run one by one.
+// Since the guard holds the database lock, make it before taking any other lock (the contact
+// store's, a history's), as a statement would take the database lock after them anyway.
 class CTransaction {
   public:
     explicit CTransaction(CDatabase& database = Database());
