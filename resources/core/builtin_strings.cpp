@@ -22,6 +22,11 @@ constexpr BuiltinStringEntry kTable[] = {
     {128, u"All messages history will be deleted permanently!"},
     {129, u"New message"},
     {130, u"Dismiss"},
+    // Soft keys and the main menu of the window.
+    {140, u"Menu"},
+    {141, u"&Options..."},
+    {142, u"&About..."},
+    {143, u"&Exit"},
     {200, u"Selected account will be deleted permanently!"},
     {300, u"Please connect to server to receive your contact list"},
     {301, u"None of your contacts is online"},
