@@ -75,26 +75,6 @@ CDatabase& Database();
 // The guard holds the database lock for its whole life. Statements run while another lock is
 // held (the contact store's, a history's) take the database lock after that one, so take such a
 // lock before making the guard, never while a guard is alive.
-class CTransaction;
-
-bool OpenFile(const std::string& path);
-
-mutable std::recursive_mutex mutex_;
-CppSQLite3Connection connection_;
-std::string path_;
-int transactionDepth_ = 0;  // guarded by mutex_
-};
-
-// The profile database of the process.
-CDatabase& Database();
-
-// Runs the statements made while it lives in one transaction: BEGIN on construction (the
-// database lock is held for the guard's whole life), COMMIT on Commit(), ROLLBACK on
-// destruction when not committed. A guard made while another is active on the same thread
-// joins the outer transaction; only the outermost one begins and ends it. Failures are logged
-// to "db.log" and never thrown: when BEGIN fails the statements still run one by one.
-// Since the guard holds the database lock, make it before taking any other lock (the contact
-// store's, a history's), as a statement would take the database lock after them anyway.
 class CTransaction {
   public:
     explicit CTransaction(CDatabase& database = Database());
