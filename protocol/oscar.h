@@ -89,7 +89,8 @@ public:
 
     // Sequence number of the last frame sent on a connection (tests look at it).
     uint16_t LastSequence(Link link) const;
-    void ResetSequence(Link link);
+    void ResetSequence(Link link) { SetSequence(link, 0); }
+    void SetSequence(Link link, uint16_t value);
 
 private:
     void FillSessionFields();

@@ -1,9 +1,207 @@
-// Presence (family 0x03). Placeholder until the presence service lands.
+// Presence (family 0x03): contacts coming online, changing status and going offline. Each
+// user-information block of a notice becomes one presence update of the account; the session
+// data (TLV 0x001D) brings the status text, the mood and the picture hash.
+#include <string>
+
+#include "accounts/status.h"
+#include "platform/power.h"
+#include "platform/text.h"
+#include "platform/tick.h"
 #include "protocol/oscar.h"
 #include "protocol/services/families.h"
+#include "protocol/transport/avatar.h"
+#include "protocol/transport/packet.h"
+#include "storage/contacts.h"
+#include "storage/database.h"
+#include "storage/log.h"
 
 namespace zul {
+namespace {
 
-void HandleBuddyFamily(COscar&, COscarPacket&) {}
+// Presence notices in the first two minutes after sign-on are the server's report of who is
+// already online, not news: they do not mark contacts as just come online.
+constexpr uint32_t kQuietAfterSignOnMs = 120000;
+constexpr uint16_t kUserClassAway = 0x0020;
+constexpr uint8_t kItemFlagHasText = 0x04;
+
+struct PresenceBlock {
+    std::u16string login;
+    uint16_t userClass = 0;
+    int32_t status = kStatusAvailable;
+    bool statusSeen = false;
+    std::u16string statusText;
+    bool textChanged = false;
+    int32_t mood = kMoodNone;
+};
+
+void ClearPicture(COscar& session, const std::u16string& login) {
+    session.Contacts().SetPictureByLogin(&session, login, nullptr, 0);
+}
+
+// A picture hash item (header and 16-byte hash): a blank marker clears the stored picture; a
+// hash that differs from the stored picture's (or no stored picture) queues a download.
+void OnPictureHash(COscar& session, const std::u16string& login, ByteSpan item) {
+    if (IsBlankPicture(item)) {
+        ClearPicture(session, login);
+        return;
+    }
+    ContactPtr contact = session.Contacts().FindContact(&session, login);
+    if (!contact) return;
+    const std::vector<uint8_t> picture = contact->Picture();
+    if (!picture.empty() && MD5Matches(item.data() + 4, kPictureHashSize, picture)) return;
+    session.Avatars().Place(login, item.data(), item.size());
+}
+
+// Item 0x0002: a 16-bit length, the text, then its encoding word (0: UTF-8, else a code page).
+void ReadStatusText(ByteSpan data, std::u16string& text) {
+    ByteReader reader(data);
+    const uint16_t length = reader.ReadU16();
+    const ByteSpan bytes = reader.ReadBytes(length);
+    const uint16_t encoding = reader.ReadU16();
+    if (!reader.ok()) return;  // claims more than the item holds: the text stays
+    text = encoding == 0 ? CountedUtf8ToWide(bytes.data(), bytes.size())
+                         : BytesToWide(bytes, encoding);
+    if (text == u"?" || text == u" ") text.clear();
+}
+
+void ParseSessionData(COscar& session, const Tlv& tlv, const std::u16string& login,
+                      bool& textChanged, std::u16string& statusText, int32_t& mood) {
+    ByteReader reader(tlv.Bytes());
+    while (reader.Remaining() > 0) {
+        const size_t start = reader.Position();
+        const uint16_t type = reader.ReadU16();
+        const uint8_t flags = reader.ReadU8();
+        const uint8_t length = reader.ReadU8();
+        const ByteSpan data = reader.ReadBytes(length);
+        if (!reader.ok()) return;  // an item running past the TLV is not used
+        const ByteSpan item = tlv.Bytes().subspan(start, 4 + length);
+
+        switch (type) {
+            case 0x0001:
+            case 0x000C:
+                if (length == kPictureHashSize) OnPictureHash(session, login, item);
+                break;
+            case 0x0002:
+                if (length > 3 && (flags & kItemFlagHasText)) {
+                    ReadStatusText(data, statusText);
+                } else if (length == 0) {
+                    statusText.clear();
+                }
+                break;
+            case 0x0008:
+                ClearPicture(session, login);
+                break;
+            case 0x000D:
+                if (length == 0) {
+                    textChanged = true;
+                    session.SetHighestStatusTextTime(0);
+                } else {
+                    ByteReader timeReader(data);
+                    const uint32_t time = timeReader.ReadU32();
+                    if (timeReader.ok() && time > session.HighestStatusTextTime()) {
+                        session.SetHighestStatusTextTime(time);
+                        textChanged = true;
+                    }
+                }
+                break;
+            case 0x000E:
+                mood = MoodFromWireName(BytesToWide(data, 0));
+                break;
+            default:
+                WriteLog(kGeneralLog, u"ParseSessionData " + login +
+                                          FormatInt(u": Unhandled item (0x%X)", type));
+                break;
+        }
+    }
+}
+
+void ApplyTlv(COscar& session, const Tlv& tlv, PresenceBlock& block, bool knownContact) {
+    switch (tlv.type) {
+        case 0x0001:
+            block.userClass = tlv.AsU16();
+            break;
+        case 0x0003:
+        case 0x0005:
+        case 0x000A:
+        case 0x000F:
+        case 0x0004:
+            break;  // times, idle time and addresses: not used
+        case 0x0006:
+            block.status = StatusFromWire(static_cast<uint16_t>(tlv.AsU32() & 0xFFFF));
+            block.statusSeen = true;
+            break;
+        case 0x0008:
+        case 0x000C:
+        case 0x0014:
+        case 0x0027:
+        case 0x0029:
+        case 0x002F:
+        case 0x0030:
+        case 0x0037:
+        case 0x000D:  // capabilities
+        case 0x0019:  // short capabilities
+            break;
+        case 0x001D:
+            if (knownContact) {
+                ParseSessionData(session, tlv, block.login, block.textChanged, block.statusText,
+                                 block.mood);
+            }
+            break;
+        default:
+            WriteLog(kGeneralLog, u"ParseOnlineInfo " + block.login +
+                                      FormatInt(u": Unhandled TLV(0x%X)", tlv.type));
+            break;
+    }
+}
+
+bool PresenceIsQuiet(const COscar& session) {
+    return GetTick() - session.OnlineSince() < kQuietAfterSignOnMs || !DevicePowerOn();
+}
+
+// Every user block of the notice, each handed to the account as one presence update. A block
+// cut short by the end of the frame ends the notice without an update of its own.
+void ParseOnlineInfo(COscar& session, COscarPacket& frame, bool departed) {
+    ByteReader reader(frame.snacData());
+    while (reader.Remaining() > 0) {
+        const uint8_t loginLength = reader.ReadU8();
+        if (loginLength == 0) return;
+        const ByteSpan loginBytes = reader.ReadBytes(loginLength);
+        reader.ReadU16();  // warning level
+        const uint16_t tlvCount = reader.ReadU16();
+        if (!reader.ok()) return;
+
+        TlvList tlvs;
+        reader.Skip(tlvs.ParseCount(reader.Rest(), tlvCount));
+        if (tlvs.size() < tlvCount) return;
+
+        PresenceBlock block;
+        block.login = CountedUtf8ToWide(loginBytes.data(), loginBytes.size());
+        const bool known = session.Contacts().FindContact(&session, block.login) != nullptr;
+        for (const Tlv& tlv : tlvs) ApplyTlv(session, tlv, block, known);
+
+        int32_t status;
+        if (departed) {
+            status = kStatusOffline;
+        } else if (block.statusSeen) {
+            status = block.status;
+        } else {
+            status = (block.userClass & kUserClassAway) ? kStatusAway : kStatusAvailable;
+        }
+        session.OnPresence(block.login, status, block.textChanged, block.statusText, block.mood,
+                           PresenceIsQuiet(session));
+    }
+}
+
+}  // namespace
+
+void HandleBuddyFamily(COscar& session, COscarPacket& frame) {
+    const uint16_t subtype = frame.subtype();
+    if (subtype != 0x0B && subtype != 0x0C) return;
+    // The notices at sign-on come in storms; whatever one notice writes goes in one
+    // transaction.
+    CTransaction transaction;
+    ParseOnlineInfo(session, frame, subtype == 0x0C);
+    transaction.Commit();
+}
 
 }  // namespace zul

@@ -15,6 +15,7 @@ namespace zul {
 class COscar;
 class COscarPacket;
 class CHistoryEvent;
+class CContact;
 
 // Generic service (0x01), sign-on sequence, own status.
 void SignOnServices(COscar& session);
@@ -40,6 +41,10 @@ bool SendMessage(COscar& session, CHistoryEvent* event);
 // Server-side list (0x13).
 void ReceiveServerList(COscar& session);
 void HandleListFamily(COscar& session, COscarPacket& frame);
+// Deletes an on-server contact from the server list; the contact and its history are deleted
+// locally when the server acknowledges. Offline the contact keeps its action mark and waits
+// for the next sign-on. A contact not on the server is deleted locally at once.
+bool RemoveBuddyFromServer(COscar& session, CContact* contact);
 
 // Avatar service: requests on the service connection and the avatar connection itself.
 void RequestAvatarService(COscar& session);

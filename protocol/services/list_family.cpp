@@ -1,19 +1,297 @@
-// Server-side list (family 0x13). Placeholder until the list service lands.
+// Server-side list (family 0x13): the download of the list at sign-on and its reconciliation
+// with the local contact store, the list SNACs of the running session (errors, edit
+// acknowledgements, authorisation requests), and the removal of a buddy from the server.
+#include <algorithm>
+#include <exception>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "accounts/status.h"
+#include "platform/text.h"
 #include "protocol/oscar.h"
 #include "protocol/services/families.h"
+#include "protocol/services/server_list_item.h"
 #include "protocol/transport/packet.h"
+#include "storage/contacts.h"
+#include "storage/database.h"
+#include "storage/log.h"
 
 namespace zul {
+namespace {
 
-void ReceiveServerList(COscar& session) {
-    for (;;) {
-        COscarPacket frame;
-        session.ReceiveReply(frame, 0x13, {0x06, 0x0F});
-        if (frame.subtype() == 0x0F) return;
-        if (frame.subtype() == 0x06 && !(frame.flags() & 1)) return;
+// The working lists of one download of the list, which may come in several replies.
+struct ListDownload {
+    std::vector<std::u16string> buddies, visible, invisible, ignored;
+    std::vector<uint16_t> groupIds;
+    // A reply was dropped as malformed: the lists are incomplete, so nothing may be taken
+    // away from the store on their account.
+    bool incomplete = false;
+};
+
+// Downloads that arrive on a running session reply by reply; kept per session until the
+// reply without the "more follows" flag.
+std::mutex g_runningMutex;
+std::map<const COscar*, ListDownload> g_running;
+
+ListDownload TakeRunningDownload(const COscar& session) {
+    std::lock_guard lock(g_runningMutex);
+    auto found = g_running.find(&session);
+    if (found == g_running.end()) return ListDownload();
+    ListDownload download = std::move(found->second);
+    g_running.erase(found);
+    return download;
+}
+
+void KeepRunningDownload(const COscar& session, ListDownload download) {
+    std::lock_guard lock(g_runningMutex);
+    g_running[&session] = std::move(download);
+}
+
+// One transaction for the rows of a burst. What was stored is committed also when a handler
+// raises: the store in memory already holds it, and nothing received may be lost.
+class BurstTransaction {
+  public:
+    ~BurstTransaction() { transaction_.Commit(); }
+
+  private:
+    CTransaction transaction_;
+};
+
+void ApplyBuddy(COscar& session, const ServerListItem& item, ListDownload& download) {
+    if (item.name.empty()) return;  // no contact can be made of a nameless buddy
+    std::u16string groupName;
+    {
+        CContacts& contacts = session.Contacts();
+        std::lock_guard lock(contacts.Mutex());
+        if (CGroup* group = contacts.FindGroup(session.ID(), item.groupId)) {
+            groupName = group->Name();
+        }
+    }
+    BuddyFields fields = ReadBuddyFields(item.tlvs);
+    session.OnServerListBuddy(item.name, fields.nickname, item.itemId, item.groupId, groupName,
+                              fields.note, fields.email, fields.phone, fields.awaitingAuth);
+    download.buddies.push_back(item.name);
+}
+
+void ApplyItem(COscar& session, const ServerListItem& item, ListDownload& download) {
+    switch (item.type) {
+        case listitem::kBuddy:
+            ApplyBuddy(session, item, download);
+            break;
+        case listitem::kGroup:
+            if (item.groupId == 0) break;  // the root group
+            session.Contacts().AddOrUpdateGroup(session.ID(), item.name, item.groupId);
+            download.groupIds.push_back(item.groupId);
+            break;
+        case listitem::kPermit:
+            download.visible.push_back(item.name);
+            break;
+        case listitem::kDeny:
+            download.invisible.push_back(item.name);
+            break;
+        case listitem::kIgnore:
+            download.ignored.push_back(item.name);
+            break;
+        case listitem::kSettings:
+            if (const Tlv* mode = item.tlvs.Find(kPrivacyModeTlv)) {
+                session.SetPermitDenyItemId(item.itemId);
+                session.SetPrivacyMode(mode->AsU8());
+            } else {
+                session.SetPermitDenyItemId(0);
+                session.SetPrivacyMode(0);
+            }
+            break;
+        default:
+            break;
     }
 }
 
-void HandleListFamily(COscar&, COscarPacket&) {}
+// Parses one list reply and applies its items; a malformed reply is dropped whole.
+void ApplyListReply(COscar& session, const COscarPacket& frame, ListDownload& download) {
+    std::optional<std::vector<ServerListItem>> items = ParseServerListReply(frame.snacData());
+    if (!items) {
+        download.incomplete = true;
+        return;
+    }
+    BurstTransaction transaction;
+    for (const ServerListItem& item : *items) {
+        try {
+            ApplyItem(session, item, download);
+        } catch (const std::exception&) {
+            // One item the store cannot take does not cost the others.
+        }
+    }
+}
+
+bool LessNoCase(const std::u16string& a, const std::u16string& b) {
+    return CompareNoCase(a, b) < 0;
+}
+
+bool ContainsNoCase(const std::vector<std::u16string>& sorted, const std::u16string& name) {
+    return std::binary_search(sorted.begin(), sorted.end(), name, LessNoCase);
+}
+
+// Makes the store agree with a complete download: groups that are gone are removed, and
+// every contact's on-server, visible, invisible and ignored flags are set.
+void Reconcile(COscar& session, ListDownload& download) {
+    CContacts& contacts = session.Contacts();
+    if (download.incomplete) {
+        contacts.Rebuild();
+        return;
+    }
+    for (auto* names :
+         {&download.buddies, &download.visible, &download.invisible, &download.ignored}) {
+        std::sort(names->begin(), names->end(), LessNoCase);
+    }
+    std::sort(download.groupIds.begin(), download.groupIds.end());
+
+    BurstTransaction transaction;
+    {
+        std::lock_guard lock(contacts.Mutex());
+        std::vector<CGroup*> gone;
+        for (const auto& group : contacts.GroupList()) {
+            if (group->AccountID() == session.ID() &&
+                !std::binary_search(download.groupIds.begin(), download.groupIds.end(),
+                                    group->GroupID())) {
+                gone.push_back(group.get());
+            }
+        }
+        for (CGroup* group : gone) contacts.RemoveGroup(group);
+    }
+    for (const ContactPtr& contact : contacts.ContactsOf(&session)) {
+        try {
+            const std::u16string login = contact->Login();
+            const bool onServer = ContainsNoCase(download.buddies, login);
+            if (!contact->SetListFlags(onServer, ContainsNoCase(download.visible, login),
+                                       ContainsNoCase(download.invisible, login),
+                                       ContainsNoCase(download.ignored, login))) {
+                continue;
+            }
+            // A contact off the server belongs to no group; otherwise its row would point
+            // at a group whose row is cleaned away, and it would not load again.
+            if (!onServer) contact->SetGroupID(0);
+            contact->dbSave();
+        } catch (const std::exception&) {
+        }
+    }
+    contacts.Rebuild();
+}
+
+// SNAC(0x13,0x0E): the edit is done; a buddy removal that succeeded removes the contact here.
+void HandleEditAck(COscar& session, const COscarPacket& frame) {
+    const uint16_t id = static_cast<uint16_t>(frame.requestId());
+    std::optional<PendingRequest> request = session.Pending().Find(id);
+    session.Pending().Remove(id);
+    if (!request || request->kind != kPendingBuddyRemoval) return;
+
+    ByteReader reader(frame.snacData());
+    const uint16_t result = reader.ReadU16();
+    CContacts& contacts = session.Contacts();
+    ContactPtr contact = contacts.FindContact(&session, request->text);
+    if (!contact) return;
+    if (reader.ok() && result == 0) {
+        contacts.DeleteContact(contact.get());
+    } else {
+        WriteLogFormat(kGeneralLog, u"SNAC(0x13,0x0E) buddy removal refused: 0x%X", result);
+        contact->SetBlockedIcon(false);
+        contact->Redraw();
+    }
+}
+
+// SNAC(0x13,0x19): someone asks for authorisation; the reason is stored as their message.
+void HandleAuthRequest(COscar& session, const COscarPacket& frame) {
+    ByteReader reader(frame.snacData());
+    reader.Skip(8);
+    ByteSpan login = reader.ReadBytes(reader.ReadU8());
+    ByteSpan reason = reader.ReadBytes(reader.ReadU16());
+    if (!reader.ok() || login.empty()) return;
+    session.OnMessageReceived(CountedUtf8ToWide(login.data(), login.size()), kStatusOffline,
+                              u"auth: " + CountedUtf8ToWide(reason.data(), reason.size()), 0);
+}
+
+// A list reply on the running session: parsed where it arrived; reconciled after the last.
+void HandleListReply(COscar& session, const COscarPacket& frame) {
+    ListDownload download = TakeRunningDownload(session);
+    ApplyListReply(session, frame, download);
+    if (frame.flags() & 0x0001) {
+        KeepRunningDownload(session, std::move(download));
+        return;
+    }
+    Reconcile(session, download);
+}
+
+}  // namespace
+
+void ReceiveServerList(COscar& session) {
+    TakeRunningDownload(session);  // a download cut off in an earlier session is void
+    ListDownload download;
+    COscarPacket frame;
+    for (;;) {
+        session.ReceiveReply(frame, 0x13, {0x06, 0x0F});
+        if (frame.subtype() == 0x0F) break;  // unchanged since the client's copy
+        ApplyListReply(session, frame, download);
+        if (!(frame.flags() & 0x0001)) break;
+    }
+    Reconcile(session, download);
+}
+
+void HandleListFamily(COscar& session, COscarPacket& frame) {
+    const uint16_t subtype = frame.subtype();
+    switch (subtype) {
+        case 0x01:
+            WriteLog(kGeneralLog, u"SNAC(0x13,0x01) ICQ_LISTS_ERROR");
+            break;
+        case 0x06:
+            HandleListReply(session, frame);
+            break;
+        case 0x0E:
+            HandleEditAck(session, frame);
+            break;
+        case 0x19:
+            HandleAuthRequest(session, frame);
+            break;
+        default:
+            WriteLogFormat(kGeneralLog, u"Unhandled SNAC(0x13,0x%X)", subtype);
+            break;
+    }
+}
+
+bool RemoveBuddyFromServer(COscar& session, CContact* contact) {
+    if (contact == nullptr) return false;
+    CContacts& contacts = session.Contacts();
+    // Nothing on the server to remove: the deletion is only local.
+    if (!contact->OnServer()) return contacts.DeleteContact(contact);
+    // Offline the request waits for the next sign-on.
+    if (session.Status() == kStatusOffline) {
+        contact->MarkPendingAction();
+        return false;
+    }
+
+    const std::u16string login = contact->Login();
+    const std::u16string nickname = contact->Nickname();
+    std::vector<uint8_t> tlvs;
+    if (!nickname.empty()) AppendTlvBytes(tlvs, buddytlv::kNickname, ToUtf8(nickname));
+
+    const uint16_t id = session.Pending().Add(kPendingBuddyRemoval, login);
+    try {
+        COscarPacket start = COscarPacket::Snac(0x13, 0x11);
+        session.SendFrame(Link::Service, start);
+        COscarPacket remove = COscarPacket::Snac(0x13, 0x0A, id);
+        AppendServerListItem(remove, ToUtf8(login), contact->GroupID(), contact->SrvID(),
+                             listitem::kBuddy, tlvs);
+        session.SendFrame(Link::Service, remove);
+        COscarPacket end = COscarPacket::Snac(0x13, 0x12);
+        session.SendFrame(Link::Service, end);
+    } catch (...) {
+        session.Pending().Remove(id);
+        contact->MarkPendingAction();  // tried again after the next sign-on
+        throw;
+    }
+    contact->SetBlockedIcon(true);
+    contact->Redraw();
+    return true;
+}
 
 }  // namespace zul

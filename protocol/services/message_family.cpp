@@ -1,19 +1,155 @@
-// Messaging (family 0x04). Placeholder until the messaging service lands.
+// Messaging (family 0x04): message parameters at sign-on, sending one outgoing message, and
+// the SNACs of the running session: incoming messages (live and offline), server
+// acknowledgements, typing notices, the end of the offline messages and the service's errors.
+#include <exception>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "accounts/status.h"
+#include "platform/text.h"
 #include "protocol/oscar.h"
 #include "protocol/services/families.h"
+#include "protocol/services/message_parse.h"
 #include "protocol/transport/packet.h"
+#include "storage/contacts.h"
+#include "storage/history.h"
+#include "storage/log.h"
 
 namespace zul {
+namespace {
+
+// The login of the service that sends the client its own system notices.
+constexpr std::u16string_view kSystemSender = u"1004";
+
+// The pending request a SNAC answers, when it answers one of ours (their ids are 16-bit).
+bool AnswersPendingRequest(COscar& session, const COscarPacket& frame) {
+    const uint32_t id = frame.requestId();
+    if (id == 0 || id > 0xFFFF) return false;
+    return session.Pending().Find(static_cast<uint16_t>(id)).has_value();
+}
+
+void HandleIncomingMessage(COscar& session, const COscarPacket& frame) {
+    const bool offline = AnswersPendingRequest(session, frame);
+    std::optional<IncomingMessage> message = ParseIncomingMessage(frame.snacData(), offline);
+    if (!message || message->login == kSystemSender || message->text.empty()) return;
+    const uint64_t time = message->sentAt ? UtcSecondsToLocalFileTime(*message->sentAt) : 0;
+    session.OnMessageReceived(message->login, message->status, message->text, time);
+}
+
+bool IsAwaitingAck(const CHistoryEvent& event, uint32_t number) {
+    const uint8_t type = event.EventType();
+    return event.IsOutgoing() && (type == evtype::kMessage || type == evtype::kMessageAlt) &&
+           event.Sent() == 1 && event.Delivered() == 0 && event.ErrorCode() == 0 &&
+           static_cast<uint32_t>(event.Number()) == number;
+}
+
+void HandleServerAck(COscar& session, const COscarPacket& frame) {
+    std::optional<MessageAck> ack = ParseMessageAck(frame.snacData());
+    if (!ack || ack->login.empty()) return;
+    try {
+        ContactPtr contact = session.Contacts().FindContact(&session, ack->login);
+        if (!contact) return;
+        CHistory& history = contact->History();
+        std::vector<EventPtr> delivered;
+        {
+            std::lock_guard lock(history.Mutex());
+            for (const EventPtr& event : history.Events()) {
+                if (IsAwaitingAck(*event, ack->number)) delivered.push_back(event);
+            }
+        }
+        // Saved outside the history lock: the database lock comes first in the lock order.
+        for (const EventPtr& event : delivered) {
+            event->SetDelivered(1);
+            event->dbSave();
+            event->Redraw();
+        }
+        IHistoryView* view = history.View();
+        if (!delivered.empty() && view != nullptr && view->IsChatOpen()) {
+            view->RedrawAt(delivered.front().get());
+        }
+    } catch (const std::exception&) {
+        // An acknowledgement never stops the session.
+    }
+}
+
+void HandleTypingNotice(COscar& session, const COscarPacket& frame) {
+    std::optional<TypingNotice> notice = ParseTypingNotice(frame.snacData());
+    if (!notice || notice->login.empty()) return;
+    switch (notice->type) {
+        case 0x0000:
+        case 0x0001:
+            session.OnTyping(notice->login, false);
+            break;
+        case 0x0002:
+            session.OnTyping(notice->login, true);
+            break;
+        default:
+            break;
+    }
+}
+
+void HandleEndOfOfflineMessages(COscar& session, const COscarPacket& frame) {
+    const uint32_t id = frame.requestId();
+    if (id != 0 && id <= 0xFFFF) session.Pending().Remove(static_cast<uint16_t>(id));
+}
+
+}  // namespace
 
 void SetMessageParameters(COscar& session) {
     COscarPacket rights = COscarPacket::Snac(0x04, 0x04);
     session.SendFrame(Link::Service, rights);
-    COscarPacket reply;
-    session.ReceiveReply(reply, 0x04, {0x05});
+    {
+        COscarPacket reply;
+        session.ReceiveReply(reply, 0x04, {0x05});
+    }
+    COscarPacket parameters = COscarPacket::Snac(0x04, 0x02);
+    AppendMessageParameters(parameters);
+    session.SendFrame(Link::Service, parameters);
 }
 
-void HandleMessageFamily(COscar&, COscarPacket&) {}
+bool SendMessage(COscar& session, CHistoryEvent* event) {
+    if (event == nullptr || !event->IsOutgoing()) return false;
+    const int32_t status = session.Status();
+    if (status == kStatusOffline || event->Message().empty()) return false;
+    const std::string login = ToUtf8(event->Contact().Login());
+    if (login.empty() || login.size() > 0xFF) return false;
 
-bool SendMessage(COscar&, CHistoryEvent*) { return false; }
+    const int32_t wire = StatusToWire(session.EffectiveType(), status);
+    COscarPacket frame = COscarPacket::Snac(0x04, 0x06);
+    AppendTextMessage(frame, static_cast<uint32_t>(event->Number()), login, event->Message(),
+                      static_cast<uint16_t>(wire));
+    session.SendFrame(Link::Service, frame);
+    return true;
+}
+
+void HandleMessageFamily(COscar& session, COscarPacket& frame) {
+    const uint16_t subtype = frame.subtype();
+    switch (subtype) {
+        case 0x01:
+            WriteLog(kGeneralLog, u"SNAC(0x04,0x01) ICQ_MSG_SRV_ERROR");
+            break;
+        case 0x07:
+            HandleIncomingMessage(session, frame);
+            break;
+        case 0x0A:
+            break;
+        case 0x0B:
+            WriteLog(kGeneralLog, u"SNAC(0x04,0x0B) ICQ_MSG_RESPONSE");
+            break;
+        case 0x0C:
+            HandleServerAck(session, frame);
+            break;
+        case 0x14:
+            HandleTypingNotice(session, frame);
+            break;
+        case 0x17:
+            HandleEndOfOfflineMessages(session, frame);
+            break;
+        default:
+            WriteLogFormat(kGeneralLog, u"Unhandled SNAC(0x04,0x%X)", subtype);
+            break;
+    }
+}
 
 }  // namespace zul

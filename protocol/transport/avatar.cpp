@@ -1,13 +1,359 @@
-// The avatar connection. Placeholder until the avatar service lands.
+// The avatar connection: asking the service server for the avatar service, following its
+// redirect with a second connection, signing on there, requesting the queued pictures and
+// storing each one that arrives after checking its MD5 hash.
+//
+// Errors on the avatar connection never reach the session: they are logged, the avatar
+// connection is dropped, and names still queued bring a new service request on a later idle
+// pass.
+#include "protocol/transport/avatar.h"
+
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <string>
+
+#include "platform/text.h"
 #include "protocol/oscar.h"
 #include "protocol/services/families.h"
+#include "protocol/transport/connection.h"
+#include "protocol/transport/packet.h"
+#include "storage/contacts.h"
+#include "storage/error.h"
+#include "storage/log.h"
 
 namespace zul {
+namespace {
 
-void RequestAvatarService(COscar&) {}
-void HandleRedirectService(COscar&, COscarPacket&) {}
-void HandleOwnPictureInfo(COscar&, COscarPacket&) {}
-void HandleIncoming_Avatar(COscar&, COscarPacket&) {}
-void SendQueuedAvatarRequests(COscar&) {}
+constexpr uint16_t kAvatarFamily = 0x0010;
+constexpr uint16_t kToolId = 0x0010;
+constexpr uint16_t kToolVersion = 0x164F;
+
+// Sizes of the server address and cookie this client accepts from a redirect.
+constexpr size_t kMaxHostLength = 255;
+constexpr size_t kMaxPortLength = 31;
+constexpr size_t kMaxCookieLength = 1024;
+
+struct BlankMarker {
+    std::array<uint8_t, 16> bytes;
+    size_t compared;
+};
+
+constexpr BlankMarker kBlankMarkers[] = {
+    {{0x00, 0x01, 0x00, 0x05, 0x02, 0x01, 0xD2, 0x04, 0x72}, 9},
+    {{0x00, 0x0C, 0x01, 0x10, 0x96, 0xED, 0x68, 0xCC, 0x1A, 0xFB, 0x07, 0x8A, 0x6D, 0x7B, 0x8D,
+      0xF8},
+     16},
+    {{0x00, 0x01, 0x01, 0x10, 0xB4, 0x32, 0x5C, 0x25, 0x34, 0x3D, 0x41, 0x13, 0x72, 0x90, 0x9D,
+      0xC0},
+     16},
+    {{0x00, 0x01, 0x01, 0x10, 0x2D, 0xE9, 0xBA, 0x14, 0x32, 0x2A, 0x41, 0xB9, 0xC7, 0x1F, 0x77,
+      0x75},
+     16},
+};
+
+std::u16string FormatPair(std::u16string_view prefix, uint16_t a, uint16_t b) {
+    std::u16string line(prefix);
+    line += FormatInt(u"%X,", a);
+    line += FormatInt(u"%X)", b);
+    return line;
+}
+
+// Sends on the avatar connection only while it is up and the session is online.
+bool AvatarSendAllowed(COscar& session) {
+    return session.AvatarActive() && session.SessionRunning() && session.Status() != -1;
+}
+
+// One send on the avatar connection; a failure closes only that connection. False when the
+// frame was not sent.
+bool SendAvat(COscar& session, COscarPacket& frame) {
+    if (!AvatarSendAllowed(session)) return false;
+    try {
+        session.SendFrame(Link::Avatar, frame);
+        return true;
+    } catch (const CError& e) {
+        WriteLogFormat(kGeneralLog, u"SendAvat():CError %d catched", e.Code());
+        session.DropAvatarConnection();
+        return false;
+    }
+}
+
+// The reply's own TLVs. A reply with flags bit 0x8000 carries a leading block (its 16-bit
+// length, then the block) before them.
+TlvList RedirectTlvs(const COscarPacket& frame) {
+    ByteReader reader(frame.snacData());
+    if (frame.flags() & 0x8000) {
+        const uint16_t blockLength = reader.ReadU16();
+        reader.Skip(blockLength);
+    }
+    TlvList tlvs;
+    if (reader.ok()) tlvs.Parse(reader.Rest());
+    return tlvs;
+}
+
+void ConnectAvatarServer(COscar& session, const TlvList& tlvs) {
+    const std::string address = tlvs.Find(0x0005)->AsString();
+    const std::string cookie = tlvs.Find(0x0006)->AsString();
+
+    const size_t colon = address.find(':');
+    std::string host = address.substr(0, colon);
+    std::string port = colon == std::string::npos ? std::string() : address.substr(colon + 1);
+    // The address ends at its first zero byte, as the wire's texts do.
+    host = host.substr(0, host.find('\0'));
+    port = port.substr(0, port.find('\0'));
+    if (host.size() > kMaxHostLength || port.size() > kMaxPortLength ||
+        cookie.size() > kMaxCookieLength) {
+        WriteLog(kGeneralLog,
+                 u"HandleRedirectService(): avatar server address or cookie too long, refused");
+        return;
+    }
+    if (port.empty()) port = ToUtf8(session.Port());
+
+    session.Rates(Link::Avatar).Clear();
+    session.ResetSequence(Link::Avatar);
+    WriteLog(kGeneralLog, u"ПРИЦЕПЛЯЕМСЯ к АВАТАРНОМУ СЕРВЕРУ");
+    Connect(&session, session.Socket(Link::Avatar), host, port, false);
+    session.SetAvatarActive(true);
+
+    COscarPacket signOn = COscarPacket::Bare(channel::kSignOn);
+    signOn.AppendU32(0x00000001);
+    signOn.AppendTlv(0x0006, cookie);
+    if (AvatarSendAllowed(session)) session.SendFrame(Link::Avatar, signOn);
+}
+
+void HandleAvatarServiceFamily(COscar& session, COscarPacket& frame) {
+    switch (frame.subtype()) {
+        case 0x01:
+            WriteLog(kGeneralLog, u"AVATSNAC(0x01,0x01) ICQ_ERROR");
+            break;
+        case 0x03: {
+            COscarPacket versions = COscarPacket::Snac(0x01, 0x17);
+            versions.AppendWordPair(0x0001, 0x0004);
+            versions.AppendWordPair(kAvatarFamily, 0x0001);
+            SendAvat(session, versions);
+            break;
+        }
+        case 0x18: {
+            COscarPacket rates = COscarPacket::Snac(0x01, 0x06);
+            SendAvat(session, rates);
+            break;
+        }
+        case 0x07: {
+            session.Rates(Link::Avatar).Assign(ParseRateInfo(frame.snacData()));
+            if (!AvatarSendAllowed(session)) break;
+            try {
+                SendRateAcknowledge(session, Link::Avatar);
+            } catch (const CError& e) {
+                WriteLogFormat(kGeneralLog, u"SendAvat():CError %d catched", e.Code());
+                session.DropAvatarConnection();
+                break;
+            }
+            COscarPacket ready = COscarPacket::Snac(0x01, 0x02);
+            ready.AppendWordPair(0x0001, 0x0004);
+            ready.AppendWordPair(kToolId, kToolVersion);
+            ready.AppendWordPair(kAvatarFamily, 0x0001);
+            ready.AppendWordPair(kToolId, kToolVersion);
+            if (SendAvat(session, ready)) WriteLog(kGeneralLog, u"LOGGED IN TO AVATAR SERVER");
+            break;
+        }
+        default:
+            WriteLogFormat(kGeneralLog, u"Unhandled AVATSNAC(0x01,0x%X)", frame.subtype());
+            break;
+    }
+}
+
+// SNAC(0x10,0x07): screen name, picture information, one byte, the information again, the
+// picture's length and bytes. Every read stays inside the frame; a reply that claims more
+// than it holds stores nothing.
+void HandlePictureReply(COscar& session, const COscarPacket& frame) {
+    session.Pending().Remove(static_cast<uint16_t>(frame.requestId() & 0xFFFF));
+
+    ByteReader reader(frame.snacData());
+    const uint8_t nameLength = reader.ReadU8();
+    const ByteSpan nameBytes = reader.ReadBytes(nameLength);
+    if (!reader.ok()) return;
+    const std::u16string name = CountedUtf8ToWide(nameBytes.data(), nameBytes.size());
+
+    const bool own = EqualNoCase(name, session.Login());
+    if (!own && !session.Contacts().FindContact(&session, name)) return;
+
+    const ByteSpan info1 = reader.ReadBytes(kPictureInfoSize);
+    reader.Skip(1);
+    const ByteSpan info2 = reader.ReadBytes(kPictureInfoSize);
+    if (!reader.ok() || info1[3] != kPictureHashSize || info2[3] != kPictureHashSize) return;
+    if (!std::equal(info1.begin(), info1.end(), info2.begin())) {
+        WriteLog(kGeneralLog, u"BAD AVATAR, HASH1 != HASH2 (" + name + u")");
+        return;
+    }
+
+    const uint16_t pictureLength = reader.ReadU16();
+    ByteSpan picture = reader.ReadBytes(pictureLength);
+    if (!reader.ok()) {
+        WriteLog(kGeneralLog, u"BAD AVATAR, TRUNCATED (" + name + u")");
+        return;
+    }
+    if (!MD5Matches(info1.data() + 4, kPictureHashSize, picture)) {
+        WriteLog(kGeneralLog, u"BAD AVATAR, CHECK FAILED (" + name + u")");
+        picture = {};
+    }
+
+    const uint8_t* bytes = picture.empty() ? nullptr : picture.data();
+    session.Contacts().SetPictureByLogin(&session, name, bytes, picture.size());
+    if (own) session.SetOwnerAvatar(bytes, picture.size(), true);
+}
+
+void HandleAvatarFamily(COscar& session, COscarPacket& frame) {
+    switch (frame.subtype()) {
+        case 0x01:
+            session.Pending().Remove(static_cast<uint16_t>(frame.requestId() & 0xFFFF));
+            break;
+        case 0x03:
+            WriteLog(kGeneralLog, u"AVTSNAC(0x10,0x03) ICQ_AVATAR_UPLOAD_ACK");
+            break;
+        case 0x07:
+            HandlePictureReply(session, frame);
+            break;
+        default:
+            WriteLogFormat(kGeneralLog, u"Unhandled AVATSNAC(0x10,0x%X)", frame.subtype());
+            break;
+    }
+}
+
+}  // namespace
+
+bool MD5Matches(const uint8_t* hash, size_t n, std::span<const uint8_t> data) {
+    if (hash == nullptr) return false;
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int digestLength = 0;
+    static const uint8_t kNothing = 0;
+    const void* input = data.empty() ? &kNothing : data.data();
+    if (EVP_Digest(input, data.size(), digest, &digestLength, EVP_md5(), nullptr) != 1) {
+        return false;
+    }
+    n = std::min<size_t>(n, digestLength);
+    return std::memcmp(digest, hash, n) == 0;
+}
+
+bool IsBlankPicture(std::span<const uint8_t> info) {
+    for (const BlankMarker& marker : kBlankMarkers) {
+        if (info.size() >= marker.compared &&
+            std::equal(marker.bytes.begin(), marker.bytes.begin() + marker.compared,
+                       info.begin())) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void RequestAvatarService(COscar& session) {
+    const uint16_t id = session.Pending().Add(kAvatarFamily);
+    COscarPacket request = COscarPacket::Snac(0x01, 0x04, id);
+    request.AppendU16(kAvatarFamily);
+    session.SendFrame(Link::Service, request);
+}
+
+void HandleRedirectService(COscar& session, COscarPacket& frame) {
+    const uint16_t id = static_cast<uint16_t>(frame.requestId() & 0xFFFF);
+    const std::optional<PendingRequest> pending = session.Pending().Find(id);
+    if (!pending) return;
+
+    if (session.AvatarActive()) {
+        WriteLog(kGeneralLog, u"ПРИШЛО ЛИШНЕЕ ПРИГЛАШЕНИЕ К ПОДКЛЮЧЕНИЮ К АВАТАРНОМУ СЕРВЕРУ");
+    } else {
+        try {
+            const TlvList tlvs = RedirectTlvs(frame);
+            const Tlv* family = tlvs.Find(0x000D);
+            if (family && family->AsU16() == pending->kind && pending->kind == kAvatarFamily &&
+                tlvs.Has(0x0005) && tlvs.Has(0x0006)) {
+                ConnectAvatarServer(session, tlvs);
+            }
+        } catch (const CError& e) {
+            WriteLogFormat(kGeneralLog, u"HandleRedirectService():CError %d catched", e.Code());
+            session.DropAvatarConnection();
+        }
+    }
+    session.Pending().Remove(id);
+}
+
+void HandleOwnPictureInfo(COscar& session, COscarPacket& frame) {
+    const ByteSpan data = frame.snacData();
+    ByteReader reader(data);
+    const uint16_t type = reader.ReadU16();
+    reader.ReadU8();  // flags
+    const uint8_t length = reader.ReadU8();
+    if (!reader.ok()) return;
+
+    if (type == 0x0008) {
+        session.SetOwnerAvatar(nullptr, 0, true);
+        return;
+    }
+    if ((type != 0x0001 && type != 0x000C) || length != kPictureHashSize) return;
+    const ByteSpan hash = reader.ReadBytes(kPictureHashSize);
+    if (!reader.ok()) return;
+    const ByteSpan info = data.first(kPictureInfoSize);
+
+    if (IsBlankPicture(info)) {
+        session.SetOwnerAvatar(nullptr, 0, true);
+        return;
+    }
+    if (session.HasOwnerAvatar()) {
+        const std::vector<uint8_t> picture = session.OwnerAvatar();
+        if (MD5Matches(hash.data(), kPictureHashSize, picture)) return;
+    }
+    session.Avatars().Place(session.Login(), info.data(), info.size());
+}
+
+void HandleIncoming_Avatar(COscar& session, COscarPacket& frame) {
+    if (frame.channel() != channel::kSnac) {
+        WriteLogFormat(kGeneralLog, u"HandleIncoming_Avatar: Incoming from unknown channel %d",
+                       frame.channel());
+        return;
+    }
+    try {
+        switch (frame.family()) {
+            case 0x01:
+                HandleAvatarServiceFamily(session, frame);
+                break;
+            case kAvatarFamily:
+                HandleAvatarFamily(session, frame);
+                break;
+            default:
+                WriteLog(kGeneralLog,
+                         FormatPair(u"Unhandled avt family (", frame.family(), frame.subtype()));
+                break;
+        }
+    } catch (const CError& e) {
+        // Storing a picture can fail too (out of memory); only the avatar connection pays.
+        WriteLogFormat(kGeneralLog, u"ReceiveAvat():CError %d catched", e.Code());
+        session.DropAvatarConnection();
+    }
+}
+
+void SendQueuedAvatarRequests(COscar& session) {
+    if (!AvatarSendAllowed(session)) return;
+    std::vector<AvatarQueueEntry> entries = session.Avatars().TakeAll();
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const AvatarQueueEntry& entry = entries[i];
+        if (entry.info.empty()) continue;
+        const uint16_t id =
+            session.Pending().Add(static_cast<uint32_t>(entry.info.size()), entry.name);
+        COscarPacket request = COscarPacket::Snac(kAvatarFamily, 0x06, id);
+        request.AppendScreenName(entry.name);
+        request.AppendU8(0x01);
+        request.AppendBytes(entry.info.data(), entry.info.size());
+        if (!SendAvat(session, request)) {
+            // The connection is gone: keep this name and the ones after it for the next one.
+            session.Pending().Remove(id);
+            for (size_t j = i; j < entries.size(); ++j) {
+                const AvatarQueueEntry& left = entries[j];
+                if (!left.info.empty()) {
+                    session.Avatars().Place(left.name, left.info.data(), left.info.size());
+                }
+            }
+            return;
+        }
+    }
+}
 
 }  // namespace zul

@@ -1,0 +1,117 @@
+// The account's session threads: starting them on a status request, stopping them on
+// disconnect, and the thread body that connects, runs and reconnects.
+#include <algorithm>
+
+#include "accounts/account.h"
+#include "platform/power.h"
+#include "platform/tick.h"
+
+namespace zul {
+
+void CAccount::StartSessionThread() {
+    // Forget threads that have ended, so the list does not grow with every status change.
+    for (auto it = threads_.begin(); it != threads_.end();) {
+        if (it->finished->load()) {
+            it->thread.join();
+            it = threads_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    auto finished = std::make_shared<std::atomic<bool>>(false);
+    try {
+        std::thread thread([this, finished] {
+            MainThreadBody(this);
+            finished->store(true);
+        });
+        threads_.push_back(SessionThread{std::move(thread), finished});
+    } catch (const std::system_error&) {
+        // A thread that cannot be created leaves the status unchanged.
+    }
+}
+
+void CAccount::JoinSessionThreads() {
+    // A thread may create a new socket just after the connections were shut down; keep
+    // shutting them down until every thread has ended.
+    for (;;) {
+        bool allFinished = std::all_of(threads_.begin(), threads_.end(),
+                                       [](const SessionThread& t) { return t.finished->load(); });
+        if (allFinished) break;
+        ShutdownConnections();
+        SleepMs(20);
+    }
+    for (auto& t : threads_) {
+        if (t.thread.joinable()) t.thread.join();
+    }
+    threads_.clear();
+}
+
+void CAccount::RequestStatus(int32_t status) {
+    if (status == Status()) return;
+    std::lock_guard lock(threadsMutex_);
+    SetRequestedStatus(status);
+    StartSessionThread();
+}
+
+void CAccount::Disconnect(bool save) {
+    std::lock_guard lock(threadsMutex_);
+    KeepRunningScope keepRunning;
+    stopRequested_.store(true);
+    ResetSession();
+    SetSessionRunning(false);
+    // Wake every thread blocked on a socket; each ends through its error path, silently.
+    ShutdownConnections();
+    JoinSessionThreads();
+    CloseConnections();
+    stopRequested_.store(false);
+    SetStatus(-1);
+    if (save) dbSave();
+}
+
+void CAccount::StopSessionForDestruction() {
+    std::lock_guard lock(threadsMutex_);
+    stopRequested_.store(true);
+    SetSessionRunning(false);
+    ShutdownConnections();
+    JoinSessionThreads();
+    CloseConnections();
+    stopRequested_.store(false);
+}
+
+void CAccount::ShowSessionError(const std::u16string& text) {
+    SetStatus(-1);
+    dbSave();
+    busy_.store(false);
+    SetStatusIconId(accicon::kError);
+    if (!text.empty()) SetStatusText(text);
+}
+
+int MainThreadBody(CAccount* account) {
+    // A session already runs: only the status changes.
+    bool expected = false;
+    if (!account->SessionRunningCompareSet(expected)) {
+        if (account->Status() == -1) return 0;
+        int32_t requested = account->RequestedStatus();
+        if (account->SendStatus(requested)) {
+            account->SetStatus(requested);
+            account->dbSave();
+        }
+        return 1;
+    }
+    while (!account->StopRequested()) {
+        int stop = 0;
+        KeepRunningOn();
+        int ok = account->ConnectAndLogIn(&stop);
+        KeepRunningOff();
+        if (ok) {
+            // The loop ends without an error only when the account went offline on purpose;
+            // then the session ends instead of signing on again.
+            if (account->RunSession(&stop) == 1) break;
+        }
+        if (stop) break;
+    }
+    account->SetSessionRunning(false);
+    return 1;
+}
+
+}  // namespace zul

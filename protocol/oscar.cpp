@@ -1,0 +1,60 @@
+#include "protocol/oscar.h"
+
+#include "accounts/accounts.h"
+#include "protocol/services/families.h"
+#include "protocol/transport/packet.h"
+#include "protocol/transport/connection.h"
+#include "storage/options.h"
+
+namespace zul {
+
+COscar::COscar(const CAccountData& data, CContacts& contacts, std::string profileFolder)
+    : CAccount(data, contacts, std::move(profileFolder)) {}
+
+COscar::~COscar() { StopSessionForDestruction(); }
+
+void COscar::ResetSession() {
+    pending_.Clear();
+    avatarQueue_.Clear();
+    serviceRates_.Clear();
+    avatarRates_.Clear();
+}
+
+void COscar::ShutdownConnections() {
+    std::lock_guard lock(socketMutex_);
+    SocketShutdown(serviceSocket_);
+    SocketShutdown(avatarSocket_);
+}
+
+void COscar::CloseConnections() {
+    std::lock_guard lock(socketMutex_);
+    CloseSocket(serviceSocket_);
+    CloseSocket(avatarSocket_);
+    SetAvatarActive(false);
+}
+
+void COscar::DropAvatarConnection() {
+    {
+        std::lock_guard lock(socketMutex_);
+        CloseSocket(avatarSocket_);
+    }
+    avatarRates_.Clear();
+    SetAvatarActive(false);
+}
+
+bool COscar::SendStatus(int32_t status) { return SendOwnStatus(*this, status); }
+
+bool COscar::SendMessageEvent(CHistoryEvent* event) { return SendMessage(*this, event); }
+
+bool COscar::RequestShortDetails(const std::u16string& login, bool ownDetails) {
+    return RequestUserDetails(*this, login, ownDetails);
+}
+
+void RegisterOscarAccounts() {
+    SetAccountFactory([](const CAccountData& data, CContacts& contacts,
+                         const std::string& folder) -> std::unique_ptr<CAccount> {
+        return std::make_unique<COscar>(data, contacts, folder);
+    });
+}
+
+}  // namespace zul

@@ -1,0 +1,271 @@
+#include "protocol/services/message_parse.h"
+
+#include <algorithm>
+#include <array>
+#include <ctime>
+
+#include "accounts/status.h"
+#include "platform/local_time.h"
+
+namespace zul {
+namespace {
+
+// The one rendezvous capability whose blocks carry a text message.
+constexpr std::array<uint8_t, 16> kMessageCapability = {
+    0x09, 0x46, 0x13, 0x49, 0x4C, 0x7F, 0x11, 0xD1, 0x82, 0x22, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00};
+
+// Capability texts that mark the text of a channel 2 message as UTF-8.
+constexpr std::string_view kUtf8Markers[] = {"{0946134E-4C7F-11D1-8222-444553540000}",
+                                             "{97B12751-243C-4334-AD22-D6ABF73F1492}"};
+
+// Layout of the extension TLV 0x2711 of a channel 2 message, offsets from its first byte.
+constexpr size_t kExtPluginId = 4;
+constexpr size_t kExtMessageType = 45;
+constexpr size_t kExtTextLength = 51;
+constexpr size_t kExtText = 53;
+
+// The rendezvous block: kind (2), cookie (8), capability (16), then TLVs.
+constexpr size_t kRendezvousHeader = 26;
+// TLVs are read only where they start within the block's length minus this many bytes.
+constexpr size_t kRendezvousTail = 44;
+
+constexpr uint16_t kCharsetUcs2 = 0x0002;
+
+bool Contains(ByteSpan haystack, std::string_view needle) {
+    auto found = std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end(),
+                             [](uint8_t a, char b) { return a == static_cast<uint8_t>(b); });
+    return found != haystack.end();
+}
+
+bool AllZero(ByteSpan bytes) {
+    return std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; });
+}
+
+// The text of a channel 2 extension; nothing when it does not fit its TLV.
+std::optional<std::u16string> ParseExtension(ByteSpan ext) {
+    if (ext.size() < kExtPluginId + 16) return std::nullopt;
+    // Status-message plugins and every other plugin carry no message text.
+    if (!AllZero(ext.subspan(kExtPluginId, 16))) return std::u16string();
+    if (ext.size() < kExtText) return std::nullopt;
+    const size_t textLength =
+        static_cast<size_t>(ext[kExtTextLength] | ext[kExtTextLength + 1] << 8);
+    if (textLength > ext.size() - kExtText) return std::nullopt;
+    const uint8_t type = ext[kExtMessageType];
+    if (type != 0x01 && type != 0x94) return std::u16string();
+
+    ByteSpan text = ext.subspan(kExtText, textLength);
+    ByteSpan after = ext.subspan(kExtText + textLength);
+    bool utf8 = Contains(after, kUtf8Markers[0]) || Contains(after, kUtf8Markers[1]);
+    return utf8 ? Utf8ToWide(text) : BytesToWide(text, 0);
+}
+
+// Channel 1: TLV 0x0002 with the text, and for offline messages TLV 0x0016 with the time.
+bool ParseChannel1(ByteSpan tlvBlock, bool offline, IncomingMessage& message) {
+    const size_t wanted = offline ? 2 : 1;
+    TlvList tlvs;
+    size_t used = tlvs.ParseCount(tlvBlock, wanted);
+    if (tlvs.size() < wanted && used < tlvBlock.size()) return false;  // a TLV is cut off
+    if (const Tlv* body = tlvs.Find(0x0002)) {
+        std::optional<std::u16string> text = ParseMessageFragments(body->Bytes());
+        if (!text) return false;
+        message.text = std::move(*text);
+    }
+    if (offline) {
+        const Tlv* time = tlvs.Find(0x0016);
+        if (time != nullptr && time->length == 4) message.sentAt = time->AsU32();
+    }
+    return true;
+}
+
+// Channel 2: the first TLV must be the rendezvous block 0x0005.
+bool ParseChannel2(ByteSpan tlvBlock, IncomingMessage& message) {
+    TlvList tlvs;
+    tlvs.ParseCount(tlvBlock, 1);
+    if (tlvs.empty()) return tlvBlock.empty();
+    if (tlvs[0].type != 0x0005) return true;
+    std::optional<std::u16string> text = ParseRendezvousText(tlvs[0].Bytes());
+    if (!text) return false;
+    message.text = std::move(*text);
+    return true;
+}
+
+}  // namespace
+
+std::optional<IncomingMessage> ParseIncomingMessage(ByteSpan snacData, bool offline) {
+    ByteReader reader(snacData);
+    IncomingMessage message;
+    reader.Skip(8);  // cookie
+    message.channel = reader.ReadU16();
+    const uint8_t loginLength = reader.ReadU8();
+    if (!reader.ok() || loginLength == 0) return std::nullopt;
+    ByteSpan login = reader.ReadBytes(loginLength);
+    reader.ReadU16();  // warning level
+    const uint16_t infoCount = reader.ReadU16();
+    if (!reader.ok()) return std::nullopt;
+    message.login = CountedUtf8ToWide(login.data(), login.size());
+
+    // The sender's information; the message TLVs start right after it.
+    TlvList info;
+    size_t used = info.ParseCount(reader.Rest(), infoCount);
+    if (info.size() < infoCount) return std::nullopt;
+    reader.Skip(used);
+    if (const Tlv* status = info.Find(0x0006)) {
+        uint16_t word =
+            status->length >= 4 ? static_cast<uint16_t>(status->AsU32()) : status->AsU16();
+        message.status = StatusFromWire(word);
+    }
+
+    ByteSpan rest = reader.Rest();
+    bool ok = true;
+    switch (message.channel) {
+        case 0x0001:
+            ok = ParseChannel1(rest, offline, message);
+            break;
+        case 0x0002:
+            ok = ParseChannel2(rest, message);
+            break;
+        case 0x0004:
+            message.text = u"ch4";
+            break;
+        default:
+            break;
+    }
+    if (!ok) return std::nullopt;
+    return message;
+}
+
+std::optional<std::u16string> ParseMessageFragments(ByteSpan tlv0002) {
+    ByteReader reader(tlv0002);
+    std::optional<ByteSpan> textFragment;
+    while (reader.Remaining() > 0) {
+        const uint8_t id = reader.ReadU8();
+        const uint8_t version = reader.ReadU8();
+        const uint16_t length = reader.ReadU16();
+        ByteSpan data = reader.ReadBytes(length);
+        if (!reader.ok()) return std::nullopt;
+        if (id == 0x01 && version == 0x01 && !textFragment) textFragment = data;
+    }
+    if (!textFragment || textFragment->size() <= 4) return std::u16string();
+
+    ByteReader fragment(*textFragment);
+    const uint16_t charset = fragment.ReadU16();
+    fragment.ReadU16();  // subset
+    ByteSpan text = fragment.Rest();
+    return charset == kCharsetUcs2 ? Utf16BeToWide(text) : BytesToWide(text, 0);
+}
+
+std::optional<std::u16string> ParseRendezvousText(ByteSpan tlv0005) {
+    ByteReader reader(tlv0005);
+    reader.ReadU16();  // message kind
+    reader.Skip(8);    // cookie
+    ByteSpan capability = reader.ReadBytes(16);
+    if (!reader.ok()) return std::nullopt;
+    if (!std::equal(capability.begin(), capability.end(), kMessageCapability.begin())) {
+        return std::u16string();  // file transfers, chat invitations and the rest
+    }
+    if (tlv0005.size() < kRendezvousTail) return std::u16string();
+    const size_t limit = tlv0005.size() - kRendezvousTail;
+
+    std::optional<ByteSpan> extension;
+    while (reader.Position() - kRendezvousHeader < limit) {
+        const uint16_t type = reader.ReadU16();
+        const uint16_t length = reader.ReadU16();
+        ByteSpan value = reader.ReadBytes(length);
+        if (!reader.ok()) return std::nullopt;
+        if (type == 0x2711 && !extension) extension = value;
+    }
+    if (!extension) return std::u16string();
+    return ParseExtension(*extension);
+}
+
+std::optional<MessageAck> ParseMessageAck(ByteSpan snacData) {
+    ByteReader reader(snacData);
+    MessageAck ack;
+    ack.number = reader.ReadU32();
+    reader.Skip(4);
+    reader.ReadU16();  // channel
+    ByteSpan login = reader.ReadBytes(reader.ReadU8());
+    if (!reader.ok()) return std::nullopt;
+    ack.login = CountedUtf8ToWide(login.data(), login.size());
+    return ack;
+}
+
+std::optional<TypingNotice> ParseTypingNotice(ByteSpan snacData) {
+    ByteReader reader(snacData);
+    TypingNotice notice;
+    reader.Skip(8);    // cookie
+    reader.ReadU16();  // channel
+    ByteSpan login = reader.ReadBytes(reader.ReadU8());
+    notice.type = reader.ReadU16();
+    if (!reader.ok()) return std::nullopt;
+    notice.login = CountedUtf8ToWide(login.data(), login.size());
+    return notice;
+}
+
+uint64_t UtcSecondsToLocalFileTime(uint32_t seconds) {
+    const time_t utc = static_cast<time_t>(seconds);
+    tm local{};
+    if (localtime_r(&utc, &local) == nullptr) {
+        return (static_cast<uint64_t>(seconds) + 11644473600ull) * 10000000ull;
+    }
+    LocalTimeFields fields;
+    fields.year = local.tm_year + 1900;
+    fields.month = local.tm_mon + 1;
+    fields.day = local.tm_mday;
+    fields.hour = local.tm_hour;
+    fields.minute = local.tm_min;
+    fields.second = local.tm_sec;
+    return FieldsToFileTime(fields);
+}
+
+void AppendMessageParameters(COscarPacket& frame) {
+    frame.AppendU16(0x0000);      // channel: all
+    frame.AppendU32(0x0000030B);  // flags
+    frame.AppendU16(0x1F40);      // largest message SNAC
+    frame.AppendU16(0x03E7);      // highest sender warning level
+    frame.AppendU16(0x03E7);      // highest receiver warning level
+    frame.AppendU32(0x00000000);  // shortest interval between messages
+}
+
+size_t MaxMessageCharacters(size_t loginBytes) {
+    // Everything of SNAC(0x04,0x06) but the text: cookie, channel, login, TLV 0x0002 with both
+    // fragment headers, charset and subset, TLV 0x0003, TLV 0x0006.
+    const size_t fixed = COscarPacket::kSnacHeaderEnd + 8 + 2 + 1 + loginBytes + 4 + 6 + 8 + 4 + 6;
+    const size_t room = static_cast<size_t>(COscarPacket::kCapacity) - fixed;
+    return std::min<size_t>(room / 2, (0xFFFF - 14) / 2);
+}
+
+void AppendTextMessage(COscarPacket& frame, uint32_t number, std::string_view loginUtf8,
+                       std::u16string_view text, uint16_t ownStatusWord) {
+    std::string_view login = loginUtf8.substr(0, 0xFF);
+    size_t characters = std::min(text.size(), MaxMessageCharacters(login.size()));
+    // Never split a surrogate pair when the text must be cut.
+    if (characters < text.size() && characters > 0 && text[characters - 1] >= 0xD800 &&
+        text[characters - 1] <= 0xDBFF) {
+        --characters;
+    }
+    const uint16_t textBytes = static_cast<uint16_t>(characters * 2);
+
+    frame.AppendU32(number);
+    frame.AppendU32(number);
+    frame.AppendU16(0x0001);
+    frame.AppendU8(static_cast<uint8_t>(login.size()));
+    frame.AppendBytes(login);
+
+    frame.AppendU16(0x0002);
+    frame.AppendU16(static_cast<uint16_t>(textBytes + 14));
+    static constexpr uint8_t kFeatures[] = {0x05, 0x01, 0x00, 0x02, 0x01, 0x06};
+    frame.AppendBytes(kFeatures, sizeof kFeatures);
+    frame.AppendU8(0x01);
+    frame.AppendU8(0x01);
+    frame.AppendU16(static_cast<uint16_t>(textBytes + 4));
+    frame.AppendU16(kCharsetUcs2);
+    frame.AppendU16(0x0000);
+    for (size_t i = 0; i < characters; ++i) frame.AppendU16(text[i]);
+
+    frame.AppendU16(0x0003);
+    frame.AppendU16(0x0000);
+    frame.AppendTlvU16(0x0006, ownStatusWord);
+}
+
+}  // namespace zul

@@ -1,0 +1,71 @@
+// The message family's wire formats without any session: incoming messages of channels 1, 2
+// and 4, server acknowledgements, typing notices, and the bodies the client sends.
+//
+// Every parser reads only inside the bytes it is given. A record whose lengths do not fit
+// (a user block, a TLV, a message fragment, the extension of a channel 2 message) makes the
+// whole SNAC malformed: the parser returns nothing and the caller drops that SNAC alone.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "protocol/transport/packet.h"
+
+namespace zul {
+
+// What one SNAC(0x04,0x07) carries.
+struct IncomingMessage {
+    uint16_t channel = 0;
+    std::u16string login;
+    int32_t status = -1;             // internal status code; -1 when the sender sent none
+    std::u16string text;             // empty: nothing to store
+    std::optional<uint32_t> sentAt;  // seconds since 1970 UTC (offline channel 1 only)
+};
+
+// Parses the SNAC data of an incoming message. `offline` says whether the SNAC answers the
+// offline-message request (channel 1 then reads two TLVs and the time of sending). Nothing
+// when the SNAC is malformed or names no sender.
+std::optional<IncomingMessage> ParseIncomingMessage(ByteSpan snacData, bool offline);
+
+// Channel 1: the text of TLV 0x0002's message fragments. Nothing when a fragment runs past
+// the TLV; an empty text when there is no text fragment or it is too short to hold one.
+std::optional<std::u16string> ParseMessageFragments(ByteSpan tlv0002);
+
+// Channel 2: the text of a TLV 0x0005 rendezvous block. Nothing when the block or its
+// extension is malformed; an empty text for every kind of block that carries no message.
+std::optional<std::u16string> ParseRendezvousText(ByteSpan tlv0005);
+
+// SNAC(0x04,0x0C): the message number (first half of the cookie) and the login.
+struct MessageAck {
+    uint32_t number = 0;
+    std::u16string login;
+};
+std::optional<MessageAck> ParseMessageAck(ByteSpan snacData);
+
+// SNAC(0x04,0x14): the login and the notice type (0x0002 typing, 0x0000/0x0001 stopped).
+struct TypingNotice {
+    std::u16string login;
+    uint16_t type = 0;
+};
+std::optional<TypingNotice> ParseTypingNotice(ByteSpan snacData);
+
+// The time of an offline message (seconds since 1970 UTC) as a local file time, the form
+// the histories store.
+uint64_t UtcSecondsToLocalFileTime(uint32_t seconds);
+
+// The 16-byte body of SNAC(0x04,0x02).
+void AppendMessageParameters(COscarPacket& frame);
+
+// The body of SNAC(0x04,0x06) for one text message: the cookie (`number` twice), channel 1,
+// the recipient's login (UTF-8, at most 255 bytes), the text as UCS-2 big-endian fragments
+// and the sender's own status word in TLV 0x0006 (low byte first). A text longer than the
+// frame can carry is cut at a character boundary.
+void AppendTextMessage(COscarPacket& frame, uint32_t number, std::string_view loginUtf8,
+                       std::u16string_view text, uint16_t ownStatusWord);
+
+// Characters of a message text that fit in one frame.
+size_t MaxMessageCharacters(size_t loginBytes);
+
+}  // namespace zul

@@ -1,0 +1,73 @@
+// Items of the server-side contact list as they travel in the list family: reading the
+// items of a list reply and writing one item back.
+//
+// Item: name length (16), name (UTF-8), group id (16), item id (16), item type (16),
+// TLV block length (16), TLVs.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "protocol/transport/packet.h"
+
+namespace zul {
+
+// Item types.
+namespace listitem {
+constexpr uint16_t kBuddy = 0x0000;
+constexpr uint16_t kGroup = 0x0001;
+constexpr uint16_t kPermit = 0x0002;    // visible list
+constexpr uint16_t kDeny = 0x0003;      // invisible list
+constexpr uint16_t kSettings = 0x0004;  // permit/deny settings
+constexpr uint16_t kIgnore = 0x000E;
+}  // namespace listitem
+
+// TLVs of a buddy item.
+namespace buddytlv {
+constexpr uint16_t kAwaitingAuth = 0x0066;
+constexpr uint16_t kNickname = 0x0131;
+constexpr uint16_t kEmail = 0x0137;
+constexpr uint16_t kPhone = 0x013A;
+constexpr uint16_t kNote = 0x013C;
+}  // namespace buddytlv
+
+// TLV of the settings item holding the privacy mode.
+constexpr uint16_t kPrivacyModeTlv = 0x00CA;
+
+// Kind of the pending request of a buddy removal; its text is the buddy's login.
+constexpr uint32_t kPendingBuddyRemoval = 0x0013000A;
+
+struct ServerListItem {
+    std::u16string name;
+    uint16_t groupId = 0;
+    uint16_t itemId = 0;
+    uint16_t type = 0;
+    TlvList tlvs;
+};
+
+// Reads one item at the reader's position. False when its name or TLV block runs past the
+// reader's bytes, or a TLV runs past its block.
+bool ReadServerListItem(ByteReader& reader, ServerListItem& item);
+
+// The items of a list reply (SNAC(0x13,0x06) data: version, item count, items, time).
+// Nothing when the reply is malformed: then none of its items may be used.
+std::optional<std::vector<ServerListItem>> ParseServerListReply(ByteSpan snacData);
+
+// What a buddy item says about the contact.
+struct BuddyFields {
+    std::u16string nickname, note, email, phone;
+    bool awaitingAuth = false;
+};
+BuddyFields ReadBuddyFields(const TlvList& tlvs);
+
+// Appends one TLV to a TLV block; a value is cut to 0xFFFF bytes.
+void AppendTlvBytes(std::vector<uint8_t>& block, uint16_t type, std::string_view value);
+
+// Writes one item. The name is cut to 0xFFFF bytes, the TLV block likewise.
+void AppendServerListItem(COscarPacket& frame, std::string_view nameUtf8, uint16_t groupId,
+                          uint16_t itemId, uint16_t type, ByteSpan tlvBlock);
+
+}  // namespace zul

@@ -1,0 +1,263 @@
+// The engine room of a session: the send path every frame takes, the receive loop with its
+// idle work, the disconnect channel and the error policy that decides between stopping and
+// connecting again.
+#include <algorithm>
+#include <cstring>
+
+#include "platform/resources.h"
+#include "platform/text.h"
+#include "platform/tick.h"
+#include "protocol/oscar.h"
+#include "protocol/services/families.h"
+#include "protocol/transport/connection.h"
+#include "protocol/transport/login.h"
+#include "protocol/transport/packet.h"
+#include "storage/error.h"
+#include "storage/log.h"
+#include "storage/options.h"
+
+namespace zul {
+namespace {
+
+constexpr uint32_t kKeepAliveMs = 30000;
+// A rate wait computed from the server's numbers never holds the session longer than this.
+constexpr int64_t kMaxRateWaitMs = 30000;
+
+bool IsFatalSessionCode(int32_t code) {
+    switch (code) {
+        case 1: case 4: case 5: case 7: case 8: case 9: case 34:
+        case -99999: case -99991: case -99990: case -99986: case -99985:
+        case -12347: case -12346: case -12345:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Sleeps in short slices so that a disconnect does not wait for the whole time.
+void SleepUnlessStopped(const CAccount& account, int64_t ms) {
+    while (ms > 0 && !account.StopRequested()) {
+        int64_t slice = std::min<int64_t>(ms, 50);
+        SleepMs(static_cast<uint32_t>(slice));
+        ms -= slice;
+    }
+}
+
+}  // namespace
+
+uint16_t COscar::NextSequence(Link link) {
+    std::lock_guard lock(sequenceMutex_);
+    uint16_t& counter = link == Link::Service ? serviceSequence_ : avatarSequence_;
+    uint32_t next = (static_cast<uint32_t>(counter) + 1) % 0x10000;
+    if (next > 0x7FFF) next = 0;
+    counter = static_cast<uint16_t>(next);
+    return counter;
+}
+
+uint16_t COscar::LastSequence(Link link) const {
+    std::lock_guard lock(const_cast<std::mutex&>(sequenceMutex_));
+    return link == Link::Service ? serviceSequence_ : avatarSequence_;
+}
+
+void COscar::SetSequence(Link link, uint16_t value) {
+    std::lock_guard lock(sequenceMutex_);
+    (link == Link::Service ? serviceSequence_ : avatarSequence_) = value;
+}
+
+void COscar::ApplyRateControl(RateClassTable& rates, uint16_t family, uint16_t subtype) {
+    auto position = rates.Find(family, subtype);
+    if (!position) return;
+    auto cls = rates.At(*position);
+    if (!cls || cls->windowSize == 0) return;
+
+    const uint32_t w = cls->windowSize;
+    const uint32_t l = cls->currentLevel;
+    const uint32_t now = GetTick();
+    int64_t level = static_cast<int32_t>((l * (w - 1)) / w + (now - cls->lastSend) / w);
+    if (level < 0) level = 0;
+    if (level >= cls->maxLevel) level = cls->maxLevel;
+    if (level < cls->clearLevel) {
+        int64_t wait = (level - static_cast<int64_t>(l)) * static_cast<int64_t>(w) + l;
+        if (wait > 0) SleepUnlessStopped(*this, std::min(wait, kMaxRateWaitMs));
+    }
+    rates.Store(*position, static_cast<uint32_t>(level), GetTick());
+}
+
+void COscar::SendFrame(Link link, COscarPacket& frame) {
+    CConnection::CheckConnection();
+    std::lock_guard lock(sendMutex_);
+    if (frame.channel() == channel::kSnac) {
+        ApplyRateControl(Rates(link), frame.family(), frame.subtype());
+    }
+    uint16_t sequence = NextSequence(link);
+    uint32_t sent = 0;
+    try {
+        frame.Send(Socket(link), sequence, &sent);
+    } catch (const CError&) {
+        if (sent) AddBytesOut(sent);
+        throw;
+    }
+    AddBytesOut(sent);
+}
+
+void COscar::ReceiveFrame(Link link, COscarPacket& frame) {
+    CConnection::CheckConnection();
+    uint32_t received = 0;
+    try {
+        frame.Receive(Socket(link), &received);
+    } catch (const CError&) {
+        if (received) AddBytesIn(received);
+        throw;
+    }
+    AddBytesIn(received);
+}
+
+void COscar::DispatchSnac(COscarPacket& frame) {
+    switch (frame.family()) {
+        case 0x01: HandleServiceFamily(*this, frame); break;
+        case 0x02: HandleLocationFamily(*this, frame); break;
+        case 0x03: HandleBuddyFamily(*this, frame); break;
+        case 0x04: HandleMessageFamily(*this, frame); break;
+        case 0x09: HandlePrivacyFamily(*this, frame); break;
+        case 0x13: HandleListFamily(*this, frame); break;
+        case 0x15: HandleMetaFamily(*this, frame); break;
+        default: {
+            std::u16string line = FormatInt(u"Unhandled family (%X,", frame.family());
+            line += FormatInt(u"%X)", frame.subtype());
+            WriteLog(kGeneralLog, line);
+            break;
+        }
+    }
+}
+
+void COscar::DispatchFrame(COscarPacket& frame) {
+    switch (frame.channel()) {
+        case channel::kSignOn: break;
+        case channel::kSnac: DispatchSnac(frame); break;
+        case channel::kDisconnect: HandleIncomingFromDisconnectChannel(frame);
+        default:
+            WriteLogFormat(kGeneralLog,
+                           u"HandleIncoming_MainThread: Incoming from unknown channel %d",
+                           frame.channel());
+            break;
+    }
+}
+
+void COscar::ReceiveReply(COscarPacket& reply, uint16_t family,
+                          std::initializer_list<uint16_t> subtypes) {
+    for (;;) {
+        ReceiveFrame(Link::Service, reply);
+        if (reply.channel() == channel::kDisconnect) HandleIncomingFromDisconnectChannel(reply);
+        if (reply.channel() == channel::kSnac && reply.family() == family &&
+            std::find(subtypes.begin(), subtypes.end(), reply.subtype()) != subtypes.end()) {
+            return;
+        }
+        auto kept = std::make_unique<COscarPacket>();
+        std::memcpy(kept->data, reply.data, static_cast<size_t>(reply.size));
+        kept->size = reply.size;
+        std::lock_guard lock(deferredMutex_);
+        deferred_.push_back(std::move(kept));
+    }
+}
+
+size_t COscar::DeferredCount() const {
+    std::lock_guard lock(deferredMutex_);
+    return deferred_.size();
+}
+
+void COscar::DispatchDeferred() {
+    for (;;) {
+        std::unique_ptr<COscarPacket> frame;
+        {
+            std::lock_guard lock(deferredMutex_);
+            if (deferred_.empty()) return;
+            frame = std::move(deferred_.front());
+            deferred_.pop_front();
+        }
+        DispatchFrame(*frame);
+    }
+}
+
+void COscar::HandleIncoming_MainThread() {
+    uint32_t keepAlive = GetTick();
+    DispatchDeferred();
+    while (Status() != -1 && !StopRequested()) {
+        CConnection::CheckConnection();
+        if (WaitReadable(serviceSocket_, 1)) {
+            COscarPacket frame;
+            ReceiveFrame(Link::Service, frame);
+            DispatchFrame(frame);
+            continue;
+        }
+
+        // One second without data: the idle pass.
+        RunIdleTasks();
+        if (GetTick() - keepAlive > kKeepAliveMs) {
+            COscarPacket ping = COscarPacket::Bare(channel::kKeepAlive);
+            SendFrame(Link::Service, ping);
+            keepAlive = GetTick();
+        }
+        if (AvatarActive()) {
+            if (WaitReadable(avatarSocket_, 1)) {
+                COscarPacket frame;
+                try {
+                    ReceiveFrame(Link::Avatar, frame);
+                } catch (const CError& e) {
+                    WriteLogFormat(kGeneralLog, u"ReceiveAvat():CError %d catched", e.Code());
+                    DropAvatarConnection();
+                    continue;
+                }
+                HandleIncoming_Avatar(*this, frame);
+            } else {
+                SendQueuedAvatarRequests(*this);
+            }
+        } else if (!avatarQueue_.Empty() && SessionRunning() && Status() != -1) {
+            RequestAvatarService(*this);
+        }
+    }
+}
+
+void COscar::HandleIncomingFromDisconnectChannel(const COscarPacket& frame) {
+    TlvList tlvs;
+    tlvs.Parse(frame.frameData());
+    const Tlv* reason = tlvs.Find(0x0009);
+    int32_t code = errcode::kDisconnectNoReason;
+    if (reason) code = reason->AsU16() == 1 ? errcode::kSignedOnElsewhere : errcode::kDisconnectOther;
+    throw CError(u"COscar::HandleIncomingFromDisconnectChannel", code);
+}
+
+bool COscar::HandleSessionError(int32_t code) {
+    ShowSessionError(std::u16string());
+    if (code == 10004 || code == 10038 || code == 10053) return true;
+
+    const std::u16string text = FormatInt(LoginErrorText(EffectiveType(), code), code);
+    if (IsFatalSocketError(code) || IsFatalSessionCode(code) || !Options().ReconnectOnError) {
+        SetStatusText(text);
+        return true;
+    }
+    for (int s = 3; s >= 1; --s) {
+        SetStatusText(text + FormatInt(ResString(1004), s));
+        SleepUnlessStopped(*this, 1000);
+        if (StopRequested()) return true;
+    }
+    return false;
+}
+
+int COscar::RunSession(int* stop) {
+    try {
+        HandleIncoming_MainThread();
+        CloseConnections();
+        return 1;
+    } catch (const CError& e) {
+        CloseConnections();
+        if (SessionRunning() && !StopRequested()) {
+            WriteLog(kGeneralLog, u"MainThreadBody(): CError catched");
+            if (stop) *stop = HandleSessionError(e.Code()) ? 1 : 0;
+        } else if (stop) {
+            *stop = 1;
+        }
+        return 0;
+    }
+}
+
+}  // namespace zul
