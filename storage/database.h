@@ -72,9 +72,10 @@ CDatabase& Database();
 // destruction when not committed. A guard made while another is active on the same thread
 // joins the outer transaction; only the outermost one begins and ends it. Failures are logged
 // to "db.log" and never thrown: when BEGIN fails the statements still run one by one.
-// The guard holds the database lock for its whole life. Statements run while another lock is
-// held (the contact store's, a history's) take the database lock after that one, so take such a
-// lock before making the guard, never while a guard is alive.
+// The guard holds the database lock for its whole life. Lock order across the program: the
+// database lock comes first, then the model's locks (the contact store's, a history's); model
+// operations that write take the database lock before their own. So a thread inside a guard
+// may take model locks, and no thread waits for the database while holding a model lock.
 class CTransaction {
   public:
     explicit CTransaction(CDatabase& database = Database());
