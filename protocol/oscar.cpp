@@ -9,7 +9,12 @@
 namespace zul {
 
 COscar::COscar(const CAccountData& data, CContacts& contacts, std::string profileFolder)
-    : CAccount(data, contacts, std::move(profileFolder)) {}
+    : CAccount(data, contacts, std::move(profileFolder)) {
+    // An account that was online when it was last saved connects again in that status.
+    if (Options().RestoreLastStatusesOnStart && Enabled() && LastStatus() != -1) {
+        RequestStatus(LastStatus());
+    }
+}
 
 COscar::~COscar() { StopSessionForDestruction(); }
 

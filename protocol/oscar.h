@@ -99,6 +99,7 @@ private:
     void DispatchSnac(COscarPacket& frame);
     void DispatchFrame(COscarPacket& frame);
     void DispatchDeferred();
+    void HandleBurst();
 
     // Sign-on fields.
     std::string host_, port_, loginBytes_, password_;

@@ -275,6 +275,8 @@ bool RemoveBuddyFromServer(COscar& session, CContact* contact) {
     if (!nickname.empty()) AppendTlvBytes(tlvs, buddytlv::kNickname, ToUtf8(nickname));
 
     const uint16_t id = session.Pending().Add(kPendingBuddyRemoval, login);
+    contact->SetBlockedIcon(true);  // until the server answers
+    contact->Redraw();
     try {
         COscarPacket start = COscarPacket::Snac(0x13, 0x11);
         session.SendFrame(Link::Service, start);
@@ -286,11 +288,10 @@ bool RemoveBuddyFromServer(COscar& session, CContact* contact) {
         session.SendFrame(Link::Service, end);
     } catch (...) {
         session.Pending().Remove(id);
+        contact->SetBlockedIcon(false);
         contact->MarkPendingAction();  // tried again after the next sign-on
         throw;
     }
-    contact->SetBlockedIcon(true);
-    contact->Redraw();
     return true;
 }
 

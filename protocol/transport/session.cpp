@@ -3,6 +3,7 @@
 // connecting again.
 #include <algorithm>
 #include <cstring>
+#include <exception>
 
 #include "platform/resources.h"
 #include "platform/text.h"
@@ -12,6 +13,7 @@
 #include "protocol/transport/connection.h"
 #include "protocol/transport/login.h"
 #include "protocol/transport/packet.h"
+#include "storage/database.h"
 #include "storage/error.h"
 #include "storage/log.h"
 #include "storage/options.h"
@@ -20,6 +22,9 @@ namespace zul {
 namespace {
 
 constexpr uint32_t kKeepAliveMs = 30000;
+// Bounds of one burst of waiting frames handled in a single transaction.
+constexpr int kMaxBurstFrames = 500;
+constexpr uint32_t kMaxBurstMs = 100;
 // A rate wait computed from the server's numbers never holds the session longer than this.
 constexpr int64_t kMaxRateWaitMs = 30000;
 
@@ -85,19 +90,24 @@ void COscar::ApplyRateControl(RateClassTable& rates, uint16_t family, uint16_t s
 
 void COscar::SendFrame(Link link, COscarPacket& frame) {
     CConnection::CheckConnection();
-    std::lock_guard lock(sendMutex_);
-    if (frame.channel() == channel::kSnac) {
-        ApplyRateControl(Rates(link), frame.family(), frame.subtype());
-    }
-    uint16_t sequence = NextSequence(link);
     uint32_t sent = 0;
-    try {
-        frame.Send(Socket(link), sequence, &sent);
-    } catch (const CError&) {
-        if (sent) AddBytesOut(sent);
-        throw;
+    std::exception_ptr failure;
+    {
+        std::lock_guard lock(sendMutex_);
+        if (frame.channel() == channel::kSnac) {
+            ApplyRateControl(Rates(link), frame.family(), frame.subtype());
+        }
+        const uint16_t sequence = NextSequence(link);
+        try {
+            frame.Send(Socket(link), sequence, &sent);
+        } catch (const CError&) {
+            failure = std::current_exception();
+        }
     }
-    AddBytesOut(sent);
+    // The counter is saved outside the send lock: the database lock is never awaited while
+    // the send lock is held (a burst holds the database lock and may send).
+    if (sent) AddBytesOut(sent);
+    if (failure) std::rethrow_exception(failure);
 }
 
 void COscar::ReceiveFrame(Link link, COscarPacket& frame) {
@@ -184,9 +194,7 @@ void COscar::HandleIncoming_MainThread() {
     while (Status() != -1 && !StopRequested()) {
         CConnection::CheckConnection();
         if (WaitReadable(serviceSocket_, 1)) {
-            COscarPacket frame;
-            ReceiveFrame(Link::Service, frame);
-            DispatchFrame(frame);
+            HandleBurst();
             continue;
         }
 
@@ -215,6 +223,30 @@ void COscar::HandleIncoming_MainThread() {
             RequestAvatarService(*this);
         }
     }
+}
+
+void COscar::HandleBurst() {
+    // Frames that are already waiting form one burst (a presence storm, offline messages):
+    // their rows and counters are written in one transaction, committed before the loop waits
+    // again. A burst is kept short so that other threads wait for the profile only briefly.
+    CTransaction transaction;
+    const uint32_t start = GetTick();
+    int handled = 0;
+    auto commitOnExit = [&transaction] { transaction.Commit(); };
+    try {
+        do {
+            COscarPacket frame;
+            ReceiveFrame(Link::Service, frame);
+            DispatchFrame(frame);
+            ++handled;
+        } while (handled < kMaxBurstFrames && GetTick() - start < kMaxBurstMs &&
+                 Status() != -1 && !StopRequested() && SocketWaitReadable(serviceSocket_, 0) > 0);
+    } catch (...) {
+        // What was handled before the error is kept.
+        commitOnExit();
+        throw;
+    }
+    commitOnExit();
 }
 
 void COscar::HandleIncomingFromDisconnectChannel(const COscarPacket& frame) {

@@ -112,8 +112,17 @@ bool SessionHarness::WaitUntil(const std::function<bool()>& condition,
 }
 
 bool SessionHarness::SignOn(int32_t status, std::chrono::milliseconds timeout) {
+    const size_t offlineRequests = service_->CountFrames(ScriptedServer::IsSnac(0x04, 0x10));
     account_->RequestStatus(status);
-    return WaitUntil([&] { return account_->Status() == status; }, timeout);
+    // Signed on: the status is set, the last request of the sequence has arrived, and the
+    // receive loop has taken over the frames kept during sign-on.
+    return WaitUntil(
+        [&] {
+            return account_->Status() == status &&
+                   service_->CountFrames(ScriptedServer::IsSnac(0x04, 0x10)) > offlineRequests &&
+                   account_->DeferredCount() == 0;
+        },
+        timeout);
 }
 
 void SessionHarness::ServerSends(uint16_t family, uint16_t subtype, const Bytes& payload,
