@@ -1,0 +1,312 @@
+// The server-side list against a real profile: the download at sign-on over loopback, list
+// SNACs of the running session handed to the handler as the receive loop does, and the
+// removal of a buddy from the server.
+#include <gtest/gtest.h>
+
+#include "accounts/status.h"
+#include "platform/text.h"
+#include "protocol/oscar.h"
+#include "protocol/services/families.h"
+#include "service_wire.h"
+#include "storage/contacts.h"
+#include "storage/history.h"
+#include "support/session_harness.h"
+
+namespace zul {
+namespace {
+
+using test::Bytes;
+using test::ByteWriter;
+using test::ListItem;
+using test::ReceivedFrame;
+using test::ScriptedServer;
+using test::SessionHarness;
+
+constexpr int32_t kAccountId = 77;  // the harness's account
+
+Bytes Nick(std::string_view nickname) {
+    ByteWriter w;
+    w.Tlv(0x0131, nickname);
+    return w.bytes;
+}
+
+void DeliverList(COscar& session, const Bytes& body, uint16_t flags = 0) {
+    COscarPacket frame = test::SnacPacket(0x13, 0x06, body, 0x06, flags);
+    HandleListFamily(session, frame);
+}
+
+int32_t ContactColumn(std::u16string_view column, std::u16string_view login) {
+    std::u16string sql = u"SELECT ";
+    sql += column;
+    sql += u" FROM Contacts WHERE AccID=77 AND Login=?";
+    return test::RowInt(sql, login);
+}
+
+int32_t GroupsInMemory(CContacts& contacts) {
+    std::lock_guard lock(contacts.Mutex());
+    int32_t n = 0;
+    for (const auto& group : contacts.GroupList()) n += group->AccountID() == kAccountId;
+    return n;
+}
+
+TEST(ListFamily, AListInTwoRepliesIsTakenWholeAndNothingBetweenThemIsLost) {
+    test::HarnessOptions options;
+    options.script = [](ScriptedServer&, ScriptedServer& service) {
+        Bytes first = test::ServerListBody({{"Friends", 1, 0, 1, {}},
+                                            {"111", 1, 0x0101, 0, Nick("Ann")},
+                                            {"111", 0, 0x0201, 2, {}}});
+        Bytes second = test::ServerListBody({{"222", 1, 0x0102, 0, Nick("Bob")},
+                                             {"333", 0, 0x0202, 3, {}},
+                                             {"222", 0, 0x0203, 0x0E, {}}});
+        Bytes message = test::Channel1Message("999", 0, test::Utf8("meanwhile"));
+        service.OnSnac(0x13, 0x04,
+                       test::Reply({test::SnacFrame(0x13, 0x06, first, 0x04, 0x0001),
+                                    test::SnacFrame(0x04, 0x07, message),
+                                    test::SnacFrame(0x13, 0x06, second, 0x04)}));
+    };
+    SessionHarness h(options);
+    ASSERT_TRUE(h.SignOn(kStatusAvailable));
+
+    EXPECT_EQ(ContactColumn(u"OnServer", u"111"), 1);
+    EXPECT_EQ(ContactColumn(u"OnServer", u"222"), 1);
+    EXPECT_EQ(ContactColumn(u"GroupID", u"222"), 1);
+    EXPECT_EQ(ContactColumn(u"SrvID", u"222"), 0x0102);
+    EXPECT_EQ(ContactColumn(u"Visible", u"111"), 1);
+    EXPECT_EQ(ContactColumn(u"Ignored", u"222"), 1);
+    EXPECT_EQ(ContactColumn(u"Ignored", u"111"), 0);
+    EXPECT_EQ(test::RowText(u"SELECT Name FROM Groups WHERE AccID=77 AND ID=1"), u"Friends");
+    ContactPtr bob = h.Contacts().FindContact(&h.Account(), u"222");
+    ASSERT_TRUE(bob);
+    EXPECT_EQ(bob->GroupName(), u"Friends");
+    EXPECT_EQ(bob->Nickname(), u"Bob");
+
+    // The message that arrived between the two replies is handled after the sign-on.
+    EXPECT_TRUE(SessionHarness::WaitUntil([] {
+        return test::RowInt(
+                   u"SELECT COUNT(*) FROM History H, Contacts C WHERE "
+                   u"C.LocalID=H.ContactID AND C.Login='999'") == 1;
+    }));
+}
+
+TEST(ListFamily, AnUnchangedListClearsEveryGroupAndFlagButKeepsTheContacts) {
+    SessionHarness h;  // the server answers the list request with SNAC(0x13,0x0F)
+    h.Contacts().AddOrUpdateGroup(kAccountId, u"Old", 5);
+    ContactPtr dan = h.Contacts().AddNewContact(&h.Account(), 9, 5, u"Old", u"444", u"Dan", u"",
+                                                u"", u"", false, true, true, false);
+    ASSERT_TRUE(dan);
+    dan->SetVisible(1);
+    dan->SetInvisible(1);
+    dan->SetIgnored(1);
+    ASSERT_TRUE(dan->dbSave());
+    ASSERT_EQ(GroupsInMemory(h.Contacts()), 1);
+
+    ASSERT_TRUE(h.SignOn(kStatusAvailable));
+    EXPECT_EQ(GroupsInMemory(h.Contacts()), 0);
+    for (auto column : {u"OnServer", u"Visible", u"Invisible", u"Ignored"}) {
+        EXPECT_EQ(ContactColumn(column, u"444"), 0) << "column";
+    }
+    // Off the server the contact belongs to no group, so it still loads after the group's
+    // row is cleaned away.
+    EXPECT_EQ(ContactColumn(u"GroupID", u"444"), 0);
+    EXPECT_EQ(test::RowInt(u"SELECT COUNT(*) FROM Contacts WHERE AccID=77 AND Login='444'"), 1);
+}
+
+TEST(ListFamily, BuddyItemsFillTheContactFields) {
+    SessionHarness h;
+    ByteWriter full;
+    full.Tlv(0x0131, "Cat").Tlv(0x013C, "note").Tlv(0x0137, "c@x").Tlv(0x013A, "+1");
+    ByteWriter awaiting;
+    awaiting.Tlv(0x0131, "Dog").Tlv(0x0066, Bytes{});
+    DeliverList(h.Account(), test::ServerListBody({{"Pals", 3, 0, 1, {}},
+                                                   {"601", 3, 0x11, 0, full.bytes},
+                                                   {"602", 3, 0x12, 0, {}},
+                                                   {"603", 3, 0x13, 0, awaiting.bytes},
+                                                   {"604", 3, 0x14, 0, Nick("604")}}));
+
+    ContactPtr cat = h.Contacts().FindContact(&h.Account(), u"601");
+    ASSERT_TRUE(cat);
+    EXPECT_EQ(cat->Nickname(), u"Cat");
+    EXPECT_EQ(cat->Note(), u"note");
+    EXPECT_EQ(cat->Email(), u"c@x");
+    EXPECT_EQ(cat->Phone(), u"+1");
+    EXPECT_EQ(cat->GroupName(), u"Pals");
+    EXPECT_FALSE(cat->NeedsDetails());
+    EXPECT_EQ(ContactColumn(u"AwaitingAuth", u"601"), 0);
+
+    // Without a nickname, or with the login as nickname, the details are fetched later.
+    ContactPtr nameless = h.Contacts().FindContact(&h.Account(), u"602");
+    ASSERT_TRUE(nameless);
+    EXPECT_EQ(nameless->Nickname(), u"");
+    EXPECT_TRUE(nameless->NeedsDetails());
+    EXPECT_TRUE(h.Contacts().FindContact(&h.Account(), u"604")->NeedsDetails());
+
+    // TLV 0x0066 of length 0 still means awaiting authorisation.
+    EXPECT_EQ(ContactColumn(u"AwaitingAuth", u"603"), 1);
+    EXPECT_EQ(ContactColumn(u"OnServer", u"603"), 1);
+}
+
+TEST(ListFamily, TheSettingsItemSetsOrResetsThePermitDenyItem) {
+    SessionHarness h;
+    ByteWriter mode;
+    mode.Tlv(0x00CA, Bytes{0x04});
+    DeliverList(h.Account(), test::ServerListBody({{"", 0, 0x0042, 4, mode.bytes}}));
+    EXPECT_EQ(h.Account().PermitDenyItemId(), 0x0042);
+    EXPECT_EQ(h.Account().PrivacyMode(), 4);
+
+    DeliverList(h.Account(), test::ServerListBody({{"", 0, 0x0043, 4, Nick("x")}}));
+    EXPECT_EQ(h.Account().PermitDenyItemId(), 0);
+    EXPECT_EQ(h.Account().PrivacyMode(), 0);
+}
+
+TEST(ListFamily, AnAuthorisationRequestIsStoredAsAMessage) {
+    SessionHarness h;
+    auto request = [&](std::string_view login, std::string_view reason) {
+        ByteWriter w;
+        w.U32(0).U32(0).U8(static_cast<uint8_t>(login.size())).Raw(login);
+        w.U16(static_cast<uint16_t>(reason.size())).Raw(reason);
+        COscarPacket frame = test::SnacPacket(0x13, 0x19, w.bytes);
+        HandleListFamily(h.Account(), frame);
+    };
+    request("701", "");
+    request("702", "please");
+    EXPECT_EQ(test::RowText(u"SELECT H.Message FROM History H, Contacts C WHERE "
+                            u"C.LocalID=H.ContactID AND C.Login='701'"),
+              u"auth: ");
+    EXPECT_EQ(test::RowText(u"SELECT H.Message FROM History H, Contacts C WHERE "
+                            u"C.LocalID=H.ContactID AND C.Login='702'"),
+              u"auth: please");
+    EXPECT_EQ(h.Contacts().FindContact(&h.Account(), u"701")->Status(), kStatusOffline);
+}
+
+TEST(ListFamily, AMalformedReplyDropsOnlyThatSnac) {
+    SessionHarness h;
+    DeliverList(h.Account(), test::ServerListBody({{"801", 0, 0x21, 0, Nick("A")}}));
+    ASSERT_EQ(ContactColumn(u"OnServer", u"801"), 1);
+
+    // The second item's TLV block claims more bytes than the reply holds.
+    Bytes bad = test::ServerListBody({{"802", 0, 0x22, 0, Nick("B")}, {"803", 0, 0x23, 0, {}}});
+    bad[bad.size() - 4 - 1] = 0x30;
+    DeliverList(h.Account(), bad);
+    // A TLV inside an item's block that runs past the block.
+    ByteWriter cutTlv;
+    cutTlv.U16(0x0131).U16(9).Raw("ab");
+    DeliverList(h.Account(), test::ServerListBody({{"804", 0, 0x24, 0, cutTlv.bytes}}));
+    // An item count beyond the items.
+    DeliverList(h.Account(), Bytes{0x00, 0x00, 0x05, 0x00});
+
+    EXPECT_FALSE(h.Contacts().FindContact(&h.Account(), u"802"));
+    EXPECT_FALSE(h.Contacts().FindContact(&h.Account(), u"804"));
+    // Incomplete lists take nothing away from the store.
+    EXPECT_EQ(ContactColumn(u"OnServer", u"801"), 1);
+
+    DeliverList(h.Account(), test::ServerListBody(
+                                 {{"801", 0, 0x21, 0, Nick("A")}, {"805", 0, 0x25, 0, Nick("E")}}));
+    EXPECT_EQ(ContactColumn(u"OnServer", u"805"), 1);
+    EXPECT_EQ(ContactColumn(u"OnServer", u"801"), 1);
+}
+
+TEST(ListFamily, AReplyOnTheRunningSessionIsReconciledAfterItsLastPart) {
+    SessionHarness h;
+    DeliverList(h.Account(), test::ServerListBody({{"901", 0, 0x31, 0, Nick("X")}}));
+    ASSERT_EQ(ContactColumn(u"OnServer", u"901"), 1);
+
+    DeliverList(h.Account(), test::ServerListBody({{"902", 0, 0x32, 0, Nick("A")}}), 0x0001);
+    EXPECT_EQ(ContactColumn(u"OnServer", u"902"), 1);
+    EXPECT_EQ(ContactColumn(u"OnServer", u"901"), 1);  // not yet reconciled
+
+    DeliverList(h.Account(), test::ServerListBody({{"903", 0, 0x33, 0, Nick("B")}}));
+    EXPECT_EQ(ContactColumn(u"OnServer", u"902"), 1);
+    EXPECT_EQ(ContactColumn(u"OnServer", u"903"), 1);
+    EXPECT_EQ(ContactColumn(u"OnServer", u"901"), 0);
+}
+
+TEST(ListFamily, AnEditAcknowledgementRemovesItsPendingRequest) {
+    SessionHarness h;
+    const uint16_t id = h.Account().Pending().Add(0);
+    COscarPacket ack = test::SnacPacket(0x13, 0x0E, Bytes{0x00, 0x00}, id);
+    HandleListFamily(h.Account(), ack);
+    EXPECT_FALSE(h.Account().Pending().Find(id));
+}
+
+// The buddy removal: the server answers each delete with the result code for the login.
+test::HarnessOptions ListWithBuddies() {
+    test::HarnessOptions options;
+    options.serverList = test::ServerListBody({{"Friends", 1, 0, 1, {}},
+                                               {"333", 1, 0x0101, 0, Nick("Bob")},
+                                               {"334", 1, 0x0102, 0, Nick("Eve")}});
+    options.script = [](ScriptedServer&, ScriptedServer& service) {
+        service.OnFrame(ScriptedServer::IsSnac(0x13, 0x0A), [](const ReceivedFrame& f) {
+            Bytes data = f.snacData();
+            const bool refuse = data.size() >= 5 && data[4] == '4';  // "334"
+            Bytes result = {0x00, static_cast<uint8_t>(refuse ? 0x0A : 0x00)};
+            return test::Reply({test::SnacFrame(0x13, 0x0E, result, f.requestId())});
+        });
+    };
+    return options;
+}
+
+TEST(ListFamily, ADeletedBuddyLeavesTheServerThenTheProfile) {
+    SessionHarness h(ListWithBuddies());
+    ASSERT_TRUE(h.SignOn(kStatusAvailable));
+    ContactPtr bob = h.Contacts().FindContact(&h.Account(), u"333");
+    ASSERT_TRUE(bob);
+    bob->AddMessage(evdir::kIncoming, u"hi", 0, kStatusOffline, kMoodNone);
+    const int32_t localId = bob->LocalID();
+    ASSERT_EQ(test::RowInt(u"SELECT COUNT(*) FROM History WHERE AccID=77 AND ContactID=" +
+                           Widen(std::to_string(localId))),
+              1);
+
+    ASSERT_TRUE(RemoveBuddyFromServer(h.Account(), bob.get()));
+    bob.reset();
+    ASSERT_TRUE(
+        SessionHarness::WaitUntil([&] { return !h.Contacts().FindContact(&h.Account(), u"333"); }));
+    EXPECT_EQ(test::RowInt(u"SELECT COUNT(*) FROM Contacts WHERE AccID=77 AND Login='333'"), 0);
+    EXPECT_EQ(test::RowInt(u"SELECT COUNT(*) FROM History WHERE AccID=77 AND ContactID=" +
+                           Widen(std::to_string(localId))),
+              0);
+
+    // Edit start, the delete carrying the item as the server knows it, edit end.
+    std::vector<ReceivedFrame> edits;
+    for (const ReceivedFrame& f : h.ServiceServer().Frames()) {
+        if (f.family() == 0x13 && f.subtype() >= 0x0A && f.subtype() <= 0x12) edits.push_back(f);
+    }
+    ASSERT_EQ(edits.size(), 3u);
+    EXPECT_EQ(edits[0].subtype(), 0x11);
+    EXPECT_EQ(edits[1].subtype(), 0x0A);
+    EXPECT_EQ(edits[2].subtype(), 0x12);
+    ByteWriter item;
+    item.U16(3).Raw("333").U16(1).U16(0x0101).U16(0).U16(7).Tlv(0x0131, "Bob");
+    EXPECT_EQ(edits[1].snacData(), item.bytes);
+    EXPECT_FALSE(h.Account().Pending().Find(static_cast<uint16_t>(edits[1].requestId())));
+
+    // A refused removal keeps the contact.
+    ContactPtr eve = h.Contacts().FindContact(&h.Account(), u"334");
+    ASSERT_TRUE(eve);
+    ASSERT_TRUE(RemoveBuddyFromServer(h.Account(), eve.get()));
+    ASSERT_TRUE(SessionHarness::WaitUntil(
+        [&] { return h.ServiceServer().CountFrames(ScriptedServer::IsSnac(0x13, 0x12)) == 2; }));
+    EXPECT_TRUE(SessionHarness::WaitUntil([&] { return !eve->BlockedIcon(); }));
+    EXPECT_TRUE(h.Contacts().FindContact(&h.Account(), u"334"));
+    EXPECT_EQ(ContactColumn(u"OnServer", u"334"), 1);
+}
+
+TEST(ListFamily, ARemovalWaitsWhileOfflineAndALocalContactIsDeletedAtOnce) {
+    SessionHarness h;
+    ContactPtr onServer = h.Contacts().AddNewContact(&h.Account(), 7, 0, u"", u"335", u"Max", u"",
+                                                     u"", u"", false, true, true, false);
+    ContactPtr local = h.Contacts().AddNewLocalContact(&h.Account(), u"", u"336", u"Lea", u"", u"",
+                                                       u"", false, true, false);
+    ASSERT_TRUE(onServer && local);
+
+    EXPECT_FALSE(RemoveBuddyFromServer(h.Account(), onServer.get()));
+    EXPECT_TRUE(onServer->PendingAction());
+    EXPECT_TRUE(h.Contacts().FindContact(&h.Account(), u"335"));
+    EXPECT_EQ(h.Account().Pending().Count(), 0u);
+
+    EXPECT_TRUE(RemoveBuddyFromServer(h.Account(), local.get()));
+    EXPECT_FALSE(h.Contacts().FindContact(&h.Account(), u"336"));
+    EXPECT_EQ(test::RowInt(u"SELECT COUNT(*) FROM Contacts WHERE Login='336'"), 0);
+}
+
+}  // namespace
+}  // namespace zul

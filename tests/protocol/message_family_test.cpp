@@ -1,0 +1,335 @@
+// The message family against a real profile: outgoing messages through a signed-on session
+// on loopback, incoming messages, acknowledgements and typing notices handed to the handler
+// as the receive loop does.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+#include <string>
+
+#include "accounts/status.h"
+#include "protocol/oscar.h"
+#include "protocol/services/families.h"
+#include "protocol/services/message_parse.h"
+#include "service_wire.h"
+#include "storage/contacts.h"
+#include "storage/history.h"
+#include "support/session_harness.h"
+
+namespace zul {
+namespace {
+
+using test::Bytes;
+using test::ByteWriter;
+using test::ReceivedFrame;
+using test::SessionHarness;
+
+constexpr uint64_t kUnixEpochFileTime = 116444736000000000ull;
+
+// Sets an environment variable for one test and restores it afterwards.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        setenv(name, value, 1);
+        tzset();
+    }
+    ~ScopedEnv() {
+        if (old_) {
+            setenv(name_, old_->c_str(), 1);
+        } else {
+            unsetenv(name_);
+        }
+        tzset();
+    }
+
+  private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+Bytes AckBody(uint32_t number, std::string_view login) {
+    ByteWriter w;
+    w.U32(number).U32(number).U16(1).U8(static_cast<uint8_t>(login.size())).Raw(login);
+    return w.bytes;
+}
+
+// The last message stored for a login of the test account, or "<no row>".
+std::u16string LastMessageFrom(std::u16string_view login) {
+    std::u16string sql =
+        u"SELECT H.Message FROM History H, Contacts C WHERE C.LocalID=H.ContactID AND C.Login='";
+    sql += login;
+    sql += u"' ORDER BY H.Number DESC LIMIT 1";
+    return test::RowText(sql);
+}
+
+int32_t CountMessagesFrom(std::u16string_view login) {
+    return test::RowInt(
+        u"SELECT COUNT(*) FROM History H, Contacts C WHERE C.LocalID=H.ContactID AND C.Login=?",
+        login);
+}
+
+void Deliver(COscar& session, uint16_t subtype, const Bytes& body, uint32_t requestId = 0) {
+    COscarPacket frame = test::SnacPacket(0x04, subtype, body, requestId);
+    HandleMessageFamily(session, frame);
+}
+
+class FixedHistoryClock {
+  public:
+    explicit FixedHistoryClock(uint64_t now) : now_(now) {
+        SetHistoryClock([this] { return now_.load(); });
+    }
+    ~FixedHistoryClock() { SetHistoryClock({}); }
+    void Set(uint64_t now) { now_ = now; }
+
+  private:
+    std::atomic<uint64_t> now_;
+};
+
+TEST(MessageFamily, SendsTheOutboxAsUcs2FragmentsAndMarksSentThenDeliveredOnce) {
+    SessionHarness h;
+    FixedHistoryClock clock(1000);
+    ContactPtr contact = h.Contacts().AddNewLocalContact(&h.Account(), u"", u"555", u"Ann", u"",
+                                                         u"", u"", false, true, false);
+    ASSERT_TRUE(contact);
+    // Written while offline; the outbox goes out after the sign-on.
+    EventPtr event = contact->History().AddOutgoingMessage(u"abc");
+    ASSERT_TRUE(event);
+    EXPECT_EQ(event->EventTime(), 1000u);
+    clock.Set(2000);
+    ASSERT_TRUE(h.SignOn(kStatusAway));
+    auto sent = h.ServiceServer().WaitForFrame(test::ScriptedServer::IsSnac(0x04, 0x06));
+    ASSERT_TRUE(sent);
+
+    ByteWriter expected;
+    expected.U32(event->Number()).U32(event->Number()).U16(1).U8(3).Raw("555");
+    expected.U16(0x0002).U16(20);  // 3 characters: L = 6, TLV length L + 14
+    expected.U8(0x05).U8(0x01).U16(2).U8(0x01).U8(0x06);
+    expected.U8(0x01).U8(0x01).U16(10).U16(0x0002).U16(0x0000);
+    expected.U16('a').U16('b').U16('c');
+    expected.U16(0x0003).U16(0);
+    const uint16_t away = static_cast<uint16_t>(StatusToWire(acctype::kIcq, kStatusAway));
+    expected.U16(0x0006).U16(2).U8(away & 0xFF).U8(away >> 8);  // low byte first
+    EXPECT_EQ(sent->snacData(), expected.bytes);
+
+    ASSERT_TRUE(SessionHarness::WaitUntil([&] { return event->Sent() == 1; }));
+    EXPECT_EQ(event->EventTime(), 2000u);
+    EXPECT_TRUE(SessionHarness::WaitUntil([] {
+        return test::RowInt(u"SELECT Sent FROM History WHERE EventType=2 AND Number=1") == 1;
+    }));
+    EXPECT_EQ(test::RowInt(u"SELECT Delivered FROM History WHERE EventType=2 AND Number=1"), 0);
+
+    // Two acknowledgements of the same cookie: delivered once; an unknown number changes
+    // nothing.
+    h.ServerSends(0x04, 0x0C, AckBody(event->Number() + 7, "555"));
+    h.ServerSends(0x04, 0x0C, AckBody(event->Number(), "555"));
+    h.ServerSends(0x04, 0x0C, AckBody(event->Number(), "555"));
+    ASSERT_TRUE(SessionHarness::WaitUntil([&] { return event->Delivered() == 1; }));
+    EXPECT_TRUE(SessionHarness::WaitUntil([] {
+        return test::RowInt(u"SELECT Delivered FROM History WHERE EventType=2 AND Number=1") == 1;
+    }));
+    EXPECT_EQ(h.ServiceServer().CountFrames(test::ScriptedServer::IsSnac(0x04, 0x06)), 1u);
+    EXPECT_EQ(event->ErrorCode(), 0);
+}
+
+TEST(MessageFamily, NothingIsSentWhileOfflineAndAnEarlyAckChangesNothing) {
+    SessionHarness h;
+    ContactPtr contact = h.Contacts().AddNewLocalContact(&h.Account(), u"", u"555", u"Ann", u"",
+                                                         u"", u"", false, true, false);
+    ASSERT_TRUE(contact);
+    EventPtr event = contact->History().AddOutgoingMessage(u"hello");
+    ASSERT_TRUE(event);
+
+    EXPECT_FALSE(SendMessage(h.Account(), event.get()));
+    h.Account().FlushOutbox();
+    EXPECT_EQ(event->Sent(), 0);
+    EXPECT_EQ(test::RowInt(u"SELECT Sent FROM History WHERE EventType=2 AND Number=1"), 0);
+    EXPECT_EQ(h.ServiceServer().ConnectionCount(), 0);
+
+    // The server acknowledges before the event was marked sent: nothing changes.
+    Deliver(h.Account(), 0x0C, AckBody(event->Number(), "555"));
+    EXPECT_EQ(event->Delivered(), 0);
+    EXPECT_EQ(test::RowInt(u"SELECT Delivered FROM History WHERE EventType=2 AND Number=1"), 0);
+}
+
+TEST(MessageFamily, Channel1TextIsReadInTheAnsiCodePageOrAsUcs2) {
+    ScopedEnv codePage("ZUL_ANSI_CODEPAGE", "1251");
+    SessionHarness h;
+    // 0xC0 is CYRILLIC CAPITAL LETTER A in code page 1251.
+    Deliver(h.Account(), 0x07, test::Channel1Message("701", 0x0000, Bytes{'x', 0xC0}));
+    EXPECT_EQ(LastMessageFrom(u"701"), u"x\u0410");
+    Deliver(h.Account(), 0x07, test::Channel1Message("702", 0x0002, Bytes{0x00, 'x', 0x04, 0x10}));
+    EXPECT_EQ(LastMessageFrom(u"702"), u"x\u0410");
+
+    // An unknown sender becomes a contact outside the server list, needing its details.
+    ContactPtr sender = h.Contacts().FindContact(&h.Account(), u"701");
+    ASSERT_TRUE(sender);
+    EXPECT_FALSE(sender->OnServer());
+    EXPECT_TRUE(sender->NeedsDetails());
+}
+
+TEST(MessageFamily, Channel2IsUtf8OnlyWithItsCapabilityText) {
+    ScopedEnv codePage("ZUL_ANSI_CODEPAGE", "1251");
+    SessionHarness h;
+    const Bytes text = {0xD0, 0x90, 0x00};  // U+0410 in UTF-8, zero-terminated
+    auto send = [&](std::string_view login, std::string_view trailer) {
+        Bytes body =
+            test::MessageHead(2, login).Tlv(0x0005, test::RendezvousBlock(text, trailer)).bytes;
+        Deliver(h.Account(), 0x07, body);
+    };
+    send("801", "{0946134E-4C7F-11D1-8222-444553540000}");
+    send("802", "{97B12751-243C-4334-AD22-D6ABF73F1492}");
+    send("803", "");
+    EXPECT_EQ(LastMessageFrom(u"801"), u"\u0410");
+    EXPECT_EQ(LastMessageFrom(u"802"), u"\u0410");
+    EXPECT_EQ(LastMessageFrom(u"803"), u"\u0420\u0452");  // the same bytes read as 1251
+
+    // A status-message request (type 0xE8) carries no text and stores nothing.
+    Bytes request =
+        test::MessageHead(2, "804").Tlv(0x0005, test::RendezvousBlock(text, "", 0xE8)).bytes;
+    Deliver(h.Account(), 0x07, request);
+    EXPECT_FALSE(h.Contacts().FindContact(&h.Account(), u"804"));
+}
+
+TEST(MessageFamily, Channel4IsStoredAsCh4AndTheSystemSenderIsDropped) {
+    SessionHarness h;
+    Deliver(h.Account(), 0x07, test::MessageHead(4, "901", 0x0001).Tlv(0x0005, Bytes{1}).bytes);
+    EXPECT_EQ(LastMessageFrom(u"901"), u"ch4");
+    // The sender's status from TLV 0x0006 is applied to the new contact.
+    ContactPtr sender = h.Contacts().FindContact(&h.Account(), u"901");
+    ASSERT_TRUE(sender);
+    EXPECT_EQ(sender->Status(), StatusFromWire(0x0001));
+
+    Deliver(h.Account(), 0x07, test::Channel1Message("1004", 0, test::Utf8("system")));
+    Deliver(h.Account(), 0x07, test::MessageHead(4, "1004").bytes);
+    EXPECT_FALSE(h.Contacts().FindContact(&h.Account(), u"1004"));
+    EXPECT_EQ(CountMessagesFrom(u"1004"), 0);
+}
+
+TEST(MessageFamily, AMalformedMessageDropsOnlyThatSnac) {
+    SessionHarness h;
+    // A text fragment that claims more bytes than its TLV holds.
+    ByteWriter badFragments;
+    badFragments.U8(0x01).U8(0x01).U16(40).U16(0).U16(0).Raw("short");
+    Deliver(h.Account(), 0x07, test::MessageHead(1, "601").Tlv(0x0002, badFragments.bytes).bytes);
+    // A sender block announcing more TLVs than the SNAC holds.
+    ByteWriter badInfo;
+    badInfo.U32(1).U32(2).U16(1).U8(3).Raw("602").U16(0).U16(5).TlvU16(0x0001, 0);
+    Deliver(h.Account(), 0x07, badInfo.bytes);
+    // A channel 2 extension whose text runs past the TLV.
+    Bytes block = test::RendezvousBlock(test::Utf8("hi"), "");
+    block[block.size() - 12 - 2 - 2] = 0x40;  // text length low byte, far beyond the end
+    Deliver(h.Account(), 0x07, test::MessageHead(2, "603").Tlv(0x0005, block).bytes);
+    // Cut-off SNACs.
+    Deliver(h.Account(), 0x07, Bytes{0x00, 0x01});
+    Deliver(h.Account(), 0x0C, Bytes{0x00, 0x01, 0x02});
+    Deliver(h.Account(), 0x14, Bytes{0x00, 0x01, 0x02});
+
+    for (auto login : {u"601", u"602", u"603"}) {
+        EXPECT_FALSE(h.Contacts().FindContact(&h.Account(), login)) << "login";
+    }
+    Deliver(h.Account(), 0x07, test::Channel1Message("604", 0, test::Utf8("fine")));
+    EXPECT_EQ(LastMessageFrom(u"604"), u"fine");
+}
+
+TEST(MessageFamily, TypingNoticesSetAndClearTheMark) {
+    SessionHarness h;
+    ContactPtr contact = h.Contacts().AddNewLocalContact(&h.Account(), u"", u"321", u"Sue", u"",
+                                                         u"", u"", false, true, false);
+    ASSERT_TRUE(contact);
+    auto notice = [&](uint16_t type) {
+        ByteWriter w;
+        w.U32(0).U32(0).U16(1).U8(3).Raw("321").U16(type);
+        Deliver(h.Account(), 0x14, w.bytes);
+    };
+    notice(0x0002);
+    EXPECT_TRUE(contact->Typing());
+    notice(0x000F);
+    EXPECT_TRUE(contact->Typing());
+    notice(0x0000);
+    EXPECT_FALSE(contact->Typing());
+    notice(0x0002);
+    notice(0x0001);
+    EXPECT_FALSE(contact->Typing());
+}
+
+TEST(MessageFamily, OfflineMessagesCarryTheirLocalTimeUntilTheEndMarker) {
+    ScopedEnv zone("TZ", "XST-3");  // three hours east of UTC
+    FixedHistoryClock clock(123456789);
+    SessionHarness h;
+    ASSERT_TRUE(h.SignOn(kStatusAvailable));
+    auto request = h.ServiceServer().WaitForFrame(test::ScriptedServer::IsSnac(0x04, 0x10));
+    ASSERT_TRUE(request);
+    const uint32_t id = request->requestId();
+    ASSERT_TRUE(h.Account().Pending().Find(static_cast<uint16_t>(id)));
+
+    auto offline = [&](std::string_view login, std::optional<uint32_t> sentAt) {
+        ByteWriter w = test::MessageHead(1, login);
+        w.Tlv(0x0002, test::TextFragments(0, test::Utf8("late")));
+        if (sentAt) w.TlvU32(0x0016, *sentAt);
+        h.ServerSends(0x04, 0x07, w.bytes, id);
+    };
+    offline("501", 0);
+    offline("502", std::nullopt);
+    ASSERT_TRUE(SessionHarness::WaitUntil([&] { return CountMessagesFrom(u"502") == 1; }));
+
+    auto lastTime = [&](std::u16string_view login) {
+        ContactPtr c = h.Contacts().FindContact(&h.Account(), login);
+        std::lock_guard lock(c->History().Mutex());
+        return c->History().Events().back()->EventTime();
+    };
+    // 1 January 1970 00:00 UTC is 03:00 local time here.
+    EXPECT_EQ(lastTime(u"501"), kUnixEpochFileTime + 3ull * 3600 * 10000000);
+    EXPECT_EQ(lastTime(u"502"), 123456789u);  // no time stamp: received now
+
+    // The end of the offline messages removes the request; later messages are live.
+    h.ServerSends(0x04, 0x17, {}, id);
+    ASSERT_TRUE(SessionHarness::WaitUntil(
+        [&] { return !h.Account().Pending().Find(static_cast<uint16_t>(id)); }));
+    offline("503", 0);
+    ASSERT_TRUE(SessionHarness::WaitUntil([&] { return CountMessagesFrom(u"503") == 1; }));
+    EXPECT_EQ(lastTime(u"503"), 123456789u);
+}
+
+TEST(MessageParse, OfflineTimeZeroIsTheUnixEpochInUtc) {
+    ScopedEnv zone("TZ", "UTC0");
+    EXPECT_EQ(UtcSecondsToLocalFileTime(0), kUnixEpochFileTime);
+    EXPECT_EQ(UtcSecondsToLocalFileTime(86400), kUnixEpochFileTime + 86400ull * 10000000);
+}
+
+TEST(MessageParse, FragmentsWithoutTextOrWithAShortTextFragmentGiveNoText) {
+    ByteWriter onlyFeatures;
+    onlyFeatures.U8(0x05).U8(0x01).U16(1).U8(0x01);
+    EXPECT_EQ(ParseMessageFragments(onlyFeatures.bytes), std::u16string());
+    ByteWriter shortText;
+    shortText.U8(0x01).U8(0x01).U16(4).U16(2).U16(0);
+    EXPECT_EQ(ParseMessageFragments(shortText.bytes), std::u16string());
+    ByteWriter cutHeader;
+    cutHeader.U8(0x01).U8(0x01).U8(0);
+    EXPECT_FALSE(ParseMessageFragments(cutHeader.bytes));
+}
+
+TEST(MessageParse, ALongTextIsCutToFitOneFrame) {
+    COscarPacket frame = COscarPacket::Snac(0x04, 0x06);
+    std::u16string text(40000, u'x');
+    AppendTextMessage(frame, 1, "555", text, 0);
+    ASSERT_LE(frame.size, COscarPacket::kCapacity);
+    // The frame ends with TLV 0x0006 intact, and TLV 0x0002's length matches its content.
+    ByteSpan data = frame.snacData();
+    ByteReader reader(data.subspan(8 + 2 + 1 + 3));
+    EXPECT_EQ(reader.ReadU16(), 0x0002);
+    const uint16_t length = reader.ReadU16();
+    reader.Skip(length);
+    EXPECT_EQ(reader.ReadU16(), 0x0003);
+    EXPECT_EQ(reader.ReadU16(), 0);
+    EXPECT_EQ(reader.ReadU16(), 0x0006);
+    EXPECT_EQ(reader.ReadU16(), 2);
+    reader.Skip(2);
+    EXPECT_TRUE(reader.ok());
+    EXPECT_EQ(reader.Remaining(), 0u);
+}
+
+}  // namespace
+}  // namespace zul
