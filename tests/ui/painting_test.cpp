@@ -1,0 +1,113 @@
+// What the window paints: page canvases, the empty-page text, the caption bar copied or
+// blended, and screenshots of it all.
+#include "storage/options.h"
+#include "tests/ui/ui_test_support.h"
+#include "ui/framework/dpi.h"
+#include "ui/framework/drawing.h"
+#include "ui/framework/main_window.h"
+
+namespace zul::test {
+namespace {
+
+using Painting = HostTest;
+
+// Pixels of a row band that are not the window colour.
+int InkIn(const QImage& image, int top, int bottom) {
+    int ink = 0;
+    const QColor window = WindowColour();
+    for (int y = std::max(0, top); y < std::min(bottom, image.height()); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixelColor(x, y) != window) ++ink;
+    return ink;
+}
+
+TEST_F(Painting, ZeroHeightPageHasNoSurfaceAndPaintsItsEmptyText) {
+    RowsPage page(QStringLiteral("Contacts"), 0);
+    page.emptyText = QStringLiteral("None of your contacts is online");
+    window->AddPage(&page, true, false);
+    EXPECT_EQ(page.Height(), 0);
+    EXPECT_EQ(page.Surface(), nullptr);
+    EXPECT_FALSE(page.HasContent());
+
+    const QImage screen = Screen();
+    screen.save(ScreenshotPath(QStringLiteral("empty_page.png")));
+    const int top = page.CaptionHeight();
+    const int middle = top + (window->ViewHeight() - top) / 2;
+    EXPECT_GT(InkIn(screen, middle - 10, middle + 10), 20);  // the text, centred
+    EXPECT_EQ(InkIn(screen, top + 10, middle - 30), 0);
+    EXPECT_EQ(InkIn(screen, middle + 30, window->ClientHeight()), 0);
+}
+
+TEST_F(Painting, PageCanvasIsCopiedAtItsOffset) {
+    RowsPage page(QStringLiteral("Contacts"), 50);
+    window->AddPage(&page, true, false);
+    page.FocusItem(page.Row(3));
+    const QRect row = page.Row(3)->Rect();
+    const int y = row.top() + 1;
+    EXPECT_EQ(Screen().pixelColor(470, y), HighlightColour());
+    page.SetContentOffset(-40);  // one row further down
+    EXPECT_EQ(Screen().pixelColor(470, y - 40), HighlightColour());
+    EXPECT_NE(Screen().pixelColor(470, y), HighlightColour());
+    Screen().save(ScreenshotPath(QStringLiteral("rows_96dpi.png")));
+}
+
+TEST_F(Painting, TallPagesDrawTheRowsOfWhereverTheyAreScrolled) {
+    const int saved = Canvas::MaxSurfaceRows();
+    Canvas::SetMaxSurfaceRows(1024);
+    RowsPage page(QStringLiteral("Contacts"), 2000);  // 80000 px of rows
+    window->AddPage(&page, true, false);
+    ASSERT_NE(page.Surface(), nullptr);
+    EXPECT_EQ(page.Surface()->height(), 1024);
+    page.FocusItem(page.Row(1500));  // scrolls there, animated
+    RunScroll();
+    const QImage screen = Screen();
+    const int y = page.Row(1500)->Rect().top() + page.ContentOffset() + 1;
+    ASSERT_GT(y, 0);
+    EXPECT_EQ(screen.pixelColor(470, y), HighlightColour());
+    EXPECT_GT(page.SurfaceTop(), 0);
+    screen.save(ScreenshotPath(QStringLiteral("rows_far_down.png")));
+    Canvas::SetMaxSurfaceRows(saved);
+}
+
+TEST_F(Painting, CaptionBarIsBlendedOverTheContentWhenTransparencyIsOn) {
+    RowsPage page(QStringLiteral("Contacts"), 50);
+    window->AddPage(&page, true, false);
+    page.FocusItem(page.Row(0));
+    page.SetContentOffset(-page.CaptionHeight());  // the focused row under the caption bar
+    const QPoint spot(2, 2);
+
+    EXPECT_EQ(Screen().pixelColor(spot), WindowColour());  // copied: the bar hides the row
+
+    Options().EnableTransparency = 1;
+    Options().TransparencyValue = 0;
+    EXPECT_EQ(Screen().pixelColor(spot), HighlightColour());  // fully see-through
+
+    Options().TransparencyValue = 220;
+    const QColor blended = Screen().pixelColor(spot);
+    const QColor h = HighlightColour(), w = WindowColour();
+    const auto mix = [](int top, int under) { return (top * 220 + under * 35) / 255; };
+    EXPECT_NEAR(blended.red(), mix(w.red(), h.red()), 2);
+    EXPECT_NEAR(blended.green(), mix(w.green(), h.green()), 2);
+    EXPECT_NEAR(blended.blue(), mix(w.blue(), h.blue()), 2);
+    Screen().save(ScreenshotPath(QStringLiteral("caption_blended.png")));
+}
+
+TEST_F(Painting, AtDoubleDpiTheFrameworkScalesItsLengths) {
+    Dpi::SetOverride(192, 192);
+    window.reset();
+    window = std::make_unique<MainWindow>();
+    window->resize(960, 1280);
+    window->show();
+    RowsPage page(QStringLiteral("Contacts"), 30, 80);
+    page.Caption().SetSubtitle(QStringLiteral("(12/30)"));
+    window->AddPage(&page, true, false);
+    page.FocusItem(page.Row(1));
+    Options().ScrollbarAlways = 1;
+    const QRect indicator = window->ScrollIndicatorRect();
+    EXPECT_EQ(indicator.width(), 8);
+    EXPECT_GT(page.CaptionHeight(), 2 * TextHeight(QStringLiteral("A"), 2, true) / 2);
+    Screen().save(ScreenshotPath(QStringLiteral("rows_192dpi.png")));
+}
+
+}  // namespace
+}  // namespace zul::test

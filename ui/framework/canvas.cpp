@@ -1,0 +1,86 @@
+#include "ui/framework/canvas.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <algorithm>
+
+namespace zul {
+namespace {
+
+const char16_t kNoMemoryText[] = u"Can not recreate bitmap. There is not enough memory to draw";
+const char16_t kNoMemoryCaption[] = u"ERROR";
+
+int g_maxSurfaceRows = 2048;
+
+void ReportNoMemory() {
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) return;
+    QMessageBox::critical(nullptr, QString::fromUtf16(kNoMemoryCaption),
+                          QString::fromUtf16(kNoMemoryText));
+}
+
+}  // namespace
+
+int Canvas::MaxSurfaceRows() {
+    return g_maxSurfaceRows;
+}
+void Canvas::SetMaxSurfaceRows(int rows) {
+    g_maxSurfaceRows = std::max(1, rows);
+}
+
+QRect Canvas::SurfaceRect() const {
+    if (surface_.isNull()) return {};
+    return QRect(0, surfaceTop_, surface_.width(), surface_.height());
+}
+
+bool Canvas::MakeSurface(int top) {
+    const int rows = std::min(height_, g_maxSurfaceRows);
+    surfaceTop_ = std::clamp(top, 0, height_ - rows);
+    if (surface_.width() == width_ && surface_.height() == rows) return true;
+    surface_ = QImage();  // the old surface goes before the new one is made
+    QImage image(width_, rows, QImage::Format_ARGB32_Premultiplied);
+    if (image.isNull()) {
+        surfaceTop_ = 0;
+        return false;
+    }
+    surface_ = std::move(image);
+    return true;
+}
+
+void Canvas::SetSize(int width, int height) {
+    width = std::max(0, width);
+    height = std::max(0, height);
+    if (width == width_ && height == height_) return;
+    CanvasLock guard(*this);
+    const bool widthChanged = width != width_;
+    const bool heightChanged = height != height_;
+    width_ = width;
+    height_ = height;
+    drawn_ = false;
+    if (width == 0 || height == 0) {
+        surface_ = QImage();
+        surfaceTop_ = 0;
+        return;
+    }
+    if (!MakeSurface(surfaceTop_)) {
+        ReportNoMemory();
+        return;
+    }
+    AfterResize(widthChanged, heightChanged);
+}
+
+bool Canvas::EnsureRows(int top, int bottom) {
+    CanvasLock guard(*this);
+    if (surface_.isNull()) return false;
+    top = std::clamp(top, 0, height_);
+    bottom = std::clamp(bottom, top, height_);
+    const int rows = surface_.height();
+    if (top >= surfaceTop_ && bottom <= surfaceTop_ + rows) return false;
+    // Centre the wanted rows in the band so that small moves either way stay inside.
+    const int span = std::min(bottom - top, rows);
+    if (!MakeSurface(top - (rows - span) / 2)) return false;
+    drawn_ = false;
+    AfterBandMoved();
+    return true;
+}
+
+}  // namespace zul

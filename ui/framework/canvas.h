@@ -1,0 +1,77 @@
+// Canvas: the off-screen drawing surface of a page or a caption bar, with its own lock.
+//
+// A canvas has a logical size (the page's width and content height). Its surface holds at
+// most MaxSurfaceRows() rows of it, a band that the host moves along the content while it
+// scrolls, so that a page of ten thousand rows does not hold ten thousand rows of pixels.
+// Content that fits the band is held whole.
+#pragma once
+
+#include <QImage>
+#include <QRect>
+#include <mutex>
+
+namespace zul {
+
+class Canvas {
+  public:
+    Canvas() = default;
+    virtual ~Canvas() = default;
+    Canvas(const Canvas&) = delete;
+    Canvas& operator=(const Canvas&) = delete;
+
+    // Negative sizes count as 0. An unchanged size does nothing; a zero dimension releases
+    // the surface; otherwise a new surface is made and AfterResize runs.
+    void SetSize(int width, int height);
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+
+    void Lock() { lock_.lock(); }
+    void Unlock() { lock_.unlock(); }
+
+    // The surface, or nullptr while the canvas has none (a zero dimension, or no memory).
+    QImage* Surface() { return surface_.isNull() ? nullptr : &surface_; }
+    // Content row held by the first row of the surface, and the content rows it holds.
+    int SurfaceTop() const { return surfaceTop_; }
+    QRect SurfaceRect() const;
+
+    // Moves the band so that it holds the content rows [top, bottom) (as far as the band
+    // reaches) and redraws it when it moved. Returns true when the band moved.
+    bool EnsureRows(int top, int bottom);
+
+    bool Drawn() const { return drawn_; }
+    void SetDrawn(bool drawn) { drawn_ = drawn; }
+
+    // Rows a surface may hold; tests lower it to see the band move.
+    static int MaxSurfaceRows();
+    static void SetMaxSurfaceRows(int rows);
+
+  protected:
+    // After a new surface was made, under the canvas lock.
+    virtual void AfterResize(bool widthChanged, bool heightChanged) {}
+    // After the band moved: the surface must be drawn again.
+    virtual void AfterBandMoved() {}
+
+  private:
+    bool MakeSurface(int top);
+
+    std::recursive_mutex lock_;
+    QImage surface_;
+    int width_ = 0;
+    int height_ = 0;
+    int surfaceTop_ = 0;
+    bool drawn_ = false;
+};
+
+// Holds a canvas's lock for a scope.
+class CanvasLock {
+  public:
+    explicit CanvasLock(Canvas& canvas) : canvas_(canvas) { canvas_.Lock(); }
+    ~CanvasLock() { canvas_.Unlock(); }
+    CanvasLock(const CanvasLock&) = delete;
+    CanvasLock& operator=(const CanvasLock&) = delete;
+
+  private:
+    Canvas& canvas_;
+};
+
+}  // namespace zul

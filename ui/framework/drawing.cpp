@@ -1,0 +1,152 @@
+#include "ui/framework/drawing.h"
+
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPalette>
+#include <limits>
+
+#include "ui/framework/dpi.h"
+
+namespace zul {
+
+int FontPointSize(int level) {
+    if (level < 0 || level > 5) return 8;
+    return 10 - level;
+}
+
+QString FontFamily() {
+    static const QString family = [] {
+        const QString wanted = QStringLiteral("Tahoma");
+        if (QFontDatabase::hasFamily(wanted)) return wanted;
+        return QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
+    }();
+    return family;
+}
+
+QFont UiFont(int level, bool bold, bool italic, bool struck) {
+    QFont font(FontFamily());
+    font.setPixelSize(FontPointSize(level) * Dpi::Y() / 72 + 1);
+    if (bold)
+        font.setWeight(QFont::Bold);
+    else if (italic)
+        font.setItalic(true);
+    else if (struck)
+        font.setStrikeOut(true);
+    return font;
+}
+
+void SelectFont(QPainter& painter, int level, bool bold, bool italic, bool struck) {
+    painter.setFont(UiFont(level, bold, italic, struck));
+}
+
+int TextWidth(const QString& text, int level, bool bold) {
+    return QFontMetrics(UiFont(level, bold)).horizontalAdvance(text);
+}
+
+int TextHeight(const QString& text, int level, bool bold) {
+    QFontMetrics fm(UiFont(level, bold));
+    return fm
+        .boundingRect(QRect(0, 0, std::numeric_limits<int>::max() / 2, fm.height()),
+                      Qt::TextSingleLine, text)
+        .height();
+}
+
+QSize MeasureWrapped(const QString& text, int level, int width) {
+    QFontMetrics fm(UiFont(level, false));
+    const QRect r = fm.boundingRect(QRect(0, 0, std::max(1, width), 1 << 24),
+                                    Qt::TextWordWrap | Qt::TextExpandTabs, text);
+    return r.size();
+}
+
+int LineHeight(int level) {
+    return TextHeight(QStringLiteral("A"), level, true) + 2 * ScaleY(5);
+}
+
+void DrawCentredText(QPainter& painter, int level, const QRect& rect, const QColor& colour,
+                     const QString& text) {
+    QRect r = rect.adjusted(ScaleX(20), 0, -ScaleX(20), 0);
+    if (r.width() <= 0) return;
+    const int height = MeasureWrapped(text, level, r.width()).height();
+    r.setTop(rect.top() + (rect.height() - height) / 2);
+    r.setHeight(height);
+    painter.save();
+    SelectFont(painter, level, false);
+    painter.setPen(colour);
+    painter.drawText(r, Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, text);
+    painter.restore();
+}
+
+namespace {
+QPalette Palette() {
+    return QGuiApplication::palette();
+}
+}  // namespace
+
+QColor WindowColour() {
+    return Palette().color(QPalette::Active, QPalette::Base);
+}
+QColor WindowTextColour() {
+    return Palette().color(QPalette::Active, QPalette::Text);
+}
+QColor GreyTextColour() {
+    return Palette().color(QPalette::Disabled, QPalette::Text);
+}
+QColor HighlightColour() {
+    return Palette().color(QPalette::Active, QPalette::Highlight);
+}
+QColor HighlightTextColour() {
+    return Palette().color(QPalette::Active, QPalette::HighlightedText);
+}
+
+QColor InactiveCaptionColour() {
+    // A selection without the keyboard focus: the highlight faded halfway to the window.
+    const QColor h = HighlightColour();
+    const QColor w = WindowColour();
+    return QColor((h.red() + w.red()) / 2, (h.green() + w.green()) / 2, (h.blue() + w.blue()) / 2);
+}
+
+QColor ItemBackground(bool selected, bool focused) {
+    if (!selected) return WindowColour();
+    return focused ? HighlightColour() : InactiveCaptionColour();
+}
+
+QColor ItemTextColour(bool selected, bool focused, bool normal) {
+    if (selected) return focused ? HighlightTextColour() : WindowTextColour();
+    return normal ? WindowTextColour() : GreyTextColour();
+}
+
+QRect FitImage(const QSize& image, const QRect& box) {
+    const int w = image.width();
+    const int h = image.height();
+    if (w <= 0 || h <= 0 || box.isEmpty()) return {};
+    const double scale =
+        w < h ? static_cast<double>(box.height()) / h : static_cast<double>(box.width()) / w;
+    const int fw = static_cast<int>(w * scale);
+    const int fh = static_cast<int>(h * scale);
+    return QRect(box.left() + box.width() - fw, box.top() + (box.height() - fh) / 2, fw, fh);
+}
+
+QImage LoadImage(const uint8_t* bytes, size_t count) {
+    if (bytes == nullptr || count == 0 ||
+        count > static_cast<size_t>(std::numeric_limits<int>::max()))
+        return {};
+    // fromData copies what it decodes; the buffer stays the caller's.
+    return QImage::fromData(bytes, static_cast<int>(count));
+}
+
+void DrawImage(QPainter& painter, const QImage& image, const QRect& rect) {
+    if (image.isNull() || rect.isEmpty()) return;
+    painter.save();
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(rect, image);
+    painter.restore();
+}
+
+std::u16string FormatCounts(int total, int offline) {
+    const QString text = QStringLiteral(" (%1/%2)").arg(total - offline).arg(total);
+    return text.toStdU16String();
+}
+
+}  // namespace zul

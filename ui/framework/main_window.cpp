@@ -1,0 +1,440 @@
+#include "ui/framework/main_window.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QMenu>
+#include <QPainter>
+#include <QPushButton>
+#include <algorithm>
+
+#include "platform/power.h"
+#include "platform/resources.h"
+#include "storage/options.h"
+#include "ui/framework/dpi.h"
+#include "ui/framework/drawing.h"
+#include "ui/framework/message_editor.h"
+#include "ui/framework/soft_key_bar.h"
+#include "ui/framework/view_page.h"
+
+namespace zul {
+namespace {
+
+QString Text(int id) {
+    return QString::fromStdU16String(ResString(id));
+}
+
+// Calls fn for every entry of the menu and its submenus that carries a command id.
+void ForEachCommand(QMenu* menu, const std::function<void(QAction*, int)>& fn) {
+    for (QAction* action : menu->actions()) {
+        if (action->menu() != nullptr)
+            ForEachCommand(action->menu(), fn);
+        else if (action->data().isValid())
+            fn(action, action->data().toInt());
+    }
+}
+
+// Removes an entry; a submenu goes with its entry.
+void DeleteEntry(QMenu* menu, QAction* action) {
+    menu->removeAction(action);
+    if (QMenu* sub = action->menu(); sub != nullptr && sub->parent() == menu)
+        delete sub;
+    else if (action->parent() == menu)
+        delete action;
+}
+
+QPoint AboveWidget(QWidget* widget, QMenu* menu) {
+    return widget->mapToGlobal(QPoint(0, -menu->sizeHint().height()));
+}
+
+}  // namespace
+
+MainWindow::MainWindow(QWidget* parent)
+    : ScrollableWindow(parent),
+      editor_(new MessageEditor(this)),
+      softKeys_(new SoftKeyBar(this)),
+      menuPopup_(new QMenu(this)),
+      leftPopup_(new QMenu(this)) {
+    setWindowTitle(QString::fromStdU16String(AppTitle()));
+    editor_->hide();
+
+    AddMenuCommand(*menuPopup_, Text(kTextOptions), kCmdOptions);
+    menuPopup_->addSeparator();
+    aboutAction_ = AddMenuCommand(*menuPopup_, Text(kTextAbout), kCmdAbout);
+    menuPopup_->addSeparator();
+    AddMenuCommand(*menuPopup_, Text(kTextExit), kCmdExit);
+    ConnectCommands(menuPopup_);
+
+    connect(softKeys_, &SoftKeyBar::LeftPressed, this, [this] {
+        QMenu* menu = PrepareLeftKeyPopup();
+        if (!menu->isEmpty()) menu->popup(AboveWidget(softKeys_->LeftKey(), menu));
+    });
+    connect(softKeys_, &SoftKeyBar::RightPressed, this, [this] {
+        QMenu* menu = PrepareMenuPopup();
+        menu->popup(AboveWidget(softKeys_->RightKey(), menu));
+    });
+    connect(editor_, &MessageEditor::Notify, this, &MainWindow::EditorNotify);
+    connect(editor_, &MessageEditor::LinesChanged, this, [this] {
+        LayoutChildren();
+        ViewPage* page = CurrentPage();
+        if (page != nullptr && page->UsesEditor()) page->Relayout();
+    });
+
+    RefreshSoftKeys();
+    StartTimer(kTimerSlowTick, kSlowTickMs);
+    StartTimer(kTimerFastTick, kFastTickMs);
+}
+
+MainWindow::~MainWindow() {
+    if (contextMenu_) delete contextMenu_;
+    for (int id : {int(kTimerSlowTick), int(kTimerFastTick), int(kTimerScroll), int(kTimerSlide),
+                   int(kTimerRest), int(kTimerHold)})
+        StopTimer(id);
+    std::vector<ViewPage*> pages;
+    pages.swap(pages_);
+    current_ = previous_ = -1;
+    for (ViewPage* page : pages) {
+        page->SetActive(false);
+        page->RemovedFromHost();
+        page->SetHost(nullptr);
+    }
+}
+
+ViewPage* MainWindow::CurrentPage() const {
+    return PageAt(current_);
+}
+
+ViewPage* MainWindow::PageAt(int index) const {
+    if (index < 0 || index >= PageCount()) return nullptr;
+    return pages_[static_cast<size_t>(index)];
+}
+
+int MainWindow::IndexOf(const ViewPage* page) const {
+    auto it = std::find(pages_.begin(), pages_.end(), page);
+    return it == pages_.end() ? -1 : static_cast<int>(it - pages_.begin());
+}
+
+int MainWindow::ClientHeight() const {
+    return std::max(0, height() - softKeys_->BarHeight());
+}
+
+// The editor's rows are taken from the view of a page that uses it, also while it slides in.
+int MainWindow::ViewHeight() const {
+    ViewPage* page = CurrentPage();
+    const int editor = page != nullptr && page->UsesEditor() ? editor_->PreferredHeight() : 0;
+    return std::max(0, ClientHeight() - editor);
+}
+
+bool MainWindow::EditorShown() const {
+    return !editor_->isHidden();
+}
+
+void MainWindow::LayoutChildren() {
+    const int bar = softKeys_->BarHeight();
+    softKeys_->setGeometry(0, height() - bar, width(), bar);
+    const int editor = editor_->PreferredHeight();
+    editor_->setGeometry(0, ClientHeight() - editor, width(), editor);
+}
+
+void MainWindow::OnSize(int, int) {
+    LayoutChildren();
+    for (ViewPage* page : pages_) page->Relayout();
+    update();
+}
+
+int MainWindow::AddPage(ViewPage* page, bool append, bool switchTo) {
+    if (page == nullptr) return -1;
+    int index = IndexOf(page);
+    if (index < 0) {
+        if (append || pages_.size() < 2) {
+            pages_.push_back(page);
+            index = PageCount() - 1;
+        } else {
+            index = 2;
+            pages_.insert(pages_.begin() + 2, page);
+            if (current_ >= 2) ++current_;
+            if (previous_ >= 2) ++previous_;
+        }
+        page->SetHost(this);
+        page->AddedToHost();
+        page->Relayout();
+        if (pages_.size() == 1) ShowPage(kJump, 0);
+    }
+    if (switchTo) ShowPage(kSlideFromRight, index);
+    return index;
+}
+
+void MainWindow::ShowPage(int kind, int index) {
+    if (Sliding()) return;
+    const int count = PageCount();
+    if (kind == kSlideFromLeft && index == -1) index = count - 1;
+    if (kind == kSlideFromRight && index == count) index = 0;
+    if (index < 0 || index >= count || index == current_) return;
+    ViewPage* old = CurrentPage();
+    ViewPage* page = pages_[static_cast<size_t>(index)];
+    StopMotion();
+    if (old != nullptr) {
+        old->Deactivated();
+        if (kind == kJump) old->SetActive(false);
+        if (old->UsesEditor()) old->SetUnsentText(editor_->toPlainText());
+    }
+    previous_ = current_;
+    current_ = index;
+    lastKind_ = kind;
+    const bool slide = kind != kJump && old != nullptr;
+    if (page->UsesEditor()) {
+        editor_->setPlainText(page->UnsentText());
+        if (slide)
+            editor_->hide();  // shown when the slide ends
+        else
+            ShowEditorFor(page);
+    } else {
+        HideEditor();
+        setFocus();
+    }
+    page->SetActive(true);
+    page->Activated();
+    if (index <= 1 && hooks_.removeNotification) hooks_.removeNotification();
+    RefreshSoftKeys();
+    if (slide) {
+        slideFrom_ = old;
+        StartSlide(kind == kSlideFromRight ? ClientWidth() : -ClientWidth());
+    } else {
+        update();
+    }
+}
+
+void MainWindow::SlideFinished() {
+    if (slideFrom_ != nullptr && slideFrom_ != CurrentPage()) slideFrom_->SetActive(false);
+    slideFrom_ = nullptr;
+    ViewPage* page = CurrentPage();
+    if (page != nullptr && page->UsesEditor()) ShowEditorFor(page);
+    if (pendingRemoval_ != nullptr) {
+        const int index = IndexOf(pendingRemoval_);
+        pendingRemoval_ = nullptr;
+        if (index >= 0) Detach(index);
+    }
+    update();
+}
+
+void MainWindow::NextPage() {
+    if (pendingRemoval_ == nullptr) ShowPage(kSlideFromRight, current_ + 1);
+}
+
+void MainWindow::PreviousPage() {
+    if (pendingRemoval_ == nullptr) ShowPage(kSlideFromLeft, current_ - 1);
+}
+
+int MainWindow::ResolveFallback(int fallback, int removed) const {
+    int target = fallback == kFallbackPrevious ? previous_ : fallback;
+    if (target < 0 || target >= PageCount() || target == removed) target = removed == 0 ? 1 : 0;
+    return target < PageCount() ? target : -1;
+}
+
+void MainWindow::RemovePage(ViewPage* page, int how, int fallback) {
+    const int index = IndexOf(page);
+    if (index < 0) return;
+    const int target = ResolveFallback(fallback, index);
+    if (index != current_) {
+        Detach(index);
+    } else if (how == kRemoveThenJump) {
+        FinishSlide();
+        Detach(index);
+        if (target >= 0) ShowPage(kJump, target > index ? target - 1 : target);
+    } else if (how == kJumpThenRemove) {
+        FinishSlide();
+        ShowPage(kJump, target);
+        Detach(IndexOf(page));
+    } else {
+        FinishSlide();
+        pendingRemoval_ = page;
+        ShowPage(kSlideFromLeft, target);
+        // No slide could start (no other page, or no width to slide across).
+        if (pendingRemoval_ == page && !Sliding()) Detach(IndexOf(page));
+    }
+    if (CurrentPage() == nullptr) HideEditor();
+    update();
+}
+
+void MainWindow::Detach(int index) {
+    ViewPage* page = PageAt(index);
+    if (page == nullptr) return;
+    pages_.erase(pages_.begin() + index);
+    if (slideFrom_ == page) slideFrom_ = nullptr;
+    if (pendingRemoval_ == page) pendingRemoval_ = nullptr;
+    if (contextPage_ == page) {
+        contextPage_ = nullptr;
+        if (contextMenu_) contextMenu_->close();
+    }
+    if (current_ == index)
+        current_ = -1;
+    else if (current_ > index)
+        --current_;
+    if (previous_ == index)
+        previous_ = 0;
+    else if (previous_ > index)
+        --previous_;
+    if (pages_.empty()) previous_ = -1;
+    page->SetActive(false);
+    page->RemovedFromHost();
+    page->SetHost(nullptr);
+    RefreshSoftKeys();
+}
+
+void MainWindow::ShowEditorFor(ViewPage* page) {
+    LayoutChildren();
+    editor_->show();
+    editor_->raise();
+    if (Options().HistorySetFocusOnEditor) editor_->setFocus();
+}
+
+void MainWindow::HideEditor() {
+    editor_->hide();
+    editor_->clear();
+}
+
+void MainWindow::EditorNotify(int code) {
+    ViewPage* page = CurrentPage();
+    if (page == nullptr) return;
+    if (page->EditorNotification(code, editor_->toPlainText()) && code == MessageEditor::kConfirm)
+        editor_->clear();
+}
+
+void MainWindow::RefreshSoftKeys() {
+    QString label;
+    ViewPage* page = CurrentPage();
+    const bool enabled = page != nullptr && page->LeftSoftKey(label);
+    softKeys_->SetLeftKey(label, enabled);
+    softKeys_->SetRightKey(Text(kTextMenu));
+}
+
+void MainWindow::ConnectCommands(QMenu* menu) {
+    ForEachCommand(menu, [this](QAction* action, int id) {
+        connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+    });
+}
+
+QMenu* MainWindow::PrepareMenuPopup() {
+    // The previous page's "&View" entry goes; the current page puts in its own.
+    for (QAction* action : viewEntries_)
+        if (action != aboutAction_ && menuPopup_->actions().contains(action))
+            DeleteEntry(menuPopup_, action);
+    viewEntries_.clear();
+    const QList<QAction*> before = menuPopup_->actions();
+    if (ViewPage* page = CurrentPage()) page->FillMenuPopup(*menuPopup_, aboutAction_);
+    for (QAction* action : menuPopup_->actions()) {
+        if (before.contains(action)) continue;
+        viewEntries_.push_back(action);
+        if (action->menu() != nullptr)
+            ConnectCommands(action->menu());
+        else if (action->data().isValid())
+            connect(action, &QAction::triggered, this,
+                    [this, id = action->data().toInt()] { OnCommand(id); });
+    }
+    return menuPopup_;
+}
+
+QMenu* MainWindow::PrepareLeftKeyPopup() {
+    for (QAction* action : leftPopup_->actions()) DeleteEntry(leftPopup_, action);
+    leftPopup_->clear();
+    if (ViewPage* page = CurrentPage()) page->FillLeftKeyPopup(*leftPopup_);
+    ConnectCommands(leftPopup_);
+    return leftPopup_;
+}
+
+void MainWindow::ShowContextMenu(ViewPage* page, QMenu* menu, const QPoint& globalPos) {
+    if (contextMenu_) contextMenu_->close();
+    contextMenu_ = menu;
+    contextPage_ = page;
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    ForEachCommand(menu, [this, page](QAction* action, int id) {
+        connect(action, &QAction::triggered, this, [this, page, id] {
+            if (contextPage_ == page && IndexOf(page) >= 0) page->ContextCommand(id);
+        });
+    });
+    menu->popup(globalPos);
+}
+
+void MainWindow::RepaintPage(ViewPage* page) {
+    if (page != nullptr && (page == CurrentPage() || page == slideFrom_)) update();
+}
+
+void MainWindow::OnCommand(int id) {
+    switch (id) {
+        case kCmdExit:
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(), [] { QCoreApplication::exit(0); },
+                Qt::QueuedConnection);
+            return;
+        case kCmdAbout:
+            if (hooks_.about) hooks_.about();
+            return;
+        case kCmdOptions:
+            BeginWaitCursor();
+            if (hooks_.options) hooks_.options();
+            EndWaitCursor();
+            RefreshSoftKeys();
+            if (ViewPage* page = CurrentPage()) page->Redraw();
+            return;
+        case kCmdNotificationLeft:
+        case kCmdNotificationRight:
+            if (hooks_.notificationKey) hooks_.notificationKey(id);
+            return;
+        default:
+            break;
+    }
+    // The current page first, then every other page; a command may remove pages.
+    std::vector<ViewPage*> pages = pages_;
+    ViewPage* current = CurrentPage();
+    if (current != nullptr) current->Command(id);
+    for (ViewPage* page : pages)
+        if (page != current && IndexOf(page) >= 0) page->Command(id);
+}
+
+void MainWindow::OnKeyDown(int key) {
+    ViewPage* page = CurrentPage();
+    if (page != nullptr && page->AcceptsInput()) page->OnKey(key);
+}
+
+bool MainWindow::TicksAllowed() const {
+    return DevicePowerOn() && !Moving() && !Sliding();
+}
+
+void MainWindow::OnTimer(int id) {
+    if (id == kTimerSlowTick) {
+        if (!TicksAllowed()) return;
+        std::vector<ViewPage*> pages = pages_;
+        for (ViewPage* page : pages)
+            if (IndexOf(page) >= 0) page->SlowTick();
+        return;
+    }
+    if (id == kTimerFastTick) {
+        ViewPage* page = CurrentPage();
+        if (TicksAllowed() && page != nullptr && page->ChangedSinceLastPaint()) update();
+        return;
+    }
+    ScrollableWindow::OnTimer(id);
+}
+
+void MainWindow::OnPaint(QPainter& painter, const QRect&) {
+    const QRect client(0, 0, ClientWidth(), ClientHeight());
+    ViewPage* page = CurrentPage();
+    if (page == nullptr) {
+        painter.fillRect(client, WindowColour());
+        return;
+    }
+    if (!Sliding() || slideFrom_ == nullptr) {
+        page->PaintTo(painter, client, ViewHeight());
+        DrawScrollIndicator(painter);
+        return;
+    }
+    // The new page at the slide offset, the old one beside it, a line at the seam.
+    const int s = SlideOffset();
+    const int w = client.width();
+    const int oldX = s > 0 ? s - w : s + w;
+    const int seam = s > 0 ? s : s + w;
+    slideFrom_->PaintTo(painter, client.translated(oldX, 0), ViewHeight());
+    page->PaintTo(painter, client.translated(s, 0), ViewHeight());
+    painter.fillRect(QRect(seam, 0, ScaleX(1), client.height()), WindowTextColour());
+}
+
+}  // namespace zul

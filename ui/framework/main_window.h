@@ -1,0 +1,135 @@
+// MainWindow: the page host. It keeps the row of pages, shows one at a time and slides
+// between them, ticks the pages, carries the soft keys with their popups, and the message
+// editor shared by the pages that use it.
+#pragma once
+
+#include <QPointer>
+#include <functional>
+#include <vector>
+
+#include "ui/framework/scrollable_window.h"
+
+class QMenu;
+
+namespace zul {
+
+class MessageEditor;
+class SoftKeyBar;
+class ViewPage;
+
+// String ids of the window's own texts.
+enum MainWindowText {
+    kTextMenu = 140,
+    kTextOptions = 141,
+    kTextAbout = 142,
+    kTextExit = 143,
+};
+
+class MainWindow : public ScrollableWindow {
+    Q_OBJECT
+  public:
+    enum ShowKind { kJump = 2, kSlideFromLeft = 3, kSlideFromRight = 4 };
+    enum RemoveHow { kRemoveThenJump = 1, kJumpThenRemove = 2, kSlideThenRemove = 3 };
+    enum CommandId {
+        kCmdNotificationLeft = 100,
+        kCmdNotificationRight = 101,
+        kCmdExit = 32782,
+        kCmdAbout = 32784,
+        kCmdOptions = 32786,
+    };
+    enum HostTimer { kTimerSlowTick = 10002, kTimerFastTick = 10003 };
+    static constexpr int kSlowTickMs = 1000;
+    static constexpr int kFastTickMs = 200;
+    // RemovePage's fallback: the page shown before (the first page when that is gone).
+    static constexpr int kFallbackPrevious = -2;
+
+    // What other parts of the program do for the host.
+    struct Hooks {
+        std::function<void()> about;               // the About sheet
+        std::function<void()> options;             // the Options sheet
+        std::function<void()> removeNotification;  // the new-message notification goes
+        std::function<void(int)> notificationKey;  // commands 100 and 101
+    };
+
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+    void SetHooks(Hooks hooks) { hooks_ = std::move(hooks); }
+
+    // A page already in the row keeps its place; else it is appended (append set, or fewer
+    // than two pages) or inserted at 2, after the accounts and contacts pages.
+    int AddPage(ViewPage* page, bool append, bool switchTo);
+    void RemovePage(ViewPage* page, int how, int fallback = kFallbackPrevious);
+    // kind: kJump, kSlideFromLeft (index -1 is the last page), kSlideFromRight (index ==
+    // page count is the first).
+    void ShowPage(int kind, int index);
+    void NextPage();
+    void PreviousPage();
+
+    ViewPage* CurrentPage() const;
+    int CurrentIndex() const { return current_; }
+    int PreviousIndex() const { return previous_; }
+    int PageCount() const { return static_cast<int>(pages_.size()); }
+    ViewPage* PageAt(int index) const;
+    int IndexOf(const ViewPage* page) const;
+    bool RemovalPending() const { return pendingRemoval_ != nullptr; }
+    int LastShowKind() const { return lastKind_; }
+
+    void OnCommand(int id) override;
+
+    MessageEditor* Editor() const { return editor_; }
+    bool EditorShown() const;
+    SoftKeyBar* SoftKeys() const { return softKeys_; }
+    // Refills the popups as they are when their key is pressed (tests and the keys).
+    QMenu* PrepareMenuPopup();
+    QMenu* PrepareLeftKeyPopup();
+    void RefreshSoftKeys();
+
+    // Services for the pages.
+    void RepaintPage(ViewPage* page);
+    void ShowContextMenu(ViewPage* page, QMenu* menu, const QPoint& globalPos);
+    // The editor's notification (code 1: confirmed) goes to the current page.
+    void EditorNotify(int code);
+
+    int ClientWidth() const override { return width(); }
+    int ClientHeight() const override;
+    int ViewHeight() const override;
+
+  protected:
+    ViewPage* ScrolledPage() const override { return CurrentPage(); }
+    void SwipeToNext() override { NextPage(); }
+    void SwipeToPrevious() override { PreviousPage(); }
+    void SlideFinished() override;
+
+    void OnSize(int width, int height) override;
+    void OnPaint(QPainter& painter, const QRect& dirty) override;
+    void OnKeyDown(int key) override;
+    void OnTimer(int id) override;
+
+  private:
+    void LayoutChildren();
+    void ShowEditorFor(ViewPage* page);
+    void HideEditor();
+    void Detach(int index);
+    int ResolveFallback(int fallback, int removed) const;
+    void ConnectCommands(QMenu* menu);
+    void PaintSlide(QPainter& painter);
+    bool TicksAllowed() const;
+
+    std::vector<ViewPage*> pages_;
+    int current_ = -1;
+    int previous_ = -1;
+    int lastKind_ = 0;
+    ViewPage* slideFrom_ = nullptr;       // the page sliding out
+    ViewPage* pendingRemoval_ = nullptr;  // leaves the row when the slide ends
+    MessageEditor* editor_;
+    SoftKeyBar* softKeys_;
+    QMenu* menuPopup_;
+    QMenu* leftPopup_;
+    QAction* aboutAction_ = nullptr;
+    std::vector<QAction*> viewEntries_;  // what the page put into the Menu popup
+    QPointer<QMenu> contextMenu_;
+    ViewPage* contextPage_ = nullptr;
+    Hooks hooks_;
+};
+
+}  // namespace zul

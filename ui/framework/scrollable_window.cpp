@@ -1,0 +1,260 @@
+#include "ui/framework/scrollable_window.h"
+
+#include <QGuiApplication>
+#include <QPainter>
+#include <QStyleHints>
+#include <algorithm>
+#include <cstdlib>
+
+#include "platform/tick.h"
+#include "storage/options.h"
+#include "ui/framework/dpi.h"
+#include "ui/framework/drawing.h"
+#include "ui/framework/view_page.h"
+
+namespace zul {
+namespace {
+ScrollableWindow::Clock g_clock = &GetTick;
+}  // namespace
+
+bool ScrollableWindow::pressed_ = false;
+
+void ScrollableWindow::SetClock(Clock clock) {
+    g_clock = clock != nullptr ? clock : &GetTick;
+}
+
+ScrollableWindow::ScrollableWindow(QWidget* parent) : BaseWindow(parent), physics_(FlingGain()) {
+    StartTimer(kTimerRest, kRestIntervalMs);
+}
+
+ScrollBounds ScrollableWindow::BoundsOf(ViewPage* page) const {
+    return ScrollBounds::For(page != nullptr ? page->Height() : 0, ViewHeight());
+}
+
+bool ScrollableWindow::Moving() const {
+    if (physics_.Moving()) return true;
+    ViewPage* page = ScrolledPage();
+    return TimerActive(kTimerScroll) && page != nullptr &&
+           BoundsOf(page).Outside(page->ContentOffset());
+}
+
+void ScrollableWindow::SetPageOffset(ViewPage* page, int offset) {
+    page->SetContentOffset(offset);
+    page->EnsureRows(-offset, -offset + ViewHeight());
+    update();
+}
+
+void ScrollableWindow::StopMotion() {
+    physics_.Stop();
+    StopTimer(kTimerScroll);
+}
+
+bool ScrollableWindow::WithinTapTolerance(const QPoint& pos) const {
+    const int tolerance = TapTolerance();
+    return std::abs(pos.x() - pressPoint_.x()) <= tolerance &&
+           std::abs(pos.y() - pressPoint_.y()) <= tolerance;
+}
+
+void ScrollableWindow::OnButtonDown(const QPoint& pos) {
+    BaseWindow::OnButtonDown(pos);
+    StopTimer(kTimerScroll);
+    // A finger on moving content stops it; that press is not a tap on the page.
+    wasMoving_ = physics_.Moving();
+    physics_.Stop();
+    pressPoint_ = movePoint_ = pos;
+    pressTime_ = g_clock();
+    pressed_ = true;
+    menuShown_ = false;
+    ViewPage* page = ScrolledPage();
+    if (wasMoving_ || Sliding() || page == nullptr || !page->AcceptsInput()) return;
+    page->OnPress(pos.x(), pos.y() - page->ContentOffset());
+    StartTimer(kTimerHold, QGuiApplication::styleHints()->mousePressAndHoldInterval());
+}
+
+void ScrollableWindow::OnPointerMove(const QPoint& pos) {
+    if (!pressed_ || menuShown_) return;
+    if (!WithinTapTolerance(pos)) StopTimer(kTimerHold);
+    const int dx = pos.x() - movePoint_.x();
+    const int dy = pos.y() - movePoint_.y();
+    if (std::abs(dx) > std::abs(dy)) {
+        physics_.Stop();
+        if (std::abs(dx) > ClientWidth() / 2) {
+            if (dx < 0)
+                SwipeToNext();
+            else
+                SwipeToPrevious();
+            movePoint_ = pos;
+        }
+        return;
+    }
+    if (std::abs(dy) <= DragThreshold()) return;
+    ViewPage* page = ScrolledPage();
+    if (page == nullptr) return;
+    int offset = page->ContentOffset();
+    physics_.Drag(offset, dy, BoundsOf(page));
+    SetPageOffset(page, offset);
+    movePoint_ = pos;
+}
+
+void ScrollableWindow::OnButtonUp(const QPoint& pos) {
+    if (!pressed_) return;
+    pressed_ = false;
+    StopTimer(kTimerHold);
+    ViewPage* page = ScrolledPage();
+    if (page != nullptr) page->OnRelease();
+    if (!menuShown_ && WithinTapTolerance(pos)) {
+        const bool still = !wasMoving_ && physics_.DragDistance() == 0 && !Sliding();
+        if (still && page != nullptr && page->AcceptsInput())
+            page->OnTap(pos.x(), pos.y() - page->ContentOffset());
+    } else {
+        physics_.Release(g_clock() - pressTime_);
+    }
+    physics_.ClearDrag();
+    StartTimer(kTimerScroll, ScrollTimerInterval());
+}
+
+void ScrollableWindow::OnDoubleTap(const QPoint& pos) {
+    ViewPage* page = ScrolledPage();
+    if (!WithinTapTolerance(pos) || Sliding() || page == nullptr || !page->AcceptsInput()) return;
+    page->OnDoubleTap(pos.x(), pos.y() - page->ContentOffset());
+}
+
+void ScrollableWindow::Hold() {
+    StopTimer(kTimerHold);
+    ViewPage* page = ScrolledPage();
+    if (!pressed_ || menuShown_ || physics_.DragDistance() != 0 || page == nullptr) return;
+    if (page->OnContextGesture(pressPoint_.x(), pressPoint_.y() - page->ContentOffset(),
+                               mapToGlobal(pressPoint_))) {
+        // The menu takes the pointer; this press is over.
+        menuShown_ = true;
+        pressed_ = false;
+        page->OnRelease();
+    }
+}
+
+void ScrollableWindow::OnPositionChanged() {
+    StartTimer(kTimerScroll, ScrollTimerInterval());
+}
+
+void ScrollableWindow::ScrollTick() {
+    if (Sliding()) return;
+    ViewPage* page = ScrolledPage();
+    if (page == nullptr) {
+        StopMotion();
+        return;
+    }
+    int offset = page->ContentOffset();
+    const bool more = physics_.Tick(offset, BoundsOf(page));
+    if (offset != page->ContentOffset()) SetPageOffset(page, offset);
+    if (!more) {
+        StopTimer(kTimerScroll);
+        update();  // the indicator goes
+    }
+}
+
+void ScrollableWindow::StartSlide(int from) {
+    slideOffset_ = from;
+    if (from == 0) {
+        SlideFinished();
+        return;
+    }
+    StartTimer(kTimerSlide, SlideTimerInterval());
+    update();
+}
+
+void ScrollableWindow::FinishSlide() {
+    if (!Sliding()) return;
+    slideOffset_ = 0;
+    StopTimer(kTimerSlide);
+    SlideFinished();
+}
+
+void ScrollableWindow::OnTimer(int id) {
+    switch (id) {
+        case kTimerScroll:
+            ScrollTick();
+            break;
+        case kTimerSlide:
+            if (!Sliding()) {
+                StopTimer(kTimerSlide);
+                break;
+            }
+            slideOffset_ /= 2;
+            update();
+            if (slideOffset_ == 0) {
+                StopTimer(kTimerSlide);
+                SlideFinished();
+            }
+            break;
+        case kTimerRest: {
+            ViewPage* page = ScrolledPage();
+            if (pressed_ || Sliding() || TimerActive(kTimerScroll) || physics_.Moving() ||
+                page == nullptr)
+                break;
+            if (BoundsOf(page).Outside(page->ContentOffset()))
+                StartTimer(kTimerScroll, ScrollTimerInterval());
+            break;
+        }
+        case kTimerHold:
+            Hold();
+            break;
+        default:
+            break;
+    }
+}
+
+void ScrollableWindow::ScrollPageIntoView(ViewPage* page, const QRect& rect, bool animated) {
+    if (page == nullptr || rect.isEmpty()) return;
+    const bool current = page == ScrolledPage();
+    // Measured from where a running animation will end, so that requests in a row add up.
+    const int offset = page->ContentOffset();
+    const int projected = offset + (current ? physics_.Remaining() : 0);
+    const int viewTop = page->CaptionHeight();
+    const int viewBottom = ViewHeight();
+    const int top = rect.y() + projected;
+    const int bottom = rect.y() + rect.height() + projected;
+    int target = projected;
+    if (top < viewTop)
+        target = projected + (viewTop - top);
+    else if (bottom > viewBottom)
+        target = projected + (viewBottom - bottom);
+    target = BoundsOf(page).Clamp(target);
+    if (animated && current) {
+        if (target == projected) return;
+        physics_.Animate(target - projected);
+        StartTimer(kTimerScroll, ScrollTimerInterval());
+        return;
+    }
+    if (current) StopMotion();
+    if (target != offset) SetPageOffset(page, target);
+}
+
+QRect ScrollableWindow::ScrollIndicatorRect() const {
+    ViewPage* page = ScrolledPage();
+    const COptions& options = Options();
+    if (page == nullptr || Sliding() || options.ScrollbarWidth <= 0) return {};
+    const int64_t content = page->Height();
+    const int64_t view = ViewHeight();
+    if (content <= view || view <= 0) return {};
+    if (!options.ScrollbarAlways && !Moving()) return {};
+    const int length = static_cast<int>(std::max<int64_t>(view * view / content, ScaleY(10)));
+    int64_t top = -static_cast<int64_t>(page->ContentOffset()) * view / content;
+    top = std::clamp<int64_t>(top, 0, std::max<int64_t>(0, view - length));
+    const int width = ScaleX(options.ScrollbarWidth);
+    const int right = ClientWidth() - ScaleX(options.ScrollbarOffset);
+    return QRect(right - width, static_cast<int>(top), width, length);
+}
+
+void ScrollableWindow::DrawScrollIndicator(QPainter& painter) {
+    const QRect r = ScrollIndicatorRect();
+    if (r.isEmpty()) return;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setPen(QPen(WindowColour(), 1));
+    painter.setBrush(HighlightColour());
+    const qreal corner = r.width() / 2.0;
+    painter.drawRoundedRect(r.adjusted(0, 0, -1, -1), corner, corner);
+    painter.restore();
+}
+
+}  // namespace zul

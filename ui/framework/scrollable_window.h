@@ -1,0 +1,86 @@
+// ScrollableWindow: finger-driven kinetic scrolling of the current page, taps, double taps,
+// tap-and-hold, the page-slide timer and the scroll indicator. MainWindow is one.
+#pragma once
+
+#include <cstdint>
+
+#include "ui/framework/base_window.h"
+#include "ui/framework/scroll_physics.h"
+
+namespace zul {
+
+class ViewPage;
+
+class ScrollableWindow : public BaseWindow {
+    Q_OBJECT
+  public:
+    enum TimerId {
+        kTimerScroll = 55555,
+        kTimerSlide = 66666,
+        kTimerRest = 77777,  // every 500 ms: content left outside its bounds springs back
+        kTimerHold = 55556,  // tap-and-hold recognition
+    };
+    static constexpr int kRestIntervalMs = 500;
+
+    explicit ScrollableWindow(QWidget* parent = nullptr);
+
+    // Client area (above the soft keys) and the part of it the content shows in.
+    virtual int ClientWidth() const { return width(); }
+    virtual int ClientHeight() const { return height(); }
+    virtual int ViewHeight() const { return ClientHeight(); }
+
+    // Something moves: a drag, a fling, an animated scroll, or content springing back.
+    bool Moving() const;
+    bool Sliding() const { return slideOffset_ != 0; }
+    int SlideOffset() const { return slideOffset_; }
+    const ScrollPhysics& Physics() const { return physics_; }
+    bool PointerPressed() const { return pressed_; }
+
+    // Scrolls a page so that a rectangle of it (page coordinates) is in view.
+    void ScrollPageIntoView(ViewPage* page, const QRect& rect, bool animated);
+    // Where the scroll indicator is drawn now; empty when it is not.
+    QRect ScrollIndicatorRect() const;
+
+    // The clock of the press-to-release timing; tests install their own.
+    using Clock = uint32_t (*)();
+    static void SetClock(Clock clock);
+
+  protected:
+    virtual ViewPage* ScrolledPage() const = 0;
+    virtual void SwipeToNext() = 0;
+    virtual void SwipeToPrevious() = 0;
+    // The slide offset reached 0.
+    virtual void SlideFinished() = 0;
+
+    // Starts a slide whose offset halves from `from` down to 0.
+    void StartSlide(int from);
+    // Ends a running slide at once.
+    void FinishSlide();
+    void StopMotion();
+    ScrollBounds BoundsOf(ViewPage* page) const;
+    void SetPageOffset(ViewPage* page, int offset);
+    void DrawScrollIndicator(QPainter& painter);
+
+    void OnButtonDown(const QPoint& pos) override;
+    void OnButtonUp(const QPoint& pos) override;
+    void OnPointerMove(const QPoint& pos) override;
+    void OnDoubleTap(const QPoint& pos) override;
+    void OnPositionChanged() override;
+    void OnTimer(int id) override;
+
+  private:
+    bool WithinTapTolerance(const QPoint& pos) const;
+    void ScrollTick();
+    void Hold();
+
+    ScrollPhysics physics_;
+    QPoint pressPoint_;
+    QPoint movePoint_;
+    uint32_t pressTime_ = 0;
+    bool wasMoving_ = false;  // something moved when the finger came down
+    bool menuShown_ = false;
+    int slideOffset_ = 0;
+    static bool pressed_;  // one pointer for the process
+};
+
+}  // namespace zul

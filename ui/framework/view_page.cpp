@@ -1,0 +1,235 @@
+#include "ui/framework/view_page.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QPainter>
+#include <QThread>
+#include <QWidget>
+
+#include "storage/options.h"
+#include "ui/framework/drawing.h"
+#include "ui/framework/list_item.h"
+#include "ui/framework/main_window.h"
+
+namespace zul {
+
+QAction* AddMenuCommand(QMenu& menu, const QString& text, int id) {
+    return InsertMenuCommand(menu, nullptr, text, id);
+}
+
+QAction* InsertMenuCommand(QMenu& menu, QAction* before, const QString& text, int id) {
+    auto* action = new QAction(text, &menu);
+    action->setData(id);
+    menu.insertAction(before, action);
+    return action;
+}
+
+ViewPage::~ViewPage() {
+    if (host_ != nullptr) host_->RemovePage(this, MainWindow::kRemoveThenJump);
+}
+
+int ViewPage::HostWidth() const {
+    return host_ != nullptr ? host_->ClientWidth() : 0;
+}
+int ViewPage::ViewHeight() const {
+    return host_ != nullptr ? host_->ViewHeight() : 0;
+}
+
+void ViewPage::Relayout() {
+    {
+        CanvasLock captionGuard(caption_);
+        CanvasLock pageGuard(*this);
+        const int width = HostWidth();
+        caption_.Layout(width);
+        LayoutContent(width);
+        const int height = ContentHeight();
+        if (width == Width() && height == Height())
+            DrawSurface(QRect());
+        else
+            SetSize(width, height);  // AfterResize draws
+    }
+    if (host_ != nullptr) host_->RepaintPage(this);
+}
+
+void ViewPage::AfterResize(bool widthChanged, bool heightChanged) {
+    if (widthChanged) OnWidthChanged();
+    if (heightChanged) OnHeightChanged();
+    DrawSurface(QRect());
+}
+
+void ViewPage::AfterBandMoved() {
+    DrawSurface(QRect());
+}
+
+void ViewPage::DrawSurface(const QRect& rect) {
+    QImage* surface = Surface();
+    if (surface == nullptr) return;
+    const QRect band = SurfaceRect();
+    const QRect r = rect.isNull() ? band : (rect & band);
+    if (r.isEmpty()) return;
+    QPainter painter(surface);
+    painter.translate(0, -SurfaceTop());
+    painter.setClipRect(r);
+    painter.fillRect(r, WindowColour());
+    DrawRect(painter, r);
+    SetDrawn(true);
+}
+
+void ViewPage::Redraw(const QRect& rect) {
+    {
+        CanvasLock captionGuard(caption_);
+        CanvasLock pageGuard(*this);
+        DrawSurface(rect);
+    }
+    // Other threads only leave a mark; the 200 ms tick repaints.
+    if (host_ == nullptr || QThread::currentThread() != host_->thread())
+        MarkChanged();
+    else
+        host_->RepaintPage(this);
+}
+
+void ViewPage::RedrawItem(const ListItem* item) {
+    if (item != nullptr && !item->Rect().isEmpty()) Redraw(item->Rect());
+}
+
+void ViewPage::FocusItem(ListItem* item) {
+    ListItem* old = focused_;
+    focused_ = item;
+    if (old != nullptr && old != item) RedrawItem(old);
+    if (item != nullptr) {
+        RedrawItem(item);
+        ScrollIntoView(item->Rect(), true);
+    }
+}
+
+void ViewPage::ActivateFocused(int mode) {
+    ListItem* item = focused_;
+    if (item == nullptr) return;
+    if (item->Kind() == ListItem::kOpensPage) {
+        if (ViewPage* page = item->Activate(mode)) OpenPage(page);
+    } else if (item->Kind() == ListItem::kTogglesInPlace) {
+        item->Activate(mode);
+        Relayout();
+    }
+}
+
+void ViewPage::ScrollIntoView(const QRect& rect, bool animated) {
+    if (host_ != nullptr) host_->ScrollPageIntoView(this, rect, animated);
+}
+
+void ViewPage::OpenPage(ViewPage* page) {
+    if (host_ != nullptr && page != nullptr) host_->AddPage(page, true, true);
+}
+
+void ViewPage::OnTap(int x, int y) {
+    ListItem* item = ItemAt(x, y);
+    FocusItem(item);
+    if (item != nullptr && !Options().ClistOpenByDoubleClick) ActivateFocused(ListItem::kByPointer);
+}
+
+void ViewPage::OnDoubleTap(int x, int y) {
+    ListItem* item = ItemAt(x, y);
+    FocusItem(item);
+    if (item != nullptr) ActivateFocused(ListItem::kByPointer);
+}
+
+bool ViewPage::OnContextGesture(int x, int y, const QPoint& globalPos) {
+    ListItem* item = ItemAt(x, y);
+    if (item == nullptr || host_ == nullptr) return false;
+    FocusItem(item);
+    auto* menu = new QMenu(host_);
+    if (!FillContextMenu(*menu)) {
+        delete menu;
+        return false;
+    }
+    host_->ShowContextMenu(this, menu, globalPos);
+    return true;
+}
+
+void ViewPage::OnKey(int key) {
+    switch (key) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Space:
+            ActivateFocused(ListItem::kByKey);
+            break;
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+        case Qt::Key_Left:
+        case Qt::Key_Right:
+            MoveFocus(key);
+            break;
+        default:
+            break;
+    }
+}
+
+// Moves the focus to the item at a probe point beside the focused one; at the side of the
+// page the host changes page instead.
+void ViewPage::MoveFocus(int key) {
+    const bool left = key == Qt::Key_Left;
+    const bool right = key == Qt::Key_Right;
+    if (focused_ == nullptr) {
+        if (host_ != nullptr && left) host_->PreviousPage();
+        if (host_ != nullptr && right) host_->NextPage();
+        if (left || right) return;
+        // Just under the caption bar, where the view begins.
+        if (ListItem* item = ItemAt(Width() / 4, CaptionHeight() - contentOffset_ + 1))
+            FocusItem(item);
+        return;
+    }
+    const ListItem& r = *focused_;
+    const int w = r.Rect().width();
+    const int h = r.Rect().height();
+    QPoint probe;
+    switch (key) {
+        case Qt::Key_Up:
+            probe = {r.Left() + w / 3, r.Top() - h / 2};
+            break;
+        case Qt::Key_Down:
+            probe = {r.Left() + w / 3, r.Bottom() + h / 2};
+            break;
+        case Qt::Key_Left:
+            probe = {r.Left() - w / 3, r.Bottom() - h / 2};
+            break;
+        default:
+            probe = {r.Right() + w / 3, r.Bottom() - h / 2};
+            break;
+    }
+    if (ListItem* item = ItemAt(probe.x(), probe.y())) {
+        if (item != focused_) FocusItem(item);
+        return;
+    }
+    if (host_ == nullptr) return;
+    if (left || probe.x() < 0)
+        host_->PreviousPage();
+    else if (right || probe.x() > Width())
+        host_->NextPage();
+}
+
+void ViewPage::PaintTo(QPainter& painter, const QRect& area, int viewHeight) {
+    CanvasLock captionGuard(caption_);
+    CanvasLock pageGuard(*this);
+    const int x = area.x();
+    const int width = area.width();
+    painter.save();
+    painter.setClipRect(area, Qt::IntersectClip);
+    painter.fillRect(area, WindowColour());
+    if (Surface() != nullptr) {
+        EnsureRows(-contentOffset_, -contentOffset_ + viewHeight);
+        painter.drawImage(QPoint(x, contentOffset_ + SurfaceTop()), *Surface());
+    } else {
+        const int top = CaptionHeight();
+        DrawCentredText(painter, 2, QRect(x, top, width, std::max(0, viewHeight - top)),
+                        GreyTextColour(), EmptyText());
+    }
+    if (QImage* bar = caption_.Surface()) {
+        const COptions& options = Options();
+        if (options.EnableTransparency) painter.setOpacity(options.TransparencyValue / 255.0);
+        painter.drawImage(QPoint(x, 0), *bar);
+        painter.setOpacity(1.0);
+    }
+    painter.restore();
+}
+
+}  // namespace zul

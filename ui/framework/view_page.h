@@ -1,0 +1,141 @@
+// ViewPage: the base of every page the main window hosts. A page draws itself into its own
+// canvas (content rows in page coordinates, the caption bar's rows at the top included);
+// the host copies the canvas to the screen at the page's content offset and lays the
+// caption bar over it.
+#pragma once
+
+#include <QPoint>
+#include <QRect>
+#include <QString>
+#include <atomic>
+
+#include "ui/framework/canvas.h"
+#include "ui/framework/caption_bar.h"
+
+class QAction;
+class QMenu;
+class QPainter;
+
+namespace zul {
+
+class ListItem;
+class MainWindow;
+
+// Adds an entry that sends the command id when chosen (menus of pages and of the host).
+QAction* AddMenuCommand(QMenu& menu, const QString& text, int id);
+QAction* InsertMenuCommand(QMenu& menu, QAction* before, const QString& text, int id);
+
+class ViewPage : public Canvas {
+  public:
+    ViewPage() = default;
+    // Leaves the host first.
+    ~ViewPage() override;
+
+    // ---- What a page tells its host -------------------------------------------------
+    // Asked on the 200 ms tick while the page is current; the host repaints on true. The
+    // default takes the changed mark that MarkChanged sets from any thread; a page whose
+    // model changed elsewhere overrides it to lay itself out again first.
+    virtual bool ChangedSinceLastPaint() { return changed_.exchange(false); }
+    virtual void OnWidthChanged() {}
+    virtual void OnHeightChanged() {}
+    // Height of the whole page in pixels, the caption bar's rows included; 0 = no content.
+    virtual int ContentHeight() { return 0; }
+    // Every 1000 ms, for every page of the host.
+    virtual void SlowTick() {}
+    // Asked before keys and taps are handled.
+    virtual bool AcceptsInput() { return true; }
+    // The context menu of the focused item; false when it has none.
+    virtual bool FillContextMenu(QMenu& menu) { return false; }
+    virtual void ContextCommand(int id) {}
+    // Draws the content rows of rect (page coordinates); the background is already filled.
+    virtual void DrawRect(QPainter& painter, const QRect& rect) {}
+    // Lays the page out for the host's width: caption bar, LayoutContent, canvas size, draw.
+    virtual void Relayout();
+    // Places the items for a width; the caption bar is already laid out.
+    virtual void LayoutContent(int width) {}
+    // Shown centred while the page has no content.
+    virtual QString EmptyText() { return {}; }
+    virtual void AddedToHost() {}
+    virtual void RemovedFromHost() {}
+    virtual void Activated() {}
+    virtual void Deactivated() {}
+    // The left soft key's label; returns whether the key is enabled.
+    virtual bool LeftSoftKey(QString& label) { return false; }
+    // Inserts the page's "&View" submenu into the host's Menu popup before the given entry.
+    virtual void FillMenuPopup(QMenu& menu, QAction* before) {}
+    virtual void FillLeftKeyPopup(QMenu& menu) {}
+    virtual bool UsesEditor() { return false; }
+    // The shared message editor reports (code 1: confirmed); true empties the editor.
+    virtual bool EditorNotification(int code, const QString& text) { return false; }
+    // A menu command; every page of the host hears every command the host does not take.
+    virtual void Command(int id) {}
+    // The item at a point of the page, or nullptr.
+    virtual ListItem* ItemAt(int x, int y) { return nullptr; }
+
+    // Input, in page coordinates, from the host.
+    virtual void OnKey(int key);
+    virtual void OnTap(int x, int y);
+    virtual void OnPress(int x, int y) { pressed_ = true; }
+    virtual void OnDoubleTap(int x, int y);
+    // Tap-and-hold: focuses the item and opens its context menu at the screen point.
+    virtual bool OnContextGesture(int x, int y, const QPoint& globalPos);
+    void OnRelease() { pressed_ = false; }
+
+    // ---- Operations ------------------------------------------------------------------
+    void SetHost(MainWindow* host) { host_ = host; }
+    MainWindow* Host() const { return host_; }
+    void SetActive(bool active) { active_ = active; }
+    bool IsActive() const { return active_; }
+
+    // Draws rect (page coordinates; a null rect is the whole page) and repaints the screen.
+    void Redraw(const QRect& rect = QRect());
+    void RedrawItem(const ListItem* item);
+    void FocusItem(ListItem* item);
+    ListItem* FocusedItem() const { return focused_; }
+    void ActivateFocused(int mode = 0);
+    void ScrollIntoView(const QRect& rect, bool animated);
+    // Appends the page to the host and slides to it.
+    void OpenPage(ViewPage* page);
+    // Any thread: the page wants to be repainted at the next tick.
+    void MarkChanged() { changed_.store(true); }
+
+    CaptionBar& Caption() { return caption_; }
+    int CaptionHeight() const { return caption_.Height(); }
+    bool HasContent() { return Surface() != nullptr; }
+    bool Pressed() const { return pressed_; }
+
+    // Vertical position of the content in the view (0 at the top, negative scrolled down).
+    int ContentOffset() const { return contentOffset_; }
+    void SetContentOffset(int offset) { contentOffset_ = offset; }
+
+    const QString& UnsentText() const { return unsentText_; }
+    void SetUnsentText(const QString& text) { unsentText_ = text; }
+
+    // Width of the host's client area (0 outside a host) and the height the content shows in.
+    int HostWidth() const;
+    int ViewHeight() const;
+
+    // Paints the page into an area of the host (its left edge at area.x()): the canvas at
+    // the content offset, or the empty text, then the caption bar, copied or blended.
+    void PaintTo(QPainter& painter, const QRect& area, int viewHeight);
+
+  protected:
+    void AfterResize(bool widthChanged, bool heightChanged) override;
+    void AfterBandMoved() override;
+
+  private:
+    // Draws rect into the surface; the page's lock is held.
+    void DrawSurface(const QRect& rect);
+    void MoveFocus(int key);
+
+    CaptionBar caption_;
+    QString unsentText_;
+    MainWindow* host_ = nullptr;
+    bool active_ = false;
+    int contentOffset_ = 0;
+    ListItem* focused_ = nullptr;
+    bool pressed_ = false;
+    std::atomic<bool> changed_{false};
+};
+
+}  // namespace zul
