@@ -1,0 +1,368 @@
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "accounts/account.h"
+#include "accounts/status.h"
+#include "platform/text.h"
+#include "platform/tick.h"
+#include "storage/contacts.h"
+#include "storage/database.h"
+#include "storage/db_log.h"
+#include "storage/error.h"
+#include "storage/history.h"
+
+namespace zul {
+namespace {
+
+CAccount& RequireAccount(CAccount* account) {
+    if (!account) throw CError(u"Fatal error: No account fetched", errcode::kNoMemory);
+    return *account;
+}
+
+}  // namespace
+
+bool IsComingOnlineStatus(int32_t status) {
+    return status == kStatusAvailable || status == kStatusFreeForChat || status == kStatusAtHome;
+}
+
+CContact::CContact(CAccount* account, int32_t localID, uint16_t srvID, uint16_t groupID,
+                   const std::u16string& groupName, const std::u16string& login,
+                   const std::u16string& nickname, const std::u16string& note,
+                   const std::u16string& email, const std::u16string& phone, bool awaitingAuth,
+                   bool onServer)
+    : account_(RequireAccount(account)),
+      localID_(localID),
+      srvID_(srvID),
+      groupID_(onServer ? groupID : 0),
+      login_(login),
+      nickname_(nickname),
+      groupName_(groupName),
+      note_(note),
+      email_(email),
+      phone_(phone),
+      awaitingAuth_(awaitingAuth ? 1 : 0),
+      onServer_(onServer) {
+    RecomputeIcon();
+    try {
+        history_ = std::make_unique<CHistory>(&account_, this);
+    } catch (const std::bad_alloc&) {
+        throw CError(u"Fatal error: Can not create History", errcode::kNoMemory);
+    }
+}
+
+CContact::~CContact() = default;
+
+int32_t CContact::AccountID() const {
+    return account_.ID();
+}
+
+std::u16string CContact::Login() const {
+    std::lock_guard lock(textMutex_);
+    return login_;
+}
+std::u16string CContact::Nickname() const {
+    std::lock_guard lock(textMutex_);
+    return nickname_;
+}
+std::u16string CContact::DisplayName() const {
+    std::lock_guard lock(textMutex_);
+    return nickname_.empty() ? login_ : nickname_;
+}
+std::u16string CContact::GroupName() const {
+    std::lock_guard lock(textMutex_);
+    return groupName_;
+}
+std::u16string CContact::Note() const {
+    std::lock_guard lock(textMutex_);
+    return note_;
+}
+std::u16string CContact::Email() const {
+    std::lock_guard lock(textMutex_);
+    return email_;
+}
+std::u16string CContact::Phone() const {
+    std::lock_guard lock(textMutex_);
+    return phone_;
+}
+std::u16string CContact::StatusText() const {
+    std::lock_guard lock(textMutex_);
+    return statusText_;
+}
+
+void CContact::SetLogin(const std::u16string& text) {
+    {
+        std::lock_guard lock(textMutex_);
+        login_ = text;
+    }
+    RecomputeIcon();
+}
+void CContact::SetNickname(const std::u16string& text) {
+    std::lock_guard lock(textMutex_);
+    nickname_ = text;
+}
+void CContact::SetGroupName(const std::u16string& text) {
+    std::lock_guard lock(textMutex_);
+    groupName_ = text;
+}
+void CContact::SetNote(const std::u16string& text) {
+    std::lock_guard lock(textMutex_);
+    note_ = text;
+}
+void CContact::SetEmail(const std::u16string& text) {
+    std::lock_guard lock(textMutex_);
+    email_ = text;
+}
+void CContact::SetPhone(const std::u16string& text) {
+    std::lock_guard lock(textMutex_);
+    phone_ = text;
+}
+
+bool CContact::SetListFlags(bool onServer, bool visible, bool invisible, bool ignored) {
+    if (OnServer() == onServer && (Visible() != 0) == visible && (Invisible() != 0) == invisible &&
+        (Ignored() != 0) == ignored) {
+        return false;
+    }
+    onServer_.store(onServer);
+    visible_.store(visible ? 1 : 0);
+    invisible_.store(invisible ? 1 : 0);
+    ignored_.store(ignored ? 1 : 0);
+    Redraw();
+    return true;
+}
+
+uint8_t CContact::ProtocolKind() const {
+    const uint8_t type = account_.EffectiveType();
+    if (type != acctype::kIcq && type != acctype::kAim) return type;
+    std::lock_guard lock(textMutex_);
+    return static_cast<uint8_t>(EffectiveAccountType(acctype::kOscarUnresolved, login_));
+}
+
+bool CContact::dbSave() {
+    try {
+        CDatabase& db = Database();
+        std::lock_guard dbLock(db.Mutex());
+        // A deleted contact must not come back through a late save.
+        if (Removed()) return false;
+        CppSQLite3Command cmd = db.Prepare(
+            u"REPLACE INTO Contacts (AccID,LocalID,SrvID,GroupID,Login,Nickname,Note,Email,Phone,"
+            u" AwaitingAuth,Visible,Invisible,Ignored,HasOpenedSession,OnServer, Avatar) VALUES "
+            u"(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+        std::u16string login, nickname, note, email, phone;
+        std::vector<uint8_t> picture;
+        {
+            std::lock_guard lock(textMutex_);
+            login = login_;
+            nickname = nickname_;
+            note = note_;
+            email = email_;
+            phone = phone_;
+            picture = picture_;
+        }
+        cmd.BindInt(1, AccountID());
+        cmd.BindInt(2, localID_);
+        // The column forbids 0: a contact without a server item id stores NULL.
+        if (SrvID() != 0) {
+            cmd.BindInt(3, SrvID());
+        } else {
+            cmd.BindNull(3);
+        }
+        cmd.BindInt(4, GroupID());
+        cmd.BindText(5, login);
+        cmd.BindText(6, nickname);
+        cmd.BindText(7, note);
+        cmd.BindText(8, email);
+        cmd.BindText(9, phone);
+        cmd.BindInt(10, AwaitingAuth());
+        cmd.BindInt(11, Visible());
+        cmd.BindInt(12, Invisible());
+        cmd.BindInt(13, Ignored());
+        cmd.BindInt(14, 0);
+        cmd.BindInt(15, OnServer() ? 1 : 0);
+        if (picture.empty()) {
+            cmd.BindNull(16);
+        } else {
+            cmd.BindBlob(16, picture.data(), static_cast<int>(picture.size()));
+        }
+        db.Execute(cmd);
+        return true;
+    } catch (const CppSQLite3Exception& e) {
+        LogDbError(u"CContact::dbSave(): ", e);
+        return false;
+    }
+}
+
+bool CContact::SetPicture(const uint8_t* bytes, size_t length, bool save) {
+    if (!bytes) length = 0;
+    bool outOfMemory = false;
+    {
+        std::lock_guard lock(textMutex_);
+        if (picture_.size() == length &&
+            (length == 0 || std::memcmp(picture_.data(), bytes, length) == 0)) {
+            return false;
+        }
+        try {
+            picture_.assign(bytes, bytes + length);
+        } catch (const std::bad_alloc&) {
+            std::vector<uint8_t>().swap(picture_);
+            outOfMemory = true;
+        }
+    }
+    pictureVersion_.fetch_add(1);
+    Redraw();
+    if (outOfMemory) throw CError(u"Can not allocate memory", errcode::kNoMemory);
+    if (save) dbSave();
+    return true;
+}
+
+std::vector<uint8_t> CContact::Picture() const {
+    std::lock_guard lock(textMutex_);
+    return picture_;
+}
+
+bool CContact::HasPicture() const {
+    std::lock_guard lock(textMutex_);
+    return !picture_.empty();
+}
+
+bool CContact::UpdateFromServer(uint16_t srvID, uint16_t groupID, const std::u16string& groupName,
+                                const std::u16string& login, const std::u16string& nickname,
+                                const std::u16string& note, const std::u16string& email,
+                                const std::u16string& phone, bool awaitingAuth, bool onServer) {
+    bool changed = false;
+    bool loginChanged = false;
+    {
+        std::lock_guard lock(textMutex_);
+        auto take = [&changed](std::u16string& field, const std::u16string& value) {
+            if (field != value) {
+                field = value;
+                changed = true;
+            }
+        };
+        loginChanged = login_ != login;
+        take(login_, login);
+        take(groupName_, groupName);
+        take(note_, note);
+        take(email_, email);
+        take(phone_, phone);
+        // An empty nickname from the server never erases a stored one.
+        if (!nickname.empty()) take(nickname_, nickname);
+    }
+    if (loginChanged) RecomputeIcon();
+    if (SrvID() != srvID) {
+        srvID_.store(srvID);
+        changed = true;
+    }
+    if (GroupID() != groupID && OnServer()) {
+        groupID_.store(groupID);
+        changed = true;
+    }
+    if (AwaitingAuth() != (awaitingAuth ? 1 : 0)) {
+        awaitingAuth_.store(awaitingAuth ? 1 : 0);
+        changed = true;
+        Redraw();
+    }
+    if (OnServer() != onServer) {
+        onServer_.store(onServer);
+        // A contact that is not on the server has no group; one that came back takes its group.
+        groupID_.store(onServer ? groupID : 0);
+        changed = true;
+    }
+    if (changed) dbSave();
+    // Presence notices follow the list: until then the contact counts as offline.
+    SetStatus(kStatusOffline, StatusText(), Mood(), false, true);
+    return changed;
+}
+
+bool CContact::SetStatus(int32_t status, const std::u16string& textIn, int32_t moodIn, bool quiet,
+                         bool record) {
+    std::u16string text = textIn;
+    int32_t mood = moodIn;
+    if (status == kStatusOffline) {
+        text.clear();
+        mood = kMoodNone;
+    }
+    const bool moodChanged = mood_.exchange(mood) != mood;
+    bool textChanged = false;
+    {
+        std::lock_guard lock(textMutex_);
+        if (statusText_ != text) {
+            statusText_ = text;
+            textChanged = true;
+        }
+    }
+    const auto newStatus = static_cast<int16_t>(status);
+    const bool statusChanged = status_.exchange(newStatus) != newStatus;
+    if (statusChanged) {
+        if (IsComingOnlineStatus(status)) {
+            if (!quiet) {
+                justOnlineTicks_.store(0);
+                justOnline_.store(true);
+            }
+        } else {
+            ClearMarks();
+            Redraw();
+        }
+    }
+    if (!statusChanged && !moodChanged && !textChanged) return false;
+    RecomputeIcon();
+    if (record) AddStatusChange(text, status, mood);
+    Redraw();
+    return true;
+}
+
+std::u16string CContact::StatusLine() const {
+    std::u16string text = StatusText();
+    if (!text.empty()) return text;
+    const int32_t mood = Mood();
+    if (mood >= 0 && mood < kMoodCount) return MoodName(mood);
+    return StatusName(ProtocolKind(), Status());
+}
+
+void CContact::SetTyping(bool typing) {
+    typingTicks_.store(0);
+    typing_.store(typing);
+    Redraw();
+}
+
+bool CContact::Tick() {
+    bool active = false;
+    auto age = [this, &active](std::atomic<bool>& mark, std::atomic<int>& ticks) {
+        if (!mark.load()) return;
+        active = true;
+        if (ticks.fetch_add(1) + 1 > kMarkTicks) {
+            mark.store(false);
+            ticks.store(0);
+            Redraw();
+        }
+    };
+    age(justOnline_, justOnlineTicks_);
+    age(typing_, typingTicks_);
+    return active;
+}
+
+void CContact::ClearMarks() {
+    justOnline_.store(false);
+    justOnlineTicks_.store(0);
+    typing_.store(false);
+    typingTicks_.store(0);
+}
+
+void CContact::RecomputeIcon() {
+    statusIcon_.store(zul::StatusIcon(ProtocolKind(), Status(), Mood()));
+}
+
+void CContact::AddMessage(uint8_t direction, const std::u16string& text, uint64_t time,
+                          int32_t status, int32_t mood) {
+    history_->AddEvent(evtype::kMessage, direction, text, time, status, mood);
+}
+
+void CContact::AddStatusChange(const std::u16string& text, int32_t status, int32_t mood) {
+    history_->AddEvent(evtype::kStatusChange, evdir::kIncoming, text, 0, status, mood);
+}
+
+void CContact::Redraw() {
+    account_.Contacts().RedrawContact(this);
+}
+
+}  // namespace zul

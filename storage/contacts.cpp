@@ -1,0 +1,385 @@
+#include "storage/contacts.h"
+
+#include <algorithm>
+
+#include "accounts/account.h"
+#include "accounts/status.h"
+#include "platform/text.h"
+#include "platform/tick.h"
+#include "storage/database.h"
+#include "storage/db_log.h"
+#include "storage/history.h"
+
+namespace zul {
+
+CContacts::CContacts(IContactsView* view) : view_(view) {}
+
+CContacts::~CContacts() = default;
+
+void CContacts::Rebuild() {
+    if (IContactsView* view = View()) view->Rebuild();
+}
+
+void CContacts::RedrawContact(CContact* contact) {
+    if (IContactsView* view = View()) view->RedrawContact(contact);
+}
+
+std::vector<ContactPtr> CContacts::ContactsOf(const CAccount* account) const {
+    std::lock_guard lock(mutex_);
+    std::vector<ContactPtr> result;
+    for (const ContactPtr& c : contacts_) {
+        if (!account || &c->Account() == account) result.push_back(c);
+    }
+    return result;
+}
+
+ContactPtr CContacts::AddContact(CAccount* account, int32_t localID, uint16_t srvID,
+                                 uint16_t groupID, const std::u16string& groupName,
+                                 const std::u16string& login, const std::u16string& nickname,
+                                 const std::u16string& note, const std::u16string& email,
+                                 const std::u16string& phone, bool awaitingAuth, bool onServer,
+                                 bool save, bool redraw) {
+    // The database lock first: the new contact reads its history counters, and additions
+    // drawing new identifiers are serialised by it.
+    std::lock_guard dbLock(Database().Mutex());
+    auto contact = std::make_shared<CContact>(account, localID, srvID, groupID, groupName, login,
+                                              nickname, note, email, phone, awaitingAuth, onServer);
+    {
+        std::lock_guard lock(mutex_);
+        contacts_.push_back(contact);
+    }
+    if (save && !contact->dbSave()) {
+        // A contact the profile does not know must not collect history rows.
+        std::lock_guard lock(mutex_);
+        auto it = std::find(contacts_.begin(), contacts_.end(), contact);
+        if (it != contacts_.end()) {
+            if (IContactsView* view = View()) view->ItemRemoved(contact.get());
+            contacts_.erase(it);
+        }
+        contact->MarkRemoved();
+        return nullptr;
+    }
+    if (redraw) Rebuild();
+    return contact;
+}
+
+ContactPtr CContacts::AddNewContact(CAccount* account, uint16_t srvID, uint16_t groupID,
+                                    const std::u16string& groupName, const std::u16string& login,
+                                    const std::u16string& nickname, const std::u16string& note,
+                                    const std::u16string& email, const std::u16string& phone,
+                                    bool awaitingAuth, bool onServer, bool save, bool redraw) {
+    std::lock_guard dbLock(Database().Mutex());
+    return AddContact(account, NewLocalID(), srvID, groupID, groupName, login, nickname, note,
+                      email, phone, awaitingAuth, onServer, save, redraw);
+}
+
+ContactPtr CContacts::AddNewLocalContact(CAccount* account, const std::u16string& groupName,
+                                         const std::u16string& login,
+                                         const std::u16string& nickname, const std::u16string& note,
+                                         const std::u16string& email, const std::u16string& phone,
+                                         bool awaitingAuth, bool save, bool redraw) {
+    std::lock_guard dbLock(Database().Mutex());
+    return AddNewContact(account, NewSrvID(), 0, groupName, login, nickname, note, email, phone,
+                         awaitingAuth, false, save, redraw);
+}
+
+int32_t CContacts::NewLocalID() const {
+    std::lock_guard lock(mutex_);
+    for (;;) {
+        const auto id = static_cast<int32_t>(Random32());
+        if (id < 1) continue;
+        const bool used = std::any_of(contacts_.begin(), contacts_.end(),
+                                      [id](const ContactPtr& c) { return c->LocalID() == id; });
+        if (!used) return id;
+    }
+}
+
+uint16_t CContacts::NewSrvID() const {
+    std::lock_guard lock(mutex_);
+    for (;;) {
+        const uint16_t id = Random16();
+        if (id == 0) continue;
+        const bool used = std::any_of(contacts_.begin(), contacts_.end(),
+                                      [id](const ContactPtr& c) { return c->SrvID() == id; });
+        if (!used) return id;
+    }
+}
+
+void CContacts::SortGroups() {
+    auto byName = [](const std::unique_ptr<CGroup>& a, const std::unique_ptr<CGroup>& b) {
+        return CompareNoCase(a->Name(), b->Name()) < 0;
+    };
+    std::stable_sort(groups_.begin(), groups_.end(), byName);
+    std::stable_sort(virtualGroups_.begin(), virtualGroups_.end(), byName);
+}
+
+void CContacts::EnsureVirtualGroup(const CGroup& group) {
+    const std::u16string name = group.Name();
+    if (FindVirtualGroup(name)) return;
+    auto merged = std::make_unique<CGroup>(name);
+    merged->SetExpanded(group.Expanded());
+    virtualGroups_.push_back(std::move(merged));
+    SortGroups();
+}
+
+void CContacts::DropVirtualGroupIfUnused(const std::u16string& name) {
+    const bool used = std::any_of(groups_.begin(), groups_.end(),
+                                  [&name](const auto& g) { return EqualNoCase(g->Name(), name); });
+    if (used) return;
+    auto it = std::find_if(virtualGroups_.begin(), virtualGroups_.end(),
+                           [&name](const auto& g) { return EqualNoCase(g->Name(), name); });
+    if (it == virtualGroups_.end()) return;
+    if (IContactsView* view = View()) view->ItemRemoved(it->get());
+    virtualGroups_.erase(it);
+}
+
+CGroup* CContacts::AddGroup(std::unique_ptr<CGroup> group, bool redraw) {
+    if (!group) return nullptr;
+    CGroup* added = group.get();
+    {
+        std::lock_guard lock(mutex_);
+        groups_.push_back(std::move(group));
+        SortGroups();
+        EnsureVirtualGroup(*added);
+    }
+    if (redraw) Rebuild();
+    return added;
+}
+
+CGroup* CContacts::FindGroup(int32_t accountID, uint16_t groupID) const {
+    std::lock_guard lock(mutex_);
+    for (const auto& g : groups_) {
+        if (g->GroupID() == groupID && g->AccountID() == accountID) return g.get();
+    }
+    return nullptr;
+}
+
+CGroup* CContacts::FindVirtualGroup(std::u16string_view name) const {
+    std::lock_guard lock(mutex_);
+    for (const auto& g : virtualGroups_) {
+        if (EqualNoCase(g->Name(), name)) return g.get();
+    }
+    return nullptr;
+}
+
+ContactPtr CContacts::FindContact(const CAccount* account, std::u16string_view login) const {
+    std::lock_guard lock(mutex_);
+    for (const ContactPtr& c : contacts_) {
+        if (&c->Account() == account && EqualNoCase(c->Login(), login)) return c;
+    }
+    return nullptr;
+}
+
+bool CContacts::SetPictureByLogin(const CAccount* account, std::u16string_view login,
+                                  const uint8_t* bytes, size_t length) {
+    ContactPtr contact = FindContact(account, login);
+    if (!contact) return false;
+    return contact->SetPicture(bytes, length, true);
+}
+
+int CContacts::CountContacts(const CAccount* account, int* online) const {
+    std::lock_guard lock(mutex_);
+    int total = 0, notOffline = 0;
+    for (const ContactPtr& c : contacts_) {
+        if (&c->Account() != account) continue;
+        ++total;
+        if (c->Status() != kStatusOffline) ++notOffline;
+    }
+    if (online) *online = notOffline;
+    return total;
+}
+
+void CContacts::SetAccountOffline(const CAccount* account) {
+    for (const ContactPtr& c : ContactsOf(account)) {
+        c->SetStatus(kStatusOffline, std::u16string(), kMoodNone, true, false);
+    }
+    Rebuild();
+}
+
+bool CContacts::UpdatePresence(const CAccount* account, std::u16string_view login, int32_t status,
+                               bool textChanged, const std::u16string& text, int32_t mood,
+                               bool quiet) {
+    ContactPtr contact = FindContact(account, login);
+    if (!contact) return false;
+    const std::u16string newText = textChanged ? text : contact->StatusText();
+    const bool changed = contact->SetStatus(status, newText, mood, quiet, true);
+    if (changed) Rebuild();
+    return changed;
+}
+
+bool CContacts::SetTyping(const CAccount* account, std::u16string_view login, bool typing) {
+    ContactPtr contact = FindContact(account, login);
+    if (!contact) return false;
+    contact->SetTyping(typing);
+    return true;
+}
+
+CGroup* CContacts::AddOrUpdateGroup(int32_t accountID, const std::u16string& name,
+                                    uint16_t groupID) {
+    std::lock_guard dbLock(Database().Mutex());
+    CGroup* group = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        group = FindGroup(accountID, groupID);
+        if (group) {
+            const std::u16string oldName = group->Name();
+            group->Rename(groupID, name);
+            if (oldName != name) {
+                SortGroups();
+                EnsureVirtualGroup(*group);
+                DropVirtualGroupIfUnused(oldName);
+                // The group's own contacts follow it; same-named groups of other accounts
+                // keep theirs.
+                for (const ContactPtr& c : contacts_) {
+                    if (c->AccountID() == accountID && c->GroupID() == groupID &&
+                        c->GroupName() != name) {
+                        c->SetGroupName(name);
+                        c->dbSave();
+                    }
+                }
+            }
+        } else {
+            auto created = std::make_unique<CGroup>(accountID, groupID, name);
+            // A new group opens as its merged header is shown, or expanded when it is the first
+            // of its name.
+            const CGroup* merged = FindVirtualGroup(name);
+            created->SetExpanded(merged ? merged->Expanded() : true);
+            group = AddGroup(std::move(created), false);
+            group->Save();
+        }
+    }
+    Rebuild();
+    return group;
+}
+
+void CContacts::RemoveGroup(CGroup* group) {
+    {
+        std::lock_guard lock(mutex_);
+        auto it = std::find_if(groups_.begin(), groups_.end(),
+                               [group](const auto& g) { return g.get() == group; });
+        if (it == groups_.end()) return;
+        const std::u16string name = group->Name();
+        if (IContactsView* view = View()) view->ItemRemoved(group);
+        groups_.erase(it);
+        DropVirtualGroupIfUnused(name);
+    }
+    Rebuild();
+}
+
+void CContacts::ToggleGroup(CGroup* group) {
+    if (!group) return;
+    std::lock_guard dbLock(Database().Mutex());
+    {
+        std::lock_guard lock(mutex_);
+        group->Action(1);
+        if (group->IsVirtual()) {
+            const std::u16string name = group->Name();
+            for (const auto& g : groups_) {
+                if (EqualNoCase(g->Name(), name)) g->SetExpanded(group->Expanded());
+            }
+        }
+    }
+    Rebuild();
+}
+
+bool CContacts::DeleteContact(CContact* contact) {
+    if (!contact) return false;
+    std::lock_guard dbLock(Database().Mutex());
+    ContactPtr doomed;
+    {
+        std::lock_guard lock(mutex_);
+        auto it = std::find_if(contacts_.begin(), contacts_.end(),
+                               [contact](const ContactPtr& c) { return c.get() == contact; });
+        if (it == contacts_.end()) return false;
+        try {
+            CDatabase& db = Database();
+            CppSQLite3Command cmd = db.Prepare(u"DELETE FROM Contacts WHERE AccID=? AND LocalID=?");
+            cmd.BindInt(1, contact->AccountID());
+            cmd.BindInt(2, contact->LocalID());
+            db.Execute(cmd);
+        } catch (const CppSQLite3Exception& e) {
+            LogDbError(u"CContacts::DeleteContact(): ", e);
+            return false;
+        }
+        contact->MarkRemoved();
+        if (IContactsView* view = View()) view->ItemRemoved(contact);
+        doomed = std::move(*it);
+        contacts_.erase(it);
+    }
+    Rebuild();
+    return true;
+}
+
+void CContacts::RemoveAccount(int32_t accountID) {
+    std::vector<ContactPtr> removed;
+    {
+        std::lock_guard lock(mutex_);
+        IContactsView* view = View();
+        for (auto it = contacts_.begin(); it != contacts_.end();) {
+            if ((*it)->AccountID() == accountID) {
+                if (view) view->ItemRemoved(it->get());
+                removed.push_back(std::move(*it));
+                it = contacts_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        std::vector<std::u16string> names;
+        for (auto it = groups_.begin(); it != groups_.end();) {
+            if ((*it)->AccountID() == accountID) {
+                if (view) view->ItemRemoved(it->get());
+                names.push_back((*it)->Name());
+                it = groups_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        for (const std::u16string& name : names) DropVirtualGroupIfUnused(name);
+        // The contacts go while the lock is held, so no reader of the list sees them half gone.
+        removed.clear();
+    }
+    Rebuild();
+}
+
+bool CContacts::dbCleanGroups(CAccount* account) {
+    if (!account || !account->Loaded()) return true;
+    CDatabase& db = Database();
+    std::lock_guard dbLock(db.Mutex());
+    try {
+        const int32_t accountID = account->ID();
+        // Ids are kept whole: a row whose id is no 16-bit value cannot be a group in memory.
+        std::vector<int32_t> stale;
+        {
+            CppSQLite3Command cmd = db.Prepare(u"SELECT ID FROM Groups WHERE AccID=?");
+            cmd.BindInt(1, accountID);
+            CppSQLite3ResultSet rows = db.ExecuteQuery(cmd);
+            while (!rows.IsEnd()) {
+                const int32_t id = rows.IntColumn(0, 0);
+                if (id < 0 || id > 0xFFFF || !FindGroup(accountID, static_cast<uint16_t>(id))) {
+                    stale.push_back(id);
+                }
+                rows.Next();
+            }
+            rows.Finalize();
+            cmd.Finalize();
+        }
+        for (int32_t id : stale) {
+            CppSQLite3Command cmd = db.Prepare(u"DELETE FROM Groups WHERE AccID=? AND ID=?");
+            cmd.BindInt(1, accountID);
+            cmd.BindInt(2, id);
+            db.Execute(cmd);
+        }
+        return true;
+    } catch (const CppSQLite3Exception& e) {
+        LogDbError(u"CContacts::dbCleanGroups(): ", e);
+        return false;
+    }
+}
+
+bool CContacts::Tick() {
+    bool active = false;
+    for (const ContactPtr& c : ContactsOf(nullptr)) active = c->Tick() || active;
+    return active;
+}
+
+}  // namespace zul

@@ -1,0 +1,344 @@
+// The contact list model: CContact (one person on one account), CGroup (a group of one
+// account, or a virtual group merging the same-named groups of all accounts) and CContacts,
+// the shared store that creates, finds, updates, deletes and persists them.
+//
+// The contact list page lives in the user interface and reaches the store only through
+// IContactsView; protocol threads change the model and the page repaints on its own tick.
+//
+// Locks, always taken in this order when more than one is needed: the database lock, the
+// store lock (CContacts::Mutex), a history's lock (CHistory::Mutex), a contact's text lock
+// (a leaf, never held while taking another). Store operations that write the profile take the
+// database lock first, so a burst that holds a CTransaction may call them freely.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zul {
+
+class CAccount;
+class CHistory;
+class CContact;
+class CGroup;
+
+using ContactPtr = std::shared_ptr<CContact>;
+
+// An entry of the contact list: a group (kind 2) or a contact (kind 3).
+class CContactListItem {
+  public:
+    virtual ~CContactListItem() = default;
+    virtual int Kind() const = 0;
+};
+
+// What the contact list page offers the model. Each call only marks the page changed; the
+// page repaints on its timer. Calls arrive on any thread.
+class IContactsView {
+  public:
+    virtual ~IContactsView() = default;
+    // Recollect, regroup, resort and relayout.
+    virtual void Rebuild() = 0;
+    // Redraw one contact's row (status, marks, unread count, picture).
+    virtual void RedrawContact(CContact* contact) = 0;
+    // The item is about to be destroyed: drop it as the selected or focused item. Called with
+    // the store lock held.
+    virtual void ItemRemoved(const CContactListItem* item) = 0;
+};
+
+// Status codes that mark a contact as just come online.
+bool IsComingOnlineStatus(int32_t status);
+
+class CContact : public CContactListItem {
+  public:
+    static constexpr int kItemKind = 3;
+    // Ticks (seconds) a mark stays before it clears itself.
+    static constexpr int kMarkTicks = 10;
+
+    // A null account raises CError "Fatal error: No account fetched". A contact that is not on
+    // the server has GroupID 0 whatever is given.
+    CContact(CAccount* account, int32_t localID, uint16_t srvID, uint16_t groupID,
+             const std::u16string& groupName, const std::u16string& login,
+             const std::u16string& nickname, const std::u16string& note,
+             const std::u16string& email, const std::u16string& phone, bool awaitingAuth,
+             bool onServer);
+    ~CContact() override;
+    CContact(const CContact&) = delete;
+    CContact& operator=(const CContact&) = delete;
+
+    int Kind() const override { return kItemKind; }
+
+    CAccount& Account() const { return account_; }
+    int32_t AccountID() const;
+    CHistory& History() const { return *history_; }
+
+    int32_t LocalID() const { return localID_; }
+    uint16_t SrvID() const { return srvID_.load(); }
+    uint16_t GroupID() const { return groupID_.load(); }
+    void SetSrvID(uint16_t id) { srvID_.store(id); }
+    void SetGroupID(uint16_t id) { groupID_.store(id); }
+
+    std::u16string Login() const;
+    std::u16string Nickname() const;
+    // The nickname, or the login when there is none.
+    std::u16string DisplayName() const;
+    std::u16string GroupName() const;
+    std::u16string Note() const;
+    std::u16string Email() const;
+    std::u16string Phone() const;
+    void SetLogin(const std::u16string& text);
+    void SetNickname(const std::u16string& text);
+    void SetGroupName(const std::u16string& text);
+    void SetNote(const std::u16string& text);
+    void SetEmail(const std::u16string& text);
+    void SetPhone(const std::u16string& text);
+
+    int32_t AwaitingAuth() const { return awaitingAuth_.load(); }
+    int32_t Visible() const { return visible_.load(); }
+    int32_t Invisible() const { return invisible_.load(); }
+    int32_t Ignored() const { return ignored_.load(); }
+    bool OnServer() const { return onServer_.load(); }
+    void SetAwaitingAuth(int32_t v) { awaitingAuth_.store(v); }
+    void SetVisible(int32_t v) { visible_.store(v); }
+    void SetInvisible(int32_t v) { invisible_.store(v); }
+    void SetIgnored(int32_t v) { ignored_.store(v); }
+    void SetOnServer(bool v) { onServer_.store(v); }
+    // Sets the four server-list flags; true when any of them changed (the caller then saves).
+    bool SetListFlags(bool onServer, bool visible, bool invisible, bool ignored);
+
+    // 11 (ICQ number: every character a decimal digit) or 12 (AIM screen name) for accounts of
+    // the ICQ/AIM types; the account's effective type otherwise.
+    uint8_t ProtocolKind() const;
+
+    // Writes the contact's row. False (logged) on a database error or when the contact was
+    // deleted from the profile meanwhile.
+    bool dbSave();
+
+    // Same bytes as stored: false, nothing happens. Otherwise keeps a copy (null or empty
+    // clears it), redraws the row and saves when asked; true. Out of memory clears the
+    // picture and raises CError "Can not allocate memory".
+    bool SetPicture(const uint8_t* bytes, size_t length, bool save);
+    std::vector<uint8_t> Picture() const;
+    bool HasPicture() const;
+    // Grows with every change of the picture; the page decodes again when it moves.
+    uint32_t PictureVersion() const { return pictureVersion_.load(); }
+
+    // Takes what the server list says; saves when anything changed. True when it changed.
+    bool UpdateFromServer(uint16_t srvID, uint16_t groupID, const std::u16string& groupName,
+                          const std::u16string& login, const std::u16string& nickname,
+                          const std::u16string& note, const std::u16string& email,
+                          const std::u16string& phone, bool awaitingAuth, bool onServer);
+
+    // Presence. True when status, mood or text changed; `record` adds a status-change event
+    // to the history; `quiet` keeps the just-came-online mark off.
+    bool SetStatus(int32_t status, const std::u16string& text, int32_t mood, bool quiet,
+                   bool record);
+    int32_t Status() const { return status_.load(); }
+    int32_t Mood() const { return mood_.load(); }
+    std::u16string StatusText() const;
+    int StatusIcon() const { return statusIcon_.load(); }
+    // The second line of the row: the status text, else the mood name, else the status name.
+    std::u16string StatusLine() const;
+
+    // Short-lived marks, aged by Tick (once a second).
+    void SetTyping(bool typing);
+    bool Typing() const { return typing_.load(); }
+    bool JustCameOnline() const { return justOnline_.load(); }
+    // Ages the active marks; true when any mark was active.
+    bool Tick();
+
+    // Requests of the session's idle pass: short details, and the other per-contact action.
+    void MarkNeedsDetails() { needsDetails_.store(true); }
+    bool NeedsDetails() const { return needsDetails_.load(); }
+    bool TakeNeedsDetails() { return needsDetails_.exchange(false); }
+    void MarkPendingAction() { pendingAction_.store(true); }
+    bool PendingAction() const { return pendingAction_.load(); }
+    bool TakePendingAction() { return pendingAction_.exchange(false); }
+    // The row shows the blocked icon (an action on the contact is under way).
+    bool BlockedIcon() const { return blockedIcon_.load(); }
+    void SetBlockedIcon(bool on) { blockedIcon_.store(on); }
+
+    // History entry points: a message (time 0 means now) and a status change (now).
+    void AddMessage(uint8_t direction, const std::u16string& text, uint64_t time, int32_t status,
+                    int32_t mood);
+    void AddStatusChange(const std::u16string& text, int32_t status, int32_t mood);
+
+    // Set once the contact's row was deleted; the contact writes nothing after that.
+    bool Removed() const { return removed_.load(); }
+    void MarkRemoved() { removed_.store(true); }
+
+    // Asks the contact list page to redraw this contact's row.
+    void Redraw();
+
+  private:
+    void RecomputeIcon();
+    void ClearMarks();
+
+    CAccount& account_;
+    const int32_t localID_;
+    std::atomic<uint16_t> srvID_;
+    std::atomic<uint16_t> groupID_;
+
+    mutable std::mutex textMutex_;  // guards the texts and the picture
+    std::u16string login_, nickname_, groupName_, note_, email_, phone_, statusText_;
+    std::vector<uint8_t> picture_;
+
+    std::atomic<int32_t> awaitingAuth_{0}, visible_{0}, invisible_{0}, ignored_{0};
+    std::atomic<bool> onServer_{false};
+    std::atomic<uint32_t> pictureVersion_{0};
+
+    std::atomic<int16_t> status_{-1};
+    std::atomic<int32_t> mood_{-1};
+    std::atomic<int> statusIcon_{0};
+
+    std::atomic<bool> justOnline_{false}, typing_{false};
+    std::atomic<int> justOnlineTicks_{0}, typingTicks_{0};
+    std::atomic<bool> needsDetails_{false}, pendingAction_{false}, blockedIcon_{false};
+    std::atomic<bool> removed_{false};
+
+    std::unique_ptr<CHistory> history_;
+};
+
+class CGroup : public CContactListItem {
+  public:
+    static constexpr int kItemKind = 2;
+
+    // A group of an account.
+    CGroup(int32_t accountID, uint16_t groupID, const std::u16string& name);
+    // A virtual group: account ID 0, GroupID 0.
+    explicit CGroup(const std::u16string& name);
+
+    int Kind() const override { return kItemKind; }
+
+    int32_t AccountID() const { return accountID_; }
+    uint16_t GroupID() const { return groupID_.load(); }
+    bool IsVirtual() const { return virtual_; }
+    std::u16string Name() const;
+
+    bool Expanded() const { return expanded_.load(); }
+    // No save. Drops the cached layout of the group's members.
+    void SetExpanded(bool expanded);
+    // Grows whenever the members' layout must be made again.
+    uint32_t LayoutVersion() const { return layoutVersion_.load(); }
+
+    // Takes a new id and name and saves; nothing when both are the same. True when changed.
+    bool Rename(uint16_t groupID, const std::u16string& name);
+
+    // The list-item action: code 1 (a tap on the header) toggles Expanded and saves.
+    void Action(int code);
+
+    bool Save();
+    bool __dbSave();
+    bool __dbSaveVirtualGroup();
+
+  private:
+    const int32_t accountID_;
+    std::atomic<uint16_t> groupID_;
+    const bool virtual_;
+    std::atomic<bool> expanded_{false};
+    std::atomic<uint32_t> layoutVersion_{0};
+    mutable std::mutex nameMutex_;
+    std::u16string name_;
+};
+
+class CContacts {
+  public:
+    explicit CContacts(IContactsView* view = nullptr);
+    ~CContacts();
+    CContacts(const CContacts&) = delete;
+    CContacts& operator=(const CContacts&) = delete;
+
+    void SetView(IContactsView* view) { view_.store(view); }
+    IContactsView* View() const { return view_.load(); }
+    void Rebuild();
+    void RedrawContact(CContact* contact);
+
+    // The store lock. Hold it while reading the vectors below.
+    std::recursive_mutex& Mutex() const { return mutex_; }
+    const std::vector<ContactPtr>& ContactList() const { return contacts_; }
+    const std::vector<std::unique_ptr<CGroup>>& GroupList() const { return groups_; }
+    const std::vector<std::unique_ptr<CGroup>>& VirtualGroupList() const { return virtualGroups_; }
+    // Snapshot of the contacts of one account (all accounts for null), in store order.
+    std::vector<ContactPtr> ContactsOf(const CAccount* account) const;
+
+    // Makes a contact and appends it. With `save` its row is written; a contact whose row
+    // cannot be written is dropped again (null is returned), so no history is ever stored for
+    // a contact the profile does not know. May raise CError (see CContact).
+    ContactPtr AddContact(CAccount* account, int32_t localID, uint16_t srvID, uint16_t groupID,
+                          const std::u16string& groupName, const std::u16string& login,
+                          const std::u16string& nickname, const std::u16string& note,
+                          const std::u16string& email, const std::u16string& phone,
+                          bool awaitingAuth, bool onServer, bool save, bool redraw);
+    // As AddContact with a new LocalID (contacts from the server list).
+    ContactPtr AddNewContact(CAccount* account, uint16_t srvID, uint16_t groupID,
+                             const std::u16string& groupName, const std::u16string& login,
+                             const std::u16string& nickname, const std::u16string& note,
+                             const std::u16string& email, const std::u16string& phone,
+                             bool awaitingAuth, bool onServer, bool save, bool redraw);
+    // A contact outside the server list: new LocalID and SrvID, GroupID 0.
+    ContactPtr AddNewLocalContact(CAccount* account, const std::u16string& groupName,
+                                  const std::u16string& login, const std::u16string& nickname,
+                                  const std::u16string& note, const std::u16string& email,
+                                  const std::u16string& phone, bool awaitingAuth, bool save,
+                                  bool redraw);
+
+    // Appends the group, re-sorts the groups and makes sure a virtual group of its name exists.
+    CGroup* AddGroup(std::unique_ptr<CGroup> group, bool redraw);
+    // The first group of that account with that GroupID.
+    CGroup* FindGroup(int32_t accountID, uint16_t groupID) const;
+    CGroup* FindVirtualGroup(std::u16string_view name) const;
+    // The first contact of that account whose login equals the given one.
+    ContactPtr FindContact(const CAccount* account, std::u16string_view login) const;
+
+    // Sets the picture with saving; false when the contact is unknown or nothing changed.
+    bool SetPictureByLogin(const CAccount* account, std::u16string_view login, const uint8_t* bytes,
+                           size_t length);
+    // Number of the account's contacts; `online` receives how many are not offline.
+    int CountContacts(const CAccount* account, int* online) const;
+    // Every contact of the account goes offline with an empty text; the list is rebuilt.
+    void SetAccountOffline(const CAccount* account);
+    // A presence notice. The stored text stays unless `textChanged`. True when it changed.
+    bool UpdatePresence(const CAccount* account, std::u16string_view login, int32_t status,
+                        bool textChanged, const std::u16string& text, int32_t mood, bool quiet);
+    // A typing notice; unknown logins are ignored. True when the contact is known.
+    bool SetTyping(const CAccount* account, std::u16string_view login, bool typing);
+
+    // A group item of the server list: renames a known group (carrying its contacts along) or
+    // makes and saves a new one.
+    CGroup* AddOrUpdateGroup(int32_t accountID, const std::u16string& name, uint16_t groupID);
+    // Removes a group from memory (the profile is cleaned by dbCleanGroups).
+    void RemoveGroup(CGroup* group);
+    // The header tap: toggles Expanded and saves. A virtual group passes the state to the
+    // same-named groups of all accounts.
+    void ToggleGroup(CGroup* group);
+
+    // Deletes the contact's row (and through the trigger its history), then the object.
+    bool DeleteContact(CContact* contact);
+    // Drops every contact and group of the account from memory; the profile is not touched.
+    void RemoveAccount(int32_t accountID);
+    // Deletes the group rows of a loaded account that are no longer held in memory.
+    bool dbCleanGroups(CAccount* account);
+
+    // Ages the marks of every contact; true when any mark was active.
+    bool Tick();
+
+    // New identifiers, unique among the contacts in memory.
+    int32_t NewLocalID() const;
+    uint16_t NewSrvID() const;
+
+  private:
+    void EnsureVirtualGroup(const CGroup& group);
+    void DropVirtualGroupIfUnused(const std::u16string& name);
+    void SortGroups();
+
+    mutable std::recursive_mutex mutex_;
+    std::atomic<IContactsView*> view_{nullptr};
+    std::vector<ContactPtr> contacts_;
+    std::vector<std::unique_ptr<CGroup>> groups_;
+    std::vector<std::unique_ptr<CGroup>> virtualGroups_;
+};
+
+}  // namespace zul

@@ -1,0 +1,77 @@
+#include "storage/contacts.h"
+#include "storage/database.h"
+#include "storage/db_log.h"
+
+namespace zul {
+
+CGroup::CGroup(int32_t accountID, uint16_t groupID, const std::u16string& name)
+    : accountID_(accountID), groupID_(groupID), virtual_(false), name_(name) {}
+
+CGroup::CGroup(const std::u16string& name)
+    : accountID_(0), groupID_(0), virtual_(true), name_(name) {}
+
+std::u16string CGroup::Name() const {
+    std::lock_guard lock(nameMutex_);
+    return name_;
+}
+
+void CGroup::SetExpanded(bool expanded) {
+    expanded_.store(expanded);
+    layoutVersion_.fetch_add(1);
+}
+
+bool CGroup::Rename(uint16_t groupID, const std::u16string& name) {
+    {
+        std::lock_guard lock(nameMutex_);
+        if (GroupID() == groupID && name_ == name) return false;
+        groupID_.store(groupID);
+        name_ = name;
+    }
+    Save();
+    return true;
+}
+
+void CGroup::Action(int code) {
+    if (code != 1) return;
+    SetExpanded(!Expanded());
+    Save();
+}
+
+bool CGroup::Save() {
+    return virtual_ ? __dbSaveVirtualGroup() : __dbSave();
+}
+
+bool CGroup::__dbSave() {
+    try {
+        CDatabase& db = Database();
+        std::lock_guard dbLock(db.Mutex());
+        CppSQLite3Command cmd =
+            db.Prepare(u"REPLACE INTO Groups (AccID,ID,Expanded,Name) VALUES (?,?,?,?)");
+        cmd.BindInt(1, accountID_);
+        cmd.BindInt(2, GroupID());
+        cmd.BindInt(3, Expanded() ? 1 : 0);
+        cmd.BindText(4, Name());
+        db.Execute(cmd);
+        return true;
+    } catch (const CppSQLite3Exception& e) {
+        LogDbError(u"CGroup::__dbSave()", e);
+        return false;
+    }
+}
+
+bool CGroup::__dbSaveVirtualGroup() {
+    try {
+        CDatabase& db = Database();
+        std::lock_guard dbLock(db.Mutex());
+        CppSQLite3Command cmd = db.Prepare(u"UPDATE Groups SET Expanded=? WHERE Name=?");
+        cmd.BindInt(1, Expanded() ? 1 : 0);
+        cmd.BindText(2, Name());
+        db.Execute(cmd);
+        return true;
+    } catch (const CppSQLite3Exception& e) {
+        LogDbError(u"CGroup::__dbSaveVirtualGroup()", e);
+        return false;
+    }
+}
+
+}  // namespace zul

@@ -1,0 +1,234 @@
+// The history of one contact: CHistory numbers, stores, loads, counts and deletes its events;
+// CHistoryEvent is one event (a message in either direction, or a status change) and writes
+// its own row of the History table.
+//
+// The chat page lives in the user interface and reaches the history only through
+// IHistoryView. Events are shared pointers so that a thread sending an event keeps it alive
+// while the user deletes it; a deleted event never writes its row again.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace zul {
+
+class CAccount;
+class CContact;
+class CHistoryEvent;
+
+using EventPtr = std::shared_ptr<CHistoryEvent>;
+
+// Event kinds (EventType). Kind 3 counts and draws like a message.
+namespace evtype {
+constexpr uint8_t kStatusChange = 1;
+constexpr uint8_t kMessage = 2;
+constexpr uint8_t kMessageAlt = 3;
+}  // namespace evtype
+
+// Directions.
+namespace evdir {
+constexpr uint8_t kIncoming = 0;
+constexpr uint8_t kOutgoing = 1;
+}  // namespace evdir
+
+// Icons of message events.
+namespace histicon {
+constexpr int kMessage = 207;  // incoming, or outgoing and delivered
+constexpr int kPending = 192;  // outgoing, not yet delivered
+constexpr int kError = 188;    // outgoing, given up
+}  // namespace histicon
+
+// Minutes after which a sent but unacknowledged message is given up.
+constexpr int kUndeliveredLimitMinutes = 9;
+
+// Raised by the history constructors when the account or the contact is missing; it carries
+// only its text.
+class CFatalError : public std::runtime_error {
+  public:
+    explicit CFatalError(std::u16string text);
+    const std::u16string& Text() const { return text_; }
+
+  private:
+    std::u16string text_;
+};
+
+// What the chat page offers its history. Calls arrive on any thread; each only marks the page.
+class IHistoryView {
+  public:
+    virtual ~IHistoryView() = default;
+    // The contact's chat page is open: incoming messages are read at once.
+    virtual bool IsChatOpen() const = 0;
+    // Relayout and redraw from this event on (null: from the top).
+    virtual void RedrawAt(CHistoryEvent* event) = 0;
+    virtual void ScrollToEnd() = 0;
+    // The event is about to be destroyed: drop it as the selected item. Called with the
+    // history lock held.
+    virtual void ItemRemoved(const CHistoryEvent* event) = 0;
+};
+
+// The new-message notification, set process-wide by the user interface.
+class INewMessageNotifier {
+  public:
+    virtual ~INewMessageNotifier() = default;
+    // `text` is "<b>" + display name + "</b> " + the message.
+    virtual void NotifyNewMessage(CContact& contact, const std::u16string& text) = 0;
+};
+void SetNewMessageNotifier(INewMessageNotifier* notifier);
+INewMessageNotifier* NewMessageNotifier();
+
+// "Now" of the histories, as a local file time. Tests install a fixed clock; an empty
+// function restores the device clock.
+void SetHistoryClock(std::function<uint64_t()> clock);
+uint64_t HistoryNow();
+
+// Minutes of a local file time counted with every month as 31 days:
+// ((year × 8928 + month × 744 + day × 24 + hour) × 60 + minute).
+int64_t MonthlessMinutes(uint64_t fileTime);
+
+// The 8-byte EventTime blob: low 32-bit word first, each word little-endian. A NULL or short
+// blob reads as 0.
+void EncodeEventTime(uint64_t time, uint8_t out[8]);
+uint64_t DecodeEventTime(const uint8_t* bytes, int count);
+
+class CHistoryEvent {
+  public:
+    static constexpr int kItemKind = 4;
+
+    // A missing account or contact raises CFatalError.
+    CHistoryEvent(CAccount* account, CContact* contact, int32_t number, int32_t status,
+                  int32_t statusMood, uint8_t eventType, uint8_t direction, std::u16string message,
+                  int32_t unread, int32_t sent, int32_t delivered, int32_t marked,
+                  int32_t errorCode, uint64_t eventTime);
+    CHistoryEvent(const CHistoryEvent&) = delete;
+    CHistoryEvent& operator=(const CHistoryEvent&) = delete;
+
+    CAccount& Account() const { return account_; }
+    CContact& Contact() const { return contact_; }
+
+    int32_t Number() const { return number_; }
+    int32_t Status() const { return status_; }
+    int32_t StatusMood() const { return statusMood_; }
+    uint8_t EventType() const { return eventType_; }
+    uint8_t Direction() const { return direction_; }
+    const std::u16string& Message() const { return message_; }
+    bool IsMessage() const;
+    bool IsOutgoing() const { return direction_ == evdir::kOutgoing; }
+
+    int32_t Unread() const { return unread_.load(); }
+    int32_t Sent() const { return sent_.load(); }
+    int32_t Delivered() const { return delivered_.load(); }
+    int32_t Marked() const { return marked_.load(); }
+    int32_t ErrorCode() const { return errorCode_.load(); }
+    uint64_t EventTime() const { return eventTime_.load(); }
+    // The setters change memory only (and the icon); call dbSave where it must persist.
+    void SetUnread(int32_t v);
+    void SetSent(int32_t v);
+    void SetDelivered(int32_t v);
+    void SetMarked(int32_t v);
+    void SetErrorCode(int32_t v);
+    void SetEventTime(uint64_t time);
+
+    int Icon() const { return icon_.load(); }
+    // Time of day with or without seconds, led by the short date when not today. Made on
+    // first use, on the thread that draws.
+    std::u16string TimeText(bool withSeconds) const;
+
+    // Writes the row (REPLACE). False (logged) on a database error; false without writing
+    // once the event was deleted.
+    bool dbSave();
+    // Asks the chat page to redraw at this event.
+    void Redraw();
+
+    bool Removed() const { return removed_.load(); }
+    void MarkRemoved() { removed_.store(true); }
+
+  private:
+    void RecomputeIcon();
+    void RecomputeTimeTexts() const;
+
+    CAccount& account_;
+    CContact& contact_;
+    const int32_t number_;
+    const int32_t status_;
+    const int32_t statusMood_;
+    const uint8_t eventType_;
+    const uint8_t direction_;
+    const std::u16string message_;
+    std::atomic<int32_t> unread_, sent_, delivered_, marked_, errorCode_;
+    std::atomic<uint64_t> eventTime_;
+    std::atomic<int> icon_{0};
+    std::atomic<bool> removed_{false};
+    mutable std::mutex timeMutex_;  // guards the two time texts, made on first use
+    mutable std::u16string timeShort_, timeLong_;
+};
+
+class CHistory {
+  public:
+    // A missing account or contact raises CError; then the three counters are read.
+    CHistory(CAccount* account, CContact* contact);
+    ~CHistory();
+    CHistory(const CHistory&) = delete;
+    CHistory& operator=(const CHistory&) = delete;
+
+    CAccount& Account() const { return account_; }
+    CContact& Contact() const { return contact_; }
+
+    void SetView(IHistoryView* view) { view_.store(view); }
+    IHistoryView* View() const { return view_.load(); }
+
+    // The history lock. Hold it while reading Events().
+    std::recursive_mutex& Mutex() const { return mutex_; }
+    const std::vector<EventPtr>& Events() const { return events_; }
+
+    // Loads the events of a kind (1 status changes, 2 messages) once; with `pendingOnly` only
+    // the outgoing messages not yet delivered.
+    bool dbLoad(uint8_t kind, bool pendingOnly);
+    // Numbers, stores and appends a new event (time 0 means now). Never raises; returns the
+    // event (also when it is not kept in memory), or null when it could not be made.
+    EventPtr AddEvent(uint8_t kind, uint8_t direction, const std::u16string& text, uint64_t time,
+                      int32_t status, int32_t mood);
+    // The chat page's send: an outgoing message with the account's own status.
+    EventPtr AddOutgoingMessage(const std::u16string& text);
+
+    bool DeleteEvent_FromDB(CHistoryEvent* event);
+    // Deletes every event of the contact from the profile and from memory.
+    bool DeleteAllEvents_FromDB();
+    // Clears the unread state of the loaded messages.
+    void MarkAllRead();
+    // The outgoing messages still to be sent or acknowledged, in order.
+    std::vector<EventPtr> PendingOutgoing();
+    // Gives up sent messages that went unacknowledged for too long.
+    void ApplyUndeliveredRule();
+    // The status-change option was switched off: drops the loaded status changes.
+    void DropStatusChanges();
+
+    int32_t UnreadCount() const { return unreadCount_.load(); }
+    int32_t EventCount() const { return eventCount_.load(); }
+    int32_t MessageCount() const { return messageCount_.load(); }
+    int32_t LoadedMessageCount() const { return loadedMessageCount_.load(); }
+    bool MessagesLoaded() const { return messagesLoaded_.load(); }
+    bool StatusChangesLoaded() const { return statusLoaded_.load(); }
+    bool PendingLoaded() const { return pendingLoaded_.load(); }
+
+  private:
+    // Appends an event to memory as loading and adding do; false when it is not kept.
+    bool KeepEvent(const EventPtr& event);
+    void SortEvents();
+
+    CAccount& account_;
+    CContact& contact_;
+    std::atomic<IHistoryView*> view_{nullptr};
+    mutable std::recursive_mutex mutex_;
+    std::vector<EventPtr> events_;
+    std::vector<EventPtr> pending_;
+    std::atomic<int32_t> unreadCount_{0}, eventCount_{0}, messageCount_{0}, loadedMessageCount_{0};
+    std::atomic<bool> messagesLoaded_{false}, statusLoaded_{false}, pendingLoaded_{false};
+};
+
+}  // namespace zul

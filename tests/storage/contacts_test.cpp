@@ -1,0 +1,356 @@
+#include "storage/contacts.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <memory>
+#include <set>
+
+#include "accounts/status.h"
+#include "platform/text.h"
+#include "storage/error.h"
+#include "storage/history.h"
+#include "storage/options.h"
+#include "storage/profile_fixture.h"
+#include "support/test_account.h"
+
+namespace zul {
+namespace {
+
+using test::TestAccount;
+
+class RecordingView : public IContactsView {
+  public:
+    void Rebuild() override { ++rebuilds; }
+    void RedrawContact(CContact*) override { ++redraws; }
+    void ItemRemoved(const CContactListItem* item) override { removed.push_back(item); }
+    int rebuilds = 0;
+    int redraws = 0;
+    std::vector<const CContactListItem*> removed;
+};
+
+class ContactsTest : public test::ProfileTest {
+  protected:
+    void SetUp() override {
+        ProfileTest::SetUp();
+        Options().ResetToDefaults();
+        store_ = std::make_unique<CContacts>(&view_);
+    }
+    void TearDown() override {
+        accounts_.clear();
+        store_.reset();
+        Options().ResetToDefaults();
+        ProfileTest::TearDown();
+    }
+
+    TestAccount& NewAccount(int32_t id, const std::u16string& login) {
+        CAccountData data = test::MakeAccountData(id, login);
+        data.dbSave();
+        accounts_.push_back(std::make_unique<TestAccount>(data, *store_));
+        return *accounts_.back();
+    }
+
+    ContactPtr Add(TestAccount& account, int32_t localID, const std::u16string& login,
+                   uint16_t groupID, bool onServer, const std::u16string& groupName = u"") {
+        return store_->AddContact(&account, localID, 100 + static_cast<uint16_t>(localID), groupID,
+                                  groupName, login, u"Nick " + login, u"note", u"mail@example",
+                                  u"+1", false, onServer, true, false);
+    }
+
+    static int Changes() { return sqlite3_total_changes(Database().Connection().Handle()); }
+
+    RecordingView view_;
+    std::unique_ptr<CContacts> store_;
+    std::vector<std::unique_ptr<TestAccount>> accounts_;
+};
+
+TEST_F(ContactsTest, GroupedLoadTakesGroupedAndUngroupedContactsButNotThoseOfMissingGroups) {
+    TestAccount& account = NewAccount(1, u"1001");
+    store_->AddOrUpdateGroup(1, u"Friends", 5);
+    ContactPtr grouped = Add(account, 11, u"2001", 5, true, u"Friends");
+    ContactPtr local = Add(account, 12, u"2002", 5, false, u"Friends");
+    ContactPtr orphan = Add(account, 13, u"2003", 9, true, u"Gone");
+    ASSERT_TRUE(grouped && local && orphan);
+    grouped->SetVisible(1);
+    grouped->SetIgnored(1);
+    const uint8_t picture[] = {1, 2, 3};
+    grouped->SetPicture(picture, sizeof picture, true);
+    EXPECT_EQ(local->GroupID(), 0);
+
+    // Every row stores HasOpenedSession 0 and leaves the reserved columns NULL.
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM Contacts WHERE HasOpenedSession=0"), 3);
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM Contacts WHERE FirstName IS NULL AND LastName IS NULL "
+                     u"AND ClientName IS NULL AND City IS NULL AND Address IS NULL AND "
+                     u"Interests IS NULL AND Occupation IS NULL AND SavedMessage IS NULL AND "
+                     u"Encoding IS NULL"),
+              3);
+    EXPECT_EQ(Scalar(u"SELECT GroupID FROM Contacts WHERE LocalID=12"), 0);
+
+    // A second store loads the account from the profile.
+    CContacts reloaded;
+    TestAccount again(test::MakeAccountData(1, u"1001"), reloaded);
+    EXPECT_TRUE(again.Loaded());
+    ASSERT_EQ(reloaded.CountContacts(&again, nullptr), 2);
+    ContactPtr g = reloaded.FindContact(&again, u"2001");
+    ContactPtr l = reloaded.FindContact(&again, u"2002");
+    ASSERT_TRUE(g && l);
+    EXPECT_EQ(g->GroupName(), u"Friends");
+    EXPECT_EQ(g->GroupID(), 5);
+    EXPECT_EQ(g->SrvID(), 111);
+    EXPECT_EQ(g->Nickname(), u"Nick 2001");
+    EXPECT_EQ(g->Visible(), 1);
+    EXPECT_EQ(g->Ignored(), 1);
+    EXPECT_EQ(g->Picture(), std::vector<uint8_t>(picture, picture + 3));
+    EXPECT_EQ(l->GroupName(), u"");
+    EXPECT_EQ(l->GroupID(), 0);
+    EXPECT_FALSE(l->OnServer());
+    EXPECT_FALSE(reloaded.FindContact(&again, u"2003"));
+    ASSERT_EQ(reloaded.GroupList().size(), 1u);
+    EXPECT_EQ(reloaded.GroupList()[0]->Name(), u"Friends");
+}
+
+TEST_F(ContactsTest, SamePictureTwiceIsSavedOnceAndEmptyClearsIt) {
+    TestAccount& account = NewAccount(1, u"1001");
+    ContactPtr c = Add(account, 11, u"2001", 0, false);
+    const uint8_t picture[] = {9, 8, 7, 6};
+    const int before = Changes();
+    EXPECT_TRUE(store_->SetPictureByLogin(&account, u"2001", picture, sizeof picture));
+    const int afterFirst = Changes();
+    EXPECT_GT(afterFirst, before);
+    EXPECT_FALSE(store_->SetPictureByLogin(&account, u"2001", picture, sizeof picture));
+    EXPECT_EQ(Changes(), afterFirst);
+    EXPECT_EQ(c->PictureVersion(), 1u);
+    EXPECT_EQ(Scalar(u"SELECT length(Avatar) FROM Contacts WHERE LocalID=11"), 4);
+
+    EXPECT_TRUE(c->SetPicture(nullptr, 0, true));
+    EXPECT_FALSE(c->HasPicture());
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM Contacts WHERE LocalID=11 AND Avatar IS NULL"), 1);
+    EXPECT_FALSE(store_->SetPictureByLogin(&account, u"nobody", picture, sizeof picture));
+}
+
+TEST_F(ContactsTest, SameNamedGroupsOfTwoAccountsMergeAndCollapseTogether) {
+    TestAccount& a = NewAccount(1, u"1001");
+    TestAccount& b = NewAccount(2, u"1002");
+    store_->AddOrUpdateGroup(1, u"Friends", 5);
+    store_->AddOrUpdateGroup(2, u"Friends", 6);
+    store_->AddOrUpdateGroup(2, u"FRIENDS", 8);  // names match without regard to case
+    store_->AddOrUpdateGroup(2, u"Work", 7);
+    ASSERT_EQ(store_->GroupList().size(), 4u);
+    ASSERT_EQ(store_->VirtualGroupList().size(), 2u);
+    CGroup* merged = store_->FindVirtualGroup(u"friends");
+    ASSERT_TRUE(merged);
+    EXPECT_TRUE(merged->IsVirtual());
+    EXPECT_TRUE(merged->Expanded());
+
+    store_->ToggleGroup(merged);
+    EXPECT_FALSE(merged->Expanded());
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM Groups WHERE ID IN (5,6) AND Expanded=0"), 2);
+    EXPECT_EQ(Scalar(u"SELECT Expanded FROM Groups WHERE ID=7"), 1);
+    // The stored update matches names exactly; the group spelt otherwise takes the state in
+    // memory and keeps it when it is saved.
+    EXPECT_FALSE(store_->FindGroup(2, 8)->Expanded());
+    store_->FindGroup(2, 8)->Save();
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM Groups WHERE Expanded=0"), 3);
+
+    // The merged header lives as long as one account still has the name.
+    store_->RemoveAccount(a.ID());
+    EXPECT_TRUE(store_->FindVirtualGroup(u"Friends"));
+    store_->RemoveAccount(b.ID());
+    EXPECT_TRUE(store_->VirtualGroupList().empty());
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM Groups"), 4);  // memory only
+}
+
+TEST_F(ContactsTest, RenamedGroupCarriesItsOwnContactsOnly) {
+    TestAccount& a = NewAccount(1, u"1001");
+    TestAccount& b = NewAccount(2, u"1002");
+    store_->AddOrUpdateGroup(1, u"Friends", 5);
+    store_->AddOrUpdateGroup(2, u"Friends", 6);
+    ContactPtr mine = Add(a, 11, u"2001", 5, true, u"Friends");
+    ContactPtr theirs = Add(b, 12, u"2002", 6, true, u"Friends");
+
+    CGroup* renamed = store_->AddOrUpdateGroup(1, u"Pals", 5);
+    EXPECT_EQ(renamed, store_->FindGroup(1, 5));
+    EXPECT_EQ(renamed->Name(), u"Pals");
+    EXPECT_EQ(mine->GroupName(), u"Pals");
+    EXPECT_EQ(theirs->GroupName(), u"Friends");
+    EXPECT_TRUE(store_->FindVirtualGroup(u"Pals"));
+    EXPECT_TRUE(store_->FindVirtualGroup(u"Friends"));
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM Groups WHERE ID=5 AND Name='Pals'"), 1);
+
+    // The last group of a name gone, its merged header goes too.
+    store_->AddOrUpdateGroup(2, u"Mates", 6);
+    EXPECT_FALSE(store_->FindVirtualGroup(u"Friends"));
+}
+
+TEST_F(ContactsTest, CleaningGroupsDeletesOnlyRowsOfALoadedAccountMissingFromMemory) {
+    TestAccount& account = NewAccount(1, u"1001");
+    store_->AddOrUpdateGroup(1, u"Keep", 5);
+    store_->AddOrUpdateGroup(1, u"Drop", 6);
+    store_->RemoveGroup(store_->FindGroup(1, 6));
+    Exec(u"INSERT INTO Groups (AccID,ID,Expanded,Name) VALUES (2,8,1,'Other account')");
+
+    account.SetLoaded(false);
+    EXPECT_TRUE(store_->dbCleanGroups(&account));
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM Groups"), 3);
+
+    account.SetLoaded(true);
+    EXPECT_TRUE(store_->dbCleanGroups(&account));
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM Groups WHERE AccID=1"), 1);
+    EXPECT_EQ(Scalar(u"SELECT ID FROM Groups WHERE AccID=1"), 5);
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM Groups WHERE AccID=2"), 1);
+}
+
+TEST_F(ContactsTest, DeleteContactRemovesRowHistoryAndObjectButOnlyForAKnownContact) {
+    TestAccount& account = NewAccount(1, u"1001");
+    ContactPtr c = Add(account, 11, u"2001", 0, false);
+    c->AddMessage(evdir::kIncoming, u"hello", 0, 0, -1);
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM History WHERE ContactID=11"), 1);
+
+    CContact stranger(&account, 99, 1, 0, u"", u"x", u"", u"", u"", u"", false, false);
+    const int before = Changes();
+    EXPECT_FALSE(store_->DeleteContact(&stranger));
+    EXPECT_EQ(Changes(), before);
+
+    EXPECT_TRUE(store_->DeleteContact(c.get()));
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM Contacts"), 0);
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM History"), 0);
+    EXPECT_FALSE(store_->FindContact(&account, u"2001"));
+    ASSERT_FALSE(view_.removed.empty());
+    EXPECT_EQ(view_.removed.back(), c.get());
+    // A thread still holding the contact cannot bring its row or history back.
+    EXPECT_FALSE(c->dbSave());
+    c->AddMessage(evdir::kIncoming, u"late", 0, 0, -1);
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM Contacts"), 0);
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM History"), 0);
+}
+
+TEST_F(ContactsTest, NewIdentifiersAreUniqueAndLocalContactsHaveNoGroup) {
+    TestAccount& account = NewAccount(1, u"1001");
+    std::set<int32_t> localIDs;
+    std::set<uint16_t> srvIDs;
+    for (int i = 0; i < 50; ++i) {
+        ContactPtr c =
+            store_->AddNewLocalContact(&account, u"Not in list", u"user" + FormatInt(u"%d", i), u"",
+                                       u"", u"", u"", false, true, false);
+        ASSERT_TRUE(c);
+        EXPECT_GE(c->LocalID(), 1);
+        EXPECT_NE(c->SrvID(), 0);
+        EXPECT_EQ(c->GroupID(), 0);
+        EXPECT_FALSE(c->OnServer());
+        localIDs.insert(c->LocalID());
+        srvIDs.insert(c->SrvID());
+    }
+    EXPECT_EQ(localIDs.size(), 50u);
+    EXPECT_EQ(srvIDs.size(), 50u);
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM Contacts WHERE GroupID=0 AND OnServer=0"), 50);
+    int online = -1;
+    EXPECT_EQ(store_->CountContacts(&account, &online), 50);
+    EXPECT_EQ(online, 0);
+}
+
+TEST_F(ContactsTest, StatusChangesMarksAndTheirTicks) {
+    Options().HistoryShowStatusChanges = 1;
+    TestAccount& account = NewAccount(1, u"1001");
+    ContactPtr c = Add(account, 11, u"2001", 0, false);
+    EXPECT_EQ(c->Status(), kStatusOffline);
+    EXPECT_EQ(c->StatusIcon(), StatusIcon(11, kStatusOffline, kMoodNone));
+
+    // Quiet arrivals (right after sign-on) leave no mark; a later one does, for ten ticks.
+    EXPECT_TRUE(store_->UpdatePresence(&account, u"2001", kStatusAvailable, true, u"hi", 3, true));
+    EXPECT_FALSE(c->JustCameOnline());
+    EXPECT_EQ(c->StatusIcon(), StatusIcon(11, kStatusAvailable, 3));
+    c->SetStatus(kStatusOffline, u"ignored", 5, false, false);
+    EXPECT_EQ(c->StatusText(), u"");
+    EXPECT_EQ(c->Mood(), kMoodNone);
+    EXPECT_TRUE(
+        store_->UpdatePresence(&account, u"2001", kStatusFreeForChat, true, u"t", -1, false));
+    EXPECT_TRUE(c->JustCameOnline());
+    for (int i = 0; i < CContact::kMarkTicks; ++i) EXPECT_TRUE(store_->Tick());
+    EXPECT_TRUE(c->JustCameOnline());
+    EXPECT_TRUE(store_->Tick());
+    EXPECT_FALSE(c->JustCameOnline());
+    EXPECT_FALSE(store_->Tick());
+
+    // The stored text stays unless the notice says it changed; any other status clears marks.
+    c->SetTyping(true);
+    EXPECT_FALSE(
+        store_->UpdatePresence(&account, u"2001", kStatusFreeForChat, false, u"new", -1, false));
+    EXPECT_EQ(c->StatusText(), u"t");
+    EXPECT_TRUE(store_->UpdatePresence(&account, u"2001", kStatusAway, false, u"", -1, false));
+    EXPECT_FALSE(c->Typing());
+    EXPECT_FALSE(store_->UpdatePresence(&account, u"nobody", kStatusAway, false, u"", -1, false));
+
+    // Every change was recorded in the history (saved and, with the option on, kept).
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM History WHERE ContactID=11 AND EventType=1"), 3);
+    EXPECT_EQ(c->History().EventCount(), 3);
+    EXPECT_EQ(c->History().Events().size(), 3u);
+
+    store_->SetAccountOffline(&account);
+    EXPECT_EQ(c->Status(), kStatusOffline);
+    EXPECT_EQ(c->StatusText(), u"");
+    EXPECT_EQ(c->History().EventCount(), 3);  // going offline with the account is not recorded
+}
+
+TEST_F(ContactsTest, UpdateFromServerKeepsNicknameAndSavesOnlyWhenSomethingChanged) {
+    TestAccount& account = NewAccount(1, u"1001");
+    ContactPtr c = Add(account, 11, u"2001", 5, true, u"Friends");
+    const int before = Changes();
+    EXPECT_FALSE(c->UpdateFromServer(111, 5, u"Friends", u"2001", u"", u"note", u"mail@example",
+                                     u"+1", false, true));
+    EXPECT_EQ(Changes(), before);
+    EXPECT_EQ(c->Nickname(), u"Nick 2001");
+
+    EXPECT_TRUE(c->UpdateFromServer(111, 5, u"Friends", u"2001", u"Renamed", u"note",
+                                    u"mail@example", u"+1", true, true));
+    EXPECT_EQ(c->AwaitingAuth(), 1);
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM Contacts WHERE LocalID=11 AND Nickname='Renamed' AND "
+                     u"AwaitingAuth=1"),
+              1);
+
+    EXPECT_TRUE(c->UpdateFromServer(111, 5, u"Friends", u"2001", u"", u"note", u"mail@example",
+                                    u"+1", true, false));
+    EXPECT_EQ(c->GroupID(), 0);
+    EXPECT_EQ(Scalar(u"SELECT GroupID FROM Contacts WHERE LocalID=11"), 0);
+}
+
+TEST_F(ContactsTest, DatabaseErrorsAreLoggedWithTheirPrefixAndReportFalse) {
+    TestAccount& account = NewAccount(1, u"1001");
+    store_->AddOrUpdateGroup(1, u"Friends", 5);
+    ContactPtr c = Add(account, 11, u"2001", 0, false);
+    CGroup* group = store_->FindGroup(1, 5);
+
+    Exec(u"DROP TABLE Groups");
+    EXPECT_FALSE(group->__dbSave());
+    EXPECT_TRUE(test::DbLogHas(u"CGroup::__dbSave()SQLITE_ERROR[1]: no such table: Groups"));
+    EXPECT_FALSE(store_->FindVirtualGroup(u"Friends")->Save());
+    EXPECT_TRUE(test::DbLogHas(u"CGroup::__dbSaveVirtualGroup()SQLITE_ERROR[1]:"));
+    EXPECT_FALSE(store_->dbCleanGroups(&account));
+    EXPECT_TRUE(test::DbLogHas(u"CContacts::dbCleanGroups(): SQLITE_ERROR[1]:"));
+    EXPECT_FALSE(account.dbLoadGroups());
+    EXPECT_TRUE(test::DbLogHas(u"CAccount::dbLoadGroups(): SQLITE_ERROR[1]:"));
+    EXPECT_FALSE(account.dbLoadContacts_Grouped());
+    EXPECT_TRUE(test::DbLogHas(u"CAccount::dbLoadContacts_Grouped(): SQLITE_ERROR[1]:"));
+
+    Exec(u"DROP TABLE Contacts");
+    EXPECT_FALSE(c->dbSave());
+    EXPECT_TRUE(test::DbLogHas(u"CContact::dbSave(): SQLITE_ERROR[1]: no such table: Contacts"));
+    EXPECT_FALSE(store_->DeleteContact(c.get()));
+    EXPECT_TRUE(test::DbLogHas(u"CContacts::DeleteContact(): SQLITE_ERROR[1]:"));
+    EXPECT_TRUE(store_->FindContact(&account, u"2001"));  // the row was not deleted, nor the object
+
+    // A new contact whose row cannot be written is not kept.
+    EXPECT_FALSE(store_->AddNewContact(&account, 7, 0, u"", u"3001", u"", u"", u"", u"", false,
+                                       true, true, true));
+    EXPECT_FALSE(store_->FindContact(&account, u"3001"));
+}
+
+TEST_F(ContactsTest, MissingAccountIsAFatalError) {
+    EXPECT_THROW(CContact(nullptr, 1, 1, 0, u"", u"x", u"", u"", u"", u"", false, false), CError);
+    EXPECT_THROW(
+        store_->AddNewLocalContact(nullptr, u"", u"x", u"", u"", u"", u"", false, true, true),
+        CError);
+    EXPECT_TRUE(store_->ContactList().empty());
+}
+
+}  // namespace
+}  // namespace zul
