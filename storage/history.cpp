@@ -1,0 +1,335 @@
+#include "storage/history.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+#include "accounts/account.h"
+#include "accounts/status.h"
+#include "storage/contacts.h"
+#include "storage/database.h"
+#include "storage/db_log.h"
+#include "storage/error.h"
+#include "storage/options.h"
+
+namespace zul {
+namespace {
+
+template <typename T>
+T& RequireObject(T* object, const char16_t* text) {
+    if (!object) throw CError(text, errcode::kNoMemory);
+    return *object;
+}
+
+// Runs a counting query bound with the given integers.
+int32_t Count(CDatabase& db, std::u16string_view sql, std::initializer_list<int32_t> params) {
+    CppSQLite3Command cmd = db.Prepare(sql);
+    int index = 1;
+    for (int32_t value : params) cmd.BindInt(index++, value);
+    return db.ExecuteScalar(cmd);
+}
+
+void Decrement(std::atomic<int32_t>& counter) {
+    int32_t value = counter.load();
+    while (value > 0 && !counter.compare_exchange_weak(value, value - 1)) {
+    }
+}
+
+}  // namespace
+
+CHistory::CHistory(CAccount* account, CContact* contact)
+    : account_(RequireObject(account, u"Fatal error: No account fetched")),
+      contact_(RequireObject(contact, u"Fatal error: No contact fetched")) {
+    const int32_t accountID = account_.ID();
+    const int32_t contactID = contact_.LocalID();
+    try {
+        CDatabase& db = Database();
+        std::lock_guard dbLock(db.Mutex());
+        unreadCount_ = Count(db,
+                             u"SELECT COUNT(*) FROM History WHERE EventType=? AND AccID=? AND "
+                             u"ContactID=? AND Unread=1",
+                             {evtype::kMessage, accountID, contactID});
+        messageCount_ =
+            Count(db, u"SELECT COUNT(*) FROM History WHERE EventType=? AND AccID=? AND ContactID=?",
+                  {evtype::kMessage, accountID, contactID});
+        eventCount_ = Count(db, u"SELECT COUNT(*) FROM History WHERE AccID=? AND ContactID=?",
+                            {accountID, contactID});
+    } catch (const CppSQLite3Exception& e) {
+        LogDbError(u"CHistory::CHistory(): ", e);
+    }
+}
+
+CHistory::~CHistory() = default;
+
+bool CHistory::KeepEvent(const EventPtr& event) {
+    if (event->IsMessage()) {
+        events_.push_back(event);
+        loadedMessageCount_.fetch_add(1);
+        return true;
+    }
+    if (event->EventType() == evtype::kStatusChange && Options().HistoryShowStatusChanges) {
+        events_.push_back(event);
+        return true;
+    }
+    return false;
+}
+
+void CHistory::SortEvents() {
+    std::stable_sort(events_.begin(), events_.end(), [](const EventPtr& a, const EventPtr& b) {
+        return static_cast<uint32_t>(a->Number()) < static_cast<uint32_t>(b->Number());
+    });
+}
+
+EventPtr CHistory::AddEvent(uint8_t kind, uint8_t direction, const std::u16string& text,
+                            uint64_t time, int32_t status, int32_t mood) {
+    const uint64_t when = time != 0 ? time : HistoryNow();
+    const bool message = kind == evtype::kMessage || kind == evtype::kMessageAlt;
+    const bool incoming = direction == evdir::kIncoming;
+    IHistoryView* view = View();
+    const int32_t unread = (message && incoming && !(view && view->IsChatOpen())) ? 1 : 0;
+    const int32_t sentAndDelivered = incoming ? 1 : 0;
+
+    EventPtr event;
+    bool kept = false;
+    try {
+        CDatabase& db = Database();
+        std::lock_guard dbLock(db.Mutex());
+        std::lock_guard lock(mutex_);
+        // No rows for a contact whose row was deleted.
+        if (contact_.Removed()) return nullptr;
+        const int32_t last =
+            Count(db, u"SELECT MAX(Number) FROM History WHERE AccID=? AND ContactID=?",
+                  {account_.ID(), contact_.LocalID()});
+        event = std::make_shared<CHistoryEvent>(&account_, &contact_, last + 1, status, mood, kind,
+                                                direction, text, unread, sentAndDelivered,
+                                                sentAndDelivered, 0, 0, when);
+        event->dbSave();
+        eventCount_.fetch_add(1);
+        if (unread) unreadCount_.fetch_add(1);
+        if (message) messageCount_.fetch_add(1);
+        kept = KeepEvent(event);
+    } catch (...) {
+        WriteLog(kDbLog, u"БУХ ГДЕ НЕ ЖДАЛИ1");
+    }
+    if (!event) return nullptr;
+
+    if (kept) {
+        try {
+            if (view && view->IsChatOpen()) {
+                view->RedrawAt(event.get());
+                view->ScrollToEnd();
+            }
+        } catch (...) {
+            WriteLog(kDbLog, u"БУХ ГДЕ НЕ ЖДАЛИ2");
+        }
+    }
+    if (message) contact_.Redraw();
+    if (message && incoming) {
+        if (INewMessageNotifier* notifier = NewMessageNotifier()) {
+            notifier->NotifyNewMessage(contact_, u"<b>" + contact_.DisplayName() + u"</b> " + text);
+        }
+    }
+    return event;
+}
+
+EventPtr CHistory::AddOutgoingMessage(const std::u16string& text) {
+    return AddEvent(evtype::kMessage, evdir::kOutgoing, text, 0, account_.Status(), kMoodNone);
+}
+
+bool CHistory::dbLoad(uint8_t kind, bool pendingOnly) {
+    if ((kind == evtype::kMessage && MessagesLoaded()) ||
+        (kind == evtype::kStatusChange && StatusChangesLoaded())) {
+        return true;
+    }
+    try {
+        CDatabase& db = Database();
+        std::lock_guard dbLock(db.Mutex());
+        std::lock_guard lock(mutex_);
+        std::u16string sql = u"SELECT * FROM History WHERE AccID=? AND ContactID=? AND EventType=?";
+        if (pendingOnly) sql += u" AND (Sent=0 OR Delivered=0) AND ErrorCode=0";
+        CppSQLite3Command cmd = db.Prepare(sql);
+        cmd.BindInt(1, account_.ID());
+        cmd.BindInt(2, contact_.LocalID());
+        cmd.BindInt(3, kind);
+        std::unordered_set<int32_t> loaded;
+        for (const EventPtr& e : events_) loaded.insert(e->Number());
+        CppSQLite3ResultSet rows = db.ExecuteQuery(cmd);
+        while (!rows.IsEnd()) {
+            int timeBytes = 0;
+            const uint8_t* timeBlob = rows.BlobColumn(u"EventTime", timeBytes);
+            const uint64_t time = DecodeEventTime(timeBlob, timeBytes);
+            const int32_t number = rows.IntColumn(u"Number", 0);
+            const int32_t errorCode = rows.IntColumn(u"ErrorCode", 0);
+            const int32_t marked = rows.IntColumn(u"Marked", 0);
+            const int32_t delivered = rows.IntColumn(u"Delivered", 0);
+            const int32_t sent = rows.IntColumn(u"Sent", 0);
+            const int32_t unread = rows.IntColumn(u"Unread", 0);
+            const int32_t mood = rows.IntColumn(u"StatusMood", 0);
+            const int32_t status = rows.IntColumn(u"Status", 0);
+            std::u16string message = rows.TextColumn(u"Message", u"");
+            const auto direction = static_cast<uint8_t>(rows.IntColumn(u"Direction", 0));
+            const auto type = static_cast<uint8_t>(rows.IntColumn(u"EventType", 0));
+            if (loaded.insert(number).second) {
+                KeepEvent(std::make_shared<CHistoryEvent>(
+                    &account_, &contact_, number, status, mood, type, direction, std::move(message),
+                    unread, sent, delivered, marked, errorCode, time));
+            }
+            rows.Next();
+        }
+        rows.Finalize();
+        cmd.Finalize();
+        if (pendingOnly) {
+            pendingLoaded_.store(true);
+            ApplyUndeliveredRule();
+        } else if (kind == evtype::kMessage) {
+            messagesLoaded_.store(true);
+        } else if (kind == evtype::kStatusChange) {
+            statusLoaded_.store(true);
+        }
+        SortEvents();
+        return true;
+    } catch (const CppSQLite3Exception& e) {
+        LogDbError(u"CHistory::dbLoad(): ", e);
+        return false;
+    }
+}
+
+void CHistory::ApplyUndeliveredRule() {
+    std::lock_guard dbLock(Database().Mutex());
+    std::lock_guard lock(mutex_);
+    const int64_t now = MonthlessMinutes(HistoryNow());
+    for (const EventPtr& e : events_) {
+        if (!e->IsMessage() || !e->IsOutgoing() || e->Sent() == 0 || e->Delivered() != 0 ||
+            e->ErrorCode() != 0) {
+            continue;
+        }
+        if (now - MonthlessMinutes(e->EventTime()) > kUndeliveredLimitMinutes) {
+            e->SetErrorCode(1);
+            e->dbSave();
+            e->Redraw();
+        }
+    }
+}
+
+std::vector<EventPtr> CHistory::PendingOutgoing() {
+    std::lock_guard dbLock(Database().Mutex());
+    std::lock_guard lock(mutex_);
+    // With the messages in memory (pending ones or all of them) the time limit applies at once;
+    // otherwise loading the pending ones applies it.
+    if (PendingLoaded() || MessagesLoaded()) {
+        ApplyUndeliveredRule();
+    } else {
+        dbLoad(evtype::kMessage, true);
+    }
+    pending_.clear();
+    for (const EventPtr& e : events_) {
+        if (e->IsMessage() && e->IsOutgoing() && (e->Sent() == 0 || e->Delivered() == 0) &&
+            e->ErrorCode() == 0) {
+            pending_.push_back(e);
+        }
+    }
+    return pending_;
+}
+
+bool CHistory::DeleteEvent_FromDB(CHistoryEvent* event) {
+    if (!event) return false;
+    CDatabase& db = Database();
+    std::lock_guard dbLock(db.Mutex());
+    std::lock_guard lock(mutex_);
+    auto it = std::find_if(events_.begin(), events_.end(),
+                           [event](const EventPtr& e) { return e.get() == event; });
+    if (it == events_.end()) return false;
+    try {
+        CppSQLite3Command cmd =
+            db.Prepare(u"DELETE FROM History WHERE AccID=? AND ContactID=? AND Number=?");
+        cmd.BindInt(1, account_.ID());
+        cmd.BindInt(2, contact_.LocalID());
+        cmd.BindInt(3, event->Number());
+        db.Execute(cmd);
+    } catch (const CppSQLite3Exception& e) {
+        LogDbError(u"CHistory::DeleteEvent_FromDB(): ", e);
+        return false;
+    }
+    Decrement(eventCount_);
+    if (event->IsMessage()) {
+        Decrement(messageCount_);
+        Decrement(loadedMessageCount_);
+        if (event->Unread()) Decrement(unreadCount_);
+    }
+    event->MarkRemoved();
+    IHistoryView* view = View();
+    if (view) view->ItemRemoved(event);
+    CHistoryEvent* before = it == events_.begin() ? nullptr : std::prev(it)->get();
+    EventPtr doomed = std::move(*it);
+    events_.erase(it);
+    pending_.erase(std::remove(pending_.begin(), pending_.end(), doomed), pending_.end());
+    if (view) view->RedrawAt(before);
+    contact_.Redraw();
+    return true;
+}
+
+bool CHistory::DeleteAllEvents_FromDB() {
+    CDatabase& db = Database();
+    std::lock_guard dbLock(db.Mutex());
+    std::lock_guard lock(mutex_);
+    try {
+        CppSQLite3Command cmd = db.Prepare(u"DELETE FROM History WHERE AccID=? AND ContactID=?");
+        cmd.BindInt(1, account_.ID());
+        cmd.BindInt(2, contact_.LocalID());
+        db.Execute(cmd);
+    } catch (const CppSQLite3Exception& e) {
+        LogDbError(u"CHistory::DeleteAllEvents_FromDB(): ", e);
+        return false;
+    }
+    unreadCount_ = 0;
+    eventCount_ = 0;
+    messageCount_ = 0;
+    // The loaded events go too: left in memory, a late save (the outbox) would bring them back.
+    IHistoryView* view = View();
+    for (const EventPtr& e : events_) {
+        e->MarkRemoved();
+        if (view) view->ItemRemoved(e.get());
+    }
+    events_.clear();
+    pending_.clear();
+    loadedMessageCount_ = 0;
+    if (view) view->RedrawAt(nullptr);
+    contact_.Redraw();
+    return true;
+}
+
+void CHistory::MarkAllRead() {
+    if (UnreadCount() == 0) return;
+    {
+        // One transaction for the whole walk: a long unread list is one write, not hundreds.
+        CTransaction transaction;
+        std::lock_guard lock(mutex_);
+        for (auto it = events_.rbegin(); it != events_.rend(); ++it) {
+            const EventPtr& e = *it;
+            if (e->IsMessage() && e->Unread() != 0) {
+                e->SetUnread(0);
+                e->dbSave();
+            }
+        }
+        transaction.Commit();
+        unreadCount_ = 0;
+    }
+    contact_.Redraw();
+}
+
+void CHistory::DropStatusChanges() {
+    {
+        std::lock_guard lock(mutex_);
+        IHistoryView* view = View();
+        auto keep = std::stable_partition(events_.begin(), events_.end(), [](const EventPtr& e) {
+            return e->EventType() != evtype::kStatusChange;
+        });
+        for (auto it = keep; it != events_.end(); ++it) {
+            if (view) view->ItemRemoved(it->get());
+        }
+        events_.erase(keep, events_.end());
+        statusLoaded_.store(false);
+    }
+    if (IHistoryView* view = View()) view->RedrawAt(nullptr);
+}
+
+}  // namespace zul
