@@ -3,10 +3,13 @@
 // removal of a buddy from the server.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "accounts/status.h"
 #include "platform/text.h"
 #include "protocol/oscar.h"
 #include "protocol/services/families.h"
+#include "protocol/services/server_list_item.h"
 #include "service_wire.h"
 #include "storage/contacts.h"
 #include "storage/history.h"
@@ -203,6 +206,26 @@ TEST(ListFamily, AMalformedReplyDropsOnlyThatSnac) {
                                  {{"801", 0, 0x21, 0, Nick("A")}, {"805", 0, 0x25, 0, Nick("E")}}));
     EXPECT_EQ(ContactColumn(u"OnServer", u"805"), 1);
     EXPECT_EQ(ContactColumn(u"OnServer", u"801"), 1);
+}
+
+TEST(ServerListItem, CutOrCorruptedRepliesNeverReadPastTheirBytes) {
+    ByteWriter tlvs;
+    tlvs.Tlv(0x0131, "Nick").Tlv(0x0066, Bytes{}).Tlv(0x013C, "n");
+    const Bytes sample = test::ServerListBody(
+        {{"Friends", 1, 0, 1, {}}, {"111", 1, 2, 0, tlvs.bytes}, {"", 0, 3, 4, Nick("x")}});
+    ASSERT_TRUE(ParseServerListReply(sample));
+    ASSERT_EQ(ParseServerListReply(sample)->size(), 3u);
+    for (size_t cut = 0; cut < sample.size(); ++cut) {
+        Bytes part(sample.begin(), sample.begin() + cut);
+        // Only the time after the last item may be missing.
+        EXPECT_EQ(ParseServerListReply(part).has_value(), cut >= sample.size() - 4) << cut;
+    }
+    std::mt19937 random(99);
+    for (int round = 0; round < 3000; ++round) {
+        Bytes corrupted = sample;
+        corrupted[random() % corrupted.size()] = static_cast<uint8_t>(random());
+        ParseServerListReply(corrupted);
+    }
 }
 
 TEST(ListFamily, AReplyOnTheRunningSessionIsReconciledAfterItsLastPart) {

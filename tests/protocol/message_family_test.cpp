@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <optional>
+#include <random>
 #include <string>
 
 #include "accounts/status.h"
@@ -309,6 +310,36 @@ TEST(MessageParse, FragmentsWithoutTextOrWithAShortTextFragmentGiveNoText) {
     ByteWriter cutHeader;
     cutHeader.U8(0x01).U8(0x01).U8(0);
     EXPECT_FALSE(ParseMessageFragments(cutHeader.bytes));
+}
+
+TEST(MessageParse, CutOrCorruptedSnacsNeverReadPastTheirBytes) {
+    ByteWriter offline = test::MessageHead(1, "501", 0x0001);
+    offline.Tlv(0x0002, test::TextFragments(2, Bytes{0, 'h', 0, 'i'})).TlvU32(0x0016, 7);
+    const Bytes samples[] = {
+        offline.bytes,
+        test::MessageHead(2, "502")
+            .Tlv(0x0005, test::RendezvousBlock(test::Utf8("yo"), "{x}"))
+            .bytes,
+        test::MessageHead(4, "503").bytes,
+    };
+    std::mt19937 random(1234);
+    for (const Bytes& sample : samples) {
+        ASSERT_TRUE(ParseIncomingMessage(sample, true));
+        for (size_t cut = 0; cut < sample.size(); ++cut) {
+            Bytes part(sample.begin(), sample.begin() + cut);  // exactly `cut` bytes on the heap
+            ParseIncomingMessage(part, true);
+            ParseIncomingMessage(part, false);
+            ParseMessageAck(part);
+            ParseTypingNotice(part);
+        }
+        for (int round = 0; round < 2000; ++round) {
+            Bytes corrupted = sample;
+            for (int flips = 0; flips < 3; ++flips) {
+                corrupted[random() % corrupted.size()] = static_cast<uint8_t>(random());
+            }
+            ParseIncomingMessage(corrupted, round % 2 == 0);
+        }
+    }
 }
 
 TEST(MessageParse, ALongTextIsCutToFitOneFrame) {
