@@ -198,6 +198,10 @@ TEST_F(PageHost, EditorGrowsWithItsLinesAndTheViewShrinks) {
     EXPECT_GT(editor->PreferredHeight(), oneLine);
     EXPECT_EQ(editor->height(), editor->PreferredHeight());
     EXPECT_EQ(window->ViewHeight(), view - (editor->PreferredHeight() - oneLine));
+
+    // The newest rows stay visible above the editor.
+    chat.ScrollToEnd(false);
+    EXPECT_EQ(chat.Row(39)->Bottom() + chat.ContentOffset(), window->ViewHeight());
 }
 
 TEST_F(PageHost, MenuPopupCarriesTheCurrentPagesViewMenuAsThirdEntry) {

@@ -395,6 +395,12 @@ void MainWindow::OnKeyDown(int key) {
     if (page != nullptr && page->AcceptsInput()) page->OnKey(key);
 }
 
+// A selection is drawn differently with and without the keyboard focus.
+void MainWindow::RedrawFocusedItem() {
+    ViewPage* page = CurrentPage();
+    if (page != nullptr && page->FocusedItem() != nullptr) page->RedrawItem(page->FocusedItem());
+}
+
 bool MainWindow::TicksAllowed() const {
     return DevicePowerOn() && !Moving() && !Sliding();
 }

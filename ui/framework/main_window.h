@@ -103,6 +103,8 @@ class MainWindow : public ScrollableWindow {
     void OnSize(int width, int height) override;
     void OnPaint(QPainter& painter, const QRect& dirty) override;
     void OnKeyDown(int key) override;
+    void OnFocusGained() override { RedrawFocusedItem(); }
+    void OnFocusLost() override { RedrawFocusedItem(); }
     void OnTimer(int id) override;
 
   private:
@@ -114,6 +116,7 @@ class MainWindow : public ScrollableWindow {
     void ConnectCommands(QMenu* menu);
     void PaintSlide(QPainter& painter);
     bool TicksAllowed() const;
+    void RedrawFocusedItem();
 
     std::vector<ViewPage*> pages_;
     int current_ = -1;

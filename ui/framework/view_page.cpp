@@ -117,6 +117,15 @@ void ViewPage::ScrollIntoView(const QRect& rect, bool animated) {
     if (host_ != nullptr) host_->ScrollPageIntoView(this, rect, animated);
 }
 
+void ViewPage::ScrollToEnd(bool animated) {
+    const int height = ContentHeight();
+    if (height > 0) ScrollIntoView(QRect(0, height - 1, 1, 1), animated);
+}
+
+bool ViewPage::HostHasFocus() const {
+    return host_ != nullptr && host_->hasFocus();
+}
+
 void ViewPage::OpenPage(ViewPage* page) {
     if (host_ != nullptr && page != nullptr) host_->AddPage(page, true, true);
 }

@@ -94,6 +94,8 @@ class ViewPage : public Canvas {
     ListItem* FocusedItem() const { return focused_; }
     void ActivateFocused(int mode = 0);
     void ScrollIntoView(const QRect& rect, bool animated);
+    // Brings the last rows of the content into view (chat pages follow their newest event).
+    void ScrollToEnd(bool animated);
     // Appends the page to the host and slides to it.
     void OpenPage(ViewPage* page);
     // Any thread: the page wants to be repainted at the next tick.
@@ -103,6 +105,8 @@ class ViewPage : public Canvas {
     int CaptionHeight() const { return caption_.Height(); }
     bool HasContent() { return Surface() != nullptr; }
     bool Pressed() const { return pressed_; }
+    // Whether the host window has the keyboard focus (items draw "focused" selections).
+    bool HostHasFocus() const;
 
     // Vertical position of the content in the view (0 at the top, negative scrolled down).
     int ContentOffset() const { return contentOffset_; }
