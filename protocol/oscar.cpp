@@ -51,6 +51,10 @@ bool COscar::SendStatus(int32_t status) { return SendOwnStatus(*this, status); }
 
 bool COscar::SendMessageEvent(CHistoryEvent* event) { return SendMessage(*this, event); }
 
+int COscar::ContactAction(CContact* contact) {
+    return RemoveBuddyFromServer(*this, contact) ? 1 : 0;
+}
+
 bool COscar::RequestShortDetails(const std::u16string& login, bool ownDetails) {
     return RequestUserDetails(*this, login, ownDetails);
 }

@@ -34,7 +34,8 @@ public:
     int RunSession(int* stop) override;
     bool SendStatus(int32_t status) override;
     bool SendMessageEvent(CHistoryEvent* event) override;
-    int ContactAction(CContact* contact) override { return 0; }
+    // A contact marked for deletion is removed from the server list, then locally.
+    int ContactAction(CContact* contact) override;
     bool RequestShortDetails(const std::u16string& login, bool ownDetails) override;
     void ShutdownConnections() override;
     void CloseConnections() override;

@@ -259,7 +259,9 @@ TEST(MessageFamily, TypingNoticesSetAndClearTheMark) {
 TEST(MessageFamily, OfflineMessagesCarryTheirLocalTimeUntilTheEndMarker) {
     ScopedEnv zone("TZ", "XST-3");  // three hours east of UTC
     FixedHistoryClock clock(123456789);
-    SessionHarness h;
+    test::HarnessOptions options;
+    options.endOfflineMessages = false;
+    SessionHarness h(options);
     ASSERT_TRUE(h.SignOn(kStatusAvailable));
     auto request = h.ServiceServer().WaitForFrame(test::ScriptedServer::IsSnac(0x04, 0x10));
     ASSERT_TRUE(request);

@@ -1,15 +1,31 @@
 #include "support/oscar_server.h"
 
 #include <arpa/inet.h>
-#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 namespace zul::test {
+
+namespace {
+std::function<void(const std::string&)> g_problemReporter;
+}  // namespace
+
+void SetServerProblemReporter(std::function<void(const std::string&)> reporter) {
+    g_problemReporter = std::move(reporter);
+}
+
+void ReportServerProblem(const std::string& text) {
+    if (g_problemReporter) {
+        g_problemReporter(text);
+    } else {
+        std::fprintf(stderr, "scripted server: %s\n", text.c_str());
+    }
+}
 
 // ---------------------------------------------------------------------------------------------
 // Byte building and reading
@@ -165,14 +181,19 @@ struct ScriptedServer::Connection {
     bool finished = false;
 };
 
-ScriptedServer::ScriptedServer(bool sendGreeting) : sendGreeting_(sendGreeting) {
+ScriptedServer::ScriptedServer(bool sendGreeting, uint16_t port) : sendGreeting_(sendGreeting) {
     listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (port != 0 && listenFd_ >= 0) {
+        int one = 1;
+        setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    }
     sockaddr_in a{};
     a.sin_family = AF_INET;
+    a.sin_port = htons(port);
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (listenFd_ < 0 || bind(listenFd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
         listen(listenFd_, 16) != 0) {
-        ADD_FAILURE() << "scripted server cannot listen: errno " << errno;
+        ReportServerProblem("cannot listen: errno " + std::to_string(errno));
         return;
     }
     socklen_t len = sizeof a;
@@ -351,7 +372,7 @@ ScriptedServer::Connection* ScriptedServer::Find(int connection) const {
     std::lock_guard lock(mutex_);
     if (connection < 0) connection = static_cast<int>(connections_.size()) - 1;
     if (connection < 0 || connection >= static_cast<int>(connections_.size())) {
-        ADD_FAILURE() << "scripted server has no connection " << connection;
+        ReportServerProblem("no connection " + std::to_string(connection));
         return nullptr;
     }
     return connections_[connection].get();

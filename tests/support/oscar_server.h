@@ -27,6 +27,11 @@ using Bytes = std::vector<uint8_t>;
 using Timeout = std::chrono::milliseconds;
 inline constexpr Timeout kDefaultWait{5000};
 
+// Problems of the server itself (cannot listen, no such connection) go to this reporter; tests
+// make them test failures, the demo server prints them. Default: standard error.
+void SetServerProblemReporter(std::function<void(const std::string&)> reporter);
+void ReportServerProblem(const std::string& text);
+
 // Builds big-endian wire bytes.
 class ByteWriter {
   public:
@@ -105,8 +110,11 @@ class ScriptedServer {
     using Match = std::function<bool(const ReceivedFrame&)>;
     using Responder = std::function<Reply(const ReceivedFrame&)>;
 
-    // Starts listening. With `sendGreeting` every new connection first gets Greeting().
-    explicit ScriptedServer(bool sendGreeting = true);
+    // Starts listening on `port` (0: an ephemeral one). With `sendGreeting` every new
+    // connection first gets Greeting().
+    explicit ScriptedServer(bool sendGreeting = true, uint16_t port = 0);
+    // False when the server could not listen.
+    bool Listening() const { return port_ != 0; }
     ~ScriptedServer();
     ScriptedServer(const ScriptedServer&) = delete;
     ScriptedServer& operator=(const ScriptedServer&) = delete;

@@ -73,6 +73,18 @@ SessionHarness::SessionHarness(HarnessOptions options) {
     s.OnSnac(0x04, 0x04, Reply({SnacFrame(0x04, 0x05)}));
     s.OnSnac(0x09, 0x02, Reply({SnacFrame(0x09, 0x03)}));
     s.OnSnac(0x13, 0x02, Reply({SnacFrame(0x13, 0x03)}));
+    // Like a real server: the end of offline messages, and acknowledgements of list edits.
+    if (options.endOfflineMessages) {
+        s.OnFrame([](const ReceivedFrame& f) { return f.IsSnac(0x04, 0x10); },
+                  [](const ReceivedFrame& f) {
+                      return Reply({SnacFrame(0x04, 0x17, {}, f.requestId())});
+                  });
+    }
+    s.OnFrame([](const ReceivedFrame& f) { return f.IsSnac(0x13, 0x08) || f.IsSnac(0x13, 0x09); },
+              [](const ReceivedFrame& f) {
+                  const uint8_t ok[] = {0x00, 0x00};
+                  return Reply({SnacFrame(0x13, 0x0E, ok, f.requestId())});
+              });
     if (options.serverList.empty()) {
         s.OnSnac(0x13, 0x04, Reply({SnacFrame(0x13, 0x0F)}));
     } else {

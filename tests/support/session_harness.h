@@ -23,6 +23,8 @@ struct HarnessOptions {
     // Adds rules before the standard sign-on ones, so that they take precedence.
     std::function<void(ScriptedServer& login, ScriptedServer& service)> script;
     bool reconnectOnError = true;
+    // Answer the offline-message request at once with its end marker (0x04,0x17).
+    bool endOfflineMessages = true;
 };
 
 // The service rate information used by the harness: three classes, the second holding
