@@ -28,7 +28,7 @@ constexpr int kError = 189;
 }  // namespace accicon
 
 class CAccount : public CAccountData {
-public:
+  public:
     CAccount(const CAccountData& data, CContacts& contacts, std::string profileFolder);
     ~CAccount() override;
     CAccount(const CAccount&) = delete;
@@ -76,6 +76,10 @@ public:
     void SetLoaded(bool loaded) { loaded_.store(loaded); }
 
     CContacts& Contacts() { return contacts_; }
+    // The status the account was loaded with (LastStatus); the live account starts offline.
+    int32_t LastStatus() const { return lastStatus_; }
+    // Grows with every change of the owner picture; the page decodes it again when it moves.
+    uint32_t OwnerAvatarVersion() const { return ownerAvatarVersion_.load(); }
     const std::string& ProfileFolder() const { return profileFolder_; }
 
     // --- session state ---------------------------------------------------------------------
@@ -93,7 +97,9 @@ public:
 
     // Progress texts (busy flag, busy icon, status text; repaint only when the text changes).
     void SetProgressWaitingForNetwork();
+    // "Connecting to" the account's server and port, or the given ones.
     void SetProgressConnecting();
+    void SetProgressConnecting(const std::u16string& host, const std::u16string& port);
     void SetProgressLoggingIn();
     void SetProgressLoadingSettings();
     void SetProgressText(const std::u16string& text);
@@ -114,8 +120,8 @@ public:
     void OnPresence(const std::u16string& login, int32_t status, bool textChanged,
                     const std::u16string& text, int32_t mood, bool quiet);
     // `time` is a local file time, or 0 for now.
-    void OnMessageReceived(const std::u16string& login, int32_t status,
-                           const std::u16string& text, uint64_t time);
+    void OnMessageReceived(const std::u16string& login, int32_t status, const std::u16string& text,
+                           uint64_t time);
     void OnTyping(const std::u16string& login, bool typing);
 
     // Idle work of the receive loop: details requests, contact actions, then the outbox.
@@ -123,7 +129,7 @@ public:
     // Sends the messages waiting to be sent (the outbox); stops at the first failure.
     virtual void FlushOutbox();
 
-protected:
+  protected:
     // Joins every finished or running session thread; called with the thread lock held.
     void JoinSessionThreads();
     void StartSessionThread();
@@ -139,9 +145,11 @@ protected:
     std::mutex threadsMutex_;
     std::vector<SessionThread> threads_;
 
-private:
+  private:
     CContacts& contacts_;
     std::string profileFolder_;
+    const int32_t lastStatus_;
+    std::atomic<uint32_t> ownerAvatarVersion_{0};
     mutable std::mutex textMutex_;
     std::u16string statusText_;
     std::atomic<int> statusIcon_{accicon::kNone};

@@ -18,7 +18,7 @@ constexpr uint8_t kAim = 12;
 }  // namespace acctype
 
 class CAccountData {
-public:
+  public:
     CAccountData() = default;
     CAccountData(const CAccountData& other);
     CAccountData& operator=(const CAccountData& other);
@@ -51,9 +51,9 @@ public:
     std::u16string OwnerNick() const;
     void SetOwnerNick(const std::u16string& text);
 
-    int32_t SecureLogin() const { return secureLogin_; }
+    int32_t SecureLogin() const { return secureLogin_.load(); }
     void SetSecureLogin(int32_t v) { secureLogin_ = v; }
-    int32_t UpdateContactsOnLogin() const { return updateContactsOnLogin_; }
+    int32_t UpdateContactsOnLogin() const { return updateContactsOnLogin_.load(); }
     void SetUpdateContactsOnLogin(int32_t v) { updateContactsOnLogin_ = v; }
 
     uint32_t BytesIn() const { return bytesIn_.load(); }
@@ -70,7 +70,7 @@ public:
     // Tick at which the status last left -1; 0 while offline.
     uint32_t OnlineSince() const { return onlineSince_.load(); }
 
-    int32_t Enabled() const { return enabled_; }
+    int32_t Enabled() const { return enabled_.load(); }
     void SetEnabled(int32_t enabled);
 
     std::vector<uint8_t> OwnerAvatar() const;
@@ -78,24 +78,25 @@ public:
     // Same bytes: nothing happens. Otherwise copy, run the hook and save when asked.
     void SetOwnerAvatar(const uint8_t* bytes, size_t count, bool save);
 
+    // Writes the row; nothing is stored (false) while ID is 0.
     bool dbSave();
     bool dbSaveBytesIn();
     bool dbSaveBytesOut();
 
-protected:
+  protected:
     mutable std::mutex fieldsMutex_;  // guards the texts and the picture
 
-private:
+  private:
     int32_t id_ = 0;
     uint8_t type_ = 0;
     std::u16string description_, login_, password_, server_, port_, ownerNick_;
-    int32_t secureLogin_ = 0;
-    int32_t updateContactsOnLogin_ = 0;
+    std::atomic<int32_t> secureLogin_{0};
+    std::atomic<int32_t> updateContactsOnLogin_{0};
     std::atomic<uint32_t> bytesIn_{0};
     std::atomic<uint32_t> bytesOut_{0};
     std::atomic<int32_t> status_{-1};
     std::atomic<uint32_t> onlineSince_{0};
-    int32_t enabled_ = 1;
+    std::atomic<int32_t> enabled_{1};
     std::vector<uint8_t> ownerAvatar_;
 };
 

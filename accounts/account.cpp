@@ -1,0 +1,312 @@
+#include "accounts/account.h"
+
+#include "accounts/status.h"
+#include "platform/resources.h"
+#include "platform/text.h"
+#include "storage/contacts.h"
+#include "storage/database.h"
+#include "storage/db_log.h"
+#include "storage/error.h"
+#include "storage/history.h"
+
+namespace zul {
+namespace {
+
+// String ids of the progress texts and of the group of contacts outside the server list.
+constexpr int kStrConnectingTo = 1000;
+constexpr int kStrLoggingIn = 1002;
+constexpr int kStrLoadingSettings = 1005;
+constexpr int kStrWaitingForNetwork = 1006;
+constexpr int kStrNotInList = 303;
+
+}  // namespace
+
+CAccount::CAccount(const CAccountData& data, CContacts& contacts, std::string profileFolder)
+    : CAccountData(data),
+      contacts_(contacts),
+      profileFolder_(std::move(profileFolder)),
+      lastStatus_(data.Status()) {
+    // The live account starts offline (this also sets the status text and icon); it may ask
+    // for its last status once the protocol class is built.
+    SetStatus(kStatusOffline);
+    if (Enabled()) LoadContacts();
+}
+
+CAccount::~CAccount() {
+    StopSessionForDestruction();
+    contacts_.RemoveAccount(ID());
+}
+
+// --- hooks ---------------------------------------------------------------------------------------
+
+void CAccount::OnStatusChanged() {
+    const int32_t status = Status();
+    const uint8_t type = EffectiveType();
+    busy_.store(false);
+    SetStatusText(StatusName(type, status));
+    SetStatusIconId(zul::StatusIcon(type, status, kMoodNone));
+    if (status == kStatusOffline) contacts_.SetAccountOffline(this);
+    MarkRepaint();
+}
+
+void CAccount::OnDescriptionChanged(std::u16string) {
+    MarkRepaint();
+}
+
+void CAccount::OnEnabledChanged() {
+    if (!Enabled()) {
+        Disconnect(true);
+        contacts_.RemoveAccount(ID());
+        SetLoaded(false);
+    } else if (!Loaded()) {
+        LoadContacts();
+    }
+    MarkRepaint();
+}
+
+void CAccount::OnOwnerAvatarChanged() {
+    ownerAvatarVersion_.fetch_add(1);
+    MarkRepaint();
+}
+
+// --- state shown by the accounts page ------------------------------------------------------------
+
+std::u16string CAccount::StatusText() const {
+    std::lock_guard lock(textMutex_);
+    return statusText_;
+}
+
+void CAccount::SetStatusText(const std::u16string& text) {
+    {
+        std::lock_guard lock(textMutex_);
+        statusText_ = text;
+    }
+    MarkRepaint();
+}
+
+void CAccount::SetStatusIconId(int icon) {
+    statusIcon_.store(icon);
+    MarkRepaint();
+}
+
+void CAccount::SetProgressText(const std::u16string& text) {
+    busy_.store(true);
+    statusIcon_.store(accicon::kBusy);
+    bool changed = false;
+    {
+        std::lock_guard lock(textMutex_);
+        if (statusText_ != text) {
+            statusText_ = text;
+            changed = true;
+        }
+    }
+    if (changed) MarkRepaint();
+}
+
+void CAccount::SetProgressWaitingForNetwork() {
+    SetProgressText(ResString(kStrWaitingForNetwork));
+}
+
+void CAccount::SetProgressConnecting() {
+    SetProgressConnecting(Server(), Port());
+}
+
+void CAccount::SetProgressConnecting(const std::u16string& host, const std::u16string& port) {
+    SetProgressText(ResString(kStrConnectingTo) + u" " + host + u":" + port);
+}
+
+void CAccount::SetProgressLoggingIn() {
+    SetProgressText(ResString(kStrLoggingIn));
+}
+
+void CAccount::SetProgressLoadingSettings() {
+    SetProgressText(ResString(kStrLoadingSettings));
+}
+
+// --- loaders -------------------------------------------------------------------------------------
+
+bool CAccount::dbLoadGroups() {
+    CDatabase& db = Database();
+    std::lock_guard dbLock(db.Mutex());
+    try {
+        CppSQLite3Command cmd = db.Prepare(u"SELECT * FROM Groups WHERE AccID=?");
+        cmd.BindInt(1, ID());
+        CppSQLite3ResultSet rows = db.ExecuteQuery(cmd);
+        while (!rows.IsEnd()) {
+            auto group =
+                std::make_unique<CGroup>(ID(), static_cast<uint16_t>(rows.IntColumn(u"ID", 0)),
+                                         rows.TextColumn(u"Name", u""));
+            group->SetExpanded(rows.IntColumn(u"Expanded", 0) != 0);
+            contacts_.AddGroup(std::move(group), false);
+            rows.Next();
+        }
+        rows.Finalize();
+        cmd.Finalize();
+        return true;
+    } catch (const CppSQLite3Exception& e) {
+        LogDbError(u"CAccount::dbLoadGroups(): ", e);
+        return false;
+    }
+}
+
+bool CAccount::dbLoadContacts_Grouped() {
+    static constexpr const char16_t* kPasses[] = {
+        // The contacts whose group exists.
+        u"SELECT C.*,G.Name as GroupName FROM Contacts C, Groups G WHERE C.AccID=? AND "
+        u"C.GroupID=G.ID",
+        // The contacts without a group.
+        u"SELECT *,'' as GroupName FROM Contacts WHERE AccID=? AND GroupID=0",
+    };
+    CDatabase& db = Database();
+    std::lock_guard dbLock(db.Mutex());
+    try {
+        for (const char16_t* sql : kPasses) {
+            CppSQLite3Command cmd = db.Prepare(sql);
+            cmd.BindInt(1, ID());
+            CppSQLite3ResultSet rows = db.ExecuteQuery(cmd);
+            while (!rows.IsEnd()) {
+                const bool onServer = rows.IntColumn(u"OnServer", 0) != 0;
+                const bool awaitingAuth = rows.IntColumn(u"AwaitingAuth", 0) != 0;
+                const std::u16string phone = rows.TextColumn(u"Phone", u"");
+                const std::u16string email = rows.TextColumn(u"Email", u"");
+                const std::u16string note = rows.TextColumn(u"Note", u"");
+                const std::u16string nickname = rows.TextColumn(u"Nickname", u"");
+                const std::u16string login = rows.TextColumn(u"Login", u"");
+                const std::u16string groupName = rows.TextColumn(u"GroupName", u"");
+                const auto groupID = static_cast<uint16_t>(rows.IntColumn(u"GroupID", 0));
+                const auto srvID = static_cast<uint16_t>(rows.IntColumn(u"SrvID", 0));
+                const int32_t localID = rows.IntColumn(u"LocalID", 0);
+                ContactPtr contact;
+                try {
+                    contact = contacts_.AddContact(this, localID, srvID, groupID, groupName, login,
+                                                   nickname, note, email, phone, awaitingAuth,
+                                                   onServer, false, false);
+                    if (contact) {
+                        contact->SetVisible(rows.IntColumn(u"Visible", 0));
+                        contact->SetInvisible(rows.IntColumn(u"Invisible", 0));
+                        contact->SetIgnored(rows.IntColumn(u"Ignored", 0));
+                        int pictureBytes = 0;
+                        const uint8_t* picture = rows.BlobColumn(u"Avatar", pictureBytes);
+                        if (picture && pictureBytes > 0) {
+                            contact->SetPicture(picture, static_cast<size_t>(pictureBytes), false);
+                        }
+                    }
+                } catch (const CError&) {
+                    contact = nullptr;
+                }
+                if (!contact) return false;
+                rows.Next();
+            }
+            rows.Finalize();
+            cmd.Finalize();
+        }
+        return true;
+    } catch (const CppSQLite3Exception& e) {
+        LogDbError(u"CAccount::dbLoadContacts_Grouped(): ", e);
+        return false;
+    }
+}
+
+bool CAccount::LoadContacts() {
+    if (dbLoadGroups() && dbLoadContacts_Grouped()) {
+        SetLoaded(true);
+        contacts_.Rebuild();
+        return true;
+    }
+    // Nothing half loaded stays behind: enabling the account again loads it whole.
+    contacts_.RemoveAccount(ID());
+    SetLoaded(false);
+    return false;
+}
+
+// --- entry points of the protocol services -------------------------------------------------------
+
+void CAccount::OnServerListBuddy(const std::u16string& login, const std::u16string& nickname,
+                                 uint16_t itemId, uint16_t groupId, const std::u16string& groupName,
+                                 const std::u16string& note, const std::u16string& email,
+                                 const std::u16string& phone, bool awaitingAuth) {
+    if (ContactPtr contact = contacts_.FindContact(this, login)) {
+        contact->UpdateFromServer(itemId, groupId, groupName, login, nickname, note, email, phone,
+                                  awaitingAuth, true);
+        return;
+    }
+    ContactPtr contact =
+        contacts_.AddNewContact(this, itemId, groupId, groupName, login, nickname, note, email,
+                                phone, awaitingAuth, true, true, true);
+    if (contact && (nickname.empty() || EqualNoCase(nickname, login))) {
+        contact->MarkNeedsDetails();
+        MarkRepaint();
+    }
+}
+
+void CAccount::OnPresence(const std::u16string& login, int32_t status, bool textChanged,
+                          const std::u16string& text, int32_t mood, bool quiet) {
+    if (contacts_.UpdatePresence(this, login, status, textChanged, text, mood, quiet)) {
+        MarkRepaint();
+    }
+}
+
+void CAccount::OnMessageReceived(const std::u16string& login, int32_t status,
+                                 const std::u16string& text, uint64_t time) {
+    ContactPtr contact = contacts_.FindContact(this, login);
+    if (!contact) {
+        contact = contacts_.AddNewLocalContact(this, ResString(kStrNotInList), login, login, u"",
+                                               u"", u"", false, true, true);
+        // The profile refused the contact: its message cannot be kept either.
+        if (!contact) return;
+        contact->MarkNeedsDetails();
+        contact->SetStatus(status, u"", kMoodNone, false, false);
+    }
+    contact->AddMessage(evdir::kIncoming, text, time, contact->Status(), contact->Mood());
+}
+
+void CAccount::OnTyping(const std::u16string& login, bool typing) {
+    contacts_.SetTyping(this, login, typing);
+}
+
+// --- idle work -----------------------------------------------------------------------------------
+
+void CAccount::RunIdleTasks() {
+    if (Status() == kStatusOffline) return;
+    const std::vector<ContactPtr> mine = contacts_.ContactsOf(this);
+    for (const ContactPtr& c : mine) {
+        if (c->TakeNeedsDetails()) RequestShortDetails(c->Login(), false);
+    }
+    for (const ContactPtr& c : mine) {
+        if (c->TakePendingAction()) ContactAction(c.get());
+    }
+    FlushOutbox();
+}
+
+void CAccount::FlushOutbox() {
+    if (Status() == kStatusOffline) return;
+    for (const ContactPtr& contact : contacts_.ContactsOf(this)) {
+        CHistory& history = contact->History();
+        CHistoryEvent* firstSent = nullptr;
+        bool stopped = false;
+        for (const EventPtr& event : history.PendingOutgoing()) {
+            if (!event->IsOutgoing() || !event->IsMessage() || event->Sent() != 0 ||
+                event->ErrorCode() != 0) {
+                continue;
+            }
+            // A message without text can never be sent; it must not hold up the others.
+            if (event->Message().empty()) continue;
+            if (!SendMessageEvent(event.get())) {
+                stopped = true;
+                break;
+            }
+            event->SetEventTime(HistoryNow());
+            event->SetSent(1);
+            event->dbSave();
+            event->Redraw();
+            if (!firstSent) firstSent = event.get();
+        }
+        if (firstSent) {
+            IHistoryView* view = history.View();
+            if (view && view->IsChatOpen()) view->RedrawAt(firstSent);
+        }
+        if (stopped) return;
+    }
+}
+
+}  // namespace zul

@@ -1,0 +1,224 @@
+#include "accounts/account_data.h"
+
+#include <algorithm>
+#include <new>
+
+#include "accounts/status.h"
+#include "platform/tick.h"
+#include "storage/database.h"
+#include "storage/db_log.h"
+#include "storage/error.h"
+
+namespace zul {
+
+CAccountData::CAccountData(const CAccountData& other) {
+    *this = other;
+}
+
+CAccountData& CAccountData::operator=(const CAccountData& other) {
+    if (this == &other) return *this;
+    std::scoped_lock lock(fieldsMutex_, other.fieldsMutex_);
+    id_ = other.id_;
+    type_ = other.type_;
+    description_ = other.description_;
+    login_ = other.login_;
+    password_ = other.password_;
+    server_ = other.server_;
+    port_ = other.port_;
+    ownerNick_ = other.ownerNick_;
+    secureLogin_.store(other.secureLogin_.load());
+    updateContactsOnLogin_.store(other.updateContactsOnLogin_.load());
+    bytesIn_.store(other.bytesIn_.load());
+    bytesOut_.store(other.bytesOut_.load());
+    status_.store(other.status_.load());
+    onlineSince_.store(other.onlineSince_.load());
+    enabled_.store(other.enabled_.load());
+    ownerAvatar_ = other.ownerAvatar_;
+    return *this;
+}
+
+uint8_t CAccountData::EffectiveType() const {
+    std::lock_guard lock(fieldsMutex_);
+    return static_cast<uint8_t>(EffectiveAccountType(type_, login_));
+}
+
+std::u16string CAccountData::Description() const {
+    std::lock_guard lock(fieldsMutex_);
+    return description_;
+}
+
+void CAccountData::SetDescription(const std::u16string& text) {
+    {
+        std::lock_guard lock(fieldsMutex_);
+        if (description_ == text) return;
+        description_ = text;
+    }
+    OnDescriptionChanged(text);
+}
+
+std::u16string CAccountData::Login() const {
+    std::lock_guard lock(fieldsMutex_);
+    return login_;
+}
+void CAccountData::SetLogin(const std::u16string& text) {
+    std::lock_guard lock(fieldsMutex_);
+    login_ = text;
+}
+std::u16string CAccountData::Password() const {
+    std::lock_guard lock(fieldsMutex_);
+    return password_;
+}
+void CAccountData::SetPassword(const std::u16string& text) {
+    std::lock_guard lock(fieldsMutex_);
+    password_ = text;
+}
+std::u16string CAccountData::Server() const {
+    std::lock_guard lock(fieldsMutex_);
+    return server_;
+}
+void CAccountData::SetServer(const std::u16string& text) {
+    std::lock_guard lock(fieldsMutex_);
+    server_ = text;
+}
+std::u16string CAccountData::Port() const {
+    std::lock_guard lock(fieldsMutex_);
+    return port_;
+}
+void CAccountData::SetPort(const std::u16string& text) {
+    std::lock_guard lock(fieldsMutex_);
+    port_ = text;
+}
+std::u16string CAccountData::OwnerNick() const {
+    std::lock_guard lock(fieldsMutex_);
+    return ownerNick_.empty() ? login_ : ownerNick_;
+}
+void CAccountData::SetOwnerNick(const std::u16string& text) {
+    std::lock_guard lock(fieldsMutex_);
+    ownerNick_ = text;
+}
+
+void CAccountData::AddBytesIn(uint32_t n) {
+    bytesIn_.fetch_add(n);
+    dbSaveBytesIn();
+}
+
+void CAccountData::AddBytesOut(uint32_t n) {
+    bytesOut_.fetch_add(n);
+    dbSaveBytesOut();
+}
+
+void CAccountData::SetStatus(int32_t status) {
+    if (status == kStatusOffline) {
+        onlineSince_.store(0);
+    } else if (status_.load() == kStatusOffline) {
+        onlineSince_.store(GetTick());
+    }
+    status_.store(status);
+    OnStatusChanged();
+}
+
+void CAccountData::SetEnabled(int32_t enabled) {
+    if (enabled_.exchange(enabled) == enabled) return;
+    OnEnabledChanged();
+}
+
+std::vector<uint8_t> CAccountData::OwnerAvatar() const {
+    std::lock_guard lock(fieldsMutex_);
+    return ownerAvatar_;
+}
+
+bool CAccountData::HasOwnerAvatar() const {
+    std::lock_guard lock(fieldsMutex_);
+    return !ownerAvatar_.empty();
+}
+
+void CAccountData::SetOwnerAvatar(const uint8_t* bytes, size_t count, bool save) {
+    if (!bytes) count = 0;
+    bool outOfMemory = false;
+    {
+        std::lock_guard lock(fieldsMutex_);
+        if (ownerAvatar_.size() == count &&
+            std::equal(ownerAvatar_.begin(), ownerAvatar_.end(), bytes)) {
+            return;
+        }
+        try {
+            ownerAvatar_.assign(bytes, bytes + count);
+        } catch (const std::bad_alloc&) {
+            std::vector<uint8_t>().swap(ownerAvatar_);
+            outOfMemory = true;
+        }
+    }
+    OnOwnerAvatarChanged();
+    if (outOfMemory) throw CError(u"Can not allocate memory", errcode::kNoMemory);
+    if (save) dbSave();
+}
+
+bool CAccountData::dbSave() {
+    if (ID() == 0) return false;
+    try {
+        CDatabase& db = Database();
+        std::lock_guard dbLock(db.Mutex());
+        CppSQLite3Command cmd = db.Prepare(
+            u"REPLACE INTO Accounts (ID,Type,Login,Password,Server,Port,OwnerNick,Description,"
+            u"\t\t\t\tSecureLogin,UpdateContactsOnLogin,\t\t\t\tBytesIn,BytesOut,LastStatus,"
+            u"\t\t\t\tOwnerAvatar,Enabled)VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?);");
+        const std::vector<uint8_t> avatar = OwnerAvatar();
+        cmd.BindInt(1, ID());
+        cmd.BindInt(2, EffectiveType());
+        cmd.BindText(3, Login());
+        cmd.BindText(4, Password());
+        cmd.BindText(5, Server());
+        cmd.BindText(6, Port());
+        cmd.BindText(7, OwnerNick());
+        cmd.BindText(8, Description());
+        cmd.BindInt(9, SecureLogin());
+        cmd.BindInt(10, UpdateContactsOnLogin());
+        cmd.BindInt(11, static_cast<int32_t>(BytesIn()));
+        cmd.BindInt(12, static_cast<int32_t>(BytesOut()));
+        cmd.BindInt(13, Status());
+        if (avatar.empty()) {
+            cmd.BindNull(14);
+        } else {
+            cmd.BindBlob(14, avatar.data(), static_cast<int>(avatar.size()));
+        }
+        cmd.BindInt(15, Enabled());
+        db.Execute(cmd);
+        return true;
+    } catch (const CppSQLite3Exception& e) {
+        LogDbError(u"CAccountData::dbSave(): ", e);
+        return false;
+    }
+}
+
+namespace {
+
+bool SaveCounter(std::u16string_view sql, uint32_t value, int32_t id,
+                 std::u16string_view logPrefix) {
+    try {
+        CDatabase& db = Database();
+        std::lock_guard dbLock(db.Mutex());
+        CppSQLite3Command cmd = db.Prepare(sql);
+        cmd.BindInt(1, static_cast<int32_t>(value));
+        cmd.BindInt(2, id);
+        db.Execute(cmd);
+        return true;
+    } catch (const CppSQLite3Exception& e) {
+        LogDbError(logPrefix, e);
+        return false;
+    }
+}
+
+}  // namespace
+
+bool CAccountData::dbSaveBytesIn() {
+    // Logged to the database log like every other database error (not the dropped general log).
+    return SaveCounter(u"UPDATE Accounts SET BytesIn=? WHERE ID=?", BytesIn(), ID(),
+                       u"CAccountData::dbSaveBytesIn(): ");
+}
+
+bool CAccountData::dbSaveBytesOut() {
+    return SaveCounter(u"UPDATE Accounts SET BytesOut=? WHERE ID=?", BytesOut(), ID(),
+                       u"CAccountData::dbSaveBytesOut(): ");
+}
+
+}  // namespace zul

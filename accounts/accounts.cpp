@@ -1,0 +1,168 @@
+#include "accounts/accounts.h"
+
+#include <algorithm>
+
+#include "accounts/status.h"
+#include "platform/text.h"
+#include "storage/contacts.h"
+#include "storage/database.h"
+#include "storage/db_log.h"
+
+namespace zul {
+namespace {
+
+std::mutex g_factoryMutex;
+AccountFactory g_factory;
+
+AccountFactory CurrentFactory() {
+    std::lock_guard lock(g_factoryMutex);
+    return g_factory;
+}
+
+}  // namespace
+
+void SetAccountFactory(AccountFactory factory) {
+    std::lock_guard lock(g_factoryMutex);
+    g_factory = std::move(factory);
+}
+
+CAccounts::CAccounts(CContacts& contacts, std::string profileFolder)
+    : contacts_(contacts), profileFolder_(std::move(profileFolder)) {
+    loadSucceeded_ = dbLoad();
+}
+
+CAccounts::~CAccounts() {
+    std::lock_guard lock(mutex_);
+    for (auto& account : accounts_) account.reset();
+    accounts_.clear();
+}
+
+bool CAccounts::dbLoad() {
+    CDatabase& db = Database();
+    std::lock_guard dbLock(db.Mutex());
+    try {
+        CppSQLite3Command cmd = db.Prepare(u"SELECT * FROM Accounts");
+        CppSQLite3ResultSet rows = db.ExecuteQuery(cmd);
+        const AccountFactory factory = CurrentFactory();
+        while (!rows.IsEnd()) {
+            CAccountData data;
+            data.SetID(rows.IntColumn(u"ID", 0));
+            data.SetType(static_cast<uint8_t>(rows.IntColumn(u"Type", 0)));
+            data.SetDescription(rows.TextColumn(u"Description", u""));
+            data.SetLogin(rows.TextColumn(u"Login", u""));
+            data.SetOwnerNick(rows.TextColumn(u"OwnerNick", u""));
+            data.SetPassword(rows.TextColumn(u"Password", u""));
+            data.SetServer(rows.TextColumn(u"Server", u""));
+            data.SetPort(rows.TextColumn(u"Port", u""));
+            data.SetSecureLogin(rows.IntColumn(u"SecureLogin", 0));
+            data.SetUpdateContactsOnLogin(rows.IntColumn(u"UpdateContactsOnLogin", 0));
+            data.SetBytesIn(static_cast<uint32_t>(rows.IntColumn(u"BytesIn", 0)));
+            data.SetBytesOut(static_cast<uint32_t>(rows.IntColumn(u"BytesOut", 0)));
+            data.SetStatus(rows.IntColumn(u"LastStatus", 0));
+            data.SetEnabled(rows.IntColumn(u"Enabled", 0));
+            int avatarBytes = 0;
+            const uint8_t* avatar = rows.BlobColumn(u"OwnerAvatar", avatarBytes);
+            if (avatar && avatarBytes > 0) {
+                data.SetOwnerAvatar(avatar, static_cast<size_t>(avatarBytes), false);
+            }
+
+            const uint8_t type = data.EffectiveType();
+            if (type == acctype::kXmpp) return false;
+            if ((type == acctype::kIcq || type == acctype::kAim) && factory) {
+                if (std::unique_ptr<CAccount> account = factory(data, contacts_, profileFolder_)) {
+                    Add(std::move(account));
+                }
+            }
+            rows.Next();
+        }
+        rows.Finalize();
+        cmd.Finalize();
+        return true;
+    } catch (const CppSQLite3Exception& e) {
+        LogDbError(u"CAccounts::dbLoad(): ", e);
+        return false;
+    }
+}
+
+bool CAccounts::dbSave() {
+    CDatabase& db = Database();
+    std::lock_guard dbLock(db.Mutex());
+    try {
+        std::vector<int32_t> gone;
+        {
+            CppSQLite3Command cmd = db.Prepare(u"SELECT ID FROM Accounts");
+            CppSQLite3ResultSet rows = db.ExecuteQuery(cmd);
+            while (!rows.IsEnd()) {
+                const int32_t id = rows.IntColumn(0, 0);
+                if (!Find(id)) gone.push_back(id);
+                rows.Next();
+            }
+            rows.Finalize();
+            cmd.Finalize();
+        }
+        for (int32_t id : gone) {
+            CppSQLite3Command cmd = db.Prepare(u"DELETE FROM Accounts WHERE ID=?");
+            cmd.BindInt(1, id);
+            db.Execute(cmd);
+        }
+        return true;
+    } catch (const CppSQLite3Exception& e) {
+        LogDbError(u"CAccounts::dbSave(): ", e);
+        return false;
+    }
+}
+
+CAccount* CAccounts::Find(int32_t id) const {
+    std::lock_guard lock(mutex_);
+    for (const auto& account : accounts_) {
+        if (account->ID() == id) return account.get();
+    }
+    return nullptr;
+}
+
+CAccount* CAccounts::Add(std::unique_ptr<CAccount> account) {
+    if (!account) return nullptr;
+    std::lock_guard lock(mutex_);
+    CAccount* added = account.get();
+    accounts_.push_back(std::move(account));
+    Sort();
+    return added;
+}
+
+std::unique_ptr<CAccount> CAccounts::Remove(CAccount* account) {
+    std::lock_guard lock(mutex_);
+    auto it = std::find_if(accounts_.begin(), accounts_.end(),
+                           [account](const auto& a) { return a.get() == account; });
+    if (it == accounts_.end()) return nullptr;
+    std::unique_ptr<CAccount> removed = std::move(*it);
+    accounts_.erase(it);
+    return removed;
+}
+
+void CAccounts::Sort() {
+    std::lock_guard lock(mutex_);
+    std::stable_sort(accounts_.begin(), accounts_.end(), [](const auto& a, const auto& b) {
+        return CompareNoCase(a->Description(), b->Description()) < 0;
+    });
+}
+
+void CAccounts::RequestStatusAll(int32_t status) {
+    std::lock_guard lock(mutex_);
+    for (const auto& account : accounts_) {
+        if (account->Enabled()) account->RequestStatus(status);
+    }
+}
+
+void CAccounts::DisconnectAll() {
+    std::lock_guard lock(mutex_);
+    for (const auto& account : accounts_) {
+        if (account->Enabled()) account->Disconnect(true);
+    }
+}
+
+size_t CAccounts::Count() const {
+    std::lock_guard lock(mutex_);
+    return accounts_.size();
+}
+
+}  // namespace zul

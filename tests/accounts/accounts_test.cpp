@@ -1,0 +1,337 @@
+#include "accounts/accounts.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "accounts/status.h"
+#include "platform/local_time.h"
+#include "storage/contacts.h"
+#include "storage/history.h"
+#include "storage/options.h"
+#include "storage/profile_fixture.h"
+#include "support/test_account.h"
+
+namespace zul {
+namespace {
+
+using test::TestAccount;
+
+// Records the text of every statement the profile runs.
+class StatementTrace {
+  public:
+    StatementTrace() {
+        sqlite3_trace_v2(Database().Connection().Handle(), SQLITE_TRACE_STMT, &StatementTrace::Hook,
+                         this);
+    }
+    ~StatementTrace() { sqlite3_trace_v2(Database().Connection().Handle(), 0, nullptr, nullptr); }
+    std::vector<std::string> statements;
+
+  private:
+    static int Hook(unsigned, void* self, void* statement, void*) {
+        const char* sql = sqlite3_sql(static_cast<sqlite3_stmt*>(statement));
+        static_cast<StatementTrace*>(self)->statements.push_back(sql ? sql : "");
+        return 0;
+    }
+};
+
+class AccountsTest : public test::ProfileTest {
+  protected:
+    void SetUp() override {
+        ProfileTest::SetUp();
+        Options().ResetToDefaults();
+        SetAccountFactory([](const CAccountData& data, CContacts& contacts, const std::string&) {
+            return std::make_unique<TestAccount>(data, contacts);
+        });
+    }
+    void TearDown() override {
+        SetAccountFactory(nullptr);
+        Options().ResetToDefaults();
+        ProfileTest::TearDown();
+    }
+
+    static void InsertAccount(int id, int type, const char16_t* login, const char16_t* description,
+                              int enabled = 1, int lastStatus = -1) {
+        CppSQLite3Command cmd = Database().Prepare(
+            u"INSERT INTO Accounts (ID,Type,Login,Description,Enabled,LastStatus,Port) VALUES "
+            u"(?,?,?,?,?,?,'5190')");
+        cmd.BindInt(1, id);
+        cmd.BindInt(2, type);
+        cmd.BindText(3, login);
+        cmd.BindText(4, description);
+        cmd.BindInt(5, enabled);
+        cmd.BindInt(6, lastStatus);
+        Database().Execute(cmd);
+    }
+
+    CContacts store_;
+};
+
+TEST_F(AccountsTest, SavedRowResolvesTypeAndOwnerNickWithTheExactStatement) {
+    CAccountData icq = test::MakeAccountData(1, u"123456", acctype::kOscarUnresolved);
+    CAccountData aim = test::MakeAccountData(2, u"screen1", acctype::kOscarUnresolved);
+    aim.SetOwnerNick(u"Me");
+    const uint8_t avatar[] = {0xFF, 0xD8, 0x00};
+    aim.SetOwnerAvatar(avatar, sizeof avatar, false);
+    aim.SetStatus(kStatusAway);
+    {
+        StatementTrace trace;
+        EXPECT_TRUE(icq.dbSave());
+        ASSERT_EQ(trace.statements.size(), 1u);
+        EXPECT_EQ(trace.statements[0],
+                  "REPLACE INTO Accounts (ID,Type,Login,Password,Server,Port,OwnerNick,Description,"
+                  "\t\t\t\tSecureLogin,UpdateContactsOnLogin,\t\t\t\tBytesIn,BytesOut,LastStatus,"
+                  "\t\t\t\tOwnerAvatar,Enabled)VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?);");
+    }
+    EXPECT_TRUE(aim.dbSave());
+    EXPECT_EQ(Scalar(u"SELECT Type FROM Accounts WHERE ID=1"), 11);
+    EXPECT_EQ(Scalar(u"SELECT Type FROM Accounts WHERE ID=2"), 12);
+    EXPECT_EQ(Scalar(u"SELECT OwnerNick='123456' FROM Accounts WHERE ID=1"), 1);
+    EXPECT_EQ(Scalar(u"SELECT OwnerNick='Me' FROM Accounts WHERE ID=2"), 1);
+    EXPECT_EQ(Scalar(u"SELECT OwnerAvatar IS NULL FROM Accounts WHERE ID=1"), 1);
+    EXPECT_EQ(Scalar(u"SELECT hex(OwnerAvatar)='FFD800' FROM Accounts WHERE ID=2"), 1);
+    EXPECT_EQ(Scalar(u"SELECT LastStatus FROM Accounts WHERE ID=2"), kStatusAway);
+    EXPECT_EQ(Scalar(u"SELECT typeof(Port)='text' AND Port='5190' FROM Accounts WHERE ID=1"), 1);
+
+    CAccountData unsaved = test::MakeAccountData(0, u"1");
+    EXPECT_FALSE(unsaved.dbSave());
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM Accounts"), 2);
+}
+
+TEST_F(AccountsTest, LoadStopsAtAStoredXmppAccount) {
+    InsertAccount(1, 11, u"1001", u"First");
+    InsertAccount(2, 2, u"me@jabber.example", u"Jabber");
+    InsertAccount(3, 12, u"screen", u"Third");
+    CAccounts accounts(store_, "/profile/");
+    EXPECT_FALSE(accounts.LoadSucceeded());
+    ASSERT_EQ(accounts.Count(), 1u);
+    EXPECT_EQ(accounts.List()[0]->ID(), 1);
+    EXPECT_EQ(accounts.List()[0]->ProfileFolder(), "");  // the test factory gives none
+    EXPECT_EQ(accounts.ProfileFolder(), "/profile/");
+}
+
+TEST_F(AccountsTest, LoadSortsByDescriptionSkipsUnknownTypesAndKeepsTheLastStatus) {
+    InsertAccount(1, 11, u"1001", u"gamma", 1, kStatusAway);
+    InsertAccount(2, 12, u"screen", u"Alpha");
+    InsertAccount(3, 7, u"other", u"unknown type");
+    InsertAccount(4, 1, u"4242", u"beta", 0);
+    Exec(u"UPDATE Accounts SET BytesIn=100, BytesOut=200, SecureLogin=1 WHERE ID=1");
+    CAccounts accounts(store_, "");
+    EXPECT_TRUE(accounts.LoadSucceeded());
+    ASSERT_EQ(accounts.Count(), 3u);
+    EXPECT_EQ(accounts.List()[0]->Description(), u"Alpha");
+    EXPECT_EQ(accounts.List()[1]->Description(), u"beta");
+    EXPECT_EQ(accounts.List()[2]->Description(), u"gamma");
+    CAccount* gamma = accounts.Find(1);
+    ASSERT_TRUE(gamma);
+    EXPECT_EQ(gamma->Status(), kStatusOffline);
+    EXPECT_EQ(gamma->LastStatus(), kStatusAway);
+    EXPECT_EQ(gamma->BytesIn(), 100u);
+    EXPECT_EQ(gamma->BytesOut(), 200u);
+    EXPECT_EQ(gamma->SecureLogin(), 1);
+    EXPECT_EQ(gamma->StatusText(), u"Offline");
+    EXPECT_EQ(gamma->StatusIcon(), StatusIcon(11, kStatusOffline, kMoodNone));
+    EXPECT_TRUE(gamma->Loaded());
+    EXPECT_FALSE(accounts.Find(4)->Loaded());  // disabled accounts load no contacts
+    EXPECT_EQ(accounts.Find(4)->EffectiveType(), acctype::kIcq);
+    EXPECT_FALSE(accounts.Find(3));
+}
+
+TEST_F(AccountsTest, SavingTheListDeletesRowsOfRemovedAccountsWithTheirContacts) {
+    InsertAccount(1, 11, u"1001", u"Keep");
+    InsertAccount(2, 11, u"1002", u"Drop");
+    Exec(u"INSERT INTO Groups (AccID,ID,Expanded,Name) VALUES (2,5,1,'G')");
+    Exec(u"INSERT INTO Contacts (AccID,LocalID,GroupID,Login,OnServer) VALUES (2,20,0,'x',0)");
+    Exec(u"INSERT INTO History (AccID,ContactID,EventType,Direction,Number) VALUES (2,20,2,0,1)");
+    CAccounts accounts(store_, "");
+    EXPECT_EQ(store_.ContactsOf(nullptr).size(), 1u);
+    accounts.Remove(accounts.Find(2)).reset();
+    EXPECT_TRUE(store_.ContactsOf(nullptr).empty());  // the account took its contacts along
+    EXPECT_TRUE(accounts.dbSave());
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM Accounts"), 1);
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM Groups"), 0);
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM Contacts"), 0);
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM History"), 0);
+}
+
+TEST_F(AccountsTest, EveryDatabaseErrorIsLoggedToTheDatabaseLog) {
+    CAccountData data = test::MakeAccountData(1, u"1001");
+    ASSERT_TRUE(data.dbSave());
+    data.AddBytesIn(10);
+    data.AddBytesOut(20);
+    EXPECT_EQ(Scalar(u"SELECT BytesIn FROM Accounts"), 10);
+    EXPECT_EQ(Scalar(u"SELECT BytesOut FROM Accounts"), 20);
+
+    Exec(u"DROP TABLE Accounts");
+    data.AddBytesIn(1);
+    EXPECT_EQ(data.BytesIn(), 11u);
+    EXPECT_TRUE(test::DbLogHas(u"CAccountData::dbSaveBytesIn(): SQLITE_ERROR[1]: no such table"));
+    EXPECT_FALSE(data.dbSaveBytesOut());
+    EXPECT_TRUE(test::DbLogHas(u"CAccountData::dbSaveBytesOut(): SQLITE_ERROR[1]:"));
+    EXPECT_FALSE(data.dbSave());
+    EXPECT_TRUE(test::DbLogHas(u"CAccountData::dbSave(): SQLITE_ERROR[1]:"));
+    CAccounts accounts(store_, "");
+    EXPECT_FALSE(accounts.LoadSucceeded());
+    EXPECT_TRUE(test::DbLogHas(u"CAccounts::dbLoad(): SQLITE_ERROR[1]:"));
+    EXPECT_FALSE(accounts.dbSave());
+    EXPECT_TRUE(test::DbLogHas(u"CAccounts::dbSave(): SQLITE_ERROR[1]:"));
+}
+
+TEST_F(AccountsTest, StatusHooksDriveTextIconAndTheContactsOfTheAccount) {
+    TestAccount account(test::MakeAccountData(1, u"1001"), store_);
+    ContactPtr c = store_.AddNewContact(&account, 3, 0, u"", u"2001", u"Bob", u"", u"", u"", false,
+                                        true, true, false);
+    ASSERT_TRUE(c);
+    account.SetStatus(kStatusAvailable);
+    EXPECT_EQ(account.StatusText(), u"Available");
+    EXPECT_EQ(account.StatusIcon(), 175);
+    EXPECT_NE(account.OnlineSince(), 0u);
+    account.OnPresence(u"2001", kStatusAway, true, u"lunch", kMoodNone, false);
+    EXPECT_EQ(c->Status(), kStatusAway);
+    EXPECT_TRUE(account.TakeRepaint());
+    account.OnPresence(u"2001", kStatusAway, false, u"", kMoodNone, false);
+    EXPECT_FALSE(account.TakeRepaint());  // nothing changed
+
+    account.SetStatus(kStatusOffline);
+    EXPECT_EQ(account.OnlineSince(), 0u);
+    EXPECT_EQ(c->Status(), kStatusOffline);
+    EXPECT_EQ(c->StatusText(), u"");
+
+    account.SetProgressConnecting();
+    EXPECT_EQ(account.StatusText(), u"Connecting to login.example:5190");
+    EXPECT_TRUE(account.Busy());
+    EXPECT_EQ(account.StatusIcon(), accicon::kBusy);
+    EXPECT_TRUE(account.TakeRepaint());
+    account.SetProgressConnecting();
+    EXPECT_FALSE(account.TakeRepaint());  // same text, no repaint
+    account.SetProgressLoggingIn();
+    EXPECT_EQ(account.StatusText(), u"Logging in");
+}
+
+TEST_F(AccountsTest, DisablingDropsTheContactsAndEnablingLoadsThemAgain) {
+    CAccountData data = test::MakeAccountData(1, u"1001");
+    data.dbSave();
+    TestAccount account(data, store_);
+    store_.AddOrUpdateGroup(1, u"Friends", 5);
+    store_.AddNewContact(&account, 3, 5, u"Friends", u"2001", u"Bob", u"", u"", u"", false, true,
+                         true, false);
+    EXPECT_EQ(store_.CountContacts(&account, nullptr), 1);
+
+    account.SetEnabled(0);
+    EXPECT_FALSE(account.Loaded());
+    EXPECT_EQ(store_.CountContacts(&account, nullptr), 0);
+    EXPECT_TRUE(store_.GroupList().empty());
+    EXPECT_EQ(Scalar(u"SELECT Enabled FROM Accounts"), 0);  // the disconnect saved the account
+
+    account.SetEnabled(1);
+    EXPECT_TRUE(account.Loaded());
+    ASSERT_EQ(store_.CountContacts(&account, nullptr), 1);
+    EXPECT_EQ(store_.FindContact(&account, u"2001")->GroupName(), u"Friends");
+}
+
+TEST_F(AccountsTest, MessagesFromStrangersCreateALocalContactNeedingDetails) {
+    TestAccount account(test::MakeAccountData(1, u"1001"), store_);
+    account.OnMessageReceived(u"777", kStatusAvailable, u"hi there", 0);
+    ContactPtr c = store_.FindContact(&account, u"777");
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->GroupName(), u"Not in list");
+    EXPECT_EQ(c->Nickname(), u"777");
+    EXPECT_EQ(c->GroupID(), 0);
+    EXPECT_FALSE(c->OnServer());
+    EXPECT_NE(c->SrvID(), 0);
+    EXPECT_TRUE(c->NeedsDetails());
+    EXPECT_EQ(c->Status(), kStatusAvailable);
+    EXPECT_EQ(c->History().UnreadCount(), 1);
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM Contacts WHERE Login='777' AND OnServer=0"), 1);
+    EXPECT_EQ(Scalar(u"SELECT Status FROM History WHERE Message='hi there'"), kStatusAvailable);
+
+    // A known sender keeps its status; an offline message keeps its own time.
+    const uint64_t sentAt = (uint64_t{0} + 11644473600ull) * 10000000ull;
+    account.OnMessageReceived(u"777", kStatusOffline, u"offline one", sentAt);
+    EXPECT_EQ(c->Status(), kStatusAvailable);
+    ASSERT_EQ(c->History().Events().size(), 2u);
+    EXPECT_EQ(c->History().Events()[1]->EventTime(), sentAt);
+
+    account.OnTyping(u"777", true);
+    EXPECT_TRUE(c->Typing());
+    account.OnTyping(u"unknown", true);  // ignored
+}
+
+TEST_F(AccountsTest, ServerListBuddiesAndTheIdlePass) {
+    TestAccount account(test::MakeAccountData(1, u"1001"), store_);
+    account.OnServerListBuddy(u"2001", u"", 3, 0, u"", u"", u"", u"", false);
+    account.OnServerListBuddy(u"2002", u"2002", 4, 0, u"", u"", u"", u"", false);
+    account.OnServerListBuddy(u"2003", u"Carol", 5, 0, u"", u"", u"", u"", true);
+    ContactPtr carol = store_.FindContact(&account, u"2003");
+    ASSERT_TRUE(carol);
+    EXPECT_TRUE(carol->OnServer());
+    EXPECT_FALSE(carol->NeedsDetails());
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM Contacts WHERE OnServer=1"), 3);
+
+    // An update with an empty nickname keeps the stored one.
+    account.OnServerListBuddy(u"2003", u"", 5, 0, u"", u"note", u"", u"", true);
+    EXPECT_EQ(carol->Nickname(), u"Carol");
+    EXPECT_EQ(carol->Note(), u"note");
+    carol->MarkPendingAction();
+
+    // Offline, the idle pass does nothing.
+    account.RunIdleTasks();
+    EXPECT_TRUE(account.detailsRequested.empty());
+    account.SetStatus(kStatusAvailable);
+    account.RunIdleTasks();
+    EXPECT_EQ(account.detailsRequested, (std::vector<std::u16string>{u"2001", u"2002"}));
+    EXPECT_EQ(account.contactActions, 1);
+    account.RunIdleTasks();
+    EXPECT_EQ(account.detailsRequested.size(), 2u);
+    EXPECT_EQ(account.contactActions, 1);
+}
+
+TEST_F(AccountsTest, TheOutboxSendsPendingMessagesInOrderAndStopsAtTheFirstRefusal) {
+    TestAccount account(test::MakeAccountData(1, u"1001"), store_);
+    ContactPtr bob = store_.AddNewContact(&account, 3, 0, u"", u"2001", u"Bob", u"", u"", u"",
+                                          false, true, true, false);
+    ContactPtr eve = store_.AddNewContact(&account, 4, 0, u"", u"2002", u"Eve", u"", u"", u"",
+                                          false, true, true, false);
+    bob->History().AddOutgoingMessage(u"one");
+    bob->History().AddOutgoingMessage(u"");  // never sendable; must not hold up the rest
+    bob->History().AddOutgoingMessage(u"two");
+    eve->History().AddOutgoingMessage(u"three");
+
+    account.FlushOutbox();  // offline: nothing goes
+    EXPECT_TRUE(account.sentNumbers.empty());
+
+    SetHistoryClock([] { return uint64_t{0x01D0000000000000}; });
+    account.SetStatus(kStatusAvailable);
+    account.sendLimit = 2;
+    account.FlushOutbox();
+    EXPECT_EQ(account.sentNumbers, (std::vector<int32_t>{1, 3}));
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM History WHERE Sent=1"), 2);
+    EXPECT_EQ(bob->History().Events()[0]->EventTime(), uint64_t{0x01D0000000000000});
+    EXPECT_EQ(Scalar(u"SELECT Sent FROM History WHERE Message='three'"), 0);
+
+    account.sendLimit = 10;
+    account.FlushOutbox();
+    EXPECT_EQ(account.sentNumbers, (std::vector<int32_t>{1, 3, 1}));
+    EXPECT_EQ(Scalar(u"SELECT Sent FROM History WHERE Message='three'"), 1);
+    SetHistoryClock(nullptr);
+}
+
+TEST_F(AccountsTest, OwnerPictureChangesOnlyWithNewBytes) {
+    TestAccount account(test::MakeAccountData(1, u"1001"), store_);
+    const uint8_t picture[] = {1, 2, 3};
+    account.SetOwnerAvatar(picture, sizeof picture, true);
+    EXPECT_EQ(account.OwnerAvatarVersion(), 1u);
+    account.SetOwnerAvatar(picture, sizeof picture, true);
+    EXPECT_EQ(account.OwnerAvatarVersion(), 1u);
+    EXPECT_EQ(Scalar(u"SELECT length(OwnerAvatar) FROM Accounts"), 3);
+    account.SetOwnerAvatar(nullptr, 0, true);
+    EXPECT_FALSE(account.HasOwnerAvatar());
+    EXPECT_EQ(account.OwnerAvatarVersion(), 2u);
+    EXPECT_EQ(Scalar(u"SELECT OwnerAvatar IS NULL FROM Accounts"), 1);
+}
+
+}  // namespace
+}  // namespace zul
