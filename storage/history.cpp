@@ -1,6 +1,8 @@
 #include "storage/history.h"
 
 #include <algorithm>
+#include <limits>
+#include <stdexcept>
 #include <unordered_set>
 
 #include "accounts/account.h"
@@ -99,6 +101,10 @@ EventPtr CHistory::AddEvent(uint8_t kind, uint8_t direction, const std::u16strin
         const int32_t last =
             Count(db, u"SELECT MAX(Number) FROM History WHERE AccID=? AND ContactID=?",
                   {account_.ID(), contact_.LocalID()});
+        // A profile whose numbers ran out (or were written by something else) gets no new row.
+        if (last < 0 || last == std::numeric_limits<int32_t>::max()) {
+            throw std::range_error("event numbers exhausted");
+        }
         event = std::make_shared<CHistoryEvent>(&account_, &contact_, last + 1, status, mood, kind,
                                                 direction, text, unread, sentAndDelivered,
                                                 sentAndDelivered, 0, 0, when);

@@ -50,7 +50,7 @@ class ChatView : public IHistoryView {
 
 // Called from every thread that stores a message, like the real notification.
 class Notifier : public INewMessageNotifier {
-public:
+  public:
     void NotifyNewMessage(CContact&, const std::u16string& text) override {
         std::lock_guard lock(mutex);
         texts.push_back(text);
@@ -283,6 +283,15 @@ TEST_F(HistoryTest, TwoThreadsAddingToOneContactGetDistinctNumbers) {
     EXPECT_EQ(History().MessageCount(), 2 * kPerThread);
     EXPECT_EQ(History().UnreadCount(), 2 * kPerThread);
     EXPECT_EQ(History().LoadedMessageCount(), 2 * kPerThread);
+}
+
+TEST_F(HistoryTest, AProfileWithExhaustedNumbersTakesNoNewEvent) {
+    Exec(
+        u"INSERT INTO History (AccID,ContactID,EventType,Direction,Number) "
+        u"VALUES (1,11,2,0,2147483647)");
+    EXPECT_FALSE(History().AddEvent(evtype::kMessage, evdir::kIncoming, u"x", 0, 0, -1));
+    EXPECT_TRUE(test::DbLogHas(u"БУХ ГДЕ НЕ ЖДАЛИ1"));
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM History"), 1);
 }
 
 TEST_F(HistoryTest, DeletingAllEventsEmptiesProfileMemoryAndCounters) {
