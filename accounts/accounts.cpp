@@ -129,6 +129,14 @@ CAccount* CAccounts::Add(std::unique_ptr<CAccount> account) {
     return added;
 }
 
+CAccount* CAccounts::Create(const CAccountData& data) {
+    const uint8_t type = data.EffectiveType();
+    if (type != acctype::kIcq && type != acctype::kAim) return nullptr;
+    const AccountFactory factory = CurrentFactory();
+    if (!factory) return nullptr;
+    return Add(factory(data, contacts_, profileFolder_));
+}
+
 std::unique_ptr<CAccount> CAccounts::Remove(CAccount* account) {
     std::lock_guard lock(mutex_);
     auto it = std::find_if(accounts_.begin(), accounts_.end(),

@@ -42,6 +42,9 @@ class CAccounts {
     CAccount* Find(int32_t id) const;
     // Inserts and re-sorts; returns the account.
     CAccount* Add(std::unique_ptr<CAccount> account);
+    // Makes a live account of the record through the registered factory (effective types 11
+    // and 12 only) and adds it; nullptr when no account could be made.
+    CAccount* Create(const CAccountData& data);
     // Takes the account out of the list (the caller destroys it, then saves the list).
     std::unique_ptr<CAccount> Remove(CAccount* account);
     // Re-sorts after a description changed.
