@@ -35,8 +35,8 @@ class CContactListItem {
     virtual int Kind() const = 0;
 };
 
-// What the contact list page offers the model. Each call only marks the page changed; the
-// page repaints on its timer. Calls arrive on any thread.
+// What the contact list page offers the model. Each call only marks the page changed (it must
+// not wait for a lock of the page); the page repaints on its timer. Calls arrive on any thread.
 class IContactsView {
   public:
     virtual ~IContactsView() = default;
@@ -44,8 +44,8 @@ class IContactsView {
     virtual void Rebuild() = 0;
     // Redraw one contact's row (status, marks, unread count, picture).
     virtual void RedrawContact(CContact* contact) = 0;
-    // The item is about to be destroyed: drop it as the selected or focused item. Called with
-    // the store lock held.
+    // The item is about to be destroyed: drop it as the selected or focused item (and, for a
+    // contact, let its chat page go). Called with the store lock held.
     virtual void ItemRemoved(const CContactListItem* item) = 0;
 };
 
