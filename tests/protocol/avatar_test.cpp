@@ -272,17 +272,27 @@ TEST_F(AvatarTest, AnAvatarServerThatHangsUpLeavesTheSessionOnline) {
 
 TEST_F(AvatarTest, OversizedRedirectsAreRefused) {
     ContactPtr ada = Add(u"67890");
-    // A port text of 40 characters would still name the avatar server's port.
-    const std::string longPort = std::string(40 - std::to_string(avatar_.Port()).size(), '0') +
-                                 std::to_string(avatar_.Port());
-    RedirectTo("127.0.0.1:" + longPort, false);
+    const std::string port = std::to_string(avatar_.Port());
+    // A port text of 40 characters would still name the avatar server's port; a cookie of
+    // 1100 bytes does not fit the client's cookie buffer.
+    const std::string longPort = std::string(40 - port.size(), '0') + port;
+    const Bytes longCookie(1100, 0x5A);
+    int replies = 0;
+    h_.ServiceServer().OnFrame(ScriptedServer::IsSnac(0x01, 0x04), [&](const ReceivedFrame& f) {
+        const bool odd = replies++ % 2 == 0;
+        const Bytes body = odd ? test::RedirectBody("127.0.0.1:" + longPort, kCookie, false)
+                               : test::RedirectBody("127.0.0.1:" + port, longCookie, false);
+        return test::Reply({test::SnacFrame(0x01, 0x05, body, f.requestId())});
+    });
     ASSERT_TRUE(h_.SignOn(0));
 
     AnnouncePicture("67890", PictureOf(1, 10));
-    ASSERT_TRUE(h_.ServiceServer().WaitForFrameCount(ScriptedServer::IsSnac(0x01, 0x04), 2,
+    ASSERT_TRUE(h_.ServiceServer().WaitForFrameCount(ScriptedServer::IsSnac(0x01, 0x04), 3,
                                                      std::chrono::seconds(20)));
     EXPECT_EQ(avatar_.Server().ConnectionCount(), 0);
+    EXPECT_FALSE(h_.Account().AvatarActive());
     EXPECT_EQ(h_.Account().Status(), 0);
+    h_.ServiceServer().StopAnswering();  // the rule refers to this test's locals
 }
 
 TEST(PictureInfo, BlankMarkersAndDigests) {
