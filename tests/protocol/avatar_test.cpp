@@ -8,6 +8,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <memory>
+
 #include "platform/text.h"
 #include "protocol/oscar.h"
 #include "storage/contacts.h"
@@ -88,6 +91,9 @@ class AvatarTest : public ::testing::Test {
         return SessionHarness::WaitUntil(condition, std::chrono::seconds(20));
     }
 
+    // Plays the avatar role on the harness's login server; declared first so that it outlives
+    // that server, whose rules refer to it.
+    std::unique_ptr<AvatarServer> loginAvatar_;
     SessionHarness h_;
     AvatarServer avatar_;
 };
@@ -220,7 +226,8 @@ TEST_F(AvatarTest, AnOwnPictureNoteMatchingTheStoredPictureQueuesNothing) {
 
 TEST_F(AvatarTest, ARedirectWithoutPortUsesTheAccountsPort) {
     // The account's port is the login server's; let it play the avatar server too.
-    AvatarServer onLogin(&h_.LoginServer());
+    loginAvatar_ = std::make_unique<AvatarServer>(&h_.LoginServer());
+    AvatarServer& onLogin = *loginAvatar_;
     const Bytes picture = PictureOf(7, 64);
     ContactPtr ada = Add(u"67890");
     onLogin.SetPicture("67890", picture);
@@ -230,7 +237,6 @@ TEST_F(AvatarTest, ARedirectWithoutPortUsesTheAccountsPort) {
     AnnouncePicture("67890", picture);
     ASSERT_TRUE(WaitFor([&] { return ada->HasPicture(); }));
     EXPECT_EQ(onLogin.Requests().size(), 1u);
-    h_.LoginServer().StopAnswering();  // its rules refer to onLogin
 }
 
 TEST_F(AvatarTest, AvatarFailuresLeaveTheSessionOnline) {
@@ -277,9 +283,9 @@ TEST_F(AvatarTest, OversizedRedirectsAreRefused) {
     // 1100 bytes does not fit the client's cookie buffer.
     const std::string longPort = std::string(40 - port.size(), '0') + port;
     const Bytes longCookie(1100, 0x5A);
-    int replies = 0;
-    h_.ServiceServer().OnFrame(ScriptedServer::IsSnac(0x01, 0x04), [&](const ReceivedFrame& f) {
-        const bool odd = replies++ % 2 == 0;
+    auto replies = std::make_shared<std::atomic<int>>(0);
+    h_.ServiceServer().OnFrame(ScriptedServer::IsSnac(0x01, 0x04), [=](const ReceivedFrame& f) {
+        const bool odd = (*replies)++ % 2 == 0;
         const Bytes body = odd ? test::RedirectBody("127.0.0.1:" + longPort, kCookie, false)
                                : test::RedirectBody("127.0.0.1:" + port, longCookie, false);
         return test::Reply({test::SnacFrame(0x01, 0x05, body, f.requestId())});
@@ -292,7 +298,6 @@ TEST_F(AvatarTest, OversizedRedirectsAreRefused) {
     EXPECT_EQ(avatar_.Server().ConnectionCount(), 0);
     EXPECT_FALSE(h_.Account().AvatarActive());
     EXPECT_EQ(h_.Account().Status(), 0);
-    h_.ServiceServer().StopAnswering();  // the rule refers to this test's locals
 }
 
 TEST(PictureInfo, BlankMarkersAndDigests) {
