@@ -11,6 +11,7 @@
 #include "protocol/oscar.h"
 #include "storage/contacts.h"
 #include "support/oscar_server.h"
+#include "support/signon_script.h"
 #include "support/test_env.h"
 
 namespace zul::test {
@@ -27,21 +28,8 @@ struct HarnessOptions {
     bool endOfflineMessages = true;
 };
 
-// The service rate information used by the harness: three classes, the second holding
-// SNAC(0x04,0x06).
-Bytes StandardRateInfo();
-// A server-list reply body: version 0, item count, items, time 0.
-struct ListItem {
-    std::string name;
-    uint16_t groupId = 0;
-    uint16_t itemId = 0;
-    uint16_t type = 0;
-    Bytes tlvs;
-};
-Bytes ServerListBody(const std::vector<ListItem>& items);
-
 class SessionHarness {
-public:
+  public:
     explicit SessionHarness(HarnessOptions options = {});
     ~SessionHarness();
 
@@ -60,7 +48,7 @@ public:
     void ServerSends(uint16_t family, uint16_t subtype, const Bytes& payload = {},
                      uint32_t requestId = 0, uint16_t flags = 0);
 
-private:
+  private:
     IsolatedFolders folders_;
     std::unique_ptr<ScriptedServer> login_;
     std::unique_ptr<ScriptedServer> service_;
