@@ -1,0 +1,203 @@
+#include "ui/shell/app.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
+#include <cstdio>
+#include <cstring>
+
+#include "accounts/accounts.h"
+#include "platform/paths.h"
+#include "platform/resources.h"
+#include "platform/text.h"
+#include "protocol/oscar.h"
+#include "storage/contacts.h"
+#include "storage/database.h"
+#include "storage/log.h"
+#include "storage/options.h"
+#include "ui/framework/main_window.h"
+#include "ui/shell/empty_contacts_page.h"
+#include "ui/shell/language_list.h"
+#include "ui/shell/platform_services.h"
+#include "ui/shell/single_instance.h"
+#include "ui/shell/ui_resources.h"
+#include "ui/views/accounts_page.h"
+
+namespace zul {
+namespace {
+
+MainWindow* g_mainWindow = nullptr;
+
+// The window's size on a desktop: a handheld's portrait screen.
+constexpr int kWindowWidth = 480;
+constexpr int kWindowHeight = 720;
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+}  // namespace
+
+MainWindow* TheMainWindow() {
+    return g_mainWindow;
+}
+
+ClientApp::ClientApp() = default;
+
+ClientApp::~ClientApp() {
+    ShutDown();
+}
+
+ViewPage* ClientApp::ContactsView() const {
+    return contactsPage_.get();
+}
+
+bool ClientApp::Fail(const std::string& reason) {
+    failure_ = reason;
+    return false;
+}
+
+bool ClientApp::StartUp() {
+    failure_.clear();
+    // Only one client per user: a running one comes to the front instead.
+    instance_ = std::make_unique<SingleInstance>(
+        instanceKey_.empty() ? SingleInstance::DefaultKey() : QString::fromStdString(instanceKey_));
+    if (instance_->ActivateRunning()) return Fail("another instance is running");
+    if (!instance_->Listen()) WriteLog(kGeneralLog, u"AppStartUp(): single-instance socket failed");
+    QObject::connect(instance_.get(), &SingleInstance::ActivationRequested,
+                     [this] { BringToFront(); });
+
+    if (!Database().Open()) return Fail("the profile cannot be opened");
+    profileOpened_ = true;
+    if (!Options().dbLoad()) return Fail("the settings cannot be loaded");
+
+    const uint16_t languageId = Options().LanguageID;
+    BuildLanguageList(languageId);
+    // A stored 0 is the built-in English, whatever a module without an identifier says.
+    const LanguageEntry* entry = languageId != 0 ? FindLanguage(languageId) : nullptr;
+    resourceModule_ = entry != nullptr ? entry->module.get() : nullptr;
+    if (resourceModule_ != nullptr) {
+        const LanguageModule* module = resourceModule_;
+        SetStringSource([module](int id) { return module->String(id); });
+    } else {
+        SetStringSource({});
+    }
+    LoadUiResources(resourceModule_);
+    resourcesLoaded_ = true;
+
+    InstallTimeFormatter();
+    InstallConnectionManager();
+    InstallKeepRunningInhibitor();
+    RegisterOscarAccounts();
+
+    BuildMainWindow();
+    if (window_ == nullptr || window_->windowHandle() == nullptr)
+        return Fail("the main window cannot be created");
+    return true;
+}
+
+void ClientApp::BuildMainWindow() {
+    window_ = std::make_unique<MainWindow>();
+    g_mainWindow = window_.get();
+    window_->BeginWaitCursor();
+
+    contactsPage_ = std::make_unique<EmptyContactsPage>();
+    contacts_ = std::make_unique<CContacts>(contactsPage_.get());
+    // Loading the accounts loads the contacts of the enabled ones and may start sessions.
+    accounts_ = std::make_unique<CAccounts>(*contacts_, FolderOf(Database().Path()));
+    accountsPage_ = std::make_unique<AccountsPage>(*accounts_);
+
+    QSize size(kWindowWidth, kWindowHeight);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        size = size.boundedTo(screen->availableSize());
+    window_->resize(size);
+    window_->AddPage(accountsPage_.get(), true, false);
+    window_->AddPage(contactsPage_.get(), true, false);
+    window_->show();
+    window_->EndWaitCursor();
+}
+
+void ClientApp::BringToFront() {
+    if (window_ == nullptr) return;
+    window_->showNormal();
+    window_->raise();
+    window_->activateWindow();
+}
+
+int ClientApp::RunLoop() {
+    return QApplication::exec();
+}
+
+void ClientApp::ShutDown() {
+    if (shutDown_) return;
+    shutDown_ = true;
+    // 1. The main window: hidden, its accounts (which disconnect as they go) and its pages,
+    //    then the host itself.
+    if (window_ != nullptr) {
+        window_->BeginWaitCursor();
+        window_->hide();
+        accountsPage_.reset();
+        accounts_.reset();
+        if (contacts_ != nullptr) contacts_->SetView(nullptr);
+        contactsPage_.reset();
+        window_->EndWaitCursor();
+        g_mainWindow = nullptr;
+        window_.reset();
+    }
+    accountsPage_.reset();
+    accounts_.reset();
+    contactsPage_.reset();
+    contacts_.reset();
+    RemoveKeepRunningInhibitor();
+    instance_.reset();
+    // 2. The profile.
+    if (profileOpened_) Database().Close();
+    profileOpened_ = false;
+    // 3. The shared resources; 4. the language list.
+    SetStringSource({});
+    if (resourcesLoaded_) FreeUiResources();
+    resourcesLoaded_ = false;
+    resourceModule_ = nullptr;
+    FreeLanguageList();
+}
+
+std::string HelpText() {
+    return ToUtf8(AppTitle()) +
+           " - instant messaging client for ICQ and AIM accounts\n"
+           "\n"
+           "Usage: zul [--help | --version]\n"
+           "\n"
+           "  --help     show this text and exit\n"
+           "  --version  show the program's name and version and exit\n"
+           "\n"
+           "Only one client runs per user; starting it again brings the running window to the\n"
+           "front. The profile \"zul.profile\" is kept in $XDG_DATA_HOME/zul (or in the\n"
+           "program's folder when only there); ZUL_DATA_DIR names another folder. Language\n"
+           "modules \"qan.dll.*.mui\" are read from the program's folder.\n";
+}
+
+int AppMain(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(HelpText().c_str(), stdout);
+            return 0;
+        }
+    }
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("zul"));
+    QApplication::setApplicationVersion(QStringLiteral(ZUL_VERSION_TEXT));
+    int code = 0;
+    {
+        ClientApp app;
+        if (app.StartUp()) code = app.RunLoop();
+        app.ShutDown();
+    }
+    return code;
+}
+
+}  // namespace zul
+
+int RunClient(int argc, char** argv) {
+    return zul::AppMain(argc, argv);
+}

@@ -1,0 +1,79 @@
+// The client's start and end: one instance per user, the profile, the settings, the language,
+// the shared resources, the main window with the accounts and contacts pages, the message loop,
+// and the teardown in a fixed order.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace zul {
+
+class AccountsPage;
+class CAccounts;
+class CContacts;
+class EmptyContactsPage;
+class LanguageModule;
+class MainWindow;
+class SingleInstance;
+class ViewPage;
+
+class ClientApp {
+  public:
+    ClientApp();
+    // Runs the shutdown steps that have not run yet.
+    ~ClientApp();
+    ClientApp(const ClientApp&) = delete;
+    ClientApp& operator=(const ClientApp&) = delete;
+
+    // True when the main window exists and the loop may run. A second instance brings the
+    // running one to the front and fails without touching the profile.
+    bool StartUp();
+    // The message loop; returns the exit code of the quit request.
+    int RunLoop();
+    // Window with its pages and accounts, the profile, the resources, the language list.
+    void ShutDown();
+
+    MainWindow* Window() const { return window_.get(); }
+    AccountsPage* AccountsView() const { return accountsPage_.get(); }
+    ViewPage* ContactsView() const;
+    CAccounts* Accounts() const { return accounts_.get(); }
+    CContacts* Contacts() const { return contacts_.get(); }
+    SingleInstance* Instance() const { return instance_.get(); }
+    // The language module the run's menus, strings and dialogs come from (null: English).
+    const LanguageModule* ResourceModule() const { return resourceModule_; }
+    // Why start-up failed, for the log and the tests ("" after a successful start).
+    const std::string& FailureReason() const { return failure_; }
+
+    // Tests point the single-instance check at their own key.
+    void SetInstanceKey(const std::string& key) { instanceKey_ = key; }
+
+  private:
+    bool Fail(const std::string& reason);
+    void BuildMainWindow();
+    void BringToFront();
+
+    std::string instanceKey_;
+    std::unique_ptr<SingleInstance> instance_;
+    const LanguageModule* resourceModule_ = nullptr;
+    std::unique_ptr<MainWindow> window_;
+    std::unique_ptr<CContacts> contacts_;
+    std::unique_ptr<CAccounts> accounts_;
+    std::unique_ptr<AccountsPage> accountsPage_;
+    std::unique_ptr<EmptyContactsPage> contactsPage_;
+    std::string failure_;
+    bool profileOpened_ = false;
+    bool resourcesLoaded_ = false;
+    bool shutDown_ = false;
+};
+
+// The running client's main window (null before start-up and after shutdown).
+MainWindow* TheMainWindow();
+
+// The process entry after main(): the options of the command line, the application object, the
+// start, the loop and the shutdown. Returns the loop's exit code, 0 after a failed start.
+int AppMain(int argc, char** argv);
+
+// The text of "zul --help".
+std::string HelpText();
+
+}  // namespace zul

@@ -1,0 +1,38 @@
+// The platform services the shell installs into the core at start-up: the connection status
+// from NetworkManager, a logind sleep inhibitor behind the keep-running counter, and the
+// locale's date and time texts.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "platform/connection_manager.h"
+
+namespace zul {
+
+// Maps a NetworkManager state to the connection status the core understands: 70 (connected,
+// global) is usable, everything else disconnected.
+uint32_t ConnectionStatusForNetworkManagerState(uint32_t state);
+
+// Reads NetworkManager's State property over the system bus on every query.
+class NetworkManagerConnection : public IConnectionManager {
+  public:
+    // Whether NetworkManager runs on the system bus now.
+    static bool Available();
+    bool HasInternetDestination() override { return true; }
+    bool Establish() override { return true; }
+    bool QueryStatus(uint32_t& status) override;
+    // The State property, or nothing when NetworkManager does not answer.
+    static std::optional<uint32_t> ReadState();
+};
+
+// NetworkManager when it runs, else a network that always counts as usable.
+void InstallConnectionManager();
+// A logind "sleep" inhibitor held while the keep-running counter is above 0, when logind runs.
+void InstallKeepRunningInhibitor();
+void RemoveKeepRunningInhibitor();
+// Short date and times with and without seconds in the system locale.
+void InstallTimeFormatter();
+
+}  // namespace zul
