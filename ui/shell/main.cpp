@@ -6,6 +6,7 @@
 #include "platform/text.h"
 
 #ifdef ZUL_HAVE_UI
+#include "ui/shell/termination_signals.h"
 int RunClient(int argc, char** argv);
 #endif
 
@@ -17,6 +18,7 @@ int main(int argc, char** argv) {
         }
     }
 #ifdef ZUL_HAVE_UI
+    zul::QuitOnTerminationSignals();
     return RunClient(argc, argv);
 #else
     std::printf("%s: the window is not built yet\n", zul::ToUtf8(zul::AppTitle()).c_str());
