@@ -344,7 +344,9 @@ TEST_F(PageHost, PagesThatRefuseInputGetNoKeys) {
 
 TEST_F(PageHost, FastTickRepaintsAPageMarkedFromAnotherThreadUnlessTheViewMoves) {
     window->AddPage(&contacts, true, false);
-    std::thread([this] { contacts.MarkChanged(); }).join();
+    const int draws = contacts.drawCalls;
+    std::thread([this] { contacts.Redraw(contacts.Row(2)->Rect()); }).join();
+    EXPECT_EQ(contacts.drawCalls, draws);  // nothing is drawn off the window's thread
     Drag({200, 400}, {200, 300}, 2, 100, /*release=*/false);
     window->FireTimer(MainWindow::kTimerFastTick);  // moving: the page is not asked
     EXPECT_EQ(contacts.changeChecks, 0);
@@ -352,7 +354,8 @@ TEST_F(PageHost, FastTickRepaintsAPageMarkedFromAnotherThreadUnlessTheViewMoves)
     RunScroll();
     window->FireTimer(MainWindow::kTimerFastTick);
     EXPECT_EQ(contacts.changeChecks, 1);
-    EXPECT_FALSE(contacts.ChangedSinceLastPaint());  // the tick took the mark
+    EXPECT_EQ(contacts.drawCalls, draws + 1);        // the tick drew the row
+    EXPECT_FALSE(contacts.ChangedSinceLastPaint());  // and took the mark
 
     std::thread([this] { contacts.MarkChanged(); }).join();
     SetDevicePowerOn(false);

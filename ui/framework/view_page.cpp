@@ -1,10 +1,12 @@
 #include "ui/framework/view_page.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QMenu>
 #include <QPainter>
 #include <QThread>
 #include <QWidget>
+#include <utility>
 
 #include "storage/options.h"
 #include "ui/framework/drawing.h"
@@ -75,17 +77,48 @@ void ViewPage::DrawSurface(const QRect& rect) {
     SetDrawn(true);
 }
 
+namespace {
+bool OnUiThread() {
+    const QCoreApplication* app = QCoreApplication::instance();
+    return app == nullptr || QThread::currentThread() == app->thread();
+}
+}  // namespace
+
 void ViewPage::Redraw(const QRect& rect) {
+    if (!OnUiThread()) {
+        {
+            std::lock_guard<std::mutex> guard(pendingLock_);
+            if (rect.isNull())
+                pendingAll_ = true;
+            else
+                pendingRect_ |= rect;
+        }
+        MarkChanged();
+        return;
+    }
     {
         CanvasLock captionGuard(caption_);
         CanvasLock pageGuard(*this);
         DrawSurface(rect);
     }
-    // Other threads only leave a mark; the 200 ms tick repaints.
-    if (host_ == nullptr || QThread::currentThread() != host_->thread())
-        MarkChanged();
-    else
-        host_->RepaintPage(this);
+    if (host_ != nullptr) host_->RepaintPage(this);
+}
+
+bool ViewPage::ChangedSinceLastPaint() {
+    if (!changed_.exchange(false)) return false;
+    QRect rect;
+    bool all = false;
+    {
+        std::lock_guard<std::mutex> guard(pendingLock_);
+        rect = std::exchange(pendingRect_, QRect());
+        all = std::exchange(pendingAll_, false);
+    }
+    if (all || !rect.isNull()) {
+        CanvasLock captionGuard(caption_);
+        CanvasLock pageGuard(*this);
+        DrawSurface(all ? QRect() : rect);
+    }
+    return true;
 }
 
 void ViewPage::RedrawItem(const ListItem* item) {

@@ -8,6 +8,7 @@
 #include <QRect>
 #include <QString>
 #include <atomic>
+#include <mutex>
 
 #include "ui/framework/canvas.h"
 #include "ui/framework/caption_bar.h"
@@ -33,9 +34,10 @@ class ViewPage : public Canvas {
 
     // ---- What a page tells its host -------------------------------------------------
     // Asked on the 200 ms tick while the page is current; the host repaints on true. The
-    // default takes the changed mark that MarkChanged sets from any thread; a page whose
-    // model changed elsewhere overrides it to lay itself out again first.
-    virtual bool ChangedSinceLastPaint() { return changed_.exchange(false); }
+    // default takes the changed mark that MarkChanged sets from any thread and draws what
+    // other threads asked to redraw; a page whose model changed elsewhere overrides it to
+    // lay itself out again first (and calls this one).
+    virtual bool ChangedSinceLastPaint();
     virtual void OnWidthChanged() {}
     virtual void OnHeightChanged() {}
     // Height of the whole page in pixels, the caption bar's rows included; 0 = no content.
@@ -88,6 +90,7 @@ class ViewPage : public Canvas {
     bool IsActive() const { return active_; }
 
     // Draws rect (page coordinates; a null rect is the whole page) and repaints the screen.
+    // Called on another thread it only notes the rect; the next tick draws it.
     void Redraw(const QRect& rect = QRect());
     void RedrawItem(const ListItem* item);
     void FocusItem(ListItem* item);
@@ -140,6 +143,9 @@ class ViewPage : public Canvas {
     ListItem* focused_ = nullptr;
     bool pressed_ = false;
     std::atomic<bool> changed_{false};
+    std::mutex pendingLock_;  // a leaf lock: guards the two below
+    QRect pendingRect_;       // asked for by other threads, drawn on the next tick
+    bool pendingAll_ = false;
 };
 
 }  // namespace zul
