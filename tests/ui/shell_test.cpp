@@ -406,6 +406,27 @@ TEST_F(ClientStart, ASecondStartRaisesTheFirstAndOpensNoProfile) {
     EXPECT_TRUE(Database().IsOpen());  // the first one's profile is untouched
 }
 
+TEST(SingleInstanceTest, ASocketLeftByACrashedInstanceIsTakenOver) {
+    EnsureApp();
+    TempFolder sockets;
+    const QByteArray savedTmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QByteArray::fromStdString(sockets.Path()));
+    const QString key = QStringLiteral("zul-test-instance");
+    // What a killed instance leaves behind: a socket file nobody listens on.
+    WriteFileBytes(sockets.File(key.toStdString()), "");
+    {
+        SingleInstance first(key);
+        EXPECT_FALSE(first.ActivateRunning(500));
+        EXPECT_TRUE(first.Listen());
+        EXPECT_TRUE(first.Listening());
+        EXPECT_EQ(first.ActivationCount(), 0);
+    }
+    if (savedTmp.isEmpty())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", savedTmp);
+}
+
 TEST(ClientProcess, AProfileThatCannotBeOpenedEndsTheStartWithCodeZero) {
     const QString binary = ClientBinary();
     if (binary.isEmpty()) GTEST_SKIP() << "the zul binary is not built";
