@@ -1,0 +1,331 @@
+// The chat page: which events show and how they group, separators, the header texts,
+// sending from the shared editor, the menus, activation, and a history far longer than its
+// canvas.
+#include "ui/views/chat_page.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QTest>
+
+#include "storage/options.h"
+#include "tests/ui/views_test_support.h"
+#include "ui/framework/drawing.h"
+#include "ui/framework/message_editor.h"
+#include "ui/notify/message_notification.h"
+
+namespace zul::test {
+namespace {
+
+class ChatPageTest : public ViewsTest {
+  protected:
+    void SetUp() override {
+        ViewsTest::SetUp();
+        account = &NewAccount(1, u"100");
+        account->SetOwnerNick(u"Me");
+        contact = AddContact(*account, 7, u"Ann");
+        SetStatus(contact, 0);
+        now = TimeAt(2024, 5, 14, 10, 0, 5);
+        SetHistoryClock([this] { return now; });
+    }
+
+    // An event at a time, of a kind and direction.
+    void Add(uint64_t time, const std::u16string& text, uint8_t direction = evdir::kIncoming) {
+        contact->History().AddEvent(evtype::kMessage, direction, text, time, 0, kMoodNone);
+    }
+
+    // Opens the chat page and slides to it.
+    ChatPage& Open() {
+        ChatPage* page = contacts->ChatPageFor(contact);
+        contacts->OpenPage(page);
+        RunSlide();
+        FastTick();
+        return *page;
+    }
+
+    QAction* LeftKeyEntry(int command) {
+        for (QAction* a : window->PrepareLeftKeyPopup()->actions())
+            if (a->data().toInt() == command) return a;
+        return nullptr;
+    }
+
+    TestAccount* account = nullptr;
+    ContactPtr contact;
+    uint64_t now = 0;
+};
+
+TEST_F(ChatPageTest, MessagesOfOneSenderInOneMinuteAreGrouped) {
+    Add(TimeAt(2024, 5, 14, 9, 0, 1), u"first");
+    Add(TimeAt(2024, 5, 14, 9, 0, 50), u"second, same minute");
+    Add(TimeAt(2024, 5, 14, 9, 0, 55), u"mine", evdir::kOutgoing);
+    Add(TimeAt(2024, 5, 14, 9, 1, 0), u"next minute");
+    ChatPage& page = Open();
+    const auto& rows = page.Rows();
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_FALSE(rows[0]->grouped);
+    EXPECT_TRUE(rows[1]->grouped);
+    EXPECT_FALSE(rows[2]->grouped) << "another direction";
+    EXPECT_FALSE(rows[3]->grouped) << "another minute";
+    EXPECT_EQ(rows[1]->Rect().top(), rows[0]->Rect().bottom() + 1);
+    EXPECT_EQ(rows[1]->height, 3 + rows[1]->bodyHeight);
+    EXPECT_EQ(rows[0]->height,
+              std::max(TextHeight(QStringLiteral("A"), 2, true), 22) + rows[0]->bodyHeight);
+
+    window->OnCommand(chatcmd::kGroupMessages);
+    EXPECT_EQ(Options().HistoryGroupMessages, 0);
+    EXPECT_FALSE(rows[1]->grouped);
+    // Headers show the time with seconds when messages are not grouped.
+    EXPECT_TRUE(page.HeaderTime(rows[1]->Event()).contains(QStringLiteral("09:00:50")));
+}
+
+TEST_F(ChatPageTest, SeparatorFollowsMoreThanTheSeparatorMinutesOfSilence) {
+    Add(TimeAt(2024, 5, 14, 8, 0), u"start");
+    Add(TimeAt(2024, 5, 14, 8, 30), u"thirty minutes later");
+    Add(TimeAt(2024, 5, 14, 9, 1), u"thirty-one minutes later");
+    ChatPage& page = Open();
+    const auto& rows = page.Rows();
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_FALSE(rows[0]->separator);
+    EXPECT_FALSE(rows[1]->separator);
+    EXPECT_TRUE(rows[2]->separator);
+
+    // The line itself: window-text colour across the event's top edge.
+    const QImage screen = Screen();
+    const int y = rows[2]->Rect().top() + page.ContentOffset();
+    EXPECT_EQ(screen.pixelColor(window->ClientWidth() / 2, y), WindowTextColour());
+    EXPECT_EQ(screen.pixelColor(5, y), ItemBackground(false, false));
+}
+
+TEST_F(ChatPageTest, SendingFromTheEditorAddsAnOutgoingMessageShownAsPendingUntilSent) {
+    ChatPage& page = Open();
+    ASSERT_TRUE(window->EditorShown());
+    MessageEditor* editor = window->Editor();
+    editor->setFocus();
+    editor->setPlainText(QStringLiteral("see you <b>soon</b> & bye"));
+    QTest::keyClick(editor, Qt::Key_Return);
+    EXPECT_TRUE(editor->toPlainText().isEmpty());
+
+    ASSERT_EQ(page.Rows().size(), 1u);
+    const CHistoryEvent& sent = page.Rows()[0]->Event();
+    EXPECT_EQ(sent.EventType(), evtype::kMessage);
+    EXPECT_EQ(sent.Direction(), evdir::kOutgoing);
+    EXPECT_EQ(sent.Status(), account->Status());
+    EXPECT_EQ(sent.StatusMood(), kMoodNone);
+    EXPECT_EQ(sent.EventTime(), now);
+    EXPECT_EQ(sent.Message(), u"see you <b>soon</b> & bye");
+    EXPECT_EQ(sent.Sent(), 0);
+    EXPECT_EQ(page.HeaderTime(sent), ResText(126)) << "offline: after next login";
+
+    account->SetStatus(0);
+    EXPECT_EQ(page.HeaderTime(sent), ResText(118));
+    account->FlushOutbox();
+    EXPECT_EQ(account->sentNumbers, std::vector<int32_t>{sent.Number()});
+    FastTick();
+    EXPECT_FALSE(page.HeaderTime(sent).contains(ResText(118)));
+
+    // Empty text sends nothing and leaves the editor alone.
+    QTest::keyClick(editor, Qt::Key_Return);
+    EXPECT_EQ(page.Rows().size(), 1u);
+}
+
+TEST_F(ChatPageTest, TurningStatusChangesOffDropsThemAndAFocusOnOne) {
+    Options().HistoryShowStatusChanges = 1;
+    Add(TimeAt(2024, 5, 14, 9, 0), u"hello");
+    contact->AddStatusChange(u"", 10, kMoodNone);
+    ChatPage& page = Open();
+    ASSERT_EQ(page.Rows().size(), 2u);
+    EventRow* change = page.Rows()[1].get();
+    EXPECT_EQ(change->Event().EventType(), evtype::kStatusChange);
+    EXPECT_TRUE(change->shown);
+    EXPECT_EQ(change->height, std::max(TextHeight(QStringLiteral("A"), 2, true), 22));
+    page.FocusItem(change);
+
+    window->OnCommand(chatcmd::kStatusChanges);
+    EXPECT_EQ(Options().HistoryShowStatusChanges, 0);
+    EXPECT_EQ(page.FocusedItem(), nullptr);
+    EXPECT_EQ(page.Rows().size(), 1u);
+
+    window->OnCommand(chatcmd::kStatusChanges);  // on again: loaded from the profile
+    EXPECT_EQ(page.Rows().size(), 2u);
+}
+
+TEST_F(ChatPageTest, ClearHistoryIsGreyedWithoutEventsAndAsksFirst) {
+    ChatPage& page = Open();
+    QAction* clear = LeftKeyEntry(chatcmd::kClearHistory);
+    ASSERT_NE(clear, nullptr);
+    EXPECT_FALSE(clear->isEnabled());
+    window->OnCommand(chatcmd::kClearHistory);
+    EXPECT_TRUE(confirmations.empty());
+
+    Add(now, u"one");
+    Add(now, u"two");
+    FastTick();
+    EXPECT_TRUE(LeftKeyEntry(chatcmd::kClearHistory)->isEnabled());
+    confirmAnswer = false;
+    window->OnCommand(chatcmd::kClearHistory);
+    EXPECT_EQ(page.Rows().size(), 2u);
+    confirmAnswer = true;
+    window->OnCommand(chatcmd::kClearHistory);
+    EXPECT_EQ(confirmations, (std::vector<int>{128, 128}));
+    EXPECT_TRUE(page.Rows().empty());
+    EXPECT_EQ(page.ContentHeight(), 0);
+    EXPECT_EQ(contact->History().EventCount(), 0);
+}
+
+TEST_F(ChatPageTest, EventMenuCopiesAndDeletesTheFocusedEvent) {
+    Add(now, u"keep me");
+    Add(now, u"copy & delete me");
+    ChatPage& page = Open();
+    page.FocusItem(page.Rows()[1].get());
+    QMenu menu;
+    ASSERT_TRUE(page.FillContextMenu(menu));
+    page.ContextCommand(chatcmd::kCopy);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("copy & delete me"));
+
+    page.ContextCommand(chatcmd::kDelete);
+    EXPECT_EQ(confirmations, std::vector<int>{127});
+    ASSERT_EQ(page.Rows().size(), 1u);
+    EXPECT_EQ(page.Rows()[0]->Event().Message(), u"keep me");
+    EXPECT_EQ(page.FocusedItem(), nullptr);
+    EXPECT_EQ(contact->History().EventCount(), 1);
+}
+
+// Records what the notification would show.
+class CountingBubble : public INotificationBubble {
+  public:
+    bool Add(const BubbleRecord&) override { return ++adds > 0; }
+    bool Update(const BubbleRecord&, bool) override { return true; }
+    void Remove(const BubbleRecord&) override { ++removes; }
+    int adds = 0;
+    int removes = 0;
+};
+class QuietDevices : public IAlertDevices {
+  public:
+    void PlaySound(const std::u16string&) override {}
+    bool SilentMode() override { return true; }
+    void SetVibrator(int, bool) override {}
+    void Sleep(int) override {}
+};
+
+TEST_F(ChatPageTest, ActivationReadsTheUnreadMessagesAndRemovesTheNotification) {
+    CountingBubble bubble;
+    QuietDevices devices;
+    MessageNotification notification(bubble, devices);
+    notification.SetWindowExists(true);
+
+    Add(now, u"are you there?");
+    Add(now, u"hello?");
+    EXPECT_EQ(contact->History().UnreadCount(), 2);
+    EXPECT_TRUE(notification.Shown());
+
+    ChatPage& page = Open();
+    EXPECT_TRUE(page.IsChatOpen());
+    EXPECT_EQ(contact->History().UnreadCount(), 0);
+    EXPECT_FALSE(notification.Shown());
+    EXPECT_EQ(bubble.removes, 1);
+
+    // A message arriving while the page is open is read at once and shown at the end.
+    Add(now, u"here now");
+    EXPECT_EQ(contact->History().UnreadCount(), 0);
+    FastTick();
+    EXPECT_EQ(page.Rows().size(), 3u);
+    notification.WaitForAlerts();
+
+    // Leaving for the contacts page closes the chat for incoming messages.
+    window->ShowPage(MainWindow::kJump, 1);
+    EXPECT_FALSE(page.IsChatOpen());
+    Add(now, u"gone?");
+    EXPECT_EQ(contact->History().UnreadCount(), 1);
+    notification.WaitForAlerts();
+}
+
+TEST_F(ChatPageTest, CloseSlidesBackToTheContactsAndKeepsTheUnsentText) {
+    ChatPage& page = Open();
+    window->Editor()->setPlainText(QStringLiteral("half a thought"));
+    window->OnCommand(chatcmd::kClose);
+    RunSlide();
+    EXPECT_EQ(window->CurrentIndex(), 1);
+    EXPECT_EQ(window->IndexOf(&page), -1);
+    EXPECT_EQ(page.UnsentText(), QStringLiteral("half a thought"));
+    Open();
+    EXPECT_EQ(window->Editor()->toPlainText(), QStringLiteral("half a thought"));
+}
+
+TEST_F(ChatPageTest, ScreenshotWithGroupsSeparatorAndPendingMessage) {
+    contact->SetStatus(0, u"Reading the news", kMoodNone, true, false);
+    Add(TimeAt(2024, 5, 14, 8, 0, 10), u"Good morning!");
+    Add(TimeAt(2024, 5, 14, 8, 0, 40),
+        u"Did you see the message about the meeting? It moved to the big room on the "
+        u"second floor, after lunch.");
+    Add(TimeAt(2024, 5, 14, 8, 2, 0), u"Yes, thanks. <b>See you</b> there & then.",
+        evdir::kOutgoing);
+    contact->History().PendingOutgoing();
+    for (const EventPtr& e : contact->History().Events()) {
+        e->SetSent(1);
+        e->SetDelivered(1);
+        e->dbSave();
+    }
+    Add(TimeAt(2024, 5, 14, 9, 40, 0), u"Running late, ten minutes.");
+    ChatPage& page = Open();
+    page.Relayout();
+    window->Editor()->setPlainText(QStringLiteral("No problem"));
+    QTest::keyClick(window->Editor(), Qt::Key_Return);
+    FastTick();
+    ASSERT_EQ(page.Rows().size(), 5u);
+    EXPECT_TRUE(page.Rows()[1]->grouped);
+    EXPECT_TRUE(page.Rows()[3]->separator);
+    EXPECT_EQ(page.HeaderTime(page.Rows()[4]->Event()), ResText(126));
+    Screen().save(ScreenshotPath(QStringLiteral("chat_page.png")));
+}
+
+TEST_F(ChatPageTest, HundredThousandEventsKeepTheCanvasBounded) {
+    {
+        // Written straight into the profile in one transaction; the page loads them.
+        CTransaction transaction;
+        CppSQLite3Command insert = Database().Prepare(
+            u"INSERT INTO History (AccID,ContactID,EventType,Direction,EventTime,Status,"
+            u"StatusMood,Unread,Sent,Delivered,Marked,Message,Number,ErrorCode) "
+            u"VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+        uint8_t time[8];
+        for (int i = 1; i <= 100000; ++i) {
+            EncodeEventTime(TimeAt(2024, 1, 1, 0, 0) + uint64_t(i) * 600000000ULL, time);
+            insert.BindInt(1, account->ID());
+            insert.BindInt(2, contact->LocalID());
+            insert.BindInt(3, evtype::kMessage);
+            insert.BindInt(4, i % 3 == 0 ? evdir::kOutgoing : evdir::kIncoming);
+            insert.BindBlob(5, time, 8);
+            insert.BindInt(6, 0);
+            insert.BindInt(7, -1);
+            insert.BindInt(8, 0);
+            insert.BindInt(9, 1);
+            insert.BindInt(10, 1);
+            insert.BindInt(11, 0);
+            insert.BindText(12, u"message number " + Widen(std::to_string(i)));
+            insert.BindInt(13, i);
+            insert.BindInt(14, 0);
+            insert.Execute();
+        }
+        insert.Finalize();
+        transaction.Commit();
+    }
+    ChatPage& page = Open();
+    ASSERT_EQ(page.Rows().size(), 100000u);
+    EXPECT_GT(page.Height(), 100000 * 22);
+    ASSERT_NE(page.Surface(), nullptr);
+    EXPECT_LE(page.Surface()->height(), Canvas::MaxSurfaceRows());
+    EXPECT_EQ(page.Surface()->width(), window->ClientWidth());
+    // Opened at its end, with the newest rows drawn in the band.
+    const EventRow& last = *page.Rows().back();
+    EXPECT_GE(page.SurfaceTop() + page.Surface()->height(), last.Rect().bottom());
+
+    // One more message lays out the new row only and keeps the band bounded.
+    Add(now, u"one more");
+    FastTick();
+    EXPECT_EQ(page.Rows().size(), 100001u);
+    EXPECT_LE(page.Surface()->height(), Canvas::MaxSurfaceRows());
+    EXPECT_GE(page.SurfaceTop() + page.Surface()->height(), page.Rows().back()->Rect().bottom());
+}
+
+}  // namespace
+}  // namespace zul::test

@@ -1,0 +1,216 @@
+#include "ui/notify/message_notification.h"
+
+#include <algorithm>
+
+#include "platform/resources.h"
+#include "storage/contacts.h"
+#include "storage/options.h"
+#include "ui/framework/main_window.h"
+
+namespace zul {
+namespace {
+
+constexpr int kTextOpen = 125;
+constexpr int kTextNewMessage = 129;
+constexpr int kTextDismiss = 130;
+constexpr int kContactsPage = 1;
+constexpr int32_t kMaxPulseMs = 2000;
+constexpr int32_t kMaxPulses = 3;
+
+std::atomic<MessageNotification*> g_instance{nullptr};
+
+std::u16string Wrapped(const std::u16string& text) {
+    return u"<html><body>" + text + u"</body></html>";
+}
+
+}  // namespace
+
+std::u16string EscapeMarkup(std::u16string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    for (char16_t c : text) {
+        switch (c) {
+            case u'&':
+                out += u"&amp;";
+                break;
+            case u'<':
+                out += u"&lt;";
+                break;
+            case u'>':
+                out += u"&gt;";
+                break;
+            case u'"':
+                out += u"&quot;";
+                break;
+            case u'\'':
+                out += u"&#39;";
+                break;
+            default:
+                out += c;
+                break;
+        }
+    }
+    return out;
+}
+
+std::u16string MessageBubbleText(std::u16string_view name, std::u16string_view message) {
+    return u"<b>" + EscapeMarkup(name) + u"</b> " + EscapeMarkup(message);
+}
+
+MessageNotification::MessageNotification(INotificationBubble& bubble, IAlertDevices& devices)
+    : bubble_(bubble), devices_(devices) {
+    g_instance.store(this);
+    SetNewMessageNotifier(this);
+}
+
+MessageNotification::~MessageNotification() {
+    if (NewMessageNotifier() == this) SetNewMessageNotifier(nullptr);
+    MessageNotification* self = this;
+    g_instance.compare_exchange_strong(self, nullptr);
+    WaitForAlerts();
+    RemoveNotification();
+}
+
+MessageNotification* MessageNotification::Instance() {
+    return g_instance.load();
+}
+
+void MessageNotification::NotifyNewMessage(CContact& contact, const std::u16string& text) {
+    // The history joins the name and the message into markup; both came from the network, so
+    // they are taken apart again and escaped before the bubble shows them.
+    const std::u16string name = contact.DisplayName();
+    const std::u16string lead = u"<b>" + name + u"</b> ";
+    const std::u16string safe =
+        text.starts_with(lead)
+            ? MessageBubbleText(name, std::u16string_view(text).substr(lead.size()))
+            : EscapeMarkup(text);
+    const COptions& o = Options();
+    NotifyNewMessage(kIcon, ResString(kTextNewMessage), ResString(kTextDismiss),
+                     ResString(kTextOpen), safe, o.NotifVCount, o.NotifVDuration, o.NotifSound);
+}
+
+void MessageNotification::NotifyNewMessage(int icon, const std::u16string& title,
+                                           const std::u16string& firstKey,
+                                           const std::u16string& secondKey,
+                                           const std::u16string& text, int32_t count,
+                                           int32_t duration, const std::u16string& sound) {
+    std::lock_guard lock(lock_);
+    if (!windowExists_.load()) return;
+    // Full power: the device is always on here, so there is nothing to switch.
+    bool ok;
+    if (record_.id != 0) {
+        record_.flags = BubbleRecord::kFlags;
+        record_.title = title;
+        if (text_.size() > kTextLimit) {
+            ok = bubble_.Update(record_, false);
+        } else {
+            text_ += u"<br>" + text;
+            record_.html = Wrapped(text_);
+            ok = bubble_.Update(record_, true);
+        }
+    } else {
+        text_ = text;
+        record_ = BubbleRecord{};
+        record_.size = BubbleRecord::kSize;
+        record_.id = BubbleRecord::kId;
+        record_.priority = BubbleRecord::kPriorityInform;
+        record_.duration = BubbleRecord::kUntilRemoved;
+        record_.flags = BubbleRecord::kFlags;
+        record_.icon = icon;
+        record_.title = title;
+        record_.html = Wrapped(text_);
+        record_.firstKey = firstKey;
+        record_.firstCommand = kCmdDismiss;
+        record_.secondKey = secondKey;
+        record_.secondCommand = kCmdOpen;
+        ok = bubble_.Add(record_);
+    }
+    // A bubble that could not be shown is forgotten, so the next message starts afresh.
+    if (!ok) RemoveNotification();
+    StartAlert(AlertParameters{duration, count, 1, sound});
+}
+
+void MessageNotification::ClearLocked() {
+    text_.clear();
+    record_ = BubbleRecord{};
+}
+
+void MessageNotification::RemoveNotification() {
+    std::lock_guard lock(lock_);
+    if (record_.id == 0) return;
+    bubble_.Remove(record_);
+    ClearLocked();
+}
+
+void MessageNotification::BubbleClosed() {
+    std::lock_guard lock(lock_);
+    ClearLocked();
+}
+
+bool MessageNotification::Shown() const {
+    std::lock_guard lock(lock_);
+    return record_.id != 0;
+}
+
+BubbleRecord MessageNotification::Record() const {
+    std::lock_guard lock(lock_);
+    return record_;
+}
+
+std::u16string MessageNotification::Text() const {
+    std::lock_guard lock(lock_);
+    return text_;
+}
+
+void MessageNotification::StartAlert(const AlertParameters& params) {
+    std::lock_guard lock(threadsMutex_);
+    // Threads of earlier alerts that have ended are joined here; the rest at destruction.
+    std::erase_if(threads_, [](AlertThread& t) {
+        if (!t.done->load()) return false;
+        t.thread.join();
+        return true;
+    });
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    threads_.push_back(AlertThread{std::thread([this, copy = params, done] {
+                                       RunAlert(copy);
+                                       done->store(true);
+                                   }),
+                                   done});
+}
+
+void MessageNotification::WaitForAlerts() {
+    std::vector<AlertThread> threads;
+    {
+        std::lock_guard lock(threadsMutex_);
+        threads.swap(threads_);
+    }
+    for (AlertThread& t : threads)
+        if (t.thread.joinable()) t.thread.join();
+}
+
+// The whole sound and vibration runs under the notification lock, so a following message or
+// removal waits for the pulses to end.
+void MessageNotification::RunAlert(AlertParameters params) {
+    std::lock_guard lock(lock_);
+    devices_.PlaySound(params.sound);
+    if (devices_.SilentMode()) return;
+    if (params.duration <= 0 || params.duration > kMaxPulseMs || params.count > kMaxPulses) return;
+    for (int32_t i = 0; i < params.count; ++i) {
+        devices_.SetVibrator(params.device, true);
+        devices_.Sleep(params.duration);
+        devices_.SetVibrator(params.device, false);
+        devices_.Sleep(kPauseMs);
+    }
+}
+
+void HandleNotificationCommand(MessageNotification& notification, MainWindow& window, int id) {
+    if (id != MessageNotification::kCmdDismiss && id != MessageNotification::kCmdOpen) return;
+    notification.RemoveNotification();
+    if (id != MessageNotification::kCmdOpen) return;
+    if (window.CurrentIndex() != kContactsPage) window.ShowPage(MainWindow::kJump, kContactsPage);
+    window.show();
+    window.raise();
+    window.activateWindow();
+}
+
+}  // namespace zul

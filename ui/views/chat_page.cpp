@@ -1,0 +1,561 @@
+#include "ui/views/chat_page.h"
+
+#include <QClipboard>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QPainter>
+#include <algorithm>
+#include <unordered_set>
+
+#include "accounts/account.h"
+#include "accounts/status.h"
+#include "storage/options.h"
+#include "ui/framework/dpi.h"
+#include "ui/framework/drawing.h"
+#include "ui/framework/main_window.h"
+#include "ui/framework/message_editor.h"
+#include "ui/notify/message_notification.h"
+#include "ui/shell/ui_resources.h"
+#include "ui/shell/ui_texts.h"
+#include "ui/views/contact_list_page.h"
+#include "ui/views/view_support.h"
+
+namespace zul {
+namespace {
+
+constexpr int kTextContact = 113;
+constexpr int kTextSending = 118;
+constexpr int kTextView = 120;
+constexpr int kTextAfterLogin = 126;
+constexpr int kTextDeleteEvent = 127;
+constexpr int kTextClearHistory = 128;
+constexpr int kTextNoMessages = 302;
+constexpr int kTextClose = 13000;
+constexpr int kTextDetails = 13001;
+constexpr int kTextClear = 13002;
+constexpr int kIconAwaitingAuth = 197;
+constexpr int kContactsPageIndex = 1;
+
+int TextLevel() {
+    return std::clamp(Options().HistoryTextSize, 0, 4);
+}
+
+bool IsShown(const CHistoryEvent& event, bool statusChanges) {
+    return event.IsMessage() || (event.EventType() == evtype::kStatusChange && statusChanges);
+}
+
+bool HasLineBreakOrTab(const QString& text) {
+    for (QChar c : text)
+        if (c == u'\n' || c == u'\r' || c == u'\t' || c == QChar::LineSeparator ||
+            c == QChar::ParagraphSeparator)
+            return true;
+    return false;
+}
+
+void RemoveMessageNotification() {
+    if (MessageNotification* notification = MessageNotification::Instance())
+        notification->RemoveNotification();
+}
+
+}  // namespace
+
+int64_t EventRow::Minutes() {
+    const uint64_t time = event_->EventTime();
+    if (!minutesKnown_ || time != minutesOf_) {
+        minutes_ = MonthlessMinutes(time);
+        minutesOf_ = time;
+        minutesKnown_ = true;
+    }
+    return minutes_;
+}
+
+ChatPage::ChatPage(ContactPtr contact)
+    : contact_(std::move(contact)), history_(contact_->History()) {
+    history_.SetView(this);
+    history_.dbLoad(evtype::kMessage, false);
+    if (Options().HistoryShowStatusChanges) history_.dbLoad(evtype::kStatusChange, false);
+    RefreshCaption();
+    scrollPending_.store(true);
+}
+
+ChatPage::~ChatPage() {
+    history_.SetView(nullptr);
+    if (Host() != nullptr) Host()->RemovePage(this, MainWindow::kRemoveThenJump);
+}
+
+// ---- What the history reports ---------------------------------------------------------------
+
+void ChatPage::RedrawAt(CHistoryEvent* event) {
+    if (event != nullptr) {
+        std::lock_guard lock(pendingMutex_);
+        redrawAt_.push_back(event);
+    }
+    dirty_.store(true);
+    MarkChanged();
+}
+
+void ChatPage::ScrollToEnd() {
+    scrollPending_.store(true);
+    MarkChanged();
+}
+
+void ChatPage::ItemRemoved(const CHistoryEvent*) {
+    // Rows hold their events, so nothing dangles; the next merge drops the row (and the
+    // focus with it).
+    dirty_.store(true);
+    MarkChanged();
+}
+
+EventRow* ChatPage::RowOf(const CHistoryEvent* event) const {
+    for (auto it = rows_.rbegin(); it != rows_.rend(); ++it)
+        if (&(*it)->Event() == event) return it->get();
+    return nullptr;
+}
+
+bool ChatPage::IsCurrent() const {
+    return Host() != nullptr && Host()->CurrentPage() == this;
+}
+
+ChatPage::Shape ChatPage::CurrentShape(int width) const {
+    const COptions& o = Options();
+    return Shape{TextLevel(), o.HistoryGroupMessages != 0, o.HistorySeparatorMinutes,
+                 o.HistoryShowStatusChanges != 0, width};
+}
+
+void ChatPage::MergeRows() {
+    std::lock_guard lock(history_.Mutex());
+    const std::vector<EventPtr>& events = history_.Events();
+    size_t same = 0;
+    while (same < rows_.size() && same < events.size() &&
+           &rows_[same]->Event() == events[same].get())
+        ++same;
+    if (same == rows_.size() && same == events.size()) return;
+    layoutFrom_ = std::min(layoutFrom_, same);
+
+    // Rows whose events left the history lose the focus first, while the rows still match
+    // what was drawn.
+    std::unordered_set<const CHistoryEvent*> staying;
+    for (size_t i = same; i < events.size(); ++i) staying.insert(events[i].get());
+    if (auto* focused = dynamic_cast<EventRow*>(FocusedItem());
+        focused != nullptr && staying.count(&focused->Event()) == 0) {
+        const bool inTail =
+            std::any_of(rows_.begin() + static_cast<std::ptrdiff_t>(same), rows_.end(),
+                        [focused](const auto& row) { return row.get() == focused; });
+        if (inTail) FocusItem(nullptr);
+    }
+
+    std::unordered_map<const CHistoryEvent*, std::unique_ptr<EventRow>> spare;
+    for (size_t i = same; i < rows_.size(); ++i)
+        spare.emplace(&rows_[i]->Event(), std::move(rows_[i]));
+    rows_.resize(same);
+    rows_.reserve(events.size());
+    for (size_t i = same; i < events.size(); ++i) {
+        auto it = spare.find(events[i].get());
+        if (it != spare.end()) {
+            rows_.push_back(std::move(it->second));
+            spare.erase(it);
+        } else {
+            rows_.push_back(std::make_unique<EventRow>(events[i]));
+        }
+    }
+}
+
+bool ChatPage::Sync() {
+    const bool dirty = dirty_.exchange(false);
+    std::vector<const CHistoryEvent*> at;
+    {
+        std::lock_guard lock(pendingMutex_);
+        at.swap(redrawAt_);
+    }
+    const bool captionChanged = RefreshCaption();
+    const bool shapeChanged = !(CurrentShape(HostWidth()) == shape_);
+    if (!dirty && at.empty() && !captionChanged && !shapeChanged) return false;
+    if (dirty) MergeRows();
+    // A redrawn event may have changed its time (sent): its grouping is decided again.
+    for (const CHistoryEvent* event : at) {
+        for (size_t i = rows_.size(); i-- > 0;) {
+            if (&rows_[i]->Event() == event) {
+                layoutFrom_ = std::min(layoutFrom_, i);
+                break;
+            }
+        }
+    }
+    Relayout();
+    if (Host() != nullptr && scrollPending_.exchange(false)) ScrollToEndNow();
+    return true;
+}
+
+bool ChatPage::RefreshCaption() {
+    CContact& c = *contact_;
+    const int icon = ContactRowIcon(c, blinkOn_);
+    const bool auth = c.AwaitingAuth() != 0;
+    const QString title = SingleLine(c.DisplayName());
+    const QString subtitle = SingleLine(c.StatusLine());
+    if (icon == captionIcon_ && auth == captionAuth_ && title == captionTitle_ &&
+        subtitle == captionSubtitle_)
+        return false;
+    captionIcon_ = icon;
+    captionAuth_ = auth;
+    captionTitle_ = title;
+    captionSubtitle_ = subtitle;
+    CanvasLock guard(Caption());
+    Caption().SetTitle(title, 0, true);
+    Caption().SetSubtitle(subtitle, 2, true);
+    const int size = ScaleX(16);
+    Caption().SetIcons(IconById(icon, size), auth ? IconById(kIconAwaitingAuth, size) : QIcon());
+    return true;
+}
+
+// ---- Layout and drawing ----------------------------------------------------------------------
+
+void ChatPage::LayoutContent(int width) {
+    const Shape shape = CurrentShape(width);
+    if (!(shape == shape_) || CaptionHeight() != captionHeight_) {
+        shape_ = shape;
+        captionHeight_ = CaptionHeight();
+        layoutFrom_ = 0;
+    }
+    const size_t from = std::min(layoutFrom_, rows_.size());
+    int y = CaptionHeight();
+    EventRow* previous = nullptr;
+    if (from > 0) {
+        y = rows_[from - 1]->top + rows_[from - 1]->height;
+        for (size_t k = from; k-- > 0;) {
+            if (rows_[k]->shown) {
+                previous = rows_[k].get();
+                break;
+            }
+        }
+    }
+    const int level = shape.level;
+    const int fullHeader = std::max(TextHeight(QStringLiteral("A"), level, true), ScaleY(22));
+    const int groupedHeader = ScaleY(3);
+    const int bodyWidth = std::max(1, width - 2 * ((Dpi::X() + 24) / 96));
+    const QFontMetrics metrics(UiFont(level, false));
+    const int oneLine = MeasureWrapped(QStringLiteral("A"), level, bodyWidth).height();
+
+    for (size_t k = from; k < rows_.size(); ++k) {
+        EventRow& row = *rows_[k];
+        const CHistoryEvent& event = row.Event();
+        row.top = y;
+        row.shown = IsShown(event, shape.statusChanges);
+        if (!row.shown) {
+            row.height = 0;
+            row.grouped = row.separator = false;
+            row.ClearRect();
+            continue;
+        }
+        const int64_t minutes = row.Minutes();
+        row.grouped = shape.group && previous != nullptr && previous->Event().IsMessage() &&
+                      event.IsMessage() && previous->Event().Direction() == event.Direction() &&
+                      (previous->Event().Marked() != 0) == (event.Marked() != 0) &&
+                      previous->Minutes() == minutes;
+        row.separator =
+            previous != nullptr && minutes - previous->Minutes() > shape.separatorMinutes;
+        int body = 0;
+        if (event.IsMessage()) {
+            if (row.bodyWidth != bodyWidth || row.bodyLevel != level) {
+                const QString text = QString::fromStdU16String(event.Message());
+                // Most messages are one short line: measured by their advance alone.
+                row.bodyHeight =
+                    !HasLineBreakOrTab(text) && metrics.horizontalAdvance(text) <= bodyWidth
+                        ? (text.isEmpty() ? 0 : oneLine)
+                        : MeasureWrapped(text, level, bodyWidth).height();
+                row.bodyWidth = bodyWidth;
+                row.bodyLevel = level;
+            }
+            body = row.bodyHeight;
+        }
+        row.height = (row.grouped ? groupedHeader : fullHeader) + body;
+        row.SetRect(QRect(0, y, width, row.height));
+        y += row.height;
+        previous = &row;
+    }
+    layoutFrom_ = rows_.size();
+    contentBottom_ = y;
+    if (std::none_of(rows_.begin(), rows_.end(), [](const auto& r) { return r->shown; }))
+        contentBottom_ = 0;
+}
+
+int ChatPage::ContentHeight() {
+    return contentBottom_;
+}
+
+std::vector<std::unique_ptr<EventRow>>::const_iterator ChatPage::FirstBelow(int y) const {
+    return std::upper_bound(rows_.begin(), rows_.end(), y,
+                            [](int value, const std::unique_ptr<EventRow>& row) {
+                                return value < row->top + row->height;
+                            });
+}
+
+ListItem* ChatPage::ItemAt(int x, int y) {
+    for (auto it = FirstBelow(y); it != rows_.end() && (*it)->top <= y; ++it)
+        if ((*it)->shown && (*it)->Rect().contains(x, y)) return it->get();
+    return nullptr;
+}
+
+void ChatPage::DrawRect(QPainter& painter, const QRect& rect) {
+    for (auto it = FirstBelow(rect.top()); it != rows_.end() && (*it)->top <= rect.bottom(); ++it)
+        if ((*it)->shown && (*it)->Rect().intersects(rect)) DrawEvent(painter, **it);
+}
+
+QString ChatPage::HeaderTime(const CHistoryEvent& event) const {
+    if (event.Sent() == 0)
+        return ResText(event.Account().Status() == -1 ? kTextAfterLogin : kTextSending);
+    return QString::fromStdU16String(event.TimeText(Options().HistoryGroupMessages == 0));
+}
+
+QString ChatPage::SenderText(const CHistoryEvent& event) const {
+    if (event.IsMessage())
+        return SingleLine(event.IsOutgoing() ? event.Account().OwnerNick()
+                                             : contact_->DisplayName());
+    if (!event.Message().empty()) return SingleLine(event.Message());
+    const int32_t mood = event.StatusMood();
+    if (mood >= 0 && mood < kMoodCount) return QString::fromStdU16String(MoodName(mood));
+    return QString::fromStdU16String(StatusName(contact_->ProtocolKind(), event.Status()));
+}
+
+void ChatPage::DrawEvent(QPainter& painter, EventRow& row) {
+    const CHistoryEvent& event = row.Event();
+    const QRect r = row.Rect();
+    const bool selected = FocusedItem() == &row;
+    const bool focused = HostHasFocus();
+    const int level = shape_.level;
+
+    // 1. Background.
+    painter.fillRect(r, ItemBackground(selected, focused));
+
+    // 2. The header: time (or sending state), sender, icon.
+    if (!row.grouped) {
+        const int header = std::max(TextHeight(QStringLiteral("A"), level, true), ScaleY(22));
+        SelectFont(painter, level, true);
+        painter.setPen(ItemTextColour(selected, focused, event.IsMessage()));
+        const QString time = HeaderTime(event);
+        const int timeWidth = painter.fontMetrics().horizontalAdvance(time);
+        const int timeRight = r.x() + r.width() - ScaleX(3);
+        const int timeLeft = timeRight - timeWidth;
+        painter.drawText(QRect(timeLeft, r.y(), timeWidth, header),
+                         Qt::AlignVCenter | Qt::AlignRight, time);
+        const int senderLeft = r.x() + ScaleX(22);
+        const int senderWidth = std::max(0, timeLeft - 2 - senderLeft);
+        painter.drawText(
+            QRect(senderLeft, r.y(), senderWidth, header), Qt::AlignVCenter | Qt::AlignLeft,
+            painter.fontMetrics().elidedText(SenderText(event), Qt::ElideRight, senderWidth));
+        const int icon = ScaleX(16);
+        DrawIcon(painter, event.Icon(), QRect(r.x() + ScaleX(3), r.y() + ScaleY(3), icon, icon));
+    }
+
+    // 3. The message, word-wrapped; drawn as plain text whatever it holds.
+    if (event.IsMessage()) {
+        const QRect body =
+            r.adjusted(ScaleX(1), row.grouped ? ScaleY(1) : ScaleY(20), -ScaleX(1), -ScaleY(1));
+        SelectFont(painter, level, false);
+        painter.setPen(ItemTextColour(selected, focused, true));
+        painter.drawText(body, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap | Qt::TextExpandTabs,
+                         QString::fromStdU16String(event.Message()));
+    }
+
+    // 4. The separator after a long pause.
+    if (row.separator) {
+        painter.fillRect(QRect(r.x() + ScaleX(10), r.y(), r.width() - 2 * ScaleX(10), ScaleY(1)),
+                         WindowTextColour());
+    }
+}
+
+QString ChatPage::EmptyText() {
+    return ResText(kTextNoMessages);
+}
+
+void ChatPage::ScrollToEndNow() {
+    if (Host() == nullptr) {
+        scrollPending_.store(true);
+        return;
+    }
+    scrollPending_.store(false);
+    ViewPage::ScrollToEnd(false);
+}
+
+// ---- Host events -----------------------------------------------------------------------------
+
+bool ChatPage::ChangedSinceLastPaint() {
+    const bool changed = ViewPage::ChangedSinceLastPaint();
+    const bool synced = Sync();
+    return changed || synced;
+}
+
+void ChatPage::SlowTick() {
+    if (!IsCurrent()) return;
+    const CContact& c = *contact_;
+    if (c.History().UnreadCount() > 0 || c.JustCameOnline() || c.Typing()) {
+        blinkOn_ = !blinkOn_;
+        Sync();
+    }
+}
+
+void ChatPage::AddedToHost() {
+    dirty_.store(true);
+    contact_->Redraw();  // the row shows the open-chat mark
+}
+
+void ChatPage::RemovedFromHost() {
+    open_.store(false);
+    contact_->Redraw();
+}
+
+void ChatPage::Activated() {
+    open_.store(true);
+    if (Options().HistoryShowStatusChanges && !history_.StatusChangesLoaded())
+        history_.dbLoad(evtype::kStatusChange, false);
+    // Events added while the page was not current did not report themselves.
+    dirty_.store(true);
+    Sync();
+    if (scrollPending_.exchange(false)) ScrollToEndNow();
+    if (history_.UnreadCount() > 0) {
+        RemoveMessageNotification();
+        history_.MarkAllRead();
+        ScrollToEndNow();
+    }
+}
+
+void ChatPage::Deactivated() {
+    open_.store(false);
+}
+
+bool ChatPage::LeftSoftKey(QString& label) {
+    label = ResText(kTextContact);
+    return true;
+}
+
+void ChatPage::FillMenuPopup(QMenu& menu, QAction* before) {
+    const MenuResource resource = UiMenu(menuid::kHistoryView);
+    const MenuNode* popup = resource.FindPopup(u"HistoryView");
+    if (popup == nullptr) return;
+    auto* view = new QMenu(ResText(kTextView), &menu);
+    FillMenu(*view, *popup);
+    const COptions& o = Options();
+    MarkCheck(*view, chatcmd::kStatusChanges, o.HistoryShowStatusChanges != 0);
+    MarkCheck(*view, chatcmd::kGroupMessages, o.HistoryGroupMessages != 0);
+    MarkRadios(*view,
+               {{chatcmd::kSizeLargest, 0},
+                {chatcmd::kSizeLarger, 1},
+                {chatcmd::kSizeMedium, 2},
+                {chatcmd::kSizeSmaller, 3},
+                {chatcmd::kSizeSmallest, 4}},
+               o.HistoryTextSize);
+    menu.insertMenu(before, view);
+}
+
+void ChatPage::FillLeftKeyPopup(QMenu& menu) {
+    AddMenuCommand(menu, ResText(kTextClose), chatcmd::kClose);
+    menu.addSeparator();
+    QAction* clear = AddMenuCommand(menu, ResText(kTextClear), chatcmd::kClearHistory);
+    clear->setEnabled(!rows_.empty());
+    AddMenuCommand(menu, ResText(kTextDetails), chatcmd::kDetails);
+}
+
+bool ChatPage::EditorNotification(int code, const QString& text) {
+    if (code != MessageEditor::kConfirm || text.isEmpty()) return false;
+    RemoveMessageNotification();
+    history_.AddOutgoingMessage(text.toStdU16String());
+    dirty_.store(true);
+    scrollPending_.store(true);
+    Sync();
+    return true;
+}
+
+void ChatPage::AfterOptionChange() {
+    Options().SaveAll();
+    dirty_.store(true);
+    layoutFrom_ = 0;
+    Sync();
+    ScrollToEndNow();
+}
+
+void ChatPage::ChangeLevel(int level) {
+    if (Options().HistoryTextSize != level) {
+        Options().HistoryTextSize = level;
+        Options().SaveAll();
+    }
+    layoutFrom_ = 0;
+    Relayout();
+    ScrollToEndNow();
+}
+
+void ChatPage::Command(int id) {
+    if (!IsCurrent()) return;
+    COptions& o = Options();
+    switch (id) {
+        case chatcmd::kClose:
+            Host()->RemovePage(this, MainWindow::kSlideThenRemove, kContactsPageIndex);
+            break;
+        case chatcmd::kClearHistory:
+            if (rows_.empty() || !ConfirmDeletion(Host(), kTextClearHistory)) break;
+            if (history_.DeleteAllEvents_FromDB()) {
+                dirty_.store(true);
+                Sync();
+            }
+            break;
+        case chatcmd::kStatusChanges:
+            o.HistoryShowStatusChanges = o.HistoryShowStatusChanges != 0 ? 0 : 1;
+            if (o.HistoryShowStatusChanges)
+                history_.dbLoad(evtype::kStatusChange, false);
+            else
+                history_.DropStatusChanges();
+            AfterOptionChange();
+            break;
+        case chatcmd::kGroupMessages:
+            o.HistoryGroupMessages = o.HistoryGroupMessages != 0 ? 0 : 1;
+            AfterOptionChange();
+            break;
+        case chatcmd::kSizeLargest:
+            ChangeLevel(0);
+            break;
+        case chatcmd::kSizeLarger:
+            ChangeLevel(1);
+            break;
+        case chatcmd::kSizeMedium:
+            ChangeLevel(2);
+            break;
+        case chatcmd::kSizeSmaller:
+            ChangeLevel(3);
+            break;
+        case chatcmd::kSizeSmallest:
+            ChangeLevel(4);
+            break;
+        default:
+            break;  // "Details" carries no action
+    }
+}
+
+bool ChatPage::FillContextMenu(QMenu& menu) {
+    if (dynamic_cast<EventRow*>(FocusedItem()) == nullptr) return false;
+    const MenuResource resource = UiMenu(menuid::kEventMenu);
+    const MenuNode* popup = resource.FindPopup(u"EventMenu");
+    if (popup == nullptr) return false;
+    FillMenu(menu, *popup);
+    return true;
+}
+
+void ChatPage::ContextCommand(int id) {
+    auto* row = dynamic_cast<EventRow*>(FocusedItem());
+    if (row == nullptr) return;
+    const EventPtr event = row->Shared();
+    switch (id) {
+        case chatcmd::kCopy:
+            if (QClipboard* clipboard = QGuiApplication::clipboard())
+                clipboard->setText(QString::fromStdU16String(event->Message()));
+            break;
+        case chatcmd::kDelete:
+            if (!ConfirmDeletion(Host(), kTextDeleteEvent)) break;
+            if (history_.DeleteEvent_FromDB(event.get())) {
+                dirty_.store(true);
+                Sync();
+            }
+            break;
+        default:
+            break;  // "Send again" and "Details" carry no action
+    }
+}
+
+}  // namespace zul

@@ -1,0 +1,154 @@
+// ChatPage: the conversation with one contact: its history, newest event last, over the
+// shared message editor. Consecutive messages of one sender are grouped, long pauses get a
+// separator line, and outgoing messages show their sending state.
+//
+// The history reaches the page through IHistoryView from any thread; those calls only leave
+// marks, and the page takes the new events on the user-interface thread (Sync). Row heights
+// are measured once and kept, so a history of any length is laid out again cheaply; the
+// page's canvas holds only a band of rows around what is shown.
+#pragma once
+
+#include <QIcon>
+#include <QString>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "storage/contacts.h"
+#include "storage/history.h"
+#include "ui/framework/list_item.h"
+#include "ui/framework/view_page.h"
+
+namespace zul {
+
+// Commands of the chat page.
+namespace chatcmd {
+constexpr int kClose = 50000;
+constexpr int kDetails = 50002;
+constexpr int kClearHistory = 50003;
+constexpr int kStatusChanges = 32854;
+constexpr int kGroupMessages = 32873;
+constexpr int kSizeLargest = 33833;
+constexpr int kSizeLarger = 33832;
+constexpr int kSizeMedium = 33831;
+constexpr int kSizeSmaller = 33836;
+constexpr int kSizeSmallest = 33834;
+// The event menu.
+constexpr int kCopy = 32869;
+constexpr int kDelete = 32870;
+constexpr int kSendAgain = 32871;
+constexpr int kEventDetails = 32872;
+}  // namespace chatcmd
+
+// One event on the page, with its layout.
+class EventRow : public ListItem {
+  public:
+    explicit EventRow(EventPtr event) : ListItem(kInert), event_(std::move(event)) {}
+
+    CHistoryEvent& Event() const { return *event_; }
+    const EventPtr& Shared() const { return event_; }
+    // Minutes of the event's time as the grouping counts them; kept until the time changes.
+    int64_t Minutes();
+
+    bool shown = false;
+    bool grouped = false;    // no header: it continues the message before it
+    bool separator = false;  // a line at its top edge after a long pause
+    int top = 0;             // also kept for hidden rows, to search the rows by position
+    int height = 0;
+    // The measured body and what it was measured for.
+    int bodyHeight = 0;
+    int bodyWidth = -1;
+    int bodyLevel = -1;
+
+  private:
+    EventPtr event_;
+    uint64_t minutesOf_ = 0;
+    int64_t minutes_ = 0;
+    bool minutesKnown_ = false;
+};
+
+class ChatPage : public ViewPage, public IHistoryView {
+  public:
+    explicit ChatPage(ContactPtr contact);
+    ~ChatPage() override;
+
+    // ---- IHistoryView: any thread, marks only -------------------------------------------
+    bool IsChatOpen() const override { return open_.load(); }
+    void RedrawAt(CHistoryEvent* event) override;
+    void ScrollToEnd() override;
+    void ItemRemoved(const CHistoryEvent* event) override;
+
+    // ---- ViewPage ----------------------------------------------------------------------
+    bool ChangedSinceLastPaint() override;
+    int ContentHeight() override;
+    void SlowTick() override;
+    bool FillContextMenu(QMenu& menu) override;
+    void ContextCommand(int id) override;
+    void DrawRect(QPainter& painter, const QRect& rect) override;
+    void LayoutContent(int width) override;
+    QString EmptyText() override;
+    void AddedToHost() override;
+    void RemovedFromHost() override;
+    void Activated() override;
+    void Deactivated() override;
+    bool LeftSoftKey(QString& label) override;
+    void FillMenuPopup(QMenu& menu, QAction* before) override;
+    void FillLeftKeyPopup(QMenu& menu) override;
+    bool UsesEditor() override { return true; }
+    bool EditorNotification(int code, const QString& text) override;
+    void Command(int id) override;
+    ListItem* ItemAt(int x, int y) override;
+
+    // ---- Operations --------------------------------------------------------------------
+    // Takes what the history reported since the last call; true when the page changed.
+    bool Sync();
+    void ScrollToEndNow();
+    CContact& Contact() const { return *contact_; }
+    const std::vector<std::unique_ptr<EventRow>>& Rows() const { return rows_; }
+    EventRow* RowOf(const CHistoryEvent* event) const;
+    bool BlinkOn() const { return blinkOn_; }
+    // The time of an event's header, or its sending state while it is not sent.
+    QString HeaderTime(const CHistoryEvent& event) const;
+
+  private:
+    // The settings that shape the layout, to notice changes made on another page.
+    struct Shape {
+        int level, group, separatorMinutes, statusChanges, width;
+        bool operator==(const Shape&) const = default;
+    };
+    Shape CurrentShape(int width) const;
+
+    // Matches the rows to the history's events; the first changed index lowers layoutFrom_.
+    void MergeRows();
+    bool RefreshCaption();
+    void DrawEvent(QPainter& painter, EventRow& row);
+    QString SenderText(const CHistoryEvent& event) const;
+    bool IsCurrent() const;
+    void AfterOptionChange();
+    void ChangeLevel(int level);
+    std::vector<std::unique_ptr<EventRow>>::const_iterator FirstBelow(int y) const;
+
+    ContactPtr contact_;
+    CHistory& history_;
+    std::vector<std::unique_ptr<EventRow>> rows_;
+    size_t layoutFrom_ = 0;  // rows before it keep their places
+    Shape shape_{-1, -1, -1, -1, -1};
+    int contentBottom_ = 0;
+    int captionHeight_ = -1;
+    bool blinkOn_ = false;
+
+    // The caption as last shown.
+    int captionIcon_ = -1;
+    bool captionAuth_ = false;
+    QString captionTitle_;
+    QString captionSubtitle_;
+
+    std::atomic<bool> open_{false};
+    std::atomic<bool> dirty_{true};
+    std::atomic<bool> scrollPending_{false};
+    std::mutex pendingMutex_;  // a leaf: guards the list below
+    std::vector<const CHistoryEvent*> redrawAt_;
+};
+
+}  // namespace zul

@@ -1,0 +1,208 @@
+// ContactListPage: the contacts page. It lists the contacts of all accounts, optionally under
+// the headers of their (virtual) groups, in one of four layouts and five sizes, sorted by one
+// of three keys; a tap opens the contact's chat page.
+//
+// The model reaches the page through IContactsView from any thread; those calls only leave
+// marks. The page applies them on the user-interface thread at its next tick (Sync), so a
+// burst of presence changes costs one rebuild.
+#pragma once
+
+#include <QImage>
+#include <QRect>
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "storage/contacts.h"
+#include "ui/framework/list_item.h"
+#include "ui/framework/view_page.h"
+#include "ui/views/contact_order.h"
+
+namespace zul {
+
+class CAccounts;
+class ChatPage;
+class ContactListPage;
+
+// Icons of the contact rows.
+namespace rowicon {
+constexpr int kUnread = 207;
+constexpr int kTyping = 209;
+constexpr int kCameOnline = 203;
+constexpr int kBlocked = 188;
+constexpr int kAwaitingAuth = 197;
+}  // namespace rowicon
+
+// The icon a contact's row shows in a blink phase (also the left icon of its chat page).
+int ContactRowIcon(const CContact& contact, bool blinkOn);
+
+// Commands of the contacts page.
+namespace clistcmd {
+constexpr int kShowGroups = 32837;
+constexpr int kShowOffline = 32839;
+constexpr int kShowAvatars = 32865;
+constexpr int kSortActivity = 32858;
+constexpr int kSortStatus = 32857;
+constexpr int kSortName = 32856;
+constexpr int kEventsOnTop = 32859;
+constexpr int kSeparateOffline = 32860;
+constexpr int kSizeLargest = 32833;
+constexpr int kSizeLarger = 32832;
+constexpr int kSizeMedium = 32831;
+constexpr int kSizeSmaller = 32836;
+constexpr int kSizeSmallest = 32834;
+constexpr int kViewTiles = 32822;
+constexpr int kViewIcons = 32816;
+constexpr int kViewList = 32818;
+constexpr int kViewDetails = 32819;
+constexpr int kShowEmptyGroups = 32845;  // no menu entry
+// The contact menu.
+constexpr int kSendMessage = 32847;
+constexpr int kContactDetails = 32848;
+constexpr int kRename = 32849;
+constexpr int kDelete = 32851;
+}  // namespace clistcmd
+
+// ClistViewType values.
+enum ContactLayout : int {
+    kLayoutTiles = 0,
+    kLayoutIcons = 1,
+    kLayoutList = 2,
+    kLayoutDetails = 3
+};
+
+// The row of a contact. It keeps the contact alive until the next rebuild drops it.
+class ContactRow : public ListItem {
+  public:
+    ContactRow(ContactListPage& page, ContactPtr contact);
+    ViewPage* Activate(int mode) override;
+
+    CContact& Contact() const { return *contact_; }
+    const ContactPtr& Shared() const { return contact_; }
+
+    ContactSortKey key;  // as of the last rebuild
+    QRect avatarBox;     // empty without an avatar to show
+    QImage avatar;       // decoded and scaled to its place, made when first drawn
+    uint32_t avatarVersion = 0;
+    bool avatarTried = false;
+
+  private:
+    ContactListPage& page_;
+    ContactPtr contact_;
+};
+
+// The header of a group name. The group itself is looked up by name when it is toggled, so
+// a header never holds a group the model has dropped.
+class GroupRow : public ListItem {
+  public:
+    GroupRow(ContactListPage& page, std::u16string name);
+    ViewPage* Activate(int mode) override;
+
+    const std::u16string& Name() const { return name_; }
+    bool expanded = true;
+    int total = 0;    // contacts of the group
+    int offline = 0;  // of them offline
+
+  private:
+    ContactListPage& page_;
+    std::u16string name_;
+};
+
+class ContactListPage : public ViewPage, public IContactsView {
+  public:
+    ContactListPage(CContacts& contacts, CAccounts& accounts);
+    ~ContactListPage() override;
+
+    // ---- IContactsView: any thread, marks only ------------------------------------------
+    void Rebuild() override;
+    void RedrawContact(CContact* contact) override;
+    void ItemRemoved(const CContactListItem* item) override;
+
+    // ---- ViewPage ----------------------------------------------------------------------
+    bool ChangedSinceLastPaint() override;
+    int ContentHeight() override;
+    void SlowTick() override;
+    bool FillContextMenu(QMenu& menu) override;
+    void ContextCommand(int id) override;
+    void DrawRect(QPainter& painter, const QRect& rect) override;
+    void LayoutContent(int width) override;
+    QString EmptyText() override;
+    void Activated() override;
+    bool LeftSoftKey(QString& label) override;
+    void FillMenuPopup(QMenu& menu, QAction* before) override;
+    void Command(int id) override;
+    ListItem* ItemAt(int x, int y) override;
+
+    // ---- Operations --------------------------------------------------------------------
+    // Applies what the model reported since the last call; true when anything was redrawn.
+    bool Sync();
+    // Recollects, regroups, resorts and lays out at once.
+    void RebuildNow();
+    // The chat page of a contact, made on first use; FindChatPage does not make one.
+    ChatPage* ChatPageFor(const ContactPtr& contact);
+    ChatPage* FindChatPage(const CContact* contact) const;
+    void ToggleGroup(GroupRow& row);
+    bool BlinkOn() const { return blinkOn_; }
+
+    // What is listed, in order (headers and contacts); for the tests.
+    const std::vector<ListItem*>& Listed() const { return laidOut_; }
+    ContactRow* RowOf(const CContact* contact) const;
+    GroupRow* HeaderOf(const std::u16string& name) const;
+    // Contacts in listed order.
+    std::vector<CContact*> ListedContacts() const;
+
+  private:
+    struct Section {
+        GroupRow* header = nullptr;  // none for the contacts without a group header
+        std::vector<ContactRow*> members;
+    };
+    struct NoCaseLess {
+        bool operator()(const std::u16string& a, const std::u16string& b) const;
+    };
+    // The settings that shape the list, to notice changes made elsewhere (the Options sheet).
+    struct Shape {
+        int size, view, sort, eventsOnTop, separate, groups, emptyGroups, offline, avatars;
+        bool operator==(const Shape&) const = default;
+    };
+    static Shape CurrentShape();
+
+    // Chat pages of contacts that left the store are handed out in `gone`.
+    void Collect(std::vector<std::unique_ptr<ChatPage>>& gone);
+    void DrawContact(QPainter& painter, ContactRow& row);
+    void DrawHeader(QPainter& painter, GroupRow& row);
+    void DrawAvatar(QPainter& painter, ContactRow& row, int& textRight);
+    bool ChatOpen(const CContact* contact) const;
+    void DeleteContact(const ContactPtr& contact);
+    void ChangeOption(int32_t& option, int32_t value);
+    // First laid-out item whose bottom lies below y.
+    std::vector<ListItem*>::const_iterator FirstBelow(int y) const;
+
+    CContacts& contacts_;
+    CAccounts& accounts_;
+
+    // Marks left by the model.
+    std::atomic<bool> rebuildPending_{true};
+    std::mutex pendingMutex_;  // a leaf: guards the two sets below
+    std::unordered_set<const CContact*> redraws_;
+    bool removedPending_ = false;
+
+    std::unordered_map<const CContact*, std::unique_ptr<ContactRow>> rows_;
+    std::map<std::u16string, std::unique_ptr<GroupRow>, NoCaseLess> headers_;
+    std::vector<Section> sections_;
+    std::vector<ListItem*> laidOut_;
+    int contentBottom_ = 0;
+    Shape shape_{};
+    bool blinkOn_ = false;
+    bool rebuilding_ = false;
+
+    std::unordered_map<const CContact*, std::unique_ptr<ChatPage>> chats_;
+    // Decoded avatars kept, oldest first; older ones are dropped past the limit.
+    std::vector<ContactRow*> avatarOrder_;
+};
+
+}  // namespace zul

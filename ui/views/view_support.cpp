@@ -1,0 +1,110 @@
+#include "ui/views/view_support.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QHash>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPixmap>
+#include <QWidget>
+
+#include "platform/resources.h"
+#include "ui/shell/ui_resources.h"
+#include "ui/shell/ui_texts.h"
+
+namespace zul {
+namespace {
+
+std::function<bool(int)>& ConfirmHandler() {
+    static std::function<bool(int)> handler;
+    return handler;
+}
+
+// A filled dot in a colour picked from the id, so that missing pictures stay distinguishable.
+QImage DrawnDot(int id, int size) {
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor::fromHsv((id * 47) % 360, 160, 200));
+    const qreal inset = size / 4.0;
+    painter.drawEllipse(QRectF(inset, inset, size - 2 * inset, size - 2 * inset));
+    return image;
+}
+
+}  // namespace
+
+QString ResText(int id) {
+    return UiText(id);
+}
+
+QImage IconImage(int id, int size) {
+    static QHash<quint64, QImage> cache;
+    if (size <= 0) return {};
+    const quint64 key =
+        (static_cast<quint64>(static_cast<quint32>(id)) << 32) | static_cast<quint32>(size);
+    auto it = cache.constFind(key);
+    if (it != cache.constEnd()) return *it;
+    QImage image = RenderIcon(id, size).toImage();
+    if (image.isNull()) image = DrawnDot(id, size);
+    cache.insert(key, image);
+    return image;
+}
+
+QIcon IconById(int id, int size) {
+    if (id <= 0) return {};
+    return QIcon(QPixmap::fromImage(IconImage(id, size)));
+}
+
+void DrawIcon(QPainter& painter, int id, const QRect& rect) {
+    if (id <= 0 || rect.isEmpty()) return;
+    const int size = std::min(rect.width(), rect.height());
+    painter.drawImage(
+        QPoint(rect.x() + (rect.width() - size) / 2, rect.y() + (rect.height() - size) / 2),
+        IconImage(id, size));
+}
+
+void MarkCheck(QMenu& menu, int command, bool checked) {
+    if (QAction* action = FindMenuCommand(menu, command)) {
+        action->setCheckable(true);
+        action->setChecked(checked);
+    }
+}
+
+void MarkRadios(QMenu& menu, std::initializer_list<std::pair<int, int>> commandValues,
+                int current) {
+    auto* group = new QActionGroup(&menu);
+    group->setExclusive(true);
+    for (const auto& [command, value] : commandValues) {
+        if (QAction* action = FindMenuCommand(menu, command)) {
+            action->setCheckable(true);
+            action->setActionGroup(group);
+            action->setChecked(value == current);
+        }
+    }
+}
+
+bool ConfirmDeletion(QWidget* parent, int textId) {
+    if (ConfirmHandler()) return ConfirmHandler()(textId);
+    return QMessageBox::warning(parent, QString::fromStdU16String(AppTitle()), ResText(textId),
+                                QMessageBox::Ok | QMessageBox::Cancel,
+                                QMessageBox::Cancel) == QMessageBox::Ok;
+}
+
+void SetConfirmHandler(std::function<bool(int)> handler) {
+    ConfirmHandler() = std::move(handler);
+}
+
+QString SingleLine(const std::u16string& text) {
+    QString line = QString::fromStdU16String(text);
+    for (QChar& c : line) {
+        if (c == u'\n' || c == u'\r' || c == u'\t' || c == QChar::LineSeparator ||
+            c == QChar::ParagraphSeparator)
+            c = u' ';
+    }
+    return line;
+}
+
+}  // namespace zul

@@ -1,0 +1,46 @@
+// Small services the contact list and chat pages share: icons by id, texts by id, menu
+// marks, the deletion confirmation, and single-line text for names that arrive from the
+// network.
+#pragma once
+
+#include <QIcon>
+#include <QImage>
+#include <QRect>
+#include <QString>
+#include <functional>
+#include <initializer_list>
+#include <string>
+#include <utility>
+
+class QMenu;
+class QPainter;
+class QWidget;
+
+namespace zul {
+
+// The text of a string id as a QString.
+QString ResText(int id);
+
+// The program's icon rendered at size x size; a drawn dot for an id without a picture.
+// Cached; user-interface thread only.
+QImage IconImage(int id, int size);
+QIcon IconById(int id, int size);
+// Draws icon `id` into the square of rect (id 0 draws nothing).
+void DrawIcon(QPainter& painter, int id, const QRect& rect);
+
+// Gives a menu's command entry a check mark showing `checked` (nothing when it is missing).
+void MarkCheck(QMenu& menu, int command, bool checked);
+// Makes the commands one group of radio entries; the one whose value is `current` is chosen.
+void MarkRadios(QMenu& menu, std::initializer_list<std::pair<int, int>> commandValues, int current);
+
+// The OK/Cancel warning box of a deletion, captioned with the application title, showing
+// string `textId`. True on OK.
+bool ConfirmDeletion(QWidget* parent, int textId);
+// Tests answer the box themselves; an empty function restores the box.
+void SetConfirmHandler(std::function<bool(int textId)> handler);
+
+// Text for a single drawn line: line breaks and tabs become blanks, so that a name or status
+// text from the network cannot break the row it is drawn in.
+QString SingleLine(const std::u16string& text);
+
+}  // namespace zul
