@@ -19,7 +19,7 @@ constexpr BuiltinStringEntry kTable[] = {
     {125, u"Open"},
     {126, u"After next login"},
     {127, u"Selected event will be deleted permanently!"},
-    {128, u"All messages history will be deleted permanently!"},
+    {128, u"All events will be deleted permanently!"},
     {129, u"New message"},
     {130, u"Dismiss"},
     // Soft keys and the main menu of the window.
