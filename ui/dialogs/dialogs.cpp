@@ -1,0 +1,67 @@
+#include "ui/dialogs/dialogs.h"
+
+#include <QMessageBox>
+#include <QPushButton>
+
+#include "accounts/accounts.h"
+#include "platform/resources.h"
+#include "ui/dialogs/about_sheet.h"
+#include "ui/dialogs/account_wizard.h"
+#include "ui/dialogs/options_sheet.h"
+#include "ui/shell/ui_texts.h"
+
+namespace zul {
+
+bool OpenOptions(QWidget* parent, CAccounts& accounts) {
+    OptionsSheet sheet(parent, accounts);
+    sheet.exec();
+    if (!sheet.ApplyRequested()) return false;
+    ApplyOptions(accounts, sheet.Working());
+    return true;
+}
+
+bool OpenWizard(int mode, QWidget* parent, std::vector<CAccountData>& working, int index,
+                const CAccounts& accounts) {
+    const bool onAccount = index >= 0 && index < static_cast<int>(working.size());
+    if (mode != kWizardNew && !onAccount) return false;
+
+    CAccountData copy;
+    if (mode == kWizardNew) {
+        // A fresh ICQ/AIM-to-be account, enabled, with the service's login host.
+        copy.SetID(NewAccountId(accounts, working));
+        copy.SetEnabled(1);
+        copy.SetServer(kDefaultLoginHost);
+        copy.SetPort(kDefaultLoginPort);
+    } else {
+        copy = working[static_cast<size_t>(index)];
+    }
+
+    AccountWizard wizard(mode, parent, copy, working);
+    wizard.exec();
+    if (!wizard.Finished()) return false;
+    if (mode == kWizardNew) {
+        working.push_back(wizard.Copy());
+    } else {
+        working[static_cast<size_t>(index)] = wizard.Copy();
+    }
+    return true;
+}
+
+void OpenAbout(QWidget* parent, CAccounts& accounts) {
+    AboutSheet sheet(parent, accounts);
+    sheet.exec();
+}
+
+bool Confirm(QWidget* parent, const QString& text) {
+    QMessageBox box(QMessageBox::Warning, QString::fromStdU16String(AppTitle()), text,
+                    QMessageBox::Ok | QMessageBox::Cancel, parent);
+    // The buttons read as the soft keys of the active language do.
+    const QString ok = CommandText(menuid::kKeysOk, cmd::kOk);
+    const QString cancel = CommandText(menuid::kKeysCancelDone, cmd::kCancel);
+    if (!ok.isEmpty()) box.button(QMessageBox::Ok)->setText(ok);
+    if (!cancel.isEmpty()) box.button(QMessageBox::Cancel)->setText(cancel);
+    box.setDefaultButton(QMessageBox::Cancel);
+    return box.exec() == QMessageBox::Ok;
+}
+
+}  // namespace zul

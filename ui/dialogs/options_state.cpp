@@ -1,0 +1,184 @@
+#include "ui/dialogs/options_state.h"
+
+#include <algorithm>
+#include <limits>
+#include <memory>
+
+#include "accounts/accounts.h"
+#include "accounts/status.h"
+#include "platform/text.h"
+#include "platform/tick.h"
+#include "storage/database.h"
+#include "storage/db_log.h"
+#include "storage/options.h"
+#include "ui/shell/language_list.h"
+
+namespace zul {
+namespace {
+
+// The deleted totals are byte counts kept in signed option values: read them as unsigned, and
+// let them stop at the largest count instead of wrapping to a small one.
+int32_t AddSaturating(int32_t total, uint32_t bytes) {
+    const uint64_t sum = uint64_t{static_cast<uint32_t>(total)} + bytes;
+    const uint32_t capped =
+        static_cast<uint32_t>(std::min<uint64_t>(sum, std::numeric_limits<uint32_t>::max()));
+    return static_cast<int32_t>(capped);
+}
+
+const CAccountData* FindCopy(const std::vector<CAccountData>& working, int32_t id) {
+    for (const CAccountData& copy : working)
+        if (copy.ID() == id) return &copy;
+    return nullptr;
+}
+
+// The live account takes what the wizard edits; counters, status and picture stay its own.
+void TakeSettings(CAccount& account, const CAccountData& copy) {
+    account.SetType(copy.Type());
+    account.SetLogin(copy.Login());
+    account.SetPassword(copy.Password());
+    account.SetServer(copy.Server());
+    account.SetPort(copy.Port());
+    account.SetSecureLogin(copy.SecureLogin());
+    account.SetUpdateContactsOnLogin(copy.UpdateContactsOnLogin());
+    account.SetDescription(copy.Description());
+    account.SetEnabled(copy.Enabled());
+}
+
+// A row of the profile's Accounts table has this identifier (the rows of accounts removed on
+// the sheet are still there until it is applied).
+bool IdStored(int32_t id) {
+    CDatabase& db = Database();
+    std::lock_guard lock(db.Mutex());
+    if (!db.IsOpen()) return false;
+    try {
+        CppSQLite3Command cmd = db.Prepare(u"SELECT COUNT(*) FROM Accounts WHERE ID=?");
+        cmd.BindInt(1, id);
+        return db.ExecuteScalar(cmd) != 0;
+    } catch (const CppSQLite3Exception& e) {
+        LogDbError(u"NewAccountId(): ", e);
+        return false;
+    }
+}
+
+}  // namespace
+
+OptionsWorking LoadOptionsWorking(const CAccounts& accounts, const COptions& options,
+                                  uint16_t currentLanguage) {
+    OptionsWorking w;
+    {
+        std::lock_guard lock(accounts.Mutex());
+        w.accounts.reserve(accounts.List().size());
+        for (const auto& account : accounts.List())
+            w.accounts.emplace_back(static_cast<const CAccountData&>(*account));
+    }
+    w.restoreLastStatusesOnStart = options.RestoreLastStatusesOnStart;
+    w.reconnectOnError = options.ReconnectOnError;
+    w.enableTransparency = options.EnableTransparency;
+    w.historySetFocusOnEditor = options.HistorySetFocusOnEditor;
+    w.clistOpenByDoubleClick = options.ClistOpenByDoubleClick;
+    w.useProxy = options.UseProxy;
+    w.languageId = options.LanguageID;
+    w.deletedBytesIn = options.DeletedBytesIn;
+    w.deletedBytesOut = options.DeletedBytesOut;
+    w.chosenLanguage = currentLanguage;
+    w.apply = true;
+    return w;
+}
+
+void ApplyOptions(CAccounts& accounts, OptionsWorking& working) {
+    // 1. Accounts. Removed ones first: their traffic stays in the totals.
+    std::vector<CAccount*> live;
+    {
+        std::lock_guard lock(accounts.Mutex());
+        for (const auto& account : accounts.List()) live.push_back(account.get());
+    }
+    for (CAccount* account : live) {
+        const CAccountData* copy = FindCopy(working.accounts, account->ID());
+        if (copy == nullptr) {
+            std::unique_ptr<CAccount> removed = accounts.Remove(account);
+            if (!removed) continue;
+            working.deletedBytesIn = AddSaturating(working.deletedBytesIn, removed->BytesIn());
+            working.deletedBytesOut = AddSaturating(working.deletedBytesOut, removed->BytesOut());
+            removed.reset();  // disconnects and drops its contacts
+            continue;
+        }
+        TakeSettings(*account, *copy);
+        account->dbSave();
+    }
+    for (const CAccountData& copy : working.accounts) {
+        if (accounts.Find(copy.ID()) != nullptr) continue;
+        // The wizard leaves type 1 (ICQ or AIM by the login): its effective type decides.
+        const uint8_t type = copy.EffectiveType();
+        if (type != acctype::kIcq && type != acctype::kAim) continue;
+        // A new account that is not saved would be gone at the next start.
+        if (CAccount* added = accounts.Create(copy)) added->dbSave();
+    }
+    accounts.Sort();
+    accounts.dbSave();
+
+    // 2. The language and the option values.
+    SetCurrentUiLanguage(working.chosenLanguage);
+    COptions& options = Options();
+    options.RestoreLastStatusesOnStart = working.restoreLastStatusesOnStart;
+    options.ReconnectOnError = working.reconnectOnError;
+    options.HistorySetFocusOnEditor = working.historySetFocusOnEditor;
+    options.ClistOpenByDoubleClick = working.clistOpenByDoubleClick;
+    options.UseProxy = working.useProxy;
+    options.LanguageID = working.languageId;
+    options.DeletedBytesIn = working.deletedBytesIn;
+    options.DeletedBytesOut = working.deletedBytesOut;
+    options.EnableTransparency = working.enableTransparency;
+
+    // 3. Saving.
+    options.SaveAll();
+}
+
+bool IsOscarType(uint8_t type) {
+    return type == acctype::kOscarUnresolved || type == acctype::kIcq || type == acctype::kAim;
+}
+
+int32_t NewAccountId(const CAccounts& accounts, const std::vector<CAccountData>& working) {
+    for (;;) {
+        const auto id = static_cast<int32_t>(Random32() & 0x7FFFFFFFu);
+        if (id == 0 || accounts.Find(id) != nullptr || FindCopy(working, id) != nullptr) continue;
+        if (IdStored(id)) continue;
+        return id;
+    }
+}
+
+std::u16string DefaultAccountName(uint8_t type, const std::u16string& login) {
+    return AccountTitle(EffectiveAccountType(type, login), login);
+}
+
+bool LoginTaken(const std::vector<CAccountData>& working, int32_t selfId, uint8_t type,
+                const std::u16string& login) {
+    const int effective = EffectiveAccountType(type, login);
+    for (const CAccountData& other : working) {
+        if (other.ID() == selfId) continue;
+        if (other.EffectiveType() == effective && EqualNoCase(other.Login(), login)) return true;
+    }
+    return false;
+}
+
+bool NameTaken(const std::vector<CAccountData>& working, int32_t selfId,
+               const std::u16string& name) {
+    for (const CAccountData& other : working) {
+        if (other.ID() != selfId && EqualNoCase(other.Description(), name)) return true;
+    }
+    return false;
+}
+
+TrafficTotals AboutTotals(const CAccounts& accounts, const COptions& options) {
+    uint64_t in = static_cast<uint32_t>(options.DeletedBytesIn);
+    uint64_t out = static_cast<uint32_t>(options.DeletedBytesOut);
+    {
+        std::lock_guard lock(accounts.Mutex());
+        for (const auto& account : accounts.List()) {
+            in += account->BytesIn();
+            out += account->BytesOut();
+        }
+    }
+    return {static_cast<int64_t>(in / 1024), static_cast<int64_t>(out / 1024)};
+}
+
+}  // namespace zul
