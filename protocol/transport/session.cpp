@@ -27,6 +27,8 @@ constexpr int kMaxBurstFrames = 500;
 constexpr uint32_t kMaxBurstMs = 100;
 // A rate wait computed from the server's numbers never holds the session longer than this.
 constexpr int64_t kMaxRateWaitMs = 30000;
+// Frames a sign-on keeps for the receive loop while it waits for its replies.
+constexpr size_t kMaxDeferredFrames = 256;
 
 bool IsFatalSessionCode(int32_t code) {
     switch (code) {
@@ -82,8 +84,14 @@ void COscar::ApplyRateControl(RateClassTable& rates, uint16_t family, uint16_t s
     if (level < 0) level = 0;
     if (level >= cls->maxLevel) level = cls->maxLevel;
     if (level < cls->clearLevel) {
-        int64_t wait = (level - static_cast<int64_t>(l)) * static_cast<int64_t>(w) + l;
-        if (wait > 0) SleepUnlessStopped(*this, std::min(wait, kMaxRateWaitMs));
+        // Two 32-bit quantities from the server multiplied: the product needs more than 64
+        // signed bits at the extremes.
+        const __int128 wait =
+            static_cast<__int128>(level - static_cast<int64_t>(l)) * static_cast<__int128>(w) + l;
+        if (wait > 0) {
+            const __int128 capped = std::min<__int128>(wait, kMaxRateWaitMs);
+            SleepUnlessStopped(*this, static_cast<int64_t>(capped));
+        }
     }
     rates.Store(*position, static_cast<uint32_t>(level), GetTick());
 }
@@ -162,10 +170,15 @@ void COscar::ReceiveReply(COscarPacket& reply, uint16_t family,
             std::find(subtypes.begin(), subtypes.end(), reply.subtype()) != subtypes.end()) {
             return;
         }
+        std::lock_guard lock(deferredMutex_);
+        // Each kept frame takes a whole frame buffer: a server flooding the sign-on with
+        // frames nobody asked for must not grow the client without bound.
+        if (deferred_.size() >= kMaxDeferredFrames) {
+            throw CError(u"COscar::ReceiveReply", errcode::kFrameTooLarge);
+        }
         auto kept = std::make_unique<COscarPacket>();
         std::memcpy(kept->data, reply.data, static_cast<size_t>(reply.size));
         kept->size = reply.size;
-        std::lock_guard lock(deferredMutex_);
         deferred_.push_back(std::move(kept));
     }
 }
