@@ -7,6 +7,7 @@
 #include <QDBusUnixFileDescriptor>
 #include <QDBusVariant>
 #include <QDate>
+#include <QFileInfo>
 #include <QLocale>
 #include <QRegularExpression>
 #include <QTime>
@@ -22,7 +23,16 @@ constexpr int kDbusTimeoutMs = 2000;
 const QString kNmService = QStringLiteral("org.freedesktop.NetworkManager");
 const QString kLogindService = QStringLiteral("org.freedesktop.login1");
 
+// Whether a system bus can be there at all: its address is named, or its socket exists. Without
+// one the bus is not asked (the D-Bus library keeps what it allocated for the failed attempt).
+bool SystemBusReachable() {
+    if (!qEnvironmentVariableIsEmpty("DBUS_SYSTEM_BUS_ADDRESS")) return true;
+    return QFileInfo::exists(QStringLiteral("/run/dbus/system_bus_socket")) ||
+           QFileInfo::exists(QStringLiteral("/var/run/dbus/system_bus_socket"));
+}
+
 bool ServiceRuns(const QString& name) {
+    if (!SystemBusReachable()) return false;
     QDBusConnection bus = QDBusConnection::systemBus();
     if (!bus.isConnected() || bus.interface() == nullptr) return false;
     const QDBusReply<bool> reply = bus.interface()->isServiceRegistered(name);
