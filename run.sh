@@ -65,6 +65,15 @@ done
 # that may already be open on your own profile.
 mkdir -p "$PROFILE/run"
 chmod 700 "$PROFILE/run"
+ZUL_DATA_DIR="$PROFILE" TMPDIR="$PROFILE/run" "$BUILD/zul" "${client_args[@]}" &
+client_pid=$!
+# Ctrl+C or a signal to this script ends the client through its own quit; the server stops
+# when the client has ended (the EXIT trap).
+trap 'kill -TERM "$client_pid" 2>/dev/null || true' INT TERM HUP
 status=0
-ZUL_DATA_DIR="$PROFILE" TMPDIR="$PROFILE/run" "$BUILD/zul" "${client_args[@]}" || status=$?
+wait "$client_pid" || status=$?
+while kill -0 "$client_pid" 2>/dev/null; do
+    status=0
+    wait "$client_pid" || status=$?
+done
 exit "$status"
