@@ -11,6 +11,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTabBar>
@@ -48,35 +49,64 @@ std::filesystem::path ShippedLanguages() {
     return std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "resources" / "lang";
 }
 
-// Runs `action` on the next modal window above `below` once it is open.
-void OnModal(std::function<void(QWidget*)> action, QWidget* below = nullptr) {
+// How long a test waits for a sheet, box or menu it expects.
+constexpr int kWaitForWindowMs = 10000;
+
+// Calls `action` with the first window `find` returns, polling from the event loop; gives up
+// with a failure after kWaitForWindowMs.
+void WhenOpen(std::function<QWidget*()> find, std::function<void(QWidget*)> action) {
     auto* timer = new QTimer();
     timer->setInterval(5);
-    QObject::connect(timer, &QTimer::timeout, [timer, below, action] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (modal == nullptr || modal == below || !modal->isVisible()) return;
+    auto polls = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, [timer, find, action, polls] {
+        QWidget* window = find();
+        if (window == nullptr) {
+            if (++*polls * 5 < kWaitForWindowMs) return;
+            ADD_FAILURE() << "the expected window did not open";
+        }
         timer->stop();
         timer->deleteLater();
-        action(modal);
+        if (window != nullptr) action(window);
     });
     timer->start();
 }
 
+// Runs `action` on the next modal window above `below` once it is open. The action must close
+// it; a window left open fails the test and is closed, so that the test goes on.
+void OnModal(std::function<void(QWidget*)> action, QWidget* below = nullptr) {
+    WhenOpen(
+        [below]() -> QWidget* {
+            QWidget* modal = QApplication::activeModalWidget();
+            return modal != nullptr && modal != below && modal->isVisible() ? modal : nullptr;
+        },
+        [action](QWidget* modal) {
+            QPointer<QWidget> guard(modal);
+            action(modal);
+            if (guard != nullptr && guard->isVisible()) {
+                ADD_FAILURE() << "a modal window stayed open";
+                if (auto* dialog = qobject_cast<QDialog*>(guard.data())) dialog->done(0);
+            }
+        });
+}
+
 // Chooses the entry of a command in the next popup menu, with the keyboard.
 void OnPopupChoose(int command) {
-    auto* timer = new QTimer();
-    timer->setInterval(5);
-    QObject::connect(timer, &QTimer::timeout, [timer, command] {
-        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-        if (menu == nullptr || !menu->isVisible()) return;
-        timer->stop();
-        timer->deleteLater();
-        QAction* action = FindMenuCommand(*menu, command);
-        ASSERT_NE(action, nullptr) << "no menu entry " << command;
-        menu->setActiveAction(action);
-        QTest::keyClick(menu, Qt::Key_Return);
-    });
-    timer->start();
+    WhenOpen(
+        []() -> QWidget* {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            return menu != nullptr && menu->isVisible() ? menu : nullptr;
+        },
+        [command](QWidget* window) {
+            auto* menu = static_cast<QMenu*>(window);
+            QAction* action = FindMenuCommand(*menu, command);
+            if (action == nullptr) {
+                ADD_FAILURE() << "no menu entry " << command;
+                menu->close();
+                return;
+            }
+            menu->setActiveAction(action);
+            QTest::keyClick(menu, Qt::Key_Return);
+        });
 }
 
 // Presses the OK (or Cancel) button of the next confirmation box above `below`.
