@@ -161,6 +161,12 @@ int CompareNoCase(std::u16string_view a, std::u16string_view b) {
     return a.size() < b.size() ? -1 : 1;
 }
 
+std::u16string FoldNoCase(std::u16string_view text) {
+    std::u16string folded(text.size(), u'\0');
+    for (size_t i = 0; i < text.size(); ++i) folded[i] = Fold(text[i]);
+    return folded;
+}
+
 int32_t WideToInt(std::u16string_view text) {
     size_t i = 0;
     while (i < text.size() && (text[i] == u' ' || text[i] == u'\t')) ++i;

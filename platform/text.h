@@ -32,6 +32,9 @@ int CompareNoCase(std::u16string_view a, std::u16string_view b);
 inline bool EqualNoCase(std::u16string_view a, std::u16string_view b) {
     return CompareNoCase(a, b) == 0;
 }
+// The text with every character folded as CompareNoCase folds it: two texts are equal under
+// EqualNoCase exactly when their folded forms are equal (a key for lookups by name).
+std::u16string FoldNoCase(std::u16string_view text);
 
 // Decimal text to integer from its leading digits (optional blanks and sign first);
 // no digits gives 0. Out-of-range values saturate.

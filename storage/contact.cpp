@@ -91,10 +91,18 @@ std::u16string CContact::StatusText() const {
 }
 
 void CContact::SetLogin(const std::u16string& text) {
+    // The store's lock around the change keeps its index of logins in step with it.
+    CContacts* store = store_.load();
+    std::unique_lock<std::recursive_mutex> storeLock;
+    if (store) storeLock = std::unique_lock(store->Mutex());
+    std::u16string old;
     {
         std::lock_guard lock(textMutex_);
+        if (login_ == text) return;
+        old = std::move(login_);
         login_ = text;
     }
+    if (store) store->RekeyContact(this, old);
     RecomputeIcon();
 }
 void CContact::SetNickname(const std::u16string& text) {
@@ -230,7 +238,10 @@ bool CContact::UpdateFromServer(uint16_t srvID, uint16_t groupID, const std::u16
                                 const std::u16string& note, const std::u16string& email,
                                 const std::u16string& phone, bool awaitingAuth, bool onServer) {
     bool changed = false;
-    bool loginChanged = false;
+    if (Login() != login) {
+        SetLogin(login);
+        changed = true;
+    }
     {
         std::lock_guard lock(textMutex_);
         auto take = [&changed](std::u16string& field, const std::u16string& value) {
@@ -239,8 +250,6 @@ bool CContact::UpdateFromServer(uint16_t srvID, uint16_t groupID, const std::u16
                 changed = true;
             }
         };
-        loginChanged = login_ != login;
-        take(login_, login);
         take(groupName_, groupName);
         take(note_, note);
         take(email_, email);
@@ -248,7 +257,6 @@ bool CContact::UpdateFromServer(uint16_t srvID, uint16_t groupID, const std::u16
         // An empty nickname from the server never erases a stored one.
         if (!nickname.empty()) take(nickname_, nickname);
     }
-    if (loginChanged) RecomputeIcon();
     if (SrvID() != srvID) {
         srvID_.store(srvID);
         changed = true;

@@ -14,7 +14,11 @@ namespace zul {
 
 CContacts::CContacts(IContactsView* view) : view_(view) {}
 
-CContacts::~CContacts() = default;
+CContacts::~CContacts() {
+    // Contacts kept alive elsewhere no longer report their login changes here.
+    std::lock_guard lock(mutex_);
+    for (const ContactPtr& c : contacts_) c->store_.store(nullptr);
+}
 
 void CContacts::Rebuild() {
     if (IContactsView* view = View()) view->Rebuild();
@@ -46,7 +50,9 @@ ContactPtr CContacts::AddContact(CAccount* account, int32_t localID, uint16_t sr
                                               nickname, note, email, phone, awaitingAuth, onServer);
     {
         std::lock_guard lock(mutex_);
+        contact->store_.store(this);
         contacts_.push_back(contact);
+        IndexContact(contact);
     }
     if (save && !contact->dbSave()) {
         // A contact the profile does not know must not collect history rows.
@@ -54,6 +60,7 @@ ContactPtr CContacts::AddContact(CAccount* account, int32_t localID, uint16_t sr
         auto it = std::find(contacts_.begin(), contacts_.end(), contact);
         if (it != contacts_.end()) {
             if (IContactsView* view = View()) view->ItemRemoved(contact.get());
+            UnindexContact(contact.get());
             contacts_.erase(it);
         }
         contact->MarkRemoved();
@@ -162,12 +169,62 @@ CGroup* CContacts::FindVirtualGroup(std::u16string_view name) const {
     return nullptr;
 }
 
+size_t CContacts::LoginKeyHash::operator()(const LoginKey& key) const {
+    const size_t text = std::hash<std::u16string>()(key.folded);
+    return text ^ (std::hash<const void*>()(key.account) * 0x9E3779B97F4A7C15ull);
+}
+
+CContacts::LoginKey CContacts::KeyOf(const CAccount* account, std::u16string_view login) {
+    return LoginKey{account, FoldNoCase(login)};
+}
+
+void CContacts::IndexContact(const ContactPtr& contact) {
+    // Contacts join the store at its end, so they join their entry at its end too.
+    byLogin_[KeyOf(&contact->Account(), contact->Login())].push_back(contact);
+}
+
+void CContacts::UnindexContact(const CContact* contact) {
+    auto it = byLogin_.find(KeyOf(&contact->Account(), contact->Login()));
+    if (it == byLogin_.end()) return;
+    std::vector<ContactPtr>& entry = it->second;
+    entry.erase(std::remove_if(entry.begin(), entry.end(),
+                               [contact](const ContactPtr& c) { return c.get() == contact; }),
+                entry.end());
+    if (entry.empty()) byLogin_.erase(it);
+}
+
+void CContacts::RekeyContact(CContact* contact, const std::u16string& oldLogin) {
+    auto it = byLogin_.find(KeyOf(&contact->Account(), oldLogin));
+    if (it == byLogin_.end()) return;
+    std::vector<ContactPtr>& entry = it->second;
+    auto found = std::find_if(entry.begin(), entry.end(),
+                              [contact](const ContactPtr& c) { return c.get() == contact; });
+    if (found == entry.end()) return;
+    ContactPtr moved = *found;
+    entry.erase(found);
+    if (entry.empty()) byLogin_.erase(it);
+
+    // Into the entry of the new login at its place in store order, so that FindContact still
+    // answers with the first matching contact of the store.
+    std::vector<ContactPtr>& target = byLogin_[KeyOf(&contact->Account(), contact->Login())];
+    auto storePosition = [this](const CContact* c) {
+        return std::find_if(contacts_.begin(), contacts_.end(),
+                            [c](const ContactPtr& p) { return p.get() == c; }) -
+               contacts_.begin();
+    };
+    const auto position = storePosition(contact);
+    auto before = std::find_if(target.begin(), target.end(), [&](const ContactPtr& c) {
+        return storePosition(c.get()) > position;
+    });
+    target.insert(before, std::move(moved));
+}
+
 ContactPtr CContacts::FindContact(const CAccount* account, std::u16string_view login) const {
+    const LoginKey key = KeyOf(account, login);
     std::lock_guard lock(mutex_);
-    for (const ContactPtr& c : contacts_) {
-        if (&c->Account() == account && EqualNoCase(c->Login(), login)) return c;
-    }
-    return nullptr;
+    auto it = byLogin_.find(key);
+    if (it == byLogin_.end() || it->second.empty()) return nullptr;
+    return it->second.front();
 }
 
 bool CContacts::SetPictureByLogin(const CAccount* account, std::u16string_view login,
@@ -303,6 +360,7 @@ bool CContacts::DeleteContact(CContact* contact) {
         }
         contact->MarkRemoved();
         if (IContactsView* view = View()) view->ItemRemoved(contact);
+        UnindexContact(contact);
         doomed = std::move(*it);
         contacts_.erase(it);
     }
@@ -318,6 +376,7 @@ void CContacts::RemoveAccount(int32_t accountID) {
         for (auto it = contacts_.begin(); it != contacts_.end();) {
             if ((*it)->AccountID() == accountID) {
                 if (view) view->ItemRemoved(it->get());
+                UnindexContact(it->get());
                 removed.push_back(std::move(*it));
                 it = contacts_.erase(it);
             } else {

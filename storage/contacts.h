@@ -17,6 +17,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace zul {
@@ -24,6 +25,7 @@ namespace zul {
 class CAccount;
 class CHistory;
 class CContact;
+class CContacts;
 class CGroup;
 
 using ContactPtr = std::shared_ptr<CContact>;
@@ -174,6 +176,8 @@ class CContact : public CContactListItem {
     void Redraw();
 
   private:
+    friend class CContacts;
+
     void RecomputeIcon();
     void ClearMarks();
 
@@ -200,6 +204,8 @@ class CContact : public CContactListItem {
     std::atomic<bool> removed_{false};
 
     std::unique_ptr<CHistory> history_;
+    // The store that holds the contact (set when it is added), told of login changes.
+    std::atomic<CContacts*> store_{nullptr};
 };
 
 class CGroup : public CContactListItem {
@@ -330,15 +336,34 @@ class CContacts {
     uint16_t NewSrvID() const;
 
   private:
+    friend class CContact;
+
     void EnsureVirtualGroup(const CGroup& group);
     void DropVirtualGroupIfUnused(const std::u16string& name);
     void SortGroups();
+
+    // The index of FindContact: contacts by account and folded login, each entry in store
+    // order. Kept in step with contacts_ and with the contacts' logins; guarded by mutex_.
+    struct LoginKey {
+        const CAccount* account;
+        std::u16string folded;
+        bool operator==(const LoginKey& other) const = default;
+    };
+    struct LoginKeyHash {
+        size_t operator()(const LoginKey& key) const;
+    };
+    static LoginKey KeyOf(const CAccount* account, std::u16string_view login);
+    void IndexContact(const ContactPtr& contact);
+    void UnindexContact(const CContact* contact);
+    // A contact's login changed from `oldLogin`; called with the store lock held.
+    void RekeyContact(CContact* contact, const std::u16string& oldLogin);
 
     mutable std::recursive_mutex mutex_;
     std::atomic<IContactsView*> view_{nullptr};
     std::vector<ContactPtr> contacts_;
     std::vector<std::unique_ptr<CGroup>> groups_;
     std::vector<std::unique_ptr<CGroup>> virtualGroups_;
+    std::unordered_map<LoginKey, std::vector<ContactPtr>, LoginKeyHash> byLogin_;
 };
 
 }  // namespace zul
