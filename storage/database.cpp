@@ -90,6 +90,50 @@ void ProtectProfile(const std::string& path) {
 
 }  // namespace
 
+// --- CDatabaseMutex -------------------------------------------------------------------------
+
+void CDatabaseMutex::lock() {
+    const std::thread::id self = std::this_thread::get_id();
+    std::unique_lock guard(mutex_);
+    if (depth_ > 0 && owner_ == self) {
+        ++depth_;
+        return;
+    }
+    const uint64_t ticket = nextTicket_++;
+    turn_.wait(guard, [this, ticket] { return serving_ == ticket; });
+    owner_ = self;
+    depth_ = 1;
+}
+
+bool CDatabaseMutex::try_lock() {
+    const std::thread::id self = std::this_thread::get_id();
+    std::lock_guard guard(mutex_);
+    if (depth_ > 0) {
+        if (owner_ != self) return false;
+        ++depth_;
+        return true;
+    }
+    // Free, and nobody waits for a turn.
+    if (serving_ != nextTicket_) return false;
+    ++nextTicket_;
+    owner_ = self;
+    depth_ = 1;
+    return true;
+}
+
+void CDatabaseMutex::unlock() {
+    {
+        std::lock_guard guard(mutex_);
+        if (--depth_ > 0) return;
+        owner_ = std::thread::id();
+        ++serving_;
+        if (serving_ == nextTicket_) return;  // nobody waits
+    }
+    turn_.notify_all();
+}
+
+// --- CDatabase -------------------------------------------------------------------------------
+
 CDatabase::~CDatabase() {
     Close();
 }
@@ -112,6 +156,7 @@ bool CDatabase::OpenAt(const std::string& path) {
 bool CDatabase::OpenFile(const std::string& path) {
     try {
         ProtectProfile(path);
+        statements_.Clear();  // statements of a connection that Open closes
         connection_.Open(FromUtf8(path));
         path_ = path;
         sqlite3_busy_timeout(connection_.Handle(), kBusyTimeoutMs);
@@ -137,6 +182,7 @@ bool CDatabase::Init() {
 
 void CDatabase::Close() {
     std::lock_guard lock(mutex_);
+    statements_.Clear();
     try {
         connection_.Close();
     } catch (const CppSQLite3Exception&) {
@@ -150,7 +196,7 @@ std::string CDatabase::Path() const {
 }
 
 CppSQLite3Command CDatabase::Prepare(std::u16string_view sql) {
-    CppSQLite3Command command = connection_.Prepare(sql);
+    CppSQLite3Command command = statements_.Prepare(connection_, sql);
     command.Reset();
     return command;
 }

@@ -3,10 +3,12 @@
 // process-wide lock. CTransaction groups the statements of one burst in one transaction.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "storage/sqlite_wrapper.h"
 
@@ -18,6 +20,25 @@ inline constexpr char kProfileFileName[] = "zul.profile";
 // How long a statement waits for another reader or writer of the file (a backup, the sqlite3
 // shell) to let go before it fails with SQLITE_BUSY.
 constexpr int kBusyTimeoutMs = 5000;
+
+// The database lock: recursive, and fair between threads. A thread that asks for it gets it
+// before a thread that asks later, so a session writing burst after burst cannot keep the user
+// interface (or another session) away from the profile: each waiting thread has its turn at
+// the end of the burst it waited for. Meets the standard Lockable requirements.
+class CDatabaseMutex {
+  public:
+    void lock();
+    bool try_lock();
+    void unlock();
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable turn_;
+    std::thread::id owner_;
+    int depth_ = 0;
+    uint64_t nextTicket_ = 0;  // the ticket the next thread to ask draws
+    uint64_t serving_ = 0;     // the ticket whose holder may take the lock
+};
 
 class CDatabase {
   public:
@@ -39,7 +60,8 @@ class CDatabase {
     // Path of the open profile (empty while closed).
     std::string Path() const;
 
-    // Prepares SQL on the connection (no lock taken).
+    // Prepares SQL on the connection (no lock taken). The statement comes from the cache of
+    // prepared statements and goes back to it when the command is finalized.
     CppSQLite3Command Prepare(std::u16string_view sql);
     // Runs a command that returns no rows, then finalizes it.
     void Execute(CppSQLite3Command& command);
@@ -49,7 +71,7 @@ class CDatabase {
     // finalizes the result set and the command.
     CppSQLite3ResultSet ExecuteQuery(CppSQLite3Command& command);
 
-    std::recursive_mutex& Mutex() { return mutex_; }
+    CDatabaseMutex& Mutex() { return mutex_; }
     // The raw connection, for code that needs SQLite directly (tests, tools). Hold Mutex().
     CppSQLite3Connection& Connection() { return connection_; }
 
@@ -58,8 +80,9 @@ class CDatabase {
 
     bool OpenFile(const std::string& path);
 
-    mutable std::recursive_mutex mutex_;
+    mutable CDatabaseMutex mutex_;
     CppSQLite3Connection connection_;
+    CppSQLite3StatementCache statements_;
     std::string path_;
     int transactionDepth_ = 0;  // guarded by mutex_
 };
@@ -90,7 +113,7 @@ class CTransaction {
     bool RunQuietly(std::u16string_view sql, std::u16string_view logPrefix);
 
     CDatabase& database_;
-    std::unique_lock<std::recursive_mutex> lock_;
+    std::unique_lock<CDatabaseMutex> lock_;
     bool outermost_ = false;
     bool begun_ = false;
     bool done_ = false;

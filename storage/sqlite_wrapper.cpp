@@ -172,24 +172,97 @@ CppSQLite3ResultSet CppSQLite3Connection::ExecuteQuery(std::u16string_view sql) 
     }
 }
 
-// --- CppSQLite3Command -----------------------------------------------------------------------
+// --- CppSQLite3StatementCache ----------------------------------------------------------------
 
-CppSQLite3Command::CppSQLite3Command(CppSQLite3Command& other) noexcept
-    : db_(other.db_), stmt_(other.stmt_) {
-    other.stmt_ = nullptr;
+CppSQLite3StatementCache::~CppSQLite3StatementCache() {
+    Clear();
 }
 
-CppSQLite3Command::CppSQLite3Command(CppSQLite3Command&& other) noexcept
-    : db_(other.db_), stmt_(other.stmt_) {
-    other.stmt_ = nullptr;
+CppSQLite3Command CppSQLite3StatementCache::Prepare(CppSQLite3Connection& connection,
+                                                    std::u16string_view sql) {
+    sqlite3* db = connection.Handle();
+    Entry* entry = nullptr;
+    uint64_t generation = 0;
+    auto lend = [&](sqlite3_stmt* stmt) {
+        CppSQLite3Command command(db, stmt);
+        command.cache_ = this;
+        command.entry_ = entry;
+        command.generation_ = generation;
+        return command;
+    };
+    {
+        std::lock_guard lock(mutex_);
+        generation = generation_;
+        auto it = entries_.find(sql);
+        if (it == entries_.end() && entries_.size() < kMaxTexts) {
+            it = entries_.emplace(std::u16string(sql), Entry()).first;
+        }
+        if (it == entries_.end()) return connection.Prepare(sql);
+        entry = &it->second;
+        ++entry->loaned;  // from here on the entry stays, also through a Clear
+        while (!entry->idle.empty()) {
+            sqlite3_stmt* stmt = entry->idle.back();
+            entry->idle.pop_back();
+            if (db && sqlite3_db_handle(stmt) == db) return lend(stmt);
+            sqlite3_finalize(stmt);  // a statement of another connection
+        }
+    }
+    // A kept statement must survive schema changes made after it was prepared: this form of
+    // prepare compiles it again when the schema moved, where a legacy statement would fail
+    // once. Its errors read the same through the command (the reset's code and message).
+    const std::u16string text(sql);
+    sqlite3_stmt* stmt = nullptr;
+    const int rc = db ? sqlite3_prepare16_v2(db, text.c_str(), -1, &stmt, nullptr) : SQLITE_OK;
+    if (!db || rc != SQLITE_OK || !stmt) {
+        {
+            std::lock_guard lock(mutex_);
+            --entry->loaned;
+        }
+        if (!db) Raise(kCppSqliteError, u"Database not open");
+        if (rc != SQLITE_OK) RaiseConnectionError(rc, db);
+        return CppSQLite3Command(db, nullptr);  // only blanks or comments: nothing to keep
+    }
+    return lend(stmt);
+}
+
+void CppSQLite3StatementCache::GiveBack(Entry* entry, sqlite3_stmt* statement, uint64_t generation,
+                                        bool failed) {
+    // Back to its start, holding no read lock and no values.
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
+    std::lock_guard lock(mutex_);
+    --entry->loaned;
+    if (failed || generation != generation_ || entry->idle.size() >= kMaxIdlePerText) {
+        sqlite3_finalize(statement);
+        return;
+    }
+    entry->idle.push_back(statement);
+}
+
+void CppSQLite3StatementCache::Clear() {
+    std::lock_guard lock(mutex_);
+    ++generation_;
+    for (auto it = entries_.begin(); it != entries_.end();) {
+        for (sqlite3_stmt* stmt : it->second.idle) sqlite3_finalize(stmt);
+        it->second.idle.clear();
+        it = it->second.loaned == 0 ? entries_.erase(it) : std::next(it);
+    }
+}
+
+// --- CppSQLite3Command -----------------------------------------------------------------------
+
+CppSQLite3Command::CppSQLite3Command(CppSQLite3Command& other) noexcept {
+    TakeOver(other);
+}
+
+CppSQLite3Command::CppSQLite3Command(CppSQLite3Command&& other) noexcept {
+    TakeOver(other);
 }
 
 CppSQLite3Command& CppSQLite3Command::operator=(CppSQLite3Command&& other) noexcept {
     if (this != &other) {
         ReleaseQuietly();
-        db_ = other.db_;
-        stmt_ = other.stmt_;
-        other.stmt_ = nullptr;
+        TakeOver(other);
     }
     return *this;
 }
@@ -198,7 +271,26 @@ CppSQLite3Command::~CppSQLite3Command() {
     ReleaseQuietly();
 }
 
+void CppSQLite3Command::TakeOver(CppSQLite3Command& other) noexcept {
+    db_ = other.db_;
+    stmt_ = other.stmt_;
+    cache_ = other.cache_;
+    entry_ = other.entry_;
+    generation_ = other.generation_;
+    failed_ = other.failed_;
+    other.stmt_ = nullptr;
+}
+
+bool CppSQLite3Command::GiveBack() noexcept {
+    if (!stmt_ || !cache_) return false;
+    sqlite3_stmt* stmt = stmt_;
+    stmt_ = nullptr;
+    cache_->GiveBack(entry_, stmt, generation_, failed_);
+    return true;
+}
+
 void CppSQLite3Command::ReleaseQuietly() noexcept {
+    if (GiveBack()) return;
     if (stmt_) sqlite3_finalize(stmt_);
     stmt_ = nullptr;
 }
@@ -214,6 +306,8 @@ void CppSQLite3Command::CheckRunnable() const {
 
 void CppSQLite3Command::ResetAndRaise() {
     int rc = sqlite3_reset(stmt_);
+    // "No row" (a reset that reports success) leaves the statement as good as new.
+    if (rc != SQLITE_OK) failed_ = true;
     RaiseConnectionError(rc, db_);
 }
 
@@ -285,6 +379,7 @@ void CppSQLite3Command::Reset() {
 }
 
 void CppSQLite3Command::Finalize() {
+    if (GiveBack()) return;
     if (!stmt_) return;
     sqlite3_stmt* stmt = stmt_;
     stmt_ = nullptr;

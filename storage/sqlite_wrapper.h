@@ -6,8 +6,10 @@
 
 #include <cstdint>
 #include <exception>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 struct sqlite3;
@@ -41,7 +43,52 @@ class CppSQLite3Exception : public std::exception {
 };
 
 class CppSQLite3Command;
+class CppSQLite3Connection;
 class CppSQLite3ResultSet;
+
+// Prepared statements kept for reuse, keyed by their SQL text, so that the statements of hot
+// paths (a history's counters and numbering, the rows of events and contacts, the traffic
+// counters) are prepared once rather than for every row. A command made from the cache gives
+// its statement back when it is finalized or destroyed; a statement whose run raised is
+// finalized instead. Thread-safe.
+class CppSQLite3StatementCache {
+  public:
+    CppSQLite3StatementCache() = default;
+    ~CppSQLite3StatementCache();
+    CppSQLite3StatementCache(const CppSQLite3StatementCache&) = delete;
+    CppSQLite3StatementCache& operator=(const CppSQLite3StatementCache&) = delete;
+
+    // A command for `sql` on `db`: a kept statement when one is idle, else a new one.
+    CppSQLite3Command Prepare(CppSQLite3Connection& connection, std::u16string_view sql);
+    // Finalizes every idle statement; statements given back later that were prepared before
+    // are finalized too. Call before the connection closes.
+    void Clear();
+
+  private:
+    friend class CppSQLite3Command;
+    struct Entry {
+        std::vector<sqlite3_stmt*> idle;
+        int loaned = 0;  // commands holding a statement of this entry
+    };
+    // Keeps or finalizes a statement coming back from a command.
+    void GiveBack(Entry* entry, sqlite3_stmt* statement, uint64_t generation, bool failed);
+
+    // Idle statements kept per SQL text, and SQL texts kept at all (the program has fewer).
+    static constexpr size_t kMaxIdlePerText = 4;
+    static constexpr size_t kMaxTexts = 256;
+
+    struct TextHash {
+        using is_transparent = void;
+        size_t operator()(std::u16string_view text) const {
+            return std::hash<std::u16string_view>()(text);
+        }
+    };
+
+    std::mutex mutex_;
+    // Entries go only in Clear, and only those no command on loan points at.
+    std::unordered_map<std::u16string, Entry, TextHash, std::equal_to<>> entries_;
+    uint64_t generation_ = 0;
+};
 
 // An open SQLite connection; closed by the destructor (errors swallowed).
 class CppSQLite3Connection {
@@ -97,19 +144,30 @@ class CppSQLite3Command {
     int32_t ExecuteScalar();
 
     void Reset();
+    // Finalizes the statement, or gives it back to the cache it came from.
     void Finalize();
 
     bool HasStatement() const { return stmt_ != nullptr; }
     sqlite3_stmt* Statement() const { return stmt_; }
 
   private:
+    friend class CppSQLite3StatementCache;
+
     void CheckStatement() const;
     void CheckRunnable() const;
     [[noreturn]] void ResetAndRaise();
     void ReleaseQuietly() noexcept;
+    // Gives a cached statement back; false when the command's statement is not cached.
+    bool GiveBack() noexcept;
+    void TakeOver(CppSQLite3Command& other) noexcept;
 
     sqlite3* db_ = nullptr;
     sqlite3_stmt* stmt_ = nullptr;
+    // Set for a command made by a statement cache.
+    CppSQLite3StatementCache* cache_ = nullptr;
+    CppSQLite3StatementCache::Entry* entry_ = nullptr;
+    uint64_t generation_ = 0;
+    bool failed_ = false;  // a run raised: the statement is not reused
 };
 
 // The cursor over one statement's rows. Made by the connection it owns (and finalizes) its
