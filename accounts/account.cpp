@@ -1,8 +1,11 @@
 #include "accounts/account.h"
 
+#include <optional>
+
 #include "accounts/status.h"
 #include "platform/resources.h"
 #include "platform/text.h"
+#include "platform/tick.h"
 #include "storage/contacts.h"
 #include "storage/database.h"
 #include "storage/db_log.h"
@@ -278,8 +281,54 @@ void CAccount::RunIdleTasks() {
     FlushOutbox();
 }
 
+namespace {
+
+// Messages the outbox has sent and not yet marked sent in the profile. Their rows, with the
+// traffic counter, are written in one transaction at most every kOutboxBatchMs (and when the
+// flush ends, also by an error), not one commit per message; the sends themselves never wait
+// for the profile.
+class SentBatch {
+  public:
+    static constexpr uint32_t kOutboxBatchMs = 100;
+
+    explicit SentBatch(CAccount& account) : account_(account) { Open(); }
+    ~SentBatch() { Save(); }
+    SentBatch(const SentBatch&) = delete;
+    SentBatch& operator=(const SentBatch&) = delete;
+
+    void Add(const EventPtr& event) {
+        if (sent_.empty()) started_ = GetTick();
+        sent_.push_back(event);
+    }
+    void SaveWhenDue() {
+        if (!sent_.empty() && GetTick() - started_ >= kOutboxBatchMs) {
+            Save();
+            Open();
+        }
+    }
+    void Save() {
+        if (!counters_) return;
+        CTransaction transaction;
+        for (const EventPtr& event : sent_) event->dbSave();
+        sent_.clear();
+        counters_.reset();  // writes the counter row
+        transaction.Commit();
+    }
+
+  private:
+    void Open() { counters_.emplace(account_); }
+
+    CAccount& account_;
+    std::vector<EventPtr> sent_;
+    uint32_t started_ = 0;
+    std::optional<CounterBatch> counters_;
+};
+
+}  // namespace
+
 void CAccount::FlushOutbox() {
     if (Status() == kStatusOffline) return;
+    SentBatch batch(*this);
     for (const ContactPtr& contact : contacts_.ContactsOf(this)) {
         CHistory& history = contact->History();
         CHistoryEvent* firstSent = nullptr;
@@ -297,7 +346,7 @@ void CAccount::FlushOutbox() {
             }
             event->SetEventTime(HistoryNow());
             event->SetSent(1);
-            event->dbSave();
+            batch.Add(event);
             event->Redraw();
             if (!firstSent) firstSent = event.get();
         }
@@ -306,6 +355,7 @@ void CAccount::FlushOutbox() {
             if (view && view->IsChatOpen()) view->RedrawAt(firstSent);
         }
         if (stopped) return;
+        batch.SaveWhenDue();
     }
 }
 

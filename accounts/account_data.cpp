@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <utility>
 
 #include "accounts/status.h"
 #include "platform/tick.h"
@@ -99,12 +100,43 @@ void CAccountData::SetOwnerNick(const std::u16string& text) {
 
 void CAccountData::AddBytesIn(uint32_t n) {
     bytesIn_.fetch_add(n);
+    {
+        std::lock_guard lock(counterMutex_);
+        if (counterBatches_ > 0) {
+            bytesInDirty_ = true;
+            return;
+        }
+    }
     dbSaveBytesIn();
 }
 
 void CAccountData::AddBytesOut(uint32_t n) {
     bytesOut_.fetch_add(n);
+    {
+        std::lock_guard lock(counterMutex_);
+        if (counterBatches_ > 0) {
+            bytesOutDirty_ = true;
+            return;
+        }
+    }
     dbSaveBytesOut();
+}
+
+void CAccountData::BeginCounterBatch() {
+    std::lock_guard lock(counterMutex_);
+    ++counterBatches_;
+}
+
+void CAccountData::EndCounterBatch() {
+    bool saveIn = false, saveOut = false;
+    {
+        std::lock_guard lock(counterMutex_);
+        if (counterBatches_ > 0 && --counterBatches_ > 0) return;
+        saveIn = std::exchange(bytesInDirty_, false);
+        saveOut = std::exchange(bytesOutDirty_, false);
+    }
+    if (saveIn) dbSaveBytesIn();
+    if (saveOut) dbSaveBytesOut();
 }
 
 void CAccountData::SetStatus(int32_t status) {
@@ -192,11 +224,14 @@ bool CAccountData::dbSave() {
 
 namespace {
 
-bool SaveCounter(std::u16string_view sql, uint32_t value, int32_t id,
+bool SaveCounter(std::u16string_view sql, const std::atomic<uint32_t>& counter, int32_t id,
                  std::u16string_view logPrefix) {
     try {
         CDatabase& db = Database();
         std::lock_guard dbLock(db.Mutex());
+        // Read under the database lock: of two threads saving, the later write holds the
+        // later value.
+        const uint32_t value = counter.load();
         CppSQLite3Command cmd = db.Prepare(sql);
         cmd.BindInt(1, static_cast<int32_t>(value));
         cmd.BindInt(2, id);
@@ -212,12 +247,12 @@ bool SaveCounter(std::u16string_view sql, uint32_t value, int32_t id,
 
 bool CAccountData::dbSaveBytesIn() {
     // Logged to the database log like every other database error (not the dropped general log).
-    return SaveCounter(u"UPDATE Accounts SET BytesIn=? WHERE ID=?", BytesIn(), ID(),
+    return SaveCounter(u"UPDATE Accounts SET BytesIn=? WHERE ID=?", bytesIn_, ID(),
                        u"CAccountData::dbSaveBytesIn(): ");
 }
 
 bool CAccountData::dbSaveBytesOut() {
-    return SaveCounter(u"UPDATE Accounts SET BytesOut=? WHERE ID=?", BytesOut(), ID(),
+    return SaveCounter(u"UPDATE Accounts SET BytesOut=? WHERE ID=?", bytesOut_, ID(),
                        u"CAccountData::dbSaveBytesOut(): ");
 }
 

@@ -60,9 +60,15 @@ class CAccountData {
     uint32_t BytesOut() const { return bytesOut_.load(); }
     void SetBytesIn(uint32_t v) { bytesIn_ = v; }
     void SetBytesOut(uint32_t v) { bytesOut_ = v; }
-    // Add to the counter and write it to the profile at once.
+    // Add to the counter and write it to the profile at once, or, while a counter batch is
+    // open, when the last batch closes.
     void AddBytesIn(uint32_t n);
     void AddBytesOut(uint32_t n);
+    // A burst of frames (a presence storm, a flush of the outbox, the sign-on) opens a batch:
+    // its frames are counted at once and the counter rows written once when it closes, with
+    // the values they hold then. Batches nest and may be opened on any thread.
+    void BeginCounterBatch();
+    void EndCounterBatch();
 
     // Internal status code; -1 while offline.
     int32_t Status() const { return status_.load(); }
@@ -94,10 +100,30 @@ class CAccountData {
     std::atomic<int32_t> updateContactsOnLogin_{0};
     std::atomic<uint32_t> bytesIn_{0};
     std::atomic<uint32_t> bytesOut_{0};
+    // Open counter batches and the counters changed meanwhile. A leaf lock: the database lock
+    // is never awaited while it is held.
+    std::mutex counterMutex_;
+    int counterBatches_ = 0;
+    bool bytesInDirty_ = false;
+    bool bytesOutDirty_ = false;
     std::atomic<int32_t> status_{-1};
     std::atomic<uint32_t> onlineSince_{0};
     std::atomic<int32_t> enabled_{1};
     std::vector<uint8_t> ownerAvatar_;
+};
+
+// Keeps a counter batch of the account open for its lifetime.
+class CounterBatch {
+  public:
+    explicit CounterBatch(CAccountData& account) : account_(account) {
+        account_.BeginCounterBatch();
+    }
+    ~CounterBatch() { account_.EndCounterBatch(); }
+    CounterBatch(const CounterBatch&) = delete;
+    CounterBatch& operator=(const CounterBatch&) = delete;
+
+  private:
+    CAccountData& account_;
 };
 
 }  // namespace zul

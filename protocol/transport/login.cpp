@@ -94,7 +94,12 @@ int COscar::ConnectAndLogIn(int* stop) {
         WriteLog(kGeneralLog, u"FINISHED CONNECTING");
         WriteLog(kGeneralLog, u"BEGIN AUTH");
         SetProgressLoggingIn();
-        LoginUnsecured();
+        {
+            // The sign-on's frames are counted as they come; the counter rows are written
+            // once at its end (or when it fails).
+            CounterBatch counters(*this);
+            LoginUnsecured();
+        }
         WriteLog(kGeneralLog, u"FINISHED AUTH");
         return 1;
     } catch (const CError& e) {

@@ -245,8 +245,10 @@ void COscar::HandleBurst() {
     CTransaction transaction;
     const uint32_t start = GetTick();
     int handled = 0;
-    auto commitOnExit = [&transaction] { transaction.Commit(); };
     try {
+        // The traffic counters of the burst's frames are written once, with its rows (the
+        // batch closes before the commit, also when a frame raises).
+        CounterBatch counters(*this);
         do {
             COscarPacket frame;
             ReceiveFrame(Link::Service, frame);
@@ -256,10 +258,10 @@ void COscar::HandleBurst() {
                  Status() != -1 && !StopRequested() && SocketWaitReadable(serviceSocket_, 0) > 0);
     } catch (...) {
         // What was handled before the error is kept.
-        commitOnExit();
+        transaction.Commit();
         throw;
     }
-    commitOnExit();
+    transaction.Commit();
 }
 
 void COscar::HandleIncomingFromDisconnectChannel(const COscarPacket& frame) {
