@@ -26,6 +26,7 @@
 #include "ui/shell/single_instance.h"
 #include "ui/shell/ui_resources.h"
 #include "ui/views/accounts_page.h"
+#include "ui/views/contact_list_page.h"
 
 namespace zul::test {
 namespace {
@@ -234,7 +235,9 @@ TEST(PlatformServicesTest, NetworkStatesAndTimeTexts) {
     InstallConnectionManager();
     uint32_t status = 0;
     ASSERT_TRUE(GetConnectionManager()->QueryStatus(status));
-    if (!NetworkManagerConnection::Available()) EXPECT_EQ(status, kConnStatusUsable);
+    if (!NetworkManagerConnection::Available()) {
+        EXPECT_EQ(status, kConnStatusUsable);
+    }
 
     InstallTimeFormatter();
     LocalTimeFields f;
@@ -298,7 +301,7 @@ TEST_F(ClientStart, StartsWithBothPagesAndEndsInOrder) {
     EXPECT_EQ(window->windowTitle(), QStringLiteral("zul 0.3.2.9"));
     ASSERT_EQ(window->PageCount(), 2);
     EXPECT_EQ(window->PageAt(0), app->AccountsView());
-    EXPECT_EQ(window->PageAt(1), app->ContactsView());
+    EXPECT_EQ(window->PageAt(1), static_cast<ViewPage*>(app->ContactsView()));
     EXPECT_EQ(window->CurrentIndex(), 0);
     EXPECT_EQ(app->AccountsView()->Caption().Title(), QStringLiteral("Accounts"));
     EXPECT_EQ(app->ContactsView()->Caption().Title(), QStringLiteral("Contacts"));

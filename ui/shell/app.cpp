@@ -15,13 +15,15 @@
 #include "storage/database.h"
 #include "storage/log.h"
 #include "storage/options.h"
+#include "ui/dialogs/dialogs.h"
 #include "ui/framework/main_window.h"
-#include "ui/shell/empty_contacts_page.h"
+#include "ui/notify/desktop_notifier.h"
 #include "ui/shell/language_list.h"
 #include "ui/shell/platform_services.h"
 #include "ui/shell/single_instance.h"
 #include "ui/shell/ui_resources.h"
 #include "ui/views/accounts_page.h"
+#include "ui/views/contact_list_page.h"
 
 namespace zul {
 namespace {
@@ -47,10 +49,6 @@ ClientApp::ClientApp() = default;
 
 ClientApp::~ClientApp() {
     ShutDown();
-}
-
-ViewPage* ClientApp::ContactsView() const {
-    return contactsPage_.get();
 }
 
 bool ClientApp::Fail(const std::string& reason) {
@@ -101,12 +99,20 @@ void ClientApp::BuildMainWindow() {
     window_ = std::make_unique<MainWindow>();
     g_mainWindow = window_.get();
     window_->BeginWaitCursor();
+    // The notification is there before any session can deliver a message.
+    notifier_ = std::make_unique<DesktopNotifier>(*window_, SessionBusOrNone());
 
-    contactsPage_ = std::make_unique<EmptyContactsPage>();
-    contacts_ = std::make_unique<CContacts>(contactsPage_.get());
+    contacts_ = std::make_unique<CContacts>();
     // Loading the accounts loads the contacts of the enabled ones and may start sessions.
     accounts_ = std::make_unique<CAccounts>(*contacts_, FolderOf(Database().Path()));
     accountsPage_ = std::make_unique<AccountsPage>(*accounts_);
+    contactsPage_ = std::make_unique<ContactListPage>(*contacts_, *accounts_);
+
+    MainWindow::Hooks hooks;
+    hooks.about = [this] { RunAboutSheet(window_.get(), *accounts_); };
+    hooks.options = [this] { RunOptionsSheet(window_.get(), *accounts_); };
+    notifier_->InstallHooks(hooks);
+    window_->SetHooks(std::move(hooks));
 
     QSize size(kWindowWidth, kWindowHeight);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -136,11 +142,14 @@ void ClientApp::ShutDown() {
     //    then the host itself.
     if (window_ != nullptr) {
         window_->BeginWaitCursor();
+        if (notifier_ != nullptr) notifier_->Notification().RemoveNotification();
         window_->hide();
+        window_->SetHooks({});
         accountsPage_.reset();
         accounts_.reset();
-        if (contacts_ != nullptr) contacts_->SetView(nullptr);
         contactsPage_.reset();
+        // No session is left to report a message: the notification (and its alerts) can go.
+        notifier_.reset();
         window_->EndWaitCursor();
         g_mainWindow = nullptr;
         window_.reset();
@@ -148,6 +157,7 @@ void ClientApp::ShutDown() {
     accountsPage_.reset();
     accounts_.reset();
     contactsPage_.reset();
+    notifier_.reset();
     contacts_.reset();
     RemoveKeepRunningInhibitor();
     instance_.reset();

@@ -11,11 +11,11 @@ namespace zul {
 class AccountsPage;
 class CAccounts;
 class CContacts;
-class EmptyContactsPage;
+class ContactListPage;
+class DesktopNotifier;
 class LanguageModule;
 class MainWindow;
 class SingleInstance;
-class ViewPage;
 
 class ClientApp {
   public:
@@ -35,7 +35,8 @@ class ClientApp {
 
     MainWindow* Window() const { return window_.get(); }
     AccountsPage* AccountsView() const { return accountsPage_.get(); }
-    ViewPage* ContactsView() const;
+    ContactListPage* ContactsView() const { return contactsPage_.get(); }
+    DesktopNotifier* Notifier() const { return notifier_.get(); }
     CAccounts* Accounts() const { return accounts_.get(); }
     CContacts* Contacts() const { return contacts_.get(); }
     SingleInstance* Instance() const { return instance_.get(); }
@@ -56,10 +57,11 @@ class ClientApp {
     std::unique_ptr<SingleInstance> instance_;
     const LanguageModule* resourceModule_ = nullptr;
     std::unique_ptr<MainWindow> window_;
+    std::unique_ptr<DesktopNotifier> notifier_;
     std::unique_ptr<CContacts> contacts_;
     std::unique_ptr<CAccounts> accounts_;
     std::unique_ptr<AccountsPage> accountsPage_;
-    std::unique_ptr<EmptyContactsPage> contactsPage_;
+    std::unique_ptr<ContactListPage> contactsPage_;
     std::string failure_;
     bool profileOpened_ = false;
     bool resourcesLoaded_ = false;

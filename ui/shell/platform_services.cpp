@@ -97,6 +97,15 @@ std::u16string FormatTime(const LocalTimeFields& f, TimeTextKind kind) {
 
 }  // namespace
 
+QDBusConnection SessionBusOrNone() {
+    bool reachable = !qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS");
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!reachable && !runtime.isEmpty())
+        reachable = QFileInfo::exists(runtime + QStringLiteral("/bus"));
+    if (reachable) return QDBusConnection::sessionBus();
+    return QDBusConnection(QStringLiteral("zul-no-session-bus"));
+}
+
 uint32_t ConnectionStatusForNetworkManagerState(uint32_t state) {
     constexpr uint32_t kNmConnectedGlobal = 70;
     return state == kNmConnectedGlobal ? kConnStatusUsable : kConnStatusDisconnected;

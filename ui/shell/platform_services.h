@@ -3,6 +3,7 @@
 // locale's date and time texts.
 #pragma once
 
+#include <QDBusConnection>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -32,6 +33,9 @@ void InstallConnectionManager();
 // A logind "sleep" inhibitor held while the keep-running counter is above 0, when logind runs.
 void InstallKeepRunningInhibitor();
 void RemoveKeepRunningInhibitor();
+// The session bus, or a connection that is not connected when no session bus can be there
+// (nothing then reaches the desktop's notifications).
+QDBusConnection SessionBusOrNone();
 // Short date and times with and without seconds in the system locale.
 void InstallTimeFormatter();
 
