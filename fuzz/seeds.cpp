@@ -493,6 +493,18 @@ void ProfileSeeds() {
     Write("profile", "damaged", Cat({good, Record(0x80, damage.bytes)}));
 }
 
+void LanguageSeeds() {
+    Write("language_module", "german",
+          Utf8("\xEF\xBB\xBF# German\r\n[language]\r\nid = 0x0407\r\n\r\n"
+               "[strings]\n999 = Deutsch\n100 = Keine Konten.\\nTippen\n"
+               "115 = Kontakte: %d, online: %d\n1004 = . Warte %i s.\n"
+               "12000 = Verf\xC3\xBCgbar\n\n[menus]\n213.32866 = Aus\n"
+               "211.Sort by = Sortieren nach\n\n[dialogs]\n"
+               "132.1046 = Sprache:\n132.caption = Sprache\n"));
+    Write("language_module", "formats", Utf8("[strings]\n1099 = %s%n%x %d %d\n1010 = \\t%0639d\n"));
+    Write("language_module", "broken", Utf8("[strings]\n1 = \\q\n"));
+}
+
 }  // namespace
 }  // namespace zul::test
 
@@ -507,6 +519,7 @@ int main(int argc, char** argv) {
     AvatarSeeds();
     StreamSeeds();
     ProfileSeeds();
+    LanguageSeeds();
     std::printf("seed corpora written to %s\n", g_root.string().c_str());
     return 0;
 }

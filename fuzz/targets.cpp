@@ -11,6 +11,9 @@
 
 #include "fuzz/fixture.h"
 #include "fuzz/profile_target.h"
+#if ZUL_FUZZ_LANGUAGE
+#include "fuzz/language_target.h"
+#endif
 #include "platform/text.h"
 #include "protocol/oscar.h"
 #include "protocol/services/families.h"
@@ -477,6 +480,9 @@ const std::vector<Target>& AllTargets() {
         {"meta_reply", &MetaReply, kFrameMax, true},
         {"session_stream", &SessionStream, kStreamMax, true},
         {"profile", &ProfileRows, 65536, true},
+#if ZUL_FUZZ_LANGUAGE
+        {"language_module", &LanguageModuleFile, 65536, false},
+#endif
     };
     return targets;
 }

@@ -53,6 +53,9 @@ void RateClassTable::Store(size_t position, uint32_t level, uint32_t lastSend) {
 
 uint16_t PendingRequests::Add(uint32_t kind, const std::u16string& text) {
     std::lock_guard lock(mutex_);
+    // Requests a server never answers would otherwise pile up until no free id is left and
+    // the search below never ends; the one that has waited longest is given up instead.
+    if (requests_.size() >= kMaxCount) requests_.erase(requests_.begin());
     uint16_t id;
     for (;;) {
         id = Random16();

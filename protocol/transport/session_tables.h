@@ -45,6 +45,9 @@ struct PendingRequest {
 
 class PendingRequests {
 public:
+    // Requests kept at most (well above the details requests of a large list, well below the
+    // 65,535 ids); adding one more gives up the oldest.
+    static constexpr size_t kMaxCount = 16384;
     // Draws a fresh non-zero id not in use and appends a record with it.
     uint16_t Add(uint32_t kind, const std::u16string& text = std::u16string());
     std::optional<PendingRequest> Find(uint16_t id) const;

@@ -75,7 +75,11 @@ TEST(FuzzInputFolders, NameKnownTargets) {
         if (!fs::is_directory(root, ec)) continue;
         for (const auto& entry : fs::directory_iterator(root)) {
             if (!entry.is_directory()) continue;
-            EXPECT_NE(FindTarget(entry.path().filename().string()), nullptr) << entry.path();
+            const std::string name = entry.path().filename().string();
+#if !ZUL_FUZZ_LANGUAGE
+            if (name == "language_module") continue;  // built only where Qt is at hand
+#endif
+            EXPECT_NE(FindTarget(name), nullptr) << entry.path();
         }
     }
 }
