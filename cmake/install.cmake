@@ -42,6 +42,8 @@ set(CPACK_PACKAGE_CONTACT "zul developers <zul@localhost>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
-# The library packages the program links against, found by dpkg-shlibdeps.
+# The library packages the program links against are found by dpkg-shlibdeps and added to
+# these: Qt's platform plugins, which the program loads rather than links.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 include(CPack)

@@ -8,6 +8,7 @@
 
 #include "e2e/child_process.h"
 #include "e2e/profile_file.h"
+#include "storage/database.h"
 #include "support/test_env.h"
 
 namespace zul::test {
@@ -106,6 +107,46 @@ TEST(DemoServer, TheClientSignsOnToItAndReceivesItsWorld) {
     EXPECT_NE(server.Output().find("demo server stopped"), std::string::npos) << server.Output();
     if (HasFailure())
         std::cerr << "--- server ---\n" << server.Output() << "--- client ---\n" << client.Output();
+}
+
+// ./run.sh writes the demo profile at every start: a second run points the account at the new
+// port and signs it on again, and keeps what the profile gathered.
+TEST(DemoServer, RewritingTheDemoProfileKeepsItsHistory) {
+    IsolatedFolders folders;
+    const std::string dir = folders.DataDir();
+    auto create = [&](const std::string& port) {
+        ChildProcess writer({ZUL_DEMO_SERVER_BINARY, "--create-profile", dir, "--port", port}, {},
+                            dir + "create-profile.txt");
+        return ExitedCleanly(writer.WaitForExit(20s));
+    };
+    ASSERT_TRUE(create("51901"));
+    const ProfileReader profile(dir + "zul.profile");
+    EXPECT_EQ(profile.Text("SELECT Port FROM Accounts WHERE ID=1"), "51901");
+    EXPECT_EQ(profile.Int("SELECT LastStatus FROM Accounts WHERE ID=1"), 0);
+    EXPECT_EQ(profile.Int("SELECT Value FROM Options WHERE ID=3"), 1);  // restore last statuses
+
+    // The user went offline and chatted in the first run.
+    ProfileSetup chat;
+    chat.writeAccount = false;
+    chat.account.id = 1;
+    chat.contacts = {{9001, 0, 0, u"100101", u"Alice"}};
+    chat.outbox = {{9001, 1, u"kept"}};
+    ASSERT_TRUE(WriteProfile(dir + "zul.profile", chat));
+    {
+        std::lock_guard lock(Database().Mutex());
+        ASSERT_TRUE(Database().OpenAt(dir + "zul.profile"));
+        CppSQLite3Command offline =
+            Database().Prepare(u"UPDATE Accounts SET LastStatus=-1, BytesIn=777 WHERE ID=1");
+        Database().Execute(offline);
+        Database().Close();
+    }
+
+    ASSERT_TRUE(create("51902"));
+    EXPECT_EQ(profile.Text("SELECT Port FROM Accounts WHERE ID=1"), "51902");
+    EXPECT_EQ(profile.Int("SELECT LastStatus FROM Accounts WHERE ID=1"), 0);
+    EXPECT_EQ(profile.Int("SELECT BytesIn FROM Accounts WHERE ID=1"), 777);
+    EXPECT_EQ(profile.Int("SELECT COUNT(*) FROM Accounts"), 1);
+    EXPECT_EQ(profile.Text("SELECT Message FROM History WHERE ContactID=9001"), "kept");
 }
 
 }  // namespace
