@@ -27,6 +27,7 @@
 #include "protocol/transport/login.h"
 #include "storage/contacts.h"
 #include "storage/database.h"
+#include "support/avatar_server.h"
 #include "support/session_harness.h"
 
 namespace zul {
@@ -103,6 +104,8 @@ std::u16string ErrorText(int32_t code) {
 class FaultInjection : public ::testing::Test {
   protected:
     void SetUp() override {
+        // A sanitizer may start a helper thread of its own with the first thread; let it.
+        std::thread([] {}).join();
         descriptors_ = OpenDescriptors();
         threads_ = Threads();
         g_countdown = &countdown_;
@@ -603,6 +606,84 @@ TEST_F(FaultInjection, FloodDuringSignOnIsBounded) {
     EXPECT_TRUE(Online());
     ExpectCleanEnd();
 }
+
+// --- the avatar connection's sign-on -----------------------------------------------------------
+
+// The avatar server cuts its connection inside one frame of its sign-on or of a picture reply:
+// only the avatar connection goes (the client closes it), the session stays on line on its
+// first connection, and no picture is stored from the cut frame.
+struct AvatarCut {
+    const char* name;
+    std::function<bool(const ReceivedFrame&)> trigger;
+    OutFrame frame;
+    Cut cut;
+};
+
+std::vector<AvatarCut> AvatarCuts() {
+    ByteWriter families;
+    families.U16(0x0001).U16(0x0010);
+    ByteWriter picture;
+    picture.U8(5)
+        .Raw("67890")
+        .Raw(Bytes(20, 0x11))
+        .U8(1)
+        .Raw(Bytes(20, 0x11))
+        .U16(64)
+        .Raw(Bytes(64, 0x22));
+    return {
+        {"FamilyListMidHeader", [](const ReceivedFrame& f) { return HasTlv(f, 0x0006); },
+         test::SnacFrame(0x01, 0x03, families.bytes), Cut::MidHeader},
+        {"RateInfoMidBody", ScriptedServer::IsSnac(0x01, 0x06),
+         test::SnacFrame(0x01, 0x07, test::AvatarRateInfo()), Cut::MidBody},
+        {"PictureMidBody", ScriptedServer::IsSnac(0x10, 0x06),
+         test::SnacFrame(0x10, 0x07, picture.bytes), Cut::MidBody},
+    };
+}
+
+class AvatarDrop : public FaultInjection, public ::testing::WithParamInterface<size_t> {};
+
+TEST_P(AvatarDrop, OnlyTheAvatarConnectionGoes) {
+    const AvatarCut cut = AvatarCuts()[GetParam()];
+    gate_ = std::make_unique<ScriptedServer>(true);
+    gate_->OnFrame(
+        cut.trigger, [cut](const ReceivedFrame&) { return CutReply(cut.frame, cut.cut); }, 1);
+    test::AvatarServer avatar(gate_.get());
+    const Bytes picture(64, 0x22);
+    avatar.SetPicture("67890", picture);
+    const std::string address = gate_->HostPort();
+    SessionHarness& h = Start([address](ScriptedServer&, ScriptedServer& service) {
+        service.OnFrame(ScriptedServer::IsSnac(0x01, 0x04), [address](const ReceivedFrame& f) {
+            const Bytes cookie = {1, 2, 3, 4};
+            return Reply({test::SnacFrame(0x01, 0x05, test::RedirectBody(address, cookie, false),
+                                          f.requestId())});
+        });
+    });
+    ASSERT_TRUE(h.SignOn(0));
+    const Bytes info = test::PictureInfo(picture);
+    ByteWriter notice;
+    notice.U8(5).Raw("67890").U16(0).U16(1);
+    ByteWriter item;
+    item.U16(0x0001).U8(0x01).U8(0x10).Raw(Bytes(info.begin() + 4, info.end()));
+    notice.Tlv(0x001D, item.bytes);
+    h.ServerSends(0x03, 0x0B, notice.bytes);
+
+    // The cut frame's request arrived, so the connection was up; the client then drops it (or
+    // has already asked for a new one).
+    ASSERT_TRUE(gate_->WaitForFrame(cut.trigger, 20s).has_value());
+    EXPECT_TRUE(SessionHarness::WaitUntil(
+        [&] { return !h.Account().AvatarActive() || gate_->ConnectionCount() > 1; }, 20s));
+    EXPECT_EQ(h.Account().Status(), 0);
+    EXPECT_EQ(h.ServiceServer().ConnectionCount(), 1);
+    ContactPtr ada = h.Contacts().FindContact(&h.Account(), u"67890");
+    ASSERT_TRUE(ada);
+    if (std::string(cut.name) == "PictureMidBody") EXPECT_FALSE(ada->HasPicture());
+    ExpectCleanEnd();
+}
+
+INSTANTIATE_TEST_SUITE_P(AvatarSignOn, AvatarDrop, ::testing::Range<size_t>(0, 3),
+                         [](const auto& info) {
+                             return std::string(AvatarCuts()[info.param].name);
+                         });
 
 }  // namespace
 }  // namespace zul
