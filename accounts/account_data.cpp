@@ -135,8 +135,12 @@ void CAccountData::EndCounterBatch() {
         saveIn = std::exchange(bytesInDirty_, false);
         saveOut = std::exchange(bytesOutDirty_, false);
     }
+    if (!saveIn && !saveOut) return;
+    // Both rows in one commit (joining the caller's transaction when there is one).
+    CTransaction transaction;
     if (saveIn) dbSaveBytesIn();
     if (saveOut) dbSaveBytesOut();
+    transaction.Commit();
 }
 
 void CAccountData::SetStatus(int32_t status) {

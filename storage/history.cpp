@@ -159,21 +159,34 @@ bool CHistory::dbLoad(uint8_t kind, bool pendingOnly) {
         std::unordered_set<int32_t> loaded;
         for (const EventPtr& e : events_) loaded.insert(e->Number());
         CppSQLite3ResultSet rows = db.ExecuteQuery(cmd);
+        // The columns are found by name once, not for every row of a long history.
+        struct Columns {
+            int time, number, errorCode, marked, delivered, sent, unread, mood, status, message,
+                direction, type;
+        } col{};
+        if (!rows.IsEnd()) {
+            col = {rows.ColumnIndex(u"EventTime"), rows.ColumnIndex(u"Number"),
+                   rows.ColumnIndex(u"ErrorCode"), rows.ColumnIndex(u"Marked"),
+                   rows.ColumnIndex(u"Delivered"), rows.ColumnIndex(u"Sent"),
+                   rows.ColumnIndex(u"Unread"),    rows.ColumnIndex(u"StatusMood"),
+                   rows.ColumnIndex(u"Status"),    rows.ColumnIndex(u"Message"),
+                   rows.ColumnIndex(u"Direction"), rows.ColumnIndex(u"EventType")};
+        }
         while (!rows.IsEnd()) {
             int timeBytes = 0;
-            const uint8_t* timeBlob = rows.BlobColumn(u"EventTime", timeBytes);
+            const uint8_t* timeBlob = rows.BlobColumn(col.time, timeBytes);
             const uint64_t time = DecodeEventTime(timeBlob, timeBytes);
-            const int32_t number = rows.IntColumn(u"Number", 0);
-            const int32_t errorCode = rows.IntColumn(u"ErrorCode", 0);
-            const int32_t marked = rows.IntColumn(u"Marked", 0);
-            const int32_t delivered = rows.IntColumn(u"Delivered", 0);
-            const int32_t sent = rows.IntColumn(u"Sent", 0);
-            const int32_t unread = rows.IntColumn(u"Unread", 0);
-            const int32_t mood = rows.IntColumn(u"StatusMood", 0);
-            const int32_t status = rows.IntColumn(u"Status", 0);
-            std::u16string message = rows.TextColumn(u"Message", u"");
-            const auto direction = static_cast<uint8_t>(rows.IntColumn(u"Direction", 0));
-            const auto type = static_cast<uint8_t>(rows.IntColumn(u"EventType", 0));
+            const int32_t number = rows.IntColumn(col.number, 0);
+            const int32_t errorCode = rows.IntColumn(col.errorCode, 0);
+            const int32_t marked = rows.IntColumn(col.marked, 0);
+            const int32_t delivered = rows.IntColumn(col.delivered, 0);
+            const int32_t sent = rows.IntColumn(col.sent, 0);
+            const int32_t unread = rows.IntColumn(col.unread, 0);
+            const int32_t mood = rows.IntColumn(col.mood, 0);
+            const int32_t status = rows.IntColumn(col.status, 0);
+            std::u16string message = rows.TextColumn(col.message, u"");
+            const auto direction = static_cast<uint8_t>(rows.IntColumn(col.direction, 0));
+            const auto type = static_cast<uint8_t>(rows.IntColumn(col.type, 0));
             if (loaded.insert(number).second) {
                 KeepEvent(std::make_shared<CHistoryEvent>(
                     &account_, &contact_, number, status, mood, type, direction, std::move(message),
