@@ -23,8 +23,10 @@ namespace {
 
 constexpr uint32_t kKeepAliveMs = 30000;
 // Bounds of one burst of waiting frames handled in a single transaction.
+// The time bound keeps a received row at most about this long (plus the commit) from being
+// durable, and other threads' wait for the profile as short.
 constexpr int kMaxBurstFrames = 500;
-constexpr uint32_t kMaxBurstMs = 100;
+constexpr uint32_t kMaxBurstMs = 40;
 // A rate wait computed from the server's numbers never holds the session longer than this.
 constexpr int64_t kMaxRateWaitMs = 30000;
 // Frames a sign-on keeps for the receive loop while it waits for its replies.
