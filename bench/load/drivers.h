@@ -1,0 +1,13 @@
+// The load drivers of zul_load; each runs in a process of its own and prints its figures.
+#pragma once
+
+namespace zul::bench {
+
+int RunSignOnStorm();
+int RunSignOnStormFresh();
+int RunMessageStream();
+int RunOutbox();
+int RunIdle();
+int RunResident();
+
+}  // namespace zul::bench

@@ -1,0 +1,250 @@
+// signon_storm: sign-on with a 5,000-contact list in 20 groups, then 2,000 presence notices
+// (status, text, mood, known picture hash) and 500 offline messages; timed from the first byte
+// of the login to everything stored and committed.
+//
+// The baseline writes the same rows with a plain SQLite program in one transaction and parses
+// the same frames with the codec, in the same run.
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <stdexcept>
+
+#include "load/drivers.h"
+#include "platform/local_time.h"
+#include "platform/text.h"
+#include "protocol/services/message_parse.h"
+#include "protocol/services/server_list_item.h"
+#include "protocol/transport/packet.h"
+#include "storage/database.h"
+#include "storage/history.h"
+#include "support/figures.h"
+#include "support/load_world.h"
+
+namespace zul::bench {
+namespace {
+
+constexpr int kContacts = 5000;
+constexpr int kGroups = 20;
+constexpr int kPresence = 2000;
+constexpr int kOffline = 500;
+constexpr int kOfflineSenders = 250;
+constexpr size_t kPictureBytes = 2048;
+
+// --- the baseline ----------------------------------------------------------------------------
+
+// Every frame the servers send in the storm, as one stream.
+test::Bytes StormStream(const WorldSpec& spec) {
+    std::vector<OutFrame> frames = ServerListFrames(spec, 0);
+    for (OutFrame& f : PresenceNotices(spec, 0, 0, kPresence)) frames.push_back(std::move(f));
+    for (OutFrame& f : OfflineMessages(spec, 0, kOffline, kOfflineSenders, 2)) {
+        frames.push_back(std::move(f));
+    }
+    return EncodeFrames(frames);
+}
+
+// Parses every frame of the stream as the client must: list items, user blocks with their
+// TLVs and session data, messages. Returns a checksum so that nothing is optimised away.
+size_t ParseStream(const test::Bytes& stream) {
+    size_t checksum = 0;
+    ByteReader frames(stream);
+    while (frames.Remaining() >= 6) {
+        frames.Skip(4);
+        const uint16_t length = frames.ReadU16();
+        const ByteSpan frame = frames.ReadBytes(length);
+        if (!frames.ok() || frame.size() < 10) break;
+        const uint16_t family = ReadU16(frame.data());
+        const uint16_t subtype = ReadU16(frame.data() + 2);
+        const ByteSpan data = frame.subspan(10);
+        if (family == 0x13 && subtype == 0x06) {
+            auto items = ParseServerListReply(data);
+            if (items) {
+                for (const auto& item : *items)
+                    checksum += ReadBuddyFields(item.tlvs).nickname.size();
+            }
+        } else if (family == 0x03 && subtype == 0x0B) {
+            ByteReader reader(data);
+            const ByteSpan login = reader.ReadBytes(reader.ReadU8());
+            reader.ReadU16();
+            const uint16_t count = reader.ReadU16();
+            TlvList tlvs;
+            reader.Skip(tlvs.ParseCount(reader.Rest(), count));
+            checksum += CountedUtf8ToWide(login.data(), login.size()).size();
+            if (const Tlv* session = tlvs.Find(0x001D)) {
+                ByteReader items(session->Bytes());
+                while (items.Remaining() > 0 && items.ok()) {
+                    const uint16_t type = items.ReadU16();
+                    items.ReadU8();
+                    const ByteSpan value = items.ReadBytes(items.ReadU8());
+                    if (type == 0x0002 && value.size() > 2) {
+                        checksum += CountedUtf8ToWide(value.data() + 2, value.size() - 4).size();
+                    }
+                }
+            }
+        } else if (family == 0x04 && subtype == 0x07) {
+            auto message = ParseIncomingMessage(data, true);
+            if (message) checksum += message->text.size();
+        }
+    }
+    return checksum;
+}
+
+// The rows the client stores, written by a plain program: `contacts` new contact rows, the
+// status changes and messages in History, and the account's row.
+double RunBaseline(const std::string& path, const WorldSpec& spec, int contacts,
+                   const test::Bytes& stream) {
+    const auto start = Clock::now();
+    const size_t checksum = ParseStream(stream);
+
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        throw std::runtime_error("baseline: cannot open the profile");
+    }
+    auto exec = [db](const char* sql) {
+        if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
+            throw std::runtime_error(std::string("baseline: ") + sqlite3_errmsg(db));
+        }
+    };
+    exec("PRAGMA temp_store = MEMORY");
+    exec("PRAGMA synchronous = FULL");
+    exec("PRAGMA journal_mode = DELETE");
+    exec("BEGIN");
+    sqlite3_stmt* contact = nullptr;
+    sqlite3_prepare_v2(db,
+                       "INSERT INTO Contacts (AccID,LocalID,SrvID,GroupID,Login,Nickname,Note,"
+                       "Email,Phone,AwaitingAuth,Visible,Invisible,Ignored,HasOpenedSession,"
+                       "OnServer,Avatar) VALUES (?,?,?,?,?,?,'','','',0,0,0,0,0,1,NULL)",
+                       -1, &contact, nullptr);
+    for (int i = 0; i < contacts; ++i) {
+        const std::u16string login = Widen(ContactLogin(0, i));
+        const std::u16string nick = FromUtf8(ContactNickname(0, i));
+        sqlite3_bind_int(contact, 1, AccountId(0));
+        sqlite3_bind_int(contact, 2, 900000000 + i);
+        sqlite3_bind_int(contact, 3, ContactSrvId(i));
+        sqlite3_bind_int(contact, 4, ContactGroupId(spec, 0, i));
+        sqlite3_bind_text16(contact, 5, login.data(), static_cast<int>(login.size() * 2),
+                            SQLITE_TRANSIENT);
+        sqlite3_bind_text16(contact, 6, nick.data(), static_cast<int>(nick.size() * 2),
+                            SQLITE_TRANSIENT);
+        sqlite3_step(contact);
+        sqlite3_reset(contact);
+    }
+    sqlite3_finalize(contact);
+
+    sqlite3_stmt* event = nullptr;
+    sqlite3_prepare_v2(db,
+                       "INSERT INTO History (AccID,ContactID,EventType,Direction,EventTime,"
+                       "Number,Status,StatusMood,Message,Unread,Sent,Delivered,Marked,ErrorCode)"
+                       " VALUES (?,?,?,0,?,?,?,?,?,?,1,1,0,0)",
+                       -1, &event, nullptr);
+    const uint64_t now = LocalFileTimeNow();
+    uint8_t time[8];
+    EncodeEventTime(now, time);
+    const std::u16string statusText = u"on the road again, back at 10 o'clock";
+    const std::u16string message = u"offline 1: are you there? call me when you read this, please";
+    for (int k = 0; k < kPresence + kOffline; ++k) {
+        const bool isMessage = k >= kPresence;
+        const int contactIndex = isMessage ? (k - kPresence) % kOfflineSenders : k;
+        const std::u16string& text = isMessage ? message : statusText;
+        sqlite3_bind_int(event, 1, AccountId(0));
+        sqlite3_bind_int(event, 2, ContactLocalId(0, contactIndex));
+        sqlite3_bind_int(event, 3, isMessage ? evtype::kMessage : evtype::kStatusChange);
+        sqlite3_bind_blob(event, 4, time, sizeof time, SQLITE_TRANSIENT);
+        sqlite3_bind_int(event, 5, 1000000 + k);
+        sqlite3_bind_int(event, 6, 0);
+        sqlite3_bind_int(event, 7, -1);
+        sqlite3_bind_text16(event, 8, text.data(), static_cast<int>(text.size() * 2),
+                            SQLITE_TRANSIENT);
+        sqlite3_bind_int(event, 9, isMessage ? 1 : 0);
+        sqlite3_step(event);
+        sqlite3_reset(event);
+    }
+    sqlite3_finalize(event);
+    exec("UPDATE Accounts SET BytesIn=123456, BytesOut=2345, LastStatus=0 WHERE ID=101");
+    exec("COMMIT");
+    sqlite3_close(db);
+    const double seconds = SecondsBetween(start, Clock::now());
+    if (checksum == 0) throw std::runtime_error("baseline: nothing parsed");
+    return seconds;
+}
+
+// --- the client run ----------------------------------------------------------------------------
+
+int RunStorm(bool preloaded) {
+    WorldSpec spec;
+    spec.accounts = 1;
+    spec.contactsPerAccount = kContacts;
+    spec.groupsPerAccount = kGroups;
+    spec.pictureBytes = kPictureBytes;
+
+    test::IsolatedFolders folders;
+    ServiceScript script;
+    script.presenceNotices = kPresence;
+    script.offlineMessages = kOffline;
+    script.offlineSenders = kOfflineSenders;
+    AccountServers servers(spec, 0, script);
+
+    const std::string profile = folders.DataDir() + "zul.profile";
+    WorldSpec stored = spec;
+    if (!preloaded) stored.contactsPerAccount = 0;
+    WriteProfile(profile, stored, {servers.Login().Port()});
+
+    // The baseline on a copy of the same profile, before the client runs.
+    const std::string baselineProfile = folders.DataDir() + "baseline.profile";
+    std::filesystem::copy_file(profile, baselineProfile);
+    const double baseline =
+        RunBaseline(baselineProfile, spec, preloaded ? 0 : kContacts, StormStream(spec));
+
+    Client client(folders.DataDir());
+    COscar& account = client.AddAccount(0, servers.Login().Port());
+    const int64_t expectedEvents = kPresence + kOffline;
+    const int64_t expectedContacts = kContacts;
+
+    const auto start = Clock::now();
+    account.RequestStatus(0);
+    int64_t events = 0, contacts = 0;
+    auto done = [&] {
+        bool committed = WithCommittedProfile([&] {
+            CppSQLite3Command count = Database().Prepare(u"SELECT COUNT(*) FROM History");
+            events = Database().ExecuteScalar(count);
+            CppSQLite3Command rows = Database().Prepare(u"SELECT COUNT(*) FROM Contacts");
+            contacts = Database().ExecuteScalar(rows);
+        });
+        return committed && account.Status() == 0 && events >= expectedEvents &&
+               contacts >= expectedContacts;
+    };
+    const bool finished =
+        Client::WaitUntil(done, std::chrono::seconds(120), std::chrono::microseconds(500));
+    const double seconds = SecondsBetween(start, Clock::now());
+    if (!finished) {
+        std::fprintf(stderr, "signon_storm: stored %lld events and %lld contacts, status %d\n",
+                     static_cast<long long>(events), static_cast<long long>(contacts),
+                     account.Status());
+    }
+
+    Figure figure;
+    figure.name = preloaded ? "signon_storm" : "signon_storm_fresh";
+    figure.value = seconds;
+    figure.unit = "s";
+    figure.baseline = baseline;
+    if (preloaded) {
+        figure.target = "<= 1.0 s and <= 3x baseline";
+        figure.met = finished && seconds <= 1.0 && seconds <= 3 * baseline;
+    } else {
+        figure.met = finished;
+    }
+    PrintFigure(figure);
+    if (!finished) return 1;
+    return 0;
+}
+
+}  // namespace
+
+int RunSignOnStorm() {
+    return RunStorm(true);
+}
+
+int RunSignOnStormFresh() {
+    return RunStorm(false);
+}
+
+}  // namespace zul::bench

@@ -1,0 +1,125 @@
+// The parsers of received SNACs: server-list items, incoming messages, and the user blocks of
+// presence notices handled by the real family handler against a contact store of a given size.
+#include <benchmark/benchmark.h>
+
+#include <map>
+#include <memory>
+
+#include "platform/text.h"
+#include "protocol/oscar.h"
+#include "protocol/service_wire.h"
+#include "protocol/services/families.h"
+#include "protocol/services/message_parse.h"
+#include "protocol/services/server_list_item.h"
+#include "storage/contacts.h"
+#include "storage/database.h"
+#include "storage/options.h"
+#include "support/bench_profile.h"
+#include "support/presence_notice.h"
+#include "support/test_env.h"
+#include "support/wire_builders.h"
+
+namespace zul::bench {
+namespace {
+
+void BM_ParseServerListReply(benchmark::State& state) {
+    WorldSpec spec;
+    spec.contactsPerAccount = 5000;
+    const std::vector<OutFrame> frames = ServerListFrames(spec, 0);
+    const test::Bytes& first = frames.front().data;
+    const ByteSpan data = ByteSpan(first).subspan(10);
+    size_t items = 0;
+    for (auto _ : state) {
+        auto parsed = ParseServerListReply(data);
+        items += parsed ? parsed->size() : 0;
+        benchmark::DoNotOptimize(parsed);
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(items));
+}
+BENCHMARK(BM_ParseServerListReply);
+
+void BM_ParseIncomingMessage(benchmark::State& state) {
+    const test::Bytes body = test::Channel1Message(
+        "200001234", 0x0000, test::Utf8("how are you doing today? I have news about the trip"));
+    for (auto _ : state) {
+        auto message = ParseIncomingMessage(body, false);
+        benchmark::DoNotOptimize(message);
+    }
+}
+BENCHMARK(BM_ParseIncomingMessage);
+
+// A profile and one account whose store holds `contacts` contacts (in memory only).
+class SessionWorld {
+  public:
+    explicit SessionWorld(int contacts) {
+        if (!Database().Open()) throw std::runtime_error("no profile");
+        Options().ResetToDefaults();
+        CAccountData data;
+        data.SetID(AccountId(0));
+        data.SetType(acctype::kIcq);
+        data.SetLogin(AccountLogin(0));
+        data.SetEnabled(1);
+        account_ = std::make_unique<COscar>(data, store_, std::string());
+        WorldSpec spec;
+        spec.contactsPerAccount = contacts;
+        spec.pictureBytes = 2048;
+        for (int i = 0; i < contacts; ++i) {
+            ContactPtr c =
+                store_.AddContact(account_.get(), ContactLocalId(0, i), ContactSrvId(i), 0, u"",
+                                  Widen(ContactLogin(0, i)), FromUtf8(ContactNickname(0, i)), u"",
+                                  u"", u"", false, true, false, false);
+            const std::vector<uint8_t> picture = ContactPicture(spec, 0, i);
+            c->SetPicture(picture.data(), picture.size(), false);
+        }
+    }
+    ~SessionWorld() {
+        account_.reset();
+        Database().Close();
+    }
+    COscar& Account() { return *account_; }
+
+  private:
+    test::IsolatedFolders folders_;
+    CContacts store_;
+    std::unique_ptr<COscar> account_;
+};
+
+// One presence notice through the family handler. The login is the store's last contact (a
+// known one: its session data is read and its picture hash checked) or one the store does not
+// hold. After the first notice nothing changes, so no rows are written.
+void Presence(benchmark::State& state, bool known) {
+    const int contacts = static_cast<int>(state.range(0));
+    SessionWorld world(contacts);
+    WorldSpec spec;
+    spec.contactsPerAccount = contacts;
+    spec.pictureBytes = 2048;
+    const int index = known ? contacts - 1 : contacts + 5;
+    std::vector<OutFrame> notices = PresenceNotices(spec, 0, index, 1);
+    // PresenceNotices hashes the picture of the contact it names; an unknown one has none.
+    COscarPacket frame = test::SnacPacket(
+        0x03, 0x0B, test::Bytes(notices[0].data.begin() + 10, notices[0].data.end()));
+    for (auto _ : state) HandleBuddyFamily(world.Account(), frame);
+}
+
+void BM_PresenceKnownContact(benchmark::State& state) {
+    Presence(state, true);
+}
+BENCHMARK(BM_PresenceKnownContact)->Arg(100)->Arg(5000)->Unit(benchmark::kMicrosecond);
+
+void BM_PresenceUnknownContact(benchmark::State& state) {
+    Presence(state, false);
+}
+BENCHMARK(BM_PresenceUnknownContact)->Arg(100)->Arg(5000)->Unit(benchmark::kMicrosecond);
+
+void BM_FindContact(benchmark::State& state) {
+    const int contacts = static_cast<int>(state.range(0));
+    SessionWorld world(contacts);
+    const std::u16string login = Widen(ContactLogin(0, contacts / 2));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(world.Account().Contacts().FindContact(&world.Account(), login));
+    }
+}
+BENCHMARK(BM_FindContact)->Arg(100)->Arg(5000)->Arg(10000);
+
+}  // namespace
+}  // namespace zul::bench

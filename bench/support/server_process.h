@@ -1,0 +1,33 @@
+// The scripted servers of every account of a world, run in a child process so that the CPU
+// time and the memory of the client process are the client's alone. Made before the client
+// starts any thread (the process forks).
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "support/bench_profile.h"
+#include "support/load_world.h"
+
+namespace zul::bench {
+
+class ServerProcess {
+  public:
+    ServerProcess(const WorldSpec& spec, const ServiceScript& script);
+    // Ends the child.
+    ~ServerProcess();
+    ServerProcess(const ServerProcess&) = delete;
+    ServerProcess& operator=(const ServerProcess&) = delete;
+
+    // Login server port of each account.
+    const std::vector<uint16_t>& LoginPorts() const { return ports_; }
+
+  private:
+    pid_t child_ = -1;
+    int control_ = -1;  // closing it tells the child to end
+    std::vector<uint16_t> ports_;
+};
+
+}  // namespace zul::bench
