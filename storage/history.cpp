@@ -113,6 +113,7 @@ EventPtr CHistory::AddEvent(uint8_t kind, uint8_t direction, const std::u16strin
         if (unread) unreadCount_.fetch_add(1);
         if (message) messageCount_.fetch_add(1);
         kept = KeepEvent(event);
+        NoteOutboxChange();
     } catch (...) {
         WriteLog(kDbLog, u"БУХ ГДЕ НЕ ЖДАЛИ1");
     }
@@ -196,6 +197,7 @@ bool CHistory::dbLoad(uint8_t kind, bool pendingOnly) {
         }
         rows.Finalize();
         cmd.Finalize();
+        NoteOutboxChange();
         if (pendingOnly) {
             pendingLoaded_.store(true);
             ApplyUndeliveredRule();
@@ -230,6 +232,9 @@ void CHistory::ApplyUndeliveredRule() {
 }
 
 std::vector<EventPtr> CHistory::PendingOutgoing() {
+    // Read before the states: a change made while they are read counts as unseen.
+    const int64_t changes = outboxChanges_.load();
+    if (outboxQuietAt_.load() == changes) return {};
     std::lock_guard dbLock(Database().Mutex());
     std::lock_guard lock(mutex_);
     // With the messages in memory (pending ones or all of them) the time limit applies at once;
@@ -246,6 +251,7 @@ std::vector<EventPtr> CHistory::PendingOutgoing() {
             pending_.push_back(e);
         }
     }
+    if (pending_.empty()) outboxQuietAt_.store(changes);
     return pending_;
 }
 

@@ -201,8 +201,12 @@ class CHistory {
     bool DeleteAllEvents_FromDB();
     // Clears the unread state of the loaded messages.
     void MarkAllRead();
-    // The outgoing messages still to be sent or acknowledged, in order.
+    // The outgoing messages still to be sent or acknowledged, in order. Once it found none,
+    // it answers at once (no lock, no time rule) until something may have made one pending:
+    // the session's idle pass asks every contact every second.
     std::vector<EventPtr> PendingOutgoing();
+    // An event's sending state changed, or events were added: the next PendingOutgoing looks.
+    void NoteOutboxChange() { outboxChanges_.fetch_add(1); }
     // Gives up sent messages that went unacknowledged for too long.
     void ApplyUndeliveredRule();
     // The status-change option was switched off: drops the loaded status changes.
@@ -227,6 +231,10 @@ class CHistory {
     mutable std::recursive_mutex mutex_;
     std::vector<EventPtr> events_;
     std::vector<EventPtr> pending_;
+    // Changes counted by NoteOutboxChange, and the count at which PendingOutgoing last found
+    // nothing (-1: not yet).
+    std::atomic<int64_t> outboxChanges_{0};
+    std::atomic<int64_t> outboxQuietAt_{-1};
     std::atomic<int32_t> unreadCount_{0}, eventCount_{0}, messageCount_{0}, loadedMessageCount_{0};
     std::atomic<bool> messagesLoaded_{false}, statusLoaded_{false}, pendingLoaded_{false};
 };

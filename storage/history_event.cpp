@@ -105,19 +105,23 @@ void CHistoryEvent::SetMarked(int32_t v) {
     marked_.store(v);
 }
 
+// The sending state changes the contact's outbox; the history is told after the change.
 void CHistoryEvent::SetSent(int32_t v) {
     sent_.store(v);
     RecomputeIcon();
+    contact_.History().NoteOutboxChange();
 }
 
 void CHistoryEvent::SetDelivered(int32_t v) {
     delivered_.store(v);
     RecomputeIcon();
+    contact_.History().NoteOutboxChange();
 }
 
 void CHistoryEvent::SetErrorCode(int32_t v) {
     errorCode_.store(v);
     RecomputeIcon();
+    contact_.History().NoteOutboxChange();
 }
 
 void CHistoryEvent::SetEventTime(uint64_t time) {

@@ -95,5 +95,37 @@ TEST_F(BurstWritesTest, TheOutboxMarksEverySentMessageSentAlsoWhenSendingStops) 
     EXPECT_EQ(account.sentNumbers.size(), 12u);
 }
 
+// The idle pass asks every contact's outbox every second; once an outbox found nothing it
+// answers at once, but every change of a sending state makes it look again.
+TEST_F(BurstWritesTest, AQuietOutboxLooksAgainAfterEveryChangeOfASendingState) {
+    CContacts store;
+    TestAccount account(data_, store);
+    account.SetStatus(kStatusAvailable);
+    ContactPtr contact = store.AddContact(&account, 1, 1, 0, u"", u"2001", u"", u"", u"", u"",
+                                          false, false, true, false);
+    ASSERT_TRUE(contact);
+    CHistory& history = contact->History();
+    EXPECT_TRUE(history.PendingOutgoing().empty());
+    EXPECT_TRUE(history.PendingOutgoing().empty());
+
+    EventPtr first = history.AddOutgoingMessage(u"one");
+    ASSERT_EQ(history.PendingOutgoing().size(), 1u);
+    first->SetSent(1);
+    first->SetDelivered(1);
+    EXPECT_TRUE(history.PendingOutgoing().empty());
+
+    EventPtr second = history.AddOutgoingMessage(u"two");
+    second->SetSent(1);
+    second->SetErrorCode(1);  // given up
+    EXPECT_TRUE(history.PendingOutgoing().empty());
+    EXPECT_TRUE(history.PendingOutgoing().empty());
+    // Sent again from the chat page.
+    second->SetErrorCode(0);
+    second->SetSent(0);
+    const std::vector<EventPtr> pending = history.PendingOutgoing();
+    ASSERT_EQ(pending.size(), 1u);
+    EXPECT_EQ(pending[0], second);
+}
+
 }  // namespace
 }  // namespace zul
