@@ -15,6 +15,7 @@ zul_ensure_packages clang-14 libclang-rt-14-dev
 SECONDS_PER_TARGET="${1:-60}"
 shift || true
 BUILD=build/fuzz-clang
+mkdir -p build
 
 CC=clang-14 CXX=clang++-14 cmake -S fuzz -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     > "$BUILD.configure.log" 2>&1 || { cat "$BUILD.configure.log"; exit 1; }

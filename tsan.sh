@@ -10,6 +10,7 @@ source scripts/deps.sh
 zul_ensure_packages
 
 BUILD=build/tsan
+mkdir -p build
 FLAGS="-fsanitize=thread -fno-omit-frame-pointer -O1 -g"
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZUL_UI=OFF -DZUL_SANITIZE=OFF \
     -DCMAKE_C_FLAGS="$FLAGS" -DCMAKE_CXX_FLAGS="$FLAGS" \
