@@ -11,8 +11,9 @@
 #                          the machine (nproc, memory)
 #   ./bench.sh signon_storm outbox ...   only these load drivers (no micro-benchmarks)
 #
-# The load drivers that finish in seconds run three times; their line is the run with the
-# median value. ZUL_BENCH_REPEAT sets the count. The profiles live under build/bench/tmp.
+# The drivers that finish in seconds run three times; their line is the run with the median
+# value (ZUL_BENCH_REPEAT sets the count); resident, idle and idle_window run once. The
+# profiles live under build/bench/tmp.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/deps.sh
@@ -110,7 +111,11 @@ if [ ${#only[@]} -eq 0 ]; then
     run_micro
     for d in "${quick_drivers[@]}"; do run_load "$d" "$repeat" "$BUILD/bench/zul_load"; done
     for d in "${slow_drivers[@]}"; do run_load "$d" 1 "$BUILD/bench/zul_load"; done
-    for d in "${ui_drivers[@]}"; do run_load "$d" "$repeat" "$BUILD/bench/zul_ui_load"; done
+    for d in "${ui_drivers[@]}"; do
+        runs="$repeat"
+        [ "$d" = idle_window ] && runs=1  # a minute each
+        run_load "$d" "$runs" "$BUILD/bench/zul_ui_load"
+    done
 else
     for d in "${only[@]}"; do
         if printf '%s\n' "${ui_drivers[@]}" | grep -qx "$d"; then

@@ -132,6 +132,7 @@ void WriteProfile(const std::string& path, const WorldSpec& spec,
         data.SetPort(Widen(std::to_string(port)));
         data.SetDescription(u"Account " + Widen(std::to_string(a + 1)));
         data.SetEnabled(1);
+        data.SetStatus(spec.lastStatus);
         if (!data.dbSave()) throw std::runtime_error("cannot write an account row");
     }
 

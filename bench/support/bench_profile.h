@@ -23,6 +23,9 @@ struct WorldSpec {
     // Delivered and read messages of the first contact of the first account, instead of
     // historyPerContact (a long conversation).
     int firstContactMessages = -1;
+    // The status the accounts were left in (LastStatus): -1 offline; another status makes the
+    // client sign them on at start.
+    int32_t lastStatus = -1;
 };
 
 // Identifiers of the world. Account a counts from 0, contact i from 0 within its account.

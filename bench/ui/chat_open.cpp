@@ -56,8 +56,12 @@ int RunChatOpen(int argc, char** argv) {
                        contact->Login(), u"", u"", u"", u"", false, false);
         const auto loadStart = Clock::now();
         probe.History().dbLoad(evtype::kMessage, false);
-        PrintFigure({"chat_open_history_load", SecondsBetween(loadStart, Clock::now()) * 1000.0,
-                     "ms", "", true, {}});
+        PrintFigure({"chat_open_history_load",
+                     SecondsBetween(loadStart, Clock::now()) * 1000.0,
+                     "ms",
+                     "",
+                     true,
+                     {}});
         probe.MarkRemoved();
     }
     if (!opened) {

@@ -6,6 +6,7 @@ namespace zul::bench {
 int RunClistRebuild(int argc, char** argv);
 int RunChatOpen(int argc, char** argv);
 int RunStartup(int argc, char** argv);
+int RunIdleWindow(int argc, char** argv);
 // The client process that RunStartup starts and times.
 int RunStartupChild(int argc, char** argv);
 

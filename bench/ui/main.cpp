@@ -17,6 +17,7 @@ constexpr Driver kDrivers[] = {
     {"clist_rebuild", zul::bench::RunClistRebuild},
     {"chat_open", zul::bench::RunChatOpen},
     {"startup", zul::bench::RunStartup},
+    {"idle_window", zul::bench::RunIdleWindow},
 };
 
 }  // namespace

@@ -1,0 +1,93 @@
+// idle_window: the whole client, window included, idle. Three accounts of 1,000 contacts sign
+// on at start (their last status was online) to scripted servers in a child process; once
+// they are online and settled, the CPU time the client process uses in 60 s with no traffic
+// ($ZUL_BENCH_IDLE_SECONDS shortens the wait; the target scales with it).
+#include <QApplication>
+#include <QTimer>
+#include <cstdlib>
+#include <functional>
+
+#include "accounts/accounts.h"
+#include "support/figures.h"
+#include "support/server_process.h"
+#include "support/test_env.h"
+#include "ui/drivers.h"
+#include "ui/shell/app.h"
+
+namespace zul::bench {
+namespace {
+
+int IdleSeconds() {
+    if (const char* text = std::getenv("ZUL_BENCH_IDLE_SECONDS")) {
+        const int seconds = std::atoi(text);
+        if (seconds > 0) return seconds;
+    }
+    return 60;
+}
+
+bool AllOnline(ClientApp& app) {
+    CAccounts* accounts = app.Accounts();
+    if (accounts == nullptr) return false;
+    std::lock_guard lock(accounts->Mutex());
+    for (const auto& account : accounts->List()) {
+        if (account->Status() != 0) return false;
+    }
+    return !accounts->List().empty();
+}
+
+}  // namespace
+
+int RunIdleWindow(int argc, char** argv) {
+    WorldSpec spec;
+    spec.accounts = 3;
+    spec.contactsPerAccount = 1000;
+    spec.groupsPerAccount = 20;
+    spec.lastStatus = 0;
+    ServiceScript script;
+    script.presenceNotices = 300;
+    ServerProcess servers(spec, script);  // before any thread of this process
+
+    test::IsolatedFolders folders;
+    WriteProfile(folders.DataDir() + "zul.profile", spec, servers.LoginPorts());
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    const int seconds = IdleSeconds();
+    bool online = false;
+    double used = 0;
+    {
+        ClientApp app;
+        app.SetInstanceKey("zul-bench-idle-" + std::to_string(getpid()));
+        if (!app.StartUp()) throw std::runtime_error("start-up failed: " + app.FailureReason());
+        double before = 0;
+        QTimer poll;
+        int waited = 0;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (!online) {
+                if (AllOnline(app)) {
+                    online = true;
+                    // Settled: the presence notices are in and the first idle passes done.
+                    QTimer::singleShot(3000, [&] {
+                        before = ProcessCpuSeconds();
+                        QTimer::singleShot(seconds * 1000, [&] {
+                            used = ProcessCpuSeconds() - before;
+                            QCoreApplication::exit(0);
+                        });
+                    });
+                } else if (++waited > 600) {
+                    QCoreApplication::exit(1);
+                }
+            }
+        });
+        poll.start(100);
+        app.RunLoop();
+        poll.stop();
+        app.ShutDown();
+    }
+    const double limit = 0.3 * seconds / 60.0;
+    char target[64];
+    std::snprintf(target, sizeof target, "<= %.2g s in %d s", limit, seconds);
+    PrintFigure({"idle_window", used, "s CPU", target, online && used <= limit, {}});
+    return online ? 0 : 1;
+}
+
+}  // namespace zul::bench
