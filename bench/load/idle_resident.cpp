@@ -39,19 +39,19 @@ bool SignOnAll(Client& client) {
 }  // namespace
 
 int RunIdle() {
-    WorldSpec spec;
-    spec.accounts = 3;
-    spec.contactsPerAccount = 1000;
-    spec.groupsPerAccount = 20;
-    spec.pictureBytes = 1024;
+    WorldSpec shape;
+    shape.accounts = 3;
+    shape.contactsPerAccount = 1000;
+    shape.groupsPerAccount = 20;
+    shape.pictureBytes = 1024;
     ServiceScript script;
     script.presenceNotices = 300;
-    ServerProcess servers(spec, script);
+    ServerProcess servers(shape, script);
 
     test::IsolatedFolders folders;
-    WriteProfile(folders.DataDir() + "zul.profile", spec, servers.LoginPorts());
+    WriteProfile(folders.DataDir() + "zul.profile", shape, servers.LoginPorts());
     Client client(folders.DataDir());
-    for (int a = 0; a < spec.accounts; ++a) client.AddAccount(a, servers.LoginPorts()[a]);
+    for (int a = 0; a < shape.accounts; ++a) client.AddAccount(a, servers.LoginPorts()[a]);
     if (!SignOnAll(client)) throw std::runtime_error("sign-on failed");
     // The presence notices are handled and the first idle passes are done.
     std::this_thread::sleep_for(std::chrono::seconds(3));
@@ -68,23 +68,23 @@ int RunIdle() {
 }
 
 int RunResident() {
-    WorldSpec spec;
-    spec.accounts = 5;
-    spec.contactsPerAccount = 2000;
-    spec.groupsPerAccount = 20;
-    spec.pictureBytes = 2048;
+    WorldSpec shape;
+    shape.accounts = 5;
+    shape.contactsPerAccount = 2000;
+    shape.groupsPerAccount = 20;
+    shape.pictureBytes = 2048;
     ServiceScript script;
-    script.presenceNotices = spec.contactsPerAccount;
-    ServerProcess servers(spec, script);
+    script.presenceNotices = shape.contactsPerAccount;
+    ServerProcess servers(shape, script);
 
     test::IsolatedFolders folders;
-    WriteProfile(folders.DataDir() + "zul.profile", spec, servers.LoginPorts());
+    WriteProfile(folders.DataDir() + "zul.profile", shape, servers.LoginPorts());
     Client client(folders.DataDir());
-    for (int a = 0; a < spec.accounts; ++a) client.AddAccount(a, servers.LoginPorts()[a]);
+    for (int a = 0; a < shape.accounts; ++a) client.AddAccount(a, servers.LoginPorts()[a]);
     if (!SignOnAll(client)) throw std::runtime_error("sign-on failed");
 
     // Every presence notice has its row.
-    const int64_t expected = static_cast<int64_t>(spec.accounts) * script.presenceNotices;
+    const int64_t expected = static_cast<int64_t>(shape.accounts) * script.presenceNotices;
     int64_t events = 0;
     const bool stored = Client::WaitUntil(
         [&] {

@@ -54,14 +54,14 @@ class Recorder : public INewMessageNotifier {
 }  // namespace
 
 int RunMessageStream() {
-    WorldSpec spec;
-    spec.contactsPerAccount = kSenders;
-    spec.groupsPerAccount = 10;
+    WorldSpec shape;
+    shape.contactsPerAccount = kSenders;
+    shape.groupsPerAccount = 10;
 
     test::IsolatedFolders folders;
-    AccountServers servers(spec, 0, ServiceScript{});
-    WriteProfile(folders.DataDir() + "zul.profile", spec, {servers.Login().Port()});
-    const test::Bytes stream = EncodeFrames(LiveMessages(spec, 0, kMessages, kSenders));
+    AccountServers servers(shape, 0, ServiceScript{});
+    WriteProfile(folders.DataDir() + "zul.profile", shape, {servers.Login().Port()});
+    const test::Bytes stream = EncodeFrames(LiveMessages(shape, 0, kMessages, kSenders));
 
     Client client(folders.DataDir());
     COscar& account = client.AddAccount(0, servers.Login().Port());

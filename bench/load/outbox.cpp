@@ -19,13 +19,13 @@ constexpr int kMessages = kContacts * kPerContact;
 }  // namespace
 
 int RunOutbox() {
-    WorldSpec spec;
-    spec.contactsPerAccount = kContacts;
-    spec.groupsPerAccount = 10;
-    spec.pendingPerContact = kPerContact;
+    WorldSpec shape;
+    shape.contactsPerAccount = kContacts;
+    shape.groupsPerAccount = 10;
+    shape.pendingPerContact = kPerContact;
 
     test::IsolatedFolders folders;
-    AccountServers servers(spec, 0, ServiceScript{});
+    AccountServers servers(shape, 0, ServiceScript{});
     std::mutex timesMutex;
     Clock::time_point first, last;
     std::atomic<int> received{0};
@@ -39,7 +39,7 @@ int RunOutbox() {
                                   received.fetch_add(1);
                                   return test::Reply();
                               });
-    WriteProfile(folders.DataDir() + "zul.profile", spec, {servers.Login().Port()});
+    WriteProfile(folders.DataDir() + "zul.profile", shape, {servers.Login().Port()});
 
     Client client(folders.DataDir());
     COscar& account = client.AddAccount(0, servers.Login().Port());

@@ -33,10 +33,10 @@ constexpr size_t kPictureBytes = 2048;
 // --- the baseline ----------------------------------------------------------------------------
 
 // Every frame the servers send in the storm, as one stream.
-test::Bytes StormStream(const WorldSpec& spec) {
-    std::vector<OutFrame> frames = ServerListFrames(spec, 0);
-    for (OutFrame& f : PresenceNotices(spec, 0, 0, kPresence)) frames.push_back(std::move(f));
-    for (OutFrame& f : OfflineMessages(spec, 0, kOffline, kOfflineSenders, 2)) {
+test::Bytes StormStream(const WorldSpec& shape) {
+    std::vector<OutFrame> frames = ServerListFrames(shape, 0);
+    for (OutFrame& f : PresenceNotices(shape, 0, 0, kPresence)) frames.push_back(std::move(f));
+    for (OutFrame& f : OfflineMessages(shape, 0, kOffline, kOfflineSenders, 2)) {
         frames.push_back(std::move(f));
     }
     return EncodeFrames(frames);
@@ -90,7 +90,7 @@ size_t ParseStream(const test::Bytes& stream) {
 
 // The rows the client stores, written by a plain program: `contacts` new contact rows, the
 // status changes and messages in History, and the account's row.
-double RunBaseline(const std::string& path, const WorldSpec& spec, int contacts,
+double RunBaseline(const std::string& path, const WorldSpec& shape, int contacts,
                    const test::Bytes& stream) {
     const auto start = Clock::now();
     const size_t checksum = ParseStream(stream);
@@ -120,7 +120,7 @@ double RunBaseline(const std::string& path, const WorldSpec& spec, int contacts,
         sqlite3_bind_int(contact, 1, AccountId(0));
         sqlite3_bind_int(contact, 2, 900000000 + i);
         sqlite3_bind_int(contact, 3, ContactSrvId(i));
-        sqlite3_bind_int(contact, 4, ContactGroupId(spec, 0, i));
+        sqlite3_bind_int(contact, 4, ContactGroupId(shape, 0, i));
         sqlite3_bind_text16(contact, 5, login.data(), static_cast<int>(login.size() * 2),
                             SQLITE_TRANSIENT);
         sqlite3_bind_text16(contact, 6, nick.data(), static_cast<int>(nick.size() * 2),
@@ -170,21 +170,21 @@ double RunBaseline(const std::string& path, const WorldSpec& spec, int contacts,
 // --- the client run ----------------------------------------------------------------------------
 
 int RunStorm(bool preloaded) {
-    WorldSpec spec;
-    spec.accounts = 1;
-    spec.contactsPerAccount = kContacts;
-    spec.groupsPerAccount = kGroups;
-    spec.pictureBytes = kPictureBytes;
+    WorldSpec shape;
+    shape.accounts = 1;
+    shape.contactsPerAccount = kContacts;
+    shape.groupsPerAccount = kGroups;
+    shape.pictureBytes = kPictureBytes;
 
     test::IsolatedFolders folders;
     ServiceScript script;
     script.presenceNotices = kPresence;
     script.offlineMessages = kOffline;
     script.offlineSenders = kOfflineSenders;
-    AccountServers servers(spec, 0, script);
+    AccountServers servers(shape, 0, script);
 
     const std::string profile = folders.DataDir() + "zul.profile";
-    WorldSpec stored = spec;
+    WorldSpec stored = shape;
     if (!preloaded) stored.contactsPerAccount = 0;
     WriteProfile(profile, stored, {servers.Login().Port()});
 
@@ -192,7 +192,7 @@ int RunStorm(bool preloaded) {
     const std::string baselineProfile = folders.DataDir() + "baseline.profile";
     std::filesystem::copy_file(profile, baselineProfile);
     const double baseline =
-        RunBaseline(baselineProfile, spec, preloaded ? 0 : kContacts, StormStream(spec));
+        RunBaseline(baselineProfile, shape, preloaded ? 0 : kContacts, StormStream(shape));
 
     Client client(folders.DataDir());
     COscar& account = client.AddAccount(0, servers.Login().Port());

@@ -23,9 +23,9 @@ namespace zul::bench {
 namespace {
 
 void BM_ParseServerListReply(benchmark::State& state) {
-    WorldSpec spec;
-    spec.contactsPerAccount = 5000;
-    const std::vector<OutFrame> frames = ServerListFrames(spec, 0);
+    WorldSpec shape;
+    shape.contactsPerAccount = 5000;
+    const std::vector<OutFrame> frames = ServerListFrames(shape, 0);
     const test::Bytes& first = frames.front().data;
     const ByteSpan data = ByteSpan(first).subspan(10);
     size_t items = 0;
@@ -60,15 +60,15 @@ class SessionWorld {
         data.SetLogin(AccountLogin(0));
         data.SetEnabled(1);
         account_ = std::make_unique<COscar>(data, store_, std::string());
-        WorldSpec spec;
-        spec.contactsPerAccount = contacts;
-        spec.pictureBytes = 2048;
+        WorldSpec shape;
+        shape.contactsPerAccount = contacts;
+        shape.pictureBytes = 2048;
         for (int i = 0; i < contacts; ++i) {
             ContactPtr c =
                 store_.AddContact(account_.get(), ContactLocalId(0, i), ContactSrvId(i), 0, u"",
                                   Widen(ContactLogin(0, i)), FromUtf8(ContactNickname(0, i)), u"",
                                   u"", u"", false, true, false, false);
-            const std::vector<uint8_t> picture = ContactPicture(spec, 0, i);
+            const std::vector<uint8_t> picture = ContactPicture(shape, 0, i);
             c->SetPicture(picture.data(), picture.size(), false);
         }
     }
@@ -90,11 +90,11 @@ class SessionWorld {
 void Presence(benchmark::State& state, bool known) {
     const int contacts = static_cast<int>(state.range(0));
     SessionWorld world(contacts);
-    WorldSpec spec;
-    spec.contactsPerAccount = contacts;
-    spec.pictureBytes = 2048;
+    WorldSpec shape;
+    shape.contactsPerAccount = contacts;
+    shape.pictureBytes = 2048;
     const int index = known ? contacts - 1 : contacts + 5;
-    std::vector<OutFrame> notices = PresenceNotices(spec, 0, index, 1);
+    std::vector<OutFrame> notices = PresenceNotices(shape, 0, index, 1);
     // PresenceNotices hashes the picture of the contact it names; an unknown one has none.
     COscarPacket frame = test::SnacPacket(
         0x03, 0x0B, test::Bytes(notices[0].data.begin() + 10, notices[0].data.end()));

@@ -94,12 +94,12 @@ uint16_t ContactSrvId(int i) {
     return static_cast<uint16_t>(i + 1);
 }
 
-uint16_t ContactGroupId(const WorldSpec& spec, int a, int i) {
-    return GroupId(a, i % spec.groupsPerAccount);
+uint16_t ContactGroupId(const WorldSpec& shape, int a, int i) {
+    return GroupId(a, i % shape.groupsPerAccount);
 }
 
-std::vector<uint8_t> ContactPicture(const WorldSpec& spec, int a, int i) {
-    std::vector<uint8_t> picture(spec.pictureBytes);
+std::vector<uint8_t> ContactPicture(const WorldSpec& shape, int a, int i) {
+    std::vector<uint8_t> picture(shape.pictureBytes);
     uint32_t x = static_cast<uint32_t>(ContactLocalId(a, i)) * 2654435761u;
     for (uint8_t& b : picture) {
         x ^= x << 13;
@@ -117,11 +117,11 @@ std::array<uint8_t, 16> PictureDigest(const std::vector<uint8_t>& picture) {
     return digest;
 }
 
-void WriteProfile(const std::string& path, const WorldSpec& spec,
+void WriteProfile(const std::string& path, const WorldSpec& shape,
                   const std::vector<uint16_t>& loginPorts) {
     CDatabase& database = Database();
     if (!database.OpenAt(path)) throw std::runtime_error("cannot open the profile " + path);
-    for (int a = 0; a < spec.accounts; ++a) {
+    for (int a = 0; a < shape.accounts; ++a) {
         CAccountData data;
         data.SetID(AccountId(a));
         data.SetType(acctype::kIcq);
@@ -132,7 +132,7 @@ void WriteProfile(const std::string& path, const WorldSpec& spec,
         data.SetPort(Widen(std::to_string(port)));
         data.SetDescription(u"Account " + Widen(std::to_string(a + 1)));
         data.SetEnabled(1);
-        data.SetStatus(spec.lastStatus);
+        data.SetStatus(shape.lastStatus);
         if (!data.dbSave()) throw std::runtime_error("cannot write an account row");
     }
 
@@ -150,24 +150,24 @@ void WriteProfile(const std::string& path, const WorldSpec& spec,
                         "Number,Status,StatusMood,Message,Unread,Sent,Delivered,Marked,ErrorCode)"
                         " VALUES (?,?,2,?,?,?,0,-1,?,0,?,?,0,0)");
         const uint64_t now = LocalFileTimeNow();
-        for (int a = 0; a < spec.accounts; ++a) {
-            for (int g = 0; g < spec.groupsPerAccount; ++g) {
+        for (int a = 0; a < shape.accounts; ++a) {
+            for (int g = 0; g < shape.groupsPerAccount; ++g) {
                 group.Int(1, AccountId(a)).Int(2, GroupId(a, g)).Text(3, Widen(GroupName(g))).Run();
             }
-            for (int i = 0; i < spec.contactsPerAccount; ++i) {
-                const std::vector<uint8_t> picture = ContactPicture(spec, a, i);
+            for (int i = 0; i < shape.contactsPerAccount; ++i) {
+                const std::vector<uint8_t> picture = ContactPicture(shape, a, i);
                 contact.Int(1, AccountId(a))
                     .Int(2, ContactLocalId(a, i))
                     .Int(3, ContactSrvId(i))
-                    .Int(4, ContactGroupId(spec, a, i))
+                    .Int(4, ContactGroupId(shape, a, i))
                     .Text(5, Widen(ContactLogin(a, i)))
                     .Text(6, FromUtf8(ContactNickname(a, i)))
                     .Blob(7, picture.data(), picture.size())
                     .Run();
-                const int history = a == 0 && i == 0 && spec.firstContactMessages >= 0
-                                        ? spec.firstContactMessages
-                                        : spec.historyPerContact;
-                const int total = history + spec.pendingPerContact;
+                const int history = a == 0 && i == 0 && shape.firstContactMessages >= 0
+                                        ? shape.firstContactMessages
+                                        : shape.historyPerContact;
+                const int total = history + shape.pendingPerContact;
                 for (int n = 0; n < total; ++n) {
                     const bool pending = n >= history;
                     const bool outgoing = pending || n % 2 == 1;

@@ -38,15 +38,15 @@ std::string ContactLogin(int a, int i);
 std::string ContactNickname(int a, int i);
 int32_t ContactLocalId(int a, int i);
 uint16_t ContactSrvId(int i);
-uint16_t ContactGroupId(const WorldSpec& spec, int a, int i);
+uint16_t ContactGroupId(const WorldSpec& shape, int a, int i);
 // The stored picture of a contact and its MD5 digest.
-std::vector<uint8_t> ContactPicture(const WorldSpec& spec, int a, int i);
+std::vector<uint8_t> ContactPicture(const WorldSpec& shape, int a, int i);
 std::array<uint8_t, 16> PictureDigest(const std::vector<uint8_t>& picture);
 
 // Writes the world into the profile at `path` (created with the program's schema): the
 // account rows (logging in at 127.0.0.1:loginPorts[a]), groups, contacts with pictures and
 // history rows, in one transaction. The process database is left closed.
-void WriteProfile(const std::string& path, const WorldSpec& spec,
+void WriteProfile(const std::string& path, const WorldSpec& shape,
                   const std::vector<uint16_t>& loginPorts);
 
 // Rows of a table, read through a connection of its own (only committed rows count).

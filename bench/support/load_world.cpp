@@ -15,7 +15,7 @@ namespace zul::bench {
 
 using test::Reply;
 
-AccountServers::AccountServers(const WorldSpec& spec, int a, const ServiceScript& script) {
+AccountServers::AccountServers(const WorldSpec& shape, int a, const ServiceScript& script) {
     login_ = std::make_unique<ScriptedServer>(true);
     service_ = std::make_unique<ScriptedServer>(true);
     if (!login_->Listening() || !service_->Listening()) {
@@ -23,22 +23,22 @@ AccountServers::AccountServers(const WorldSpec& spec, int a, const ServiceScript
     }
 
     // The account's list, then the storms, ahead of the standard rules.
-    if (spec.contactsPerAccount > 0) {
-        service_->OnSnac(0x13, 0x04, Reply(ServerListFrames(spec, a)));
+    if (shape.contactsPerAccount > 0) {
+        service_->OnSnac(0x13, 0x04, Reply(ServerListFrames(shape, a)));
     }
     if (script.presenceNotices > 0) {
         Reply presence;
-        presence.raw = EncodeFrames(PresenceNotices(spec, a, 0, script.presenceNotices));
+        presence.raw = EncodeFrames(PresenceNotices(shape, a, 0, script.presenceNotices));
         service_->OnSnac(0x01, 0x02, presence);
     }
     if (script.offlineMessages > 0) {
         const int count = script.offlineMessages;
         const int senders = script.offlineSenders;
         service_->OnFrame([](const test::ReceivedFrame& f) { return f.IsSnac(0x04, 0x10); },
-                          [spec, a, count, senders](const test::ReceivedFrame& f) {
+                          [shape, a, count, senders](const test::ReceivedFrame& f) {
                               Reply reply;
                               reply.raw = EncodeFrames(
-                                  OfflineMessages(spec, a, count, senders, f.requestId()), 3000);
+                                  OfflineMessages(shape, a, count, senders, f.requestId()), 3000);
                               return reply;
                           });
     }

@@ -32,7 +32,7 @@ struct ServiceScript {
 // sign-on with the account's server list and the script's storms.
 class AccountServers {
   public:
-    AccountServers(const WorldSpec& spec, int a, const ServiceScript& script);
+    AccountServers(const WorldSpec& shape, int a, const ServiceScript& script);
     ScriptedServer& Login() { return *login_; }
     ScriptedServer& Service() { return *service_; }
 

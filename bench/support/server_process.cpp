@@ -34,7 +34,7 @@ bool ReadAll(int fd, void* p, size_t n) {
 
 }  // namespace
 
-ServerProcess::ServerProcess(const WorldSpec& spec, const ServiceScript& script) {
+ServerProcess::ServerProcess(const WorldSpec& shape, const ServiceScript& script) {
     int ports[2], control[2];
     if (pipe(ports) != 0 || pipe(control) != 0) throw std::runtime_error("pipe failed");
     child_ = fork();
@@ -43,8 +43,8 @@ ServerProcess::ServerProcess(const WorldSpec& spec, const ServiceScript& script)
         close(ports[0]);
         close(control[1]);
         std::vector<std::unique_ptr<AccountServers>> servers;
-        for (int a = 0; a < spec.accounts; ++a) {
-            servers.push_back(std::make_unique<AccountServers>(spec, a, script));
+        for (int a = 0; a < shape.accounts; ++a) {
+            servers.push_back(std::make_unique<AccountServers>(shape, a, script));
             const uint16_t port = servers.back()->Login().Port();
             WriteAll(ports[1], &port, sizeof port);
         }
@@ -58,7 +58,7 @@ ServerProcess::ServerProcess(const WorldSpec& spec, const ServiceScript& script)
     close(ports[1]);
     close(control[0]);
     control_ = control[1];
-    for (int a = 0; a < spec.accounts; ++a) {
+    for (int a = 0; a < shape.accounts; ++a) {
         uint16_t port = 0;
         if (!ReadAll(ports[0], &port, sizeof port)) throw std::runtime_error("no server port");
         ports_.push_back(port);

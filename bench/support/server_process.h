@@ -15,7 +15,7 @@ namespace zul::bench {
 
 class ServerProcess {
   public:
-    ServerProcess(const WorldSpec& spec, const ServiceScript& script);
+    ServerProcess(const WorldSpec& shape, const ServiceScript& script);
     // Ends the child.
     ~ServerProcess();
     ServerProcess(const ServerProcess&) = delete;

@@ -25,14 +25,14 @@ Bytes Text(const std::string& s) {
 
 }  // namespace
 
-std::vector<OutFrame> ServerListFrames(const WorldSpec& spec, int a) {
+std::vector<OutFrame> ServerListFrames(const WorldSpec& shape, int a) {
     std::vector<test::ListItem> all;
-    for (int g = 0; g < spec.groupsPerAccount; ++g) {
+    for (int g = 0; g < shape.groupsPerAccount; ++g) {
         all.push_back({GroupName(g), GroupId(a, g), 0, 0x0001, {}});
     }
-    for (int i = 0; i < spec.contactsPerAccount; ++i) {
+    for (int i = 0; i < shape.contactsPerAccount; ++i) {
         test::ListItem item{
-            ContactLogin(a, i), ContactGroupId(spec, a, i), ContactSrvId(i), 0x0000, {}};
+            ContactLogin(a, i), ContactGroupId(shape, a, i), ContactSrvId(i), 0x0000, {}};
         item.tlvs = ByteWriter().Tlv(0x0131, ContactNickname(a, i)).bytes;
         all.push_back(std::move(item));
     }
@@ -54,7 +54,7 @@ std::vector<OutFrame> ServerListFrames(const WorldSpec& spec, int a) {
     return frames;
 }
 
-std::vector<OutFrame> PresenceNotices(const WorldSpec& spec, int a, int first, int count) {
+std::vector<OutFrame> PresenceNotices(const WorldSpec& shape, int a, int first, int count) {
     static const uint16_t kStatusWords[] = {0x0000, 0x0001, 0x0010, 0x0002, 0x0004, 0x0000};
     const auto textTime = static_cast<uint32_t>(std::time(nullptr));
     std::vector<OutFrame> frames;
@@ -62,8 +62,8 @@ std::vector<OutFrame> PresenceNotices(const WorldSpec& spec, int a, int first, i
     for (int k = 0; k < count; ++k) {
         const int i = first + k;
         std::vector<Bytes> items;
-        if (spec.pictureBytes > 0) {
-            const std::array<uint8_t, 16> digest = PictureDigest(ContactPicture(spec, a, i));
+        if (shape.pictureBytes > 0) {
+            const std::array<uint8_t, 16> digest = PictureDigest(ContactPicture(shape, a, i));
             items.push_back(test::Item(0x0001, 0x01, digest));
         }
         items.push_back(test::StatusTextItem("on the road again, back at " +
@@ -78,7 +78,7 @@ std::vector<OutFrame> PresenceNotices(const WorldSpec& spec, int a, int first, i
     return frames;
 }
 
-std::vector<OutFrame> OfflineMessages(const WorldSpec& spec, int a, int count, int senders,
+std::vector<OutFrame> OfflineMessages(const WorldSpec& shape, int a, int count, int senders,
                                       uint32_t requestId) {
     std::vector<OutFrame> frames;
     const auto sentAt = static_cast<uint32_t>(std::time(nullptr)) - 86400;
@@ -93,11 +93,11 @@ std::vector<OutFrame> OfflineMessages(const WorldSpec& spec, int a, int count, i
         frames.push_back(test::SnacFrame(0x04, 0x07, body, requestId));
     }
     frames.push_back(test::SnacFrame(0x04, 0x17, {}, requestId));
-    (void)spec;
+    (void)shape;
     return frames;
 }
 
-std::vector<OutFrame> LiveMessages(const WorldSpec& spec, int a, int count, int senders) {
+std::vector<OutFrame> LiveMessages(const WorldSpec& shape, int a, int count, int senders) {
     std::vector<OutFrame> frames;
     frames.reserve(static_cast<size_t>(count));
     for (int k = 0; k < count; ++k) {
@@ -107,7 +107,7 @@ std::vector<OutFrame> LiveMessages(const WorldSpec& spec, int a, int count, int 
         frames.push_back(
             test::SnacFrame(0x04, 0x07, test::Channel1Message(ContactLogin(a, i), 0x0000, text)));
     }
-    (void)spec;
+    (void)shape;
     return frames;
 }
 

@@ -12,12 +12,12 @@ namespace zul::bench {
 
 int RunChatOpen(int argc, char** argv) {
     constexpr int kMessages = 100000;
-    WorldSpec spec;
-    spec.contactsPerAccount = 20;
-    spec.groupsPerAccount = 2;
-    spec.historyPerContact = 10;
-    spec.firstContactMessages = kMessages;
-    UiWorld world(argc, argv, spec);
+    WorldSpec shape;
+    shape.contactsPerAccount = 20;
+    shape.groupsPerAccount = 2;
+    shape.historyPerContact = 10;
+    shape.firstContactMessages = kMessages;
+    UiWorld world(argc, argv, shape);
     ContactListPage& page = world.ContactsPage();
     page.RebuildNow();
     world.PaintNow();

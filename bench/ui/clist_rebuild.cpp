@@ -31,10 +31,10 @@ double MedianRebuildMs(ContactListPage& page) {
 }  // namespace
 
 int RunClistRebuild(int argc, char** argv) {
-    WorldSpec spec;
-    spec.contactsPerAccount = kContacts;
-    spec.groupsPerAccount = kGroups;
-    UiWorld world(argc, argv, spec);
+    WorldSpec shape;
+    shape.contactsPerAccount = kContacts;
+    shape.groupsPerAccount = kGroups;
+    UiWorld world(argc, argv, shape);
 
     // A third online in assorted states, some with a status text.
     static const int32_t kStates[] = {kStatusAvailable, kStatusAway, kStatusOccupied,

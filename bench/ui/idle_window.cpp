@@ -38,17 +38,17 @@ bool AllOnline(ClientApp& app) {
 }  // namespace
 
 int RunIdleWindow(int argc, char** argv) {
-    WorldSpec spec;
-    spec.accounts = 3;
-    spec.contactsPerAccount = 1000;
-    spec.groupsPerAccount = 20;
-    spec.lastStatus = 0;
+    WorldSpec shape;
+    shape.accounts = 3;
+    shape.contactsPerAccount = 1000;
+    shape.groupsPerAccount = 20;
+    shape.lastStatus = 0;
     ServiceScript script;
     script.presenceNotices = 300;
-    ServerProcess servers(spec, script);  // before any thread of this process
+    ServerProcess servers(shape, script);  // before any thread of this process
 
     test::IsolatedFolders folders;
-    WriteProfile(folders.DataDir() + "zul.profile", spec, servers.LoginPorts());
+    WriteProfile(folders.DataDir() + "zul.profile", shape, servers.LoginPorts());
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     const int seconds = IdleSeconds();

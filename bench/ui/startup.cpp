@@ -28,12 +28,12 @@ namespace {
 constexpr const char* kPipeVariable = "ZUL_BENCH_REPORT_FD";
 
 WorldSpec StartupWorld() {
-    WorldSpec spec;
-    spec.accounts = 5;
-    spec.contactsPerAccount = 4000;
-    spec.groupsPerAccount = 20;
-    spec.historyPerContact = 50;  // 1,000,000 rows
-    return spec;
+    WorldSpec shape;
+    shape.accounts = 5;
+    shape.contactsPerAccount = 4000;
+    shape.groupsPerAccount = 20;
+    shape.historyPerContact = 50;  // 1,000,000 rows
+    return shape;
 }
 
 // The generated profile is kept between runs (writing a million rows takes a while); each run

@@ -25,13 +25,13 @@ class PaintCounter : public QObject {
 
 }  // namespace
 
-UiWorld::UiWorld(int argc, char** argv, const WorldSpec& spec) {
+UiWorld::UiWorld(int argc, char** argv, const WorldSpec& shape) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     app_ = std::make_unique<QApplication>(argc, argv);
     Dpi::SetOverride(192, 192);
     BaseWindow::SetManualTimers(true);
 
-    WriteProfile(folders_.DataDir() + "zul.profile", spec, {});
+    WriteProfile(folders_.DataDir() + "zul.profile", shape, {});
     if (!Database().Open()) throw std::runtime_error("cannot open the profile");
     Options().ResetToDefaults();
     Options().RestoreLastStatusesOnStart = 0;

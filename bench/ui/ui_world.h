@@ -18,7 +18,7 @@ namespace zul::bench {
 
 class UiWorld {
   public:
-    UiWorld(int argc, char** argv, const WorldSpec& spec);
+    UiWorld(int argc, char** argv, const WorldSpec& shape);
     ~UiWorld();
 
     MainWindow& Window() { return *window_; }
