@@ -262,33 +262,9 @@ bool RedirectNamesHost(const COscarPacket& frame) {
     return false;
 }
 
+// The session's own family table; anything else goes to the avatar connection's handler.
 void Dispatch(COscar& session, uint16_t family, COscarPacket& frame) {
-    switch (family) {
-        case 0x01:
-            HandleServiceFamily(session, frame);
-            break;
-        case 0x02:
-            HandleLocationFamily(session, frame);
-            break;
-        case 0x03:
-            HandleBuddyFamily(session, frame);
-            break;
-        case 0x04:
-            HandleMessageFamily(session, frame);
-            break;
-        case 0x09:
-            HandlePrivacyFamily(session, frame);
-            break;
-        case 0x13:
-            HandleListFamily(session, frame);
-            break;
-        case 0x15:
-            HandleMetaFamily(session, frame);
-            break;
-        default:
-            HandleIncoming_Avatar(session, frame);
-            break;
-    }
+    if (!DispatchServiceFamily(session, family, frame)) HandleIncoming_Avatar(session, frame);
 }
 
 // Runs one SNAC through a handler. `frame` already holds it; `control` what comes first.

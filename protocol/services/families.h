@@ -17,6 +17,10 @@ class COscarPacket;
 class CHistoryEvent;
 class CContact;
 
+// Hands a SNAC of the service connection to its family's handler; false for a family the
+// session does not handle.
+bool DispatchServiceFamily(COscar& session, uint16_t family, COscarPacket& frame);
+
 // Generic service (0x01), sign-on sequence, own status.
 void SignOnServices(COscar& session);
 void HandleServiceFamily(COscar& session, COscarPacket& frame);

@@ -132,22 +132,24 @@ void COscar::ReceiveFrame(Link link, COscarPacket& frame) {
     AddBytesIn(received);
 }
 
-void COscar::DispatchSnac(COscarPacket& frame) {
-    switch (frame.family()) {
-        case 0x01: HandleServiceFamily(*this, frame); break;
-        case 0x02: HandleLocationFamily(*this, frame); break;
-        case 0x03: HandleBuddyFamily(*this, frame); break;
-        case 0x04: HandleMessageFamily(*this, frame); break;
-        case 0x09: HandlePrivacyFamily(*this, frame); break;
-        case 0x13: HandleListFamily(*this, frame); break;
-        case 0x15: HandleMetaFamily(*this, frame); break;
-        default: {
-            std::u16string line = FormatInt(u"Unhandled family (%X,", frame.family());
-            line += FormatInt(u"%X)", frame.subtype());
-            WriteLog(kGeneralLog, line);
-            break;
-        }
+bool DispatchServiceFamily(COscar& session, uint16_t family, COscarPacket& frame) {
+    switch (family) {
+        case 0x01: HandleServiceFamily(session, frame); return true;
+        case 0x02: HandleLocationFamily(session, frame); return true;
+        case 0x03: HandleBuddyFamily(session, frame); return true;
+        case 0x04: HandleMessageFamily(session, frame); return true;
+        case 0x09: HandlePrivacyFamily(session, frame); return true;
+        case 0x13: HandleListFamily(session, frame); return true;
+        case 0x15: HandleMetaFamily(session, frame); return true;
+        default: return false;
     }
+}
+
+void COscar::DispatchSnac(COscarPacket& frame) {
+    if (DispatchServiceFamily(*this, frame.family(), frame)) return;
+    std::u16string line = FormatInt(u"Unhandled family (%X,", frame.family());
+    line += FormatInt(u"%X)", frame.subtype());
+    WriteLog(kGeneralLog, line);
 }
 
 void COscar::DispatchFrame(COscarPacket& frame) {
