@@ -327,5 +327,64 @@ TEST_F(ChatPageTest, HundredThousandEventsKeepTheCanvasBounded) {
     EXPECT_GE(page.SurfaceTop() + page.Surface()->height(), page.Rows().back()->Rect().bottom());
 }
 
+TEST_F(ChatPageTest, ALongHistoryIsMeasuredWhereShownAndScrollsWithoutJumps) {
+    // Three messages a minute, so every first of three has a header; every seventh is long
+    // enough to wrap over several lines, which its estimate does not know exactly.
+    constexpr int kEvents = 3000;
+    const uint64_t base = TimeAt(2024, 1, 1, 9, 0);
+    {
+        CTransaction transaction;
+        for (int i = 0; i < kEvents; ++i) {
+            std::u16string text = u"line " + Widen(std::to_string(i));
+            if (i % 7 == 0)
+                for (int w = 0; w < 40; ++w) text += u" wrapping";
+            Add(base + uint64_t(i / 3) * 600000000ULL, text);
+        }
+        transaction.Commit();
+    }
+    ChatPage& page = Open();
+    const auto& rows = page.Rows();
+    ASSERT_EQ(rows.size(), size_t(kEvents));
+    const auto measured = [&] {
+        return std::count_if(rows.begin(), rows.end(), [](const auto& r) { return r->measured; });
+    };
+    EXPECT_LT(measured(), kEvents / 4) << "only the newest rows are measured on opening";
+    EXPECT_TRUE(rows.back()->measured);
+    EXPECT_EQ(page.Height(), rows.back()->top + rows.back()->height);
+    const int view = window->ViewHeight();
+    ASSERT_GT(view, 0);
+    EXPECT_EQ(page.ContentOffset(), view - page.Height()) << "opened at its end";
+
+    // Upwards a part of a screen at a time: the rows shown are measured, and what was on the
+    // screen moves by exactly the distance scrolled, however the rows above were estimated.
+    const int step = view / 3;
+    int steps = 0;
+    while (page.ContentOffset() < 0) {
+        const int offset = page.ContentOffset();
+        const int probeY = -offset + view / 2;
+        const ListItem* probe = page.ItemAt(10, probeY);
+        ASSERT_NE(probe, nullptr);
+        const int screenBefore = probe->Rect().top() + offset;
+        page.ScrollTo(std::min(0, offset + step), view);
+        const int scrolled = std::min(0, offset + step) - offset;
+        ASSERT_EQ(probe->Rect().top() + page.ContentOffset(), screenBefore + scrolled)
+            << "step " << steps;
+        for (const auto& r : rows) {
+            const int screenTop = r->top + page.ContentOffset();
+            if (screenTop < view && screenTop + r->height > 0) ASSERT_TRUE(r->measured);
+        }
+        ASSERT_LT(++steps, 10 * kEvents) << "the top is never reached";
+    }
+    // Everything was shown once: the layout is whole and the grouping as the events say.
+    EXPECT_EQ(measured(), kEvents);
+    int y = rows.front()->top;
+    for (int i = 0; i < kEvents; ++i) {
+        ASSERT_EQ(rows[i]->top, y) << i;
+        ASSERT_EQ(rows[i]->grouped, i % 3 != 0) << i;
+        y += rows[i]->height;
+    }
+    EXPECT_EQ(page.Height(), y);
+}
+
 }  // namespace
 }  // namespace zul::test

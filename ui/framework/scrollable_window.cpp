@@ -39,8 +39,7 @@ bool ScrollableWindow::Moving() const {
 }
 
 void ScrollableWindow::SetPageOffset(ViewPage* page, int offset) {
-    page->SetContentOffset(offset);
-    page->EnsureRows(-offset, -offset + ViewHeight());
+    page->ScrollTo(offset, ViewHeight());
     update();
 }
 

@@ -44,6 +44,9 @@ void ViewPage::Relayout() {
         const int width = HostWidth();
         caption_.Layout(width);
         LayoutContent(width);
+        int moved = 0;
+        PrepareRows(-contentOffset_, -contentOffset_ + ViewHeight(), moved);
+        contentOffset_ -= moved;
         const int height = ContentHeight();
         if (width == Width() && height == Height())
             DrawSurface(QRect());
@@ -51,6 +54,18 @@ void ViewPage::Relayout() {
             SetSize(width, height);  // AfterResize draws
     }
     if (host_ != nullptr) host_->RepaintPage(this);
+}
+
+void ViewPage::ScrollTo(int offset, int viewHeight) {
+    CanvasLock guard(*this);
+    int moved = 0;
+    const bool changed = PrepareRows(-offset, -offset + viewHeight, moved);
+    contentOffset_ = offset - moved;
+    if (Height() != ContentHeight())
+        SetSize(Width(), ContentHeight());  // AfterResize draws
+    else if (changed)
+        DrawSurface(QRect());
+    EnsureRows(-contentOffset_, -contentOffset_ + viewHeight);
 }
 
 void ViewPage::AfterResize(bool widthChanged, bool heightChanged) {

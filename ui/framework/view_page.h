@@ -55,6 +55,14 @@ class ViewPage : public Canvas {
     virtual void Relayout();
     // Places the items for a width; the caption bar is already laid out.
     virtual void LayoutContent(int width) {}
+    // Before the content rows [top, bottom) are shown: a page that lays out only what is
+    // shown measures them now. Returns whether the layout changed; `moved` is how far the row
+    // at `top` moved down, so that the content moves by as much and what is on the screen
+    // stays in place.
+    virtual bool PrepareRows(int top, int bottom, int& moved) {
+        moved = 0;
+        return false;
+    }
     // Shown centred while the page has no content.
     virtual QString EmptyText() { return {}; }
     virtual void AddedToHost() {}
@@ -114,6 +122,9 @@ class ViewPage : public Canvas {
     // Vertical position of the content in the view (0 at the top, negative scrolled down).
     int ContentOffset() const { return contentOffset_; }
     void SetContentOffset(int offset) { contentOffset_ = offset; }
+    // Scrolls the content to an offset for a view of the given height: the rows in view are
+    // prepared (which may move the offset to keep them in place) and the band holds them.
+    void ScrollTo(int offset, int viewHeight);
 
     const QString& UnsentText() const { return unsentText_; }
     void SetUnsentText(const QString& text) { unsentText_ = text; }

@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <algorithm>
+#include <climits>
 #include <unordered_set>
 
 #include "accounts/account.h"
@@ -209,73 +210,165 @@ bool ChatPage::RefreshCaption() {
 
 // ---- Layout and drawing ----------------------------------------------------------------------
 
+void ChatPage::UpdateMetrics() {
+    const int level = shape_.level;
+    Metrics& m = metrics_;
+    m.fullHeader = std::max(TextHeight(QStringLiteral("A"), level, true), ScaleY(22));
+    m.groupedHeader = ScaleY(3);
+    m.bodyWidth = std::max(1, shape_.width - 2 * ((Dpi::X() + 24) / 96));
+    m.font = std::make_unique<QFontMetrics>(UiFont(level, false));
+    m.oneLine = MeasureWrapped(QStringLiteral("A"), level, m.bodyWidth).height();
+    m.charWidth = std::max(1, m.font->averageCharWidth());
+}
+
+void ChatPage::MeasureRow(size_t k) {
+    EventRow& row = *rows_[k];
+    const CHistoryEvent& event = row.Event();
+    row.measured = true;
+    row.shown = IsShown(event, shape_.statusChanges);
+    if (!row.shown) {
+        row.height = 0;
+        row.grouped = row.separator = false;
+        return;
+    }
+    // Grouping looks at the event shown before, measured or not: it depends on the events
+    // alone.
+    EventRow* previous = nullptr;
+    for (size_t j = k; j-- > 0;) {
+        if (IsShown(rows_[j]->Event(), shape_.statusChanges)) {
+            previous = rows_[j].get();
+            break;
+        }
+    }
+    const int64_t minutes = row.Minutes();
+    row.grouped = shape_.group && previous != nullptr && previous->Event().IsMessage() &&
+                  event.IsMessage() && previous->Event().Direction() == event.Direction() &&
+                  (previous->Event().Marked() != 0) == (event.Marked() != 0) &&
+                  previous->Minutes() == minutes;
+    row.separator = previous != nullptr && minutes - previous->Minutes() > shape_.separatorMinutes;
+    const Metrics& m = metrics_;
+    int body = 0;
+    if (event.IsMessage()) {
+        if (row.bodyWidth != m.bodyWidth || row.bodyLevel != shape_.level) {
+            const QString text = QString::fromStdU16String(event.Message());
+            // Most messages are one short line: measured by their advance alone.
+            row.bodyHeight =
+                !HasLineBreakOrTab(text) && m.font->horizontalAdvance(text) <= m.bodyWidth
+                    ? (text.isEmpty() ? 0 : m.oneLine)
+                    : MeasureWrapped(text, shape_.level, m.bodyWidth).height();
+            row.bodyWidth = m.bodyWidth;
+            row.bodyLevel = shape_.level;
+        }
+        body = row.bodyHeight;
+    }
+    row.height = (row.grouped ? m.groupedHeader : m.fullHeader) + body;
+}
+
+void ChatPage::EstimateRow(size_t k) {
+    EventRow& row = *rows_[k];
+    const CHistoryEvent& event = row.Event();
+    row.shown = IsShown(event, shape_.statusChanges);
+    row.grouped = row.separator = false;
+    // A hidden row takes no room whatever it holds: that is exact.
+    row.measured = !row.shown;
+    if (!row.shown) {
+        row.height = 0;
+        return;
+    }
+    const Metrics& m = metrics_;
+    int body = 0;
+    if (event.IsMessage()) {
+        const int64_t advance = static_cast<int64_t>(event.Message().size()) * m.charWidth;
+        const int64_t lines = advance == 0 ? 0 : 1 + advance / (m.bodyWidth + 1);
+        body = static_cast<int>(std::min<int64_t>(lines * m.oneLine, 1 << 20));
+    }
+    row.height = m.fullHeader + body;
+}
+
+void ChatPage::PlaceRowsFrom(size_t k) {
+    int y = CaptionHeight();
+    if (k > 0 && k <= rows_.size()) y = rows_[k - 1]->top + rows_[k - 1]->height;
+    const int width = shape_.width;
+    for (; k < rows_.size(); ++k) {
+        EventRow& row = *rows_[k];
+        row.top = y;
+        if (row.shown)
+            row.SetRect(QRect(0, y, width, row.height));
+        else
+            row.ClearRect();
+        y += row.height;
+    }
+    contentBottom_ = y;
+    if (std::none_of(rows_.begin(), rows_.end(), [](const auto& r) { return r->shown; }))
+        contentBottom_ = 0;
+}
+
 void ChatPage::LayoutContent(int width) {
     const Shape shape = CurrentShape(width);
     if (!(shape == shape_) || CaptionHeight() != captionHeight_) {
         shape_ = shape;
         captionHeight_ = CaptionHeight();
         layoutFrom_ = 0;
+        UpdateMetrics();
+        for (auto& row : rows_) row->measured = false;
     }
-    const size_t from = std::min(layoutFrom_, rows_.size());
-    int y = CaptionHeight();
-    EventRow* previous = nullptr;
-    if (from > 0) {
-        y = rows_[from - 1]->top + rows_[from - 1]->height;
-        for (size_t k = from; k-- > 0;) {
-            if (rows_[k]->shown) {
-                previous = rows_[k].get();
-                break;
-            }
+    const size_t count = rows_.size();
+    size_t from = std::min(layoutFrom_, count);
+    // Rows measured before keep their exactness (their text is measured already, so this
+    // is cheap); the others are estimated.
+    for (size_t k = from; k < count; ++k) {
+        if (rows_[k]->measured)
+            MeasureRow(k);
+        else
+            EstimateRow(k);
+    }
+    // The newest rows are measured whatever is in view: the page opens at its end, and new
+    // events arrive there.
+    const int64_t wanted = static_cast<int64_t>(ViewHeight()) + Canvas::MaxSurfaceRows();
+    int64_t covered = 0;
+    for (size_t k = count; k-- > 0 && covered < wanted;) {
+        if (!rows_[k]->measured) {
+            MeasureRow(k);
+            from = std::min(from, k);
         }
+        covered += rows_[k]->height;
     }
-    const int level = shape.level;
-    const int fullHeader = std::max(TextHeight(QStringLiteral("A"), level, true), ScaleY(22));
-    const int groupedHeader = ScaleY(3);
-    const int bodyWidth = std::max(1, width - 2 * ((Dpi::X() + 24) / 96));
-    const QFontMetrics metrics(UiFont(level, false));
-    const int oneLine = MeasureWrapped(QStringLiteral("A"), level, bodyWidth).height();
+    PlaceRowsFrom(from);
+    layoutFrom_ = count;
+}
 
-    for (size_t k = from; k < rows_.size(); ++k) {
-        EventRow& row = *rows_[k];
-        const CHistoryEvent& event = row.Event();
-        row.top = y;
-        row.shown = IsShown(event, shape.statusChanges);
-        if (!row.shown) {
-            row.height = 0;
-            row.grouped = row.separator = false;
-            row.ClearRect();
-            continue;
+bool ChatPage::PrepareRows(int top, int bottom, int& moved) {
+    moved = 0;
+    if (rows_.empty() || shape_.width < 0) return false;
+    // The row at the top of the view stays where it is on the screen.
+    const auto begin = rows_.begin();
+    const size_t anchor = static_cast<size_t>(FirstBelow(top) - begin);
+    const auto anchorTop = [&] {
+        return anchor < rows_.size() ? rows_[anchor]->top : contentBottom_;
+    };
+    const int anchorBefore = anchorTop();
+    // The band of the canvas reaches at most its height either side of the view. Measured
+    // rows may be shorter than their estimate and let more rows into that reach, so this
+    // goes on until every row there is measured.
+    const int64_t margin = Canvas::MaxSurfaceRows();
+    bool changed = false;
+    for (;;) {
+        const int64_t shift = anchorTop() - anchorBefore;
+        const int64_t low = std::max<int64_t>(top + shift - margin, INT_MIN);
+        const int64_t high = bottom + shift + margin;
+        size_t from = rows_.size();
+        for (size_t k = static_cast<size_t>(FirstBelow(static_cast<int>(low)) - begin);
+             k < rows_.size() && rows_[k]->top <= high; ++k) {
+            if (rows_[k]->measured) continue;
+            MeasureRow(k);
+            from = std::min(from, k);
         }
-        const int64_t minutes = row.Minutes();
-        row.grouped = shape.group && previous != nullptr && previous->Event().IsMessage() &&
-                      event.IsMessage() && previous->Event().Direction() == event.Direction() &&
-                      (previous->Event().Marked() != 0) == (event.Marked() != 0) &&
-                      previous->Minutes() == minutes;
-        row.separator =
-            previous != nullptr && minutes - previous->Minutes() > shape.separatorMinutes;
-        int body = 0;
-        if (event.IsMessage()) {
-            if (row.bodyWidth != bodyWidth || row.bodyLevel != level) {
-                const QString text = QString::fromStdU16String(event.Message());
-                // Most messages are one short line: measured by their advance alone.
-                row.bodyHeight =
-                    !HasLineBreakOrTab(text) && metrics.horizontalAdvance(text) <= bodyWidth
-                        ? (text.isEmpty() ? 0 : oneLine)
-                        : MeasureWrapped(text, level, bodyWidth).height();
-                row.bodyWidth = bodyWidth;
-                row.bodyLevel = level;
-            }
-            body = row.bodyHeight;
-        }
-        row.height = (row.grouped ? groupedHeader : fullHeader) + body;
-        row.SetRect(QRect(0, y, width, row.height));
-        y += row.height;
-        previous = &row;
+        if (from == rows_.size()) break;
+        PlaceRowsFrom(from);
+        changed = true;
     }
-    layoutFrom_ = rows_.size();
-    contentBottom_ = y;
-    if (std::none_of(rows_.begin(), rows_.end(), [](const auto& r) { return r->shown; }))
-        contentBottom_ = 0;
+    moved = anchorTop() - anchorBefore;
+    return changed;
 }
 
 int ChatPage::ContentHeight() {

@@ -3,11 +3,17 @@
 // separator line, and outgoing messages show their sending state.
 //
 // The history reaches the page through IHistoryView from any thread; those calls only leave
-// marks, and the page takes the new events on the user-interface thread (Sync). Row heights
-// are measured once and kept, so a history of any length is laid out again cheaply; the
-// page's canvas holds only a band of rows around what is shown.
+// marks, and the page takes the new events on the user-interface thread (Sync).
+//
+// A history may hold a hundred thousand events, so the page measures only what is shown: the
+// newest rows when it opens, and the rows in and around the view as it scrolls. The other
+// rows get an estimated height from the length of their text. When estimated rows are
+// measured the content moves by the difference above the view, so what is on the screen
+// stays where it is. Measured heights are kept, and the canvas holds only a band of rows
+// around the view.
 #pragma once
 
+#include <QFontMetrics>
 #include <QIcon>
 #include <QString>
 #include <atomic>
@@ -52,6 +58,7 @@ class EventRow : public ListItem {
     int64_t Minutes();
 
     bool shown = false;
+    bool measured = false;   // the height is exact, not estimated
     bool grouped = false;    // no header: it continues the message before it
     bool separator = false;  // a line at its top edge after a long pause
     int top = 0;             // also kept for hidden rows, to search the rows by position
@@ -87,6 +94,7 @@ class ChatPage : public ViewPage, public IHistoryView {
     void ContextCommand(int id) override;
     void DrawRect(QPainter& painter, const QRect& rect) override;
     void LayoutContent(int width) override;
+    bool PrepareRows(int top, int bottom, int& moved) override;
     QString EmptyText() override;
     void AddedToHost() override;
     void RemovedFromHost() override;
@@ -118,6 +126,22 @@ class ChatPage : public ViewPage, public IHistoryView {
         bool operator==(const Shape&) const = default;
     };
     Shape CurrentShape(int width) const;
+    // What every row's layout needs, worked out once per shape.
+    struct Metrics {
+        int fullHeader = 0;
+        int groupedHeader = 0;
+        int bodyWidth = 1;
+        int oneLine = 0;
+        int charWidth = 1;
+        std::unique_ptr<QFontMetrics> font;
+    };
+    void UpdateMetrics();
+    // Exact layout of row k (its grouping, separator and wrapped text); the place is not set.
+    void MeasureRow(size_t k);
+    // Estimated layout of row k from the length of its text.
+    void EstimateRow(size_t k);
+    // Sets the places of the rows from k on, one after the other.
+    void PlaceRowsFrom(size_t k);
 
     // Matches the rows to the history's events; the first changed index lowers layoutFrom_.
     void MergeRows();
@@ -134,6 +158,7 @@ class ChatPage : public ViewPage, public IHistoryView {
     std::vector<std::unique_ptr<EventRow>> rows_;
     size_t layoutFrom_ = 0;  // rows before it keep their places
     Shape shape_{-1, -1, -1, -1, -1};
+    Metrics metrics_;
     int contentBottom_ = 0;
     int captionHeight_ = -1;
     bool blinkOn_ = false;
