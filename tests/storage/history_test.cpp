@@ -105,7 +105,9 @@ TEST_F(HistoryTest, NumbersFollowTheStoredMaximum) {
     EXPECT_EQ(History().EventCount(), 5);
     EXPECT_EQ(History().MessageCount(), 5);
     EXPECT_EQ(History().LoadedMessageCount(), 5);
-    CHistoryEvent* fifth = History().Events().back().get();
+    // Held, so that the next event cannot be made at the address of the deleted one.
+    const EventPtr fifthHeld = History().Events().back();
+    CHistoryEvent* fifth = fifthHeld.get();
     CHistoryEvent* fourth = History().Events()[3].get();
 
     ChatView view;
