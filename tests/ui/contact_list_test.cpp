@@ -397,6 +397,24 @@ TEST_F(ContactListPageTest, AvatarIsFittedAtTheRowsEndAndABrokenPictureIsLeftOut
     window->OnCommand(clistcmd::kShowAvatars);  // off
     screen = Screen();
     EXPECT_NE(screen.pixelColor(centre), QColor(Qt::red));
+    window->OnCommand(clistcmd::kShowAvatars);  // on again
+
+    // A picture that arrives after the list was laid out is drawn with the next tick, and
+    // one that goes leaves its place.
+    ContactPtr cid = AddContact(account, 3, u"Cid");
+    contacts->RebuildNow();
+    ASSERT_TRUE(contacts->RowOf(cid.get())->avatarBox.isEmpty());
+    cid->SetPicture(reinterpret_cast<const uint8_t*>(png.constData()), png.size(), false);
+    FastTick();
+    const ContactRow* cidRow = contacts->RowOf(cid.get());
+    ASSERT_FALSE(cidRow->avatarBox.isEmpty());
+    const QPoint cidCentre =
+        FitImage(QSize(40, 20), cidRow->avatarBox).center() + QPoint(0, contacts->ContentOffset());
+    EXPECT_EQ(Screen().pixelColor(cidCentre), QColor(Qt::red));
+    cid->SetPicture(nullptr, 0, false);
+    FastTick();
+    EXPECT_TRUE(contacts->RowOf(cid.get())->avatarBox.isEmpty());
+    EXPECT_NE(Screen().pixelColor(cidCentre), QColor(Qt::red));
 }
 
 TEST_F(ContactListPageTest, ViewMenuShowsTheCurrentStateAndCommandsSaveTheOptions) {

@@ -183,8 +183,11 @@ bool ContactListPage::Sync() {
         RebuildNow();
         return true;
     }
+    // A picture that came or went since the layout gets its place (or loses it) here.
+    const bool avatars = Options().ClistShowAvatars != 0;
     for (auto& [row, key] : changed) {
         row->key = std::move(key);
+        row->PlaceAvatar(avatars);
         RedrawItem(row);
     }
     return !changed.empty();
@@ -329,6 +332,17 @@ void ContactListPage::Collect(std::vector<std::unique_ptr<ChatPage>>& gone) {
     }
 }
 
+void ContactRow::PlaceAvatar(bool avatars) {
+    const QRect r = Rect();
+    if (!avatars || r.isEmpty() || !contact_->HasPicture()) {
+        avatarBox = QRect();
+        return;
+    }
+    const int side = r.height();
+    avatarBox =
+        QRect(r.x() + r.width() - side, r.y() + ScaleY(1), side - ScaleX(1), side - 2 * ScaleY(1));
+}
+
 void ContactListPage::LayoutContent(int width) {
     const int level = RowLevel();
     const int view = std::clamp(Options().ClistViewType, 0, 3);
@@ -360,14 +374,7 @@ void ContactListPage::LayoutContent(int width) {
                                  : QRect(0, y, width, rowHeight);
             row->SetRect(r);
             laidOut_.push_back(row);
-            // The avatar's square at the row's right end, 1 px in at the top, right, bottom.
-            if (avatars && row->Contact().HasPicture()) {
-                const int side = r.height();
-                row->avatarBox = QRect(r.x() + r.width() - side, r.y() + ScaleY(1),
-                                       side - ScaleX(1), side - 2 * ScaleY(1));
-            } else {
-                row->avatarBox = QRect();
-            }
+            row->PlaceAvatar(avatars);
             if (!twoColumns || column == 1) {
                 y += rowHeight;
                 column = 0;

@@ -84,6 +84,9 @@ class ContactRow : public ListItem {
 
     CContact& Contact() const { return *contact_; }
     const ContactPtr& Shared() const { return contact_; }
+    // The avatar's square at the row's right end, 1 px in at the top, right and bottom, or
+    // none without a picture (or with avatars hidden).
+    void PlaceAvatar(bool avatars);
 
     ContactSortKey key;  // as of the last rebuild
     QRect avatarBox;     // empty without an avatar to show
