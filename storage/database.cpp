@@ -157,6 +157,7 @@ bool CDatabase::OpenFile(const std::string& path) {
     try {
         ProtectProfile(path);
         statements_.Clear();  // statements of a connection that Open closes
+        commitOwed_ = false;
         connection_.Open(FromUtf8(path));
         path_ = path;
         sqlite3_busy_timeout(connection_.Handle(), kBusyTimeoutMs);
@@ -182,6 +183,8 @@ bool CDatabase::Init() {
 
 void CDatabase::Close() {
     std::lock_guard lock(mutex_);
+    // Closing rolls an open transaction back: an owed commit gets its last chance.
+    if (commitOwed_) CommitNow(u"CDatabase::Close(): ");
     statements_.Clear();
     try {
         connection_.Close();
@@ -203,12 +206,39 @@ CppSQLite3Command CDatabase::Prepare(std::u16string_view sql) {
 
 void CDatabase::Execute(CppSQLite3Command& command) {
     std::lock_guard lock(mutex_);
+    // Outside a guard, a statement written while a commit is owed joined the open transaction:
+    // commit both (also when this statement failed).
+    struct OwedCommit {
+        CDatabase& db;
+        ~OwedCommit() {
+            if (db.commitOwed_ && db.transactionDepth_ == 0)
+                db.CommitNow(u"CDatabase::Execute(): ");
+        }
+    } owed{*this};
     try {
         command.Execute();
         command.Finalize();
     } catch (const CppSQLite3Exception& e) {
         FinalizeQuietly(command);
         if (e.ErrorCode() != SQLITE_OK) throw;
+    }
+}
+
+bool CDatabase::CommitNow(std::u16string_view logPrefix) {
+    std::lock_guard lock(mutex_);
+    try {
+        CppSQLite3Command command = Prepare(u"COMMIT");
+        command.Execute();
+        command.Finalize();
+        commitOwed_ = false;
+        return true;
+    } catch (const CppSQLite3Exception& e) {
+        LogFailure(logPrefix, e);
+        sqlite3* db = connection_.Handle();
+        // SQLite keeps the transaction open only after a busy COMMIT; other failures may end it.
+        commitOwed_ =
+            (e.ErrorCode() & 0xFF) == SQLITE_BUSY && db && sqlite3_get_autocommit(db) == 0;
+        return false;
     }
 }
 
@@ -245,25 +275,50 @@ CDatabase& Database() {
 // --- CTransaction ----------------------------------------------------------------------------
 
 CTransaction::CTransaction(CDatabase& database) : database_(database), lock_(database.mutex_) {
-    // A transaction begun by hand (autocommit off) is joined like an outer guard.
     sqlite3* db = database_.connection_.Handle();
-    outermost_ = database_.transactionDepth_ == 0 && (!db || sqlite3_get_autocommit(db) != 0);
+    const bool open = db && sqlite3_get_autocommit(db) == 0;
+    if (!open) database_.commitOwed_ = false;  // nothing left to commit
+    // A transaction begun by hand (autocommit off) is joined like an outer guard; one whose
+    // commit is owed is carried on by the next outermost guard.
+    continuing_ = database_.transactionDepth_ == 0 && open && database_.commitOwed_;
+    outermost_ = database_.transactionDepth_ == 0 && (!open || continuing_);
     ++database_.transactionDepth_;
-    if (outermost_) begun_ = RunQuietly(u"BEGIN IMMEDIATE", u"CTransaction(): ");
+    if (continuing_) {
+        begun_ = true;
+        savepoint_ = RunQuietly(u"SAVEPOINT guard", u"CTransaction(): ");
+    } else if (outermost_) {
+        begun_ = RunQuietly(u"BEGIN IMMEDIATE", u"CTransaction(): ");
+    }
 }
 
 CTransaction::~CTransaction() {
     if (outermost_ && begun_ && !done_) {
         // A failed statement may already have ended the transaction.
         sqlite3* db = database_.connection_.Handle();
-        if (db && sqlite3_get_autocommit(db) == 0) RunQuietly(u"ROLLBACK", u"~CTransaction(): ");
+        if (db && sqlite3_get_autocommit(db) == 0) {
+            if (savepoint_) {
+                // Only this guard's statements go; the owed ones stay for the next commit.
+                RunQuietly(u"ROLLBACK TO guard", u"~CTransaction(): ");
+                RunQuietly(u"RELEASE guard", u"~CTransaction(): ");
+            } else if (!database_.commitOwed_) {
+                RunQuietly(u"ROLLBACK", u"~CTransaction(): ");
+            }
+        }
     }
     --database_.transactionDepth_;
 }
 
 bool CTransaction::Commit() {
     if (done_) return true;
-    if (outermost_ && begun_ && !RunQuietly(u"COMMIT", u"CTransaction::Commit(): ")) return false;
+    if (outermost_ && begun_) {
+        if (savepoint_) RunQuietly(u"RELEASE guard", u"CTransaction::Commit(): ");
+        savepoint_ = false;
+        if (!database_.CommitNow(u"CTransaction::Commit(): ")) {
+            // An owed commit keeps the rows: the destructor must not roll them back.
+            if (database_.commitOwed_) done_ = true;
+            return false;
+        }
+    }
     done_ = true;
     return true;
 }

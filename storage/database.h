@@ -79,12 +79,21 @@ class CDatabase {
     friend class CTransaction;
 
     bool OpenFile(const std::string& path);
+    // COMMIT of the open transaction, under the lock. True when stored. When another process
+    // keeps the file locked past the busy time-out, SQLite leaves the transaction open: its
+    // rows stay and the commit is owed (see commitOwed_). Never throws; failures are logged.
+    bool CommitNow(std::u16string_view logPrefix);
 
     mutable CDatabaseMutex mutex_;
     CppSQLite3Connection connection_;
     CppSQLite3StatementCache statements_;
     std::string path_;
     int transactionDepth_ = 0;  // guarded by mutex_
+    // A transaction whose COMMIT found the file locked (a reader holding a read transaction
+    // longer than kBusyTimeoutMs) and is still open with its rows. Rolling it back would lose
+    // what was received; the next transaction guard carries it on and commits it, and so do the
+    // next statement run without a guard and Close. Guarded by mutex_.
+    bool commitOwed_ = false;
 };
 
 // The profile database of the process.
@@ -94,7 +103,10 @@ CDatabase& Database();
 // database lock is held for the guard's whole life), COMMIT on Commit(), ROLLBACK on
 // destruction when not committed. A guard made while another is active on the same thread
 // joins the outer transaction; only the outermost one begins and ends it. Failures are logged
-// to "db.log" and never thrown: when BEGIN fails the statements still run one by one.
+// to "db.log" and never thrown: when BEGIN fails the statements still run one by one. A COMMIT
+// kept waiting too long by another process is not rolled back: the transaction stays open and
+// the next guard carries it on (under a savepoint, so that dropping that guard undoes only its
+// own statements) and commits both.
 // The guard holds the database lock for its whole life. Lock order across the program: the
 // database lock comes first, then the model's locks (the contact store's, a history's); model
 // operations that write take the database lock before their own. So a thread inside a guard
@@ -116,6 +128,8 @@ class CTransaction {
     std::unique_lock<CDatabaseMutex> lock_;
     bool outermost_ = false;
     bool begun_ = false;
+    bool continuing_ = false;  // carries on a transaction whose commit was owed
+    bool savepoint_ = false;   // this guard's own statements are under a savepoint
     bool done_ = false;
 };
 
