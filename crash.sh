@@ -6,6 +6,12 @@
 # and UndefinedBehaviorSanitizer in build/crash and runs the crash test of tests/e2e with
 # ZUL_CRASH_RUNS. Prints one line per run: the kill moment after the storm began, the events
 # stored when it fell, the result of the integrity check and the partial events found.
+# Columns: "events stored" all events in the profile after the kill, "this run" those of this
+# storm, "seen committed" the most events read from the profile by another connection while
+# the client ran (- when the kill came first; never more than stored), "partial" rows lacking
+# their number, time or text, numbers used twice or events without their contact, "faults"
+# damaged texts, numbers that skip, or a storm stored with a hole, "journal" whether the kill
+# left a hot journal for the next start to roll back.
 #
 #   ./crash.sh [runs]          ZUL_CRASH_SEED=<n> ./crash.sh   repeats the kill moments of a run
 set -euo pipefail
@@ -47,8 +53,9 @@ awk '/^CRASH run=/ {
          }
          integrity = $0
          sub(/.* integrity=/, "", integrity)
+         seen = v["seen_committed"] < 0 ? "-" : v["seen_committed"]
          printf "%4s %8s %14s %9s %15s %8s %7s %8s  %s\n", v["run"], v["kill_ms"], v["events"],
-                v["run_events"], v["seen_committed"], v["partial"], v["faults"], v["journal"],
+                v["run_events"], seen, v["partial"], v["faults"], v["journal"],
                 integrity
      }' "$log"
 

@@ -386,7 +386,7 @@ TEST_F(CrashSafety, KilledDuringAMessageStormTheProfileStaysWholeAndOpensAgain) 
         EXPECT_EQ(atSignOn, storedBefore) << "the restarted client finds other events";
 
         const int killMs = killAfter(random);
-        int64_t seenCommitted = 0;
+        int64_t seenCommitted = -1;  // -1: the kill fell before the first look
         Storm storm(*service_, service_->ConnectionCount() - 1, run, random());
         const auto killAt = storm.Start() + std::chrono::milliseconds(killMs);
         // What the client commits meanwhile, read as another process would.
