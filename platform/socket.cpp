@@ -105,6 +105,13 @@ SocketHandle SocketCreateTcp() {
         t_lastError = MapErrno(errno);
         return kInvalidSocket;
     }
+    {
+        // A fresh descriptor was never shut down by us, whatever an earlier holder of the same
+        // number went through: a mark left by a shutdown that raced with a close elsewhere
+        // would make every error of this socket look like a local disconnect.
+        std::lock_guard lock(g_shutMutex);
+        g_locallyShut.erase(s);
+    }
     int one = 1;
     setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     // A peer that stops in the middle of a frame (or never answers during sign-on) ends the

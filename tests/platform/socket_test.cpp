@@ -77,6 +77,26 @@ TEST(Socket, PeerCloseIsOrderlyButLocalShutdownReportsAborted) {
     close(peer2);
 }
 
+// A shutdown that reached a descriptor number after its socket was closed elsewhere (a
+// disconnect racing with the session closing its socket) must not follow the number: the next
+// socket made on it connects, and its peer's orderly close stays an orderly close.
+TEST(Socket, ShutdownMarkDoesNotOutliveItsDescriptor) {
+    Listener l;
+    SocketHandle stale = SocketCreateTcp();
+    SocketShutdown(stale);
+    close(stale);  // given back without SocketRelease, as the racing close does
+
+    SocketHandle s = SocketCreateTcp();
+    ASSERT_EQ(s, stale) << "the kernel hands out the lowest free number";
+    ASSERT_TRUE(SocketConnect(s, Loopback(l.port))) << LastSocketError();
+    int peer = accept(l.fd, nullptr, nullptr);
+    close(peer);
+    char b;
+    EXPECT_EQ(SocketRecv(s, &b, 1), 0);
+    EXPECT_EQ(LastSocketError(), 0);
+    SocketRelease(s);
+}
+
 TEST(Socket, AddressesAndNames) {
     EXPECT_EQ(InetAddr("1.2.3.4"), htonl(0x01020304));
     EXPECT_EQ(InetAddr("5190host"), 0xFFFFFFFFu);
