@@ -32,6 +32,11 @@ void COscar::ShutdownConnections() {
 }
 
 void COscar::CloseConnections() {
+    // A frame another thread is sending fails at once on a socket shut down; the descriptors
+    // are given back under the send lock, so that no send reaches their numbers once they
+    // are reused.
+    ShutdownConnections();
+    std::lock_guard send(sendMutex_);
     std::lock_guard lock(socketMutex_);
     CloseSocket(serviceSocket_);
     CloseSocket(avatarSocket_);
@@ -39,12 +44,46 @@ void COscar::CloseConnections() {
 }
 
 void COscar::DropAvatarConnection() {
-    {
-        std::lock_guard lock(socketMutex_);
-        CloseSocket(avatarSocket_);
-    }
+    CloseLink(Link::Avatar);
     avatarRates_.Clear();
     SetAvatarActive(false);
+}
+
+void COscar::ConnectLink(Link link, const std::string& host, const std::string& port,
+                         bool showProgress) {
+    Connect(this, Socket(link), host, port, showProgress, [this](SocketHandle& handle) {
+        std::lock_guard send(sendMutex_);
+        std::lock_guard lock(socketMutex_);
+        CreateSocket(handle);
+    });
+}
+
+void COscar::CloseLink(Link link) {
+    {
+        std::lock_guard lock(socketMutex_);
+        SocketShutdown(Socket(link));
+    }
+    std::lock_guard send(sendMutex_);
+    std::lock_guard lock(socketMutex_);
+    CloseSocket(Socket(link));
+}
+
+namespace {
+
+// Takes the lock if no other thread holds it and gives it back at once.
+template <typename Lock>
+bool IsFree(Lock& lock) {
+    if (!lock.try_lock()) return false;
+    lock.unlock();
+    return true;
+}
+
+}  // namespace
+
+bool COscar::SessionLocksFree() {
+    return IsFree(threadsMutex_) && IsFree(sendMutex_) && IsFree(sequenceMutex_) &&
+           IsFree(serviceRates_.Mutex()) && IsFree(avatarRates_.Mutex()) &&
+           IsFree(pending_.Mutex()) && IsFree(avatarQueue_.Mutex()) && IsFree(socketMutex_);
 }
 
 bool COscar::SendStatus(int32_t status) { return SendOwnStatus(*this, status); }

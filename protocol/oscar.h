@@ -74,6 +74,13 @@ public:
     void SetAvatarActive(bool active) { avatarActive_.store(active); }
     // Closes only the avatar connection after an error on it.
     void DropAvatarConnection();
+    // Connects one of the session's sockets (see Connect). A handle changes only under the
+    // send lock and the socket lock (in that order): a Disconnect on another thread never
+    // shuts down, and a status thread never sends on, a descriptor number the session has
+    // already given back.
+    void ConnectLink(Link link, const std::string& host, const std::string& port,
+                     bool showProgress);
+    void CloseLink(Link link);
 
     uint16_t PermitDenyItemId() const { return permitDenyItemId_.load(); }
     void SetPermitDenyItemId(uint16_t id) { permitDenyItemId_.store(id); }
@@ -93,6 +100,11 @@ public:
     void ResetSequence(Link link) { SetSequence(link, 0); }
     void SetSequence(Link link, uint16_t value);
 
+    // For tests and checks: true when no thread holds the session's thread-list lock, send
+    // lock, sequence lock, rate class locks, pending-request lock, avatar queue lock or socket
+    // lock. Each is taken with try_lock and given back at once.
+    bool SessionLocksFree();
+
 private:
     void FillSessionFields();
     uint16_t NextSequence(Link link);
@@ -105,7 +117,8 @@ private:
     // Sign-on fields.
     std::string host_, port_, loginBytes_, password_;
 
-    // Guards opening, shutting down and closing the two sockets across threads.
+    // Guards opening, shutting down and closing the two sockets across threads; taken after
+    // the send lock where both are held.
     std::mutex socketMutex_;
     SocketHandle serviceSocket_ = kInvalidSocket;
     SocketHandle avatarSocket_ = kInvalidSocket;

@@ -113,7 +113,7 @@ void ConnectAvatarServer(COscar& session, const TlvList& tlvs) {
     session.Rates(Link::Avatar).Clear();
     session.ResetSequence(Link::Avatar);
     WriteLog(kGeneralLog, u"ПРИЦЕПЛЯЕМСЯ к АВАТАРНОМУ СЕРВЕРУ");
-    Connect(&session, session.Socket(Link::Avatar), host, port, false);
+    session.ConnectLink(Link::Avatar, host, port, false);
     session.SetAvatarActive(true);
 
     COscarPacket signOn = COscarPacket::Bare(channel::kSignOn);

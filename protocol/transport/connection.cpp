@@ -115,6 +115,12 @@ bool IsFatalSocketError(int code) {
 
 void Connect(CAccount* account, SocketHandle& handle, const std::string& host,
              const std::string& port, bool showProgress) {
+    Connect(account, handle, host, port, showProgress, CreateSocket);
+}
+
+void Connect(CAccount* account, SocketHandle& handle, const std::string& host,
+             const std::string& port, bool showProgress,
+             const std::function<void(SocketHandle&)>& create) {
     SocketAddress address;
     {
         KeepRunningScope keepRunning;
@@ -124,8 +130,9 @@ void Connect(CAccount* account, SocketHandle& handle, const std::string& host,
         }
         InitWinsock();
         PrepareAddress(address, host, port);
-        CreateSocket(handle);
+        create(handle);
     }
+    // Only this thread stores into the handle, so it reads it without a lock.
     ConnectToAddr(handle, address);
 }
 

@@ -2,6 +2,7 @@
 // every failure raised as CError carrying the socket-layer code (or 10050: network down).
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -45,5 +46,10 @@ bool IsFatalSocketError(int code);
 // ("Connecting to host:port"), socket layer, address and socket, keep-running off, connect.
 void Connect(CAccount* account, SocketHandle& handle, const std::string& host,
              const std::string& port, bool showProgress);
+// The same, for a handle that other threads read: `create` makes the socket and stores it in
+// the handle (under the locks that guard it) before the connection is attempted.
+void Connect(CAccount* account, SocketHandle& handle, const std::string& host,
+             const std::string& port, bool showProgress,
+             const std::function<void(SocketHandle&)>& create);
 
 }  // namespace zul

@@ -90,7 +90,7 @@ int COscar::ConnectAndLogIn(int* stop) {
     try {
         SetProgressWaitingForNetwork();
         CConnection::EstablishConnection();
-        Connect(this, serviceSocket_, host_, port_, true);
+        ConnectLink(Link::Service, host_, port_, true);
         WriteLog(kGeneralLog, u"FINISHED CONNECTING");
         WriteLog(kGeneralLog, u"BEGIN AUTH");
         SetProgressLoggingIn();
@@ -164,12 +164,12 @@ void COscar::LoginUnsecured() {
     if (serviceSocket_ != kInvalidSocket) {
         COscarPacket bye = COscarPacket::Bare(channel::kDisconnect);
         SendFrame(Link::Service, bye);
-        CloseSocket(serviceSocket_);
+        CloseLink(Link::Service);
     }
 
     // Second leg: the service server.
     SetProgressLoadingSettings();
-    Connect(this, serviceSocket_, serviceHost, servicePort, false);
+    ConnectLink(Link::Service, serviceHost, servicePort, false);
     COscarPacket serviceGreeting;
     ReceiveFrame(Link::Service, serviceGreeting);
     COscarPacket signOn = COscarPacket::Bare(channel::kSignOn);

@@ -31,6 +31,7 @@ public:
     std::optional<RateClass> At(size_t position) const;
     void SetCurrentLevel(size_t position, uint32_t level);
     void Store(size_t position, uint32_t level, uint32_t lastSend);
+    std::mutex& Mutex() const { return mutex_; }
 
 private:
     mutable std::mutex mutex_;
