@@ -75,6 +75,35 @@ bool CHistory::KeepEvent(const EventPtr& event) {
     return false;
 }
 
+void CHistory::TrimDetached() {
+    if (events_.size() <= kDetachedEventsKept) return;
+    size_t excess = events_.size() - kDetachedEventsKept;
+    bool droppedMessages = false;
+    bool droppedStatusChanges = false;
+    size_t out = 0;
+    for (size_t in = 0; in < events_.size(); ++in) {
+        const CHistoryEvent& e = *events_[in];
+        const bool awaited = e.IsMessage() && e.IsOutgoing() &&
+                             (e.Sent() == 0 || e.Delivered() == 0) && e.ErrorCode() == 0;
+        if (excess > 0 && !awaited) {
+            --excess;
+            if (e.IsMessage()) {
+                Decrement(loadedMessageCount_);
+                droppedMessages = true;
+            } else {
+                droppedStatusChanges = true;
+            }
+            continue;
+        }
+        if (out != in) events_[out] = std::move(events_[in]);
+        ++out;
+    }
+    events_.resize(out);
+    // What was loaded is no longer whole: the chat page loads it again.
+    if (droppedMessages) messagesLoaded_.store(false);
+    if (droppedStatusChanges) statusLoaded_.store(false);
+}
+
 void CHistory::SortEvents() {
     std::stable_sort(events_.begin(), events_.end(), [](const EventPtr& a, const EventPtr& b) {
         return static_cast<uint32_t>(a->Number()) < static_cast<uint32_t>(b->Number());
@@ -113,6 +142,7 @@ EventPtr CHistory::AddEvent(uint8_t kind, uint8_t direction, const std::u16strin
         if (unread) unreadCount_.fetch_add(1);
         if (message) messageCount_.fetch_add(1);
         kept = KeepEvent(event);
+        if (kept && View() == nullptr) TrimDetached();
         NoteOutboxChange();
     } catch (...) {
         WriteLog(kDbLog, u"БУХ ГДЕ НЕ ЖДАЛИ1");

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -46,6 +47,11 @@ constexpr int kError = 188;    // outgoing, given up
 
 // Minutes after which a sent but unacknowledged message is given up.
 constexpr int kUndeliveredLimitMinutes = 9;
+
+// Events a history keeps in memory while no chat page shows it, besides the outgoing messages
+// still to be sent or acknowledged. Every event is in the profile, and the chat page loads
+// them all when it opens: a client receiving messages for days does not hold each one.
+constexpr size_t kDetachedEventsKept = 16;
 
 // Raised by the history constructors when the account or the contact is missing; it carries
 // only its text.
@@ -223,6 +229,10 @@ class CHistory {
   private:
     // Appends an event to memory as loading and adding do; false when it is not kept.
     bool KeepEvent(const EventPtr& event);
+    // Without a chat page, drops the oldest loaded events beyond kDetachedEventsKept, except
+    // outgoing messages the session still has to send or see acknowledged. Called with the
+    // history lock held.
+    void TrimDetached();
     void SortEvents();
 
     CAccount& account_;

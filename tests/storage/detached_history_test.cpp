@@ -1,0 +1,124 @@
+// What a history keeps in memory while no chat page shows it: the newest few events and every
+// outgoing message still to be sent or acknowledged. Everything stays in the profile, and the
+// chat page gets it all back when it opens.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "storage/contacts.h"
+#include "storage/history.h"
+#include "storage/options.h"
+#include "storage/profile_fixture.h"
+#include "support/test_account.h"
+
+namespace zul {
+namespace {
+
+class Page : public IHistoryView {
+  public:
+    bool IsChatOpen() const override { return true; }
+    void RedrawAt(CHistoryEvent*) override {}
+    void ScrollToEnd() override {}
+    void ItemRemoved(const CHistoryEvent*) override {}
+};
+
+class DetachedHistory : public test::ProfileTest {
+  protected:
+    void SetUp() override {
+        ProfileTest::SetUp();
+        Options().ResetToDefaults();
+        CAccountData data = test::MakeAccountData(1, u"1001");
+        data.dbSave();
+        account_ = std::make_unique<test::TestAccount>(data, store_);
+        contact_ = store_.AddContact(account_.get(), 11, 1, 0, u"", u"2001", u"Ann", u"", u"", u"",
+                                     false, false, true, false);
+    }
+    void TearDown() override {
+        contact_.reset();
+        account_.reset();
+        ProfileTest::TearDown();
+    }
+
+    CHistory& History() { return contact_->History(); }
+    void Receive(int count) {
+        for (int i = 0; i < count; ++i) {
+            ASSERT_TRUE(History().AddEvent(evtype::kMessage, evdir::kIncoming,
+                                           u"in " + std::u16string(1, u'a' + i % 26), 0, 0, -1));
+        }
+    }
+    std::vector<int32_t> Numbers() {
+        std::lock_guard lock(History().Mutex());
+        std::vector<int32_t> numbers;
+        for (const EventPtr& e : History().Events()) numbers.push_back(e->Number());
+        return numbers;
+    }
+    static std::vector<int32_t> Range(int32_t first, int32_t last) {
+        std::vector<int32_t> out;
+        for (int32_t n = first; n <= last; ++n) out.push_back(n);
+        return out;
+    }
+
+    CContacts store_;
+    std::unique_ptr<test::TestAccount> account_;
+    ContactPtr contact_;
+};
+
+TEST_F(DetachedHistory, KeepsTheNewestEventsAndThePageLoadsEveryOne) {
+    Receive(40);
+    EXPECT_EQ(Numbers(), Range(25, 40));
+    EXPECT_EQ(History().LoadedMessageCount(), 16);
+    // The counters describe the profile, not memory.
+    EXPECT_EQ(History().MessageCount(), 40);
+    EXPECT_EQ(History().UnreadCount(), 40);
+
+    Page page;
+    History().SetView(&page);
+    ASSERT_TRUE(History().dbLoad(evtype::kMessage, false));
+    EXPECT_EQ(Numbers(), Range(1, 40));
+    // While the page shows the history, nothing goes.
+    Receive(5);
+    EXPECT_EQ(Numbers(), Range(1, 45));
+
+    // The page closes; the next message trims, and the next page loads all again.
+    History().SetView(nullptr);
+    Receive(1);
+    EXPECT_EQ(Numbers(), Range(31, 46));
+    EXPECT_FALSE(History().MessagesLoaded());
+    History().SetView(&page);
+    ASSERT_TRUE(History().dbLoad(evtype::kMessage, false));
+    EXPECT_EQ(Numbers(), Range(1, 46));
+    EXPECT_EQ(History().LoadedMessageCount(), 46);
+    History().SetView(nullptr);
+}
+
+TEST_F(DetachedHistory, MessagesTheSessionStillWaitsForStay) {
+    std::vector<EventPtr> unsent, unacknowledged;
+    for (int i = 0; i < 3; ++i) unsent.push_back(History().AddOutgoingMessage(u"to send"));
+    for (int i = 0; i < 2; ++i) {
+        EventPtr e = History().AddOutgoingMessage(u"sent");
+        e->SetSent(1);
+        e->dbSave();
+        unacknowledged.push_back(e);
+    }
+    EventPtr delivered = History().AddOutgoingMessage(u"delivered");
+    delivered->SetSent(1);
+    delivered->SetDelivered(1);
+    delivered->dbSave();
+    Receive(30);
+
+    // Five awaited messages, then the eleven newest of the rest.
+    std::vector<int32_t> expected = Range(1, 5);
+    for (int32_t n : Range(26, 36)) expected.push_back(n);
+    EXPECT_EQ(Numbers(), expected);
+    // The outbox still finds what it has to send, and an acknowledgement what it is for.
+    History().NoteOutboxChange();
+    const std::vector<EventPtr> pending = History().PendingOutgoing();
+    ASSERT_EQ(pending.size(), 5u);
+    EXPECT_EQ(pending[0], unsent[0]);
+    EXPECT_EQ(pending[4], unacknowledged[1]);
+}
+
+}  // namespace
+}  // namespace zul
