@@ -22,6 +22,9 @@ namespace zul {
 namespace {
 
 constexpr uint32_t kKeepAliveMs = 30000;
+// While data keeps coming, the idle tasks still run once this long has passed since they last
+// ran.
+constexpr uint32_t kBusyIdleMs = 1000;
 // Bounds of one burst of waiting frames handled in a single transaction.
 // The time bound keeps a received row at most about this long (plus the commit) from being
 // durable, and other threads' wait for the profile as short.
@@ -207,16 +210,26 @@ void COscar::DispatchDeferred() {
 
 void COscar::HandleIncoming_MainThread() {
     uint32_t keepAlive = GetTick();
+    uint32_t idleTasks = GetTick();
     DispatchDeferred();
     while (Status() != -1 && !StopRequested()) {
         CConnection::CheckConnection();
         if (WaitReadable(serviceSocket_, 1)) {
             HandleBurst();
+            // A server that never falls quiet for a whole second (a large list's presence, a
+            // busy chat) would otherwise hold back the user's messages for as long as it
+            // talks. The idle tasks run between bursts once a second; the keep-alive and the
+            // avatar connection still wait for a quiet second.
+            if (GetTick() - idleTasks >= kBusyIdleMs && Status() != -1 && !StopRequested()) {
+                RunIdleTasks();
+                idleTasks = GetTick();
+            }
             continue;
         }
 
         // One second without data: the idle pass.
         RunIdleTasks();
+        idleTasks = GetTick();
         if (GetTick() - keepAlive > kKeepAliveMs) {
             COscarPacket ping = COscarPacket::Bare(channel::kKeepAlive);
             SendFrame(Link::Service, ping);
