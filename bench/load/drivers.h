@@ -9,5 +9,6 @@ int RunMessageStream();
 int RunOutbox();
 int RunIdle();
 int RunResident();
+int RunSoak();
 
 }  // namespace zul::bench

@@ -21,6 +21,7 @@ constexpr Driver kDrivers[] = {
     {"outbox", zul::bench::RunOutbox},
     {"idle", zul::bench::RunIdle},
     {"resident", zul::bench::RunResident},
+    {"soak", zul::bench::RunSoak},
 };
 
 }  // namespace

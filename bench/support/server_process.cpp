@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <stdexcept>
+#include <thread>
 
 namespace zul::bench {
 namespace {
@@ -34,7 +35,7 @@ bool ReadAll(int fd, void* p, size_t n) {
 
 }  // namespace
 
-ServerProcess::ServerProcess(const WorldSpec& shape, const ServiceScript& script) {
+ServerProcess::ServerProcess(const WorldSpec& shape, const ServiceScript& script, ChildWork work) {
     int ports[2], control[2];
     if (pipe(ports) != 0 || pipe(control) != 0) throw std::runtime_error("pipe failed");
     child_ = fork();
@@ -49,9 +50,17 @@ ServerProcess::ServerProcess(const WorldSpec& shape, const ServiceScript& script
             WriteAll(ports[1], &port, sizeof port);
         }
         close(ports[1]);
+        // A byte on the control pipe starts the work; its end ends the child.
+        std::atomic<bool> stopping{false};
+        std::thread worker;
         char byte;
         while (read(control[0], &byte, 1) > 0) {
+            if (work && !worker.joinable()) {
+                worker = std::thread([&] { work(servers, stopping); });
+            }
         }
+        stopping.store(true);
+        if (worker.joinable()) worker.join();
         // The servers' threads are left to the end of the process.
         _exit(0);
     }
@@ -64,6 +73,11 @@ ServerProcess::ServerProcess(const WorldSpec& shape, const ServiceScript& script
         ports_.push_back(port);
     }
     close(ports[0]);
+}
+
+void ServerProcess::StartWork() {
+    const char go = 1;
+    if (control_ >= 0) WriteAll(control_, &go, 1);
 }
 
 ServerProcess::~ServerProcess() {

@@ -5,7 +5,10 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <vector>
 
 #include "support/bench_profile.h"
@@ -15,7 +18,13 @@ namespace zul::bench {
 
 class ServerProcess {
   public:
-    ServerProcess(const WorldSpec& shape, const ServiceScript& script);
+    // Work the child does beside answering (a live message stream, say): it runs on a thread
+    // of the child from StartWork() on, and returns once `stopping` turns true, which happens
+    // when the parent ends the child.
+    using ChildWork = std::function<void(std::vector<std::unique_ptr<AccountServers>>& servers,
+                                         const std::atomic<bool>& stopping)>;
+
+    ServerProcess(const WorldSpec& shape, const ServiceScript& script, ChildWork work = {});
     // Ends the child.
     ~ServerProcess();
     ServerProcess(const ServerProcess&) = delete;
@@ -23,6 +32,8 @@ class ServerProcess {
 
     // Login server port of each account.
     const std::vector<uint16_t>& LoginPorts() const { return ports_; }
+    // Starts the child's work (once; without work it does nothing).
+    void StartWork();
 
   private:
     pid_t child_ = -1;
