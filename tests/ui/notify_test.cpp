@@ -10,8 +10,10 @@
 #include <QProcess>
 #include <QThread>
 #include <atomic>
+#include <condition_variable>
 #include <cstdlib>
 #include <functional>
+#include <mutex>
 #include <thread>
 
 #include "platform/paths.h"
@@ -185,6 +187,61 @@ TEST_F(NotifyTest, NamesAndMessagesWithMarkupShowAsText) {
         eve->AddMessage(evdir::kOutgoing, u"reply", 0, 0, -1);
         notification->WaitForAlerts();
         EXPECT_EQ(bubble.calls.size(), 1u);
+    }
+    Database().Close();
+}
+
+TEST_F(NotifyTest, MessagesArrivingDuringThePulsesNeitherWaitNorBuzzOneByOne) {
+    ASSERT_TRUE(Database().Open());
+    Options().NotifVCount = 2;
+    Options().NotifVDuration = 100;
+    {
+        CContacts store;
+        CAccountData data = MakeAccountData(1, u"100");
+        data.dbSave();
+        TestAccount account(data, store);
+        ContactPtr eve = store.AddContact(&account, 3, 3, 0, u"", u"eve", u"Eve", u"", u"", u"",
+                                          false, false, true, false);
+        ASSERT_TRUE(eve);
+        // The first alert stays in its first pulse, holding the notification lock, until let go.
+        std::mutex holdMutex;
+        std::condition_variable holdChanged;
+        bool holding = true;
+        std::atomic<bool> pulsing{false};
+        devices->onSleep = [&] {
+            pulsing.store(true);
+            std::unique_lock lock(holdMutex);
+            holdChanged.wait(lock, [&] { return !holding; });
+        };
+        const auto letGo = [&] {
+            std::lock_guard lock(holdMutex);
+            holding = false;
+            holdChanged.notify_all();
+        };
+        eve->AddMessage(evdir::kIncoming, u"m0", 0, 0, -1);
+        for (int i = 0; i < 500 && !pulsing.load(); ++i) QThread::msleep(10);
+        ASSERT_TRUE(pulsing.load());
+
+        // Fifty more, as a session thread delivers them: none of them waits for the pulses.
+        std::atomic<bool> stored{false};
+        std::thread session([&] {
+            for (int i = 1; i <= 50; ++i)
+                eve->AddMessage(evdir::kIncoming, u"m" + Widen(std::to_string(i)), 0, 0, -1);
+            stored.store(true);
+        });
+        for (int i = 0; i < 1000 && !stored.load(); ++i) QThread::msleep(10);
+        const bool storedWhilePulsing = stored.load();
+        letGo();
+        session.join();
+        EXPECT_TRUE(storedWhilePulsing) << "a message waited for the vibrator";
+
+        notification->WaitForAlerts();
+        const std::u16string text = notification->Text();
+        EXPECT_TRUE(text.starts_with(u"<b>Eve</b> m0<br><b>Eve</b> m1<br>")) << ToUtf8(text);
+        EXPECT_GT(text.size(), MessageNotification::kTextLimit);
+        // One alert for the first message and a few for the ones that queued up behind it.
+        EXPECT_GE(devices->sounds.size(), 2u);
+        EXPECT_LE(devices->sounds.size(), 4u);
     }
     Database().Close();
 }

@@ -67,6 +67,12 @@ MessageNotification::~MessageNotification() {
     if (NewMessageNotifier() == this) SetNewMessageNotifier(nullptr);
     MessageNotification* self = this;
     g_instance.compare_exchange_strong(self, nullptr);
+    {
+        std::lock_guard lock(queueMutex_);
+        stopping_ = true;
+    }
+    queueChanged_.notify_all();
+    if (delivery_.joinable()) delivery_.join();  // it shows what is queued first
     WaitForAlerts();
     RemoveNotification();
 }
@@ -80,13 +86,47 @@ void MessageNotification::NotifyNewMessage(CContact& contact, const std::u16stri
     // they are taken apart again and escaped before the bubble shows them.
     const std::u16string name = contact.DisplayName();
     const std::u16string lead = u"<b>" + name + u"</b> ";
-    const std::u16string safe =
+    std::u16string safe =
         text.starts_with(lead)
             ? MessageBubbleText(name, std::u16string_view(text).substr(lead.size()))
             : EscapeMarkup(text);
-    const COptions& o = Options();
-    NotifyNewMessage(kIcon, ResString(kTextNewMessage), ResString(kTextDismiss),
-                     ResString(kTextOpen), safe, o.NotifVCount, o.NotifVDuration, o.NotifSound);
+    {
+        std::lock_guard lock(queueMutex_);
+        if (stopping_ || queued_.size() >= kQueueLimit) return;
+        queued_.push_back(std::move(safe));
+        if (!delivery_.joinable()) delivery_ = std::thread([this] { DeliveryLoop(); });
+    }
+    queueChanged_.notify_all();
+}
+
+void MessageNotification::DeliveryLoop() {
+    for (;;) {
+        std::vector<std::u16string> batch;
+        {
+            std::unique_lock lock(queueMutex_);
+            queueChanged_.wait(lock, [this] { return !queued_.empty() || stopping_; });
+            if (queued_.empty()) return;
+            batch.swap(queued_);
+            delivering_ = true;
+        }
+        {
+            const COptions& o = Options();
+            const std::u16string title = ResString(kTextNewMessage);
+            const std::u16string dismiss = ResString(kTextDismiss);
+            const std::u16string open = ResString(kTextOpen);
+            std::lock_guard lock(lock_);
+            if (windowExists_.load()) {
+                for (const std::u16string& text : batch)
+                    ShowLocked(kIcon, title, dismiss, open, text);
+                StartAlert(AlertParameters{o.NotifVDuration, o.NotifVCount, 1, o.NotifSound});
+            }
+        }
+        {
+            std::lock_guard lock(queueMutex_);
+            delivering_ = false;
+        }
+        queueChanged_.notify_all();
+    }
 }
 
 void MessageNotification::NotifyNewMessage(int icon, const std::u16string& title,
@@ -96,6 +136,13 @@ void MessageNotification::NotifyNewMessage(int icon, const std::u16string& title
                                            int32_t duration, const std::u16string& sound) {
     std::lock_guard lock(lock_);
     if (!windowExists_.load()) return;
+    ShowLocked(icon, title, firstKey, secondKey, text);
+    StartAlert(AlertParameters{duration, count, 1, sound});
+}
+
+void MessageNotification::ShowLocked(int icon, const std::u16string& title,
+                                     const std::u16string& firstKey,
+                                     const std::u16string& secondKey, const std::u16string& text) {
     // Full power: the device is always on here, so there is nothing to switch.
     bool ok;
     if (record_.id != 0) {
@@ -127,7 +174,6 @@ void MessageNotification::NotifyNewMessage(int icon, const std::u16string& title
     }
     // A bubble that could not be shown is forgotten, so the next message starts afresh.
     if (!ok) RemoveNotification();
-    StartAlert(AlertParameters{duration, count, 1, sound});
 }
 
 void MessageNotification::ClearLocked() {
@@ -179,6 +225,11 @@ void MessageNotification::StartAlert(const AlertParameters& params) {
 }
 
 void MessageNotification::WaitForAlerts() {
+    {
+        std::unique_lock lock(queueMutex_);
+        queueChanged_.wait(
+            lock, [this] { return (queued_.empty() || !delivery_.joinable()) && !delivering_; });
+    }
     std::vector<AlertThread> threads;
     {
         std::lock_guard lock(threadsMutex_);

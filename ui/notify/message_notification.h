@@ -6,9 +6,15 @@
 //
 // The shell's bubble and the device (sound, silent mode, vibrator, sleep) are interfaces, so
 // that the rules here are the same whatever shows the bubble.
+//
+// Messages reported by the history come from session threads that may hold the profile in
+// the middle of a burst, so they are only queued there; a delivery thread adds them to the
+// bubble. It waits for a running alert's pulses as everything under the notification lock
+// does, and shows what queued up meanwhile together, with one alert.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -101,7 +107,8 @@ class MessageNotification : public INewMessageNotifier {
     void NotifyNewMessage(int icon, const std::u16string& title, const std::u16string& firstKey,
                           const std::u16string& secondKey, const std::u16string& text,
                           int32_t count, int32_t duration, const std::u16string& sound);
-    // The history's call for an incoming message; the name and message are escaped here.
+    // The history's call for an incoming message: escapes the name and the message and
+    // queues them for the delivery thread; it never waits for the notification lock.
     void NotifyNewMessage(CContact& contact, const std::u16string& text) override;
     void RemoveNotification();
     // The shell took the bubble away by itself (the user closed it there).
@@ -111,10 +118,18 @@ class MessageNotification : public INewMessageNotifier {
     BubbleRecord Record() const;
     // The accumulated inner text of the bubble.
     std::u16string Text() const;
-    // Waits until every alert thread started so far has ended.
+    // Waits until the queued messages are shown and every alert thread started so far has
+    // ended.
     void WaitForAlerts();
 
+    // Queued messages beyond this are dropped: the bubble's text stops growing long before.
+    static constexpr size_t kQueueLimit = 256;
+
   private:
+    // Adds a text to the bubble (or shows a new one); the notification lock is held.
+    void ShowLocked(int icon, const std::u16string& title, const std::u16string& firstKey,
+                    const std::u16string& secondKey, const std::u16string& text);
+    void DeliveryLoop();
     void StartAlert(const AlertParameters& params);
     void RunAlert(AlertParameters params);
     void ClearLocked();
@@ -131,6 +146,13 @@ class MessageNotification : public INewMessageNotifier {
     };
     std::mutex threadsMutex_;
     std::vector<AlertThread> threads_;
+
+    std::mutex queueMutex_;  // a leaf: guards the members below
+    std::condition_variable queueChanged_;
+    std::vector<std::u16string> queued_;  // escaped bubble texts
+    bool delivering_ = false;
+    bool stopping_ = false;
+    std::thread delivery_;  // started with the first queued message
 };
 
 // Text as bubble markup shows it literally: & < > " ' become entities.
