@@ -16,14 +16,6 @@
 namespace zul::bench {
 namespace {
 
-int IdleSeconds() {
-    if (const char* text = std::getenv("ZUL_BENCH_IDLE_SECONDS")) {
-        const int seconds = std::atoi(text);
-        if (seconds > 0) return seconds;
-    }
-    return 60;
-}
-
 bool SignOnAll(Client& client) {
     for (const auto& account : client.Accounts()) account->RequestStatus(0);
     for (const auto& account : client.Accounts()) {

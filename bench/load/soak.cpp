@@ -6,7 +6,6 @@
 // first sample fails the run.
 //
 // The servers run in a child process, so every figure is the client's own.
-#include <dirent.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -20,6 +19,7 @@
 #include "support/figures.h"
 #include "support/load_world.h"
 #include "support/server_process.h"
+#include "support/test_env.h"
 #include "support/wire_builders.h"
 
 namespace zul::bench {
@@ -34,17 +34,6 @@ double EnvNumber(const char* name, double fallback) {
     if (text == nullptr || *text == '\0') return fallback;
     const double value = std::atof(text);
     return value > 0 ? value : fallback;
-}
-
-size_t CountEntries(const char* folder) {
-    size_t n = 0;
-    if (DIR* dir = opendir(folder)) {
-        while (dirent* entry = readdir(dir)) {
-            if (entry->d_name[0] != '.') ++n;
-        }
-        closedir(dir);
-    }
-    return n;
 }
 
 struct Sample {
@@ -69,11 +58,9 @@ Sample TakeSample(Clock::time_point start) {
     Sample s;
     s.seconds = SecondsBetween(start, Clock::now());
     s.residentMb = static_cast<double>(ResidentBytes()) / (1024.0 * 1024.0);
-    s.threads = static_cast<double>(CountEntries("/proc/self/task"));
+    s.threads = static_cast<double>(test::ThreadCount());
     // Counted with no transaction open, so that a journal file of the moment does not count.
-    WithCommittedProfile([&] {
-        s.descriptors = static_cast<double>(CountEntries("/proc/self/fd") - 1);  // less opendir's
-    });
+    WithCommittedProfile([&] { s.descriptors = static_cast<double>(test::OpenDescriptors()); });
     s.stored = StoredMessages();
     char line[160];
     std::snprintf(line, sizeof line,

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -65,6 +67,14 @@ size_t ResidentBytes() {
 
 size_t PeakResidentBytes() {
     return StatusKilobytes("VmHWM:");
+}
+
+int IdleSeconds() {
+    if (const char* text = std::getenv("ZUL_BENCH_IDLE_SECONDS")) {
+        const int seconds = std::atoi(text);
+        if (seconds > 0) return seconds;
+    }
+    return 60;
 }
 
 }  // namespace zul::bench

@@ -40,4 +40,7 @@ double ProcessCpuSeconds();
 size_t ResidentBytes();
 size_t PeakResidentBytes();
 
+// How long the idle figures wait: $ZUL_BENCH_IDLE_SECONDS, or 60 s.
+int IdleSeconds();
+
 }  // namespace zul::bench

@@ -17,14 +17,6 @@
 namespace zul::bench {
 namespace {
 
-int IdleSeconds() {
-    if (const char* text = std::getenv("ZUL_BENCH_IDLE_SECONDS")) {
-        const int seconds = std::atoi(text);
-        if (seconds > 0) return seconds;
-    }
-    return 60;
-}
-
 bool AllOnline(ClientApp& app) {
     CAccounts* accounts = app.Accounts();
     if (accounts == nullptr) return false;

@@ -8,7 +8,6 @@
 //
 //   ZUL_DISCONNECT_RUNS=1000   the long form (default 100 disconnects)
 //   ZUL_DISCONNECT_SEED=<n>    repeats the run of a seed (printed at the start and on failure)
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -40,6 +39,7 @@
 #include "storage/options.h"
 #include "support/presence_notice.h"
 #include "support/session_harness.h"
+#include "support/test_env.h"
 
 namespace zul {
 namespace {
@@ -55,21 +55,9 @@ using test::SessionHarness;
 
 // --- process figures --------------------------------------------------------------------------
 
-size_t CountEntries(const char* folder) {
-    size_t n = 0;
-    if (DIR* dir = opendir(folder)) {
-        while (dirent* entry = readdir(dir)) {
-            if (entry->d_name[0] != '.') ++n;
-        }
-        closedir(dir);
-    }
-    return n;
-}
-size_t OpenDescriptors() {
-    return CountEntries("/proc/self/fd") - 1;
-}  // less opendir's own
+using test::OpenDescriptors;
 size_t Threads() {
-    return CountEntries("/proc/self/task");
+    return test::ThreadCount();
 }
 
 // Takes the lock if no other thread holds it, and gives it back.

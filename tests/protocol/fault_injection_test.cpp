@@ -4,7 +4,6 @@
 // that floods the client. In every case the session ends as the error policy says (a countdown
 // and a new sign-on, or a stop with the text), Disconnect returns with the session's threads
 // joined, no descriptor is left open, nothing stored twice, and the profile is intact.
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -29,6 +28,7 @@
 #include "storage/database.h"
 #include "support/avatar_server.h"
 #include "support/session_harness.h"
+#include "support/test_env.h"
 
 namespace zul {
 namespace {
@@ -43,21 +43,9 @@ using test::Reply;
 using test::ScriptedServer;
 using test::SessionHarness;
 
-size_t CountEntries(const char* folder) {
-    size_t n = 0;
-    if (DIR* dir = opendir(folder)) {
-        while (dirent* entry = readdir(dir)) {
-            if (entry->d_name[0] != '.') ++n;
-        }
-        closedir(dir);
-    }
-    return n;
-}
-size_t OpenDescriptors() {
-    return CountEntries("/proc/self/fd") - 1;
-}  // less opendir's own
+using test::OpenDescriptors;
 size_t Threads() {
-    return CountEntries("/proc/self/task");
+    return test::ThreadCount();
 }
 
 // The sleep of the session, replaced: the countdown can be held while the test looks at it,

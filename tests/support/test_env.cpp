@@ -1,5 +1,6 @@
 #include "support/test_env.h"
 
+#include <dirent.h>
 #include <stdlib.h>
 
 #include <filesystem>
@@ -45,6 +46,28 @@ std::string ReadFileBytes(const std::string& path) {
 void WriteFileBytes(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << bytes;
+}
+
+namespace {
+size_t CountEntries(const char* folder) {
+    size_t n = 0;
+    if (DIR* dir = opendir(folder)) {
+        while (dirent* entry = readdir(dir)) {
+            if (entry->d_name[0] != '.') ++n;
+        }
+        closedir(dir);
+    }
+    return n;
+}
+}  // namespace
+
+size_t OpenDescriptors() {
+    const size_t n = CountEntries("/proc/self/fd");
+    return n > 0 ? n - 1 : 0;  // less the one the listing itself holds
+}
+
+size_t ThreadCount() {
+    return CountEntries("/proc/self/task");
 }
 
 }  // namespace zul::test

@@ -7,7 +7,7 @@
 namespace zul::test {
 
 class TempFolder {
-public:
+  public:
     TempFolder();
     ~TempFolder();
     TempFolder(const TempFolder&) = delete;
@@ -16,25 +16,29 @@ public:
     const std::string& Path() const { return path_; }  // ends with '/'
     std::string File(const std::string& name) const { return path_ + name; }
 
-private:
+  private:
     std::string path_;
 };
 
 // Points both the program folder and the data folder at fresh temporary folders for the
 // lifetime of the object, and restores them afterwards.
 class IsolatedFolders {
-public:
+  public:
     IsolatedFolders();
     ~IsolatedFolders();
     const std::string& ProgramDir() const { return program_.Path(); }
     const std::string& DataDir() const { return data_.Path(); }
 
-private:
+  private:
     TempFolder program_;
     TempFolder data_;
 };
 
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
+
+// The process's open descriptors and threads, as /proc lists them.
+size_t OpenDescriptors();
+size_t ThreadCount();
 
 }  // namespace zul::test
