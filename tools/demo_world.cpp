@@ -163,6 +163,10 @@ DemoWorld::DemoWorld(uint16_t loginPort, uint32_t seed)
     service_ = std::make_unique<ScriptedServer>(true);
     avatars_ = std::make_unique<test::AvatarServer>();
     if (!Listening()) return;
+    // The demo may run for hours: nothing the client sends is kept.
+    login_->SetRecording(false);
+    service_->SetRecording(false);
+    avatars_->Server().SetRecording(false);
     for (const DemoPerson& p : people_) avatars_->SetPicture(p.login, p.picture);
 
     test::AddLoginRules(*login_, service_->HostPort(), [](const ReceivedFrame& f) {

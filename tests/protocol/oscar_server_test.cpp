@@ -82,6 +82,15 @@ TEST(ScriptedServer, PlaysTheLoginServer) {
     EXPECT_EQ(requestTlvs[0].value, (Bytes{'1', '2', '3', '4', '5'}));
     EXPECT_EQ(requestTlvs[1].value, (Bytes{0x0A, 0x01}));
     EXPECT_EQ(server.ProtocolErrors(), 0);
+
+    // Without recording (the demo runs for hours) the rules still answer and nothing is kept.
+    server.SetRecording(false);
+    Client second(server);
+    second.Receive();
+    second.Send(login);
+    EXPECT_EQ(second.Receive().channel(), channel::kDisconnect);
+    EXPECT_EQ(server.Frames().size(), 1u);
+    EXPECT_TRUE(server.ReceivedBytes(1).empty());
 }
 
 TEST(ScriptedServer, RulesAnswerSnacsEchoRequestIdsAndCanBeLimited) {

@@ -268,7 +268,7 @@ void ScriptedServer::ReadLoop(Connection& c) {
         if (n <= 0) break;
         {
             std::lock_guard lock(mutex_);
-            c.received.insert(c.received.end(), buffer.begin(), buffer.begin() + n);
+            if (recording_) c.received.insert(c.received.end(), buffer.begin(), buffer.begin() + n);
         }
         pending.insert(pending.end(), buffer.begin(), buffer.begin() + n);
         // Cut every complete frame off the front of the stream.
@@ -312,7 +312,7 @@ void ScriptedServer::HandleFrame(Connection& c, ReceivedFrame frame) {
     Responder respond;
     {
         std::lock_guard lock(mutex_);
-        frames_.push_back(frame);
+        if (recording_) frames_.push_back(frame);
         changed_.notify_all();
         if (answering_) {
             for (Rule& rule : rules_) {
@@ -396,6 +396,11 @@ void ScriptedServer::OnSnac(uint16_t family, uint16_t subtype, Reply reply, int 
 void ScriptedServer::StopAnswering() {
     std::lock_guard lock(mutex_);
     answering_ = false;
+}
+
+void ScriptedServer::SetRecording(bool on) {
+    std::lock_guard lock(mutex_);
+    recording_ = on;
 }
 
 ScriptedServer::Match ScriptedServer::IsChannel(uint8_t channel) {

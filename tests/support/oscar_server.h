@@ -130,6 +130,9 @@ class ScriptedServer {
     void OnChannel(uint8_t channel, Reply reply, int times = -1);
     void OnSnac(uint16_t family, uint16_t subtype, Reply reply, int times = -1);
     void StopAnswering();  // rules no longer fire; frames are still recorded
+    // A server that runs for hours (the demo) keeps no record of what the client sent: with
+    // recording off, frames and raw bytes are not kept and the observing calls see none.
+    void SetRecording(bool on);
 
     static Match IsChannel(uint8_t channel);
     static Match IsSnac(uint16_t family, uint16_t subtype);
@@ -183,6 +186,7 @@ class ScriptedServer {
     std::vector<ReceivedFrame> frames_;
     std::vector<Rule> rules_;
     bool answering_ = true;
+    bool recording_ = true;
     int protocolErrors_ = 0;
 };
 
