@@ -26,6 +26,8 @@ void COscar::ResetSession() {
 }
 
 void COscar::ShutdownConnections() {
+    ShutMark(Link::Service).store(true);
+    ShutMark(Link::Avatar).store(true);
     std::lock_guard lock(socketMutex_);
     SocketShutdown(serviceSocket_);
     SocketShutdown(avatarSocket_);
@@ -51,14 +53,16 @@ void COscar::DropAvatarConnection() {
 
 void COscar::ConnectLink(Link link, const std::string& host, const std::string& port,
                          bool showProgress) {
-    Connect(this, Socket(link), host, port, showProgress, [this](SocketHandle& handle) {
+    Connect(this, Socket(link), host, port, showProgress, [this, link](SocketHandle& handle) {
         std::lock_guard send(sendMutex_);
         std::lock_guard lock(socketMutex_);
         CreateSocket(handle);
+        ShutMark(link).store(false);
     });
 }
 
 void COscar::CloseLink(Link link) {
+    ShutMark(link).store(true);
     {
         std::lock_guard lock(socketMutex_);
         SocketShutdown(Socket(link));

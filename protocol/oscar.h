@@ -108,7 +108,10 @@ public:
 private:
     void FillSessionFields();
     uint16_t NextSequence(Link link);
-    void ApplyRateControl(RateClassTable& rates, uint16_t family, uint16_t subtype);
+    void ApplyRateControl(Link link, uint16_t family, uint16_t subtype);
+    // Set while a link's socket is shut down or closed, until a new one is made: a rate wait
+    // for that link ends at once, so that closing never waits for it under the send lock.
+    std::atomic<bool>& ShutMark(Link link) { return shut_[link == Link::Service ? 0 : 1]; }
     void DispatchSnac(COscarPacket& frame);
     void DispatchFrame(COscarPacket& frame);
     void DispatchDeferred();
@@ -122,6 +125,7 @@ private:
     std::mutex socketMutex_;
     SocketHandle serviceSocket_ = kInvalidSocket;
     SocketHandle avatarSocket_ = kInvalidSocket;
+    std::atomic<bool> shut_[2] = {false, false};
     std::recursive_mutex sendMutex_;
     std::mutex sequenceMutex_;
     uint16_t serviceSequence_ = 0;

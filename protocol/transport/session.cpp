@@ -46,9 +46,11 @@ bool IsFatalSessionCode(int32_t code) {
     }
 }
 
-// Sleeps in short slices so that a disconnect does not wait for the whole time.
-void SleepUnlessStopped(const CAccount& account, int64_t ms) {
-    while (ms > 0 && !account.StopRequested()) {
+// Sleeps in short slices so that a disconnect (or a shut-down mark) does not wait for the
+// whole time.
+void SleepUnlessStopped(const CAccount& account, int64_t ms,
+                        const std::atomic<bool>* shut = nullptr) {
+    while (ms > 0 && !account.StopRequested() && !(shut != nullptr && shut->load())) {
         int64_t slice = std::min<int64_t>(ms, 50);
         SleepMs(static_cast<uint32_t>(slice));
         ms -= slice;
@@ -76,7 +78,8 @@ void COscar::SetSequence(Link link, uint16_t value) {
     (link == Link::Service ? serviceSequence_ : avatarSequence_) = value;
 }
 
-void COscar::ApplyRateControl(RateClassTable& rates, uint16_t family, uint16_t subtype) {
+void COscar::ApplyRateControl(Link link, uint16_t family, uint16_t subtype) {
+    RateClassTable& rates = Rates(link);
     auto position = rates.Find(family, subtype);
     if (!position) return;
     auto cls = rates.At(*position);
@@ -95,7 +98,7 @@ void COscar::ApplyRateControl(RateClassTable& rates, uint16_t family, uint16_t s
             static_cast<__int128>(level - static_cast<int64_t>(l)) * static_cast<__int128>(w) + l;
         if (wait > 0) {
             const __int128 capped = std::min<__int128>(wait, kMaxRateWaitMs);
-            SleepUnlessStopped(*this, static_cast<int64_t>(capped));
+            SleepUnlessStopped(*this, static_cast<int64_t>(capped), &ShutMark(link));
         }
     }
     rates.Store(*position, static_cast<uint32_t>(level), GetTick());
@@ -108,7 +111,7 @@ void COscar::SendFrame(Link link, COscarPacket& frame) {
     {
         std::lock_guard lock(sendMutex_);
         if (frame.channel() == channel::kSnac) {
-            ApplyRateControl(Rates(link), frame.family(), frame.subtype());
+            ApplyRateControl(link, frame.family(), frame.subtype());
         }
         const uint16_t sequence = NextSequence(link);
         try {

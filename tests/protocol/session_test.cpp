@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <thread>
 
 #include "platform/tick.h"
 #include "protocol/services/families.h"
 #include "protocol/transport/packet.h"
+#include "storage/error.h"
 #include "support/session_harness.h"
 
 namespace zul {
@@ -150,6 +152,42 @@ TEST(Session, RateClassDelaysASnacByTheLevelFormula) {
     auto stored = h.Account().Rates(Link::Service).At(0);
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->currentLevel, 4949u);
+}
+
+TEST(Session, ALostConnectionEndsARateWaitAtOnce) {
+    test::HarnessOptions options;
+    options.reconnectOnError = false;
+    SessionHarness h(options);
+    ASSERT_TRUE(h.SignOn(0));
+    // A class whose last send was long ago makes the next message wait the longest (30 s).
+    RateClass cls;
+    cls.windowSize = 80;
+    cls.currentLevel = 5000;
+    cls.clearLevel = 6000;
+    cls.maxLevel = 7000;
+    cls.lastSend = GetTick() - 40000;
+    cls.members = {0x00040006};
+    h.Account().Rates(Link::Service).Assign({cls});
+
+    std::atomic<bool> done{false};
+    std::thread sender([&] {
+        COscarPacket message = COscarPacket::Snac(0x04, 0x06);
+        try {
+            h.Account().SendFrame(Link::Service, message);
+        } catch (const CError&) {
+            // the socket went while it waited
+        }
+        done.store(true);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_FALSE(done.load()) << "the message did not wait";
+    // The server goes: the session closes its sockets, and the waiting send gives up rather
+    // than keep the send lock (and the session's shutdown) for the rest of its wait.
+    h.ServiceServer().Close();
+    const bool ended = SessionHarness::WaitUntil([&] { return done.load(); });
+    sender.join();
+    EXPECT_TRUE(ended);
+    EXPECT_TRUE(SessionHarness::WaitUntil([&] { return !h.Account().SessionRunning(); }));
 }
 
 TEST(Session, KeepAliveOnlyAfterThirtySecondsOfQuiet) {
