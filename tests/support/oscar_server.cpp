@@ -251,10 +251,14 @@ void ScriptedServer::AcceptLoop() {
             OutFrame greeting = Greeting();
             SendBytes(*c, &greeting, {});
         }
+        // Published before its reader starts: a frame the test sees recorded always has its
+        // connection to answer on.
+        {
+            std::lock_guard lock(mutex_);
+            connections_.push_back(std::move(owned));
+            changed_.notify_all();
+        }
         c->reader = std::thread([this, c] { ReadLoop(*c); });
-        std::lock_guard lock(mutex_);
-        connections_.push_back(std::move(owned));
-        changed_.notify_all();
     }
 }
 
