@@ -8,8 +8,7 @@
 #include <memory>
 #include <thread>
 
-#include "e2e/child_process.h"
-#include "e2e/profile_file.h"
+#include "e2e/client_fixture.h"
 #include "support/oscar_server.h"
 #include "support/signon_script.h"
 #include "support/test_env.h"
@@ -19,8 +18,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Generous: the client is built with sanitizers and two tests may run side by side.
-constexpr auto kSignOnWait = 60s;
 constexpr auto kRowWait = 20s;
 
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
@@ -81,57 +78,23 @@ Bytes IncomingMessage(std::string_view login, std::u16string_view text) {
     return w.bytes;
 }
 
-class ClientEndToEnd : public ::testing::Test {
+ServerList TwoFriends() {
+    ByteWriter ann, ben;
+    ann.Tlv(0x0131, std::string_view("Ann"));
+    ben.Tlv(0x0131, std::string_view("Ben"));
+    return {{"Friends", 1, 0, 0x0001, {}},
+            {"1001", 1, 0x0010, 0x0000, ann.bytes},
+            {"1002", 1, 0x0011, 0x0000, ben.bytes}};
+}
+
+class ClientEndToEnd : public ClientFixture {
   protected:
-    ClientEndToEnd() {
-        login_ = std::make_unique<ScriptedServer>(true);
-        service_ = std::make_unique<ScriptedServer>(true);
-        AddLoginRules(*login_, service_->HostPort());
-        ByteWriter ann, ben;
-        ann.Tlv(0x0131, std::string_view("Ann"));
-        ben.Tlv(0x0131, std::string_view("Ben"));
-        AddServiceRules(*service_, {ServerListBody({{"Friends", 1, 0, 0x0001, {}},
-                                                    {"1001", 1, 0x0010, 0x0000, ann.bytes},
-                                                    {"1002", 1, 0x0011, 0x0000, ben.bytes}}),
-                                    true});
-        setup_.account.port = login_->Port();
-    }
-
-    ~ClientEndToEnd() override {
-        if (client_ && client_->Running()) client_->Stop(20s);
-        if (HasFailure() && client_) {
-            std::cerr << "--- client output ---\n" << client_->Output() << "---\n";
-        }
-    }
-
-    std::string ProfilePath() const { return folders_.DataDir() + "zul.profile"; }
+    ClientEndToEnd() : ClientFixture(TwoFriends()) {}
 
     // Writes the profile and starts the client on it.
     void StartClient() {
         ASSERT_TRUE(WriteProfile(ProfilePath(), setup_));
-        client_ = std::make_unique<ChildProcess>(ChildProcess::Client(folders_.DataDir()));
-        ASSERT_TRUE(client_->Started());
-    }
-
-    // Waits until the client has asked for its offline messages for the `n`th time: the last
-    // step of a sign-on that needs an answer.
-    bool WaitForSignOn(size_t n = 1) {
-        const bool signedOn = WaitUntil(
-            [&] {
-                return service_->CountFrames(ScriptedServer::IsSnac(0x04, 0x10)) >= n ||
-                       !client_->Running();
-            },
-            kSignOnWait);
-        if (!client_->Running()) {
-            const std::string output = client_->Output();
-            if (output.find("not built yet") != std::string::npos) {
-                skipped_ = true;
-                return false;
-            }
-            ADD_FAILURE() << "the client ended before signing on";
-            return false;
-        }
-        return signedOn;
+        LaunchClient();
     }
 
     std::optional<int64_t> Int(const std::string& sql) const { return Reader().Int(sql); }
@@ -140,12 +103,6 @@ class ClientEndToEnd : public ::testing::Test {
         return WaitUntil([&] { return Int(sql) == value; }, kRowWait);
     }
 
-    IsolatedFolders folders_;
-    std::unique_ptr<ScriptedServer> login_;
-    std::unique_ptr<ScriptedServer> service_;
-    ProfileSetup setup_;
-    std::unique_ptr<ChildProcess> client_;
-    bool skipped_ = false;
 };
 
 #define SIGN_ON_OR_SKIP(...)                                                    \

@@ -23,8 +23,7 @@
 #include <sstream>
 #include <thread>
 
-#include "e2e/child_process.h"
-#include "e2e/profile_file.h"
+#include "e2e/client_fixture.h"
 #include "platform/text.h"
 #include "support/oscar_server.h"
 #include "support/signon_script.h"
@@ -36,8 +35,6 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// Generous: the client is built with sanitizers and two tests may run side by side.
-constexpr auto kSignOnWait = 60s;
 // The kill falls this long after the first message of the storm, at a random point.
 constexpr int kKillFromMs = 50;
 constexpr int kKillToMs = 2500;
@@ -298,58 +295,21 @@ bool HotJournal(const std::string& profile) {
     return !ec && size > 0;
 }
 
-class CrashSafety : public ::testing::Test {
+ServerList Buddies() {
+    ServerList list = {{"Friends", 1, 0, 0x0001, {}}};
+    for (int i = 0; i < kBuddies; ++i) {
+        ByteWriter nick;
+        nick.Tlv(0x0131, "Buddy " + std::to_string(i + 1));
+        list.push_back({SenderLogin(i), 1, static_cast<uint16_t>(0x0100 + i), 0x0000, nick.bytes});
+    }
+    return list;
+}
+
+class CrashSafety : public ClientFixture {
   protected:
-    CrashSafety() {
-        login_ = std::make_unique<ScriptedServer>(true);
-        service_ = std::make_unique<ScriptedServer>(true);
-        AddLoginRules(*login_, service_->HostPort());
-        std::vector<ListItem> list = {{"Friends", 1, 0, 0x0001, {}}};
-        for (int i = 0; i < kBuddies; ++i) {
-            ByteWriter nick;
-            nick.Tlv(0x0131, "Buddy " + std::to_string(i + 1));
-            list.push_back(
-                {SenderLogin(i), 1, static_cast<uint16_t>(0x0100 + i), 0x0000, nick.bytes});
-        }
-        AddServiceRules(*service_, {ServerListBody(list), true});
-        setup_.account.port = login_->Port();
-    }
+    CrashSafety() : ClientFixture(Buddies()) {}
 
-    ~CrashSafety() override {
-        if (client_ && client_->Running()) client_->Stop(20s);
-        if (HasFailure() && client_) {
-            std::cerr << "--- client output ---\n" << client_->Output() << "---\n";
-        }
-    }
-
-    std::string ProfilePath() const { return folders_.DataDir() + "zul.profile"; }
-
-    void StartClient() {
-        client_ = std::make_unique<ChildProcess>(ChildProcess::Client(folders_.DataDir()));
-        ASSERT_TRUE(client_->Started());
-    }
-
-    // Waits until the client has asked for its offline messages for the `n`th time, the last
-    // step of a sign-on.
-    bool WaitForSignOn(size_t n) {
-        const auto end = Clock::now() + kSignOnWait;
-        while (Clock::now() < end && client_->Running() &&
-               service_->CountFrames(ScriptedServer::IsSnac(0x04, 0x10)) < n) {
-            std::this_thread::sleep_for(20ms);
-        }
-        if (!client_->Running()) {
-            skipped_ = client_->Output().find("not built yet") != std::string::npos;
-            return false;
-        }
-        return service_->CountFrames(ScriptedServer::IsSnac(0x04, 0x10)) >= n;
-    }
-
-    IsolatedFolders folders_;
-    std::unique_ptr<ScriptedServer> login_;
-    std::unique_ptr<ScriptedServer> service_;
-    ProfileSetup setup_;
-    std::unique_ptr<ChildProcess> client_;
-    bool skipped_ = false;
+    void StartClient() { LaunchClient(); }
 };
 
 TEST_F(CrashSafety, KilledDuringAMessageStormTheProfileStaysWholeAndOpensAgain) {
