@@ -83,9 +83,7 @@ void CHistory::TrimDetached() {
     size_t out = 0;
     for (size_t in = 0; in < events_.size(); ++in) {
         const CHistoryEvent& e = *events_[in];
-        const bool awaited = e.IsMessage() && e.IsOutgoing() &&
-                             (e.Sent() == 0 || e.Delivered() == 0) && e.ErrorCode() == 0;
-        if (excess > 0 && !awaited) {
+        if (excess > 0 && !e.AwaitsServer()) {
             --excess;
             if (e.IsMessage()) {
                 Decrement(loadedMessageCount_);
@@ -276,10 +274,7 @@ std::vector<EventPtr> CHistory::PendingOutgoing() {
     }
     pending_.clear();
     for (const EventPtr& e : events_) {
-        if (e->IsMessage() && e->IsOutgoing() && (e->Sent() == 0 || e->Delivered() == 0) &&
-            e->ErrorCode() == 0) {
-            pending_.push_back(e);
-        }
+        if (e->AwaitsServer()) pending_.push_back(e);
     }
     if (pending_.empty()) outboxQuietAt_.store(changes);
     return pending_;

@@ -132,6 +132,11 @@ class CHistoryEvent {
     int32_t Marked() const { return marked_.load(); }
     int32_t ErrorCode() const { return errorCode_.load(); }
     uint64_t EventTime() const { return eventTime_.load(); }
+    // An outgoing message the session still has to send or see acknowledged (the outbox).
+    bool AwaitsServer() const {
+        return IsMessage() && IsOutgoing() && (Sent() == 0 || Delivered() == 0) &&
+               ErrorCode() == 0;
+    }
     // The setters change memory only (and the icon); call dbSave where it must persist.
     void SetUnread(int32_t v);
     void SetSent(int32_t v);
