@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Signs two real accounts of the client on to a live OSCAR server whose lists hold each other
+# and checks, one line per step, that they reach each other (sign-on, list, presence, messages,
+# away, an offline message, a buddy icon).
+#
+#   ./interop.sh HOST:PORT LOGIN_A:PASSWORD_A LOGIN_B:PASSWORD_B [--md5]
+#
+# An all-digit login is an ICQ account, anything else AIM; --md5 signs on with the MD5 login.
+# Exits non-zero when a step failed. The build goes to stderr, the step lines to stdout.
+set -euo pipefail
+cd "$(dirname "$0")"
+source scripts/deps.sh
+zul_ensure_packages >&2
+
+BUILD=build/release
+cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZUL_SANITIZE=OFF -DZUL_TESTS=OFF >/dev/null
+# Other builds in the same tree wait for each other on this lock.
+flock /tmp/zul-build.lock cmake --build "$BUILD" --target zul-interop >&2
+
+exec "$BUILD/tools/interop/zul-interop" "$@"

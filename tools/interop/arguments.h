@@ -1,0 +1,23 @@
+// The command line of zul-interop: HOST:PORT LOGIN_A:PASSWORD_A LOGIN_B:PASSWORD_B [--md5].
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace zul::interop {
+
+struct Credentials {
+    std::string login, password;
+};
+
+struct Arguments {
+    std::string host, port;
+    Credentials a, b;
+    bool md5 = false;  // the accounts sign on with the MD5 login
+};
+
+// Nothing, with `error` set, when the line does not fit. The host ends at the last colon (the
+// port is all digits); a login ends at its first colon, so a password may hold colons.
+std::optional<Arguments> ParseArguments(int argc, const char* const* argv, std::string& error);
+
+}  // namespace zul::interop

@@ -1,0 +1,534 @@
+// zul-interop: signs two accounts of the client's core on to a live OSCAR server whose lists
+// hold each other, and checks step by step that they reach each other: sign-on, the server
+// list, presence, messages both ways, away, an offline message and a buddy icon. Prints one
+// line per step (PASS, FAIL or SKIP) and a count; diagnostics go to stderr.
+//
+// Both accounts live in this one process on one temporary profile (the profile database is a
+// process-wide singleton), with one contact store. The profile folder is kept: it holds the
+// database log and one wire trace per account (wire-a.log, wire-b.log).
+#include <stdlib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "accounts/status.h"
+#include "platform/paths.h"
+#include "platform/text.h"
+#include "protocol/oscar.h"
+#include "storage/contacts.h"
+#include "storage/database.h"
+#include "storage/history.h"
+#include "storage/options.h"
+#include "tools/interop/arguments.h"
+#include "tools/interop/wire_tap.h"
+
+namespace zul::interop {
+namespace {
+
+using namespace std::chrono_literals;
+using Seconds = std::chrono::seconds;
+
+constexpr Seconds kStepTimeout = 20s;
+// Pictures come over a second connection, requested on an idle pass of the session.
+constexpr Seconds kPictureTimeout = 30s;
+
+enum class Outcome { kPass, kFail, kSkip };
+struct Result {
+    Outcome outcome;
+    std::string why;
+};
+Result Pass() { return {Outcome::kPass, {}}; }
+Result Fail(std::string why) { return {Outcome::kFail, std::move(why)}; }
+Result Skip(std::string why) { return {Outcome::kSkip, std::move(why)}; }
+
+bool WaitFor(const std::function<bool()>& condition, Seconds timeout = kStepTimeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < end) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(50ms);
+    }
+    return condition();
+}
+
+bool IsIcqNumber(const std::string& login) {
+    return login.find_first_not_of("0123456789") == std::string::npos;
+}
+
+std::string Quote(const std::u16string& text) {
+    std::string quoted(1, '\'');
+    quoted += ToUtf8(text);
+    quoted += '\'';
+    return quoted;
+}
+
+// One account of the run.
+struct Side {
+    int id;
+    std::string name;  // "A" or "B"
+    Credentials credentials;
+    std::unique_ptr<COscar> account;
+
+    bool Online() const { return account->Status() != kStatusOffline; }
+    std::string StatusText() const { return Quote(account->StatusText()); }
+    std::string Wire(size_t mark, const RecordFilter& filter = {}) const {
+        return "wire " + name + ": " + Summarize(WireTap::Instance().Since(mark, id), filter);
+    }
+};
+
+// The row of an outgoing message as the profile holds it.
+struct OutgoingRow {
+    int sent = 0, delivered = 0, error = 0;
+};
+
+OutgoingRow ReadOutgoingRow(const CContact& contact, const CHistoryEvent& event) {
+    std::lock_guard lock(Database().Mutex());
+    CppSQLite3Command read = Database().Prepare(
+        u"SELECT Sent,Delivered,ErrorCode FROM History WHERE AccID=? AND ContactID=? AND "
+        u"Number=? AND Direction=1");
+    read.BindInt(1, contact.AccountID());
+    read.BindInt(2, contact.LocalID());
+    read.BindInt(3, event.Number());
+    CppSQLite3ResultSet rows = Database().ExecuteQuery(read);
+    OutgoingRow row;
+    if (!rows.IsEnd()) row = {rows.IntColumn(0), rows.IntColumn(1), rows.IntColumn(2)};
+    rows.Finalize();
+    read.Finalize();
+    return row;
+}
+
+// An incoming message stored for an account, with the login of the contact it was stored for.
+struct Arrival {
+    std::u16string text, from;
+};
+
+std::vector<Arrival> ReadArrivals(int accountId, const std::u16string& token) {
+    std::lock_guard lock(Database().Mutex());
+    CppSQLite3Command read = Database().Prepare(
+        u"SELECT H.Message,C.Login FROM History H JOIN Contacts C ON C.LocalID=H.ContactID "
+        u"WHERE H.AccID=? AND H.Direction=0 AND H.EventType IN (2,3) AND instr(H.Message,?)>0");
+    read.BindInt(1, accountId);
+    read.BindText(2, token);
+    CppSQLite3ResultSet rows = Database().ExecuteQuery(read);
+    std::vector<Arrival> arrivals;
+    for (; !rows.IsEnd(); rows.Next()) arrivals.push_back({rows.TextColumn(0), rows.TextColumn(1)});
+    rows.Finalize();
+    read.Finalize();
+    return arrivals;
+}
+
+int StoredPictureBytes(const CContact& contact) {
+    std::lock_guard lock(Database().Mutex());
+    CppSQLite3Command read =
+        Database().Prepare(u"SELECT length(Avatar) FROM Contacts WHERE LocalID=?");
+    read.BindInt(1, contact.LocalID());
+    return Database().ExecuteScalar(read);
+}
+
+class Driver {
+  public:
+    Driver(const Arguments& arguments, const std::string& folder);
+    ~Driver();
+    int Run();
+
+  private:
+    Result SignOn(Side& side);
+    Result ServerList(Side& owner, const Side& other);
+    Result SeesOnline(Side& owner, const Side& other);
+    Result Message(Side& from, Side& to);
+    Result Away();
+    Result OfflineMessage();
+    Result Picture();
+
+    std::unique_ptr<COscar> MakeAccount(int id, const Credentials& credentials);
+    // The contact of `owner` for `other`'s login, case and spaces aside.
+    ContactPtr Listed(const Side& owner, const Side& other) const;
+    // The listed contact, or a new one outside the list so that a message can still be sent.
+    ContactPtr ContactFor(Side& owner, const Side& other);
+    // A message text never sent before, and the unique part that finds it again.
+    struct Probe {
+        std::u16string token, text;
+    };
+    Probe UniqueText(const std::string& what);
+    // What went wrong with a message, or "" when it arrived exactly and its row is sent and
+    // delivered (`needDelivered` false: sent is enough).
+    std::string MessageProblem(const Side& from, const Side& to, const std::u16string& text,
+                               const std::vector<Arrival>& arrivals, const OutgoingRow& row,
+                               bool needDelivered) const;
+
+    const Arguments arguments_;
+    const std::string folder_;
+    std::mt19937 random_{std::random_device{}()};
+    CContacts contacts_;
+    Side a_, b_;
+};
+
+Driver::Driver(const Arguments& arguments, const std::string& folder)
+    : arguments_(arguments),
+      folder_(folder),
+      a_{1, "A", arguments.a, nullptr},
+      b_{2, "B", arguments.b, nullptr} {
+    a_.account = MakeAccount(a_.id, a_.credentials);
+    b_.account = MakeAccount(b_.id, b_.credentials);
+    WireTap& tap = WireTap::Instance();
+    tap.SetTraceFile(a_.id, folder_ + "wire-a.log");
+    tap.SetTraceFile(b_.id, folder_ + "wire-b.log");
+    // A socket is attributed when it connects, on the session thread that made it and stored
+    // it in its account; the other account's handles are read as they are at that moment.
+    tap.SetOwnerLookup([this](int socket, std::string& link) {
+        for (Side* side : {&a_, &b_}) {
+            for (Link l : {Link::Service, Link::Avatar}) {
+                if (side->account->Socket(l) == socket) {
+                    link = l == Link::Service ? "service" : "avatar";
+                    return side->id;
+                }
+            }
+        }
+        return 0;
+    });
+}
+
+Driver::~Driver() {
+    WireTap::Instance().SetOwnerLookup({});
+    for (Side* side : {&a_, &b_}) {
+        side->account->Disconnect(false);
+        contacts_.RemoveAccount(side->id);
+        side->account.reset();
+    }
+}
+
+std::unique_ptr<COscar> Driver::MakeAccount(int id, const Credentials& credentials) {
+    CAccountData data;
+    data.SetID(id);
+    data.SetType(IsIcqNumber(credentials.login) ? acctype::kIcq : acctype::kAim);
+    data.SetLogin(FromUtf8(credentials.login));
+    data.SetPassword(FromUtf8(credentials.password));
+    data.SetServer(FromUtf8(arguments_.host));
+    data.SetPort(FromUtf8(arguments_.port));
+    data.SetDescription(id == 1 ? u"Interop A" : u"Interop B");
+    data.SetSecureLogin(arguments_.md5 ? 1 : 0);
+    data.SetEnabled(1);
+    auto account = std::make_unique<COscar>(data, contacts_, folder_);
+    account->dbSave();
+    account->LoadContacts();
+    return account;
+}
+
+ContactPtr Driver::Listed(const Side& owner, const Side& other) const {
+    const std::string wanted = FoldScreenName(other.credentials.login);
+    for (const ContactPtr& contact : contacts_.ContactsOf(owner.account.get())) {
+        if (FoldScreenName(ToUtf8(contact->Login())) == wanted) return contact;
+    }
+    return nullptr;
+}
+
+ContactPtr Driver::ContactFor(Side& owner, const Side& other) {
+    if (ContactPtr contact = Listed(owner, other)) return contact;
+    return contacts_.AddNewLocalContact(owner.account.get(), u"", FromUtf8(other.credentials.login),
+                                        u"", u"", u"", u"", false, true, false);
+}
+
+Driver::Probe Driver::UniqueText(const std::string& what) {
+    char number[16];
+    std::snprintf(number, sizeof number, "%08x", static_cast<unsigned>(random_()));
+    const std::u16string token = FromUtf8("zul interop " + what + " " + number);
+    // A word beyond ASCII: the text must arrive exactly, whatever encoding carries it.
+    return {token, token + u" Grüße"};
+}
+
+std::string Driver::MessageProblem(const Side& from, const Side& to, const std::u16string& text,
+                                   const std::vector<Arrival>& arrivals, const OutgoingRow& row,
+                                   bool needDelivered) const {
+    std::string problem;
+    auto add = [&](const std::string& part) { problem += (problem.empty() ? "" : "; ") + part; };
+    const Arrival* exact = nullptr;
+    for (const Arrival& arrival : arrivals) {
+        if (arrival.text == text) exact = &arrival;
+    }
+    if (arrivals.empty()) {
+        add("the text did not reach " + to.name);
+    } else if (!exact) {
+        add(to.name + " got " + Quote(arrivals.front().text) + " instead of " + Quote(text));
+    } else if (FoldScreenName(ToUtf8(exact->from)) != FoldScreenName(from.credentials.login)) {
+        add(to.name + " stored it for a contact " + Quote(exact->from) + ", not for " +
+            from.credentials.login);
+    }
+    if (row.sent != 1) {
+        add("the sender's row is not marked sent");
+    } else if (needDelivered && row.delivered != 1) {
+        add("the sender's row is sent but not delivered");
+    }
+    if (row.error != 0) add("the sender's row has error " + std::to_string(row.error));
+    return problem;
+}
+
+// --- steps -----------------------------------------------------------------------------------
+
+Result Driver::SignOn(Side& side) {
+    if (WaitFor([&] { return side.account->Status() == kStatusAvailable; })) return Pass();
+    return Fail("status " + std::to_string(side.account->Status()) + ", the client shows " +
+                side.StatusText() + "; " + side.Wire(0));
+}
+
+Result Driver::ServerList(Side& owner, const Side& other) {
+    ContactPtr contact;
+    const bool found = WaitFor([&] {
+        contact = Listed(owner, other);
+        return contact && contact->OnServer();
+    }, owner.Online() ? kStepTimeout : 0s);
+    if (found) return Pass();
+    std::string why = contact ? other.credentials.login + " is known but not marked on the server"
+                              : "no contact " + other.credentials.login + " among " +
+                                    std::to_string(contacts_.ContactsOf(owner.account.get()).size()) +
+                                    " contacts";
+    if (!owner.Online()) why += " (" + owner.name + " is not signed on)";
+    return Fail(why + "; " + owner.Wire(0, Families({0x13})));
+}
+
+Result Driver::SeesOnline(Side& owner, const Side& other) {
+    if (!owner.Online()) return Fail(owner.name + " is not signed on");
+    ContactPtr contact;
+    const bool online = WaitFor([&] {
+        contact = Listed(owner, other);
+        return contact && contact->Status() != kStatusOffline;
+    });
+    if (online) return Pass();
+    std::string why = contact ? owner.name + " sees " + other.name + " offline"
+                              : other.credentials.login + " is not on " + owner.name + "'s list";
+    if (!other.Online()) why += " (" + other.name + " is not signed on)";
+    return Fail(why + "; " + owner.Wire(0, Families({0x03})));
+}
+
+Result Driver::Message(Side& from, Side& to) {
+    if (!from.Online()) return Fail(from.name + " is not signed on");
+    const size_t mark = WireTap::Instance().Mark();
+    ContactPtr contact = ContactFor(from, to);
+    if (!contact) return Fail("the profile took no contact for " + to.credentials.login);
+    const auto [token, text] = UniqueText(from.name + " to " + to.name);
+    EventPtr event = contact->History().AddOutgoingMessage(text);
+    if (!event) return Fail("the history took no outgoing message");
+    std::fprintf(stderr, "interop: %s sends %s\n", from.name.c_str(), Quote(text).c_str());
+
+    std::string problem;
+    WaitFor([&] {
+        problem = MessageProblem(from, to, text, ReadArrivals(to.id, token),
+                                 ReadOutgoingRow(*contact, *event), true);
+        return problem.empty();
+    });
+    if (problem.empty()) return Pass();
+    return Fail(problem + "; " + from.Wire(mark, Families({0x04})) + "; " +
+                to.Wire(mark, Families({0x04})));
+}
+
+Result Driver::Away() {
+    if (!a_.Online()) return Fail("A is not signed on");
+    const size_t mark = WireTap::Instance().Mark();
+    a_.account->RequestStatus(kStatusAway);
+    // ICQ's away status, and AIM's away (a status word or the user-class flag), both read as
+    // kStatusAway on the other side.
+    ContactPtr seen;
+    const bool ok = WaitFor([&] {
+        seen = Listed(b_, a_);
+        return a_.account->Status() == kStatusAway && seen && seen->Status() == kStatusAway;
+    });
+    if (ok) return Pass();
+    const int type = a_.account->EffectiveType();
+    std::string why = "A's own status is " + ToUtf8(StatusName(type, a_.account->Status()));
+    if (!seen) {
+        why += ", A is not on B's list";
+    } else {
+        why += ", B sees A as " + (seen->Status() == kStatusOffline
+                                       ? std::string("offline")
+                                       : ToUtf8(StatusName(type, seen->Status())));
+    }
+    return Fail(why + "; " + a_.Wire(mark, Families({0x01, 0x02, 0x13})) + "; " +
+                b_.Wire(mark, Families({0x03})));
+}
+
+Result Driver::OfflineMessage() {
+    if (!a_.Online()) return Fail("A is not signed on");
+    if (!b_.Online()) return Fail("B is not signed on, so it cannot come back");
+    ContactPtr contact = ContactFor(a_, b_);
+    if (!contact) return Fail("the profile took no contact for " + b_.credentials.login);
+    b_.account->Disconnect(true);
+    if (!WaitFor([&] { return contact->Status() == kStatusOffline; }, 10s)) {
+        std::fprintf(stderr, "interop: A still sees B online after B signed off\n");
+    }
+
+    const size_t mark = WireTap::Instance().Mark();
+    const auto [token, text] = UniqueText("offline A to B");
+    EventPtr event = contact->History().AddOutgoingMessage(text);
+    if (!event) return Fail("the history took no outgoing message");
+    std::fprintf(stderr, "interop: A sends %s while B is offline\n", Quote(text).c_str());
+    if (!WaitFor([&] { return event->Sent() == 1; })) {
+        return Fail("A never sent the message; " + a_.Wire(mark, Families({0x04})));
+    }
+    std::this_thread::sleep_for(1s);  // the server has stored it before B comes back
+
+    const size_t back = WireTap::Instance().Mark();
+    b_.account->RequestStatus(kStatusAvailable);
+    if (!WaitFor([&] { return b_.account->Status() == kStatusAvailable; })) {
+        return Fail("B did not sign on again, the client shows " + b_.StatusText());
+    }
+    std::string problem;
+    WaitFor([&] {
+        problem = MessageProblem(a_, b_, text, ReadArrivals(b_.id, token),
+                                 ReadOutgoingRow(*contact, *event), false);
+        return problem.empty();
+    });
+    if (problem.empty()) return Pass();
+
+    // An AIM screen name fetches what waited with 0x04/0x10; a server that refuses that
+    // request, or never answers it, keeps no offline messages for it.
+    const std::vector<FrameRecord> fetch = WireTap::Instance().Since(back, b_.id);
+    bool asked = false, answered = false;
+    for (const FrameRecord& r : fetch) {
+        if (r.family != 0x04) continue;
+        asked = asked || (!r.incoming && r.subtype == 0x10);
+        answered = answered || (r.incoming && (r.subtype == 0x17 || r.subtype == 0x07));
+    }
+    const std::string wire = a_.Wire(mark, Families({0x04})) + "; " +
+                             b_.Wire(back, Families({0x04, 0x15}));
+    if (!IsIcqNumber(b_.credentials.login) && asked && !answered) {
+        return Skip("the server gave B no offline messages (" + wire + ")");
+    }
+    return Fail("after B signed on again, " + problem + "; " + wire);
+}
+
+Result Driver::Picture() {
+    if (!a_.Online() && !b_.Online()) return Fail("neither account is signed on");
+    ContactPtr holder;
+    const bool stored = WaitFor([&] {
+        for (auto [owner, other] : {std::pair{&a_, &b_}, std::pair{&b_, &a_}}) {
+            ContactPtr contact = Listed(*owner, *other);
+            if (contact && contact->HasPicture() && StoredPictureBytes(*contact) > 0) {
+                holder = contact;
+                return true;
+            }
+        }
+        return false;
+    }, kPictureTimeout);
+    if (stored) {
+        std::fprintf(stderr, "interop: picture of %s stored, %zu bytes\n",
+                     ToUtf8(holder->Login()).c_str(), holder->Picture().size());
+        return Pass();
+    }
+    const bool announced = WireTap::Instance().IconAnnounced(a_.credentials.login) ||
+                           WireTap::Instance().IconAnnounced(b_.credentials.login);
+    if (!announced) {
+        return Skip("the server announced no buddy icon for either account "
+                    "(no icon hash in a presence notice)");
+    }
+    const RecordFilter avatarTraffic = [](const FrameRecord& r) {
+        return r.link == "avatar" || r.family == 0x10 ||
+               (r.family == 0x01 && (r.subtype == 0x04 || r.subtype == 0x05));
+    };
+    return Fail("an icon hash was announced but no picture was stored; " +
+                a_.Wire(0, avatarTraffic) + "; " + b_.Wire(0, avatarTraffic));
+}
+
+int Driver::Run() {
+    std::fprintf(stderr, "interop: %s and %s (%s) on %s:%s%s; profile and wire traces in %s\n",
+                 a_.credentials.login.c_str(), b_.credentials.login.c_str(),
+                 IsIcqNumber(a_.credentials.login) ? "ICQ" : "AIM", arguments_.host.c_str(),
+                 arguments_.port.c_str(), arguments_.md5 ? ", MD5 login" : "", folder_.c_str());
+    a_.account->RequestStatus(kStatusAvailable);
+    b_.account->RequestStatus(kStatusAvailable);
+
+    const std::vector<std::pair<const char*, std::function<Result()>>> steps = {
+        {"signon-a", [&] { return SignOn(a_); }},
+        {"signon-b", [&] { return SignOn(b_); }},
+        {"list-a", [&] { return ServerList(a_, b_); }},
+        {"list-b", [&] { return ServerList(b_, a_); }},
+        {"online-a", [&] { return SeesOnline(a_, b_); }},
+        {"online-b", [&] { return SeesOnline(b_, a_); }},
+        {"message-a-to-b", [&] { return Message(a_, b_); }},
+        {"message-b-to-a", [&] { return Message(b_, a_); }},
+        {"away", [&] { return Away(); }},
+        {"offline-message", [&] { return OfflineMessage(); }},
+        {"picture", [&] { return Picture(); }},
+    };
+    int passed = 0, failed = 0;
+    for (const auto& [name, step] : steps) {
+        const Result result = step();
+        switch (result.outcome) {
+            case Outcome::kPass:
+                std::printf("PASS %s\n", name);
+                ++passed;
+                break;
+            case Outcome::kFail:
+                std::printf("FAIL %s: %s\n", name, result.why.c_str());
+                ++failed;
+                break;
+            case Outcome::kSkip:
+                std::printf("SKIP %s: %s\n", name, result.why.c_str());
+                break;
+        }
+        std::fflush(stdout);
+    }
+    std::printf("%d passed, %d failed\n", passed, failed);
+    return failed == 0 ? 0 : 1;
+}
+
+// A fresh folder for the profile and the logs of this run, kept afterwards.
+std::string MakeRunFolder() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "zul-interop-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) return {};
+    return pattern + "/";
+}
+
+}  // namespace
+}  // namespace zul::interop
+
+int main(int argc, char** argv) {
+    using namespace zul;
+    std::string error;
+    const auto arguments = interop::ParseArguments(argc, argv, error);
+    if (!arguments) {
+        std::fprintf(stderr,
+                     "zul-interop: %s\nusage: zul-interop HOST:PORT LOGIN_A:PASSWORD_A "
+                     "LOGIN_B:PASSWORD_B [--md5]\n",
+                     error.c_str());
+        return 2;
+    }
+    const std::string folder = interop::MakeRunFolder();
+    if (folder.empty()) {
+        std::fprintf(stderr, "zul-interop: cannot make a temporary folder\n");
+        return 2;
+    }
+    // The database log goes beside the profile.
+    OverrideProgramFolder(folder);
+    OverrideDataFolder(folder);
+    if (!Database().OpenAt(folder + kProfileFileName)) {
+        std::fprintf(stderr, "zul-interop: cannot open the profile in %s\n", folder.c_str());
+        return 2;
+    }
+    Options().ResetToDefaults();
+    Options().ReconnectOnError = 0;  // a failed sign-on stays failed and shows its error
+    Options().RestoreLastStatusesOnStart = 0;
+    int status;
+    {
+        interop::Driver driver(*arguments, folder);
+        status = driver.Run();
+    }
+    // The profile stays for a look afterwards, without the passwords.
+    try {
+        std::lock_guard lock(Database().Mutex());
+        for (const char16_t* sql : {u"PRAGMA secure_delete=ON", u"UPDATE Accounts SET Password=''"}) {
+            CppSQLite3Command command = Database().Prepare(sql);
+            Database().Execute(command);
+        }
+    } catch (const CppSQLite3Exception&) {
+        std::fprintf(stderr, "zul-interop: the passwords could not be removed from %s\n",
+                     folder.c_str());
+    }
+    Database().Close();
+    return status;
+}
