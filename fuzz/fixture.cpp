@@ -311,8 +311,8 @@ Fixture::~Fixture() {
 void Fixture::BeginInput(bool avatarActive) {
     COscar& s = *session_;
     s.ResetSession();
-    if (s.Socket(Link::Service) == kInvalidSocket) s.Socket(Link::Service) = drain_->NewEnd();
-    if (s.Socket(Link::Avatar) == kInvalidSocket) s.Socket(Link::Avatar) = drain_->NewEnd();
+    if (s.Socket(Link::Service) == kInvalidSocket) s.AdoptSocket(Link::Service, drain_->NewEnd());
+    if (s.Socket(Link::Avatar) == kInvalidSocket) s.AdoptSocket(Link::Avatar, drain_->NewEnd());
     if (s.Status() != 0) s.SetStatus(0);
     s.SetSessionRunning(true);
     s.SetAvatarActive(avatarActive);

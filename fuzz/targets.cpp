@@ -409,7 +409,7 @@ void ServerListDownload(const uint8_t* data, size_t size) {
     fixture.BeginInput(false);
     Feeder feeder(StreamFromRecords(SplitRecords(data, size, kMaxStreamRecords)));
     CloseSocket(session.Socket(Link::Service));
-    session.Socket(Link::Service) = feeder.TakeNearEnd();
+    session.AdoptSocket(Link::Service, feeder.TakeNearEnd());
     try {
         ReceiveServerList(session);
     } catch (const CError&) {
@@ -427,7 +427,7 @@ void SessionStream(const uint8_t* data, size_t size) {
     fixture.BeginInput(false);
     Feeder feeder(StreamFromRecords(SplitRecords(data, size, kMaxStreamRecords)));
     CloseSocket(session.Socket(Link::Service));
-    session.Socket(Link::Service) = feeder.TakeNearEnd();
+    session.AdoptSocket(Link::Service, feeder.TakeNearEnd());
     try {
         session.HandleIncoming_MainThread();
     } catch (const CError&) {

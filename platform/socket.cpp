@@ -12,6 +12,7 @@
 #include <sys/time.h>
 
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <mutex>
 #include <set>
@@ -21,6 +22,7 @@ namespace {
 
 thread_local int t_lastError = 0;
 std::atomic<int> g_ioTimeoutMs{60000};
+std::atomic<int> g_connectTimeoutMs{20000};
 
 // Descriptors shut down by this process and not yet released: a receive that ends on one of
 // them was interrupted locally, not closed by the peer.
@@ -40,6 +42,8 @@ static int MapIoErrno(int err) {
 }
 
 void SetSocketIoTimeout(int ms) { g_ioTimeoutMs.store(ms > 0 ? ms : 60000); }
+int SocketIoTimeoutMs() { return g_ioTimeoutMs.load(); }
+void SetSocketConnectTimeout(int ms) { g_connectTimeoutMs.store(ms > 0 ? ms : 20000); }
 
 int MapErrno(int err) {
     switch (err) {
@@ -142,9 +146,17 @@ bool SocketConnect(SocketHandle s, const SocketAddress& address) {
         err = errno;
         if (err == EINPROGRESS || err == EINTR) {
             err = 0;
+            // A host that drops the handshake silently would otherwise hold the thread for the
+            // system's own time-out of minutes.
+            const auto deadline = std::chrono::steady_clock::now() +
+                                  std::chrono::milliseconds(g_connectTimeoutMs.load());
             for (;;) {
                 if (WasShutLocally(s)) {
                     err = ECONNABORTED;
+                    break;
+                }
+                if (std::chrono::steady_clock::now() >= deadline) {
+                    err = ETIMEDOUT;
                     break;
                 }
                 pollfd p{};
@@ -206,6 +218,61 @@ long SocketRecv(SocketHandle s, void* data, size_t n) {
         t_lastError = WasShutLocally(s) ? sockerr::kConnAborted : 0;
     }
     return static_cast<long>(r);
+}
+
+long SocketRecvNow(SocketHandle s, void* data, size_t n) {
+    if (s == kInvalidSocket) {
+        t_lastError = sockerr::kBadSocket;
+        return -1;
+    }
+    ssize_t r;
+    do {
+        r = recv(s, data, n, MSG_DONTWAIT);
+    } while (r < 0 && errno == EINTR);
+    if (r < 0) {
+        t_lastError = WasShutLocally(s) ? sockerr::kConnAborted : MapErrno(errno);
+        return -1;
+    }
+    if (r == 0) t_lastError = WasShutLocally(s) ? sockerr::kConnAborted : 0;
+    return static_cast<long>(r);
+}
+
+long SocketSendNow(SocketHandle s, const void* data, size_t n) {
+    if (s == kInvalidSocket) {
+        t_lastError = sockerr::kBadSocket;
+        return -1;
+    }
+    ssize_t r;
+    do {
+        r = send(s, data, n, MSG_NOSIGNAL | MSG_DONTWAIT);
+    } while (r < 0 && errno == EINTR);
+    if (r < 0) t_lastError = MapErrno(errno);
+    return static_cast<long>(r);
+}
+
+int SocketWaitAnyReadable(const SocketHandle* sockets, size_t count, int ms) {
+    pollfd p[8]{};
+    size_t used = 0;
+    size_t index[8]{};
+    for (size_t i = 0; i < count && used < 8; ++i) {
+        if (sockets[i] == kInvalidSocket) continue;
+        p[used].fd = sockets[i];
+        p[used].events = POLLIN | POLLPRI;
+        index[used++] = i;
+    }
+    int r;
+    do {
+        r = poll(p, used, ms);
+    } while (r < 0 && errno == EINTR);
+    if (r < 0) {
+        t_lastError = MapErrno(errno);
+        return -1;
+    }
+    int mask = 0;
+    for (size_t k = 0; k < used; ++k) {
+        if (p[k].revents != 0) mask |= 1 << index[k];
+    }
+    return mask;
 }
 
 int SocketWaitReadable(SocketHandle s, int seconds, int microseconds) {

@@ -56,14 +56,25 @@ bool ResolveHostIPv4(const std::string& name, std::string& dotted);
 // Sockets made after this call give up a blocked send or receive after `ms` milliseconds
 // with 10060 (default 60 s).
 void SetSocketIoTimeout(int ms);
+int SocketIoTimeoutMs();
+// A connect that has not completed after `ms` milliseconds gives up with 10060 (default 20 s).
+void SetSocketConnectTimeout(int ms);
 
 SocketHandle SocketCreateTcp();
 bool SocketConnect(SocketHandle s, const SocketAddress& address);
 // Returns bytes moved, 0 on an orderly close, -1 on failure (see LastSocketError()).
 long SocketSend(SocketHandle s, const void* data, size_t n);
 long SocketRecv(SocketHandle s, void* data, size_t n);
+// Takes what has already arrived, never waiting: bytes moved, 0 on an orderly close, -1 on
+// failure; nothing waiting is a failure with 10035.
+long SocketRecvNow(SocketHandle s, void* data, size_t n);
+// Sends what the socket takes at once, never waiting: bytes moved, or -1.
+long SocketSendNow(SocketHandle s, const void* data, size_t n);
 // Waits for readability or an exception; 1 ready, 0 timed out, -1 failed.
 int SocketWaitReadable(SocketHandle s, int seconds, int microseconds = 0);
+// Waits up to `ms` for any of the sockets (an invalid one is left out) to become readable;
+// bit i of the result is set when sockets[i] is. 0 on a time-out, -1 on failure.
+int SocketWaitAnyReadable(const SocketHandle* sockets, size_t count, int ms);
 // Shuts both directions down. A thread blocked in a receive on it then sees 10053.
 void SocketShutdown(SocketHandle s);
 // Releases the descriptor (after a shutdown).

@@ -3,6 +3,7 @@
 #include "accounts/accounts.h"
 #include "protocol/services/families.h"
 #include "protocol/transport/packet.h"
+#include "platform/socket.h"
 #include "protocol/transport/connection.h"
 #include "storage/options.h"
 
@@ -19,15 +20,31 @@ COscar::COscar(const CAccountData& data, CContacts& contacts, std::string profil
 COscar::~COscar() { StopSessionForDestruction(); }
 
 void COscar::ResetSession() {
+    DropDeferred();
     pending_.Clear();
     avatarQueue_.Clear();
     serviceRates_.Clear();
     avatarRates_.Clear();
 }
 
+void COscar::SayGoodbye(Link link) {
+    // Never waits: a frame another thread has half sent, or a full send buffer, leaves the
+    // close to speak alone.
+    std::unique_lock send(sendMutex_, std::try_to_lock);
+    if (!send.owns_lock()) return;
+    std::lock_guard lock(socketMutex_);
+    const SocketHandle socket = Socket(link);
+    if (socket == kInvalidSocket) return;
+    const uint16_t sequence = NextSequence(link);
+    const uint8_t frame[6] = {0x2A, channel::kDisconnect, static_cast<uint8_t>(sequence >> 8),
+                              static_cast<uint8_t>(sequence), 0x00, 0x00};
+    SocketSendNow(socket, frame, sizeof frame);
+}
+
 void COscar::ShutdownConnections() {
-    ShutMark(Link::Service).store(true);
-    ShutMark(Link::Avatar).store(true);
+    // The server hears the client leave (a sign-off frame) before the connection goes.
+    if (!ShutMark(Link::Service).exchange(true)) SayGoodbye(Link::Service);
+    if (!ShutMark(Link::Avatar).exchange(true)) SayGoodbye(Link::Avatar);
     std::lock_guard lock(socketMutex_);
     SocketShutdown(serviceSocket_);
     SocketShutdown(avatarSocket_);
@@ -46,9 +63,13 @@ void COscar::CloseConnections() {
 }
 
 void COscar::DropAvatarConnection() {
-    CloseLink(Link::Avatar);
-    avatarRates_.Clear();
-    SetAvatarActive(false);
+    // Closing takes the send lock, which a status change on another thread may hold across
+    // a rate wait: never inside a burst.
+    AfterBurst([this] {
+        CloseLink(Link::Avatar);
+        avatarRates_.Clear();
+        SetAvatarActive(false);
+    });
 }
 
 void COscar::ConnectLink(Link link, const std::string& host, const std::string& port,
@@ -58,11 +79,12 @@ void COscar::ConnectLink(Link link, const std::string& host, const std::string& 
         std::lock_guard lock(socketMutex_);
         CreateSocket(handle);
         ShutMark(link).store(false);
+        In(link).Reset();
     });
 }
 
 void COscar::CloseLink(Link link) {
-    ShutMark(link).store(true);
+    if (!ShutMark(link).exchange(true)) SayGoodbye(link);
     {
         std::lock_guard lock(socketMutex_);
         SocketShutdown(Socket(link));

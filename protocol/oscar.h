@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <mutex>
@@ -14,6 +15,7 @@
 
 #include "accounts/account.h"
 #include "platform/socket.h"
+#include "protocol/transport/frame_buffer.h"
 #include "protocol/transport/session_tables.h"
 
 namespace zul {
@@ -44,20 +46,33 @@ public:
     // First leg (login server) and the start of the second (service server, cookie), then the
     // service handshake.
     void LoginUnsecured();
+    // Where the login server sends the client next.
+    struct ServiceTicket {
+        std::string host, port;
+        std::vector<uint8_t> cookie;
+    };
 
     // --- send and receive --------------------------------------------------------------------
     // Sends one frame on a connection: connection check, send lock, rate control, sequence
-    // number, byte counting. Raises CError.
+    // number, byte counting. Raises CError. Called while the session thread handles a burst,
+    // the frame is queued and sent after the burst's commit.
     void SendFrame(Link link, COscarPacket& frame);
-    // Receives one whole frame on a connection, counting the bytes. Raises CError.
+    // Runs `action` now, or after the commit when the calling thread is handling this
+    // session's burst (work that may wait for the network: connects, sends).
+    void AfterBurst(std::function<void()> action);
+    // Receives one whole frame on a connection, counting the bytes; waits at most the socket
+    // time-out for the next bytes. Raises CError.
     void ReceiveFrame(Link link, COscarPacket& frame);
     // Sign-on receives: reads frames on the service connection until a SNAC of `family` with
-    // one of `subtypes` arrives. Every other frame is kept and dispatched, in arrival order,
-    // when the receive loop starts; a disconnect frame raises at once.
-    void ReceiveReply(COscarPacket& reply, uint16_t family,
-                      std::initializer_list<uint16_t> subtypes);
+    // one of `subtypes` arrives (true), or, when `requestId` is given, the family's error
+    // reply to that request (false; `reply` holds it). Every other frame is kept and
+    // dispatched, in arrival order, when the receive loop starts; a disconnect frame raises.
+    bool ReceiveReply(COscarPacket& reply, uint16_t family,
+                      std::initializer_list<uint16_t> subtypes, uint32_t requestId = 0);
     // Frames kept by ReceiveReply and not yet dispatched.
     size_t DeferredCount() const;
+    // Forgets the kept frames: they belong to one sign-on.
+    void DropDeferred();
     // The receive loop of a signed-on session.
     void HandleIncoming_MainThread();
     // Frames on the disconnect channel always end the session.
@@ -67,10 +82,19 @@ public:
 
     // --- session state used by the services -------------------------------------------------
     SocketHandle& Socket(Link link) { return link == Link::Service ? serviceSocket_ : avatarSocket_; }
+    // Puts a connected socket in place of a link's (fuzz targets and tests feed the session
+    // through one); its frame buffer starts empty.
+    void AdoptSocket(Link link, SocketHandle socket) {
+        Socket(link) = socket;
+        In(link).Reset();
+    }
     RateClassTable& Rates(Link link) { return link == Link::Service ? serviceRates_ : avatarRates_; }
     PendingRequests& Pending() { return pending_; }
     AvatarQueue& Avatars() { return avatarQueue_; }
     bool AvatarActive() const { return avatarActive_.load(); }
+    // The avatar server knows only the older picture query (0x10,0x04); kept for a session.
+    bool OlderPictureQuery() const { return olderPictureQuery_.load(); }
+    void SetOlderPictureQuery(bool older) { olderPictureQuery_.store(older); }
     void SetAvatarActive(bool active) { avatarActive_.store(active); }
     // Closes only the avatar connection after an error on it.
     void DropAvatarConnection();
@@ -80,6 +104,7 @@ public:
     // already given back.
     void ConnectLink(Link link, const std::string& host, const std::string& port,
                      bool showProgress);
+    // Sends the sign-off frame (channel 4), then closes the link.
     void CloseLink(Link link);
 
     uint16_t PermitDenyItemId() const { return permitDenyItemId_.load(); }
@@ -107,6 +132,13 @@ public:
 
 private:
     void FillSessionFields();
+    // The sign-off frame on a link, sent only if it can go at once.
+    void SayGoodbye(Link link);
+    // The login server's leg: the scrambled password on channel 1, or the MD5 proof of the
+    // login family (0x17) when the account asks for a secure login.
+    ServiceTicket LoginRoasted();
+    ServiceTicket LoginSecure();
+    void ReceiveLoginSnac(COscarPacket& reply);
     uint16_t NextSequence(Link link);
     void ApplyRateControl(Link link, uint16_t family, uint16_t subtype);
     // Set while a link's socket is shut down or closed, until a new one is made: a rate wait
@@ -114,11 +146,18 @@ private:
     std::atomic<bool>& ShutMark(Link link) { return shut_[link == Link::Service ? 0 : 1]; }
     void DispatchSnac(COscarPacket& frame);
     void DispatchFrame(COscarPacket& frame);
-    void DispatchDeferred();
+    std::unique_ptr<COscarPacket> TakeDeferred();
+    FrameBuffer& In(Link link) { return link == Link::Service ? serviceIn_ : avatarIn_; }
+    // Takes what has arrived on a connection into its frame buffer, without waiting.
+    void FillLink(Link link);
+    // Whole frames (or a failure) wait in a frame buffer or among the kept sign-on frames.
+    bool FramesWaiting() const;
     void HandleBurst();
+    void RunAfterBurst();
 
     // Sign-on fields.
     std::string host_, port_, loginBytes_, password_;
+    bool passwordUsable_ = true;  // the password converts to the bytes a login sends
 
     // Guards opening, shutting down and closing the two sockets across threads; taken after
     // the send lock where both are held.
@@ -135,11 +174,16 @@ private:
     PendingRequests pending_;
     AvatarQueue avatarQueue_;
     std::atomic<bool> avatarActive_{false};
+    std::atomic<bool> olderPictureQuery_{false};
     std::atomic<uint16_t> permitDenyItemId_{0};
     std::atomic<uint8_t> privacyMode_{0};
     std::atomic<uint32_t> highestStatusTextTime_{0};
     mutable std::mutex deferredMutex_;
     std::deque<std::unique_ptr<COscarPacket>> deferred_;
+    // Read and written by the session thread only.
+    FrameBuffer serviceIn_;
+    FrameBuffer avatarIn_;
+    std::vector<std::function<void()>> afterBurst_;
 };
 
 // Registers COscar as the account kind for ICQ and AIM rows of the profile.

@@ -27,6 +27,9 @@ namespace zul {
 namespace {
 
 constexpr uint16_t kAvatarFamily = 0x0010;
+// Pending-request kinds of the two picture queries.
+constexpr uint32_t kPictureQuery = 0x1006;
+constexpr uint32_t kOlderPictureQuery = 0x1004;
 constexpr uint16_t kToolId = 0x0010;
 constexpr uint16_t kToolVersion = 0x164F;
 
@@ -163,6 +166,19 @@ void HandleAvatarServiceFamily(COscar& session, COscarPacket& frame) {
     }
 }
 
+// Stores a picture that arrived for `name` after checking it against the hash of `info`.
+void StorePicture(COscar& session, const std::u16string& name, ByteSpan info, ByteSpan picture) {
+    const bool own = EqualNoCase(name, session.Login());
+    if (!own && !session.Contacts().FindContact(&session, name)) return;
+    if (!MD5Matches(info.data() + 4, kPictureHashSize, picture)) {
+        WriteLog(kGeneralLog, u"BAD AVATAR, CHECK FAILED (" + name + u")");
+        picture = {};
+    }
+    const uint8_t* bytes = picture.empty() ? nullptr : picture.data();
+    session.Contacts().SetPictureByLogin(&session, name, bytes, picture.size());
+    if (own) session.SetOwnerAvatar(bytes, picture.size(), true);
+}
+
 // SNAC(0x10,0x07): screen name, picture information, one byte, the information again, the
 // picture's length and bytes. Every read stays inside the frame; a reply that claims more
 // than it holds stores nothing.
@@ -174,9 +190,6 @@ void HandlePictureReply(COscar& session, const COscarPacket& frame) {
     const ByteSpan nameBytes = reader.ReadBytes(nameLength);
     if (!reader.ok()) return;
     const std::u16string name = CountedUtf8ToWide(nameBytes.data(), nameBytes.size());
-
-    const bool own = EqualNoCase(name, session.Login());
-    if (!own && !session.Contacts().FindContact(&session, name)) return;
 
     const ByteSpan info1 = reader.ReadBytes(kPictureInfoSize);
     reader.Skip(1);
@@ -193,23 +206,58 @@ void HandlePictureReply(COscar& session, const COscarPacket& frame) {
         WriteLog(kGeneralLog, u"BAD AVATAR, TRUNCATED (" + name + u")");
         return;
     }
-    if (!MD5Matches(info1.data() + 4, kPictureHashSize, picture)) {
-        WriteLog(kGeneralLog, u"BAD AVATAR, CHECK FAILED (" + name + u")");
-        picture = {};
-    }
+    StorePicture(session, name, info1, picture);
+}
 
-    const uint8_t* bytes = picture.empty() ? nullptr : picture.data();
-    session.Contacts().SetPictureByLogin(&session, name, bytes, picture.size());
-    if (own) session.SetOwnerAvatar(bytes, picture.size(), true);
+// SNAC(0x10,0x05), the reply to the older query: screen name, the picture information once,
+// the picture's length and bytes.
+void HandleOlderPictureReply(COscar& session, const COscarPacket& frame) {
+    session.Pending().Remove(static_cast<uint16_t>(frame.requestId() & 0xFFFF));
+    ByteReader reader(frame.snacData());
+    const ByteSpan nameBytes = reader.ReadBytes(reader.ReadU8());
+    const ByteSpan info = reader.ReadBytes(kPictureInfoSize);
+    if (!reader.ok() || info[3] != kPictureHashSize) return;
+    const std::u16string name = CountedUtf8ToWide(nameBytes.data(), nameBytes.size());
+    const ByteSpan picture = reader.ReadBytes(reader.ReadU16());
+    if (!reader.ok()) {
+        WriteLog(kGeneralLog, u"BAD AVATAR, TRUNCATED (" + name + u")");
+        return;
+    }
+    StorePicture(session, name, info, picture);
+}
+
+// The body both picture queries share: name, command 1, picture information.
+void AppendPictureQuery(COscarPacket& request, const std::u16string& name, ByteSpan info) {
+    request.AppendScreenName(name);
+    request.AppendU8(0x01);
+    request.AppendBytes(info);
+}
+
+// An error answering a picture query: servers that know only the older query (0x10,0x04)
+// refuse the newer one; the picture is asked again that way, and so are the later ones.
+void HandlePictureError(COscar& session, const COscarPacket& frame) {
+    const uint16_t id = static_cast<uint16_t>(frame.requestId() & 0xFFFF);
+    const std::optional<PendingRequest> pending = session.Pending().Find(id);
+    session.Pending().Remove(id);
+    if (!pending || pending->data.empty() || pending->kind != kPictureQuery) return;
+    WriteLog(kGeneralLog, u"AVTSNAC(0x10,0x01): picture asked again with the older query");
+    session.SetOlderPictureQuery(true);
+    const uint16_t again = session.Pending().Add(kOlderPictureQuery, pending->text);
+    COscarPacket request = COscarPacket::Snac(kAvatarFamily, 0x04, again);
+    AppendPictureQuery(request, pending->text, pending->data);
+    if (!SendAvat(session, request)) session.Pending().Remove(again);
 }
 
 void HandleAvatarFamily(COscar& session, COscarPacket& frame) {
     switch (frame.subtype()) {
         case 0x01:
-            session.Pending().Remove(static_cast<uint16_t>(frame.requestId() & 0xFFFF));
+            HandlePictureError(session, frame);
             break;
         case 0x03:
             WriteLog(kGeneralLog, u"AVTSNAC(0x10,0x03) ICQ_AVATAR_UPLOAD_ACK");
+            break;
+        case 0x05:
+            HandleOlderPictureReply(session, frame);
             break;
         case 0x07:
             HandlePictureReply(session, frame);
@@ -266,7 +314,17 @@ void HandleRedirectService(COscar& session, COscarPacket& frame) {
             const Tlv* family = tlvs.Find(0x000D);
             if (family && family->AsU16() == pending->kind && pending->kind == kAvatarFamily &&
                 tlvs.Has(0x0005) && tlvs.Has(0x0006)) {
-                ConnectAvatarServer(session, tlvs);
+                // The connect waits for the network: after the burst's commit.
+                session.AfterBurst([&session, tlvs] {
+                    if (session.AvatarActive()) return;
+                    try {
+                        ConnectAvatarServer(session, tlvs);
+                    } catch (const CError& e) {
+                        WriteLogFormat(kGeneralLog, u"HandleRedirectService():CError %d catched",
+                                       e.Code());
+                        session.DropAvatarConnection();
+                    }
+                });
             }
         } catch (const CError& e) {
             WriteLogFormat(kGeneralLog, u"HandleRedirectService():CError %d catched", e.Code());
@@ -336,12 +394,11 @@ void SendQueuedAvatarRequests(COscar& session) {
     for (size_t i = 0; i < entries.size(); ++i) {
         const AvatarQueueEntry& entry = entries[i];
         if (entry.info.empty()) continue;
-        const uint16_t id =
-            session.Pending().Add(static_cast<uint32_t>(entry.info.size()), entry.name);
-        COscarPacket request = COscarPacket::Snac(kAvatarFamily, 0x06, id);
-        request.AppendScreenName(entry.name);
-        request.AppendU8(0x01);
-        request.AppendBytes(entry.info.data(), entry.info.size());
+        const bool older = session.OlderPictureQuery();
+        const uint16_t id = session.Pending().Add(older ? kOlderPictureQuery : kPictureQuery,
+                                                  entry.name, entry.info);
+        COscarPacket request = COscarPacket::Snac(kAvatarFamily, older ? 0x04 : 0x06, id);
+        AppendPictureQuery(request, entry.name, entry.info);
         if (!SendAvat(session, request)) {
             // The connection is gone: keep this name and the ones after it for the next one.
             session.Pending().Remove(id);

@@ -11,6 +11,7 @@
 #include "protocol/oscar.h"
 #include "protocol/services/families.h"
 #include "protocol/transport/connection.h"
+#include "protocol/transport/frame_buffer.h"
 #include "protocol/transport/login.h"
 #include "protocol/transport/packet.h"
 #include "storage/database.h"
@@ -40,6 +41,7 @@ bool IsFatalSessionCode(int32_t code) {
         case 1: case 4: case 5: case 7: case 8: case 9: case 34:
         case -99999: case -99991: case -99990: case -99986: case -99985:
         case -12347: case -12346: case -12345:
+        case errcode::kPasswordNotEncodable:
             return true;
         default:
             return false;
@@ -104,7 +106,51 @@ void COscar::ApplyRateControl(Link link, uint16_t family, uint16_t subtype) {
     rates.Store(*position, static_cast<uint32_t>(level), GetTick());
 }
 
+namespace {
+
+// The session whose burst the calling thread is handling, if any: its sends wait for the
+// burst's commit.
+thread_local COscar* t_burstOwner = nullptr;
+
+}  // namespace
+
+void COscar::AfterBurst(std::function<void()> action) {
+    if (t_burstOwner == this) {
+        afterBurst_.push_back(std::move(action));
+        return;
+    }
+    action();
+}
+
+void COscar::RunAfterBurst() {
+    std::vector<std::function<void()>> actions;
+    actions.swap(afterBurst_);
+    for (auto& action : actions) action();
+}
+
 void COscar::SendFrame(Link link, COscarPacket& frame) {
+    if (t_burstOwner == this) {
+        // Inside a burst the profile is locked: the frame goes out after the commit, so that
+        // no rate wait or slow send holds the profile. A failure then ends the session as a
+        // failed send always does; on the avatar link it closes only that link.
+        auto bytes = std::make_shared<std::vector<uint8_t>>(frame.data, frame.data + frame.size);
+        afterBurst_.push_back([this, link, bytes] {
+            COscarPacket copy;
+            std::memcpy(copy.data, bytes->data(), bytes->size());
+            copy.size = static_cast<int32_t>(bytes->size());
+            if (link == Link::Service) {
+                SendFrame(link, copy);
+                return;
+            }
+            try {
+                SendFrame(link, copy);
+            } catch (const CError& e) {
+                WriteLogFormat(kGeneralLog, u"SendAvat():CError %d catched", e.Code());
+                DropAvatarConnection();
+            }
+        });
+        return;
+    }
     CConnection::CheckConnection();
     uint32_t sent = 0;
     std::exception_ptr failure;
@@ -121,21 +167,30 @@ void COscar::SendFrame(Link link, COscarPacket& frame) {
         }
     }
     // The counter is saved outside the send lock: the database lock is never awaited while
-    // the send lock is held (a burst holds the database lock and may send).
+    // the send lock is held.
     if (sent) AddBytesOut(sent);
     if (failure) std::rethrow_exception(failure);
 }
 
 void COscar::ReceiveFrame(Link link, COscarPacket& frame) {
     CConnection::CheckConnection();
-    uint32_t received = 0;
-    try {
-        frame.Receive(Socket(link), &received);
-    } catch (const CError&) {
-        if (received) AddBytesIn(received);
-        throw;
+    FrameBuffer& in = In(link);
+    for (;;) {
+        if (in.Next(frame)) return;
+        // A peer that sends nothing for the whole time-out (not even the rest of a frame)
+        // ends the read.
+        const int ms = SocketIoTimeoutMs();
+        const int ready = SocketWaitReadable(Socket(link), ms / 1000, (ms % 1000) * 1000);
+        if (ready == 0) throw CError(u"COscar::ReceiveFrame", sockerr::kTimedOut);
+        if (ready < 0) throw CError(u"COscar::ReceiveFrame", LastSocketError());
+        FillLink(link);
     }
-    AddBytesIn(received);
+}
+
+void COscar::FillLink(Link link) {
+    uint32_t received = 0;
+    In(link).Fill(Socket(link), &received);
+    if (received) AddBytesIn(received);
 }
 
 bool DispatchServiceFamily(COscar& session, uint16_t family, COscarPacket& frame) {
@@ -171,14 +226,23 @@ void COscar::DispatchFrame(COscarPacket& frame) {
     }
 }
 
-void COscar::ReceiveReply(COscarPacket& reply, uint16_t family,
-                          std::initializer_list<uint16_t> subtypes) {
+bool COscar::ReceiveReply(COscarPacket& reply, uint16_t family,
+                          std::initializer_list<uint16_t> subtypes, uint32_t requestId) {
     for (;;) {
         ReceiveFrame(Link::Service, reply);
         if (reply.channel() == channel::kDisconnect) HandleIncomingFromDisconnectChannel(reply);
         if (reply.channel() == channel::kSnac && reply.family() == family &&
             std::find(subtypes.begin(), subtypes.end(), reply.subtype()) != subtypes.end()) {
-            return;
+            return true;
+        }
+        // The family's error reply to the request answers it too: never wait for a reply
+        // that will not come. Servers echo the request id; some send 0.
+        if (requestId != 0 && reply.channel() == channel::kSnac && reply.family() == family &&
+            reply.subtype() == 0x01 && (reply.requestId() == requestId || reply.requestId() == 0)) {
+            ByteReader error(reply.snacData());
+            const uint16_t code = error.ReadU16();
+            WriteLogFormat(kGeneralLog, u"Sign-on request refused by the server, code %d", code);
+            return false;
         }
         std::lock_guard lock(deferredMutex_);
         // Each kept frame takes a whole frame buffer: a server flooding the sign-on with
@@ -198,60 +262,70 @@ size_t COscar::DeferredCount() const {
     return deferred_.size();
 }
 
-void COscar::DispatchDeferred() {
-    for (;;) {
-        std::unique_ptr<COscarPacket> frame;
-        {
-            std::lock_guard lock(deferredMutex_);
-            if (deferred_.empty()) return;
-            frame = std::move(deferred_.front());
-            deferred_.pop_front();
-        }
-        DispatchFrame(*frame);
-    }
+void COscar::DropDeferred() {
+    std::lock_guard lock(deferredMutex_);
+    deferred_.clear();
+}
+
+std::unique_ptr<COscarPacket> COscar::TakeDeferred() {
+    std::lock_guard lock(deferredMutex_);
+    if (deferred_.empty()) return nullptr;
+    std::unique_ptr<COscarPacket> frame = std::move(deferred_.front());
+    deferred_.pop_front();
+    return frame;
+}
+
+bool COscar::FramesWaiting() const {
+    return DeferredCount() > 0 || serviceIn_.HasFrame() || serviceIn_.Failed() ||
+           (AvatarActive() && (avatarIn_.HasFrame() || avatarIn_.Failed()));
 }
 
 void COscar::HandleIncoming_MainThread() {
     uint32_t keepAlive = GetTick();
     uint32_t idleTasks = GetTick();
-    DispatchDeferred();
+    // The frames kept during sign-on are handled first, whatever the status.
+    while (DeferredCount() > 0 && !StopRequested()) HandleBurst();
     while (Status() != -1 && !StopRequested()) {
         CConnection::CheckConnection();
-        if (WaitReadable(serviceSocket_, 1)) {
-            HandleBurst();
-            // A server that never falls quiet for a whole second (a large list's presence, a
-            // busy chat) would otherwise hold back the user's messages for as long as it
-            // talks. The idle tasks run between bursts once a second; the keep-alive and the
-            // avatar connection still wait for a quiet second.
-            if (GetTick() - idleTasks >= kBusyIdleMs && Status() != -1 && !StopRequested()) {
-                RunIdleTasks();
-                idleTasks = GetTick();
+        // Both connections are watched at once and read without waiting: a frame that
+        // arrives slowly on one never holds up the other, and nothing waits for the network
+        // while the profile is locked.
+        bool quiet = false;
+        if (!FramesWaiting()) {
+            const SocketHandle sockets[2] = {serviceSocket_,
+                                             AvatarActive() ? avatarSocket_ : kInvalidSocket};
+            const int ready = SocketWaitAnyReadable(sockets, 2, 1000);
+            if (ready < 0) throw CError(u"COscar::HandleIncoming_MainThread", LastSocketError());
+            quiet = ready == 0;
+            if (ready & 1) FillLink(Link::Service);
+            if (ready & 2) FillLink(Link::Avatar);
+            // A frame begun and then left unfinished for the whole socket time-out ends its
+            // connection, as a silent peer does.
+            const uint32_t limit = static_cast<uint32_t>(SocketIoTimeoutMs());
+            if (serviceIn_.Stalled(GetTick(), limit)) {
+                throw CError(u"COscar::HandleIncoming_MainThread", sockerr::kTimedOut);
             }
-            continue;
+            if (AvatarActive() && avatarIn_.Stalled(GetTick(), limit)) {
+                WriteLog(kGeneralLog, u"ReceiveAvat(): frame cut short, avatar connection dropped");
+                DropAvatarConnection();
+            }
         }
+        if (FramesWaiting()) HandleBurst();
+        if (Status() == -1 || StopRequested()) break;
 
-        // One second without data: the idle pass.
+        // The idle pass, once a second also while data keeps coming: a server that never
+        // falls quiet (a large list's presence, a busy chat) must not hold back the user's
+        // messages or the pictures. The keep-alive is for a quiet connection only.
+        if (!quiet && GetTick() - idleTasks < kBusyIdleMs) continue;
         RunIdleTasks();
         idleTasks = GetTick();
-        if (GetTick() - keepAlive > kKeepAliveMs) {
+        if (quiet && GetTick() - keepAlive > kKeepAliveMs) {
             COscarPacket ping = COscarPacket::Bare(channel::kKeepAlive);
             SendFrame(Link::Service, ping);
             keepAlive = GetTick();
         }
         if (AvatarActive()) {
-            if (WaitReadable(avatarSocket_, 1)) {
-                COscarPacket frame;
-                try {
-                    ReceiveFrame(Link::Avatar, frame);
-                } catch (const CError& e) {
-                    WriteLogFormat(kGeneralLog, u"ReceiveAvat():CError %d catched", e.Code());
-                    DropAvatarConnection();
-                    continue;
-                }
-                HandleIncoming_Avatar(*this, frame);
-            } else {
-                SendQueuedAvatarRequests(*this);
-            }
+            SendQueuedAvatarRequests(*this);
         } else if (!avatarQueue_.Empty() && SessionRunning() && Status() != -1) {
             RequestAvatarService(*this);
         }
@@ -259,29 +333,61 @@ void COscar::HandleIncoming_MainThread() {
 }
 
 void COscar::HandleBurst() {
-    // Frames that are already waiting form one burst (a presence storm, offline messages):
-    // their rows and counters are written in one transaction, committed before the loop waits
-    // again. A burst is kept short so that other threads wait for the profile only briefly.
-    CTransaction transaction;
-    const uint32_t start = GetTick();
-    int handled = 0;
-    try {
-        // The traffic counters of the burst's frames are written once, with its rows (the
-        // batch closes before the commit, also when a frame raises).
-        CounterBatch counters(*this);
-        do {
+    // The frames that have arrived whole form one burst (a presence storm, offline messages):
+    // their rows and counters are written in one transaction. Nothing in it waits for the
+    // network: the frames are already here, and what the handlers send (and any connection
+    // they open) goes out after the commit. A burst is kept short so that other threads wait
+    // for the profile only briefly.
+    struct BurstScope {
+        explicit BurstScope(COscar* session) { t_burstOwner = session; }
+        ~BurstScope() { t_burstOwner = nullptr; }
+    };
+    std::exception_ptr failure;
+    {
+        CTransaction transaction;
+        const uint32_t start = GetTick();
+        int handled = 0;
+        BurstScope scope(this);
+        try {
+            // The traffic counters of the burst's frames are written once, with its rows.
+            CounterBatch counters(*this);
+            auto withinBounds = [&] {
+                return handled < kMaxBurstFrames && GetTick() - start < kMaxBurstMs &&
+                       !StopRequested();
+            };
+            auto more = [&] { return withinBounds() && Status() != -1; };
+            // Frames kept during sign-on come first, in arrival order.
+            while (withinBounds()) {
+                std::unique_ptr<COscarPacket> kept = TakeDeferred();
+                if (!kept) break;
+                DispatchFrame(*kept);
+                ++handled;
+            }
             COscarPacket frame;
-            ReceiveFrame(Link::Service, frame);
-            DispatchFrame(frame);
-            ++handled;
-        } while (handled < kMaxBurstFrames && GetTick() - start < kMaxBurstMs &&
-                 Status() != -1 && !StopRequested() && SocketWaitReadable(serviceSocket_, 0) > 0);
-    } catch (...) {
-        // What was handled before the error is kept.
+            while (more() && serviceIn_.Next(frame)) {
+                DispatchFrame(frame);
+                ++handled;
+            }
+            if (AvatarActive()) {
+                try {
+                    while (more() && avatarIn_.Next(frame)) {
+                        HandleIncoming_Avatar(*this, frame);
+                        ++handled;
+                    }
+                } catch (const CError& e) {
+                    WriteLogFormat(kGeneralLog, u"ReceiveAvat():CError %d catched", e.Code());
+                    afterBurst_.push_back([this] { DropAvatarConnection(); });
+                }
+            }
+        } catch (...) {
+            // What was handled before the error is kept; what it wanted to send is not.
+            failure = std::current_exception();
+            afterBurst_.clear();
+        }
         transaction.Commit();
-        throw;
     }
-    transaction.Commit();
+    if (failure) std::rethrow_exception(failure);
+    RunAfterBurst();
 }
 
 void COscar::HandleIncomingFromDisconnectChannel(const COscarPacket& frame) {

@@ -39,6 +39,23 @@ std::optional<RateClass> RateClassTable::At(size_t position) const {
     return classes_[position];
 }
 
+std::optional<size_t> RateClassTable::FindId(uint16_t id) const {
+    std::lock_guard lock(mutex_);
+    for (size_t i = 0; i < classes_.size(); ++i) {
+        if (id != 0 && classes_[i].id == id) return i;
+    }
+    return std::nullopt;
+}
+
+std::vector<uint16_t> RateClassTable::Ids() const {
+    std::lock_guard lock(mutex_);
+    std::vector<uint16_t> ids;
+    for (const RateClass& c : classes_) {
+        if (c.id != 0) ids.push_back(c.id);
+    }
+    return ids;
+}
+
 void RateClassTable::SetCurrentLevel(size_t position, uint32_t level) {
     std::lock_guard lock(mutex_);
     if (position < classes_.size()) classes_[position].currentLevel = level;
@@ -51,7 +68,8 @@ void RateClassTable::Store(size_t position, uint32_t level, uint32_t lastSend) {
     classes_[position].lastSend = lastSend;
 }
 
-uint16_t PendingRequests::Add(uint32_t kind, const std::u16string& text) {
+uint16_t PendingRequests::Add(uint32_t kind, const std::u16string& text,
+                              std::vector<uint8_t> data) {
     std::lock_guard lock(mutex_);
     // Requests a server never answers would otherwise pile up until no free id is left and
     // the search below never ends; the one that has waited longest is given up instead.
@@ -64,7 +82,7 @@ uint16_t PendingRequests::Add(uint32_t kind, const std::u16string& text) {
                                 [id](const PendingRequest& r) { return r.id == id; });
         if (!used) break;
     }
-    requests_.push_back(PendingRequest{id, kind, text});
+    requests_.push_back(PendingRequest{id, kind, text, std::move(data)});
     return id;
 }
 

@@ -11,6 +11,7 @@
 namespace zul {
 
 struct RateClass {
+    uint16_t id = 0;                // the server's class id; 0 for a padding position
     uint32_t windowSize = 0;
     uint32_t clearLevel = 0;
     uint32_t alertLevel = 0;
@@ -29,6 +30,10 @@ public:
     // Position of the first class holding (family, subtype); nothing when none does.
     std::optional<size_t> Find(uint16_t family, uint16_t subtype) const;
     std::optional<RateClass> At(size_t position) const;
+    // Position of the class the server announced with `id`.
+    std::optional<size_t> FindId(uint16_t id) const;
+    // The announced class ids in announcement order (what the acknowledgement lists).
+    std::vector<uint16_t> Ids() const;
     void SetCurrentLevel(size_t position, uint32_t level);
     void Store(size_t position, uint32_t level, uint32_t lastSend);
     std::mutex& Mutex() const { return mutex_; }
@@ -42,6 +47,7 @@ struct PendingRequest {
     uint16_t id = 0;
     uint32_t kind = 0;
     std::u16string text;
+    std::vector<uint8_t> data;  // what the request carried, where an answer may need it again
 };
 
 class PendingRequests {
@@ -50,7 +56,8 @@ public:
     // 65,535 ids); adding one more gives up the oldest.
     static constexpr size_t kMaxCount = 16384;
     // Draws a fresh non-zero id not in use and appends a record with it.
-    uint16_t Add(uint32_t kind, const std::u16string& text = std::u16string());
+    uint16_t Add(uint32_t kind, const std::u16string& text = std::u16string(),
+                 std::vector<uint8_t> data = {});
     std::optional<PendingRequest> Find(uint16_t id) const;
     bool Remove(uint16_t id);
     void Clear();
