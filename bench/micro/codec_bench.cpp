@@ -17,7 +17,7 @@ void BM_BuildMessageFrame(benchmark::State& state) {
     const std::u16string text(static_cast<size_t>(state.range(0)), u'x');
     for (auto _ : state) {
         COscarPacket frame = COscarPacket::Snac(0x04, 0x06);
-        AppendTextMessage(frame, 42, "200001234", text, 0x0000);
+        AppendTextMessage(frame, 42, "200001234", text);
         benchmark::DoNotOptimize(frame.size);
     }
 }

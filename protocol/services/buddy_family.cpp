@@ -127,7 +127,10 @@ void ApplyTlv(COscar& session, const Tlv& tlv, PresenceBlock& block, bool knownC
         case 0x0004:
             break;  // times, idle time and addresses: not used
         case 0x0006:
-            block.status = StatusFromWire(static_cast<uint16_t>(tlv.AsU32() & 0xFFFF));
+            // Four bytes (flags, status) from most servers; two (the status alone) from some.
+            block.status = StatusFromWire(tlv.length >= 4
+                                              ? static_cast<uint16_t>(tlv.AsU32() & 0xFFFF)
+                                              : tlv.AsU16());
             block.statusSeen = true;
             break;
         case 0x0008:

@@ -26,6 +26,8 @@ void SignOnServices(COscar& session);
 void HandleServiceFamily(COscar& session, COscarPacket& frame);
 void SendIdle(COscar& session, uint32_t seconds);
 bool SendOwnStatus(COscar& session, int32_t status);
+// The same, raising CError when a frame cannot be sent (sign-on).
+void SendOwnStatusFrames(COscar& session, int32_t status);
 
 // Location (0x02), privacy (0x09), ICQ meta (0x15).
 void SendCapabilities(COscar& session);
@@ -33,6 +35,11 @@ void HandleLocationFamily(COscar& session, COscarPacket& frame);
 void HandlePrivacyFamily(COscar& session, COscarPacket& frame);
 void HandleMetaFamily(COscar& session, COscarPacket& frame);
 bool RequestUserDetails(COscar& session, const std::u16string& login, bool ownDetails);
+// Pending-request kind of the ICQ offline-message request.
+constexpr uint32_t kPendingOfflineIcq = 0x3C;
+// Offline messages of an ICQ number: the meta request; its messages are stored as they come
+// and deleted on the server after the last. A server that refuses it is asked the AIM way.
+void RequestOfflineMessagesIcq(COscar& session);
 
 // Presence (0x03).
 void HandleBuddyFamily(COscar& session, COscarPacket& frame);
@@ -41,6 +48,8 @@ void HandleBuddyFamily(COscar& session, COscarPacket& frame);
 void SetMessageParameters(COscar& session);
 void HandleMessageFamily(COscar& session, COscarPacket& frame);
 bool SendMessage(COscar& session, CHistoryEvent* event);
+// Offline messages the AIM way (0x04,0x10); an error reply ends the step quietly.
+void RequestOfflineMessagesAim(COscar& session);
 
 // Server-side list (0x13).
 void ReceiveServerList(COscar& session);

@@ -16,6 +16,7 @@
 #include "protocol/transport/packet.h"
 #include "storage/contacts.h"
 #include "storage/database.h"
+#include "storage/error.h"
 #include "storage/log.h"
 
 namespace zul {
@@ -229,7 +230,11 @@ void ReceiveServerList(COscar& session) {
     ListDownload download;
     COscarPacket frame;
     for (;;) {
-        session.ReceiveReply(frame, 0x13, {0x06, 0x0F});
+        // The list cannot be done without: a refusal ends the sign-on with the server's code.
+        if (!session.ReceiveReply(frame, 0x13, {0x06, 0x0F}, 0x04)) {
+            ByteReader error(frame.snacData());
+            throw CError(u"ReceiveServerList", errcode::kSignOnStepRefused - error.ReadU16());
+        }
         if (frame.subtype() == 0x0F) break;  // unchanged since the client's copy
         ApplyListReply(session, frame, download);
         if (!(frame.flags() & 0x0001)) break;

@@ -32,7 +32,17 @@ bool AnswersPendingRequest(COscar& session, const COscarPacket& frame) {
 void HandleIncomingMessage(COscar& session, const COscarPacket& frame) {
     const bool offline = AnswersPendingRequest(session, frame);
     std::optional<IncomingMessage> message = ParseIncomingMessage(frame.snacData(), offline);
-    if (!message || message->login == kSystemSender || message->text.empty()) return;
+    if (!message) {
+        WriteLog(kGeneralLog, u"SNAC(0x04,0x07): message without readable text, not stored");
+        return;
+    }
+    if (message->login == kSystemSender) return;
+    if (message->text.empty()) {
+        if (message->channel == 0x0001) {
+            WriteLog(kGeneralLog, u"SNAC(0x04,0x07): empty message from " + message->login);
+        }
+        return;
+    }
     const uint64_t time = message->sentAt ? UtcSecondsToLocalFileTime(*message->sentAt) : 0;
     session.OnMessageReceived(message->login, message->status, message->text, time);
 }
@@ -101,11 +111,17 @@ void SetMessageParameters(COscar& session) {
     session.SendFrame(Link::Service, rights);
     {
         COscarPacket reply;
-        session.ReceiveReply(reply, 0x04, {0x05});
+        session.ReceiveReply(reply, 0x04, {0x05}, rights.requestId());
     }
     COscarPacket parameters = COscarPacket::Snac(0x04, 0x02);
     AppendMessageParameters(parameters);
     session.SendFrame(Link::Service, parameters);
+}
+
+void RequestOfflineMessagesAim(COscar& session) {
+    const uint16_t id = session.Pending().Add(0);
+    COscarPacket offline = COscarPacket::Snac(0x04, 0x10, id);
+    session.SendFrame(Link::Service, offline);
 }
 
 bool SendMessage(COscar& session, CHistoryEvent* event) {
@@ -115,10 +131,8 @@ bool SendMessage(COscar& session, CHistoryEvent* event) {
     const std::string login = ToUtf8(event->Contact().Login());
     if (login.empty() || login.size() > 0xFF) return false;
 
-    const int32_t wire = StatusToWire(session.EffectiveType(), status);
     COscarPacket frame = COscarPacket::Snac(0x04, 0x06);
-    AppendTextMessage(frame, static_cast<uint32_t>(event->Number()), login, event->Message(),
-                      static_cast<uint16_t>(wire));
+    AppendTextMessage(frame, static_cast<uint32_t>(event->Number()), login, event->Message());
     session.SendFrame(Link::Service, frame);
     return true;
 }
@@ -127,7 +141,9 @@ void HandleMessageFamily(COscar& session, COscarPacket& frame) {
     const uint16_t subtype = frame.subtype();
     switch (subtype) {
         case 0x01:
+            // An error answering one of our requests (the offline messages) ends it.
             WriteLog(kGeneralLog, u"SNAC(0x04,0x01) ICQ_MSG_SRV_ERROR");
+            HandleEndOfOfflineMessages(session, frame);
             break;
         case 0x07:
             HandleIncomingMessage(session, frame);

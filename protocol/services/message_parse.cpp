@@ -60,20 +60,18 @@ std::optional<std::u16string> ParseExtension(ByteSpan ext) {
 }
 
 // Channel 1: TLV 0x0002 with the text, and for offline messages TLV 0x0016 with the time.
+// Servers put other items before and between them (0x000B, 0x0003, 0x0004...): the whole block
+// is searched. A message without its text TLV is a failure the caller reports.
 bool ParseChannel1(ByteSpan tlvBlock, bool offline, IncomingMessage& message) {
-    const size_t wanted = offline ? 2 : 1;
     TlvList tlvs;
-    size_t used = tlvs.ParseCount(tlvBlock, wanted);
-    if (tlvs.size() < wanted && used < tlvBlock.size()) return false;  // a TLV is cut off
-    if (const Tlv* body = tlvs.Find(0x0002)) {
-        std::optional<std::u16string> text = ParseMessageFragments(body->Bytes());
-        if (!text) return false;
-        message.text = std::move(*text);
-    }
-    if (offline) {
-        const Tlv* time = tlvs.Find(0x0016);
-        if (time != nullptr && time->length == 4) message.sentAt = time->AsU32();
-    }
+    tlvs.Parse(tlvBlock);
+    const Tlv* body = tlvs.Find(0x0002);
+    if (body == nullptr) return false;
+    std::optional<std::u16string> text = ParseMessageFragments(body->Bytes());
+    if (!text) return false;
+    message.text = std::move(*text);
+    const Tlv* time = tlvs.Find(0x0016);
+    if (offline && time != nullptr && time->length == 4) message.sentAt = time->AsU32();
     return true;
 }
 
@@ -236,7 +234,7 @@ size_t MaxMessageCharacters(size_t loginBytes) {
 }
 
 void AppendTextMessage(COscarPacket& frame, uint32_t number, std::string_view loginUtf8,
-                       std::u16string_view text, uint16_t ownStatusWord) {
+                       std::u16string_view text) {
     std::string_view login = loginUtf8.substr(0, 0xFF);
     size_t characters = std::min(text.size(), MaxMessageCharacters(login.size()));
     // Never split a surrogate pair when the text must be cut.
@@ -263,9 +261,12 @@ void AppendTextMessage(COscarPacket& frame, uint32_t number, std::string_view lo
     frame.AppendU16(0x0000);
     for (size_t i = 0; i < characters; ++i) frame.AppendU16(text[i]);
 
+    // 0x0003: the server acknowledges the message; 0x0006 (empty): the server keeps it when
+    // the recipient is offline.
     frame.AppendU16(0x0003);
     frame.AppendU16(0x0000);
-    frame.AppendTlvU16(0x0006, ownStatusWord);
+    frame.AppendU16(0x0006);
+    frame.AppendU16(0x0000);
 }
 
 }  // namespace zul

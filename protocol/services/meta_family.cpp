@@ -4,9 +4,12 @@
 #include "protocol/services/meta_family.h"
 
 #include <algorithm>
+#include <ctime>
 #include <string>
 
+#include "accounts/status.h"
 #include "platform/text.h"
+#include "protocol/services/message_parse.h"
 #include "protocol/oscar.h"
 #include "protocol/services/families.h"
 #include "protocol/transport/packet.h"
@@ -17,6 +20,11 @@ namespace zul {
 namespace {
 
 constexpr uint16_t kMetaRequest = 0x07D0;
+constexpr uint16_t kOfflineRequest = 0x003C;
+constexpr uint16_t kOfflineMessage = 0x0041;
+constexpr uint16_t kOfflineEnd = 0x0042;
+constexpr uint16_t kOfflineDelete = 0x003E;
+constexpr uint8_t kPlainMessage = 0x01;
 constexpr uint16_t kMetaReply = 0x07DA;
 constexpr uint16_t kShortDetails = 0x04BA;
 constexpr uint16_t kShortDetailsReply = 0x0104;
@@ -95,6 +103,72 @@ void StoreShortDetails(COscar& session, const PendingRequest& request, ByteReade
     }
 }
 
+// The data of TLV 0x0001 of a meta request without parameters (all integers low byte first):
+// byte count, own number, request type, sequence.
+std::vector<uint8_t> BareMetaRequest(uint32_t ownNumber, uint16_t type, uint16_t sequence) {
+    std::vector<uint8_t> data;
+    auto u16 = [&](uint16_t v) {
+        data.push_back(static_cast<uint8_t>(v));
+        data.push_back(static_cast<uint8_t>(v >> 8));
+    };
+    u16(0x0008);
+    u16(static_cast<uint16_t>(ownNumber));
+    u16(static_cast<uint16_t>(ownNumber >> 16));
+    u16(type);
+    u16(sequence);
+    return data;
+}
+
+// A text of an offline message: UTF-8 where the bytes are valid UTF-8 with something beyond
+// ASCII (servers of today relay it so), the legacy code page otherwise.
+std::u16string OfflineText(ByteSpan bytes) {
+    while (!bytes.empty() && bytes.back() == 0) bytes = bytes.first(bytes.size() - 1);
+    const std::string_view raw(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    const bool ascii = std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b < 0x80; });
+    if (!ascii) {
+        const std::u16string wide = FromUtf8(raw);
+        if (ToUtf8(wide) == raw) return wide;
+    }
+    return BytesToWide(bytes, 0);
+}
+
+// 0x0041: sender's number, the time it was sent (UTC: year, month, day, hour, minute), type,
+// flags and the text.
+void StoreOfflineMessage(COscar& session, ByteReader& reader) {
+    const uint32_t sender = reader.ReadU32LE();
+    tm sent{};
+    sent.tm_year = reader.ReadU16LE() - 1900;
+    sent.tm_mon = reader.ReadU8() - 1;
+    sent.tm_mday = reader.ReadU8();
+    sent.tm_hour = reader.ReadU8();
+    sent.tm_min = reader.ReadU8();
+    const uint8_t type = reader.ReadU8();
+    reader.ReadU8();  // flags
+    const uint16_t length = reader.ReadU16LE();
+    const ByteSpan text = reader.ReadBytes(length);
+    if (!reader.ok() || sender == 0) {
+        WriteLog(kGeneralLog, u"SNAC(0x15,0x03): offline message cut short, not stored");
+        return;
+    }
+    if (type != kPlainMessage) {
+        WriteLogFormat(kGeneralLog, u"SNAC(0x15,0x03): offline message of type %d skipped", type);
+        return;
+    }
+    const std::u16string body = OfflineText(text);
+    if (body.empty()) return;
+    const time_t utc = timegm(&sent);
+    const uint64_t time =
+        utc > 0 && utc < 0xFFFFFFFFll ? UtcSecondsToLocalFileTime(static_cast<uint32_t>(utc)) : 0;
+    session.OnMessageReceived(Widen(std::to_string(sender)), kStatusOffline, body, time);
+}
+
+void SendMetaRequest(COscar& session, uint16_t type, uint16_t sequence) {
+    const uint32_t ownNumber = static_cast<uint32_t>(WideToInt(session.Login()));
+    COscarPacket request = COscarPacket::Snac(0x15, 0x02, sequence);
+    request.AppendTlv(0x0001, BareMetaRequest(ownNumber, type, sequence));
+    session.SendFrame(Link::Service, request);
+}
+
 void HandleMetaReply(COscar& session, const COscarPacket& frame) {
     TlvList tlvs;
     tlvs.Parse(frame.snacData());
@@ -109,6 +183,16 @@ void HandleMetaReply(COscar& session, const COscarPacket& frame) {
     if (!reader.ok()) return;
     const std::optional<PendingRequest> request = session.Pending().Find(sequence);
 
+    if (dataType == kOfflineMessage) {
+        StoreOfflineMessage(session, reader);
+        return;
+    }
+    if (dataType == kOfflineEnd) {
+        // Every message is stored (in this burst's transaction): the server may forget them.
+        session.Pending().Remove(sequence);
+        SendMetaRequest(session, kOfflineDelete, session.Pending().Add(0));
+        return;
+    }
     if (dataType == kMetaReply) {
         const uint16_t replyType = reader.ReadU16LE();
         const uint8_t result = reader.ReadU8();
@@ -157,11 +241,24 @@ bool RequestUserDetails(COscar& session, const std::u16string& login, bool ownDe
     return true;
 }
 
+void RequestOfflineMessagesIcq(COscar& session) {
+    const uint16_t id = session.Pending().Add(kPendingOfflineIcq);
+    SendMetaRequest(session, kOfflineRequest, id);
+}
+
 void HandleMetaFamily(COscar& session, COscarPacket& frame) {
     switch (frame.subtype()) {
-        case 0x01:
+        case 0x01: {
             WriteLog(kGeneralLog, u"SNAC(0x15,0x01) ICQ_META_ERROR");
+            // A server without the meta offline messages may still keep them the AIM way.
+            const uint16_t id = static_cast<uint16_t>(frame.requestId() & 0xFFFF);
+            const std::optional<PendingRequest> pending = session.Pending().Find(id);
+            if (id != 0 && pending) {
+                session.Pending().Remove(id);
+                if (pending->kind == kPendingOfflineIcq) RequestOfflineMessagesAim(session);
+            }
             break;
+        }
         case 0x03:
             HandleMetaReply(session, frame);
             break;

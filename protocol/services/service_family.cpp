@@ -1,8 +1,10 @@
 // Generic service (family 0x01): the sign-on sequence that brings a new service connection
 // into use, rate classes, the family's messages on a running session, and the own status.
+#include <algorithm>
 #include <vector>
 
 #include "accounts/status.h"
+#include "platform/text.h"
 #include "protocol/oscar.h"
 #include "protocol/services/families.h"
 #include "protocol/transport/packet.h"
@@ -23,10 +25,12 @@ constexpr uint16_t kFamilyVersions[][2] = {
     {0x0004, 1}, {0x0006, 1}, {0x0009, 1}, {0x000A, 1}, {0x000B, 1},
 };
 
-// Waits for the reply to a request and drops it.
-void ReceiveAndDrop(COscar& session, uint16_t family, uint16_t subtype) {
+// An optional step of the sign-on: the request, then its reply or its error reply, dropped.
+void AskOptional(COscar& session, uint16_t family, uint16_t request, uint16_t replySubtype) {
+    COscarPacket frame = COscarPacket::Snac(family, request);
+    session.SendFrame(Link::Service, frame);
     COscarPacket reply;
-    session.ReceiveReply(reply, family, {subtype});
+    session.ReceiveReply(reply, family, {replySubtype}, frame.requestId());
 }
 
 void SendEmptySnac(COscar& session, Link link, uint16_t family, uint16_t subtype) {
@@ -36,15 +40,40 @@ void SendEmptySnac(COscar& session, Link link, uint16_t family, uint16_t subtype
 
 }  // namespace
 
-// Reads SNAC(0x01,0x07) into a table. Classes the server counts but does not describe, and
-// positions up to the minimum of five, are empty classes with zero levels.
+// Reads SNAC(0x01,0x07) into a table. Servers describe a class in 30 bytes (id, window and
+// six levels) or in 35 (plus the last send time and a state byte); the length is told apart
+// by where the member lists begin, each of which starts with a class id already seen.
+// Positions up to the minimum of five are empty classes with zero levels and no id.
 std::vector<RateClass> ParseRateInfo(ByteSpan body) {
+    ByteReader head(body);
+    const uint16_t count = head.ReadU16();
+    // True when, with records of `length` bytes, the member lists that follow name only
+    // classes described before them and end exactly at the end of the body.
+    auto membersFit = [&](size_t length) {
+        size_t at = 2 + static_cast<size_t>(count) * length;
+        if (!head.ok() || at > body.size()) return false;
+        std::vector<uint16_t> ids;
+        for (uint16_t i = 0; i < count; ++i) ids.push_back(ReadU16(body.data() + 2 + i * length));
+        for (uint16_t i = 0; i < count; ++i) {
+            if (at + 4 > body.size()) return false;
+            if (std::find(ids.begin(), ids.end(), ReadU16(body.data() + at)) == ids.end()) {
+                return false;
+            }
+            at += 4 + 4 * static_cast<size_t>(ReadU16(body.data() + at + 2));
+        }
+        return at == body.size();
+    };
+    size_t recordLength = 30;
+    if (!membersFit(30) &&
+        (membersFit(35) || body.size() == 2 + static_cast<size_t>(count) * 35)) {
+        recordLength = 35;
+    }
     ByteReader r(body);
-    const uint16_t count = r.ReadU16();
+    r.ReadU16();
     std::vector<RateClass> classes;
     for (uint16_t i = 0; i < count && r.ok(); ++i) {
         RateClass c;
-        r.ReadU16();  // class id, not kept
+        c.id = r.ReadU16();
         c.windowSize = r.ReadU32();
         c.clearLevel = r.ReadU32();
         c.alertLevel = r.ReadU32();
@@ -52,16 +81,21 @@ std::vector<RateClass> ParseRateInfo(ByteSpan body) {
         r.ReadU32();  // disconnect level
         c.currentLevel = r.ReadU32();
         c.maxLevel = r.ReadU32();
+        r.Skip(recordLength - 30);  // last send time and state
         if (!r.ok()) break;
         classes.push_back(std::move(c));
     }
-    const size_t described = classes.size();
-    for (size_t i = 0; i < described && r.ok(); ++i) {
-        r.ReadU16();  // class id
+    // Member lists name their class by id, in any order.
+    for (size_t i = 0; i < classes.size() && r.ok(); ++i) {
+        const uint16_t id = r.ReadU16();
         const uint16_t members = r.ReadU16();
+        RateClass* target = nullptr;
+        for (RateClass& c : classes) {
+            if (c.id == id) target = &c;
+        }
         for (uint16_t m = 0; m < members && r.ok(); ++m) {
-            uint32_t member = r.ReadU32();
-            if (r.ok()) classes[i].members.push_back(member);
+            const uint32_t member = r.ReadU32();
+            if (r.ok() && target) target->members.push_back(member);
         }
     }
     if (classes.size() < kMinRateClasses) classes.resize(kMinRateClasses);
@@ -69,19 +103,20 @@ std::vector<RateClass> ParseRateInfo(ByteSpan body) {
 }
 
 void SendRateAcknowledge(COscar& session, Link link) {
+    // The ids the server announced, in its order.
     COscarPacket ack = COscarPacket::Snac(0x01, 0x08);
-    const size_t count = session.Rates(link).Count();
-    for (size_t p = 0; p < count; ++p) ack.AppendU16(static_cast<uint16_t>(p));
+    for (uint16_t id : session.Rates(link).Ids()) ack.AppendU16(id);
     session.SendFrame(link, ack);
 }
 
 void ApplyRateChange(RateClassTable& table, ByteSpan body) {
     ByteReader r(body);
     r.ReadU16();  // message code
-    const uint16_t position = r.ReadU16();
+    const uint16_t id = r.ReadU16();
     r.Skip(20);  // window, clear, alert, limit and disconnect levels
     const uint32_t current = r.ReadU32();
-    if (r.ok()) table.SetCurrentLevel(position, current);
+    if (!r.ok()) return;
+    if (auto position = table.FindId(id)) table.SetCurrentLevel(*position, current);
 }
 
 void SendIdle(COscar& session, uint32_t seconds) {
@@ -90,33 +125,50 @@ void SendIdle(COscar& session, uint32_t seconds) {
     session.SendFrame(Link::Service, frame);
 }
 
+void SendAwayMessage(COscar& session, int32_t status) {
+    const bool away = status != kStatusAvailable && status != kStatusFreeForChat &&
+                      status != kStatusInvisible && status != kStatusOffline;
+    COscarPacket frame = COscarPacket::Snac(0x02, 0x04);
+    frame.AppendTlv(0x0003, std::string_view("text/aolrtf; charset=\"us-ascii\""));
+    frame.AppendTlv(0x0004, away ? ToUtf8(StatusName(acctype::kAim, status)) : std::string());
+    session.SendFrame(Link::Service, frame);
+}
+
+void SendOwnStatusFrames(COscar& session, int32_t status) {
+    const uint16_t wire = StatusToWire(session.EffectiveType(), status);
+    const uint8_t mode = wire == 0x0100 ? 3 : 4;
+    const uint16_t requestId = session.Pending().Add(0);
+    uint16_t itemId = session.PermitDenyItemId();
+    uint16_t subtype = 0x09;
+    if (itemId == 0) {
+        itemId = 0x9999;
+        subtype = 0x08;
+        session.SetPermitDenyItemId(itemId);
+    }
+    COscarPacket privacy = COscarPacket::Snac(0x13, subtype, requestId);
+    privacy.AppendU16(0x0000);  // no name
+    privacy.AppendU16(0x0000);  // group
+    privacy.AppendU16(itemId);
+    privacy.AppendU16(0x0004);  // permit/deny settings
+    privacy.AppendU16(0x0005);  // TLV block length
+    privacy.AppendTlvU8(0x00CA, mode);
+    session.SendFrame(Link::Service, privacy);
+
+    COscarPacket statusFrame = COscarPacket::Snac(0x01, 0x1E);
+    statusFrame.AppendU16(0x0006);
+    statusFrame.AppendU16(4);
+    statusFrame.AppendU16(0x0100);
+    statusFrame.AppendU16(wire);
+    session.SendFrame(Link::Service, statusFrame);
+
+    // AIM has no status word: away is an away message set through the location service
+    // (the server then marks the user class away); an empty one means back.
+    if (session.EffectiveType() == acctype::kAim) SendAwayMessage(session, status);
+}
+
 bool SendOwnStatus(COscar& session, int32_t status) {
     try {
-        const uint16_t wire = StatusToWire(session.EffectiveType(), status);
-        const uint8_t mode = wire == 0x0100 ? 3 : 4;
-        const uint16_t requestId = session.Pending().Add(0);
-        uint16_t itemId = session.PermitDenyItemId();
-        uint16_t subtype = 0x09;
-        if (itemId == 0) {
-            itemId = 0x9999;
-            subtype = 0x08;
-            session.SetPermitDenyItemId(itemId);
-        }
-        COscarPacket privacy = COscarPacket::Snac(0x13, subtype, requestId);
-        privacy.AppendU16(0x0000);  // no name
-        privacy.AppendU16(0x0000);  // group
-        privacy.AppendU16(itemId);
-        privacy.AppendU16(0x0004);  // permit/deny settings
-        privacy.AppendU16(0x0005);  // TLV block length
-        privacy.AppendTlvU8(0x00CA, mode);
-        session.SendFrame(Link::Service, privacy);
-
-        COscarPacket statusFrame = COscarPacket::Snac(0x01, 0x1E);
-        statusFrame.AppendU16(0x0006);
-        statusFrame.AppendU16(4);
-        statusFrame.AppendU16(0x0100);
-        statusFrame.AppendU16(wire);
-        session.SendFrame(Link::Service, statusFrame);
+        SendOwnStatusFrames(session, status);
         return true;
     } catch (const CError&) {
         return false;
@@ -124,25 +176,25 @@ bool SendOwnStatus(COscar& session, int32_t status) {
 }
 
 void SignOnServices(COscar& session) {
-    // Rate classes.
-    SendEmptySnac(session, Link::Service, 0x01, 0x06);
+    // Rate classes; a server that refuses them leaves the client without rate control.
+    COscarPacket rateRequest = COscarPacket::Snac(0x01, 0x06);
+    session.SendFrame(Link::Service, rateRequest);
     COscarPacket rates;
-    session.ReceiveReply(rates, 0x01, {0x07});
-    session.Rates(Link::Service).Assign(ParseRateInfo(rates.snacData()));
-    SendRateAcknowledge(session, Link::Service);
+    if (session.ReceiveReply(rates, 0x01, {0x07}, rateRequest.requestId())) {
+        session.Rates(Link::Service).Assign(ParseRateInfo(rates.snacData()));
+        SendRateAcknowledge(session, Link::Service);
+    }
 
-    // Rights of each family.
-    SendEmptySnac(session, Link::Service, 0x02, 0x02);
-    ReceiveAndDrop(session, 0x02, 0x03);
-    SendEmptySnac(session, Link::Service, 0x03, 0x02);
-    ReceiveAndDrop(session, 0x03, 0x03);
+    // Rights of each family: optional, an error reply ends the step.
+    AskOptional(session, 0x02, 0x02, 0x03);
+    AskOptional(session, 0x03, 0x02, 0x03);
     SetMessageParameters(session);
-    SendEmptySnac(session, Link::Service, 0x09, 0x02);
-    ReceiveAndDrop(session, 0x09, 0x03);
+    AskOptional(session, 0x09, 0x02, 0x03);
     COscarPacket listRights = COscarPacket::Snac(0x13, 0x02);
     listRights.AppendTlvU16(0x000B, 0x000F);
     session.SendFrame(Link::Service, listRights);
-    ReceiveAndDrop(session, 0x13, 0x03);
+    COscarPacket listRightsReply;
+    session.ReceiveReply(listRightsReply, 0x13, {0x03}, listRights.requestId());
 
     // The server-side list.
     SendEmptySnac(session, Link::Service, 0x13, 0x04);
@@ -152,11 +204,11 @@ void SignOnServices(COscar& session) {
     SendCapabilities(session);
     SendIdle(session, 0);
 
+    // A sign-on that cannot set the status ends with the send's error, like any other step.
     const int32_t requested = session.RequestedStatus();
-    if (session.SendStatus(requested)) {
-        session.SetStatus(requested);
-        session.dbSave();
-    }
+    SendOwnStatusFrames(session, requested);
+    session.SetStatus(requested);
+    session.dbSave();
 
     COscarPacket ready = COscarPacket::Snac(0x01, 0x02);
     for (const auto& fv : kFamilyVersions) {
@@ -168,9 +220,11 @@ void SignOnServices(COscar& session) {
     session.Contacts().dbCleanGroups(&session);
     session.MarkRepaint();
 
-    const uint16_t offlineId = session.Pending().Add(0);
-    COscarPacket offline = COscarPacket::Snac(0x04, 0x10, offlineId);
-    session.SendFrame(Link::Service, offline);
+    if (session.EffectiveType() == acctype::kIcq) {
+        RequestOfflineMessagesIcq(session);
+    } else {
+        RequestOfflineMessagesAim(session);
+    }
 
     session.RequestShortDetails(session.Login(), true);
 }

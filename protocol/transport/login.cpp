@@ -2,7 +2,10 @@
 // of the service server leg (cookie), then the service handshake.
 #include "protocol/transport/login.h"
 
+#include <openssl/evp.h>
+
 #include <array>
+#include <optional>
 
 #include "platform/resources.h"
 #include "platform/text.h"
@@ -19,14 +22,48 @@ namespace {
 constexpr size_t kHostMax = 255;
 constexpr size_t kPortMax = 31;
 constexpr size_t kLoginMax = 127;
-constexpr size_t kPasswordMax = 8;
+// ICQ numbers carry at most eight password bytes; AIM names sixteen.
+constexpr size_t kIcqPasswordMax = 8;
+constexpr size_t kAimPasswordMax = 16;
 
 // The channel-1 password scrambling key, assembled at run time from separate bytes.
-std::array<uint8_t, 8> ScramblingKey() {
+std::array<uint8_t, 16> ScramblingKey() {
     const uint8_t k0 = 0xF3, k1 = 0x26, k2 = 0x81, k3 = 0xC4;
     const uint8_t k4 = 0x39, k5 = 0x86, k6 = 0xDB, k7 = 0x92;
-    return {k0, k1, k2, k3, k4, k5, k6, k7};
+    const uint8_t k8 = 0x71, k9 = 0xA3, kA = 0xB9, kB = 0xE6;
+    const uint8_t kC = 0x53, kD = 0x7A, kE = 0x95, kF = 0x7C;
+    return {k0, k1, k2, k3, k4, k5, k6, k7, k8, k9, kA, kB, kC, kD, kE, kF};
 }
+
+// What the client tells the login server about itself: an ICQ client for ICQ numbers, an
+// AIM client for AIM names (servers route features by it).
+struct ClientIdentity {
+    std::string_view name;
+    uint16_t id, major, minor, lesser, build;
+    uint32_t distribution;
+};
+constexpr ClientIdentity kIcqIdentity = {"ICQ Client", 0x010A, 6, 5, 0, 1005, 0x00007537};
+constexpr ClientIdentity kAimIdentity = {"AIM Client", 0x0109, 5, 9, 0, 3702, 0x00000104};
+
+void AppendIdentity(COscarPacket& frame, uint8_t accountType) {
+    const ClientIdentity& me = accountType == acctype::kAim ? kAimIdentity : kIcqIdentity;
+    frame.AppendTlv(0x0003, me.name);
+    frame.AppendTlvU16(0x0016, me.id);
+    frame.AppendTlvU16(0x0017, me.major);
+    frame.AppendTlvU16(0x0018, me.minor);
+    frame.AppendTlvU16(0x0019, me.lesser);
+    frame.AppendTlvU16(0x001A, me.build);
+    const uint8_t distribution[4] = {
+        static_cast<uint8_t>(me.distribution >> 24), static_cast<uint8_t>(me.distribution >> 16),
+        static_cast<uint8_t>(me.distribution >> 8), static_cast<uint8_t>(me.distribution)};
+    frame.AppendTlv(0x0014, 4, distribution);
+    frame.AppendTlv(0x000F, std::string_view("en"));
+    frame.AppendTlv(0x000E, std::string_view("en"));
+}
+
+// The TLVs of a login reply (channel 4, or SNAC(0x17,0x03)) give the service address and
+// cookie, or the error code.
+void ReadLoginReply(const TlvList& tlvs, COscar::ServiceTicket& ticket);
 
 // Splits "host:port" at the first colon; without one the port is empty.
 void SplitHostPort(const std::string& text, std::string& host, std::string& port) {
@@ -45,6 +82,52 @@ std::string Bytes(const std::u16string& text, size_t max) {
     return bytes;
 }
 
+void ReadLoginReply(const TlvList& tlvs, COscar::ServiceTicket& ticket) {
+    if (const Tlv* error = tlvs.Find(0x0008)) {
+        throw CError(u"COscar::LoginUnsecured", error->AsU16());
+    }
+    const Tlv* address = tlvs.Find(0x0005);
+    const Tlv* cookieTlv = tlvs.Find(0x0006);
+    if (!address || !cookieTlv) {
+        throw CError(u"COscar::LoginUnsecured", errcode::kIncompleteLoginReply);
+    }
+    SplitHostPort(address->AsString(), ticket.host, ticket.port);
+    ticket.cookie = cookieTlv->value;
+}
+
+}  // namespace
+
+std::optional<std::string> LoginPasswordBytes(uint8_t accountType,
+                                              const std::u16string& password) {
+    // Sent in the legacy code page, as servers compare it; a character it cannot hold is
+    // never sent half-converted.
+    std::optional<std::string> bytes = WideToMultiByte(password);
+    if (!bytes) return std::nullopt;
+    const size_t max = accountType == acctype::kAim ? kAimPasswordMax : kIcqPasswordMax;
+    if (bytes->size() > max) bytes->resize(max);
+    return bytes;
+}
+
+std::array<uint8_t, 16> StrongPasswordHash(std::string_view key, std::string_view password) {
+    std::array<uint8_t, 16> inner{};
+    std::array<uint8_t, 16> outer{};
+    unsigned int length = 0;
+    EVP_Digest(password.data(), password.size(), inner.data(), &length, EVP_md5(), nullptr);
+    static constexpr std::string_view kBrand = "AOL Instant Messenger (SM)";
+    EVP_MD_CTX* context = EVP_MD_CTX_new();
+    if (context == nullptr) return outer;
+    if (EVP_DigestInit_ex(context, EVP_md5(), nullptr) == 1) {
+        EVP_DigestUpdate(context, key.data(), key.size());
+        EVP_DigestUpdate(context, inner.data(), inner.size());
+        EVP_DigestUpdate(context, kBrand.data(), kBrand.size());
+        EVP_DigestFinal_ex(context, outer.data(), &length);
+    }
+    EVP_MD_CTX_free(context);
+    return outer;
+}
+
+namespace {
+
 }  // namespace
 
 std::u16string LoginErrorText(uint8_t accountType, int32_t code) {
@@ -61,12 +144,17 @@ std::u16string LoginErrorText(uint8_t accountType, int32_t code) {
         case 28: id = 1015; break;
         case 30: id = 1016; break;
         case 12: id = 1017; break;
+        case errcode::kPasswordNotEncodable: id = 1018; break;
         case errcode::kSignedOnElsewhere: id = 1097; break;
         case 10050: case 10061: id = 10050; break;
         case 10054: id = 10054; break;
         case 10060: id = 10060; break;
         case 10049: case 10064: case 10065: case 11001: id = 11001; break;
-        default: id = 1099; break;
+        default:
+            id = code <= errcode::kSignOnStepRefused && code > errcode::kSignOnStepRefused - 0x10000
+                     ? 1019
+                     : 1099;
+            break;
     }
     return ResString(id);
 }
@@ -75,12 +163,16 @@ void COscar::FillSessionFields() {
     host_ = Bytes(Server(), kHostMax);
     port_ = Bytes(Port(), kPortMax);
     loginBytes_ = Bytes(Login(), kLoginMax);
-    password_ = Bytes(Password(), kPasswordMax);
+    std::optional<std::string> password = LoginPasswordBytes(EffectiveType(), Password());
+    passwordUsable_ = password.has_value();
+    password_ = password.value_or(std::string());
 }
 
 int COscar::ConnectAndLogIn(int* stop) {
     WriteLog(kGeneralLog, u"BEGIN CONNECTING");
     FillSessionFields();
+    DropDeferred();
+    SetOlderPictureQuery(false);
     pending_.Clear();
     avatarQueue_.Clear();
     serviceRates_.Clear();
@@ -114,67 +206,102 @@ int COscar::ConnectAndLogIn(int* stop) {
     }
 }
 
-void COscar::LoginUnsecured() {
-    // Password, zero-padded to eight bytes and scrambled.
-    std::array<uint8_t, kPasswordMax> scrambled{};
+COscar::ServiceTicket COscar::LoginRoasted() {
+    // Password scrambled with the key, as long as the password.
+    std::vector<uint8_t> scrambled(password_.size());
     const auto key = ScramblingKey();
-    for (size_t i = 0; i < kPasswordMax; ++i) {
-        uint8_t b = i < password_.size() ? static_cast<uint8_t>(password_[i]) : 0;
-        scrambled[i] = b ^ key[i];
+    for (size_t i = 0; i < password_.size(); ++i) {
+        scrambled[i] = static_cast<uint8_t>(password_[i]) ^ key[i % key.size()];
     }
-
-    COscarPacket greeting;
-    ReceiveFrame(Link::Service, greeting);
-
     COscarPacket request = COscarPacket::Bare(channel::kSignOn);
     request.AppendU32(0x00000001);
     request.AppendTlv(0x0001, loginBytes_);
-    request.AppendTlv(0x0002, password_.size(), scrambled.data());
-    request.AppendTlv(0x0003, std::string_view("ICQ Client"));
-    request.AppendTlvU16(0x0016, 0x010A);
-    request.AppendTlvU16(0x0017, 6);
-    request.AppendTlvU16(0x0018, 5);
-    request.AppendTlvU16(0x0019, 0);
-    request.AppendTlvU16(0x001A, 1005);
-    const uint8_t distribution[4] = {0x00, 0x00, 0x75, 0x37};
-    request.AppendTlv(0x0014, 4, distribution);
-    request.AppendTlv(0x000F, std::string_view("en"));
-    request.AppendTlv(0x000E, std::string_view("en"));
+    request.AppendTlv(0x0002, ByteSpan(scrambled));
+    AppendIdentity(request, EffectiveType());
     SendFrame(Link::Service, request);
 
     COscarPacket reply;
     ReceiveFrame(Link::Service, reply);
     if (reply.channel() == channel::kSnac) throw CError(u"COscar::LoginUnsecured", 2);
-
     TlvList tlvs;
     tlvs.Parse(reply.frameData());
-    if (const Tlv* error = tlvs.Find(0x0008)) {
-        throw CError(u"COscar::LoginUnsecured", error->AsU16());
-    }
-    const Tlv* address = tlvs.Find(0x0005);
-    const Tlv* cookie = tlvs.Find(0x0006);
-    if (!address || !cookie) {
-        throw CError(u"COscar::LoginUnsecured", errcode::kIncompleteLoginReply);
-    }
-    std::string serviceHost, servicePort;
-    SplitHostPort(address->AsString(), serviceHost, servicePort);
-    const std::vector<uint8_t> cookieCopy = cookie->value;
+    ServiceTicket ticket;
+    ReadLoginReply(tlvs, ticket);
+    return ticket;
+}
 
-    // Leave the login server.
-    if (serviceSocket_ != kInvalidSocket) {
-        COscarPacket bye = COscarPacket::Bare(channel::kDisconnect);
-        SendFrame(Link::Service, bye);
-        CloseLink(Link::Service);
+// The login family's replies; any other frame on the login connection is skipped.
+void COscar::ReceiveLoginSnac(COscarPacket& reply) {
+    for (int skipped = 0;; ++skipped) {
+        ReceiveFrame(Link::Service, reply);
+        if (reply.channel() == channel::kDisconnect) HandleIncomingFromDisconnectChannel(reply);
+        if (reply.channel() == channel::kSnac && reply.family() == 0x17) return;
+        if (skipped > 16) throw CError(u"COscar::LoginSecure", errcode::kIncompleteLoginReply);
     }
+}
+
+COscar::ServiceTicket COscar::LoginSecure() {
+    COscarPacket hello = COscarPacket::Bare(channel::kSignOn);
+    hello.AppendU32(0x00000001);
+    SendFrame(Link::Service, hello);
+
+    COscarPacket keyRequest = COscarPacket::Snac(0x17, 0x06);
+    keyRequest.AppendTlv(0x0001, loginBytes_);
+    keyRequest.AppendTlv(0x004B, std::string_view());
+    keyRequest.AppendTlv(0x005A, std::string_view());
+    SendFrame(Link::Service, keyRequest);
+
+    COscarPacket reply;
+    ReceiveLoginSnac(reply);
+    ServiceTicket ticket;
+    if (reply.subtype() == 0x03) {
+        // A refusal before the key: an unknown name, a suspended account.
+        TlvList tlvs;
+        tlvs.Parse(reply.snacData());
+        ReadLoginReply(tlvs, ticket);
+        throw CError(u"COscar::LoginSecure", errcode::kIncompleteLoginReply);
+    }
+    if (reply.subtype() != 0x07) throw CError(u"COscar::LoginSecure", errcode::kIncompleteLoginReply);
+    ByteReader reader(reply.snacData());
+    const uint16_t keyLength = reader.ReadU16();
+    const std::string key = reader.ReadString(keyLength);
+    if (!reader.ok()) throw CError(u"COscar::LoginSecure", errcode::kIncompleteLoginReply);
+
+    const std::array<uint8_t, 16> hash = StrongPasswordHash(key, password_);
+    COscarPacket login = COscarPacket::Snac(0x17, 0x02);
+    login.AppendTlv(0x0001, loginBytes_);
+    login.AppendTlv(0x0025, 16, hash.data());
+    login.AppendTlv(0x004C, std::string_view());  // the hash is the strong form
+    AppendIdentity(login, EffectiveType());
+    login.AppendTlvU8(0x004A, 0x01);  // the list lives on the server
+    SendFrame(Link::Service, login);
+
+    ReceiveLoginSnac(reply);
+    if (reply.subtype() != 0x03) throw CError(u"COscar::LoginSecure", errcode::kIncompleteLoginReply);
+    TlvList tlvs;
+    tlvs.Parse(reply.snacData());
+    ReadLoginReply(tlvs, ticket);
+    return ticket;
+}
+
+void COscar::LoginUnsecured() {
+    if (!passwordUsable_) throw CError(u"COscar::LoginUnsecured", errcode::kPasswordNotEncodable);
+    COscarPacket greeting;
+    ReceiveFrame(Link::Service, greeting);
+
+    const ServiceTicket service = SecureLogin() ? LoginSecure() : LoginRoasted();
+
+    // Leave the login server (closing says goodbye).
+    if (serviceSocket_ != kInvalidSocket) CloseLink(Link::Service);
 
     // Second leg: the service server.
     SetProgressLoadingSettings();
-    ConnectLink(Link::Service, serviceHost, servicePort, false);
+    ConnectLink(Link::Service, service.host, service.port, false);
     COscarPacket serviceGreeting;
     ReceiveFrame(Link::Service, serviceGreeting);
     COscarPacket signOn = COscarPacket::Bare(channel::kSignOn);
     signOn.AppendU32(0x00000001);
-    signOn.AppendTlv(0x0006, ByteSpan(cookieCopy));
+    signOn.AppendTlv(0x0006, ByteSpan(service.cookie));
     SendFrame(Link::Service, signOn);
     COscarPacket families;
     ReceiveReply(families, 0x01, {0x03});

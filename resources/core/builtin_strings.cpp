@@ -63,6 +63,8 @@ constexpr BuiltinStringEntry kTable[] = {
     {1015, u"This client version is getting old. Try to look for a new one (%d)"},
     {1016, u"You were rejected by the server for an unknown reason (%d)"},
     {1017, u"Secure (MD5) login is not supported on this account (%d)"},
+    {1018, u"The password holds characters the server cannot receive; choose another (%d)"},
+    {1019, u"The server refused a step of the sign-on (%d)"},
     {1097, u"You account being used on another computer."},
     {1099, u"Unknown error (%d)"},
     {10050, u"Network is down (%d)"},

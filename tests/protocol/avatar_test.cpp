@@ -134,7 +134,8 @@ TEST_P(AvatarDownloadTest, APictureHashLeadsToOneDownloadAndTheStoredPicture) {
     EXPECT_EQ(versions->snacData(), (Bytes{0, 1, 0, 4, 0, 0x10, 0, 1}));
     auto ack = server.WaitForFrame(ScriptedServer::IsSnac(0x01, 0x08));
     ASSERT_TRUE(ack);
-    EXPECT_EQ(ack->snacData(), (Bytes{0, 0, 0, 1, 0, 2, 0, 3, 0, 4}));
+    // The five classes the avatar server announced, by their ids.
+    EXPECT_EQ(ack->snacData(), (Bytes{0, 1, 0, 2, 0, 3, 0, 4, 0, 5}));
     auto ready = server.WaitForFrame(ScriptedServer::IsSnac(0x01, 0x02));
     ASSERT_TRUE(ready);
     EXPECT_EQ(ready->snacData(),

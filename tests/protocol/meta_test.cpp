@@ -145,7 +145,8 @@ TEST_F(MetaTest, APendingRequestLastsUntilTheLastPacketOfItsReply) {
 
 TEST_F(MetaTest, TheOwnerNicknameIsSavedOnlyWhenItChanged) {
     ASSERT_TRUE(SignOn());
-    auto signOnRequest = h_.ServiceServer().WaitForFrame(ScriptedServer::IsSnac(0x15, 0x02));
+    auto signOnRequest = h_.ServiceServer().WaitForFrame(
+        [](const test::ReceivedFrame& f) { return test::MetaRequestType(f) == 0x07D0; });
     ASSERT_TRUE(signOnRequest);
     const uint16_t id = SequenceOf(*signOnRequest);
     ASSERT_TRUE(h_.Account().Pending().Find(id));

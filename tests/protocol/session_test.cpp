@@ -55,7 +55,7 @@ TEST(Session, SignOnSendsTheHandshakeInOrder) {
     const std::vector<std::pair<uint16_t, uint16_t>> expected = {
         {0x01, 0x06}, {0x01, 0x08}, {0x02, 0x02}, {0x03, 0x02}, {0x04, 0x04}, {0x04, 0x02},
         {0x09, 0x02}, {0x13, 0x02}, {0x13, 0x04}, {0x13, 0x07}, {0x02, 0x04}, {0x01, 0x11},
-        {0x13, 0x08}, {0x01, 0x1E}, {0x01, 0x02}, {0x04, 0x10},
+        {0x13, 0x08}, {0x01, 0x1E}, {0x01, 0x02}, {0x15, 0x02},
     };
     ASSERT_GE(snacs.size(), expected.size());
     EXPECT_EQ(std::vector(snacs.begin(), snacs.begin() + expected.size()), expected);
@@ -64,16 +64,19 @@ TEST(Session, SignOnSendsTheHandshakeInOrder) {
         for (const auto& f : frames) if (f.IsSnac(family, subtype)) return f;
         return ReceivedFrame{};
     };
-    // Three announced classes still acknowledge five positions.
-    EXPECT_EQ(find(0x01, 0x08).snacData(), (Bytes{0, 0, 0, 1, 0, 2, 0, 3, 0, 4}));
+    // The acknowledgement names the three classes the server announced, by their ids.
+    EXPECT_EQ(find(0x01, 0x08).snacData(), (Bytes{0, 1, 0, 2, 0, 3}));
     EXPECT_EQ(find(0x13, 0x02).snacData(), (Bytes{0x00, 0x0B, 0x00, 0x02, 0x0F, 0x00}));
     // Eleven client-ready entries of four words each.
     Bytes ready = find(0x01, 0x02).snacData();
     ASSERT_EQ(ready.size(), 88u);
     EXPECT_EQ(Bytes(ready.begin(), ready.begin() + 8),
               (Bytes{0x00, 0x22, 0x00, 0x01, 0x01, 0x10, 0x16, 0x4F}));
-    // The offline-message request carries a pending request id.
-    uint32_t offlineId = find(0x04, 0x10).requestId();
+    // The offline-message request of an ICQ number is the meta request 0x3C; refused by this
+    // server, it is followed by the AIM request, which carries a pending request id.
+    EXPECT_EQ(test::MetaRequestType(find(0x15, 0x02)), 0x003C);
+    ASSERT_TRUE(h.ServiceServer().WaitForFrame(test::ScriptedServer::IsSnac(0x04, 0x10)));
+    uint32_t offlineId = h.ServiceServer().WaitForFrame(test::ScriptedServer::IsSnac(0x04, 0x10))->requestId();
     EXPECT_NE(offlineId & 0xFFFF, 0u);
     EXPECT_EQ(offlineId >> 16, 0u);
     // Sequence numbers run on across the connection without gaps.
@@ -286,6 +289,68 @@ TEST(Session, InvisibleStatusAddsThePrivacyItemOnceThenUpdatesIt) {
     EXPECT_EQ(items[1].subtype(), 0x09);
     EXPECT_EQ(items[1].snacData(),
               (Bytes{0, 0, 0, 0, 0x99, 0x99, 0, 4, 0, 5, 0x00, 0xCA, 0x00, 0x01, 4}));
+}
+
+}  // namespace
+}  // namespace zul
+
+namespace zul {
+namespace {
+
+// A rate information body with classes of `recordLength` bytes (30, or 35 with the last send
+// time and a state byte) and one member list per class.
+test::Bytes RateInfo(const std::vector<uint16_t>& ids, size_t recordLength) {
+    test::ByteWriter w;
+    w.U16(static_cast<uint16_t>(ids.size()));
+    for (uint16_t id : ids) {
+        w.U16(id).U32(80).U32(2500).U32(2000).U32(1500).U32(800).U32(6000).U32(6000);
+        if (recordLength == 35) w.U32(0x1234).U8(0);
+    }
+    for (uint16_t id : ids) w.U16(id).U16(1).U32(0x00040000u | id);
+    return w.bytes;
+}
+
+TEST(RateClasses, ClassesAreKnownByTheirIdsWhateverTheRecordLength) {
+    for (size_t length : {30u, 35u}) {
+        SCOPED_TRACE(length);
+        RateClassTable table;
+        table.Assign(ParseRateInfo(RateInfo({1, 2, 3, 4, 5}, length)));
+        EXPECT_EQ(table.Ids(), (std::vector<uint16_t>{1, 2, 3, 4, 5}));
+        // Each class got its own members, and its levels were read at the right place.
+        ASSERT_EQ(table.Find(0x04, 0x0003), std::optional<size_t>(2));
+        EXPECT_EQ(table.At(2)->maxLevel, 6000u);
+        EXPECT_EQ(table.At(4)->clearLevel, 2500u);
+    }
+    // One class with id 7: the table still has five positions, and only 7 is announced.
+    RateClassTable single;
+    single.Assign(ParseRateInfo(RateInfo({7}, 35)));
+    EXPECT_EQ(single.Count(), 5u);
+    EXPECT_EQ(single.Ids(), (std::vector<uint16_t>{7}));
+    // A rate change names its class by id.
+    test::ByteWriter change;
+    change.U16(2).U16(7).U32(80).U32(2500).U32(2000).U32(1500).U32(800).U32(4321);
+    ApplyRateChange(single, change.bytes);
+    EXPECT_EQ(single.At(0)->currentLevel, 4321u);
+    change.bytes[3] = 1;  // class 1 was never announced: nothing changes
+    ApplyRateChange(single, change.bytes);
+    EXPECT_EQ(single.At(0)->currentLevel, 4321u);
+}
+
+TEST(RateClasses, TheAcknowledgementListsTheAnnouncedIds) {
+    for (const std::vector<uint16_t>& ids : {std::vector<uint16_t>{1, 2, 3, 4, 5},
+                                             std::vector<uint16_t>{7}}) {
+        test::HarnessOptions options;
+        options.script = [ids](test::ScriptedServer&, test::ScriptedServer& service) {
+            service.OnSnac(0x01, 0x06, test::Reply({test::SnacFrame(0x01, 0x07, RateInfo(ids, 35))}));
+        };
+        SessionHarness h(options);
+        ASSERT_TRUE(h.SignOn(0));
+        auto ack = h.ServiceServer().WaitForFrame(test::ScriptedServer::IsSnac(0x01, 0x08));
+        ASSERT_TRUE(ack);
+        test::ByteWriter expected;
+        for (uint16_t id : ids) expected.U16(id);
+        EXPECT_EQ(ack->snacData(), expected.bytes);
+    }
 }
 
 }  // namespace

@@ -65,8 +65,11 @@ bool SessionHarness::SignOn(int32_t status, std::chrono::milliseconds timeout) {
     const bool numeric = !login.empty() && std::all_of(login.begin(), login.end(), [](char16_t c) {
         return c >= u'0' && c <= u'9';
     });
-    const auto lastRequest = numeric ? ScriptedServer::IsSnac(0x15, 0x02)
-                                     : ScriptedServer::IsSnac(0x04, 0x10);
+    const ScriptedServer::Match lastRequest =
+        numeric ? ScriptedServer::Match([](const ReceivedFrame& f) {
+            return MetaRequestType(f) == 0x07D0;
+        })
+                : ScriptedServer::IsSnac(0x04, 0x10);
     const size_t before = service_->CountFrames(lastRequest);
     account_->RequestStatus(status);
     // Signed on: the status is set, the last request of the sequence has arrived, and the

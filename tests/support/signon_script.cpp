@@ -46,12 +46,29 @@ bool IsCookieFrame(const ReceivedFrame& frame) {
     return ChannelOneWith(frame, 0x0006);
 }
 
+uint16_t MetaRequestType(const ReceivedFrame& frame) {
+    if (!frame.IsSnac(0x15, 0x02)) return 0;
+    const Bytes data = frame.snacData();
+    // TLV 0x0001: byte count, own number, request type (low byte first).
+    if (data.size() < 4 + 8) return 0;
+    return static_cast<uint16_t>(data[4 + 6] | data[4 + 7] << 8);
+}
+
 void AddLoginRules(ScriptedServer& login, const std::string& serviceAddress,
                    std::function<void(const ReceivedFrame&)> observe) {
     login.OnFrame(IsLoginRequest, [serviceAddress, observe](const ReceivedFrame& frame) {
         if (observe) observe(frame);
         return Reply({LoginReply(serviceAddress, StandardCookie())});
     });
+    // The MD5 login: the key, then the service address and cookie as SNAC(0x17,0x03).
+    login.OnSnac(0x17, 0x06, Reply({SnacFrame(0x17, 0x07, Bytes{0x00, 0x04, 'k', 'e', 'y', '1'})}));
+    login.OnFrame([](const ReceivedFrame& f) { return f.IsSnac(0x17, 0x02); },
+                  [serviceAddress, observe](const ReceivedFrame& frame) {
+                      if (observe) observe(frame);
+                      ByteWriter w;
+                      w.Tlv(0x0001, "login").Tlv(0x0005, serviceAddress).Tlv(0x0006, StandardCookie());
+                      return Reply({SnacFrame(0x17, 0x03, w.bytes, frame.requestId())});
+                  });
 }
 
 void AddServiceRules(ScriptedServer& s, const SignOnScript& script) {
@@ -73,6 +90,12 @@ void AddServiceRules(ScriptedServer& s, const SignOnScript& script) {
                       return Reply({SnacFrame(0x04, 0x17, {}, f.requestId())});
                   });
     }
+    // The meta offline messages are not kept here: the error reply sends the client to the
+    // AIM request above.
+    s.OnFrame([](const ReceivedFrame& f) { return MetaRequestType(f) == 0x003C; },
+              [](const ReceivedFrame& f) {
+                  return Reply({SnacFrame(0x15, 0x01, Bytes{0x00, 0x02}, f.requestId())});
+              });
     s.OnFrame([](const ReceivedFrame& f) { return f.IsSnac(0x13, 0x08) || f.IsSnac(0x13, 0x09); },
               [](const ReceivedFrame& f) {
                   const uint8_t ok[] = {0x00, 0x00};

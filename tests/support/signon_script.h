@@ -41,10 +41,12 @@ Bytes StandardCookie();
 bool IsLoginRequest(const ReceivedFrame& frame);
 // A channel-1 cookie frame (it carries TLV 0x0006).
 bool IsCookieFrame(const ReceivedFrame& frame);
+// The request type of an ICQ meta request SNAC(0x15,0x02); 0 for any other frame.
+uint16_t MetaRequestType(const ReceivedFrame& frame);
 
-// Login server: every login request, whatever its login and password, is answered with
-// `serviceAddress` ("host:port") and the standard cookie; `observe` (when given) sees each
-// request first.
+// Login server: every login request (channel 1, or the MD5 login's SNAC(0x17,0x02) after the
+// key "key1"), whatever its login and password, is answered with `serviceAddress`
+// ("host:port") and the standard cookie; `observe` (when given) sees each request first.
 void AddLoginRules(ScriptedServer& login, const std::string& serviceAddress,
                    std::function<void(const ReceivedFrame&)> observe = {});
 // Service server: the rules of the sign-on sequence and of list edits.
