@@ -396,11 +396,60 @@ Reply DemoWorld::OnOfflineRequest(const ReceivedFrame& f) {
     return reply;
 }
 
+// ICQ offline messages: the meta request 0x3C is answered by one 0x41 per message (sender,
+// UTC date and time, type, flags, text) and the end marker 0x42; 0x3E deletes them.
+Reply DemoWorld::OnMetaOfflineRequest(const ReceivedFrame& f, uint32_t own, uint16_t sequence,
+                                      uint16_t type) {
+    if (type == 0x003E) {
+        Say("offline messages deleted on the client's request");
+        return {};
+    }
+    auto meta = [&](const ByteWriter& data) {
+        ByteWriter chunk;
+        chunk.U16LE(static_cast<uint16_t>(data.bytes.size())).Raw(data.bytes);
+        return SnacFrame(0x15, 0x03, ByteWriter().Tlv(0x0001, chunk.bytes).bytes, f.requestId());
+    };
+    Reply reply;
+    bool first = false;
+    {
+        std::lock_guard lock(mutex_);
+        first = !std::exchange(offlineMessageSent_, true);
+    }
+    if (first) {
+        const time_t sent = std::time(nullptr) - 3 * 3600;
+        tm utc{};
+        gmtime_r(&sent, &utc);
+        const std::string text = kOfflineText;
+        ByteWriter data;
+        data.U32LE(own).U16LE(0x0041).U16LE(sequence);
+        data.U32LE(static_cast<uint32_t>(std::stoul(kOfflineSender)));
+        data.U16LE(static_cast<uint16_t>(utc.tm_year + 1900)).U8(utc.tm_mon + 1).U8(utc.tm_mday);
+        data.U8(utc.tm_hour).U8(utc.tm_min).U8(0x01).U8(0x00);
+        data.U16LE(static_cast<uint16_t>(text.size() + 1)).Raw(text).U8(0);
+        reply.frames.push_back(meta(data));
+        Say("delivering an offline message from " + NameOf(kOfflineSender));
+    }
+    ByteWriter end;
+    end.U32LE(own).U16LE(0x0042).U16LE(sequence).U8(0);
+    reply.frames.push_back(meta(end));
+    return reply;
+}
+
 Reply DemoWorld::OnDetailsRequest(const ReceivedFrame& f) {
-    // TLV 0x0001, little-endian: size, own number, 0x07D0, sequence, 0x04BA, number asked.
+    // TLV 0x0001, little-endian: size, own number, request type, sequence, then for 0x07D0
+    // the subtype 0x04BA and the number asked.
     const auto tlvs = test::ParseTlvs(f.snacData());
     const test::WireTlv* request = test::FindTlv(tlvs, 0x0001);
-    if (!request || request->value.size() < 16) return {};
+    if (!request || request->value.size() < 10) return {};
+    {
+        const test::Bytes& r = request->value;
+        const uint16_t type = static_cast<uint16_t>(r[6] | r[7] << 8);
+        if (type == 0x003C || type == 0x003E) {
+            const uint32_t own = static_cast<uint32_t>(r[2] | r[3] << 8 | r[4] << 16 | r[5] << 24);
+            return OnMetaOfflineRequest(f, own, static_cast<uint16_t>(r[8] | r[9] << 8), type);
+        }
+    }
+    if (request->value.size() < 16) return {};
     const test::Bytes& r = request->value;
     auto le16 = [&](size_t at) { return static_cast<uint16_t>(r[at] | r[at + 1] << 8); };
     auto le32 = [&](size_t at) { return static_cast<uint32_t>(le16(at) | le16(at + 2) << 16); };

@@ -70,6 +70,8 @@ class DemoWorld {
     test::Reply OnSignedOn(const test::ReceivedFrame& frame);
     test::Reply OnMessage(const test::ReceivedFrame& frame);
     test::Reply OnOfflineRequest(const test::ReceivedFrame& frame);
+    test::Reply OnMetaOfflineRequest(const test::ReceivedFrame& frame, uint32_t own,
+                                     uint16_t sequence, uint16_t type);
     test::Reply OnDetailsRequest(const test::ReceivedFrame& frame);
     void OnOwnStatus(const test::ReceivedFrame& frame);
     void Echo(int connection, const std::string& login, const Bytes& ucs2);

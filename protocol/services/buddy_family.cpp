@@ -26,7 +26,7 @@ constexpr uint8_t kItemFlagHasText = 0x04;
 
 struct PresenceBlock {
     std::u16string login;
-    uint16_t userClass = 0;
+    uint32_t userClass = 0;
     int32_t status = kStatusAvailable;
     bool statusSeen = false;
     std::u16string statusText;
@@ -118,7 +118,8 @@ void ParseSessionData(COscar& session, const Tlv& tlv, const std::u16string& log
 void ApplyTlv(COscar& session, const Tlv& tlv, PresenceBlock& block, bool knownContact) {
     switch (tlv.type) {
         case 0x0001:
-            block.userClass = tlv.AsU16();
+            // Two bytes from most servers, four from some (the same bits, widened).
+            block.userClass = tlv.length >= 4 ? tlv.AsU32() : tlv.AsU16();
             break;
         case 0x0003:
         case 0x0005:

@@ -118,6 +118,9 @@ void ApplyListReply(COscar& session, const COscarPacket& frame, ListDownload& do
     }
     BurstTransaction transaction;
     for (const ServerListItem& item : *items) {
+        // An item whose TLVs were cut is kept, but the list may then have lost what the item
+        // said: nothing is taken away from the store on its account.
+        if (item.tlvsCut) download.incomplete = true;
         try {
             ApplyItem(session, item, download);
         } catch (const std::exception&) {

@@ -119,9 +119,17 @@ std::vector<uint8_t> BareMetaRequest(uint32_t ownNumber, uint16_t type, uint16_t
     return data;
 }
 
-// A text of an offline message: UTF-8 where the bytes are valid UTF-8 with something beyond
-// ASCII (servers of today relay it so), the legacy code page otherwise.
+// A text of an offline message. It is zero-terminated, so zero bytes inside it mean UCS-2
+// (servers of today relay the sender's UCS-2 text as it came); otherwise UTF-8 where the
+// bytes are valid UTF-8 with something beyond ASCII, the legacy code page elsewhere.
 std::u16string OfflineText(ByteSpan bytes) {
+    if (!bytes.empty() && bytes.back() == 0) bytes = bytes.first(bytes.size() - 1);
+    if (std::find(bytes.begin(), bytes.end(), 0) != bytes.end()) {
+        // A UCS-2 text whose last character has a zero low byte lost it to the terminator.
+        std::vector<uint8_t> even(bytes.begin(), bytes.end());
+        if (even.size() % 2 != 0) even.push_back(0);
+        return Utf16BeToWide(ByteSpan(even));
+    }
     while (!bytes.empty() && bytes.back() == 0) bytes = bytes.first(bytes.size() - 1);
     const std::string_view raw(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     const bool ascii = std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b < 0x80; });

@@ -21,7 +21,10 @@ bool ReadServerListItem(ByteReader& reader, ServerListItem& item) {
     ByteSpan block = reader.ReadBytes(reader.ReadU16());
     if (!reader.ok()) return false;
     item.name = CountedUtf8ToWide(name.data(), name.size());
-    return item.tlvs.Parse(block) == block.size();
+    // The item's own length bounds its block: a block that is not well-formed TLVs (servers
+    // have been seen to store text there) costs that item its later TLVs, not the list.
+    item.tlvsCut = item.tlvs.Parse(block) != block.size();
+    return true;
 }
 
 std::optional<std::vector<ServerListItem>> ParseServerListReply(ByteSpan snacData) {

@@ -46,10 +46,12 @@ struct ServerListItem {
     uint16_t itemId = 0;
     uint16_t type = 0;
     TlvList tlvs;
+    // The TLV block was not well-formed: `tlvs` holds the items before the fault.
+    bool tlvsCut = false;
 };
 
 // Reads one item at the reader's position. False when its name or TLV block runs past the
-// reader's bytes, or a TLV runs past its block.
+// reader's bytes; a TLV running past its block only cuts the item's TLVs (tlvsCut).
 bool ReadServerListItem(ByteReader& reader, ServerListItem& item);
 
 // The items of a list reply (SNAC(0x13,0x06) data: version, item count, items, time).
