@@ -136,9 +136,11 @@ bool CAccount::dbLoadGroups() {
         cmd.BindInt(1, ID());
         CppSQLite3ResultSet rows = db.ExecuteQuery(cmd);
         while (!rows.IsEnd()) {
-            auto group =
-                std::make_unique<CGroup>(ID(), static_cast<uint16_t>(rows.IntColumn(u"ID", 0)),
-                                         rows.TextColumn(u"Name", u""));
+            // The row id's low 16 bits are the server's group id (see CGroup::RowID).
+            const int32_t rowID = rows.IntColumn(u"ID", 0);
+            auto group = std::make_unique<CGroup>(ID(), static_cast<uint16_t>(rowID & 0xFFFF),
+                                                  rows.TextColumn(u"Name", u""));
+            group->SetRowID(rowID);
             group->SetExpanded(rows.IntColumn(u"Expanded", 0) != 0);
             contacts_.AddGroup(std::move(group), false);
             rows.Next();
@@ -156,7 +158,7 @@ bool CAccount::dbLoadContacts_Grouped() {
     static constexpr const char16_t* kPasses[] = {
         // The contacts whose group exists.
         u"SELECT C.*,G.Name as GroupName FROM Contacts C, Groups G WHERE C.AccID=? AND "
-        u"C.GroupID=G.ID",
+        u"G.AccID=C.AccID AND C.GroupID=(G.ID & 65535)",
         // The contacts without a group.
         u"SELECT *,'' as GroupName FROM Contacts WHERE AccID=? AND GroupID=0",
     };

@@ -4,9 +4,15 @@
 
 #include "accounts/account.h"
 #include "platform/power.h"
+#include "platform/resources.h"
 #include "platform/tick.h"
 
 namespace zul {
+namespace {
+
+constexpr int kStrContactsNotLoaded = 1020;
+
+}  // namespace
 
 void CAccount::StartSessionThread() {
     // Forget threads that have ended, so the list does not grow with every status change.
@@ -97,6 +103,13 @@ int MainThreadBody(CAccount* account) {
             account->dbSave();
         }
         return 1;
+    }
+    // An account whose contacts did not load would sign on and rebuild its list from the
+    // server with new ids, orphaning its history: it waits for a load that succeeds.
+    if (!account->Loaded() && !account->LoadContacts()) {
+        account->ShowSessionError(ResString(kStrContactsNotLoaded));
+        account->SetSessionRunning(false);
+        return 0;
     }
     while (!account->StopRequested()) {
         int stop = 0;

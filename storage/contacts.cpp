@@ -413,8 +413,9 @@ bool CContacts::dbCleanGroups(CAccount* account) {
             cmd.BindInt(1, accountID);
             CppSQLite3ResultSet rows = db.ExecuteQuery(cmd);
             while (!rows.IsEnd()) {
+                // Row ids hold the server id in their low 16 bits (see CGroup::RowID).
                 const int32_t id = rows.IntColumn(0, 0);
-                if (id < 0 || id > 0xFFFF || !FindGroup(accountID, static_cast<uint16_t>(id))) {
+                if (id < 0 || !FindGroup(accountID, static_cast<uint16_t>(id & 0xFFFF))) {
                     stale.push_back(id);
                 }
                 rows.Next();

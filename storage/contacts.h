@@ -220,7 +220,13 @@ class CGroup : public CContactListItem {
     int Kind() const override { return kItemKind; }
 
     int32_t AccountID() const { return accountID_; }
+    // The group's id on the account's server (what contacts and the wire use).
     uint16_t GroupID() const { return groupID_.load(); }
+    // The row id in the profile. Server ids are unique per account only: a server id that
+    // another account's group holds is stored at that id plus a multiple of 0x10000, so the
+    // row id's low 16 bits are always the server id. 0 until the group is first saved.
+    int32_t RowID() const { return rowID_.load(); }
+    void SetRowID(int32_t id) { rowID_.store(id); }
     bool IsVirtual() const { return virtual_; }
     std::u16string Name() const;
 
@@ -243,6 +249,7 @@ class CGroup : public CContactListItem {
   private:
     const int32_t accountID_;
     std::atomic<uint16_t> groupID_;
+    std::atomic<int32_t> rowID_{0};
     const bool virtual_;
     std::atomic<bool> expanded_{false};
     std::atomic<uint32_t> layoutVersion_{0};

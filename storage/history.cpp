@@ -125,13 +125,15 @@ EventPtr CHistory::AddEvent(uint8_t kind, uint8_t direction, const std::u16strin
         std::lock_guard lock(mutex_);
         // No rows for a contact whose row was deleted.
         if (contact_.Removed()) return nullptr;
-        const int32_t last =
+        const int32_t last = std::max(
             Count(db, u"SELECT MAX(Number) FROM History WHERE AccID=? AND ContactID=?",
-                  {account_.ID(), contact_.LocalID()});
+                  {account_.ID(), contact_.LocalID()}),
+            numberGiven_);
         // A profile whose numbers ran out (or were written by something else) gets no new row.
         if (last < 0 || last == std::numeric_limits<int32_t>::max()) {
             throw std::range_error("event numbers exhausted");
         }
+        numberGiven_ = last + 1;
         event = std::make_shared<CHistoryEvent>(&account_, &contact_, last + 1, status, mood, kind,
                                                 direction, text, unread, sentAndDelivered,
                                                 sentAndDelivered, 0, 0, when);
@@ -144,6 +146,8 @@ EventPtr CHistory::AddEvent(uint8_t kind, uint8_t direction, const std::u16strin
         NoteOutboxChange();
     } catch (...) {
         WriteLog(kDbLog, u"БУХ ГДЕ НЕ ЖДАЛИ1");
+        // Not stored, not kept: no one may take it for a row of the history.
+        event.reset();
     }
     if (!event) return nullptr;
 

@@ -244,6 +244,9 @@ class CHistory {
     CContact& contact_;
     std::atomic<IHistoryView*> view_{nullptr};
     mutable std::recursive_mutex mutex_;
+    // The highest event number handed out in this run (under mutex_): a number whose row could
+    // not be saved is never handed out again.
+    int32_t numberGiven_ = 0;
     std::vector<EventPtr> events_;
     std::vector<EventPtr> pending_;
     // Changes counted by NoteOutboxChange, and the count at which PendingOutgoing last found

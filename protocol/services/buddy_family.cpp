@@ -52,15 +52,34 @@ void OnPictureHash(COscar& session, const std::u16string& login, ByteSpan item) 
     session.Avatars().Place(login, item.data(), item.size());
 }
 
-// Item 0x0002: a 16-bit length, the text, then its encoding word (0: UTF-8, else a code page).
+// Item 0x0002: a 16-bit length, the text, then its encoding word: 0 or 65001 UTF-8, 2 or
+// 1201 UCS-2 (big-endian), 1200 UTF-16 low byte first, else a code page. An item that ends
+// right after the text is UTF-8.
 void ReadStatusText(ByteSpan data, std::u16string& text) {
     ByteReader reader(data);
     const uint16_t length = reader.ReadU16();
     const ByteSpan bytes = reader.ReadBytes(length);
-    const uint16_t encoding = reader.ReadU16();
     if (!reader.ok()) return;  // claims more than the item holds: the text stays
-    text = encoding == 0 ? CountedUtf8ToWide(bytes.data(), bytes.size())
-                         : BytesToWide(bytes, encoding);
+    const uint16_t encoding = reader.Remaining() >= 2 ? reader.ReadU16() : 0;
+    switch (encoding) {
+        case 0:
+        case 65001:
+            text = CountedUtf8ToWide(bytes.data(), bytes.size());
+            break;
+        case 2:
+        case 1201:
+            text = Utf16BeToWide(bytes);
+            break;
+        case 1200: {
+            std::vector<uint8_t> swapped(bytes.begin(), bytes.end());
+            for (size_t i = 0; i + 1 < swapped.size(); i += 2) std::swap(swapped[i], swapped[i + 1]);
+            text = Utf16BeToWide(ByteSpan(swapped));
+            break;
+        }
+        default:
+            text = BytesToWide(bytes, encoding);
+            break;
+    }
     if (text == u"?" || text == u" ") text.clear();
 }
 
@@ -82,7 +101,7 @@ void ParseSessionData(COscar& session, const Tlv& tlv, const std::u16string& log
                 if (length == kPictureHashSize) OnPictureHash(session, login, item);
                 break;
             case 0x0002:
-                if (length > 3 && (flags & kItemFlagHasText)) {
+                if (length >= 2 && (flags & kItemFlagHasText)) {
                     ReadStatusText(data, statusText);
                 } else if (length == 0) {
                     statusText.clear();

@@ -65,6 +65,7 @@ constexpr BuiltinStringEntry kTable[] = {
     {1017, u"Secure (MD5) login is not supported on this account (%d)"},
     {1018, u"The password holds characters the server cannot receive; choose another (%d)"},
     {1019, u"The server refused a step of the sign-on (%d)"},
+    {1020, u"The contacts of this account could not be read from the profile"},
     {1097, u"You account being used on another computer."},
     {1099, u"Unknown error (%d)"},
     {10050, u"Network is down (%d)"},

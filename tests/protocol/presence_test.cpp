@@ -125,6 +125,28 @@ TEST_F(PresenceTest, StatusComesFromTheNoticeKindTheStatusWordOrTheUserClass) {
     EXPECT_EQ(h_.Account().Status(), 0);
 }
 
+TEST_F(PresenceTest, ShortStatusWordsWideUserClassesAndTextEncodingsAsServersSendThem) {
+    // A status TLV of two bytes is the status word alone (some servers send it so).
+    Online({UserBlock("67890", {test::ByteWriter().TlvU16(0x0006, 0x0001).bytes})});
+    ASSERT_TRUE(WaitFor([&] { return ada_->Status() == 10; }));
+    // A user class of four bytes keeps its away bit.
+    Online({UserBlock("55555", {test::ByteWriter().TlvU32(0x0001, 0x00000030).bytes})});
+    ASSERT_TRUE(WaitFor([&] { return bob_->Status() == 10; }));
+
+    // A text item that ends right after its text is UTF-8; the encoding word names UCS-2.
+    test::ByteWriter bare;
+    const std::string utf8 = "Gr\xC3\xBC\xC3\x9F";
+    bare.U16(static_cast<uint16_t>(utf8.size())).Raw(utf8);
+    Online({UserBlock("67890", {SessionDataTlv({test::Item(0x0002, 0x04, bare.bytes),
+                                                TextTimeItem(20)})})});
+    ASSERT_TRUE(WaitFor([&] { return ada_->StatusText() == u"Grüß"; }));
+    test::ByteWriter ucs2;
+    ucs2.U16(4).U16(0x041F).U16(0x0440).U16(2);  // "Пр", UCS-2
+    Online({UserBlock("55555", {SessionDataTlv({test::Item(0x0002, 0x04, ucs2.bytes),
+                                                TextTimeItem(21)})})});
+    ASSERT_TRUE(WaitFor([&] { return bob_->StatusText() == u"Пр"; }));
+}
+
 TEST_F(PresenceTest, StatusTextChangesOnlyWhenItsTimeIsNewer) {
     Online({UserBlock("67890", {SessionDataTlv({StatusTextItem("Busy"), TextTimeItem(7)})})});
     ASSERT_TRUE(WaitFor([&] { return ada_->StatusText() == u"Busy"; }));

@@ -160,6 +160,45 @@ TEST_F(ContactsTest, SameNamedGroupsOfTwoAccountsMergeAndCollapseTogether) {
     EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM Groups"), 4);  // memory only
 }
 
+TEST_F(ContactsTest, TwoAccountsWithTheSameServerGroupIdKeepTheirOwnGroups) {
+    TestAccount& a = NewAccount(1, u"1001");
+    TestAccount& b = NewAccount(2, u"1002");
+    // Server group ids are unique per account only: both servers call their group 7.
+    store_->AddOrUpdateGroup(1, u"Friends", 7);
+    store_->AddOrUpdateGroup(2, u"Work", 7);
+    ASSERT_TRUE(Add(a, 11, u"2001", 7, true, u"Friends"));
+    ASSERT_TRUE(Add(b, 12, u"2002", 7, true, u"Work"));
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM Groups"), 2);
+    // Saving again keeps each group in its own row.
+    store_->FindGroup(2, 7)->Save();
+    store_->FindGroup(1, 7)->Save();
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM Groups"), 2);
+
+    auto reload = [](CContacts& store, int32_t id, const std::u16string& login) {
+        return std::make_unique<TestAccount>(test::MakeAccountData(id, login), store);
+    };
+    {
+        CContacts reloaded;
+        auto again1 = reload(reloaded, 1, u"1001");
+        auto again2 = reload(reloaded, 2, u"1002");
+        ContactPtr first = reloaded.FindContact(again1.get(), u"2001");
+        ContactPtr second = reloaded.FindContact(again2.get(), u"2002");
+        ASSERT_TRUE(first && second);
+        EXPECT_EQ(first->GroupName(), u"Friends");
+        EXPECT_EQ(second->GroupName(), u"Work");
+        EXPECT_EQ(first->GroupID(), 7);
+        EXPECT_EQ(second->GroupID(), 7);
+    }
+    // With the first account gone, the second's contacts still load with their group.
+    Exec(u"DELETE FROM Accounts WHERE ID=1");
+    CContacts reloaded;
+    auto again2 = reload(reloaded, 2, u"1002");
+    EXPECT_TRUE(again2->Loaded());
+    ContactPtr second = reloaded.FindContact(again2.get(), u"2002");
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->GroupName(), u"Work");
+}
+
 TEST_F(ContactsTest, RenamedGroupCarriesItsOwnContactsOnly) {
     TestAccount& a = NewAccount(1, u"1001");
     TestAccount& b = NewAccount(2, u"1002");

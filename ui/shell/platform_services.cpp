@@ -3,6 +3,8 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDBusReply>
 #include <QDBusUnixFileDescriptor>
 #include <QDBusVariant>
@@ -107,8 +109,42 @@ QDBusConnection SessionBusOrNone() {
 }
 
 uint32_t ConnectionStatusForNetworkManagerState(uint32_t state) {
+    constexpr uint32_t kNmConnectedLocal = 50;
+    constexpr uint32_t kNmConnectedSite = 60;
     constexpr uint32_t kNmConnectedGlobal = 70;
-    return state == kNmConnectedGlobal ? kConnStatusUsable : kConnStatusDisconnected;
+    const bool connected =
+        state == kNmConnectedLocal || state == kNmConnectedSite || state == kNmConnectedGlobal;
+    return connected ? kConnStatusUsable : kConnStatusDisconnected;
+}
+
+NetworkManagerConnection::NetworkManagerConnection() {
+    const QString path = QStringLiteral("/org/freedesktop/NetworkManager");
+    QDBusConnection::systemBus().connect(kNmService, path, kNmService,
+                                         QStringLiteral("StateChanged"), this,
+                                         SLOT(OnStateChanged(uint)));
+    // The state at start, asked without waiting; a change signal may come first and wins.
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        kNmService, path, QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("Get"));
+    call << kNmService << QStringLiteral("State");
+    auto* watcher = new QDBusPendingCallWatcher(
+        QDBusConnection::systemBus().asyncCall(call, kDbusTimeoutMs), this);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, this,
+                     [this](QDBusPendingCallWatcher* w) {
+                         const QDBusPendingReply<QDBusVariant> reply = *w;
+                         bool ok = false;
+                         const uint32_t state =
+                             reply.isValid() ? reply.value().variant().toUInt(&ok) : 0;
+                         if (ok && !signalSeen_) {
+                             status_.store(ConnectionStatusForNetworkManagerState(state));
+                         }
+                         w->deleteLater();
+                     });
+}
+
+void NetworkManagerConnection::OnStateChanged(uint state) {
+    signalSeen_ = true;
+    status_.store(ConnectionStatusForNetworkManagerState(state));
 }
 
 bool NetworkManagerConnection::Available() {
@@ -130,9 +166,7 @@ std::optional<uint32_t> NetworkManagerConnection::ReadState() {
 }
 
 bool NetworkManagerConnection::QueryStatus(uint32_t& status) {
-    // NetworkManager gone since start-up: the network counts as usable, as without it.
-    const std::optional<uint32_t> state = ReadState();
-    status = state ? ConnectionStatusForNetworkManagerState(*state) : kConnStatusUsable;
+    status = status_.load();
     return true;
 }
 

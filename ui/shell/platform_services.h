@@ -4,6 +4,8 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QObject>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -13,19 +15,32 @@
 namespace zul {
 
 // Maps a NetworkManager state to the connection status the core understands: 70 (connected,
-// global) is usable, everything else disconnected.
+// global), and 50 and 60 (local or site connectivity: what NetworkManager reports when its own
+// connectivity check fails, behind a captive portal or with a server on the LAN) are usable;
+// everything else is disconnected.
 uint32_t ConnectionStatusForNetworkManagerState(uint32_t state);
 
-// Reads NetworkManager's State property over the system bus on every query.
-class NetworkManagerConnection : public IConnectionManager {
+// NetworkManager's state, kept from its StateChanged signal (and one asynchronous read at the
+// start): a query never waits for the bus, on any thread.
+class NetworkManagerConnection : public QObject, public IConnectionManager {
+    Q_OBJECT
   public:
+    NetworkManagerConnection();
     // Whether NetworkManager runs on the system bus now.
     static bool Available();
     bool HasInternetDestination() override { return true; }
     bool Establish() override { return true; }
     bool QueryStatus(uint32_t& status) override;
-    // The State property, or nothing when NetworkManager does not answer.
+    // The State property, or nothing when NetworkManager does not answer (waits for the bus).
     static std::optional<uint32_t> ReadState();
+
+  public slots:
+    void OnStateChanged(uint state);
+
+  private:
+    // Usable until NetworkManager says otherwise.
+    std::atomic<uint32_t> status_{kConnStatusUsable};
+    bool signalSeen_ = false;  // window thread only
 };
 
 // NetworkManager when it runs, else a network that always counts as usable.
