@@ -29,7 +29,7 @@ SessionHarness::SessionHarness(HarnessOptions options) {
 
     CAccountData data;
     data.SetID(77);
-    data.SetType(acctype::kIcq);
+    data.SetType(options.accountType);
     data.SetLogin(options.login);
     data.SetPassword(options.password);
     data.SetServer(u"127.0.0.1");

@@ -19,6 +19,8 @@ namespace zul::test {
 struct HarnessOptions {
     std::u16string login = u"12345";
     std::u16string password = u"secret";
+    // acctype::kIcq or acctype::kAim.
+    uint8_t accountType = acctype::kIcq;
     // Body of the server-list reply SNAC(0x13,0x06); empty: the server answers 0x0F.
     Bytes serverList;
     // Adds rules before the standard sign-on ones, so that they take precedence.
