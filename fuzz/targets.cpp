@@ -71,7 +71,8 @@ void PacketReceive(const uint8_t* data, size_t size) {
         // The accessors stay within the frame whatever it holds.
         (void)frame->family();
         (void)frame->requestId();
-        ZUL_FUZZ_CHECK(frame->snacData().size() + 16 == announced || announced < 16);
+        ZUL_FUZZ_CHECK(frame->rawSnacData().size() + 16 == announced || announced < 16);
+        ZUL_FUZZ_CHECK(frame->snacData().size() <= frame->rawSnacData().size());
         offset += announced;
     }
     CloseSocket(socket);

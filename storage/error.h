@@ -30,7 +30,7 @@ constexpr int32_t kIncompleteLoginReply = -99991;
 // The password holds a character the login's code page cannot carry.
 constexpr int32_t kPasswordNotEncodable = -99980;
 // A sign-on step the session cannot do without was refused: this minus the server's code.
-constexpr int32_t kSignOnStepRefused = -98000;
+constexpr int32_t kSignOnStepRefused = -200000;
 constexpr int32_t kSignedOnElsewhere = -99990;
 constexpr int32_t kDisconnectOther = -12346;
 constexpr int32_t kDisconnectNoReason = -12347;

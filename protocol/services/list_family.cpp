@@ -195,7 +195,10 @@ void HandleEditAck(COscar& session, const COscarPacket& frame) {
     CContacts& contacts = session.Contacts();
     ContactPtr contact = contacts.FindContact(&session, request->text);
     if (!contact) return;
-    if (reader.ok() && result == 0) {
+    // Removed, or not on the server at all (0x0002): the user confirmed the deletion, so the
+    // contact goes here too.
+    constexpr uint16_t kItemNotFound = 0x0002;
+    if (reader.ok() && (result == 0 || result == kItemNotFound)) {
         contacts.DeleteContact(contact.get());
     } else {
         WriteLogFormat(kGeneralLog, u"SNAC(0x13,0x0E) buddy removal refused: 0x%X", result);

@@ -82,16 +82,10 @@ bool SendAvat(COscar& session, COscarPacket& frame) {
     }
 }
 
-// The reply's own TLVs. A reply with flags bit 0x8000 carries a leading block (its 16-bit
-// length, then the block) before them.
+// The reply's own TLVs (snacData has left out a leading block).
 TlvList RedirectTlvs(const COscarPacket& frame) {
-    ByteReader reader(frame.snacData());
-    if (frame.flags() & 0x8000) {
-        const uint16_t blockLength = reader.ReadU16();
-        reader.Skip(blockLength);
-    }
     TlvList tlvs;
-    if (reader.ok()) tlvs.Parse(reader.Rest());
+    tlvs.Parse(frame.snacData());
     return tlvs;
 }
 

@@ -238,6 +238,15 @@ void COscarPacket::AppendScreenName(std::u16string_view name, int codePage) {
     AppendBytes(*bytes);
 }
 
+ByteSpan COscarPacket::snacData() const {
+    const ByteSpan raw = rawSnacData();
+    if (!(flags() & 0x8000)) return raw;
+    if (raw.size() < 2) return {};
+    const size_t block = 2 + static_cast<size_t>(ReadU16(raw.data()));
+    if (block > raw.size()) return {};
+    return raw.subspan(block);
+}
+
 // ---------------------------------------------------------------------------------------------
 // COscarPacket: transfer
 

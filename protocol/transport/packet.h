@@ -171,8 +171,12 @@ class COscarPacket {
     uint16_t subtype() const { return hasSnacHeader() ? ReadU16(data + 8) : 0; }
     uint16_t flags() const { return hasSnacHeader() ? ReadU16(data + 10) : 0; }
     uint32_t requestId() const { return hasSnacHeader() ? ReadU32(data + 12) : 0; }
-    // Bytes after the SNAC header (offset 16 to size), and after the frame header (6 to size).
-    ByteSpan snacData() const { return Tail(kSnacHeaderEnd); }
+    // The SNAC's body: the bytes after the SNAC header, without the leading block (a 16-bit
+    // length and that many bytes) that a SNAC with flags bit 0x8000 carries before it. A
+    // block that claims more than the frame holds leaves the body empty.
+    ByteSpan snacData() const;
+    // Every byte after the SNAC header (offset 16 to size), and after the frame header.
+    ByteSpan rawSnacData() const { return Tail(kSnacHeaderEnd); }
     ByteSpan frameData() const { return Tail(kHeaderSize); }
     // The whole frame as built or received.
     ByteSpan bytes() const { return ByteSpan(data, static_cast<size_t>(size > 0 ? size : 0)); }

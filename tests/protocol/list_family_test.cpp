@@ -315,6 +315,26 @@ TEST(ListFamily, ADeletedBuddyLeavesTheServerThenTheProfile) {
     EXPECT_EQ(ContactColumn(u"OnServer", u"334"), 1);
 }
 
+TEST(ListFamily, ARemovalOfAnItemTheServerDoesNotHaveDeletesTheContactHere) {
+    test::HarnessOptions options = ListWithBuddies();
+    options.script = [](ScriptedServer&, ScriptedServer& service) {
+        // "Not found" (0x0002), after the leading block a reply with flags 0x8000 carries.
+        service.OnFrame(ScriptedServer::IsSnac(0x13, 0x0A), [](const ReceivedFrame& f) {
+            const Bytes result = {0x00, 0x06, 0x00, 0x01, 0x00, 0x02, 0x00, 0x03, 0x00, 0x02};
+            return test::Reply({test::SnacFrame(0x13, 0x0E, result, f.requestId(), 0x8000)});
+        });
+    };
+    SessionHarness h(options);
+    ASSERT_TRUE(h.SignOn(kStatusAvailable));
+    ContactPtr bob = h.Contacts().FindContact(&h.Account(), u"333");
+    ASSERT_TRUE(bob);
+    ASSERT_TRUE(RemoveBuddyFromServer(h.Account(), bob.get()));
+    bob.reset();
+    EXPECT_TRUE(
+        SessionHarness::WaitUntil([&] { return !h.Contacts().FindContact(&h.Account(), u"333"); }));
+    EXPECT_EQ(test::RowInt(u"SELECT COUNT(*) FROM Contacts WHERE AccID=77 AND Login='333'"), 0);
+}
+
 TEST(ListFamily, ARemovalWaitsWhileOfflineAndALocalContactIsDeletedAtOnce) {
     SessionHarness h;
     ContactPtr onServer = h.Contacts().AddNewContact(&h.Account(), 7, 0, u"", u"335", u"Max", u"",

@@ -217,6 +217,8 @@ TEST_F(ChatPageTest, ActivationReadsTheUnreadMessagesAndRemovesTheNotification) 
     Add(now, u"are you there?");
     Add(now, u"hello?");
     EXPECT_EQ(contact->History().UnreadCount(), 2);
+    // The bubble is shown by the notification's own delivery thread: wait for it.
+    notification.WaitForAlerts();
     EXPECT_TRUE(notification.Shown());
 
     ChatPage& page = Open();

@@ -73,6 +73,7 @@ MessageNotification::~MessageNotification() {
     }
     queueChanged_.notify_all();
     if (delivery_.joinable()) delivery_.join();  // it shows what is queued first
+    alertGeneration_.fetch_add(1);  // quitting stops a running alert at once
     WaitForAlerts();
     RemoveNotification();
 }
@@ -182,6 +183,8 @@ void MessageNotification::ClearLocked() {
 }
 
 void MessageNotification::RemoveNotification() {
+    // A running alert stops at its next slice; nothing here waits for it.
+    alertGeneration_.fetch_add(1);
     std::lock_guard lock(lock_);
     if (record_.id == 0) return;
     bubble_.Remove(record_);
@@ -217,8 +220,10 @@ void MessageNotification::StartAlert(const AlertParameters& params) {
         return true;
     });
     auto done = std::make_shared<std::atomic<bool>>(false);
-    threads_.push_back(AlertThread{std::thread([this, copy = params, done] {
-                                       RunAlert(copy);
+    // A newer alert takes over from one still pulsing.
+    const uint64_t generation = alertGeneration_.fetch_add(1) + 1;
+    threads_.push_back(AlertThread{std::thread([this, copy = params, done, generation] {
+                                       RunAlert(copy, generation);
                                        done->store(true);
                                    }),
                                    done});
@@ -239,18 +244,30 @@ void MessageNotification::WaitForAlerts() {
         if (t.thread.joinable()) t.thread.join();
 }
 
-// The whole sound and vibration runs under the notification lock, so a following message or
-// removal waits for the pulses to end.
-void MessageNotification::RunAlert(AlertParameters params) {
-    std::lock_guard lock(lock_);
+bool MessageNotification::AlertSleep(int ms, uint64_t generation) {
+    constexpr int kSliceMs = 20;
+    while (ms > 0) {
+        if (alertGeneration_.load() != generation) return false;
+        const int slice = std::min(ms, kSliceMs);
+        devices_.Sleep(slice);
+        ms -= slice;
+    }
+    return alertGeneration_.load() == generation;
+}
+
+// The sound and the pulses of one alert, one alert at a time; a removal or a newer alert ends
+// it at the next slice with the vibrator off.
+void MessageNotification::RunAlert(AlertParameters params, uint64_t generation) {
+    std::lock_guard lock(alertMutex_);
+    if (alertGeneration_.load() != generation) return;
     devices_.PlaySound(params.sound);
     if (devices_.SilentMode()) return;
     if (params.duration <= 0 || params.duration > kMaxPulseMs || params.count > kMaxPulses) return;
     for (int32_t i = 0; i < params.count; ++i) {
         devices_.SetVibrator(params.device, true);
-        devices_.Sleep(params.duration);
+        const bool going = AlertSleep(params.duration, generation);
         devices_.SetVibrator(params.device, false);
-        devices_.Sleep(kPauseMs);
+        if (!going || !AlertSleep(kPauseMs, generation)) return;
     }
 }
 

@@ -9,8 +9,11 @@
 //
 // Messages reported by the history come from session threads that may hold the profile in
 // the middle of a burst, so they are only queued there; a delivery thread adds them to the
-// bubble. It waits for a running alert's pulses as everything under the notification lock
-// does, and shows what queued up meanwhile together, with one alert.
+// bubble, and shows what queued up meanwhile together, with one alert.
+//
+// An alert's pulses run on their own thread under their own lock, never under the
+// notification lock: removing the bubble (on the window thread) only tells a running alert to
+// stop, and returns at once.
 #pragma once
 
 #include <atomic>
@@ -131,7 +134,9 @@ class MessageNotification : public INewMessageNotifier {
                     const std::u16string& secondKey, const std::u16string& text);
     void DeliveryLoop();
     void StartAlert(const AlertParameters& params);
-    void RunAlert(AlertParameters params);
+    void RunAlert(AlertParameters params, uint64_t generation);
+    // Sleeps `ms` in short slices; false when the alert was told to stop meanwhile.
+    bool AlertSleep(int ms, uint64_t generation);
     void ClearLocked();
 
     INotificationBubble& bubble_;
@@ -146,6 +151,10 @@ class MessageNotification : public INewMessageNotifier {
     };
     std::mutex threadsMutex_;
     std::vector<AlertThread> threads_;
+    // Alerts run one at a time under this lock; a removal or a newer alert bumps the
+    // generation, and an alert of an older generation stops at its next slice.
+    std::mutex alertMutex_;
+    std::atomic<uint64_t> alertGeneration_{0};
 
     std::mutex queueMutex_;  // a leaf: guards the members below
     std::condition_variable queueChanged_;
