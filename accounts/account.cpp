@@ -1,5 +1,6 @@
 #include "accounts/account.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "accounts/status.h"
@@ -10,6 +11,7 @@
 #include "storage/database.h"
 #include "storage/db_log.h"
 #include "storage/error.h"
+#include "storage/log.h"
 #include "storage/history.h"
 
 namespace zul {
@@ -230,6 +232,7 @@ void CAccount::OnServerListBuddy(const std::u16string& login, const std::u16stri
                                  uint16_t itemId, uint16_t groupId, const std::u16string& groupName,
                                  const std::u16string& note, const std::u16string& email,
                                  const std::u16string& phone, bool awaitingAuth) {
+    if (!IsUsableLogin(login)) return;
     if (ContactPtr contact = contacts_.FindContact(this, login)) {
         contact->UpdateFromServer(itemId, groupId, groupName, login, nickname, note, email, phone,
                                   awaitingAuth, true);
@@ -251,10 +254,23 @@ void CAccount::OnPresence(const std::u16string& login, int32_t status, bool text
     }
 }
 
+bool IsUsableLogin(std::u16string_view login) {
+    // Logins come from the network: an empty one, one beyond what any server gives out, or
+    // one holding control characters (a NUL first among them) never becomes a contact.
+    constexpr size_t kMaxLogin = 97;
+    if (login.empty() || login.size() > kMaxLogin) return false;
+    return std::none_of(login.begin(), login.end(),
+                        [](char16_t c) { return c < 0x20 || c == 0x7F; });
+}
+
 void CAccount::OnMessageReceived(const std::u16string& login, int32_t status,
                                  const std::u16string& text, uint64_t time) {
     ContactPtr contact = contacts_.FindContact(this, login);
     if (!contact) {
+        if (!IsUsableLogin(login)) {
+            WriteLog(kGeneralLog, u"A message from an unusable login was not stored");
+            return;
+        }
         contact = contacts_.AddNewLocalContact(this, ResString(kStrNotInList), login, login, u"",
                                                u"", u"", false, true, true);
         // The profile refused the contact: its message cannot be kept either.

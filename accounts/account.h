@@ -161,6 +161,10 @@ class CAccount : public CAccountData {
     std::atomic<bool> stopRequested_{false};
 };
 
+// A login from the network that may become a contact: not empty, not too long, no control
+// characters.
+bool IsUsableLogin(std::u16string_view login);
+
 // The session thread of an account: changes the status of a running session, or connects,
 // runs and reconnects as the error policy decides.
 int MainThreadBody(CAccount* account);

@@ -366,7 +366,24 @@ void CContact::AddMessage(uint8_t direction, const std::u16string& text, uint64_
 }
 
 void CContact::AddStatusChange(const std::u16string& text, int32_t status, int32_t mood) {
-    history_->AddEvent(evtype::kStatusChange, evdir::kIncoming, text, 0, status, mood);
+    // A contact whose status flaps (a bad connection, a server replaying presence) would
+    // write a row per change: a change that follows the previous one within a few seconds,
+    // with nothing written in between, takes that row's place. The reader of the chat keeps
+    // the status the contact settled on.
+    constexpr uint32_t kMergeMs = 5000;
+    const uint32_t now = GetTick();
+    EventPtr previous;
+    {
+        std::lock_guard lock(statusEventMutex_);
+        previous = lastStatusEvent_;
+        if (now - lastStatusTick_ >= kMergeMs) previous.reset();
+    }
+    if (previous) history_->DeleteIfNewest(previous.get());
+    EventPtr added =
+        history_->AddEvent(evtype::kStatusChange, evdir::kIncoming, text, 0, status, mood);
+    std::lock_guard lock(statusEventMutex_);
+    lastStatusEvent_ = added;
+    lastStatusTick_ = now;
 }
 
 void CContact::Redraw() {

@@ -27,6 +27,7 @@ class CHistory;
 class CContact;
 class CContacts;
 class CGroup;
+class CHistoryEvent;
 
 using ContactPtr = std::shared_ptr<CContact>;
 
@@ -204,6 +205,10 @@ class CContact : public CContactListItem {
     std::atomic<bool> removed_{false};
 
     std::unique_ptr<CHistory> history_;
+    // The last status-change row and when it was written (see AddStatusChange).
+    std::mutex statusEventMutex_;
+    std::shared_ptr<CHistoryEvent> lastStatusEvent_;
+    uint32_t lastStatusTick_ = 0;
     // The store that holds the contact (set when it is added), told of login changes.
     std::atomic<CContacts*> store_{nullptr};
 };

@@ -27,6 +27,8 @@ constexpr int32_t kFrameTooLarge = -99995;
 constexpr int32_t kClosedInBody = -99993;
 constexpr int32_t kClosedInHeader = -99992;
 constexpr int32_t kIncompleteLoginReply = -99991;
+// A server-side list download went past its bounds (items, bytes or time).
+constexpr int32_t kListTooLarge = -99979;
 // The password holds a character the login's code page cannot carry.
 constexpr int32_t kPasswordNotEncodable = -99980;
 // A sign-on step the session cannot do without was refused: this minus the server's code.

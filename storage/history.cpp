@@ -321,6 +321,31 @@ bool CHistory::DeleteEvent_FromDB(CHistoryEvent* event) {
     return true;
 }
 
+bool CHistory::DeleteIfNewest(CHistoryEvent* event) {
+    if (!event) return false;
+    CDatabase& db = Database();
+    std::lock_guard dbLock(db.Mutex());
+    std::lock_guard lock(mutex_);
+    if (event->Removed() || event->Number() != numberGiven_) return false;
+    const bool kept = std::any_of(events_.begin(), events_.end(),
+                                  [event](const EventPtr& e) { return e.get() == event; });
+    if (kept) return DeleteEvent_FromDB(event);
+    try {
+        CppSQLite3Command cmd =
+            db.Prepare(u"DELETE FROM History WHERE AccID=? AND ContactID=? AND Number=?");
+        cmd.BindInt(1, account_.ID());
+        cmd.BindInt(2, contact_.LocalID());
+        cmd.BindInt(3, event->Number());
+        db.Execute(cmd);
+    } catch (const CppSQLite3Exception& e) {
+        LogDbError(u"CHistory::DeleteIfNewest(): ", e);
+        return false;
+    }
+    Decrement(eventCount_);
+    event->MarkRemoved();
+    return true;
+}
+
 bool CHistory::DeleteAllEvents_FromDB() {
     CDatabase& db = Database();
     std::lock_guard dbLock(db.Mutex());

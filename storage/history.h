@@ -208,6 +208,9 @@ class CHistory {
     EventPtr AddOutgoingMessage(const std::u16string& text);
 
     bool DeleteEvent_FromDB(CHistoryEvent* event);
+    // Deletes the event's row when it is still the newest number given in this run (whether
+    // or not the event is kept in memory); false otherwise.
+    bool DeleteIfNewest(CHistoryEvent* event);
     // Deletes every event of the contact from the profile and from memory.
     bool DeleteAllEvents_FromDB();
     // Clears the unread state of the loaded messages.

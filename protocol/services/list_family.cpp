@@ -13,6 +13,8 @@
 #include "protocol/oscar.h"
 #include "protocol/services/families.h"
 #include "protocol/services/server_list_item.h"
+#include "platform/tick.h"
+#include "protocol/transport/login.h"
 #include "protocol/transport/packet.h"
 #include "storage/contacts.h"
 #include "storage/database.h"
@@ -22,6 +24,12 @@
 namespace zul {
 namespace {
 
+// Bounds of one download: a server that keeps saying "more follows" must not grow the client
+// without end. Well above the 65,535 items a list can hold.
+constexpr size_t kMaxDownloadItems = 100000;
+constexpr size_t kMaxDownloadBytes = 32u * 1024 * 1024;
+constexpr uint32_t kMaxDownloadMs = 180000;
+
 // The working lists of one download of the list, which may come in several replies.
 struct ListDownload {
     std::vector<std::u16string> buddies, visible, invisible, ignored;
@@ -29,6 +37,16 @@ struct ListDownload {
     // A reply was dropped as malformed: the lists are incomplete, so nothing may be taken
     // away from the store on their account.
     bool incomplete = false;
+    size_t items = 0;
+    size_t bytes = 0;
+    uint32_t started = GetTick();
+    // Went past its bounds: the rest of it is read and dropped, and nothing is reconciled.
+    bool abandoned = false;
+
+    bool PastBounds() const {
+        return items > kMaxDownloadItems || bytes > kMaxDownloadBytes ||
+               GetTick() - started > kMaxDownloadMs;
+    }
 };
 
 // Downloads that arrive on a running session reply by reply; kept per session until the
@@ -111,11 +129,14 @@ void ApplyItem(COscar& session, const ServerListItem& item, ListDownload& downlo
 
 // Parses one list reply and applies its items; a malformed reply is dropped whole.
 void ApplyListReply(COscar& session, const COscarPacket& frame, ListDownload& download) {
+    download.bytes += frame.snacData().size();
     std::optional<std::vector<ServerListItem>> items = ParseServerListReply(frame.snacData());
     if (!items) {
         download.incomplete = true;
         return;
     }
+    download.items += items->size();
+    if (download.PastBounds()) return;
     BurstTransaction transaction;
     for (const ServerListItem& item : *items) {
         // An item whose TLVs were cut is kept, but the list may then have lost what the item
@@ -221,12 +242,21 @@ void HandleAuthRequest(COscar& session, const COscarPacket& frame) {
 // A list reply on the running session: parsed where it arrived; reconciled after the last.
 void HandleListReply(COscar& session, const COscarPacket& frame) {
     ListDownload download = TakeRunningDownload(session);
-    ApplyListReply(session, frame, download);
+    if (!download.abandoned) ApplyListReply(session, frame, download);
+    if (!download.abandoned && download.PastBounds()) {
+        WriteLog(kGeneralLog, u"SNAC(0x13,0x06): list download past its bounds, dropped");
+        session.SetStatusText(FormatInt(LoginErrorText(session.EffectiveType(),
+                                                       errcode::kListTooLarge),
+                                        errcode::kListTooLarge));
+        ListDownload dropped;
+        dropped.abandoned = true;
+        download = std::move(dropped);
+    }
     if (frame.flags() & 0x0001) {
         KeepRunningDownload(session, std::move(download));
         return;
     }
-    Reconcile(session, download);
+    if (!download.abandoned) Reconcile(session, download);
 }
 
 }  // namespace
@@ -243,6 +273,8 @@ void ReceiveServerList(COscar& session) {
         }
         if (frame.subtype() == 0x0F) break;  // unchanged since the client's copy
         ApplyListReply(session, frame, download);
+        // The stored list is kept as it is: nothing is reconciled against a cut download.
+        if (download.PastBounds()) throw CError(u"ReceiveServerList", errcode::kListTooLarge);
         if (!(frame.flags() & 0x0001)) break;
     }
     Reconcile(session, download);

@@ -145,6 +145,7 @@ std::u16string LoginErrorText(uint8_t accountType, int32_t code) {
         case 30: id = 1016; break;
         case 12: id = 1017; break;
         case errcode::kPasswordNotEncodable: id = 1018; break;
+        case errcode::kListTooLarge: id = 1021; break;
         case errcode::kSignedOnElsewhere: id = 1097; break;
         case 10050: case 10061: id = 10050; break;
         case 10054: id = 10054; break;

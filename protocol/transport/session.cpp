@@ -42,6 +42,7 @@ bool IsFatalSessionCode(int32_t code) {
         case -99999: case -99991: case -99990: case -99986: case -99985:
         case -12347: case -12346: case -12345:
         case errcode::kPasswordNotEncodable:
+        case errcode::kListTooLarge:
             return true;
         default:
             return false;

@@ -44,6 +44,8 @@ constexpr BuiltinStringEntry kTable[] = {
     {805, u"Wizard"},
     // Both begin with a Cyrillic capital A (U+0410), as they always have.
     {810, u"\u0410ccount settings"},
+    {812, u"Login server of your network"},
+    {813, u"The password holds characters the server cannot receive; choose another."},
     {811, u"\u0410dvanced settings"},
     {300, u"Please connect to server to receive your contact list"},
     {301, u"None of your contacts is online"},
@@ -66,6 +68,7 @@ constexpr BuiltinStringEntry kTable[] = {
     {1018, u"The password holds characters the server cannot receive; choose another (%d)"},
     {1019, u"The server refused a step of the sign-on (%d)"},
     {1020, u"The contacts of this account could not be read from the profile"},
+    {1021, u"The server sent a contact list without end; it was not taken (%d)"},
     {1097, u"You account being used on another computer."},
     {1099, u"Unknown error (%d)"},
     {10050, u"Network is down (%d)"},

@@ -245,6 +245,29 @@ TEST(ListFamily, AReplyOnTheRunningSessionIsReconciledAfterItsLastPart) {
     EXPECT_EQ(ContactColumn(u"OnServer", u"901"), 0);
 }
 
+TEST(ListFamily, ADownloadThatNeverEndsIsBoundedAndTakesNothingAway) {
+    SessionHarness h;
+    DeliverList(h.Account(), test::ServerListBody({{"901", 0, 0x31, 0, Nick("X")}}));
+    ASSERT_EQ(ContactColumn(u"OnServer", u"901"), 1);
+
+    // Replies that all say "more follows", each full of ignore-list items, well past the
+    // 100,000 items a download may hold.
+    std::vector<test::ListItem> items;
+    for (int i = 0; i < 1500; ++i) items.push_back({"i" + std::to_string(i), 0, 0, 0x000E, {}});
+    const Bytes full = test::ServerListBody(items);
+    for (int reply = 0; reply < 70; ++reply) DeliverList(h.Account(), full, 0x0001);
+    EXPECT_NE(h.Account().StatusText().find(u"without end"), std::u16string::npos)
+        << ToUtf8(h.Account().StatusText());
+
+    // Its last reply does not reconcile what was cut: the stored list stays as it was.
+    DeliverList(h.Account(), test::ServerListBody({{"902", 0, 0x32, 0, Nick("A")}}));
+    EXPECT_EQ(ContactColumn(u"OnServer", u"901"), 1);
+    // The next download is whole again.
+    DeliverList(h.Account(), test::ServerListBody({{"903", 0, 0x33, 0, Nick("B")}}));
+    EXPECT_EQ(ContactColumn(u"OnServer", u"903"), 1);
+    EXPECT_EQ(ContactColumn(u"OnServer", u"901"), 0);
+}
+
 TEST(ListFamily, AnEditAcknowledgementRemovesItsPendingRequest) {
     SessionHarness h;
     const uint16_t id = h.Account().Pending().Add(0);

@@ -210,6 +210,19 @@ TEST(MessageFamily, Channel4IsStoredAsCh4AndTheSystemSenderIsDropped) {
     EXPECT_EQ(CountMessagesFrom(u"1004"), 0);
 }
 
+TEST(MessageFamily, ASenderWhoseLoginIsNoLoginBecomesNoContact) {
+    SessionHarness h;
+    // A control character, a NUL first, or nothing at all: none of them is a login.
+    for (const std::string login : {std::string("ab\x01" "c"), std::string("\0abc", 4)}) {
+        Deliver(h.Account(), 0x07, test::Channel1Message(login, 0, test::Utf8("hello")));
+    }
+    EXPECT_EQ(h.Contacts().CountContacts(&h.Account(), nullptr), 0);
+    EXPECT_EQ(test::RowInt(u"SELECT COUNT(*) FROM Contacts"), 0);
+    // A proper login still is.
+    Deliver(h.Account(), 0x07, test::Channel1Message("4711", 0, test::Utf8("hello")));
+    EXPECT_EQ(LastMessageFrom(u"4711"), u"hello");
+}
+
 TEST(MessageFamily, AMalformedMessageDropsOnlyThatSnac) {
     SessionHarness h;
     // A text fragment that claims more bytes than its TLV holds.

@@ -5,12 +5,14 @@
 #include <atomic>
 #include <chrono>
 
+#include "accounts/status.h"
 #include "platform/power.h"
 #include "platform/text.h"
 #include "platform/tick.h"
 #include "protocol/oscar.h"
 #include "storage/contacts.h"
 #include "storage/database.h"
+#include "storage/history.h"
 #include "support/avatar_server.h"
 #include "support/presence_notice.h"
 #include "support/session_harness.h"
@@ -104,7 +106,28 @@ TEST_F(PresenceTest, EveryBlockOfANoticeIsOneUpdateInOrder) {
             UserBlock("55555", {StatusTlv(0x0002)})});
     ASSERT_TRUE(WaitFor([&] { return bob_->Status() == 20; }));
     EXPECT_EQ(ada_->Status(), 40);
-    EXPECT_EQ(StatusEvents(*ada_), (std::vector<int32_t>{10, 40}));
+    // Both of Ada's changes were applied in order; the second came within seconds of the
+    // first, so its row took the first one's place.
+    EXPECT_EQ(StatusEvents(*ada_), (std::vector<int32_t>{40}));
+}
+
+TEST_F(PresenceTest, AFlappingContactWritesOneRowPerSettledStatus) {
+    // Fifty changes in a burst, as a server replaying presence sends them: one row, the last
+    // status; the history is not flooded.
+    for (int i = 0; i < 50; ++i) {
+        Online({UserBlock("67890", {StatusTlv(i % 2 == 0 ? 0x0001 : 0x0010)})});
+    }
+    ASSERT_TRUE(WaitFor([&] { return ada_->Status() == 40; }));
+    ASSERT_TRUE(WaitFor([&] { return StatusEvents(*ada_).size() == 1; }));
+    EXPECT_EQ(StatusEvents(*ada_), (std::vector<int32_t>{40}));
+    // A change seconds later is a new row, and a message between two changes keeps both.
+    clock_.Advance(6000);
+    Online({UserBlock("67890", {StatusTlv(0x0000)})});
+    ASSERT_TRUE(WaitFor([&] { return StatusEvents(*ada_).size() == 2; }));
+    ada_->AddMessage(evdir::kIncoming, u"back", 0, kStatusAvailable, kMoodNone);
+    Online({UserBlock("67890", {StatusTlv(0x0001)})});
+    EXPECT_TRUE(WaitFor([&] { return StatusEvents(*ada_) == std::vector<int32_t>{40, 0, 10}; }))
+        << StatusEvents(*ada_).size() << " status rows";
 }
 
 TEST_F(PresenceTest, StatusComesFromTheNoticeKindTheStatusWordOrTheUserClass) {

@@ -162,6 +162,9 @@ TEST(Session, ALostConnectionEndsARateWaitAtOnce) {
     options.reconnectOnError = false;
     SessionHarness h(options);
     ASSERT_TRUE(h.SignOn(0));
+    // The session's own last sign-on send (the offline request the AIM way, after the meta
+    // request was refused) is out before the test holds the send lock.
+    ASSERT_TRUE(h.ServiceServer().WaitForFrame(test::ScriptedServer::IsSnac(0x04, 0x10)));
     // A class whose last send was long ago makes the next message wait the longest (30 s).
     RateClass cls;
     cls.windowSize = 80;

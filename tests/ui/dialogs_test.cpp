@@ -278,8 +278,12 @@ TEST_F(DialogsTest, ANewAccountWalksEveryPageAndIsCreatedOnDone) {
                 EXPECT_FALSE(login->isReadOnly());
                 EXPECT_EQ(server->text().toStdU16String(), kDefaultLoginHost);
                 EXPECT_EQ(port->text(), QStringLiteral("5190"));
-                EXPECT_EQ(login->maxLength(), 16);
-                EXPECT_EQ(Control<QLineEdit>(wizard, idc::kPassword)->maxLength(), 15);
+                // No login host is suggested, only a hint; AIM names may be e-mail
+                // addresses and AIM passwords have 16 characters.
+                EXPECT_TRUE(server->text().isEmpty());
+                EXPECT_FALSE(server->placeholderText().isEmpty());
+                EXPECT_EQ(login->maxLength(), 64);
+                EXPECT_EQ(Control<QLineEdit>(wizard, idc::kPassword)->maxLength(), 16);
                 EXPECT_EQ(server->maxLength(), 64);
                 EXPECT_EQ(port->maxLength(), 15);
                 // Set defaults puts back what was changed.
@@ -292,11 +296,21 @@ TEST_F(DialogsTest, ANewAccountWalksEveryPageAndIsCreatedOnDone) {
                 EXPECT_FALSE(wizard->CommandEnabled(cmd::kNext));
                 QTest::keyClicks(login, QStringLiteral("222222"));
                 EXPECT_FALSE(wizard->CommandEnabled(cmd::kNext)) << "no password yet";
-                QTest::keyClicks(Control<QLineEdit>(wizard, idc::kPassword), QStringLiteral("pw"));
+                // A password the login's code page cannot carry is refused with a text.
+                auto* password = Control<QLineEdit>(wizard, idc::kPassword);
+                password->setText(QString::fromUtf16(u"\u5BC6\u7801"));
+                EXPECT_FALSE(wizard->CommandEnabled(cmd::kNext));
+                auto* problem = wizard->findChild<QLabel*>(QStringLiteral("passwordProblem"));
+                ASSERT_NE(problem, nullptr);
+                EXPECT_FALSE(problem->isHidden());
+                password->clear();
+                QTest::keyClicks(password, QStringLiteral("pw"));
+                EXPECT_TRUE(problem->isHidden());
                 ASSERT_TRUE(wizard->CommandEnabled(cmd::kNext));
                 PressKey(wizard, cmd::kNext);
                 ASSERT_EQ(wizard->ActiveIndex(), AccountWizard::kAdvancedPage);
-                QTest::mouseClick(Control<QCheckBox>(wizard, idc::kSecureLogin), Qt::LeftButton);
+                // A new account signs on with the MD5 login unless the user says otherwise.
+                EXPECT_TRUE(Control<QCheckBox>(wizard, idc::kSecureLogin)->isChecked());
                 PressKey(wizard, cmd::kNext);
                 ASSERT_EQ(wizard->ActiveIndex(), AccountWizard::kFinishPage);
                 auto* name = Control<QLineEdit>(wizard, idc::kName);

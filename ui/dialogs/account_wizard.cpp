@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "accounts/accounts.h"
+#include "platform/text.h"
 #include "ui/dialogs/dialogs.h"
 #include "ui/dialogs/options_state.h"
 #include "ui/dialogs/sheet_controls.h"
@@ -18,8 +19,9 @@ namespace zul {
 namespace {
 
 // Text limits of the edits, in characters.
-constexpr int kLoginLimit = 16;
-constexpr int kPasswordLimit = 15;
+// AIM names may be e-mail addresses; AIM passwords carry up to 16 bytes.
+constexpr int kLoginLimit = 64;
+constexpr int kPasswordLimit = 16;
 constexpr int kServerLimit = 64;
 constexpr int kPortLimit = 15;
 constexpr int kNameLimit = 64;
@@ -175,6 +177,11 @@ AccountMainPage::AccountMainPage(AccountWizard& wizard)
         label->setObjectName(QString());
     defaults_->setObjectName(ControlName(idc::kSetDefaults));
     password_->setEchoMode(QLineEdit::Password);
+    server_->setPlaceholderText(Str(ids::kLoginHostHint));
+    passwordProblem_ = MakeStatic(0, Str(ids::kPasswordNotEncodable), this);
+    passwordProblem_->setObjectName(QStringLiteral("passwordProblem"));
+    passwordProblem_->setWordWrap(true);
+    passwordProblem_->hide();
     // The login names the account: only a new account chooses it.
     login_->setReadOnly(wizard_.Mode() != kWizardNew);
     for (QLineEdit* edit : {login_, password_})
@@ -214,13 +221,21 @@ void AccountMainPage::Entered() {
     UpdateKeys();
 }
 
+bool AccountMainPage::PasswordEncodable() const {
+    // The login sends the password in the legacy code page: a character it cannot hold would
+    // go out half converted, so such a password is refused here, with a clear text.
+    return WideToMultiByte(password_->text().toStdU16String()).has_value();
+}
+
 bool AccountMainPage::CanGoOn() const {
     if (login_->text().isEmpty() || password_->text().isEmpty()) return false;
+    if (!PasswordEncodable()) return false;
     const CAccountData& copy = wizard_.Copy();
     return !LoginTaken(wizard_.Others(), copy.ID(), copy.Type(), login_->text().toStdU16String());
 }
 
 void AccountMainPage::UpdateKeys() {
+    passwordProblem_->setVisible(!password_->text().isEmpty() && !PasswordEncodable());
     Sheet().EnableCommand(cmd::kNext, CanGoOn());
 }
 
@@ -266,6 +281,7 @@ void AccountMainPage::Arrange(Orientation orientation) {
         layout->addWidget(server_, 1, 1);
         layout->addWidget(portLabel_, 1, 2);
         layout->addWidget(port_, 1, 3);
+        layout->addWidget(passwordProblem_, 2, 0, 1, 3);
         layout->addWidget(defaults_, 2, 3, Qt::AlignRight);
         layout->setColumnStretch(1, 3);
         layout->setColumnStretch(3, 2);
@@ -278,6 +294,7 @@ void AccountMainPage::Arrange(Orientation orientation) {
     layout->addWidget(login_);
     layout->addWidget(passwordLabel_);
     layout->addWidget(password_);
+    layout->addWidget(passwordProblem_);
     layout->addWidget(serverLabel_);
     layout->addWidget(server_);
     layout->addWidget(portLabel_);

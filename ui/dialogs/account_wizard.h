@@ -18,7 +18,9 @@ namespace zul {
 class CheckRow;
 
 // The login host a new ICQ/AIM account starts with, and "Set defaults" writes.
-inline constexpr char16_t kDefaultLoginHost[] = u"login.icq.com";
+// No login host is the default any more: the service the client once knew is gone, and each
+// community server names its own. The edit shows a hint instead.
+inline constexpr char16_t kDefaultLoginHost[] = u"";
 inline constexpr char16_t kDefaultLoginPort[] = u"5190";
 
 class AccountWizard : public PropertySheet {
@@ -96,8 +98,10 @@ class AccountMainPage : public SheetPage {
     void Store();
     void UpdateKeys();
     void SetDefaults();
+    bool PasswordEncodable() const;
 
     AccountWizard& wizard_;
+    QLabel* passwordProblem_ = nullptr;
     QLabel* loginLabel_;
     QLineEdit* login_;
     QLabel* passwordLabel_;

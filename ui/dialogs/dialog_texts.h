@@ -82,6 +82,8 @@ constexpr int kTypeXmpp = 804;
 constexpr int kWizard = 805;
 constexpr int kPageAccountSettings = 810;
 constexpr int kPageAccountAdvanced = 811;
+constexpr int kLoginHostHint = 812;
+constexpr int kPasswordNotEncodable = 813;
 }  // namespace ids
 
 // Soft-key and popup commands.

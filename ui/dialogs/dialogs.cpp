@@ -32,6 +32,8 @@ bool OpenWizard(int mode, QWidget* parent, std::vector<CAccountData>& working, i
         copy.SetEnabled(1);
         copy.SetServer(kDefaultLoginHost);
         copy.SetPort(kDefaultLoginPort);
+        // Today's servers take the MD5 login; the scrambled password is a fixed XOR.
+        copy.SetSecureLogin(1);
     } else {
         copy = working[static_cast<size_t>(index)];
     }
