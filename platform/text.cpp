@@ -167,6 +167,15 @@ std::u16string FoldNoCase(std::u16string_view text) {
     return folded;
 }
 
+std::u16string LoginKey(std::u16string_view login) {
+    std::u16string compact;
+    compact.reserve(login.size());
+    for (char16_t c : login) {
+        if (c != u' ') compact.push_back(c);
+    }
+    return FoldNoCase(compact);
+}
+
 int32_t WideToInt(std::u16string_view text) {
     size_t i = 0;
     while (i < text.size() && (text[i] == u' ' || text[i] == u'\t')) ++i;

@@ -86,30 +86,34 @@ ContactPtr CContacts::AddNewLocalContact(CAccount* account, const std::u16string
                                          const std::u16string& email, const std::u16string& phone,
                                          bool awaitingAuth, bool save, bool redraw) {
     std::lock_guard dbLock(Database().Mutex());
-    return AddNewContact(account, NewSrvID(), 0, groupName, login, nickname, note, email, phone,
+    const uint16_t srvID = NewSrvID();
+    if (srvID == 0) return nullptr;  // every item id is taken
+    return AddNewContact(account, srvID, 0, groupName, login, nickname, note, email, phone,
                          awaitingAuth, false, save, redraw);
 }
 
 int32_t CContacts::NewLocalID() const {
     std::lock_guard lock(mutex_);
+    // 2^31 ids for at most a few hundred thousand contacts: a free one is found at once.
     for (;;) {
         const auto id = static_cast<int32_t>(Random32());
-        if (id < 1) continue;
-        const bool used = std::any_of(contacts_.begin(), contacts_.end(),
-                                      [id](const ContactPtr& c) { return c->LocalID() == id; });
-        if (!used) return id;
+        if (id >= 1 && localIDs_.count(id) == 0) return id;
     }
 }
 
 uint16_t CContacts::NewSrvID() const {
     std::lock_guard lock(mutex_);
-    for (;;) {
-        const uint16_t id = Random16();
-        if (id == 0) continue;
-        const bool used = std::any_of(contacts_.begin(), contacts_.end(),
-                                      [id](const ContactPtr& c) { return c->SrvID() == id; });
-        if (!used) return id;
+    // One pass marks the ids in use; the first free one from a random start is taken. A full
+    // 16-bit space gives 0, which no item may have: the caller refuses the contact.
+    std::vector<bool> used(0x10000, false);
+    used[0] = true;
+    for (const ContactPtr& c : contacts_) used[c->SrvID()] = true;
+    const uint32_t start = Random16();
+    for (uint32_t step = 0; step < 0x10000; ++step) {
+        const uint16_t id = static_cast<uint16_t>(start + step);
+        if (!used[id]) return id;
     }
+    return 0;
 }
 
 void CContacts::SortGroups() {
@@ -175,15 +179,17 @@ size_t CContacts::LoginKeyHash::operator()(const LoginKey& key) const {
 }
 
 CContacts::LoginKey CContacts::KeyOf(const CAccount* account, std::u16string_view login) {
-    return LoginKey{account, FoldNoCase(login)};
+    return LoginKey{account, zul::LoginKey(login)};
 }
 
 void CContacts::IndexContact(const ContactPtr& contact) {
     // Contacts join the store at its end, so they join their entry at its end too.
     byLogin_[KeyOf(&contact->Account(), contact->Login())].push_back(contact);
+    localIDs_.insert(contact->LocalID());
 }
 
 void CContacts::UnindexContact(const CContact* contact) {
+    localIDs_.erase(contact->LocalID());
     auto it = byLogin_.find(KeyOf(&contact->Account(), contact->Login()));
     if (it == byLogin_.end()) return;
     std::vector<ContactPtr>& entry = it->second;
@@ -373,16 +379,19 @@ void CContacts::RemoveAccount(int32_t accountID) {
     {
         std::lock_guard lock(mutex_);
         IContactsView* view = View();
-        for (auto it = contacts_.begin(); it != contacts_.end();) {
-            if ((*it)->AccountID() == accountID) {
-                if (view) view->ItemRemoved(it->get());
-                UnindexContact(it->get());
-                removed.push_back(std::move(*it));
-                it = contacts_.erase(it);
+        // One pass: the others keep their order, the account's go (no erase per contact).
+        std::vector<ContactPtr> kept;
+        kept.reserve(contacts_.size());
+        for (ContactPtr& c : contacts_) {
+            if (c->AccountID() == accountID) {
+                if (view) view->ItemRemoved(c.get());
+                UnindexContact(c.get());
+                removed.push_back(std::move(c));
             } else {
-                ++it;
+                kept.push_back(std::move(c));
             }
         }
+        contacts_.swap(kept);
         std::vector<std::u16string> names;
         for (auto it = groups_.begin(); it != groups_.end();) {
             if ((*it)->AccountID() == accountID) {

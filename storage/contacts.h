@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace zul {
@@ -376,6 +377,8 @@ class CContacts {
     std::vector<std::unique_ptr<CGroup>> groups_;
     std::vector<std::unique_ptr<CGroup>> virtualGroups_;
     std::unordered_map<LoginKey, std::vector<ContactPtr>, LoginKeyHash> byLogin_;
+    // Local ids in use (they never change): a new id is found in constant time.
+    std::unordered_set<int32_t> localIDs_;
 };
 
 }  // namespace zul

@@ -162,7 +162,7 @@ void HandleAvatarServiceFamily(COscar& session, COscarPacket& frame) {
 
 // Stores a picture that arrived for `name` after checking it against the hash of `info`.
 void StorePicture(COscar& session, const std::u16string& name, ByteSpan info, ByteSpan picture) {
-    const bool own = EqualNoCase(name, session.Login());
+    const bool own = SameLogin(name, session.Login());
     if (!own && !session.Contacts().FindContact(&session, name)) return;
     if (!MD5Matches(info.data() + 4, kPictureHashSize, picture)) {
         WriteLog(kGeneralLog, u"BAD AVATAR, CHECK FAILED (" + name + u")");

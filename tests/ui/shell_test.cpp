@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QProcess>
 #include <QTest>
+#include <QThread>
 #include <memory>
 
 #include "platform/connection_manager.h"
@@ -24,6 +25,7 @@
 #include "ui/shell/language_list.h"
 #include "ui/shell/platform_services.h"
 #include "ui/shell/single_instance.h"
+#include "ui/shell/stall_monitor.h"
 #include "ui/shell/ui_resources.h"
 #include "ui/views/accounts_page.h"
 #include "ui/views/contact_list_page.h"
@@ -224,6 +226,30 @@ TEST(UiResourcesTest, FontsIconsMenusAndTexts) {
     FreeUiResources();
     EXPECT_TRUE(Resources().icons.empty());
     Dpi::ClearOverride();
+}
+
+TEST(StallMonitorTest, AWindowThreadHeldBusyIsMeasuredAndWritten) {
+    EnsureApp();
+    IsolatedFolders folders;
+    const std::string path = folders.DataDir() + "stalls.txt";
+    {
+        StallMonitor monitor(path);
+        // Beats come while the loop runs; then the thread is held for 150 ms.
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < 100) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        EXPECT_LT(monitor.LongestMs(), 100);
+        QThread::msleep(150);
+        timer.restart();
+        while (timer.elapsed() < 500) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        EXPECT_GE(monitor.LongestMs(), 140);
+        EXPECT_LT(monitor.P99Ms(), 140);  // one long gap among some two hundred short ones
+    }
+    const std::string line = ReadFileBytes(path);
+    EXPECT_EQ(line.rfind("window_stall longest_ms=", 0), 0u) << line;
+    // Without the variable there is no monitor.
+    unsetenv("ZUL_STALL_LOG");
+    EXPECT_EQ(StallMonitor::FromEnvironment(), nullptr);
 }
 
 TEST(PlatformServicesTest, NetworkStatesAndTimeTexts) {

@@ -21,6 +21,7 @@
 #include "ui/shell/language_list.h"
 #include "ui/shell/platform_services.h"
 #include "ui/shell/single_instance.h"
+#include "ui/shell/stall_monitor.h"
 #include "ui/shell/ui_resources.h"
 #include "ui/views/accounts_page.h"
 #include "ui/views/contact_list_page.h"
@@ -199,6 +200,8 @@ int AppMain(int argc, char** argv) {
     QApplication::setApplicationVersion(QStringLiteral(ZUL_VERSION_TEXT));
     int code = 0;
     {
+        // Off unless ZUL_STALL_LOG names a file (benchmarks and diagnosis).
+        const std::unique_ptr<StallMonitor> stalls = StallMonitor::FromEnvironment();
         ClientApp app;
         if (app.StartUp()) code = app.RunLoop();
         app.ShutDown();
