@@ -6,9 +6,13 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
 #include <thread>
 
 #include "e2e/client_fixture.h"
+#include "platform/text.h"
 #include "support/oscar_server.h"
 #include "support/signon_script.h"
 #include "support/test_env.h"
@@ -234,6 +238,53 @@ TEST_F(ClientEndToEnd, QuitsCleanlyOnSigtermAndKeepsItsLastStatus) {
     EXPECT_EQ(Int("SELECT LastStatus FROM Accounts WHERE ID=5"), 20);
     EXPECT_EQ(Reader().Text("PRAGMA integrity_check"), "ok");
     EXPECT_FALSE(std::filesystem::exists(ProfilePath() + "-journal"));
+}
+
+TEST_F(ClientEndToEnd, AStormAndAHeldFrameNeverHoldTheWindowThreadAndSigtermEndsAtOnce) {
+    // The window thread's longest stall, as the client's own monitor records it.
+    const std::string stalls = folders_.DataDir() + "stalls.txt";
+    setenv("ZUL_STALL_LOG", stalls.c_str(), 1);
+    StartClient();
+    unsetenv("ZUL_STALL_LOG");
+    SIGN_ON_OR_SKIP();
+
+    // 5,000 messages as fast as the server can write them, each raising the bubble's alert.
+    const int connection = service_->ConnectionCount() - 1;
+    for (int k = 0; k < 5000; ++k) {
+        service_->Send(SnacFrame(0x04, 0x07,
+                                 IncomingMessage("1001", u"storm " + Widen(std::to_string(k)))),
+                       connection);
+    }
+    // Then a frame held half-sent for three seconds.
+    const Bytes held = EncodeFrame(0x02, 0x7000, [] {
+        ByteWriter snac;
+        snac.U16(0x04).U16(0x07).U16(0).U32(0).Raw(IncomingMessage("1002", u"held"));
+        return snac.bytes;
+    }());
+    service_->SendRaw(std::span(held).first(12), connection);
+    std::this_thread::sleep_for(3s);
+    service_->SendRaw(std::span(held).subspan(12), connection);
+    EXPECT_TRUE(WaitUntil([&] {
+        return Int("SELECT COUNT(*) FROM History WHERE AccID=5 AND Direction=0 AND "
+                   "EventType=2") == 5001;
+    }, 120s));
+
+    // Quitting stops the alert at once instead of waiting for its pulses.
+    const auto asked = std::chrono::steady_clock::now();
+    const std::optional<int> status = client_->Stop(30s);
+    const auto took = std::chrono::steady_clock::now() - asked;
+    ASSERT_TRUE(status) << "the client did not quit on SIGTERM";
+    EXPECT_TRUE(ExitedCleanly(status)) << DescribeWaitStatus(*status);
+    EXPECT_LT(took, 5s) << "SIGTERM took "
+                        << std::chrono::duration_cast<std::chrono::milliseconds>(took).count()
+                        << " ms";
+
+    const std::string line = ReadFileBytes(stalls);
+    std::cout << "stall monitor (sanitizer build): " << line;
+    long long longest = -1;
+    ASSERT_EQ(std::sscanf(line.c_str(), "window_stall longest_ms=%lld", &longest), 1) << line;
+    // A held frame of three seconds must not show as a stall of the window thread.
+    EXPECT_LT(longest, 2000) << line;
 }
 
 }  // namespace
