@@ -18,7 +18,7 @@ cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZUL_UI=OFF -DZUL_SANI
     || { cat "$BUILD.configure.log"; exit 1; }
 # Other builds in the same tree wait for each other on this lock.
 flock /tmp/zul-build.lock cmake --build "$BUILD" -j2 \
-    --target platform_tests protocol_tests storage_tests accounts_tests
+    --target platform_tests protocol_tests storage_tests accounts_tests tools_tests
 
 cd "$BUILD"
 # A report fails the test that caused it; the second stack shows where a lock was taken first.

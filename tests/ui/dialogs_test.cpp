@@ -292,6 +292,17 @@ TEST_F(DialogsTest, ANewAccountWalksEveryPageAndIsCreatedOnDone) {
                 QTest::mouseClick(Control<QPushButton>(wizard, idc::kSetDefaults), Qt::LeftButton);
                 EXPECT_EQ(server->text().toStdU16String(), kDefaultLoginHost);
                 EXPECT_EQ(port->text(), QStringLiteral("5190"));
+                // Enter in an edit never presses "Set defaults".
+                server->setText(QStringLiteral("oscar.example"));
+                port->setText(QStringLiteral("5191"));
+                for (QLineEdit* edit : {server, port, login}) {
+                    edit->setFocus();
+                    QTest::keyClick(edit, Qt::Key_Return);
+                }
+                EXPECT_EQ(server->text(), QStringLiteral("oscar.example"));
+                EXPECT_EQ(port->text(), QStringLiteral("5191"));
+                server->setText(QString());
+                port->setText(QStringLiteral("5190"));
 
                 EXPECT_FALSE(wizard->CommandEnabled(cmd::kNext));
                 QTest::keyClicks(login, QStringLiteral("222222"));

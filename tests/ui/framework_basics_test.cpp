@@ -1,7 +1,11 @@
 // Scaling, drawing helpers, canvases and the caption bar.
 #include <QBuffer>
 #include <QFontMetrics>
+#include <QApplication>
+#include <QLineEdit>
 #include <QPainter>
+#include <QSignalSpy>
+#include <QTest>
 
 #include "storage/options.h"
 #include "tests/ui/ui_test_support.h"
@@ -9,6 +13,7 @@
 #include "ui/framework/caption_bar.h"
 #include "ui/framework/dpi.h"
 #include "ui/framework/drawing.h"
+#include "ui/framework/soft_key_bar.h"
 
 namespace zul::test {
 namespace {
@@ -210,6 +215,33 @@ TEST_F(Basics, CaptionBarOfNoWidthHasNoSurface) {
     bar.SetTitle(QStringLiteral("Accounts"));
     bar.Layout(0);
     EXPECT_EQ(bar.Surface(), nullptr);
+}
+
+}  // namespace
+}  // namespace zul::test
+
+namespace zul::test {
+namespace {
+
+TEST_F(Basics, TheSoftKeysAnswerF1AndF2AndAGreyedKeyStaysSilent) {
+    QWidget window;
+    auto* bar = new SoftKeyBar(&window);
+    auto* editor = new QLineEdit(&window);  // the keys work wherever the focus is
+    bar->SetLeftKey(QStringLiteral("Status"), true);
+    bar->SetRightKey(QStringLiteral("Menu"));
+    window.show();
+    QApplication::setActiveWindow(&window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    editor->setFocus();
+    QSignalSpy left(bar, &SoftKeyBar::LeftPressed);
+    QSignalSpy right(bar, &SoftKeyBar::RightPressed);
+    QTest::keyClick(editor, Qt::Key_F1);
+    QTest::keyClick(editor, Qt::Key_F2);
+    EXPECT_EQ(left.count(), 1);
+    EXPECT_EQ(right.count(), 1);
+    bar->SetLeftKey(QStringLiteral("Status"), false);
+    QTest::keyClick(editor, Qt::Key_F1);
+    EXPECT_EQ(left.count(), 1);
 }
 
 }  // namespace

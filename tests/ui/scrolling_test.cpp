@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QMenu>
 #include <QTest>
+#include <QWheelEvent>
 #include <cmath>
 
 #include "storage/options.h"
@@ -45,6 +46,27 @@ TEST_F(Scrolling, FlingReleasedWithin500MsCoastsWithDecreasingSpeedAndStops) {
     EXPECT_LT(Offset(), -300);
     EXPECT_FALSE(window->Moving());
     EXPECT_TRUE(window->ScrollIndicatorRect().isEmpty());
+}
+
+TEST_F(Scrolling, TheWheelAndTheTouchpadScrollWithinTheBounds) {
+    auto wheel = [&](QPoint pixels, QPoint angle) {
+        QWheelEvent event(QPointF(200, 300), window->mapToGlobal(QPointF(200, 300)), pixels, angle,
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(window.get(), &event);
+        return event.isAccepted();
+    };
+    // A touchpad gives pixels: the content follows them exactly.
+    EXPECT_TRUE(wheel(QPoint(0, -45), QPoint(0, -30)));
+    EXPECT_EQ(Offset(), -45);
+    // A mouse wheel gives notches: one notch down scrolls several rows' worth.
+    EXPECT_TRUE(wheel(QPoint(), QPoint(0, -120)));
+    EXPECT_LT(Offset(), -45 - 20);
+    // Scrolling up past the top stops at it, and so does scrolling past the end.
+    for (int i = 0; i < 100; ++i) wheel(QPoint(), QPoint(0, 120));
+    EXPECT_EQ(Offset(), 0);
+    for (int i = 0; i < 1000; ++i) wheel(QPoint(), QPoint(0, -120));
+    EXPECT_EQ(Offset(), ScrollBounds::For(page.Height(), window->ViewHeight()).lowest);
+    EXPECT_FALSE(window->Moving());
 }
 
 TEST_F(Scrolling, FlingReleased500MsOrLaterDoesNotCoast) {

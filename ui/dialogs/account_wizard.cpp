@@ -176,6 +176,10 @@ AccountMainPage::AccountMainPage(AccountWizard& wizard)
     for (QLabel* label : {loginLabel_, passwordLabel_, serverLabel_, portLabel_})
         label->setObjectName(QString());
     defaults_->setObjectName(ControlName(idc::kSetDefaults));
+    // Enter in an edit goes on (Next); it must never press "Set defaults" and overwrite the
+    // server and port the user typed.
+    defaults_->setAutoDefault(false);
+    defaults_->setDefault(false);
     password_->setEchoMode(QLineEdit::Password);
     server_->setPlaceholderText(Str(ids::kLoginHostHint));
     passwordProblem_ = MakeStatic(0, Str(ids::kPasswordNotEncodable), this);

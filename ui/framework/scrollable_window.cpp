@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QStyleHints>
+#include <QWheelEvent>
 #include <algorithm>
 #include <cstdlib>
 
@@ -41,6 +42,26 @@ bool ScrollableWindow::Moving() const {
 void ScrollableWindow::SetPageOffset(ViewPage* page, int offset) {
     page->ScrollTo(offset, ViewHeight());
     update();
+}
+
+void ScrollableWindow::wheelEvent(QWheelEvent* event) {
+    ViewPage* page = ScrolledPage();
+    if (page == nullptr || Sliding() || PointerPressed()) {
+        event->ignore();
+        return;
+    }
+    constexpr int kNotch = 120;  // angle units of one notch
+    const int lineStep = fontMetrics().height() * 3;
+    const int dy = !event->pixelDelta().isNull() ? event->pixelDelta().y()
+                                                 : event->angleDelta().y() * lineStep / kNotch;
+    if (dy == 0) {
+        event->ignore();
+        return;
+    }
+    StopMotion();
+    const ScrollBounds bounds = BoundsOf(page);
+    SetPageOffset(page, std::clamp(page->ContentOffset() + dy, bounds.lowest, 0));
+    event->accept();
 }
 
 void ScrollableWindow::StopMotion() {

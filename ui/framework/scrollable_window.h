@@ -67,6 +67,9 @@ class ScrollableWindow : public BaseWindow {
     void OnDoubleTap(const QPoint& pos) override;
     void OnPositionChanged() override;
     void OnTimer(int id) override;
+    // Wheel and two-finger scrolling: the device's pixel steps where it gives them, else
+    // three rows of text per notch; the content stays within its bounds.
+    void wheelEvent(QWheelEvent* event) override;
 
   private:
     bool WithinTapTolerance(const QPoint& pos) const;
