@@ -295,6 +295,7 @@ void CAccount::RunIdleTasks() {
     }
     for (const ContactPtr& c : mine) {
         if (c->TakePendingAction()) ContactAction(c.get());
+        if (auto nickname = c->TakeRenameRequest()) RenameOnServer(c.get(), *nickname);
     }
     FlushOutbox();
 }

@@ -50,6 +50,11 @@ class CAccount : public CAccountData {
     virtual bool SendStatus(int32_t status) = 0;
     virtual bool SendMessageEvent(CHistoryEvent* event) = 0;
     virtual int ContactAction(CContact* contact) = 0;
+    // Gives a contact of the server list a new nickname on the server; the session thread's
+    // idle pass calls it for a contact's rename request. False when nothing was sent.
+    virtual bool RenameOnServer(CContact* contact, const std::u16string& nickname) {
+        return false;
+    }
     virtual bool RequestShortDetails(const std::u16string& login, bool ownDetails) = 0;
     // Shuts both connections of the session down so that a blocked thread wakes up.
     virtual void ShutdownConnections() {}

@@ -120,6 +120,10 @@ int COscar::ContactAction(CContact* contact) {
     return RemoveBuddyFromServer(*this, contact) ? 1 : 0;
 }
 
+bool COscar::RenameOnServer(CContact* contact, const std::u16string& nickname) {
+    return RenameBuddyOnServer(*this, contact, nickname);
+}
+
 bool COscar::RequestShortDetails(const std::u16string& login, bool ownDetails) {
     return RequestUserDetails(*this, login, ownDetails);
 }

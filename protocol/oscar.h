@@ -38,6 +38,7 @@ public:
     bool SendMessageEvent(CHistoryEvent* event) override;
     // A contact marked for deletion is removed from the server list, then locally.
     int ContactAction(CContact* contact) override;
+    bool RenameOnServer(CContact* contact, const std::u16string& nickname) override;
     bool RequestShortDetails(const std::u16string& login, bool ownDetails) override;
     void ShutdownConnections() override;
     void CloseConnections() override;

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "accounts/account.h"
 #include "accounts/status.h"
@@ -105,6 +106,16 @@ void CContact::SetLogin(const std::u16string& text) {
     if (store) store->RekeyContact(this, old);
     RecomputeIcon();
 }
+void CContact::RequestRename(const std::u16string& nickname) {
+    std::lock_guard lock(renameMutex_);
+    renameRequest_ = nickname;
+}
+
+std::optional<std::u16string> CContact::TakeRenameRequest() {
+    std::lock_guard lock(renameMutex_);
+    return std::exchange(renameRequest_, std::nullopt);
+}
+
 void CContact::SetNickname(const std::u16string& text) {
     std::lock_guard lock(textMutex_);
     nickname_ = text;

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -161,6 +162,10 @@ class CContact : public CContactListItem {
     void MarkPendingAction() { pendingAction_.store(true); }
     bool PendingAction() const { return pendingAction_.load(); }
     bool TakePendingAction() { return pendingAction_.exchange(false); }
+    // A new nickname the user gave a contact on the server list: kept until the session's
+    // idle pass takes it (and sends it), then applied when the server acknowledges it.
+    void RequestRename(const std::u16string& nickname);
+    std::optional<std::u16string> TakeRenameRequest();
     // The row shows the blocked icon (an action on the contact is under way).
     bool BlockedIcon() const { return blockedIcon_.load(); }
     void SetBlockedIcon(bool on) { blockedIcon_.store(on); }
@@ -203,6 +208,8 @@ class CContact : public CContactListItem {
     std::atomic<bool> justOnline_{false}, typing_{false};
     std::atomic<int> justOnlineTicks_{0}, typingTicks_{0};
     std::atomic<bool> needsDetails_{false}, pendingAction_{false}, blockedIcon_{false};
+    std::mutex renameMutex_;
+    std::optional<std::u16string> renameRequest_;
     std::atomic<bool> removed_{false};
 
     std::unique_ptr<CHistory> history_;

@@ -58,6 +58,9 @@ void HandleListFamily(COscar& session, COscarPacket& frame);
 // locally when the server acknowledges. Offline the contact keeps its action mark and waits
 // for the next sign-on. A contact not on the server is deleted locally at once.
 bool RemoveBuddyFromServer(COscar& session, CContact* contact);
+// Sends the buddy item again with the new nickname (an edit with 0x13,0x09); the contact takes
+// it when the server acknowledges, and keeps the old one, with a text, when it refuses.
+bool RenameBuddyOnServer(COscar& session, CContact* contact, const std::u16string& nickname);
 
 // Avatar service: requests on the service connection and the avatar connection itself.
 void RequestAvatarService(COscar& session);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "accounts/status.h"
+#include "platform/resources.h"
 #include "platform/text.h"
 #include "protocol/oscar.h"
 #include "protocol/services/families.h"
@@ -23,6 +24,8 @@
 
 namespace zul {
 namespace {
+
+constexpr int kStrRenameRefused = 1022;
 
 // Bounds of one download: a server that keeps saying "more follows" must not grow the client
 // without end. Well above the 65,535 items a list can hold.
@@ -205,14 +208,37 @@ void Reconcile(COscar& session, ListDownload& download) {
 }
 
 // SNAC(0x13,0x0E): the edit is done; a buddy removal that succeeded removes the contact here.
+// The answer to a nickname change: the contact takes the nickname, or keeps its own and the
+// account says why.
+void ApplyRenameAck(COscar& session, const PendingRequest& request, bool read, uint16_t result) {
+    ContactPtr contact = session.Contacts().FindContact(&session, request.text);
+    if (!contact) return;
+    contact->SetBlockedIcon(false);
+    if (read && result == 0) {
+        const std::string nickname(request.data.begin(), request.data.end());
+        contact->SetNickname(FromUtf8(nickname));
+        contact->dbSave();
+        session.Contacts().Rebuild();
+    } else {
+        WriteLogFormat(kGeneralLog, u"SNAC(0x13,0x0E) rename refused: 0x%X", result);
+        session.SetStatusText(FormatInt(ResString(kStrRenameRefused), result));
+    }
+    contact->Redraw();
+}
+
 void HandleEditAck(COscar& session, const COscarPacket& frame) {
     const uint16_t id = static_cast<uint16_t>(frame.requestId());
     std::optional<PendingRequest> request = session.Pending().Find(id);
     session.Pending().Remove(id);
-    if (!request || request->kind != kPendingBuddyRemoval) return;
-
+    if (!request) return;
     ByteReader reader(frame.snacData());
     const uint16_t result = reader.ReadU16();
+    if (request->kind == kPendingBuddyRename) {
+        ApplyRenameAck(session, *request, reader.ok(), result);
+        return;
+    }
+    if (request->kind != kPendingBuddyRemoval) return;
+
     CContacts& contacts = session.Contacts();
     ContactPtr contact = contacts.FindContact(&session, request->text);
     if (!contact) return;
@@ -299,6 +325,56 @@ void HandleListFamily(COscar& session, COscarPacket& frame) {
             WriteLogFormat(kGeneralLog, u"Unhandled SNAC(0x13,0x%X)", subtype);
             break;
     }
+}
+
+// The TLVs of a buddy item as this client knows them: nickname, note, e-mail, phone and the
+// awaiting-authorisation mark.
+static std::vector<uint8_t> BuddyItemTlvs(const CContact& contact, const std::u16string& nickname) {
+    std::vector<uint8_t> tlvs;
+    if (!nickname.empty()) AppendTlvBytes(tlvs, buddytlv::kNickname, ToUtf8(nickname));
+    if (!contact.Note().empty()) AppendTlvBytes(tlvs, buddytlv::kNote, ToUtf8(contact.Note()));
+    if (!contact.Email().empty()) AppendTlvBytes(tlvs, buddytlv::kEmail, ToUtf8(contact.Email()));
+    if (!contact.Phone().empty()) AppendTlvBytes(tlvs, buddytlv::kPhone, ToUtf8(contact.Phone()));
+    if (contact.AwaitingAuth()) AppendTlvBytes(tlvs, buddytlv::kAwaitingAuth, {});
+    return tlvs;
+}
+
+bool RenameBuddyOnServer(COscar& session, CContact* contact, const std::u16string& nickname) {
+    if (contact == nullptr || contact->Removed()) return false;
+    // A contact only this client knows is renamed here at once.
+    if (!contact->OnServer()) {
+        contact->SetNickname(nickname);
+        contact->dbSave();
+        session.Contacts().Rebuild();
+        return true;
+    }
+    if (session.Status() == kStatusOffline) {
+        contact->RequestRename(nickname);  // waits for the next sign-on
+        return false;
+    }
+    const std::string nicknameUtf8 = ToUtf8(nickname);
+    const uint16_t id = session.Pending().Add(kPendingBuddyRename, contact->Login(),
+                                              std::vector<uint8_t>(nicknameUtf8.begin(),
+                                                                   nicknameUtf8.end()));
+    contact->SetBlockedIcon(true);  // until the server answers
+    contact->Redraw();
+    const std::vector<uint8_t> tlvs = BuddyItemTlvs(*contact, nickname);
+    try {
+        COscarPacket start = COscarPacket::Snac(0x13, 0x11);
+        session.SendFrame(Link::Service, start);
+        COscarPacket modify = COscarPacket::Snac(0x13, 0x09, id);
+        AppendServerListItem(modify, ToUtf8(contact->Login()), contact->GroupID(),
+                             contact->SrvID(), listitem::kBuddy, tlvs);
+        session.SendFrame(Link::Service, modify);
+        COscarPacket end = COscarPacket::Snac(0x13, 0x12);
+        session.SendFrame(Link::Service, end);
+    } catch (...) {
+        session.Pending().Remove(id);
+        contact->SetBlockedIcon(false);
+        contact->RequestRename(nickname);  // tried again after the next sign-on
+        throw;
+    }
+    return true;
 }
 
 bool RemoveBuddyFromServer(COscar& session, CContact* contact) {

@@ -39,6 +39,9 @@ constexpr uint16_t kPrivacyModeTlv = 0x00CA;
 
 // Kind of the pending request of a buddy removal; its text is the buddy's login.
 constexpr uint32_t kPendingBuddyRemoval = 0x0013000A;
+// Kind of the pending request of a nickname change; text: the login, data: the new nickname
+// in UTF-8.
+constexpr uint32_t kPendingBuddyRename = 0x00130009;
 
 struct ServerListItem {
     std::u16string name;

@@ -51,6 +51,8 @@ constexpr BuiltinStringEntry kTable[] = {
     {301, u"None of your contacts is online"},
     {302, u"No messages"},
     {303, u"Not in list"},
+    {305, u"Rename contact"},
+    {306, u"Nickname:"},
     // Connection progress and errors.
     {1000, u"Connecting to"},
     {1002, u"Logging in"},
@@ -69,6 +71,7 @@ constexpr BuiltinStringEntry kTable[] = {
     {1019, u"The server refused a step of the sign-on (%d)"},
     {1020, u"The contacts of this account could not be read from the profile"},
     {1021, u"The server sent a contact list without end; it was not taken (%d)"},
+    {1022, u"The server refused the new nickname; the old one stays (%d)"},
     {1097, u"You account being used on another computer."},
     {1099, u"Unknown error (%d)"},
     {10050, u"Network is down (%d)"},

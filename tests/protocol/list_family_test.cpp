@@ -358,6 +358,55 @@ TEST(ListFamily, ARemovalOfAnItemTheServerDoesNotHaveDeletesTheContactHere) {
     EXPECT_EQ(test::RowInt(u"SELECT COUNT(*) FROM Contacts WHERE AccID=77 AND Login='333'"), 0);
 }
 
+TEST(ListFamily, ARenameIsAnEditOfTheBuddyItemAppliedOnlyWhenTheServerAgrees) {
+    test::HarnessOptions options = ListWithBuddies();
+    options.script = [](ScriptedServer&, ScriptedServer& service) {
+        // The server takes Bob's new nickname and refuses Eve's.
+        service.OnFrame(ScriptedServer::IsSnac(0x13, 0x09), [](const ReceivedFrame& f) {
+            const Bytes data = f.snacData();
+            const bool refuse = data.size() >= 5 && data[4] == '4';  // "334"
+            const Bytes result = {0x00, static_cast<uint8_t>(refuse ? 0x0A : 0x00)};
+            return test::Reply({test::SnacFrame(0x13, 0x0E, result, f.requestId())});
+        });
+    };
+    SessionHarness h(options);
+    ASSERT_TRUE(h.SignOn(kStatusAvailable));
+    ContactPtr bob = h.Contacts().FindContact(&h.Account(), u"333");
+    ContactPtr eve = h.Contacts().FindContact(&h.Account(), u"334");
+    ASSERT_TRUE(bob && eve);
+    bob->SetNote(u"met in Prague");
+
+    // The user's rename waits for the session's idle pass, which sends the whole item.
+    bob->RequestRename(u"Bobby");
+    ASSERT_TRUE(SessionHarness::WaitUntil([&] { return bob->Nickname() == u"Bobby"; }));
+    EXPECT_EQ(test::RowText(u"SELECT Nickname FROM Contacts WHERE Login='333'"), u"Bobby");
+    EXPECT_FALSE(bob->BlockedIcon());
+    std::vector<ReceivedFrame> edits;
+    for (const ReceivedFrame& f : h.ServiceServer().Frames()) {
+        if (f.family() == 0x13 && (f.subtype() == 0x09 || f.subtype() == 0x11 ||
+                                   f.subtype() == 0x12)) {
+            edits.push_back(f);
+        }
+    }
+    ASSERT_GE(edits.size(), 3u);
+    EXPECT_EQ(edits[edits.size() - 3].subtype(), 0x11);
+    EXPECT_EQ(edits[edits.size() - 1].subtype(), 0x12);
+    ByteWriter item;
+    item.U16(3).Raw("333").U16(1).U16(0x0101).U16(0);
+    ByteWriter tlvs;
+    tlvs.Tlv(0x0131, "Bobby").Tlv(0x013C, "met in Prague");
+    item.U16(static_cast<uint16_t>(tlvs.bytes.size())).Raw(tlvs.bytes);
+    EXPECT_EQ(edits[edits.size() - 2].snacData(), item.bytes);
+
+    // A refusal keeps the old nickname and says why.
+    eve->RequestRename(u"Evil");
+    ASSERT_TRUE(SessionHarness::WaitUntil(
+        [&] { return h.Account().StatusText().find(u"refused") != std::u16string::npos; }));
+    EXPECT_EQ(eve->Nickname(), u"Eve");
+    EXPECT_EQ(test::RowText(u"SELECT Nickname FROM Contacts WHERE Login='334'"), u"Eve");
+    EXPECT_FALSE(eve->BlockedIcon());
+}
+
 TEST(ListFamily, ARemovalWaitsWhileOfflineAndALocalContactIsDeletedAtOnce) {
     SessionHarness h;
     ContactPtr onServer = h.Contacts().AddNewContact(&h.Account(), 7, 0, u"", u"335", u"Max", u"",

@@ -32,6 +32,10 @@ class TestAccount : public CAccount {
         ++contactActions;
         return 0;
     }
+    bool RenameOnServer(CContact*, const std::u16string& nickname) override {
+        renames.push_back(nickname);
+        return true;
+    }
     bool RequestShortDetails(const std::u16string& login, bool) override {
         detailsRequested.push_back(login);
         return true;
@@ -41,6 +45,7 @@ class TestAccount : public CAccount {
     std::vector<int32_t> sentNumbers;
     std::vector<std::u16string> detailsRequested;
     int contactActions = 0;
+    std::vector<std::u16string> renames;
 };
 
 inline CAccountData MakeAccountData(int32_t id, const std::u16string& login, uint8_t type = 11,

@@ -486,6 +486,44 @@ TEST_F(ContactListPageTest, DeletingAnOnServerContactLeavesTheServerRemovalToThe
     EXPECT_EQ(account.contactActions, 1);
 }
 
+TEST_F(ContactListPageTest, RenameAsksForTheNicknameAndLeavesAServerContactToTheAccount) {
+    TestAccount& account = NewAccount(1, u"100");
+    ContactPtr ann = AddContact(account, 1, u"Ann");
+    ContactPtr local = AddContact(account, 5, u"Stranger", u"", /*onServer=*/false);
+    FastTick();
+    std::optional<QString> answer;
+    std::vector<QString> asked;
+    SetAskTextHandler([&](const QString& current) {
+        asked.push_back(current);
+        return answer;
+    });
+
+    // Cancelled, or the same name: nothing changes.
+    contacts->FocusItem(contacts->RowOf(ann.get()));
+    contacts->ContextCommand(clistcmd::kRename);
+    answer = QStringLiteral("  Ann ");
+    contacts->ContextCommand(clistcmd::kRename);
+    EXPECT_EQ(asked, (std::vector<QString>{QStringLiteral("Ann"), QStringLiteral("Ann")}));
+    EXPECT_FALSE(ann->TakeRenameRequest());
+
+    // A contact of the server list: the account sends it on its idle pass; the row shows the
+    // action under way, and the nickname stays until the server agrees.
+    answer = QStringLiteral("Annie");
+    contacts->ContextCommand(clistcmd::kRename);
+    EXPECT_TRUE(ann->BlockedIcon());
+    EXPECT_EQ(ann->Nickname(), u"Ann");
+    account.SetStatus(0);
+    account.RunIdleTasks();
+    EXPECT_EQ(account.renames, std::vector<std::u16string>{u"Annie"});
+
+    // A contact only this client knows is renamed at once.
+    contacts->FocusItem(contacts->RowOf(local.get()));
+    answer = QStringLiteral("Visitor");
+    contacts->ContextCommand(clistcmd::kRename);
+    EXPECT_EQ(local->Nickname(), u"Visitor");
+    SetAskTextHandler({});
+}
+
 TEST_F(ContactListPageTest, SendMessageOpensTheContactsChatPage) {
     TestAccount& account = NewAccount(1, u"100");
     ContactPtr ann = AddContact(account, 1, u"Ann");

@@ -25,6 +25,8 @@ namespace {
 constexpr int kTextContacts = 112;
 constexpr int kTextView = 120;
 constexpr int kTextDeleteContact = 119;
+constexpr int kTextRenameTitle = 305;
+constexpr int kTextNicknameLabel = 306;
 constexpr int kTextNoneOnline = 301;
 // Decoded avatars kept at a time; the others are decoded again when drawn.
 constexpr size_t kAvatarCacheLimit = 256;
@@ -723,9 +725,34 @@ void ContactListPage::ContextCommand(int id) {
         case clistcmd::kDelete:
             if (ConfirmDeletion(Host(), kTextDeleteContact)) DeleteContact(contact);
             break;
+        case clistcmd::kRename:
+            RenameContact(contact);
+            break;
         default:
-            break;  // details and rename carry no action here
+            break;  // details carry no action here yet
     }
+}
+
+void ContactListPage::RenameContact(const ContactPtr& contact) {
+    const QString current = QString::fromStdU16String(contact->Nickname());
+    const std::optional<QString> given =
+        AskText(Host(), kTextRenameTitle, kTextNicknameLabel, current);
+    if (!given || contact->Removed()) return;
+    const QString nickname = given->trimmed();
+    if (nickname.isEmpty() || nickname == current) return;
+    if (!contact->OnServer()) {
+        // Only this client knows the contact: renamed here at once.
+        contact->SetNickname(nickname.toStdU16String());
+        contact->dbSave();
+        RebuildNow();
+        return;
+    }
+    // The session sends it on its next idle pass (or after the next sign-on); the server's
+    // answer decides. Until then the row shows that an action is under way.
+    contact->SetBlockedIcon(true);
+    contact->RequestRename(nickname.toStdU16String());
+    contact->Redraw();
+    Sync();
 }
 
 void ContactListPage::DeleteContact(const ContactPtr& contact) {

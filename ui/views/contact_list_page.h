@@ -181,6 +181,7 @@ class ContactListPage : public ViewPage, public IContactsView {
     void DrawAvatar(QPainter& painter, ContactRow& row, int& textRight);
     bool ChatOpen(const CContact* contact) const;
     void DeleteContact(const ContactPtr& contact);
+    void RenameContact(const ContactPtr& contact);
     void ChangeOption(int32_t& option, int32_t value);
     // First laid-out item whose bottom lies below y.
     std::vector<ListItem*>::const_iterator FirstBelow(int y) const;

@@ -4,6 +4,8 @@
 #include <QActionGroup>
 #include <QHash>
 #include <QMenu>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
@@ -95,6 +97,26 @@ bool ConfirmDeletion(QWidget* parent, int textId) {
 
 void SetConfirmHandler(std::function<bool(int)> handler) {
     ConfirmHandler() = std::move(handler);
+}
+
+namespace {
+std::function<std::optional<QString>(const QString&)>& AskTextHandler() {
+    static std::function<std::optional<QString>(const QString&)> handler;
+    return handler;
+}
+}  // namespace
+
+std::optional<QString> AskText(QWidget* parent, int titleId, int labelId, const QString& current) {
+    if (AskTextHandler()) return AskTextHandler()(current);
+    bool ok = false;
+    const QString text = QInputDialog::getText(parent, ResText(titleId), ResText(labelId),
+                                               QLineEdit::Normal, current, &ok);
+    if (!ok) return std::nullopt;
+    return text;
+}
+
+void SetAskTextHandler(std::function<std::optional<QString>(const QString&)> handler) {
+    AskTextHandler() = std::move(handler);
 }
 
 QString SingleLine(const std::u16string& text) {

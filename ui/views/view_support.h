@@ -8,6 +8,7 @@
 #include <QRect>
 #include <QString>
 #include <functional>
+#include <optional>
 #include <initializer_list>
 #include <string>
 #include <utility>
@@ -38,6 +39,10 @@ void MarkRadios(QMenu& menu, std::initializer_list<std::pair<int, int>> commandV
 bool ConfirmDeletion(QWidget* parent, int textId);
 // Tests answer the box themselves; an empty function restores the box.
 void SetConfirmHandler(std::function<bool(int textId)> handler);
+// Asks the user for a line of text (the title and label by text id), starting from `current`;
+// nothing when the user cancels. Tests answer through their own handler.
+std::optional<QString> AskText(QWidget* parent, int titleId, int labelId, const QString& current);
+void SetAskTextHandler(std::function<std::optional<QString>(const QString& current)> handler);
 
 // Text for a single drawn line: line breaks and tabs become blanks, so that a name or status
 // text from the network cannot break the row it is drawn in.
