@@ -145,6 +145,7 @@ class Driver {
     Result Away();
     Result OfflineMessage();
     Result Picture();
+    Result RenameContact();
 
     std::unique_ptr<COscar> MakeAccount(int id, const Credentials& credentials);
     // The contact of `owner` for `other`'s login, case and spaces aside.
@@ -433,6 +434,38 @@ Result Driver::Picture() {
                 a_.Wire(0, avatarTraffic) + "; " + b_.Wire(0, avatarTraffic));
 }
 
+// A renames B on its server list; the server acknowledges it, and after a fresh sign-on the
+// list still carries the new nickname.
+Result Driver::RenameContact() {
+    if (!a_.Online()) return Fail("A is not signed on");
+    ContactPtr contact = Listed(a_, b_);
+    if (!contact || !contact->OnServer()) return Fail("B is not on A's server list");
+    const std::u16string nickname = UniqueText("nick").token;
+    contact->RequestRename(nickname);
+    if (!WaitFor([&] { return contact->Nickname() == nickname; })) {
+        return Fail("the nickname was not taken; A shows " + a_.StatusText() + "; " +
+                    a_.Wire(0, Families({0x13})));
+    }
+    // The server keeps it: sign off, forget the local nickname, sign on again.
+    a_.account->Disconnect(false);
+    contact->SetNickname(u"");
+    contact->dbSave();
+    a_.account->RequestStatus(kStatusAvailable);
+    if (!WaitFor([&] { return a_.account->Status() == kStatusAvailable; })) {
+        return Fail("A did not sign on again: " + a_.StatusText());
+    }
+    if (WaitFor([&] {
+            ContactPtr again = Listed(a_, b_);
+            return again && again->Nickname() == nickname;
+        })) {
+        return Pass();
+    }
+    ContactPtr again = Listed(a_, b_);
+    return Fail("after a fresh sign-on the list says " +
+                (again ? Quote(again->Nickname()) : std::string("nothing")) + "; " +
+                a_.Wire(0, Families({0x13})));
+}
+
 int Driver::Run() {
     std::fprintf(stderr, "interop: %s and %s (%s) on %s:%s%s; profile and wire traces in %s\n",
                  a_.credentials.login.c_str(), b_.credentials.login.c_str(),
@@ -453,6 +486,7 @@ int Driver::Run() {
         {"away", [&] { return Away(); }},
         {"offline-message", [&] { return OfflineMessage(); }},
         {"picture", [&] { return Picture(); }},
+        {"rename-contact", [&] { return RenameContact(); }},
     };
     int passed = 0, failed = 0;
     for (const auto& [name, step] : steps) {
