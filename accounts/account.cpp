@@ -287,8 +287,19 @@ void CAccount::OnTyping(const std::u16string& login, bool typing) {
 
 // --- idle work -----------------------------------------------------------------------------------
 
+void CAccount::RequestAddContact(ContactToAdd contact) {
+    std::lock_guard lock(addsMutex_);
+    adds_.push_back(std::move(contact));
+}
+
 void CAccount::RunIdleTasks() {
     if (Status() == kStatusOffline) return;
+    std::vector<ContactToAdd> adds;
+    {
+        std::lock_guard lock(addsMutex_);
+        adds.swap(adds_);
+    }
+    for (const ContactToAdd& add : adds) AddOnServer(add);
     const std::vector<ContactPtr> mine = contacts_.ContactsOf(this);
     for (const ContactPtr& c : mine) {
         if (c->TakeNeedsDetails()) RequestShortDetails(c->Login(), false);

@@ -55,6 +55,15 @@ class CAccount : public CAccountData {
     virtual bool RenameOnServer(CContact* contact, const std::u16string& nickname) {
         return false;
     }
+    // A contact the user adds to the server list: login, nickname, the group (by name; a new
+    // name makes a new group) and the reason sent with an authorisation request.
+    struct ContactToAdd {
+        std::u16string login, nickname, group, reason;
+    };
+    // Any thread: queued for the session's idle pass (after the next sign-on when offline).
+    void RequestAddContact(ContactToAdd contact);
+    // The session thread: sends one addition; false when nothing was sent.
+    virtual bool AddOnServer(const ContactToAdd& contact) { return false; }
     virtual bool RequestShortDetails(const std::u16string& login, bool ownDetails) = 0;
     // Shuts both connections of the session down so that a blocked thread wakes up.
     virtual void ShutdownConnections() {}
@@ -164,6 +173,8 @@ class CAccount : public CAccountData {
     std::atomic<int32_t> requestedStatus_{-1};
     std::atomic<bool> running_{false};
     std::atomic<bool> stopRequested_{false};
+    std::mutex addsMutex_;
+    std::vector<ContactToAdd> adds_;
 };
 
 // A login from the network that may become a contact: not empty, not too long, no control

@@ -124,6 +124,10 @@ bool COscar::RenameOnServer(CContact* contact, const std::u16string& nickname) {
     return RenameBuddyOnServer(*this, contact, nickname);
 }
 
+bool COscar::AddOnServer(const ContactToAdd& contact) {
+    return AddBuddyOnServer(*this, contact);
+}
+
 bool COscar::RequestShortDetails(const std::u16string& login, bool ownDetails) {
     return RequestUserDetails(*this, login, ownDetails);
 }

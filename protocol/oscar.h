@@ -39,6 +39,7 @@ public:
     // A contact marked for deletion is removed from the server list, then locally.
     int ContactAction(CContact* contact) override;
     bool RenameOnServer(CContact* contact, const std::u16string& nickname) override;
+    bool AddOnServer(const ContactToAdd& contact) override;
     bool RequestShortDetails(const std::u16string& login, bool ownDetails) override;
     void ShutdownConnections() override;
     void CloseConnections() override;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "accounts/account.h"
 #include "protocol/transport/session_tables.h"
 
 namespace zul {
@@ -61,6 +62,15 @@ bool RemoveBuddyFromServer(COscar& session, CContact* contact);
 // Sends the buddy item again with the new nickname (an edit with 0x13,0x09); the contact takes
 // it when the server acknowledges, and keeps the old one, with a text, when it refuses.
 bool RenameBuddyOnServer(COscar& session, CContact* contact, const std::u16string& nickname);
+// Whether a login may be sent as a buddy: an ICQ number of 5 to 10 digits, or an AIM name of
+// 3 to 16 characters starting with a letter (letters, digits, spaces, '@' and '.'; an e-mail
+// address may be longer).
+bool IsValidBuddyLogin(std::u16string_view login);
+// Adds a buddy to the server list (and its group when the name is new): an edit of the group
+// and buddy items. The server's acknowledgement stores the contact; "authorisation required"
+// adds it with the awaiting mark and sends the authorisation request with the reason; any
+// other answer stores nothing and the account says why.
+bool AddBuddyOnServer(COscar& session, const CAccount::ContactToAdd& contact);
 
 // Avatar service: requests on the service connection and the avatar connection itself.
 void RequestAvatarService(COscar& session);

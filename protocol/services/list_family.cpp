@@ -26,6 +26,48 @@ namespace zul {
 namespace {
 
 constexpr int kStrRenameRefused = 1022;
+constexpr int kStrAddRefused = 1023;
+constexpr int kStrAddInvalidLogin = 1024;
+constexpr uint16_t kResultAuthRequired = 0x000E;
+constexpr uint16_t kGroupMembersTlv = 0x00C8;
+
+// What a pending buddy addition carries to its acknowledgement.
+struct PendingAdd {
+    uint16_t groupId = 0;
+    uint16_t itemId = 0;
+    bool newGroup = false;
+    std::u16string nickname, group, reason;
+};
+
+std::vector<uint8_t> EncodePendingAdd(const PendingAdd& add) {
+    std::vector<uint8_t> data = {static_cast<uint8_t>(add.groupId >> 8),
+                                 static_cast<uint8_t>(add.groupId),
+                                 static_cast<uint8_t>(add.itemId >> 8),
+                                 static_cast<uint8_t>(add.itemId),
+                                 static_cast<uint8_t>(add.newGroup ? 1 : 0)};
+    for (const std::u16string* text : {&add.nickname, &add.group, &add.reason}) {
+        const std::string utf8 = ToUtf8(*text);
+        data.insert(data.end(), utf8.begin(), utf8.end());
+        data.push_back(0);
+    }
+    return data;
+}
+
+std::optional<PendingAdd> DecodePendingAdd(const std::vector<uint8_t>& data) {
+    if (data.size() < 5) return std::nullopt;
+    PendingAdd add;
+    add.groupId = static_cast<uint16_t>(data[0] << 8 | data[1]);
+    add.itemId = static_cast<uint16_t>(data[2] << 8 | data[3]);
+    add.newGroup = data[4] != 0;
+    size_t at = 5;
+    for (std::u16string* text : {&add.nickname, &add.group, &add.reason}) {
+        const auto end = std::find(data.begin() + static_cast<std::ptrdiff_t>(at), data.end(), 0);
+        if (end == data.end()) return std::nullopt;
+        *text = FromUtf8(std::string(data.begin() + static_cast<std::ptrdiff_t>(at), end));
+        at = static_cast<size_t>(end - data.begin()) + 1;
+    }
+    return add;
+}
 
 // Bounds of one download: a server that keeps saying "more follows" must not grow the client
 // without end. Well above the 65,535 items a list can hold.
@@ -226,6 +268,47 @@ void ApplyRenameAck(COscar& session, const PendingRequest& request, bool read, u
     contact->Redraw();
 }
 
+void SendBuddyAdd(COscar& session, const std::u16string& login, const PendingAdd& add,
+                  bool awaitingAuth);
+
+// The answer to a buddy addition: stored; or, when the server wants the buddy's
+// authorisation, added again with the awaiting mark and the request sent; or refused.
+void ApplyAddAck(COscar& session, const PendingRequest& request, bool read, uint16_t result) {
+    const std::optional<PendingAdd> add = DecodePendingAdd(request.data);
+    if (!add) return;
+    const bool withAuth = request.kind == kPendingBuddyAddAuth;
+    if (read && result == kResultAuthRequired && !withAuth) {
+        SendBuddyAdd(session, request.text, *add, true);
+        return;
+    }
+    if (!read || result != 0) {
+        WriteLogFormat(kGeneralLog, u"SNAC(0x13,0x0E) buddy addition refused: 0x%X", result);
+        session.SetStatusText(FormatInt(ResString(kStrAddRefused), result));
+        return;
+    }
+    CContacts& contacts = session.Contacts();
+    if (add->newGroup) contacts.AddOrUpdateGroup(session.ID(), add->group, add->groupId);
+    if (ContactPtr known = contacts.FindContact(&session, request.text)) {
+        known->UpdateFromServer(add->itemId, add->groupId, add->group, request.text, add->nickname,
+                                known->Note(), known->Email(), known->Phone(), withAuth, true);
+        known->dbSave();
+    } else {
+        contacts.AddNewContact(&session, add->itemId, add->groupId, add->group, request.text,
+                               add->nickname, u"", u"", u"", withAuth, true, true, true);
+    }
+    if (!withAuth) return;
+    // The request for the buddy's authorisation, with the user's reason.
+    const std::string login = ToUtf8(request.text);
+    const std::string reason = ToUtf8(add->reason);
+    COscarPacket ask = COscarPacket::Snac(0x13, 0x18);
+    ask.AppendU8(static_cast<uint8_t>(login.size()));
+    ask.AppendBytes(login);
+    ask.AppendU16(static_cast<uint16_t>(std::min<size_t>(reason.size(), 0xFFFF)));
+    ask.AppendBytes(std::string_view(reason).substr(0, 0xFFFF));
+    ask.AppendU16(0x0000);
+    session.SendFrame(Link::Service, ask);
+}
+
 void HandleEditAck(COscar& session, const COscarPacket& frame) {
     const uint16_t id = static_cast<uint16_t>(frame.requestId());
     std::optional<PendingRequest> request = session.Pending().Find(id);
@@ -235,6 +318,10 @@ void HandleEditAck(COscar& session, const COscarPacket& frame) {
     const uint16_t result = reader.ReadU16();
     if (request->kind == kPendingBuddyRename) {
         ApplyRenameAck(session, *request, reader.ok(), result);
+        return;
+    }
+    if (request->kind == kPendingBuddyAdd || request->kind == kPendingBuddyAddAuth) {
+        ApplyAddAck(session, *request, reader.ok(), result);
         return;
     }
     if (request->kind != kPendingBuddyRemoval) return;
@@ -374,6 +461,126 @@ bool RenameBuddyOnServer(COscar& session, CContact* contact, const std::u16strin
         contact->RequestRename(nickname);  // tried again after the next sign-on
         throw;
     }
+    return true;
+}
+
+bool IsValidBuddyLogin(std::u16string_view login) {
+    const auto digit = [](char16_t c) { return c >= u'0' && c <= u'9'; };
+    const auto letter = [](char16_t c) {
+        return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+    };
+    if (!login.empty() && std::all_of(login.begin(), login.end(), digit)) {
+        return login.size() >= 5 && login.size() <= 10;
+    }
+    const bool email = login.find(u'@') != std::u16string_view::npos;
+    if (login.size() < 3 || login.size() > (email ? 64 : 16) || !letter(login.front())) {
+        return false;
+    }
+    return std::all_of(login.begin(), login.end(), [&](char16_t c) {
+        return letter(c) || digit(c) || c == u' ' || c == u'@' || c == u'.' || c == u'_' ||
+               c == u'-';
+    });
+}
+
+namespace {
+
+// The items of an addition: start, the group (added when new, else updated with its new
+// member list), the buddy, end.
+void SendBuddyAdd(COscar& session, const std::u16string& login, const PendingAdd& add,
+                  bool awaitingAuth) {
+    std::vector<uint8_t> members;
+    for (const ContactPtr& c : session.Contacts().ContactsOf(&session)) {
+        if (c->OnServer() && c->GroupID() == add.groupId && c->SrvID() != add.itemId) {
+            members.push_back(static_cast<uint8_t>(c->SrvID() >> 8));
+            members.push_back(static_cast<uint8_t>(c->SrvID()));
+        }
+    }
+    members.push_back(static_cast<uint8_t>(add.itemId >> 8));
+    members.push_back(static_cast<uint8_t>(add.itemId));
+    std::vector<uint8_t> groupTlvs;
+    AppendTlvBytes(groupTlvs, kGroupMembersTlv,
+                   std::string_view(reinterpret_cast<const char*>(members.data()), members.size()));
+    std::vector<uint8_t> buddyTlvs;
+    if (!add.nickname.empty()) AppendTlvBytes(buddyTlvs, buddytlv::kNickname, ToUtf8(add.nickname));
+    if (awaitingAuth) AppendTlvBytes(buddyTlvs, buddytlv::kAwaitingAuth, {});
+
+    const uint16_t id =
+        session.Pending().Add(awaitingAuth ? kPendingBuddyAddAuth : kPendingBuddyAdd, login,
+                              EncodePendingAdd(add));
+    try {
+        COscarPacket start = COscarPacket::Snac(0x13, 0x11);
+        session.SendFrame(Link::Service, start);
+        COscarPacket group = COscarPacket::Snac(0x13, add.newGroup ? 0x08 : 0x09);
+        AppendServerListItem(group, ToUtf8(add.group), add.groupId, 0, listitem::kGroup,
+                             groupTlvs);
+        session.SendFrame(Link::Service, group);
+        COscarPacket buddy = COscarPacket::Snac(0x13, 0x08, id);
+        AppendServerListItem(buddy, ToUtf8(login), add.groupId, add.itemId, listitem::kBuddy,
+                             buddyTlvs);
+        session.SendFrame(Link::Service, buddy);
+        COscarPacket end = COscarPacket::Snac(0x13, 0x12);
+        session.SendFrame(Link::Service, end);
+    } catch (...) {
+        session.Pending().Remove(id);
+        throw;
+    }
+}
+
+}  // namespace
+
+bool AddBuddyOnServer(COscar& session, const CAccount::ContactToAdd& contact) {
+    if (!IsValidBuddyLogin(contact.login)) {
+        session.SetStatusText(ResString(kStrAddInvalidLogin));
+        return false;
+    }
+    if (session.Status() == kStatusOffline) {
+        session.RequestAddContact(contact);  // waits for the next sign-on
+        return false;
+    }
+    CContacts& contacts = session.Contacts();
+    if (ContactPtr known = contacts.FindContact(&session, contact.login);
+        known && known->OnServer()) {
+        return false;  // already on the list
+    }
+    PendingAdd add;
+    add.nickname = contact.nickname.empty() ? contact.login : contact.nickname;
+    add.group = contact.group.empty() ? u"General" : contact.group;
+    add.reason = contact.reason;
+    // The group by name, or a new one with the lowest id the account's list does not use.
+    std::vector<bool> groupUsed(0x8000, false), itemUsed(0x8000, false);
+    groupUsed[0] = itemUsed[0] = true;
+    {
+        std::lock_guard lock(contacts.Mutex());
+        for (const auto& g : contacts.GroupList()) {
+            if (g->AccountID() != session.ID()) continue;
+            if (g->GroupID() < 0x8000) groupUsed[g->GroupID()] = true;
+            if (add.groupId == 0 && EqualNoCase(g->Name(), add.group)) {
+                add.groupId = g->GroupID();
+                add.group = g->Name();
+            }
+        }
+    }
+    for (const ContactPtr& c : contacts.ContactsOf(&session)) {
+        if (c->SrvID() < 0x8000) itemUsed[c->SrvID()] = true;
+    }
+    if (session.PermitDenyItemId() < 0x8000) itemUsed[session.PermitDenyItemId()] = true;
+    if (add.groupId == 0) {
+        add.newGroup = true;
+        const auto free = std::find(groupUsed.begin(), groupUsed.end(), false);
+        if (free == groupUsed.end()) return false;
+        add.groupId = static_cast<uint16_t>(free - groupUsed.begin());
+    }
+    // Item ids are drawn at random among the free ones, as servers and other clients do.
+    const auto freeCount = std::count(itemUsed.begin(), itemUsed.end(), false);
+    if (freeCount == 0) return false;
+    auto skip = static_cast<long>(Random16() % static_cast<uint32_t>(freeCount));
+    for (size_t i = 1; i < itemUsed.size(); ++i) {
+        if (!itemUsed[i] && skip-- == 0) {
+            add.itemId = static_cast<uint16_t>(i);
+            break;
+        }
+    }
+    SendBuddyAdd(session, contact.login, add, false);
     return true;
 }
 

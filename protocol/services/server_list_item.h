@@ -42,6 +42,10 @@ constexpr uint32_t kPendingBuddyRemoval = 0x0013000A;
 // Kind of the pending request of a nickname change; text: the login, data: the new nickname
 // in UTF-8.
 constexpr uint32_t kPendingBuddyRename = 0x00130009;
+// Kinds of the pending requests of a buddy addition (data: its fields, see list_family.cpp),
+// the first try and the one with the awaiting-authorisation mark.
+constexpr uint32_t kPendingBuddyAdd = 0x00130008;
+constexpr uint32_t kPendingBuddyAddAuth = 0x00130018;
 
 struct ServerListItem {
     std::u16string name;

@@ -72,6 +72,8 @@ constexpr BuiltinStringEntry kTable[] = {
     {1020, u"The contacts of this account could not be read from the profile"},
     {1021, u"The server sent a contact list without end; it was not taken (%d)"},
     {1022, u"The server refused the new nickname; the old one stays (%d)"},
+    {1023, u"The server refused to add the contact (%d)"},
+    {1024, u"That is not an ICQ number or AIM name that can be added"},
     {1097, u"You account being used on another computer."},
     {1099, u"Unknown error (%d)"},
     {10050, u"Network is down (%d)"},

@@ -407,6 +407,119 @@ TEST(ListFamily, ARenameIsAnEditOfTheBuddyItemAppliedOnlyWhenTheServerAgrees) {
     EXPECT_FALSE(eve->BlockedIcon());
 }
 
+// A buddy item of an edit: its name, group, item id, type and TLV block.
+struct EditItem {
+    std::string name;
+    uint16_t groupId = 0, itemId = 0, type = 0;
+    Bytes tlvs;
+};
+EditItem ReadEditItem(const Bytes& data) {
+    EditItem item;
+    ByteReader r(data);
+    const ByteSpan name = r.ReadBytes(r.ReadU16());
+    item.name.assign(name.begin(), name.end());
+    item.groupId = r.ReadU16();
+    item.itemId = r.ReadU16();
+    item.type = r.ReadU16();
+    const ByteSpan tlvs = r.ReadBytes(r.ReadU16());
+    item.tlvs.assign(tlvs.begin(), tlvs.end());
+    return item;
+}
+
+TEST(ListFamily, AddingAContactEditsItsGroupAndStoresItOnlyWhenTheServerAgrees) {
+    test::HarnessOptions options = ListWithBuddies();
+    options.script = [](ScriptedServer&, ScriptedServer& service) {
+        // 55501 is taken; 55602 needs authorisation first; 55703 is refused.
+        service.OnFrame(
+            [](const ReceivedFrame& f) {
+                return f.IsSnac(0x13, 0x08) && ReadEditItem(f.snacData()).type == 0;
+            },
+            [](const ReceivedFrame& f) {
+                const EditItem item = ReadEditItem(f.snacData());
+                const bool marked = test::FindTlv(test::ParseTlvs(item.tlvs), 0x0066) != nullptr;
+                uint8_t result = 0x00;
+                if (item.name == "55602" && !marked) result = 0x0E;
+                if (item.name == "55703") result = 0x0A;
+                return test::Reply({test::SnacFrame(0x13, 0x0E, Bytes{0x00, result},
+                                                    f.requestId())});
+            });
+    };
+    SessionHarness h(options);
+    ASSERT_TRUE(h.SignOn(kStatusAvailable));
+    auto buddyAdds = [&] {
+        std::vector<EditItem> items;
+        for (const ReceivedFrame& f : h.ServiceServer().Frames()) {
+            if (f.IsSnac(0x13, 0x08) || f.IsSnac(0x13, 0x09)) {
+                items.push_back(ReadEditItem(f.snacData()));
+            }
+        }
+        return items;
+    };
+
+    // Into the existing group: the group item is updated with its members, then the buddy.
+    h.Account().RequestAddContact({u"55501", u"Fay", u"friends", u""});
+    ASSERT_TRUE(SessionHarness::WaitUntil(
+        [&] { return ContactColumn(u"OnServer", u"55501") == 1; }));
+    ContactPtr fay = h.Contacts().FindContact(&h.Account(), u"55501");
+    ASSERT_TRUE(fay);
+    EXPECT_EQ(fay->Nickname(), u"Fay");
+    EXPECT_EQ(fay->GroupID(), 1);
+    EXPECT_EQ(fay->GroupName(), u"Friends");
+    std::vector<EditItem> items = buddyAdds();
+    ASSERT_GE(items.size(), 2u);
+    const EditItem& group = items[items.size() - 2];
+    EXPECT_EQ(group.name, "Friends");
+    EXPECT_EQ(group.type, 1);
+    ByteWriter members;
+    members.U16(0x0101).U16(0x0102).U16(fay->SrvID());
+    EXPECT_EQ(group.tlvs, ByteWriter().Tlv(0x00C8, members.bytes).bytes);
+    EXPECT_EQ(items.back().name, "55501");
+    EXPECT_EQ(items.back().itemId, fay->SrvID());
+    EXPECT_EQ(items.back().tlvs, ByteWriter().Tlv(0x0131, "Fay").bytes);
+
+    // Into a new group, with authorisation: the buddy is added again with the awaiting mark
+    // and the request goes out with the reason.
+    h.Account().RequestAddContact({u"55602", u"Gus", u"Work", u"Hi, it's me"});
+    ASSERT_TRUE(SessionHarness::WaitUntil(
+        [&] { return ContactColumn(u"OnServer", u"55602") == 1; }));
+    ContactPtr gus = h.Contacts().FindContact(&h.Account(), u"55602");
+    ASSERT_TRUE(gus);
+    EXPECT_EQ(gus->AwaitingAuth(), 1);
+    EXPECT_EQ(gus->GroupName(), u"Work");
+    EXPECT_TRUE(h.Contacts().FindGroup(h.Account().ID(), gus->GroupID()));
+    auto ask = h.ServiceServer().WaitForFrame(ScriptedServer::IsSnac(0x13, 0x18));
+    ASSERT_TRUE(ask);
+    ByteWriter expected;
+    expected.U8(5).Raw("55602").U16(11).Raw("Hi, it's me").U16(0);
+    EXPECT_EQ(ask->snacData(), expected.bytes);
+
+    // Refused: nothing stored, and the account says why.
+    h.Account().RequestAddContact({u"55703", u"", u"Friends", u""});
+    ASSERT_TRUE(SessionHarness::WaitUntil([&] {
+        return h.Account().StatusText().find(u"refused to add") != std::u16string::npos;
+    }));
+    EXPECT_FALSE(h.Contacts().FindContact(&h.Account(), u"55703"));
+
+    // A login that no server gives out is never sent.
+    const size_t before = buddyAdds().size();
+    h.Account().RequestAddContact({u"1x", u"", u"Friends", u""});
+    ASSERT_TRUE(SessionHarness::WaitUntil([&] {
+        return h.Account().StatusText().find(u"not an ICQ number") != std::u16string::npos;
+    }));
+    EXPECT_EQ(buddyAdds().size(), before);
+}
+
+TEST(ListFamily, BuddyLoginsAreCheckedBeforeTheyAreSent) {
+    for (const char16_t* good : {u"12345", u"1234567890", u"ZulBob", u"Zul Bob", u"abc",
+                                 u"someone@example.org"}) {
+        EXPECT_TRUE(IsValidBuddyLogin(good)) << ToUtf8(good);
+    }
+    for (const char16_t* bad : {u"", u"1234", u"12345678901", u"1bob", u"ab",
+                                u"a-very-long-aim-name", u"bob\u0001", u"bob<script>"}) {
+        EXPECT_FALSE(IsValidBuddyLogin(bad)) << ToUtf8(bad);
+    }
+}
+
 TEST(ListFamily, ARemovalWaitsWhileOfflineAndALocalContactIsDeletedAtOnce) {
     SessionHarness h;
     ContactPtr onServer = h.Contacts().AddNewContact(&h.Account(), 7, 0, u"", u"335", u"Max", u"",
