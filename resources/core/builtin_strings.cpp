@@ -53,6 +53,12 @@ constexpr BuiltinStringEntry kTable[] = {
     {303, u"Not in list"},
     {305, u"Rename contact"},
     {306, u"Nickname:"},
+    {307, u"Add contact"},
+    {308, u"ICQ number or AIM name:"},
+    {309, u"Group:"},
+    {310, u"Message with the request for authorisation:"},
+    {311, u"Please add me to your list."},
+    {312, u"Account:"},
     // Connection progress and errors.
     {1000, u"Connecting to"},
     {1002, u"Logging in"},

@@ -36,6 +36,10 @@ class TestAccount : public CAccount {
         renames.push_back(nickname);
         return true;
     }
+    bool AddOnServer(const ContactToAdd& contact) override {
+        additions.push_back(contact);
+        return true;
+    }
     bool RequestShortDetails(const std::u16string& login, bool) override {
         detailsRequested.push_back(login);
         return true;
@@ -46,6 +50,7 @@ class TestAccount : public CAccount {
     std::vector<std::u16string> detailsRequested;
     int contactActions = 0;
     std::vector<std::u16string> renames;
+    std::vector<ContactToAdd> additions;
 };
 
 inline CAccountData MakeAccountData(int32_t id, const std::u16string& login, uint8_t type = 11,

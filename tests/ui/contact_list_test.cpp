@@ -524,6 +524,55 @@ TEST_F(ContactListPageTest, RenameAsksForTheNicknameAndLeavesAServerContactToThe
     SetAskTextHandler({});
 }
 
+TEST_F(ContactListPageTest, AddContactAsksStepByStepAndHandsTheContactToTheChosenAccount) {
+    // Accounts of the page's account list, as the client has them.
+    auto listed = [&](int32_t id, const std::u16string& login) -> TestAccount& {
+        CAccountData data = MakeAccountData(id, login);
+        data.dbSave();
+        return static_cast<TestAccount&>(
+            *accounts->Add(std::make_unique<TestAccount>(data, *store)));
+    };
+    TestAccount& first = listed(1, u"100");
+    TestAccount& second = listed(2, u"ZulAlice");
+    AddContact(second, 1, u"Ann", u"Buddies");
+    FastTick();
+    std::vector<QString> offered;
+    std::vector<QString> answers = {QStringLiteral(" 123456 "), QStringLiteral("Zed"),
+                                    QStringLiteral("Buddies"), QStringLiteral("It's me")};
+    size_t next = 0;
+    SetAskTextHandler([&](const QString& current) -> std::optional<QString> {
+        offered.push_back(current);
+        if (next >= answers.size()) return std::nullopt;
+        return answers[next++];
+    });
+    QStringList choices;
+    SetAskChoiceHandler([&](const QStringList& items) -> std::optional<int> {
+        choices = items;
+        return 1;
+    });
+    contacts->Command(clistcmd::kAddContact);
+    SetAskTextHandler({});
+    SetAskChoiceHandler({});
+
+    // Both enabled accounts were offered; the second was chosen. The nickname starts from
+    // the login, the group from the account's first group, the reason from a ready text.
+    EXPECT_EQ(choices.size(), 2);
+    ASSERT_EQ(offered.size(), 4u);
+    EXPECT_EQ(offered[1], QStringLiteral("123456"));
+    EXPECT_EQ(offered[2], QStringLiteral("Buddies"));
+    EXPECT_FALSE(offered[3].isEmpty());
+    second.SetStatus(0);
+    second.RunIdleTasks();
+    first.SetStatus(0);
+    first.RunIdleTasks();
+    EXPECT_TRUE(first.additions.empty());
+    ASSERT_EQ(second.additions.size(), 1u);
+    EXPECT_EQ(second.additions[0].login, u"123456");
+    EXPECT_EQ(second.additions[0].nickname, u"Zed");
+    EXPECT_EQ(second.additions[0].group, u"Buddies");
+    EXPECT_EQ(second.additions[0].reason, u"It's me");
+}
+
 TEST_F(ContactListPageTest, SendMessageOpensTheContactsChatPage) {
     TestAccount& account = NewAccount(1, u"100");
     ContactPtr ann = AddContact(account, 1, u"Ann");

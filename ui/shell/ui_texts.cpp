@@ -49,7 +49,7 @@ const std::map<int, MenuResource>& Menus() {
                                     Cmd(u"Rename", 32849), Sep(), Cmd(u"Delete", 32851)})});
         add(menuid::kContactsView,
             {Popup(u"ContactsView",
-                   {Cmd(u"Group contacts", 32837), Cmd(u"Offline contacts", 32839),
+                   {Cmd(u"Add contact...", 32870), Sep(), Cmd(u"Group contacts", 32837), Cmd(u"Offline contacts", 32839),
                     Cmd(u"Show avatars", 32865), Sep(),
                     Popup(u"Sort by",
                           {Cmd(u"Activity", 32858), Cmd(u"Status", 32857), Cmd(u"Name", 32856),

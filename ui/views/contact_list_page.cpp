@@ -27,6 +27,12 @@ constexpr int kTextView = 120;
 constexpr int kTextDeleteContact = 119;
 constexpr int kTextRenameTitle = 305;
 constexpr int kTextNicknameLabel = 306;
+constexpr int kTextAddTitle = 307;
+constexpr int kTextLoginLabel = 308;
+constexpr int kTextGroupLabel = 309;
+constexpr int kTextReasonLabel = 310;
+constexpr int kTextReasonDefault = 311;
+constexpr int kTextAccountLabel = 312;
 constexpr int kTextNoneOnline = 301;
 // Decoded avatars kept at a time; the others are decoded again when drawn.
 constexpr size_t kAvatarCacheLimit = 256;
@@ -646,6 +652,9 @@ void ContactListPage::Command(int id) {
         RebuildNow();
     };
     switch (id) {
+        case clistcmd::kAddContact:
+            AddContact();
+            break;
         case clistcmd::kShowGroups:
             toggle(o.ClistShowGroups);
             break;
@@ -731,6 +740,49 @@ void ContactListPage::ContextCommand(int id) {
         default:
             break;  // details carry no action here yet
     }
+}
+
+void ContactListPage::AddContact() {
+    std::vector<CAccount*> enabled;
+    {
+        std::lock_guard lock(accounts_.Mutex());
+        for (const auto& account : accounts_.List()) {
+            if (account->Enabled()) enabled.push_back(account.get());
+        }
+    }
+    if (enabled.empty()) return;
+    CAccount* account = enabled.front();
+    if (enabled.size() > 1) {
+        QStringList names;
+        for (CAccount* a : enabled) names << QString::fromStdU16String(a->Description());
+        const std::optional<int> chosen = AskChoice(Host(), kTextAddTitle, kTextAccountLabel, names);
+        if (!chosen || *chosen < 0 || *chosen >= static_cast<int>(enabled.size())) return;
+        account = enabled[static_cast<size_t>(*chosen)];
+    }
+    const std::optional<QString> login = AskText(Host(), kTextAddTitle, kTextLoginLabel, {});
+    if (!login || login->trimmed().isEmpty()) return;
+    const std::optional<QString> nickname =
+        AskText(Host(), kTextAddTitle, kTextNicknameLabel, login->trimmed());
+    if (!nickname) return;
+    // The account's first group is offered; a new name makes a new group.
+    QString firstGroup;
+    {
+        std::lock_guard lock(contacts_.Mutex());
+        for (const auto& g : contacts_.GroupList()) {
+            if (g->AccountID() == account->ID()) {
+                firstGroup = QString::fromStdU16String(g->Name());
+                break;
+            }
+        }
+    }
+    const std::optional<QString> group = AskText(Host(), kTextAddTitle, kTextGroupLabel, firstGroup);
+    if (!group) return;
+    const std::optional<QString> reason =
+        AskText(Host(), kTextAddTitle, kTextReasonLabel, ResText(kTextReasonDefault));
+    if (!reason) return;
+    account->RequestAddContact({login->trimmed().toStdU16String(),
+                                nickname->trimmed().toStdU16String(),
+                                group->trimmed().toStdU16String(), reason->toStdU16String()});
 }
 
 void ContactListPage::RenameContact(const ContactPtr& contact) {

@@ -66,6 +66,8 @@ constexpr int kSendMessage = 32847;
 constexpr int kContactDetails = 32848;
 constexpr int kRename = 32849;
 constexpr int kDelete = 32851;
+// The view menu.
+constexpr int kAddContact = 32870;
 }  // namespace clistcmd
 
 // ClistViewType values.
@@ -182,6 +184,9 @@ class ContactListPage : public ViewPage, public IContactsView {
     bool ChatOpen(const CContact* contact) const;
     void DeleteContact(const ContactPtr& contact);
     void RenameContact(const ContactPtr& contact);
+    // Asks for the login, nickname, group and the reason for an authorisation request, and
+    // hands them to an account (the one chosen when several are enabled).
+    void AddContact();
     void ChangeOption(int32_t& option, int32_t value);
     // First laid-out item whose bottom lies below y.
     std::vector<ListItem*>::const_iterator FirstBelow(int y) const;

@@ -119,6 +119,26 @@ void SetAskTextHandler(std::function<std::optional<QString>(const QString&)> han
     AskTextHandler() = std::move(handler);
 }
 
+namespace {
+std::function<std::optional<int>(const QStringList&)>& AskChoiceHandler() {
+    static std::function<std::optional<int>(const QStringList&)> handler;
+    return handler;
+}
+}  // namespace
+
+std::optional<int> AskChoice(QWidget* parent, int titleId, int labelId, const QStringList& items) {
+    if (AskChoiceHandler()) return AskChoiceHandler()(items);
+    bool ok = false;
+    const QString picked =
+        QInputDialog::getItem(parent, ResText(titleId), ResText(labelId), items, 0, false, &ok);
+    if (!ok) return std::nullopt;
+    return static_cast<int>(items.indexOf(picked));
+}
+
+void SetAskChoiceHandler(std::function<std::optional<int>(const QStringList&)> handler) {
+    AskChoiceHandler() = std::move(handler);
+}
+
 QString SingleLine(const std::u16string& text) {
     QString line = QString::fromStdU16String(text);
     for (QChar& c : line) {

@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QRect>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <optional>
 #include <initializer_list>
@@ -43,6 +44,9 @@ void SetConfirmHandler(std::function<bool(int textId)> handler);
 // nothing when the user cancels. Tests answer through their own handler.
 std::optional<QString> AskText(QWidget* parent, int titleId, int labelId, const QString& current);
 void SetAskTextHandler(std::function<std::optional<QString>(const QString& current)> handler);
+// Asks the user to pick one of `items`; its index, or nothing when the user cancels.
+std::optional<int> AskChoice(QWidget* parent, int titleId, int labelId, const QStringList& items);
+void SetAskChoiceHandler(std::function<std::optional<int>(const QStringList& items)> handler);
 
 // Text for a single drawn line: line breaks and tabs become blanks, so that a name or status
 // text from the network cannot break the row it is drawn in.
