@@ -146,6 +146,7 @@ class Driver {
     Result OfflineMessage();
     Result Picture();
     Result RenameContact();
+    Result AddContact();
 
     std::unique_ptr<COscar> MakeAccount(int id, const Credentials& credentials);
     // The contact of `owner` for `other`'s login, case and spaces aside.
@@ -466,6 +467,44 @@ Result Driver::RenameContact() {
                 a_.Wire(0, Families({0x13})));
 }
 
+// A deletes B from its server list, then adds B again; after a fresh sign-on B is still there.
+Result Driver::AddContact() {
+    if (!a_.Online()) return Fail("A is not signed on");
+    ContactPtr contact = Listed(a_, b_);
+    if (!contact || !contact->OnServer()) return Fail("B is not on A's server list");
+    const std::u16string group = contact->GroupName();
+    contact->MarkPendingAction();
+    if (!WaitFor([&] { return !Listed(a_, b_); })) {
+        return Fail("B could not be deleted from A's list; " + a_.Wire(0, Families({0x13})));
+    }
+    contact.reset();
+    const std::u16string nickname = UniqueText("added").token;
+    a_.account->RequestAddContact({FromUtf8(b_.credentials.login), nickname, group,
+                                   u"zul interop asks"});
+    if (!WaitFor([&] {
+            ContactPtr again = Listed(a_, b_);
+            return again && again->OnServer();
+        })) {
+        return Fail("B was not added again; A shows " + a_.StatusText() + "; " +
+                    a_.Wire(0, Families({0x13})));
+    }
+    a_.account->Disconnect(false);
+    a_.account->RequestStatus(kStatusAvailable);
+    if (!WaitFor([&] { return a_.account->Status() == kStatusAvailable; })) {
+        return Fail("A did not sign on again: " + a_.StatusText());
+    }
+    if (WaitFor([&] {
+            ContactPtr again = Listed(a_, b_);
+            return again && again->OnServer() && again->Nickname() == nickname;
+        })) {
+        return Pass();
+    }
+    ContactPtr again = Listed(a_, b_);
+    return Fail(std::string("after a fresh sign-on B is ") +
+                (again ? "listed as " + Quote(again->Nickname()) : std::string("gone")) + "; " +
+                a_.Wire(0, Families({0x13})));
+}
+
 int Driver::Run() {
     std::fprintf(stderr, "interop: %s and %s (%s) on %s:%s%s; profile and wire traces in %s\n",
                  a_.credentials.login.c_str(), b_.credentials.login.c_str(),
@@ -487,6 +526,7 @@ int Driver::Run() {
         {"offline-message", [&] { return OfflineMessage(); }},
         {"picture", [&] { return Picture(); }},
         {"rename-contact", [&] { return RenameContact(); }},
+        {"add-contact", [&] { return AddContact(); }},
     };
     int passed = 0, failed = 0;
     for (const auto& [name, step] : steps) {
