@@ -307,6 +307,9 @@ void CAccount::RunIdleTasks() {
     for (const ContactPtr& c : mine) {
         if (c->TakePendingAction()) ContactAction(c.get());
         if (auto nickname = c->TakeRenameRequest()) RenameOnServer(c.get(), *nickname);
+        if (const int answer = c->TakeAuthAnswer(); answer >= 0) {
+            AnswerAuthorisation(c.get(), answer == 1);
+        }
     }
     FlushOutbox();
 }

@@ -124,6 +124,10 @@ bool COscar::RenameOnServer(CContact* contact, const std::u16string& nickname) {
     return RenameBuddyOnServer(*this, contact, nickname);
 }
 
+bool COscar::AnswerAuthorisation(CContact* contact, bool grant) {
+    return zul::AnswerAuthorisation(*this, contact, grant);
+}
+
 bool COscar::AddOnServer(const ContactToAdd& contact) {
     return AddBuddyOnServer(*this, contact);
 }

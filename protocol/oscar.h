@@ -40,6 +40,7 @@ public:
     int ContactAction(CContact* contact) override;
     bool RenameOnServer(CContact* contact, const std::u16string& nickname) override;
     bool AddOnServer(const ContactToAdd& contact) override;
+    bool AnswerAuthorisation(CContact* contact, bool grant) override;
     bool RequestShortDetails(const std::u16string& login, bool ownDetails) override;
     void ShutdownConnections() override;
     void CloseConnections() override;

@@ -166,6 +166,12 @@ class CContact : public CContactListItem {
     // idle pass takes it (and sends it), then applied when the server acknowledges it.
     void RequestRename(const std::u16string& nickname);
     std::optional<std::u16string> TakeRenameRequest();
+    // The contact asked for our authorisation and no answer was given yet (this run).
+    bool AuthAsked() const { return authAsked_.load(); }
+    void SetAuthAsked(bool asked) { authAsked_.store(asked); }
+    // The user's answer, kept for the session's idle pass: 1 grant, 0 deny, -1 none.
+    void RequestAuthAnswer(bool grant) { authAnswer_.store(grant ? 1 : 0); }
+    int TakeAuthAnswer() { return authAnswer_.exchange(-1); }
     // The row shows the blocked icon (an action on the contact is under way).
     bool BlockedIcon() const { return blockedIcon_.load(); }
     void SetBlockedIcon(bool on) { blockedIcon_.store(on); }
@@ -208,6 +214,8 @@ class CContact : public CContactListItem {
     std::atomic<bool> justOnline_{false}, typing_{false};
     std::atomic<int> justOnlineTicks_{0}, typingTicks_{0};
     std::atomic<bool> needsDetails_{false}, pendingAction_{false}, blockedIcon_{false};
+    std::atomic<bool> authAsked_{false};
+    std::atomic<int> authAnswer_{-1};
     std::mutex renameMutex_;
     std::optional<std::u16string> renameRequest_;
     std::atomic<bool> removed_{false};

@@ -284,6 +284,22 @@ std::vector<EventPtr> CHistory::PendingOutgoing() {
     return pending_;
 }
 
+bool CHistory::DeleteRow(int32_t number, std::u16string_view logPrefix) {
+    CDatabase& db = Database();
+    try {
+        CppSQLite3Command cmd =
+            db.Prepare(u"DELETE FROM History WHERE AccID=? AND ContactID=? AND Number=?");
+        cmd.BindInt(1, account_.ID());
+        cmd.BindInt(2, contact_.LocalID());
+        cmd.BindInt(3, number);
+        db.Execute(cmd);
+        return true;
+    } catch (const CppSQLite3Exception& e) {
+        LogDbError(logPrefix, e);
+        return false;
+    }
+}
+
 bool CHistory::DeleteEvent_FromDB(CHistoryEvent* event) {
     if (!event) return false;
     CDatabase& db = Database();
@@ -292,17 +308,7 @@ bool CHistory::DeleteEvent_FromDB(CHistoryEvent* event) {
     auto it = std::find_if(events_.begin(), events_.end(),
                            [event](const EventPtr& e) { return e.get() == event; });
     if (it == events_.end()) return false;
-    try {
-        CppSQLite3Command cmd =
-            db.Prepare(u"DELETE FROM History WHERE AccID=? AND ContactID=? AND Number=?");
-        cmd.BindInt(1, account_.ID());
-        cmd.BindInt(2, contact_.LocalID());
-        cmd.BindInt(3, event->Number());
-        db.Execute(cmd);
-    } catch (const CppSQLite3Exception& e) {
-        LogDbError(u"CHistory::DeleteEvent_FromDB(): ", e);
-        return false;
-    }
+    if (!DeleteRow(event->Number(), u"CHistory::DeleteEvent_FromDB(): ")) return false;
     Decrement(eventCount_);
     if (event->IsMessage()) {
         Decrement(messageCount_);
@@ -330,17 +336,7 @@ bool CHistory::DeleteIfNewest(CHistoryEvent* event) {
     const bool kept = std::any_of(events_.begin(), events_.end(),
                                   [event](const EventPtr& e) { return e.get() == event; });
     if (kept) return DeleteEvent_FromDB(event);
-    try {
-        CppSQLite3Command cmd =
-            db.Prepare(u"DELETE FROM History WHERE AccID=? AND ContactID=? AND Number=?");
-        cmd.BindInt(1, account_.ID());
-        cmd.BindInt(2, contact_.LocalID());
-        cmd.BindInt(3, event->Number());
-        db.Execute(cmd);
-    } catch (const CppSQLite3Exception& e) {
-        LogDbError(u"CHistory::DeleteIfNewest(): ", e);
-        return false;
-    }
+    if (!DeleteRow(event->Number(), u"CHistory::DeleteIfNewest(): ")) return false;
     Decrement(eventCount_);
     event->MarkRemoved();
     return true;

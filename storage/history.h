@@ -247,6 +247,8 @@ class CHistory {
     CContact& contact_;
     std::atomic<IHistoryView*> view_{nullptr};
     mutable std::recursive_mutex mutex_;
+    // Deletes the row of an event number; the caller holds the database lock.
+    bool DeleteRow(int32_t number, std::u16string_view logPrefix);
     // The highest event number handed out in this run (under mutex_): a number whose row could
     // not be saved is never handed out again.
     int32_t numberGiven_ = 0;

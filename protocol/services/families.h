@@ -49,6 +49,8 @@ void HandleBuddyFamily(COscar& session, COscarPacket& frame);
 void SetMessageParameters(COscar& session);
 void HandleMessageFamily(COscar& session, COscarPacket& frame);
 bool SendMessage(COscar& session, CHistoryEvent* event);
+// Pending-request kind of the offline-message request the AIM way.
+constexpr uint32_t kPendingOfflineAim = 0x00040010;
 // Offline messages the AIM way (0x04,0x10); an error reply ends the step quietly.
 void RequestOfflineMessagesAim(COscar& session);
 
@@ -71,6 +73,8 @@ bool IsValidBuddyLogin(std::u16string_view login);
 // adds it with the awaiting mark and sends the authorisation request with the reason; any
 // other answer stores nothing and the account says why.
 bool AddBuddyOnServer(COscar& session, const CAccount::ContactToAdd& contact);
+// Grants or denies a contact's request for our authorisation (0x13,0x1A).
+bool AnswerAuthorisation(COscar& session, CContact* contact, bool grant);
 
 // Avatar service: requests on the service connection and the avatar connection itself.
 void RequestAvatarService(COscar& session);

@@ -19,6 +19,7 @@
 #include "protocol/transport/packet.h"
 #include "storage/contacts.h"
 #include "storage/database.h"
+#include "storage/history.h"
 #include "storage/error.h"
 #include "storage/log.h"
 
@@ -28,6 +29,9 @@ namespace {
 constexpr int kStrRenameRefused = 1022;
 constexpr int kStrAddRefused = 1023;
 constexpr int kStrAddInvalidLogin = 1024;
+constexpr int kStrAuthGranted = 1025;
+constexpr int kStrAuthDenied = 1026;
+constexpr int kStrYouWereAdded = 1027;
 constexpr uint16_t kResultAuthRequired = 0x000E;
 constexpr uint16_t kGroupMembersTlv = 0x00C8;
 
@@ -341,15 +345,64 @@ void HandleEditAck(COscar& session, const COscarPacket& frame) {
     }
 }
 
-// SNAC(0x13,0x19): someone asks for authorisation; the reason is stored as their message.
+// The body of an authorisation SNAC: the login, for an answer the accept byte, the reason.
+// Servers send it plain; some put eight bytes before it. The plain reading is taken when it
+// accounts for the whole body (a trailing word aside).
+struct AuthBody {
+    std::u16string login, reason;
+    bool accepted = false;
+};
+
+std::optional<AuthBody> ParseAuthBody(ByteSpan data, bool withAnswer) {
+    for (size_t skip : {size_t{0}, size_t{8}}) {
+        ByteReader reader(data);
+        reader.Skip(skip);
+        const ByteSpan login = reader.ReadBytes(reader.ReadU8());
+        const uint8_t answer = withAnswer ? reader.ReadU8() : 0;
+        const ByteSpan reason = reader.ReadBytes(reader.ReadU16());
+        if (!reader.ok() || login.empty() || reader.Remaining() > 2) continue;
+        AuthBody body;
+        body.login = CountedUtf8ToWide(login.data(), login.size());
+        body.reason = CountedUtf8ToWide(reason.data(), reason.size());
+        body.accepted = answer != 0;
+        if (!IsUsableLogin(body.login)) continue;
+        return body;
+    }
+    return std::nullopt;
+}
+
+// SNAC(0x13,0x19): someone asks for authorisation. The reason is stored as their message,
+// and the contact carries the question until the user grants or denies it.
 void HandleAuthRequest(COscar& session, const COscarPacket& frame) {
-    ByteReader reader(frame.snacData());
-    reader.Skip(8);
-    ByteSpan login = reader.ReadBytes(reader.ReadU8());
-    ByteSpan reason = reader.ReadBytes(reader.ReadU16());
-    if (!reader.ok() || login.empty()) return;
-    session.OnMessageReceived(CountedUtf8ToWide(login.data(), login.size()), kStatusOffline,
-                              u"auth: " + CountedUtf8ToWide(reason.data(), reason.size()), 0);
+    const std::optional<AuthBody> body = ParseAuthBody(frame.snacData(), false);
+    if (!body) return;
+    session.OnMessageReceived(body->login, kStatusOffline, u"auth: " + body->reason, 0);
+    if (ContactPtr contact = session.Contacts().FindContact(&session, body->login)) {
+        contact->SetAuthAsked(true);
+        contact->Redraw();
+    }
+}
+
+// SNAC(0x13,0x1B): the answer to our request. Granted clears the awaiting mark; either way
+// the chat says so.
+void HandleAuthAnswer(COscar& session, const COscarPacket& frame) {
+    const std::optional<AuthBody> body = ParseAuthBody(frame.snacData(), true);
+    if (!body) return;
+    ContactPtr contact = session.Contacts().FindContact(&session, body->login);
+    if (!contact) return;
+    if (body->accepted && contact->AwaitingAuth()) {
+        contact->SetAwaitingAuth(0);
+        contact->dbSave();
+    }
+    std::u16string text = ResString(body->accepted ? kStrAuthGranted : kStrAuthDenied);
+    if (!body->reason.empty()) text += u" " + body->reason;
+    contact->AddMessage(evdir::kIncoming, text, 0, contact->Status(), contact->Mood());
+}
+
+// SNAC(0x13,0x1C): someone added us to their list.
+void HandleYouWereAdded(COscar& session, const COscarPacket& frame) {
+    const std::optional<AuthBody> body = ParseAuthBody(frame.snacData(), false);
+    if (body) session.OnMessageReceived(body->login, kStatusOffline, ResString(kStrYouWereAdded), 0);
 }
 
 // A list reply on the running session: parsed where it arrived; reconciled after the last.
@@ -407,6 +460,12 @@ void HandleListFamily(COscar& session, COscarPacket& frame) {
             break;
         case 0x19:
             HandleAuthRequest(session, frame);
+            break;
+        case 0x1B:
+            HandleAuthAnswer(session, frame);
+            break;
+        case 0x1C:
+            HandleYouWereAdded(session, frame);
             break;
         default:
             WriteLogFormat(kGeneralLog, u"Unhandled SNAC(0x13,0x%X)", subtype);
@@ -581,6 +640,18 @@ bool AddBuddyOnServer(COscar& session, const CAccount::ContactToAdd& contact) {
         }
     }
     SendBuddyAdd(session, contact.login, add, false);
+    return true;
+}
+
+bool AnswerAuthorisation(COscar& session, CContact* contact, bool grant) {
+    if (contact == nullptr || contact->Removed()) return false;
+    const std::string login = ToUtf8(contact->Login());
+    COscarPacket answer = COscarPacket::Snac(0x13, 0x1A);
+    answer.AppendU8(static_cast<uint8_t>(std::min<size_t>(login.size(), 0xFF)));
+    answer.AppendBytes(std::string_view(login).substr(0, 0xFF));
+    answer.AppendU8(grant ? 0x01 : 0x00);
+    answer.AppendU16(0x0000);  // no reason
+    session.SendFrame(Link::Service, answer);
     return true;
 }
 

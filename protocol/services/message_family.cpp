@@ -119,7 +119,7 @@ void SetMessageParameters(COscar& session) {
 }
 
 void RequestOfflineMessagesAim(COscar& session) {
-    const uint16_t id = session.Pending().Add(0);
+    const uint16_t id = session.Pending().Add(kPendingOfflineAim);
     COscarPacket offline = COscarPacket::Snac(0x04, 0x10, id);
     session.SendFrame(Link::Service, offline);
 }

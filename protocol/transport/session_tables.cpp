@@ -94,6 +94,12 @@ std::optional<PendingRequest> PendingRequests::Find(uint16_t id) const {
     return std::nullopt;
 }
 
+bool PendingRequests::HasKind(uint32_t kind) const {
+    std::lock_guard lock(mutex_);
+    return std::any_of(requests_.begin(), requests_.end(),
+                       [kind](const PendingRequest& r) { return r.kind == kind; });
+}
+
 bool PendingRequests::Remove(uint16_t id) {
     std::lock_guard lock(mutex_);
     auto it = std::find_if(requests_.begin(), requests_.end(),

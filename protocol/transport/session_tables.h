@@ -59,6 +59,8 @@ public:
     uint16_t Add(uint32_t kind, const std::u16string& text = std::u16string(),
                  std::vector<uint8_t> data = {});
     std::optional<PendingRequest> Find(uint16_t id) const;
+    // Whether a request of that kind still waits for its answer.
+    bool HasKind(uint32_t kind) const;
     bool Remove(uint16_t id);
     void Clear();
     size_t Count() const;

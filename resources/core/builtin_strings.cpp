@@ -59,6 +59,8 @@ constexpr BuiltinStringEntry kTable[] = {
     {310, u"Message with the request for authorisation:"},
     {311, u"Please add me to your list."},
     {312, u"Account:"},
+    {313, u"Grant authorisation"},
+    {314, u"Deny authorisation"},
     // Connection progress and errors.
     {1000, u"Connecting to"},
     {1002, u"Logging in"},
@@ -80,6 +82,9 @@ constexpr BuiltinStringEntry kTable[] = {
     {1022, u"The server refused the new nickname; the old one stays (%d)"},
     {1023, u"The server refused to add the contact (%d)"},
     {1024, u"That is not an ICQ number or AIM name that can be added"},
+    {1025, u"Authorisation granted."},
+    {1026, u"Authorisation denied."},
+    {1027, u"Added you to their contact list."},
     {1097, u"You account being used on another computer."},
     {1099, u"Unknown error (%d)"},
     {10050, u"Network is down (%d)"},

@@ -520,6 +520,44 @@ TEST(ListFamily, BuddyLoginsAreCheckedBeforeTheyAreSent) {
     }
 }
 
+TEST(ListFamily, AuthorisationIsAskedAnsweredAndItsAnswerShown) {
+    test::HarnessOptions options = ListWithBuddies();
+    SessionHarness h(options);
+    ASSERT_TRUE(h.SignOn(kStatusAvailable));
+    ContactPtr bob = h.Contacts().FindContact(&h.Account(), u"333");
+    ASSERT_TRUE(bob);
+    bob->SetAwaitingAuth(1);
+
+    // A request as today's servers send it (no leading bytes): the reason is shown and the
+    // contact waits for the user's answer.
+    ByteWriter request;
+    request.U8(5).Raw("44401").U16(6).Raw("hi you").U16(0);
+    h.ServerSends(0x13, 0x19, request.bytes);
+    ASSERT_TRUE(SessionHarness::WaitUntil([&] {
+        ContactPtr asker = h.Contacts().FindContact(&h.Account(), u"44401");
+        return asker && asker->AuthAsked();
+    }));
+    ContactPtr asker = h.Contacts().FindContact(&h.Account(), u"44401");
+    EXPECT_EQ(test::LastMessageFrom(u"44401"), u"auth: hi you");
+
+    // The user grants it: the idle pass sends the answer.
+    asker->RequestAuthAnswer(true);
+    auto answer = h.ServiceServer().WaitForFrame(ScriptedServer::IsSnac(0x13, 0x1A));
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->snacData(), (ByteWriter().U8(5).Raw("44401").U8(1).U16(0).bytes));
+
+    // Bob grants ours: the awaiting mark goes and the chat says so; being added is shown too.
+    ByteWriter granted;
+    granted.U8(3).Raw("333").U8(1).U16(0);
+    h.ServerSends(0x13, 0x1B, granted.bytes);
+    ASSERT_TRUE(SessionHarness::WaitUntil([&] { return bob->AwaitingAuth() == 0; }));
+    EXPECT_EQ(test::LastMessageFrom(u"333"), u"Authorisation granted.");
+    EXPECT_EQ(test::RowInt(u"SELECT AwaitingAuth FROM Contacts WHERE Login='333'"), 0);
+    h.ServerSends(0x13, 0x1C, ByteWriter().U8(3).Raw("334").U16(0).bytes);
+    EXPECT_TRUE(SessionHarness::WaitUntil(
+        [&] { return test::LastMessageFrom(u"334") == u"Added you to their contact list."; }));
+}
+
 TEST(ListFamily, ARemovalWaitsWhileOfflineAndALocalContactIsDeletedAtOnce) {
     SessionHarness h;
     ContactPtr onServer = h.Contacts().AddNewContact(&h.Account(), 7, 0, u"", u"335", u"Max", u"",

@@ -22,6 +22,9 @@
 namespace zul {
 namespace {
 
+using test::LastMessageFrom;
+using test::ScopedEnv;
+
 using test::Bytes;
 using test::ByteWriter;
 using test::ReceivedFrame;
@@ -29,27 +32,6 @@ using test::SessionHarness;
 
 constexpr uint64_t kUnixEpochFileTime = 116444736000000000ull;
 
-// Sets an environment variable for one test and restores it afterwards.
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        setenv(name, value, 1);
-        tzset();
-    }
-    ~ScopedEnv() {
-        if (old_) {
-            setenv(name_, old_->c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-        tzset();
-    }
-
-  private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 Bytes AckBody(uint32_t number, std::string_view login) {
     ByteWriter w;
@@ -57,14 +39,6 @@ Bytes AckBody(uint32_t number, std::string_view login) {
     return w.bytes;
 }
 
-// The last message stored for a login of the test account, or "<no row>".
-std::u16string LastMessageFrom(std::u16string_view login) {
-    std::u16string sql =
-        u"SELECT H.Message FROM History H, Contacts C WHERE C.LocalID=H.ContactID AND C.Login='";
-    sql += login;
-    sql += u"' ORDER BY H.Number DESC LIMIT 1";
-    return test::RowText(sql);
-}
 
 int32_t CountMessagesFrom(std::u16string_view login) {
     return test::RowInt(

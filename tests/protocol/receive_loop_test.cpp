@@ -30,13 +30,7 @@ using test::Reply;
 using test::ScriptedServer;
 using test::SessionHarness;
 
-std::u16string LastMessageFrom(std::u16string_view login) {
-    std::u16string sql =
-        u"SELECT H.Message FROM History H, Contacts C WHERE C.LocalID=H.ContactID AND C.Login='";
-    sql += login;
-    sql += u"' ORDER BY H.Number DESC LIMIT 1";
-    return test::RowText(sql);
-}
+using test::LastMessageFrom;
 
 // How long another writer waits for the profile's lock.
 std::chrono::milliseconds TimeToLockProfile() {

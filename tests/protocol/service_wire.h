@@ -3,6 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <ctime>
+#include <optional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -93,6 +96,37 @@ inline std::u16string RowText(std::u16string_view sql) {
 
 inline Bytes Utf8(std::string_view s) {
     return Bytes(s.begin(), s.end());
+}
+
+// Sets an environment variable for one test and restores it afterwards.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        setenv(name, value, 1);
+        tzset();
+    }
+    ~ScopedEnv() {
+        if (old_) {
+            setenv(name_, old_->c_str(), 1);
+        } else {
+            unsetenv(name_);
+        }
+        tzset();
+    }
+
+  private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+// The last message stored for a login of the test account, or "<no row>".
+inline std::u16string LastMessageFrom(std::u16string_view login) {
+    std::u16string sql =
+        u"SELECT H.Message FROM History H, Contacts C WHERE C.LocalID=H.ContactID AND C.Login='";
+    sql += login;
+    sql += u"' ORDER BY H.Number DESC LIMIT 1";
+    return RowText(sql);
 }
 
 }  // namespace zul::test

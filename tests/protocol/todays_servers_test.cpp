@@ -36,27 +36,7 @@ using test::SessionHarness;
 constexpr uint32_t kOwnNumber = 12345;  // the harness's default login
 constexpr uint64_t kUnixEpochFileTime = 116444736000000000ull;
 
-// Sets an environment variable for one test and restores it afterwards.
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        setenv(name, value, 1);
-        tzset();
-    }
-    ~ScopedEnv() {
-        if (old_) {
-            setenv(name_, old_->c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-        tzset();
-    }
-
-  private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
+using test::ScopedEnv;
 
 // A short socket time-out, so that a wait for a reply that never comes ends the sign-on.
 class ShortSocketTimeout {

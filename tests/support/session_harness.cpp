@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "platform/text.h"
+#include "protocol/services/families.h"
 #include "protocol/transport/connection.h"
 #include "storage/database.h"
 #include "storage/options.h"
@@ -19,6 +20,7 @@ SessionHarness::SessionHarness(HarnessOptions options) {
     Options().ReconnectOnError = options.reconnectOnError ? 1 : 0;
     Options().RestoreLastStatusesOnStart = 0;
 
+    endOfflineMessages_ = options.endOfflineMessages;
     login_ = std::make_unique<ScriptedServer>(true);
     service_ = std::make_unique<ScriptedServer>(true);
 
@@ -74,10 +76,14 @@ bool SessionHarness::SignOn(int32_t status, std::chrono::milliseconds timeout) {
     account_->RequestStatus(status);
     // Signed on: the status is set, the last request of the sequence has arrived, and the
     // receive loop has taken over the frames kept during sign-on.
+    // The offline-message step is over too (a refused meta request is followed by the AIM
+    // one): no reply of the server's is still on its way when the test starts sending.
     return WaitUntil(
         [&] {
+            const PendingRequests& pending = account_->Pending();
             return account_->Status() == status && service_->CountFrames(lastRequest) > before &&
-                   account_->DeferredCount() == 0;
+                   account_->DeferredCount() == 0 && !pending.HasKind(kPendingOfflineIcq) &&
+                   (!endOfflineMessages_ || !pending.HasKind(kPendingOfflineAim));
         },
         timeout);
 }

@@ -51,6 +51,7 @@ class SessionHarness {
                      uint32_t requestId = 0, uint16_t flags = 0);
 
   private:
+    bool endOfflineMessages_ = true;
     IsolatedFolders folders_;
     std::unique_ptr<ScriptedServer> login_;
     std::unique_ptr<ScriptedServer> service_;

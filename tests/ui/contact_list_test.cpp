@@ -573,6 +573,29 @@ TEST_F(ContactListPageTest, AddContactAsksStepByStepAndHandsTheContactToTheChose
     EXPECT_EQ(second.additions[0].reason, u"It's me");
 }
 
+TEST_F(ContactListPageTest, AContactAskingForAuthorisationIsAnsweredFromItsMenu) {
+    TestAccount& account = NewAccount(1, u"100");
+    ContactPtr ann = AddContact(account, 1, u"Ann");
+    FastTick();
+    contacts->FocusItem(contacts->RowOf(ann.get()));
+    QMenu plain;
+    ASSERT_TRUE(contacts->FillContextMenu(plain));
+    const int plainCount = static_cast<int>(plain.actions().size());
+
+    ann->SetAuthAsked(true);
+    QMenu asked;
+    ASSERT_TRUE(contacts->FillContextMenu(asked));
+    ASSERT_EQ(static_cast<int>(asked.actions().size()), plainCount + 3);
+    EXPECT_EQ(asked.actions()[0]->text(), QStringLiteral("Grant authorisation"));
+    EXPECT_EQ(asked.actions()[0]->data().toInt(), clistcmd::kGrantAuthorisation);
+    EXPECT_EQ(asked.actions()[1]->data().toInt(), clistcmd::kDenyAuthorisation);
+
+    contacts->ContextCommand(clistcmd::kDenyAuthorisation);
+    EXPECT_FALSE(ann->AuthAsked());
+    EXPECT_EQ(ann->TakeAuthAnswer(), 0);
+    EXPECT_EQ(ann->TakeAuthAnswer(), -1) << "answered once";
+}
+
 TEST_F(ContactListPageTest, SendMessageOpensTheContactsChatPage) {
     TestAccount& account = NewAccount(1, u"100");
     ContactPtr ann = AddContact(account, 1, u"Ann");

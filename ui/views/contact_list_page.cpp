@@ -33,6 +33,8 @@ constexpr int kTextGroupLabel = 309;
 constexpr int kTextReasonLabel = 310;
 constexpr int kTextReasonDefault = 311;
 constexpr int kTextAccountLabel = 312;
+constexpr int kTextGrant = 313;
+constexpr int kTextDeny = 314;
 constexpr int kTextNoneOnline = 301;
 // Decoded avatars kept at a time; the others are decoded again when drawn.
 constexpr size_t kAvatarCacheLimit = 256;
@@ -715,10 +717,17 @@ void ContactListPage::Command(int id) {
 }
 
 bool ContactListPage::FillContextMenu(QMenu& menu) {
-    if (dynamic_cast<ContactRow*>(FocusedItem()) == nullptr) return false;  // headers: none
+    auto* row = dynamic_cast<ContactRow*>(FocusedItem());
+    if (row == nullptr) return false;  // headers: none
     const MenuResource resource = UiMenu(menuid::kContactMenu);
     const MenuNode* popup = resource.FindPopup(u"ContactMenu");
     if (popup == nullptr) return false;
+    // A contact waiting for our authorisation gets the answers first.
+    if (row->Shared()->AuthAsked()) {
+        menu.addAction(ResText(kTextGrant))->setData(clistcmd::kGrantAuthorisation);
+        menu.addAction(ResText(kTextDeny))->setData(clistcmd::kDenyAuthorisation);
+        menu.addSeparator();
+    }
     FillMenu(menu, *popup);
     return true;
 }
@@ -736,6 +745,13 @@ void ContactListPage::ContextCommand(int id) {
             break;
         case clistcmd::kRename:
             RenameContact(contact);
+            break;
+        case clistcmd::kGrantAuthorisation:
+        case clistcmd::kDenyAuthorisation:
+            // Sent by the account on its idle pass.
+            contact->RequestAuthAnswer(id == clistcmd::kGrantAuthorisation);
+            contact->SetAuthAsked(false);
+            Sync();
             break;
         default:
             break;  // details carry no action here yet

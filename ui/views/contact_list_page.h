@@ -66,6 +66,8 @@ constexpr int kSendMessage = 32847;
 constexpr int kContactDetails = 32848;
 constexpr int kRename = 32849;
 constexpr int kDelete = 32851;
+constexpr int kGrantAuthorisation = 32875;  // shown while the contact's request waits
+constexpr int kDenyAuthorisation = 32876;
 // The view menu.
 constexpr int kAddContact = 32870;
 }  // namespace clistcmd
