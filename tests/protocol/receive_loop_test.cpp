@@ -89,6 +89,25 @@ TEST(ReceiveLoop, FramesKeptByAFailedSignOnAreNotReplayedIntoTheNext) {
     EXPECT_EQ(h.Account().DeferredCount(), 0u);
 }
 
+TEST(ReceiveLoop, AnAccountWhoseContactsDidNotLoadDoesNotSignOn) {
+    SessionHarness h;
+    // The groups cannot be read: signing on would rebuild the list with new ids and orphan
+    // the history, so the account says why and stays offline.
+    {
+        std::lock_guard lock(Database().Mutex());
+        CppSQLite3Command drop = Database().Prepare(u"DROP TABLE Groups");
+        Database().Execute(drop);
+    }
+    h.Account().SetLoaded(false);
+    h.Account().RequestStatus(0);
+    EXPECT_TRUE(SessionHarness::WaitUntil([&] {
+        return h.Account().StatusText().find(u"could not be read") != std::u16string::npos &&
+               !h.Account().SessionRunning();
+    }));
+    EXPECT_EQ(h.Account().Status(), -1);
+    EXPECT_EQ(h.LoginServer().ConnectionCount(), 0);
+}
+
 TEST(FrameBuffer, HandsOutWholeFramesAndReportsACloseOnlyAfterThem) {
     int pair[2];
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);

@@ -132,6 +132,23 @@ TEST_F(HistoryTest, NumbersFollowTheStoredMaximum) {
     EXPECT_EQ(reopened->History().UnreadCount(), 5);
 }
 
+TEST_F(HistoryTest, ANumberWhoseRowCouldNotBeSavedIsNeverGivenAgain) {
+    EventPtr first = History().AddEvent(evtype::kMessage, evdir::kIncoming, u"a", 0, 0, -1);
+    ASSERT_TRUE(first);
+    // The profile refuses the second event's row.
+    Exec(u"CREATE TRIGGER refuse BEFORE INSERT ON History WHEN NEW.Message='boom' "
+         u"BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    EventPtr refused = History().AddEvent(evtype::kMessage, evdir::kIncoming, u"boom", 0, 0, -1);
+    EventPtr third = History().AddEvent(evtype::kMessage, evdir::kIncoming, u"c", 0, 0, -1);
+    ASSERT_TRUE(third);
+    if (refused) EXPECT_NE(refused->Number(), third->Number());
+    EXPECT_EQ(third->Number(), 3);
+    // A later save of the refused event (the outbox marking it sent, say) overwrites nothing.
+    Exec(u"DROP TRIGGER refuse");
+    if (refused) EXPECT_TRUE(refused->dbSave());
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM History WHERE Message='c' AND Number=3"), 1);
+}
+
 TEST_F(HistoryTest, FlagsOfNewEventsAndTheOpenChat) {
     ChatView view;
     History().SetView(&view);
