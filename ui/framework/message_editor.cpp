@@ -21,7 +21,6 @@ MessageEditor::MessageEditor(QWidget* parent) : QPlainTextEdit(parent) {
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setTabChangesFocus(true);
     connect(this, &QPlainTextEdit::textChanged, this, &MessageEditor::Recount);
-    connect(this, &QPlainTextEdit::textChanged, this, [this] { emit Notify(kChanged); });
 }
 
 void MessageEditor::keyPressEvent(QKeyEvent* event) {

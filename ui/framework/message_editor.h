@@ -10,7 +10,6 @@ class MessageEditor : public QPlainTextEdit {
     Q_OBJECT
   public:
     static constexpr int kConfirm = 1;  // notification code: Enter released over some text
-    static constexpr int kChanged = 2;  // notification code: the text changed
     static constexpr int kMaxShownLines = 4;
 
     explicit MessageEditor(QWidget* parent = nullptr);

@@ -11,7 +11,6 @@
 
 #include "accounts/account.h"
 #include "accounts/status.h"
-#include "platform/tick.h"
 #include "storage/options.h"
 #include "ui/framework/dpi.h"
 #include "ui/framework/drawing.h"
@@ -479,9 +478,6 @@ bool ChatPage::ChangedSinceLastPaint() {
 }
 
 void ChatPage::SlowTick() {
-    // Text left alone for a few seconds is a pause in typing.
-    constexpr uint32_t kPauseMs = 5000;
-    if (contact_->OwnTyping() == 2 && GetTick() - lastEdit_ >= kPauseMs) contact_->SetOwnTyping(1);
     if (!IsCurrent()) return;
     const CContact& c = *contact_;
     if (c.History().UnreadCount() > 0 || c.JustCameOnline() || c.Typing()) {
@@ -552,15 +548,7 @@ void ChatPage::FillLeftKeyPopup(QMenu& menu) {
 }
 
 bool ChatPage::EditorNotification(int code, const QString& text) {
-    if (code == MessageEditor::kChanged) {
-        // Our typing, for the contact's typing notices: begun while there is text, ended when
-        // it is gone; SlowTick marks a pause.
-        contact_->SetOwnTyping(text.isEmpty() ? 0 : 2);
-        lastEdit_ = GetTick();
-        return false;
-    }
     if (code != MessageEditor::kConfirm || text.isEmpty()) return false;
-    contact_->SetOwnTyping(0);
     RemoveMessageNotification();
     history_.AddOutgoingMessage(text.toStdU16String());
     dirty_.store(true);

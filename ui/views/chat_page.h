@@ -162,7 +162,6 @@ class ChatPage : public ViewPage, public IHistoryView {
     int contentBottom_ = 0;
     int captionHeight_ = -1;
     bool blinkOn_ = false;
-    uint32_t lastEdit_ = 0;  // tick of the last change in the editor
 
     // The caption as last shown.
     int captionIcon_ = -1;
