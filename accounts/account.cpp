@@ -10,8 +10,8 @@
 #include "storage/contacts.h"
 #include "storage/database.h"
 #include "storage/db_log.h"
-#include "storage/error.h"
-#include "storage/log.h"
+#include "platform/error.h"
+#include "platform/log.h"
 #include "storage/history.h"
 
 namespace zul {

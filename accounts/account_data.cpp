@@ -8,7 +8,7 @@
 #include "platform/tick.h"
 #include "storage/database.h"
 #include "storage/db_log.h"
-#include "storage/error.h"
+#include "platform/error.h"
 
 namespace zul {
 

@@ -19,8 +19,8 @@
 #include "protocol/transport/packet.h"
 #include "storage/contacts.h"
 #include "storage/database.h"
-#include "storage/error.h"
-#include "storage/log.h"
+#include "platform/error.h"
+#include "platform/log.h"
 #include "storage/options.h"
 
 namespace zul::fuzz {

@@ -6,7 +6,7 @@
 
 #include "fuzz/fixture.h"
 #include "platform/text.h"
-#include "ui/shell/language_module.h"
+#include "ui/texts/language_module.h"
 
 namespace zul::fuzz {
 

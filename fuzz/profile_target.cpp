@@ -27,7 +27,7 @@
 #include "storage/contacts.h"
 #include "storage/database.h"
 #include "storage/history.h"
-#include "storage/log.h"
+#include "platform/log.h"
 #include "storage/options.h"
 
 namespace zul::fuzz {

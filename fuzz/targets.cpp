@@ -22,7 +22,7 @@
 #include "protocol/transport/connection.h"
 #include "protocol/transport/packet.h"
 #include "storage/contacts.h"
-#include "storage/error.h"
+#include "platform/error.h"
 
 namespace zul::fuzz {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "platform/paths.h"
 #include "platform/text.h"
-#include "storage/log.h"
+#include "platform/log.h"
 
 namespace zul {
 namespace {

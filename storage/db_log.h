@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "storage/log.h"
+#include "platform/log.h"
 #include "storage/sqlite_wrapper.h"
 
 namespace zul {

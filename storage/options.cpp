@@ -1,7 +1,7 @@
 #include "storage/options.h"
 
 #include "storage/database.h"
-#include "storage/log.h"
+#include "platform/log.h"
 
 namespace zul {
 namespace {

@@ -5,7 +5,7 @@
 #include <exception>
 
 #include "load/drivers.h"
-#include "storage/log.h"
+#include "platform/log.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "storage/database.h"
 #include "storage/options.h"
 #include "ui/framework/dpi.h"
-#include "ui/shell/ui_resources.h"
+#include "ui/texts/ui_resources.h"
 
 namespace zul::bench {
 namespace {

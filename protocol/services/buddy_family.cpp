@@ -13,7 +13,7 @@
 #include "protocol/transport/packet.h"
 #include "storage/contacts.h"
 #include "storage/database.h"
-#include "storage/log.h"
+#include "platform/log.h"
 
 namespace zul {
 namespace {

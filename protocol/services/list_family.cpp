@@ -20,8 +20,8 @@
 #include "storage/contacts.h"
 #include "storage/database.h"
 #include "storage/history.h"
-#include "storage/error.h"
-#include "storage/log.h"
+#include "platform/error.h"
+#include "platform/log.h"
 
 namespace zul {
 namespace {

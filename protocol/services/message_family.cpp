@@ -14,7 +14,7 @@
 #include "protocol/transport/packet.h"
 #include "storage/contacts.h"
 #include "storage/history.h"
-#include "storage/log.h"
+#include "platform/log.h"
 
 namespace zul {
 namespace {

@@ -14,7 +14,7 @@
 #include "protocol/services/families.h"
 #include "protocol/transport/packet.h"
 #include "storage/contacts.h"
-#include "storage/log.h"
+#include "platform/log.h"
 
 namespace zul {
 namespace {

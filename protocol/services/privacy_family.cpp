@@ -4,7 +4,7 @@
 #include "protocol/oscar.h"
 #include "protocol/services/families.h"
 #include "protocol/transport/packet.h"
-#include "storage/log.h"
+#include "platform/log.h"
 
 namespace zul {
 

@@ -9,7 +9,7 @@
 #include "protocol/services/families.h"
 #include "protocol/transport/packet.h"
 #include "storage/contacts.h"
-#include "storage/error.h"
+#include "platform/error.h"
 
 namespace zul {
 namespace {

@@ -20,8 +20,8 @@
 #include "protocol/transport/connection.h"
 #include "protocol/transport/packet.h"
 #include "storage/contacts.h"
-#include "storage/error.h"
-#include "storage/log.h"
+#include "platform/error.h"
+#include "platform/log.h"
 
 namespace zul {
 namespace {

@@ -10,8 +10,8 @@
 #include "platform/power.h"
 #include "platform/resources.h"
 #include "platform/text.h"
-#include "storage/error.h"
-#include "storage/log.h"
+#include "platform/error.h"
+#include "platform/log.h"
 
 namespace zul {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "platform/tick.h"
 #include "protocol/transport/packet.h"
-#include "storage/error.h"
+#include "platform/error.h"
 
 namespace zul {
 namespace {

@@ -13,8 +13,8 @@
 #include "protocol/services/families.h"
 #include "protocol/transport/connection.h"
 #include "protocol/transport/packet.h"
-#include "storage/error.h"
-#include "storage/log.h"
+#include "platform/error.h"
+#include "platform/log.h"
 
 namespace zul {
 namespace {

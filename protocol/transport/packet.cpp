@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "platform/text.h"
-#include "storage/error.h"
+#include "platform/error.h"
 
 namespace zul {
 namespace {

@@ -15,8 +15,8 @@
 #include "protocol/transport/login.h"
 #include "protocol/transport/packet.h"
 #include "storage/database.h"
-#include "storage/error.h"
-#include "storage/log.h"
+#include "platform/error.h"
+#include "platform/log.h"
 #include "storage/options.h"
 
 namespace zul {

@@ -4,7 +4,7 @@
 
 #include "platform/text.h"
 #include "platform/tick.h"
-#include "storage/log.h"
+#include "platform/log.h"
 
 namespace zul {
 

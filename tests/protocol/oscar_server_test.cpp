@@ -7,7 +7,7 @@
 #include "platform/socket.h"
 #include "platform/tick.h"
 #include "protocol/transport/packet.h"
-#include "storage/error.h"
+#include "platform/error.h"
 
 namespace zul {
 namespace {

@@ -12,7 +12,7 @@
 
 #include "platform/text.h"
 #include "platform/tick.h"
-#include "storage/error.h"
+#include "platform/error.h"
 
 namespace zul {
 namespace {

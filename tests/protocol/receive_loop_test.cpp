@@ -14,7 +14,7 @@
 #include "protocol/transport/frame_buffer.h"
 #include "protocol/transport/packet.h"
 #include "storage/database.h"
-#include "storage/error.h"
+#include "platform/error.h"
 #include "support/session_harness.h"
 #include "support/signon_script.h"
 #include "service_wire.h"

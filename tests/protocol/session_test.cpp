@@ -8,7 +8,7 @@
 #include "platform/tick.h"
 #include "protocol/services/families.h"
 #include "protocol/transport/packet.h"
-#include "storage/error.h"
+#include "platform/error.h"
 #include "support/session_harness.h"
 
 namespace zul {

@@ -18,7 +18,7 @@
 #include "protocol/transport/login.h"
 #include "service_wire.h"
 #include "storage/contacts.h"
-#include "storage/error.h"
+#include "platform/error.h"
 #include "storage/history.h"
 #include "support/avatar_server.h"
 #include "support/presence_notice.h"

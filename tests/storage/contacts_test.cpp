@@ -8,7 +8,7 @@
 
 #include "accounts/status.h"
 #include "platform/text.h"
-#include "storage/error.h"
+#include "platform/error.h"
 #include "storage/history.h"
 #include "storage/options.h"
 #include "storage/profile_fixture.h"

@@ -11,7 +11,7 @@
 #include "accounts/status.h"
 #include "platform/local_time.h"
 #include "storage/contacts.h"
-#include "storage/error.h"
+#include "platform/error.h"
 #include "storage/options.h"
 #include "storage/profile_fixture.h"
 #include "support/test_account.h"

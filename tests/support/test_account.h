@@ -8,7 +8,7 @@
 #include "accounts/account.h"
 #include "platform/paths.h"
 #include "storage/history.h"
-#include "storage/log.h"
+#include "platform/log.h"
 #include "support/test_env.h"
 
 namespace zul::test {

@@ -9,7 +9,7 @@
 #include <stdexcept>
 
 #include "platform/paths.h"
-#include "storage/log.h"
+#include "platform/log.h"
 
 namespace zul::test {
 

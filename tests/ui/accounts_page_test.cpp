@@ -34,7 +34,7 @@
 #include "ui/framework/main_window.h"
 #include "ui/framework/scrollable_window.h"
 #include "ui/framework/soft_key_bar.h"
-#include "ui/shell/ui_resources.h"
+#include "ui/texts/ui_resources.h"
 
 namespace zul::test {
 namespace {

@@ -35,9 +35,9 @@
 #include "ui/dialogs/account_wizard.h"
 #include "ui/dialogs/options_sheet.h"
 #include "ui/dialogs/sheet_controls.h"
-#include "ui/shell/language_list.h"
-#include "ui/shell/language_module.h"
-#include "ui/shell/ui_resources.h"
+#include "ui/texts/language_list.h"
+#include "ui/texts/language_module.h"
+#include "ui/texts/ui_resources.h"
 
 namespace zul {
 namespace {

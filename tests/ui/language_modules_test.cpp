@@ -9,8 +9,8 @@
 
 #include "platform/resources.h"
 #include "resources/core/builtin_strings.h"
-#include "ui/shell/language_module.h"
-#include "ui/shell/ui_texts.h"
+#include "ui/texts/language_module.h"
+#include "ui/texts/ui_texts.h"
 
 namespace zul {
 namespace {

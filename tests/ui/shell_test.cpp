@@ -22,11 +22,11 @@
 #include "ui/framework/dpi.h"
 #include "ui/framework/main_window.h"
 #include "ui/shell/app.h"
-#include "ui/shell/language_list.h"
+#include "ui/texts/language_list.h"
 #include "ui/shell/platform_services.h"
 #include "ui/shell/single_instance.h"
 #include "ui/shell/stall_monitor.h"
-#include "ui/shell/ui_resources.h"
+#include "ui/texts/ui_resources.h"
 #include "ui/views/accounts_page.h"
 #include "ui/views/contact_list_page.h"
 

@@ -12,7 +12,7 @@
 #include "ui/dialogs/sheet_controls.h"
 #include "ui/framework/dpi.h"
 #include "ui/framework/drawing.h"
-#include "ui/shell/ui_texts.h"
+#include "ui/texts/ui_texts.h"
 
 // The program icon is compiled into this library; a static library registers it by hand.
 static void InitDialogResources() {

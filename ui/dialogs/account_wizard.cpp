@@ -13,7 +13,7 @@
 #include "ui/dialogs/options_state.h"
 #include "ui/dialogs/sheet_controls.h"
 #include "ui/framework/dpi.h"
-#include "ui/shell/ui_texts.h"
+#include "ui/texts/ui_texts.h"
 
 namespace zul {
 namespace {

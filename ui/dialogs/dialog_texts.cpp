@@ -1,8 +1,8 @@
 #include "ui/dialogs/dialog_texts.h"
 
 #include "platform/resources.h"
-#include "ui/shell/ui_resources.h"
-#include "ui/shell/ui_texts.h"
+#include "ui/texts/ui_resources.h"
+#include "ui/texts/ui_texts.h"
 
 namespace zul {
 namespace {

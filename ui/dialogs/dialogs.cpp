@@ -8,7 +8,7 @@
 #include "ui/dialogs/about_sheet.h"
 #include "ui/dialogs/account_wizard.h"
 #include "ui/dialogs/options_sheet.h"
-#include "ui/shell/ui_texts.h"
+#include "ui/texts/ui_texts.h"
 
 namespace zul {
 

@@ -17,8 +17,8 @@
 #include "ui/dialogs/sheet_controls.h"
 #include "ui/framework/dpi.h"
 #include "ui/framework/drawing.h"
-#include "ui/shell/language_list.h"
-#include "ui/shell/ui_resources.h"
+#include "ui/texts/language_list.h"
+#include "ui/texts/ui_resources.h"
 
 namespace zul {
 namespace {

@@ -11,7 +11,7 @@
 #include "storage/database.h"
 #include "storage/db_log.h"
 #include "storage/options.h"
-#include "ui/shell/language_list.h"
+#include "ui/texts/language_list.h"
 
 namespace zul {
 namespace {

@@ -11,7 +11,7 @@
 #include "ui/framework/dpi.h"
 #include "ui/framework/drawing.h"
 #include "ui/framework/soft_key_bar.h"
-#include "ui/shell/ui_resources.h"
+#include "ui/texts/ui_resources.h"
 
 namespace zul {
 namespace {

@@ -9,10 +9,10 @@
 
 #include "platform/power.h"
 #include "platform/resources.h"
-#include "storage/options.h"
 #include "ui/framework/dpi.h"
 #include "ui/framework/drawing.h"
 #include "ui/framework/message_editor.h"
+#include "ui/framework/page_look.h"
 #include "ui/framework/soft_key_bar.h"
 #include "ui/framework/view_page.h"
 
@@ -284,7 +284,7 @@ void MainWindow::ShowEditorFor(ViewPage* page) {
     LayoutChildren();
     editor_->show();
     editor_->raise();
-    if (Options().HistorySetFocusOnEditor) editor_->setFocus();
+    if (CurrentPageLook().focusEditorOnChat) editor_->setFocus();
 }
 
 void MainWindow::HideEditor() {

@@ -8,10 +8,10 @@
 #include <QWidget>
 #include <utility>
 
-#include "storage/options.h"
 #include "ui/framework/drawing.h"
 #include "ui/framework/list_item.h"
 #include "ui/framework/main_window.h"
+#include "ui/framework/page_look.h"
 
 namespace zul {
 
@@ -181,7 +181,7 @@ void ViewPage::OpenPage(ViewPage* page) {
 void ViewPage::OnTap(int x, int y) {
     ListItem* item = ItemAt(x, y);
     FocusItem(item);
-    if (item != nullptr && !Options().ClistOpenByDoubleClick) ActivateFocused(ListItem::kByPointer);
+    if (item != nullptr && !CurrentPageLook().openByDoubleClick) ActivateFocused(ListItem::kByPointer);
 }
 
 void ViewPage::OnDoubleTap(int x, int y) {
@@ -281,8 +281,8 @@ void ViewPage::PaintTo(QPainter& painter, const QRect& area, int viewHeight) {
                         GreyTextColour(), EmptyText());
     }
     if (QImage* bar = caption_.Surface()) {
-        const COptions& options = Options();
-        if (options.EnableTransparency) painter.setOpacity(options.TransparencyValue / 255.0);
+        const PageLook look = CurrentPageLook();
+        if (look.captionTransparent) painter.setOpacity(look.captionOpacity / 255.0);
         painter.drawImage(QPoint(x, 0), *bar);
         painter.setOpacity(1.0);
     }

@@ -8,7 +8,7 @@
 #include <QTextDocumentFragment>
 #include <QVariantMap>
 
-#include "ui/shell/ui_resources.h"
+#include "ui/texts/ui_resources.h"
 
 namespace zul {
 

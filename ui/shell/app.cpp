@@ -13,16 +13,17 @@
 #include "protocol/oscar.h"
 #include "storage/contacts.h"
 #include "storage/database.h"
-#include "storage/log.h"
+#include "platform/log.h"
 #include "storage/options.h"
 #include "ui/dialogs/dialogs.h"
 #include "ui/framework/main_window.h"
+#include "ui/framework/page_look.h"
 #include "ui/notify/desktop_notifier.h"
-#include "ui/shell/language_list.h"
+#include "ui/texts/language_list.h"
 #include "ui/shell/platform_services.h"
 #include "ui/shell/single_instance.h"
 #include "ui/shell/stall_monitor.h"
-#include "ui/shell/ui_resources.h"
+#include "ui/texts/ui_resources.h"
 #include "ui/views/accounts_page.h"
 #include "ui/views/contact_list_page.h"
 
@@ -41,6 +42,21 @@ std::string FolderOf(const std::string& path) {
 }
 
 }  // namespace
+
+void FollowOptionsInPages() {
+    SetPageLookSource([] {
+        const COptions& options = Options();
+        PageLook look;
+        look.openByDoubleClick = options.ClistOpenByDoubleClick != 0;
+        look.captionTransparent = options.EnableTransparency != 0;
+        look.captionOpacity = options.TransparencyValue;
+        look.scrollbarWidth = options.ScrollbarWidth;
+        look.scrollbarOffset = options.ScrollbarOffset;
+        look.scrollbarAlways = options.ScrollbarAlways != 0;
+        look.focusEditorOnChat = options.HistorySetFocusOnEditor != 0;
+        return look;
+    });
+}
 
 MainWindow* TheMainWindow() {
     return g_mainWindow;
@@ -85,6 +101,7 @@ bool ClientApp::StartUp() {
     LoadUiResources(resourceModule_);
     resourcesLoaded_ = true;
 
+    FollowOptionsInPages();
     InstallTimeFormatter();
     InstallConnectionManager();
     InstallKeepRunningInhibitor();

@@ -68,6 +68,10 @@ class ClientApp {
     bool shutDown_ = false;
 };
 
+// Makes the window framework follow the profile's options (scroll indicator, caption opacity,
+// single or double tap, editor focus); done at start-up, before the first page.
+void FollowOptionsInPages();
+
 // The running client's main window (null before start-up and after shutdown).
 MainWindow* TheMainWindow();
 

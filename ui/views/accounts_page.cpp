@@ -14,7 +14,7 @@
 #include "ui/framework/dpi.h"
 #include "ui/framework/drawing.h"
 #include "ui/framework/main_window.h"
-#include "ui/shell/ui_resources.h"
+#include "ui/texts/ui_resources.h"
 
 namespace zul {
 namespace {

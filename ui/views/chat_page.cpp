@@ -17,9 +17,8 @@
 #include "ui/framework/main_window.h"
 #include "ui/framework/message_editor.h"
 #include "ui/notify/message_notification.h"
-#include "ui/shell/ui_resources.h"
-#include "ui/shell/ui_texts.h"
-#include "ui/views/contact_list_page.h"
+#include "ui/texts/ui_resources.h"
+#include "ui/texts/ui_texts.h"
 #include "ui/views/view_support.h"
 
 namespace zul {

@@ -14,8 +14,8 @@
 #include "ui/framework/dpi.h"
 #include "ui/framework/drawing.h"
 #include "ui/framework/main_window.h"
-#include "ui/shell/ui_resources.h"
-#include "ui/shell/ui_texts.h"
+#include "ui/texts/ui_resources.h"
+#include "ui/texts/ui_texts.h"
 #include "ui/views/chat_page.h"
 #include "ui/views/view_support.h"
 
@@ -51,16 +51,6 @@ bool TwoColumnLayout(int view) {
 }
 
 }  // namespace
-
-int ContactRowIcon(const CContact& contact, bool blinkOn) {
-    if (contact.BlockedIcon()) return rowicon::kBlocked;
-    const bool unread = contact.History().UnreadCount() > 0;
-    if (blinkOn && unread) return rowicon::kUnread;
-    if (!blinkOn && !unread) return contact.StatusIcon();
-    if (contact.Typing()) return rowicon::kTyping;
-    if (contact.JustCameOnline()) return rowicon::kCameOnline;
-    return contact.StatusIcon();
-}
 
 // ---- Rows ----------------------------------------------------------------------------------
 

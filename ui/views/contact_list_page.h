@@ -29,18 +29,6 @@ class CAccounts;
 class ChatPage;
 class ContactListPage;
 
-// Icons of the contact rows.
-namespace rowicon {
-constexpr int kUnread = 207;
-constexpr int kTyping = 209;
-constexpr int kCameOnline = 203;
-constexpr int kBlocked = 188;
-constexpr int kAwaitingAuth = 197;
-}  // namespace rowicon
-
-// The icon a contact's row shows in a blink phase (also the left icon of its chat page).
-int ContactRowIcon(const CContact& contact, bool blinkOn);
-
 // Commands of the contacts page.
 namespace clistcmd {
 constexpr int kShowGroups = 32837;

@@ -12,8 +12,10 @@
 #include <QWidget>
 
 #include "platform/resources.h"
-#include "ui/shell/ui_resources.h"
-#include "ui/shell/ui_texts.h"
+#include "storage/contacts.h"
+#include "storage/history.h"
+#include "ui/texts/ui_resources.h"
+#include "ui/texts/ui_texts.h"
 
 namespace zul {
 namespace {
@@ -147,6 +149,16 @@ QString SingleLine(const std::u16string& text) {
             c = u' ';
     }
     return line;
+}
+
+int ContactRowIcon(const CContact& contact, bool blinkOn) {
+    if (contact.BlockedIcon()) return rowicon::kBlocked;
+    const bool unread = contact.History().UnreadCount() > 0;
+    if (blinkOn && unread) return rowicon::kUnread;
+    if (!blinkOn && !unread) return contact.StatusIcon();
+    if (contact.Typing()) return rowicon::kTyping;
+    if (contact.JustCameOnline()) return rowicon::kCameOnline;
+    return contact.StatusIcon();
 }
 
 }  // namespace zul

@@ -20,6 +20,21 @@ class QWidget;
 
 namespace zul {
 
+class CContact;
+
+// Icons of the contact rows.
+namespace rowicon {
+constexpr int kUnread = 207;
+constexpr int kTyping = 209;
+constexpr int kCameOnline = 203;
+constexpr int kBlocked = 188;
+constexpr int kAwaitingAuth = 197;
+}  // namespace rowicon
+
+// The icon a contact's row shows in a blink phase (also the left icon of its chat page).
+int ContactRowIcon(const CContact& contact, bool blinkOn);
+
+
 // The text of a string id as a QString.
 QString ResText(int id);
 

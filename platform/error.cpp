@@ -1,10 +1,10 @@
-#include "storage/error.h"
+#include "platform/error.h"
 
 #include <string>
 
 #include "platform/power.h"
 #include "platform/text.h"
-#include "storage/log.h"
+#include "platform/log.h"
 
 namespace zul {
 

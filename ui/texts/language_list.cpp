@@ -1,4 +1,4 @@
-#include "ui/shell/language_list.h"
+#include "ui/texts/language_list.h"
 
 #include <QDir>
 #include <QLocale>
@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "platform/paths.h"
-#include "storage/log.h"
+#include "platform/log.h"
 
 namespace zul {
 namespace {

@@ -1,4 +1,4 @@
-#include "ui/shell/language_module.h"
+#include "ui/texts/language_module.h"
 
 #include <QFile>
 #include <QString>

@@ -10,7 +10,7 @@
 #include <array>
 #include <map>
 
-#include "ui/shell/ui_texts.h"
+#include "ui/texts/ui_texts.h"
 
 namespace zul {
 

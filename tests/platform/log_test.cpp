@@ -6,8 +6,8 @@
 #include <regex>
 
 #include "platform/paths.h"
-#include "storage/error.h"
-#include "storage/log.h"
+#include "platform/error.h"
+#include "platform/log.h"
 #include "support/test_env.h"
 
 namespace zul {

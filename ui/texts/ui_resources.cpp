@@ -1,4 +1,4 @@
-#include "ui/shell/ui_resources.h"
+#include "ui/texts/ui_resources.h"
 
 #include <QFontDatabase>
 #include <QPainter>
@@ -6,7 +6,7 @@
 
 #include "platform/resources.h"
 #include "ui/framework/dpi.h"
-#include "ui/shell/language_module.h"
+#include "ui/texts/language_module.h"
 
 // The icons are compiled into this library; a static library must register them by hand.
 static void InitIconResources() {

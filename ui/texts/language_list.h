@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/shell/language_module.h"
+#include "ui/texts/language_module.h"
 
 namespace zul {
 

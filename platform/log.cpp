@@ -1,4 +1,4 @@
-#include "storage/log.h"
+#include "platform/log.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

@@ -1,11 +1,11 @@
-#include "ui/shell/ui_texts.h"
+#include "ui/texts/ui_texts.h"
 
 #include <QAction>
 #include <QMenu>
 #include <map>
 
 #include "accounts/status.h"
-#include "ui/shell/language_module.h"
+#include "ui/texts/language_module.h"
 
 namespace zul {
 namespace {

@@ -1,0 +1,227 @@
+# The layers of zul, each its own static library. A layer's include root is a folder in the build
+# tree that links to its own source folders only; a target sees the roots of the layers it links,
+# so a header of a higher layer cannot be found from a lower one and a wrong include fails to
+# build. Sources are listed here, not globbed: a new file is added on purpose.
+#
+#   platform  <- model (storage, accounts) <- protocol
+#   platform, model <- ui_framework <- ui_texts <- ui_notify <- ui_views
+#                                      ui_texts <- ui_dialogs
+#   everything <- ui_shell <- the zul executable
+#
+# ZUL_ROOT is the source root (set by the including project).
+
+set(ZUL_PLATFORM_SOURCES
+    platform/connection_manager.cpp
+    platform/connection_manager.h
+    platform/error.cpp
+    platform/error.h
+    platform/local_time.cpp
+    platform/local_time.h
+    platform/log.cpp
+    platform/log.h
+    platform/paths.cpp
+    platform/paths.h
+    platform/power.cpp
+    platform/power.h
+    platform/registry.cpp
+    platform/registry.h
+    platform/resources.cpp
+    platform/resources.h
+    platform/socket.cpp
+    platform/socket.h
+    platform/text.cpp
+    platform/text.h
+    platform/tick.cpp
+    platform/tick.h
+    resources/core/builtin_strings.cpp
+    resources/core/builtin_strings.h)
+set(ZUL_MODEL_SOURCES
+    accounts/account.cpp
+    accounts/account.h
+    accounts/account_data.cpp
+    accounts/account_data.h
+    accounts/accounts.cpp
+    accounts/accounts.h
+    accounts/session_thread.cpp
+    accounts/status.cpp
+    accounts/status.h
+    storage/contact.cpp
+    storage/contacts.cpp
+    storage/contacts.h
+    storage/database.cpp
+    storage/database.h
+    storage/db_log.h
+    storage/group.cpp
+    storage/history.cpp
+    storage/history.h
+    storage/history_event.cpp
+    storage/options.cpp
+    storage/options.h
+    storage/sqlite_wrapper.cpp
+    storage/sqlite_wrapper.h)
+set(ZUL_PROTOCOL_SOURCES
+    protocol/oscar.cpp
+    protocol/oscar.h
+    protocol/services/buddy_family.cpp
+    protocol/services/families.h
+    protocol/services/list_family.cpp
+    protocol/services/location_family.cpp
+    protocol/services/message_family.cpp
+    protocol/services/message_parse.cpp
+    protocol/services/message_parse.h
+    protocol/services/meta_family.cpp
+    protocol/services/meta_family.h
+    protocol/services/privacy_family.cpp
+    protocol/services/server_list_item.cpp
+    protocol/services/server_list_item.h
+    protocol/services/service_family.cpp
+    protocol/transport/avatar.cpp
+    protocol/transport/avatar.h
+    protocol/transport/connection.cpp
+    protocol/transport/connection.h
+    protocol/transport/frame_buffer.cpp
+    protocol/transport/frame_buffer.h
+    protocol/transport/login.cpp
+    protocol/transport/login.h
+    protocol/transport/packet.cpp
+    protocol/transport/packet.h
+    protocol/transport/session.cpp
+    protocol/transport/session_tables.cpp
+    protocol/transport/session_tables.h)
+set(ZUL_UI_FRAMEWORK_SOURCES
+    ui/framework/base_window.cpp
+    ui/framework/base_window.h
+    ui/framework/canvas.cpp
+    ui/framework/canvas.h
+    ui/framework/caption_bar.cpp
+    ui/framework/caption_bar.h
+    ui/framework/dpi.cpp
+    ui/framework/dpi.h
+    ui/framework/drawing.cpp
+    ui/framework/drawing.h
+    ui/framework/list_item.h
+    ui/framework/main_window.cpp
+    ui/framework/main_window.h
+    ui/framework/message_editor.cpp
+    ui/framework/message_editor.h
+    ui/framework/page_look.cpp
+    ui/framework/page_look.h
+    ui/framework/scroll_physics.cpp
+    ui/framework/scroll_physics.h
+    ui/framework/scrollable_window.cpp
+    ui/framework/scrollable_window.h
+    ui/framework/soft_key_bar.cpp
+    ui/framework/soft_key_bar.h
+    ui/framework/view_page.cpp
+    ui/framework/view_page.h)
+set(ZUL_UI_TEXTS_SOURCES
+    ui/texts/language_list.cpp
+    ui/texts/language_list.h
+    ui/texts/language_module.cpp
+    ui/texts/language_module.h
+    ui/texts/resources.qrc
+    ui/texts/ui_resources.cpp
+    ui/texts/ui_resources.h
+    ui/texts/ui_texts.cpp
+    ui/texts/ui_texts.h)
+set(ZUL_UI_NOTIFY_SOURCES
+    ui/notify/dbus_bubble.cpp
+    ui/notify/dbus_bubble.h
+    ui/notify/desktop_notifier.cpp
+    ui/notify/desktop_notifier.h
+    ui/notify/led_vibrator.cpp
+    ui/notify/led_vibrator.h
+    ui/notify/message_notification.cpp
+    ui/notify/message_notification.h
+    ui/notify/sound_player.cpp
+    ui/notify/sound_player.h
+    ui/notify/system_alert_devices.cpp
+    ui/notify/system_alert_devices.h)
+set(ZUL_UI_VIEWS_SOURCES
+    ui/views/accounts_page.cpp
+    ui/views/accounts_page.h
+    ui/views/chat_page.cpp
+    ui/views/chat_page.h
+    ui/views/contact_list_page.cpp
+    ui/views/contact_list_page.h
+    ui/views/contact_order.cpp
+    ui/views/contact_order.h
+    ui/views/view_support.cpp
+    ui/views/view_support.h)
+set(ZUL_UI_DIALOGS_SOURCES
+    ui/dialogs/about_sheet.cpp
+    ui/dialogs/about_sheet.h
+    ui/dialogs/account_list_box.cpp
+    ui/dialogs/account_list_box.h
+    ui/dialogs/account_wizard.cpp
+    ui/dialogs/account_wizard.h
+    ui/dialogs/dialog_texts.cpp
+    ui/dialogs/dialog_texts.h
+    ui/dialogs/dialogs.cpp
+    ui/dialogs/dialogs.h
+    ui/dialogs/dialogs.qrc
+    ui/dialogs/options_sheet.cpp
+    ui/dialogs/options_sheet.h
+    ui/dialogs/options_state.cpp
+    ui/dialogs/options_state.h
+    ui/dialogs/property_sheet.cpp
+    ui/dialogs/property_sheet.h
+    ui/dialogs/sheet_controls.cpp
+    ui/dialogs/sheet_controls.h)
+set(ZUL_UI_SHELL_SOURCES
+    ui/shell/app.cpp
+    ui/shell/app.h
+    ui/shell/platform_services.cpp
+    ui/shell/platform_services.h
+    ui/shell/single_instance.cpp
+    ui/shell/single_instance.h
+    ui/shell/stall_monitor.cpp
+    ui/shell/stall_monitor.h
+    ui/shell/termination_signals.cpp
+    ui/shell/termination_signals.h)
+
+# zul_layer(<target> FOLDERS <source folders> SOURCES <files> LINKS <libraries>)
+function(zul_layer target)
+    cmake_parse_arguments(LAYER "" "" "FOLDERS;SOURCES;LINKS" ${ARGN})
+    set(root ${CMAKE_BINARY_DIR}/layers/${target})
+    foreach(folder IN LISTS LAYER_FOLDERS)
+        get_filename_component(parent ${root}/${folder} DIRECTORY)
+        file(MAKE_DIRECTORY ${parent})
+        file(REMOVE ${root}/${folder})
+        file(CREATE_LINK ${ZUL_ROOT}/${folder} ${root}/${folder} SYMBOLIC)
+    endforeach()
+    list(TRANSFORM LAYER_SOURCES PREPEND ${ZUL_ROOT}/)
+    add_library(${target} STATIC ${LAYER_SOURCES})
+    target_include_directories(${target} PUBLIC ${root})
+    target_link_libraries(${target} PUBLIC ${LAYER_LINKS})
+endfunction()
+
+# The core: no Qt. zul_core stands for all three.
+function(zul_core_layers version_text)
+    zul_layer(zul_platform FOLDERS platform resources/core SOURCES ${ZUL_PLATFORM_SOURCES}
+              LINKS OpenSSL::Crypto Threads::Threads)
+    target_compile_definitions(zul_platform PUBLIC ZUL_VERSION_TEXT="${version_text}")
+    zul_layer(zul_model FOLDERS storage accounts SOURCES ${ZUL_MODEL_SOURCES}
+              LINKS zul_platform SQLite::SQLite3)
+    zul_layer(zul_protocol FOLDERS protocol SOURCES ${ZUL_PROTOCOL_SOURCES} LINKS zul_model)
+    add_library(zul_core INTERFACE)
+    target_link_libraries(zul_core INTERFACE zul_protocol)
+endfunction()
+
+# The window: Qt widgets over the core. zul_ui stands for all of it.
+function(zul_ui_layers)
+    set(qt Qt6::Core Qt6::Gui Qt6::Widgets)
+    zul_layer(zul_ui_framework FOLDERS ui/framework SOURCES ${ZUL_UI_FRAMEWORK_SOURCES}
+              LINKS zul_platform ${qt})
+    zul_layer(zul_ui_texts FOLDERS ui/texts SOURCES ${ZUL_UI_TEXTS_SOURCES}
+              LINKS zul_ui_framework zul_model Qt6::Svg)
+    zul_layer(zul_ui_notify FOLDERS ui/notify SOURCES ${ZUL_UI_NOTIFY_SOURCES}
+              LINKS zul_ui_texts Qt6::DBus Qt6::Multimedia)
+    zul_layer(zul_ui_views FOLDERS ui/views SOURCES ${ZUL_UI_VIEWS_SOURCES} LINKS zul_ui_notify)
+    zul_layer(zul_ui_dialogs FOLDERS ui/dialogs SOURCES ${ZUL_UI_DIALOGS_SOURCES}
+              LINKS zul_ui_texts)
+    zul_layer(zul_ui_shell FOLDERS ui/shell SOURCES ${ZUL_UI_SHELL_SOURCES}
+              LINKS zul_ui_views zul_ui_dialogs zul_protocol Qt6::DBus)
+    add_library(zul_ui INTERFACE)
+    target_link_libraries(zul_ui INTERFACE zul_ui_shell)
+endfunction()
