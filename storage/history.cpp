@@ -10,7 +10,7 @@
 #include "storage/contacts.h"
 #include "storage/database.h"
 #include "storage/db_log.h"
-#include "storage/error.h"
+#include "platform/error.h"
 #include "storage/options.h"
 
 namespace zul {

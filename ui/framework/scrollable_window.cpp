@@ -8,9 +8,9 @@
 #include <cstdlib>
 
 #include "platform/tick.h"
-#include "storage/options.h"
 #include "ui/framework/dpi.h"
 #include "ui/framework/drawing.h"
+#include "ui/framework/page_look.h"
 #include "ui/framework/view_page.h"
 
 namespace zul {
@@ -251,17 +251,17 @@ void ScrollableWindow::ScrollPageIntoView(ViewPage* page, const QRect& rect, boo
 
 QRect ScrollableWindow::ScrollIndicatorRect() const {
     ViewPage* page = ScrolledPage();
-    const COptions& options = Options();
-    if (page == nullptr || Sliding() || options.ScrollbarWidth <= 0) return {};
+    const PageLook look = CurrentPageLook();
+    if (page == nullptr || Sliding() || look.scrollbarWidth <= 0) return {};
     const int64_t content = page->Height();
     const int64_t view = ViewHeight();
     if (content <= view || view <= 0) return {};
-    if (!options.ScrollbarAlways && !Moving()) return {};
+    if (!look.scrollbarAlways && !Moving()) return {};
     const int length = static_cast<int>(std::max<int64_t>(view * view / content, ScaleY(10)));
     int64_t top = -static_cast<int64_t>(page->ContentOffset()) * view / content;
     top = std::clamp<int64_t>(top, 0, std::max<int64_t>(0, view - length));
-    const int width = ScaleX(options.ScrollbarWidth);
-    const int right = ClientWidth() - ScaleX(options.ScrollbarOffset);
+    const int width = ScaleX(look.scrollbarWidth);
+    const int right = ClientWidth() - ScaleX(look.scrollbarOffset);
     return QRect(right - width, static_cast<int>(top), width, length);
 }
 
