@@ -4,14 +4,14 @@
 #include <optional>
 
 #include "accounts/status.h"
+#include "platform/error.h"
+#include "platform/log.h"
 #include "platform/resources.h"
 #include "platform/text.h"
 #include "platform/tick.h"
 #include "storage/contacts.h"
 #include "storage/database.h"
 #include "storage/db_log.h"
-#include "platform/error.h"
-#include "platform/log.h"
 #include "storage/history.h"
 
 namespace zul {

@@ -52,9 +52,7 @@ class CAccount : public CAccountData {
     virtual int ContactAction(CContact* contact) = 0;
     // Gives a contact of the server list a new nickname on the server; the session thread's
     // idle pass calls it for a contact's rename request. False when nothing was sent.
-    virtual bool RenameOnServer(CContact* contact, const std::u16string& nickname) {
-        return false;
-    }
+    virtual bool RenameOnServer(CContact* contact, const std::u16string& nickname) { return false; }
     // A contact the user adds to the server list: login, nickname, the group (by name; a new
     // name makes a new group) and the reason sent with an authorisation request.
     struct ContactToAdd {

@@ -5,10 +5,10 @@
 #include <utility>
 
 #include "accounts/status.h"
+#include "platform/error.h"
 #include "platform/tick.h"
 #include "storage/database.h"
 #include "storage/db_log.h"
-#include "platform/error.h"
 
 namespace zul {
 

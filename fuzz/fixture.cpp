@@ -12,6 +12,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/error.h"
+#include "platform/log.h"
 #include "platform/paths.h"
 #include "platform/tick.h"
 #include "protocol/oscar.h"
@@ -19,8 +21,6 @@
 #include "protocol/transport/packet.h"
 #include "storage/contacts.h"
 #include "storage/database.h"
-#include "platform/error.h"
-#include "platform/log.h"
 #include "storage/options.h"
 
 namespace zul::fuzz {

@@ -23,11 +23,11 @@
 #include "accounts/account.h"
 #include "accounts/accounts.h"
 #include "fuzz/fixture.h"
+#include "platform/log.h"
 #include "platform/paths.h"
 #include "storage/contacts.h"
 #include "storage/database.h"
 #include "storage/history.h"
-#include "platform/log.h"
 #include "storage/options.h"
 
 namespace zul::fuzz {

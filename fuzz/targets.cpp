@@ -14,6 +14,7 @@
 #if ZUL_FUZZ_LANGUAGE
 #include "fuzz/language_target.h"
 #endif
+#include "platform/error.h"
 #include "platform/text.h"
 #include "protocol/oscar.h"
 #include "protocol/services/families.h"
@@ -22,7 +23,6 @@
 #include "protocol/transport/connection.h"
 #include "protocol/transport/packet.h"
 #include "storage/contacts.h"
-#include "platform/error.h"
 
 namespace zul::fuzz {
 namespace {

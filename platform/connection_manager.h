@@ -7,7 +7,7 @@
 namespace zul {
 
 class IConnectionManager {
-public:
+  public:
     virtual ~IConnectionManager() = default;
     // Whether the internet destination network is among the known destinations.
     virtual bool HasInternetDestination() = 0;
@@ -24,7 +24,7 @@ constexpr uint32_t kConnStatusDisconnected = 0x20;
 
 // Without a real manager the network counts as usable.
 class AlwaysUsableConnectionManager : public IConnectionManager {
-public:
+  public:
     bool HasInternetDestination() override { return true; }
     bool Establish() override { return true; }
     bool QueryStatus(uint32_t& status) override {
@@ -35,7 +35,7 @@ public:
 
 // Reports whatever status it is told; tests use it to take the network away.
 class FixedStatusConnectionManager : public IConnectionManager {
-public:
+  public:
     explicit FixedStatusConnectionManager(uint32_t status) : status_(status) {}
     void SetStatus(uint32_t status) { status_ = status; }
     void SetQueryFails(bool fails) { queryFails_ = fails; }
@@ -47,7 +47,7 @@ public:
         return true;
     }
 
-private:
+  private:
     uint32_t status_;
     bool queryFails_ = false;
 };

@@ -2,9 +2,9 @@
 
 #include <string>
 
+#include "platform/log.h"
 #include "platform/power.h"
 #include "platform/text.h"
-#include "platform/log.h"
 
 namespace zul {
 

@@ -9,14 +9,14 @@
 namespace zul {
 
 class CError : public std::exception {
-public:
+  public:
     // Reports "<message> <code>" to the general log (inside a keep-running bracket).
     CError(std::u16string_view message, int32_t code);
 
     int32_t Code() const noexcept { return code_; }
     const char* what() const noexcept override { return "CError"; }
 
-private:
+  private:
     int32_t code_;
 };
 

@@ -59,11 +59,14 @@ LocalTimeFields LocalTimeNow() {
     return f;
 }
 
-uint64_t LocalFileTimeNow() { return FieldsToFileTime(LocalTimeNow()); }
+uint64_t LocalFileTimeNow() {
+    return FieldsToFileTime(LocalTimeNow());
+}
 
 uint64_t FieldsToFileTime(const LocalTimeFields& f) {
-    int64_t days = DaysFromCivil(f.year, static_cast<unsigned>(f.month),
-                                 static_cast<unsigned>(f.day)) + kEpochDays;
+    int64_t days =
+        DaysFromCivil(f.year, static_cast<unsigned>(f.month), static_cast<unsigned>(f.day)) +
+        kEpochDays;
     if (days < 0) return 0;
     int64_t seconds = days * 86400 + f.hour * 3600 + f.minute * 60 + f.second;
     return static_cast<uint64_t>(seconds) * kTicksPerSecond +

@@ -31,7 +31,11 @@ void SetKeepRunningHook(KeepRunningHook hook) {
     g_hook = hook;
 }
 
-bool DevicePowerOn() { return g_powerOn.load(); }
-void SetDevicePowerOn(bool on) { g_powerOn.store(on); }
+bool DevicePowerOn() {
+    return g_powerOn.load();
+}
+void SetDevicePowerOn(bool on) {
+    g_powerOn.store(on);
+}
 
 }  // namespace zul

@@ -15,7 +15,7 @@ void SetKeepRunningHook(KeepRunningHook hook);
 
 // RAII form: on for the lifetime of the object.
 class KeepRunningScope {
-public:
+  public:
     KeepRunningScope() { KeepRunningOn(); }
     ~KeepRunningScope() { KeepRunningOff(); }
     KeepRunningScope(const KeepRunningScope&) = delete;

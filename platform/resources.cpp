@@ -35,6 +35,8 @@ void SetStringSource(StringSource source) {
     g_source = std::move(source);
 }
 
-std::u16string AppTitle() { return u"zul " + Widen(ZUL_VERSION_TEXT); }
+std::u16string AppTitle() {
+    return u"zul " + Widen(ZUL_VERSION_TEXT);
+}
 
 }  // namespace zul

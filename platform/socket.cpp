@@ -1,19 +1,18 @@
 #include "platform/socket.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
-#include <sys/time.h>
-
 #include <atomic>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <mutex>
 #include <set>
 
@@ -41,41 +40,71 @@ static int MapIoErrno(int err) {
     return (err == EAGAIN || err == EWOULDBLOCK) ? sockerr::kTimedOut : MapErrno(err);
 }
 
-void SetSocketIoTimeout(int ms) { g_ioTimeoutMs.store(ms > 0 ? ms : 60000); }
-int SocketIoTimeoutMs() { return g_ioTimeoutMs.load(); }
-void SetSocketConnectTimeout(int ms) { g_connectTimeoutMs.store(ms > 0 ? ms : 20000); }
+void SetSocketIoTimeout(int ms) {
+    g_ioTimeoutMs.store(ms > 0 ? ms : 60000);
+}
+int SocketIoTimeoutMs() {
+    return g_ioTimeoutMs.load();
+}
+void SetSocketConnectTimeout(int ms) {
+    g_connectTimeoutMs.store(ms > 0 ? ms : 20000);
+}
 
 int MapErrno(int err) {
     switch (err) {
-        case 0: return 0;
-        case EINTR: return sockerr::kInterrupted;
+        case 0:
+            return 0;
+        case EINTR:
+            return sockerr::kInterrupted;
         case EBADF:
-        case ENOTSOCK: return sockerr::kBadSocket;
+        case ENOTSOCK:
+            return sockerr::kBadSocket;
         case EACCES:
-        case EPERM: return sockerr::kAccess;
-        case EFAULT: return sockerr::kFault;
-        case EWOULDBLOCK: return sockerr::kWouldBlock;
-        case EMSGSIZE: return sockerr::kMsgSize;
-        case EAFNOSUPPORT: return sockerr::kAfNoSupport;
-        case EADDRNOTAVAIL: return sockerr::kAddrNotAvail;
-        case ENETDOWN: return sockerr::kNetDown;
-        case ENETUNREACH: return sockerr::kNetUnreach;
-        case ECONNABORTED: return sockerr::kConnAborted;
+        case EPERM:
+            return sockerr::kAccess;
+        case EFAULT:
+            return sockerr::kFault;
+        case EWOULDBLOCK:
+            return sockerr::kWouldBlock;
+        case EMSGSIZE:
+            return sockerr::kMsgSize;
+        case EAFNOSUPPORT:
+            return sockerr::kAfNoSupport;
+        case EADDRNOTAVAIL:
+            return sockerr::kAddrNotAvail;
+        case ENETDOWN:
+            return sockerr::kNetDown;
+        case ENETUNREACH:
+            return sockerr::kNetUnreach;
+        case ECONNABORTED:
+            return sockerr::kConnAborted;
         case ECONNRESET:
-        case EPIPE: return sockerr::kConnReset;
+        case EPIPE:
+            return sockerr::kConnReset;
         case ENOBUFS:
-        case ENOMEM: return sockerr::kNoBufs;
-        case ENOTCONN: return sockerr::kNotConn;
-        case ETIMEDOUT: return sockerr::kTimedOut;
-        case ECONNREFUSED: return sockerr::kConnRefused;
-        case EHOSTDOWN: return sockerr::kHostDown;
-        case EHOSTUNREACH: return sockerr::kHostUnreach;
-        default: return 10000 + err;
+        case ENOMEM:
+            return sockerr::kNoBufs;
+        case ENOTCONN:
+            return sockerr::kNotConn;
+        case ETIMEDOUT:
+            return sockerr::kTimedOut;
+        case ECONNREFUSED:
+            return sockerr::kConnRefused;
+        case EHOSTDOWN:
+            return sockerr::kHostDown;
+        case EHOSTUNREACH:
+            return sockerr::kHostUnreach;
+        default:
+            return 10000 + err;
     }
 }
 
-int LastSocketError() { return t_lastError; }
-void SetLastSocketError(int code) { t_lastError = code; }
+int LastSocketError() {
+    return t_lastError;
+}
+void SetLastSocketError(int code) {
+    t_lastError = code;
+}
 
 uint32_t InetAddr(const std::string& dotted) {
     in_addr a{};

@@ -149,7 +149,9 @@ std::string ToUtf8(std::u16string_view text) {
     return out;
 }
 
-std::u16string FromUtf8(std::string_view text) { return MultiByteToWide(text, kCodePageUtf8); }
+std::u16string FromUtf8(std::string_view text) {
+    return MultiByteToWide(text, kCodePageUtf8);
+}
 
 int CompareNoCase(std::u16string_view a, std::u16string_view b) {
     size_t n = a.size() < b.size() ? a.size() : b.size();

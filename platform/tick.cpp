@@ -15,8 +15,12 @@ std::atomic<TickSource> g_tickSource{nullptr};
 std::atomic<SleepFunction> g_sleep{nullptr};
 }  // namespace
 
-void SetTickSource(TickSource source) { g_tickSource.store(source); }
-void SetSleepFunction(SleepFunction sleep) { g_sleep.store(sleep); }
+void SetTickSource(TickSource source) {
+    g_tickSource.store(source);
+}
+void SetSleepFunction(SleepFunction sleep) {
+    g_sleep.store(sleep);
+}
 
 uint32_t GetTick() {
     if (TickSource source = g_tickSource.load()) return source();

@@ -1,10 +1,10 @@
 #include "protocol/oscar.h"
 
 #include "accounts/accounts.h"
-#include "protocol/services/families.h"
-#include "protocol/transport/packet.h"
 #include "platform/socket.h"
+#include "protocol/services/families.h"
 #include "protocol/transport/connection.h"
+#include "protocol/transport/packet.h"
 #include "storage/options.h"
 
 namespace zul {
@@ -17,7 +17,9 @@ COscar::COscar(const CAccountData& data, CContacts& contacts, std::string profil
     }
 }
 
-COscar::~COscar() { StopSessionForDestruction(); }
+COscar::~COscar() {
+    StopSessionForDestruction();
+}
 
 void COscar::ResetSession() {
     DropDeferred();
@@ -36,8 +38,12 @@ void COscar::SayGoodbye(Link link) {
     const SocketHandle socket = Socket(link);
     if (socket == kInvalidSocket) return;
     const uint16_t sequence = NextSequence(link);
-    const uint8_t frame[6] = {0x2A, channel::kDisconnect, static_cast<uint8_t>(sequence >> 8),
-                              static_cast<uint8_t>(sequence), 0x00, 0x00};
+    const uint8_t frame[6] = {0x2A,
+                              channel::kDisconnect,
+                              static_cast<uint8_t>(sequence >> 8),
+                              static_cast<uint8_t>(sequence),
+                              0x00,
+                              0x00};
     SocketSendNow(socket, frame, sizeof frame);
 }
 
@@ -112,9 +118,13 @@ bool COscar::SessionLocksFree() {
            IsFree(pending_.Mutex()) && IsFree(avatarQueue_.Mutex()) && IsFree(socketMutex_);
 }
 
-bool COscar::SendStatus(int32_t status) { return SendOwnStatus(*this, status); }
+bool COscar::SendStatus(int32_t status) {
+    return SendOwnStatus(*this, status);
+}
 
-bool COscar::SendMessageEvent(CHistoryEvent* event) { return SendMessage(*this, event); }
+bool COscar::SendMessageEvent(CHistoryEvent* event) {
+    return SendMessage(*this, event);
+}
 
 int COscar::ContactAction(CContact* contact) {
     return RemoveBuddyFromServer(*this, contact) ? 1 : 0;

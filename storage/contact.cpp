@@ -5,12 +5,12 @@
 
 #include "accounts/account.h"
 #include "accounts/status.h"
+#include "platform/error.h"
 #include "platform/text.h"
 #include "platform/tick.h"
 #include "storage/contacts.h"
 #include "storage/database.h"
 #include "storage/db_log.h"
-#include "platform/error.h"
 #include "storage/history.h"
 
 namespace zul {

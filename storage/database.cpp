@@ -5,9 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/log.h"
 #include "platform/paths.h"
 #include "platform/text.h"
-#include "platform/log.h"
 
 namespace zul {
 namespace {

@@ -7,10 +7,10 @@
 
 #include "accounts/account.h"
 #include "accounts/status.h"
+#include "platform/error.h"
 #include "storage/contacts.h"
 #include "storage/database.h"
 #include "storage/db_log.h"
-#include "platform/error.h"
 #include "storage/options.h"
 
 namespace zul {
@@ -125,10 +125,10 @@ EventPtr CHistory::AddEvent(uint8_t kind, uint8_t direction, const std::u16strin
         std::lock_guard lock(mutex_);
         // No rows for a contact whose row was deleted.
         if (contact_.Removed()) return nullptr;
-        const int32_t last = std::max(
-            Count(db, u"SELECT MAX(Number) FROM History WHERE AccID=? AND ContactID=?",
-                  {account_.ID(), contact_.LocalID()}),
-            numberGiven_);
+        const int32_t last =
+            std::max(Count(db, u"SELECT MAX(Number) FROM History WHERE AccID=? AND ContactID=?",
+                           {account_.ID(), contact_.LocalID()}),
+                     numberGiven_);
         // A profile whose numbers ran out (or were written by something else) gets no new row.
         if (last < 0 || last == std::numeric_limits<int32_t>::max()) {
             throw std::range_error("event numbers exhausted");

@@ -134,8 +134,7 @@ class CHistoryEvent {
     uint64_t EventTime() const { return eventTime_.load(); }
     // An outgoing message the session still has to send or see acknowledged (the outbox).
     bool AwaitsServer() const {
-        return IsMessage() && IsOutgoing() && (Sent() == 0 || Delivered() == 0) &&
-               ErrorCode() == 0;
+        return IsMessage() && IsOutgoing() && (Sent() == 0 || Delivered() == 0) && ErrorCode() == 0;
     }
     // The setters change memory only (and the icon); call dbSave where it must persist.
     void SetUnread(int32_t v);

@@ -1,7 +1,7 @@
 #include "storage/options.h"
 
-#include "storage/database.h"
 #include "platform/log.h"
+#include "storage/database.h"
 
 namespace zul {
 namespace {

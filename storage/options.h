@@ -9,7 +9,7 @@
 namespace zul {
 
 class COptions {
-public:
+  public:
     // Setting identifiers (the ID column of the Options table).
     enum Id : int32_t {
         kVersion = 0,

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "accounts/status.h"
+#include "platform/log.h"
 #include "platform/power.h"
 #include "platform/text.h"
 #include "platform/tick.h"
@@ -13,7 +14,6 @@
 #include "protocol/transport/packet.h"
 #include "storage/contacts.h"
 #include "storage/database.h"
-#include "platform/log.h"
 
 namespace zul {
 namespace {
@@ -72,7 +72,8 @@ void ReadStatusText(ByteSpan data, std::u16string& text) {
             break;
         case 1200: {
             std::vector<uint8_t> swapped(bytes.begin(), bytes.end());
-            for (size_t i = 0; i + 1 < swapped.size(); i += 2) std::swap(swapped[i], swapped[i + 1]);
+            for (size_t i = 0; i + 1 < swapped.size(); i += 2)
+                std::swap(swapped[i], swapped[i + 1]);
             text = Utf16BeToWide(ByteSpan(swapped));
             break;
         }
@@ -148,9 +149,8 @@ void ApplyTlv(COscar& session, const Tlv& tlv, PresenceBlock& block, bool knownC
             break;  // times, idle time and addresses: not used
         case 0x0006:
             // Four bytes (flags, status) from most servers; two (the status alone) from some.
-            block.status = StatusFromWire(tlv.length >= 4
-                                              ? static_cast<uint16_t>(tlv.AsU32() & 0xFFFF)
-                                              : tlv.AsU16());
+            block.status = StatusFromWire(
+                tlv.length >= 4 ? static_cast<uint16_t>(tlv.AsU32() & 0xFFFF) : tlv.AsU16());
             block.statusSeen = true;
             break;
         case 0x0008:

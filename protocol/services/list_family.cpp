@@ -9,19 +9,19 @@
 #include <vector>
 
 #include "accounts/status.h"
+#include "platform/error.h"
+#include "platform/log.h"
 #include "platform/resources.h"
 #include "platform/text.h"
+#include "platform/tick.h"
 #include "protocol/oscar.h"
 #include "protocol/services/families.h"
 #include "protocol/services/server_list_item.h"
-#include "platform/tick.h"
 #include "protocol/transport/login.h"
 #include "protocol/transport/packet.h"
 #include "storage/contacts.h"
 #include "storage/database.h"
 #include "storage/history.h"
-#include "platform/error.h"
-#include "platform/log.h"
 
 namespace zul {
 namespace {
@@ -44,11 +44,10 @@ struct PendingAdd {
 };
 
 std::vector<uint8_t> EncodePendingAdd(const PendingAdd& add) {
-    std::vector<uint8_t> data = {static_cast<uint8_t>(add.groupId >> 8),
-                                 static_cast<uint8_t>(add.groupId),
-                                 static_cast<uint8_t>(add.itemId >> 8),
-                                 static_cast<uint8_t>(add.itemId),
-                                 static_cast<uint8_t>(add.newGroup ? 1 : 0)};
+    std::vector<uint8_t> data = {
+        static_cast<uint8_t>(add.groupId >> 8), static_cast<uint8_t>(add.groupId),
+        static_cast<uint8_t>(add.itemId >> 8), static_cast<uint8_t>(add.itemId),
+        static_cast<uint8_t>(add.newGroup ? 1 : 0)};
     for (const std::u16string* text : {&add.nickname, &add.group, &add.reason}) {
         const std::string utf8 = ToUtf8(*text);
         data.insert(data.end(), utf8.begin(), utf8.end());
@@ -402,7 +401,8 @@ void HandleAuthAnswer(COscar& session, const COscarPacket& frame) {
 // SNAC(0x13,0x1C): someone added us to their list.
 void HandleYouWereAdded(COscar& session, const COscarPacket& frame) {
     const std::optional<AuthBody> body = ParseAuthBody(frame.snacData(), false);
-    if (body) session.OnMessageReceived(body->login, kStatusOffline, ResString(kStrYouWereAdded), 0);
+    if (body)
+        session.OnMessageReceived(body->login, kStatusOffline, ResString(kStrYouWereAdded), 0);
 }
 
 // A list reply on the running session: parsed where it arrived; reconciled after the last.
@@ -411,9 +411,9 @@ void HandleListReply(COscar& session, const COscarPacket& frame) {
     if (!download.abandoned) ApplyListReply(session, frame, download);
     if (!download.abandoned && download.PastBounds()) {
         WriteLog(kGeneralLog, u"SNAC(0x13,0x06): list download past its bounds, dropped");
-        session.SetStatusText(FormatInt(LoginErrorText(session.EffectiveType(),
-                                                       errcode::kListTooLarge),
-                                        errcode::kListTooLarge));
+        session.SetStatusText(
+            FormatInt(LoginErrorText(session.EffectiveType(), errcode::kListTooLarge),
+                      errcode::kListTooLarge));
         ListDownload dropped;
         dropped.abandoned = true;
         download = std::move(dropped);
@@ -499,9 +499,9 @@ bool RenameBuddyOnServer(COscar& session, CContact* contact, const std::u16strin
         return false;
     }
     const std::string nicknameUtf8 = ToUtf8(nickname);
-    const uint16_t id = session.Pending().Add(kPendingBuddyRename, contact->Login(),
-                                              std::vector<uint8_t>(nicknameUtf8.begin(),
-                                                                   nicknameUtf8.end()));
+    const uint16_t id =
+        session.Pending().Add(kPendingBuddyRename, contact->Login(),
+                              std::vector<uint8_t>(nicknameUtf8.begin(), nicknameUtf8.end()));
     contact->SetBlockedIcon(true);  // until the server answers
     contact->Redraw();
     const std::vector<uint8_t> tlvs = BuddyItemTlvs(*contact, nickname);
@@ -509,8 +509,8 @@ bool RenameBuddyOnServer(COscar& session, CContact* contact, const std::u16strin
         COscarPacket start = COscarPacket::Snac(0x13, 0x11);
         session.SendFrame(Link::Service, start);
         COscarPacket modify = COscarPacket::Snac(0x13, 0x09, id);
-        AppendServerListItem(modify, ToUtf8(contact->Login()), contact->GroupID(),
-                             contact->SrvID(), listitem::kBuddy, tlvs);
+        AppendServerListItem(modify, ToUtf8(contact->Login()), contact->GroupID(), contact->SrvID(),
+                             listitem::kBuddy, tlvs);
         session.SendFrame(Link::Service, modify);
         COscarPacket end = COscarPacket::Snac(0x13, 0x12);
         session.SendFrame(Link::Service, end);
@@ -563,15 +563,13 @@ void SendBuddyAdd(COscar& session, const std::u16string& login, const PendingAdd
     if (!add.nickname.empty()) AppendTlvBytes(buddyTlvs, buddytlv::kNickname, ToUtf8(add.nickname));
     if (awaitingAuth) AppendTlvBytes(buddyTlvs, buddytlv::kAwaitingAuth, {});
 
-    const uint16_t id =
-        session.Pending().Add(awaitingAuth ? kPendingBuddyAddAuth : kPendingBuddyAdd, login,
-                              EncodePendingAdd(add));
+    const uint16_t id = session.Pending().Add(
+        awaitingAuth ? kPendingBuddyAddAuth : kPendingBuddyAdd, login, EncodePendingAdd(add));
     try {
         COscarPacket start = COscarPacket::Snac(0x13, 0x11);
         session.SendFrame(Link::Service, start);
         COscarPacket group = COscarPacket::Snac(0x13, add.newGroup ? 0x08 : 0x09);
-        AppendServerListItem(group, ToUtf8(add.group), add.groupId, 0, listitem::kGroup,
-                             groupTlvs);
+        AppendServerListItem(group, ToUtf8(add.group), add.groupId, 0, listitem::kGroup, groupTlvs);
         session.SendFrame(Link::Service, group);
         COscarPacket buddy = COscarPacket::Snac(0x13, 0x08, id);
         AppendServerListItem(buddy, ToUtf8(login), add.groupId, add.itemId, listitem::kBuddy,

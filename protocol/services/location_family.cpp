@@ -1,10 +1,10 @@
 // Location (family 0x02): the capability announcement at sign-on. Nothing that arrives on the
 // running session is used.
+#include "platform/log.h"
 #include "platform/text.h"
 #include "protocol/oscar.h"
 #include "protocol/services/families.h"
 #include "protocol/transport/packet.h"
-#include "platform/log.h"
 
 namespace zul {
 namespace {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "accounts/status.h"
+#include "platform/log.h"
 #include "platform/text.h"
 #include "protocol/oscar.h"
 #include "protocol/services/families.h"
@@ -14,7 +15,6 @@
 #include "protocol/transport/packet.h"
 #include "storage/contacts.h"
 #include "storage/history.h"
-#include "platform/log.h"
 
 namespace zul {
 namespace {

@@ -8,13 +8,13 @@
 #include <string>
 
 #include "accounts/status.h"
+#include "platform/log.h"
 #include "platform/text.h"
-#include "protocol/services/message_parse.h"
 #include "protocol/oscar.h"
 #include "protocol/services/families.h"
+#include "protocol/services/message_parse.h"
 #include "protocol/transport/packet.h"
 #include "storage/contacts.h"
-#include "platform/log.h"
 
 namespace zul {
 namespace {

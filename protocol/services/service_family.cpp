@@ -4,12 +4,12 @@
 #include <vector>
 
 #include "accounts/status.h"
+#include "platform/error.h"
 #include "platform/text.h"
 #include "protocol/oscar.h"
 #include "protocol/services/families.h"
 #include "protocol/transport/packet.h"
 #include "storage/contacts.h"
-#include "platform/error.h"
 
 namespace zul {
 namespace {
@@ -64,8 +64,7 @@ std::vector<RateClass> ParseRateInfo(ByteSpan body) {
         return at == body.size();
     };
     size_t recordLength = 30;
-    if (!membersFit(30) &&
-        (membersFit(35) || body.size() == 2 + static_cast<size_t>(count) * 35)) {
+    if (!membersFit(30) && (membersFit(35) || body.size() == 2 + static_cast<size_t>(count) * 35)) {
         recordLength = 35;
     }
     ByteReader r(body);
@@ -237,11 +236,20 @@ void HandleServiceFamily(COscar& session, COscarPacket& frame) {
             session.SendFrame(Link::Service, versions);
             break;
         }
-        case 0x05: HandleRedirectService(session, frame); break;
-        case 0x0A: ApplyRateChange(session.Rates(Link::Service), frame.snacData()); break;
-        case 0x18: SendEmptySnac(session, Link::Service, 0x01, 0x06); break;
-        case 0x21: HandleOwnPictureInfo(session, frame); break;
-        default: break;
+        case 0x05:
+            HandleRedirectService(session, frame);
+            break;
+        case 0x0A:
+            ApplyRateChange(session.Rates(Link::Service), frame.snacData());
+            break;
+        case 0x18:
+            SendEmptySnac(session, Link::Service, 0x01, 0x06);
+            break;
+        case 0x21:
+            HandleOwnPictureInfo(session, frame);
+            break;
+        default:
+            break;
     }
 }
 

@@ -14,14 +14,14 @@
 #include <cstring>
 #include <string>
 
+#include "platform/error.h"
+#include "platform/log.h"
 #include "platform/text.h"
 #include "protocol/oscar.h"
 #include "protocol/services/families.h"
 #include "protocol/transport/connection.h"
 #include "protocol/transport/packet.h"
 #include "storage/contacts.h"
-#include "platform/error.h"
-#include "platform/log.h"
 
 namespace zul {
 namespace {

@@ -7,11 +7,11 @@
 
 #include "accounts/account.h"
 #include "platform/connection_manager.h"
+#include "platform/error.h"
+#include "platform/log.h"
 #include "platform/power.h"
 #include "platform/resources.h"
 #include "platform/text.h"
-#include "platform/error.h"
-#include "platform/log.h"
 
 namespace zul {
 namespace {
@@ -29,7 +29,13 @@ std::shared_ptr<IConnectionManager> Established() {
 
 bool CConnection::IsUsableStatus(uint32_t status) {
     switch (status) {
-        case 0x10: case 0x11: case 0x25: case 0x26: case 0x40: case 0x41: case 0x42:
+        case 0x10:
+        case 0x11:
+        case 0x25:
+        case 0x26:
+        case 0x40:
+        case 0x41:
+        case 0x42:
             return true;
         default:
             return false;
@@ -105,8 +111,15 @@ bool WaitReadable(SocketHandle socket, int seconds) {
 
 bool IsFatalSocketError(int code) {
     switch (code) {
-        case 10013: case 10014: case 10035: case 10038: case 10047:
-        case 10051: case 10055: case 10064: case 10093:
+        case 10013:
+        case 10014:
+        case 10035:
+        case 10038:
+        case 10047:
+        case 10051:
+        case 10055:
+        case 10064:
+        case 10093:
             return true;
         default:
             return false;

@@ -13,7 +13,7 @@ namespace zul {
 class CAccount;
 
 class CConnection {
-public:
+  public:
     // Asks the connection manager for the internet destination (once usable, it is kept),
     // then checks it. Raises CError 10050 when no usable connection results.
     static void EstablishConnection();

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
+#include "platform/error.h"
 #include "platform/tick.h"
 #include "protocol/transport/packet.h"
-#include "platform/error.h"
 
 namespace zul {
 namespace {

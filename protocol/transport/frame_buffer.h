@@ -40,8 +40,8 @@ class FrameBuffer {
     void RaiseFailure() const;
 
     std::vector<uint8_t> bytes_;
-    size_t start_ = 0;  // first byte not yet handed out
-    int failure_ = 0;   // socket error, kClosed for the peer's close, 0 while open
+    size_t start_ = 0;          // first byte not yet handed out
+    int failure_ = 0;           // socket error, kClosed for the peer's close, 0 while open
     uint32_t lastArrival_ = 0;  // tick of the last bytes taken
 };
 

@@ -5,8 +5,8 @@
 #include <new>
 #include <optional>
 
-#include "platform/text.h"
 #include "platform/error.h"
+#include "platform/text.h"
 
 namespace zul {
 namespace {

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
+#include "platform/log.h"
 #include "platform/text.h"
 #include "platform/tick.h"
-#include "platform/log.h"
 
 namespace zul {
 

@@ -11,7 +11,7 @@
 namespace zul {
 
 struct RateClass {
-    uint16_t id = 0;                // the server's class id; 0 for a padding position
+    uint16_t id = 0;  // the server's class id; 0 for a padding position
     uint32_t windowSize = 0;
     uint32_t clearLevel = 0;
     uint32_t alertLevel = 0;
@@ -23,7 +23,7 @@ struct RateClass {
 };
 
 class RateClassTable {
-public:
+  public:
     void Clear();
     void Assign(std::vector<RateClass> classes);
     size_t Count() const;
@@ -38,7 +38,7 @@ public:
     void Store(size_t position, uint32_t level, uint32_t lastSend);
     std::mutex& Mutex() const { return mutex_; }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<RateClass> classes_;
 };
@@ -51,7 +51,7 @@ struct PendingRequest {
 };
 
 class PendingRequests {
-public:
+  public:
     // Requests kept at most (well above the details requests of a large list, well below the
     // 65,535 ids); adding one more gives up the oldest.
     static constexpr size_t kMaxCount = 16384;
@@ -66,7 +66,7 @@ public:
     size_t Count() const;
     std::mutex& Mutex() const { return mutex_; }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<PendingRequest> requests_;
 };
@@ -77,7 +77,7 @@ struct AvatarQueueEntry {
 };
 
 class AvatarQueue {
-public:
+  public:
     // Appends the name unless it is already queued; true when appended.
     bool Place(const std::u16string& name, const uint8_t* info, size_t length);
     // Takes every entry out of the queue.
@@ -87,7 +87,7 @@ public:
     void Clear();
     std::mutex& Mutex() const { return mutex_; }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<AvatarQueueEntry> entries_;
 };

@@ -3,12 +3,12 @@
 // it sends and the rows it stores.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <functional>
-#include <memory>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <functional>
 #include <iostream>
+#include <memory>
 #include <thread>
 
 #include "e2e/client_fixture.h"
@@ -106,7 +106,6 @@ class ClientEndToEnd : public ClientFixture {
     bool WaitForInt(const std::string& sql, int64_t value) const {
         return WaitUntil([&] { return Int(sql) == value; }, kRowWait);
     }
-
 };
 
 #define SIGN_ON_OR_SKIP(...)                                                    \
@@ -251,9 +250,9 @@ TEST_F(ClientEndToEnd, AStormAndAHeldFrameNeverHoldTheWindowThreadAndSigtermEnds
     // 5,000 messages as fast as the server can write them, each raising the bubble's alert.
     const int connection = service_->ConnectionCount() - 1;
     for (int k = 0; k < 5000; ++k) {
-        service_->Send(SnacFrame(0x04, 0x07,
-                                 IncomingMessage("1001", u"storm " + Widen(std::to_string(k)))),
-                       connection);
+        service_->Send(
+            SnacFrame(0x04, 0x07, IncomingMessage("1001", u"storm " + Widen(std::to_string(k)))),
+            connection);
     }
     // Then a frame held half-sent for three seconds.
     const Bytes held = EncodeFrame(0x02, 0x7000, [] {
@@ -264,10 +263,12 @@ TEST_F(ClientEndToEnd, AStormAndAHeldFrameNeverHoldTheWindowThreadAndSigtermEnds
     service_->SendRaw(std::span(held).first(12), connection);
     std::this_thread::sleep_for(3s);
     service_->SendRaw(std::span(held).subspan(12), connection);
-    EXPECT_TRUE(WaitUntil([&] {
-        return Int("SELECT COUNT(*) FROM History WHERE AccID=5 AND Direction=0 AND "
-                   "EventType=2") == 5001;
-    }, 120s));
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            return Int("SELECT COUNT(*) FROM History WHERE AccID=5 AND Direction=0 AND "
+                       "EventType=2") == 5001;
+        },
+        120s));
 
     // Quitting stops the alert at once instead of waiting for its pulses.
     const auto asked = std::chrono::steady_clock::now();

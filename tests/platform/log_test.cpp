@@ -1,13 +1,13 @@
-#include <gtest/gtest.h>
+#include "platform/log.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <regex>
 
-#include "platform/paths.h"
 #include "platform/error.h"
-#include "platform/log.h"
+#include "platform/paths.h"
 #include "support/test_env.h"
 
 namespace zul {
@@ -29,7 +29,8 @@ TEST(Log, DbLogIsUtf16WithBomSeparatorPerRunAndOneLinePerWrite) {
     ASSERT_GE(bytes.size(), 2u);
     EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE");
     std::string text = Narrow(bytes, 2);
-    std::regex firstRun(R"(^\d\d:\d\d:\d\d -{40}\n\d\d:\d\d:\d\d CContact::dbSave\(\): SQLITE_BUSY\[5\]: locked\n$)");
+    std::regex firstRun(
+        R"(^\d\d:\d\d:\d\d -{40}\n\d\d:\d\d:\d\d CContact::dbSave\(\): SQLITE_BUSY\[5\]: locked\n$)");
     EXPECT_TRUE(std::regex_match(text, firstRun)) << text;
     // Every character is two bytes, high byte zero for ASCII, and no carriage return.
     EXPECT_EQ(bytes.size() % 2, 0u);
@@ -37,7 +38,8 @@ TEST(Log, DbLogIsUtf16WithBomSeparatorPerRunAndOneLinePerWrite) {
 
     WriteLog(kDbLog, u"");
     text = Narrow(test::ReadFileBytes(path), 2);
-    EXPECT_TRUE(std::regex_match(text, std::regex(R"(^(\d\d:\d\d:\d\d [^\n]*\n){2}\d\d:\d\d:\d\d \n$)")))
+    EXPECT_TRUE(
+        std::regex_match(text, std::regex(R"(^(\d\d:\d\d:\d\d [^\n]*\n){2}\d\d:\d\d:\d\d \n$)")))
         << text;
 
     // A new run starts with a separator again; the BOM is not repeated.
@@ -46,7 +48,8 @@ TEST(Log, DbLogIsUtf16WithBomSeparatorPerRunAndOneLinePerWrite) {
     bytes = test::ReadFileBytes(path);
     EXPECT_EQ(bytes.find("\xFF\xFE", 2), std::string::npos);
     text = Narrow(bytes, 2);
-    EXPECT_TRUE(std::regex_search(text, std::regex(R"(\n\d\d:\d\d:\d\d -{40}\n\d\d:\d\d:\d\d DISCONNECTED 32\n$)")))
+    EXPECT_TRUE(std::regex_search(
+        text, std::regex(R"(\n\d\d:\d\d:\d\d -{40}\n\d\d:\d\d:\d\d DISCONNECTED 32\n$)")))
         << text;
 }
 

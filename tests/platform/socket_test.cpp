@@ -1,3 +1,5 @@
+#include "platform/socket.h"
+
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -5,7 +7,6 @@
 
 #include <thread>
 
-#include "platform/socket.h"
 #include "platform/tick.h"
 
 namespace zul {

@@ -1,8 +1,8 @@
+#include "platform/text.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-
-#include "platform/text.h"
 
 namespace zul {
 namespace {
@@ -15,7 +15,9 @@ TEST(Text, CodePageConversionsRoundTripAndRefuseWhatCannotBeRepresented) {
     EXPECT_EQ(ToUtf8(u"\u00E9\u4E2D"), "\xC3\xA9\xE4\xB8\xAD");
     EXPECT_EQ(FromUtf8("\xC3\xA9\xE4\xB8\xAD"), u"\u00E9\u4E2D");
     // Broken input never throws and never loses the rest of the text.
-    EXPECT_EQ(FromUtf8("a\xFF" "b"), u"a\uFFFDb");
+    EXPECT_EQ(FromUtf8("a\xFF"
+                       "b"),
+              u"a\uFFFDb");
 }
 
 TEST(Text, DefaultCodePageFollowsLocaleLanguageAndOverride) {

@@ -383,8 +383,8 @@ TEST(ListFamily, ARenameIsAnEditOfTheBuddyItemAppliedOnlyWhenTheServerAgrees) {
     EXPECT_FALSE(bob->BlockedIcon());
     std::vector<ReceivedFrame> edits;
     for (const ReceivedFrame& f : h.ServiceServer().Frames()) {
-        if (f.family() == 0x13 && (f.subtype() == 0x09 || f.subtype() == 0x11 ||
-                                   f.subtype() == 0x12)) {
+        if (f.family() == 0x13 &&
+            (f.subtype() == 0x09 || f.subtype() == 0x11 || f.subtype() == 0x12)) {
             edits.push_back(f);
         }
     }
@@ -440,8 +440,8 @@ TEST(ListFamily, AddingAContactEditsItsGroupAndStoresItOnlyWhenTheServerAgrees) 
                 uint8_t result = 0x00;
                 if (item.name == "55602" && !marked) result = 0x0E;
                 if (item.name == "55703") result = 0x0A;
-                return test::Reply({test::SnacFrame(0x13, 0x0E, Bytes{0x00, result},
-                                                    f.requestId())});
+                return test::Reply(
+                    {test::SnacFrame(0x13, 0x0E, Bytes{0x00, result}, f.requestId())});
             });
     };
     SessionHarness h(options);
@@ -458,8 +458,8 @@ TEST(ListFamily, AddingAContactEditsItsGroupAndStoresItOnlyWhenTheServerAgrees) 
 
     // Into the existing group: the group item is updated with its members, then the buddy.
     h.Account().RequestAddContact({u"55501", u"Fay", u"friends", u""});
-    ASSERT_TRUE(SessionHarness::WaitUntil(
-        [&] { return ContactColumn(u"OnServer", u"55501") == 1; }));
+    ASSERT_TRUE(
+        SessionHarness::WaitUntil([&] { return ContactColumn(u"OnServer", u"55501") == 1; }));
     ContactPtr fay = h.Contacts().FindContact(&h.Account(), u"55501");
     ASSERT_TRUE(fay);
     EXPECT_EQ(fay->Nickname(), u"Fay");
@@ -480,8 +480,8 @@ TEST(ListFamily, AddingAContactEditsItsGroupAndStoresItOnlyWhenTheServerAgrees) 
     // Into a new group, with authorisation: the buddy is added again with the awaiting mark
     // and the request goes out with the reason.
     h.Account().RequestAddContact({u"55602", u"Gus", u"Work", u"Hi, it's me"});
-    ASSERT_TRUE(SessionHarness::WaitUntil(
-        [&] { return ContactColumn(u"OnServer", u"55602") == 1; }));
+    ASSERT_TRUE(
+        SessionHarness::WaitUntil([&] { return ContactColumn(u"OnServer", u"55602") == 1; }));
     ContactPtr gus = h.Contacts().FindContact(&h.Account(), u"55602");
     ASSERT_TRUE(gus);
     EXPECT_EQ(gus->AwaitingAuth(), 1);
@@ -495,9 +495,8 @@ TEST(ListFamily, AddingAContactEditsItsGroupAndStoresItOnlyWhenTheServerAgrees) 
 
     // Refused: nothing stored, and the account says why.
     h.Account().RequestAddContact({u"55703", u"", u"Friends", u""});
-    ASSERT_TRUE(SessionHarness::WaitUntil([&] {
-        return h.Account().StatusText().find(u"refused to add") != std::u16string::npos;
-    }));
+    ASSERT_TRUE(SessionHarness::WaitUntil(
+        [&] { return h.Account().StatusText().find(u"refused to add") != std::u16string::npos; }));
     EXPECT_FALSE(h.Contacts().FindContact(&h.Account(), u"55703"));
 
     // A login that no server gives out is never sent.
@@ -510,8 +509,8 @@ TEST(ListFamily, AddingAContactEditsItsGroupAndStoresItOnlyWhenTheServerAgrees) 
 }
 
 TEST(ListFamily, BuddyLoginsAreCheckedBeforeTheyAreSent) {
-    for (const char16_t* good : {u"12345", u"1234567890", u"ZulBob", u"Zul Bob", u"abc",
-                                 u"someone@example.org"}) {
+    for (const char16_t* good :
+         {u"12345", u"1234567890", u"ZulBob", u"Zul Bob", u"abc", u"someone@example.org"}) {
         EXPECT_TRUE(IsValidBuddyLogin(good)) << ToUtf8(good);
     }
     for (const char16_t* bad : {u"", u"1234", u"12345678901", u"1bob", u"ab",

@@ -1,9 +1,10 @@
 // Signing on against scripted login and service servers over loopback.
+#include "protocol/transport/login.h"
+
 #include <gtest/gtest.h>
 
 #include "platform/resources.h"
 #include "platform/text.h"
-#include "protocol/transport/login.h"
 #include "support/session_harness.h"
 
 namespace zul {
@@ -31,18 +32,14 @@ TEST(Login, RequestFrameCarriesTheIdentificationInOrderAndAScrambledPassword) {
     EXPECT_EQ(login.sequence, 1);  // the first frame of the connection
     // 00 00 00 01, then the items in their fixed order.
     const Bytes expected = {
-        0x00, 0x00, 0x00, 0x01,
-        0x00, 0x01, 0x00, 0x05, '1', '2', '3', '4', '5',
-        0x00, 0x02, 0x00, 0x04, 'a' ^ 0xF3, 'b' ^ 0x26, 'c' ^ 0x81, 'd' ^ 0xC4,
-        0x00, 0x03, 0x00, 0x0A, 'I', 'C', 'Q', ' ', 'C', 'l', 'i', 'e', 'n', 't',
-        0x00, 0x16, 0x00, 0x02, 0x0A, 0x01,
-        0x00, 0x17, 0x00, 0x02, 0x06, 0x00,
-        0x00, 0x18, 0x00, 0x02, 0x05, 0x00,
-        0x00, 0x19, 0x00, 0x02, 0x00, 0x00,
-        0x00, 0x1A, 0x00, 0x02, 0xED, 0x03,
-        0x00, 0x14, 0x00, 0x04, 0x00, 0x00, 0x75, 0x37,
-        0x00, 0x0F, 0x00, 0x02, 'e', 'n',
-        0x00, 0x0E, 0x00, 0x02, 'e', 'n',
+        0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00,       0x05,       '1',        '2',        '3',
+        '4',  '5',  0x00, 0x02, 0x00, 0x04, 'a' ^ 0xF3, 'b' ^ 0x26, 'c' ^ 0x81, 'd' ^ 0xC4, 0x00,
+        0x03, 0x00, 0x0A, 'I',  'C',  'Q',  ' ',        'C',        'l',        'i',        'e',
+        'n',  't',  0x00, 0x16, 0x00, 0x02, 0x0A,       0x01,       0x00,       0x17,       0x00,
+        0x02, 0x06, 0x00, 0x00, 0x18, 0x00, 0x02,       0x05,       0x00,       0x00,       0x19,
+        0x00, 0x02, 0x00, 0x00, 0x00, 0x1A, 0x00,       0x02,       0xED,       0x03,       0x00,
+        0x14, 0x00, 0x04, 0x00, 0x00, 0x75, 0x37,       0x00,       0x0F,       0x00,       0x02,
+        'e',  'n',  0x00, 0x0E, 0x00, 0x02, 'e',        'n',
     };
     EXPECT_EQ(login.data, expected);
     // The client says goodbye on channel 4 before leaving the login server.
@@ -54,8 +51,8 @@ TEST(Login, RequestFrameCarriesTheIdentificationInOrderAndAScrambledPassword) {
     ASSERT_FALSE(service.empty());
     EXPECT_EQ(service[0].channel, 0x01);
     EXPECT_EQ(service[0].sequence, 3);
-    const Bytes cookieFrame = {0x00, 0x00, 0x00, 0x01, 0x00, 0x06, 0x00, 0x06,
-                               0xC0, 0x0C, 0x1E, 0x01, 0x02, 0x03};
+    const Bytes cookieFrame = {0x00, 0x00, 0x00, 0x01, 0x00, 0x06, 0x00,
+                               0x06, 0xC0, 0x0C, 0x1E, 0x01, 0x02, 0x03};
     EXPECT_EQ(service[0].data, cookieFrame);
 }
 
@@ -79,9 +76,10 @@ TEST(Login, RejectedPasswordShowsItsTextAndIsNotRetried) {
     h.Account().RequestStatus(0);
     ASSERT_TRUE(h.LoginServer().WaitForFrameCount(IsLoginRequest, 1));
     h.LoginServer().Send(test::LoginError(5));
-    ASSERT_TRUE(SessionHarness::WaitUntil(
-        [&] { return h.Account().StatusText() ==
-                     u"Your ICQ number (AIM login) or password was rejected (5)"; }));
+    ASSERT_TRUE(SessionHarness::WaitUntil([&] {
+        return h.Account().StatusText() ==
+               u"Your ICQ number (AIM login) or password was rejected (5)";
+    }));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(h.LoginServer().ConnectionCount(), 1);
     EXPECT_EQ(h.Account().Status(), -1);

@@ -32,13 +32,11 @@ using test::SessionHarness;
 
 constexpr uint64_t kUnixEpochFileTime = 116444736000000000ull;
 
-
 Bytes AckBody(uint32_t number, std::string_view login) {
     ByteWriter w;
     w.U32(number).U32(number).U16(1).U8(static_cast<uint8_t>(login.size())).Raw(login);
     return w.bytes;
 }
-
 
 int32_t CountMessagesFrom(std::u16string_view login) {
     return test::RowInt(
@@ -187,7 +185,9 @@ TEST(MessageFamily, Channel4IsStoredAsCh4AndTheSystemSenderIsDropped) {
 TEST(MessageFamily, ASenderWhoseLoginIsNoLoginBecomesNoContact) {
     SessionHarness h;
     // A control character, a NUL first, or nothing at all: none of them is a login.
-    for (const std::string login : {std::string("ab\x01" "c"), std::string("\0abc", 4)}) {
+    for (const std::string login : {std::string("ab\x01"
+                                                "c"),
+                                    std::string("\0abc", 4)}) {
         Deliver(h.Account(), 0x07, test::Channel1Message(login, 0, test::Utf8("hello")));
     }
     EXPECT_EQ(h.Contacts().CountContacts(&h.Account(), nullptr), 0);

@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 
+#include "platform/error.h"
 #include "platform/socket.h"
 #include "platform/tick.h"
 #include "protocol/transport/packet.h"
-#include "platform/error.h"
 
 namespace zul {
 namespace {

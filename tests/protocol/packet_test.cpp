@@ -10,9 +10,9 @@
 #include <thread>
 #include <vector>
 
+#include "platform/error.h"
 #include "platform/text.h"
 #include "platform/tick.h"
-#include "platform/error.h"
 
 namespace zul {
 namespace {

@@ -126,8 +126,10 @@ TEST_F(PresenceTest, AFlappingContactWritesOneRowPerSettledStatus) {
     ASSERT_TRUE(WaitFor([&] { return StatusEvents(*ada_).size() == 2; }));
     ada_->AddMessage(evdir::kIncoming, u"back", 0, kStatusAvailable, kMoodNone);
     Online({UserBlock("67890", {StatusTlv(0x0001)})});
-    EXPECT_TRUE(WaitFor([&] { return StatusEvents(*ada_) == std::vector<int32_t>{40, 0, 10}; }))
-        << StatusEvents(*ada_).size() << " status rows";
+    EXPECT_TRUE(WaitFor([&] {
+        return StatusEvents(*ada_) == std::vector<int32_t>{40, 0, 10};
+    })) << StatusEvents(*ada_).size()
+        << " status rows";
 }
 
 TEST_F(PresenceTest, StatusComesFromTheNoticeKindTheStatusWordOrTheUserClass) {
@@ -160,13 +162,13 @@ TEST_F(PresenceTest, ShortStatusWordsWideUserClassesAndTextEncodingsAsServersSen
     test::ByteWriter bare;
     const std::string utf8 = "Gr\xC3\xBC\xC3\x9F";
     bare.U16(static_cast<uint16_t>(utf8.size())).Raw(utf8);
-    Online({UserBlock("67890", {SessionDataTlv({test::Item(0x0002, 0x04, bare.bytes),
-                                                TextTimeItem(20)})})});
+    Online({UserBlock("67890",
+                      {SessionDataTlv({test::Item(0x0002, 0x04, bare.bytes), TextTimeItem(20)})})});
     ASSERT_TRUE(WaitFor([&] { return ada_->StatusText() == u"Grüß"; }));
     test::ByteWriter ucs2;
     ucs2.U16(4).U16(0x041F).U16(0x0440).U16(2);  // "Пр", UCS-2
-    Online({UserBlock("55555", {SessionDataTlv({test::Item(0x0002, 0x04, ucs2.bytes),
-                                                TextTimeItem(21)})})});
+    Online({UserBlock("55555",
+                      {SessionDataTlv({test::Item(0x0002, 0x04, ucs2.bytes), TextTimeItem(21)})})});
     ASSERT_TRUE(WaitFor([&] { return bob_->StatusText() == u"Пр"; }));
 }
 

@@ -8,16 +8,16 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/error.h"
 #include "platform/socket.h"
 #include "protocol/oscar.h"
 #include "protocol/services/families.h"
 #include "protocol/transport/frame_buffer.h"
 #include "protocol/transport/packet.h"
+#include "service_wire.h"
 #include "storage/database.h"
-#include "platform/error.h"
 #include "support/session_harness.h"
 #include "support/signon_script.h"
-#include "service_wire.h"
 
 namespace zul {
 namespace {
@@ -39,8 +39,8 @@ std::chrono::milliseconds TimeToLockProfile() {
         CTransaction transaction;
         transaction.Commit();
     }
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - start);
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start);
 }
 
 TEST(ReceiveLoop, AFrameHeldHalfSentLeavesTheProfileFreeAndArrivesWhole) {
@@ -71,17 +71,16 @@ TEST(ReceiveLoop, FramesKeptByAFailedSignOnAreNotReplayedIntoTheNext) {
     options.script = [](ScriptedServer&, ScriptedServer& service) {
         // The first attempt: 300 notices nobody asked for before the rate information, more
         // than a sign-on keeps; the attempt fails and the next one is a normal sign-on.
-        service.OnFrame(
-            [](const ReceivedFrame& f) { return f.IsSnac(0x01, 0x06); },
-            [](const ReceivedFrame&) {
-                std::vector<test::OutFrame> frames;
-                for (int i = 0; i < 300; ++i) {
-                    frames.push_back(test::SnacFrame(0x01, 0x13, Bytes{0x00, 0x04}));
-                }
-                frames.push_back(test::SnacFrame(0x01, 0x07, test::StandardRateInfo()));
-                return Reply(frames);
-            },
-            1);
+        service.OnFrame([](const ReceivedFrame& f) { return f.IsSnac(0x01, 0x06); },
+                        [](const ReceivedFrame&) {
+                            std::vector<test::OutFrame> frames;
+                            for (int i = 0; i < 300; ++i) {
+                                frames.push_back(test::SnacFrame(0x01, 0x13, Bytes{0x00, 0x04}));
+                            }
+                            frames.push_back(test::SnacFrame(0x01, 0x07, test::StandardRateInfo()));
+                            return Reply(frames);
+                        },
+                        1);
     };
     SessionHarness h(options);
     ASSERT_TRUE(h.SignOn(0, 20s));

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
-#include <optional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 

@@ -5,10 +5,10 @@
 #include <atomic>
 #include <thread>
 
+#include "platform/error.h"
 #include "platform/tick.h"
 #include "protocol/services/families.h"
 #include "protocol/transport/packet.h"
-#include "platform/error.h"
 #include "support/session_harness.h"
 
 namespace zul {
@@ -27,7 +27,9 @@ uint32_t OffsetTick() {
     auto ms = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
     return static_cast<uint32_t>(ms) + g_tickOffset.load();
 }
-void RecordSleep(uint32_t ms) { g_slept += ms; }
+void RecordSleep(uint32_t ms) {
+    g_slept += ms;
+}
 
 struct ClockGuard {
     ClockGuard() { g_tickOffset = 0; }
@@ -48,8 +50,7 @@ std::vector<std::pair<uint16_t, uint16_t>> SnacsOf(const std::vector<ReceivedFra
 TEST(Session, SignOnSendsTheHandshakeInOrder) {
     SessionHarness h;
     ASSERT_TRUE(h.SignOn(0));
-    ASSERT_TRUE(h.ServiceServer().WaitForFrameCount(
-        test::ScriptedServer::IsSnac(0x04, 0x10), 1));
+    ASSERT_TRUE(h.ServiceServer().WaitForFrameCount(test::ScriptedServer::IsSnac(0x04, 0x10), 1));
     auto frames = h.ServiceServer().Frames(0);
     auto snacs = SnacsOf(frames);
     const std::vector<std::pair<uint16_t, uint16_t>> expected = {
@@ -61,7 +62,8 @@ TEST(Session, SignOnSendsTheHandshakeInOrder) {
     EXPECT_EQ(std::vector(snacs.begin(), snacs.begin() + expected.size()), expected);
 
     auto find = [&](uint16_t family, uint16_t subtype) {
-        for (const auto& f : frames) if (f.IsSnac(family, subtype)) return f;
+        for (const auto& f : frames)
+            if (f.IsSnac(family, subtype)) return f;
         return ReceivedFrame{};
     };
     // The acknowledgement names the three classes the server announced, by their ids.
@@ -76,7 +78,8 @@ TEST(Session, SignOnSendsTheHandshakeInOrder) {
     // server, it is followed by the AIM request, which carries a pending request id.
     EXPECT_EQ(test::MetaRequestType(find(0x15, 0x02)), 0x003C);
     ASSERT_TRUE(h.ServiceServer().WaitForFrame(test::ScriptedServer::IsSnac(0x04, 0x10)));
-    uint32_t offlineId = h.ServiceServer().WaitForFrame(test::ScriptedServer::IsSnac(0x04, 0x10))->requestId();
+    uint32_t offlineId =
+        h.ServiceServer().WaitForFrame(test::ScriptedServer::IsSnac(0x04, 0x10))->requestId();
     EXPECT_NE(offlineId & 0xFFFF, 0u);
     EXPECT_EQ(offlineId >> 16, 0u);
     // Sequence numbers run on across the connection without gaps.
@@ -214,7 +217,7 @@ TEST(Session, KeepAliveOnlyAfterThirtySecondsOfQuiet) {
     // Quiet: the next idle pass after 30 s sends one.
     g_tickOffset += 31000;
     EXPECT_TRUE(h.ServiceServer().WaitForFrameCount(test::ScriptedServer::IsChannel(0x05), 1,
-                                                     std::chrono::seconds(5)));
+                                                    std::chrono::seconds(5)));
 }
 
 struct DisconnectCase {
@@ -340,11 +343,12 @@ TEST(RateClasses, ClassesAreKnownByTheirIdsWhateverTheRecordLength) {
 }
 
 TEST(RateClasses, TheAcknowledgementListsTheAnnouncedIds) {
-    for (const std::vector<uint16_t>& ids : {std::vector<uint16_t>{1, 2, 3, 4, 5},
-                                             std::vector<uint16_t>{7}}) {
+    for (const std::vector<uint16_t>& ids :
+         {std::vector<uint16_t>{1, 2, 3, 4, 5}, std::vector<uint16_t>{7}}) {
         test::HarnessOptions options;
         options.script = [ids](test::ScriptedServer&, test::ScriptedServer& service) {
-            service.OnSnac(0x01, 0x06, test::Reply({test::SnacFrame(0x01, 0x07, RateInfo(ids, 35))}));
+            service.OnSnac(0x01, 0x06,
+                           test::Reply({test::SnacFrame(0x01, 0x07, RateInfo(ids, 35))}));
         };
         SessionHarness h(options);
         ASSERT_TRUE(h.SignOn(0));

@@ -12,13 +12,13 @@
 #include <string>
 #include <thread>
 
+#include "platform/error.h"
 #include "platform/socket.h"
 #include "platform/text.h"
 #include "protocol/oscar.h"
 #include "protocol/transport/login.h"
 #include "service_wire.h"
 #include "storage/contacts.h"
-#include "platform/error.h"
 #include "storage/history.h"
 #include "support/avatar_server.h"
 #include "support/presence_notice.h"

@@ -7,8 +7,8 @@
 #include <set>
 
 #include "accounts/status.h"
-#include "platform/text.h"
 #include "platform/error.h"
+#include "platform/text.h"
 #include "storage/history.h"
 #include "storage/options.h"
 #include "storage/profile_fixture.h"

@@ -9,9 +9,9 @@
 #include <thread>
 
 #include "accounts/status.h"
+#include "platform/error.h"
 #include "platform/local_time.h"
 #include "storage/contacts.h"
-#include "platform/error.h"
 #include "storage/options.h"
 #include "storage/profile_fixture.h"
 #include "support/test_account.h"
@@ -136,8 +136,9 @@ TEST_F(HistoryTest, ANumberWhoseRowCouldNotBeSavedIsNeverGivenAgain) {
     EventPtr first = History().AddEvent(evtype::kMessage, evdir::kIncoming, u"a", 0, 0, -1);
     ASSERT_TRUE(first);
     // The profile refuses the second event's row.
-    Exec(u"CREATE TRIGGER refuse BEFORE INSERT ON History WHEN NEW.Message='boom' "
-         u"BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    Exec(
+        u"CREATE TRIGGER refuse BEFORE INSERT ON History WHEN NEW.Message='boom' "
+        u"BEGIN SELECT RAISE(ABORT, 'refused'); END");
     EventPtr refused = History().AddEvent(evtype::kMessage, evdir::kIncoming, u"boom", 0, 0, -1);
     EventPtr third = History().AddEvent(evtype::kMessage, evdir::kIncoming, u"c", 0, 0, -1);
     ASSERT_TRUE(third);

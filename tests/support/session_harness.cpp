@@ -68,9 +68,8 @@ bool SessionHarness::SignOn(int32_t status, std::chrono::milliseconds timeout) {
         return c >= u'0' && c <= u'9';
     });
     const ScriptedServer::Match lastRequest =
-        numeric ? ScriptedServer::Match([](const ReceivedFrame& f) {
-            return MetaRequestType(f) == 0x07D0;
-        })
+        numeric ? ScriptedServer::Match(
+                      [](const ReceivedFrame& f) { return MetaRequestType(f) == 0x07D0; })
                 : ScriptedServer::IsSnac(0x04, 0x10);
     const size_t before = service_->CountFrames(lastRequest);
     account_->RequestStatus(status);

@@ -62,13 +62,14 @@ void AddLoginRules(ScriptedServer& login, const std::string& serviceAddress,
     });
     // The MD5 login: the key, then the service address and cookie as SNAC(0x17,0x03).
     login.OnSnac(0x17, 0x06, Reply({SnacFrame(0x17, 0x07, Bytes{0x00, 0x04, 'k', 'e', 'y', '1'})}));
-    login.OnFrame([](const ReceivedFrame& f) { return f.IsSnac(0x17, 0x02); },
-                  [serviceAddress, observe](const ReceivedFrame& frame) {
-                      if (observe) observe(frame);
-                      ByteWriter w;
-                      w.Tlv(0x0001, "login").Tlv(0x0005, serviceAddress).Tlv(0x0006, StandardCookie());
-                      return Reply({SnacFrame(0x17, 0x03, w.bytes, frame.requestId())});
-                  });
+    login.OnFrame(
+        [](const ReceivedFrame& f) { return f.IsSnac(0x17, 0x02); },
+        [serviceAddress, observe](const ReceivedFrame& frame) {
+            if (observe) observe(frame);
+            ByteWriter w;
+            w.Tlv(0x0001, "login").Tlv(0x0005, serviceAddress).Tlv(0x0006, StandardCookie());
+            return Reply({SnacFrame(0x17, 0x03, w.bytes, frame.requestId())});
+        });
 }
 
 void AddServiceRules(ScriptedServer& s, const SignOnScript& script) {

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "accounts/account.h"
+#include "platform/log.h"
 #include "platform/paths.h"
 #include "storage/history.h"
-#include "platform/log.h"
 #include "support/test_env.h"
 
 namespace zul::test {

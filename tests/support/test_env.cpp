@@ -8,8 +8,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "platform/paths.h"
 #include "platform/log.h"
+#include "platform/paths.h"
 
 namespace zul::test {
 

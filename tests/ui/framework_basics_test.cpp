@@ -1,7 +1,7 @@
 // Scaling, drawing helpers, canvases and the caption bar.
+#include <QApplication>
 #include <QBuffer>
 #include <QFontMetrics>
-#include <QApplication>
 #include <QLineEdit>
 #include <QPainter>
 #include <QSignalSpy>

@@ -44,9 +44,15 @@ struct Result {
     Outcome outcome;
     std::string why;
 };
-Result Pass() { return {Outcome::kPass, {}}; }
-Result Fail(std::string why) { return {Outcome::kFail, std::move(why)}; }
-Result Skip(std::string why) { return {Outcome::kSkip, std::move(why)}; }
+Result Pass() {
+    return {Outcome::kPass, {}};
+}
+Result Fail(std::string why) {
+    return {Outcome::kFail, std::move(why)};
+}
+Result Skip(std::string why) {
+    return {Outcome::kSkip, std::move(why)};
+}
 
 bool WaitFor(const std::function<bool()>& condition, Seconds timeout = kStepTimeout) {
     const auto end = std::chrono::steady_clock::now() + timeout;
@@ -280,15 +286,18 @@ Result Driver::SignOn(Side& side) {
 
 Result Driver::ServerList(Side& owner, const Side& other) {
     ContactPtr contact;
-    const bool found = WaitFor([&] {
-        contact = Listed(owner, other);
-        return contact && contact->OnServer();
-    }, owner.Online() ? kStepTimeout : 0s);
+    const bool found = WaitFor(
+        [&] {
+            contact = Listed(owner, other);
+            return contact && contact->OnServer();
+        },
+        owner.Online() ? kStepTimeout : 0s);
     if (found) return Pass();
-    std::string why = contact ? other.credentials.login + " is known but not marked on the server"
-                              : "no contact " + other.credentials.login + " among " +
-                                    std::to_string(contacts_.ContactsOf(owner.account.get()).size()) +
-                                    " contacts";
+    std::string why = contact
+                          ? other.credentials.login + " is known but not marked on the server"
+                          : "no contact " + other.credentials.login + " among " +
+                                std::to_string(contacts_.ContactsOf(owner.account.get()).size()) +
+                                " contacts";
     if (!owner.Online()) why += " (" + owner.name + " is not signed on)";
     return Fail(why + "; " + owner.Wire(0, Families({0x13})));
 }
@@ -395,8 +404,8 @@ Result Driver::OfflineMessage() {
         asked = asked || (!r.incoming && r.subtype == 0x10);
         answered = answered || (r.incoming && (r.subtype == 0x17 || r.subtype == 0x07));
     }
-    const std::string wire = a_.Wire(mark, Families({0x04})) + "; " +
-                             b_.Wire(back, Families({0x04, 0x15}));
+    const std::string wire =
+        a_.Wire(mark, Families({0x04})) + "; " + b_.Wire(back, Families({0x04, 0x15}));
     if (!IsIcqNumber(b_.credentials.login) && asked && !answered) {
         return Skip("the server gave B no offline messages (" + wire + ")");
     }
@@ -406,16 +415,18 @@ Result Driver::OfflineMessage() {
 Result Driver::Picture() {
     if (!a_.Online() && !b_.Online()) return Fail("neither account is signed on");
     ContactPtr holder;
-    const bool stored = WaitFor([&] {
-        for (auto [owner, other] : {std::pair{&a_, &b_}, std::pair{&b_, &a_}}) {
-            ContactPtr contact = Listed(*owner, *other);
-            if (contact && contact->HasPicture() && StoredPictureBytes(*contact) > 0) {
-                holder = contact;
-                return true;
+    const bool stored = WaitFor(
+        [&] {
+            for (auto [owner, other] : {std::pair{&a_, &b_}, std::pair{&b_, &a_}}) {
+                ContactPtr contact = Listed(*owner, *other);
+                if (contact && contact->HasPicture() && StoredPictureBytes(*contact) > 0) {
+                    holder = contact;
+                    return true;
+                }
             }
-        }
-        return false;
-    }, kPictureTimeout);
+            return false;
+        },
+        kPictureTimeout);
     if (stored) {
         std::fprintf(stderr, "interop: picture of %s stored, %zu bytes\n",
                      ToUtf8(holder->Login()).c_str(), holder->Picture().size());
@@ -424,8 +435,9 @@ Result Driver::Picture() {
     const bool announced = WireTap::Instance().IconAnnounced(a_.credentials.login) ||
                            WireTap::Instance().IconAnnounced(b_.credentials.login);
     if (!announced) {
-        return Skip("the server announced no buddy icon for either account "
-                    "(no icon hash in a presence notice)");
+        return Skip(
+            "the server announced no buddy icon for either account "
+            "(no icon hash in a presence notice)");
     }
     const RecordFilter avatarTraffic = [](const FrameRecord& r) {
         return r.link == "avatar" || r.family == 0x10 ||
@@ -479,8 +491,8 @@ Result Driver::AddContact() {
     }
     contact.reset();
     const std::u16string nickname = UniqueText("added").token;
-    a_.account->RequestAddContact({FromUtf8(b_.credentials.login), nickname, group,
-                                   u"zul interop asks"});
+    a_.account->RequestAddContact(
+        {FromUtf8(b_.credentials.login), nickname, group, u"zul interop asks"});
     if (!WaitFor([&] {
             ContactPtr again = Listed(a_, b_);
             return again && again->OnServer();
@@ -552,8 +564,7 @@ int Driver::Run() {
 
 // A fresh folder for the profile and the logs of this run, kept afterwards.
 std::string MakeRunFolder() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "zul-interop-XXXXXX").string();
+    std::string pattern = (std::filesystem::temp_directory_path() / "zul-interop-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) return {};
     return pattern + "/";
 }
@@ -595,7 +606,8 @@ int main(int argc, char** argv) {
     // The profile stays for a look afterwards, without the passwords.
     try {
         std::lock_guard lock(Database().Mutex());
-        for (const char16_t* sql : {u"PRAGMA secure_delete=ON", u"UPDATE Accounts SET Password=''"}) {
+        for (const char16_t* sql :
+             {u"PRAGMA secure_delete=ON", u"UPDATE Accounts SET Password=''"}) {
             CppSQLite3Command command = Database().Prepare(sql);
             Database().Execute(command);
         }

@@ -20,7 +20,7 @@ long __real__ZN3zul10SocketRecvEiPvm(SocketHandle, void*, size_t);
 long __real__ZN3zul13SocketRecvNowEiPvm(SocketHandle, void*, size_t) __attribute__((weak));
 
 bool __wrap__ZN3zul13SocketConnectEiRKNS_13SocketAddressE(SocketHandle s,
-                                                           const SocketAddress& address) {
+                                                          const SocketAddress& address) {
     const bool connected = __real__ZN3zul13SocketConnectEiRKNS_13SocketAddressE(s, address);
     if (connected) WireTap::Instance().Connected(s);
     return connected;

@@ -17,6 +17,8 @@ PageLook CurrentPageLook() {
     return source ? source() : PageLook{};
 }
 
-void SetPageLookSource(std::function<PageLook()> source) { Source() = std::move(source); }
+void SetPageLookSource(std::function<PageLook()> source) {
+    Source() = std::move(source);
+}
 
 }  // namespace zul

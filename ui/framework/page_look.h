@@ -8,12 +8,12 @@
 namespace zul {
 
 struct PageLook {
-    bool openByDoubleClick = true;   // a single tap only focuses a row
+    bool openByDoubleClick = true;  // a single tap only focuses a row
     bool captionTransparent = false;
-    int captionOpacity = 220;        // 0..255, used when captionTransparent
-    int scrollbarWidth = 4;          // unscaled pixels; 0 hides the indicator
-    int scrollbarOffset = 0;         // from the right edge, unscaled pixels
-    bool scrollbarAlways = false;    // also when the page is not moving
+    int captionOpacity = 220;      // 0..255, used when captionTransparent
+    int scrollbarWidth = 4;        // unscaled pixels; 0 hides the indicator
+    int scrollbarOffset = 0;       // from the right edge, unscaled pixels
+    bool scrollbarAlways = false;  // also when the page is not moving
     bool focusEditorOnChat = true;
 };
 

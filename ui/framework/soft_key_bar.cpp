@@ -25,9 +25,10 @@ SoftKeyBar::SoftKeyBar(QWidget* parent)
     connect(right_, &QPushButton::clicked, this, &SoftKeyBar::RightPressed);
     // From the keyboard: F1 and F2, or a phone's own soft-key codes, anywhere in the window
     // (also while the chat editor has the focus). A greyed key stays silent.
-    const std::pair<Qt::Key, QPushButton*> keys[] = {
-        {Qt::Key_F1, left_}, {Qt::Key_Context1, left_}, {Qt::Key_F2, right_},
-        {Qt::Key_Context2, right_}};
+    const std::pair<Qt::Key, QPushButton*> keys[] = {{Qt::Key_F1, left_},
+                                                     {Qt::Key_Context1, left_},
+                                                     {Qt::Key_F2, right_},
+                                                     {Qt::Key_Context2, right_}};
     for (const auto& [key, button] : keys) {
         auto* shortcut = new QShortcut(QKeySequence(key), this);
         shortcut->setContext(Qt::WindowShortcut);

@@ -181,7 +181,8 @@ void ViewPage::OpenPage(ViewPage* page) {
 void ViewPage::OnTap(int x, int y) {
     ListItem* item = ItemAt(x, y);
     FocusItem(item);
-    if (item != nullptr && !CurrentPageLook().openByDoubleClick) ActivateFocused(ListItem::kByPointer);
+    if (item != nullptr && !CurrentPageLook().openByDoubleClick)
+        ActivateFocused(ListItem::kByPointer);
 }
 
 void ViewPage::OnDoubleTap(int x, int y) {

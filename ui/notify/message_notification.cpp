@@ -73,7 +73,7 @@ MessageNotification::~MessageNotification() {
     }
     queueChanged_.notify_all();
     if (delivery_.joinable()) delivery_.join();  // it shows what is queued first
-    alertGeneration_.fetch_add(1);  // quitting stops a running alert at once
+    alertGeneration_.fetch_add(1);               // quitting stops a running alert at once
     WaitForAlerts();
     RemoveNotification();
 }

@@ -124,22 +124,20 @@ NetworkManagerConnection::NetworkManagerConnection() {
                                          SLOT(OnStateChanged(uint)));
     // The state at start, asked without waiting; a change signal may come first and wins.
     QDBusMessage call = QDBusMessage::createMethodCall(
-        kNmService, path, QStringLiteral("org.freedesktop.DBus.Properties"),
-        QStringLiteral("Get"));
+        kNmService, path, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
     call << kNmService << QStringLiteral("State");
     auto* watcher = new QDBusPendingCallWatcher(
         QDBusConnection::systemBus().asyncCall(call, kDbusTimeoutMs), this);
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, this,
-                     [this](QDBusPendingCallWatcher* w) {
-                         const QDBusPendingReply<QDBusVariant> reply = *w;
-                         bool ok = false;
-                         const uint32_t state =
-                             reply.isValid() ? reply.value().variant().toUInt(&ok) : 0;
-                         if (ok && !signalSeen_) {
-                             status_.store(ConnectionStatusForNetworkManagerState(state));
-                         }
-                         w->deleteLater();
-                     });
+    QObject::connect(
+        watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
+            const QDBusPendingReply<QDBusVariant> reply = *w;
+            bool ok = false;
+            const uint32_t state = reply.isValid() ? reply.value().variant().toUInt(&ok) : 0;
+            if (ok && !signalSeen_) {
+                status_.store(ConnectionStatusForNetworkManagerState(state));
+            }
+            w->deleteLater();
+        });
 }
 
 void NetworkManagerConnection::OnStateChanged(uint state) {

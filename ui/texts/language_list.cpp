@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/paths.h"
 #include "platform/log.h"
+#include "platform/paths.h"
 
 namespace zul {
 namespace {

@@ -761,7 +761,8 @@ void ContactListPage::AddContact() {
     if (enabled.size() > 1) {
         QStringList names;
         for (CAccount* a : enabled) names << QString::fromStdU16String(a->Description());
-        const std::optional<int> chosen = AskChoice(Host(), kTextAddTitle, kTextAccountLabel, names);
+        const std::optional<int> chosen =
+            AskChoice(Host(), kTextAddTitle, kTextAccountLabel, names);
         if (!chosen || *chosen < 0 || *chosen >= static_cast<int>(enabled.size())) return;
         account = enabled[static_cast<size_t>(*chosen)];
     }
@@ -781,7 +782,8 @@ void ContactListPage::AddContact() {
             }
         }
     }
-    const std::optional<QString> group = AskText(Host(), kTextAddTitle, kTextGroupLabel, firstGroup);
+    const std::optional<QString> group =
+        AskText(Host(), kTextAddTitle, kTextGroupLabel, firstGroup);
     if (!group) return;
     const std::optional<QString> reason =
         AskText(Host(), kTextAddTitle, kTextReasonLabel, ResText(kTextReasonDefault));

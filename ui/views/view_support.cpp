@@ -3,9 +3,9 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QHash>
-#include <QMenu>
 #include <QInputDialog>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>

@@ -9,8 +9,8 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
-#include <optional>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -33,7 +33,6 @@ constexpr int kAwaitingAuth = 197;
 
 // The icon a contact's row shows in a blink phase (also the left icon of its chat page).
 int ContactRowIcon(const CContact& contact, bool blinkOn);
-
 
 // The text of a string id as a QString.
 QString ResText(int id);
