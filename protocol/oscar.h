@@ -26,7 +26,7 @@ class COscarPacket;
 enum class Link { Service, Avatar };
 
 class COscar : public CAccount {
-public:
+  public:
     COscar(const CAccountData& data, CContacts& contacts, std::string profileFolder);
     ~COscar() override;
 
@@ -82,16 +82,24 @@ public:
     [[noreturn]] void HandleIncomingFromDisconnectChannel(const COscarPacket& frame);
     // Decides after a session error: true means stop, false means connect again.
     bool HandleSessionError(int32_t code);
+    // The one policy after an error ended a sign-on or a running session: the connections
+    // close; a stop the user asked for, or an error the session cannot get past, sets *stop;
+    // anything else is shown with a countdown and the caller connects again. Returns 0.
+    int EndAfterError(int32_t code, int* stop);
 
     // --- session state used by the services -------------------------------------------------
-    SocketHandle& Socket(Link link) { return link == Link::Service ? serviceSocket_ : avatarSocket_; }
+    SocketHandle& Socket(Link link) {
+        return link == Link::Service ? serviceSocket_ : avatarSocket_;
+    }
     // Puts a connected socket in place of a link's (fuzz targets and tests feed the session
     // through one); its frame buffer starts empty.
     void AdoptSocket(Link link, SocketHandle socket) {
         Socket(link) = socket;
         In(link).Reset();
     }
-    RateClassTable& Rates(Link link) { return link == Link::Service ? serviceRates_ : avatarRates_; }
+    RateClassTable& Rates(Link link) {
+        return link == Link::Service ? serviceRates_ : avatarRates_;
+    }
     PendingRequests& Pending() { return pending_; }
     AvatarQueue& Avatars() { return avatarQueue_; }
     bool AvatarActive() const { return avatarActive_.load(); }
@@ -133,7 +141,7 @@ public:
     // lock. Each is taken with try_lock and given back at once.
     bool SessionLocksFree();
 
-private:
+  private:
     void FillSessionFields();
     // The sign-off frame on a link, sent only if it can go at once.
     void SayGoodbye(Link link);

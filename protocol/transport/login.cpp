@@ -5,16 +5,18 @@
 #include <openssl/evp.h>
 
 #include <array>
+#include <initializer_list>
 #include <optional>
 
+#include "platform/error.h"
+#include "platform/log.h"
 #include "platform/resources.h"
+#include "platform/socket.h"
 #include "platform/text.h"
 #include "protocol/oscar.h"
 #include "protocol/services/families.h"
 #include "protocol/transport/connection.h"
 #include "protocol/transport/packet.h"
-#include "platform/error.h"
-#include "platform/log.h"
 
 namespace zul {
 namespace {
@@ -97,8 +99,7 @@ void ReadLoginReply(const TlvList& tlvs, COscar::ServiceTicket& ticket) {
 
 }  // namespace
 
-std::optional<std::string> LoginPasswordBytes(uint8_t accountType,
-                                              const std::u16string& password) {
+std::optional<std::string> LoginPasswordBytes(uint8_t accountType, const std::u16string& password) {
     // Sent in the legacy code page, as servers compare it; a character it cannot hold is
     // never sent half-converted.
     std::optional<std::string> bytes = WideToMultiByte(password);
@@ -128,36 +129,44 @@ std::array<uint8_t, 16> StrongPasswordHash(std::string_view key, std::string_vie
 
 namespace {
 
+// Server and socket codes with the text that explains them; the first row that names the code
+// wins.
+struct CodeText {
+    std::initializer_list<int32_t> codes;
+    int textId;
+};
+const CodeText kLoginErrorTexts[] = {
+    {{1, 4, 5, 6, 7}, 1010},  // name or password wrong
+    {{2, 13, 16, 20, 21, 26}, 1011},
+    {{22, 23}, 1012},
+    {{24, 29}, 1013},  // rate limited
+    {{27}, 1014},
+    {{28}, 1015},
+    {{30}, 1016},
+    {{12}, 1017},
+    {{errcode::kPasswordNotEncodable}, 1018},
+    {{errcode::kListTooLarge}, 1021},
+    {{errcode::kSignedOnElsewhere}, 1097},
+    {{sockerr::kNetDown, sockerr::kConnRefused}, 10050},
+    {{sockerr::kConnReset}, 10054},
+    {{sockerr::kTimedOut}, 10060},
+    {{sockerr::kAddrNotAvail, sockerr::kHostDown, sockerr::kHostUnreach, sockerr::kHostNotFound},
+     11001},
+};
+
 }  // namespace
 
 std::u16string LoginErrorText(uint8_t accountType, int32_t code) {
     if (accountType != acctype::kIcq && accountType != acctype::kAim) {
         return u"unknown account type";
     }
-    int id;
-    switch (code) {
-        case 1: case 4: case 5: case 6: case 7: id = 1010; break;
-        case 2: case 13: case 16: case 20: case 21: case 26: id = 1011; break;
-        case 22: case 23: id = 1012; break;
-        case 24: case 29: id = 1013; break;
-        case 27: id = 1014; break;
-        case 28: id = 1015; break;
-        case 30: id = 1016; break;
-        case 12: id = 1017; break;
-        case errcode::kPasswordNotEncodable: id = 1018; break;
-        case errcode::kListTooLarge: id = 1021; break;
-        case errcode::kSignedOnElsewhere: id = 1097; break;
-        case 10050: case 10061: id = 10050; break;
-        case 10054: id = 10054; break;
-        case 10060: id = 10060; break;
-        case 10049: case 10064: case 10065: case 11001: id = 11001; break;
-        default:
-            id = code <= errcode::kSignOnStepRefused && code > errcode::kSignOnStepRefused - 0x10000
-                     ? 1019
-                     : 1099;
-            break;
+    for (const CodeText& row : kLoginErrorTexts) {
+        for (int32_t c : row.codes)
+            if (c == code) return ResString(row.textId);
     }
-    return ResString(id);
+    const bool refusedStep =
+        code <= errcode::kSignOnStepRefused && code > errcode::kSignOnStepRefused - 0x10000;
+    return ResString(refusedStep ? 1019 : 1099);
 }
 
 void COscar::FillSessionFields() {
@@ -196,14 +205,7 @@ int COscar::ConnectAndLogIn(int* stop) {
         WriteLog(kGeneralLog, u"FINISHED AUTH");
         return 1;
     } catch (const CError& e) {
-        CloseConnections();
-        if (SessionRunning() && !StopRequested()) {
-            WriteLog(kGeneralLog, u"MainThreadBody(): CError catched");
-            if (stop) *stop = HandleSessionError(e.Code()) ? 1 : 0;
-        } else if (stop) {
-            *stop = 1;
-        }
-        return 0;
+        return EndAfterError(e.Code(), stop);
     }
 }
 
@@ -262,7 +264,8 @@ COscar::ServiceTicket COscar::LoginSecure() {
         ReadLoginReply(tlvs, ticket);
         throw CError(u"COscar::LoginSecure", errcode::kIncompleteLoginReply);
     }
-    if (reply.subtype() != 0x07) throw CError(u"COscar::LoginSecure", errcode::kIncompleteLoginReply);
+    if (reply.subtype() != 0x07)
+        throw CError(u"COscar::LoginSecure", errcode::kIncompleteLoginReply);
     ByteReader reader(reply.snacData());
     const uint16_t keyLength = reader.ReadU16();
     const std::string key = reader.ReadString(keyLength);
@@ -278,7 +281,8 @@ COscar::ServiceTicket COscar::LoginSecure() {
     SendFrame(Link::Service, login);
 
     ReceiveLoginSnac(reply);
-    if (reply.subtype() != 0x03) throw CError(u"COscar::LoginSecure", errcode::kIncompleteLoginReply);
+    if (reply.subtype() != 0x03)
+        throw CError(u"COscar::LoginSecure", errcode::kIncompleteLoginReply);
     TlvList tlvs;
     tlvs.Parse(reply.snacData());
     ReadLoginReply(tlvs, ticket);

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <exception>
 
+#include "platform/error.h"
+#include "platform/log.h"
 #include "platform/resources.h"
 #include "platform/text.h"
 #include "platform/tick.h"
@@ -15,8 +17,6 @@
 #include "protocol/transport/login.h"
 #include "protocol/transport/packet.h"
 #include "storage/database.h"
-#include "platform/error.h"
-#include "platform/log.h"
 #include "storage/options.h"
 
 namespace zul {
@@ -38,9 +38,21 @@ constexpr size_t kMaxDeferredFrames = 256;
 
 bool IsFatalSessionCode(int32_t code) {
     switch (code) {
-        case 1: case 4: case 5: case 7: case 8: case 9: case 34:
-        case -99999: case -99991: case -99990: case -99986: case -99985:
-        case -12347: case -12346: case -12345:
+        case 1:
+        case 4:
+        case 5:
+        case 7:
+        case 8:
+        case 9:
+        case 34:
+        case -99999:
+        case -99991:
+        case -99990:
+        case -99986:
+        case -99985:
+        case -12347:
+        case -12346:
+        case -12345:
         case errcode::kPasswordNotEncodable:
         case errcode::kListTooLarge:
             return true;
@@ -196,14 +208,29 @@ void COscar::FillLink(Link link) {
 
 bool DispatchServiceFamily(COscar& session, uint16_t family, COscarPacket& frame) {
     switch (family) {
-        case 0x01: HandleServiceFamily(session, frame); return true;
-        case 0x02: HandleLocationFamily(session, frame); return true;
-        case 0x03: HandleBuddyFamily(session, frame); return true;
-        case 0x04: HandleMessageFamily(session, frame); return true;
-        case 0x09: HandlePrivacyFamily(session, frame); return true;
-        case 0x13: HandleListFamily(session, frame); return true;
-        case 0x15: HandleMetaFamily(session, frame); return true;
-        default: return false;
+        case 0x01:
+            HandleServiceFamily(session, frame);
+            return true;
+        case 0x02:
+            HandleLocationFamily(session, frame);
+            return true;
+        case 0x03:
+            HandleBuddyFamily(session, frame);
+            return true;
+        case 0x04:
+            HandleMessageFamily(session, frame);
+            return true;
+        case 0x09:
+            HandlePrivacyFamily(session, frame);
+            return true;
+        case 0x13:
+            HandleListFamily(session, frame);
+            return true;
+        case 0x15:
+            HandleMetaFamily(session, frame);
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -216,9 +243,13 @@ void COscar::DispatchSnac(COscarPacket& frame) {
 
 void COscar::DispatchFrame(COscarPacket& frame) {
     switch (frame.channel()) {
-        case channel::kSignOn: break;
-        case channel::kSnac: DispatchSnac(frame); break;
-        case channel::kDisconnect: HandleIncomingFromDisconnectChannel(frame);
+        case channel::kSignOn:
+            break;
+        case channel::kSnac:
+            DispatchSnac(frame);
+            break;
+        case channel::kDisconnect:
+            HandleIncomingFromDisconnectChannel(frame);
         default:
             WriteLogFormat(kGeneralLog,
                            u"HandleIncoming_MainThread: Incoming from unknown channel %d",
@@ -396,13 +427,28 @@ void COscar::HandleIncomingFromDisconnectChannel(const COscarPacket& frame) {
     tlvs.Parse(frame.frameData());
     const Tlv* reason = tlvs.Find(0x0009);
     int32_t code = errcode::kDisconnectNoReason;
-    if (reason) code = reason->AsU16() == 1 ? errcode::kSignedOnElsewhere : errcode::kDisconnectOther;
+    if (reason)
+        code = reason->AsU16() == 1 ? errcode::kSignedOnElsewhere : errcode::kDisconnectOther;
     throw CError(u"COscar::HandleIncomingFromDisconnectChannel", code);
+}
+
+int COscar::EndAfterError(int32_t code, int* stop) {
+    CloseConnections();
+    if (SessionRunning() && !StopRequested()) {
+        WriteLog(kGeneralLog, u"MainThreadBody(): CError catched");
+        if (stop) *stop = HandleSessionError(code) ? 1 : 0;
+    } else if (stop) {
+        *stop = 1;
+    }
+    return 0;
 }
 
 bool COscar::HandleSessionError(int32_t code) {
     ShowSessionError(std::u16string());
-    if (code == 10004 || code == 10038 || code == 10053) return true;
+    // Our own disconnect: the socket was shut or closed under the reader.
+    if (code == sockerr::kInterrupted || code == sockerr::kBadSocket ||
+        code == sockerr::kConnAborted)
+        return true;
 
     const std::u16string text = FormatInt(LoginErrorText(EffectiveType(), code), code);
     if (IsFatalSocketError(code) || IsFatalSessionCode(code) || !Options().ReconnectOnError) {
@@ -423,14 +469,7 @@ int COscar::RunSession(int* stop) {
         CloseConnections();
         return 1;
     } catch (const CError& e) {
-        CloseConnections();
-        if (SessionRunning() && !StopRequested()) {
-            WriteLog(kGeneralLog, u"MainThreadBody(): CError catched");
-            if (stop) *stop = HandleSessionError(e.Code()) ? 1 : 0;
-        } else if (stop) {
-            *stop = 1;
-        }
-        return 0;
+        return EndAfterError(e.Code(), stop);
     }
 }
 
