@@ -133,7 +133,7 @@ void CAccount::SetProgressLoadingSettings() {
 bool CAccount::dbLoadGroups() {
     CDatabase& db = Database();
     std::lock_guard dbLock(db.Mutex());
-    try {
+    return DbWork(u"CAccount::dbLoadGroups(): ", [&] {
         CppSQLite3Command cmd = db.Prepare(u"SELECT * FROM Groups WHERE AccID=?");
         cmd.BindInt(1, ID());
         CppSQLite3ResultSet rows = db.ExecuteQuery(cmd);
@@ -147,13 +147,8 @@ bool CAccount::dbLoadGroups() {
             contacts_.AddGroup(std::move(group), false);
             rows.Next();
         }
-        rows.Finalize();
-        cmd.Finalize();
         return true;
-    } catch (const CppSQLite3Exception& e) {
-        LogDbError(u"CAccount::dbLoadGroups(): ", e);
-        return false;
-    }
+    });
 }
 
 bool CAccount::dbLoadContacts_Grouped() {
@@ -166,7 +161,7 @@ bool CAccount::dbLoadContacts_Grouped() {
     };
     CDatabase& db = Database();
     std::lock_guard dbLock(db.Mutex());
-    try {
+    return DbWork(u"CAccount::dbLoadContacts_Grouped(): ", [&] {
         for (const char16_t* sql : kPasses) {
             CppSQLite3Command cmd = db.Prepare(sql);
             cmd.BindInt(1, ID());
@@ -204,14 +199,9 @@ bool CAccount::dbLoadContacts_Grouped() {
                 if (!contact) return false;
                 rows.Next();
             }
-            rows.Finalize();
-            cmd.Finalize();
         }
         return true;
-    } catch (const CppSQLite3Exception& e) {
-        LogDbError(u"CAccount::dbLoadContacts_Grouped(): ", e);
-        return false;
-    }
+    });
 }
 
 bool CAccount::LoadContacts() {

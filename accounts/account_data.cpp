@@ -191,7 +191,7 @@ void CAccountData::SetOwnerAvatar(const uint8_t* bytes, size_t count, bool save)
 
 bool CAccountData::dbSave() {
     if (ID() == 0) return false;
-    try {
+    return DbWork(u"CAccountData::dbSave(): ", [&] {
         CDatabase& db = Database();
         std::lock_guard dbLock(db.Mutex());
         CppSQLite3Command cmd = db.Prepare(
@@ -220,17 +220,14 @@ bool CAccountData::dbSave() {
         cmd.BindInt(15, Enabled());
         db.Execute(cmd);
         return true;
-    } catch (const CppSQLite3Exception& e) {
-        LogDbError(u"CAccountData::dbSave(): ", e);
-        return false;
-    }
+    });
 }
 
 namespace {
 
 bool SaveCounter(std::u16string_view sql, const std::atomic<uint32_t>& counter, int32_t id,
                  std::u16string_view logPrefix) {
-    try {
+    return DbWork(logPrefix, [&] {
         CDatabase& db = Database();
         std::lock_guard dbLock(db.Mutex());
         // Read under the database lock: of two threads saving, the later write holds the
@@ -241,10 +238,7 @@ bool SaveCounter(std::u16string_view sql, const std::atomic<uint32_t>& counter, 
         cmd.BindInt(2, id);
         db.Execute(cmd);
         return true;
-    } catch (const CppSQLite3Exception& e) {
-        LogDbError(logPrefix, e);
-        return false;
-    }
+    });
 }
 
 }  // namespace

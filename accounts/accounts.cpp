@@ -40,7 +40,7 @@ CAccounts::~CAccounts() {
 bool CAccounts::dbLoad() {
     CDatabase& db = Database();
     std::lock_guard dbLock(db.Mutex());
-    try {
+    return DbWork(u"CAccounts::dbLoad(): ", [&] {
         CppSQLite3Command cmd = db.Prepare(u"SELECT * FROM Accounts");
         CppSQLite3ResultSet rows = db.ExecuteQuery(cmd);
         const AccountFactory factory = CurrentFactory();
@@ -75,19 +75,14 @@ bool CAccounts::dbLoad() {
             }
             rows.Next();
         }
-        rows.Finalize();
-        cmd.Finalize();
         return true;
-    } catch (const CppSQLite3Exception& e) {
-        LogDbError(u"CAccounts::dbLoad(): ", e);
-        return false;
-    }
+    });
 }
 
 bool CAccounts::dbSave() {
     CDatabase& db = Database();
     std::lock_guard dbLock(db.Mutex());
-    try {
+    return DbWork(u"CAccounts::dbSave(): ", [&] {
         std::vector<int32_t> gone;
         {
             CppSQLite3Command cmd = db.Prepare(u"SELECT ID FROM Accounts");
@@ -97,8 +92,6 @@ bool CAccounts::dbSave() {
                 if (!Find(id)) gone.push_back(id);
                 rows.Next();
             }
-            rows.Finalize();
-            cmd.Finalize();
         }
         for (int32_t id : gone) {
             CppSQLite3Command cmd = db.Prepare(u"DELETE FROM Accounts WHERE ID=?");
@@ -106,10 +99,7 @@ bool CAccounts::dbSave() {
             db.Execute(cmd);
         }
         return true;
-    } catch (const CppSQLite3Exception& e) {
-        LogDbError(u"CAccounts::dbSave(): ", e);
-        return false;
-    }
+    });
 }
 
 CAccount* CAccounts::Find(int32_t id) const {

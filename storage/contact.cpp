@@ -158,7 +158,7 @@ uint8_t CContact::ProtocolKind() const {
 }
 
 bool CContact::dbSave() {
-    try {
+    return DbWork(u"CContact::dbSave(): ", [&] {
         CDatabase& db = Database();
         std::lock_guard dbLock(db.Mutex());
         // A deleted contact must not come back through a late save.
@@ -205,10 +205,7 @@ bool CContact::dbSave() {
         }
         db.Execute(cmd);
         return true;
-    } catch (const CppSQLite3Exception& e) {
-        LogDbError(u"CContact::dbSave(): ", e);
-        return false;
-    }
+    });
 }
 
 bool CContact::SetPicture(const uint8_t* bytes, size_t length, bool save) {

@@ -413,7 +413,7 @@ bool CContacts::dbCleanGroups(CAccount* account) {
     if (!account || !account->Loaded()) return true;
     CDatabase& db = Database();
     std::lock_guard dbLock(db.Mutex());
-    try {
+    return DbWork(u"CContacts::dbCleanGroups(): ", [&] {
         const int32_t accountID = account->ID();
         // Ids are kept whole: a row whose id is no 16-bit value cannot be a group in memory.
         std::vector<int32_t> stale;
@@ -429,8 +429,6 @@ bool CContacts::dbCleanGroups(CAccount* account) {
                 }
                 rows.Next();
             }
-            rows.Finalize();
-            cmd.Finalize();
         }
         for (int32_t id : stale) {
             CppSQLite3Command cmd = db.Prepare(u"DELETE FROM Groups WHERE AccID=? AND ID=?");
@@ -439,10 +437,7 @@ bool CContacts::dbCleanGroups(CAccount* account) {
             db.Execute(cmd);
         }
         return true;
-    } catch (const CppSQLite3Exception& e) {
-        LogDbError(u"CContacts::dbCleanGroups(): ", e);
-        return false;
-    }
+    });
 }
 
 bool CContacts::Tick() {

@@ -8,6 +8,7 @@
 #include "platform/log.h"
 #include "platform/paths.h"
 #include "platform/text.h"
+#include "storage/db_log.h"
 
 namespace zul {
 namespace {
@@ -324,14 +325,11 @@ bool CTransaction::Commit() {
 }
 
 bool CTransaction::RunQuietly(std::u16string_view sql, std::u16string_view logPrefix) {
-    try {
+    return DbWork(logPrefix, [&] {
         CppSQLite3Command command = database_.Prepare(sql);
         database_.Execute(command);
         return true;
-    } catch (const CppSQLite3Exception& e) {
-        LogFailure(logPrefix, e);
-        return false;
-    }
+    });
 }
 
 }  // namespace zul

@@ -65,7 +65,7 @@ bool CGroup::Save() {
 }
 
 bool CGroup::__dbSave() {
-    try {
+    return DbWork(u"CGroup::__dbSave()", [&] {
         CDatabase& db = Database();
         std::lock_guard dbLock(db.Mutex());
         if (RowID() == 0) SetRowID(FreeRowID(db, accountID_, GroupID()));
@@ -77,14 +77,11 @@ bool CGroup::__dbSave() {
         cmd.BindText(4, Name());
         db.Execute(cmd);
         return true;
-    } catch (const CppSQLite3Exception& e) {
-        LogDbError(u"CGroup::__dbSave()", e);
-        return false;
-    }
+    });
 }
 
 bool CGroup::__dbSaveVirtualGroup() {
-    try {
+    return DbWork(u"CGroup::__dbSaveVirtualGroup()", [&] {
         CDatabase& db = Database();
         std::lock_guard dbLock(db.Mutex());
         CppSQLite3Command cmd = db.Prepare(u"UPDATE Groups SET Expanded=? WHERE Name=?");
@@ -92,10 +89,7 @@ bool CGroup::__dbSaveVirtualGroup() {
         cmd.BindText(2, Name());
         db.Execute(cmd);
         return true;
-    } catch (const CppSQLite3Exception& e) {
-        LogDbError(u"CGroup::__dbSaveVirtualGroup()", e);
-        return false;
-    }
+    });
 }
 
 }  // namespace zul

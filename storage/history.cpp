@@ -179,7 +179,7 @@ bool CHistory::dbLoad(uint8_t kind, bool pendingOnly) {
         (kind == evtype::kStatusChange && StatusChangesLoaded())) {
         return true;
     }
-    try {
+    return DbWork(u"CHistory::dbLoad(): ", [&] {
         CDatabase& db = Database();
         std::lock_guard dbLock(db.Mutex());
         std::lock_guard lock(mutex_);
@@ -240,10 +240,7 @@ bool CHistory::dbLoad(uint8_t kind, bool pendingOnly) {
         }
         SortEvents();
         return true;
-    } catch (const CppSQLite3Exception& e) {
-        LogDbError(u"CHistory::dbLoad(): ", e);
-        return false;
-    }
+    });
 }
 
 void CHistory::ApplyUndeliveredRule() {
@@ -286,7 +283,7 @@ std::vector<EventPtr> CHistory::PendingOutgoing() {
 
 bool CHistory::DeleteRow(int32_t number, std::u16string_view logPrefix) {
     CDatabase& db = Database();
-    try {
+    return DbWork(logPrefix, [&] {
         CppSQLite3Command cmd =
             db.Prepare(u"DELETE FROM History WHERE AccID=? AND ContactID=? AND Number=?");
         cmd.BindInt(1, account_.ID());
@@ -294,10 +291,7 @@ bool CHistory::DeleteRow(int32_t number, std::u16string_view logPrefix) {
         cmd.BindInt(3, number);
         db.Execute(cmd);
         return true;
-    } catch (const CppSQLite3Exception& e) {
-        LogDbError(logPrefix, e);
-        return false;
-    }
+    });
 }
 
 bool CHistory::DeleteEvent_FromDB(CHistoryEvent* event) {

@@ -163,7 +163,7 @@ std::u16string CHistoryEvent::TimeText(bool withSeconds) const {
 }
 
 bool CHistoryEvent::dbSave() {
-    try {
+    return DbWork(u"CHistoryEvent::dbSave():", [&] {
         CDatabase& db = Database();
         std::lock_guard dbLock(db.Mutex());
         // A deleted event (or one of a deleted contact) must not come back through a late save.
@@ -190,10 +190,7 @@ bool CHistoryEvent::dbSave() {
         cmd.BindInt(14, ErrorCode());
         db.Execute(cmd);
         return true;
-    } catch (const CppSQLite3Exception& e) {
-        LogDbError(u"CHistoryEvent::dbSave():", e);
-        return false;
-    }
+    });
 }
 
 void CHistoryEvent::Redraw() {
