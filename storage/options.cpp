@@ -1,25 +1,74 @@
 #include "storage/options.h"
 
+#include <algorithm>
+#include <limits>
+
 #include "platform/log.h"
 #include "storage/database.h"
+#include "storage/db_log.h"
 
 namespace zul {
 namespace {
 
-void LogFailure(std::u16string_view prefix, const CppSQLite3Exception& e) {
-    std::u16string line(prefix);
-    line += e.ErrorMessage();
-    WriteLog(kDbLog, line);
-}
+constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
+constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
 
-// Loaded opacity stays within 0..255.
-int32_t ClampTransparency(int32_t value) {
-    if (value >= 255) return 255;
-    if (value <= 0) return 0;
-    return value;
-}
+// clang-format off
+const OptionSpec kOptionTable[] = {
+    {COptions::kVersion, u"Version", &COptions::Version, 0, kMin, kMax, false},
+    {COptions::kLanguageID, u"LanguageID", &COptions::LanguageID, 0, kMin, kMax, true, 0xFFFF},
+    {COptions::kReconnectOnError, u"ReconnectOnError", &COptions::ReconnectOnError, 1, kMin, kMax, true},
+    {COptions::kRestoreLastStatusesOnStart, u"RestoreLastStatusesOnStart", &COptions::RestoreLastStatusesOnStart, 1, kMin, kMax, true},
+    {COptions::kUseProxy, u"UseProxy", &COptions::UseProxy, 0, kMin, kMax, true},
+    {COptions::kDeletedBytesIn, u"DeletedBytesIn", &COptions::DeletedBytesIn, 0, kMin, kMax, true},
+    {COptions::kDeletedBytesOut, u"DeletedBytesOut", &COptions::DeletedBytesOut, 0, kMin, kMax, true},
+    {COptions::kAccountsShowDisabled, u"AccountsShowDisabled", &COptions::AccountsShowDisabled, 0, kMin, kMax, false},
+    {COptions::kAccountsShowAvatars, u"AccountsShowAvatars", &COptions::AccountsShowAvatars, 1, kMin, kMax, false},
+    {COptions::kClistTextSize, u"ClistTextSize", &COptions::ClistTextSize, 2, kMin, kMax, false},
+    {COptions::kClistViewType, u"ClistViewType", &COptions::ClistViewType, 0, kMin, kMax, false},
+    {COptions::kClistSortType, u"ClistSortType", &COptions::ClistSortType, 1, kMin, kMax, false, 0xFF},
+    {COptions::kClistEventsOnTop, u"ClistEventsOnTop", &COptions::ClistEventsOnTop, 1, kMin, kMax, false},
+    {COptions::kClistSeparateOffline, u"ClistSeparateOffline", &COptions::ClistSeparateOffline, 1, kMin, kMax, false},
+    {COptions::kClistShowGroups, u"ClistShowGroups", &COptions::ClistShowGroups, 1, kMin, kMax, false},
+    {COptions::kClistShowEmptyGroups, u"ClistShowEmptyGroups", &COptions::ClistShowEmptyGroups, 0, kMin, kMax, false},
+    {COptions::kClistShowOffline, u"ClistShowOffline", &COptions::ClistShowOffline, 1, kMin, kMax, false},
+    {COptions::kClistShowAvatars, u"ClistShowAvatars", &COptions::ClistShowAvatars, 1, kMin, kMax, false},
+    {COptions::kClistOpenByDoubleClick, u"ClistOpenByDoubleClick", &COptions::ClistOpenByDoubleClick, 1, kMin, kMax, true},
+    {COptions::kHistoryShowStatusChanges, u"HistoryShowStatusChanges", &COptions::HistoryShowStatusChanges, 0, kMin, kMax, false},
+    {COptions::kHistoryTextSize, u"HistoryTextSize", &COptions::HistoryTextSize, 2, kMin, kMax, false},
+    {COptions::kHistorySeparatorMinutes, u"HistorySeparatorMinutes", &COptions::HistorySeparatorMinutes, 30, kMin, kMax, false},
+    {COptions::kHistoryGroupMessages, u"HistoryGroupMessages", &COptions::HistoryGroupMessages, 1, kMin, kMax, false},
+    {COptions::kHistorySetFocusOnEditor, u"HistorySetFocusOnEditor", &COptions::HistorySetFocusOnEditor, 1, kMin, kMax, true},
+    {COptions::kEnableTransparency, u"EnableTransparency", &COptions::EnableTransparency, 0, kMin, kMax, true},
+    {COptions::kTransparencyValue, u"TransparencyValue", &COptions::TransparencyValue, 220, 0, 255, false},
+    {COptions::kScrollbarAlways, u"ScrollbarAlways", &COptions::ScrollbarAlways, 0, kMin, kMax, false},
+    {COptions::kScrollbarOffset, u"ScrollbarOffset", &COptions::ScrollbarOffset, 0, kMin, kMax, false},
+    {COptions::kScrollbarWidth, u"ScrollbarWidth", &COptions::ScrollbarWidth, 4, kMin, kMax, false},
+    {COptions::kNotifSound, u"NotifSound", nullptr, 0, kMin, kMax, false},
+    {COptions::kNotifVCount, u"NotifVCount", &COptions::NotifVCount, 2, kMin, kMax, false},
+    {COptions::kNotifVDuration, u"NotifVDuration", &COptions::NotifVDuration, 100, kMin, kMax, false},
+};
+// clang-format on
+
+// The vibration pulse length is fixed: a stored value is replaced by this one when loaded.
+constexpr int32_t kLoadedVibrationMs = 200;
 
 }  // namespace
+
+std::span<const OptionSpec> OptionTable() {
+    return kOptionTable;
+}
+
+const OptionSpec* FindOption(COptions::Id id) {
+    for (const OptionSpec& spec : kOptionTable)
+        if (spec.id == id) return &spec;
+    return nullptr;
+}
+
+COptions::COptions() {
+    for (const OptionSpec& spec : kOptionTable)
+        if (spec.number != nullptr) this->*spec.number = spec.defaultValue;
+}
 
 COptions& Options() {
     static COptions options;
@@ -27,161 +76,55 @@ COptions& Options() {
 }
 
 bool COptions::dbLoad() {
-    try {
+    return DbWork(u"COptions::dbLoad(): ", [&] {
         CppSQLite3Command command = Database().Prepare(u"SELECT * FROM Options");
         CppSQLite3ResultSet rows = Database().ExecuteQuery(command);
         for (; !rows.IsEnd(); rows.Next()) {
             const int32_t id = rows.IntColumn(u"ID", 0);
-            if (id == kNotifSound) {
+            const OptionSpec* spec = FindOption(static_cast<Id>(id));
+            if (spec == nullptr) continue;  // no setting of this program: left alone
+            if (spec->number == nullptr) {
                 NotifSound = rows.TextColumn(u"Value", u"");
                 continue;
             }
             // A NULL value reads as 0, as __readIntSetting reads it: what is in memory is then
             // what the next save compares with.
-            const int32_t value = rows.IntColumn(u"Value", 0);
-            switch (id) {
-                case kVersion:
-                    Version = value;
-                    break;
-                case kLanguageID:
-                    LanguageID = static_cast<uint16_t>(value);
-                    break;
-                case kReconnectOnError:
-                    ReconnectOnError = value;
-                    break;
-                case kRestoreLastStatusesOnStart:
-                    RestoreLastStatusesOnStart = value;
-                    break;
-                case kUseProxy:
-                    UseProxy = value;
-                    break;
-                case kDeletedBytesIn:
-                    DeletedBytesIn = value;
-                    break;
-                case kDeletedBytesOut:
-                    DeletedBytesOut = value;
-                    break;
-                case kAccountsShowDisabled:
-                    AccountsShowDisabled = value;
-                    break;
-                case kAccountsShowAvatars:
-                    AccountsShowAvatars = value;
-                    break;
-                case kClistTextSize:
-                    ClistTextSize = value;
-                    break;
-                case kClistViewType:
-                    ClistViewType = value;
-                    break;
-                case kClistSortType:
-                    ClistSortType = static_cast<uint8_t>(value);
-                    break;
-                case kClistEventsOnTop:
-                    ClistEventsOnTop = value;
-                    break;
-                case kClistSeparateOffline:
-                    ClistSeparateOffline = value;
-                    break;
-                case kClistShowGroups:
-                    ClistShowGroups = value;
-                    break;
-                case kClistShowEmptyGroups:
-                    ClistShowEmptyGroups = value;
-                    break;
-                case kClistShowOffline:
-                    ClistShowOffline = value;
-                    break;
-                case kClistShowAvatars:
-                    ClistShowAvatars = value;
-                    break;
-                case kClistOpenByDoubleClick:
-                    ClistOpenByDoubleClick = value;
-                    break;
-                case kHistoryShowStatusChanges:
-                    HistoryShowStatusChanges = value;
-                    break;
-                case kHistoryTextSize:
-                    HistoryTextSize = value;
-                    break;
-                case kHistorySeparatorMinutes:
-                    HistorySeparatorMinutes = value;
-                    break;
-                case kHistoryGroupMessages:
-                    HistoryGroupMessages = value;
-                    break;
-                case kHistorySetFocusOnEditor:
-                    HistorySetFocusOnEditor = value;
-                    break;
-                case kEnableTransparency:
-                    EnableTransparency = value;
-                    break;
-                case kScrollbarAlways:
-                    ScrollbarAlways = value;
-                    break;
-                case kScrollbarWidth:
-                    ScrollbarWidth = value;
-                    break;
-                case kScrollbarOffset:
-                    ScrollbarOffset = value;
-                    break;
-                case kTransparencyValue:
-                    TransparencyValue = ClampTransparency(value);
-                    break;
-                case kNotifVCount:
-                    NotifVCount = value;
-                    break;
-                case kNotifVDuration:
-                    NotifVDuration = 200;
-                    break;  // the stored value is not read
-                default:
-                    break;  // no setting of this program: left alone
-            }
+            int32_t value = rows.IntColumn(u"Value", 0);
+            if (spec->narrowTo != 0) value = static_cast<int32_t>(value & spec->narrowTo);
+            value = std::clamp(value, spec->min, spec->max);
+            if (id == kNotifVDuration) value = kLoadedVibrationMs;
+            this->*spec->number = value;
         }
-        rows.Finalize();
-        command.Finalize();
         return true;
-    } catch (const CppSQLite3Exception& e) {
-        LogFailure(u"COptions::dbLoad(): ", e);
-        return false;
-    }
+    });
 }
 
 bool COptions::__readIntSetting(int32_t id, int32_t& value) {
-    try {
+    return DbWork(u"COptions::__readIntSetting(): ", [&] {
         CppSQLite3Command command = Database().Prepare(u"SELECT Value FROM Options WHERE ID=?");
         command.BindInt(1, id);
         CppSQLite3ResultSet rows = Database().ExecuteQuery(command);
         const bool found = !rows.IsEnd();
         if (found) value = rows.IntColumn(u"Value", 0);
-        rows.Finalize();
-        command.Finalize();
         return found;
-    } catch (const CppSQLite3Exception& e) {
-        LogFailure(u"COptions::__readIntSetting(): ", e);
-        return false;
-    }
+    });
 }
 
 bool COptions::__readStrSetting(int32_t id, std::u16string& text) {
-    try {
+    return DbWork(u"COptions::__readStrSetting(): ", [&] {
         CppSQLite3Command command = Database().Prepare(u"SELECT Value FROM Options WHERE ID=?");
         command.BindInt(1, id);
         CppSQLite3ResultSet rows = Database().ExecuteQuery(command);
         const bool found = !rows.IsEnd();
         if (found) text = rows.TextColumn(u"Value", u"");
-        rows.Finalize();
-        command.Finalize();
         return found;
-    } catch (const CppSQLite3Exception& e) {
-        LogFailure(u"COptions::__readStrSetting(): ", e);
-        return false;
-    }
+    });
 }
 
 bool COptions::__writeIntSetting(int32_t id, int32_t value, const std::u16string& description) {
     int32_t stored = 0;
     if (__readIntSetting(id, stored) && stored == value) return true;
-    try {
+    return DbWork(u"COptions::__writeIntSetting(): ", [&] {
         CppSQLite3Command command =
             Database().Prepare(u"REPLACE INTO Options (ID,Value,Description) VALUES (?,?,?)");
         command.BindInt(1, id);
@@ -189,17 +132,14 @@ bool COptions::__writeIntSetting(int32_t id, int32_t value, const std::u16string
         command.BindText(3, description);
         Database().Execute(command);
         return true;
-    } catch (const CppSQLite3Exception& e) {
-        LogFailure(u"COptions::__writeIntSetting(): ", e);
-        return false;
-    }
+    });
 }
 
 bool COptions::__writeStrSetting(int32_t id, const std::u16string& text,
                                  const std::u16string& description) {
     std::u16string stored;
     if (__readStrSetting(id, stored) && stored == text) return true;
-    try {
+    return DbWork(u"COptions::__writeStrSetting(): ", [&] {
         CppSQLite3Command command =
             Database().Prepare(u"REPLACE INTO Options (ID,Value,Description) VALUES (?,?,?)");
         command.BindInt(1, id);
@@ -207,10 +147,7 @@ bool COptions::__writeStrSetting(int32_t id, const std::u16string& text,
         command.BindText(3, description);
         Database().Execute(command);
         return true;
-    } catch (const CppSQLite3Exception& e) {
-        LogFailure(u"COptions::__writeStrSetting(): ", e);
-        return false;
-    }
+    });
 }
 
 bool COptions::SaveAll() {
@@ -218,42 +155,12 @@ bool COptions::SaveAll() {
     // commit waits for the storage medium. Each write still fails on its own.
     CTransaction transaction;
     bool ok = true;
-    auto writeInt = [&](Id id, int32_t value, const char16_t* name) {
-        ok = __writeIntSetting(id, value, name) && ok;
-    };
-    writeInt(kVersion, Version, u"Version");
-    writeInt(kLanguageID, LanguageID, u"LanguageID");
-    writeInt(kReconnectOnError, ReconnectOnError, u"ReconnectOnError");
-    writeInt(kRestoreLastStatusesOnStart, RestoreLastStatusesOnStart,
-             u"RestoreLastStatusesOnStart");
-    writeInt(kUseProxy, UseProxy, u"UseProxy");
-    writeInt(kDeletedBytesIn, DeletedBytesIn, u"DeletedBytesIn");
-    writeInt(kDeletedBytesOut, DeletedBytesOut, u"DeletedBytesOut");
-    writeInt(kAccountsShowDisabled, AccountsShowDisabled, u"AccountsShowDisabled");
-    writeInt(kAccountsShowAvatars, AccountsShowAvatars, u"AccountsShowAvatars");
-    writeInt(kClistTextSize, ClistTextSize, u"ClistTextSize");
-    writeInt(kClistViewType, ClistViewType, u"ClistViewType");
-    writeInt(kClistSortType, ClistSortType, u"ClistSortType");
-    writeInt(kClistEventsOnTop, ClistEventsOnTop, u"ClistEventsOnTop");
-    writeInt(kClistSeparateOffline, ClistSeparateOffline, u"ClistSeparateOffline");
-    writeInt(kClistShowGroups, ClistShowGroups, u"ClistShowGroups");
-    writeInt(kClistShowEmptyGroups, ClistShowEmptyGroups, u"ClistShowEmptyGroups");
-    writeInt(kClistShowOffline, ClistShowOffline, u"ClistShowOffline");
-    writeInt(kClistShowAvatars, ClistShowAvatars, u"ClistShowAvatars");
-    writeInt(kClistOpenByDoubleClick, ClistOpenByDoubleClick, u"ClistOpenByDoubleClick");
-    writeInt(kHistoryShowStatusChanges, HistoryShowStatusChanges, u"HistoryShowStatusChanges");
-    writeInt(kHistoryTextSize, HistoryTextSize, u"HistoryTextSize");
-    writeInt(kHistorySeparatorMinutes, HistorySeparatorMinutes, u"HistorySeparatorMinutes");
-    writeInt(kHistoryGroupMessages, HistoryGroupMessages, u"HistoryGroupMessages");
-    writeInt(kHistorySetFocusOnEditor, HistorySetFocusOnEditor, u"HistorySetFocusOnEditor");
-    writeInt(kEnableTransparency, EnableTransparency, u"EnableTransparency");
-    writeInt(kTransparencyValue, TransparencyValue, u"TransparencyValue");
-    writeInt(kScrollbarAlways, ScrollbarAlways, u"ScrollbarAlways");
-    writeInt(kScrollbarOffset, ScrollbarOffset, u"ScrollbarOffset");
-    writeInt(kScrollbarWidth, ScrollbarWidth, u"ScrollbarWidth");
-    ok = __writeStrSetting(kNotifSound, NotifSound, u"NotifSound") && ok;
-    writeInt(kNotifVCount, NotifVCount, u"NotifVCount");
-    writeInt(kNotifVDuration, NotifVDuration, u"NotifVDuration");
+    for (const OptionSpec& spec : kOptionTable) {
+        const bool written = spec.number != nullptr
+                                 ? __writeIntSetting(spec.id, this->*spec.number, spec.name)
+                                 : __writeStrSetting(spec.id, NotifSound, spec.name);
+        ok = written && ok;
+    }
     return transaction.Commit() && ok;
 }
 

@@ -1,12 +1,35 @@
 // COptions: the process-wide settings, loaded from the profile's Options table at start-up and
 // written back whole (SaveAll) after every change. Every part of the program reads the fields
-// directly through Options().
+// directly through Options(); one table (OptionTable) describes each setting once.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <span>
 #include <string>
 
 namespace zul {
+
+// An integer setting: read and written from any thread without a lock, copied by value.
+class OptionInt {
+  public:
+    OptionInt() = default;
+    OptionInt(int32_t value) : value_(value) {}
+    OptionInt(const OptionInt& other) : value_(other.value_.load(std::memory_order_relaxed)) {}
+    OptionInt& operator=(const OptionInt& other) {
+        value_.store(other.value_.load(std::memory_order_relaxed), std::memory_order_relaxed);
+        return *this;
+    }
+    OptionInt& operator=(int32_t value) {
+        value_.store(value, std::memory_order_relaxed);
+        return *this;
+    }
+    operator int32_t() const { return value_.load(std::memory_order_relaxed); }
+    int32_t Get() const { return *this; }
+
+  private:
+    std::atomic<int32_t> value_{0};
+};
 
 class COptions {
   public:
@@ -46,39 +69,45 @@ class COptions {
         kNotifVDuration = 604,
     };
 
-    // Values, with their defaults. Flags are stored as 0/1; any non-zero value counts as set.
-    int32_t Version = 0;
-    uint16_t LanguageID = 0;
-    int32_t ReconnectOnError = 1;
-    int32_t RestoreLastStatusesOnStart = 1;
-    int32_t UseProxy = 0;
-    int32_t DeletedBytesIn = 0;
-    int32_t DeletedBytesOut = 0;
-    int32_t AccountsShowDisabled = 0;
-    int32_t AccountsShowAvatars = 1;
-    int32_t ClistTextSize = 2;
-    int32_t ClistViewType = 0;
-    uint8_t ClistSortType = 1;
-    int32_t ClistEventsOnTop = 1;
-    int32_t ClistSeparateOffline = 1;
-    int32_t ClistShowGroups = 1;
-    int32_t ClistShowEmptyGroups = 0;
-    int32_t ClistShowOffline = 1;
-    int32_t ClistShowAvatars = 1;
-    int32_t ClistOpenByDoubleClick = 1;
-    int32_t HistoryShowStatusChanges = 0;
-    int32_t HistoryTextSize = 2;
-    int32_t HistorySeparatorMinutes = 30;
-    int32_t HistoryGroupMessages = 1;
-    int32_t HistorySetFocusOnEditor = 1;
-    int32_t EnableTransparency = 0;
-    int32_t ScrollbarAlways = 0;
-    int32_t ScrollbarWidth = 4;
-    int32_t ScrollbarOffset = 0;
-    int32_t TransparencyValue = 220;
+    // The values; their defaults, ranges and names are in OptionTable(). Flags are stored as
+    // 0/1; any non-zero value counts as set. Session and notification threads read them while
+    // the window thread writes, so each is an atomic.
+    OptionInt Version;
+    OptionInt LanguageID;
+    OptionInt ReconnectOnError;
+    OptionInt RestoreLastStatusesOnStart;
+    OptionInt UseProxy;
+    OptionInt DeletedBytesIn;
+    OptionInt DeletedBytesOut;
+    OptionInt AccountsShowDisabled;
+    OptionInt AccountsShowAvatars;
+    OptionInt ClistTextSize;
+    OptionInt ClistViewType;
+    OptionInt ClistSortType;
+    OptionInt ClistEventsOnTop;
+    OptionInt ClistSeparateOffline;
+    OptionInt ClistShowGroups;
+    OptionInt ClistShowEmptyGroups;
+    OptionInt ClistShowOffline;
+    OptionInt ClistShowAvatars;
+    OptionInt ClistOpenByDoubleClick;
+    OptionInt HistoryShowStatusChanges;
+    OptionInt HistoryTextSize;
+    OptionInt HistorySeparatorMinutes;
+    OptionInt HistoryGroupMessages;
+    OptionInt HistorySetFocusOnEditor;
+    OptionInt EnableTransparency;
+    OptionInt ScrollbarAlways;
+    OptionInt ScrollbarWidth;
+    OptionInt ScrollbarOffset;
+    OptionInt TransparencyValue;
+    OptionInt NotifVCount;
+    OptionInt NotifVDuration;
+    // Written only when the options are loaded or reset, before any session or alert runs.
     std::u16string NotifSound = u"zulincoming.wav";
-    int32_t NotifVCount = 2;
-    int32_t NotifVDuration = 100;
+
+    // Every value at its default.
+    COptions();
 
     // Loads every known row of the Options table; unknown rows are ignored (and kept).
     bool dbLoad();
@@ -94,6 +123,24 @@ class COptions {
     // Back to the defaults (tests and a fresh start use it).
     void ResetToDefaults() { *this = COptions(); }
 };
+
+// One row per setting, in the order SaveAll writes them: its identifier and name (the ID and
+// Description columns), the member that holds a number (null for the one text, NotifSound), the
+// default, and the range a loaded value is held to (after keeping only the bits of narrowTo, for
+// the settings that were once 8 or 16 bits wide).
+struct OptionSpec {
+    COptions::Id id;
+    const char16_t* name;
+    OptionInt COptions::*number;
+    int32_t defaultValue;
+    int32_t min;
+    int32_t max;
+    // Shown and edited on the Options sheet.
+    bool onSheet;
+    uint32_t narrowTo = 0;
+};
+std::span<const OptionSpec> OptionTable();
+const OptionSpec* FindOption(COptions::Id id);
 
 // The one settings record of the process.
 COptions& Options();

@@ -704,8 +704,8 @@ TEST_F(DialogsTest, PagesStoreTheirControlsWhenLeftAndLoadThemWhenEntered) {
         QTest::mouseClick(Control<QCheckBox>(sheet, idc::kOpenByDoubleTap), Qt::LeftButton);
         sheet->Tabs()->setCurrentIndex(OptionsSheet::kNetworkPage);
         EXPECT_EQ(sheet->Title(), QStringLiteral("Network options"));
-        EXPECT_EQ(sheet->Working().restoreLastStatusesOnStart, 0);
-        EXPECT_EQ(sheet->Working().clistOpenByDoubleClick, 1);
+        EXPECT_EQ(sheet->Working().options.RestoreLastStatusesOnStart, 0);
+        EXPECT_EQ(sheet->Working().options.ClistOpenByDoubleClick, 1);
         auto* proxy = Control<QCheckBox>(sheet, idc::kUseProxy);
         EXPECT_TRUE(proxy->isChecked());
         EXPECT_FALSE(proxy->isEnabled());

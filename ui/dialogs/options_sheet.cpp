@@ -225,15 +225,15 @@ namespace {
 
 struct AdvancedCheck {
     int control;
-    int32_t OptionsWorking::*value;
+    OptionInt COptions::*value;
 };
 
 constexpr AdvancedCheck kAdvancedChecks[] = {
-    {idc::kRestoreStatuses, &OptionsWorking::restoreLastStatusesOnStart},
-    {idc::kReconnect, &OptionsWorking::reconnectOnError},
-    {idc::kTransparency, &OptionsWorking::enableTransparency},
-    {idc::kFocusEditor, &OptionsWorking::historySetFocusOnEditor},
-    {idc::kOpenByDoubleTap, &OptionsWorking::clistOpenByDoubleClick},
+    {idc::kRestoreStatuses, &COptions::RestoreLastStatusesOnStart},
+    {idc::kReconnect, &COptions::ReconnectOnError},
+    {idc::kTransparency, &COptions::EnableTransparency},
+    {idc::kFocusEditor, &COptions::HistorySetFocusOnEditor},
+    {idc::kOpenByDoubleTap, &COptions::ClistOpenByDoubleClick},
 };
 
 }  // namespace
@@ -260,12 +260,12 @@ CheckRow* AdvancedOptionsPage::Check(int control) const {
 
 void AdvancedOptionsPage::Entered() {
     for (size_t i = 0; i < checks_.size(); ++i)
-        checks_[i]->SetChecked(working_.*kAdvancedChecks[i].value != 0);
+        checks_[i]->SetChecked(working_.options.*kAdvancedChecks[i].value != 0);
 }
 
 void AdvancedOptionsPage::Leaving() {
     for (size_t i = 0; i < checks_.size(); ++i)
-        working_.*kAdvancedChecks[i].value = checks_[i]->Checked() ? 1 : 0;
+        working_.options.*kAdvancedChecks[i].value = checks_[i]->Checked() ? 1 : 0;
 }
 
 void AdvancedOptionsPage::Arrange(Orientation orientation) {
@@ -311,11 +311,11 @@ int NetworkOptionsPage::SoftKeys() const {
 }
 
 void NetworkOptionsPage::Entered() {
-    useProxy_->SetChecked(working_.useProxy != 0);
+    useProxy_->SetChecked(working_.options.UseProxy != 0);
 }
 
 void NetworkOptionsPage::Leaving() {
-    working_.useProxy = useProxy_->Checked() ? 1 : 0;
+    working_.options.UseProxy = useProxy_->Checked() ? 1 : 0;
 }
 
 void NetworkOptionsPage::Arrange(Orientation orientation) {
@@ -364,7 +364,7 @@ void LanguageOptionsPage::Entered() {
 void LanguageOptionsPage::Chosen(int index) {
     if (filling_ || index < 0) return;
     const uint16_t id = LanguageIdAt(index);
-    working_.languageId = id;
+    working_.options.LanguageID = id;
     working_.chosenLanguage = id;
 }
 

@@ -71,15 +71,7 @@ OptionsWorking LoadOptionsWorking(const CAccounts& accounts, const COptions& opt
         for (const auto& account : accounts.List())
             w.accounts.emplace_back(static_cast<const CAccountData&>(*account));
     }
-    w.restoreLastStatusesOnStart = options.RestoreLastStatusesOnStart;
-    w.reconnectOnError = options.ReconnectOnError;
-    w.enableTransparency = options.EnableTransparency;
-    w.historySetFocusOnEditor = options.HistorySetFocusOnEditor;
-    w.clistOpenByDoubleClick = options.ClistOpenByDoubleClick;
-    w.useProxy = options.UseProxy;
-    w.languageId = options.LanguageID;
-    w.deletedBytesIn = options.DeletedBytesIn;
-    w.deletedBytesOut = options.DeletedBytesOut;
+    w.options = options;
     w.chosenLanguage = currentLanguage;
     w.apply = true;
     return w;
@@ -97,8 +89,10 @@ void ApplyOptions(CAccounts& accounts, OptionsWorking& working) {
         if (copy == nullptr) {
             std::unique_ptr<CAccount> removed = accounts.Remove(account);
             if (!removed) continue;
-            working.deletedBytesIn = AddSaturating(working.deletedBytesIn, removed->BytesIn());
-            working.deletedBytesOut = AddSaturating(working.deletedBytesOut, removed->BytesOut());
+            working.options.DeletedBytesIn =
+                AddSaturating(working.options.DeletedBytesIn, removed->BytesIn());
+            working.options.DeletedBytesOut =
+                AddSaturating(working.options.DeletedBytesOut, removed->BytesOut());
             removed.reset();  // disconnects and drops its contacts
             continue;
         }
@@ -119,15 +113,9 @@ void ApplyOptions(CAccounts& accounts, OptionsWorking& working) {
     // 2. The language and the option values.
     SetCurrentUiLanguage(working.chosenLanguage);
     COptions& options = Options();
-    options.RestoreLastStatusesOnStart = working.restoreLastStatusesOnStart;
-    options.ReconnectOnError = working.reconnectOnError;
-    options.HistorySetFocusOnEditor = working.historySetFocusOnEditor;
-    options.ClistOpenByDoubleClick = working.clistOpenByDoubleClick;
-    options.UseProxy = working.useProxy;
-    options.LanguageID = working.languageId;
-    options.DeletedBytesIn = working.deletedBytesIn;
-    options.DeletedBytesOut = working.deletedBytesOut;
-    options.EnableTransparency = working.enableTransparency;
+    for (const OptionSpec& spec : OptionTable())
+        if (spec.onSheet && spec.number != nullptr)
+            options.*spec.number = working.options.*spec.number;
 
     // 3. Saving.
     options.SaveAll();

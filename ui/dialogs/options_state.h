@@ -8,24 +8,17 @@
 #include <vector>
 
 #include "accounts/account_data.h"
+#include "storage/options.h"
 
 namespace zul {
 
 class CAccounts;
-class COptions;
 
 struct OptionsWorking {
     // One copy per account, in the collection's order (new ones appended).
     std::vector<CAccountData> accounts;
-    int32_t restoreLastStatusesOnStart = 1;
-    int32_t reconnectOnError = 1;
-    int32_t enableTransparency = 0;
-    int32_t historySetFocusOnEditor = 1;
-    int32_t clistOpenByDoubleClick = 1;
-    int32_t useProxy = 0;
-    uint16_t languageId = 0;
-    int32_t deletedBytesIn = 0;
-    int32_t deletedBytesOut = 0;
+    // A copy of the options; the rows of OptionTable() marked onSheet are applied.
+    COptions options;
     // The language the Language page shows as chosen; becomes the run's current language
     // identifier when the changes are applied.
     uint16_t chosenLanguage = 0;

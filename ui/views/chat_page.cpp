@@ -38,7 +38,7 @@ constexpr int kIconAwaitingAuth = 197;
 constexpr int kContactsPageIndex = 1;
 
 int TextLevel() {
-    return std::clamp(Options().HistoryTextSize, 0, 4);
+    return std::clamp<int32_t>(Options().HistoryTextSize, 0, 4);
 }
 
 bool IsShown(const CHistoryEvent& event, bool statusChanges) {

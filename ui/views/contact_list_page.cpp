@@ -40,7 +40,7 @@ constexpr int kTextNoneOnline = 301;
 constexpr size_t kAvatarCacheLimit = 256;
 
 int RowLevel() {
-    return std::clamp(Options().ClistTextSize, 0, 4);
+    return std::clamp<int32_t>(Options().ClistTextSize, 0, 4);
 }
 
 bool TwoLineLayout(int view) {
@@ -345,7 +345,7 @@ void ContactRow::PlaceAvatar(bool avatars) {
 
 void ContactListPage::LayoutContent(int width) {
     const int level = RowLevel();
-    const int view = std::clamp(Options().ClistViewType, 0, 3);
+    const int view = std::clamp<int32_t>(Options().ClistViewType, 0, 3);
     const int headerHeight = LineHeight(level);
     const int rowHeight = TwoLineLayout(view)
                               ? 2 * (TextHeight(QStringLiteral("A"), level, true) + ScaleY(5))
@@ -467,7 +467,7 @@ void ContactListPage::DrawContact(QPainter& painter, ContactRow& row) {
     const bool selected = FocusedItem() == &row;
     const bool focused = HostHasFocus();
     const int level = RowLevel();
-    const int view = std::clamp(Options().ClistViewType, 0, 3);
+    const int view = std::clamp<int32_t>(Options().ClistViewType, 0, 3);
 
     // 1. Background.
     painter.fillRect(r, ItemBackground(selected, focused));
@@ -629,7 +629,7 @@ void ContactListPage::FillMenuPopup(QMenu& menu, QAction* before) {
     menu.insertMenu(before, view);
 }
 
-void ContactListPage::ChangeOption(int32_t& option, int32_t value) {
+void ContactListPage::ChangeOption(OptionInt& option, int32_t value) {
     option = value;
     Options().SaveAll();
     RebuildNow();
@@ -637,7 +637,7 @@ void ContactListPage::ChangeOption(int32_t& option, int32_t value) {
 
 void ContactListPage::Command(int id) {
     COptions& o = Options();
-    auto toggle = [this](int32_t& flag) { ChangeOption(flag, flag != 0 ? 0 : 1); };
+    auto toggle = [this](OptionInt& flag) { ChangeOption(flag, flag != 0 ? 0 : 1); };
     auto sortBy = [this, &o](int type) {
         o.ClistSortType = static_cast<uint8_t>(type);
         Options().SaveAll();

@@ -26,6 +26,7 @@
 namespace zul {
 
 class CAccounts;
+class OptionInt;
 class ChatPage;
 class ContactListPage;
 
@@ -177,7 +178,7 @@ class ContactListPage : public ViewPage, public IContactsView {
     // Asks for the login, nickname, group and the reason for an authorisation request, and
     // hands them to an account (the one chosen when several are enabled).
     void AddContact();
-    void ChangeOption(int32_t& option, int32_t value);
+    void ChangeOption(OptionInt& option, int32_t value);
     // First laid-out item whose bottom lies below y.
     std::vector<ListItem*>::const_iterator FirstBelow(int y) const;
 
