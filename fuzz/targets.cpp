@@ -409,14 +409,13 @@ void ServerListDownload(const uint8_t* data, size_t size) {
     COscar& session = fixture.Session();
     fixture.BeginInput(false);
     Feeder feeder(StreamFromRecords(SplitRecords(data, size, kMaxStreamRecords)));
-    CloseSocket(session.Socket(Link::Service));
     session.AdoptSocket(Link::Service, feeder.TakeNearEnd());
     try {
         ReceiveServerList(session);
     } catch (const CError&) {
     }
     fixture.FlushDeferred();
-    CloseSocket(session.Socket(Link::Service));
+    session.AdoptSocket(Link::Service, kInvalidSocket);
     fixture.EndInput();
 }
 
@@ -427,13 +426,12 @@ void SessionStream(const uint8_t* data, size_t size) {
     COscar& session = fixture.Session();
     fixture.BeginInput(false);
     Feeder feeder(StreamFromRecords(SplitRecords(data, size, kMaxStreamRecords)));
-    CloseSocket(session.Socket(Link::Service));
     session.AdoptSocket(Link::Service, feeder.TakeNearEnd());
     try {
         session.HandleIncoming_MainThread();
     } catch (const CError&) {
     }
-    CloseSocket(session.Socket(Link::Service));
+    session.AdoptSocket(Link::Service, kInvalidSocket);
     fixture.EndInput();
 }
 

@@ -80,7 +80,7 @@ void COscar::DropAvatarConnection() {
 
 void COscar::ConnectLink(Link link, const std::string& host, const std::string& port,
                          bool showProgress) {
-    Connect(this, Socket(link), host, port, showProgress, [this, link](SocketHandle& handle) {
+    Connect(this, SocketSlot(link), host, port, showProgress, [this, link](SocketHandle& handle) {
         std::lock_guard send(sendMutex_);
         std::lock_guard lock(socketMutex_);
         CreateSocket(handle);
@@ -97,7 +97,16 @@ void COscar::CloseLink(Link link) {
     }
     std::lock_guard send(sendMutex_);
     std::lock_guard lock(socketMutex_);
-    CloseSocket(Socket(link));
+    CloseSocket(SocketSlot(link));
+}
+
+void COscar::AdoptSocket(Link link, SocketHandle socket) {
+    std::lock_guard send(sendMutex_);
+    std::lock_guard lock(socketMutex_);
+    SocketHandle& slot = SocketSlot(link);
+    if (slot != kInvalidSocket && slot != socket) CloseSocket(slot);
+    slot = socket;
+    In(link).Reset();
 }
 
 namespace {

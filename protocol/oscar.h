@@ -10,11 +10,13 @@
 #include <initializer_list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "accounts/account.h"
 #include "platform/socket.h"
+#include "protocol/services/list_download.h"
 #include "protocol/transport/frame_buffer.h"
 #include "protocol/transport/session_tables.h"
 
@@ -88,15 +90,17 @@ class COscar : public CAccount {
     int EndAfterError(int32_t code, int* stop);
 
     // --- session state used by the services -------------------------------------------------
-    SocketHandle& Socket(Link link) {
+    // A link's socket (kInvalidSocket when closed); only the session opens and closes it.
+    SocketHandle Socket(Link link) const {
         return link == Link::Service ? serviceSocket_ : avatarSocket_;
     }
-    // Puts a connected socket in place of a link's (fuzz targets and tests feed the session
-    // through one); its frame buffer starts empty.
-    void AdoptSocket(Link link, SocketHandle socket) {
-        Socket(link) = socket;
-        In(link).Reset();
-    }
+    // Puts a connected socket in place of a link's and closes the one it replaces (fuzz targets
+    // and tests feed the session through one; kInvalidSocket only closes). The link's frame
+    // buffer starts empty.
+    void AdoptSocket(Link link, SocketHandle socket);
+    // A list download of the running session that awaits more replies (session thread only;
+    // the sign-on's download drops one left from an earlier connection).
+    std::optional<ListDownload>& RunningListDownload() { return runningListDownload_; }
     RateClassTable& Rates(Link link) {
         return link == Link::Service ? serviceRates_ : avatarRates_;
     }
@@ -142,6 +146,9 @@ class COscar : public CAccount {
     bool SessionLocksFree();
 
   private:
+    SocketHandle& SocketSlot(Link link) {
+        return link == Link::Service ? serviceSocket_ : avatarSocket_;
+    }
     void FillSessionFields();
     // The sign-off frame on a link, sent only if it can go at once.
     void SayGoodbye(Link link);
@@ -173,6 +180,7 @@ class COscar : public CAccount {
     // Guards opening, shutting down and closing the two sockets across threads; taken after
     // the send lock where both are held.
     std::mutex socketMutex_;
+    std::optional<ListDownload> runningListDownload_;
     SocketHandle serviceSocket_ = kInvalidSocket;
     SocketHandle avatarSocket_ = kInvalidSocket;
     std::atomic<bool> shut_[2] = {false, false};

@@ -3,8 +3,7 @@
 // acknowledgements, authorisation requests), and the removal of a buddy from the server.
 #include <algorithm>
 #include <exception>
-#include <map>
-#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -72,48 +71,16 @@ std::optional<PendingAdd> DecodePendingAdd(const std::vector<uint8_t>& data) {
     return add;
 }
 
-// Bounds of one download: a server that keeps saying "more follows" must not grow the client
-// without end. Well above the 65,535 items a list can hold.
-constexpr size_t kMaxDownloadItems = 100000;
-constexpr size_t kMaxDownloadBytes = 32u * 1024 * 1024;
-constexpr uint32_t kMaxDownloadMs = 180000;
-
-// The working lists of one download of the list, which may come in several replies.
-struct ListDownload {
-    std::vector<std::u16string> buddies, visible, invisible, ignored;
-    std::vector<uint16_t> groupIds;
-    // A reply was dropped as malformed: the lists are incomplete, so nothing may be taken
-    // away from the store on their account.
-    bool incomplete = false;
-    size_t items = 0;
-    size_t bytes = 0;
-    uint32_t started = GetTick();
-    // Went past its bounds: the rest of it is read and dropped, and nothing is reconciled.
-    bool abandoned = false;
-
-    bool PastBounds() const {
-        return items > kMaxDownloadItems || bytes > kMaxDownloadBytes ||
-               GetTick() - started > kMaxDownloadMs;
-    }
-};
-
-// Downloads that arrive on a running session reply by reply; kept per session until the
-// reply without the "more follows" flag.
-std::mutex g_runningMutex;
-std::map<const COscar*, ListDownload> g_running;
-
-ListDownload TakeRunningDownload(const COscar& session) {
-    std::lock_guard lock(g_runningMutex);
-    auto found = g_running.find(&session);
-    if (found == g_running.end()) return ListDownload();
-    ListDownload download = std::move(found->second);
-    g_running.erase(found);
+ListDownload TakeRunningDownload(COscar& session) {
+    std::optional<ListDownload>& running = session.RunningListDownload();
+    if (!running) return ListDownload();
+    ListDownload download = std::move(*running);
+    running.reset();
     return download;
 }
 
-void KeepRunningDownload(const COscar& session, ListDownload download) {
-    std::lock_guard lock(g_runningMutex);
-    g_running[&session] = std::move(download);
+void KeepRunningDownload(COscar& session, ListDownload download) {
+    session.RunningListDownload() = std::move(download);
 }
 
 // One transaction for the rows of a burst. What was stored is committed also when a handler
@@ -296,8 +263,15 @@ void ApplyAddAck(COscar& session, const PendingRequest& request, bool read, uint
                                 known->Note(), known->Email(), known->Phone(), withAuth, true);
         known->dbSave();
     } else {
-        contacts.AddNewContact(&session, add->itemId, add->groupId, add->group, request.text,
-                               add->nickname, u"", u"", u"", withAuth, true, true, true);
+        contacts.AddNewContact(&session,
+                               ContactFields{.srvID = add->itemId,
+                                             .groupID = add->groupId,
+                                             .groupName = add->group,
+                                             .login = request.text,
+                                             .nickname = add->nickname,
+                                             .awaitingAuth = withAuth,
+                                             .onServer = true},
+                               true, true);
     }
     if (!withAuth) return;
     // The request for the buddy's authorisation, with the user's reason.

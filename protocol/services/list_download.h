@@ -1,0 +1,39 @@
+// The working state of one download of the server-side list, which may come in several
+// replies; a running session keeps an unfinished one until its last reply.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/tick.h"
+
+namespace zul {
+
+// Bounds of one download: a server that keeps saying "more follows" must not grow the client
+// without end. Well above the 65,535 items a list can hold.
+constexpr size_t kMaxDownloadItems = 100000;
+constexpr size_t kMaxDownloadBytes = 32u * 1024 * 1024;
+constexpr uint32_t kMaxDownloadMs = 180000;
+
+// The working lists of one download of the list, which may come in several replies.
+struct ListDownload {
+    std::vector<std::u16string> buddies, visible, invisible, ignored;
+    std::vector<uint16_t> groupIds;
+    // A reply was dropped as malformed: the lists are incomplete, so nothing may be taken
+    // away from the store on their account.
+    bool incomplete = false;
+    size_t items = 0;
+    size_t bytes = 0;
+    uint32_t started = GetTick();
+    // Went past its bounds: the rest of it is read and dropped, and nothing is reconciled.
+    bool abandoned = false;
+
+    bool PastBounds() const {
+        return items > kMaxDownloadItems || bytes > kMaxDownloadBytes ||
+               GetTick() - started > kMaxDownloadMs;
+    }
+};
+
+}  // namespace zul
