@@ -41,22 +41,40 @@ TimeFormatter g_formatter;
 
 }  // namespace
 
-LocalTimeFields LocalTimeNow() {
-    timeval tv{};
-    gettimeofday(&tv, nullptr);
-    time_t t = tv.tv_sec;
+namespace {
+
+// The local calendar fields of a moment in Unix seconds; false when the C library cannot
+// convert it.
+bool LocalFieldsOf(time_t seconds, LocalTimeFields& f) {
     tm local{};
-    localtime_r(&t, &local);
-    LocalTimeFields f;
+    if (localtime_r(&seconds, &local) == nullptr) return false;
     f.year = local.tm_year + 1900;
     f.month = local.tm_mon + 1;
     f.day = local.tm_mday;
     f.hour = local.tm_hour;
     f.minute = local.tm_min;
     f.second = local.tm_sec;
-    f.millisecond = static_cast<int>(tv.tv_usec / 1000);
     f.dayOfWeek = local.tm_wday;
+    return true;
+}
+
+}  // namespace
+
+LocalTimeFields LocalTimeNow() {
+    timeval tv{};
+    gettimeofday(&tv, nullptr);
+    LocalTimeFields f;
+    LocalFieldsOf(tv.tv_sec, f);
+    f.millisecond = static_cast<int>(tv.tv_usec / 1000);
     return f;
+}
+
+uint64_t UtcSecondsToLocalFileTime(uint32_t seconds) {
+    LocalTimeFields fields;
+    if (!LocalFieldsOf(static_cast<time_t>(seconds), fields)) {
+        return (static_cast<uint64_t>(seconds) + 11644473600ull) * 10000000ull;
+    }
+    return FieldsToFileTime(fields);
 }
 
 uint64_t LocalFileTimeNow() {

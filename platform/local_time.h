@@ -18,6 +18,9 @@ uint64_t LocalFileTimeNow();
 LocalTimeFields LocalTimeNow();
 LocalTimeFields FileTimeToFields(uint64_t fileTime);
 uint64_t FieldsToFileTime(const LocalTimeFields& fields);
+// A moment given in seconds since 1970 UTC (as servers send it), as local file time. Without a
+// local-time conversion it is the UTC file time.
+uint64_t UtcSecondsToLocalFileTime(uint32_t seconds);
 
 // Date and time texts in the user's locale. The UI installs a formatter; the core's default
 // uses strftime ("%x", "%H:%M", "%H:%M:%S").

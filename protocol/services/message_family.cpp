@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "accounts/status.h"
+#include "platform/local_time.h"
 #include "platform/log.h"
 #include "platform/text.h"
 #include "protocol/oscar.h"

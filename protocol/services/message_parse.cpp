@@ -200,22 +200,6 @@ std::optional<TypingNotice> ParseTypingNotice(ByteSpan snacData) {
     return notice;
 }
 
-uint64_t UtcSecondsToLocalFileTime(uint32_t seconds) {
-    const time_t utc = static_cast<time_t>(seconds);
-    tm local{};
-    if (localtime_r(&utc, &local) == nullptr) {
-        return (static_cast<uint64_t>(seconds) + 11644473600ull) * 10000000ull;
-    }
-    LocalTimeFields fields;
-    fields.year = local.tm_year + 1900;
-    fields.month = local.tm_mon + 1;
-    fields.day = local.tm_mday;
-    fields.hour = local.tm_hour;
-    fields.minute = local.tm_min;
-    fields.second = local.tm_sec;
-    return FieldsToFileTime(fields);
-}
-
 void AppendMessageParameters(COscarPacket& frame) {
     frame.AppendU16(0x0000);      // channel: all
     frame.AppendU32(0x0000030B);  // flags

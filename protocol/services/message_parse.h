@@ -51,10 +51,6 @@ struct TypingNotice {
 };
 std::optional<TypingNotice> ParseTypingNotice(ByteSpan snacData);
 
-// The time of an offline message (seconds since 1970 UTC) as a local file time, the form
-// the histories store.
-uint64_t UtcSecondsToLocalFileTime(uint32_t seconds);
-
 // The 16-byte body of SNAC(0x04,0x02).
 void AppendMessageParameters(COscarPacket& frame);
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "accounts/status.h"
+#include "platform/local_time.h"
 #include "platform/log.h"
 #include "platform/text.h"
 #include "protocol/oscar.h"

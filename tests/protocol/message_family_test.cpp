@@ -11,6 +11,7 @@
 #include <string>
 
 #include "accounts/status.h"
+#include "platform/local_time.h"
 #include "protocol/oscar.h"
 #include "protocol/services/families.h"
 #include "protocol/services/message_parse.h"
@@ -64,8 +65,8 @@ class FixedHistoryClock {
 TEST(MessageFamily, SendsTheOutboxAsUcs2FragmentsAndMarksSentThenDeliveredOnce) {
     SessionHarness h;
     FixedHistoryClock clock(1000);
-    ContactPtr contact = h.Contacts().AddNewLocalContact(&h.Account(), u"", u"555", u"Ann", u"",
-                                                         u"", u"", false, true, false);
+    ContactPtr contact = h.Contacts().AddNewLocalContact(
+        &h.Account(), ContactFields{.login = u"555", .nickname = u"Ann"}, true, false);
     ASSERT_TRUE(contact);
     // Written while offline; the outbox goes out after the sign-on.
     EventPtr event = contact->History().AddOutgoingMessage(u"abc");
@@ -110,8 +111,8 @@ TEST(MessageFamily, SendsTheOutboxAsUcs2FragmentsAndMarksSentThenDeliveredOnce) 
 
 TEST(MessageFamily, NothingIsSentWhileOfflineAndAnEarlyAckChangesNothing) {
     SessionHarness h;
-    ContactPtr contact = h.Contacts().AddNewLocalContact(&h.Account(), u"", u"555", u"Ann", u"",
-                                                         u"", u"", false, true, false);
+    ContactPtr contact = h.Contacts().AddNewLocalContact(
+        &h.Account(), ContactFields{.login = u"555", .nickname = u"Ann"}, true, false);
     ASSERT_TRUE(contact);
     EventPtr event = contact->History().AddOutgoingMessage(u"hello");
     ASSERT_TRUE(event);
@@ -225,8 +226,8 @@ TEST(MessageFamily, AMalformedMessageDropsOnlyThatSnac) {
 
 TEST(MessageFamily, TypingNoticesSetAndClearTheMark) {
     SessionHarness h;
-    ContactPtr contact = h.Contacts().AddNewLocalContact(&h.Account(), u"", u"321", u"Sue", u"",
-                                                         u"", u"", false, true, false);
+    ContactPtr contact = h.Contacts().AddNewLocalContact(
+        &h.Account(), ContactFields{.login = u"321", .nickname = u"Sue"}, true, false);
     ASSERT_TRUE(contact);
     auto notice = [&](uint16_t type) {
         ByteWriter w;
