@@ -180,9 +180,19 @@ bool CAccount::dbLoadContacts_Grouped() {
                 const int32_t localID = rows.IntColumn(u"LocalID", 0);
                 ContactPtr contact;
                 try {
-                    contact = contacts_.AddContact(this, localID, srvID, groupID, groupName, login,
-                                                   nickname, note, email, phone, awaitingAuth,
-                                                   onServer, false, false);
+                    contact = contacts_.AddContact(this,
+                                                   ContactFields{.localID = localID,
+                                                                 .srvID = srvID,
+                                                                 .groupID = groupID,
+                                                                 .groupName = groupName,
+                                                                 .login = login,
+                                                                 .nickname = nickname,
+                                                                 .note = note,
+                                                                 .email = email,
+                                                                 .phone = phone,
+                                                                 .awaitingAuth = awaitingAuth,
+                                                                 .onServer = onServer},
+                                                   false, false);
                     if (contact) {
                         contact->SetVisible(rows.IntColumn(u"Visible", 0));
                         contact->SetInvisible(rows.IntColumn(u"Invisible", 0));
@@ -228,9 +238,18 @@ void CAccount::OnServerListBuddy(const std::u16string& login, const std::u16stri
                                   awaitingAuth, true);
         return;
     }
-    ContactPtr contact =
-        contacts_.AddNewContact(this, itemId, groupId, groupName, login, nickname, note, email,
-                                phone, awaitingAuth, true, true, true);
+    ContactPtr contact = contacts_.AddNewContact(this,
+                                                 ContactFields{.srvID = itemId,
+                                                               .groupID = groupId,
+                                                               .groupName = groupName,
+                                                               .login = login,
+                                                               .nickname = nickname,
+                                                               .note = note,
+                                                               .email = email,
+                                                               .phone = phone,
+                                                               .awaitingAuth = awaitingAuth,
+                                                               .onServer = true},
+                                                 true, true);
     if (contact && (nickname.empty() || EqualNoCase(nickname, login))) {
         contact->MarkNeedsDetails();
         MarkRepaint();
@@ -261,8 +280,10 @@ void CAccount::OnMessageReceived(const std::u16string& login, int32_t status,
             WriteLog(kGeneralLog, u"A message from an unusable login was not stored");
             return;
         }
-        contact = contacts_.AddNewLocalContact(this, ResString(kStrNotInList), login, login, u"",
-                                               u"", u"", false, true, true);
+        contact = contacts_.AddNewLocalContact(
+            this,
+            ContactFields{.groupName = ResString(kStrNotInList), .login = login, .nickname = login},
+            true, true);
         // The profile refused the contact: its message cannot be kept either.
         if (!contact) return;
         contact->MarkNeedsDetails();

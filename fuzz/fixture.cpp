@@ -337,7 +337,8 @@ void Fixture::AddBaseContacts() {
     for (const char16_t* login : kContactLogins) {
         if (contacts_->FindContact(session_.get(), login)) continue;
         const std::u16string nick = login == std::u16string_view(u"67890") ? u"Ada" : login;
-        contacts_->AddNewContact(session_.get(), 0, 0, u"", login, nick, u"", u"", u"", false, true,
+        contacts_->AddNewContact(session_.get(),
+                                 ContactFields{.login = login, .nickname = nick, .onServer = true},
                                  true, false);
     }
 }

@@ -27,23 +27,19 @@ bool IsComingOnlineStatus(int32_t status) {
     return status == kStatusAvailable || status == kStatusFreeForChat || status == kStatusAtHome;
 }
 
-CContact::CContact(CAccount* account, int32_t localID, uint16_t srvID, uint16_t groupID,
-                   const std::u16string& groupName, const std::u16string& login,
-                   const std::u16string& nickname, const std::u16string& note,
-                   const std::u16string& email, const std::u16string& phone, bool awaitingAuth,
-                   bool onServer)
+CContact::CContact(CAccount* account, const ContactFields& fields)
     : account_(RequireAccount(account)),
-      localID_(localID),
-      srvID_(srvID),
-      groupID_(onServer ? groupID : 0),
-      login_(login),
-      nickname_(nickname),
-      groupName_(groupName),
-      note_(note),
-      email_(email),
-      phone_(phone),
-      awaitingAuth_(awaitingAuth ? 1 : 0),
-      onServer_(onServer) {
+      localID_(fields.localID),
+      srvID_(fields.srvID),
+      groupID_(fields.onServer ? fields.groupID : 0),
+      login_(fields.login),
+      nickname_(fields.nickname),
+      groupName_(fields.groupName),
+      note_(fields.note),
+      email_(fields.email),
+      phone_(fields.phone),
+      awaitingAuth_(fields.awaitingAuth ? 1 : 0),
+      onServer_(fields.onServer) {
     RecomputeIcon();
     try {
         history_ = std::make_unique<CHistory>(&account_, this);

@@ -1,6 +1,7 @@
 #include "storage/contacts.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "accounts/account.h"
 #include "accounts/status.h"
@@ -37,17 +38,12 @@ std::vector<ContactPtr> CContacts::ContactsOf(const CAccount* account) const {
     return result;
 }
 
-ContactPtr CContacts::AddContact(CAccount* account, int32_t localID, uint16_t srvID,
-                                 uint16_t groupID, const std::u16string& groupName,
-                                 const std::u16string& login, const std::u16string& nickname,
-                                 const std::u16string& note, const std::u16string& email,
-                                 const std::u16string& phone, bool awaitingAuth, bool onServer,
-                                 bool save, bool redraw) {
+ContactPtr CContacts::AddContact(CAccount* account, const ContactFields& fields, bool save,
+                                 bool redraw) {
     // The database lock first: the new contact reads its history counters, and additions
     // drawing new identifiers are serialised by it.
     std::lock_guard dbLock(Database().Mutex());
-    auto contact = std::make_shared<CContact>(account, localID, srvID, groupID, groupName, login,
-                                              nickname, note, email, phone, awaitingAuth, onServer);
+    auto contact = std::make_shared<CContact>(account, fields);
     {
         std::lock_guard lock(mutex_);
         contact->store_.store(this);
@@ -70,26 +66,21 @@ ContactPtr CContacts::AddContact(CAccount* account, int32_t localID, uint16_t sr
     return contact;
 }
 
-ContactPtr CContacts::AddNewContact(CAccount* account, uint16_t srvID, uint16_t groupID,
-                                    const std::u16string& groupName, const std::u16string& login,
-                                    const std::u16string& nickname, const std::u16string& note,
-                                    const std::u16string& email, const std::u16string& phone,
-                                    bool awaitingAuth, bool onServer, bool save, bool redraw) {
+ContactPtr CContacts::AddNewContact(CAccount* account, ContactFields fields, bool save,
+                                    bool redraw) {
     std::lock_guard dbLock(Database().Mutex());
-    return AddContact(account, NewLocalID(), srvID, groupID, groupName, login, nickname, note,
-                      email, phone, awaitingAuth, onServer, save, redraw);
+    fields.localID = NewLocalID();
+    return AddContact(account, fields, save, redraw);
 }
 
-ContactPtr CContacts::AddNewLocalContact(CAccount* account, const std::u16string& groupName,
-                                         const std::u16string& login,
-                                         const std::u16string& nickname, const std::u16string& note,
-                                         const std::u16string& email, const std::u16string& phone,
-                                         bool awaitingAuth, bool save, bool redraw) {
+ContactPtr CContacts::AddNewLocalContact(CAccount* account, ContactFields fields, bool save,
+                                         bool redraw) {
     std::lock_guard dbLock(Database().Mutex());
-    const uint16_t srvID = NewSrvID();
-    if (srvID == 0) return nullptr;  // every item id is taken
-    return AddNewContact(account, srvID, 0, groupName, login, nickname, note, email, phone,
-                         awaitingAuth, false, save, redraw);
+    fields.srvID = NewSrvID();
+    if (fields.srvID == 0) return nullptr;  // every item id is taken
+    fields.groupID = 0;
+    fields.onServer = false;
+    return AddNewContact(account, std::move(fields), save, redraw);
 }
 
 int32_t CContacts::NewLocalID() const {

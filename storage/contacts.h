@@ -57,6 +57,21 @@ class IContactsView {
 // Status codes that mark a contact as just come online.
 bool IsComingOnlineStatus(int32_t status);
 
+// What a contact is made of; the rest of its state (status, marks, picture) comes later.
+struct ContactFields {
+    int32_t localID = 0;
+    uint16_t srvID = 0;
+    uint16_t groupID = 0;
+    std::u16string groupName{};
+    std::u16string login{};
+    std::u16string nickname{};
+    std::u16string note{};
+    std::u16string email{};
+    std::u16string phone{};
+    bool awaitingAuth = false;
+    bool onServer = false;
+};
+
 class CContact : public CContactListItem {
   public:
     static constexpr int kItemKind = 3;
@@ -65,11 +80,7 @@ class CContact : public CContactListItem {
 
     // A null account raises CError "Fatal error: No account fetched". A contact that is not on
     // the server has GroupID 0 whatever is given.
-    CContact(CAccount* account, int32_t localID, uint16_t srvID, uint16_t groupID,
-             const std::u16string& groupName, const std::u16string& login,
-             const std::u16string& nickname, const std::u16string& note,
-             const std::u16string& email, const std::u16string& phone, bool awaitingAuth,
-             bool onServer);
+    CContact(CAccount* account, const ContactFields& fields);
     ~CContact() override;
     CContact(const CContact&) = delete;
     CContact& operator=(const CContact&) = delete;
@@ -301,23 +312,11 @@ class CContacts {
     // Makes a contact and appends it. With `save` its row is written; a contact whose row
     // cannot be written is dropped again (null is returned), so no history is ever stored for
     // a contact the profile does not know. May raise CError (see CContact).
-    ContactPtr AddContact(CAccount* account, int32_t localID, uint16_t srvID, uint16_t groupID,
-                          const std::u16string& groupName, const std::u16string& login,
-                          const std::u16string& nickname, const std::u16string& note,
-                          const std::u16string& email, const std::u16string& phone,
-                          bool awaitingAuth, bool onServer, bool save, bool redraw);
+    ContactPtr AddContact(CAccount* account, const ContactFields& fields, bool save, bool redraw);
     // As AddContact with a new LocalID (contacts from the server list).
-    ContactPtr AddNewContact(CAccount* account, uint16_t srvID, uint16_t groupID,
-                             const std::u16string& groupName, const std::u16string& login,
-                             const std::u16string& nickname, const std::u16string& note,
-                             const std::u16string& email, const std::u16string& phone,
-                             bool awaitingAuth, bool onServer, bool save, bool redraw);
-    // A contact outside the server list: new LocalID and SrvID, GroupID 0.
-    ContactPtr AddNewLocalContact(CAccount* account, const std::u16string& groupName,
-                                  const std::u16string& login, const std::u16string& nickname,
-                                  const std::u16string& note, const std::u16string& email,
-                                  const std::u16string& phone, bool awaitingAuth, bool save,
-                                  bool redraw);
+    ContactPtr AddNewContact(CAccount* account, ContactFields fields, bool save, bool redraw);
+    // A contact outside the server list: new LocalID and SrvID, GroupID 0, not on the server.
+    ContactPtr AddNewLocalContact(CAccount* account, ContactFields fields, bool save, bool redraw);
 
     // Appends the group, re-sorts the groups and makes sure a virtual group of its name exists.
     CGroup* AddGroup(std::unique_ptr<CGroup> group, bool redraw);

@@ -65,9 +65,13 @@ class SessionWorld {
         shape.pictureBytes = 2048;
         for (int i = 0; i < contacts; ++i) {
             ContactPtr c =
-                store_.AddContact(account_.get(), ContactLocalId(0, i), ContactSrvId(i), 0, u"",
-                                  Widen(ContactLogin(0, i)), FromUtf8(ContactNickname(0, i)), u"",
-                                  u"", u"", false, true, false, false);
+                store_.AddContact(account_.get(),
+                                  ContactFields{.localID = ContactLocalId(0, i),
+                                                .srvID = ContactSrvId(i),
+                                                .login = Widen(ContactLogin(0, i)),
+                                                .nickname = FromUtf8(ContactNickname(0, i)),
+                                                .onServer = true},
+                                  false, false);
             const std::vector<uint8_t> picture = ContactPicture(shape, 0, i);
             c->SetPicture(picture.data(), picture.size(), false);
         }

@@ -182,8 +182,9 @@ TEST_F(AccountsTest, EveryDatabaseErrorIsLoggedToTheDatabaseLog) {
 
 TEST_F(AccountsTest, StatusHooksDriveTextIconAndTheContactsOfTheAccount) {
     TestAccount account(test::MakeAccountData(1, u"1001"), store_);
-    ContactPtr c = store_.AddNewContact(&account, 3, 0, u"", u"2001", u"Bob", u"", u"", u"", false,
-                                        true, true, false);
+    ContactPtr c = store_.AddNewContact(
+        &account, ContactFields{.srvID = 3, .login = u"2001", .nickname = u"Bob", .onServer = true},
+        true, false);
     ASSERT_TRUE(c);
     account.SetStatus(kStatusAvailable);
     EXPECT_EQ(account.StatusText(), u"Available");
@@ -216,7 +217,13 @@ TEST_F(AccountsTest, DisablingDropsTheContactsAndEnablingLoadsThemAgain) {
     data.dbSave();
     TestAccount account(data, store_);
     store_.AddOrUpdateGroup(1, u"Friends", 5);
-    store_.AddNewContact(&account, 3, 5, u"Friends", u"2001", u"Bob", u"", u"", u"", false, true,
+    store_.AddNewContact(&account,
+                         ContactFields{.srvID = 3,
+                                       .groupID = 5,
+                                       .groupName = u"Friends",
+                                       .login = u"2001",
+                                       .nickname = u"Bob",
+                                       .onServer = true},
                          true, false);
     EXPECT_EQ(store_.CountContacts(&account, nullptr), 1);
 
@@ -291,10 +298,12 @@ TEST_F(AccountsTest, ServerListBuddiesAndTheIdlePass) {
 
 TEST_F(AccountsTest, TheOutboxSendsPendingMessagesInOrderAndStopsAtTheFirstRefusal) {
     TestAccount account(test::MakeAccountData(1, u"1001"), store_);
-    ContactPtr bob = store_.AddNewContact(&account, 3, 0, u"", u"2001", u"Bob", u"", u"", u"",
-                                          false, true, true, false);
-    ContactPtr eve = store_.AddNewContact(&account, 4, 0, u"", u"2002", u"Eve", u"", u"", u"",
-                                          false, true, true, false);
+    ContactPtr bob = store_.AddNewContact(
+        &account, ContactFields{.srvID = 3, .login = u"2001", .nickname = u"Bob", .onServer = true},
+        true, false);
+    ContactPtr eve = store_.AddNewContact(
+        &account, ContactFields{.srvID = 4, .login = u"2002", .nickname = u"Eve", .onServer = true},
+        true, false);
     bob->History().AddOutgoingMessage(u"one");
     bob->History().AddOutgoingMessage(u"");  // never sendable; must not hold up the rest
     bob->History().AddOutgoingMessage(u"two");

@@ -71,10 +71,12 @@ TEST_F(BurstWritesTest, TheOutboxMarksEverySentMessageSentAlsoWhenSendingStops) 
     account.SetStatus(kStatusAvailable);
     std::vector<EventPtr> events;
     for (int c = 0; c < 3; ++c) {
-        ContactPtr contact =
-            store.AddContact(&account, c + 1, static_cast<uint16_t>(c + 1), 0, u"",
-                             u"200" + std::u16string(1, static_cast<char16_t>(u'0' + c)), u"", u"",
-                             u"", u"", false, false, true, false);
+        ContactPtr contact = store.AddContact(
+            &account,
+            ContactFields{.localID = c + 1,
+                          .srvID = static_cast<uint16_t>(c + 1),
+                          .login = u"200" + std::u16string(1, static_cast<char16_t>(u'0' + c))},
+            true, false);
         ASSERT_TRUE(contact);
         for (int m = 0; m < 4; ++m) events.push_back(contact->History().AddOutgoingMessage(u"hi"));
     }
@@ -101,8 +103,8 @@ TEST_F(BurstWritesTest, AQuietOutboxLooksAgainAfterEveryChangeOfASendingState) {
     CContacts store;
     TestAccount account(data_, store);
     account.SetStatus(kStatusAvailable);
-    ContactPtr contact = store.AddContact(&account, 1, 1, 0, u"", u"2001", u"", u"", u"", u"",
-                                          false, false, true, false);
+    ContactPtr contact = store.AddContact(
+        &account, ContactFields{.localID = 1, .srvID = 1, .login = u"2001"}, true, false);
     ASSERT_TRUE(contact);
     CHistory& history = contact->History();
     EXPECT_TRUE(history.PendingOutgoing().empty());

@@ -57,8 +57,8 @@ std::string ClosedPort() {
 class AvatarTest : public ::testing::Test {
   protected:
     ContactPtr Add(const std::u16string& login) {
-        return h_.Contacts().AddNewContact(&h_.Account(), 0, 0, u"", login, login, u"", u"", u"",
-                                           false, false, true, false);
+        return h_.Contacts().AddNewContact(
+            &h_.Account(), ContactFields{.login = login, .nickname = login}, true, false);
     }
     // The service server answers every avatar service request with a redirect to `address`.
     void RedirectTo(const std::string& address, bool leadingBlock) {

@@ -94,8 +94,14 @@ TEST(ListFamily, AListInTwoRepliesIsTakenWholeAndNothingBetweenThemIsLost) {
 TEST(ListFamily, AnUnchangedListClearsEveryGroupAndFlagButKeepsTheContacts) {
     SessionHarness h;  // the server answers the list request with SNAC(0x13,0x0F)
     h.Contacts().AddOrUpdateGroup(kAccountId, u"Old", 5);
-    ContactPtr dan = h.Contacts().AddNewContact(&h.Account(), 9, 5, u"Old", u"444", u"Dan", u"",
-                                                u"", u"", false, true, true, false);
+    ContactPtr dan = h.Contacts().AddNewContact(&h.Account(),
+                                                ContactFields{.srvID = 9,
+                                                              .groupID = 5,
+                                                              .groupName = u"Old",
+                                                              .login = u"444",
+                                                              .nickname = u"Dan",
+                                                              .onServer = true},
+                                                true, false);
     ASSERT_TRUE(dan);
     dan->SetVisible(1);
     dan->SetInvisible(1);
@@ -559,10 +565,12 @@ TEST(ListFamily, AuthorisationIsAskedAnsweredAndItsAnswerShown) {
 
 TEST(ListFamily, ARemovalWaitsWhileOfflineAndALocalContactIsDeletedAtOnce) {
     SessionHarness h;
-    ContactPtr onServer = h.Contacts().AddNewContact(&h.Account(), 7, 0, u"", u"335", u"Max", u"",
-                                                     u"", u"", false, true, true, false);
-    ContactPtr local = h.Contacts().AddNewLocalContact(&h.Account(), u"", u"336", u"Lea", u"", u"",
-                                                       u"", false, true, false);
+    ContactPtr onServer = h.Contacts().AddNewContact(
+        &h.Account(),
+        ContactFields{.srvID = 7, .login = u"335", .nickname = u"Max", .onServer = true}, true,
+        false);
+    ContactPtr local = h.Contacts().AddNewLocalContact(
+        &h.Account(), ContactFields{.login = u"336", .nickname = u"Lea"}, true, false);
     ASSERT_TRUE(onServer && local);
 
     EXPECT_FALSE(RemoveBuddyFromServer(h.Account(), onServer.get()));

@@ -48,8 +48,8 @@ class MetaTest : public ::testing::Test {
                h_.ServiceServer().WaitForFrame(ScriptedServer::IsSnac(0x15, 0x02)).has_value();
     }
     ContactPtr Add(const std::u16string& login) {
-        return h_.Contacts().AddNewContact(&h_.Account(), 0, 0, u"", login, login, u"", u"", u"",
-                                           false, false, true, false);
+        return h_.Contacts().AddNewContact(
+            &h_.Account(), ContactFields{.login = login, .nickname = login}, true, false);
     }
     // Asks for a login's details and returns the sequence of the request the server got.
     uint16_t Ask(const std::u16string& login, bool own) {

@@ -65,8 +65,8 @@ class PresenceTest : public ::testing::Test {
     }
 
     ContactPtr Add(const std::u16string& login) {
-        return h_.Contacts().AddNewContact(&h_.Account(), 0, 0, u"", login, login, u"", u"", u"",
-                                           false, false, true, false);
+        return h_.Contacts().AddNewContact(
+            &h_.Account(), ContactFields{.login = login, .nickname = login}, true, false);
     }
     void Online(const std::vector<Bytes>& blocks) { h_.ServerSends(0x03, 0x0B, Concat(blocks)); }
     void Offline(const std::vector<Bytes>& blocks) { h_.ServerSends(0x03, 0x0C, Concat(blocks)); }

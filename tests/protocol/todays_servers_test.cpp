@@ -315,8 +315,8 @@ TEST(TodaysServersPictures, ARefusedPictureQueryIsAskedAgainWithTheOlderQuery) {
             0x01, 0x05, test::RedirectBody(host.HostPort(), cookie, false), f.requestId())});
     });
     auto add = [&](const std::u16string& login) {
-        return h.Contacts().AddNewContact(&h.Account(), 0, 0, u"", login, login, u"", u"", u"",
-                                          false, false, true, false);
+        return h.Contacts().AddNewContact(
+            &h.Account(), ContactFields{.login = login, .nickname = login}, true, false);
     };
     auto announce = [&](const std::string& login) {
         const Bytes info = test::PictureInfo(pictures.at(login));

@@ -36,8 +36,11 @@ class ContactIndexTest : public test::ProfileTest {
         return std::make_unique<TestAccount>(data, *store_);
     }
     ContactPtr Add(TestAccount& account, int32_t localID, const std::u16string& login) {
-        return store_->AddContact(&account, localID, static_cast<uint16_t>(localID), 0, u"", login,
-                                  u"", u"", u"", u"", false, false, false, false);
+        return store_->AddContact(
+            &account,
+            ContactFields{
+                .localID = localID, .srvID = static_cast<uint16_t>(localID), .login = login},
+            false, false);
     }
 
     std::unique_ptr<CContacts> store_;
@@ -98,8 +101,9 @@ TEST_F(ContactIndexTest, ContactsOfARemovedAccountAreNotFound) {
 
 TEST_F(ContactIndexTest, AContactWhoseRowCannotBeWrittenIsNotFound) {
     Exec(u"DROP TABLE Contacts");
-    EXPECT_EQ(store_->AddNewContact(first_.get(), 7, 0, u"", u"ghost", u"", u"", u"", u"", false,
-                                    true, true, false),
+    EXPECT_EQ(store_->AddNewContact(first_.get(),
+                                    ContactFields{.srvID = 7, .login = u"ghost", .onServer = true},
+                                    true, false),
               nullptr);
     EXPECT_EQ(store_->FindContact(first_.get(), u"ghost"), nullptr);
 }

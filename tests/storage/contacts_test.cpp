@@ -52,9 +52,18 @@ class ContactsTest : public test::ProfileTest {
 
     ContactPtr Add(TestAccount& account, int32_t localID, const std::u16string& login,
                    uint16_t groupID, bool onServer, const std::u16string& groupName = u"") {
-        return store_->AddContact(&account, localID, 100 + static_cast<uint16_t>(localID), groupID,
-                                  groupName, login, u"Nick " + login, u"note", u"mail@example",
-                                  u"+1", false, onServer, true, false);
+        return store_->AddContact(&account,
+                                  ContactFields{.localID = localID,
+                                                .srvID = static_cast<uint16_t>(100 + localID),
+                                                .groupID = groupID,
+                                                .groupName = groupName,
+                                                .login = login,
+                                                .nickname = u"Nick " + login,
+                                                .note = u"note",
+                                                .email = u"mail@example",
+                                                .phone = u"+1",
+                                                .onServer = onServer},
+                                  true, false);
     }
 
     static int Changes() { return sqlite3_total_changes(Database().Connection().Handle()); }
@@ -258,7 +267,7 @@ TEST_F(ContactsTest, DeleteContactRemovesRowHistoryAndObjectButOnlyForAKnownCont
     c->AddMessage(evdir::kIncoming, u"hello", 0, 0, -1);
     EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM History WHERE ContactID=11"), 1);
 
-    CContact stranger(&account, 99, 1, 0, u"", u"x", u"", u"", u"", u"", false, false);
+    CContact stranger(&account, ContactFields{.localID = 99, .srvID = 1, .login = u"x"});
     const int before = Changes();
     EXPECT_FALSE(store_->DeleteContact(&stranger));
     EXPECT_EQ(Changes(), before);
@@ -281,9 +290,10 @@ TEST_F(ContactsTest, NewIdentifiersAreUniqueAndLocalContactsHaveNoGroup) {
     std::set<int32_t> localIDs;
     std::set<uint16_t> srvIDs;
     for (int i = 0; i < 50; ++i) {
-        ContactPtr c =
-            store_->AddNewLocalContact(&account, u"Not in list", u"user" + FormatInt(u"%d", i), u"",
-                                       u"", u"", u"", false, true, false);
+        ContactPtr c = store_->AddNewLocalContact(
+            &account,
+            ContactFields{.groupName = u"Not in list", .login = u"user" + FormatInt(u"%d", i)},
+            true, false);
         ASSERT_TRUE(c);
         EXPECT_GE(c->LocalID(), 1);
         EXPECT_NE(c->SrvID(), 0);
@@ -395,16 +405,15 @@ TEST_F(ContactsTest, DatabaseErrorsAreLoggedWithTheirPrefixAndReportFalse) {
     EXPECT_TRUE(store_->FindContact(&account, u"2001"));  // the row was not deleted, nor the object
 
     // A new contact whose row cannot be written is not kept.
-    EXPECT_FALSE(store_->AddNewContact(&account, 7, 0, u"", u"3001", u"", u"", u"", u"", false,
-                                       true, true, true));
+    EXPECT_FALSE(store_->AddNewContact(
+        &account, ContactFields{.srvID = 7, .login = u"3001", .onServer = true}, true, true));
     EXPECT_FALSE(store_->FindContact(&account, u"3001"));
 }
 
 TEST_F(ContactsTest, MissingAccountIsAFatalError) {
-    EXPECT_THROW(CContact(nullptr, 1, 1, 0, u"", u"x", u"", u"", u"", u"", false, false), CError);
-    EXPECT_THROW(
-        store_->AddNewLocalContact(nullptr, u"", u"x", u"", u"", u"", u"", false, true, true),
-        CError);
+    EXPECT_THROW(CContact(nullptr, ContactFields{.localID = 1, .srvID = 1, .login = u"x"}), CError);
+    EXPECT_THROW(store_->AddNewLocalContact(nullptr, ContactFields{.login = u"x"}, true, true),
+                 CError);
     EXPECT_TRUE(store_->ContactList().empty());
 }
 

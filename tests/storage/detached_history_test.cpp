@@ -32,8 +32,10 @@ class DetachedHistory : public test::ProfileTest {
         CAccountData data = test::MakeAccountData(1, u"1001");
         data.dbSave();
         account_ = std::make_unique<test::TestAccount>(data, store_);
-        contact_ = store_.AddContact(account_.get(), 11, 1, 0, u"", u"2001", u"Ann", u"", u"", u"",
-                                     false, false, true, false);
+        contact_ = store_.AddContact(
+            account_.get(),
+            ContactFields{.localID = 11, .srvID = 1, .login = u"2001", .nickname = u"Ann"}, true,
+            false);
     }
     void TearDown() override {
         contact_.reset();

@@ -80,13 +80,18 @@ class HistoryTest : public test::ProfileTest {
     }
 
     ContactPtr AddContact(int32_t localID, const std::u16string& login) {
-        return store_.AddContact(account_.get(), localID, 1, 0, u"", login, u"Ann", u"", u"", u"",
-                                 false, false, true, false);
+        return store_.AddContact(
+            account_.get(),
+            ContactFields{.localID = localID, .srvID = 1, .login = login, .nickname = u"Ann"}, true,
+            false);
     }
     // A contact object made afresh from its row, as after a restart.
     std::unique_ptr<CContact> Reopened() {
-        return std::make_unique<CContact>(account_.get(), contact_->LocalID(), 1, 0, u"",
-                                          contact_->Login(), u"Ann", u"", u"", u"", false, false);
+        return std::make_unique<CContact>(account_.get(),
+                                          ContactFields{.localID = contact_->LocalID(),
+                                                        .srvID = 1,
+                                                        .login = contact_->Login(),
+                                                        .nickname = u"Ann"});
     }
     CHistory& History() { return contact_->History(); }
 

@@ -188,8 +188,11 @@ TEST_F(NotifyTest, NamesAndMessagesWithMarkupShowAsText) {
         CAccountData data = MakeAccountData(1, u"100");
         data.dbSave();
         TestAccount account(data, store);
-        ContactPtr eve = store.AddContact(&account, 3, 3, 0, u"", u"eve", u"<i>Eve</i> & co", u"",
-                                          u"", u"", false, false, true, false);
+        ContactPtr eve = store.AddContact(
+            &account,
+            ContactFields{
+                .localID = 3, .srvID = 3, .login = u"eve", .nickname = u"<i>Eve</i> & co"},
+            true, false);
         ASSERT_TRUE(eve);
         eve->AddMessage(evdir::kIncoming, u"<a href='x'>click</a><br>", 0, 0, -1);
         notification->WaitForAlerts();
@@ -213,8 +216,9 @@ TEST_F(NotifyTest, MessagesArrivingDuringThePulsesNeitherWaitNorBuzzOneByOne) {
         CAccountData data = MakeAccountData(1, u"100");
         data.dbSave();
         TestAccount account(data, store);
-        ContactPtr eve = store.AddContact(&account, 3, 3, 0, u"", u"eve", u"Eve", u"", u"", u"",
-                                          false, false, true, false);
+        ContactPtr eve = store.AddContact(
+            &account, ContactFields{.localID = 3, .srvID = 3, .login = u"eve", .nickname = u"Eve"},
+            true, false);
         ASSERT_TRUE(eve);
         // The first alert stays in its first pulse, holding the notification lock, until let go.
         std::mutex holdMutex;

@@ -77,11 +77,17 @@ class ViewsTest : public HostTest {
             }
             groupID = id;
         }
-        return store->AddContact(&account, localID, static_cast<uint16_t>(localID & 0x7FFF),
-                                 groupID, onServer ? group : std::u16string(),
-                                 u"login" + std::u16string(1, char16_t(u'a' + localID % 26)) +
-                                     Widen(std::to_string(localID)),
-                                 nick, u"", u"", u"", false, onServer, save, true);
+        return store->AddContact(
+            &account,
+            ContactFields{.localID = localID,
+                          .srvID = static_cast<uint16_t>(localID & 0x7FFF),
+                          .groupID = groupID,
+                          .groupName = onServer ? group : std::u16string(),
+                          .login = u"login" + std::u16string(1, char16_t(u'a' + localID % 26)) +
+                                   Widen(std::to_string(localID)),
+                          .nickname = nick,
+                          .onServer = onServer},
+            save, true);
     }
 
     static void SetStatus(const ContactPtr& contact, int32_t status, bool quiet = true) {

@@ -238,8 +238,9 @@ ContactPtr Driver::Listed(const Side& owner, const Side& other) const {
 
 ContactPtr Driver::ContactFor(Side& owner, const Side& other) {
     if (ContactPtr contact = Listed(owner, other)) return contact;
-    return contacts_.AddNewLocalContact(owner.account.get(), u"", FromUtf8(other.credentials.login),
-                                        u"", u"", u"", u"", false, true, false);
+    return contacts_.AddNewLocalContact(owner.account.get(),
+                                        ContactFields{.login = FromUtf8(other.credentials.login)},
+                                        true, false);
 }
 
 Driver::Probe Driver::UniqueText(const std::string& what) {
