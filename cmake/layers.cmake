@@ -64,6 +64,7 @@ set(ZUL_PROTOCOL_SOURCES
     protocol/oscar.h
     protocol/services/buddy_family.cpp
     protocol/services/families.h
+    protocol/services/list_download.h
     protocol/services/list_family.cpp
     protocol/services/location_family.cpp
     protocol/services/message_family.cpp
@@ -142,8 +143,13 @@ set(ZUL_UI_VIEWS_SOURCES
     ui/views/accounts_page.h
     ui/views/chat_page.cpp
     ui/views/chat_page.h
+    ui/views/chat_page_commands.cpp
+    ui/views/chat_page_parts.h
+    ui/views/contact_list_commands.cpp
     ui/views/contact_list_page.cpp
     ui/views/contact_list_page.h
+    ui/views/contact_list_paint.cpp
+    ui/views/contact_list_parts.h
     ui/views/contact_order.cpp
     ui/views/contact_order.h
     ui/views/view_support.cpp

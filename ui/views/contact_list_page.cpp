@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <algorithm>
+#include <set>
 
 #include "accounts/accounts.h"
 #include "platform/text.h"
@@ -17,40 +18,11 @@
 #include "ui/texts/ui_resources.h"
 #include "ui/texts/ui_texts.h"
 #include "ui/views/chat_page.h"
+#include "ui/views/contact_list_parts.h"
 #include "ui/views/view_support.h"
 
 namespace zul {
-namespace {
-
-constexpr int kTextContacts = 112;
-constexpr int kTextView = 120;
-constexpr int kTextDeleteContact = 119;
-constexpr int kTextRenameTitle = 305;
-constexpr int kTextNicknameLabel = 306;
-constexpr int kTextAddTitle = 307;
-constexpr int kTextLoginLabel = 308;
-constexpr int kTextGroupLabel = 309;
-constexpr int kTextReasonLabel = 310;
-constexpr int kTextReasonDefault = 311;
-constexpr int kTextAccountLabel = 312;
-constexpr int kTextGrant = 313;
-constexpr int kTextDeny = 314;
-constexpr int kTextNoneOnline = 301;
-// Decoded avatars kept at a time; the others are decoded again when drawn.
-constexpr size_t kAvatarCacheLimit = 256;
-
-int RowLevel() {
-    return std::clamp<int32_t>(Options().ClistTextSize, 0, 4);
-}
-
-bool TwoLineLayout(int view) {
-    return view == kLayoutTiles || view == kLayoutDetails;
-}
-bool TwoColumnLayout(int view) {
-    return view == kLayoutTiles || view == kLayoutIcons;
-}
-
-}  // namespace
+using namespace clist;
 
 // ---- Rows ----------------------------------------------------------------------------------
 
@@ -250,86 +222,66 @@ void ContactListPage::Collect(std::vector<std::unique_ptr<ChatPage>>& gone) {
         it = chats_.erase(it);
     }
 
-    const bool showOffline = shape_.offline;
-    std::vector<ContactRow*> listed;
-    listed.reserve(contacts.size());
+    std::vector<ListEntry> entries;
+    std::vector<ContactRow*> entryRows;
+    entries.reserve(contacts.size());
+    entryRows.reserve(contacts.size());
     for (const ContactPtr& c : contacts) {
         auto& row = rows_[c.get()];
         if (!row) row = std::make_unique<ContactRow>(*this, c);
         row->key = SortKeyOf(*c, ChatOpen(c.get()));
-        if (IsListed(row->key, showOffline))
-            listed.push_back(row.get());
-        else
-            row->ClearRect();
+        if (!IsListed(row->key, shape_.offline != 0)) row->ClearRect();
+        entries.push_back(ListEntry{row->key, c->GroupName()});
+        entryRows.push_back(row.get());
     }
-    if (auto* focused = dynamic_cast<ContactRow*>(FocusedItem());
-        focused != nullptr && std::find(listed.begin(), listed.end(), focused) == listed.end())
-        FocusItem(nullptr);
+    std::vector<std::u16string> groupNames;
+    groupNames.reserve(groups.size());
+    for (const auto& group : groups) groupNames.push_back(group.first);
+    const ListShape shape{shape_.sort,        shape_.eventsOnTop != 0, shape_.separate != 0,
+                          shape_.groups != 0, shape_.emptyGroups != 0, shape_.offline != 0};
+    std::vector<int> headed;
+    const std::vector<PlannedSection> plan = PlanSections(entries, groupNames, shape, &headed);
 
-    const int sort = shape_.sort;
-    const bool E = shape_.eventsOnTop;
-    const bool S = shape_.separate;
-    auto order = [sort, E, S](const ContactRow* a, const ContactRow* b) {
-        return CompareContacts(a->key, b->key, sort, E, S) < 0;
-    };
-
-    if (!shape_.groups) {
-        std::sort(listed.begin(), listed.end(), order);
-        sections_.push_back(Section{nullptr, std::move(listed)});
-        for (auto& [name, header] : headers_) header->ClearRect();
-        if (dynamic_cast<GroupRow*>(FocusedItem()) != nullptr) FocusItem(nullptr);
-        return;
-    }
-
-    // One header per group name, in the order of the groups; counts over all its contacts.
-    std::map<std::u16string, size_t, NoCaseLess> byName;
-    std::vector<Section> grouped;
-    for (auto& [name, expanded] : groups) {
-        if (byName.count(name) != 0) continue;
+    // One header per group name that has one; the others go.
+    std::set<std::u16string, NoCaseLess> headedNames;
+    for (int g : headed) {
+        const auto& [name, expanded] = groups[static_cast<size_t>(g)];
+        headedNames.insert(name);
         auto& header = headers_[name];
         if (!header) header = std::make_unique<GroupRow>(*this, name);
         header->expanded = expanded;
         header->total = 0;
         header->offline = 0;
-        byName.emplace(name, grouped.size());
-        grouped.push_back(Section{header.get(), {}});
-    }
-    Section loose;  // contacts whose group has no header
-    for (auto& [contact, row] : rows_) {
-        auto it = byName.find(row->Contact().GroupName());
-        if (it == byName.end()) continue;
-        GroupRow* header = grouped[it->second].header;
-        ++header->total;
-        if (!row->key.Online()) ++header->offline;
-    }
-    for (ContactRow* row : listed) {
-        auto it = byName.find(row->Contact().GroupName());
-        (it == byName.end() ? loose : grouped[it->second]).members.push_back(row);
     }
     for (auto it = headers_.begin(); it != headers_.end();) {
-        if (byName.count(it->first) != 0) {
-            it->second->ClearRect();
+        it->second->ClearRect();
+        if (headedNames.count(it->first) != 0) {
             ++it;
             continue;
         }
         if (FocusedItem() == it->second.get()) FocusItem(nullptr);
         it = headers_.erase(it);
     }
-    if (!loose.members.empty()) {
-        std::sort(loose.members.begin(), loose.members.end(), order);
-        sections_.push_back(std::move(loose));
-    }
-    for (Section& section : grouped) {
-        if (section.members.empty() && !shape_.emptyGroups) continue;
-        std::sort(section.members.begin(), section.members.end(), order);
+    for (const PlannedSection& planned : plan) {
+        Section section;
+        if (planned.group >= 0) {
+            section.header = HeaderOf(groups[static_cast<size_t>(planned.group)].first);
+            section.header->total = planned.total;
+            section.header->offline = planned.offline;
+        }
+        section.members.reserve(planned.members.size());
+        for (size_t i : planned.members) section.members.push_back(entryRows[i]);
         sections_.push_back(std::move(section));
     }
-    if (auto* header = dynamic_cast<GroupRow*>(FocusedItem());
-        header != nullptr && header->Rect().isEmpty()) {
-        const bool shown = std::any_of(sections_.begin(), sections_.end(),
-                                       [header](const Section& s) { return s.header == header; });
-        if (!shown) FocusItem(nullptr);
-    }
+
+    // The focus stays only on what is still listed.
+    ListItem* focused = FocusedItem();
+    const bool stillListed =
+        std::any_of(sections_.begin(), sections_.end(), [focused](const Section& s) {
+            return s.header == focused ||
+                   std::find(s.members.begin(), s.members.end(), focused) != s.members.end();
+        });
+    if (focused != nullptr && !stillListed) FocusItem(nullptr);
 }
 
 void ContactRow::PlaceAvatar(bool avatars) {
@@ -402,158 +354,6 @@ ListItem* ContactListPage::ItemAt(int x, int y) {
     return nullptr;
 }
 
-void ContactListPage::DrawRect(QPainter& painter, const QRect& rect) {
-    for (auto it = FirstBelow(rect.top()); it != laidOut_.end() && (*it)->Top() <= rect.bottom();
-         ++it) {
-        if (!(*it)->Rect().intersects(rect)) continue;
-        if ((*it)->Kind() == ListItem::kTogglesInPlace)
-            DrawHeader(painter, *static_cast<GroupRow*>(*it));
-        else
-            DrawContact(painter, *static_cast<ContactRow*>(*it));
-    }
-}
-
-void ContactListPage::DrawHeader(QPainter& painter, GroupRow& row) {
-    const QRect r = row.Rect();
-    const bool selected = FocusedItem() == &row;
-    const bool focused = HostHasFocus();
-    painter.fillRect(r, ItemBackground(selected, focused));
-    const int level = RowLevel();
-    SelectFont(painter, level, true);
-    painter.setPen(ItemTextColour(selected, focused, true));
-    const QString text =
-        SingleLine(row.Name()) + QString::fromStdU16String(FormatCounts(row.total, row.offline));
-    const QRect textRect = r.adjusted(ScaleX(5), 0, -ScaleX(5), 0);
-    painter.drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft,
-                     painter.fontMetrics().elidedText(text, Qt::ElideRight, textRect.width()));
-}
-
-void ContactListPage::DrawAvatar(QPainter& painter, ContactRow& row, int& textRight) {
-    CContact& contact = row.Contact();
-    const uint32_t version = contact.PictureVersion();
-    if (!row.avatarTried || row.avatarVersion != version) {
-        row.avatarTried = true;
-        row.avatarVersion = version;
-        row.avatar = QImage();
-        const std::vector<uint8_t> bytes = contact.Picture();
-        QImage decoded = LoadImage(bytes.data(), bytes.size());
-        if (!decoded.isNull()) {
-            // Kept at the size it is drawn, so that a long list holds little.
-            const QRect fitted = FitImage(decoded.size(), row.avatarBox);
-            if (!fitted.isEmpty())
-                row.avatar =
-                    decoded.scaled(fitted.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        }
-        std::erase(avatarOrder_, &row);
-        if (!row.avatar.isNull()) {
-            avatarOrder_.push_back(&row);
-            if (avatarOrder_.size() > kAvatarCacheLimit) {
-                ContactRow* oldest = avatarOrder_.front();
-                avatarOrder_.erase(avatarOrder_.begin());
-                oldest->avatar = QImage();
-                oldest->avatarTried = false;
-            }
-        }
-    }
-    if (row.avatar.isNull()) return;
-    const QRect fitted = FitImage(row.avatar.size(), row.avatarBox);
-    DrawImage(painter, row.avatar, fitted);
-    textRight = std::min(textRight, fitted.left() - ScaleX(2));
-}
-
-void ContactListPage::DrawContact(QPainter& painter, ContactRow& row) {
-    CContact& contact = row.Contact();
-    const QRect r = row.Rect();
-    const bool selected = FocusedItem() == &row;
-    const bool focused = HostHasFocus();
-    const int level = RowLevel();
-    const int view = std::clamp<int32_t>(Options().ClistViewType, 0, 3);
-
-    // 1. Background.
-    painter.fillRect(r, ItemBackground(selected, focused));
-
-    // 2. The row icon, and the text area beside it.
-    const int iconSize = ScaleX(16);
-    const int iconX = r.x() + 2 * ((Dpi::X() + 24) / 96);
-    DrawIcon(painter, ContactRowIcon(contact, blinkOn_),
-             QRect(iconX, r.y() + (r.height() - iconSize) / 2, iconSize, iconSize));
-    const int textLeft = r.x() + ScaleX(22);
-    int textRight = r.x() + r.width();
-    const int textTop = r.y() + ScaleY(5);
-    const int textBottom = r.y() + r.height() - ScaleY(5);
-
-    // 3. Awaiting authorisation.
-    if (contact.AwaitingAuth() != 0) {
-        const int x = r.x() + r.width() - ScaleX(20);
-        DrawIcon(painter, rowicon::kAwaitingAuth,
-                 QRect(x, r.y() + (r.height() - iconSize) / 2, iconSize, iconSize));
-        textRight -= ScaleX(22);
-    }
-
-    // 4. The avatar.
-    if (Options().ClistShowAvatars != 0 && !row.avatarBox.isEmpty())
-        DrawAvatar(painter, row, textRight);
-
-    // 5. The open-chat mark in the top-left corner.
-    if (ChatOpen(&contact)) {
-        const int a = ScaleX(1);
-        const int b = ScaleY(1);
-        painter.fillRect(QRect(r.x() + a, r.y() + b, ScaleX(5) - a + 1, ScaleY(5) - b + 1),
-                         selected ? WindowColour() : HighlightColour());
-    }
-
-    // 6. The name.
-    const bool ignored = contact.Ignored() != 0;
-    const bool invisible = contact.Invisible() != 0;
-    const bool visible = contact.Visible() != 0;
-    SelectFont(painter, level, !ignored && !invisible && visible, !ignored && invisible, ignored);
-    painter.setPen(ItemTextColour(selected, focused, contact.OnServer()));
-    const int textWidth = std::max(0, textRight - textLeft);
-    const bool twoLines = TwoLineLayout(view);
-    const int areaHeight = std::max(0, textBottom - textTop);
-    const QRect nameRect(textLeft, textTop, textWidth, twoLines ? areaHeight / 2 : areaHeight);
-    const QString name = painter.fontMetrics().elidedText(SingleLine(contact.DisplayName()),
-                                                          Qt::ElideRight, textWidth);
-    painter.drawText(nameRect, Qt::AlignVCenter | Qt::AlignLeft, name);
-
-    // 7. The status line.
-    if (view != kLayoutIcons) {
-        QRect lineRect;
-        if (twoLines) {
-            lineRect =
-                QRect(textLeft, textTop + areaHeight / 2, textWidth, areaHeight - areaHeight / 2);
-        } else {
-            const int nameWidth = painter.fontMetrics().horizontalAdvance(name);
-            const int x = textLeft + nameWidth + ScaleX(5);
-            lineRect = QRect(x, textTop, std::max(0, textRight - x), areaHeight);
-        }
-        SelectFont(painter, level, false);
-        painter.setPen(selected ? ItemTextColour(true, focused, true) : GreyTextColour());
-        painter.drawText(lineRect, Qt::AlignVCenter | Qt::AlignLeft,
-                         painter.fontMetrics().elidedText(SingleLine(contact.StatusLine()),
-                                                          Qt::ElideRight, lineRect.width()));
-    }
-
-    // 8. The unread badge over the icon's lower right corner.
-    const int32_t unread = contact.History().UnreadCount();
-    if (unread > 0) {
-        SelectFont(painter, 5, true);
-        const QString count = QString::number(unread);
-        const QFontMetrics fm = painter.fontMetrics();
-        const int w = std::max(fm.horizontalAdvance(count) + 2 * ScaleX(2), fm.height());
-        const int h = fm.height();
-        const QRect badge(textLeft - ScaleX(3) - w, r.y() + r.height() - ScaleY(3) - h, w, h);
-        QPainterPath path;
-        path.addRoundedRect(badge, h / 2.0, h / 2.0);
-        painter.save();
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.fillPath(path, selected ? WindowColour() : HighlightColour());
-        painter.restore();
-        painter.setPen(selected ? WindowTextColour() : HighlightTextColour());
-        painter.drawText(badge, Qt::AlignCenter, count);
-    }
-}
-
 QString ContactListPage::EmptyText() {
     return ResText(kTextNoneOnline);
 }
@@ -594,240 +394,6 @@ void ContactListPage::Activated() {
 bool ContactListPage::LeftSoftKey(QString& label) {
     label = ResText(kTextContacts);
     return false;
-}
-
-void ContactListPage::FillMenuPopup(QMenu& menu, QAction* before) {
-    const MenuResource resource = UiMenu(menuid::kContactsView);
-    const MenuNode* popup = resource.FindPopup(u"ContactsView");
-    if (popup == nullptr) return;
-    auto* view = new QMenu(ResText(kTextView), &menu);
-    FillMenu(*view, *popup);
-    const COptions& o = Options();
-    MarkCheck(*view, clistcmd::kShowGroups, o.ClistShowGroups != 0);
-    MarkCheck(*view, clistcmd::kShowOffline, o.ClistShowOffline != 0);
-    MarkCheck(*view, clistcmd::kShowAvatars, o.ClistShowAvatars != 0);
-    MarkRadios(*view,
-               {{clistcmd::kSortActivity, kSortByActivity},
-                {clistcmd::kSortStatus, kSortByStatus},
-                {clistcmd::kSortName, kSortByName}},
-               o.ClistSortType);
-    MarkCheck(*view, clistcmd::kEventsOnTop, o.ClistEventsOnTop != 0);
-    MarkCheck(*view, clistcmd::kSeparateOffline, o.ClistSeparateOffline != 0);
-    MarkRadios(*view,
-               {{clistcmd::kSizeLargest, 0},
-                {clistcmd::kSizeLarger, 1},
-                {clistcmd::kSizeMedium, 2},
-                {clistcmd::kSizeSmaller, 3},
-                {clistcmd::kSizeSmallest, 4}},
-               o.ClistTextSize);
-    MarkRadios(*view,
-               {{clistcmd::kViewTiles, kLayoutTiles},
-                {clistcmd::kViewIcons, kLayoutIcons},
-                {clistcmd::kViewList, kLayoutList},
-                {clistcmd::kViewDetails, kLayoutDetails}},
-               o.ClistViewType);
-    menu.insertMenu(before, view);
-}
-
-void ContactListPage::ChangeOption(OptionInt& option, int32_t value) {
-    option = value;
-    Options().SaveAll();
-    RebuildNow();
-}
-
-void ContactListPage::Command(int id) {
-    COptions& o = Options();
-    auto toggle = [this](OptionInt& flag) { ChangeOption(flag, flag != 0 ? 0 : 1); };
-    auto sortBy = [this, &o](int type) {
-        o.ClistSortType = static_cast<uint8_t>(type);
-        Options().SaveAll();
-        RebuildNow();
-    };
-    switch (id) {
-        case clistcmd::kAddContact:
-            AddContact();
-            break;
-        case clistcmd::kShowGroups:
-            toggle(o.ClistShowGroups);
-            break;
-        case clistcmd::kShowOffline:
-            toggle(o.ClistShowOffline);
-            break;
-        case clistcmd::kShowAvatars:
-            toggle(o.ClistShowAvatars);
-            break;
-        case clistcmd::kShowEmptyGroups:
-            toggle(o.ClistShowEmptyGroups);
-            break;
-        case clistcmd::kEventsOnTop:
-            toggle(o.ClistEventsOnTop);
-            break;
-        case clistcmd::kSeparateOffline:
-            toggle(o.ClistSeparateOffline);
-            break;
-        case clistcmd::kSortActivity:
-            sortBy(kSortByActivity);
-            break;
-        case clistcmd::kSortStatus:
-            sortBy(kSortByStatus);
-            break;
-        case clistcmd::kSortName:
-            sortBy(kSortByName);
-            break;
-        case clistcmd::kSizeLargest:
-            ChangeOption(o.ClistTextSize, 0);
-            break;
-        case clistcmd::kSizeLarger:
-            ChangeOption(o.ClistTextSize, 1);
-            break;
-        case clistcmd::kSizeMedium:
-            ChangeOption(o.ClistTextSize, 2);
-            break;
-        case clistcmd::kSizeSmaller:
-            ChangeOption(o.ClistTextSize, 3);
-            break;
-        case clistcmd::kSizeSmallest:
-            ChangeOption(o.ClistTextSize, 4);
-            break;
-        case clistcmd::kViewTiles:
-            ChangeOption(o.ClistViewType, kLayoutTiles);
-            break;
-        case clistcmd::kViewIcons:
-            ChangeOption(o.ClistViewType, kLayoutIcons);
-            break;
-        case clistcmd::kViewList:
-            ChangeOption(o.ClistViewType, kLayoutList);
-            break;
-        case clistcmd::kViewDetails:
-            ChangeOption(o.ClistViewType, kLayoutDetails);
-            break;
-        default:
-            break;
-    }
-}
-
-bool ContactListPage::FillContextMenu(QMenu& menu) {
-    auto* row = dynamic_cast<ContactRow*>(FocusedItem());
-    if (row == nullptr) return false;  // headers: none
-    const MenuResource resource = UiMenu(menuid::kContactMenu);
-    const MenuNode* popup = resource.FindPopup(u"ContactMenu");
-    if (popup == nullptr) return false;
-    // A contact waiting for our authorisation gets the answers first.
-    if (row->Shared()->AuthAsked()) {
-        menu.addAction(ResText(kTextGrant))->setData(clistcmd::kGrantAuthorisation);
-        menu.addAction(ResText(kTextDeny))->setData(clistcmd::kDenyAuthorisation);
-        menu.addSeparator();
-    }
-    FillMenu(menu, *popup);
-    return true;
-}
-
-void ContactListPage::ContextCommand(int id) {
-    auto* row = dynamic_cast<ContactRow*>(FocusedItem());
-    if (row == nullptr) return;
-    const ContactPtr contact = row->Shared();
-    switch (id) {
-        case clistcmd::kSendMessage:
-            OpenPage(ChatPageFor(contact));
-            break;
-        case clistcmd::kDelete:
-            if (ConfirmDeletion(Host(), kTextDeleteContact)) DeleteContact(contact);
-            break;
-        case clistcmd::kRename:
-            RenameContact(contact);
-            break;
-        case clistcmd::kGrantAuthorisation:
-        case clistcmd::kDenyAuthorisation:
-            // Sent by the account on its idle pass.
-            contact->RequestAuthAnswer(id == clistcmd::kGrantAuthorisation);
-            contact->SetAuthAsked(false);
-            Sync();
-            break;
-        default:
-            break;  // details carry no action here yet
-    }
-}
-
-void ContactListPage::AddContact() {
-    std::vector<CAccount*> enabled;
-    {
-        std::lock_guard lock(accounts_.Mutex());
-        for (const auto& account : accounts_.List()) {
-            if (account->Enabled()) enabled.push_back(account.get());
-        }
-    }
-    if (enabled.empty()) return;
-    CAccount* account = enabled.front();
-    if (enabled.size() > 1) {
-        QStringList names;
-        for (CAccount* a : enabled) names << QString::fromStdU16String(a->Description());
-        const std::optional<int> chosen =
-            AskChoice(Host(), kTextAddTitle, kTextAccountLabel, names);
-        if (!chosen || *chosen < 0 || *chosen >= static_cast<int>(enabled.size())) return;
-        account = enabled[static_cast<size_t>(*chosen)];
-    }
-    const std::optional<QString> login = AskText(Host(), kTextAddTitle, kTextLoginLabel, {});
-    if (!login || login->trimmed().isEmpty()) return;
-    const std::optional<QString> nickname =
-        AskText(Host(), kTextAddTitle, kTextNicknameLabel, login->trimmed());
-    if (!nickname) return;
-    // The account's first group is offered; a new name makes a new group.
-    QString firstGroup;
-    {
-        std::lock_guard lock(contacts_.Mutex());
-        for (const auto& g : contacts_.GroupList()) {
-            if (g->AccountID() == account->ID()) {
-                firstGroup = QString::fromStdU16String(g->Name());
-                break;
-            }
-        }
-    }
-    const std::optional<QString> group =
-        AskText(Host(), kTextAddTitle, kTextGroupLabel, firstGroup);
-    if (!group) return;
-    const std::optional<QString> reason =
-        AskText(Host(), kTextAddTitle, kTextReasonLabel, ResText(kTextReasonDefault));
-    if (!reason) return;
-    account->RequestAddContact({login->trimmed().toStdU16String(),
-                                nickname->trimmed().toStdU16String(),
-                                group->trimmed().toStdU16String(), reason->toStdU16String()});
-}
-
-void ContactListPage::RenameContact(const ContactPtr& contact) {
-    const QString current = QString::fromStdU16String(contact->Nickname());
-    const std::optional<QString> given =
-        AskText(Host(), kTextRenameTitle, kTextNicknameLabel, current);
-    if (!given || contact->Removed()) return;
-    const QString nickname = given->trimmed();
-    if (nickname.isEmpty() || nickname == current) return;
-    if (!contact->OnServer()) {
-        // Only this client knows the contact: renamed here at once.
-        contact->SetNickname(nickname.toStdU16String());
-        contact->dbSave();
-        RebuildNow();
-        return;
-    }
-    // The session sends it on its next idle pass (or after the next sign-on); the server's
-    // answer decides. Until then the row shows that an action is under way.
-    contact->SetBlockedIcon(true);
-    contact->RequestRename(nickname.toStdU16String());
-    contact->Redraw();
-    Sync();
-}
-
-void ContactListPage::DeleteContact(const ContactPtr& contact) {
-    if (contact->Removed()) return;
-    if (contact->OnServer()) {
-        // The account removes it from the server list on its next idle pass; until then the
-        // row shows that an action is under way.
-        contact->SetBlockedIcon(true);
-        contact->MarkPendingAction();
-        contact->Redraw();
-        Sync();
-        return;
-    }
-    chats_.erase(contact.get());
-    if (contacts_.DeleteContact(contact.get())) RebuildNow();
 }
 
 ChatPage* ContactListPage::FindChatPage(const CContact* contact) const {

@@ -1,5 +1,9 @@
 #include "ui/views/contact_order.h"
 
+#include <algorithm>
+#include <map>
+#include <utility>
+
 #include "platform/text.h"
 #include "storage/contacts.h"
 #include "storage/history.h"
@@ -119,6 +123,60 @@ int CompareContacts(const ContactSortKey& a, const ContactSortKey& b, int sortTy
         default:
             return CompareByActivity(a, b, E, S);
     }
+}
+
+std::vector<PlannedSection> PlanSections(const std::vector<ListEntry>& entries,
+                                         const std::vector<std::u16string>& groups,
+                                         const ListShape& shape, std::vector<int>* headed) {
+    std::vector<size_t> listed;
+    listed.reserve(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i)
+        if (IsListed(entries[i].key, shape.showOffline)) listed.push_back(i);
+    auto sortMembers = [&](std::vector<size_t>& members) {
+        std::stable_sort(members.begin(), members.end(), [&](size_t a, size_t b) {
+            return CompareContacts(entries[a].key, entries[b].key, shape.sort, shape.eventsOnTop,
+                                   shape.separateOffline) < 0;
+        });
+    };
+    if (headed != nullptr) headed->clear();
+    std::vector<PlannedSection> sections;
+    if (!shape.groups) {
+        sortMembers(listed);
+        sections.push_back(PlannedSection{-1, std::move(listed)});
+        return sections;
+    }
+
+    auto less = [](const std::u16string& a, const std::u16string& b) {
+        return CompareNoCase(a, b) < 0;
+    };
+    std::map<std::u16string, size_t, decltype(less)> byName(less);
+    std::vector<PlannedSection> grouped;
+    for (size_t g = 0; g < groups.size(); ++g) {
+        if (!byName.emplace(groups[g], grouped.size()).second) continue;
+        grouped.push_back(PlannedSection{static_cast<int>(g), {}});
+        if (headed != nullptr) headed->push_back(static_cast<int>(g));
+    }
+    for (const ListEntry& entry : entries) {
+        auto it = byName.find(entry.group);
+        if (it == byName.end()) continue;
+        ++grouped[it->second].total;
+        if (!entry.key.Online()) ++grouped[it->second].offline;
+    }
+    PlannedSection loose;
+    for (size_t i : listed) {
+        auto it = byName.find(entries[i].group);
+        (it == byName.end() ? loose : grouped[it->second]).members.push_back(i);
+    }
+    if (!loose.members.empty()) {
+        sortMembers(loose.members);
+        sections.push_back(std::move(loose));
+    }
+    for (PlannedSection& section : grouped) {
+        if (section.members.empty() && !shape.emptyGroups) continue;
+        sortMembers(section.members);
+        sections.push_back(std::move(section));
+    }
+    return sections;
 }
 
 }  // namespace zul

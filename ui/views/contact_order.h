@@ -3,8 +3,10 @@
 // decides, and every list ends in the name rule.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace zul {
 
@@ -43,5 +45,38 @@ int CompareByActivity(const ContactSortKey& a, const ContactSortKey& b, bool E, 
 
 // The ordering chosen by the sort type (any other value sorts by activity, the default).
 int CompareContacts(const ContactSortKey& a, const ContactSortKey& b, int sortType, bool E, bool S);
+
+// The settings that decide the sections and their order.
+struct ListShape {
+    int sort = kSortByActivity;
+    bool eventsOnTop = true;
+    bool separateOffline = true;
+    bool groups = true;
+    bool emptyGroups = false;
+    bool showOffline = true;
+};
+
+// A contact of the store as the planning sees it.
+struct ListEntry {
+    ContactSortKey key;
+    std::u16string group;  // its group's name
+};
+
+// One section of the list: a group header (or none) and the contacts under it.
+struct PlannedSection {
+    int group = -1;               // index into the group names; -1 has no header
+    std::vector<size_t> members;  // listed entries, in order
+    int total = 0;                // every entry of the group, listed or not
+    int offline = 0;              // of them offline
+};
+
+// The sections in display order. Without groups: one section of every listed entry. With
+// groups: first the listed entries whose group has no header, then one section per group name
+// (names match without case; the first of equal names has the header), an empty one only with
+// emptyGroups. `headed`, when given, gets the index of every group that has a header.
+std::vector<PlannedSection> PlanSections(const std::vector<ListEntry>& entries,
+                                         const std::vector<std::u16string>& groups,
+                                         const ListShape& shape,
+                                         std::vector<int>* headed = nullptr);
 
 }  // namespace zul

@@ -1,0 +1,209 @@
+#include <QClipboard>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QPainter>
+#include <algorithm>
+#include <climits>
+#include <unordered_set>
+
+#include "accounts/account.h"
+#include "accounts/status.h"
+#include "storage/options.h"
+#include "ui/framework/dpi.h"
+#include "ui/framework/drawing.h"
+#include "ui/framework/main_window.h"
+#include "ui/framework/message_editor.h"
+#include "ui/notify/message_notification.h"
+#include "ui/texts/ui_resources.h"
+#include "ui/texts/ui_texts.h"
+#include "ui/views/chat_page.h"
+#include "ui/views/chat_page_parts.h"
+#include "ui/views/view_support.h"
+
+namespace zul {
+using namespace chat;
+
+// ---- Host events -----------------------------------------------------------------------------
+
+bool ChatPage::ChangedSinceLastPaint() {
+    const bool changed = ViewPage::ChangedSinceLastPaint();
+    const bool synced = Sync();
+    return changed || synced;
+}
+
+void ChatPage::SlowTick() {
+    if (!IsCurrent()) return;
+    const CContact& c = *contact_;
+    if (c.History().UnreadCount() > 0 || c.JustCameOnline() || c.Typing()) {
+        blinkOn_ = !blinkOn_;
+        Sync();
+    }
+}
+
+void ChatPage::AddedToHost() {
+    dirty_.store(true);
+    contact_->Redraw();  // the row shows the open-chat mark
+}
+
+void ChatPage::RemovedFromHost() {
+    open_.store(false);
+    contact_->Redraw();
+}
+
+void ChatPage::Activated() {
+    open_.store(true);
+    if (Options().HistoryShowStatusChanges && !history_.StatusChangesLoaded())
+        history_.dbLoad(evtype::kStatusChange, false);
+    // Events added while the page was not current did not report themselves.
+    dirty_.store(true);
+    Sync();
+    if (scrollPending_.exchange(false)) ScrollToEndNow();
+    if (history_.UnreadCount() > 0) {
+        RemoveMessageNotification();
+        history_.MarkAllRead();
+        ScrollToEndNow();
+    }
+}
+
+void ChatPage::Deactivated() {
+    open_.store(false);
+}
+
+bool ChatPage::LeftSoftKey(QString& label) {
+    label = ResText(kTextContact);
+    return true;
+}
+
+void ChatPage::FillMenuPopup(QMenu& menu, QAction* before) {
+    const MenuResource resource = UiMenu(menuid::kHistoryView);
+    const MenuNode* popup = resource.FindPopup(u"HistoryView");
+    if (popup == nullptr) return;
+    auto* view = new QMenu(ResText(kTextView), &menu);
+    FillMenu(*view, *popup);
+    const COptions& o = Options();
+    MarkCheck(*view, chatcmd::kStatusChanges, o.HistoryShowStatusChanges != 0);
+    MarkCheck(*view, chatcmd::kGroupMessages, o.HistoryGroupMessages != 0);
+    MarkRadios(*view,
+               {{chatcmd::kSizeLargest, 0},
+                {chatcmd::kSizeLarger, 1},
+                {chatcmd::kSizeMedium, 2},
+                {chatcmd::kSizeSmaller, 3},
+                {chatcmd::kSizeSmallest, 4}},
+               o.HistoryTextSize);
+    menu.insertMenu(before, view);
+}
+
+void ChatPage::FillLeftKeyPopup(QMenu& menu) {
+    AddMenuCommand(menu, ResText(kTextClose), chatcmd::kClose);
+    menu.addSeparator();
+    QAction* clear = AddMenuCommand(menu, ResText(kTextClear), chatcmd::kClearHistory);
+    clear->setEnabled(!rows_.empty());
+    AddMenuCommand(menu, ResText(kTextDetails), chatcmd::kDetails);
+}
+
+bool ChatPage::EditorNotification(int code, const QString& text) {
+    if (code != MessageEditor::kConfirm || text.isEmpty()) return false;
+    RemoveMessageNotification();
+    history_.AddOutgoingMessage(text.toStdU16String());
+    dirty_.store(true);
+    scrollPending_.store(true);
+    Sync();
+    return true;
+}
+
+void ChatPage::AfterOptionChange() {
+    Options().SaveAll();
+    dirty_.store(true);
+    layoutFrom_ = 0;
+    Sync();
+    ScrollToEndNow();
+}
+
+void ChatPage::ChangeLevel(int level) {
+    if (Options().HistoryTextSize != level) {
+        Options().HistoryTextSize = level;
+        Options().SaveAll();
+    }
+    layoutFrom_ = 0;
+    Relayout();
+    ScrollToEndNow();
+}
+
+void ChatPage::Command(int id) {
+    if (!IsCurrent()) return;
+    COptions& o = Options();
+    switch (id) {
+        case chatcmd::kClose:
+            Host()->RemovePage(this, MainWindow::kSlideThenRemove, kContactsPageIndex);
+            break;
+        case chatcmd::kClearHistory:
+            if (rows_.empty() || !ConfirmDeletion(Host(), kTextClearHistory)) break;
+            if (history_.DeleteAllEvents_FromDB()) {
+                dirty_.store(true);
+                Sync();
+            }
+            break;
+        case chatcmd::kStatusChanges:
+            o.HistoryShowStatusChanges = o.HistoryShowStatusChanges != 0 ? 0 : 1;
+            if (o.HistoryShowStatusChanges)
+                history_.dbLoad(evtype::kStatusChange, false);
+            else
+                history_.DropStatusChanges();
+            AfterOptionChange();
+            break;
+        case chatcmd::kGroupMessages:
+            o.HistoryGroupMessages = o.HistoryGroupMessages != 0 ? 0 : 1;
+            AfterOptionChange();
+            break;
+        case chatcmd::kSizeLargest:
+            ChangeLevel(0);
+            break;
+        case chatcmd::kSizeLarger:
+            ChangeLevel(1);
+            break;
+        case chatcmd::kSizeMedium:
+            ChangeLevel(2);
+            break;
+        case chatcmd::kSizeSmaller:
+            ChangeLevel(3);
+            break;
+        case chatcmd::kSizeSmallest:
+            ChangeLevel(4);
+            break;
+        default:
+            break;  // "Details" carries no action
+    }
+}
+
+bool ChatPage::FillContextMenu(QMenu& menu) {
+    if (dynamic_cast<EventRow*>(FocusedItem()) == nullptr) return false;
+    const MenuResource resource = UiMenu(menuid::kEventMenu);
+    const MenuNode* popup = resource.FindPopup(u"EventMenu");
+    if (popup == nullptr) return false;
+    FillMenu(menu, *popup);
+    return true;
+}
+
+void ChatPage::ContextCommand(int id) {
+    auto* row = dynamic_cast<EventRow*>(FocusedItem());
+    if (row == nullptr) return;
+    const EventPtr event = row->Shared();
+    switch (id) {
+        case chatcmd::kCopy:
+            if (QClipboard* clipboard = QGuiApplication::clipboard())
+                clipboard->setText(QString::fromStdU16String(event->Message()));
+            break;
+        case chatcmd::kDelete:
+            if (!ConfirmDeletion(Host(), kTextDeleteEvent)) break;
+            if (history_.DeleteEvent_FromDB(event.get())) {
+                dirty_.store(true);
+                Sync();
+            }
+            break;
+        default:
+            break;  // "Send again" and "Details" carry no action
+    }
+}
+
+}  // namespace zul

@@ -1,0 +1,260 @@
+#include <QAction>
+#include <QMenu>
+#include <QPainter>
+#include <QPainterPath>
+#include <algorithm>
+#include <set>
+
+#include "accounts/accounts.h"
+#include "platform/text.h"
+#include "storage/database.h"
+#include "storage/history.h"
+#include "storage/options.h"
+#include "ui/framework/dpi.h"
+#include "ui/framework/drawing.h"
+#include "ui/framework/main_window.h"
+#include "ui/texts/ui_resources.h"
+#include "ui/texts/ui_texts.h"
+#include "ui/views/chat_page.h"
+#include "ui/views/contact_list_page.h"
+#include "ui/views/contact_list_parts.h"
+#include "ui/views/view_support.h"
+
+namespace zul {
+using namespace clist;
+
+void ContactListPage::FillMenuPopup(QMenu& menu, QAction* before) {
+    const MenuResource resource = UiMenu(menuid::kContactsView);
+    const MenuNode* popup = resource.FindPopup(u"ContactsView");
+    if (popup == nullptr) return;
+    auto* view = new QMenu(ResText(kTextView), &menu);
+    FillMenu(*view, *popup);
+    const COptions& o = Options();
+    MarkCheck(*view, clistcmd::kShowGroups, o.ClistShowGroups != 0);
+    MarkCheck(*view, clistcmd::kShowOffline, o.ClistShowOffline != 0);
+    MarkCheck(*view, clistcmd::kShowAvatars, o.ClistShowAvatars != 0);
+    MarkRadios(*view,
+               {{clistcmd::kSortActivity, kSortByActivity},
+                {clistcmd::kSortStatus, kSortByStatus},
+                {clistcmd::kSortName, kSortByName}},
+               o.ClistSortType);
+    MarkCheck(*view, clistcmd::kEventsOnTop, o.ClistEventsOnTop != 0);
+    MarkCheck(*view, clistcmd::kSeparateOffline, o.ClistSeparateOffline != 0);
+    MarkRadios(*view,
+               {{clistcmd::kSizeLargest, 0},
+                {clistcmd::kSizeLarger, 1},
+                {clistcmd::kSizeMedium, 2},
+                {clistcmd::kSizeSmaller, 3},
+                {clistcmd::kSizeSmallest, 4}},
+               o.ClistTextSize);
+    MarkRadios(*view,
+               {{clistcmd::kViewTiles, kLayoutTiles},
+                {clistcmd::kViewIcons, kLayoutIcons},
+                {clistcmd::kViewList, kLayoutList},
+                {clistcmd::kViewDetails, kLayoutDetails}},
+               o.ClistViewType);
+    menu.insertMenu(before, view);
+}
+
+void ContactListPage::ChangeOption(OptionInt& option, int32_t value) {
+    option = value;
+    Options().SaveAll();
+    RebuildNow();
+}
+
+void ContactListPage::Command(int id) {
+    COptions& o = Options();
+    auto toggle = [this](OptionInt& flag) { ChangeOption(flag, flag != 0 ? 0 : 1); };
+    auto sortBy = [this, &o](int type) {
+        o.ClistSortType = static_cast<uint8_t>(type);
+        Options().SaveAll();
+        RebuildNow();
+    };
+    switch (id) {
+        case clistcmd::kAddContact:
+            AddContact();
+            break;
+        case clistcmd::kShowGroups:
+            toggle(o.ClistShowGroups);
+            break;
+        case clistcmd::kShowOffline:
+            toggle(o.ClistShowOffline);
+            break;
+        case clistcmd::kShowAvatars:
+            toggle(o.ClistShowAvatars);
+            break;
+        case clistcmd::kShowEmptyGroups:
+            toggle(o.ClistShowEmptyGroups);
+            break;
+        case clistcmd::kEventsOnTop:
+            toggle(o.ClistEventsOnTop);
+            break;
+        case clistcmd::kSeparateOffline:
+            toggle(o.ClistSeparateOffline);
+            break;
+        case clistcmd::kSortActivity:
+            sortBy(kSortByActivity);
+            break;
+        case clistcmd::kSortStatus:
+            sortBy(kSortByStatus);
+            break;
+        case clistcmd::kSortName:
+            sortBy(kSortByName);
+            break;
+        case clistcmd::kSizeLargest:
+            ChangeOption(o.ClistTextSize, 0);
+            break;
+        case clistcmd::kSizeLarger:
+            ChangeOption(o.ClistTextSize, 1);
+            break;
+        case clistcmd::kSizeMedium:
+            ChangeOption(o.ClistTextSize, 2);
+            break;
+        case clistcmd::kSizeSmaller:
+            ChangeOption(o.ClistTextSize, 3);
+            break;
+        case clistcmd::kSizeSmallest:
+            ChangeOption(o.ClistTextSize, 4);
+            break;
+        case clistcmd::kViewTiles:
+            ChangeOption(o.ClistViewType, kLayoutTiles);
+            break;
+        case clistcmd::kViewIcons:
+            ChangeOption(o.ClistViewType, kLayoutIcons);
+            break;
+        case clistcmd::kViewList:
+            ChangeOption(o.ClistViewType, kLayoutList);
+            break;
+        case clistcmd::kViewDetails:
+            ChangeOption(o.ClistViewType, kLayoutDetails);
+            break;
+        default:
+            break;
+    }
+}
+
+bool ContactListPage::FillContextMenu(QMenu& menu) {
+    auto* row = dynamic_cast<ContactRow*>(FocusedItem());
+    if (row == nullptr) return false;  // headers: none
+    const MenuResource resource = UiMenu(menuid::kContactMenu);
+    const MenuNode* popup = resource.FindPopup(u"ContactMenu");
+    if (popup == nullptr) return false;
+    // A contact waiting for our authorisation gets the answers first.
+    if (row->Shared()->AuthAsked()) {
+        menu.addAction(ResText(kTextGrant))->setData(clistcmd::kGrantAuthorisation);
+        menu.addAction(ResText(kTextDeny))->setData(clistcmd::kDenyAuthorisation);
+        menu.addSeparator();
+    }
+    FillMenu(menu, *popup);
+    return true;
+}
+
+void ContactListPage::ContextCommand(int id) {
+    auto* row = dynamic_cast<ContactRow*>(FocusedItem());
+    if (row == nullptr) return;
+    const ContactPtr contact = row->Shared();
+    switch (id) {
+        case clistcmd::kSendMessage:
+            OpenPage(ChatPageFor(contact));
+            break;
+        case clistcmd::kDelete:
+            if (ConfirmDeletion(Host(), kTextDeleteContact)) DeleteContact(contact);
+            break;
+        case clistcmd::kRename:
+            RenameContact(contact);
+            break;
+        case clistcmd::kGrantAuthorisation:
+        case clistcmd::kDenyAuthorisation:
+            // Sent by the account on its idle pass.
+            contact->RequestAuthAnswer(id == clistcmd::kGrantAuthorisation);
+            contact->SetAuthAsked(false);
+            Sync();
+            break;
+        default:
+            break;  // details carry no action here yet
+    }
+}
+
+void ContactListPage::AddContact() {
+    std::vector<CAccount*> enabled;
+    {
+        std::lock_guard lock(accounts_.Mutex());
+        for (const auto& account : accounts_.List()) {
+            if (account->Enabled()) enabled.push_back(account.get());
+        }
+    }
+    if (enabled.empty()) return;
+    CAccount* account = enabled.front();
+    if (enabled.size() > 1) {
+        QStringList names;
+        for (CAccount* a : enabled) names << QString::fromStdU16String(a->Description());
+        const std::optional<int> chosen =
+            AskChoice(Host(), kTextAddTitle, kTextAccountLabel, names);
+        if (!chosen || *chosen < 0 || *chosen >= static_cast<int>(enabled.size())) return;
+        account = enabled[static_cast<size_t>(*chosen)];
+    }
+    const std::optional<QString> login = AskText(Host(), kTextAddTitle, kTextLoginLabel, {});
+    if (!login || login->trimmed().isEmpty()) return;
+    const std::optional<QString> nickname =
+        AskText(Host(), kTextAddTitle, kTextNicknameLabel, login->trimmed());
+    if (!nickname) return;
+    // The account's first group is offered; a new name makes a new group.
+    QString firstGroup;
+    {
+        std::lock_guard lock(contacts_.Mutex());
+        for (const auto& g : contacts_.GroupList()) {
+            if (g->AccountID() == account->ID()) {
+                firstGroup = QString::fromStdU16String(g->Name());
+                break;
+            }
+        }
+    }
+    const std::optional<QString> group =
+        AskText(Host(), kTextAddTitle, kTextGroupLabel, firstGroup);
+    if (!group) return;
+    const std::optional<QString> reason =
+        AskText(Host(), kTextAddTitle, kTextReasonLabel, ResText(kTextReasonDefault));
+    if (!reason) return;
+    account->RequestAddContact({login->trimmed().toStdU16String(),
+                                nickname->trimmed().toStdU16String(),
+                                group->trimmed().toStdU16String(), reason->toStdU16String()});
+}
+
+void ContactListPage::RenameContact(const ContactPtr& contact) {
+    const QString current = QString::fromStdU16String(contact->Nickname());
+    const std::optional<QString> given =
+        AskText(Host(), kTextRenameTitle, kTextNicknameLabel, current);
+    if (!given || contact->Removed()) return;
+    const QString nickname = given->trimmed();
+    if (nickname.isEmpty() || nickname == current) return;
+    if (!contact->OnServer()) {
+        // Only this client knows the contact: renamed here at once.
+        contact->SetNickname(nickname.toStdU16String());
+        contact->dbSave();
+        RebuildNow();
+        return;
+    }
+    // The session sends it on its next idle pass (or after the next sign-on); the server's
+    // answer decides. Until then the row shows that an action is under way.
+    contact->SetBlockedIcon(true);
+    contact->RequestRename(nickname.toStdU16String());
+    contact->Redraw();
+    Sync();
+}
+
+void ContactListPage::DeleteContact(const ContactPtr& contact) {
+    if (contact->Removed()) return;
+    if (contact->OnServer()) {
+        // The account removes it from the server list on its next idle pass; until then the
+        // row shows that an action is under way.
+        contact->SetBlockedIcon(true);
+        contact->MarkPendingAction();
+        contact->Redraw();
+        Sync();
+        return;
+    }
+    chats_.erase(contact.get());
+    if (contacts_.DeleteContact(contact.get())) RebuildNow();
+}
+
+}  // namespace zul
