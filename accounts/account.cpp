@@ -321,6 +321,10 @@ void CAccount::RunIdleTasks() {
         if (const int answer = c->TakeAuthAnswer(); answer >= 0) {
             AnswerAuthorisation(c.get(), answer == 1);
         }
+        // Typing notices go to online contacts only; a change meanwhile is dropped.
+        if (const std::optional<int> typing = c->TypingNoticeDue(GetTick())) {
+            if (c->Status() != kStatusOffline) SendTypingNotice(c.get(), *typing);
+        }
     }
     FlushOutbox();
 }

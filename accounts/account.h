@@ -62,6 +62,9 @@ class CAccount : public CAccountData {
     void RequestAddContact(ContactToAdd contact);
     // The session thread: sends one addition; false when nothing was sent.
     virtual bool AddOnServer(const ContactToAdd& contact) { return false; }
+    // The session thread: tells an online contact how our typing stands (2 begun, 1 paused,
+    // 0 ended).
+    virtual bool SendTypingNotice(CContact* contact, int state) { return false; }
     // The session thread: sends the user's answer to a contact's authorisation request.
     virtual bool AnswerAuthorisation(CContact* contact, bool grant) { return false; }
     virtual bool RequestShortDetails(const std::u16string& login, bool ownDetails) = 0;

@@ -143,6 +143,10 @@ bool COscar::RenameOnServer(CContact* contact, const std::u16string& nickname) {
     return RenameBuddyOnServer(*this, contact, nickname);
 }
 
+bool COscar::SendTypingNotice(CContact* contact, int state) {
+    return zul::SendTypingNotice(*this, contact, state);
+}
+
 bool COscar::AnswerAuthorisation(CContact* contact, bool grant) {
     return zul::AnswerAuthorisation(*this, contact, grant);
 }

@@ -102,6 +102,17 @@ void CContact::SetLogin(const std::u16string& text) {
     if (store) store->RekeyContact(this, old);
     RecomputeIcon();
 }
+std::optional<int> CContact::TypingNoticeDue(uint32_t now) {
+    constexpr uint32_t kMinGapMs = 2000;
+    const int wanted = ownTypingWanted_.load();
+    if (wanted == ownTypingSent_) return std::nullopt;
+    if (ownTypingEverSent_ && now - ownTypingSentTick_ < kMinGapMs) return std::nullopt;
+    ownTypingSent_ = wanted;
+    ownTypingSentTick_ = now;
+    ownTypingEverSent_ = true;
+    return wanted;
+}
+
 void CContact::RequestRename(const std::u16string& nickname) {
     std::lock_guard lock(renameMutex_);
     renameRequest_ = nickname;

@@ -177,6 +177,14 @@ class CContact : public CContactListItem {
     // idle pass takes it (and sends it), then applied when the server acknowledges it.
     void RequestRename(const std::u16string& nickname);
     std::optional<std::u16string> TakeRenameRequest();
+    // Our own typing in the chat with this contact (the typing notice's states). The chat sets
+    // what it is; the session sends a change at most once every two seconds.
+    static constexpr int kTypingEnded = 0, kTypingPaused = 1, kTypingBegun = 2;
+    void SetOwnTyping(int state) { ownTypingWanted_.store(state); }
+    int OwnTyping() const { return ownTypingWanted_.load(); }
+    // Session thread: the state to send now, if it changed and the last notice is two
+    // seconds old; nothing otherwise.
+    std::optional<int> TypingNoticeDue(uint32_t now);
     // The contact asked for our authorisation and no answer was given yet (this run).
     bool AuthAsked() const { return authAsked_.load(); }
     void SetAuthAsked(bool asked) { authAsked_.store(asked); }
@@ -225,6 +233,10 @@ class CContact : public CContactListItem {
     std::atomic<bool> justOnline_{false}, typing_{false};
     std::atomic<int> justOnlineTicks_{0}, typingTicks_{0};
     std::atomic<bool> needsDetails_{false}, pendingAction_{false}, blockedIcon_{false};
+    std::atomic<int> ownTypingWanted_{0};
+    int ownTypingSent_ = 0;           // session thread only
+    uint32_t ownTypingSentTick_ = 0;  // session thread only
+    bool ownTypingEverSent_ = false;  // session thread only
     std::atomic<bool> authAsked_{false};
     std::atomic<int> authAnswer_{-1};
     std::mutex renameMutex_;

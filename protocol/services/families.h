@@ -53,6 +53,8 @@ bool SendMessage(COscar& session, CHistoryEvent* event);
 constexpr uint32_t kPendingOfflineAim = 0x00040010;
 // Offline messages the AIM way (0x04,0x10); an error reply ends the step quietly.
 void RequestOfflineMessagesAim(COscar& session);
+// SNAC(0x04,0x14) to a contact: our typing began (2), paused (1) or ended (0).
+bool SendTypingNotice(COscar& session, CContact* contact, int state);
 
 // Server-side list (0x13).
 void ReceiveServerList(COscar& session);

@@ -119,6 +119,21 @@ void SetMessageParameters(COscar& session) {
     session.SendFrame(Link::Service, parameters);
 }
 
+bool SendTypingNotice(COscar& session, CContact* contact, int state) {
+    if (contact == nullptr || state < 0 || state > 2) return false;
+    const std::string login = ToUtf8(contact->Login());
+    if (login.empty() || login.size() > 0xFF) return false;
+    COscarPacket notice = COscarPacket::Snac(0x04, 0x14);
+    notice.AppendU32(0);  // cookie
+    notice.AppendU32(0);
+    notice.AppendU16(0x0001);  // channel
+    notice.AppendU8(static_cast<uint8_t>(login.size()));
+    notice.AppendBytes(login);
+    notice.AppendU16(static_cast<uint16_t>(state));
+    session.SendFrame(Link::Service, notice);
+    return true;
+}
+
 void RequestOfflineMessagesAim(COscar& session) {
     const uint16_t id = session.Pending().Add(kPendingOfflineAim);
     COscarPacket offline = COscarPacket::Snac(0x04, 0x10, id);

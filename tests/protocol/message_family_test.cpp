@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <optional>
 #include <random>
 #include <string>
+#include <thread>
 
 #include "accounts/status.h"
 #include "platform/local_time.h"
@@ -29,6 +31,7 @@ using test::ScopedEnv;
 using test::Bytes;
 using test::ByteWriter;
 using test::ReceivedFrame;
+using test::ScriptedServer;
 using test::SessionHarness;
 
 constexpr uint64_t kUnixEpochFileTime = 116444736000000000ull;
@@ -196,6 +199,39 @@ TEST(MessageFamily, ASenderWhoseLoginIsNoLoginBecomesNoContact) {
     // A proper login still is.
     Deliver(h.Account(), 0x07, test::Channel1Message("4711", 0, test::Utf8("hello")));
     EXPECT_EQ(LastMessageFrom(u"4711"), u"hello");
+}
+
+TEST(MessageFamily, OurTypingGoesToOnlineContactsAtMostOnceEveryTwoSeconds) {
+    SessionHarness h;
+    ContactPtr ann = h.Contacts().AddNewLocalContact(
+        &h.Account(), ContactFields{.login = u"55501", .nickname = u"Ann"}, true, false);
+    ContactPtr bob = h.Contacts().AddNewLocalContact(
+        &h.Account(), ContactFields{.login = u"55502", .nickname = u"Bob"}, true, false);
+    ASSERT_TRUE(ann && bob);
+    ASSERT_TRUE(h.SignOn(0));
+    ann->SetStatus(kStatusAvailable, u"", kMoodNone, false, false);
+    auto notices = [&] {
+        return h.ServiceServer().CountFrames(ScriptedServer::IsSnac(0x04, 0x14));
+    };
+
+    ann->SetOwnTyping(2);
+    bob->SetOwnTyping(2);  // offline: never told
+    auto begun = h.ServiceServer().WaitForFrame(ScriptedServer::IsSnac(0x04, 0x14));
+    ASSERT_TRUE(begun);
+    ByteWriter expected;
+    expected.U32(0).U32(0).U16(1).U8(5).Raw("55501").U16(2);
+    EXPECT_EQ(begun->snacData(), expected.bytes);
+
+    // Ended right away: it waits for the two seconds to pass, then goes once.
+    ann->SetOwnTyping(0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    EXPECT_EQ(notices(), 1u);
+    ASSERT_TRUE(h.ServiceServer().WaitForFrameCount(ScriptedServer::IsSnac(0x04, 0x14), 2));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_EQ(notices(), 2u) << "one notice per change, and none for the offline contact";
+    for (const ReceivedFrame& f : h.ServiceServer().Frames()) {
+        if (f.IsSnac(0x04, 0x14)) EXPECT_EQ(f.snacData()[15], '1') << "only Ann is told";
+    }
 }
 
 TEST(MessageFamily, AMalformedMessageDropsOnlyThatSnac) {

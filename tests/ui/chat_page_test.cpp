@@ -8,7 +8,9 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QTest>
+#include <atomic>
 
+#include "platform/tick.h"
 #include "storage/options.h"
 #include "tests/ui/views_test_support.h"
 #include "ui/framework/drawing.h"
@@ -240,6 +242,34 @@ TEST_F(ChatPageTest, ActivationReadsTheUnreadMessagesAndRemovesTheNotification) 
     Add(now, u"gone?");
     EXPECT_EQ(contact->History().UnreadCount(), 1);
     notification.WaitForAlerts();
+}
+
+namespace typing_clock {
+std::atomic<uint32_t> g_now{1000};
+uint32_t Now() {
+    return g_now.load();
+}
+}  // namespace typing_clock
+
+TEST_F(ChatPageTest, TheEditorTellsTheContactHowOurTypingStands) {
+    SetTickSource(&typing_clock::Now);
+    ChatPage& page = Open();
+    EXPECT_EQ(contact->OwnTyping(), 0);
+    window->Editor()->setPlainText(QStringLiteral("hel"));
+    EXPECT_EQ(contact->OwnTyping(), 2);
+    // Left alone for a few seconds: a pause; typing again: begun.
+    typing_clock::g_now += 6000;
+    page.SlowTick();
+    EXPECT_EQ(contact->OwnTyping(), 1);
+    window->Editor()->setPlainText(QStringLiteral("hello"));
+    EXPECT_EQ(contact->OwnTyping(), 2);
+    // Emptied, or sent: ended.
+    window->Editor()->clear();
+    EXPECT_EQ(contact->OwnTyping(), 0);
+    window->Editor()->setPlainText(QStringLiteral("hello"));
+    EXPECT_TRUE(page.EditorNotification(MessageEditor::kConfirm, QStringLiteral("hello")));
+    EXPECT_EQ(contact->OwnTyping(), 0);
+    SetTickSource(nullptr);
 }
 
 TEST_F(ChatPageTest, CloseSlidesBackToTheContactsAndKeepsTheUnsentText) {

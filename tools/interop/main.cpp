@@ -148,6 +148,7 @@ class Driver {
     Result ServerList(Side& owner, const Side& other);
     Result SeesOnline(Side& owner, const Side& other);
     Result Message(Side& from, Side& to);
+    Result Typing();
     Result Away();
     Result OfflineMessage();
     Result Picture();
@@ -336,6 +337,26 @@ Result Driver::Message(Side& from, Side& to) {
     if (problem.empty()) return Pass();
     return Fail(problem + "; " + from.Wire(mark, Families({0x04})) + "; " +
                 to.Wire(mark, Families({0x04})));
+}
+
+Result Driver::Typing() {
+    if (!a_.Online() || !b_.Online()) return Fail("A and B are not both signed on");
+    const size_t mark = WireTap::Instance().Mark();
+    ContactPtr toB = ContactFor(a_, b_);
+    if (!toB) return Fail("the profile took no contact for " + b_.credentials.login);
+    toB->SetOwnTyping(CContact::kTypingBegun);
+    ContactPtr seen;
+    const bool begun = WaitFor([&] {
+        seen = Listed(b_, a_);
+        return seen && seen->Typing();
+    });
+    toB->SetOwnTyping(CContact::kTypingEnded);
+    if (!begun) {
+        return Fail(std::string(seen ? "B never saw A typing" : "A is not on B's list") + "; " +
+                    a_.Wire(mark, Families({0x04})) + "; " + b_.Wire(mark, Families({0x04})));
+    }
+    if (WaitFor([&] { return !seen->Typing(); })) return Pass();
+    return Fail("B still sees A typing after A stopped; " + b_.Wire(mark, Families({0x04})));
 }
 
 Result Driver::Away() {
@@ -535,6 +556,7 @@ int Driver::Run() {
         {"online-b", [&] { return SeesOnline(b_, a_); }},
         {"message-a-to-b", [&] { return Message(a_, b_); }},
         {"message-b-to-a", [&] { return Message(b_, a_); }},
+        {"typing", [&] { return Typing(); }},
         {"away", [&] { return Away(); }},
         {"offline-message", [&] { return OfflineMessage(); }},
         {"picture", [&] { return Picture(); }},

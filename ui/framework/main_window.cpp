@@ -73,6 +73,9 @@ MainWindow::MainWindow(QWidget* parent)
         menu->popup(AboveWidget(softKeys_->RightKey(), menu));
     });
     connect(editor_, &MessageEditor::Notify, this, &MainWindow::EditorNotify);
+    connect(editor_, &QPlainTextEdit::textChanged, this, [this] {
+        if (ViewPage* page = CurrentPage()) page->EditorTextChanged(editor_->toPlainText());
+    });
     connect(editor_, &MessageEditor::LinesChanged, this, [this] {
         LayoutChildren();
         ViewPage* page = CurrentPage();

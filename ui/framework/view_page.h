@@ -77,6 +77,9 @@ class ViewPage : public Canvas {
     virtual bool UsesEditor() { return false; }
     // The shared message editor reports (code 1: confirmed); true empties the editor.
     virtual bool EditorNotification(int code, const QString& text) { return false; }
+    // The text of the shared message editor changed (typed, pasted, cleared) while this page
+    // is the current one.
+    virtual void EditorTextChanged(const QString& text) {}
     // A menu command; every page of the host hears every command the host does not take.
     virtual void Command(int id) {}
     // The item at a point of the page, or nullptr.

@@ -105,6 +105,7 @@ class ChatPage : public ViewPage, public IHistoryView {
     void FillLeftKeyPopup(QMenu& menu) override;
     bool UsesEditor() override { return true; }
     bool EditorNotification(int code, const QString& text) override;
+    void EditorTextChanged(const QString& text) override;
     void Command(int id) override;
     ListItem* ItemAt(int x, int y) override;
 
@@ -162,6 +163,7 @@ class ChatPage : public ViewPage, public IHistoryView {
     int contentBottom_ = 0;
     int captionHeight_ = -1;
     bool blinkOn_ = false;
+    uint32_t lastEdit_ = 0;  // tick of the last change in the editor
 
     // The caption as last shown.
     int captionIcon_ = -1;

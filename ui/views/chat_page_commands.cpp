@@ -9,6 +9,7 @@
 
 #include "accounts/account.h"
 #include "accounts/status.h"
+#include "platform/tick.h"
 #include "storage/options.h"
 #include "ui/framework/dpi.h"
 #include "ui/framework/drawing.h"
@@ -33,6 +34,10 @@ bool ChatPage::ChangedSinceLastPaint() {
 }
 
 void ChatPage::SlowTick() {
+    // Text left alone for a few seconds is a pause in typing.
+    constexpr uint32_t kPauseMs = 5000;
+    if (contact_->OwnTyping() == CContact::kTypingBegun && GetTick() - lastEdit_ >= kPauseMs)
+        contact_->SetOwnTyping(CContact::kTypingPaused);
     if (!IsCurrent()) return;
     const CContact& c = *contact_;
     if (c.History().UnreadCount() > 0 || c.JustCameOnline() || c.Typing()) {
@@ -102,8 +107,16 @@ void ChatPage::FillLeftKeyPopup(QMenu& menu) {
     AddMenuCommand(menu, ResText(kTextDetails), chatcmd::kDetails);
 }
 
+void ChatPage::EditorTextChanged(const QString& text) {
+    // Our typing, for the contact's typing notices: begun while there is text, ended when it
+    // is gone; SlowTick marks a pause.
+    contact_->SetOwnTyping(text.isEmpty() ? CContact::kTypingEnded : CContact::kTypingBegun);
+    lastEdit_ = GetTick();
+}
+
 bool ChatPage::EditorNotification(int code, const QString& text) {
     if (code != MessageEditor::kConfirm || text.isEmpty()) return false;
+    contact_->SetOwnTyping(CContact::kTypingEnded);
     RemoveMessageNotification();
     history_.AddOutgoingMessage(text.toStdU16String());
     dirty_.store(true);

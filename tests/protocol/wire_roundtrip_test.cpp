@@ -1,0 +1,470 @@
+// Wire round trips: bytes written out by hand as a server sends them are read with the client's
+// parsers, the value read is written again with the matching writer (the client's own, or the
+// scripted server's) and must come out byte for byte as it went in.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <functional>
+
+#include "accounts/status.h"
+#include "platform/text.h"
+#include "protocol/service_wire.h"
+#include "protocol/services/families.h"
+#include "protocol/services/message_parse.h"
+#include "protocol/services/meta_family.h"
+#include "protocol/services/server_list_item.h"
+#include "protocol/transport/avatar.h"
+#include "protocol/transport/packet.h"
+#include "protocol/transport/session_tables.h"
+#include "support/avatar_server.h"
+#include "support/presence_notice.h"
+#include "support/signon_script.h"
+
+namespace zul::test {
+namespace {
+
+constexpr int kIcq = 11;
+constexpr std::string_view kUtf8Marker = "{0946134E-4C7F-11D1-8222-444553540000}";
+
+// Hex digits, blanks ignored; text in double quotes is taken as its bytes.
+Bytes Hex(std::string_view text) {
+    Bytes out;
+    int high = -1;
+    bool quoted = false;
+    for (char c : text) {
+        if (c == '"') {
+            quoted = !quoted;
+        } else if (quoted) {
+            out.push_back(static_cast<uint8_t>(c));
+        } else if (std::isxdigit(static_cast<unsigned char>(c))) {
+            const int v =
+                std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : (c | 0x20) - 'a' + 10;
+            if (high < 0) {
+                high = v;
+            } else {
+                out.push_back(static_cast<uint8_t>(high << 4 | v));
+                high = -1;
+            }
+        }
+    }
+    return out;
+}
+
+Bytes Of(ByteSpan span) {
+    return Bytes(span.begin(), span.end());
+}
+
+// ---------------------------------------------------------------------------------------------
+// TLV lists: TlvList against COscarPacket::AppendTlv, AppendTlvBytes and the server's ByteWriter.
+
+TEST(WireRoundTrip, TlvLists) {
+    struct Row {
+        const char* hex;
+        std::vector<std::pair<uint16_t, Bytes>> items;
+    } rows[] = {
+        {"0001 0002 0050  0006 0004 00000020", {{0x01, Hex("0050")}, {0x06, Hex("00000020")}}},
+        // An empty value, a duplicate type and embedded zero bytes all survive.
+        {"0003 0000  0005 0003 \"a:b\"  0005 0001 \"x\"  0131 0004 41004200",
+         {{0x03, {}}, {0x05, Hex("\"a:b\"")}, {0x05, Hex("\"x\"")}, {0x131, Hex("41004200")}}},
+        {"", {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.hex);
+        const Bytes wire = Hex(row.hex);
+        TlvList tlvs;
+        EXPECT_EQ(tlvs.Parse(wire), wire.size());
+        ASSERT_EQ(tlvs.size(), row.items.size());
+        COscarPacket client = COscarPacket::Bare(channel::kSnac);
+        Bytes block;
+        ByteWriter server;
+        for (size_t i = 0; i < tlvs.size(); ++i) {
+            EXPECT_EQ(tlvs[i].type, row.items[i].first);
+            EXPECT_EQ(tlvs[i].value, row.items[i].second);
+            EXPECT_EQ(tlvs[i].length, tlvs[i].value.size());
+            client.AppendTlv(tlvs[i].type, tlvs[i].Bytes());
+            AppendTlvBytes(block, tlvs[i].type, tlvs[i].AsString());
+            server.Tlv(tlvs[i].type, tlvs[i].Bytes());
+        }
+        EXPECT_EQ(Of(client.frameData()), wire);
+        EXPECT_EQ(block, wire);
+        EXPECT_EQ(server.bytes, wire);
+        EXPECT_EQ(ParseTlvs(wire).size(), row.items.size());
+    }
+    // The one-byte writer; the 16-bit one goes low byte first (login versions) and has no reader.
+    TlvList one;
+    one.Parse(Hex("00CA 0001 04"));
+    COscarPacket frame = COscarPacket::Bare(channel::kSnac);
+    frame.AppendTlvU8(one[0].type, one[0].AsU8());
+    EXPECT_EQ(Of(frame.frameData()), Hex("00CA 0001 04"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Whole frames through a socket: COscarPacket::Receive and the header accessors against
+// COscarPacket::Snac/Bare + Send, and against the server's EncodeFrame with its body writers.
+
+struct SocketPair {
+    int fd[2] = {-1, -1};
+    SocketPair() { EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fd), 0); }
+    ~SocketPair() {
+        close(fd[0]);
+        close(fd[1]);
+    }
+    Bytes Read(size_t n) const {
+        Bytes out(n);
+        size_t got = 0;
+        while (got < n) {
+            const ssize_t r = read(fd[1], out.data() + got, n - got);
+            if (r <= 0) break;
+            got += static_cast<size_t>(r);
+        }
+        out.resize(got);
+        return out;
+    }
+};
+
+// The value of a TLV; empty when there is none.
+Bytes Value(const TlvList& tlvs, uint16_t type) {
+    const Tlv* tlv = tlvs.Find(type);
+    return tlv ? tlv->value : Bytes{};
+}
+
+TEST(WireRoundTrip, Frames) {
+    // Each row checks what the frame carries and writes it again with the server's writers.
+    struct Row {
+        const char* hex;
+        uint8_t channel;
+        uint16_t sequence, family, subtype, flags;
+        uint32_t requestId;
+        std::function<Bytes(const COscarPacket&)> serverWrite;
+    } rows[] = {
+        {"2A 02 1234 001C  0004 0014 0000 00000314  1122334455667788 0001 05 \"alice\" 0002", 2,
+         0x1234, 0x04, 0x14, 0, 0x314,
+         [](const COscarPacket& p) {
+             auto notice = ParseTypingNotice(p.snacData());
+             EXPECT_TRUE(notice && notice->login == u"alice" && notice->type == 2);
+             return SnacFrame(0x04, 0x14, Of(p.rawSnacData()), p.requestId()).data;
+         }},
+        // A redirect sent with flags 0x8000: snacData() skips the leading block.
+        {"2A 02 8001 0034  0001 0005 8000 80000001  0006 0001 00000005  000D 0002 0010"
+         "  0005 000E \"127.0.0.1:5190\"  0006 0006 C00C1E010203",
+         2, 0x8001, 0x01, 0x05, 0x8000, 0x80000001,
+         [](const COscarPacket& p) {
+             TlvList t;
+             EXPECT_EQ(t.Parse(p.snacData()), 34u);
+             EXPECT_EQ(Value(t, 0x06), StandardCookie());
+             const Bytes body = RedirectBody(t.Find(0x05)->AsString(), Value(t, 0x06), true,
+                                             t.Find(0x0D)->AsU16());
+             return SnacFrame(0x01, 0x05, body, p.requestId(), p.flags()).data;
+         }},
+        {"2A 01 0000 0004 00000001", 1, 0, 0, 0, 0, 0,
+         [](const COscarPacket&) { return Greeting().data; }},
+        {"2A 04 0003 001C  0005 000E \"127.0.0.1:5190\"  0006 0006 C00C1E010203", 4, 3, 0, 0, 0, 0,
+         [](const COscarPacket& p) {
+             TlvList t;
+             t.Parse(p.frameData());
+             return LoginReply(t.Find(0x05)->AsString(), Value(t, 0x06)).data;
+         }},
+        {"2A 05 FFFF 0000", 5, 0xFFFF, 0, 0, 0, 0, [](const COscarPacket&) { return Bytes{}; }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.hex);
+        const Bytes wire = Hex(row.hex);
+        SocketPair pair;
+        ASSERT_EQ(write(pair.fd[1], wire.data(), wire.size()), static_cast<ssize_t>(wire.size()));
+        COscarPacket in;
+        in.Receive(pair.fd[0]);
+        ASSERT_EQ(Of(in.bytes()), wire);
+        EXPECT_EQ(in.channel(), row.channel);
+        EXPECT_EQ(in.sequence(), row.sequence);
+        const bool snac = row.channel == channel::kSnac;
+        if (snac) {
+            EXPECT_EQ(in.family(), row.family);
+            EXPECT_EQ(in.subtype(), row.subtype);
+            EXPECT_EQ(in.flags(), row.flags);
+            EXPECT_EQ(in.requestId(), row.requestId);
+        }
+        EXPECT_EQ(EncodeFrame(row.channel, row.sequence, row.serverWrite(in)), wire);
+
+        // The client's writer has flags 0 and a 16-bit request id only.
+        if (row.flags != 0 || row.requestId > 0xFFFF) continue;
+        COscarPacket out = snac ? COscarPacket::Snac(in.family(), in.subtype(),
+                                                     static_cast<uint16_t>(in.requestId()))
+                                : COscarPacket::Bare(in.channel());
+        out.AppendBytes(snac ? in.rawSnacData() : in.frameData());
+        out.Send(pair.fd[0], in.sequence());
+        EXPECT_EQ(pair.Read(wire.size()), wire);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Server-side list items: ReadServerListItem / ParseServerListReply against AppendServerListItem
+// (the client's edits) and ServerListBody (the scripted server's reply).
+
+struct ItemRow {
+    const char* hex;
+    std::u16string name;
+    uint16_t groupId, itemId, type;
+    std::u16string nickname;
+};
+const ItemRow kItems[] = {
+    {"0007 \"7654321\" 0001 1A2B 0000 000C  0131 0004 5A6FC3AB  0066 0000", u"7654321", 1, 0x1A2B,
+     listitem::kBuddy, u"Zo\u00EB"},
+    {"000B \"Friends \" E29885 0001 0000 0001 0008  00C8 0004 1A2B1A2C", u"Friends \u2605", 1, 0,
+     listitem::kGroup, u""},
+    {"0000 0000 0000 0001 0006  00C8 0002 0001", u"", 0, 0, listitem::kGroup, u""},
+    {"0000 0000 0ABC 0004 0005  00CA 0001 04", u"", 0, 0x0ABC, listitem::kSettings, u""},
+    {"0005 \"alice\" 0002 0042 0000 0018  0131 0006 E4BDA0E5A5BD  013C 0004 \"note\""
+     "  0137 0002 \"@x\"",
+     u"alice", 2, 0x42, listitem::kBuddy, u"\u4F60\u597D"},
+};
+
+// The item's TLV block as the client writes it: text items from their decoded text, the rest
+// as they came.
+Bytes RewriteBlock(const ServerListItem& item) {
+    Bytes block;
+    for (const Tlv& tlv : item.tlvs) {
+        const bool text = tlv.type == buddytlv::kNickname || tlv.type == buddytlv::kNote ||
+                          tlv.type == buddytlv::kEmail || tlv.type == buddytlv::kPhone;
+        AppendTlvBytes(
+            block, tlv.type,
+            text ? ToUtf8(CountedUtf8ToWide(tlv.value.data(), tlv.value.size())) : tlv.AsString());
+    }
+    return block;
+}
+
+TEST(WireRoundTrip, ServerListItems) {
+    for (const ItemRow& row : kItems) {
+        SCOPED_TRACE(row.hex);
+        const Bytes wire = Hex(row.hex);
+        ByteReader reader(wire);
+        ServerListItem item;
+        ASSERT_TRUE(ReadServerListItem(reader, item));
+        EXPECT_EQ(reader.Remaining(), 0u);
+        EXPECT_FALSE(item.tlvsCut);
+        EXPECT_EQ(item.name, row.name);
+        EXPECT_EQ(item.groupId, row.groupId);
+        EXPECT_EQ(item.itemId, row.itemId);
+        EXPECT_EQ(item.type, row.type);
+        EXPECT_EQ(ReadBuddyFields(item.tlvs).nickname, row.nickname);
+
+        COscarPacket frame = COscarPacket::Snac(0x13, 0x09);
+        AppendServerListItem(frame, ToUtf8(item.name), item.groupId, item.itemId, item.type,
+                             RewriteBlock(item));
+        EXPECT_EQ(Of(frame.rawSnacData()), wire);
+    }
+}
+
+TEST(WireRoundTrip, ServerListReply) {
+    Bytes wire = Hex("00 0005");
+    for (const ItemRow& row : kItems) {
+        const Bytes item = Hex(row.hex);
+        wire.insert(wire.end(), item.begin(), item.end());
+    }
+    const Bytes time = Hex("00000000");
+    wire.insert(wire.end(), time.begin(), time.end());
+
+    auto items = ParseServerListReply(wire);
+    ASSERT_TRUE(items);
+    ASSERT_EQ(items->size(), std::size(kItems));
+    std::vector<ListItem> back;
+    for (const ServerListItem& item : *items) {
+        back.push_back(
+            {ToUtf8(item.name), item.groupId, item.itemId, item.type, RewriteBlock(item)});
+    }
+    EXPECT_EQ(ServerListBody(back), wire);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Incoming messages SNAC(0x04,0x07): ParseIncomingMessage against the server-side body writers
+// (MessageHead, TextFragments, RendezvousBlock, and UserBlock for the sender's block).
+
+Bytes Ucs2(std::u16string_view text) {
+    ByteWriter w;
+    for (char16_t c : text) w.U16(c);
+    return w.bytes;
+}
+
+// The message again as the server writes it; `charset` is what channel 1 announces.
+Bytes WriteIncoming(const IncomingMessage& m, uint16_t charset) {
+    const int32_t status = m.status < 0 ? -1 : StatusToWire(kIcq, m.status);
+    const std::string login = ToUtf8(m.login);
+    if (m.channel == 4) {
+        ByteWriter w;
+        w.U32(0x11223344).U32(0x55667788).U16(4);
+        return w.Raw(UserBlock(login, {ClassTlv(0x0050), StatusTlv(status)})).bytes;
+    }
+    ByteWriter w = MessageHead(m.channel, login, status);
+    if (m.channel == 2) return w.Tlv(0x05, RendezvousBlock(Utf8(ToUtf8(m.text)), kUtf8Marker)).bytes;
+    w.Tlv(0x02, TextFragments(charset, charset == 2 ? Ucs2(m.text) : Utf8(ToUtf8(m.text))));
+    if (m.sentAt) w.TlvU32(0x16, *m.sentAt);
+    return w.bytes;
+}
+
+TEST(WireRoundTrip, IncomingMessages) {
+    const std::string head = "1122334455667788 ";
+    const std::string info = " 0000 0001  0001 0002 0050 ";  // warning level, class only
+    struct Row {
+        std::string hex;
+        bool offline;
+        uint16_t charset;
+        std::u16string login;
+        int32_t status;
+        std::u16string text;
+        std::optional<uint32_t> sentAt;
+    } rows[] = {
+        {head + "0001 05 \"alice\"" + info + "0002 0015 05 01 0001 01  01 01 000C 0000 0000 \"hi there\"",
+         false, 0, u"alice", -1, u"hi there", std::nullopt},
+        {head + "0001 07 \"7654321\" 0000 0002  0001 0002 0050  0006 0004 00000011  0002 001B"
+                " 05 01 0001 01  01 01 0012 0002 0000 0047 0072 00FC 00DF 0065 0020 20AC",
+         false, 2, u"7654321", kStatusOccupied, u"Gr\u00FC\u00DFe \u20AC", std::nullopt},
+        {head + "0001 09 \"111222333\"" + info + "0002 001C 05 01 0001 01  01 01 0013 0000 0000"
+                " \"sent while away\"  0016 0004 5F5E1000",
+         true, 0, u"111222333", -1, u"sent while away", 1600000000u},
+        // Channel 2: the rendezvous block with a UTF-8 text and the UTF-8 capability after it.
+        {head + "0002 03 \"bob\"" + info + "0005 0096  0000 00000001 00000002"
+                " 094613494C7F11D1822244455354 0000  000A 0002 0001  000F 0000  2711 006E"
+                " 1B00 0900" + std::string(82, '0') + "01 00 0000 0100  0700 4772C3BCC39F65"
+                " 00000000 00FFFFFF 26000000 \"" + std::string(kUtf8Marker) + "\"",
+         false, 0, u"bob", -1, u"Gr\u00FC\u00DFe", std::nullopt},
+        // Channel 4: the sender block as presence notices carry it.
+        {head + "0004 06 \"123456\" 0000 0002  0001 0002 0050  0006 0004 00000013", false, 0,
+         u"123456", kStatusDnd, u"ch4", std::nullopt},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.hex);
+        const Bytes wire = Hex(row.hex);
+        auto m = ParseIncomingMessage(wire, row.offline);
+        ASSERT_TRUE(m);
+        EXPECT_EQ(m->channel, wire[9]);
+        EXPECT_EQ(m->login, row.login);
+        EXPECT_EQ(m->status, row.status);
+        EXPECT_EQ(m->text, row.text);
+        EXPECT_EQ(m->sentAt, row.sentAt);
+        EXPECT_EQ(WriteIncoming(*m, row.charset), wire);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Outgoing text SNAC(0x04,0x06): the head as ParseMessageAck reads it (the server echoes it in
+// 0x04,0x0C), the fragments with ParseMessageFragments, and AppendTextMessage writing it again.
+
+TEST(WireRoundTrip, OutgoingTextMessage) {
+    struct Row {
+        const char* hex;
+        uint32_t number;
+        std::u16string login, text;
+    } rows[] = {
+        {"00000007 00000007 0001 05 \"alice\"  0002 0012 05 01 0002 01 06  01 01 0008 0002 0000"
+         " 0068 0069  0003 0000  0006 0000",
+         7, u"alice", u"hi"},
+        {"DEADBEEF DEADBEEF 0001 09 \"123456789\"  0002 0018 05 01 0002 01 06  01 01 000E 0002 0000"
+         " D83D DE00 0020 006F 006B  0003 0000  0006 0000",
+         0xDEADBEEF, u"123456789", u"\U0001F600 ok"},
+        {"00000001 00000001 0001 03 \"bob\"  0002 000E 05 01 0002 01 06  01 01 0004 0002 0000"
+         "  0003 0000  0006 0000",
+         1, u"bob", u""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.hex);
+        const Bytes wire = Hex(row.hex);
+        auto ack = ParseMessageAck(wire);
+        ASSERT_TRUE(ack);
+        EXPECT_EQ(ack->number, row.number);
+        EXPECT_EQ(ack->login, row.login);
+
+        ByteReader reader(wire);
+        reader.Skip(10);
+        reader.Skip(reader.ReadU8());
+        TlvList tlvs;
+        EXPECT_EQ(tlvs.Parse(reader.Rest()), reader.Remaining());
+        ASSERT_EQ(tlvs.size(), 3u);
+        EXPECT_TRUE(tlvs.Has(0x0003) && tlvs.Has(0x0006));
+        auto text = ParseMessageFragments(tlvs[0].Bytes());
+        ASSERT_TRUE(text);
+        EXPECT_EQ(*text, row.text);
+
+        COscarPacket frame = COscarPacket::Snac(0x04, 0x06);
+        AppendTextMessage(frame, ack->number, ToUtf8(ack->login), *text);
+        EXPECT_EQ(Of(frame.rawSnacData()), wire);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Bodies only the scripted server writes: rate information (ParseRateInfo), picture information
+// (the MD5 check of the avatar code); and the one meta request the client writes, as the server
+// reads it.
+
+TEST(WireRoundTrip, RateInfo) {
+    const std::string record = " 00000050 000009C4 000007D0 000005DC 00000320 00001770 00001770";
+    struct Row {
+        const char* name;
+        std::string hex;
+        Bytes written;
+        size_t announced;
+        std::vector<std::vector<uint32_t>> members;
+    } rows[] = {
+        {"service",
+         "0003  0001" + record + "  0002" + record + "  0003" + record +
+             "  0001 0001 00010006  0002 0001 00040006  0003 0000",
+         StandardRateInfo(),
+         3,
+         {{0x00010006}, {0x00040006}, {}}},
+        {"avatar",
+         "0005  0001" + record + "  0002" + record + "  0003" + record + "  0004" + record +
+             "  0005" + record +
+             "  0001 0000  0002 0002 00100006 00010006  0003 0000  0004 0000  0005 0000",
+         AvatarRateInfo(),
+         5,
+         {{}, {0x00100006, 0x00010006}, {}, {}, {}}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const Bytes wire = Hex(row.hex);
+        EXPECT_EQ(row.written, wire);
+        const std::vector<RateClass> classes = ParseRateInfo(wire);
+        ASSERT_EQ(classes.size(), 5u);  // padded to five positions
+        for (size_t i = 0; i < classes.size(); ++i) {
+            const RateClass& c = classes[i];
+            if (i >= row.announced) {
+                EXPECT_EQ(c.id, 0);
+                continue;
+            }
+            EXPECT_EQ(c.id, i + 1);
+            EXPECT_EQ(c.windowSize, 80u);
+            EXPECT_EQ(c.clearLevel, 2500u);
+            EXPECT_EQ(c.alertLevel, 2000u);
+            EXPECT_EQ(c.limitLevel, 1500u);
+            EXPECT_EQ(c.currentLevel, 6000u);
+            EXPECT_EQ(c.maxLevel, 6000u);
+            EXPECT_EQ(c.members, row.members[i]);
+        }
+    }
+}
+
+TEST(WireRoundTrip, PictureInfoAndMetaRequest) {
+    const Bytes picture = Hex("\"abc\"");
+    const Bytes info = Hex("0001 01 10 900150983CD24FB0D6963F7D28E17F72");
+    ASSERT_EQ(info.size(), kPictureInfoSize);
+    EXPECT_TRUE(MD5Matches(info.data() + 4, kPictureHashSize, picture));
+    EXPECT_FALSE(IsBlankPicture(info));
+    EXPECT_EQ(PictureInfo(picture), info);
+
+    // Short details of 12345 asked by 123456 with sequence 1, all low byte first.
+    const Bytes meta = Hex("0E00 40E20100 D007 0100 BA04 39300000");
+    ByteReader r(meta);
+    EXPECT_EQ(r.ReadU16LE(), meta.size() - 2);
+    const uint32_t own = r.ReadU32LE();
+    EXPECT_EQ(r.ReadU16LE(), 0x07D0);
+    const uint16_t sequence = r.ReadU16LE();
+    EXPECT_EQ(r.ReadU16LE(), 0x04BA);
+    const uint32_t number = r.ReadU32LE();
+    EXPECT_TRUE(r.ok() && r.Remaining() == 0);
+    EXPECT_EQ(ShortDetailsRequestData(own, sequence, number), meta);
+    const ReceivedFrame frame{0, 0x02, 1,
+                              SnacFrame(0x15, 0x02, ByteWriter().Tlv(0x0001, meta).bytes).data};
+    EXPECT_EQ(MetaRequestType(frame), 0x07D0);
+}
+
+}  // namespace
+}  // namespace zul::test
