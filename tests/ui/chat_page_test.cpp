@@ -16,6 +16,7 @@
 #include "ui/framework/drawing.h"
 #include "ui/framework/message_editor.h"
 #include "ui/notify/message_notification.h"
+#include "ui/texts/ui_texts.h"
 
 namespace zul::test {
 namespace {
@@ -191,6 +192,54 @@ TEST_F(ChatPageTest, EventMenuCopiesAndDeletesTheFocusedEvent) {
     EXPECT_EQ(page.Rows()[0]->Event().Message(), u"keep me");
     EXPECT_EQ(page.FocusedItem(), nullptr);
     EXPECT_EQ(contact->History().EventCount(), 1);
+}
+
+TEST_F(ChatPageTest, AFailedMessageCanBeSentAgainAndEveryEventTellsItsState) {
+    Add(now, u"hello");
+    Add(now, u"lost", evdir::kOutgoing);
+    ChatPage& page = Open();
+    CHistoryEvent& incoming = page.Rows()[0]->Event();
+    CHistoryEvent& failed = page.Rows()[1]->Event();
+    std::vector<std::pair<int, QString>> shown;
+    SetShowInformationHandler(
+        [&](int title, const QString& text) { shown.emplace_back(title, text); });
+
+    // Still in the outbox: nothing to send again; the details say it waits.
+    page.FocusItem(page.Rows()[1].get());
+    QMenu menu;
+    ASSERT_TRUE(page.FillContextMenu(menu));
+    EXPECT_FALSE(FindMenuCommand(menu, chatcmd::kSendAgain)->isEnabled());
+    page.ContextCommand(chatcmd::kEventDetails);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].first, 315);
+    EXPECT_TRUE(shown[0].second.endsWith(QStringLiteral("Waiting to be sent")))
+        << shown[0].second.toStdString();
+    page.ContextCommand(chatcmd::kSendAgain);
+    EXPECT_EQ(contact->History().EventCount(), 2);
+
+    failed.SetSent(1);
+    EXPECT_TRUE(
+        ChatPage::EventDetailsText(failed).endsWith(QStringLiteral("Sent, not delivered yet")));
+    failed.SetDelivered(1);
+    EXPECT_TRUE(ChatPage::EventDetailsText(failed).endsWith(QStringLiteral("Delivered")));
+    EXPECT_TRUE(ChatPage::EventDetailsText(incoming).endsWith(QStringLiteral("Received")));
+    failed.SetErrorCode(7);
+    EXPECT_TRUE(ChatPage::EventDetailsText(failed).endsWith(QStringLiteral("(error 7)")));
+
+    // Given up: sent again as a new message at the end, the failed one stays.
+    failed.SetErrorCode(1);
+    EXPECT_TRUE(ChatPage::EventDetailsText(failed).startsWith(QStringLiteral("Time: ")));
+    QMenu again;
+    ASSERT_TRUE(page.FillContextMenu(again));
+    EXPECT_TRUE(FindMenuCommand(again, chatcmd::kSendAgain)->isEnabled());
+    page.ContextCommand(chatcmd::kSendAgain);
+    ASSERT_EQ(contact->History().EventCount(), 3);
+    const CHistoryEvent& resent = page.Rows().back()->Event();
+    EXPECT_EQ(resent.Message(), u"lost");
+    EXPECT_TRUE(resent.IsOutgoing());
+    EXPECT_EQ(resent.ErrorCode(), 0);
+    EXPECT_EQ(failed.ErrorCode(), 1);
+    SetShowInformationHandler({});
 }
 
 // Records what the notification would show.

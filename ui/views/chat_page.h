@@ -106,6 +106,11 @@ class ChatPage : public ViewPage, public IHistoryView {
     bool UsesEditor() override { return true; }
     bool EditorNotification(int code, const QString& text) override;
     void EditorTextChanged(const QString& text) override;
+
+    // The event menu: a failed outgoing message can be sent again; the details name its time
+    // and its sending state.
+    static bool CanSendAgain(const CHistoryEvent& event);
+    static QString EventDetailsText(const CHistoryEvent& event);
     void Command(int id) override;
     ListItem* ItemAt(int x, int y) override;
 

@@ -190,12 +190,40 @@ void ChatPage::Command(int id) {
 }
 
 bool ChatPage::FillContextMenu(QMenu& menu) {
-    if (dynamic_cast<EventRow*>(FocusedItem()) == nullptr) return false;
+    auto* row = dynamic_cast<EventRow*>(FocusedItem());
+    if (row == nullptr) return false;
     const MenuResource resource = UiMenu(menuid::kEventMenu);
     const MenuNode* popup = resource.FindPopup(u"EventMenu");
     if (popup == nullptr) return false;
     FillMenu(menu, *popup);
+    if (QAction* again = FindMenuCommand(menu, chatcmd::kSendAgain))
+        again->setEnabled(CanSendAgain(row->Event()));
     return true;
+}
+
+bool ChatPage::CanSendAgain(const CHistoryEvent& event) {
+    return event.IsOutgoing() && event.IsMessage() && event.ErrorCode() != 0 &&
+           !event.Message().empty();
+}
+
+QString ChatPage::EventDetailsText(const CHistoryEvent& event) {
+    QString state;
+    if (!event.IsOutgoing()) {
+        state = ResText(kTextReceived);
+    } else if (event.ErrorCode() == kErrorUndelivered) {
+        state = ResText(kTextTimedOut);
+    } else if (event.ErrorCode() != 0) {
+        state = ResText(kTextNotDelivered)
+                    .replace(QStringLiteral("%d"), QString::number(event.ErrorCode()));
+    } else if (event.Delivered() != 0) {
+        state = ResText(kTextDelivered);
+    } else if (event.Sent() != 0) {
+        state = ResText(kTextNotDeliveredYet);
+    } else {
+        state = ResText(kTextWaitingToSend);
+    }
+    const QString time = QString::fromStdU16String(event.TimeText(true));
+    return ResText(kTextEventTime) + u' ' + time + u'\n' + state;
 }
 
 void ChatPage::ContextCommand(int id) {
@@ -214,8 +242,19 @@ void ChatPage::ContextCommand(int id) {
                 Sync();
             }
             break;
+        case chatcmd::kSendAgain:
+            // A new message with the same text; the failed one stays where it was.
+            if (!CanSendAgain(*event)) break;
+            history_.AddOutgoingMessage(event->Message());
+            dirty_.store(true);
+            scrollPending_.store(true);
+            Sync();
+            break;
+        case chatcmd::kEventDetails:
+            ShowInformation(Host(), kTextEventDetails, EventDetailsText(*event));
+            break;
         default:
-            break;  // "Send again" and "Details" carry no action
+            break;
     }
 }
 

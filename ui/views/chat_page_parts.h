@@ -24,6 +24,16 @@ constexpr int kTextDetails = 13001;
 constexpr int kTextClear = 13002;
 constexpr int kIconAwaitingAuth = 197;
 constexpr int kContactsPageIndex = 1;
+constexpr int kTextEventDetails = 315;
+constexpr int kTextEventTime = 316;
+constexpr int kTextReceived = 317;
+constexpr int kTextWaitingToSend = 318;
+constexpr int kTextNotDeliveredYet = 319;
+constexpr int kTextDelivered = 320;
+constexpr int kTextTimedOut = 321;
+constexpr int kTextNotDelivered = 322;
+// The error code of a message given up after waiting too long for its delivery.
+constexpr int32_t kErrorUndelivered = 1;
 
 inline int TextLevel() {
     return std::clamp<int32_t>(Options().HistoryTextSize, 0, 4);

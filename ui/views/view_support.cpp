@@ -102,6 +102,22 @@ void SetConfirmHandler(std::function<bool(int)> handler) {
 }
 
 namespace {
+std::function<void(int, const QString&)>& InformationHandler() {
+    static std::function<void(int, const QString&)> handler;
+    return handler;
+}
+}  // namespace
+
+void ShowInformation(QWidget* parent, int titleId, const QString& text) {
+    if (InformationHandler()) return InformationHandler()(titleId, text);
+    QMessageBox::information(parent, ResText(titleId), text);
+}
+
+void SetShowInformationHandler(std::function<void(int, const QString&)> handler) {
+    InformationHandler() = std::move(handler);
+}
+
+namespace {
 std::function<std::optional<QString>(const QString&)>& AskTextHandler() {
     static std::function<std::optional<QString>(const QString&)> handler;
     return handler;

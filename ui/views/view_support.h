@@ -56,6 +56,10 @@ bool ConfirmDeletion(QWidget* parent, int textId);
 void SetConfirmHandler(std::function<bool(int textId)> handler);
 // Asks the user for a line of text (the title and label by text id), starting from `current`;
 // nothing when the user cancels. Tests answer through their own handler.
+// Shows a text with an OK button (tests replace the dialog with a handler).
+void ShowInformation(QWidget* parent, int titleId, const QString& text);
+void SetShowInformationHandler(std::function<void(int titleId, const QString& text)> handler);
+
 std::optional<QString> AskText(QWidget* parent, int titleId, int labelId, const QString& current);
 void SetAskTextHandler(std::function<std::optional<QString>(const QString& current)> handler);
 // Asks the user to pick one of `items`; its index, or nothing when the user cancels.
