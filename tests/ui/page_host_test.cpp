@@ -2,6 +2,7 @@
 // and the two ticks.
 #include <QAction>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QMenu>
 #include <QPushButton>
 #include <QTest>
@@ -303,6 +304,78 @@ TEST_F(PageHost, ArrowKeysMoveTheFocusAndChangePageAtTheSides) {
     QTest::keyClick(window.get(), Qt::Key_Left);  // no focus here: previous page
     EXPECT_EQ(window->CurrentPage(), &contacts);
     RunSlide();
+}
+
+// A page that goes back by removing itself, as a chat does.
+class ClosingPage : public RowsPage {
+  public:
+    using RowsPage::RowsPage;
+    bool GoBack() override {
+        ++backs;
+        Host()->RemovePage(this, MainWindow::kJumpThenRemove, 1);
+        return true;
+    }
+    int backs = 0;
+};
+
+TEST_F(PageHost, KeysChangePagesScrollOpenMenusAndGoBackAlsoFromTheEditor) {
+    ClosingPage chat(QStringLiteral("Chat"), 4);
+    chat.usesEditor = true;
+    window->AddPage(&accounts, true, false);
+    window->AddPage(&contacts, true, false);
+    window->ShowPage(MainWindow::kJump, 1);
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+
+    // Page keys scroll the current page within its bounds.
+    const int step = (window->ViewHeight() - contacts.CaptionHeight()) * 9 / 10;
+    QTest::keyClick(window.get(), Qt::Key_PageDown);
+    EXPECT_EQ(contacts.ContentOffset(), -step);
+    QTest::keyClick(window.get(), Qt::Key_End);
+    const int lowest = window->ViewHeight() - contacts.Height();
+    EXPECT_EQ(contacts.ContentOffset(), lowest);
+    QTest::keyClick(window.get(), Qt::Key_PageDown);  // already at the bottom
+    EXPECT_EQ(contacts.ContentOffset(), lowest);
+    QTest::keyClick(window.get(), Qt::Key_PageUp);
+    EXPECT_EQ(contacts.ContentOffset(), lowest + step);
+    QTest::keyClick(window.get(), Qt::Key_Home);
+    EXPECT_EQ(contacts.ContentOffset(), 0);
+
+    // A right click opens what a hold opens; the Menu key the focused row's menu.
+    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(100, 200),
+                            window->mapToGlobal(QPoint(100, 200)));
+    QApplication::sendEvent(window.get(), &click);
+    EXPECT_EQ(contacts.contextMenus, 1);
+    ASSERT_NE(contacts.FocusedItem(), nullptr);
+    if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
+    QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint());
+    QApplication::sendEvent(window.get(), &menuKey);
+    EXPECT_EQ(contacts.contextMenus, 2);
+    if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
+
+    // Ctrl+Tab and Alt+arrows move between pages; they and Escape work from the editor too.
+    window->AddPage(&chat, true, false);
+    QTest::keyClick(window.get(), Qt::Key_Tab, Qt::ControlModifier);
+    RunSlide();
+    ASSERT_EQ(window->CurrentPage(), &chat);
+    QTest::keyClick(window->Editor(), Qt::Key_Left, Qt::AltModifier);
+    RunSlide();
+    EXPECT_EQ(window->CurrentPage(), &contacts);
+    QTest::keyClick(window.get(), Qt::Key_Right, Qt::AltModifier);
+    RunSlide();
+    ASSERT_EQ(window->CurrentPage(), &chat);
+    QTest::keyClick(window->Editor(), Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+    RunSlide();
+    EXPECT_EQ(window->CurrentPage(), &contacts);
+    QTest::keyClick(window.get(), Qt::Key_Escape);  // the contacts have nowhere to go back to
+    EXPECT_EQ(window->CurrentPage(), &contacts);
+
+    window->ShowPage(MainWindow::kJump, 2);
+    window->Editor()->setFocus();
+    QTest::keyClick(window->Editor(), Qt::Key_Escape);
+    EXPECT_EQ(chat.backs, 1);
+    EXPECT_EQ(window->IndexOf(&chat), -1);
+    EXPECT_EQ(window->CurrentPage(), &contacts);
 }
 
 TEST_F(PageHost, EnterOpensThePageOfTheFocusedItem) {

@@ -5,6 +5,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
+#include <QShortcut>
 #include <algorithm>
 
 #include "platform/power.h"
@@ -72,6 +73,7 @@ MainWindow::MainWindow(QWidget* parent)
         QMenu* menu = PrepareMenuPopup();
         menu->popup(AboveWidget(softKeys_->RightKey(), menu));
     });
+    InstallShortcuts();
     connect(editor_, &MessageEditor::Notify, this, &MainWindow::EditorNotify);
     connect(editor_, &QPlainTextEdit::textChanged, this, [this] {
         if (ViewPage* page = CurrentPage()) page->EditorTextChanged(editor_->toPlainText());
@@ -393,9 +395,30 @@ void MainWindow::OnCommand(int id) {
         if (page != current && IndexOf(page) >= 0) page->Command(id);
 }
 
+void MainWindow::InstallShortcuts() {
+    // Window-wide, so they work while the message editor has the focus too.
+    auto add = [this](QKeySequence keys, auto action) {
+        auto* shortcut = new QShortcut(keys, this);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this, action);
+    };
+    auto back = [this] {
+        if (ViewPage* page = CurrentPage(); page != nullptr && !Sliding()) page->GoBack();
+    };
+    add(QKeySequence(Qt::Key_Escape), back);
+    add(QKeySequence(Qt::CTRL | Qt::Key_W), back);
+    add(QKeySequence(Qt::CTRL | Qt::Key_Tab), [this] { NextPage(); });
+    add(QKeySequence(Qt::ALT | Qt::Key_Right), [this] { NextPage(); });
+    add(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), [this] { PreviousPage(); });
+    add(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab), [this] { PreviousPage(); });
+    add(QKeySequence(Qt::ALT | Qt::Key_Left), [this] { PreviousPage(); });
+}
+
 void MainWindow::OnKeyDown(int key) {
     ViewPage* page = CurrentPage();
-    if (page != nullptr && page->AcceptsInput()) page->OnKey(key);
+    if (page == nullptr || !page->AcceptsInput()) return;
+    if (ScrollByKey(key)) return;
+    page->OnKey(key);
 }
 
 // A selection is drawn differently with and without the keyboard focus.

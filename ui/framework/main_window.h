@@ -108,6 +108,7 @@ class MainWindow : public ScrollableWindow {
     void OnTimer(int id) override;
 
   private:
+    void InstallShortcuts();
     void LayoutChildren();
     void ShowEditorFor(ViewPage* page);
     void HideEditor();

@@ -1,5 +1,6 @@
 #include "ui/framework/scrollable_window.h"
 
+#include <QContextMenuEvent>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QStyleHints>
@@ -58,10 +59,53 @@ void ScrollableWindow::wheelEvent(QWheelEvent* event) {
         event->ignore();
         return;
     }
+    ScrollCurrentPage(dy);
+    event->accept();
+}
+
+void ScrollableWindow::contextMenuEvent(QContextMenuEvent* event) {
+    ViewPage* page = ScrolledPage();
+    event->accept();
+    if (page == nullptr || Sliding() || !page->AcceptsInput()) return;
+    // A right click opens what a hold opens; the Menu key and Shift+F10 open the menu of
+    // the focused row.
+    if (event->reason() == QContextMenuEvent::Mouse) {
+        StopTimer(kTimerHold);
+        const QPoint pos = event->pos();
+        page->OnContextGesture(pos.x(), pos.y() - page->ContentOffset(), event->globalPos());
+    } else {
+        page->OpenFocusedContextMenu();
+    }
+}
+
+bool ScrollableWindow::ScrollCurrentPage(int64_t dy) {
+    ViewPage* page = ScrolledPage();
+    if (page == nullptr || Sliding() || PointerPressed()) return false;
     StopMotion();
     const ScrollBounds bounds = BoundsOf(page);
-    SetPageOffset(page, std::clamp(page->ContentOffset() + dy, bounds.lowest, 0));
-    event->accept();
+    const int64_t target = std::clamp<int64_t>(page->ContentOffset() + dy, bounds.lowest, 0);
+    SetPageOffset(page, static_cast<int>(target));
+    return true;
+}
+
+bool ScrollableWindow::ScrollByKey(int key) {
+    ViewPage* page = ScrolledPage();
+    if (page == nullptr) return false;
+    // A page step keeps a tenth of the view in sight, for the eye to follow.
+    const int64_t step = std::max(1, (ViewHeight() - page->CaptionHeight()) * 9 / 10);
+    constexpr int64_t kFar = int64_t{1} << 40;
+    switch (key) {
+        case Qt::Key_PageUp:
+            return ScrollCurrentPage(step);
+        case Qt::Key_PageDown:
+            return ScrollCurrentPage(-step);
+        case Qt::Key_Home:
+            return ScrollCurrentPage(kFar);
+        case Qt::Key_End:
+            return ScrollCurrentPage(-kFar);
+        default:
+            return false;
+    }
 }
 
 void ScrollableWindow::StopMotion() {

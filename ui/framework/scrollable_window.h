@@ -36,6 +36,11 @@ class ScrollableWindow : public BaseWindow {
     const ScrollPhysics& Physics() const { return physics_; }
     bool PointerPressed() const { return pressed_; }
 
+    // Moves the current page's content by dy pixels (positive brings what is above into view),
+    // within its bounds; false when no page can scroll now.
+    bool ScrollCurrentPage(int64_t dy);
+    // PageUp, PageDown, Home and End scroll the current page; false for any other key.
+    bool ScrollByKey(int key);
     // Scrolls a page so that a rectangle of it (page coordinates) is in view.
     void ScrollPageIntoView(ViewPage* page, const QRect& rect, bool animated);
     // Where the scroll indicator is drawn now; empty when it is not.
@@ -70,6 +75,7 @@ class ScrollableWindow : public BaseWindow {
     // Wheel and two-finger scrolling: the device's pixel steps where it gives them, else
     // three rows of text per notch; the content stays within its bounds.
     void wheelEvent(QWheelEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
     bool WithinTapTolerance(const QPoint& pos) const;

@@ -191,6 +191,13 @@ void ViewPage::OnDoubleTap(int x, int y) {
     if (item != nullptr) ActivateFocused(ListItem::kByPointer);
 }
 
+bool ViewPage::OpenFocusedContextMenu() {
+    if (focused_ == nullptr || host_ == nullptr) return false;
+    const QPoint centre = focused_->Rect().center();
+    const QPoint inWindow(centre.x(), centre.y() + contentOffset_);
+    return OnContextGesture(centre.x(), centre.y(), host_->mapToGlobal(inWindow));
+}
+
 bool ViewPage::OnContextGesture(int x, int y, const QPoint& globalPos) {
     ListItem* item = ItemAt(x, y);
     if (item == nullptr || host_ == nullptr) return false;

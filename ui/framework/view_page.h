@@ -92,6 +92,10 @@ class ViewPage : public Canvas {
     virtual void OnDoubleTap(int x, int y);
     // Tap-and-hold: focuses the item and opens its context menu at the screen point.
     virtual bool OnContextGesture(int x, int y, const QPoint& globalPos);
+    // The Menu key or Shift+F10: the context menu of the focused row, as a hold would open it.
+    bool OpenFocusedContextMenu();
+    // Escape or Ctrl+W: the page goes back (a chat closes); false when it has nowhere to go.
+    virtual bool GoBack() { return false; }
     void OnRelease() { pressed_ = false; }
 
     // ---- Operations ------------------------------------------------------------------

@@ -106,6 +106,8 @@ class ChatPage : public ViewPage, public IHistoryView {
     bool UsesEditor() override { return true; }
     bool EditorNotification(int code, const QString& text) override;
     void EditorTextChanged(const QString& text) override;
+    // Escape and Ctrl+W close the chat, as its Close key does.
+    bool GoBack() override;
 
     // The event menu: a failed outgoing message can be sent again; the details name its time
     // and its sending state.

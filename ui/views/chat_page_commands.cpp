@@ -107,6 +107,12 @@ void ChatPage::FillLeftKeyPopup(QMenu& menu) {
     AddMenuCommand(menu, ResText(kTextDetails), chatcmd::kDetails);
 }
 
+bool ChatPage::GoBack() {
+    if (Host() == nullptr) return false;
+    Host()->RemovePage(this, MainWindow::kSlideThenRemove, kContactsPageIndex);
+    return true;
+}
+
 void ChatPage::EditorTextChanged(const QString& text) {
     // Our typing, for the contact's typing notices: begun while there is text, ended when it
     // is gone; SlowTick marks a pause.
@@ -148,7 +154,7 @@ void ChatPage::Command(int id) {
     COptions& o = Options();
     switch (id) {
         case chatcmd::kClose:
-            Host()->RemovePage(this, MainWindow::kSlideThenRemove, kContactsPageIndex);
+            GoBack();
             break;
         case chatcmd::kClearHistory:
             if (rows_.empty() || !ConfirmDeletion(Host(), kTextClearHistory)) break;
