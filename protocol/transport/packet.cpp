@@ -295,27 +295,58 @@ void COscarPacket::Receive(SocketHandle socket, uint32_t* counter) {
 // Wire text
 
 std::u16string Utf8ToWide(ByteSpan bytes) {
+    constexpr char16_t kReplacement = 0xFFFD;
     std::u16string out;
     size_t i = 0;
     const size_t n = bytes.size();
     while (i < n && bytes[i] != 0) {
-        uint8_t lead = bytes[i];
+        const uint8_t lead = bytes[i];
         if (lead < 0x80) {
             out.push_back(lead);
             ++i;
             continue;
         }
-        size_t follow = lead < 0xE0 ? 1 : 2;
-        if (n - i <= follow) break;  // cut short by the end
-        uint8_t b1 = bytes[i + 1];
-        uint8_t b2 = follow == 2 ? bytes[i + 2] : 1;
-        if (b1 == 0 || b2 == 0) break;  // cut short by the terminator
-        if (follow == 1) {
-            out.push_back(static_cast<char16_t>((lead & 0x3F) << 6 | (b1 & 0x3F)));
-        } else {
-            out.push_back(static_cast<char16_t>(lead << 12 | (b1 & 0x3F) << 6 | (b2 & 0x3F)));
+        size_t follow;
+        uint32_t code;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            follow = 1;
+            code = lead & 0x1F;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            follow = 2;
+            code = lead & 0x0F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            follow = 3;
+            code = lead & 0x07;
+        } else {  // a stray continuation byte or a lead no character has
+            out.push_back(kReplacement);
+            ++i;
+            continue;
+        }
+        size_t k = 1;
+        for (; k <= follow && i + k < n; ++k) {
+            const uint8_t b = bytes[i + k];
+            if ((b & 0xC0) != 0x80) break;
+            code = code << 6 | (b & 0x3F);
+        }
+        if (k <= follow) {
+            // Cut short by the end or by a zero byte: the text ends. Broken by another byte:
+            // one replacement, and that byte is read again as what it is.
+            if (i + k >= n || bytes[i + k] == 0) break;
+            out.push_back(kReplacement);
+            i += k;
+            continue;
         }
         i += follow + 1;
+        const bool overlong = (follow == 2 && code < 0x800) || (follow == 3 && code < 0x10000);
+        if (overlong || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+            out.push_back(kReplacement);
+        } else if (code >= 0x10000) {
+            code -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 | (code >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 | (code & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(code));
+        }
     }
     return out;
 }

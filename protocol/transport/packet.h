@@ -205,10 +205,10 @@ class COscarPacket {
 // Wire text. All of them stop at the end of the bytes given and never read beyond; a text ends
 // at its first zero character, as the wire's texts are zero-terminated where they carry one.
 
-// UTF-8 of one-, two- and three-byte sequences to wide text, up to the first zero byte or the
-// end. A lead byte below 0x80 is one character, 0x80..0xDF takes one continuation byte, 0xE0
-// and above two (truncated to 16 bits). A sequence cut short by the end or a zero byte ends
-// the text.
+// UTF-8 to wide text, up to the first zero byte or the end; characters above U+FFFF become
+// surrogate pairs. A byte that starts no character, a sequence broken by another byte, an
+// overlong form or a surrogate reads as U+FFFD (a broken sequence costs only its own bytes).
+// A sequence cut short by the end or a zero byte ends the text.
 std::u16string Utf8ToWide(ByteSpan bytes);
 std::u16string Utf8ToWide(std::string_view bytes);
 // Big-endian 16-bit characters; an odd last byte is dropped.

@@ -361,11 +361,19 @@ std::u16string DecodeExact(const Bytes& bytes) {
     return CountedUtf8ToWide(heap.get(), bytes.size());
 }
 
-TEST(WireText, Utf8DecodesOneTwoAndThreeByteSequences) {
+TEST(WireText, Utf8DecodesEverySequenceLengthAndReplacesWhatIsBroken) {
     EXPECT_EQ(Utf8ToWide(std::string_view("A\xC3\xA9\xE4\xB8\xAD")), u"A\u00E9\u4E2D");
     EXPECT_EQ(Utf8ToWide(std::string_view("ab\0cd", 5)), u"ab");
-    // Four-byte leads are read as three-byte sequences, truncated to 16 bits.
-    EXPECT_EQ(Utf8ToWide(std::string_view("\xF0\x9F\x98")), u"\x07D8");
+    // Above U+FFFF: a surrogate pair, and the text goes on after it.
+    EXPECT_EQ(Utf8ToWide(std::string_view("\xF0\x9F\x98\x80!")), u"\U0001F600!");
+    // A broken sequence costs its own bytes only; the next character survives.
+    EXPECT_EQ(Utf8ToWide(std::string_view("\xF0\x9F\x98"
+                                          "A")),
+              u"\xFFFD"
+              "A");
+    EXPECT_EQ(Utf8ToWide(std::string_view("\x80x\xFFy")), u"\xFFFDx\xFFFDy");
+    // Overlong forms and encoded surrogates are no characters.
+    EXPECT_EQ(Utf8ToWide(std::string_view("\xE0\x80\xAF\xED\xA0\x80")), u"\xFFFD\xFFFD");
     EXPECT_EQ(CountedUtf8ToWide(nullptr, 5), u"");
 }
 
@@ -374,6 +382,7 @@ TEST(WireText, Utf8CutShortNeverReadsPastTheEnd) {
     EXPECT_EQ(DecodeExact({'x', 0xE4, 0xB8}), u"x");
     EXPECT_EQ(DecodeExact({0xE4}), u"");
     EXPECT_EQ(DecodeExact({'x', 0xE4, 0x00, 'y'}), u"x");
+    EXPECT_EQ(DecodeExact({'x', 0xF0, 0x9F, 0x98}), u"x");
     EXPECT_EQ(DecodeExact({}), u"");
 }
 

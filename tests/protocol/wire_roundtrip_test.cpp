@@ -172,6 +172,9 @@ const ItemRow kItems[] = {
     {"0005 \"alice\" 0002 0042 0000 0018  0131 0006 E4BDA0E5A5BD  013C 0004 \"note\""
      "  0137 0002 \"@x\"",
      u"alice", 2, 0x42, listitem::kBuddy, u"\u4F60\u597D"},
+    // A nickname above U+FFFF keeps all four of its bytes.
+    {"0003 \"bob\" 0002 0043 0000 0008  0131 0004 F09F9880", u"bob", 2, 0x43, listitem::kBuddy,
+     u"\U0001F600"},
 };
 
 // The item's TLV block as the client writes it: text items from their decoded text, the rest
@@ -189,7 +192,7 @@ Bytes RewriteBlock(const ServerListItem& item) {
 }
 
 TEST(WireRoundTrip, ServerListItems) {
-    Bytes reply = Hex("00 0005");
+    Bytes reply = Hex("00 0006");
     for (const ItemRow& row : kItems) {
         SCOPED_TRACE(row.hex);
         const Bytes wire = Hex(row.hex);
