@@ -203,8 +203,12 @@ int RadioCommandForStatus(int32_t status) {
 std::vector<StatusMenuEntry> StatusMenuEntries(bool withSeparators) {
     return {
         {kCmdStatusAvailable, StatusName(kTypeIcq, kStatusAvailable), false},
-        {kCmdStatusNotAvailable, StatusName(kTypeIcq, kStatusNotAvailable), withSeparators},
-        {kCmdStatusInvisible, StatusName(kTypeIcq, kStatusInvisible), false},
+        {kCmdStatusFreeForChat, StatusName(kTypeIcq, kStatusFreeForChat), false},
+        {kCmdStatusAway, StatusName(kTypeIcq, kStatusAway), withSeparators},
+        {kCmdStatusNotAvailable, StatusName(kTypeIcq, kStatusNotAvailable), false},
+        {kCmdStatusOccupied, StatusName(kTypeIcq, kStatusOccupied), false},
+        {kCmdStatusDnd, StatusName(kTypeIcq, kStatusDnd), false},
+        {kCmdStatusInvisible, StatusName(kTypeIcq, kStatusInvisible), withSeparators},
         {kCmdStatusOffline, StatusName(kTypeIcq, kStatusOffline), withSeparators},
     };
 }

@@ -99,15 +99,18 @@ TEST(StatusMenu, CommandsStatusesAndEntries) {
     EXPECT_EQ(RadioCommandForStatus(kStatusOffline), 32781);
     EXPECT_EQ(RadioCommandForStatus(kStatusEating), 0);
 
+    // Every status can be chosen: the two available ones, the four away ones, invisible and
+    // offline, each group after a separator.
     auto entries = StatusMenuEntries(true);
-    ASSERT_EQ(entries.size(), 4u);
-    EXPECT_EQ(entries[0].command, 32774);
-    EXPECT_EQ(entries[1].name, u"Not available");
-    EXPECT_TRUE(entries[1].separatorBefore);
-    EXPECT_EQ(entries[2].name, u"Invisible");
-    EXPECT_FALSE(entries[2].separatorBefore);
-    EXPECT_EQ(entries[3].command, 32781);
-    EXPECT_TRUE(entries[3].separatorBefore);
+    std::vector<int> commands;
+    for (const auto& entry : entries) commands.push_back(entry.command);
+    EXPECT_EQ(commands, (std::vector<int>{32774, 32779, 32775, 32776, 32777, 32778, 32780, 32781}));
+    EXPECT_EQ(entries[3].name, u"Not available");
+    EXPECT_FALSE(entries[1].separatorBefore);
+    EXPECT_TRUE(entries[2].separatorBefore);
+    EXPECT_FALSE(entries[5].separatorBefore);
+    EXPECT_TRUE(entries[6].separatorBefore);
+    EXPECT_TRUE(entries[7].separatorBefore);
     for (const auto& entry : StatusMenuEntries(false)) EXPECT_FALSE(entry.separatorBefore);
 }
 

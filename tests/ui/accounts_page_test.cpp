@@ -244,10 +244,12 @@ TEST_F(AccountsPageTest, EnablingADisabledAccountFromItsContextMenu) {
     // Now it has the status entries, "Offline" marked, and "Enabled" checked.
     menu = HoldOn(page->Rows()[0].get());
     ASSERT_NE(menu, nullptr);
-    EXPECT_EQ(Texts(menu),
-              (QStringList{QStringLiteral("Available"), QStringLiteral("Not available"),
-                           QStringLiteral("Invisible"), QStringLiteral("Offline"),
-                           QStringLiteral("-"), QStringLiteral("Enabled")}));
+    EXPECT_EQ(
+        Texts(menu),
+        (QStringList{QStringLiteral("Available"), QStringLiteral("Free for chat"),
+                     QStringLiteral("Away"), QStringLiteral("Not available"),
+                     QStringLiteral("Occupied"), QStringLiteral("DND"), QStringLiteral("Invisible"),
+                     QStringLiteral("Offline"), QStringLiteral("-"), QStringLiteral("Enabled")}));
     EXPECT_TRUE(Entry(menu, QStringLiteral("Offline"))->isChecked());
     EXPECT_FALSE(Entry(menu, QStringLiteral("Available"))->isChecked());
     EXPECT_TRUE(Entry(menu, QStringLiteral("Enabled"))->isChecked());
@@ -273,10 +275,12 @@ TEST_F(AccountsPageTest, TheStatusKeyLeavesDisabledAccountsUntouched) {
     EXPECT_TRUE(window->SoftKeys()->LeftKey()->isEnabled());
 
     QMenu* popup = window->PrepareLeftKeyPopup();
-    EXPECT_EQ(Texts(popup),
-              (QStringList{QStringLiteral("Available"), QStringLiteral("-"),
-                           QStringLiteral("Not available"), QStringLiteral("Invisible"),
-                           QStringLiteral("-"), QStringLiteral("Offline")}));
+    EXPECT_EQ(
+        Texts(popup),
+        (QStringList{QStringLiteral("Available"), QStringLiteral("Free for chat"),
+                     QStringLiteral("-"), QStringLiteral("Away"), QStringLiteral("Not available"),
+                     QStringLiteral("Occupied"), QStringLiteral("DND"), QStringLiteral("-"),
+                     QStringLiteral("Invisible"), QStringLiteral("-"), QStringLiteral("Offline")}));
     Entry(popup, QStringLiteral("Available"))->trigger();
     EXPECT_EQ(alpha->RequestedStatus(), kStatusAvailable);
     EXPECT_EQ(beta->RequestedStatus(), kStatusOffline);
