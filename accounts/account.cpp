@@ -228,29 +228,14 @@ bool CAccount::LoadContacts() {
 
 // --- entry points of the protocol services -------------------------------------------------------
 
-void CAccount::OnServerListBuddy(const std::u16string& login, const std::u16string& nickname,
-                                 uint16_t itemId, uint16_t groupId, const std::u16string& groupName,
-                                 const std::u16string& note, const std::u16string& email,
-                                 const std::u16string& phone, bool awaitingAuth) {
-    if (!IsUsableLogin(login)) return;
-    if (ContactPtr contact = contacts_.FindContact(this, login)) {
-        contact->UpdateFromServer(itemId, groupId, groupName, login, nickname, note, email, phone,
-                                  awaitingAuth, true);
+void CAccount::OnServerListBuddy(const ContactFields& fields) {
+    if (!IsUsableLogin(fields.login)) return;
+    if (ContactPtr contact = contacts_.FindContact(this, fields.login)) {
+        contact->UpdateFromServer(fields);
         return;
     }
-    ContactPtr contact = contacts_.AddNewContact(this,
-                                                 ContactFields{.srvID = itemId,
-                                                               .groupID = groupId,
-                                                               .groupName = groupName,
-                                                               .login = login,
-                                                               .nickname = nickname,
-                                                               .note = note,
-                                                               .email = email,
-                                                               .phone = phone,
-                                                               .awaitingAuth = awaitingAuth,
-                                                               .onServer = true},
-                                                 true, true);
-    if (contact && (nickname.empty() || EqualNoCase(nickname, login))) {
+    ContactPtr contact = contacts_.AddNewContact(this, fields, true, true);
+    if (contact && (fields.nickname.empty() || EqualNoCase(fields.nickname, fields.login))) {
         contact->MarkNeedsDetails();
         MarkRepaint();
     }

@@ -18,6 +18,7 @@ namespace zul {
 
 class CContacts;
 class CContact;
+struct ContactFields;
 class CHistoryEvent;
 
 // Icons the accounts page shows beside the status text while busy or after an error.
@@ -130,10 +131,8 @@ class CAccount : public CAccountData {
     bool LoadContacts();
 
     // --- entry points of the protocol services ---------------------------------------------
-    void OnServerListBuddy(const std::u16string& login, const std::u16string& nickname,
-                           uint16_t itemId, uint16_t groupId, const std::u16string& groupName,
-                           const std::u16string& note, const std::u16string& email,
-                           const std::u16string& phone, bool awaitingAuth);
+    // A buddy of the server list (fields.localID is not used).
+    void OnServerListBuddy(const ContactFields& fields);
     void OnPresence(const std::u16string& login, int32_t status, bool textChanged,
                     const std::u16string& text, int32_t mood, bool quiet);
     // `time` is a local file time, or 0 for now.

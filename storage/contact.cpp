@@ -248,10 +248,9 @@ bool CContact::HasPicture() const {
     return !picture_.empty();
 }
 
-bool CContact::UpdateFromServer(uint16_t srvID, uint16_t groupID, const std::u16string& groupName,
-                                const std::u16string& login, const std::u16string& nickname,
-                                const std::u16string& note, const std::u16string& email,
-                                const std::u16string& phone, bool awaitingAuth, bool onServer) {
+bool CContact::UpdateFromServer(const ContactFields& fields) {
+    [[maybe_unused]] const auto& [localID, srvID, groupID, groupName, login, nickname, note, email,
+                                  phone, awaitingAuth, onServer] = fields;
     bool changed = false;
     if (Login() != login) {
         SetLogin(login);

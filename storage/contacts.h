@@ -143,10 +143,8 @@ class CContact : public CContactListItem {
     uint32_t PictureVersion() const { return pictureVersion_.load(); }
 
     // Takes what the server list says; saves when anything changed. True when it changed.
-    bool UpdateFromServer(uint16_t srvID, uint16_t groupID, const std::u16string& groupName,
-                          const std::u16string& login, const std::u16string& nickname,
-                          const std::u16string& note, const std::u16string& email,
-                          const std::u16string& phone, bool awaitingAuth, bool onServer);
+    // (fields.localID is not used.)
+    bool UpdateFromServer(const ContactFields& fields);
 
     // Presence. True when status, mood or text changed; `record` adds a status-change event
     // to the history; `quiet` keeps the just-came-online mark off.

@@ -104,8 +104,16 @@ void ApplyBuddy(COscar& session, const ServerListItem& item, ListDownload& downl
         }
     }
     BuddyFields fields = ReadBuddyFields(item.tlvs);
-    session.OnServerListBuddy(item.name, fields.nickname, item.itemId, item.groupId, groupName,
-                              fields.note, fields.email, fields.phone, fields.awaitingAuth);
+    session.OnServerListBuddy(ContactFields{.srvID = item.itemId,
+                                            .groupID = item.groupId,
+                                            .groupName = groupName,
+                                            .login = item.name,
+                                            .nickname = fields.nickname,
+                                            .note = fields.note,
+                                            .email = fields.email,
+                                            .phone = fields.phone,
+                                            .awaitingAuth = fields.awaitingAuth,
+                                            .onServer = true});
     download.buddies.push_back(item.name);
 }
 
@@ -258,20 +266,21 @@ void ApplyAddAck(COscar& session, const PendingRequest& request, bool read, uint
     }
     CContacts& contacts = session.Contacts();
     if (add->newGroup) contacts.AddOrUpdateGroup(session.ID(), add->group, add->groupId);
+    ContactFields added{.srvID = add->itemId,
+                        .groupID = add->groupId,
+                        .groupName = add->group,
+                        .login = request.text,
+                        .nickname = add->nickname,
+                        .awaitingAuth = withAuth,
+                        .onServer = true};
     if (ContactPtr known = contacts.FindContact(&session, request.text)) {
-        known->UpdateFromServer(add->itemId, add->groupId, add->group, request.text, add->nickname,
-                                known->Note(), known->Email(), known->Phone(), withAuth, true);
+        added.note = known->Note();
+        added.email = known->Email();
+        added.phone = known->Phone();
+        known->UpdateFromServer(added);
         known->dbSave();
     } else {
-        contacts.AddNewContact(&session,
-                               ContactFields{.srvID = add->itemId,
-                                             .groupID = add->groupId,
-                                             .groupName = add->group,
-                                             .login = request.text,
-                                             .nickname = add->nickname,
-                                             .awaitingAuth = withAuth,
-                                             .onServer = true},
-                               true, true);
+        contacts.AddNewContact(&session, std::move(added), true, true);
     }
     if (!withAuth) return;
     // The request for the buddy's authorisation, with the user's reason.

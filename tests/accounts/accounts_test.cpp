@@ -269,9 +269,14 @@ TEST_F(AccountsTest, MessagesFromStrangersCreateALocalContactNeedingDetails) {
 
 TEST_F(AccountsTest, ServerListBuddiesAndTheIdlePass) {
     TestAccount account(test::MakeAccountData(1, u"1001"), store_);
-    account.OnServerListBuddy(u"2001", u"", 3, 0, u"", u"", u"", u"", false);
-    account.OnServerListBuddy(u"2002", u"2002", 4, 0, u"", u"", u"", u"", false);
-    account.OnServerListBuddy(u"2003", u"Carol", 5, 0, u"", u"", u"", u"", true);
+    account.OnServerListBuddy({.srvID = 3, .login = u"2001", .onServer = true});
+    account.OnServerListBuddy(
+        {.srvID = 4, .login = u"2002", .nickname = u"2002", .onServer = true});
+    account.OnServerListBuddy({.srvID = 5,
+                               .login = u"2003",
+                               .nickname = u"Carol",
+                               .awaitingAuth = true,
+                               .onServer = true});
     ContactPtr carol = store_.FindContact(&account, u"2003");
     ASSERT_TRUE(carol);
     EXPECT_TRUE(carol->OnServer());
@@ -279,7 +284,8 @@ TEST_F(AccountsTest, ServerListBuddiesAndTheIdlePass) {
     EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM Contacts WHERE OnServer=1"), 3);
 
     // An update with an empty nickname keeps the stored one.
-    account.OnServerListBuddy(u"2003", u"", 5, 0, u"", u"note", u"", u"", true);
+    account.OnServerListBuddy(
+        {.srvID = 5, .login = u"2003", .note = u"note", .awaitingAuth = true, .onServer = true});
     EXPECT_EQ(carol->Nickname(), u"Carol");
     EXPECT_EQ(carol->Note(), u"note");
     carol->MarkPendingAction();

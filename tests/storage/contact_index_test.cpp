@@ -65,10 +65,10 @@ TEST_F(ContactIndexTest, ALoginChangeMovesTheContactToItsNewLogin) {
     EXPECT_EQ(store_->FindContact(first_.get(), u"old"), nullptr);
 
     // The server list may spell a login in another case, or rename it.
-    c->UpdateFromServer(5, 0, u"", u"NEW", u"", u"", u"", u"", false, false);
+    c->UpdateFromServer({.srvID = 5, .login = u"NEW"});
     EXPECT_EQ(c->Login(), u"NEW");
     EXPECT_EQ(store_->FindContact(first_.get(), u"new"), c);
-    c->UpdateFromServer(5, 0, u"", u"other", u"", u"", u"", u"", false, false);
+    c->UpdateFromServer({.srvID = 5, .login = u"other"});
     EXPECT_EQ(store_->FindContact(first_.get(), u"OTHER"), c);
     EXPECT_EQ(store_->FindContact(first_.get(), u"new"), nullptr);
 }

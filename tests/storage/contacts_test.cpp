@@ -361,20 +361,29 @@ TEST_F(ContactsTest, UpdateFromServerKeepsNicknameAndSavesOnlyWhenSomethingChang
     TestAccount& account = NewAccount(1, u"1001");
     ContactPtr c = Add(account, 11, u"2001", 5, true, u"Friends");
     const int before = Changes();
-    EXPECT_FALSE(c->UpdateFromServer(111, 5, u"Friends", u"2001", u"", u"note", u"mail@example",
-                                     u"+1", false, true));
+    ContactFields fields{.srvID = 111,
+                         .groupID = 5,
+                         .groupName = u"Friends",
+                         .login = u"2001",
+                         .note = u"note",
+                         .email = u"mail@example",
+                         .phone = u"+1",
+                         .onServer = true};
+    EXPECT_FALSE(c->UpdateFromServer(fields));
     EXPECT_EQ(Changes(), before);
     EXPECT_EQ(c->Nickname(), u"Nick 2001");
 
-    EXPECT_TRUE(c->UpdateFromServer(111, 5, u"Friends", u"2001", u"Renamed", u"note",
-                                    u"mail@example", u"+1", true, true));
+    fields.nickname = u"Renamed";
+    fields.awaitingAuth = true;
+    EXPECT_TRUE(c->UpdateFromServer(fields));
     EXPECT_EQ(c->AwaitingAuth(), 1);
     EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM Contacts WHERE LocalID=11 AND Nickname='Renamed' AND "
                      u"AwaitingAuth=1"),
               1);
 
-    EXPECT_TRUE(c->UpdateFromServer(111, 5, u"Friends", u"2001", u"", u"note", u"mail@example",
-                                    u"+1", true, false));
+    fields.nickname.clear();
+    fields.onServer = false;
+    EXPECT_TRUE(c->UpdateFromServer(fields));
     EXPECT_EQ(c->GroupID(), 0);
     EXPECT_EQ(Scalar(u"SELECT GroupID FROM Contacts WHERE LocalID=11"), 0);
 }
