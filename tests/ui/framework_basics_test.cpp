@@ -188,7 +188,8 @@ TEST_F(Basics, CaptionBarSharesOneLineWhenBothTextsFit) {
     bar.Layout(480);
     EXPECT_TRUE(bar.OneLine());
     const int m = ScaleX(3);
-    EXPECT_EQ(bar.TotalHeight(), TextHeight(QStringLiteral("Contacts"), 2, true) + 2 * m);
+    EXPECT_EQ(bar.TotalHeight(), TextHeight(QStringLiteral("Contacts"), 2, true) + 2 * m +
+                                     CaptionBar::DotStripHeight());
     EXPECT_EQ(bar.Height(), bar.TotalHeight());
     ASSERT_NE(bar.Surface(), nullptr);
     // The bottom line in the window-text colour.
@@ -205,7 +206,8 @@ TEST_F(Basics, CaptionBarPutsALongSubtitleOnASecondLine) {
     EXPECT_LE(bar.TitleWidth(), limit);
     EXPECT_LE(bar.SubtitleWidth(), limit);
     const int expected = TextHeight(bar.Title(), 0, true) + 2 * ScaleX(3) +
-                         TextHeight(bar.Subtitle(), 2, true) + ScaleY(1);
+                         TextHeight(bar.Subtitle(), 2, true) + ScaleY(1) +
+                         CaptionBar::DotStripHeight();
     EXPECT_EQ(bar.Height(), expected);
     bar.Surface()->save(ScreenshotPath(QStringLiteral("caption_two_lines.png")));
 }

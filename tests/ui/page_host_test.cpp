@@ -12,6 +12,7 @@
 #include "platform/power.h"
 #include "storage/options.h"
 #include "tests/ui/ui_test_support.h"
+#include "ui/framework/dpi.h"
 #include "ui/framework/main_window.h"
 #include "ui/framework/message_editor.h"
 #include "ui/framework/soft_key_bar.h"
@@ -376,6 +377,41 @@ TEST_F(PageHost, KeysChangePagesScrollOpenMenusAndGoBackAlsoFromTheEditor) {
     EXPECT_EQ(chat.backs, 1);
     EXPECT_EQ(window->IndexOf(&chat), -1);
     EXPECT_EQ(window->CurrentPage(), &contacts);
+}
+
+TEST_F(PageHost, PageDotsShowWhereWeAreAndATapOnOneSlidesToItsPage) {
+    window->AddPage(&accounts, true, true);
+    EXPECT_TRUE(window->PageDotBox(0).isEmpty());  // one page: no dots
+    window->AddPage(&contacts, true, false);
+    RowsPage chat(QStringLiteral("Chat"), 4);
+    window->AddPage(&chat, true, false);
+    ASSERT_EQ(window->CurrentIndex(), 0);
+    const QRect first = window->PageDotBox(0);
+    const QRect third = window->PageDotBox(2);
+    ASSERT_FALSE(first.isEmpty());
+    EXPECT_NEAR(first.left() + third.right(), window->width() - 1, 1);  // centred
+    EXPECT_LE(first.bottom(), accounts.CaptionHeight());
+    EXPECT_TRUE(window->PageDotBox(3).isEmpty());
+
+    // The current dot is drawn filled, the others hollow.
+    const QImage screen = Screen();
+    auto dotCentre = [&](int i) {
+        const QRect box = window->PageDotBox(i);
+        return QPoint(box.x() + box.width() / 2,
+                      box.y() + box.height() - CaptionBar::DotStripHeight() / 2);
+    };
+    EXPECT_NE(screen.pixelColor(dotCentre(0)), screen.pixelColor(dotCentre(1)));
+
+    Tap(third.center());
+    EXPECT_EQ(window->CurrentPage(), &chat);
+    EXPECT_EQ(window->LastShowKind(), MainWindow::kSlideFromRight);
+    EXPECT_EQ(accounts.FocusedItem(), nullptr);
+    RunSlide();
+    Tap(window->PageDotBox(1).center());
+    EXPECT_EQ(window->CurrentPage(), &contacts);
+    EXPECT_EQ(window->LastShowKind(), MainWindow::kSlideFromLeft);
+    RunSlide();
+    EXPECT_EQ(contacts.FocusedItem(), nullptr);  // the tap went to the dots, not to a row
 }
 
 TEST_F(PageHost, EnterOpensThePageOfTheFocusedItem) {

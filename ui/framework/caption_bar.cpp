@@ -66,7 +66,7 @@ void CaptionBar::Layout(int width) {
         subtitleHeight_ = TextHeight(subtitle_, subtitleLevel_, subtitleBold_);
         oneLine_ = titleWidth_ + m + subtitleWidth_ <= limit;
     }
-    height_ = titleHeight_ + 2 * m;
+    height_ = titleHeight_ + 2 * m + DotStripHeight();
     if (!oneLine_) height_ += subtitleHeight_ + ScaleY(1);
     const bool resized = width != Width() || height_ != Height();
     SetSize(width, height_);
@@ -83,9 +83,13 @@ void CaptionBar::Draw() {
     SetDrawn(true);
 }
 
+int CaptionBar::DotStripHeight() {
+    return ScaleY(7);
+}
+
 void CaptionBar::Paint(QPainter& painter) {
     const int w = Width();
-    const int h = Height();
+    const int h = Height() - DotStripHeight();
     const int m = Margin();
     const int icon = IconSize();
     painter.fillRect(QRect(0, 0, w, h), WindowColour());
@@ -109,7 +113,7 @@ void CaptionBar::Paint(QPainter& painter) {
                  subtitle_, subtitleLevel_, subtitleBold_, GreyTextColour());
     }
     const int line = ScaleY(1);
-    painter.fillRect(QRect(0, h - line, w, line), WindowTextColour());
+    painter.fillRect(QRect(0, Height() - line, w, line), WindowTextColour());
 }
 
 }  // namespace zul

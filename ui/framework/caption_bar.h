@@ -1,5 +1,5 @@
 // CaptionBar: the header drawn atop each page: a title, an optional subtitle, an icon on
-// either side, and a line along its bottom edge.
+// either side, a strip for the window's page dots, and a line along its bottom edge.
 #pragma once
 
 #include <QIcon>
@@ -26,6 +26,8 @@ class CaptionBar : public Canvas {
     void Draw();
 
     bool OneLine() const { return oneLine_; }
+    // The strip above the bottom line where the window draws its page dots.
+    static int DotStripHeight();
     int TotalHeight() const { return height_; }
     int TitleWidth() const { return titleWidth_; }
     int SubtitleWidth() const { return subtitleWidth_; }

@@ -447,6 +447,45 @@ void MainWindow::OnTimer(int id) {
     ScrollableWindow::OnTimer(id);
 }
 
+QRect MainWindow::PageDotBox(int index) const {
+    const ViewPage* page = CurrentPage();
+    const int count = PageCount();
+    if (page == nullptr || count < 2 || index < 0 || index >= count) return {};
+    // Boxes wide enough for a finger, reaching up into the caption; the dots drawn in their
+    // lower part, in the caption's strip, stay small.
+    const int box = ScaleY(16);
+    const int left = (ClientWidth() - count * box) / 2;
+    const int bottom = page->CaptionHeight() - ScaleY(1);
+    const int top = std::max(0, bottom - box);
+    return QRect(left + index * box, top, box, bottom - top);
+}
+
+void MainWindow::DrawPageDots(QPainter& painter) {
+    const int count = PageCount();
+    if (count < 2) return;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    const qreal radius = ScaleY(5) / 2.0;
+    const qreal strip = CaptionBar::DotStripHeight();
+    for (int i = 0; i < count; ++i) {
+        const QRect box = PageDotBox(i);
+        const QPointF centre(box.x() + box.width() / 2.0, box.y() + box.height() - strip / 2.0);
+        painter.setPen(i == current_ ? Qt::NoPen : QPen(GreyTextColour(), 1));
+        painter.setBrush(i == current_ ? QBrush(WindowTextColour()) : QBrush(Qt::NoBrush));
+        painter.drawEllipse(centre, radius, radius);
+    }
+    painter.restore();
+}
+
+bool MainWindow::TapOnChrome(const QPoint& pos) {
+    for (int i = 0; i < PageCount(); ++i) {
+        if (!PageDotBox(i).contains(pos)) continue;
+        if (i != current_) ShowPage(i > current_ ? kSlideFromRight : kSlideFromLeft, i);
+        return true;
+    }
+    return false;
+}
+
 void MainWindow::OnPaint(QPainter& painter, const QRect&) {
     const QRect client(0, 0, ClientWidth(), ClientHeight());
     ViewPage* page = CurrentPage();
@@ -457,6 +496,7 @@ void MainWindow::OnPaint(QPainter& painter, const QRect&) {
     if (!Sliding() || slideFrom_ == nullptr) {
         page->PaintTo(painter, client, ViewHeight());
         DrawScrollIndicator(painter);
+        DrawPageDots(painter);
         return;
     }
     // The new page at the slide offset, the old one beside it, a line at the seam.

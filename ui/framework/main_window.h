@@ -94,6 +94,10 @@ class MainWindow : public ScrollableWindow {
     int ClientHeight() const override;
     int ViewHeight() const override;
 
+    // The page dots under the caption (one per page when there are several): where page
+    // `index`'s dot answers a tap, in window coordinates; empty when none is drawn.
+    QRect PageDotBox(int index) const;
+
   protected:
     ViewPage* ScrolledPage() const override { return CurrentPage(); }
     void SwipeToNext() override { NextPage(); }
@@ -107,7 +111,10 @@ class MainWindow : public ScrollableWindow {
     void OnFocusLost() override { RedrawFocusedItem(); }
     void OnTimer(int id) override;
 
+    bool TapOnChrome(const QPoint& pos) override;
+
   private:
+    void DrawPageDots(QPainter& painter);
     void InstallShortcuts();
     void LayoutChildren();
     void ShowEditorFor(ViewPage* page);

@@ -168,8 +168,11 @@ void ScrollableWindow::OnButtonUp(const QPoint& pos) {
     if (page != nullptr) page->OnRelease();
     if (!menuShown_ && WithinTapTolerance(pos)) {
         const bool still = !wasMoving_ && physics_.DragDistance() == 0 && !Sliding();
-        if (still && page != nullptr && page->AcceptsInput())
+        if (still && TapOnChrome(pos)) {
+            // taken by the window
+        } else if (still && page != nullptr && page->AcceptsInput()) {
             page->OnTap(pos.x(), pos.y() - page->ContentOffset());
+        }
     } else {
         physics_.Release(g_clock() - pressTime_);
     }

@@ -52,6 +52,8 @@ class ScrollableWindow : public BaseWindow {
 
   protected:
     virtual ViewPage* ScrolledPage() const = 0;
+    // A tap on what the window draws over the pages (window coordinates); true when taken.
+    virtual bool TapOnChrome(const QPoint& pos) { return false; }
     virtual void SwipeToNext() = 0;
     virtual void SwipeToPrevious() = 0;
     // The slide offset reached 0.
