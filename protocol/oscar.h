@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <initializer_list>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -102,6 +103,9 @@ class COscar : public CAccount {
     // A list download of the running session that awaits more replies (session thread only;
     // the sign-on's download drops one left from an earlier connection).
     std::optional<ListDownload>& RunningListDownload() { return runningListDownload_; }
+    // The TLVs of each buddy item (by item id) that this client does not edit, as the last
+    // download gave them; an edit of the item sends them back unchanged (session thread only).
+    std::map<uint16_t, std::vector<uint8_t>>& OtherBuddyTlvs() { return otherBuddyTlvs_; }
     RateClassTable& Rates(Link link) {
         return link == Link::Service ? serviceRates_ : avatarRates_;
     }
@@ -182,6 +186,7 @@ class COscar : public CAccount {
     // the send lock where both are held.
     std::mutex socketMutex_;
     std::optional<ListDownload> runningListDownload_;
+    std::map<uint16_t, std::vector<uint8_t>> otherBuddyTlvs_;
     SocketHandle serviceSocket_ = kInvalidSocket;
     SocketHandle avatarSocket_ = kInvalidSocket;
     std::atomic<bool> shut_[2] = {false, false};

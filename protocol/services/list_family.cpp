@@ -93,6 +93,28 @@ class BurstTransaction {
     CTransaction transaction_;
 };
 
+bool IsEditedBuddyTlv(uint16_t type) {
+    return type == buddytlv::kNickname || type == buddytlv::kNote || type == buddytlv::kEmail ||
+           type == buddytlv::kPhone || type == buddytlv::kAwaitingAuth;
+}
+
+// What the server keeps on a buddy item besides what this client edits (times, alerts, and
+// whatever other clients put there) must survive a rename.
+void KeepOtherBuddyTlvs(COscar& session, const ServerListItem& item) {
+    std::vector<uint8_t> other;
+    for (const Tlv& tlv : item.tlvs) {
+        if (IsEditedBuddyTlv(tlv.type)) continue;
+        AppendTlvBytes(
+            other, tlv.type,
+            std::string_view(reinterpret_cast<const char*>(tlv.value.data()), tlv.value.size()));
+    }
+    auto& kept = session.OtherBuddyTlvs();
+    if (other.empty())
+        kept.erase(item.itemId);
+    else
+        kept[item.itemId] = std::move(other);
+}
+
 void ApplyBuddy(COscar& session, const ServerListItem& item, ListDownload& download) {
     if (item.name.empty()) return;  // no contact can be made of a nameless buddy
     std::u16string groupName;
@@ -104,6 +126,7 @@ void ApplyBuddy(COscar& session, const ServerListItem& item, ListDownload& downl
         }
     }
     BuddyFields fields = ReadBuddyFields(item.tlvs);
+    KeepOtherBuddyTlvs(session, item);
     session.OnServerListBuddy(ContactFields{.srvID = item.itemId,
                                             .groupID = item.groupId,
                                             .groupName = groupName,
@@ -266,6 +289,7 @@ void ApplyAddAck(COscar& session, const PendingRequest& request, bool read, uint
     }
     CContacts& contacts = session.Contacts();
     if (add->newGroup) contacts.AddOrUpdateGroup(session.ID(), add->group, add->groupId);
+    session.OtherBuddyTlvs().erase(add->itemId);  // a new item carries only what we gave it
     ContactFields added{.srvID = add->itemId,
                         .groupID = add->groupId,
                         .groupName = add->group,
@@ -412,6 +436,7 @@ void HandleListReply(COscar& session, const COscarPacket& frame) {
 
 void ReceiveServerList(COscar& session) {
     TakeRunningDownload(session);  // a download cut off in an earlier session is void
+    session.OtherBuddyTlvs().clear();
     ListDownload download;
     COscarPacket frame;
     for (;;) {
@@ -457,14 +482,18 @@ void HandleListFamily(COscar& session, COscarPacket& frame) {
 }
 
 // The TLVs of a buddy item as this client knows them: nickname, note, e-mail, phone and the
-// awaiting-authorisation mark.
-static std::vector<uint8_t> BuddyItemTlvs(const CContact& contact, const std::u16string& nickname) {
+// awaiting-authorisation mark, then what else the server had on the item.
+static std::vector<uint8_t> BuddyItemTlvs(COscar& session, const CContact& contact,
+                                          const std::u16string& nickname) {
     std::vector<uint8_t> tlvs;
     if (!nickname.empty()) AppendTlvBytes(tlvs, buddytlv::kNickname, ToUtf8(nickname));
     if (!contact.Note().empty()) AppendTlvBytes(tlvs, buddytlv::kNote, ToUtf8(contact.Note()));
     if (!contact.Email().empty()) AppendTlvBytes(tlvs, buddytlv::kEmail, ToUtf8(contact.Email()));
     if (!contact.Phone().empty()) AppendTlvBytes(tlvs, buddytlv::kPhone, ToUtf8(contact.Phone()));
     if (contact.AwaitingAuth()) AppendTlvBytes(tlvs, buddytlv::kAwaitingAuth, {});
+    const auto& kept = session.OtherBuddyTlvs();
+    if (auto it = kept.find(contact.SrvID()); it != kept.end())
+        tlvs.insert(tlvs.end(), it->second.begin(), it->second.end());
     return tlvs;
 }
 
@@ -487,7 +516,7 @@ bool RenameBuddyOnServer(COscar& session, CContact* contact, const std::u16strin
                               std::vector<uint8_t>(nicknameUtf8.begin(), nicknameUtf8.end()));
     contact->SetBlockedIcon(true);  // until the server answers
     contact->Redraw();
-    const std::vector<uint8_t> tlvs = BuddyItemTlvs(*contact, nickname);
+    const std::vector<uint8_t> tlvs = BuddyItemTlvs(session, *contact, nickname);
     try {
         COscarPacket start = COscarPacket::Snac(0x13, 0x11);
         session.SendFrame(Link::Service, start);

@@ -366,6 +366,12 @@ TEST(ListFamily, ARemovalOfAnItemTheServerDoesNotHaveDeletesTheContactHere) {
 
 TEST(ListFamily, ARenameIsAnEditOfTheBuddyItemAppliedOnlyWhenTheServerAgrees) {
     test::HarnessOptions options = ListWithBuddies();
+    // Bob's item also holds what other clients and the server put there.
+    ByteWriter bobTlvs;
+    bobTlvs.Tlv(0x0131, "Bob").Tlv(0x0145, Bytes{0x5F, 0x00, 0x00, 0x01}).Tlv(0x006D, Bytes{});
+    options.serverList = test::ServerListBody({{"Friends", 1, 0, 1, {}},
+                                               {"333", 1, 0x0101, 0, bobTlvs.bytes},
+                                               {"334", 1, 0x0102, 0, Nick("Eve")}});
     options.script = [](ScriptedServer&, ScriptedServer& service) {
         // The server takes Bob's new nickname and refuses Eve's.
         service.OnFrame(ScriptedServer::IsSnac(0x13, 0x09), [](const ReceivedFrame& f) {
@@ -400,7 +406,10 @@ TEST(ListFamily, ARenameIsAnEditOfTheBuddyItemAppliedOnlyWhenTheServerAgrees) {
     ByteWriter item;
     item.U16(3).Raw("333").U16(1).U16(0x0101).U16(0);
     ByteWriter tlvs;
-    tlvs.Tlv(0x0131, "Bobby").Tlv(0x013C, "met in Prague");
+    tlvs.Tlv(0x0131, "Bobby")
+        .Tlv(0x013C, "met in Prague")
+        .Tlv(0x0145, Bytes{0x5F, 0x00, 0x00, 0x01})
+        .Tlv(0x006D, Bytes{});
     item.U16(static_cast<uint16_t>(tlvs.bytes.size())).Raw(tlvs.bytes);
     EXPECT_EQ(edits[edits.size() - 2].snacData(), item.bytes);
 
