@@ -145,6 +145,8 @@ set(ZUL_UI_VIEWS_SOURCES
     ui/views/chat_page.h
     ui/views/chat_page_commands.cpp
     ui/views/chat_page_parts.h
+    ui/views/chat_pages.cpp
+    ui/views/chat_pages.h
     ui/views/contact_list_commands.cpp
     ui/views/contact_list_page.cpp
     ui/views/contact_list_page.h

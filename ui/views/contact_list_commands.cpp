@@ -15,7 +15,6 @@
 #include "ui/framework/main_window.h"
 #include "ui/texts/ui_resources.h"
 #include "ui/texts/ui_texts.h"
-#include "ui/views/chat_page.h"
 #include "ui/views/contact_list_page.h"
 #include "ui/views/contact_list_parts.h"
 #include "ui/views/view_support.h"
@@ -155,7 +154,7 @@ void ContactListPage::ContextCommand(int id) {
     const ContactPtr contact = row->Shared();
     switch (id) {
         case clistcmd::kSendMessage:
-            OpenPage(ChatPageFor(contact));
+            OpenPage(ChatPageOf(contact));
             break;
         case clistcmd::kDelete:
             if (ConfirmDeletion(Host(), kTextDeleteContact)) DeleteContact(contact);
@@ -253,7 +252,7 @@ void ContactListPage::DeleteContact(const ContactPtr& contact) {
         Sync();
         return;
     }
-    chats_.erase(contact.get());
+    chats_.Drop(contact.get());
     if (contacts_.DeleteContact(contact.get())) RebuildNow();
 }
 

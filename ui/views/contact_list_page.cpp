@@ -17,7 +17,6 @@
 #include "ui/framework/main_window.h"
 #include "ui/texts/ui_resources.h"
 #include "ui/texts/ui_texts.h"
-#include "ui/views/chat_page.h"
 #include "ui/views/contact_list_parts.h"
 #include "ui/views/view_support.h"
 
@@ -30,7 +29,7 @@ ContactRow::ContactRow(ContactListPage& page, ContactPtr contact)
     : ListItem(kOpensPage), page_(page), contact_(std::move(contact)) {}
 
 ViewPage* ContactRow::Activate(int) {
-    return page_.ChatPageFor(contact_);
+    return page_.ChatPageOf(contact_);
 }
 
 GroupRow::GroupRow(ContactListPage& page, std::u16string name)
@@ -59,7 +58,7 @@ ContactListPage::ContactListPage(CContacts& contacts, CAccounts& accounts)
 ContactListPage::~ContactListPage() {
     contacts_.SetView(nullptr);
     if (Host() != nullptr) Host()->RemovePage(this, MainWindow::kRemoveThenJump);
-    chats_.clear();
+    chats_.Clear();
 }
 
 ContactListPage::Shape ContactListPage::CurrentShape() {
@@ -100,8 +99,7 @@ void ContactListPage::ItemRemoved(const CContactListItem*) {
 }
 
 bool ContactListPage::ChatOpen(const CContact* contact) const {
-    ChatPage* chat = FindChatPage(contact);
-    return chat != nullptr && chat->Host() != nullptr;
+    return chats_.Shown(contact);
 }
 
 ContactRow* ContactListPage::RowOf(const CContact* contact) const {
@@ -172,7 +170,7 @@ void ContactListPage::RebuildNow() {
     }
     rebuilding_ = true;
     rebuildPending_.store(false);
-    std::vector<std::unique_ptr<ChatPage>> gone;
+    ChatPages::Leaving gone;
     {
         CanvasLock captionGuard(Caption());
         CanvasLock pageGuard(*this);
@@ -180,13 +178,13 @@ void ContactListPage::RebuildNow() {
     }
     Relayout();
     // Chat pages of deleted contacts leave the host only now: leaving may switch pages.
-    gone.clear();
+    gone.Release();
     rebuilding_ = false;
 }
 
 // Takes the contacts and groups from the store, keeps a row per contact and a header per
 // group name, and sorts what is listed into sections.
-void ContactListPage::Collect(std::vector<std::unique_ptr<ChatPage>>& gone) {
+void ContactListPage::Collect(ChatPages::Leaving& gone) {
     shape_ = CurrentShape();
     // Nothing is drawn from the old lists while rows go away below.
     laidOut_.clear();
@@ -213,14 +211,7 @@ void ContactListPage::Collect(std::vector<std::unique_ptr<ChatPage>>& gone) {
         std::erase(avatarOrder_, it->second.get());
         it = rows_.erase(it);
     }
-    for (auto it = chats_.begin(); it != chats_.end();) {
-        if (present.count(it->first) != 0) {
-            ++it;
-            continue;
-        }
-        gone.push_back(std::move(it->second));
-        it = chats_.erase(it);
-    }
+    chats_.KeepOnly(present, gone);
 
     std::vector<ListEntry> entries;
     std::vector<ContactRow*> entryRows;
@@ -397,15 +388,15 @@ bool ContactListPage::LeftSoftKey(QString& label) {
 }
 
 ChatPage* ContactListPage::FindChatPage(const CContact* contact) const {
-    auto it = chats_.find(contact);
-    return it == chats_.end() ? nullptr : it->second.get();
+    return chats_.Find(contact);
 }
 
 ChatPage* ContactListPage::ChatPageFor(const ContactPtr& contact) {
-    if (!contact || contact->Removed()) return nullptr;
-    auto& page = chats_[contact.get()];
-    if (!page) page = std::make_unique<ChatPage>(contact);
-    return page.get();
+    return chats_.For(contact);
+}
+
+ViewPage* ContactListPage::ChatPageOf(const ContactPtr& contact) {
+    return chats_.PageFor(contact);
 }
 
 void ContactListPage::ToggleGroup(GroupRow& row) {

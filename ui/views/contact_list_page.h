@@ -21,6 +21,7 @@
 #include "storage/contacts.h"
 #include "ui/framework/list_item.h"
 #include "ui/framework/view_page.h"
+#include "ui/views/chat_pages.h"
 #include "ui/views/contact_order.h"
 
 namespace zul {
@@ -142,6 +143,8 @@ class ContactListPage : public ViewPage, public IContactsView {
     // The chat page of a contact, made on first use; FindChatPage does not make one.
     ChatPage* ChatPageFor(const ContactPtr& contact);
     ChatPage* FindChatPage(const CContact* contact) const;
+    // The same page as a page of the host.
+    ViewPage* ChatPageOf(const ContactPtr& contact);
     void ToggleGroup(GroupRow& row);
     bool BlinkOn() const { return blinkOn_; }
 
@@ -168,7 +171,7 @@ class ContactListPage : public ViewPage, public IContactsView {
     static Shape CurrentShape();
 
     // Chat pages of contacts that left the store are handed out in `gone`.
-    void Collect(std::vector<std::unique_ptr<ChatPage>>& gone);
+    void Collect(ChatPages::Leaving& gone);
     void DrawContact(QPainter& painter, ContactRow& row);
     void DrawHeader(QPainter& painter, GroupRow& row);
     void DrawAvatar(QPainter& painter, ContactRow& row, int& textRight);
@@ -200,7 +203,7 @@ class ContactListPage : public ViewPage, public IContactsView {
     bool blinkOn_ = false;
     bool rebuilding_ = false;
 
-    std::unordered_map<const CContact*, std::unique_ptr<ChatPage>> chats_;
+    ChatPages chats_;
     // Decoded avatars kept, oldest first; older ones are dropped past the limit.
     std::vector<ContactRow*> avatarOrder_;
 };

@@ -15,7 +15,6 @@
 #include "ui/framework/main_window.h"
 #include "ui/texts/ui_resources.h"
 #include "ui/texts/ui_texts.h"
-#include "ui/views/chat_page.h"
 #include "ui/views/contact_list_page.h"
 #include "ui/views/contact_list_parts.h"
 #include "ui/views/view_support.h"
