@@ -134,9 +134,17 @@ EventPtr CHistory::AddEvent(uint8_t kind, uint8_t direction, const std::u16strin
             throw std::range_error("event numbers exhausted");
         }
         numberGiven_ = last + 1;
-        event = std::make_shared<CHistoryEvent>(&account_, &contact_, last + 1, status, mood, kind,
-                                                direction, text, unread, sentAndDelivered,
-                                                sentAndDelivered, 0, 0, when);
+        event = std::make_shared<CHistoryEvent>(&account_, &contact_,
+                                                EventFields{.number = last + 1,
+                                                            .status = status,
+                                                            .statusMood = mood,
+                                                            .eventType = kind,
+                                                            .direction = direction,
+                                                            .message = text,
+                                                            .unread = unread,
+                                                            .sent = sentAndDelivered,
+                                                            .delivered = sentAndDelivered,
+                                                            .eventTime = when});
         event->dbSave();
         eventCount_.fetch_add(1);
         if (unread) unreadCount_.fetch_add(1);
@@ -209,21 +217,20 @@ bool CHistory::dbLoad(uint8_t kind, bool pendingOnly) {
             int timeBytes = 0;
             const uint8_t* timeBlob = rows.BlobColumn(col.time, timeBytes);
             const uint64_t time = DecodeEventTime(timeBlob, timeBytes);
-            const int32_t number = rows.IntColumn(col.number, 0);
-            const int32_t errorCode = rows.IntColumn(col.errorCode, 0);
-            const int32_t marked = rows.IntColumn(col.marked, 0);
-            const int32_t delivered = rows.IntColumn(col.delivered, 0);
-            const int32_t sent = rows.IntColumn(col.sent, 0);
-            const int32_t unread = rows.IntColumn(col.unread, 0);
-            const int32_t mood = rows.IntColumn(col.mood, 0);
-            const int32_t status = rows.IntColumn(col.status, 0);
-            std::u16string message = rows.TextColumn(col.message, u"");
-            const auto direction = static_cast<uint8_t>(rows.IntColumn(col.direction, 0));
-            const auto type = static_cast<uint8_t>(rows.IntColumn(col.type, 0));
-            if (loaded.insert(number).second) {
-                KeepEvent(std::make_shared<CHistoryEvent>(
-                    &account_, &contact_, number, status, mood, type, direction, std::move(message),
-                    unread, sent, delivered, marked, errorCode, time));
+            EventFields f{.number = rows.IntColumn(col.number, 0),
+                          .status = rows.IntColumn(col.status, 0),
+                          .statusMood = rows.IntColumn(col.mood, 0),
+                          .eventType = static_cast<uint8_t>(rows.IntColumn(col.type, 0)),
+                          .direction = static_cast<uint8_t>(rows.IntColumn(col.direction, 0)),
+                          .message = rows.TextColumn(col.message, u""),
+                          .unread = rows.IntColumn(col.unread, 0),
+                          .sent = rows.IntColumn(col.sent, 0),
+                          .delivered = rows.IntColumn(col.delivered, 0),
+                          .marked = rows.IntColumn(col.marked, 0),
+                          .errorCode = rows.IntColumn(col.errorCode, 0),
+                          .eventTime = time};
+            if (loaded.insert(f.number).second) {
+                KeepEvent(std::make_shared<CHistoryEvent>(&account_, &contact_, std::move(f)));
             }
             rows.Next();
         }

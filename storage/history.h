@@ -102,15 +102,28 @@ int64_t MonthlessMinutes(uint64_t fileTime);
 void EncodeEventTime(uint64_t time, uint8_t out[8]);
 uint64_t DecodeEventTime(const uint8_t* bytes, int count);
 
+// What an event is made of: its row of the History table.
+struct EventFields {
+    int32_t number = 0;
+    int32_t status = 0;
+    int32_t statusMood = 0;
+    uint8_t eventType = 0;
+    uint8_t direction = 0;
+    std::u16string message{};
+    int32_t unread = 0;
+    int32_t sent = 0;
+    int32_t delivered = 0;
+    int32_t marked = 0;
+    int32_t errorCode = 0;
+    uint64_t eventTime = 0;
+};
+
 class CHistoryEvent {
   public:
     static constexpr int kItemKind = 4;
 
     // A missing account or contact raises CFatalError.
-    CHistoryEvent(CAccount* account, CContact* contact, int32_t number, int32_t status,
-                  int32_t statusMood, uint8_t eventType, uint8_t direction, std::u16string message,
-                  int32_t unread, int32_t sent, int32_t delivered, int32_t marked,
-                  int32_t errorCode, uint64_t eventTime);
+    CHistoryEvent(CAccount* account, CContact* contact, EventFields fields);
     CHistoryEvent(const CHistoryEvent&) = delete;
     CHistoryEvent& operator=(const CHistoryEvent&) = delete;
 

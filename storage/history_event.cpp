@@ -72,25 +72,21 @@ uint64_t DecodeEventTime(const uint8_t* bytes, int count) {
     return (static_cast<uint64_t>(high) << 32) | low;
 }
 
-CHistoryEvent::CHistoryEvent(CAccount* account, CContact* contact, int32_t number, int32_t status,
-                             int32_t statusMood, uint8_t eventType, uint8_t direction,
-                             std::u16string message, int32_t unread, int32_t sent,
-                             int32_t delivered, int32_t marked, int32_t errorCode,
-                             uint64_t eventTime)
+CHistoryEvent::CHistoryEvent(CAccount* account, CContact* contact, EventFields f)
     : account_(RequireFatal(account, u"Fatal error: No account fetched")),
       contact_(RequireFatal(contact, u"Fatal error: No contact fetched")),
-      number_(number),
-      status_(status),
-      statusMood_(statusMood),
-      eventType_(eventType),
-      direction_(direction),
-      message_(std::move(message)),
-      unread_(unread),
-      sent_(sent),
-      delivered_(delivered),
-      marked_(marked),
-      errorCode_(errorCode),
-      eventTime_(eventTime) {
+      number_(f.number),
+      status_(f.status),
+      statusMood_(f.statusMood),
+      eventType_(f.eventType),
+      direction_(f.direction),
+      message_(std::move(f.message)),
+      unread_(f.unread),
+      sent_(f.sent),
+      delivered_(f.delivered),
+      marked_(f.marked),
+      errorCode_(f.errorCode),
+      eventTime_(f.eventTime) {
     RecomputeIcon();
 }
 

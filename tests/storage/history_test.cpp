@@ -342,13 +342,15 @@ TEST_F(HistoryTest, DeletingAllEventsEmptiesProfileMemoryAndCounters) {
 
 TEST_F(HistoryTest, MissingAccountOrContactIsFatal) {
     try {
-        CHistoryEvent event(nullptr, contact_.get(), 1, 0, -1, 2, 0, u"", 0, 0, 0, 0, 0, 0);
+        CHistoryEvent event(nullptr, contact_.get(),
+                            {.number = 1, .statusMood = -1, .eventType = 2});
         FAIL();
     } catch (const CFatalError& e) {
         EXPECT_EQ(e.Text(), u"Fatal error: No account fetched");
     }
     try {
-        CHistoryEvent event(account_.get(), nullptr, 1, 0, -1, 2, 0, u"", 0, 0, 0, 0, 0, 0);
+        CHistoryEvent event(account_.get(), nullptr,
+                            {.number = 1, .statusMood = -1, .eventType = 2});
         FAIL();
     } catch (const CFatalError& e) {
         EXPECT_EQ(e.Text(), u"Fatal error: No contact fetched");
