@@ -377,7 +377,7 @@ void CAccount::FlushOutbox() {
                 stopped = true;
                 break;
             }
-            event->SetEventTime(HistoryNow());
+            event->SetEventTime(contacts_.Now());
             event->SetSent(1);
             batch.Add(event);
             event->Redraw();

@@ -402,37 +402,35 @@ Bytes StreamFromRecords(const std::vector<Record>& records) {
     return stream;
 }
 
-// Input: records (see StreamFromRecords), received by the list download of the sign-on
-// (ReceiveServerList); frames it does not wait for are kept and dispatched afterwards.
-void ServerListDownload(const uint8_t* data, size_t size) {
+// Feeds the records (see StreamFromRecords) to the session's service connection and runs
+// `read` on it until it ends; a CError ends it as a broken connection would. With `flush`,
+// frames kept meanwhile are dispatched afterwards.
+template <class Read>
+void FeedServiceStream(const uint8_t* data, size_t size, bool flush, Read read) {
     Fixture& fixture = Fixture::Get();
     COscar& session = fixture.Session();
     fixture.BeginInput(false);
     Feeder feeder(StreamFromRecords(SplitRecords(data, size, kMaxStreamRecords)));
     session.AdoptSocket(Link::Service, feeder.TakeNearEnd());
     try {
-        ReceiveServerList(session);
+        read(session);
     } catch (const CError&) {
     }
-    fixture.FlushDeferred();
+    if (flush) fixture.FlushDeferred();
     session.AdoptSocket(Link::Service, kInvalidSocket);
     fixture.EndInput();
 }
 
-// Input: records (see StreamFromRecords), received by the receive loop of a signed-on session
-// until the stream ends.
+// Input: records, received by the list download of the sign-on (ReceiveServerList); frames it
+// does not wait for are kept and dispatched afterwards.
+void ServerListDownload(const uint8_t* data, size_t size) {
+    FeedServiceStream(data, size, true, [](COscar& session) { ReceiveServerList(session); });
+}
+
+// Input: records, received by the receive loop of a signed-on session until the stream ends.
 void SessionStream(const uint8_t* data, size_t size) {
-    Fixture& fixture = Fixture::Get();
-    COscar& session = fixture.Session();
-    fixture.BeginInput(false);
-    Feeder feeder(StreamFromRecords(SplitRecords(data, size, kMaxStreamRecords)));
-    session.AdoptSocket(Link::Service, feeder.TakeNearEnd());
-    try {
-        session.HandleIncoming_MainThread();
-    } catch (const CError&) {
-    }
-    session.AdoptSocket(Link::Service, kInvalidSocket);
-    fixture.EndInput();
+    FeedServiceStream(data, size, false,
+                      [](COscar& session) { session.HandleIncoming_MainThread(); });
 }
 
 }  // namespace

@@ -166,7 +166,7 @@ uint8_t CContact::ProtocolKind() const {
 
 bool CContact::dbSave() {
     return DbWork(u"CContact::dbSave(): ", [&] {
-        CDatabase& db = Database();
+        CDatabase& db = account_.Contacts().Db();
         std::lock_guard dbLock(db.Mutex());
         // A deleted contact must not come back through a late save.
         if (Removed()) return false;

@@ -13,7 +13,16 @@
 
 namespace zul {
 
-CContacts::CContacts(IContactsView* view) : view_(view) {}
+CContacts::CContacts(IContactsView* view, CDatabase* db, std::function<uint64_t()> clock)
+    : view_(view), db_(db), clock_(std::move(clock)) {}
+
+CDatabase& CContacts::Db() const {
+    return db_ != nullptr ? *db_ : Database();
+}
+
+uint64_t CContacts::Now() const {
+    return clock_ ? clock_() : HistoryNow();
+}
 
 CContacts::~CContacts() {
     // Contacts kept alive elsewhere no longer report their login changes here.
@@ -42,7 +51,7 @@ ContactPtr CContacts::AddContact(CAccount* account, const ContactFields& fields,
                                  bool redraw) {
     // The database lock first: the new contact reads its history counters, and additions
     // drawing new identifiers are serialised by it.
-    std::lock_guard dbLock(Database().Mutex());
+    std::lock_guard dbLock(Db().Mutex());
     auto contact = std::make_shared<CContact>(account, fields);
     {
         std::lock_guard lock(mutex_);
@@ -68,14 +77,14 @@ ContactPtr CContacts::AddContact(CAccount* account, const ContactFields& fields,
 
 ContactPtr CContacts::AddNewContact(CAccount* account, ContactFields fields, bool save,
                                     bool redraw) {
-    std::lock_guard dbLock(Database().Mutex());
+    std::lock_guard dbLock(Db().Mutex());
     fields.localID = NewLocalID();
     return AddContact(account, fields, save, redraw);
 }
 
 ContactPtr CContacts::AddNewLocalContact(CAccount* account, ContactFields fields, bool save,
                                          bool redraw) {
-    std::lock_guard dbLock(Database().Mutex());
+    std::lock_guard dbLock(Db().Mutex());
     fields.srvID = NewSrvID();
     if (fields.srvID == 0) return nullptr;  // every item id is taken
     fields.groupID = 0;
@@ -118,7 +127,7 @@ void CContacts::SortGroups() {
 void CContacts::EnsureVirtualGroup(const CGroup& group) {
     const std::u16string name = group.Name();
     if (FindVirtualGroup(name)) return;
-    auto merged = std::make_unique<CGroup>(name);
+    auto merged = std::make_unique<CGroup>(name, db_);
     merged->SetExpanded(group.Expanded());
     virtualGroups_.push_back(std::move(merged));
     SortGroups();
@@ -270,7 +279,7 @@ bool CContacts::SetTyping(const CAccount* account, std::u16string_view login, bo
 
 CGroup* CContacts::AddOrUpdateGroup(int32_t accountID, const std::u16string& name,
                                     uint16_t groupID) {
-    std::lock_guard dbLock(Database().Mutex());
+    std::lock_guard dbLock(Db().Mutex());
     CGroup* group = nullptr;
     {
         std::lock_guard lock(mutex_);
@@ -293,7 +302,7 @@ CGroup* CContacts::AddOrUpdateGroup(int32_t accountID, const std::u16string& nam
                 }
             }
         } else {
-            auto created = std::make_unique<CGroup>(accountID, groupID, name);
+            auto created = std::make_unique<CGroup>(accountID, groupID, name, db_);
             // A new group opens as its merged header is shown, or expanded when it is the first
             // of its name.
             const CGroup* merged = FindVirtualGroup(name);
@@ -322,7 +331,7 @@ void CContacts::RemoveGroup(CGroup* group) {
 
 void CContacts::ToggleGroup(CGroup* group) {
     if (!group) return;
-    std::lock_guard dbLock(Database().Mutex());
+    std::lock_guard dbLock(Db().Mutex());
     {
         std::lock_guard lock(mutex_);
         group->Action(1);
@@ -338,7 +347,7 @@ void CContacts::ToggleGroup(CGroup* group) {
 
 bool CContacts::DeleteContact(CContact* contact) {
     if (!contact) return false;
-    std::lock_guard dbLock(Database().Mutex());
+    std::lock_guard dbLock(Db().Mutex());
     ContactPtr doomed;
     {
         std::lock_guard lock(mutex_);
@@ -346,7 +355,7 @@ bool CContacts::DeleteContact(CContact* contact) {
                                [contact](const ContactPtr& c) { return c.get() == contact; });
         if (it == contacts_.end()) return false;
         try {
-            CDatabase& db = Database();
+            CDatabase& db = Db();
             CppSQLite3Command cmd = db.Prepare(u"DELETE FROM Contacts WHERE AccID=? AND LocalID=?");
             cmd.BindInt(1, contact->AccountID());
             cmd.BindInt(2, contact->LocalID());
@@ -402,7 +411,7 @@ void CContacts::RemoveAccount(int32_t accountID) {
 
 bool CContacts::dbCleanGroups(CAccount* account) {
     if (!account || !account->Loaded()) return true;
-    CDatabase& db = Database();
+    CDatabase& db = Db();
     std::lock_guard dbLock(db.Mutex());
     return DbWork(u"CContacts::dbCleanGroups(): ", [&] {
         const int32_t accountID = account->ID();

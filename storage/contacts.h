@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -28,6 +29,7 @@ class CAccount;
 class CHistory;
 class CContact;
 class CContacts;
+class CDatabase;
 class CGroup;
 class CHistoryEvent;
 
@@ -255,9 +257,10 @@ class CGroup : public CContactListItem {
     static constexpr int kItemKind = 2;
 
     // A group of an account.
-    CGroup(int32_t accountID, uint16_t groupID, const std::u16string& name);
+    CGroup(int32_t accountID, uint16_t groupID, const std::u16string& name,
+           CDatabase* db = nullptr);
     // A virtual group: account ID 0, GroupID 0.
-    explicit CGroup(const std::u16string& name);
+    explicit CGroup(const std::u16string& name, CDatabase* db = nullptr);
 
     int Kind() const override { return kItemKind; }
 
@@ -289,6 +292,9 @@ class CGroup : public CContactListItem {
     bool __dbSaveVirtualGroup();
 
   private:
+    CDatabase& Db() const;
+
+    CDatabase* const db_;  // null: the process-wide profile
     const int32_t accountID_;
     std::atomic<uint16_t> groupID_;
     std::atomic<int32_t> rowID_{0};
@@ -301,12 +307,17 @@ class CGroup : public CContactListItem {
 
 class CContacts {
   public:
-    explicit CContacts(IContactsView* view = nullptr);
+    // The profile and the clock of the store, its contacts, groups and histories; null and
+    // empty stand for the process-wide profile (Database()) and clock (HistoryNow()).
+    explicit CContacts(IContactsView* view = nullptr, CDatabase* db = nullptr,
+                       std::function<uint64_t()> clock = {});
     ~CContacts();
     CContacts(const CContacts&) = delete;
     CContacts& operator=(const CContacts&) = delete;
 
     void SetView(IContactsView* view) { view_.store(view); }
+    CDatabase& Db() const;
+    uint64_t Now() const;
     IContactsView* View() const { return view_.load(); }
     void Rebuild();
     void RedrawContact(CContact* contact);
@@ -397,6 +408,8 @@ class CContacts {
 
     mutable std::recursive_mutex mutex_;
     std::atomic<IContactsView*> view_{nullptr};
+    CDatabase* const db_;  // null: the process-wide profile
+    const std::function<uint64_t()> clock_;
     std::vector<ContactPtr> contacts_;
     std::vector<std::unique_ptr<CGroup>> groups_;
     std::vector<std::unique_ptr<CGroup>> virtualGroups_;

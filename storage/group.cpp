@@ -26,11 +26,15 @@ int32_t FreeRowID(CDatabase& db, int32_t accountID, uint16_t groupID) {
 
 }  // namespace
 
-CGroup::CGroup(int32_t accountID, uint16_t groupID, const std::u16string& name)
-    : accountID_(accountID), groupID_(groupID), virtual_(false), name_(name) {}
+CGroup::CGroup(int32_t accountID, uint16_t groupID, const std::u16string& name, CDatabase* db)
+    : db_(db), accountID_(accountID), groupID_(groupID), virtual_(false), name_(name) {}
 
-CGroup::CGroup(const std::u16string& name)
-    : accountID_(0), groupID_(0), virtual_(true), name_(name) {}
+CGroup::CGroup(const std::u16string& name, CDatabase* db)
+    : db_(db), accountID_(0), groupID_(0), virtual_(true), name_(name) {}
+
+CDatabase& CGroup::Db() const {
+    return db_ != nullptr ? *db_ : Database();
+}
 
 std::u16string CGroup::Name() const {
     std::lock_guard lock(nameMutex_);
@@ -66,7 +70,7 @@ bool CGroup::Save() {
 
 bool CGroup::__dbSave() {
     return DbWork(u"CGroup::__dbSave()", [&] {
-        CDatabase& db = Database();
+        CDatabase& db = Db();
         std::lock_guard dbLock(db.Mutex());
         if (RowID() == 0) SetRowID(FreeRowID(db, accountID_, GroupID()));
         CppSQLite3Command cmd =
@@ -82,7 +86,7 @@ bool CGroup::__dbSave() {
 
 bool CGroup::__dbSaveVirtualGroup() {
     return DbWork(u"CGroup::__dbSaveVirtualGroup()", [&] {
-        CDatabase& db = Database();
+        CDatabase& db = Db();
         std::lock_guard dbLock(db.Mutex());
         CppSQLite3Command cmd = db.Prepare(u"UPDATE Groups SET Expanded=? WHERE Name=?");
         cmd.BindInt(1, Expanded() ? 1 : 0);

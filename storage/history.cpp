@@ -44,7 +44,7 @@ CHistory::CHistory(CAccount* account, CContact* contact)
     const int32_t accountID = account_.ID();
     const int32_t contactID = contact_.LocalID();
     try {
-        CDatabase& db = Database();
+        CDatabase& db = account_.Contacts().Db();
         std::lock_guard dbLock(db.Mutex());
         unreadCount_ = Count(db,
                              u"SELECT COUNT(*) FROM History WHERE EventType=? AND AccID=? AND "
@@ -110,7 +110,7 @@ void CHistory::SortEvents() {
 
 EventPtr CHistory::AddEvent(uint8_t kind, uint8_t direction, const std::u16string& text,
                             uint64_t time, int32_t status, int32_t mood) {
-    const uint64_t when = time != 0 ? time : HistoryNow();
+    const uint64_t when = time != 0 ? time : account_.Contacts().Now();
     const bool message = kind == evtype::kMessage || kind == evtype::kMessageAlt;
     const bool incoming = direction == evdir::kIncoming;
     IHistoryView* view = View();
@@ -120,7 +120,7 @@ EventPtr CHistory::AddEvent(uint8_t kind, uint8_t direction, const std::u16strin
     EventPtr event;
     bool kept = false;
     try {
-        CDatabase& db = Database();
+        CDatabase& db = account_.Contacts().Db();
         std::lock_guard dbLock(db.Mutex());
         std::lock_guard lock(mutex_);
         // No rows for a contact whose row was deleted.
@@ -188,7 +188,7 @@ bool CHistory::dbLoad(uint8_t kind, bool pendingOnly) {
         return true;
     }
     return DbWork(u"CHistory::dbLoad(): ", [&] {
-        CDatabase& db = Database();
+        CDatabase& db = account_.Contacts().Db();
         std::lock_guard dbLock(db.Mutex());
         std::lock_guard lock(mutex_);
         std::u16string sql = u"SELECT * FROM History WHERE AccID=? AND ContactID=? AND EventType=?";
@@ -251,9 +251,9 @@ bool CHistory::dbLoad(uint8_t kind, bool pendingOnly) {
 }
 
 void CHistory::ApplyUndeliveredRule() {
-    std::lock_guard dbLock(Database().Mutex());
+    std::lock_guard dbLock(account_.Contacts().Db().Mutex());
     std::lock_guard lock(mutex_);
-    const int64_t now = MonthlessMinutes(HistoryNow());
+    const int64_t now = MonthlessMinutes(account_.Contacts().Now());
     for (const EventPtr& e : events_) {
         if (!e->IsMessage() || !e->IsOutgoing() || e->Sent() == 0 || e->Delivered() != 0 ||
             e->ErrorCode() != 0) {
@@ -271,7 +271,7 @@ std::vector<EventPtr> CHistory::PendingOutgoing() {
     // Read before the states: a change made while they are read counts as unseen.
     const int64_t changes = outboxChanges_.load();
     if (outboxQuietAt_.load() == changes) return {};
-    std::lock_guard dbLock(Database().Mutex());
+    std::lock_guard dbLock(account_.Contacts().Db().Mutex());
     std::lock_guard lock(mutex_);
     // With the messages in memory (pending ones or all of them) the time limit applies at once;
     // otherwise loading the pending ones applies it.
@@ -289,7 +289,7 @@ std::vector<EventPtr> CHistory::PendingOutgoing() {
 }
 
 bool CHistory::DeleteRow(int32_t number, std::u16string_view logPrefix) {
-    CDatabase& db = Database();
+    CDatabase& db = account_.Contacts().Db();
     return DbWork(logPrefix, [&] {
         CppSQLite3Command cmd =
             db.Prepare(u"DELETE FROM History WHERE AccID=? AND ContactID=? AND Number=?");
@@ -303,7 +303,7 @@ bool CHistory::DeleteRow(int32_t number, std::u16string_view logPrefix) {
 
 bool CHistory::DeleteEvent_FromDB(CHistoryEvent* event) {
     if (!event) return false;
-    CDatabase& db = Database();
+    CDatabase& db = account_.Contacts().Db();
     std::lock_guard dbLock(db.Mutex());
     std::lock_guard lock(mutex_);
     auto it = std::find_if(events_.begin(), events_.end(),
@@ -330,7 +330,7 @@ bool CHistory::DeleteEvent_FromDB(CHistoryEvent* event) {
 
 bool CHistory::DeleteIfNewest(CHistoryEvent* event) {
     if (!event) return false;
-    CDatabase& db = Database();
+    CDatabase& db = account_.Contacts().Db();
     std::lock_guard dbLock(db.Mutex());
     std::lock_guard lock(mutex_);
     if (event->Removed() || event->Number() != numberGiven_) return false;
@@ -344,7 +344,7 @@ bool CHistory::DeleteIfNewest(CHistoryEvent* event) {
 }
 
 bool CHistory::DeleteAllEvents_FromDB() {
-    CDatabase& db = Database();
+    CDatabase& db = account_.Contacts().Db();
     std::lock_guard dbLock(db.Mutex());
     std::lock_guard lock(mutex_);
     try {

@@ -143,7 +143,7 @@ void CHistoryEvent::RecomputeIcon() {
 
 void CHistoryEvent::RecomputeTimeTexts() const {
     const LocalTimeFields when = FileTimeToFields(EventTime());
-    const LocalTimeFields today = FileTimeToFields(HistoryNow());
+    const LocalTimeFields today = FileTimeToFields(account_.Contacts().Now());
     std::u16string date;
     if (when.year != today.year || when.month != today.month || when.day != today.day) {
         date = FormatLocalTime(when, TimeTextKind::ShortDate) + u" ";
@@ -160,7 +160,7 @@ std::u16string CHistoryEvent::TimeText(bool withSeconds) const {
 
 bool CHistoryEvent::dbSave() {
     return DbWork(u"CHistoryEvent::dbSave():", [&] {
-        CDatabase& db = Database();
+        CDatabase& db = account_.Contacts().Db();
         std::lock_guard dbLock(db.Mutex());
         // A deleted event (or one of a deleted contact) must not come back through a late save.
         if (Removed() || contact_.Removed()) return false;

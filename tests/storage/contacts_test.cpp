@@ -426,5 +426,35 @@ TEST_F(ContactsTest, MissingAccountIsAFatalError) {
     EXPECT_TRUE(store_->ContactList().empty());
 }
 
+TEST_F(ContactsTest, AStoreKeepsItsRowsInItsOwnProfileAndTakesTimeFromItsOwnClock) {
+    CDatabase other;
+    ASSERT_TRUE(other.OpenAt(folders_.DataDir() + "other.profile"));
+    constexpr uint64_t kNow = 133000000000000000ull;
+    {
+        CContacts store(nullptr, &other, [] { return kNow; });
+        TestAccount account(test::MakeAccountData(5, u"5005"), store);
+        store.AddOrUpdateGroup(5, u"Work", 9);
+        ContactPtr zed =
+            store.AddNewLocalContact(&account, {.login = u"777", .nickname = u"Zed"}, true, false);
+        ASSERT_TRUE(zed);
+        EventPtr hello =
+            zed->History().AddEvent(evtype::kMessage, evdir::kIncoming, u"hi", 0, 0, kMoodNone);
+        ASSERT_TRUE(hello);
+        EXPECT_EQ(hello->EventTime(), kNow);
+    }
+    auto count = [&](std::u16string_view sql) {
+        CppSQLite3Command command = other.Prepare(sql);
+        return other.ExecuteScalar(command);
+    };
+    EXPECT_EQ(count(u"SELECT COUNT(*) FROM Contacts WHERE Login='777'"), 1);
+    EXPECT_EQ(count(u"SELECT COUNT(*) FROM History WHERE Message='hi'"), 1);
+    EXPECT_EQ(count(u"SELECT COUNT(*) FROM Groups WHERE Name='Work'"), 1);
+    // Nothing of it in the process-wide profile.
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM Contacts WHERE Login='777'"), 0);
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM History"), 0);
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM Groups WHERE Name='Work'"), 0);
+    other.Close();
+}
+
 }  // namespace
 }  // namespace zul
