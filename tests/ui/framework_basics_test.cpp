@@ -2,8 +2,10 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QPainter>
+#include <QPalette>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -86,6 +88,26 @@ TEST_F(Basics, ItemColoursFollowSelectionAndFocus) {
     EXPECT_EQ(ItemTextColour(true, false, false), WindowTextColour());
     EXPECT_EQ(ItemTextColour(false, false, true), WindowTextColour());
     EXPECT_EQ(ItemTextColour(false, false, false), GreyTextColour());
+}
+
+TEST_F(Basics, GreyTextReadsOnLightAndDarkPalettesAndFollowsAChange) {
+    const QPalette saved = QGuiApplication::palette();
+    const QColor grey = GreyTextColour();
+    EXPECT_GE(ContrastRatio(grey, WindowColour()), 4.5);
+    EXPECT_NE(grey, WindowTextColour());  // still secondary
+    EXPECT_NEAR(ContrastRatio(Qt::black, Qt::white), 21.0, 0.01);
+
+    QPalette dark = saved;
+    dark.setColor(QPalette::Active, QPalette::Base, QColor(0x20, 0x20, 0x20));
+    dark.setColor(QPalette::Active, QPalette::Text, QColor(0xE0, 0xE0, 0xE0));
+    dark.setColor(QPalette::Disabled, QPalette::Text, QColor(0x50, 0x50, 0x50));
+    QGuiApplication::setPalette(dark);
+    const QColor darkGrey = GreyTextColour();
+    EXPECT_GE(ContrastRatio(darkGrey, WindowColour()), 4.5);
+    EXPECT_GT(darkGrey.lightness(), 0x50);
+    EXPECT_LT(darkGrey.lightness(), 0xE0);
+    QGuiApplication::setPalette(saved);
+    EXPECT_EQ(GreyTextColour(), grey);
 }
 
 TEST_F(Basics, FitImagePlacesAgainstTheRightEdgeCentredVertically) {

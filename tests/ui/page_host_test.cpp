@@ -3,7 +3,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QMenu>
+#include <QPalette>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -13,6 +16,7 @@
 #include "storage/options.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/framework/dpi.h"
+#include "ui/framework/drawing.h"
 #include "ui/framework/main_window.h"
 #include "ui/framework/message_editor.h"
 #include "ui/framework/soft_key_bar.h"
@@ -412,6 +416,27 @@ TEST_F(PageHost, PageDotsShowWhereWeAreAndATapOnOneSlidesToItsPage) {
     EXPECT_EQ(window->LastShowKind(), MainWindow::kSlideFromLeft);
     RunSlide();
     EXPECT_EQ(contacts.FocusedItem(), nullptr);  // the tap went to the dots, not to a row
+}
+
+TEST_F(PageHost, AThemeChangeWhileRunningRedrawsEveryPageInItsColours) {
+    window->AddPage(&accounts, true, true);
+    window->AddPage(&contacts, true, false);
+    const QPalette saved = QGuiApplication::palette();
+    const QPoint empty(window->width() / 2, window->ViewHeight() - 5);  // below the rows
+    ASSERT_EQ(Screen().pixelColor(empty), WindowColour());
+
+    QPalette dark = saved;
+    dark.setColor(QPalette::Active, QPalette::Base, QColor(0x20, 0x20, 0x20));
+    dark.setColor(QPalette::Active, QPalette::Text, QColor(0xE0, 0xE0, 0xE0));
+    QGuiApplication::setPalette(dark);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Screen().pixelColor(empty), QColor(0x20, 0x20, 0x20));
+    window->ShowPage(MainWindow::kJump, 1);  // the page not shown was drawn again too
+    EXPECT_EQ(Screen().pixelColor(QPoint(window->width() - 3, 2)), QColor(0x20, 0x20, 0x20));
+    QGuiApplication::setPalette(saved);
+    QCoreApplication::processEvents();
+    window->ShowPage(MainWindow::kJump, 0);
+    EXPECT_EQ(Screen().pixelColor(empty), WindowColour());
 }
 
 TEST_F(PageHost, EnterOpensThePageOfTheFocusedItem) {

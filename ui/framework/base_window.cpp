@@ -124,6 +124,8 @@ void BaseWindow::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void BaseWindow::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange)
+        OnPaletteChanged();
     // Coming back to the front while busy shows the hour-glass again.
     if (event->type() == QEvent::ActivationChange && isActiveWindow())
         setCursor(waiting_ ? QCursor(Qt::WaitCursor) : savedCursor_);

@@ -68,6 +68,8 @@ class BaseWindow : public QWidget {
     virtual void OnDoubleTap(const QPoint& pos) {}
     virtual void OnCaptureLost() {}
     virtual void OnCommand(int id) {}
+    // The application's or the window's palette changed (a light or dark theme came in).
+    virtual void OnPaletteChanged() {}
     virtual void OnTimer(int id) {}
 
     // Qt events mapped onto the handlers.

@@ -5,6 +5,8 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPalette>
+#include <algorithm>
+#include <cmath>
 #include <limits>
 
 #include "ui/framework/dpi.h"
@@ -82,7 +84,26 @@ namespace {
 QPalette Palette() {
     return QGuiApplication::palette();
 }
+
+double Channel(int value) {
+    const double c = value / 255.0;
+    return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+}
+
+double Luminance(const QColor& c) {
+    return 0.2126 * Channel(c.red()) + 0.7152 * Channel(c.green()) + 0.0722 * Channel(c.blue());
+}
+
+QColor Mix(const QColor& a, const QColor& b, double t) {
+    auto mix = [t](int x, int y) { return static_cast<int>(std::lround(x + (y - x) * t)); };
+    return QColor(mix(a.red(), b.red()), mix(a.green(), b.green()), mix(a.blue(), b.blue()));
+}
 }  // namespace
+
+double ContrastRatio(const QColor& a, const QColor& b) {
+    const double x = Luminance(a), y = Luminance(b);
+    return (std::max(x, y) + 0.05) / (std::min(x, y) + 0.05);
+}
 
 QColor WindowColour() {
     return Palette().color(QPalette::Active, QPalette::Base);
@@ -91,7 +112,25 @@ QColor WindowTextColour() {
     return Palette().color(QPalette::Active, QPalette::Text);
 }
 QColor GreyTextColour() {
-    return Palette().color(QPalette::Disabled, QPalette::Text);
+    // The palette's disabled text, moved toward the text colour until it reads well on the
+    // window (4.5:1), in light and dark palettes alike; kept while the palette stays.
+    thread_local QRgb cachedFor[3] = {0, 0, 0};
+    thread_local QColor cached;
+    thread_local bool known = false;
+    const QColor back = WindowColour();
+    const QColor text = WindowTextColour();
+    const QColor disabled = Palette().color(QPalette::Disabled, QPalette::Text);
+    const QRgb key[3] = {back.rgb(), text.rgb(), disabled.rgb()};
+    if (known && std::equal(key, key + 3, cachedFor)) return cached;
+    constexpr double kReadable = 4.5;
+    constexpr int kSteps = 32;
+    QColor grey = disabled;
+    for (int step = 1; step <= kSteps && ContrastRatio(grey, back) < kReadable; ++step)
+        grey = Mix(disabled, text, static_cast<double>(step) / kSteps);
+    std::copy(key, key + 3, cachedFor);
+    cached = grey;
+    known = true;
+    return grey;
 }
 QColor HighlightColour() {
     return Palette().color(QPalette::Active, QPalette::Highlight);

@@ -41,7 +41,10 @@ void DrawCentredText(QPainter& painter, int level, const QRect& rect, const QCol
 // System colours of the drawing.
 QColor WindowColour();
 QColor WindowTextColour();
+// Secondary text: at least 4.5:1 against the window colour.
 QColor GreyTextColour();
+// The contrast of two colours as the accessibility guidelines measure it (1 to 21).
+double ContrastRatio(const QColor& a, const QColor& b);
 QColor HighlightColour();
 QColor HighlightTextColour();
 QColor InactiveCaptionColour();

@@ -477,6 +477,13 @@ void MainWindow::DrawPageDots(QPainter& painter) {
     painter.restore();
 }
 
+void MainWindow::OnPaletteChanged() {
+    std::vector<ViewPage*> pages = pages_;
+    for (ViewPage* page : pages)
+        if (IndexOf(page) >= 0) page->Relayout();
+    update();
+}
+
 bool MainWindow::TapOnChrome(const QPoint& pos) {
     for (int i = 0; i < PageCount(); ++i) {
         if (!PageDotBox(i).contains(pos)) continue;

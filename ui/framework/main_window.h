@@ -108,6 +108,8 @@ class MainWindow : public ScrollableWindow {
     void OnPaint(QPainter& painter, const QRect& dirty) override;
     void OnKeyDown(int key) override;
     void OnFocusGained() override { RedrawFocusedItem(); }
+    // Every page is drawn again in the new colours.
+    void OnPaletteChanged() override;
     void OnFocusLost() override { RedrawFocusedItem(); }
     void OnTimer(int id) override;
 
