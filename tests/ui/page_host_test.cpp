@@ -439,6 +439,23 @@ TEST_F(PageHost, AThemeChangeWhileRunningRedrawsEveryPageInItsColours) {
     EXPECT_EQ(Screen().pixelColor(empty), WindowColour());
 }
 
+TEST_F(PageHost, TextTypedWhileAChatSlidesInLandsInItsEditor) {
+    RowsPage chat(QStringLiteral("Chat"), 4);
+    chat.usesEditor = true;
+    window->AddPage(&accounts, true, true);
+    window->AddPage(&chat, true, false);
+    window->setFocus();
+    window->ShowPage(MainWindow::kSlideFromRight, 1);
+    ASSERT_TRUE(window->Sliding());
+    QTest::keyClicks(window.get(), QStringLiteral("hi there"));
+    QTest::keyClick(window.get(), Qt::Key_A, Qt::ControlModifier);  // no text of its own
+    RunSlide();
+    EXPECT_EQ(window->Editor()->toPlainText(), QStringLiteral("hi there"));
+    EXPECT_FALSE(window->Editor()->isHidden());
+    QTest::keyClicks(window->Editor(), QStringLiteral("!"));
+    EXPECT_EQ(window->Editor()->toPlainText(), QStringLiteral("hi there!"));
+}
+
 TEST_F(PageHost, EnterOpensThePageOfTheFocusedItem) {
     RowsPage chat(QStringLiteral("Chat"), 4);
     window->AddPage(&accounts, true, false);

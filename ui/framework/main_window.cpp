@@ -2,10 +2,12 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
 #include <QShortcut>
+#include <QTextCursor>
 #include <algorithm>
 
 #include "platform/power.h"
@@ -412,6 +414,23 @@ void MainWindow::InstallShortcuts() {
     add(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), [this] { PreviousPage(); });
     add(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab), [this] { PreviousPage(); });
     add(QKeySequence(Qt::ALT | Qt::Key_Left), [this] { PreviousPage(); });
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+    // Text typed while a chat slides in belongs to its editor, shown when the slide ends.
+    ViewPage* page = CurrentPage();
+    const QString text = event->text();
+    const bool plain =
+        (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) ==
+        Qt::NoModifier;
+    if (page != nullptr && page->UsesEditor() && Sliding() && editor_->isHidden() && plain &&
+        !text.isEmpty() && text.at(0).isPrint()) {
+        editor_->moveCursor(QTextCursor::End);
+        editor_->insertPlainText(text);
+        event->accept();
+        return;
+    }
+    ScrollableWindow::keyPressEvent(event);
 }
 
 void MainWindow::OnKeyDown(int key) {

@@ -107,6 +107,7 @@ class MainWindow : public ScrollableWindow {
     void OnSize(int width, int height) override;
     void OnPaint(QPainter& painter, const QRect& dirty) override;
     void OnKeyDown(int key) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void OnFocusGained() override { RedrawFocusedItem(); }
     // Every page is drawn again in the new colours.
     void OnPaletteChanged() override;
