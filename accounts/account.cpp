@@ -306,6 +306,7 @@ void CAccount::RunIdleTasks() {
         if (const int answer = c->TakeAuthAnswer(); answer >= 0) {
             AnswerAuthorisation(c.get(), answer == 1);
         }
+        if (auto reason = c->TakeAuthorisationRequest()) AskAuthorisation(c.get(), *reason);
         // Typing notices go to online contacts only; a change meanwhile is dropped.
         if (const std::optional<int> typing = c->TypingNoticeDue(GetTick())) {
             if (c->Status() != kStatusOffline) SendTypingNotice(c.get(), *typing);

@@ -68,6 +68,8 @@ class CAccount : public CAccountData {
     virtual bool SendTypingNotice(CContact* contact, int state) { return false; }
     // The session thread: sends the user's answer to a contact's authorisation request.
     virtual bool AnswerAuthorisation(CContact* contact, bool grant) { return false; }
+    // The session thread: asks the contact for its authorisation (again), with a reason.
+    virtual bool AskAuthorisation(CContact* contact, const std::u16string& reason) { return false; }
     virtual bool RequestShortDetails(const std::u16string& login, bool ownDetails) = 0;
     // Shuts both connections of the session down so that a blocked thread wakes up.
     virtual void ShutdownConnections() {}

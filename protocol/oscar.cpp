@@ -151,6 +151,10 @@ bool COscar::AnswerAuthorisation(CContact* contact, bool grant) {
     return zul::AnswerAuthorisation(*this, contact, grant);
 }
 
+bool COscar::AskAuthorisation(CContact* contact, const std::u16string& reason) {
+    return zul::AskAuthorisation(*this, contact, reason);
+}
+
 bool COscar::AddOnServer(const ContactToAdd& contact) {
     return AddBuddyOnServer(*this, contact);
 }

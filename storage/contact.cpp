@@ -113,6 +113,16 @@ std::optional<int> CContact::TypingNoticeDue(uint32_t now) {
     return wanted;
 }
 
+void CContact::RequestAuthorisationAgain(const std::u16string& reason) {
+    std::lock_guard lock(renameMutex_);
+    authRequest_ = reason;
+}
+
+std::optional<std::u16string> CContact::TakeAuthorisationRequest() {
+    std::lock_guard lock(renameMutex_);
+    return std::exchange(authRequest_, std::nullopt);
+}
+
 void CContact::RequestRename(const std::u16string& nickname) {
     std::lock_guard lock(renameMutex_);
     renameRequest_ = nickname;

@@ -190,6 +190,10 @@ class CContact : public CContactListItem {
     void SetAuthAsked(bool asked) { authAsked_.store(asked); }
     // The user's answer, kept for the session's idle pass: 1 grant, 0 deny, -1 none.
     void RequestAuthAnswer(bool grant) { authAnswer_.store(grant ? 1 : 0); }
+    // Our request for the contact's authorisation, asked again with a reason: kept until the
+    // account's idle pass sends it (after the next sign-on when offline).
+    void RequestAuthorisationAgain(const std::u16string& reason);
+    std::optional<std::u16string> TakeAuthorisationRequest();
     int TakeAuthAnswer() { return authAnswer_.exchange(-1); }
     // The row shows the blocked icon (an action on the contact is under way).
     bool BlockedIcon() const { return blockedIcon_.load(); }
@@ -241,6 +245,7 @@ class CContact : public CContactListItem {
     std::atomic<int> authAnswer_{-1};
     std::mutex renameMutex_;
     std::optional<std::u16string> renameRequest_;
+    std::optional<std::u16string> authRequest_;  // guarded by renameMutex_
     std::atomic<bool> removed_{false};
 
     std::unique_ptr<CHistory> history_;

@@ -77,6 +77,11 @@ bool IsValidBuddyLogin(std::u16string_view login);
 bool AddBuddyOnServer(COscar& session, const CAccount::ContactToAdd& contact);
 // Grants or denies a contact's request for our authorisation (0x13,0x1A).
 bool AnswerAuthorisation(COscar& session, CContact* contact, bool grant);
+// Asks an awaiting contact for its authorisation again; false when it is gone.
+bool AskAuthorisation(COscar& session, CContact* contact, const std::u16string& reason);
+// SNAC(0x13,0x18): asks a buddy for its authorisation, with our reason.
+void SendAuthorisationRequest(COscar& session, const std::u16string& login,
+                              const std::u16string& reason);
 
 // Avatar service: requests on the service connection and the avatar connection itself.
 void RequestAvatarService(COscar& session);

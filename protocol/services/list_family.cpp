@@ -306,17 +306,8 @@ void ApplyAddAck(COscar& session, const PendingRequest& request, bool read, uint
     } else {
         contacts.AddNewContact(&session, std::move(added), true, true);
     }
-    if (!withAuth) return;
     // The request for the buddy's authorisation, with the user's reason.
-    const std::string login = ToUtf8(request.text);
-    const std::string reason = ToUtf8(add->reason);
-    COscarPacket ask = COscarPacket::Snac(0x13, 0x18);
-    ask.AppendU8(static_cast<uint8_t>(login.size()));
-    ask.AppendBytes(login);
-    ask.AppendU16(static_cast<uint16_t>(std::min<size_t>(reason.size(), 0xFFFF)));
-    ask.AppendBytes(std::string_view(reason).substr(0, 0xFFFF));
-    ask.AppendU16(0x0000);
-    session.SendFrame(Link::Service, ask);
+    if (withAuth) SendAuthorisationRequest(session, request.text, add->reason);
 }
 
 void HandleEditAck(COscar& session, const COscarPacket& frame) {
@@ -532,6 +523,25 @@ bool RenameBuddyOnServer(COscar& session, CContact* contact, const std::u16strin
         contact->RequestRename(nickname);  // tried again after the next sign-on
         throw;
     }
+    return true;
+}
+
+void SendAuthorisationRequest(COscar& session, const std::u16string& login,
+                              const std::u16string& reason) {
+    const std::string name = ToUtf8(login).substr(0, 0xFF);
+    const std::string text = ToUtf8(reason).substr(0, 0xFFFF);
+    COscarPacket ask = COscarPacket::Snac(0x13, 0x18);
+    ask.AppendU8(static_cast<uint8_t>(name.size()));
+    ask.AppendBytes(name);
+    ask.AppendU16(static_cast<uint16_t>(text.size()));
+    ask.AppendBytes(text);
+    ask.AppendU16(0x0000);
+    session.SendFrame(Link::Service, ask);
+}
+
+bool AskAuthorisation(COscar& session, CContact* contact, const std::u16string& reason) {
+    if (contact == nullptr || contact->Removed()) return false;
+    SendAuthorisationRequest(session, contact->Login(), reason);
     return true;
 }
 

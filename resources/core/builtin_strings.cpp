@@ -69,6 +69,7 @@ constexpr BuiltinStringEntry kTable[] = {
     {320, u"Delivered"},
     {321, u"Not delivered: no answer came in time"},
     {322, u"Not delivered (error %d)"},
+    {323, u"Ask for authorisation again"},
     // Connection progress and errors.
     {1000, u"Connecting to"},
     {1002, u"Logging in"},

@@ -560,6 +560,13 @@ TEST(ListFamily, AuthorisationIsAskedAnsweredAndItsAnswerShown) {
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->snacData(), (ByteWriter().U8(5).Raw("44401").U8(1).U16(0).bytes));
 
+    // We ask Bob again, with a reason of our own.
+    bob->RequestAuthorisationAgain(u"it's me, Ann");
+    auto again = h.ServiceServer().WaitForFrame(ScriptedServer::IsSnac(0x13, 0x18));
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->snacData(),
+              (ByteWriter().U8(3).Raw("333").U16(12).Raw("it's me, Ann").U16(0).bytes));
+
     // Bob grants ours: the awaiting mark goes and the chat says so; being added is shown too.
     ByteWriter granted;
     granted.U8(3).Raw("333").U8(1).U16(0);

@@ -594,6 +594,19 @@ TEST_F(ContactListPageTest, AContactAskingForAuthorisationIsAnsweredFromItsMenu)
     EXPECT_FALSE(ann->AuthAsked());
     EXPECT_EQ(ann->TakeAuthAnswer(), 0);
     EXPECT_EQ(ann->TakeAuthAnswer(), -1) << "answered once";
+
+    // One that has not answered our own request can be asked again, with a reason.
+    ann->SetAwaitingAuth(1);
+    QMenu awaiting;
+    ASSERT_TRUE(contacts->FillContextMenu(awaiting));
+    EXPECT_EQ(awaiting.actions()[0]->text(), QStringLiteral("Ask for authorisation again"));
+    SetAskTextHandler([](const QString& current) -> std::optional<QString> {
+        return current + QStringLiteral(" It's Bea.");
+    });
+    contacts->ContextCommand(clistcmd::kAskAuthorisationAgain);
+    SetAskTextHandler({});
+    EXPECT_EQ(ann->TakeAuthorisationRequest(), u"Please add me to your list. It's Bea.");
+    EXPECT_FALSE(ann->TakeAuthorisationRequest().has_value());
 }
 
 TEST_F(ContactListPageTest, SendMessageOpensTheContactsChatPage) {

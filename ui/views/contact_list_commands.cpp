@@ -144,6 +144,11 @@ bool ContactListPage::FillContextMenu(QMenu& menu) {
         menu.addAction(ResText(kTextDeny))->setData(clistcmd::kDenyAuthorisation);
         menu.addSeparator();
     }
+    // One that has not answered ours yet can be asked again.
+    if (row->Shared()->AwaitingAuth() != 0) {
+        menu.addAction(ResText(kTextAskAgain))->setData(clistcmd::kAskAuthorisationAgain);
+        menu.addSeparator();
+    }
     FillMenu(menu, *popup);
     return true;
 }
@@ -168,6 +173,11 @@ void ContactListPage::ContextCommand(int id) {
             contact->RequestAuthAnswer(id == clistcmd::kGrantAuthorisation);
             contact->SetAuthAsked(false);
             Sync();
+            break;
+        case clistcmd::kAskAuthorisationAgain:
+            if (const std::optional<QString> reason =
+                    AskText(Host(), kTextAskAgain, kTextReasonLabel, ResText(kTextReasonDefault)))
+                contact->RequestAuthorisationAgain(reason->toStdU16String());
             break;
         default:
             break;  // details carry no action here yet

@@ -58,6 +58,7 @@ constexpr int kRename = 32849;
 constexpr int kDelete = 32851;
 constexpr int kGrantAuthorisation = 32875;  // shown while the contact's request waits
 constexpr int kDenyAuthorisation = 32876;
+constexpr int kAskAuthorisationAgain = 32877;  // shown while we wait for the contact's answer
 // The view menu.
 constexpr int kAddContact = 32870;
 }  // namespace clistcmd
