@@ -170,7 +170,7 @@ EventPtr CHistory::AddEvent(uint8_t kind, uint8_t direction, const std::u16strin
         }
     }
     if (message) contact_.Redraw();
-    if (message && incoming) {
+    if (message && incoming && !(view && view->IsChatSeen())) {
         if (INewMessageNotifier* notifier = NewMessageNotifier()) {
             notifier->NotifyNewMessage(contact_, u"<b>" + contact_.DisplayName() + u"</b> " + text);
         }

@@ -70,6 +70,9 @@ class IHistoryView {
     virtual ~IHistoryView() = default;
     // The contact's chat page is open: incoming messages are read at once.
     virtual bool IsChatOpen() const = 0;
+    // Open in a window that has the user's attention: a new message there needs no bubble
+    // and no sound.
+    virtual bool IsChatSeen() const { return false; }
     // Relayout and redraw from this event on (null: from the top).
     virtual void RedrawAt(CHistoryEvent* event) = 0;
     virtual void ScrollToEnd() = 0;

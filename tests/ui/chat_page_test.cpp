@@ -242,6 +242,33 @@ TEST_F(ChatPageTest, AFailedMessageCanBeSentAgainAndEveryEventTellsItsState) {
     SetShowInformationHandler({});
 }
 
+// Counts the messages that would be announced.
+class CountingNotifier : public INewMessageNotifier {
+  public:
+    void NotifyNewMessage(CContact&, const std::u16string&) override { ++count; }
+    int count = 0;
+};
+
+TEST_F(ChatPageTest, AMessageIntoTheChatTheUserIsLookingAtIsNotAnnounced) {
+    CountingNotifier notifier;
+    SetNewMessageNotifier(&notifier);
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    ChatPage& page = Open();
+    Add(now, u"seen");
+    EXPECT_EQ(notifier.count, 0);
+    EXPECT_EQ(contact->History().UnreadCount(), 0);
+
+    page.WindowActivationChanged(false);  // the user is in another window
+    Add(now, u"announced");
+    EXPECT_EQ(notifier.count, 1);
+    page.WindowActivationChanged(true);
+    window->ShowPage(MainWindow::kJump, 1);  // back to the contacts
+    Add(now, u"also announced");
+    EXPECT_EQ(notifier.count, 2);
+    SetNewMessageNotifier(nullptr);
+}
+
 // Records what the notification would show.
 class CountingBubble : public INotificationBubble {
   public:

@@ -129,6 +129,7 @@ void BaseWindow::changeEvent(QEvent* event) {
     // Coming back to the front while busy shows the hour-glass again.
     if (event->type() == QEvent::ActivationChange && isActiveWindow())
         setCursor(waiting_ ? QCursor(Qt::WaitCursor) : savedCursor_);
+    if (event->type() == QEvent::ActivationChange) OnActivationChanged(isActiveWindow());
     QWidget::changeEvent(event);
 }
 

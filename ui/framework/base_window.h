@@ -70,6 +70,8 @@ class BaseWindow : public QWidget {
     virtual void OnCommand(int id) {}
     // The application's or the window's palette changed (a light or dark theme came in).
     virtual void OnPaletteChanged() {}
+    // The window became the active one or stopped being it.
+    virtual void OnActivationChanged(bool active) {}
     virtual void OnTimer(int id) {}
 
     // Qt events mapped onto the handlers.

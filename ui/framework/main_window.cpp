@@ -496,6 +496,10 @@ void MainWindow::DrawPageDots(QPainter& painter) {
     painter.restore();
 }
 
+void MainWindow::OnActivationChanged(bool active) {
+    for (ViewPage* page : pages_) page->WindowActivationChanged(active);
+}
+
 void MainWindow::OnPaletteChanged() {
     std::vector<ViewPage*> pages = pages_;
     for (ViewPage* page : pages)

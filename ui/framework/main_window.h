@@ -111,6 +111,8 @@ class MainWindow : public ScrollableWindow {
     void OnFocusGained() override { RedrawFocusedItem(); }
     // Every page is drawn again in the new colours.
     void OnPaletteChanged() override;
+    // Every page hears whether the window has the user's attention.
+    void OnActivationChanged(bool active) override;
     void OnFocusLost() override { RedrawFocusedItem(); }
     void OnTimer(int id) override;
 

@@ -82,6 +82,8 @@ class ChatPage : public ViewPage, public IHistoryView {
 
     // ---- IHistoryView: any thread, marks only -------------------------------------------
     bool IsChatOpen() const override { return open_.load(); }
+    bool IsChatSeen() const override { return open_.load() && windowActive_.load(); }
+    void WindowActivationChanged(bool active) override { windowActive_.store(active); }
     void RedrawAt(CHistoryEvent* event) override;
     void ScrollToEnd() override;
     void ItemRemoved(const CHistoryEvent* event) override;
@@ -179,6 +181,7 @@ class ChatPage : public ViewPage, public IHistoryView {
     QString captionSubtitle_;
 
     std::atomic<bool> open_{false};
+    std::atomic<bool> windowActive_{false};  // the host window has the user's attention
     std::atomic<bool> dirty_{true};
     std::atomic<bool> scrollPending_{false};
     std::mutex pendingMutex_;  // a leaf: guards the list below

@@ -58,6 +58,7 @@ void ChatPage::RemovedFromHost() {
 
 void ChatPage::Activated() {
     open_.store(true);
+    windowActive_.store(Host() != nullptr && Host()->isActiveWindow());
     if (Options().HistoryShowStatusChanges && !history_.StatusChangesLoaded())
         history_.dbLoad(evtype::kStatusChange, false);
     // Events added while the page was not current did not report themselves.
