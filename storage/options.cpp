@@ -47,6 +47,10 @@ const OptionSpec kOptionTable[] = {
     {COptions::kNotifSound, u"NotifSound", nullptr, 0, kMin, kMax, false},
     {COptions::kNotifVCount, u"NotifVCount", &COptions::NotifVCount, 2, kMin, kMax, false},
     {COptions::kNotifVDuration, u"NotifVDuration", &COptions::NotifVDuration, 100, kMin, kMax, false},
+    {COptions::kWindowWidth, u"WindowWidth", &COptions::WindowWidth, 0, 0, 32767, false},
+    {COptions::kWindowHeight, u"WindowHeight", &COptions::WindowHeight, 0, 0, 32767, false},
+    {COptions::kWindowX, u"WindowX", &COptions::WindowX, 0, -32768, 32767, false},
+    {COptions::kWindowY, u"WindowY", &COptions::WindowY, 0, -32768, 32767, false},
 };
 // clang-format on
 
@@ -151,7 +155,7 @@ bool COptions::__writeStrSetting(int32_t id, const std::u16string& text,
 }
 
 bool COptions::SaveAll() {
-    // One transaction for all rows: the first save of a new profile writes 32 rows, and every
+    // One transaction for all rows: the first save of a new profile writes 36 rows, and every
     // commit waits for the storage medium. Each write still fails on its own.
     CTransaction transaction;
     bool ok = true;

@@ -67,6 +67,10 @@ class COptions {
         kNotifSound = 602,
         kNotifVCount = 603,
         kNotifVDuration = 604,
+        kWindowWidth = 700,
+        kWindowHeight = 701,
+        kWindowX = 702,
+        kWindowY = 703,
     };
 
     // The values; their defaults, ranges and names are in OptionTable(). Flags are stored as
@@ -103,6 +107,11 @@ class COptions {
     OptionInt TransparencyValue;
     OptionInt NotifVCount;
     OptionInt NotifVDuration;
+    // The main window's size and place when the client last ended (0 x 0: never stored).
+    OptionInt WindowWidth;
+    OptionInt WindowHeight;
+    OptionInt WindowX;
+    OptionInt WindowY;
     // Written only when the options are loaded or reset, before any session or alert runs.
     std::u16string NotifSound = u"zulincoming.wav";
 

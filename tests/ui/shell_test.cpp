@@ -346,6 +346,33 @@ TEST_F(ClientStart, StartsWithBothPagesAndEndsInOrder) {
     EXPECT_TRUE(LanguageList().empty());
 }
 
+TEST_F(ClientStart, TheWindowComesBackInTheSizeItHadAndKeepsAUsableMinimum) {
+    ASSERT_TRUE(Database().Open());
+    Options().WindowWidth = 400;
+    Options().WindowHeight = 560;
+    ASSERT_TRUE(Options().SaveAll());
+    Database().Close();
+    Options().ResetToDefaults();
+
+    ASSERT_TRUE(app->StartUp()) << app->FailureReason();
+    MainWindow* window = app->Window();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->size(), QSize(400, 560));
+    EXPECT_GE(window->minimumWidth(), 240);
+    EXPECT_GE(window->minimumHeight(), 320);
+    window->resize(100, 100);  // held at the minimum
+    EXPECT_EQ(window->size(), window->minimumSize());
+    window->resize(440, 600);
+    app->ShutDown();
+
+    ASSERT_TRUE(Database().Open());
+    ASSERT_TRUE(Options().dbLoad());
+    EXPECT_EQ(Options().WindowWidth, 440);
+    EXPECT_EQ(Options().WindowHeight, 600);
+    Database().Close();
+    Options().ResetToDefaults();
+}
+
 TEST_F(ClientStart, AStoredSwissGermanIdentifierSelectsTheOnlyGermanModule) {
     WriteModule(folders.ProgramDir(), "de",
                 ModuleText(0x0407, "Deutsch",

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QScreen>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include "storage/database.h"
 #include "storage/options.h"
 #include "ui/dialogs/dialogs.h"
+#include "ui/framework/dpi.h"
 #include "ui/framework/main_window.h"
 #include "ui/framework/page_look.h"
 #include "ui/notify/desktop_notifier.h"
@@ -35,6 +37,8 @@ MainWindow* g_mainWindow = nullptr;
 // The window's size on a desktop: a handheld's portrait screen.
 constexpr int kWindowWidth = 480;
 constexpr int kWindowHeight = 720;
+constexpr int kMinWindowWidth = 240;
+constexpr int kMinWindowHeight = 320;
 
 std::string FolderOf(const std::string& path) {
     const size_t slash = path.rfind('/');
@@ -132,14 +136,37 @@ void ClientApp::BuildMainWindow() {
     notifier_->InstallHooks(hooks);
     window_->SetHooks(std::move(hooks));
 
-    QSize size(kWindowWidth, kWindowHeight);
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        size = size.boundedTo(screen->availableSize());
-    window_->resize(size);
+    PlaceMainWindow();
     window_->AddPage(accountsPage_.get(), true, false);
     window_->AddPage(contactsPage_.get(), true, false);
     window_->show();
     window_->EndWaitCursor();
+}
+
+void ClientApp::PlaceMainWindow() {
+    // Small enough for a phone held upright, large enough for every page and sheet.
+    window_->setMinimumSize(ScaleX(kMinWindowWidth), ScaleY(kMinWindowHeight));
+    const COptions& options = Options();
+    QSize size(kWindowWidth, kWindowHeight);
+    if (options.WindowWidth > 0 && options.WindowHeight > 0)
+        size = QSize(options.WindowWidth, options.WindowHeight);
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen != nullptr) size = size.boundedTo(screen->availableSize());
+    window_->resize(size.expandedTo(window_->minimumSize()));
+    // The place it had, when that is still on a screen (a monitor may have gone).
+    const QPoint place(options.WindowX, options.WindowY);
+    if (options.WindowWidth > 0 && QGuiApplication::screenAt(place) != nullptr)
+        window_->move(place);
+}
+
+void ClientApp::RememberWindowPlace() {
+    if (window_ == nullptr || !Database().IsOpen()) return;
+    COptions& options = Options();
+    options.WindowWidth = window_->width();
+    options.WindowHeight = window_->height();
+    options.WindowX = window_->x();
+    options.WindowY = window_->y();
+    options.SaveAll();
 }
 
 void ClientApp::BringToFront() {
@@ -161,6 +188,7 @@ void ClientApp::ShutDown() {
     if (window_ != nullptr) {
         window_->BeginWaitCursor();
         if (notifier_ != nullptr) notifier_->Notification().RemoveNotification();
+        RememberWindowPlace();
         window_->hide();
         window_->SetHooks({});
         accountsPage_.reset();
@@ -214,6 +242,9 @@ int AppMain(int argc, char** argv) {
     }
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("zul"));
+    // The installed desktop entry (resources/desktop): its icon and name go with the window.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.zul.Zul"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.zul.Zul")));
     QApplication::setApplicationVersion(QStringLiteral(ZUL_VERSION_TEXT));
     int code = 0;
     {

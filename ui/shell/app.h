@@ -52,6 +52,9 @@ class ClientApp {
     bool Fail(const std::string& reason);
     void BuildMainWindow();
     void BringToFront();
+    // The main window's minimum size, and its size and place from the last run.
+    void PlaceMainWindow();
+    void RememberWindowPlace();
 
     std::string instanceKey_;
     std::unique_ptr<SingleInstance> instance_;
