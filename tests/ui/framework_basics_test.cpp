@@ -110,6 +110,28 @@ TEST_F(Basics, GreyTextReadsOnLightAndDarkPalettesAndFollowsAChange) {
     EXPECT_EQ(GreyTextColour(), grey);
 }
 
+TEST_F(Basics, ALineTooLongIsCutAfterAWholeWord) {
+    const QFontMetrics fm(QFont(FontFamily(), 10));
+    const QString text = QStringLiteral("Reading the morning news on the balcony");
+    EXPECT_EQ(ElideAtWord(fm, text, fm.horizontalAdvance(text)), text);  // exactly fits
+    const QChar ellipsis(0x2026);
+    for (int width = fm.horizontalAdvance(QStringLiteral("Reading the m"));
+         width < fm.horizontalAdvance(text); width += 7) {
+        const QString shown = ElideAtWord(fm, text, width);
+        SCOPED_TRACE(shown.toStdString());
+        ASSERT_TRUE(shown.endsWith(ellipsis));
+        EXPECT_LE(fm.horizontalAdvance(shown), width);
+        const QString words = shown.left(shown.size() - 1);
+        // The kept part ends where a word of the text ends.
+        EXPECT_TRUE(text.startsWith(words + QLatin1Char(' '))) << width;
+    }
+    // One long word is cut inside it rather than shown as a bare ellipsis.
+    const QString word = QStringLiteral("Supercalifragilistic");
+    const QString cut = ElideAtWord(fm, word, fm.horizontalAdvance(word) / 2);
+    EXPECT_TRUE(cut.endsWith(ellipsis));
+    EXPECT_GT(cut.size(), 3);
+}
+
 TEST_F(Basics, FitImagePlacesAgainstTheRightEdgeCentredVertically) {
     // Taller than wide: scaled to the box height.
     EXPECT_EQ(FitImage(QSize(50, 100), QRect(10, 20, 64, 40)), QRect(10 + 64 - 20, 20, 20, 40));

@@ -23,10 +23,7 @@ void DrawLine(QPainter& painter, const QRect& box, const QString& text, int leve
     SelectFont(painter, level, bold);
     painter.setPen(colour);
     const QFontMetrics fm = painter.fontMetrics();
-    // elidedText also cuts a text whose advance is exactly the width: ask only when needed.
-    const QString shown = fm.horizontalAdvance(text) <= box.width()
-                              ? text
-                              : fm.elidedText(text, Qt::ElideRight, box.width());
+    const QString shown = ElideAtWord(fm, text, box.width());
     painter.drawText(box, Qt::AlignCenter | Qt::TextSingleLine | Qt::TextDontClip, shown);
 }
 

@@ -105,6 +105,23 @@ double ContrastRatio(const QColor& a, const QColor& b) {
     return (std::max(x, y) + 0.05) / (std::min(x, y) + 0.05);
 }
 
+QString ElideAtWord(const QFontMetrics& metrics, const QString& text, int width) {
+    // elidedText also cuts a text whose advance is exactly the width: ask only when needed.
+    if (metrics.horizontalAdvance(text) <= width) return text;
+    const QString cut = metrics.elidedText(text, Qt::ElideRight, width);
+    const QChar ellipsis(0x2026);
+    if (!cut.endsWith(ellipsis)) return cut;
+    const QString kept = cut.left(cut.size() - 1);
+    // Cut mid-word: go back to the end of the last whole word, unless that loses most of
+    // what fits.
+    if (kept.size() < text.size() && !text.at(kept.size()).isSpace() && !kept.isEmpty() &&
+        !kept.back().isSpace()) {
+        const qsizetype space = kept.lastIndexOf(QLatin1Char(' '));
+        if (space > 0 && space * 2 >= kept.size()) return kept.left(space).trimmed() + ellipsis;
+    }
+    return kept.trimmed() + ellipsis;
+}
+
 QColor WindowColour() {
     return Palette().color(QPalette::Active, QPalette::Base);
 }

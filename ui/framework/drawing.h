@@ -14,6 +14,8 @@
 
 class QPainter;
 
+class QFontMetrics;
+
 namespace zul {
 
 // Size levels 0..5 are 10, 9, 8, 7, 6 and 5 points; any other level is 8 points.
@@ -28,6 +30,9 @@ QFont UiFont(int level, bool bold, bool italic = false, bool struck = false);
 void SelectFont(QPainter& painter, int level, bool bold, bool italic = false, bool struck = false);
 
 int TextWidth(const QString& text, int level, bool bold);
+// One line of text for a width: whole when it fits, else cut after its last whole word that
+// fits, with an ellipsis (mid-word only when a single word fills most of the width).
+QString ElideAtWord(const QFontMetrics& metrics, const QString& text, int width);
 int TextHeight(const QString& text, int level, bool bold);
 // Width and height of the text word-wrapped (tabs expanded) at a width, regular font.
 QSize MeasureWrapped(const QString& text, int level, int width);

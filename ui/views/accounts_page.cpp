@@ -222,8 +222,7 @@ void AccountsPage::DrawRow(QPainter& painter, const AccountRow& row) {
 
     SelectFont(painter, kNameLevel, true);
     painter.setPen(ItemTextColour(selected, focused, enabled));
-    const QString name =
-        painter.fontMetrics().elidedText(Q(account.Description()), Qt::ElideRight, width);
+    const QString name = ElideAtWord(painter.fontMetrics(), Q(account.Description()), width);
     painter.drawText(QRect(left, y, width, m.name),
                      Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, name);
     y += m.name + ScaleY(1);
@@ -234,8 +233,7 @@ void AccountsPage::DrawRow(QPainter& painter, const AccountRow& row) {
                      Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, Q(account.StatusText()));
     y += m.status + ScaleY(1);
     if (!account.Busy()) {
-        const QString counts =
-            painter.fontMetrics().elidedText(CountsText(account), Qt::ElideRight, width);
+        const QString counts = ElideAtWord(painter.fontMetrics(), CountsText(account), width);
         painter.drawText(QRect(left, y, width, m.counts),
                          Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, counts);
     }

@@ -396,9 +396,9 @@ void ChatPage::DrawEvent(QPainter& painter, EventRow& row) {
                          Qt::AlignVCenter | Qt::AlignRight, time);
         const int senderLeft = r.x() + ScaleX(22);
         const int senderWidth = std::max(0, timeLeft - 2 - senderLeft);
-        painter.drawText(
-            QRect(senderLeft, r.y(), senderWidth, header), Qt::AlignVCenter | Qt::AlignLeft,
-            painter.fontMetrics().elidedText(SenderText(event), Qt::ElideRight, senderWidth));
+        painter.drawText(QRect(senderLeft, r.y(), senderWidth, header),
+                         Qt::AlignVCenter | Qt::AlignLeft,
+                         ElideAtWord(painter.fontMetrics(), SenderText(event), senderWidth));
         const int icon = ScaleX(16);
         DrawIcon(painter, event.Icon(), QRect(r.x() + ScaleX(3), r.y() + ScaleY(3), icon, icon));
     }

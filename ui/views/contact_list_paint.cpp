@@ -45,7 +45,7 @@ void ContactListPage::DrawHeader(QPainter& painter, GroupRow& row) {
         SingleLine(row.Name()) + QString::fromStdU16String(FormatCounts(row.total, row.offline));
     const QRect textRect = r.adjusted(ScaleX(5), 0, -ScaleX(5), 0);
     painter.drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft,
-                     painter.fontMetrics().elidedText(text, Qt::ElideRight, textRect.width()));
+                     ElideAtWord(painter.fontMetrics(), text, textRect.width()));
 }
 
 void ContactListPage::DrawAvatar(QPainter& painter, ContactRow& row, int& textRight) {
@@ -132,8 +132,8 @@ void ContactListPage::DrawContact(QPainter& painter, ContactRow& row) {
     const bool twoLines = TwoLineLayout(view);
     const int areaHeight = std::max(0, textBottom - textTop);
     const QRect nameRect(textLeft, textTop, textWidth, twoLines ? areaHeight / 2 : areaHeight);
-    const QString name = painter.fontMetrics().elidedText(SingleLine(contact.DisplayName()),
-                                                          Qt::ElideRight, textWidth);
+    const QString name =
+        ElideAtWord(painter.fontMetrics(), SingleLine(contact.DisplayName()), textWidth);
     painter.drawText(nameRect, Qt::AlignVCenter | Qt::AlignLeft, name);
 
     // 7. The status line.
@@ -149,9 +149,9 @@ void ContactListPage::DrawContact(QPainter& painter, ContactRow& row) {
         }
         SelectFont(painter, level, false);
         painter.setPen(selected ? ItemTextColour(true, focused, true) : GreyTextColour());
-        painter.drawText(lineRect, Qt::AlignVCenter | Qt::AlignLeft,
-                         painter.fontMetrics().elidedText(SingleLine(contact.StatusLine()),
-                                                          Qt::ElideRight, lineRect.width()));
+        painter.drawText(
+            lineRect, Qt::AlignVCenter | Qt::AlignLeft,
+            ElideAtWord(painter.fontMetrics(), SingleLine(contact.StatusLine()), lineRect.width()));
     }
 
     // 8. The unread badge over the icon's lower right corner.
