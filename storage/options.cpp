@@ -14,7 +14,7 @@ constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
 constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
 
 // clang-format off
-const OptionSpec kOptionTable[] = {
+const OptionRow kOptionTable[] = {
     {COptions::kVersion, u"Version", &COptions::Version, 0, kMin, kMax, false},
     {COptions::kLanguageID, u"LanguageID", &COptions::LanguageID, 0, kMin, kMax, true, 0xFFFF},
     {COptions::kReconnectOnError, u"ReconnectOnError", &COptions::ReconnectOnError, 1, kMin, kMax, true},
@@ -59,19 +59,19 @@ constexpr int32_t kLoadedVibrationMs = 200;
 
 }  // namespace
 
-std::span<const OptionSpec> OptionTable() {
+std::span<const OptionRow> OptionTable() {
     return kOptionTable;
 }
 
-const OptionSpec* FindOption(COptions::Id id) {
-    for (const OptionSpec& spec : kOptionTable)
-        if (spec.id == id) return &spec;
+const OptionRow* FindOption(COptions::Id id) {
+    for (const OptionRow& row : kOptionTable)
+        if (row.id == id) return &row;
     return nullptr;
 }
 
 COptions::COptions() {
-    for (const OptionSpec& spec : kOptionTable)
-        if (spec.number != nullptr) this->*spec.number = spec.defaultValue;
+    for (const OptionRow& row : kOptionTable)
+        if (row.number != nullptr) this->*row.number = row.defaultValue;
 }
 
 COptions& Options() {
@@ -85,19 +85,19 @@ bool COptions::dbLoad() {
         CppSQLite3ResultSet rows = Database().ExecuteQuery(command);
         for (; !rows.IsEnd(); rows.Next()) {
             const int32_t id = rows.IntColumn(u"ID", 0);
-            const OptionSpec* spec = FindOption(static_cast<Id>(id));
-            if (spec == nullptr) continue;  // no setting of this program: left alone
-            if (spec->number == nullptr) {
+            const OptionRow* setting = FindOption(static_cast<Id>(id));
+            if (setting == nullptr) continue;  // no setting of this program: left alone
+            if (setting->number == nullptr) {
                 NotifSound = rows.TextColumn(u"Value", u"");
                 continue;
             }
             // A NULL value reads as 0, as __readIntSetting reads it: what is in memory is then
             // what the next save compares with.
             int32_t value = rows.IntColumn(u"Value", 0);
-            if (spec->narrowTo != 0) value = static_cast<int32_t>(value & spec->narrowTo);
-            value = std::clamp(value, spec->min, spec->max);
+            if (setting->narrowTo != 0) value = static_cast<int32_t>(value & setting->narrowTo);
+            value = std::clamp(value, setting->min, setting->max);
             if (id == kNotifVDuration) value = kLoadedVibrationMs;
-            this->*spec->number = value;
+            this->*setting->number = value;
         }
         return true;
     });
@@ -159,10 +159,10 @@ bool COptions::SaveAll() {
     // commit waits for the storage medium. Each write still fails on its own.
     CTransaction transaction;
     bool ok = true;
-    for (const OptionSpec& spec : kOptionTable) {
-        const bool written = spec.number != nullptr
-                                 ? __writeIntSetting(spec.id, this->*spec.number, spec.name)
-                                 : __writeStrSetting(spec.id, NotifSound, spec.name);
+    for (const OptionRow& row : kOptionTable) {
+        const bool written = row.number != nullptr
+                                 ? __writeIntSetting(row.id, this->*row.number, row.name)
+                                 : __writeStrSetting(row.id, NotifSound, row.name);
         ok = written && ok;
     }
     return transaction.Commit() && ok;

@@ -25,7 +25,6 @@ class OptionInt {
         return *this;
     }
     operator int32_t() const { return value_.load(std::memory_order_relaxed); }
-    int32_t Get() const { return *this; }
 
   private:
     std::atomic<int32_t> value_{0};
@@ -137,7 +136,7 @@ class COptions {
 // Description columns), the member that holds a number (null for the one text, NotifSound), the
 // default, and the range a loaded value is held to (after keeping only the bits of narrowTo, for
 // the settings that were once 8 or 16 bits wide).
-struct OptionSpec {
+struct OptionRow {
     COptions::Id id;
     const char16_t* name;
     OptionInt COptions::*number;
@@ -148,8 +147,8 @@ struct OptionSpec {
     bool onSheet;
     uint32_t narrowTo = 0;
 };
-std::span<const OptionSpec> OptionTable();
-const OptionSpec* FindOption(COptions::Id id);
+std::span<const OptionRow> OptionTable();
+const OptionRow* FindOption(COptions::Id id);
 
 // The one settings record of the process.
 COptions& Options();

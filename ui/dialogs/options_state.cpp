@@ -113,9 +113,8 @@ void ApplyOptions(CAccounts& accounts, OptionsWorking& working) {
     // 2. The language and the option values.
     SetCurrentUiLanguage(working.chosenLanguage);
     COptions& options = Options();
-    for (const OptionSpec& spec : OptionTable())
-        if (spec.onSheet && spec.number != nullptr)
-            options.*spec.number = working.options.*spec.number;
+    for (const OptionRow& row : OptionTable())
+        if (row.onSheet && row.number != nullptr) options.*row.number = working.options.*row.number;
 
     // 3. Saving.
     options.SaveAll();
