@@ -420,7 +420,7 @@ class DisconnectStorm : public ::testing::Test {
 
 TEST_F(DisconnectStorm, SessionStopsCleanlyAtAnyMoment) {
     SCOPED_TRACE("seed " + std::to_string(seed_));
-    threadBase_ = Threads();
+    threadBase_ = test::SettledThreadCount();
     const auto start = Clock::now();
     Clock::duration longest{};
     int duringSignOn = 0;

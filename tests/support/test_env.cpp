@@ -3,10 +3,12 @@
 #include <dirent.h>
 #include <stdlib.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "platform/log.h"
 #include "platform/paths.h"
@@ -68,6 +70,18 @@ size_t OpenDescriptors() {
 
 size_t ThreadCount() {
     return CountEntries("/proc/self/task");
+}
+
+size_t SettledThreadCount() {
+    size_t n = ThreadCount();
+    int steady = 0;
+    for (int i = 0; i < 400 && steady < 4; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        const size_t now = ThreadCount();
+        steady = now == n ? steady + 1 : 0;
+        n = now;
+    }
+    return n;
 }
 
 }  // namespace zul::test

@@ -40,5 +40,8 @@ void WriteFileBytes(const std::string& path, const std::string& bytes);
 // The process's open descriptors and threads, as /proc lists them.
 size_t OpenDescriptors();
 size_t ThreadCount();
+// The thread count once it has stopped falling: a thread that was just joined can stay listed
+// for a moment while the kernel finishes its exit, and must not be taken for part of a baseline.
+size_t SettledThreadCount();
 
 }  // namespace zul::test
