@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "accounts/account_data.h"
+#include "platform/tls.h"
 
 namespace zul {
 
@@ -126,6 +127,20 @@ class CAccount : public CAccountData {
     // Error after a failed session: offline, saved, error icon and the text.
     void ShowSessionError(const std::u16string& text);
 
+    // --- certificates the user decides about ----------------------------------------------
+    // A connection stopped at a server certificate that nobody vouches for (or that differs
+    // from the one the user trusted). Any thread; the window asks the user and takes it.
+    struct CertificateQuestion {
+        TlsCertificate certificate;
+        bool changed = false;
+    };
+    void AskAboutCertificate(const TlsCertificate& certificate, bool changed);
+    bool HasCertificateQuestion() const;
+    // The open question, cleared; an empty certificate when there is none.
+    CertificateQuestion TakeCertificateQuestion();
+    // The user trusts this certificate from now on: kept with the account and saved.
+    void TrustCertificate(const std::string& sha256);
+
     // --- loaders of the contact store --------------------------------------------------------
     bool dbLoadGroups();
     bool dbLoadContacts_Grouped();
@@ -179,6 +194,8 @@ class CAccount : public CAccountData {
     std::atomic<bool> stopRequested_{false};
     std::mutex addsMutex_;
     std::vector<ContactToAdd> adds_;
+    mutable std::mutex questionMutex_;
+    CertificateQuestion question_;
 };
 
 // A login from the network that may become a contact: not empty, not too long, no control

@@ -6,6 +6,7 @@
 
 #include "accounts/status.h"
 #include "platform/error.h"
+#include "platform/text.h"
 #include "platform/tick.h"
 #include "storage/database.h"
 #include "storage/db_log.h"
@@ -29,6 +30,8 @@ CAccountData& CAccountData::operator=(const CAccountData& other) {
     ownerNick_ = other.ownerNick_;
     secureLogin_.store(other.secureLogin_.load());
     updateContactsOnLogin_.store(other.updateContactsOnLogin_.load());
+    useTls_.store(other.useTls_.load());
+    trustedCertificate_ = other.trustedCertificate_;
     bytesIn_.store(other.bytesIn_.load());
     bytesOut_.store(other.bytesOut_.load());
     status_.store(other.status_.load());
@@ -72,6 +75,14 @@ std::u16string CAccountData::Password() const {
 void CAccountData::SetPassword(const std::u16string& text) {
     std::lock_guard lock(fieldsMutex_);
     password_ = text;
+}
+std::string CAccountData::TrustedCertificate() const {
+    std::lock_guard lock(fieldsMutex_);
+    return trustedCertificate_;
+}
+void CAccountData::SetTrustedCertificate(const std::string& sha256) {
+    std::lock_guard lock(fieldsMutex_);
+    trustedCertificate_ = sha256;
 }
 std::u16string CAccountData::Server() const {
     std::lock_guard lock(fieldsMutex_);
@@ -219,6 +230,14 @@ bool CAccountData::dbSave() {
         }
         cmd.BindInt(15, Enabled());
         db.Execute(cmd);
+        // The connection settings added later live in a table of their own, so that a profile
+        // keeps the Accounts table older versions read.
+        CppSQLite3Command security = db.Prepare(
+            u"REPLACE INTO AccountSecurity (AccID,Tls,TrustedCertificate) VALUES (?,?,?)");
+        security.BindInt(1, ID());
+        security.BindInt(2, UseTls() ? 1 : 0);
+        security.BindText(3, FromUtf8(TrustedCertificate()));
+        db.Execute(security);
         return true;
     });
 }

@@ -56,6 +56,14 @@ class CAccountData {
     int32_t UpdateContactsOnLogin() const { return updateContactsOnLogin_.load(); }
     void SetUpdateContactsOnLogin(int32_t v) { updateContactsOnLogin_ = v; }
 
+    // Every connection of the account is made with TLS (never falling back to clear text).
+    bool UseTls() const { return useTls_.load(); }
+    void SetUseTls(bool on) { useTls_ = on; }
+    // The SHA-256 fingerprint ("AB:CD:...") of the server certificate the user trusted, for a
+    // server the system's store does not vouch for; empty: none.
+    std::string TrustedCertificate() const;
+    void SetTrustedCertificate(const std::string& sha256);
+
     uint32_t BytesIn() const { return bytesIn_.load(); }
     uint32_t BytesOut() const { return bytesOut_.load(); }
     void SetBytesIn(uint32_t v) { bytesIn_ = v; }
@@ -98,6 +106,8 @@ class CAccountData {
     std::u16string description_, login_, password_, server_, port_, ownerNick_;
     std::atomic<int32_t> secureLogin_{0};
     std::atomic<int32_t> updateContactsOnLogin_{0};
+    std::atomic<bool> useTls_{false};
+    std::string trustedCertificate_;
     std::atomic<uint32_t> bytesIn_{0};
     std::atomic<uint32_t> bytesOut_{0};
     // Open counter batches and the counters changed meanwhile. A leaf lock: the database lock

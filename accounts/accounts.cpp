@@ -41,7 +41,9 @@ bool CAccounts::dbLoad() {
     CDatabase& db = Database();
     std::lock_guard dbLock(db.Mutex());
     return DbWork(u"CAccounts::dbLoad(): ", [&] {
-        CppSQLite3Command cmd = db.Prepare(u"SELECT * FROM Accounts");
+        CppSQLite3Command cmd = db.Prepare(
+            u"SELECT Accounts.*, AccountSecurity.Tls, AccountSecurity.TrustedCertificate FROM "
+            u"Accounts LEFT JOIN AccountSecurity ON AccountSecurity.AccID=Accounts.ID");
         CppSQLite3ResultSet rows = db.ExecuteQuery(cmd);
         const AccountFactory factory = CurrentFactory();
         while (!rows.IsEnd()) {
@@ -60,6 +62,8 @@ bool CAccounts::dbLoad() {
             data.SetBytesOut(static_cast<uint32_t>(rows.IntColumn(u"BytesOut", 0)));
             data.SetStatus(rows.IntColumn(u"LastStatus", 0));
             data.SetEnabled(rows.IntColumn(u"Enabled", 0));
+            data.SetUseTls(rows.IntColumn(u"Tls", 0) != 0);
+            data.SetTrustedCertificate(ToUtf8(rows.TextColumn(u"TrustedCertificate", u"")));
             int avatarBytes = 0;
             const uint8_t* avatar = rows.BlobColumn(u"OwnerAvatar", avatarBytes);
             if (avatar && avatarBytes > 0) {

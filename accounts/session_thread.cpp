@@ -1,6 +1,7 @@
 // The account's session threads: starting them on a status request, stopping them on
 // disconnect, and the thread body that connects, runs and reconnects.
 #include <algorithm>
+#include <utility>
 
 #include "accounts/account.h"
 #include "platform/power.h"
@@ -90,6 +91,29 @@ void CAccount::ShowSessionError(const std::u16string& text) {
     busy_.store(false);
     SetStatusIconId(accicon::kError);
     if (!text.empty()) SetStatusText(text);
+}
+
+void CAccount::AskAboutCertificate(const TlsCertificate& certificate, bool changed) {
+    {
+        std::lock_guard lock(questionMutex_);
+        question_ = CertificateQuestion{certificate, changed};
+    }
+    MarkRepaint();
+}
+
+bool CAccount::HasCertificateQuestion() const {
+    std::lock_guard lock(questionMutex_);
+    return !question_.certificate.Empty();
+}
+
+CAccount::CertificateQuestion CAccount::TakeCertificateQuestion() {
+    std::lock_guard lock(questionMutex_);
+    return std::exchange(question_, CertificateQuestion{});
+}
+
+void CAccount::TrustCertificate(const std::string& sha256) {
+    SetTrustedCertificate(sha256);
+    dbSave();
 }
 
 int MainThreadBody(CAccount* account) {

@@ -33,6 +33,8 @@ set(ZUL_PLATFORM_SOURCES
     platform/text.h
     platform/tick.cpp
     platform/tick.h
+    platform/tls.cpp
+    platform/tls.h
     resources/core/builtin_strings.cpp
     resources/core/builtin_strings.h)
 set(ZUL_MODEL_SOURCES
@@ -207,7 +209,7 @@ endfunction()
 # The core: no Qt. zul_core stands for all three.
 function(zul_core_layers version_text)
     zul_layer(zul_platform FOLDERS platform resources/core SOURCES ${ZUL_PLATFORM_SOURCES}
-              LINKS OpenSSL::Crypto Threads::Threads)
+              LINKS OpenSSL::SSL OpenSSL::Crypto Threads::Threads)
     target_compile_definitions(zul_platform PUBLIC ZUL_VERSION_TEXT="${version_text}")
     zul_layer(zul_model FOLDERS storage accounts SOURCES ${ZUL_MODEL_SOURCES}
               LINKS zul_platform SQLite::SQLite3)

@@ -16,6 +16,8 @@
 #include <mutex>
 #include <set>
 
+#include "platform/tls.h"
+
 namespace zul {
 namespace {
 
@@ -34,6 +36,10 @@ bool WasShutLocally(int s) {
 }
 
 }  // namespace
+
+bool SocketShutLocally(SocketHandle s) {
+    return WasShutLocally(s);
+}
 
 // A send or receive that ran into the socket's time-out reports "timed out".
 static int MapIoErrno(int err) {
@@ -217,6 +223,7 @@ long SocketSend(SocketHandle s, const void* data, size_t n) {
         t_lastError = sockerr::kBadSocket;
         return -1;
     }
+    if (long tls; TlsSend(s, data, n, true, tls)) return tls;
     ssize_t r;
     do {
         r = send(s, data, n, MSG_NOSIGNAL);
@@ -234,6 +241,7 @@ long SocketRecv(SocketHandle s, void* data, size_t n) {
         t_lastError = sockerr::kBadSocket;
         return -1;
     }
+    if (long tls; TlsRecv(s, data, n, true, tls)) return tls;
     ssize_t r;
     do {
         r = recv(s, data, n, 0);
@@ -254,6 +262,7 @@ long SocketRecvNow(SocketHandle s, void* data, size_t n) {
         t_lastError = sockerr::kBadSocket;
         return -1;
     }
+    if (long tls; TlsRecv(s, data, n, false, tls)) return tls;
     ssize_t r;
     do {
         r = recv(s, data, n, MSG_DONTWAIT);
@@ -271,6 +280,7 @@ long SocketSendNow(SocketHandle s, const void* data, size_t n) {
         t_lastError = sockerr::kBadSocket;
         return -1;
     }
+    if (long tls; TlsSend(s, data, n, false, tls)) return tls;
     ssize_t r;
     do {
         r = send(s, data, n, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -283,6 +293,12 @@ int SocketWaitAnyReadable(const SocketHandle* sockets, size_t count, int ms) {
     pollfd p[8]{};
     size_t used = 0;
     size_t index[8]{};
+    // Bytes a TLS stream has already decrypted do not show on the descriptor.
+    int pending = 0;
+    for (size_t i = 0; i < count && i < 8; ++i) {
+        if (sockets[i] != kInvalidSocket && TlsHasPending(sockets[i])) pending |= 1 << i;
+    }
+    if (pending) ms = 0;
     for (size_t i = 0; i < count && used < 8; ++i) {
         if (sockets[i] == kInvalidSocket) continue;
         p[used].fd = sockets[i];
@@ -297,7 +313,7 @@ int SocketWaitAnyReadable(const SocketHandle* sockets, size_t count, int ms) {
         t_lastError = MapErrno(errno);
         return -1;
     }
-    int mask = 0;
+    int mask = pending;
     for (size_t k = 0; k < used; ++k) {
         if (p[k].revents != 0) mask |= 1 << index[k];
     }
@@ -309,6 +325,7 @@ int SocketWaitReadable(SocketHandle s, int seconds, int microseconds) {
         t_lastError = sockerr::kBadSocket;
         return -1;
     }
+    if (TlsHasPending(s)) return 1;
     pollfd p{};
     p.fd = s;
     p.events = POLLIN | POLLPRI;
@@ -336,6 +353,7 @@ void SocketRelease(SocketHandle s) {
         std::lock_guard lock(g_shutMutex);
         g_locallyShut.erase(s);
     }
+    TlsForget(s);
     close(s);
 }
 

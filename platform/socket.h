@@ -77,6 +77,8 @@ int SocketWaitReadable(SocketHandle s, int seconds, int microseconds = 0);
 int SocketWaitAnyReadable(const SocketHandle* sockets, size_t count, int ms);
 // Shuts both directions down. A thread blocked in a receive on it then sees 10053.
 void SocketShutdown(SocketHandle s);
+// Whether this process shut the socket down (and has not released it yet).
+bool SocketShutLocally(SocketHandle s);
 // Releases the descriptor (after a shutdown).
 void SocketRelease(SocketHandle s);
 

@@ -57,6 +57,13 @@ constexpr std::u16string_view kInitStatements[] = {
     u"BEGIN DELETE FROM Groups WHERE AccID=OLD.ID; DELETE FROM Contacts WHERE AccID=OLD.ID; END",
     u"CREATE TRIGGER IF NOT EXISTS ContactsTrigger_OnDelete AFTER DELETE ON Contacts FOR EACH ROW "
     u"BEGIN DELETE FROM History WHERE AccID=OLD.AccID AND ContactID=OLD.LocalID; END",
+    u"CREATE TABLE IF NOT EXISTS AccountSecurity( AccID INTEGER PRIMARY KEY CHECK(AccID<>0), Tls "
+    u"INTEGER, TrustedCertificate TEXT, Keyring INTEGER)",
+    u"CREATE TRIGGER IF NOT EXISTS AccountSecurityTrigger_OnChange AFTER UPDATE OF ID ON Accounts "
+    u"FOR EACH ROW WHEN OLD.ID<>NEW.ID BEGIN UPDATE AccountSecurity SET AccID=NEW.ID WHERE "
+    u"AccID=OLD.ID; END",
+    u"CREATE TRIGGER IF NOT EXISTS AccountSecurityTrigger_OnDelete AFTER DELETE ON Accounts FOR "
+    u"EACH ROW BEGIN DELETE FROM AccountSecurity WHERE AccID=OLD.ID; END",
 };
 
 void LogFailure(std::u16string_view prefix, const CppSQLite3Exception& e) {

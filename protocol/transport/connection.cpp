@@ -12,6 +12,7 @@
 #include "platform/power.h"
 #include "platform/resources.h"
 #include "platform/text.h"
+#include "platform/tls.h"
 
 namespace zul {
 namespace {
@@ -120,6 +121,8 @@ bool IsFatalSocketError(int code) {
         case 10055:
         case 10064:
         case 10093:
+        case tlserr::kUntrusted:
+        case tlserr::kCertificateChanged:
             return true;
         default:
             return false;
@@ -147,6 +150,23 @@ void Connect(CAccount* account, SocketHandle& handle, const std::string& host,
     }
     // Only this thread stores into the handle, so it reads it without a lock.
     ConnectToAddr(handle, address);
+    if (account && account->UseTls()) StartTls(*account, handle);
+}
+
+void StartTls(CAccount& account, SocketHandle socket) {
+    // Every connection of the account is checked against the name the user gave for the
+    // server: the service address the login connection hands over is often a bare address.
+    TlsTrust trust;
+    trust.host = ToUtf8(account.Server());
+    trust.trustedSha256 = account.TrustedCertificate();
+    TlsCertificate seen;
+    if (TlsStart(socket, trust, &seen)) return;
+    const int code = LastSocketError();
+    WriteLogFormat(kGeneralLog, u"StartTls: %d", code);
+    if (code == tlserr::kUntrusted || code == tlserr::kCertificateChanged) {
+        account.AskAboutCertificate(seen, code == tlserr::kCertificateChanged);
+    }
+    throw CError(u"StartTls", code);
 }
 
 }  // namespace zul

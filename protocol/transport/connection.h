@@ -36,6 +36,10 @@ void CreateSocket(SocketHandle& handle);
 void ConnectToAddr(SocketHandle socket, const SocketAddress& address);
 // Shuts the socket down in both directions, releases it and marks the handle empty.
 void CloseSocket(SocketHandle& handle);
+// Runs the TLS handshake on a connected socket of the account and checks the certificate
+// (the system's store, else the fingerprint the user trusted). Raises CError "StartTls" with
+// the error; a certificate the user must decide about is handed to the account first.
+void StartTls(CAccount& account, SocketHandle socket);
 // Waits for readability (or an exception); a failing wait counts as ready so that the
 // following receive raises the error.
 bool WaitReadable(SocketHandle socket, int seconds);

@@ -13,6 +13,7 @@
 #include "platform/resources.h"
 #include "platform/socket.h"
 #include "platform/text.h"
+#include "platform/tls.h"
 #include "protocol/oscar.h"
 #include "protocol/services/families.h"
 #include "protocol/transport/connection.h"
@@ -152,6 +153,10 @@ const CodeText kLoginErrorTexts[] = {
     {{sockerr::kTimedOut}, 10060},
     {{sockerr::kAddrNotAvail, sockerr::kHostDown, sockerr::kHostUnreach, sockerr::kHostNotFound},
      11001},
+    {{tlserr::kHandshakeFailed}, 1028},
+    {{tlserr::kUntrusted}, 1029},
+    {{tlserr::kCertificateChanged}, 1030},
+    {{tlserr::kStreamBroken}, 1031},
 };
 
 }  // namespace
