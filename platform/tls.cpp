@@ -12,8 +12,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <chrono>
+#include <csignal>
 #include <ctime>
 #include <map>
 #include <memory>
@@ -165,7 +165,8 @@ std::unique_ptr<SSL_CTX, CtxFree> NewClientContext() {
     // Terminators in front of these servers often close without a close_notify; the frames'
     // own lengths show a cut stream.
     SSL_CTX_set_options(ctx.get(), SSL_OP_IGNORE_UNEXPECTED_EOF);
-    SSL_CTX_set_mode(ctx.get(), SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    SSL_CTX_set_mode(ctx.get(),
+                     SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
     return ctx;
 }
 
@@ -274,9 +275,9 @@ bool TlsSend(SocketHandle s, const void* data, size_t n, bool wait, long& result
             return true;
         }
         if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) {
-            const int waited = wait ? WaitFor(s, e == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT,
-                                              deadline)
-                                    : sockerr::kWouldBlock;
+            const int waited =
+                wait ? WaitFor(s, e == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, deadline)
+                     : sockerr::kWouldBlock;
             if (waited == 0) continue;
             SetLastSocketError(waited);
             return true;
@@ -314,10 +315,9 @@ bool TlsRecv(SocketHandle s, void* data, size_t n, bool wait, long& result) {
             return true;
         }
         if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) {
-            const int waited = wait ? WaitFor(s, e == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT,
-                                              deadline)
-                                    : (SocketShutLocally(s) ? sockerr::kConnAborted
-                                                            : sockerr::kWouldBlock);
+            const int waited =
+                wait ? WaitFor(s, e == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, deadline)
+                     : (SocketShutLocally(s) ? sockerr::kConnAborted : sockerr::kWouldBlock);
             if (waited == 0) continue;
             SetLastSocketError(waited);
             return true;

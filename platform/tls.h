@@ -28,7 +28,7 @@ constexpr int kStreamBroken = 12104;
 struct TlsCertificate {
     std::string subject;
     std::string issuer;
-    std::string sha256;  // "AB:CD:..." of the DER bytes
+    std::string sha256;               // "AB:CD:..." of the DER bytes
     std::string notBefore, notAfter;  // "2026-12-09 05:00 UTC"
     std::string problem;              // why the system's store does not trust it; empty if it does
     bool Empty() const { return sha256.empty(); }

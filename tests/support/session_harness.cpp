@@ -26,7 +26,15 @@ SessionHarness::SessionHarness(HarnessOptions options) {
 
     // The test's own rules come first, so they take precedence over the standard ones.
     if (options.script) options.script(*login_, *service_);
-    AddLoginRules(*login_, service_->HostPort());
+    uint16_t loginPort = login_->Port();
+    std::string serviceAddress = service_->HostPort();
+    if (options.tlsCertificate) {
+        loginTls_ = std::make_unique<TlsTerminator>(*options.tlsCertificate, login_->Port());
+        serviceTls_ = std::make_unique<TlsTerminator>(*options.tlsCertificate, service_->Port());
+        loginPort = loginTls_->Port();
+        serviceAddress = serviceTls_->HostPort();
+    }
+    AddLoginRules(*login_, serviceAddress);
     AddServiceRules(*service_, {options.serverList, options.endOfflineMessages});
 
     CAccountData data;
@@ -35,7 +43,9 @@ SessionHarness::SessionHarness(HarnessOptions options) {
     data.SetLogin(options.login);
     data.SetPassword(options.password);
     data.SetServer(u"127.0.0.1");
-    data.SetPort(Widen(std::to_string(login_->Port())));
+    data.SetPort(Widen(std::to_string(loginPort)));
+    data.SetUseTls(options.tlsCertificate != nullptr);
+    data.SetTrustedCertificate(options.trustedSha256);
     data.SetDescription(u"Test account");
     data.SetEnabled(1);
     account_ = std::make_unique<COscar>(data, contacts_, folders_.DataDir());
@@ -46,6 +56,8 @@ SessionHarness::SessionHarness(HarnessOptions options) {
 SessionHarness::~SessionHarness() {
     account_->Disconnect(false);
     account_.reset();
+    loginTls_.reset();
+    serviceTls_.reset();
     login_.reset();
     service_.reset();
     Database().Close();

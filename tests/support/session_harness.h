@@ -13,6 +13,7 @@
 #include "support/oscar_server.h"
 #include "support/signon_script.h"
 #include "support/test_env.h"
+#include "support/tls_terminator.h"
 
 namespace zul::test {
 
@@ -28,6 +29,10 @@ struct HarnessOptions {
     bool reconnectOnError = true;
     // Answer the offline-message request at once with its end marker (0x04,0x17).
     bool endOfflineMessages = true;
+    // With a certificate, both servers sit behind TLS terminators presenting it, and the
+    // account connects with TLS, trusting `trustedSha256` (empty: nothing yet).
+    const TestCertificate* tlsCertificate = nullptr;
+    std::string trustedSha256;
 };
 
 class SessionHarness {
@@ -37,6 +42,9 @@ class SessionHarness {
 
     ScriptedServer& LoginServer() { return *login_; }
     ScriptedServer& ServiceServer() { return *service_; }
+    // The terminators in front of the servers (null without TLS).
+    TlsTerminator* LoginTls() { return loginTls_.get(); }
+    TlsTerminator* ServiceTls() { return serviceTls_.get(); }
     COscar& Account() { return *account_; }
     CContacts& Contacts() { return contacts_; }
     const IsolatedFolders& Folders() const { return folders_; }
@@ -55,6 +63,8 @@ class SessionHarness {
     IsolatedFolders folders_;
     std::unique_ptr<ScriptedServer> login_;
     std::unique_ptr<ScriptedServer> service_;
+    std::unique_ptr<TlsTerminator> loginTls_;
+    std::unique_ptr<TlsTerminator> serviceTls_;
     CContacts contacts_;
     std::unique_ptr<COscar> account_;
 };
