@@ -80,7 +80,9 @@ TEST_F(AccountsTest, SavedRowResolvesTypeAndOwnerNickWithTheExactStatement) {
     {
         StatementTrace trace;
         EXPECT_TRUE(icq.dbSave());
-        ASSERT_EQ(trace.statements.size(), 1u);
+        ASSERT_EQ(trace.statements.size(), 2u);
+        EXPECT_EQ(trace.statements[1],
+                  "REPLACE INTO AccountSecurity (AccID,Tls,TrustedCertificate) VALUES (?,?,?)");
         EXPECT_EQ(trace.statements[0],
                   "REPLACE INTO Accounts (ID,Type,Login,Password,Server,Port,OwnerNick,Description,"
                   "\t\t\t\tSecureLogin,UpdateContactsOnLogin,\t\t\t\tBytesIn,BytesOut,LastStatus,"
@@ -155,6 +157,37 @@ TEST_F(AccountsTest, SavingTheListDeletesRowsOfRemovedAccountsWithTheirContacts)
     EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM Groups"), 0);
     EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM Contacts"), 0);
     EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM History"), 0);
+}
+
+TEST_F(AccountsTest, TheConnectionSettingsLiveBesideTheAccountRowAndGoWithIt) {
+    // A profile from before the settings existed: the account loads with them off.
+    InsertAccount(1, 11, u"1001", u"Old");
+    InsertAccount(2, 11, u"1002", u"New");
+    {
+        CAccounts accounts(store_, "");
+        CAccount* old = accounts.Find(1);
+        ASSERT_TRUE(old);
+        EXPECT_FALSE(old->UseTls());
+        EXPECT_EQ(old->TrustedCertificate(), "");
+        CAccount* fresh = accounts.Find(2);
+        fresh->SetUseTls(true);
+        fresh->SetTrustedCertificate("AB:CD");
+        EXPECT_TRUE(fresh->dbSave());
+        // Saving the row again (a REPLACE) keeps the settings beside it.
+        EXPECT_TRUE(fresh->dbSave());
+    }
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM AccountSecurity"), 1);
+    {
+        CAccounts accounts(store_, "");
+        CAccount* fresh = accounts.Find(2);
+        ASSERT_TRUE(fresh);
+        EXPECT_TRUE(fresh->UseTls());
+        EXPECT_EQ(fresh->TrustedCertificate(), "AB:CD");
+        EXPECT_FALSE(accounts.Find(1)->UseTls());
+        accounts.Remove(fresh).reset();
+        EXPECT_TRUE(accounts.dbSave());
+    }
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM AccountSecurity"), 0);
 }
 
 TEST_F(AccountsTest, EveryDatabaseErrorIsLoggedToTheDatabaseLog) {

@@ -48,12 +48,10 @@ TEST(TlsSession, SignOnMessagesAndPicturesTravelEncrypted) {
     AvatarServer avatar;
     TlsTerminator avatarTls(certificate, avatar.Port());
     const Bytes cookie = {1, 2, 3, 4};
-    h.ServiceServer().OnFrame(
-        ScriptedServer::IsSnac(0x01, 0x04), [&](const ReceivedFrame& f) {
-            return test::Reply({test::SnacFrame(
-                0x01, 0x05, test::RedirectBody(avatarTls.HostPort(), cookie, false),
-                f.requestId())});
-        });
+    h.ServiceServer().OnFrame(ScriptedServer::IsSnac(0x01, 0x04), [&](const ReceivedFrame& f) {
+        return test::Reply({test::SnacFrame(
+            0x01, 0x05, test::RedirectBody(avatarTls.HostPort(), cookie, false), f.requestId())});
+    });
     ContactPtr ann = h.Contacts().AddNewContact(
         &h.Account(), ContactFields{.login = u"555", .nickname = u"Ann"}, true, false);
     ASSERT_TRUE(ann);
@@ -77,9 +75,10 @@ TEST(TlsSession, SignOnMessagesAndPicturesTravelEncrypted) {
     for (size_t i = 0; i < picture.size(); ++i) picture[i] = static_cast<uint8_t>(i * 13);
     avatar.SetPicture("555", picture);
     const Bytes info = test::PictureInfo(picture);
-    h.ServerSends(0x03, 0x0B,
-                  test::UserBlock("555", {test::SessionDataTlv({test::Item(
-                                             0x0001, 0x01, Bytes(info.begin() + 4, info.end()))})}));
+    h.ServerSends(
+        0x03, 0x0B,
+        test::UserBlock("555", {test::SessionDataTlv({test::Item(
+                                   0x0001, 0x01, Bytes(info.begin() + 4, info.end()))})}));
     ASSERT_TRUE(SessionHarness::WaitUntil([&] { return ann->HasPicture(); }, 20s));
     EXPECT_EQ(ann->Picture(), picture);
     EXPECT_EQ(avatarTls.Handshakes(), 1);
@@ -139,9 +138,8 @@ TEST(TlsSession, AStalledHandshakeTimesOutAndCountsDownAndADisconnectEndsIt) {
     h.Account().SetPort(Widen(std::to_string(silent.Port())));
     SetSocketIoTimeout(500);
     h.Account().RequestStatus(0);
-    EXPECT_TRUE(SessionHarness::WaitUntil([&] {
-        return h.Account().StatusText() == u"Connection timed out (10060). Waitng 3 s.";
-    }));
+    EXPECT_TRUE(SessionHarness::WaitUntil(
+        [&] { return h.Account().StatusText() == u"Connection timed out (10060). Waitng 3 s."; }));
     // The countdown ends in a new attempt, this time with the default time-out of a minute:
     // the user's disconnect ends that handshake at once.
     SetSocketIoTimeout(60000);

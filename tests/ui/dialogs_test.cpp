@@ -754,6 +754,66 @@ TEST_F(DialogsTest, TheWizardsAdvancedPageKeepsBothFlags) {
     EXPECT_EQ(working[0].UpdateContactsOnLogin(), 0);
 }
 
+TEST_F(DialogsTest, SwitchingTlsOnMovesThePlainDefaultPortButNotTheUsersOwn) {
+    AddStoredAccount(7, u"111111", u"Work");
+    CAccounts& accounts = LoadAccounts();
+    std::vector<CAccountData> working = LoadOptionsWorking(accounts, Options(), 0).accounts;
+    working[0].SetPort(u"5190");
+    auto run = [&](const QString& expectedPort) {
+        OnModal([&](QWidget* m) {
+            auto* wizard = qobject_cast<AccountWizard*>(m);
+            ASSERT_NE(wizard, nullptr);
+            PressKey(wizard, cmd::kNext);
+            QTest::mouseClick(Control<QCheckBox>(wizard, idc::kUseTls), Qt::LeftButton);
+            PressKey(wizard, cmd::kBack);
+            EXPECT_EQ(Control<QLineEdit>(wizard, idc::kPort)->text(), expectedPort);
+            PressKey(wizard, cmd::kNext);
+            PressKey(wizard, cmd::kNext);
+            PressKey(wizard, cmd::kFinish);
+        });
+        EXPECT_TRUE(OpenWizard(kWizardEdit, nullptr, working, 0, accounts));
+    };
+    run(QStringLiteral("443"));
+    EXPECT_TRUE(working[0].UseTls());
+    EXPECT_EQ(working[0].Port(), u"443");
+    run(QStringLiteral("5190"));
+    EXPECT_FALSE(working[0].UseTls());
+    working[0].SetPort(u"5555");
+    run(QStringLiteral("5555"));
+    EXPECT_TRUE(working[0].UseTls());
+}
+
+TEST_F(DialogsTest, TheCertificateBoxShowsTheFingerprintAndTrustsOnlyOnPurpose) {
+    TlsCertificate certificate;
+    certificate.subject = "CN=oscar.example.org";
+    certificate.issuer = "CN=oscar.example.org";
+    certificate.sha256 = "01:23:45:67:89:AB";
+    certificate.notBefore = "2026-01-01 00:00 UTC";
+    certificate.notAfter = "2027-01-01 00:00 UTC";
+    certificate.problem = "self-signed certificate";
+    // Enter presses Cancel, never Trust.
+    OnModal([&](QWidget* m) {
+        auto* box = qobject_cast<QMessageBox*>(m);
+        ASSERT_NE(box, nullptr);
+        EXPECT_TRUE(box->text().contains(QStringLiteral("\u201cWork\u201d")));
+        EXPECT_TRUE(box->informativeText().contains(QStringLiteral("01:23:45:67:89:AB")));
+        EXPECT_TRUE(box->informativeText().contains(QStringLiteral("self-signed certificate")));
+        EXPECT_EQ(box->icon(), QMessageBox::Question);
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    EXPECT_FALSE(AskToTrustCertificate(nullptr, QStringLiteral("Work"), certificate, false));
+    // A changed certificate warns, and the user may still trust it on purpose.
+    OnModal([&](QWidget* m) {
+        auto* box = qobject_cast<QMessageBox*>(m);
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->icon(), QMessageBox::Warning);
+        EXPECT_TRUE(box->text().startsWith(QStringLiteral("Warning")));
+        QTest::mouseClick(box->findChild<QPushButton*>(QStringLiteral("trustCertificate")),
+                          Qt::LeftButton);
+    });
+    EXPECT_TRUE(AskToTrustCertificate(nullptr, QStringLiteral("Work"), certificate, true));
+}
+
 TEST_F(DialogsTest, EveryPageSwitchesItsLayoutWithTheWindowsAspect) {
     CAccounts& accounts = LoadAccounts();
     OptionsSheet sheet(nullptr, accounts);
@@ -965,6 +1025,27 @@ TEST_F(DialogsTest, TotalsAndDeletedCountersNeverWrap) {
     ApplyOptions(accounts, working);
     EXPECT_EQ(accounts.Count(), 0u);
     EXPECT_EQ(static_cast<uint32_t>(Options().DeletedBytesIn), 0xFFFFFFFFu);
+}
+
+TEST_F(DialogsTest, TheLiveAccountTakesTlsAndForgetsTrustWhenTheServerChanges) {
+    AddStoredAccount(7, u"111111", u"Work");
+    CAccounts& accounts = LoadAccounts();
+    CAccount* live = accounts.Find(7);
+    ASSERT_NE(live, nullptr);
+    live->SetTrustedCertificate("AB:CD");
+    OptionsWorking working = LoadOptionsWorking(accounts, Options(), 0x0409);
+    working.accounts[0].SetUseTls(true);
+    ApplyOptions(accounts, working);
+    live = accounts.Find(7);
+    EXPECT_TRUE(live->UseTls());
+    EXPECT_EQ(live->TrustedCertificate(), "AB:CD");
+
+    working = LoadOptionsWorking(accounts, Options(), 0x0409);
+    working.accounts[0].SetServer(u"other.example.org");
+    ApplyOptions(accounts, working);
+    live = accounts.Find(7);
+    EXPECT_TRUE(live->UseTls());
+    EXPECT_EQ(live->TrustedCertificate(), "");
 }
 
 TEST_F(DialogsTest, ACopyOfAnotherTypeIsNeverCreated) {

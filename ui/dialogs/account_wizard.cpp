@@ -1,10 +1,12 @@
 #include "ui/dialogs/account_wizard.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 
 #include "accounts/accounts.h"
@@ -315,7 +317,17 @@ AccountAdvancedPage::AccountAdvancedPage(AccountWizard& wizard)
     : SheetPage(wizard, tpl::kWizardAdvanced),
       wizard_(wizard),
       secure_(new CheckRow(idc::kSecureLogin, Text(idc::kSecureLogin), this)),
-      update_(new CheckRow(idc::kUpdateContacts, Text(idc::kUpdateContacts), this)) {}
+      update_(new CheckRow(idc::kUpdateContacts, Text(idc::kUpdateContacts), this)),
+      tls_(new CheckRow(idc::kUseTls, Text(idc::kUseTls), this)) {
+    connect(tls_->Box(), &QCheckBox::toggled, this, &AccountAdvancedPage::TlsToggled);
+}
+
+void AccountAdvancedPage::TlsToggled(bool on) {
+    CAccountData& copy = wizard_.Copy();
+    const std::u16string port = copy.Port();
+    if (on && port == kDefaultLoginPort) copy.SetPort(kDefaultTlsPort);
+    if (!on && port == kDefaultTlsPort) copy.SetPort(kDefaultLoginPort);
+}
 
 QString AccountAdvancedPage::Title() const {
     return Str(ids::kPageAccountAdvanced);
@@ -329,6 +341,8 @@ void AccountAdvancedPage::Entered() {
     const CAccountData& copy = wizard_.Copy();
     secure_->SetChecked(copy.SecureLogin() != 0);
     update_->SetChecked(copy.UpdateContactsOnLogin() != 0);
+    const QSignalBlocker quiet(tls_->Box());
+    tls_->SetChecked(copy.UseTls());
 }
 
 void AccountAdvancedPage::Command(int id) {
@@ -336,6 +350,7 @@ void AccountAdvancedPage::Command(int id) {
     CAccountData& copy = wizard_.Copy();
     copy.SetSecureLogin(secure_->Checked() ? 1 : 0);
     copy.SetUpdateContactsOnLogin(update_->Checked() ? 1 : 0);
+    copy.SetUseTls(tls_->Checked());
     Sheet().SetActivePage(id == cmd::kNext ? AccountWizard::kFinishPage : AccountWizard::kMainPage);
 }
 
@@ -345,13 +360,15 @@ void AccountAdvancedPage::Arrange(Orientation orientation) {
         SetPageMargins(layout);
         layout->addWidget(secure_, 0, 0, Qt::AlignTop);
         layout->addWidget(update_, 0, 1, Qt::AlignTop);
-        layout->setRowStretch(1, 1);
+        layout->addWidget(tls_, 1, 0, Qt::AlignTop);
+        layout->setRowStretch(2, 1);
         return;
     }
     auto* layout = new QVBoxLayout(this);
     SetPageMargins(layout);
     layout->addWidget(secure_);
     layout->addWidget(update_);
+    layout->addWidget(tls_);
     layout->addStretch(1);
 }
 

@@ -22,6 +22,9 @@ class CheckRow;
 // community server names its own. The edit shows a hint instead.
 inline constexpr char16_t kDefaultLoginHost[] = u"";
 inline constexpr char16_t kDefaultLoginPort[] = u"5190";
+// The port suggested when TLS is switched on: the one the old service's encrypted login used,
+// and one that firewalls let through.
+inline constexpr char16_t kDefaultTlsPort[] = u"443";
 
 class AccountWizard : public PropertySheet {
     Q_OBJECT
@@ -123,14 +126,19 @@ class AccountAdvancedPage : public SheetPage {
     void Command(int id) override;
     CheckRow* SecureLogin() const { return secure_; }
     CheckRow* UpdateContacts() const { return update_; }
+    CheckRow* UseTls() const { return tls_; }
 
   protected:
     void Arrange(Orientation orientation) override;
 
   private:
+    // Switching TLS on moves the plain default port to the usual TLS one, and back.
+    void TlsToggled(bool on);
+
     AccountWizard& wizard_;
     CheckRow* secure_;
     CheckRow* update_;
+    CheckRow* tls_;
 };
 
 class AccountFinishPage : public SheetPage {

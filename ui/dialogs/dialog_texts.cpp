@@ -18,6 +18,7 @@ struct OwnControlText {
 constexpr OwnControlText kOwnTexts[] = {
     {tpl::kWizardAdvanced.portrait, idc::kSecureLogin, u"Secure login (MD5)"},
     {tpl::kWizardAdvanced.portrait, idc::kUpdateContacts, u"Update contacts on login"},
+    {tpl::kWizardAdvanced.portrait, idc::kUseTls, u"Encrypted connection (TLS)"},
 };
 
 const MenuNode* FindCommand(const std::vector<MenuNode>& items, int command) {

@@ -56,6 +56,7 @@ constexpr int kPort = 1004;
 constexpr int kSetDefaults = 1000;
 constexpr int kSecureLogin = 1067;
 constexpr int kUpdateContacts = 1102;
+constexpr int kUseTls = 1103;
 constexpr int kNameLabel = 1023;
 constexpr int kName = 1025;
 constexpr int kEnableAccount = 1100;
@@ -84,6 +85,16 @@ constexpr int kPageAccountSettings = 810;
 constexpr int kPageAccountAdvanced = 811;
 constexpr int kLoginHostHint = 812;
 constexpr int kPasswordNotEncodable = 813;
+constexpr int kCertificateUntrusted = 820;
+constexpr int kCertificateChanged = 821;
+constexpr int kCertificateSubject = 822;
+constexpr int kCertificateIssuer = 823;
+constexpr int kCertificateFingerprint = 824;
+constexpr int kCertificateValidFrom = 825;
+constexpr int kCertificateValidUntil = 826;
+constexpr int kCertificateProblem = 827;
+constexpr int kTrustCertificate = 828;
+constexpr int kTrustAdvice = 829;
 }  // namespace ids
 
 // Soft-key and popup commands.

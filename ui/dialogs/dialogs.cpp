@@ -66,4 +66,37 @@ bool Confirm(QWidget* parent, const QString& text) {
     return box.exec() == QMessageBox::Ok;
 }
 
+bool AskToTrustCertificate(QWidget* parent, const QString& account,
+                           const TlsCertificate& certificate, bool changed) {
+    QMessageBox box(
+        changed ? QMessageBox::Warning : QMessageBox::Question,
+        QString::fromStdU16String(AppTitle()),
+        Str(changed ? ids::kCertificateChanged : ids::kCertificateUntrusted).arg(account),
+        QMessageBox::NoButton, parent);
+    box.setObjectName(QStringLiteral("certificateBox"));
+    auto line = [](int label, const std::string& value) {
+        return value.empty() ? QString()
+                             : Str(label) + QLatin1Char('\n') + QString::fromStdString(value) +
+                                   QStringLiteral("\n\n");
+    };
+    box.setInformativeText(line(ids::kCertificateSubject, certificate.subject) +
+                           line(ids::kCertificateIssuer, certificate.issuer) +
+                           line(ids::kCertificateFingerprint, certificate.sha256) +
+                           line(ids::kCertificateValidFrom, certificate.notBefore) +
+                           line(ids::kCertificateValidUntil, certificate.notAfter) +
+                           line(ids::kCertificateProblem, certificate.problem) +
+                           Str(ids::kTrustAdvice));
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    QPushButton* trust = box.addButton(Str(ids::kTrustCertificate), QMessageBox::AcceptRole);
+    trust->setObjectName(QStringLiteral("trustCertificate"));
+    QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+    const QString cancelText = CommandText(menuid::kKeysCancelDone, cmd::kCancel);
+    if (!cancelText.isEmpty()) cancel->setText(cancelText);
+    // Enter or Escape never trusts by accident.
+    box.setDefaultButton(cancel);
+    box.setEscapeButton(cancel);
+    box.exec();
+    return box.clickedButton() == trust;
+}
+
 }  // namespace zul

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "accounts/account_data.h"
+#include "platform/tls.h"
 
 class QWidget;
 
@@ -32,6 +33,12 @@ void OpenAbout(QWidget* parent, CAccounts& accounts);
 
 // An OK/Cancel warning box captioned with the application title; true on OK.
 bool Confirm(QWidget* parent, const QString& text);
+
+// Shows the certificate a server of the account presented (subject, issuer, fingerprint,
+// validity and why nobody vouches for it) with "Trust this certificate" and "Cancel"; a
+// certificate that replaced a trusted one comes with a warning. True when the user trusts it.
+bool AskToTrustCertificate(QWidget* parent, const QString& account,
+                           const TlsCertificate& certificate, bool changed);
 
 // The entry points the main window's "&Options..." and "&About..." commands call.
 inline bool RunOptionsSheet(QWidget* parent, CAccounts& accounts) {

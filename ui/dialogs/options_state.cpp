@@ -33,6 +33,9 @@ const CAccountData* FindCopy(const std::vector<CAccountData>& working, int32_t i
 
 // The live account takes what the wizard edits; counters, status and picture stay its own.
 void TakeSettings(CAccount& account, const CAccountData& copy) {
+    // A certificate trusted for one server says nothing about another.
+    if (account.Server() != copy.Server() || account.Port() != copy.Port())
+        account.SetTrustedCertificate(std::string());
     account.SetType(copy.Type());
     account.SetLogin(copy.Login());
     account.SetPassword(copy.Password());
@@ -40,6 +43,7 @@ void TakeSettings(CAccount& account, const CAccountData& copy) {
     account.SetPort(copy.Port());
     account.SetSecureLogin(copy.SecureLogin());
     account.SetUpdateContactsOnLogin(copy.UpdateContactsOnLogin());
+    account.SetUseTls(copy.UseTls());
     account.SetDescription(copy.Description());
     account.SetEnabled(copy.Enabled());
 }

@@ -129,6 +129,17 @@ void ClientApp::BuildMainWindow() {
     accounts_ = std::make_unique<CAccounts>(*contacts_, FolderOf(Database().Path()));
     accountsPage_ = std::make_unique<AccountsPage>(*accounts_);
     contactsPage_ = std::make_unique<ContactListPage>(*contacts_, *accounts_);
+    accountsPage_->SetCertificateAsker([this](CAccount& account) {
+        const CAccount::CertificateQuestion question = account.TakeCertificateQuestion();
+        if (question.certificate.Empty()) return;
+        if (!AskToTrustCertificate(window_.get(), QString::fromStdU16String(account.Description()),
+                                   question.certificate, question.changed)) {
+            return;
+        }
+        account.TrustCertificate(question.certificate.sha256);
+        const int32_t status = account.RequestedStatus();
+        account.RequestStatus(status >= 0 ? status : 0);
+    });
 
     MainWindow::Hooks hooks;
     hooks.about = [this] { RunAboutSheet(window_.get(), *accounts_); };

@@ -5,6 +5,7 @@
 #include <QFontMetrics>
 #include <QMenu>
 #include <QPainter>
+#include <QTimer>
 #include <algorithm>
 
 #include "accounts/accounts.h"
@@ -142,6 +143,7 @@ bool AccountsPage::AnyEnabled() const {
 bool AccountsPage::ChangedSinceLastPaint() {
     const bool marked = ViewPage::ChangedSinceLastPaint();
     const bool accountsMarked = TakeAccountMarks();
+    if (accountsMarked) AskPendingCertificates();
     const bool listChanged = SyncRows();
     if (!marked && !accountsMarked && !listChanged) return false;
     // Texts change the row heights: lay the page out again (a handful of rows).
@@ -242,7 +244,30 @@ void AccountsPage::DrawRow(QPainter& painter, const AccountRow& row) {
         DrawImage(painter, row.Avatar(), FitImage(row.Avatar().size(), row.AvatarBox()));
 }
 
+void AccountsPage::AskPendingCertificates() {
+    if (asking_ || !certificateAsker_) return;
+    int32_t id = 0;
+    {
+        std::lock_guard lock(accounts_.Mutex());
+        for (const auto& account : accounts_.List()) {
+            if (account->HasCertificateQuestion()) {
+                id = account->ID();
+                break;
+            }
+        }
+    }
+    if (id == 0) return;
+    // The question is a modal box: never opened from inside a paint or a tick.
+    asking_ = true;
+    QTimer::singleShot(0, &askContext_, [this, id] {
+        CAccount* account = accounts_.Find(id);
+        if (account != nullptr && account->HasCertificateQuestion()) certificateAsker_(*account);
+        asking_ = false;
+    });
+}
+
 void AccountsPage::SlowTick() {
+    AskPendingCertificates();
     blinkOn_ = !blinkOn_;
     // Busy accounts animate their icon; the others have nothing to move.
     for (const auto& row : rows_)

@@ -8,6 +8,8 @@
 #pragma once
 
 #include <QImage>
+#include <QObject>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -60,6 +62,11 @@ class AccountsPage : public ViewPage {
     bool BlinkOn() const { return blinkOn_; }
     // The account texts of a row as drawn.
     static QString CountsText(const CAccount& account);
+    // Called from the event loop, one at a time, for an account whose connection waits for
+    // the user's word on a server certificate.
+    void SetCertificateAsker(std::function<void(CAccount&)> ask) {
+        certificateAsker_ = std::move(ask);
+    }
 
     // ViewPage.
     bool ChangedSinceLastPaint() override;
@@ -86,11 +93,15 @@ class AccountsPage : public ViewPage {
     bool AnyEnabled() const;
     void RunStatusCommand(CAccount* account, int command);
     void DrawRow(QPainter& painter, const AccountRow& row);
+    void AskPendingCertificates();
 
     CAccounts& accounts_;
     std::vector<std::unique_ptr<AccountRow>> rows_;
     int contentHeight_ = 0;
     bool blinkOn_ = true;
+    std::function<void(CAccount&)> certificateAsker_;
+    bool asking_ = false;
+    QObject askContext_;  // ends a pending question with the page
 };
 
 }  // namespace zul
