@@ -3,9 +3,10 @@
 # and checks, one line per step, that they reach each other (sign-on, list, presence, messages,
 # away, an offline message, a buddy icon).
 #
-#   ./interop.sh HOST:PORT LOGIN_A:PASSWORD_A LOGIN_B:PASSWORD_B [--md5]
+#   ./interop.sh HOST:PORT LOGIN_A:PASSWORD_A LOGIN_B:PASSWORD_B [--md5] [--tls]
 #
-# An all-digit login is an ICQ account, anything else AIM; --md5 signs on with the MD5 login.
+# An all-digit login is an ICQ account, anything else AIM; --md5 signs on with the MD5 login;
+# --tls makes every connection with TLS and trusts the certificate the server first presents.
 # Exits non-zero when a step failed. The build goes to stderr, the step lines to stdout.
 set -euo pipefail
 cd "$(dirname "$0")"

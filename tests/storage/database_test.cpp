@@ -75,6 +75,15 @@ const std::vector<Row> kExpectedSchema = {
     {"trigger", "ContactsTrigger_OnDelete", "Contacts",
      "CREATE TRIGGER ContactsTrigger_OnDelete AFTER DELETE ON Contacts FOR EACH ROW BEGIN DELETE "
      "FROM History WHERE AccID=OLD.AccID AND ContactID=OLD.LocalID; END"},
+    {"table", "AccountSecurity", "AccountSecurity",
+     "CREATE TABLE AccountSecurity( AccID INTEGER PRIMARY KEY CHECK(AccID<>0), Tls INTEGER, "
+     "TrustedCertificate TEXT, Keyring INTEGER)"},
+    {"trigger", "AccountSecurityTrigger_OnChange", "Accounts",
+     "CREATE TRIGGER AccountSecurityTrigger_OnChange AFTER UPDATE OF ID ON Accounts FOR EACH ROW "
+     "WHEN OLD.ID<>NEW.ID BEGIN UPDATE AccountSecurity SET AccID=NEW.ID WHERE AccID=OLD.ID; END"},
+    {"trigger", "AccountSecurityTrigger_OnDelete", "Accounts",
+     "CREATE TRIGGER AccountSecurityTrigger_OnDelete AFTER DELETE ON Accounts FOR EACH ROW BEGIN "
+     "DELETE FROM AccountSecurity WHERE AccID=OLD.ID; END"},
 };
 
 std::vector<Row> ReadSchema() {

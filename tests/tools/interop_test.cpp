@@ -61,7 +61,8 @@ void Feed(WireTap& tap, int socket, bool incoming, const Bytes& bytes) {
 
 TEST(InteropArguments, ReadsServerAndAccountsAndRefusesWhatDoesNotFit) {
     std::string error;
-    auto args = Parse({"localhost:5190", "ZulAlice:pa:ss", "--md5", "100002:secret1"}, error);
+    auto args =
+        Parse({"--tls", "localhost:5190", "ZulAlice:pa:ss", "--md5", "100002:secret1"}, error);
     ASSERT_TRUE(args) << error;
     EXPECT_EQ(args->host, "localhost");
     EXPECT_EQ(args->port, "5190");
@@ -69,10 +70,12 @@ TEST(InteropArguments, ReadsServerAndAccountsAndRefusesWhatDoesNotFit) {
     EXPECT_EQ(args->a.password, "pa:ss");  // a password may hold colons
     EXPECT_EQ(args->b.login, "100002");
     EXPECT_TRUE(args->md5);
+    EXPECT_TRUE(args->tls);
     args = Parse({"::1:5190", "a:b", "c:d"}, error);
     ASSERT_TRUE(args);
     EXPECT_EQ(args->host, "::1");
     EXPECT_FALSE(args->md5);
+    EXPECT_FALSE(args->tls);
 
     for (auto bad : {std::initializer_list<const char*>{"host", "a:b", "c:d"},
                      {"host:51x0", "a:b", "c:d"},

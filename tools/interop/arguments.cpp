@@ -27,6 +27,8 @@ std::optional<Arguments> ParseArguments(int argc, const char* const* argv, std::
         const std::string arg = argv[i];
         if (arg == "--md5") {
             arguments.md5 = true;
+        } else if (arg == "--tls") {
+            arguments.tls = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
             error = "unknown option " + arg;
             return std::nullopt;

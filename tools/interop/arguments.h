@@ -1,4 +1,5 @@
-// The command line of zul-interop: HOST:PORT LOGIN_A:PASSWORD_A LOGIN_B:PASSWORD_B [--md5].
+// The command line of zul-interop: HOST:PORT LOGIN_A:PASSWORD_A LOGIN_B:PASSWORD_B [--md5]
+// [--tls].
 #pragma once
 
 #include <optional>
@@ -14,6 +15,7 @@ struct Arguments {
     std::string host, port;
     Credentials a, b;
     bool md5 = false;  // the accounts sign on with the MD5 login
+    bool tls = false;  // every connection with TLS; the first certificate seen is trusted
 };
 
 // Nothing, with `error` set, when the line does not fit. The host ends at the last colon (the

@@ -21,6 +21,7 @@
 #include "accounts/status.h"
 #include "platform/paths.h"
 #include "platform/text.h"
+#include "platform/tls.h"
 #include "protocol/oscar.h"
 #include "storage/contacts.h"
 #include "storage/database.h"
@@ -222,6 +223,7 @@ std::unique_ptr<COscar> Driver::MakeAccount(int id, const Credentials& credentia
     data.SetPort(FromUtf8(arguments_.port));
     data.SetDescription(id == 1 ? u"Interop A" : u"Interop B");
     data.SetSecureLogin(arguments_.md5 ? 1 : 0);
+    data.SetUseTls(arguments_.tls);
     data.SetEnabled(1);
     auto account = std::make_unique<COscar>(data, contacts_, folder_);
     account->dbSave();
@@ -281,7 +283,26 @@ std::string Driver::MessageProblem(const Side& from, const Side& to, const std::
 // --- steps -----------------------------------------------------------------------------------
 
 Result Driver::SignOn(Side& side) {
-    if (WaitFor([&] { return side.account->Status() == kStatusAvailable; })) return Pass();
+    COscar& account = *side.account;
+    if (arguments_.tls) {
+        // The first certificate the server presents is trusted, as the user's "Trust" would.
+        WaitFor([&] {
+            return account.Status() == kStatusAvailable || account.HasCertificateQuestion();
+        });
+        const CAccount::CertificateQuestion question = account.TakeCertificateQuestion();
+        if (!question.certificate.Empty()) {
+            std::fprintf(stderr, "interop: %s trusts the certificate %s (%s)\n", side.name.c_str(),
+                         question.certificate.sha256.c_str(), question.certificate.subject.c_str());
+            account.TrustCertificate(question.certificate.sha256);
+            account.RequestStatus(kStatusAvailable);
+        }
+    }
+    if (WaitFor([&] { return account.Status() == kStatusAvailable; })) {
+        if (arguments_.tls && !IsTls(account.Socket(Link::Service))) {
+            return Fail("signed on, but the service connection carries no TLS");
+        }
+        return Pass();
+    }
     return Fail("status " + std::to_string(side.account->Status()) + ", the client shows " +
                 side.StatusText() + "; " + side.Wire(0));
 }
@@ -553,7 +574,10 @@ int Driver::Run() {
     std::fprintf(stderr, "interop: %s and %s (%s) on %s:%s%s; profile and wire traces in %s\n",
                  a_.credentials.login.c_str(), b_.credentials.login.c_str(),
                  IsIcqNumber(a_.credentials.login) ? "ICQ" : "AIM", arguments_.host.c_str(),
-                 arguments_.port.c_str(), arguments_.md5 ? ", MD5 login" : "", folder_.c_str());
+                 arguments_.port.c_str(),
+                 arguments_.md5 ? (arguments_.tls ? ", MD5 login, TLS" : ", MD5 login")
+                                : (arguments_.tls ? ", TLS" : ""),
+                 folder_.c_str());
     a_.account->RequestStatus(kStatusAvailable);
     b_.account->RequestStatus(kStatusAvailable);
 
@@ -612,7 +636,7 @@ int main(int argc, char** argv) {
     if (!arguments) {
         std::fprintf(stderr,
                      "zul-interop: %s\nusage: zul-interop HOST:PORT LOGIN_A:PASSWORD_A "
-                     "LOGIN_B:PASSWORD_B [--md5]\n",
+                     "LOGIN_B:PASSWORD_B [--md5] [--tls]\n",
                      error.c_str());
         return 2;
     }
