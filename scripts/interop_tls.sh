@@ -4,14 +4,14 @@
 #
 #   scripts/interop_tls.sh [--accounts icq|aim] [--md5]
 #
-# The server listens on every address of its host and hands out 127.0.0.1:<port> for its
-# services, so it runs in a network namespace of its own: stunnel then takes those addresses
-# here, decrypts, and forwards to the server over a veth pair. Needs root (ip netns) and the
+# The server listens on 127.0.0.1 and hands out 127.0.0.1:<port> for its services, so it runs
+# in a network namespace of its own: stunnel takes those addresses here, decrypts, and forwards
+# over a veth pair to socat in the namespace, which passes the bytes on to the server. Needs root (ip netns) and the
 # peers set up (../shared/peers/setup.sh). Prints the interop lines; exits as interop does.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
-zul_ensure_packages stunnel4 openssl iproute2 python3 >&2
+zul_ensure_packages stunnel4 socat openssl iproute2 python3 >&2
 
 KIND=icq
 MD5=()
@@ -31,8 +31,10 @@ HOST_IF=zt$$h
 PEER_IF=zt$$p
 SERVE_PID=
 STUNNEL_PID=
+SOCAT_PIDS=()
 cleanup() {
     [ -n "$STUNNEL_PID" ] && kill "$STUNNEL_PID" 2>/dev/null || true
+    for p in "${SOCAT_PIDS[@]}"; do kill "$p" 2>/dev/null || true; done
     [ -n "$SERVE_PID" ] && kill "$SERVE_PID" 2>/dev/null || true
     wait 2>/dev/null || true
     ip link del "$HOST_IF" 2>/dev/null || true
@@ -61,7 +63,7 @@ done
 
 openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj "/CN=zul interop over TLS" \
     -keyout "$RUN/key.pem" -out "$RUN/cert.pem" 2>/dev/null
-read -r LOGIN_PORT A B < <(python3 - "$RUN/serve.json" "$RUN/stunnel.conf" "$RUN" <<'EOF'
+read -r LOGIN_PORT A B PORTS < <(python3 - "$RUN/serve.json" "$RUN/stunnel.conf" "$RUN" <<'EOF'
 import json, sys
 info = json.load(open(sys.argv[1]))
 run = sys.argv[3]
@@ -74,9 +76,15 @@ with open(sys.argv[2], 'w') as f:
         f.write('[%s]\naccept = 127.0.0.1:%d\nconnect = 10.199.0.2:%d\n' % (name, port, port))
 acc = info['accounts']
 print(info['login_port'], '%s:%s' % (acc[0]['login'], acc[0]['password']),
-      '%s:%s' % (acc[1]['login'], acc[1]['password']))
+      '%s:%s' % (acc[1]['login'], acc[1]['password']),
+      ','.join(str(p) for n, p in sorted(info['ports'].items()) if n != 'API'))
 EOF
 )
+for port in ${PORTS//,/ }; do
+    ip netns exec "$NS" socat "TCP-LISTEN:$port,bind=10.199.0.2,fork,reuseaddr" \
+        "TCP:127.0.0.1:$port" 2>>"$RUN/socat.log" &
+    SOCAT_PIDS+=($!)
+done
 stunnel "$RUN/stunnel.conf" 2>>"$RUN/stunnel.log" &
 STUNNEL_PID=$!
 for _ in $(seq 1 50); do
