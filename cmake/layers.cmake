@@ -15,6 +15,8 @@ set(ZUL_PLATFORM_SOURCES
     platform/connection_manager.h
     platform/error.cpp
     platform/error.h
+    platform/keyring.cpp
+    platform/keyring.h
     platform/local_time.cpp
     platform/local_time.h
     platform/log.cpp
@@ -209,7 +211,7 @@ endfunction()
 # The core: no Qt. zul_core stands for all three.
 function(zul_core_layers version_text)
     zul_layer(zul_platform FOLDERS platform resources/core SOURCES ${ZUL_PLATFORM_SOURCES}
-              LINKS OpenSSL::SSL OpenSSL::Crypto Threads::Threads)
+              LINKS OpenSSL::SSL OpenSSL::Crypto PkgConfig::SECRET Threads::Threads)
     target_compile_definitions(zul_platform PUBLIC ZUL_VERSION_TEXT="${version_text}")
     zul_layer(zul_model FOLDERS storage accounts SOURCES ${ZUL_MODEL_SOURCES}
               LINKS zul_platform SQLite::SQLite3)

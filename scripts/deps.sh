@@ -4,7 +4,8 @@
 
 ZUL_PACKAGES=(
     cmake ninja-build g++ pkg-config
-    libsqlite3-dev libssl-dev
+    libsqlite3-dev libssl-dev libsecret-1-dev
+    gnome-keyring dbus-daemon
     qt6-base-dev qt6-svg-dev qt6-multimedia-dev
     libgtest-dev libgmock-dev libbenchmark-dev
 )
