@@ -141,6 +141,18 @@ class CAccount : public CAccountData {
     // The user trusts this certificate from now on: kept with the account and saved.
     void TrustCertificate(const std::string& sha256);
 
+    // --- the password at sign-on ------------------------------------------------------------
+    // The session thread, before a sign-on: brings the password and the keyring in step (a
+    // new password kept in the keyring is stored there, a kept one is looked up, one left
+    // behind by switching the keyring off is removed). False when there is no password to
+    // sign on with; the account then waits for the user's (PasswordQuestion).
+    bool PreparePassword();
+    // The string id of why the user is asked for the password; 0 when nobody asks.
+    int PasswordQuestion() const { return passwordQuestion_.load(); }
+    int TakePasswordQuestion() { return passwordQuestion_.exchange(0); }
+    // Switching the keyring off leaves its item to remove at the next sign-on.
+    void SetKeyringClearPending(bool pending) { keyringClearPending_ = pending; }
+
     // --- loaders of the contact store --------------------------------------------------------
     bool dbLoadGroups();
     bool dbLoadContacts_Grouped();
@@ -196,6 +208,8 @@ class CAccount : public CAccountData {
     std::vector<ContactToAdd> adds_;
     mutable std::mutex questionMutex_;
     CertificateQuestion question_;
+    std::atomic<int> passwordQuestion_{0};
+    std::atomic<bool> keyringClearPending_{false};
 };
 
 // A login from the network that may become a contact: not empty, not too long, no control

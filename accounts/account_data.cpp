@@ -31,6 +31,8 @@ CAccountData& CAccountData::operator=(const CAccountData& other) {
     secureLogin_.store(other.secureLogin_.load());
     updateContactsOnLogin_.store(other.updateContactsOnLogin_.load());
     useTls_.store(other.useTls_.load());
+    passwordInKeyring_.store(other.passwordInKeyring_.load());
+    keyringHolds_.store(other.keyringHolds_.load());
     trustedCertificate_ = other.trustedCertificate_;
     bytesIn_.store(other.bytesIn_.load());
     bytesOut_.store(other.bytesOut_.load());
@@ -74,6 +76,8 @@ std::u16string CAccountData::Password() const {
 }
 void CAccountData::SetPassword(const std::u16string& text) {
     std::lock_guard lock(fieldsMutex_);
+    // A new password is not in the keyring until it is stored there.
+    if (password_ != text) keyringHolds_ = false;
     password_ = text;
 }
 std::string CAccountData::TrustedCertificate() const {
@@ -213,7 +217,8 @@ bool CAccountData::dbSave() {
         cmd.BindInt(1, ID());
         cmd.BindInt(2, EffectiveType());
         cmd.BindText(3, Login());
-        cmd.BindText(4, Password());
+        // A password kept in the keyring never reaches the profile.
+        cmd.BindText(4, PasswordInKeyring() ? std::u16string() : Password());
         cmd.BindText(5, Server());
         cmd.BindText(6, Port());
         cmd.BindText(7, OwnerNick());
@@ -233,10 +238,12 @@ bool CAccountData::dbSave() {
         // The connection settings added later live in a table of their own, so that a profile
         // keeps the Accounts table older versions read.
         CppSQLite3Command security = db.Prepare(
-            u"REPLACE INTO AccountSecurity (AccID,Tls,TrustedCertificate) VALUES (?,?,?)");
+            u"REPLACE INTO AccountSecurity (AccID,Tls,TrustedCertificate,Keyring) VALUES "
+            u"(?,?,?,?)");
         security.BindInt(1, ID());
         security.BindInt(2, UseTls() ? 1 : 0);
         security.BindText(3, FromUtf8(TrustedCertificate()));
+        security.BindInt(4, PasswordInKeyring() ? 1 : 0);
         db.Execute(security);
         return true;
     });

@@ -63,6 +63,13 @@ class CAccountData {
     // server the system's store does not vouch for; empty: none.
     std::string TrustedCertificate() const;
     void SetTrustedCertificate(const std::string& sha256);
+    // The password lives in the desktop's keyring: the profile never holds it, and the account
+    // knows it only after a sign-on looked it up (or the user typed it).
+    bool PasswordInKeyring() const { return passwordInKeyring_.load(); }
+    void SetPasswordInKeyring(bool on) { passwordInKeyring_ = on; }
+    // The keyring holds the password the account knows now (stored or looked up this run).
+    bool KeyringHoldsPassword() const { return keyringHolds_.load(); }
+    void SetKeyringHoldsPassword(bool holds) { keyringHolds_ = holds; }
 
     uint32_t BytesIn() const { return bytesIn_.load(); }
     uint32_t BytesOut() const { return bytesOut_.load(); }
@@ -107,6 +114,8 @@ class CAccountData {
     std::atomic<int32_t> secureLogin_{0};
     std::atomic<int32_t> updateContactsOnLogin_{0};
     std::atomic<bool> useTls_{false};
+    std::atomic<bool> passwordInKeyring_{false};
+    std::atomic<bool> keyringHolds_{false};
     std::string trustedCertificate_;
     std::atomic<uint32_t> bytesIn_{0};
     std::atomic<uint32_t> bytesOut_{0};

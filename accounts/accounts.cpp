@@ -42,7 +42,8 @@ bool CAccounts::dbLoad() {
     std::lock_guard dbLock(db.Mutex());
     return DbWork(u"CAccounts::dbLoad(): ", [&] {
         CppSQLite3Command cmd = db.Prepare(
-            u"SELECT Accounts.*, AccountSecurity.Tls, AccountSecurity.TrustedCertificate FROM "
+            u"SELECT Accounts.*, AccountSecurity.Tls, AccountSecurity.TrustedCertificate, "
+            u"AccountSecurity.Keyring FROM "
             u"Accounts LEFT JOIN AccountSecurity ON AccountSecurity.AccID=Accounts.ID");
         CppSQLite3ResultSet rows = db.ExecuteQuery(cmd);
         const AccountFactory factory = CurrentFactory();
@@ -64,6 +65,7 @@ bool CAccounts::dbLoad() {
             data.SetEnabled(rows.IntColumn(u"Enabled", 0));
             data.SetUseTls(rows.IntColumn(u"Tls", 0) != 0);
             data.SetTrustedCertificate(ToUtf8(rows.TextColumn(u"TrustedCertificate", u"")));
+            data.SetPasswordInKeyring(rows.IntColumn(u"Keyring", 0) != 0);
             int avatarBytes = 0;
             const uint8_t* avatar = rows.BlobColumn(u"OwnerAvatar", avatarBytes);
             if (avatar && avatarBytes > 0) {

@@ -4,8 +4,10 @@
 #include <utility>
 
 #include "accounts/account.h"
+#include "platform/keyring.h"
 #include "platform/power.h"
 #include "platform/resources.h"
+#include "platform/text.h"
 #include "platform/tick.h"
 
 namespace zul {
@@ -114,6 +116,59 @@ CAccount::CertificateQuestion CAccount::TakeCertificateQuestion() {
 void CAccount::TrustCertificate(const std::string& sha256) {
     SetTrustedCertificate(sha256);
     dbSave();
+}
+
+namespace {
+
+// Why the user is asked for the password (string ids).
+constexpr int kStrKeyringLocked = 1032;
+constexpr int kStrKeyringUnavailable = 1033;
+constexpr int kStrNotInKeyring = 1034;
+constexpr int kStrNoPassword = 1035;
+
+}  // namespace
+
+bool CAccount::PreparePassword() {
+    const keyring::Key key{EffectiveType(), ToUtf8(Login()), ToUtf8(Server())};
+    if (!PasswordInKeyring()) {
+        if (keyringClearPending_.exchange(false)) keyring::Clear(key);
+        if (!Password().empty()) return true;
+        passwordQuestion_ = kStrNoPassword;
+        MarkRepaint();
+        return false;
+    }
+    const std::u16string known = Password();
+    if (!known.empty()) {
+        // Typed by the user (or kept from an older profile): into the keyring with it. When
+        // that fails the sign-on goes on; the profile holds no password, so the next start asks.
+        if (!KeyringHoldsPassword() && keyring::Store(key, known) == keyring::Outcome::kDone) {
+            SetKeyringHoldsPassword(true);
+            dbSave();
+        }
+        return true;
+    }
+    std::u16string found;
+    switch (keyring::Lookup(key, found)) {
+        case keyring::Outcome::kDone:
+            if (!found.empty()) {
+                SetPassword(found);
+                SetKeyringHoldsPassword(true);
+                return true;
+            }
+            passwordQuestion_ = kStrNotInKeyring;
+            break;
+        case keyring::Outcome::kNotFound:
+            passwordQuestion_ = kStrNotInKeyring;
+            break;
+        case keyring::Outcome::kLocked:
+            passwordQuestion_ = kStrKeyringLocked;
+            break;
+        case keyring::Outcome::kUnavailable:
+            passwordQuestion_ = kStrKeyringUnavailable;
+            break;
+    }
+    MarkRepaint();
+    return false;
 }
 
 int MainThreadBody(CAccount* account) {

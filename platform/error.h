@@ -31,6 +31,8 @@ constexpr int32_t kIncompleteLoginReply = -99991;
 constexpr int32_t kListTooLarge = -99979;
 // The password holds a character the login's code page cannot carry.
 constexpr int32_t kPasswordNotEncodable = -99980;
+// No password to sign on with: the keyring could not give it, or none was ever stored.
+constexpr int32_t kPasswordNeeded = -99978;
 // A sign-on step the session cannot do without was refused: this minus the server's code.
 constexpr int32_t kSignOnStepRefused = -200000;
 constexpr int32_t kSignedOnElsewhere = -99990;

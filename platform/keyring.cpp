@@ -55,9 +55,8 @@ Outcome Open(Service& service, std::string* why) {
     GError* error = nullptr;
     // A service of our own each time (not the process-wide one): a keyring daemon that was
     // restarted, or a bus that changed, is found again.
-    service.reset(SECRET_SERVICE(secret_service_open_sync(SECRET_TYPE_SERVICE, nullptr,
-                                                          SECRET_SERVICE_OPEN_SESSION, nullptr,
-                                                          &error)));
+    service.reset(SECRET_SERVICE(secret_service_open_sync(
+        SECRET_TYPE_SERVICE, nullptr, SECRET_SERVICE_OPEN_SESSION, nullptr, &error)));
     if (service) return Outcome::kDone;
     Take(error, why);
     return Outcome::kUnavailable;

@@ -146,6 +146,7 @@ const CodeText kLoginErrorTexts[] = {
     {{30}, 1016},
     {{12}, 1017},
     {{errcode::kPasswordNotEncodable}, 1018},
+    {{errcode::kPasswordNeeded}, 1036},
     {{errcode::kListTooLarge}, 1021},
     {{errcode::kSignedOnElsewhere}, 1097},
     {{sockerr::kNetDown, sockerr::kConnRefused}, 10050},
@@ -185,6 +186,8 @@ void COscar::FillSessionFields() {
 
 int COscar::ConnectAndLogIn(int* stop) {
     WriteLog(kGeneralLog, u"BEGIN CONNECTING");
+    // The keyring is asked before anything is connected: it may take a moment to answer.
+    if (!PreparePassword()) return EndAfterError(errcode::kPasswordNeeded, stop);
     FillSessionFields();
     DropDeferred();
     SetOlderPictureQuery(false);

@@ -54,6 +54,7 @@ bool IsFatalSessionCode(int32_t code) {
         case -12346:
         case -12345:
         case errcode::kPasswordNotEncodable:
+        case errcode::kPasswordNeeded:
         case errcode::kListTooLarge:
             return true;
         default:

@@ -82,7 +82,8 @@ TEST_F(AccountsTest, SavedRowResolvesTypeAndOwnerNickWithTheExactStatement) {
         EXPECT_TRUE(icq.dbSave());
         ASSERT_EQ(trace.statements.size(), 2u);
         EXPECT_EQ(trace.statements[1],
-                  "REPLACE INTO AccountSecurity (AccID,Tls,TrustedCertificate) VALUES (?,?,?)");
+                  "REPLACE INTO AccountSecurity (AccID,Tls,TrustedCertificate,Keyring) VALUES "
+                  "(?,?,?,?)");
         EXPECT_EQ(trace.statements[0],
                   "REPLACE INTO Accounts (ID,Type,Login,Password,Server,Port,OwnerNick,Description,"
                   "\t\t\t\tSecureLogin,UpdateContactsOnLogin,\t\t\t\tBytesIn,BytesOut,LastStatus,"
@@ -172,7 +173,12 @@ TEST_F(AccountsTest, TheConnectionSettingsLiveBesideTheAccountRowAndGoWithIt) {
         CAccount* fresh = accounts.Find(2);
         fresh->SetUseTls(true);
         fresh->SetTrustedCertificate("AB:CD");
+        fresh->SetPassword(u"secret");
+        fresh->SetPasswordInKeyring(true);
         EXPECT_TRUE(fresh->dbSave());
+        // A password kept in the keyring is never written to the profile.
+        EXPECT_EQ(Scalar(u"SELECT Password='' FROM Accounts WHERE ID=2"), 1);
+        EXPECT_EQ(fresh->Password(), u"secret");
         // Saving the row again (a REPLACE) keeps the settings beside it.
         EXPECT_TRUE(fresh->dbSave());
     }
@@ -183,7 +189,10 @@ TEST_F(AccountsTest, TheConnectionSettingsLiveBesideTheAccountRowAndGoWithIt) {
         ASSERT_TRUE(fresh);
         EXPECT_TRUE(fresh->UseTls());
         EXPECT_EQ(fresh->TrustedCertificate(), "AB:CD");
+        EXPECT_TRUE(fresh->PasswordInKeyring());
+        EXPECT_EQ(fresh->Password(), u"");
         EXPECT_FALSE(accounts.Find(1)->UseTls());
+        EXPECT_FALSE(accounts.Find(1)->PasswordInKeyring());
         accounts.Remove(fresh).reset();
         EXPECT_TRUE(accounts.dbSave());
     }

@@ -1,7 +1,7 @@
 #include "support/private_keyring.h"
 
-#include <libsecret/secret.h>
 #include <fcntl.h>
+#include <libsecret/secret.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
@@ -110,10 +110,11 @@ bool PrivateKeyring::StartService() {
     if (pipe2(pipeFds, O_CLOEXEC) != 0) return false;
     // --unlock reads the password of the login keyring from stdin and creates that keyring,
     // which becomes the default one.
-    keyringPid_ = Spawn({"gnome-keyring-daemon", "--foreground", "--unlock", "--components=secrets"},
-                        {"HOME=" + home_.Path(), "XDG_DATA_HOME=" + home_.File("data"),
-                         "XDG_RUNTIME_DIR=" + runtime, "XDG_CONFIG_HOME=" + home_.File("config")},
-                        pipeFds[0], -1);
+    keyringPid_ =
+        Spawn({"gnome-keyring-daemon", "--foreground", "--unlock", "--components=secrets"},
+              {"HOME=" + home_.Path(), "XDG_DATA_HOME=" + home_.File("data"),
+               "XDG_RUNTIME_DIR=" + runtime, "XDG_CONFIG_HOME=" + home_.File("config")},
+              pipeFds[0], -1);
     close(pipeFds[0]);
     const char password[] = "keyring-test";
     const bool written = write(pipeFds[1], password, sizeof password - 1) > 0;

@@ -93,6 +93,7 @@ class AccountsPageTest : public HostTest {
         data.SetType(1);
         data.SetLogin(login);
         data.SetDescription(name);
+        data.SetPassword(u"pw");
         data.SetServer(u"127.0.0.1");
         data.SetPort(port_);
         data.SetEnabled(enabled ? 1 : 0);
@@ -170,6 +171,42 @@ class AccountsPageTest : public HostTest {
     std::unique_ptr<CAccounts> accounts;
     std::unique_ptr<AccountsPage> page;
 };
+
+TEST_F(AccountsPageTest, ASignOnWaitingForTheUserIsHandedToTheAskerOnceFromTheEventLoop) {
+    StoreAccount(1, u"111111", u"Home", true);
+    Load();
+    CAccount* home = AccountNamed(u"Home");
+    ASSERT_NE(home, nullptr);
+    std::vector<std::pair<QString, int>> asked;
+    page->SetQuestionAsker([&](CAccount& account) {
+        const bool certificate = !account.TakeCertificateQuestion().certificate.Empty();
+        const int password = account.TakePasswordQuestion();
+        asked.emplace_back(QString::fromStdU16String(account.Description()),
+                           certificate ? -1 : password);
+    });
+    // No password anywhere: the sign-on stops and waits for one.
+    home->SetPassword(u"");
+    home->RequestStatus(kStatusAvailable);
+    ASSERT_TRUE(
+        WaitUntil([&] { return home->PasswordQuestion() != 0 && !home->SessionRunning(); }));
+    window->FireTimer(MainWindow::kTimerFastTick);
+    page->SlowTick();
+    EXPECT_TRUE(asked.empty());  // never from inside a paint or a tick
+    QCoreApplication::processEvents();
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0], std::make_pair(QStringLiteral("Home"), 1035));
+    page->SlowTick();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(asked.size(), 1u);  // answered: asked once
+
+    TlsCertificate seen;
+    seen.sha256 = "AB";
+    home->AskAboutCertificate(seen, false);
+    page->SlowTick();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_EQ(asked[1].second, -1);
+}
 
 TEST_F(AccountsPageTest, EveryAccountDisabledShowsTheEmptyTextAndADisabledStatusKey) {
     StoreAccount(1, u"111111", u"Home", false);

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QInputDialog>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -781,6 +782,61 @@ TEST_F(DialogsTest, SwitchingTlsOnMovesThePlainDefaultPortButNotTheUsersOwn) {
     working[0].SetPort(u"5555");
     run(QStringLiteral("5555"));
     EXPECT_TRUE(working[0].UseTls());
+}
+
+TEST_F(DialogsTest, APasswordKeptInTheKeyringMayStayEmptyInTheWizard) {
+    AddStoredAccount(7, u"111111", u"Work");
+    CAccounts& accounts = LoadAccounts();
+    std::vector<CAccountData> working = LoadOptionsWorking(accounts, Options(), 0).accounts;
+    working[0].SetPassword(u"");
+    // Without the keyring an empty password cannot go on.
+    OnModal([&](QWidget* m) {
+        auto* wizard = qobject_cast<AccountWizard*>(m);
+        ASSERT_NE(wizard, nullptr);
+        PressKey(wizard, cmd::kNext);
+        EXPECT_EQ(wizard->ActiveIndex(), AccountWizard::kMainPage);
+        PressKey(wizard, cmd::kBack);
+    });
+    EXPECT_FALSE(OpenWizard(kWizardEdit, nullptr, working, 0, accounts));
+    working[0].SetPasswordInKeyring(true);
+    OnModal([&](QWidget* m) {
+        auto* wizard = qobject_cast<AccountWizard*>(m);
+        ASSERT_NE(wizard, nullptr);
+        auto* password = Control<QLineEdit>(wizard, idc::kPassword);
+        EXPECT_EQ(password->placeholderText(), QStringLiteral("Kept in the keyring"));
+        PressKey(wizard, cmd::kNext);
+        ASSERT_EQ(wizard->ActiveIndex(), AccountWizard::kAdvancedPage);
+        auto* keep = Control<QCheckBox>(wizard, idc::kKeepInKeyring);
+        EXPECT_TRUE(keep->isChecked());
+        QTest::mouseClick(keep, Qt::LeftButton);
+        PressKey(wizard, cmd::kNext);
+        PressKey(wizard, cmd::kFinish);
+    });
+    EXPECT_TRUE(OpenWizard(kWizardEdit, nullptr, working, 0, accounts));
+    EXPECT_FALSE(working[0].PasswordInKeyring());
+}
+
+TEST_F(DialogsTest, ThePasswordBoxSaysWhyAndGivesWhatWasTyped) {
+    std::u16string password;
+    OnModal([&](QWidget* m) {
+        auto* box = qobject_cast<QInputDialog*>(m);
+        ASSERT_NE(box, nullptr);
+        EXPECT_TRUE(box->labelText().startsWith(QStringLiteral("The keyring is locked.")));
+        EXPECT_TRUE(box->labelText().contains(QStringLiteral("\u201cWork\u201d")));
+        EXPECT_EQ(box->textEchoMode(), QLineEdit::Password);
+        auto* edit = box->findChild<QLineEdit*>();
+        ASSERT_NE(edit, nullptr);
+        edit->setText(QStringLiteral("p\u00e4ss"));
+        QTest::keyClick(edit, Qt::Key_Return);
+    });
+    EXPECT_TRUE(AskForPassword(nullptr, QStringLiteral("Work"),
+                               QStringLiteral("The keyring is locked."), password));
+    EXPECT_EQ(password, u"p\u00e4ss");
+    // Cancel, or nothing typed, gives nothing.
+    OnModal([&](QWidget* m) { QTest::keyClick(m, Qt::Key_Escape); });
+    password.clear();
+    EXPECT_FALSE(AskForPassword(nullptr, QStringLiteral("Work"), QString(), password));
+    EXPECT_TRUE(password.empty());
 }
 
 TEST_F(DialogsTest, TheCertificateBoxShowsTheFingerprintAndTrustsOnlyOnPurpose) {

@@ -222,6 +222,8 @@ void AccountMainPage::Entered() {
     const CAccountData& copy = wizard_.Copy();
     login_->setText(ToQ(copy.Login()));
     password_->setText(ToQ(copy.Password()));
+    // A password kept in the keyring and not looked up yet: left empty, it stays as it is.
+    password_->setPlaceholderText(copy.PasswordInKeyring() ? Str(ids::kKeptInKeyring) : QString());
     server_->setText(ToQ(copy.Server()));
     port_->setText(ToQ(copy.Port()));
     UpdateKeys();
@@ -234,7 +236,8 @@ bool AccountMainPage::PasswordEncodable() const {
 }
 
 bool AccountMainPage::CanGoOn() const {
-    if (login_->text().isEmpty() || password_->text().isEmpty()) return false;
+    if (login_->text().isEmpty()) return false;
+    if (password_->text().isEmpty() && !wizard_.Copy().PasswordInKeyring()) return false;
     if (!PasswordEncodable()) return false;
     const CAccountData& copy = wizard_.Copy();
     return !LoginTaken(wizard_.Others(), copy.ID(), copy.Type(), login_->text().toStdU16String());
@@ -318,7 +321,8 @@ AccountAdvancedPage::AccountAdvancedPage(AccountWizard& wizard)
       wizard_(wizard),
       secure_(new CheckRow(idc::kSecureLogin, Text(idc::kSecureLogin), this)),
       update_(new CheckRow(idc::kUpdateContacts, Text(idc::kUpdateContacts), this)),
-      tls_(new CheckRow(idc::kUseTls, Text(idc::kUseTls), this)) {
+      tls_(new CheckRow(idc::kUseTls, Text(idc::kUseTls), this)),
+      keyring_(new CheckRow(idc::kKeepInKeyring, Text(idc::kKeepInKeyring), this)) {
     connect(tls_->Box(), &QCheckBox::toggled, this, &AccountAdvancedPage::TlsToggled);
 }
 
@@ -343,6 +347,7 @@ void AccountAdvancedPage::Entered() {
     update_->SetChecked(copy.UpdateContactsOnLogin() != 0);
     const QSignalBlocker quiet(tls_->Box());
     tls_->SetChecked(copy.UseTls());
+    keyring_->SetChecked(copy.PasswordInKeyring());
 }
 
 void AccountAdvancedPage::Command(int id) {
@@ -351,6 +356,7 @@ void AccountAdvancedPage::Command(int id) {
     copy.SetSecureLogin(secure_->Checked() ? 1 : 0);
     copy.SetUpdateContactsOnLogin(update_->Checked() ? 1 : 0);
     copy.SetUseTls(tls_->Checked());
+    copy.SetPasswordInKeyring(keyring_->Checked());
     Sheet().SetActivePage(id == cmd::kNext ? AccountWizard::kFinishPage : AccountWizard::kMainPage);
 }
 
@@ -361,6 +367,7 @@ void AccountAdvancedPage::Arrange(Orientation orientation) {
         layout->addWidget(secure_, 0, 0, Qt::AlignTop);
         layout->addWidget(update_, 0, 1, Qt::AlignTop);
         layout->addWidget(tls_, 1, 0, Qt::AlignTop);
+        layout->addWidget(keyring_, 1, 1, Qt::AlignTop);
         layout->setRowStretch(2, 1);
         return;
     }
@@ -369,6 +376,7 @@ void AccountAdvancedPage::Arrange(Orientation orientation) {
     layout->addWidget(secure_);
     layout->addWidget(update_);
     layout->addWidget(tls_);
+    layout->addWidget(keyring_);
     layout->addStretch(1);
 }
 

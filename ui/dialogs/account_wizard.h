@@ -127,6 +127,7 @@ class AccountAdvancedPage : public SheetPage {
     CheckRow* SecureLogin() const { return secure_; }
     CheckRow* UpdateContacts() const { return update_; }
     CheckRow* UseTls() const { return tls_; }
+    CheckRow* KeepInKeyring() const { return keyring_; }
 
   protected:
     void Arrange(Orientation orientation) override;
@@ -139,6 +140,7 @@ class AccountAdvancedPage : public SheetPage {
     CheckRow* secure_;
     CheckRow* update_;
     CheckRow* tls_;
+    CheckRow* keyring_;
 };
 
 class AccountFinishPage : public SheetPage {

@@ -19,6 +19,7 @@ constexpr OwnControlText kOwnTexts[] = {
     {tpl::kWizardAdvanced.portrait, idc::kSecureLogin, u"Secure login (MD5)"},
     {tpl::kWizardAdvanced.portrait, idc::kUpdateContacts, u"Update contacts on login"},
     {tpl::kWizardAdvanced.portrait, idc::kUseTls, u"Encrypted connection (TLS)"},
+    {tpl::kWizardAdvanced.portrait, idc::kKeepInKeyring, u"Keep the password in the keyring"},
 };
 
 const MenuNode* FindCommand(const std::vector<MenuNode>& items, int command) {

@@ -57,6 +57,7 @@ constexpr int kSetDefaults = 1000;
 constexpr int kSecureLogin = 1067;
 constexpr int kUpdateContacts = 1102;
 constexpr int kUseTls = 1103;
+constexpr int kKeepInKeyring = 1104;
 constexpr int kNameLabel = 1023;
 constexpr int kName = 1025;
 constexpr int kEnableAccount = 1100;
@@ -95,6 +96,8 @@ constexpr int kCertificateValidUntil = 826;
 constexpr int kCertificateProblem = 827;
 constexpr int kTrustCertificate = 828;
 constexpr int kTrustAdvice = 829;
+constexpr int kPasswordOf = 830;
+constexpr int kKeptInKeyring = 831;
 }  // namespace ids
 
 // Soft-key and popup commands.

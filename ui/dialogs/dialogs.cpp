@@ -1,5 +1,7 @@
 #include "ui/dialogs/dialogs.h"
 
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -97,6 +99,22 @@ bool AskToTrustCertificate(QWidget* parent, const QString& account,
     box.setEscapeButton(cancel);
     box.exec();
     return box.clickedButton() == trust;
+}
+
+bool AskForPassword(QWidget* parent, const QString& account, const QString& reason,
+                    std::u16string& password) {
+    QInputDialog box(parent);
+    box.setObjectName(QStringLiteral("passwordBox"));
+    box.setWindowTitle(QString::fromStdU16String(AppTitle()));
+    box.setLabelText(reason + QLatin1Char('\n') + Str(ids::kPasswordOf).arg(account));
+    box.setTextEchoMode(QLineEdit::Password);
+    const QString ok = CommandText(menuid::kKeysOk, cmd::kOk);
+    const QString cancel = CommandText(menuid::kKeysCancelDone, cmd::kCancel);
+    if (!ok.isEmpty()) box.setOkButtonText(ok);
+    if (!cancel.isEmpty()) box.setCancelButtonText(cancel);
+    if (box.exec() != QDialog::Accepted || box.textValue().isEmpty()) return false;
+    password = box.textValue().toStdU16String();
+    return true;
 }
 
 }  // namespace zul

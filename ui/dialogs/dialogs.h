@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QString>
+#include <string>
 #include <vector>
 
 #include "accounts/account_data.h"
@@ -39,6 +40,11 @@ bool Confirm(QWidget* parent, const QString& text);
 // certificate that replaced a trusted one comes with a warning. True when the user trusts it.
 bool AskToTrustCertificate(QWidget* parent, const QString& account,
                            const TlsCertificate& certificate, bool changed);
+
+// Asks for the password of the account, saying why (`reason`), with a masked edit and
+// OK/Cancel. True with `password` set when the user gave one.
+bool AskForPassword(QWidget* parent, const QString& account, const QString& reason,
+                    std::u16string& password);
 
 // The entry points the main window's "&Options..." and "&About..." commands call.
 inline bool RunOptionsSheet(QWidget* parent, CAccounts& accounts) {

@@ -44,6 +44,11 @@ void TakeSettings(CAccount& account, const CAccountData& copy) {
     account.SetSecureLogin(copy.SecureLogin());
     account.SetUpdateContactsOnLogin(copy.UpdateContactsOnLogin());
     account.SetUseTls(copy.UseTls());
+    // Switched off: the keyring's item is removed at the next sign-on, and the password (when
+    // known) goes back into the profile with the next save.
+    if (account.PasswordInKeyring() && !copy.PasswordInKeyring())
+        account.SetKeyringClearPending(true);
+    account.SetPasswordInKeyring(copy.PasswordInKeyring());
     account.SetDescription(copy.Description());
     account.SetEnabled(copy.Enabled());
 }

@@ -129,17 +129,7 @@ void ClientApp::BuildMainWindow() {
     accounts_ = std::make_unique<CAccounts>(*contacts_, FolderOf(Database().Path()));
     accountsPage_ = std::make_unique<AccountsPage>(*accounts_);
     contactsPage_ = std::make_unique<ContactListPage>(*contacts_, *accounts_);
-    accountsPage_->SetCertificateAsker([this](CAccount& account) {
-        const CAccount::CertificateQuestion question = account.TakeCertificateQuestion();
-        if (question.certificate.Empty()) return;
-        if (!AskToTrustCertificate(window_.get(), QString::fromStdU16String(account.Description()),
-                                   question.certificate, question.changed)) {
-            return;
-        }
-        account.TrustCertificate(question.certificate.sha256);
-        const int32_t status = account.RequestedStatus();
-        account.RequestStatus(status >= 0 ? status : 0);
-    });
+    accountsPage_->SetQuestionAsker([this](CAccount& account) { AnswerAccountQuestion(account); });
 
     MainWindow::Hooks hooks;
     hooks.about = [this] { RunAboutSheet(window_.get(), *accounts_); };
@@ -152,6 +142,28 @@ void ClientApp::BuildMainWindow() {
     window_->AddPage(contactsPage_.get(), true, false);
     window_->show();
     window_->EndWaitCursor();
+}
+
+void ClientApp::AnswerAccountQuestion(CAccount& account) {
+    const QString name = QString::fromStdU16String(account.Description());
+    const CAccount::CertificateQuestion question = account.TakeCertificateQuestion();
+    if (!question.certificate.Empty()) {
+        if (!AskToTrustCertificate(window_.get(), name, question.certificate, question.changed))
+            return;
+        account.TrustCertificate(question.certificate.sha256);
+    } else if (const int why = account.TakePasswordQuestion(); why != 0) {
+        std::u16string password;
+        if (!AskForPassword(window_.get(), name, QString::fromStdU16String(ResString(why)),
+                            password)) {
+            return;
+        }
+        // Known from now on; kept in the keyring by the sign-on when the account keeps it there.
+        account.SetPassword(password);
+    } else {
+        return;
+    }
+    const int32_t status = account.RequestedStatus();
+    account.RequestStatus(status >= 0 ? status : 0);
 }
 
 void ClientApp::PlaceMainWindow() {

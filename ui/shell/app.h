@@ -9,6 +9,7 @@
 namespace zul {
 
 class AccountsPage;
+class CAccount;
 class CAccounts;
 class CContacts;
 class ContactListPage;
@@ -54,6 +55,8 @@ class ClientApp {
     void BringToFront();
     // The main window's minimum size, and its size and place from the last run.
     void PlaceMainWindow();
+    // Asks the user what an account's sign-on waits for (a certificate, a password).
+    void AnswerAccountQuestion(CAccount& account);
     void RememberWindowPlace();
 
     std::string instanceKey_;

@@ -143,7 +143,7 @@ bool AccountsPage::AnyEnabled() const {
 bool AccountsPage::ChangedSinceLastPaint() {
     const bool marked = ViewPage::ChangedSinceLastPaint();
     const bool accountsMarked = TakeAccountMarks();
-    if (accountsMarked) AskPendingCertificates();
+    if (accountsMarked) AskPendingQuestions();
     const bool listChanged = SyncRows();
     if (!marked && !accountsMarked && !listChanged) return false;
     // Texts change the row heights: lay the page out again (a handful of rows).
@@ -244,13 +244,19 @@ void AccountsPage::DrawRow(QPainter& painter, const AccountRow& row) {
         DrawImage(painter, row.Avatar(), FitImage(row.Avatar().size(), row.AvatarBox()));
 }
 
-void AccountsPage::AskPendingCertificates() {
-    if (asking_ || !certificateAsker_) return;
+namespace {
+bool WaitsForUser(const CAccount& account) {
+    return account.HasCertificateQuestion() || account.PasswordQuestion() != 0;
+}
+}  // namespace
+
+void AccountsPage::AskPendingQuestions() {
+    if (asking_ || !questionAsker_) return;
     int32_t id = 0;
     {
         std::lock_guard lock(accounts_.Mutex());
         for (const auto& account : accounts_.List()) {
-            if (account->HasCertificateQuestion()) {
+            if (WaitsForUser(*account)) {
                 id = account->ID();
                 break;
             }
@@ -261,13 +267,13 @@ void AccountsPage::AskPendingCertificates() {
     asking_ = true;
     QTimer::singleShot(0, &askContext_, [this, id] {
         CAccount* account = accounts_.Find(id);
-        if (account != nullptr && account->HasCertificateQuestion()) certificateAsker_(*account);
+        if (account != nullptr && WaitsForUser(*account)) questionAsker_(*account);
         asking_ = false;
     });
 }
 
 void AccountsPage::SlowTick() {
-    AskPendingCertificates();
+    AskPendingQuestions();
     blinkOn_ = !blinkOn_;
     // Busy accounts animate their icon; the others have nothing to move.
     for (const auto& row : rows_)

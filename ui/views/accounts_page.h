@@ -62,11 +62,9 @@ class AccountsPage : public ViewPage {
     bool BlinkOn() const { return blinkOn_; }
     // The account texts of a row as drawn.
     static QString CountsText(const CAccount& account);
-    // Called from the event loop, one at a time, for an account whose connection waits for
-    // the user's word on a server certificate.
-    void SetCertificateAsker(std::function<void(CAccount&)> ask) {
-        certificateAsker_ = std::move(ask);
-    }
+    // Called from the event loop, one at a time, for an account whose sign-on waits for the
+    // user: a server certificate to decide about, or a password to enter.
+    void SetQuestionAsker(std::function<void(CAccount&)> ask) { questionAsker_ = std::move(ask); }
 
     // ViewPage.
     bool ChangedSinceLastPaint() override;
@@ -93,13 +91,13 @@ class AccountsPage : public ViewPage {
     bool AnyEnabled() const;
     void RunStatusCommand(CAccount* account, int command);
     void DrawRow(QPainter& painter, const AccountRow& row);
-    void AskPendingCertificates();
+    void AskPendingQuestions();
 
     CAccounts& accounts_;
     std::vector<std::unique_ptr<AccountRow>> rows_;
     int contentHeight_ = 0;
     bool blinkOn_ = true;
-    std::function<void(CAccount&)> certificateAsker_;
+    std::function<void(CAccount&)> questionAsker_;
     bool asking_ = false;
     QObject askContext_;  // ends a pending question with the page
 };
