@@ -6,6 +6,7 @@
 #   ./tsan.sh [ctest arguments...]     for example ./tsan.sh -R Session
 set -euo pipefail
 cd "$(dirname "$0")"
+ROOT=$PWD
 source scripts/deps.sh
 zul_ensure_packages
 
@@ -22,5 +23,5 @@ flock /tmp/zul-build.lock cmake --build "$BUILD" -j2 \
 
 cd "$BUILD"
 # A report fails the test that caused it; the second stack shows where a lock was taken first.
-export TSAN_OPTIONS="halt_on_error=1:abort_on_error=1:second_deadlock_stack=1:history_size=4"
+export TSAN_OPTIONS="halt_on_error=1:abort_on_error=1:second_deadlock_stack=1:history_size=4:suppressions=$ROOT/scripts/tsan.supp"
 ctest --output-on-failure -j2 --timeout 900 "$@"
