@@ -105,11 +105,9 @@ TEST(KeyringSignOn, ALockedOrAbsentKeyringMakesTheAccountAskForThePassword) {
 
         account.RequestStatus(0);
         ASSERT_TRUE(SessionHarness::WaitUntil([&] { return account.PasswordQuestion() != 0; }));
-        EXPECT_EQ(account.PasswordQuestion(),
-                  service ? kStrKeyringLocked : kStrKeyringUnavailable);
-        EXPECT_TRUE(SessionHarness::WaitUntil([&] {
-            return account.StatusText() == u"Enter the password to sign on (-99978)";
-        }));
+        EXPECT_EQ(account.PasswordQuestion(), service ? kStrKeyringLocked : kStrKeyringUnavailable);
+        EXPECT_TRUE(SessionHarness::WaitUntil(
+            [&] { return account.StatusText() == u"Enter the password to sign on (-99978)"; }));
         // Asked, not retried: nothing reached the server.
         std::this_thread::sleep_for(300ms);
         EXPECT_EQ(h.LoginServer().ConnectionCount(), 0);

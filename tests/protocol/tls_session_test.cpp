@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "platform/text.h"
@@ -12,6 +13,7 @@
 #include "protocol/oscar.h"
 #include "service_wire.h"
 #include "storage/contacts.h"
+#include "storage/database.h"
 #include "storage/history.h"
 #include "support/avatar_server.h"
 #include "support/presence_notice.h"
@@ -150,6 +152,44 @@ TEST(TlsSession, AStalledHandshakeTimesOutAndCountsDownAndADisconnectEndsIt) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
     EXPECT_EQ(h.Account().Status(), -1);
     EXPECT_FALSE(h.Account().SessionRunning());
+}
+
+// Every file the run left beside the profile, as bytes.
+std::string FilesBeside(const SessionHarness& h) {
+    std::string all;
+    for (const std::string& folder : {h.Folders().ProgramDir(), h.Folders().DataDir()}) {
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+            if (!entry.is_regular_file()) continue;
+            // The profile (and its journal) hold the password by design, unless it is kept in
+            // the keyring.
+            if (entry.path().filename().string().rfind(kProfileFileName, 0) == 0) continue;
+            all += test::ReadFileBytes(entry.path().string());
+        }
+    }
+    return all;
+}
+
+TEST(TlsSession, NoLogHoldsThePasswordOrTheCookieWhateverTheLoginMethod) {
+    TestCertificate certificate;
+    const std::u16string password = u"Pw-7319-unique";
+    const std::string utf8 = "Pw-7319-unique";
+    std::string utf16;
+    for (char16_t c : password) utf16 += {static_cast<char>(c), '\0'};
+    const std::string cookie = {'\xC0', '\x0C', '\x1E', '\x01', '\x02', '\x03'};
+    for (int method = 0; method < 3; ++method) {
+        SCOPED_TRACE(method == 0 ? "roasted" : method == 1 ? "md5" : "md5 over tls");
+        HarnessOptions options =
+            method == 2 ? OverTls(certificate, certificate.Sha256()) : HarnessOptions{};
+        options.password = password;
+        SessionHarness h(options);
+        h.Account().SetSecureLogin(method > 0 ? 1 : 0);
+        ASSERT_TRUE(h.SignOn(0));
+        h.Account().Disconnect(true);
+        const std::string logs = FilesBeside(h);
+        EXPECT_EQ(logs.find(utf8), std::string::npos);
+        EXPECT_EQ(logs.find(utf16), std::string::npos);
+        EXPECT_EQ(logs.find(cookie), std::string::npos);
+    }
 }
 
 }  // namespace
