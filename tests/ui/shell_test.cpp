@@ -1,20 +1,25 @@
 // The application shell: language modules and the language list, the shared resources, the
 // single instance, and the start and end of the client with a real profile.
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
+#include <QInputDialog>
 #include <QPainter>
 #include <QProcess>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <memory>
 
+#include "accounts/accounts.h"
 #include "platform/connection_manager.h"
 #include "platform/local_time.h"
 #include "platform/paths.h"
 #include "platform/resources.h"
+#include "platform/text.h"
 #include "storage/database.h"
 #include "storage/options.h"
 #include "support/test_env.h"
@@ -344,6 +349,62 @@ TEST_F(ClientStart, StartsWithBothPagesAndEndsInOrder) {
     EXPECT_FALSE(Database().IsOpen());
     EXPECT_TRUE(Resources().icons.empty());
     EXPECT_TRUE(LanguageList().empty());
+}
+
+TEST_F(ClientStart, ASignOnWithoutPasswordAsksForItAndGoesOnWithTheAnswer) {
+    ASSERT_TRUE(Database().Open());
+    CAccountData data;
+    data.SetID(1);
+    data.SetType(acctype::kIcq);
+    data.SetLogin(u"111111");
+    data.SetDescription(u"Home");
+    data.SetServer(u"127.0.0.1");
+    data.SetPort(u"1");  // nothing listens: the sign-on after the answer fails at once
+    data.SetPasswordInKeyring(true);
+    ASSERT_TRUE(data.dbSave());
+    Database().Close();
+    // No session bus: the keyring cannot be reached.
+    const QByteArray bus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/zul-bus");
+    ASSERT_TRUE(app->StartUp()) << app->FailureReason();
+    ASSERT_EQ(app->Accounts()->Count(), 1u);
+    CAccount* home = app->Accounts()->List()[0].get();
+    home->RequestStatus(0);
+    QElapsedTimer waited;
+    waited.start();
+    while (home->PasswordQuestion() == 0 && waited.elapsed() < 10000) QThread::msleep(10);
+    ASSERT_EQ(home->PasswordQuestion(), 1033);
+
+    // Answers the password box once it is open (the timer also fires inside its loop).
+    bool answered = false;
+    QTimer poll;
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+        if (box == nullptr || !box->isVisible()) return;
+        poll.stop();
+        EXPECT_TRUE(box->labelText().startsWith(QStringLiteral("No keyring could be reached.")));
+        box->setTextValue(QStringLiteral("typed"));
+        box->accept();
+        answered = true;
+    });
+    poll.start();
+    app->AccountsView()->SlowTick();
+    while (!answered && waited.elapsed() < 15000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    ASSERT_TRUE(answered);
+    EXPECT_EQ(home->Password(), u"typed");
+    EXPECT_EQ(home->PasswordQuestion(), 0);
+    // Signed on again with it: this time the closed port is what stops it.
+    while (home->StatusText().find(u"-99978") != std::u16string::npos && waited.elapsed() < 15000)
+        QThread::msleep(10);
+    EXPECT_EQ(home->StatusText().find(u"-99978"), std::u16string::npos)
+        << ToUtf8(home->StatusText());
+    app->ShutDown();
+    if (bus.isEmpty())
+        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    else
+        qputenv("DBUS_SESSION_BUS_ADDRESS", bus);
 }
 
 TEST_F(ClientStart, TheWindowComesBackInTheSizeItHadAndKeepsAUsableMinimum) {
