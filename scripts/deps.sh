@@ -6,7 +6,7 @@ ZUL_PACKAGES=(
     cmake ninja-build g++ pkg-config
     libsqlite3-dev libssl-dev libsecret-1-dev
     gnome-keyring dbus-daemon
-    qt6-base-dev qt6-svg-dev qt6-multimedia-dev
+    qt6-base-dev qt6-svg-dev qt6-multimedia-dev qt6-translations-l10n
     libgtest-dev libgmock-dev libbenchmark-dev
 )
 

@@ -449,8 +449,14 @@ TEST_F(ClientStart, AStoredSwissGermanIdentifierSelectsTheOnlyGermanModule) {
     const MenuNode* view = Resources().accountsViewMenu.FindPopup(u"AccountView");
     ASSERT_NE(view, nullptr);
     EXPECT_EQ(view->children[0].text, u"Deaktivierte zeigen");
+    // Qt's own texts follow: a standard button, the editors' context menu.
+    EXPECT_TRUE(app->QtTranslated());
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Abbrechen"));
+    EXPECT_EQ(QCoreApplication::translate("QLineEdit", "&Undo"),
+              QString::fromUtf16(u"&R\u00fcckg\u00e4ngig"));
     app->ShutDown();
     EXPECT_EQ(ResString(114), u"Accounts");  // the module's table is gone with it
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
 }
 
 TEST_F(ClientStart, AStoredZeroStartsInEnglishWhateverThePlatformSpeaks) {
@@ -459,6 +465,7 @@ TEST_F(ClientStart, AStoredZeroStartsInEnglishWhateverThePlatformSpeaks) {
     ASSERT_TRUE(app->StartUp()) << app->FailureReason();
     EXPECT_EQ(app->ResourceModule(), nullptr);
     EXPECT_EQ(ResString(114), u"Accounts");
+    EXPECT_FALSE(app->QtTranslated());
     // The language page would still preselect the platform's language.
     EXPECT_EQ(LanguageIndex(CurrentUiLanguage()), 1);
     OverridePlatformUiLanguage(0);

@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QLibraryInfo>
 #include <QScreen>
+#include <QTranslator>
 #include <cstdio>
 #include <cstring>
 
@@ -104,6 +106,7 @@ bool ClientApp::StartUp() {
     }
     LoadUiResources(resourceModule_);
     resourcesLoaded_ = true;
+    InstallQtTranslation(entry != nullptr ? entry->id : 0);
 
     FollowOptionsInPages();
     InstallTimeFormatter();
@@ -199,6 +202,41 @@ void ClientApp::BringToFront() {
     window_->activateWindow();
 }
 
+namespace {
+
+// The code of Qt's translation files for the primary language of a language identifier.
+QString QtLanguageCode(uint16_t languageId) {
+    struct Code {
+        uint16_t primary;
+        const char* code;
+    };
+    static const Code kCodes[] = {
+        {0x05, "cs"}, {0x06, "da"}, {0x07, "de"}, {0x0A, "es"}, {0x0B, "fi"},
+        {0x0C, "fr"}, {0x0E, "hu"}, {0x10, "it"}, {0x11, "ja"}, {0x12, "ko"},
+        {0x13, "nl"}, {0x14, "nb"}, {0x15, "pl"}, {0x16, "pt"}, {0x19, "ru"},
+        {0x1B, "sk"}, {0x1D, "sv"}, {0x1F, "tr"}, {0x22, "uk"}, {0x04, "zh"},
+    };
+    const uint16_t primary = languageId & 0x3FF;
+    for (const Code& c : kCodes)
+        if (c.primary == primary) return QString::fromLatin1(c.code);
+    return {};
+}
+
+}  // namespace
+
+void ClientApp::InstallQtTranslation(uint16_t languageId) {
+    const QString code = QtLanguageCode(languageId);
+    if (code.isEmpty()) return;
+    auto translator = std::make_unique<QTranslator>();
+    if (!translator->load(QStringLiteral("qtbase_") + code,
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        WriteLog(kGeneralLog, u"Qt has no translation for " + code.toStdU16String());
+        return;
+    }
+    QCoreApplication::installTranslator(translator.get());
+    qtTranslation_ = std::move(translator);
+}
+
 int ClientApp::RunLoop() {
     return QApplication::exec();
 }
@@ -238,6 +276,8 @@ void ClientApp::ShutDown() {
     if (resourcesLoaded_) FreeUiResources();
     resourcesLoaded_ = false;
     resourceModule_ = nullptr;
+    if (qtTranslation_ != nullptr) QCoreApplication::removeTranslator(qtTranslation_.get());
+    qtTranslation_.reset();
     FreeLanguageList();
 }
 

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+class QTranslator;
+
 namespace zul {
 
 class AccountsPage;
@@ -41,6 +43,8 @@ class ClientApp {
     CAccounts* Accounts() const { return accounts_.get(); }
     CContacts* Contacts() const { return contacts_.get(); }
     SingleInstance* Instance() const { return instance_.get(); }
+    // Whether Qt's own texts were translated for the chosen language.
+    bool QtTranslated() const { return qtTranslation_ != nullptr; }
     // The language module the run's menus, strings and dialogs come from (null: English).
     const LanguageModule* ResourceModule() const { return resourceModule_; }
     // Why start-up failed, for the log and the tests ("" after a successful start).
@@ -58,8 +62,12 @@ class ClientApp {
     // Asks the user what an account's sign-on waits for (a certificate, a password).
     void AnswerAccountQuestion(CAccount& account);
     void RememberWindowPlace();
+    // Qt's own texts (standard buttons, the editors' menus) in the chosen language, from the
+    // translations Qt ships; nothing for English or a language Qt has none for.
+    void InstallQtTranslation(uint16_t languageId);
 
     std::string instanceKey_;
+    std::unique_ptr<QTranslator> qtTranslation_;
     std::unique_ptr<SingleInstance> instance_;
     const LanguageModule* resourceModule_ = nullptr;
     std::unique_ptr<MainWindow> window_;
