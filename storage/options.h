@@ -66,6 +66,7 @@ class COptions {
         kNotifSound = 602,
         kNotifVCount = 603,
         kNotifVDuration = 604,
+        kNotifSoundOn = 605,
         kWindowWidth = 700,
         kWindowHeight = 701,
         kWindowX = 702,
@@ -106,6 +107,8 @@ class COptions {
     OptionInt TransparencyValue;
     OptionInt NotifVCount;
     OptionInt NotifVDuration;
+    // A new message plays the sound (NotifSound) when on.
+    OptionInt NotifSoundOn;
     // The main window's size and place when the client last ended (0 x 0: never stored).
     OptionInt WindowWidth;
     OptionInt WindowHeight;

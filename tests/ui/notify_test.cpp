@@ -203,6 +203,14 @@ TEST_F(NotifyTest, NamesAndMessagesWithMarkupShowAsText) {
         eve->AddMessage(evdir::kOutgoing, u"reply", 0, 0, -1);
         notification->WaitForAlerts();
         EXPECT_EQ(bubble.calls.size(), 1u);
+        EXPECT_EQ(devices->sounds, std::vector<std::u16string>{u"zulincoming.wav"});
+        // With the sound switched off in Options the bubble still comes, silently.
+        Options().NotifSoundOn = 0;
+        eve->AddMessage(evdir::kIncoming, u"quiet", 0, 0, -1);
+        notification->WaitForAlerts();
+        EXPECT_EQ(bubble.calls.size(), 2u);
+        EXPECT_EQ(devices->sounds.size(), 1u);
+        Options().NotifSoundOn = 1;
     }
     Database().Close();
 }

@@ -42,6 +42,7 @@ constexpr int kReconnect = 1080;
 constexpr int kTransparency = 1102;
 constexpr int kFocusEditor = 1107;
 constexpr int kOpenByDoubleTap = 1108;
+constexpr int kPlaySound = 1109;
 constexpr int kUseProxy = 1086;
 constexpr int kProxySettings = 1085;
 constexpr int kLanguageCombo = 1045;

@@ -234,6 +234,7 @@ constexpr AdvancedCheck kAdvancedChecks[] = {
     {idc::kTransparency, &COptions::EnableTransparency},
     {idc::kFocusEditor, &COptions::HistorySetFocusOnEditor},
     {idc::kOpenByDoubleTap, &COptions::ClistOpenByDoubleClick},
+    {idc::kPlaySound, &COptions::NotifSoundOn},
 };
 
 }  // namespace

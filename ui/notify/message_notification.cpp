@@ -119,7 +119,8 @@ void MessageNotification::DeliveryLoop() {
             if (windowExists_.load()) {
                 for (const std::u16string& text : batch)
                     ShowLocked(kIcon, title, dismiss, open, text);
-                StartAlert(AlertParameters{o.NotifVDuration, o.NotifVCount, 1, o.NotifSound});
+                StartAlert(AlertParameters{o.NotifVDuration, o.NotifVCount, 1,
+                                           o.NotifSoundOn ? o.NotifSound : std::u16string()});
             }
         }
         {
@@ -260,7 +261,7 @@ bool MessageNotification::AlertSleep(int ms, uint64_t generation) {
 void MessageNotification::RunAlert(AlertParameters params, uint64_t generation) {
     std::lock_guard lock(alertMutex_);
     if (alertGeneration_.load() != generation) return;
-    devices_.PlaySound(params.sound);
+    if (!params.sound.empty()) devices_.PlaySound(params.sound);
     if (devices_.SilentMode()) return;
     if (params.duration <= 0 || params.duration > kMaxPulseMs || params.count > kMaxPulses) return;
     for (int32_t i = 0; i < params.count; ++i) {
