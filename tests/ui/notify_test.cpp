@@ -536,7 +536,8 @@ TEST_F(DBusNotifyTest, ThreeMessagesUpdateOneNotification) {
                                             "<b>Ann</b> two\n<b>Bob</b> three"));
     EXPECT_EQ(notes[2].summary, QStringLiteral("New message"));
     EXPECT_EQ(notes[0].actions, (QStringList{QStringLiteral("100"), QStringLiteral("Dismiss"),
-                                             QStringLiteral("101"), QStringLiteral("Open")}));
+                                             QStringLiteral("101"), QStringLiteral("Open"),
+                                             QStringLiteral("default"), QStringLiteral("Open")}));
     EXPECT_TRUE(notes[0].suppressSound);
     EXPECT_TRUE(notes[0].image) << "icon 244 travels as pixels";
     EXPECT_EQ(notes[0].timeout, 0) << "shown until removed";
@@ -565,8 +566,10 @@ TEST_F(DBusNotifyTest, ActionsArriveAsTheSoftKeyCommands) {
     Emit("ActionInvoked", id + 100, QStringLiteral("101"));  // somebody else's notification
     Emit("ActionInvoked", id, QStringLiteral("101"));
     Emit("ActionInvoked", id, QStringLiteral("100"));
-    ASSERT_TRUE(WaitUntil([this] { return commands.size() >= 2; }));
-    EXPECT_EQ(commands, (std::vector<int>{101, 100}));
+    Emit("ActionInvoked", id, QStringLiteral("default"));  // a click on the bubble
+    Emit("ActionInvoked", id, QStringLiteral("7"));        // no command of ours
+    ASSERT_TRUE(WaitUntil([this] { return commands.size() >= 3; }));
+    EXPECT_EQ(commands, (std::vector<int>{101, 100, 101}));
 
     // "Open": the bubble goes and the contacts page comes to the front.
     MainWindow window;
@@ -579,6 +582,53 @@ TEST_F(DBusNotifyTest, ActionsArriveAsTheSoftKeyCommands) {
     EXPECT_TRUE(window.isVisible());
     EXPECT_FALSE(notification->Shown());
     EXPECT_EQ(service.Closed(), std::vector<uint>{id});
+}
+
+TEST_F(DBusNotifyTest, OpenGoesToTheChatOfTheNewestSender) {
+    StartServer();
+    ASSERT_TRUE(Database().Open());
+    MainWindow window;
+    RowsPage accountsPage(QStringLiteral("Accounts"), 3);
+    RowsPage contactsPage(QStringLiteral("Contacts"), 3);
+    window.AddPage(&accountsPage, true, false);
+    window.AddPage(&contactsPage, true, false);
+    {
+        CContacts store;
+        CAccountData data = MakeAccountData(4, u"100");
+        data.dbSave();
+        TestAccount account(data, store);
+        ContactPtr ann = store.AddContact(
+            &account, ContactFields{.localID = 3, .srvID = 3, .login = u"ann", .nickname = u"Ann"},
+            true, false);
+        ContactPtr bob = store.AddContact(
+            &account, ContactFields{.localID = 4, .srvID = 4, .login = u"bob", .nickname = u"Bob"},
+            true, false);
+        ASSERT_TRUE(ann && bob);
+        EXPECT_EQ(notification->LastSender().accountId, 0);
+        ann->AddMessage(evdir::kIncoming, u"first", 0, 0, -1);
+        bob->AddMessage(evdir::kIncoming, u"second", 0, 0, -1);
+        notification->WaitForAlerts();
+
+        std::vector<std::pair<int32_t, std::u16string>> opened;
+        auto openChat = [&](const MessageNotification::Sender& sender) {
+            opened.emplace_back(sender.accountId, sender.login);
+            return sender.login == u"bob";
+        };
+        HandleNotificationCommand(*notification, window, MessageNotification::kCmdOpen, openChat);
+        ASSERT_EQ(opened.size(), 1u);
+        EXPECT_EQ(opened[0], std::make_pair(4, std::u16string(u"bob")));
+        EXPECT_EQ(window.CurrentIndex(), 0) << "the chat opened: the page is left to it";
+        EXPECT_FALSE(notification->Shown());
+
+        // A sender no longer known: the contact list comes instead.
+        ann->AddMessage(evdir::kIncoming, u"third", 0, 0, -1);
+        notification->WaitForAlerts();
+        HandleNotificationCommand(*notification, window, MessageNotification::kCmdOpen, openChat);
+        ASSERT_EQ(opened.size(), 2u);
+        EXPECT_EQ(opened[1].second, u"ann");
+        EXPECT_EQ(window.CurrentIndex(), 1);
+    }
+    Database().Close();
 }
 
 TEST_F(DBusNotifyTest, TheDesktopNotifierWiresTheKeysToTheWindow) {

@@ -48,6 +48,8 @@ namespace {
 
 constexpr int kImageSize = 48;
 const char kDesktopEntry[] = "org.zul.Zul";
+// The action key notification servers invoke for a click on the bubble's body.
+const char kClickKey[] = "default";
 
 QString Qs(const std::u16string& text) {
     return QString::fromStdU16String(text);
@@ -118,6 +120,11 @@ bool DBusBubble::Send(const BubbleRecord& record, uint32_t replaces, const QStri
     if (record.firstCommand != 0) actions << ActionKey(record.firstCommand) << Qs(record.firstKey);
     if (record.secondCommand != 0)
         actions << ActionKey(record.secondCommand) << Qs(record.secondKey);
+    // A click on the bubble itself does what "Open" does.
+    if (record.firstCommand == MessageNotification::kCmdOpen)
+        actions << QString::fromLatin1(kClickKey) << Qs(record.firstKey);
+    else if (record.secondCommand == MessageNotification::kCmdOpen)
+        actions << QString::fromLatin1(kClickKey) << Qs(record.secondKey);
     QVariantMap hints;
     hints.insert(QStringLiteral("urgency"), QVariant::fromValue<uchar>(1));  // inform
     // The program plays its own sound.
@@ -170,8 +177,8 @@ void DBusBubble::Remove(const BubbleRecord&) {
 
 void DBusBubble::OnActionInvoked(uint id, const QString& key) {
     if (id == 0 || id != serverId_.load()) return;
-    bool ok = false;
-    const int command = key.toInt(&ok);
+    bool ok = key == QLatin1String(kClickKey);
+    const int command = ok ? MessageNotification::kCmdOpen : key.toInt(&ok);
     if (!ok ||
         (command != MessageNotification::kCmdDismiss && command != MessageNotification::kCmdOpen))
         return;

@@ -17,7 +17,7 @@ DesktopNotifier::~DesktopNotifier() {
 void DesktopNotifier::InstallHooks(MainWindow::Hooks& hooks) {
     hooks.removeNotification = [this] { notification_.RemoveNotification(); };
     hooks.notificationKey = [this](int id) {
-        HandleNotificationCommand(notification_, window_, id);
+        HandleNotificationCommand(notification_, window_, id, openChat);
     };
 }
 

@@ -28,6 +28,8 @@ class DesktopNotifier {
     // Sets the window's notification hooks: removal when the accounts or contacts page is
     // shown, and the bubble's two keys (commands 100 and 101).
     void InstallHooks(MainWindow::Hooks& hooks);
+    // Opens the chat of a message's sender; false when it is not known (set by the shell).
+    std::function<bool(const MessageNotification::Sender&)> openChat;
 
   private:
     MainWindow& window_;

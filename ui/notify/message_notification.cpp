@@ -95,6 +95,7 @@ void MessageNotification::NotifyNewMessage(CContact& contact, const std::u16stri
         std::lock_guard lock(queueMutex_);
         if (stopping_ || queued_.size() >= kQueueLimit) return;
         queued_.push_back(std::move(safe));
+        lastSender_ = Sender{contact.AccountID(), contact.Login()};
         if (!delivery_.joinable()) delivery_ = std::thread([this] { DeliveryLoop(); });
     }
     queueChanged_.notify_all();
@@ -272,14 +273,23 @@ void MessageNotification::RunAlert(AlertParameters params, uint64_t generation) 
     }
 }
 
-void HandleNotificationCommand(MessageNotification& notification, MainWindow& window, int id) {
+MessageNotification::Sender MessageNotification::LastSender() const {
+    std::lock_guard lock(queueMutex_);
+    return lastSender_;
+}
+
+void HandleNotificationCommand(
+    MessageNotification& notification, MainWindow& window, int id,
+    const std::function<bool(const MessageNotification::Sender&)>& openChat) {
     if (id != MessageNotification::kCmdDismiss && id != MessageNotification::kCmdOpen) return;
+    const MessageNotification::Sender sender = notification.LastSender();
     notification.RemoveNotification();
     if (id != MessageNotification::kCmdOpen) return;
-    if (window.CurrentIndex() != kContactsPage) window.ShowPage(MainWindow::kJump, kContactsPage);
     window.show();
     window.raise();
     window.activateWindow();
+    if (sender.accountId != 0 && openChat && openChat(sender)) return;
+    if (window.CurrentIndex() != kContactsPage) window.ShowPage(MainWindow::kJump, kContactsPage);
 }
 
 }  // namespace zul

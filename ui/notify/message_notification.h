@@ -19,6 +19,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -121,6 +122,13 @@ class MessageNotification : public INewMessageNotifier {
     BubbleRecord Record() const;
     // The accumulated inner text of the bubble.
     std::u16string Text() const;
+    // Who sent the newest message the history reported (account 0: nobody yet); "Open" and a
+    // click on the bubble open that chat.
+    struct Sender {
+        int32_t accountId = 0;
+        std::u16string login;
+    };
+    Sender LastSender() const;
     // Waits until the queued messages are shown and every alert thread started so far has
     // ended.
     void WaitForAlerts();
@@ -156,9 +164,10 @@ class MessageNotification : public INewMessageNotifier {
     std::mutex alertMutex_;
     std::atomic<uint64_t> alertGeneration_{0};
 
-    std::mutex queueMutex_;  // a leaf: guards the members below
+    mutable std::mutex queueMutex_;  // a leaf: guards the members below
     std::condition_variable queueChanged_;
     std::vector<std::u16string> queued_;  // escaped bubble texts
+    Sender lastSender_;
     bool delivering_ = false;
     bool stopping_ = false;
     std::thread delivery_;  // started with the first queued message
@@ -169,7 +178,11 @@ std::u16string EscapeMarkup(std::u16string_view text);
 // "<b>" + name + "</b> " + message, the two parts escaped.
 std::u16string MessageBubbleText(std::u16string_view name, std::u16string_view message);
 
-// Commands 100 ("Dismiss") and 101 ("Open") arriving at the main window.
-void HandleNotificationCommand(MessageNotification& notification, MainWindow& window, int id);
+// Commands 100 ("Dismiss") and 101 ("Open") arriving at the main window. "Open" raises the
+// window and opens the chat of the newest sender through `openChat` (the contact list when
+// there is none, or it is not known any more).
+void HandleNotificationCommand(
+    MessageNotification& notification, MainWindow& window, int id,
+    const std::function<bool(const MessageNotification::Sender&)>& openChat = {});
 
 }  // namespace zul

@@ -137,6 +137,14 @@ void ClientApp::BuildMainWindow() {
     MainWindow::Hooks hooks;
     hooks.about = [this] { RunAboutSheet(window_.get(), *accounts_); };
     hooks.options = [this] { RunOptionsSheet(window_.get(), *accounts_); };
+    notifier_->openChat = [this](const MessageNotification::Sender& sender) {
+        CAccount* account = accounts_ != nullptr ? accounts_->Find(sender.accountId) : nullptr;
+        const ContactPtr contact =
+            account != nullptr ? contacts_->FindContact(account, sender.login) : nullptr;
+        if (contact == nullptr || contactsPage_ == nullptr) return false;
+        contactsPage_->OpenChat(contact);
+        return true;
+    };
     notifier_->InstallHooks(hooks);
     window_->SetHooks(std::move(hooks));
 

@@ -141,6 +141,8 @@ class ContactListPage : public ViewPage, public IContactsView {
     bool Sync();
     // Recollects, regroups, resorts and lays out at once.
     void RebuildNow();
+    // Opens (slides in) the chat page of a contact.
+    void OpenChat(const ContactPtr& contact) { OpenPage(ChatPageOf(contact)); }
     // The chat page of a contact, made on first use; FindChatPage does not make one.
     ChatPage* ChatPageFor(const ContactPtr& contact);
     ChatPage* FindChatPage(const CContact* contact) const;
