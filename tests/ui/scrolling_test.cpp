@@ -170,6 +170,39 @@ TEST_F(Scrolling, TapAndHoldOpensTheContextMenuOfTheItemAndIsNoTap) {
     menu->close();
 }
 
+TEST_F(Scrolling, AHeldRowDarkensUntilTheMenuOpensAndAMovingFingerClearsIt) {
+    Options().ClistOpenByDoubleClick = 0;
+    const QImage before = Screen();
+    Press({100, 200});
+    const QRect held = window->HoldFeedbackRect();
+    ASSERT_TRUE(held.contains(100, 200));
+    EXPECT_EQ(window->HoldFeedbackAlpha(), 0) << "a short press shows nothing";
+    AdvanceFakeClock(200);
+    window->FireTimer(ScrollableWindow::kTimerHoldFeedback);
+    const int early = window->HoldFeedbackAlpha();
+    EXPECT_GT(early, 0);
+    const QImage shown = Screen();
+    // Darker inside the row (on the default light palette), unchanged outside it.
+    EXPECT_LT(qGray(shown.pixel(held.left() + 2, held.center().y())),
+              qGray(before.pixel(held.left() + 2, held.center().y())));
+    EXPECT_EQ(shown.pixel(100, held.bottom() + 20), before.pixel(100, held.bottom() + 20));
+    AdvanceFakeClock(300);
+    EXPECT_GT(window->HoldFeedbackAlpha(), early);
+
+    window->FireTimer(ScrollableWindow::kTimerHold);
+    EXPECT_EQ(page.contextMenus, 1);
+    EXPECT_TRUE(window->HoldFeedbackRect().isEmpty());
+    if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) menu->close();
+    Release({100, 200});
+
+    // A finger that moves on is scrolling, not holding.
+    Press({100, 300});
+    EXPECT_FALSE(window->HoldFeedbackRect().isEmpty());
+    Move({100, 360}, 50);
+    EXPECT_TRUE(window->HoldFeedbackRect().isEmpty());
+    Release({100, 360}, 50);
+}
+
 TEST_F(Scrolling, SwipeOfMoreThanHalfTheWidthOnTheLastPageSlidesToTheFirst) {
     RowsPage second(QStringLiteral("Second"), 5);
     RowsPage third(QStringLiteral("Third"), 5);

@@ -525,6 +525,7 @@ void MainWindow::OnPaint(QPainter& painter, const QRect&) {
     }
     if (!Sliding() || slideFrom_ == nullptr) {
         page->PaintTo(painter, client, ViewHeight());
+        DrawHoldFeedback(painter);
         DrawScrollIndicator(painter);
         DrawPageDots(painter);
         return;

@@ -11,6 +11,7 @@
 #include "platform/tick.h"
 #include "ui/framework/dpi.h"
 #include "ui/framework/drawing.h"
+#include "ui/framework/list_item.h"
 #include "ui/framework/page_look.h"
 #include "ui/framework/view_page.h"
 
@@ -133,11 +134,44 @@ void ScrollableWindow::OnButtonDown(const QPoint& pos) {
     if (wasMoving_ || Sliding() || page == nullptr || !page->AcceptsInput()) return;
     page->OnPress(pos.x(), pos.y() - page->ContentOffset());
     StartTimer(kTimerHold, QGuiApplication::styleHints()->mousePressAndHoldInterval());
+    if (const ListItem* item = page->ItemAt(pos.x(), pos.y() - page->ContentOffset())) {
+        holdRect_ = item->Rect().translated(0, page->ContentOffset());
+        StartTimer(kTimerHoldFeedback, 30);
+    }
+}
+
+int ScrollableWindow::HoldFeedbackAlpha() const {
+    if (holdRect_.isEmpty() || !TimerActive(kTimerHold)) return 0;
+    const uint32_t held = g_clock() - pressTime_;
+    if (held <= kHoldFeedbackDelayMs) return 0;
+    const int interval = QGuiApplication::styleHints()->mousePressAndHoldInterval();
+    const double span = std::max(1.0, static_cast<double>(interval) - kHoldFeedbackDelayMs);
+    const double progress = std::min(1.0, (held - kHoldFeedbackDelayMs) / span);
+    return static_cast<int>(30 + 60 * progress);
+}
+
+void ScrollableWindow::DrawHoldFeedback(QPainter& painter) {
+    const int alpha = HoldFeedbackAlpha();
+    if (alpha == 0) return;
+    // The text colour, faint: darkens a light page and lightens a dark one.
+    QColor shade = WindowTextColour();
+    shade.setAlpha(alpha);
+    painter.fillRect(holdRect_, shade);
+}
+
+void ScrollableWindow::EndHoldFeedback() {
+    StopTimer(kTimerHoldFeedback);
+    if (holdRect_.isEmpty()) return;
+    update(holdRect_);
+    holdRect_ = QRect();
 }
 
 void ScrollableWindow::OnPointerMove(const QPoint& pos) {
     if (!pressed_ || menuShown_) return;
-    if (!WithinTapTolerance(pos)) StopTimer(kTimerHold);
+    if (!WithinTapTolerance(pos)) {
+        StopTimer(kTimerHold);
+        EndHoldFeedback();
+    }
     const int dx = pos.x() - movePoint_.x();
     const int dy = pos.y() - movePoint_.y();
     if (std::abs(dx) > std::abs(dy)) {
@@ -164,6 +198,7 @@ void ScrollableWindow::OnButtonUp(const QPoint& pos) {
     if (!pressed_) return;
     pressed_ = false;
     StopTimer(kTimerHold);
+    EndHoldFeedback();
     ViewPage* page = ScrolledPage();
     if (page != nullptr) page->OnRelease();
     if (!menuShown_ && WithinTapTolerance(pos)) {
@@ -188,6 +223,7 @@ void ScrollableWindow::OnDoubleTap(const QPoint& pos) {
 
 void ScrollableWindow::Hold() {
     StopTimer(kTimerHold);
+    EndHoldFeedback();
     ViewPage* page = ScrolledPage();
     if (!pressed_ || menuShown_ || physics_.DragDistance() != 0 || page == nullptr) return;
     if (page->OnContextGesture(pressPoint_.x(), pressPoint_.y() - page->ContentOffset(),
@@ -264,6 +300,13 @@ void ScrollableWindow::OnTimer(int id) {
         }
         case kTimerHold:
             Hold();
+            break;
+        case kTimerHoldFeedback:
+            if (!pressed_ || !TimerActive(kTimerHold)) {
+                EndHoldFeedback();
+                break;
+            }
+            update(holdRect_);
             break;
         default:
             break;

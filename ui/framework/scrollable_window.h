@@ -17,9 +17,12 @@ class ScrollableWindow : public BaseWindow {
     enum TimerId {
         kTimerScroll = 55555,
         kTimerSlide = 66666,
-        kTimerRest = 77777,  // every 500 ms: content left outside its bounds springs back
-        kTimerHold = 55556,  // tap-and-hold recognition
+        kTimerRest = 77777,          // every 500 ms: content left outside its bounds springs back
+        kTimerHold = 55556,          // tap-and-hold recognition
+        kTimerHoldFeedback = 55557,  // the held row darkening until the menu opens
     };
+    // A press shorter than this shows nothing, so that scrolling does not flash the rows.
+    static constexpr uint32_t kHoldFeedbackDelayMs = 120;
     static constexpr int kRestIntervalMs = 500;
 
     explicit ScrollableWindow(QWidget* parent = nullptr);
@@ -45,6 +48,10 @@ class ScrollableWindow : public BaseWindow {
     void ScrollPageIntoView(ViewPage* page, const QRect& rect, bool animated);
     // Where the scroll indicator is drawn now; empty when it is not.
     QRect ScrollIndicatorRect() const;
+    // The row being held, in window coordinates; empty when none.
+    QRect HoldFeedbackRect() const { return holdRect_; }
+    // How dark the held row is drawn now, 0..255.
+    int HoldFeedbackAlpha() const;
 
     // The clock of the press-to-release timing; tests install their own.
     using Clock = uint32_t (*)();
@@ -67,6 +74,8 @@ class ScrollableWindow : public BaseWindow {
     ScrollBounds BoundsOf(ViewPage* page) const;
     void SetPageOffset(ViewPage* page, int offset);
     void DrawScrollIndicator(QPainter& painter);
+    // Darkens the row a finger holds, more the nearer the hold menu is (nothing when none).
+    void DrawHoldFeedback(QPainter& painter);
 
     void OnButtonDown(const QPoint& pos) override;
     void OnButtonUp(const QPoint& pos) override;
@@ -83,6 +92,7 @@ class ScrollableWindow : public BaseWindow {
     bool WithinTapTolerance(const QPoint& pos) const;
     void ScrollTick();
     void Hold();
+    void EndHoldFeedback();
 
     ScrollPhysics physics_;
     QPoint pressPoint_;
@@ -90,6 +100,7 @@ class ScrollableWindow : public BaseWindow {
     uint32_t pressTime_ = 0;
     bool wasMoving_ = false;  // something moved when the finger came down
     bool menuShown_ = false;
+    QRect holdRect_;
     int slideOffset_ = 0;
     static bool pressed_;  // one pointer for the process
 };
