@@ -203,6 +203,30 @@ TEST_F(Scrolling, AHeldRowDarkensUntilTheMenuOpensAndAMovingFingerClearsIt) {
     Release({100, 360}, 50);
 }
 
+TEST_F(Scrolling, TheScrollIndicatorCanBeDraggedAndThatIsNoTap) {
+    Options().ScrollbarAlways = 1;
+    Options().ClistOpenByDoubleClick = 0;
+    const QRect bar = window->ScrollIndicatorRect();
+    ASSERT_FALSE(bar.isEmpty());
+    ASSERT_EQ(bar.top(), 0);
+    const int view = window->ViewHeight();
+    const int content = page.Height();
+    // Taken a little beside the thin bar, dragged down by a quarter of the view.
+    const QPoint grab(bar.left() - 6, bar.center().y());
+    Press(grab);
+    Move(grab + QPoint(0, view / 4), 50);
+    const int expected = -(view / 4) * content / view;
+    EXPECT_NEAR(Offset(), expected, 2);
+    EXPECT_NEAR(window->ScrollIndicatorRect().top(), view / 4, 2);
+    // Past the end it stops at the bottom of the content.
+    Move(grab + QPoint(0, 3 * view), 50);
+    EXPECT_EQ(Offset(), view - content);
+    Release(grab + QPoint(0, 3 * view), 50);
+    EXPECT_EQ(page.FocusedItem(), nullptr) << "a drag of the indicator taps no row";
+    EXPECT_EQ(RunScroll(), 0) << "nothing coasts after it";
+    Options().ScrollbarAlways = 0;
+}
+
 TEST_F(Scrolling, SwipeOfMoreThanHalfTheWidthOnTheLastPageSlidesToTheFirst) {
     RowsPage second(QStringLiteral("Second"), 5);
     RowsPage third(QStringLiteral("Third"), 5);

@@ -120,8 +120,38 @@ bool ScrollableWindow::WithinTapTolerance(const QPoint& pos) const {
            std::abs(pos.y() - pressPoint_.y()) <= tolerance;
 }
 
+QRect ScrollableWindow::IndicatorGrabRect() const {
+    const QRect r = ScrollIndicatorRect();
+    if (r.isEmpty()) return {};
+    // Wider than the thin bar, so that a finger or a mouse finds it.
+    return QRect(r.left() - ScaleX(14), r.top(), r.width() + ScaleX(18), r.height());
+}
+
+void ScrollableWindow::DragIndicatorTo(int y) {
+    ViewPage* page = ScrolledPage();
+    if (page == nullptr) return;
+    const int64_t content = page->Height();
+    const int64_t view = ViewHeight();
+    if (content <= view || view <= 0) return;
+    // The inverse of where the indicator is drawn: its top at view * -offset / content.
+    const int64_t top = y - indicatorGrab_;
+    const int offset = BoundsOf(page).Clamp(static_cast<int>(-top * content / view));
+    if (offset != page->ContentOffset()) SetPageOffset(page, offset);
+    update();
+}
+
 void ScrollableWindow::OnButtonDown(const QPoint& pos) {
     BaseWindow::OnButtonDown(pos);
+    // Taken by the scroll indicator (found before the motion stops and hides it).
+    if (const QRect grab = IndicatorGrabRect(); grab.contains(pos)) {
+        StopTimer(kTimerScroll);
+        physics_.Stop();
+        indicatorDrag_ = true;
+        indicatorGrab_ = pos.y() - grab.top();
+        pressed_ = true;
+        menuShown_ = false;
+        return;
+    }
     StopTimer(kTimerScroll);
     // A finger on moving content stops it; that press is not a tap on the page.
     wasMoving_ = physics_.Moving();
@@ -168,6 +198,10 @@ void ScrollableWindow::EndHoldFeedback() {
 
 void ScrollableWindow::OnPointerMove(const QPoint& pos) {
     if (!pressed_ || menuShown_) return;
+    if (indicatorDrag_) {
+        DragIndicatorTo(pos.y());
+        return;
+    }
     if (!WithinTapTolerance(pos)) {
         StopTimer(kTimerHold);
         EndHoldFeedback();
@@ -197,6 +231,12 @@ void ScrollableWindow::OnPointerMove(const QPoint& pos) {
 void ScrollableWindow::OnButtonUp(const QPoint& pos) {
     if (!pressed_) return;
     pressed_ = false;
+    if (indicatorDrag_) {
+        DragIndicatorTo(pos.y());
+        indicatorDrag_ = false;
+        update();
+        return;
+    }
     StopTimer(kTimerHold);
     EndHoldFeedback();
     ViewPage* page = ScrolledPage();
@@ -346,7 +386,7 @@ QRect ScrollableWindow::ScrollIndicatorRect() const {
     const int64_t content = page->Height();
     const int64_t view = ViewHeight();
     if (content <= view || view <= 0) return {};
-    if (!look.scrollbarAlways && !Moving()) return {};
+    if (!look.scrollbarAlways && !Moving() && !indicatorDrag_) return {};
     const int length = static_cast<int>(std::max<int64_t>(view * view / content, ScaleY(10)));
     int64_t top = -static_cast<int64_t>(page->ContentOffset()) * view / content;
     top = std::clamp<int64_t>(top, 0, std::max<int64_t>(0, view - length));

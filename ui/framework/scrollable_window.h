@@ -93,6 +93,9 @@ class ScrollableWindow : public BaseWindow {
     void ScrollTick();
     void Hold();
     void EndHoldFeedback();
+    // The band around the scroll indicator a pointer can take it by (window coordinates).
+    QRect IndicatorGrabRect() const;
+    void DragIndicatorTo(int y);
 
     ScrollPhysics physics_;
     QPoint pressPoint_;
@@ -101,6 +104,9 @@ class ScrollableWindow : public BaseWindow {
     bool wasMoving_ = false;  // something moved when the finger came down
     bool menuShown_ = false;
     QRect holdRect_;
+    // The scroll indicator is being dragged; the grab point's distance below its top.
+    bool indicatorDrag_ = false;
+    int indicatorGrab_ = 0;
     int slideOffset_ = 0;
     static bool pressed_;  // one pointer for the process
 };
