@@ -3,8 +3,8 @@
 #include <fcntl.h>
 #include <libsecret/secret.h>
 #include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,13 +22,9 @@ namespace zul::test {
 namespace {
 
 // Starts a program with the given extra environment; its stdin and stdout are the pipes given
-// (or inherited when -1).
+// (or inherited when -1). It dies with the test process, also when a test crashes.
 pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env, int in,
             int out) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (in >= 0) posix_spawn_file_actions_adddup2(&actions, in, 0);
-    if (out >= 0) posix_spawn_file_actions_adddup2(&actions, out, 1);
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
@@ -37,11 +33,16 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>
     std::vector<char*> envp;
     for (std::string& e : all) envp.push_back(e.data());
     envp.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0].c_str(), &actions, nullptr, args.data(), envp.data()) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid != 0) return pid;
+    // The child: only calls that are safe after a fork of a threaded process.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(127);
+    if (in >= 0) dup2(in, 0);
+    if (out >= 0) dup2(out, 1);
+    execvpe(args[0], args.data(), envp.data());
+    _exit(127);
 }
 
 void Stop(pid_t& pid) {
