@@ -75,97 +75,83 @@ void Log(const char* what, Outcome outcome, const std::string& why) {
                                    (why.empty() ? "" : " (" + why + ")")));
 }
 
-}  // namespace
-
-Outcome Store(const Key& key, const std::u16string& password, std::string* why) {
+// Opens the service, runs `work` on it, logs what went wrong and hands the detail out.
+template <typename Work>
+Outcome WithService(const char* what, std::string* why, Work work) {
     std::string detail;
     Service service;
     Outcome outcome = Open(service, &detail);
-    if (outcome == Outcome::kDone) {
+    if (outcome == Outcome::kDone) outcome = work(service.get(), detail);
+    Log(what, outcome, detail);
+    if (why) *why = detail;
+    return outcome;
+}
+
+}  // namespace
+
+Outcome Store(const Key& key, const std::u16string& password, std::string* why) {
+    return WithService("store", why, [&](SecretService* service, std::string& detail) {
         GError* error = nullptr;
         // The default keyring must be open already: storing into a locked one would make the
         // service ask the user to unlock it, from a thread nobody watches.
         std::unique_ptr<SecretCollection, Unref> collection(secret_collection_for_alias_sync(
-            service.get(), SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &error));
+            service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &error));
         if (!collection) {
             Take(error, &detail);
             if (detail.empty()) detail = "no default keyring";
-            outcome = Outcome::kUnavailable;
-        } else if (secret_collection_get_locked(collection.get())) {
-            outcome = Outcome::kLocked;
-        } else {
-            std::string text = ToUtf8(password);
-            std::unique_ptr<SecretValue, ValueFree> value(
-                secret_value_new(text.c_str(), static_cast<gssize>(text.size()), "text/plain"));
-            OPENSSL_cleanse(text.data(), text.size());
-            const std::string label = "zul: " + key.login + " on " + key.server;
-            Attributes attributes = AttributesOf(key);
-            if (!secret_service_store_sync(service.get(), Schema(), attributes.get(),
-                                           SECRET_COLLECTION_DEFAULT, label.c_str(), value.get(),
-                                           nullptr, &error)) {
-                Take(error, &detail);
-                outcome = Outcome::kUnavailable;
-            }
+            return Outcome::kUnavailable;
         }
-    }
-    Log("store", outcome, detail);
-    if (why) *why = detail;
-    return outcome;
+        if (secret_collection_get_locked(collection.get())) return Outcome::kLocked;
+        std::string text = ToUtf8(password);
+        std::unique_ptr<SecretValue, ValueFree> value(
+            secret_value_new(text.c_str(), static_cast<gssize>(text.size()), "text/plain"));
+        OPENSSL_cleanse(text.data(), text.size());
+        const std::string label = "zul: " + key.login + " on " + key.server;
+        Attributes attributes = AttributesOf(key);
+        if (secret_service_store_sync(service, Schema(), attributes.get(),
+                                      SECRET_COLLECTION_DEFAULT, label.c_str(), value.get(),
+                                      nullptr, &error)) {
+            return Outcome::kDone;
+        }
+        Take(error, &detail);
+        return Outcome::kUnavailable;
+    });
 }
 
 Outcome Lookup(const Key& key, std::u16string& password, std::string* why) {
-    std::string detail;
-    Service service;
-    Outcome outcome = Open(service, &detail);
-    if (outcome == Outcome::kDone) {
+    return WithService("lookup", why, [&](SecretService* service, std::string& detail) {
         GError* error = nullptr;
         Attributes attributes = AttributesOf(key);
         // Secrets are loaded only from open keyrings; a locked item comes back without one.
-        GList* items = secret_service_search_sync(service.get(), Schema(), attributes.get(),
+        GList* items = secret_service_search_sync(service, Schema(), attributes.get(),
                                                   SECRET_SEARCH_LOAD_SECRETS, nullptr, &error);
+        Outcome outcome = Outcome::kNotFound;
         if (error) {
             Take(error, &detail);
             outcome = Outcome::kUnavailable;
-        } else if (!items) {
-            outcome = Outcome::kNotFound;
-        } else {
+        } else if (items) {
             auto* item = static_cast<SecretItem*>(items->data);
             std::unique_ptr<SecretValue, ValueFree> value(
                 secret_item_get_locked(item) ? nullptr : secret_item_get_secret(item));
             const gchar* text = value ? secret_value_get_text(value.get()) : nullptr;
-            if (text) {
-                password = FromUtf8(text);
-            } else {
-                outcome = Outcome::kLocked;
-            }
+            if (text) password = FromUtf8(text);
+            outcome = text ? Outcome::kDone : Outcome::kLocked;
         }
         g_list_free_full(items, g_object_unref);
-    }
-    Log("lookup", outcome, detail);
-    if (why) *why = detail;
-    return outcome;
+        return outcome;
+    });
 }
 
 Outcome Clear(const Key& key, std::string* why) {
-    std::string detail;
-    Service service;
-    Outcome outcome = Open(service, &detail);
-    if (outcome == Outcome::kDone) {
+    return WithService("clear", why, [&](SecretService* service, std::string& detail) {
         GError* error = nullptr;
         Attributes attributes = AttributesOf(key);
-        if (!secret_service_clear_sync(service.get(), Schema(), attributes.get(), nullptr,
-                                       &error)) {
-            if (error) {
-                Take(error, &detail);
-                outcome = Outcome::kUnavailable;
-            } else {
-                outcome = Outcome::kNotFound;
-            }
-        }
-    }
-    Log("clear", outcome, detail);
-    if (why) *why = detail;
-    return outcome;
+        if (secret_service_clear_sync(service, Schema(), attributes.get(), nullptr, &error))
+            return Outcome::kDone;
+        if (!error) return Outcome::kNotFound;
+        Take(error, &detail);
+        return Outcome::kUnavailable;
+    });
 }
 
 }  // namespace zul::keyring

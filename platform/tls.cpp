@@ -170,27 +170,49 @@ std::unique_ptr<SSL_CTX, CtxFree> NewClientContext() {
     return ctx;
 }
 
-// Runs SSL_connect to the end, waiting on the descriptor between the steps. 0 or the error.
-int Handshake(SocketHandle s, SSL* ssl) {
+// The end of one OpenSSL call, repeated while it asked to wait for the descriptor.
+struct Step {
+    int r = 0;          // the call's result; > 0 done
+    int error = 0;      // SSL_get_error of the last try
+    int saved = 0;      // errno after it
+    int waitError = 0;  // the wait that failed (socket-layer code), or 0
+};
+
+// Runs `call` on `ssl` (under the stream's lock when there is one, never across a wait) until
+// it is done, fails, or would have to wait when `wait` is off (then 10035, or 10053 after a
+// local shutdown). The waits end at the socket time-out and look at the local shutdown.
+template <typename Call>
+Step Repeat(SocketHandle s, SSL* ssl, std::mutex* lock, bool wait, Call call) {
     const Clock::time_point deadline = IoDeadline();
     for (;;) {
-        ERR_clear_error();
-        errno = 0;
-        const int r = SSL_connect(ssl);
-        if (r == 1) return 0;
-        const int saved = errno;
-        const int e = SSL_get_error(ssl, r);
-        if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) {
-            const int waited = WaitFor(s, e == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, deadline);
-            if (waited != 0) return waited;
-            continue;
+        Step step;
+        {
+            std::unique_lock guard =
+                lock ? std::unique_lock(*lock) : std::unique_lock<std::mutex>();
+            ERR_clear_error();
+            errno = 0;
+            step.r = call(ssl);
+            step.saved = errno;
+            step.error = step.r > 0 ? SSL_ERROR_NONE : SSL_get_error(ssl, step.r);
         }
-        const int code = FailureCode(s, e, saved, true);
-        if (code == tlserr::kHandshakeFailed) {
-            WriteLog(kGeneralLog, u"TLS handshake failed: " + FromUtf8(QueuedError()));
-        }
-        return code;
+        if (step.error != SSL_ERROR_WANT_READ && step.error != SSL_ERROR_WANT_WRITE) return step;
+        step.waitError =
+            wait ? WaitFor(s, step.error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, deadline)
+                 : (SocketShutLocally(s) ? sockerr::kConnAborted : sockerr::kWouldBlock);
+        if (step.waitError != 0) return step;
     }
+}
+
+// Runs SSL_connect to the end, waiting on the descriptor between the steps. 0 or the error.
+int Handshake(SocketHandle s, SSL* ssl) {
+    const Step step = Repeat(s, ssl, nullptr, true, SSL_connect);
+    if (step.r == 1) return 0;
+    if (step.waitError != 0) return step.waitError;
+    const int code = FailureCode(s, step.error, step.saved, true);
+    if (code == tlserr::kHandshakeFailed) {
+        WriteLog(kGeneralLog, u"TLS handshake failed: " + FromUtf8(QueuedError()));
+    }
+    return code;
 }
 
 }  // namespace
@@ -253,78 +275,39 @@ bool IsTls(SocketHandle s) {
 bool TlsSend(SocketHandle s, const void* data, size_t n, bool wait, long& result) {
     std::shared_ptr<Stream> stream = Find(s);
     if (!stream) return false;
-    result = -1;
     if (n == 0) {
         result = 0;
         return true;
     }
-    const Clock::time_point deadline = IoDeadline();
     const int chunk = static_cast<int>(std::min<size_t>(n, 1 << 30));
-    for (;;) {
-        int r, e, saved;
-        {
-            std::lock_guard lock(stream->mutex);
-            ERR_clear_error();
-            errno = 0;
-            r = SSL_write(stream->ssl.get(), data, chunk);
-            saved = errno;
-            e = r > 0 ? SSL_ERROR_NONE : SSL_get_error(stream->ssl.get(), r);
-        }
-        if (r > 0) {
-            result = r;
-            return true;
-        }
-        if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) {
-            const int waited =
-                wait ? WaitFor(s, e == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, deadline)
-                     : sockerr::kWouldBlock;
-            if (waited == 0) continue;
-            SetLastSocketError(waited);
-            return true;
-        }
-        SetLastSocketError(FailureCode(s, e, saved, false));
-        return true;
-    }
+    const Step step = Repeat(s, stream->ssl.get(), &stream->mutex, wait,
+                             [&](SSL* ssl) { return SSL_write(ssl, data, chunk); });
+    result = step.r > 0 ? step.r : -1;
+    if (step.r <= 0)
+        SetLastSocketError(step.waitError ? step.waitError
+                                          : FailureCode(s, step.error, step.saved, false));
+    return true;
 }
 
 bool TlsRecv(SocketHandle s, void* data, size_t n, bool wait, long& result) {
     std::shared_ptr<Stream> stream = Find(s);
     if (!stream) return false;
-    result = -1;
-    const Clock::time_point deadline = IoDeadline();
     const int chunk = static_cast<int>(std::min<size_t>(n, 1 << 30));
-    for (;;) {
-        int r, e, saved;
-        {
-            std::lock_guard lock(stream->mutex);
-            ERR_clear_error();
-            errno = 0;
-            r = SSL_read(stream->ssl.get(), data, chunk);
-            saved = errno;
-            e = r > 0 ? SSL_ERROR_NONE : SSL_get_error(stream->ssl.get(), r);
-        }
-        if (r > 0) {
-            result = r;
-            return true;
-        }
-        if (e == SSL_ERROR_ZERO_RETURN ||
-            (e == SSL_ERROR_SYSCALL && saved == 0 && ERR_peek_error() == 0)) {
-            // An orderly close reports no error, unless we shut the socket down ourselves.
-            result = 0;
-            SetLastSocketError(SocketShutLocally(s) ? sockerr::kConnAborted : 0);
-            return true;
-        }
-        if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) {
-            const int waited =
-                wait ? WaitFor(s, e == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, deadline)
-                     : (SocketShutLocally(s) ? sockerr::kConnAborted : sockerr::kWouldBlock);
-            if (waited == 0) continue;
-            SetLastSocketError(waited);
-            return true;
-        }
-        SetLastSocketError(FailureCode(s, e, saved, false));
-        return true;
+    const Step step = Repeat(s, stream->ssl.get(), &stream->mutex, wait,
+                             [&](SSL* ssl) { return SSL_read(ssl, data, chunk); });
+    result = step.r > 0 ? step.r : -1;
+    if (step.r > 0) return true;
+    if (step.waitError != 0) {
+        SetLastSocketError(step.waitError);
+    } else if (step.error == SSL_ERROR_ZERO_RETURN ||
+               (step.error == SSL_ERROR_SYSCALL && step.saved == 0 && ERR_peek_error() == 0)) {
+        // An orderly close reports no error, unless we shut the socket down ourselves.
+        result = 0;
+        SetLastSocketError(SocketShutLocally(s) ? sockerr::kConnAborted : 0);
+    } else {
+        SetLastSocketError(FailureCode(s, step.error, step.saved, false));
     }
+    return true;
 }
 
 bool TlsHasPending(SocketHandle s) {
