@@ -288,14 +288,68 @@ void CAccount::RequestAddContact(ContactToAdd contact) {
     adds_.push_back(std::move(contact));
 }
 
+namespace {
+constexpr int kStrDetailsOffline = 1037;
+constexpr int kStrDetailsNotSent = 1038;
+// Details kept for the pages that show them; the oldest go first.
+constexpr size_t kMaxDetails = 64;
+}  // namespace
+
+void CAccount::RequestContactDetails(const std::u16string& login) {
+    if (Status() == kStatusOffline) {
+        UpdateDetails(login, [](ContactDetails& d) {
+            d = ContactDetails();
+            d.error = ResString(kStrDetailsOffline);
+        });
+        return;
+    }
+    UpdateDetails(login, [](ContactDetails& d) {
+        d = ContactDetails();
+        d.waiting = 1;  // until the idle pass has sent the requests
+    });
+    std::lock_guard lock(detailsMutex_);
+    if (std::find(detailsAsked_.begin(), detailsAsked_.end(), login) == detailsAsked_.end())
+        detailsAsked_.push_back(login);
+}
+
+ContactDetails CAccount::DetailsOf(const std::u16string& login) const {
+    std::lock_guard lock(detailsMutex_);
+    const auto it = details_.find(login);
+    return it == details_.end() ? ContactDetails() : it->second;
+}
+
+void CAccount::UpdateDetails(const std::u16string& login,
+                             const std::function<void(ContactDetails&)>& change) {
+    {
+        std::lock_guard lock(detailsMutex_);
+        if (details_.size() >= kMaxDetails && details_.find(login) == details_.end())
+            details_.erase(details_.begin());
+        change(details_[login]);
+    }
+    detailsVersion_.fetch_add(1);
+}
+
 void CAccount::RunIdleTasks() {
     if (Status() == kStatusOffline) return;
+    ExpireRequests();
     std::vector<ContactToAdd> adds;
     {
         std::lock_guard lock(addsMutex_);
         adds.swap(adds_);
     }
     for (const ContactToAdd& add : adds) AddOnServer(add);
+    std::vector<std::u16string> asked;
+    {
+        std::lock_guard lock(detailsMutex_);
+        asked.swap(detailsAsked_);
+    }
+    for (const std::u16string& login : asked) {
+        const int parts = SendDetailsRequests(login);
+        UpdateDetails(login, [&](ContactDetails& d) {
+            d.waiting = parts;
+            if (parts == 0) d.error = ResString(kStrDetailsNotSent);
+        });
+    }
     const std::vector<ContactPtr> mine = contacts_.ContactsOf(this);
     for (const ContactPtr& c : mine) {
         if (c->TakeNeedsDetails()) RequestShortDetails(c->Login(), false);
@@ -303,6 +357,7 @@ void CAccount::RunIdleTasks() {
     for (const ContactPtr& c : mine) {
         if (c->TakePendingAction()) ContactAction(c.get());
         if (auto nickname = c->TakeRenameRequest()) RenameOnServer(c.get(), *nickname);
+        if (auto group = c->TakeMoveRequest()) MoveOnServer(c.get(), *group);
         if (const int answer = c->TakeAuthAnswer(); answer >= 0) {
             AnswerAuthorisation(c.get(), answer == 1);
         }

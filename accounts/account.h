@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -21,6 +23,21 @@ class CContacts;
 class CContact;
 struct ContactFields;
 class CHistoryEvent;
+
+// What the server says about a contact when the user asks: the ICQ directory entry and the
+// profile and away message of the location service. Texts are plain; 0 means not given.
+struct ContactDetails {
+    std::u16string nickname, firstName, lastName, email, city, region, homepage, about;
+    int countryCode = 0;  // the directory's country code (the telephone code, mostly)
+    int age = 0;
+    int gender = 0;  // 1 female, 2 male
+    std::u16string profile, awayMessage;
+    // Parts of the answer still awaited; answered is set by the first part that arrives.
+    int waiting = 0;
+    bool answered = false;
+    std::u16string error;  // why nothing came, once nothing is awaited
+    bool Loading() const { return waiting > 0; }
+};
 
 // Icons the accounts page shows beside the status text while busy or after an error.
 namespace accicon {
@@ -55,6 +72,9 @@ class CAccount : public CAccountData {
     // Gives a contact of the server list a new nickname on the server; the session thread's
     // idle pass calls it for a contact's rename request. False when nothing was sent.
     virtual bool RenameOnServer(CContact* contact, const std::u16string& nickname) { return false; }
+    // Moves a contact to another group (by name) on the server; the idle pass calls it for a
+    // contact's move request.
+    virtual bool MoveOnServer(CContact* contact, const std::u16string& group) { return false; }
     // A contact the user adds to the server list: login, nickname, the group (by name; a new
     // name makes a new group) and the reason sent with an authorisation request.
     struct ContactToAdd {
@@ -72,6 +92,23 @@ class CAccount : public CAccountData {
     // The session thread: asks the contact for its authorisation (again), with a reason.
     virtual bool AskAuthorisation(CContact* contact, const std::u16string& reason) { return false; }
     virtual bool RequestShortDetails(const std::u16string& login, bool ownDetails) = 0;
+
+    // --- details the user reads ----------------------------------------------------------------
+    // Any thread: asks the server for a contact's details on the session's idle pass. Offline
+    // the answer is at once an error.
+    void RequestContactDetails(const std::u16string& login);
+    // A copy of what arrived so far; empty (not loading, no error) when never asked.
+    ContactDetails DetailsOf(const std::u16string& login) const;
+    // Grows with every change of any contact's details; a page compares it to redraw.
+    uint32_t DetailsVersion() const { return detailsVersion_.load(); }
+    // The session thread: changes the stored details of a login under the lock.
+    void UpdateDetails(const std::u16string& login,
+                       const std::function<void(ContactDetails&)>& change);
+    // The session thread: sends the requests of one login; how many parts will answer (0 when
+    // nothing was sent).
+    virtual int SendDetailsRequests(const std::u16string& login) { return 0; }
+    // The session thread's idle pass: gives up requests the server has not answered in time.
+    virtual void ExpireRequests() {}
     // Shuts both connections of the session down so that a blocked thread wakes up.
     virtual void ShutdownConnections() {}
     // Closes (releases) both connections of the session.
@@ -206,6 +243,10 @@ class CAccount : public CAccountData {
     std::atomic<bool> stopRequested_{false};
     std::mutex addsMutex_;
     std::vector<ContactToAdd> adds_;
+    mutable std::mutex detailsMutex_;
+    std::vector<std::u16string> detailsAsked_;
+    std::map<std::u16string, ContactDetails> details_;
+    std::atomic<uint32_t> detailsVersion_{0};
     mutable std::mutex questionMutex_;
     CertificateQuestion question_;
     std::atomic<int> passwordQuestion_{0};

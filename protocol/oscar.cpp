@@ -1,8 +1,11 @@
 #include "protocol/oscar.h"
 
 #include "accounts/accounts.h"
+#include "platform/resources.h"
 #include "platform/socket.h"
+#include "platform/tick.h"
 #include "protocol/services/families.h"
+#include "protocol/services/server_list_item.h"
 #include "protocol/transport/connection.h"
 #include "protocol/transport/packet.h"
 #include "storage/options.h"
@@ -155,12 +158,37 @@ bool COscar::AskAuthorisation(CContact* contact, const std::u16string& reason) {
     return zul::AskAuthorisation(*this, contact, reason);
 }
 
+bool COscar::MoveOnServer(CContact* contact, const std::u16string& group) {
+    return MoveBuddyOnServer(*this, contact, group);
+}
+
 bool COscar::AddOnServer(const ContactToAdd& contact) {
     return AddBuddyOnServer(*this, contact);
 }
 
 bool COscar::RequestShortDetails(const std::u16string& login, bool ownDetails) {
     return RequestUserDetails(*this, login, ownDetails);
+}
+
+int COscar::SendDetailsRequests(const std::u16string& login) {
+    // An ICQ number has a directory entry; every user may have a profile and away message.
+    const int parts = RequestFullDetails(*this, login) ? 1 : 0;
+    RequestLocationInfo(*this, login);
+    return parts + 1;
+}
+
+void COscar::ExpireRequests() {
+    const std::vector<PendingRequest> expired = pending_.TakeExpired(
+        {kPendingBuddyRemoval, kPendingBuddyRename, kPendingBuddyAdd, kPendingBuddyAddAuth,
+         kPendingBuddyMove, kPendingFullDetails, kPendingLocationInfo},
+        GetTick(), requestTimeoutMs_.load());
+    for (const PendingRequest& request : expired) {
+        if (request.kind == kPendingFullDetails || request.kind == kPendingLocationInfo) {
+            FinishDetailsPart(*this, request.text, false, ResString(kStrNoAnswer));
+        } else {
+            GiveUpListEdit(*this, request);
+        }
+    }
 }
 
 void RegisterOscarAccounts() {

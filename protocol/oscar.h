@@ -43,10 +43,19 @@ class COscar : public CAccount {
     int ContactAction(CContact* contact) override;
     bool RenameOnServer(CContact* contact, const std::u16string& nickname) override;
     bool AddOnServer(const ContactToAdd& contact) override;
+    bool MoveOnServer(CContact* contact, const std::u16string& group) override;
     bool AnswerAuthorisation(CContact* contact, bool grant) override;
     bool AskAuthorisation(CContact* contact, const std::u16string& reason) override;
     bool SendTypingNotice(CContact* contact, int state) override;
     bool RequestShortDetails(const std::u16string& login, bool ownDetails) override;
+    int SendDetailsRequests(const std::u16string& login) override;
+    // Gives up list edits and details requests the server has not answered in time: the list
+    // stays as it was and the user is told.
+    void ExpireRequests() override;
+    // How long such a request may wait for its answer (tests shorten it).
+    void SetRequestTimeout(uint32_t ms) { requestTimeoutMs_.store(ms); }
+    static constexpr uint32_t kDefaultRequestTimeoutMs = 30000;
+    static constexpr int kStrNoAnswer = 1041;
     void ShutdownConnections() override;
     void CloseConnections() override;
 
@@ -200,6 +209,7 @@ class COscar : public CAccount {
     PendingRequests pending_;
     AvatarQueue avatarQueue_;
     std::atomic<bool> avatarActive_{false};
+    std::atomic<uint32_t> requestTimeoutMs_{kDefaultRequestTimeoutMs};
     std::atomic<bool> olderPictureQuery_{false};
     std::atomic<uint16_t> permitDenyItemId_{0};
     std::atomic<uint8_t> privacyMode_{0};

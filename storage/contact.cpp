@@ -123,6 +123,16 @@ std::optional<std::u16string> CContact::TakeAuthorisationRequest() {
     return std::exchange(authRequest_, std::nullopt);
 }
 
+void CContact::RequestMove(const std::u16string& group) {
+    std::lock_guard lock(renameMutex_);
+    moveRequest_ = group;
+}
+
+std::optional<std::u16string> CContact::TakeMoveRequest() {
+    std::lock_guard lock(renameMutex_);
+    return std::exchange(moveRequest_, std::nullopt);
+}
+
 void CContact::RequestRename(const std::u16string& nickname) {
     std::lock_guard lock(renameMutex_);
     renameRequest_ = nickname;

@@ -177,6 +177,9 @@ class CContact : public CContactListItem {
     // idle pass takes it (and sends it), then applied when the server acknowledges it.
     void RequestRename(const std::u16string& nickname);
     std::optional<std::u16string> TakeRenameRequest();
+    // The group (by name) the user moves a contact of the server list to, kept as a rename is.
+    void RequestMove(const std::u16string& group);
+    std::optional<std::u16string> TakeMoveRequest();
     // Our own typing in the chat with this contact (the typing notice's states). The chat sets
     // what it is; the session sends a change at most once every two seconds.
     static constexpr int kTypingEnded = 0, kTypingPaused = 1, kTypingBegun = 2;
@@ -246,6 +249,7 @@ class CContact : public CContactListItem {
     std::mutex renameMutex_;
     std::optional<std::u16string> renameRequest_;
     std::optional<std::u16string> authRequest_;  // guarded by renameMutex_
+    std::optional<std::u16string> moveRequest_;  // guarded by renameMutex_
     std::atomic<bool> removed_{false};
 
     std::unique_ptr<CHistory> history_;

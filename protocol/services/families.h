@@ -36,6 +36,17 @@ void HandleLocationFamily(COscar& session, COscarPacket& frame);
 void HandlePrivacyFamily(COscar& session, COscarPacket& frame);
 void HandleMetaFamily(COscar& session, COscarPacket& frame);
 bool RequestUserDetails(COscar& session, const std::u16string& login, bool ownDetails);
+// The full directory entry of an ICQ number the user reads (one part of its details); false
+// for a login that is not a number.
+bool RequestFullDetails(COscar& session, const std::u16string& login);
+constexpr uint32_t kPendingFullDetails = 0x001504B2;
+// The profile and away message of a user from the location service (one part of its
+// details).
+void RequestLocationInfo(COscar& session, const std::u16string& login);
+constexpr uint32_t kPendingLocationInfo = 0x00020015;
+// One part of a login's details ended: with something (answered) or with the reason why not.
+void FinishDetailsPart(COscar& session, const std::u16string& login, bool answered,
+                       const std::u16string& error);
 // Pending-request kind of the ICQ offline-message request.
 constexpr uint32_t kPendingOfflineIcq = 0x3C;
 // Offline messages of an ICQ number: the meta request; its messages are stored as they come
@@ -75,6 +86,12 @@ bool IsValidBuddyLogin(std::u16string_view login);
 // adds it with the awaiting mark and sends the authorisation request with the reason; any
 // other answer stores nothing and the account says why.
 bool AddBuddyOnServer(COscar& session, const CAccount::ContactToAdd& contact);
+// Moves a buddy to another group (by name; a new name makes a new group): the buddy item is
+// added under the new group, and when the server agrees the contact takes it and the old item
+// is removed. Offline the move waits for the next sign-on.
+bool MoveBuddyOnServer(COscar& session, CContact* contact, const std::u16string& group);
+// A list edit the server never acknowledged: the contact is as it was, and the user is told.
+void GiveUpListEdit(COscar& session, const PendingRequest& request);
 // Grants or denies a contact's request for our authorisation (0x13,0x1A).
 bool AnswerAuthorisation(COscar& session, CContact* contact, bool grant);
 // Asks an awaiting contact for its authorisation again; false when it is gone.

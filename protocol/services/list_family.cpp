@@ -31,6 +31,8 @@ constexpr int kStrAddInvalidLogin = 1024;
 constexpr int kStrAuthGranted = 1025;
 constexpr int kStrAuthDenied = 1026;
 constexpr int kStrYouWereAdded = 1027;
+constexpr int kStrMoveRefused = 1042;
+constexpr int kStrNoAnswer = 1041;
 constexpr uint16_t kResultAuthRequired = 0x000E;
 constexpr uint16_t kGroupMembersTlv = 0x00C8;
 
@@ -40,6 +42,8 @@ struct PendingAdd {
     uint16_t itemId = 0;
     bool newGroup = false;
     std::u16string nickname, group, reason;
+    // A move: the item that goes once the new one is there.
+    uint16_t oldGroupId = 0, oldItemId = 0;
 };
 
 std::vector<uint8_t> EncodePendingAdd(const PendingAdd& add) {
@@ -51,6 +55,10 @@ std::vector<uint8_t> EncodePendingAdd(const PendingAdd& add) {
         const std::string utf8 = ToUtf8(*text);
         data.insert(data.end(), utf8.begin(), utf8.end());
         data.push_back(0);
+    }
+    for (uint16_t id : {add.oldGroupId, add.oldItemId}) {
+        data.push_back(static_cast<uint8_t>(id >> 8));
+        data.push_back(static_cast<uint8_t>(id));
     }
     return data;
 }
@@ -68,6 +76,9 @@ std::optional<PendingAdd> DecodePendingAdd(const std::vector<uint8_t>& data) {
         *text = FromUtf8(std::string(data.begin() + static_cast<std::ptrdiff_t>(at), end));
         at = static_cast<size_t>(end - data.begin()) + 1;
     }
+    if (data.size() != at + 4) return std::nullopt;
+    add.oldGroupId = static_cast<uint16_t>(data[at] << 8 | data[at + 1]);
+    add.oldItemId = static_cast<uint16_t>(data[at + 2] << 8 | data[at + 3]);
     return add;
 }
 
@@ -310,6 +321,57 @@ void ApplyAddAck(COscar& session, const PendingRequest& request, bool read, uint
     if (withAuth) SendAuthorisationRequest(session, request.text, add->reason);
 }
 
+void SendGroupItem(COscar& session, const std::u16string& name, uint16_t groupId, uint16_t subtype,
+                   uint16_t extraItem);
+std::u16string GroupNameOf(COscar& session, uint16_t groupId);
+
+// The answer to the first half of a move (the buddy item under its new group): the contact
+// takes the new group and item, then the old item leaves the server. A refusal leaves the
+// contact where it was.
+void ApplyMoveAck(COscar& session, const PendingRequest& request, bool read, uint16_t result) {
+    const std::optional<PendingAdd> move = DecodePendingAdd(request.data);
+    ContactPtr contact = session.Contacts().FindContact(&session, request.text);
+    if (!move || !contact) return;
+    contact->SetBlockedIcon(false);
+    if (!read || result != 0) {
+        WriteLogFormat(kGeneralLog, u"SNAC(0x13,0x0E) buddy move refused: 0x%X", result);
+        session.SetStatusText(FormatInt(ResString(kStrMoveRefused), result));
+        contact->Redraw();
+        return;
+    }
+    CContacts& contacts = session.Contacts();
+    if (move->newGroup) contacts.AddOrUpdateGroup(session.ID(), move->group, move->groupId);
+    auto& kept = session.OtherBuddyTlvs();
+    if (auto it = kept.find(move->oldItemId); it != kept.end()) {
+        std::vector<uint8_t> tlvs = std::move(it->second);
+        kept.erase(it);
+        kept[move->itemId] = std::move(tlvs);
+    }
+    ContactFields moved{.srvID = move->itemId,
+                        .groupID = move->groupId,
+                        .groupName = move->group,
+                        .login = contact->Login(),
+                        .nickname = contact->Nickname(),
+                        .note = contact->Note(),
+                        .email = contact->Email(),
+                        .phone = contact->Phone(),
+                        .awaitingAuth = contact->AwaitingAuth(),
+                        .onServer = true};
+    contact->UpdateFromServer(moved);
+    contact->dbSave();
+    contacts.Rebuild();
+    // The old item goes, and its group no longer lists it.
+    COscarPacket start = COscarPacket::Snac(0x13, 0x11);
+    session.SendFrame(Link::Service, start);
+    COscarPacket remove = COscarPacket::Snac(0x13, 0x0A);
+    AppendServerListItem(remove, ToUtf8(contact->Login()), move->oldGroupId, move->oldItemId,
+                         listitem::kBuddy, {});
+    session.SendFrame(Link::Service, remove);
+    SendGroupItem(session, GroupNameOf(session, move->oldGroupId), move->oldGroupId, 0x09, 0);
+    COscarPacket end = COscarPacket::Snac(0x13, 0x12);
+    session.SendFrame(Link::Service, end);
+}
+
 void HandleEditAck(COscar& session, const COscarPacket& frame) {
     const uint16_t id = static_cast<uint16_t>(frame.requestId());
     std::optional<PendingRequest> request = session.Pending().Find(id);
@@ -323,6 +385,10 @@ void HandleEditAck(COscar& session, const COscarPacket& frame) {
     }
     if (request->kind == kPendingBuddyAdd || request->kind == kPendingBuddyAddAuth) {
         ApplyAddAck(session, *request, reader.ok(), result);
+        return;
+    }
+    if (request->kind == kPendingBuddyMove) {
+        ApplyMoveAck(session, *request, reader.ok(), result);
         return;
     }
     if (request->kind != kPendingBuddyRemoval) return;
@@ -565,22 +631,40 @@ bool IsValidBuddyLogin(std::u16string_view login) {
 
 namespace {
 
-// The items of an addition: start, the group (added when new, else updated with its new
-// member list), the buddy, end.
-void SendBuddyAdd(COscar& session, const std::u16string& login, const PendingAdd& add,
-                  bool awaitingAuth) {
+std::u16string GroupNameOf(COscar& session, uint16_t groupId) {
+    CContacts& contacts = session.Contacts();
+    std::lock_guard lock(contacts.Mutex());
+    const CGroup* group = contacts.FindGroup(session.ID(), groupId);
+    return group != nullptr ? group->Name() : std::u16string();
+}
+
+// A group item (0x08 new, 0x09 changed) with its member list: the on-server contacts the store
+// has in the group, and `extraItem` when it is not 0.
+void SendGroupItem(COscar& session, const std::u16string& name, uint16_t groupId, uint16_t subtype,
+                   uint16_t extraItem) {
     std::vector<uint8_t> members;
     for (const ContactPtr& c : session.Contacts().ContactsOf(&session)) {
-        if (c->OnServer() && c->GroupID() == add.groupId && c->SrvID() != add.itemId) {
+        if (c->OnServer() && c->GroupID() == groupId && c->SrvID() != extraItem) {
             members.push_back(static_cast<uint8_t>(c->SrvID() >> 8));
             members.push_back(static_cast<uint8_t>(c->SrvID()));
         }
     }
-    members.push_back(static_cast<uint8_t>(add.itemId >> 8));
-    members.push_back(static_cast<uint8_t>(add.itemId));
+    if (extraItem != 0) {
+        members.push_back(static_cast<uint8_t>(extraItem >> 8));
+        members.push_back(static_cast<uint8_t>(extraItem));
+    }
     std::vector<uint8_t> groupTlvs;
     AppendTlvBytes(groupTlvs, kGroupMembersTlv,
                    std::string_view(reinterpret_cast<const char*>(members.data()), members.size()));
+    COscarPacket group = COscarPacket::Snac(0x13, subtype);
+    AppendServerListItem(group, ToUtf8(name), groupId, 0, listitem::kGroup, groupTlvs);
+    session.SendFrame(Link::Service, group);
+}
+
+// The items of an addition: start, the group (added when new, else updated with its new
+// member list), the buddy, end.
+void SendBuddyAdd(COscar& session, const std::u16string& login, const PendingAdd& add,
+                  bool awaitingAuth) {
     std::vector<uint8_t> buddyTlvs;
     if (!add.nickname.empty()) AppendTlvBytes(buddyTlvs, buddytlv::kNickname, ToUtf8(add.nickname));
     if (awaitingAuth) AppendTlvBytes(buddyTlvs, buddytlv::kAwaitingAuth, {});
@@ -590,9 +674,7 @@ void SendBuddyAdd(COscar& session, const std::u16string& login, const PendingAdd
     try {
         COscarPacket start = COscarPacket::Snac(0x13, 0x11);
         session.SendFrame(Link::Service, start);
-        COscarPacket group = COscarPacket::Snac(0x13, add.newGroup ? 0x08 : 0x09);
-        AppendServerListItem(group, ToUtf8(add.group), add.groupId, 0, listitem::kGroup, groupTlvs);
-        session.SendFrame(Link::Service, group);
+        SendGroupItem(session, add.group, add.groupId, add.newGroup ? 0x08 : 0x09, add.itemId);
         COscarPacket buddy = COscarPacket::Snac(0x13, 0x08, id);
         AppendServerListItem(buddy, ToUtf8(login), add.groupId, add.itemId, listitem::kBuddy,
                              buddyTlvs);
@@ -605,27 +687,11 @@ void SendBuddyAdd(COscar& session, const std::u16string& login, const PendingAdd
     }
 }
 
-}  // namespace
-
-bool AddBuddyOnServer(COscar& session, const CAccount::ContactToAdd& contact) {
-    if (!IsValidBuddyLogin(contact.login)) {
-        session.SetStatusText(ResString(kStrAddInvalidLogin));
-        return false;
-    }
-    if (session.Status() == kStatusOffline) {
-        session.RequestAddContact(contact);  // waits for the next sign-on
-        return false;
-    }
+// The group `add.group` names (case aside), or a new one with the lowest id the account's
+// list does not use; and a free item id drawn at random, as servers and other clients do.
+// False when the list has no free id left.
+bool ChooseGroupAndItem(COscar& session, PendingAdd& add) {
     CContacts& contacts = session.Contacts();
-    if (ContactPtr known = contacts.FindContact(&session, contact.login);
-        known && known->OnServer()) {
-        return false;  // already on the list
-    }
-    PendingAdd add;
-    add.nickname = contact.nickname.empty() ? contact.login : contact.nickname;
-    add.group = contact.group.empty() ? u"General" : contact.group;
-    add.reason = contact.reason;
-    // The group by name, or a new one with the lowest id the account's list does not use.
     std::vector<bool> groupUsed(0x8000, false), itemUsed(0x8000, false);
     groupUsed[0] = itemUsed[0] = true;
     {
@@ -649,7 +715,6 @@ bool AddBuddyOnServer(COscar& session, const CAccount::ContactToAdd& contact) {
         if (free == groupUsed.end()) return false;
         add.groupId = static_cast<uint16_t>(free - groupUsed.begin());
     }
-    // Item ids are drawn at random among the free ones, as servers and other clients do.
     const auto freeCount = std::count(itemUsed.begin(), itemUsed.end(), false);
     if (freeCount == 0) return false;
     auto skip = static_cast<long>(Random16() % static_cast<uint32_t>(freeCount));
@@ -659,8 +724,98 @@ bool AddBuddyOnServer(COscar& session, const CAccount::ContactToAdd& contact) {
             break;
         }
     }
+    return true;
+}
+
+}  // namespace
+
+bool AddBuddyOnServer(COscar& session, const CAccount::ContactToAdd& contact) {
+    if (!IsValidBuddyLogin(contact.login)) {
+        session.SetStatusText(ResString(kStrAddInvalidLogin));
+        return false;
+    }
+    if (session.Status() == kStatusOffline) {
+        session.RequestAddContact(contact);  // waits for the next sign-on
+        return false;
+    }
+    CContacts& contacts = session.Contacts();
+    if (ContactPtr known = contacts.FindContact(&session, contact.login);
+        known && known->OnServer()) {
+        return false;  // already on the list
+    }
+    PendingAdd add;
+    add.nickname = contact.nickname.empty() ? contact.login : contact.nickname;
+    add.group = contact.group.empty() ? u"General" : contact.group;
+    add.reason = contact.reason;
+    if (!ChooseGroupAndItem(session, add)) return false;
     SendBuddyAdd(session, contact.login, add, false);
     return true;
+}
+
+bool MoveBuddyOnServer(COscar& session, CContact* contact, const std::u16string& group) {
+    if (contact == nullptr || contact->Removed() || group.empty()) return false;
+    if (EqualNoCase(group, contact->GroupName())) return false;
+    if (!contact->OnServer()) {
+        // Only this client knows the contact: it joins a group the account has, at once.
+        CContacts& contacts = session.Contacts();
+        uint16_t groupId = 0;
+        {
+            std::lock_guard lock(contacts.Mutex());
+            for (const auto& g : contacts.GroupList()) {
+                if (g->AccountID() == session.ID() && EqualNoCase(g->Name(), group))
+                    groupId = g->GroupID();
+            }
+        }
+        if (groupId == 0) return false;
+        contact->SetGroupID(groupId);
+        contact->SetGroupName(GroupNameOf(session, groupId));
+        contact->dbSave();
+        contacts.Rebuild();
+        return true;
+    }
+    if (session.Status() == kStatusOffline) {
+        contact->RequestMove(group);  // waits for the next sign-on
+        return false;
+    }
+    PendingAdd move;
+    move.group = group;
+    move.oldGroupId = contact->GroupID();
+    move.oldItemId = contact->SrvID();
+    if (!ChooseGroupAndItem(session, move)) return false;
+    const uint16_t id =
+        session.Pending().Add(kPendingBuddyMove, contact->Login(), EncodePendingAdd(move));
+    contact->SetBlockedIcon(true);  // until the server answers
+    contact->Redraw();
+    // First the buddy under its new group; the old item goes when the server has taken it,
+    // so that a refusal loses nothing.
+    std::vector<uint8_t> tlvs = BuddyItemTlvs(session, *contact, contact->Nickname());
+    try {
+        COscarPacket start = COscarPacket::Snac(0x13, 0x11);
+        session.SendFrame(Link::Service, start);
+        SendGroupItem(session, move.group, move.groupId, move.newGroup ? 0x08 : 0x09, move.itemId);
+        COscarPacket buddy = COscarPacket::Snac(0x13, 0x08, id);
+        AppendServerListItem(buddy, ToUtf8(contact->Login()), move.groupId, move.itemId,
+                             listitem::kBuddy, tlvs);
+        session.SendFrame(Link::Service, buddy);
+        COscarPacket end = COscarPacket::Snac(0x13, 0x12);
+        session.SendFrame(Link::Service, end);
+    } catch (...) {
+        session.Pending().Remove(id);
+        contact->SetBlockedIcon(false);
+        contact->RequestMove(group);  // tried again after the next sign-on
+        throw;
+    }
+    return true;
+}
+
+void GiveUpListEdit(COscar& session, const PendingRequest& request) {
+    WriteLogFormat(kGeneralLog, u"SNAC(0x13,0x0E) never came for a list edit of kind 0x%X",
+                   static_cast<int>(request.kind));
+    if (ContactPtr contact = session.Contacts().FindContact(&session, request.text)) {
+        contact->SetBlockedIcon(false);
+        contact->Redraw();
+    }
+    session.SetStatusText(ResString(kStrNoAnswer));
 }
 
 bool AnswerAuthorisation(COscar& session, CContact* contact, bool grant) {

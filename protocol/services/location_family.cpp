@@ -1,9 +1,15 @@
-// Location (family 0x02): the capability announcement at sign-on. Nothing that arrives on the
-// running session is used.
+// Location (family 0x02): the capability announcement at sign-on, and the profile and away
+// message of a user whose details the user reads.
+#include <algorithm>
+#include <optional>
+#include <string>
+
 #include "platform/log.h"
+#include "platform/resources.h"
 #include "platform/text.h"
 #include "protocol/oscar.h"
 #include "protocol/services/families.h"
+#include "protocol/services/message_parse.h"
 #include "protocol/transport/packet.h"
 
 namespace zul {
@@ -26,7 +32,90 @@ constexpr uint8_t kCapabilities[7][16] = {
     {'Z', 'U', 'L', '_', 0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x00, 0x07, 0xDA},
 };
 
+constexpr int kStrNotSignedOn = 1040;
+// Profile and away message, each well beyond what servers let a user set.
+constexpr size_t kMaxInfoText = 16384;
+
+// A text of the location service in the character set its MIME type names: UTF-16 for
+// "unicode-2-0", Latin-1 for "iso-8859-1", otherwise UTF-8 (which ASCII is).
+std::u16string InfoText(const Tlv* mime, const Tlv* text) {
+    if (text == nullptr) return {};
+    ByteSpan bytes = text->Bytes();
+    if (bytes.size() > kMaxInfoText) bytes = bytes.first(kMaxInfoText);
+    std::string type = mime != nullptr ? mime->AsString() : std::string();
+    std::transform(type.begin(), type.end(), type.begin(),
+                   [](char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); });
+    if (type.find("unicode-2-0") != std::string::npos) return Utf16BeToWide(bytes);
+    if (type.find("iso-8859-1") != std::string::npos) {
+        std::u16string latin;
+        for (uint8_t b : bytes) {
+            if (b == 0) break;
+            latin.push_back(static_cast<char16_t>(b));
+        }
+        return latin;
+    }
+    return Utf8ToWide(bytes);
+}
+
+// SNAC(0x02,0x06): the user's info block, then the profile (TLVs 1, 2) and the away message
+// (TLVs 3, 4) that were asked for.
+void HandleUserInfoReply(COscar& session, const COscarPacket& frame) {
+    const uint16_t id = static_cast<uint16_t>(frame.requestId());
+    const std::optional<PendingRequest> request = session.Pending().Find(id);
+    if (!request || request->kind != kPendingLocationInfo) return;
+    session.Pending().Remove(id);
+    ByteReader reader(frame.snacData());
+    reader.Skip(reader.ReadU8());  // the name
+    reader.ReadU16();              // warning level
+    const uint16_t count = reader.ReadU16();
+    for (uint16_t i = 0; i < count && reader.ok(); ++i) {
+        reader.ReadU16();
+        reader.Skip(reader.ReadU16());
+    }
+    if (!reader.ok()) {
+        FinishDetailsPart(session, request->text, false, FormatInt(ResString(kStrNotSignedOn), 0));
+        return;
+    }
+    TlvList tlvs;
+    tlvs.Parse(reader.Rest());
+    const std::u16string profile = PlainTextOfHtml(InfoText(tlvs.Find(0x0001), tlvs.Find(0x0002)));
+    const std::u16string away = PlainTextOfHtml(InfoText(tlvs.Find(0x0003), tlvs.Find(0x0004)));
+    session.UpdateDetails(request->text, [&](ContactDetails& d) {
+        d.profile = profile;
+        d.awayMessage = away;
+    });
+    FinishDetailsPart(session, request->text, true, {});
+}
+
 }  // namespace
+
+void RequestLocationInfo(COscar& session, const std::u16string& login) {
+    const std::string name = ToUtf8(login).substr(0, 0xFF);
+    const uint16_t id = session.Pending().Add(kPendingLocationInfo, login);
+    COscarPacket frame = COscarPacket::Snac(0x02, 0x15, id);
+    frame.AppendU32(0x00000003);  // the profile and the away message
+    frame.AppendU8(static_cast<uint8_t>(name.size()));
+    frame.AppendBytes(name);
+    try {
+        session.SendFrame(Link::Service, frame);
+    } catch (...) {
+        session.Pending().Remove(id);
+        throw;
+    }
+}
+
+void FinishDetailsPart(COscar& session, const std::u16string& login, bool answered,
+                       const std::u16string& error) {
+    session.UpdateDetails(login, [&](ContactDetails& d) {
+        if (d.waiting > 0) --d.waiting;
+        if (answered) {
+            d.answered = true;
+            d.error.clear();
+        } else if (!d.answered) {
+            d.error = error;
+        }
+    });
+}
 
 void SendCapabilities(COscar& session) {
     COscarPacket frame = COscarPacket::Snac(0x02, 0x04);
@@ -35,7 +124,25 @@ void SendCapabilities(COscar& session) {
 }
 
 void HandleLocationFamily(COscar& session, COscarPacket& frame) {
-    WriteLog(kGeneralLog, FormatInt(u"Unhandled SNAC(0x02,0x%X)", frame.subtype()));
+    switch (frame.subtype()) {
+        case 0x01: {
+            // An error: for a details request, most often "not signed on".
+            const uint16_t id = static_cast<uint16_t>(frame.requestId());
+            const std::optional<PendingRequest> request = session.Pending().Find(id);
+            if (!request || request->kind != kPendingLocationInfo) break;
+            session.Pending().Remove(id);
+            ByteReader error(frame.snacData());
+            FinishDetailsPart(session, request->text, false,
+                              FormatInt(ResString(kStrNotSignedOn), error.ReadU16()));
+            break;
+        }
+        case 0x06:
+            HandleUserInfoReply(session, frame);
+            break;
+        default:
+            WriteLog(kGeneralLog, FormatInt(u"Unhandled SNAC(0x02,0x%X)", frame.subtype()));
+            break;
+    }
 }
 
 }  // namespace zul

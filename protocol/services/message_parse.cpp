@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <ctime>
+#include <string_view>
+#include <utility>
 
 #include "accounts/status.h"
 #include "platform/local_time.h"
@@ -69,7 +71,7 @@ bool ParseChannel1(ByteSpan tlvBlock, bool offline, IncomingMessage& message) {
     if (body == nullptr) return false;
     std::optional<std::u16string> text = ParseMessageFragments(body->Bytes());
     if (!text) return false;
-    message.text = std::move(*text);
+    message.text = LooksLikeHtml(*text) ? PlainTextOfHtml(*text) : std::move(*text);
     const Tlv* time = tlvs.Find(0x0016);
     if (offline && time != nullptr && time->length == 4) message.sentAt = time->AsU32();
     return true;
@@ -87,7 +89,102 @@ bool ParseChannel2(ByteSpan tlvBlock, IncomingMessage& message) {
     return true;
 }
 
+char16_t Lower(char16_t c) {
+    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
+}
+
+bool StartsWithNoCase(std::u16string_view text, std::u16string_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        if (Lower(text[i]) != prefix[i]) return false;
+    }
+    return true;
+}
+
+// The character of an entity's name (without '&' and ';'); 0 when it is not known.
+char32_t EntityValue(std::u16string_view name) {
+    static const std::pair<std::u16string_view, char32_t> kNamed[] = {
+        {u"amp", u'&'},  {u"lt", u'<'},    {u"gt", u'>'},
+        {u"quot", u'"'}, {u"apos", u'\''}, {u"nbsp", u' '}};
+    for (const auto& [entity, value] : kNamed) {
+        if (name == entity) return value;
+    }
+    if (name.size() < 2 || name.size() > 8 || name[0] != u'#') return 0;
+    const bool hex = name[1] == u'x' || name[1] == u'X';
+    char32_t value = 0;
+    for (size_t i = hex ? 2 : 1; i < name.size(); ++i) {
+        const char16_t c = Lower(name[i]);
+        int digit = -1;
+        if (c >= u'0' && c <= u'9') digit = c - u'0';
+        if (hex && c >= u'a' && c <= u'f') digit = c - u'a' + 10;
+        if (digit < 0) return 0;
+        value = value * (hex ? 16 : 10) + static_cast<char32_t>(digit);
+    }
+    return value > 0 && value <= 0x10FFFF && (value < 0xD800 || value > 0xDFFF) ? value : 0;
+}
+
+void AppendCodePoint(std::u16string& out, char32_t c) {
+    if (c < 0x10000) {
+        out.push_back(static_cast<char16_t>(c));
+        return;
+    }
+    c -= 0x10000;
+    out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+    out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+}
+
 }  // namespace
+
+bool LooksLikeHtml(std::u16string_view text) {
+    size_t start = 0;
+    while (start < text.size() && (text[start] == u' ' || text[start] == u'\n')) ++start;
+    text.remove_prefix(start);
+    for (std::u16string_view tag : {u"<html", u"<body", u"<font", u"<p>", u"<div", u"<span"}) {
+        if (StartsWithNoCase(text, tag)) return true;
+    }
+    return false;
+}
+
+std::u16string PlainTextOfHtml(std::u16string_view html) {
+    std::u16string out;
+    out.reserve(html.size());
+    size_t i = 0;
+    while (i < html.size()) {
+        const char16_t c = html[i];
+        if (c == u'<') {
+            const size_t end = html.find(u'>', i);
+            if (end == std::u16string_view::npos) {
+                out.append(html.substr(i));  // not a tag: kept as it is
+                break;
+            }
+            const std::u16string_view tag = html.substr(i + 1, end - i - 1);
+            for (std::u16string_view breaking : {u"br", u"/p", u"/div", u"hr"}) {
+                if (StartsWithNoCase(tag, breaking) &&
+                    (tag.size() == breaking.size() || tag[breaking.size()] == u' ' ||
+                     tag[breaking.size()] == u'/')) {
+                    out.push_back(u'\n');
+                }
+            }
+            i = end + 1;
+            continue;
+        }
+        if (c == u'&') {
+            const size_t end = html.find(u';', i);
+            if (end != std::u16string_view::npos && end - i <= 9) {
+                if (const char32_t value = EntityValue(html.substr(i + 1, end - i - 1))) {
+                    AppendCodePoint(out, value);
+                    i = end + 1;
+                    continue;
+                }
+            }
+        }
+        // Line breaks of the source are only layout in HTML.
+        out.push_back(c == u'\r' || c == u'\n' ? u' ' : c);
+        ++i;
+    }
+    while (!out.empty() && (out.back() == u'\n' || out.back() == u' ')) out.pop_back();
+    return out;
+}
 
 std::optional<IncomingMessage> ParseIncomingMessage(ByteSpan snacData, bool offline) {
     ByteReader reader(snacData);

@@ -37,6 +37,14 @@ std::optional<std::u16string> ParseMessageFragments(ByteSpan tlv0002);
 // extension is malformed; an empty text for every kind of block that carries no message.
 std::optional<std::u16string> ParseRendezvousText(ByteSpan tlv0005);
 
+// Text that other clients send as HTML (messages, profiles, away messages) as plain text:
+// tags go, <br> and the ends of paragraphs and blocks become line breaks, the common entities
+// and numeric character references are decoded. Text without markup comes back unchanged.
+std::u16string PlainTextOfHtml(std::u16string_view html);
+// Whether a message text is an HTML document or fragment another client sent (it starts with
+// a tag such as <html>, <body> or <font>).
+bool LooksLikeHtml(std::u16string_view text);
+
 // SNAC(0x04,0x0C): the message number (first half of the cookie) and the login.
 struct MessageAck {
     uint32_t number = 0;

@@ -1,15 +1,19 @@
-// ICQ meta (family 0x15): the short details (nickname, names, e-mail) of an ICQ number. Asked
+// ICQ meta (family 0x15): the short details (nickname, names, e-mail) of an ICQ number, asked
 // for the owner's own number at sign-on, which fills the owner nickname, and for contacts
-// without a usable nickname, which fills their nickname and e-mail.
+// without a usable nickname, which fills their nickname and e-mail; the full directory entry
+// of a contact whose details the user reads; and the offline messages.
 #include "protocol/services/meta_family.h"
 
 #include <algorithm>
 #include <ctime>
+#include <initializer_list>
+#include <optional>
 #include <string>
 
 #include "accounts/status.h"
 #include "platform/local_time.h"
 #include "platform/log.h"
+#include "platform/resources.h"
 #include "platform/text.h"
 #include "protocol/oscar.h"
 #include "protocol/services/families.h"
@@ -29,7 +33,13 @@ constexpr uint8_t kPlainMessage = 0x01;
 constexpr uint16_t kMetaReply = 0x07DA;
 constexpr uint16_t kShortDetails = 0x04BA;
 constexpr uint16_t kShortDetailsReply = 0x0104;
+constexpr uint16_t kFullDetails = 0x04B2;
+constexpr uint16_t kBasicInfoReply = 0x00C8;
+constexpr uint16_t kMoreInfoReply = 0x00DC;
+constexpr uint16_t kNotesReply = 0x00E6;
+constexpr uint16_t kAffiliationsReply = 0x00FA;  // the last reply of the full details
 constexpr uint8_t kResultSuccess = 0x0A;
+constexpr int kStrNoDetails = 1039;
 // Reply subtypes of a successful meta answer; only the short details are used.
 constexpr uint16_t kKnownReplies[] = {0x00C8, 0x00D2, 0x00DC, 0x00E6, 0x00EB,
                                       0x00F0, 0x00FA, 0x0104, 0x010E};
@@ -55,6 +65,80 @@ bool ReadShortDetails(ByteReader& reader, ShortDetails& out) {
     }
     reader.ReadU8();  // not used
     return true;
+}
+
+// A directory text: a 16-bit byte count (low byte first) and its bytes, zero-terminated.
+// UTF-8 where the bytes are valid UTF-8 with something beyond ASCII, the legacy code page
+// elsewhere. Nothing when the count runs past the reply.
+std::optional<std::u16string> ReadMetaText(ByteReader& reader) {
+    const uint16_t length = reader.ReadU16LE();
+    ByteSpan bytes = reader.ReadBytes(length);
+    if (!reader.ok()) return std::nullopt;
+    const auto zero = std::find(bytes.begin(), bytes.end(), 0);
+    bytes = bytes.first(static_cast<size_t>(zero - bytes.begin()));
+    const std::string_view raw(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    if (std::any_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b >= 0x80; })) {
+        const std::u16string wide = FromUtf8(raw);
+        if (ToUtf8(wide) == raw) return wide;
+    }
+    return BytesToWide(bytes, 0);
+}
+
+// Reads texts in order into the fields given (nullptr skips one); false when one is cut.
+bool ReadMetaTexts(ByteReader& reader, std::initializer_list<std::u16string*> fields) {
+    for (std::u16string* field : fields) {
+        std::optional<std::u16string> text = ReadMetaText(reader);
+        if (!text) return false;
+        if (field != nullptr) *field = std::move(*text);
+    }
+    return true;
+}
+
+// 0x00C8: nickname, first and last name, e-mail, city, state, phone, fax, street, mobile,
+// postcode, then the country.
+void ReadBasicInfo(ByteReader& reader, ContactDetails& d) {
+    if (!ReadMetaTexts(reader, {&d.nickname, &d.firstName, &d.lastName, &d.email, &d.city,
+                                &d.region, nullptr, nullptr, nullptr, nullptr, nullptr})) {
+        return;
+    }
+    const uint16_t country = reader.ReadU16LE();
+    if (reader.ok()) d.countryCode = country;
+}
+
+// 0x00DC: age (16 bits), gender (8 bits), home page, birth date, languages. Some servers put
+// an 8-bit age before a 16-bit gender; an "age" above any person's is read that way.
+void ReadMoreInfo(ByteReader& reader, ContactDetails& d) {
+    const uint8_t first = reader.ReadU8(), second = reader.ReadU8(), third = reader.ReadU8();
+    if (!reader.ok()) return;
+    int age = first | second << 8, gender = third;
+    if (age > 150) {
+        age = first;
+        gender = second;
+    }
+    d.age = age;
+    d.gender = gender == 1 || gender == 2 ? gender : 0;
+    std::u16string homepage;
+    if (ReadMetaTexts(reader, {&homepage})) d.homepage = std::move(homepage);
+}
+
+// One reply of the full details; the last (or a failure) ends the request.
+void StoreFullDetails(COscar& session, const PendingRequest& request, uint16_t replyType,
+                      uint8_t result, ByteReader& reader, uint16_t sequence) {
+    if (result != kResultSuccess) {
+        session.Pending().Remove(sequence);
+        FinishDetailsPart(session, request.text, false,
+                          FormatInt(ResString(kStrNoDetails), result));
+        return;
+    }
+    session.UpdateDetails(request.text, [&](ContactDetails& d) {
+        if (replyType == kBasicInfoReply) ReadBasicInfo(reader, d);
+        if (replyType == kMoreInfoReply) ReadMoreInfo(reader, d);
+        if (replyType == kNotesReply) ReadMetaTexts(reader, {&d.about});
+    });
+    if (replyType == kAffiliationsReply) {
+        session.Pending().Remove(sequence);
+        FinishDetailsPart(session, request.text, true, {});
+    }
 }
 
 // An empty nickname is made of the last name and, after a blank, the first name.
@@ -207,6 +291,10 @@ void HandleMetaReply(COscar& session, const COscarPacket& frame) {
         const uint8_t result = reader.ReadU8();
         const bool known = std::find(std::begin(kKnownReplies), std::end(kKnownReplies),
                                      replyType) != std::end(kKnownReplies);
+        if (reader.ok() && request && request->kind == kPendingFullDetails) {
+            StoreFullDetails(session, *request, replyType, result, reader, sequence);
+            return;  // the request lasts until its last reply, whatever the frame flags say
+        }
         if (reader.ok() && result == kResultSuccess && known && replyType == kShortDetailsReply &&
             request) {
             StoreShortDetails(session, *request, reader);
@@ -220,6 +308,11 @@ void HandleMetaReply(COscar& session, const COscarPacket& frame) {
 
 std::vector<uint8_t> ShortDetailsRequestData(uint32_t ownNumber, uint16_t sequence,
                                              uint32_t number) {
+    return UserMetaRequestData(ownNumber, sequence, kShortDetails, number);
+}
+
+std::vector<uint8_t> UserMetaRequestData(uint32_t ownNumber, uint16_t sequence, uint16_t subtype,
+                                         uint32_t number) {
     auto u16 = [](std::vector<uint8_t>& out, uint16_t v) {
         out.push_back(static_cast<uint8_t>(v));
         out.push_back(static_cast<uint8_t>(v >> 8));
@@ -233,9 +326,25 @@ std::vector<uint8_t> ShortDetailsRequestData(uint32_t ownNumber, uint16_t sequen
     u32(data, ownNumber);
     u16(data, kMetaRequest);
     u16(data, sequence);
-    u16(data, kShortDetails);
+    u16(data, subtype);
     u32(data, number);
     return data;
+}
+
+bool RequestFullDetails(COscar& session, const std::u16string& login) {
+    if (!IsDecimalNumber(login)) return false;
+    const uint32_t ownNumber = static_cast<uint32_t>(WideToInt(session.Login()));
+    const uint16_t id = session.Pending().Add(kPendingFullDetails, login);
+    COscarPacket request = COscarPacket::Snac(0x15, 0x02, id);
+    request.AppendTlv(0x0001, UserMetaRequestData(ownNumber, id, kFullDetails,
+                                                  static_cast<uint32_t>(WideToInt(login))));
+    try {
+        session.SendFrame(Link::Service, request);
+    } catch (...) {
+        session.Pending().Remove(id);
+        throw;
+    }
+    return true;
 }
 
 bool RequestUserDetails(COscar& session, const std::u16string& login, bool ownDetails) {
@@ -265,6 +374,11 @@ void HandleMetaFamily(COscar& session, COscarPacket& frame) {
             if (id != 0 && pending) {
                 session.Pending().Remove(id);
                 if (pending->kind == kPendingOfflineIcq) RequestOfflineMessagesAim(session);
+                if (pending->kind == kPendingFullDetails) {
+                    ByteReader error(frame.snacData());
+                    FinishDetailsPart(session, pending->text, false,
+                                      FormatInt(ResString(kStrNoDetails), error.ReadU16()));
+                }
             }
             break;
         }

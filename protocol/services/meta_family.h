@@ -1,4 +1,5 @@
-// The ICQ meta question this client asks: a contact's short details.
+// The ICQ meta questions about a user this client asks: the short details and the full
+// directory entry.
 #pragma once
 
 #include <cstdint>
@@ -11,5 +12,8 @@ namespace zul {
 // asked about.
 std::vector<uint8_t> ShortDetailsRequestData(uint32_t ownNumber, uint16_t sequence,
                                              uint32_t number);
+// The same for any request about one number (`subtype`: 0x04BA short, 0x04B2 full details).
+std::vector<uint8_t> UserMetaRequestData(uint32_t ownNumber, uint16_t sequence, uint16_t subtype,
+                                         uint32_t number);
 
 }  // namespace zul

@@ -46,6 +46,9 @@ constexpr uint32_t kPendingBuddyRename = 0x00130009;
 // the first try and the one with the awaiting-authorisation mark.
 constexpr uint32_t kPendingBuddyAdd = 0x00130008;
 constexpr uint32_t kPendingBuddyAddAuth = 0x00130018;
+// Kind of the pending request of a move's new buddy item (data as for an addition, with the
+// old group and item ids).
+constexpr uint32_t kPendingBuddyMove = 0x00130108;
 
 struct ServerListItem {
     std::u16string name;

@@ -1,6 +1,7 @@
 #include "protocol/transport/session_tables.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "platform/log.h"
 #include "platform/text.h"
@@ -82,7 +83,7 @@ uint16_t PendingRequests::Add(uint32_t kind, const std::u16string& text,
                                 [id](const PendingRequest& r) { return r.id == id; });
         if (!used) break;
     }
-    requests_.push_back(PendingRequest{id, kind, text, std::move(data)});
+    requests_.push_back(PendingRequest{id, kind, text, std::move(data), GetTick()});
     return id;
 }
 
@@ -107,6 +108,20 @@ bool PendingRequests::Remove(uint16_t id) {
     if (it == requests_.end()) return false;
     requests_.erase(it);
     return true;
+}
+
+std::vector<PendingRequest> PendingRequests::TakeExpired(const std::vector<uint32_t>& kinds,
+                                                         uint32_t now, uint32_t ms) {
+    std::lock_guard lock(mutex_);
+    std::vector<PendingRequest> expired;
+    auto it =
+        std::stable_partition(requests_.begin(), requests_.end(), [&](const PendingRequest& r) {
+            return now - r.added < ms ||
+                   std::find(kinds.begin(), kinds.end(), r.kind) == kinds.end();
+        });
+    std::move(it, requests_.end(), std::back_inserter(expired));
+    requests_.erase(it, requests_.end());
+    return expired;
 }
 
 void PendingRequests::Clear() {

@@ -48,6 +48,7 @@ struct PendingRequest {
     uint32_t kind = 0;
     std::u16string text;
     std::vector<uint8_t> data;  // what the request carried, where an answer may need it again
+    uint32_t added = 0;         // tick when it was sent
 };
 
 class PendingRequests {
@@ -62,6 +63,9 @@ class PendingRequests {
     // Whether a request of that kind still waits for its answer.
     bool HasKind(uint32_t kind) const;
     bool Remove(uint16_t id);
+    // Takes out the requests of the given kinds that have waited `ms` or longer at tick `now`.
+    std::vector<PendingRequest> TakeExpired(const std::vector<uint32_t>& kinds, uint32_t now,
+                                            uint32_t ms);
     void Clear();
     size_t Count() const;
     std::mutex& Mutex() const { return mutex_; }

@@ -1,0 +1,349 @@
+// What the user asks the server about a contact and the list edits that answer later: the
+// details (ICQ directory entry, profile and away message) and a move to another group, each
+// with its refusal and with a server that never answers.
+#include <gtest/gtest.h>
+
+#include "accounts/status.h"
+#include "platform/text.h"
+#include "protocol/oscar.h"
+#include "protocol/services/families.h"
+#include "protocol/services/message_parse.h"
+#include "protocol/services/meta_family.h"
+#include "protocol/services/server_list_item.h"
+#include "service_wire.h"
+#include "storage/contacts.h"
+#include "support/session_harness.h"
+
+namespace zul {
+namespace {
+
+using test::Bytes;
+using test::ByteWriter;
+using test::ReceivedFrame;
+using test::ScriptedServer;
+using test::SessionHarness;
+
+// A meta reply of the full details: the little-endian header, the reply type, the result and
+// the reply's own bytes.
+Bytes MetaReply(uint16_t sequence, uint16_t replyType, uint8_t result, const Bytes& body) {
+    ByteWriter data;
+    data.U16LE(0).U32LE(12345).U16LE(0x07DA).U16LE(sequence).U16LE(replyType).U8(result);
+    data.Raw(body);
+    return ByteWriter().Tlv(0x0001, data.bytes).bytes;
+}
+
+ByteWriter& MetaText(ByteWriter& w, std::string_view text) {
+    return w.U16LE(static_cast<uint16_t>(text.size() + 1)).Raw(text).U8(0);
+}
+
+// The little-endian sequence and subtype of a meta request the server received.
+uint16_t MetaSequence(const ReceivedFrame& f) {
+    const Bytes d = f.snacData();
+    return static_cast<uint16_t>(d[4 + 8] | d[4 + 9] << 8);
+}
+uint16_t MetaSubtype(const ReceivedFrame& f) {
+    const Bytes d = f.snacData();
+    return static_cast<uint16_t>(d[4 + 10] | d[4 + 11] << 8);
+}
+
+bool IsFullDetailsRequest(const ReceivedFrame& f) {
+    return f.IsSnac(0x15, 0x02) && f.snacData().size() >= 16 && MetaSubtype(f) == 0x04B2;
+}
+
+// SNAC(0x02,0x06): a user info block with one TLV, then the location TLVs.
+Bytes UserInfoReply(std::string_view name, const Bytes& locationTlvs) {
+    ByteWriter w;
+    w.U8(static_cast<uint8_t>(name.size())).Raw(name).U16(0).U16(1);
+    w.Tlv(0x0001, Bytes{0x00, 0x50});
+    w.Raw(locationTlvs);
+    return w.bytes;
+}
+
+Bytes Utf16Be(std::u16string_view text) {
+    Bytes out;
+    for (char16_t c : text) {
+        out.push_back(static_cast<uint8_t>(c >> 8));
+        out.push_back(static_cast<uint8_t>(c));
+    }
+    return out;
+}
+
+class DetailsTest : public ::testing::Test {
+  protected:
+    bool SignOn() {
+        contact_ = h_.Contacts().AddNewContact(
+            &h_.Account(), ContactFields{.login = u"67890", .nickname = u"Ada"}, true, false);
+        return h_.SignOn(kStatusAvailable) &&
+               h_.ServiceServer().WaitForFrame(ScriptedServer::IsSnac(0x15, 0x02)).has_value();
+    }
+    // Asks for the details and returns the two requests the server got.
+    std::pair<ReceivedFrame, ReceivedFrame> Ask() {
+        ScriptedServer& server = h_.ServiceServer();
+        const auto isLocation = ScriptedServer::IsSnac(0x02, 0x15);
+        const size_t metas = server.CountFrames(IsFullDetailsRequest);
+        const size_t locations = server.CountFrames(isLocation);
+        h_.Account().RequestContactDetails(u"67890");
+        EXPECT_TRUE(h_.Account().DetailsOf(u"67890").Loading());
+        EXPECT_TRUE(server.WaitForFrameCount(IsFullDetailsRequest, metas + 1));
+        EXPECT_TRUE(server.WaitForFrameCount(isLocation, locations + 1));
+        std::pair<ReceivedFrame, ReceivedFrame> last;
+        for (const ReceivedFrame& f : server.Frames()) {
+            if (IsFullDetailsRequest(f)) last.first = f;
+            if (isLocation(f)) last.second = f;
+        }
+        return last;
+    }
+    bool WaitForDetails() {
+        return SessionHarness::WaitUntil(
+            [&] { return !h_.Account().DetailsOf(u"67890").Loading(); });
+    }
+
+    // This server never answers an edit of the list.
+    static test::HarnessOptions Options() {
+        test::HarnessOptions options;
+        options.script = [](ScriptedServer&, ScriptedServer& service) {
+            service.OnFrame(ScriptedServer::IsSnac(0x13, 0x09),
+                            [](const ReceivedFrame&) { return test::Reply(); });
+        };
+        return options;
+    }
+
+    SessionHarness h_{Options()};
+    ContactPtr contact_;
+};
+
+TEST_F(DetailsTest, TheDirectoryEntryProfileAndAwayMessageMakeTheDetails) {
+    ASSERT_TRUE(SignOn());
+    const auto [meta, location] = Ask();
+    // The meta request names the number asked about; the location request wants the profile
+    // and the away message of the login.
+    EXPECT_EQ(meta.snacData(),
+              ByteWriter()
+                  .Tlv(0x0001, UserMetaRequestData(12345, MetaSequence(meta), 0x04B2, 67890))
+                  .bytes);
+    EXPECT_EQ(location.snacData(), (Bytes{0, 0, 0, 3, 5, '6', '7', '8', '9', '0'}));
+    EXPECT_EQ(meta.requestId(), MetaSequence(meta));
+
+    const uint16_t seq = MetaSequence(meta);
+    ByteWriter basic;
+    for (std::string_view text : {"Ada", "Ada", "Lovelace", "ada@example.org", "London", "",
+                                  "", "", "", "", ""}) {
+        MetaText(basic, text);
+    }
+    basic.U16LE(44).U8(0).U8(1).U8(0).U8(0).U8(0);
+    // This server writes an 8-bit age and a 16-bit gender (2: male).
+    ByteWriter more;
+    more.U8(36).U16LE(2);
+    MetaText(more, "http://ada.example.org").U16LE(1815).U8(12).U8(10).U8(0).U8(0).U8(0);
+    ByteWriter notes;
+    MetaText(notes, "Analyst \xE2\x80\x94 engines");
+    // Each part arrives as its own last packet: the request lasts until affiliations.
+    h_.ServerSends(0x15, 0x03, MetaReply(seq, 0x00C8, 0x0A, basic.bytes), meta.requestId());
+    h_.ServerSends(0x15, 0x03, MetaReply(seq, 0x00DC, 0x0A, more.bytes), meta.requestId());
+    h_.ServerSends(0x15, 0x03, MetaReply(seq, 0x00E6, 0x0A, notes.bytes), meta.requestId());
+    h_.ServerSends(0x15, 0x03, MetaReply(seq, 0x00FA, 0x0A, Bytes{0, 0}), meta.requestId());
+    ByteWriter info;
+    info.Tlv(0x0001, std::string_view("text/aolrtf; charset=\"unicode-2-0\""))
+        .Tlv(0x0002, Utf16Be(u"<HTML><BODY>Hello &amp; <B>welcome</B><BR>Line two</BODY></HTML>"))
+        .Tlv(0x0003, std::string_view("text/aolrtf; charset=\"us-ascii\""))
+        .Tlv(0x0004, std::string_view("Out for lunch"));
+    h_.ServerSends(0x02, 0x06, UserInfoReply("67890", info.bytes), location.requestId());
+
+    ASSERT_TRUE(WaitForDetails());
+    const ContactDetails d = h_.Account().DetailsOf(u"67890");
+    EXPECT_TRUE(d.answered);
+    EXPECT_TRUE(d.error.empty());
+    EXPECT_EQ(d.firstName, u"Ada");
+    EXPECT_EQ(d.lastName, u"Lovelace");
+    EXPECT_EQ(d.email, u"ada@example.org");
+    EXPECT_EQ(d.city, u"London");
+    EXPECT_EQ(d.countryCode, 44);
+    EXPECT_EQ(d.age, 36);
+    EXPECT_EQ(d.gender, 2);
+    EXPECT_EQ(d.homepage, u"http://ada.example.org");
+    EXPECT_EQ(d.about, u"Analyst \u2014 engines");
+    EXPECT_EQ(d.profile, u"Hello & welcome\nLine two");
+    EXPECT_EQ(d.awayMessage, u"Out for lunch");
+    EXPECT_FALSE(h_.Account().Pending().HasKind(kPendingFullDetails));
+    EXPECT_FALSE(h_.Account().Pending().HasKind(kPendingLocationInfo));
+}
+
+TEST_F(DetailsTest, RefusalsAndCutRepliesEndTheRequestWithAReason) {
+    ASSERT_TRUE(SignOn());
+    auto [meta, location] = Ask();
+    // A basic-info reply whose text claims more than it holds fills nothing.
+    ByteWriter cut;
+    cut.U16LE(200).Raw("Ad");
+    h_.ServerSends(0x15, 0x03, MetaReply(MetaSequence(meta), 0x00C8, 0x0A, cut.bytes));
+    h_.ServerSends(0x15, 0x03, MetaReply(MetaSequence(meta), 0x00DC, 0x32, {}));
+    h_.ServerSends(0x02, 0x01, Bytes{0x00, 0x04}, location.requestId());
+    ASSERT_TRUE(WaitForDetails());
+    ContactDetails d = h_.Account().DetailsOf(u"67890");
+    EXPECT_FALSE(d.answered);
+    EXPECT_TRUE(d.nickname.empty());
+    EXPECT_NE(d.error.find(u"(4)"), std::u16string::npos) << ToUtf8(d.error);
+
+    // Asked again: the profile alone is an answer, and a refused directory entry costs
+    // nothing else.
+    std::tie(meta, location) = Ask();
+    h_.ServerSends(0x15, 0x03, MetaReply(MetaSequence(meta), 0x00C8, 0x14, {}));
+    h_.ServerSends(0x02, 0x06,
+                   UserInfoReply("67890", ByteWriter().Tlv(0x0002, std::string_view("Hi")).bytes),
+                   location.requestId());
+    ASSERT_TRUE(WaitForDetails());
+    d = h_.Account().DetailsOf(u"67890");
+    EXPECT_TRUE(d.answered);
+    EXPECT_TRUE(d.error.empty());
+    EXPECT_EQ(d.profile, u"Hi");
+}
+
+TEST_F(DetailsTest, OfflineTheAnswerIsAtOnceAReason) {
+    h_.Account().RequestContactDetails(u"67890");
+    const ContactDetails d = h_.Account().DetailsOf(u"67890");
+    EXPECT_FALSE(d.Loading());
+    EXPECT_NE(d.error.find(u"Sign on"), std::u16string::npos);
+}
+
+TEST_F(DetailsTest, AServerThatNeverAnswersCostsATimeOutAndATextNotAWedgedList) {
+    ASSERT_TRUE(SignOn());
+    h_.Account().SetRequestTimeout(300);
+    Ask();
+    ASSERT_TRUE(WaitForDetails());
+    EXPECT_NE(h_.Account().DetailsOf(u"67890").error.find(u"did not answer"),
+              std::u16string::npos);
+
+    // A rename the server never acknowledges: the old nickname stays and the row is free.
+    contact_->SetOnServer(true);
+    contact_->SetSrvID(0x0101);
+    contact_->RequestRename(u"Countess");
+    ASSERT_TRUE(h_.ServiceServer().WaitForFrame(ScriptedServer::IsSnac(0x13, 0x09)));
+    ASSERT_TRUE(SessionHarness::WaitUntil([&] {
+        return !contact_->BlockedIcon() &&
+               h_.Account().StatusText().find(u"did not answer") != std::u16string::npos;
+    }));
+    EXPECT_EQ(contact_->Nickname(), u"Ada");
+    EXPECT_FALSE(h_.Account().Pending().HasKind(kPendingBuddyRename));
+}
+
+// A list item of an edit the server received.
+struct EditItem {
+    std::string name;
+    uint16_t groupId = 0, itemId = 0, type = 0;
+    std::vector<uint16_t> members;  // a group's TLV 0x00C8
+    bool nickname = false;
+};
+EditItem ReadEditItem(const ReceivedFrame& f) {
+    EditItem item;
+    const Bytes data = f.snacData();
+    ByteReader r(data);
+    const ByteSpan name = r.ReadBytes(r.ReadU16());
+    item.name.assign(name.begin(), name.end());
+    item.groupId = r.ReadU16();
+    item.itemId = r.ReadU16();
+    item.type = r.ReadU16();
+    TlvList tlvs;
+    tlvs.Parse(r.ReadBytes(r.ReadU16()));
+    if (const Tlv* members = tlvs.Find(0x00C8)) {
+        for (size_t i = 0; i + 1 < members->value.size(); i += 2)
+            item.members.push_back(
+                static_cast<uint16_t>(members->value[i] << 8 | members->value[i + 1]));
+    }
+    item.nickname = tlvs.Has(0x0131);
+    return item;
+}
+
+TEST(MoveContact, TheNewItemComesFirstAndTheOldGoesOnlyWhenTheServerAgrees) {
+    test::HarnessOptions options;
+    ByteWriter bobTlvs, eveTlvs;
+    bobTlvs.Tlv(0x0131, "Bob");
+    eveTlvs.Tlv(0x0131, "Eve");
+    options.serverList = test::ServerListBody({{"Friends", 1, 0, 1, {}},
+                                               {"Work", 2, 0, 1, {}},
+                                               {"333", 1, 0x0101, 0, bobTlvs.bytes},
+                                               {"334", 1, 0x0102, 0, eveTlvs.bytes}});
+    options.script = [](ScriptedServer&, ScriptedServer& service) {
+        // Every edit is taken, except a buddy item for the group "Family".
+        service.OnFrame(
+            [](const ReceivedFrame& f) {
+                return f.family() == 0x13 &&
+                       (f.subtype() == 0x08 || f.subtype() == 0x09 || f.subtype() == 0x0A);
+            },
+            [](const ReceivedFrame& f) {
+                const EditItem item = ReadEditItem(f);
+                const bool refuse = item.type == 0 && f.subtype() == 0x08 && item.groupId == 3;
+                return test::Reply({test::SnacFrame(
+                    0x13, 0x0E, Bytes{0x00, static_cast<uint8_t>(refuse ? 0x0A : 0x00)},
+                    f.requestId())});
+            });
+    };
+    SessionHarness h(options);
+    ASSERT_TRUE(h.SignOn(kStatusAvailable));
+    ContactPtr bob = h.Contacts().FindContact(&h.Account(), u"333");
+    ASSERT_TRUE(bob);
+    const size_t before = h.ServiceServer().Frames().size();
+
+    bob->RequestMove(u"work");  // a group's name in any case
+    ASSERT_TRUE(SessionHarness::WaitUntil([&] { return bob->GroupID() == 2; }));
+    EXPECT_EQ(bob->GroupName(), u"Work");
+    EXPECT_NE(bob->SrvID(), 0x0101);
+    EXPECT_EQ(test::RowInt(u"SELECT GroupID FROM Contacts WHERE Login='333'"), 2);
+    // Both transactions, to their ends.
+    std::vector<ReceivedFrame> edits;
+    ASSERT_TRUE(SessionHarness::WaitUntil([&] {
+        edits.clear();
+        const std::vector<ReceivedFrame> frames = h.ServiceServer().Frames();
+        for (size_t i = before; i < frames.size(); ++i) {
+            if (frames[i].family() == 0x13 && frames[i].subtype() >= 0x08 &&
+                frames[i].subtype() <= 0x12)
+                edits.push_back(frames[i]);
+        }
+        return edits.size() >= 8;
+    }));
+    // start; Work with Bob's new item; Bob under Work with his nickname; end; then start; Bob's
+    // old item removed; Friends without it; end.
+    ASSERT_EQ(edits.size(), 8u);
+    const uint16_t kinds[] = {0x11, 0x09, 0x08, 0x12, 0x11, 0x0A, 0x09, 0x12};
+    for (size_t i = 0; i < 8; ++i) EXPECT_EQ(edits[i].subtype(), kinds[i]) << i;
+    EditItem work = ReadEditItem(edits[1]);
+    EXPECT_EQ(work.name, "Work");
+    EXPECT_EQ(work.members, std::vector<uint16_t>{bob->SrvID()});
+    EditItem added = ReadEditItem(edits[2]);
+    EXPECT_EQ(added.name, "333");
+    EXPECT_EQ(added.groupId, 2);
+    EXPECT_EQ(added.itemId, bob->SrvID());
+    EXPECT_TRUE(added.nickname);
+    EditItem removed = ReadEditItem(edits[5]);
+    EXPECT_EQ(removed.groupId, 1);
+    EXPECT_EQ(removed.itemId, 0x0101);
+    EditItem friends = ReadEditItem(edits[6]);
+    EXPECT_EQ(friends.name, "Friends");
+    EXPECT_EQ(friends.members, std::vector<uint16_t>{0x0102});
+
+    // A new group the server refuses to fill: the contact stays where it was.
+    ContactPtr eve = h.Contacts().FindContact(&h.Account(), u"334");
+    eve->RequestMove(u"Family");
+    ASSERT_TRUE(SessionHarness::WaitUntil(
+        [&] { return h.Account().StatusText().find(u"refused to move") != std::u16string::npos; }));
+    EXPECT_EQ(eve->GroupID(), 1);
+    EXPECT_EQ(eve->SrvID(), 0x0102);
+    EXPECT_FALSE(eve->BlockedIcon());
+    EXPECT_EQ(h.ServiceServer().CountFrames(ScriptedServer::IsSnac(0x13, 0x0A)), 1u);
+}
+
+TEST(PlainTextOfHtml, TagsGoBreaksStayEntitiesAreDecoded) {
+    EXPECT_EQ(PlainTextOfHtml(u"plain text, 3 < 4"), u"plain text, 3 < 4");
+    EXPECT_EQ(PlainTextOfHtml(u"<html><body><font color=\"#ff0000\">hi</font><br/>there"
+                              u"</body></html>"),
+              u"hi\nthere");
+    EXPECT_EQ(PlainTextOfHtml(u"a&lt;b&gt;&amp;&quot;&#65;&#x263A;&bogus;&"), u"a<b>&\"A\u263A&bogus;&");
+    EXPECT_EQ(PlainTextOfHtml(u"<p>one</p><p>two</p>\r\n"), u"one\ntwo");
+    EXPECT_EQ(PlainTextOfHtml(u"&#x1F600;&#xD800;&#99999999;"), u"\U0001F600&#xD800;&#99999999;");
+    EXPECT_EQ(PlainTextOfHtml(u"unclosed <b"), u"unclosed <b");
+    EXPECT_TRUE(LooksLikeHtml(u"<HTML><BODY>x"));
+    EXPECT_TRUE(LooksLikeHtml(u"  <font size=2>x</font>"));
+    EXPECT_FALSE(LooksLikeHtml(u"<3 you"));
+    EXPECT_FALSE(LooksLikeHtml(u"a <b>bold</b> claim"));
+}
+
+}  // namespace
+}  // namespace zul
