@@ -126,8 +126,8 @@ TEST_F(DetailsTest, TheDirectoryEntryProfileAndAwayMessageMakeTheDetails) {
 
     const uint16_t seq = MetaSequence(meta);
     ByteWriter basic;
-    for (std::string_view text : {"Ada", "Ada", "Lovelace", "ada@example.org", "London", "",
-                                  "", "", "", "", ""}) {
+    for (std::string_view text :
+         {"Ada", "Ada", "Lovelace", "ada@example.org", "London", "", "", "", "", "", ""}) {
         MetaText(basic, text);
     }
     basic.U16LE(44).U8(0).U8(1).U8(0).U8(0).U8(0);
@@ -209,8 +209,7 @@ TEST_F(DetailsTest, AServerThatNeverAnswersCostsATimeOutAndATextNotAWedgedList) 
     h_.Account().SetRequestTimeout(300);
     Ask();
     ASSERT_TRUE(WaitForDetails());
-    EXPECT_NE(h_.Account().DetailsOf(u"67890").error.find(u"did not answer"),
-              std::u16string::npos);
+    EXPECT_NE(h_.Account().DetailsOf(u"67890").error.find(u"did not answer"), std::u16string::npos);
 
     // A rename the server never acknowledges: the old nickname stays and the row is free.
     contact_->SetOnServer(true);
@@ -335,7 +334,8 @@ TEST(PlainTextOfHtml, TagsGoBreaksStayEntitiesAreDecoded) {
     EXPECT_EQ(PlainTextOfHtml(u"<html><body><font color=\"#ff0000\">hi</font><br/>there"
                               u"</body></html>"),
               u"hi\nthere");
-    EXPECT_EQ(PlainTextOfHtml(u"a&lt;b&gt;&amp;&quot;&#65;&#x263A;&bogus;&"), u"a<b>&\"A\u263A&bogus;&");
+    EXPECT_EQ(PlainTextOfHtml(u"a&lt;b&gt;&amp;&quot;&#65;&#x263A;&bogus;&"),
+              u"a<b>&\"A\u263A&bogus;&");
     EXPECT_EQ(PlainTextOfHtml(u"<p>one</p><p>two</p>\r\n"), u"one\ntwo");
     EXPECT_EQ(PlainTextOfHtml(u"&#x1F600;&#xD800;&#99999999;"), u"\U0001F600&#xD800;&#99999999;");
     EXPECT_EQ(PlainTextOfHtml(u"unclosed <b"), u"unclosed <b");
