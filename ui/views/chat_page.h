@@ -17,6 +17,7 @@
 #include <QIcon>
 #include <QString>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -123,6 +124,10 @@ class ChatPage : public ViewPage, public IHistoryView {
     bool Sync();
     void ScrollToEndNow();
     CContact& Contact() const { return *contact_; }
+    // "Details" of the "Contact" key opens the contact's details page through this.
+    void SetDetailsOpener(std::function<void(const ContactPtr&)> opener) {
+        detailsOpener_ = std::move(opener);
+    }
     const std::vector<std::unique_ptr<EventRow>>& Rows() const { return rows_; }
     EventRow* RowOf(const CHistoryEvent* event) const;
     bool BlinkOn() const { return blinkOn_; }
@@ -164,6 +169,7 @@ class ChatPage : public ViewPage, public IHistoryView {
     std::vector<std::unique_ptr<EventRow>>::const_iterator FirstBelow(int y) const;
 
     ContactPtr contact_;
+    std::function<void(const ContactPtr&)> detailsOpener_;
     CHistory& history_;
     std::vector<std::unique_ptr<EventRow>> rows_;
     size_t layoutFrom_ = 0;  // rows before it keep their places

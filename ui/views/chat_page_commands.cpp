@@ -157,6 +157,9 @@ void ChatPage::Command(int id) {
         case chatcmd::kClose:
             GoBack();
             break;
+        case chatcmd::kDetails:
+            if (detailsOpener_) detailsOpener_(contact_);
+            break;
         case chatcmd::kClearHistory:
             if (rows_.empty() || !ConfirmDeletion(Host(), kTextClearHistory)) break;
             if (history_.DeleteAllEvents_FromDB()) {

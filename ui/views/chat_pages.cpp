@@ -17,7 +17,10 @@ ChatPages::~ChatPages() = default;
 ChatPage* ChatPages::For(const ContactPtr& contact) {
     if (!contact || contact->Removed()) return nullptr;
     auto& page = pages_[contact.get()];
-    if (!page) page = std::make_unique<ChatPage>(contact);
+    if (!page) {
+        page = std::make_unique<ChatPage>(contact);
+        page->SetDetailsOpener(detailsOpener_);
+    }
     return page.get();
 }
 

@@ -3,6 +3,7 @@
 // includes the other.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <unordered_map>
 #include <unordered_set>
@@ -50,9 +51,14 @@ class ChatPages {
     void KeepOnly(const std::unordered_set<const CContact*>& present, Leaving& leaving);
     void Drop(const CContact* contact);
     void Clear();
+    // What a chat's "Details" opens; given to every page made from now on.
+    void SetDetailsOpener(std::function<void(const ContactPtr&)> opener) {
+        detailsOpener_ = std::move(opener);
+    }
 
   private:
     std::unordered_map<const CContact*, std::unique_ptr<ChatPage>> pages_;
+    std::function<void(const ContactPtr&)> detailsOpener_;
 };
 
 }  // namespace zul

@@ -150,6 +150,14 @@ bool ContactListPage::FillContextMenu(QMenu& menu) {
         menu.addSeparator();
     }
     FillMenu(menu, *popup);
+    // Moving comes after renaming.
+    const QList<QAction*> actions = menu.actions();
+    for (qsizetype i = 0; i < actions.size(); ++i) {
+        if (actions[i]->data().toInt() != clistcmd::kRename) continue;
+        QAction* before = i + 1 < actions.size() ? actions[i + 1] : nullptr;
+        InsertMenuCommand(menu, before, ResText(kTextMoveToGroup), clistcmd::kMoveToGroup);
+        break;
+    }
     return true;
 }
 
@@ -167,6 +175,12 @@ void ContactListPage::ContextCommand(int id) {
         case clistcmd::kRename:
             RenameContact(contact);
             break;
+        case clistcmd::kMoveToGroup:
+            MoveContact(contact);
+            break;
+        case clistcmd::kContactDetails:
+            ShowDetails(contact);
+            break;
         case clistcmd::kGrantAuthorisation:
         case clistcmd::kDenyAuthorisation:
             // Sent by the account on its idle pass.
@@ -180,8 +194,47 @@ void ContactListPage::ContextCommand(int id) {
                 contact->RequestAuthorisationAgain(reason->toStdU16String());
             break;
         default:
-            break;  // details carry no action here yet
+            break;
     }
+}
+
+ContactDetailsPage* ContactListPage::ShowDetails(const ContactPtr& contact) {
+    if (!contact || contact->Removed()) return nullptr;
+    if (!details_) {
+        details_ = std::make_unique<ContactDetailsPage>(contact);
+    } else {
+        details_->SetContact(contact);
+    }
+    OpenPage(details_.get());
+    return details_.get();
+}
+
+void ContactListPage::MoveContact(const ContactPtr& contact) {
+    // The account's groups, then a new one.
+    QStringList names;
+    {
+        std::lock_guard lock(contacts_.Mutex());
+        for (const auto& g : contacts_.GroupList()) {
+            if (g->AccountID() == contact->AccountID() &&
+                !EqualNoCase(g->Name(), contact->GroupName()))
+                names << QString::fromStdU16String(g->Name());
+        }
+    }
+    names << ResText(kTextNewGroup);
+    const std::optional<int> chosen = AskChoice(Host(), kTextMoveTitle, kTextGroupLabel, names);
+    if (!chosen || *chosen < 0 || *chosen >= names.size() || contact->Removed()) return;
+    QString group = names[*chosen];
+    if (*chosen == names.size() - 1) {
+        const std::optional<QString> given = AskText(Host(), kTextMoveTitle, kTextGroupLabel, {});
+        if (!given || given->trimmed().isEmpty()) return;
+        group = given->trimmed();
+    }
+    // The account moves it on its next idle pass (after the next sign-on when offline); the
+    // row shows that an action is under way until the server answers.
+    if (contact->OnServer()) contact->SetBlockedIcon(true);
+    contact->RequestMove(group.toStdU16String());
+    contact->Redraw();
+    Sync();
 }
 
 void ContactListPage::AddContact() {

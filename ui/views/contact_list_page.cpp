@@ -52,6 +52,7 @@ ContactListPage::ContactListPage(CContacts& contacts, CAccounts& accounts)
     Caption().SetTitle(ResText(kTextContacts));
     shape_ = CurrentShape();
     contacts_.SetView(this);
+    chats_.SetDetailsOpener([this](const ContactPtr& contact) { ShowDetails(contact); });
     RebuildNow();
 }
 

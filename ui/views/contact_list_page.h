@@ -23,6 +23,7 @@
 #include "ui/framework/view_page.h"
 #include "ui/views/chat_pages.h"
 #include "ui/views/contact_order.h"
+#include "ui/views/details_page.h"
 
 namespace zul {
 
@@ -59,6 +60,7 @@ constexpr int kDelete = 32851;
 constexpr int kGrantAuthorisation = 32875;  // shown while the contact's request waits
 constexpr int kDenyAuthorisation = 32876;
 constexpr int kAskAuthorisationAgain = 32877;  // shown while we wait for the contact's answer
+constexpr int kMoveToGroup = 32878;
 // The view menu.
 constexpr int kAddContact = 32870;
 }  // namespace clistcmd
@@ -149,6 +151,9 @@ class ContactListPage : public ViewPage, public IContactsView {
     // The same page as a page of the host.
     ViewPage* ChatPageOf(const ContactPtr& contact);
     void ToggleGroup(GroupRow& row);
+    // Opens (slides in) the details page of a contact; null when the contact is gone.
+    ContactDetailsPage* ShowDetails(const ContactPtr& contact);
+    ContactDetailsPage* DetailsPage() const { return details_.get(); }
     bool BlinkOn() const { return blinkOn_; }
 
     // What is listed, in order (headers and contacts); for the tests.
@@ -181,6 +186,8 @@ class ContactListPage : public ViewPage, public IContactsView {
     bool ChatOpen(const CContact* contact) const;
     void DeleteContact(const ContactPtr& contact);
     void RenameContact(const ContactPtr& contact);
+    // Asks for the group (one of the account's, or a new name) and moves the contact there.
+    void MoveContact(const ContactPtr& contact);
     // Asks for the login, nickname, group and the reason for an authorisation request, and
     // hands them to an account (the one chosen when several are enabled).
     void AddContact();
@@ -207,6 +214,8 @@ class ContactListPage : public ViewPage, public IContactsView {
     bool rebuilding_ = false;
 
     ChatPages chats_;
+    // The details page, made on first use and shown for one contact at a time.
+    std::unique_ptr<ContactDetailsPage> details_;
     // Decoded avatars kept, oldest first; older ones are dropped past the limit.
     std::vector<ContactRow*> avatarOrder_;
 };

@@ -25,6 +25,9 @@ constexpr int kTextAccountLabel = 312;
 constexpr int kTextGrant = 313;
 constexpr int kTextDeny = 314;
 constexpr int kTextAskAgain = 323;
+constexpr int kTextMoveToGroup = 324;
+constexpr int kTextMoveTitle = 325;
+constexpr int kTextNewGroup = 326;
 constexpr int kTextNoneOnline = 301;
 // Decoded avatars kept at a time; the others are decoded again when drawn.
 constexpr size_t kAvatarCacheLimit = 256;
