@@ -218,6 +218,12 @@ void DemoWorld::AddServiceRules() {
               [this](const ReceivedFrame& f) { return OnOfflineRequest(f); });
     s.OnFrame(ScriptedServer::IsSnac(0x15, 0x02),
               [this](const ReceivedFrame& f) { return OnDetailsRequest(f); });
+    s.OnFrame(ScriptedServer::IsSnac(0x02, 0x15),
+              [this](const ReceivedFrame& f) { return OnLocationRequest(f); });
+    // Removals from the list are taken (additions and changes are, by the standard rules).
+    s.OnFrame(ScriptedServer::IsSnac(0x13, 0x0A), [](const ReceivedFrame& f) {
+        return Reply({SnacFrame(0x13, 0x0E, test::Bytes{0x00, 0x00}, f.requestId())});
+    });
     test::AddServiceRules(s, {ServerList(), false});
 }
 
@@ -455,6 +461,7 @@ Reply DemoWorld::OnDetailsRequest(const ReceivedFrame& f) {
     auto le32 = [&](size_t at) { return static_cast<uint32_t>(le16(at) | le16(at + 2) << 16); };
     const uint32_t own = le32(2), asked = le32(12);
     const uint16_t sequence = le16(8);
+    if (le16(10) == 0x04B2) return OnFullDetailsRequest(f, own, sequence, asked);
 
     std::string nickname, first, last, email;
     if (asked == own) {
@@ -474,6 +481,84 @@ Reply DemoWorld::OnDetailsRequest(const ReceivedFrame& f) {
         (nickname.empty() ? std::string(" (unknown)") : ": " + nickname));
     return Reply(
         {SnacFrame(0x15, 0x03, ByteWriter().Tlv(0x0001, chunk.bytes).bytes, f.requestId())});
+}
+
+Reply DemoWorld::OnFullDetailsRequest(const ReceivedFrame& f, uint32_t own, uint16_t sequence,
+                                      uint32_t asked) {
+    static const char* const kCities[] = {"Lyon", "Oslo", "Porto", "Kraków", "Ghent"};
+    static const uint16_t kCountries[] = {33, 47, 351, 48, 32};
+    DemoPerson person;
+    size_t index = 0;
+    {
+        std::lock_guard lock(mutex_);
+        const DemoPerson* p = Find(std::to_string(asked));
+        if (p == nullptr) {
+            // Nobody by that number: the directory says so in one reply.
+            ByteWriter data;
+            data.U32LE(own).U16LE(0x07DA).U16LE(sequence).U16LE(0x00C8).U8(0x14);
+            ByteWriter chunk;
+            chunk.U16LE(static_cast<uint16_t>(data.bytes.size())).Raw(data.bytes);
+            return Reply({SnacFrame(0x15, 0x03, ByteWriter().Tlv(0x0001, chunk.bytes).bytes,
+                                    f.requestId())});
+        }
+        person = *p;
+        index = static_cast<size_t>(p - people_.data());
+    }
+    auto reply = [&](uint16_t type, const ByteWriter& body) {
+        ByteWriter data;
+        data.U32LE(own).U16LE(0x07DA).U16LE(sequence).U16LE(type).U8(0x0A).Raw(body.bytes);
+        ByteWriter chunk;
+        chunk.U16LE(static_cast<uint16_t>(data.bytes.size())).Raw(data.bytes);
+        return SnacFrame(0x15, 0x03, ByteWriter().Tlv(0x0001, chunk.bytes).bytes, f.requestId());
+    };
+    auto text = [](ByteWriter& w, const std::string& t) {
+        w.U16LE(static_cast<uint16_t>(t.size() + 1)).Raw(t).U8(0);
+    };
+    const std::string& name = person.nickname;
+    const size_t blank = name.find(' ');
+    const std::string first = name.substr(0, blank);
+    const std::string last = blank == std::string::npos ? "" : name.substr(blank + 1);
+    ByteWriter basic;
+    for (const std::string& t : {name, first, last, person.login + "@demo.localhost",
+                                 std::string(kCities[index % 5]), std::string(), std::string(),
+                                 std::string(), std::string(), std::string(), std::string()}) {
+        text(basic, t);
+    }
+    basic.U16LE(kCountries[index % 5]).U8(0).U8(0).U8(1).U8(0).U8(0);
+    ByteWriter more;
+    more.U16LE(static_cast<uint16_t>(24 + index * 3)).U8(index % 2 == 0 ? 1 : 2);
+    text(more, "https://demo.localhost/" + person.login);
+    more.U16LE(0).U8(0).U8(0).U8(0).U8(0).U8(0);
+    ByteWriter notes;
+    text(notes, "A person of the demo world. " + person.statusText);
+    Say("full details of " + name + " asked for");
+    return Reply({reply(0x00C8, basic), reply(0x00DC, more), reply(0x00E6, notes),
+                  reply(0x00FA, ByteWriter().U8(0))});
+}
+
+Reply DemoWorld::OnLocationRequest(const ReceivedFrame& f) {
+    const test::Bytes data = f.snacData();
+    if (data.size() < 5 || data.size() < 5u + data[4]) return {};
+    const std::string login(data.begin() + 5, data.begin() + 5 + data[4]);
+    DemoPerson person;
+    {
+        std::lock_guard lock(mutex_);
+        const DemoPerson* p = Find(login);
+        if (p == nullptr || p->status == kStatusOffline) {
+            return Reply({SnacFrame(0x02, 0x01, test::Bytes{0x00, 0x04}, f.requestId())});
+        }
+        person = *p;
+    }
+    ByteWriter w;
+    w.U8(static_cast<uint8_t>(login.size())).Raw(login).U16(0).U16(0);
+    w.Tlv(0x0001, std::string_view("text/aolrtf; charset=\"utf-8\""));
+    w.Tlv(0x0002, "<HTML><BODY>Hello, I am <B>" + person.nickname +
+                      "</B>.<BR>Write me any time.</BODY></HTML>");
+    if (person.status != kStatusAvailable && person.status != kStatusFreeForChat) {
+        w.Tlv(0x0003, std::string_view("text/aolrtf; charset=\"utf-8\""));
+        w.Tlv(0x0004, person.statusText);
+    }
+    return Reply({SnacFrame(0x02, 0x06, w.bytes, f.requestId())});
 }
 
 void DemoWorld::SendAuthorisationRequest() {

@@ -73,6 +73,11 @@ class DemoWorld {
     test::Reply OnMetaOfflineRequest(const test::ReceivedFrame& frame, uint32_t own,
                                      uint16_t sequence, uint16_t type);
     test::Reply OnDetailsRequest(const test::ReceivedFrame& frame);
+    // The full directory entry of a person (basic, more, notes, and the closing reply).
+    test::Reply OnFullDetailsRequest(const test::ReceivedFrame& frame, uint32_t own,
+                                     uint16_t sequence, uint32_t asked);
+    // The profile and away message of a person (location service).
+    test::Reply OnLocationRequest(const test::ReceivedFrame& frame);
     void OnOwnStatus(const test::ReceivedFrame& frame);
     void Echo(int connection, const std::string& login, const Bytes& ucs2);
     void Wander();

@@ -155,6 +155,11 @@ class Driver {
     Result Picture();
     Result RenameContact();
     Result AddContact();
+    Result Authorisation();
+    Result MoveContact();
+    Result Details();
+    // Signs A off and on again; false (with the reason in *why) when it does not come back.
+    bool SignOnAgain(std::string* why);
 
     std::unique_ptr<COscar> MakeAccount(int id, const Credentials& credentials);
     // The contact of `owner` for `other`'s login, case and spaces aside.
@@ -553,11 +558,7 @@ Result Driver::AddContact() {
         return Fail("B was not added again; A shows " + a_.StatusText() + "; " +
                     a_.Wire(0, Families({0x13})));
     }
-    a_.account->Disconnect(false);
-    a_.account->RequestStatus(kStatusAvailable);
-    if (!WaitFor([&] { return a_.account->Status() == kStatusAvailable; })) {
-        return Fail("A did not sign on again: " + a_.StatusText());
-    }
+    if (std::string why; !SignOnAgain(&why)) return Fail(why);
     if (WaitFor([&] {
             ContactPtr again = Listed(a_, b_);
             return again && again->OnServer() && again->Nickname() == nickname;
@@ -568,6 +569,87 @@ Result Driver::AddContact() {
     return Fail(std::string("after a fresh sign-on B is ") +
                 (again ? "listed as " + Quote(again->Nickname()) : std::string("gone")) + "; " +
                 a_.Wire(0, Families({0x13})));
+}
+
+bool Driver::SignOnAgain(std::string* why) {
+    a_.account->Disconnect(false);
+    a_.account->RequestStatus(kStatusAvailable);
+    if (WaitFor([&] { return a_.account->Status() == kStatusAvailable; })) return true;
+    *why = "A did not sign on again: " + a_.StatusText();
+    return false;
+}
+
+// Where the server wants B's authorisation before A may list B: A asked for it when it added B
+// (the step before); B grants it and A's mark goes, with B shown online.
+Result Driver::Authorisation() {
+    if (!a_.Online() || !b_.Online()) return Fail("A and B are not both signed on");
+    ContactPtr contact = Listed(a_, b_);
+    if (!contact) return Fail("B is not on A's list");
+    if (contact->AwaitingAuth() == 0) {
+        return Skip("the server added B to A's list without asking for B's authorisation");
+    }
+    ContactPtr asker;
+    if (!WaitFor([&] {
+            asker = Listed(b_, a_);
+            return asker && asker->AuthAsked();
+        })) {
+        return Fail("B never saw A's request; " + b_.Wire(0, Families({0x13})));
+    }
+    asker->RequestAuthAnswer(true);
+    if (!WaitFor(
+            [&] { return contact->AwaitingAuth() == 0 && contact->Status() != kStatusOffline; })) {
+        return Fail("A still waits or does not see B online; " +
+                    a_.Wire(0, Families({0x03, 0x13})));
+    }
+    return Pass();
+}
+
+// A moves B to a new group; the server takes it, and after a fresh sign-on B is there.
+Result Driver::MoveContact() {
+    if (!a_.Online()) return Fail("A is not signed on");
+    ContactPtr contact = Listed(a_, b_);
+    if (!contact || !contact->OnServer()) return Fail("B is not on A's server list");
+    const std::u16string group = u"moved " + UniqueText("group").token;
+    const uint16_t before = contact->GroupID();
+    contact->RequestMove(group);
+    if (!WaitFor([&] {
+            return contact->GroupName() == group && contact->GroupID() != before &&
+                   !contact->BlockedIcon();
+        })) {
+        return Fail("B was not moved; A shows " + a_.StatusText() + "; " +
+                    a_.Wire(0, Families({0x13})));
+    }
+    if (std::string why; !SignOnAgain(&why)) return Fail(why);
+    if (WaitFor([&] {
+            ContactPtr again = Listed(a_, b_);
+            return again && again->OnServer() && again->GroupName() == group;
+        })) {
+        return Pass();
+    }
+    ContactPtr again = Listed(a_, b_);
+    return Fail("after a fresh sign-on B is in " +
+                (again ? Quote(again->GroupName()) : std::string("no group")) + "; " +
+                a_.Wire(0, Families({0x13})));
+}
+
+// A reads B's details: the directory entry of an ICQ number, and the profile and away
+// message of any user.
+Result Driver::Details() {
+    if (!a_.Online()) return Fail("A is not signed on");
+    const std::u16string login = FromUtf8(b_.credentials.login);
+    a_.account->RequestContactDetails(login);
+    if (!WaitFor([&] { return !a_.account->DetailsOf(login).Loading(); })) {
+        return Fail("no answer to the details requests; " + a_.Wire(0, Families({0x02, 0x15})));
+    }
+    const ContactDetails details = a_.account->DetailsOf(login);
+    if (!details.answered) {
+        return Fail("the details came back empty: " + ToUtf8(details.error) + "; " +
+                    a_.Wire(0, Families({0x02, 0x15})));
+    }
+    std::fprintf(stderr, "interop: B's details: nickname %s, e-mail %s, profile %s\n",
+                 Quote(details.nickname).c_str(), Quote(details.email).c_str(),
+                 Quote(details.profile).c_str());
+    return Pass();
 }
 
 int Driver::Run() {
@@ -596,6 +678,9 @@ int Driver::Run() {
         {"picture", [&] { return Picture(); }},
         {"rename-contact", [&] { return RenameContact(); }},
         {"add-contact", [&] { return AddContact(); }},
+        {"authorisation", [&] { return Authorisation(); }},
+        {"move-contact", [&] { return MoveContact(); }},
+        {"details", [&] { return Details(); }},
     };
     int passed = 0, failed = 0;
     for (const auto& [name, step] : steps) {
