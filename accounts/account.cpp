@@ -295,6 +295,18 @@ constexpr int kStrDetailsNotSent = 1038;
 constexpr size_t kMaxDetails = 64;
 }  // namespace
 
+void CAccount::ChangeStatusNote(const std::u16string& text) {
+    // A note is one line of reasonable length, whatever was pasted.
+    std::u16string note = text.substr(0, 250);
+    for (char16_t& c : note)
+        if (c == u'\n' || c == u'\r' || c == u'\t') c = u' ';
+    if (note == StatusNote()) return;
+    SetStatusNote(note);
+    dbSave();
+    noteChanged_.store(true);
+    MarkRepaint();
+}
+
 void CAccount::RequestContactDetails(const std::u16string& login) {
     if (Status() == kStatusOffline) {
         UpdateDetails(login, [](ContactDetails& d) {
@@ -332,6 +344,7 @@ void CAccount::UpdateDetails(const std::u16string& login,
 void CAccount::RunIdleTasks() {
     if (Status() == kStatusOffline) return;
     ExpireRequests();
+    if (noteChanged_.exchange(false)) SendStatus(Status());
     std::vector<ContactToAdd> adds;
     {
         std::lock_guard lock(addsMutex_);

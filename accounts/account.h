@@ -93,6 +93,11 @@ class CAccount : public CAccountData {
     virtual bool AskAuthorisation(CContact* contact, const std::u16string& reason) { return false; }
     virtual bool RequestShortDetails(const std::u16string& login, bool ownDetails) = 0;
 
+    // --- the user's status note ----------------------------------------------------------------
+    // Any thread: the new note is kept and saved; a signed-on session sends it with the
+    // status on its idle pass (and every sign-on sends it again).
+    void ChangeStatusNote(const std::u16string& text);
+
     // --- details the user reads ----------------------------------------------------------------
     // Any thread: asks the server for a contact's details on the session's idle pass. Offline
     // the answer is at once an error.
@@ -247,6 +252,7 @@ class CAccount : public CAccountData {
     std::vector<std::u16string> detailsAsked_;
     std::map<std::u16string, ContactDetails> details_;
     std::atomic<uint32_t> detailsVersion_{0};
+    std::atomic<bool> noteChanged_{false};
     mutable std::mutex questionMutex_;
     CertificateQuestion question_;
     std::atomic<int> passwordQuestion_{0};

@@ -34,6 +34,7 @@ CAccountData& CAccountData::operator=(const CAccountData& other) {
     passwordInKeyring_.store(other.passwordInKeyring_.load());
     keyringHolds_.store(other.keyringHolds_.load());
     trustedCertificate_ = other.trustedCertificate_;
+    statusNote_ = other.statusNote_;
     bytesIn_.store(other.bytesIn_.load());
     bytesOut_.store(other.bytesOut_.load());
     status_.store(other.status_.load());
@@ -87,6 +88,14 @@ std::string CAccountData::TrustedCertificate() const {
 void CAccountData::SetTrustedCertificate(const std::string& sha256) {
     std::lock_guard lock(fieldsMutex_);
     trustedCertificate_ = sha256;
+}
+std::u16string CAccountData::StatusNote() const {
+    std::lock_guard lock(fieldsMutex_);
+    return statusNote_;
+}
+void CAccountData::SetStatusNote(const std::u16string& text) {
+    std::lock_guard lock(fieldsMutex_);
+    statusNote_ = text;
 }
 std::u16string CAccountData::Server() const {
     std::lock_guard lock(fieldsMutex_);
@@ -245,6 +254,11 @@ bool CAccountData::dbSave() {
         security.BindText(3, FromUtf8(TrustedCertificate()));
         security.BindInt(4, PasswordInKeyring() ? 1 : 0);
         db.Execute(security);
+        CppSQLite3Command texts =
+            db.Prepare(u"REPLACE INTO AccountTexts (AccID,StatusNote) VALUES (?,?)");
+        texts.BindInt(1, ID());
+        texts.BindText(2, StatusNote());
+        db.Execute(texts);
         return true;
     });
 }

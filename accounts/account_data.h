@@ -71,6 +71,11 @@ class CAccountData {
     bool KeyringHoldsPassword() const { return keyringHolds_.load(); }
     void SetKeyringHoldsPassword(bool holds) { keyringHolds_ = holds; }
 
+    // The user's own text shown with the status: the away message (sent while away) and, on
+    // ICQ, the status note; empty: none (an away status then says its name).
+    std::u16string StatusNote() const;
+    void SetStatusNote(const std::u16string& text);
+
     uint32_t BytesIn() const { return bytesIn_.load(); }
     uint32_t BytesOut() const { return bytesOut_.load(); }
     void SetBytesIn(uint32_t v) { bytesIn_ = v; }
@@ -117,6 +122,7 @@ class CAccountData {
     std::atomic<bool> passwordInKeyring_{false};
     std::atomic<bool> keyringHolds_{false};
     std::string trustedCertificate_;
+    std::u16string statusNote_;
     std::atomic<uint32_t> bytesIn_{0};
     std::atomic<uint32_t> bytesOut_{0};
     // Open counter batches and the counters changed meanwhile. A leaf lock: the database lock

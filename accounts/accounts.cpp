@@ -43,8 +43,9 @@ bool CAccounts::dbLoad() {
     return DbWork(u"CAccounts::dbLoad(): ", [&] {
         CppSQLite3Command cmd = db.Prepare(
             u"SELECT Accounts.*, AccountSecurity.Tls, AccountSecurity.TrustedCertificate, "
-            u"AccountSecurity.Keyring FROM "
-            u"Accounts LEFT JOIN AccountSecurity ON AccountSecurity.AccID=Accounts.ID");
+            u"AccountSecurity.Keyring, AccountTexts.StatusNote FROM Accounts "
+            u"LEFT JOIN AccountSecurity ON AccountSecurity.AccID=Accounts.ID "
+            u"LEFT JOIN AccountTexts ON AccountTexts.AccID=Accounts.ID");
         CppSQLite3ResultSet rows = db.ExecuteQuery(cmd);
         const AccountFactory factory = CurrentFactory();
         while (!rows.IsEnd()) {
@@ -66,6 +67,7 @@ bool CAccounts::dbLoad() {
             data.SetUseTls(rows.IntColumn(u"Tls", 0) != 0);
             data.SetTrustedCertificate(ToUtf8(rows.TextColumn(u"TrustedCertificate", u"")));
             data.SetPasswordInKeyring(rows.IntColumn(u"Keyring", 0) != 0);
+            data.SetStatusNote(rows.TextColumn(u"StatusNote", u""));
             int avatarBytes = 0;
             const uint8_t* avatar = rows.BlobColumn(u"OwnerAvatar", avatarBytes);
             if (avatar && avatarBytes > 0) {

@@ -30,6 +30,7 @@ void COscar::ResetSession() {
     avatarQueue_.Clear();
     serviceRates_.Clear();
     avatarRates_.Clear();
+    noteOnServer_.store(false);
 }
 
 void COscar::SayGoodbye(Link link) {

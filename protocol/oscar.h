@@ -139,6 +139,10 @@ class COscar : public CAccount {
 
     uint16_t PermitDenyItemId() const { return permitDenyItemId_.load(); }
     void SetPermitDenyItemId(uint16_t id) { permitDenyItemId_.store(id); }
+    // This session has given the server a status note or away message of the user's: a later
+    // change, also to none, must be sent to replace it.
+    bool NoteOnServer() const { return noteOnServer_.load(); }
+    void SetNoteOnServer(bool on) { noteOnServer_.store(on); }
     uint8_t PrivacyMode() const { return privacyMode_.load(); }
     void SetPrivacyMode(uint8_t mode) { privacyMode_.store(mode); }
     // Highest status-text time seen in this session (presence).
@@ -210,6 +214,7 @@ class COscar : public CAccount {
     AvatarQueue avatarQueue_;
     std::atomic<bool> avatarActive_{false};
     std::atomic<uint32_t> requestTimeoutMs_{kDefaultRequestTimeoutMs};
+    std::atomic<bool> noteOnServer_{false};
     std::atomic<bool> olderPictureQuery_{false};
     std::atomic<uint16_t> permitDenyItemId_{0};
     std::atomic<uint8_t> privacyMode_{0};

@@ -64,6 +64,13 @@ constexpr std::u16string_view kInitStatements[] = {
     u"AccID=OLD.ID; END",
     u"CREATE TRIGGER IF NOT EXISTS AccountSecurityTrigger_OnDelete AFTER DELETE ON Accounts FOR "
     u"EACH ROW BEGIN DELETE FROM AccountSecurity WHERE AccID=OLD.ID; END",
+    u"CREATE TABLE IF NOT EXISTS AccountTexts( AccID INTEGER PRIMARY KEY CHECK(AccID<>0), "
+    u"StatusNote TEXT)",
+    u"CREATE TRIGGER IF NOT EXISTS AccountTextsTrigger_OnChange AFTER UPDATE OF ID ON Accounts "
+    u"FOR EACH ROW WHEN OLD.ID<>NEW.ID BEGIN UPDATE AccountTexts SET AccID=NEW.ID WHERE "
+    u"AccID=OLD.ID; END",
+    u"CREATE TRIGGER IF NOT EXISTS AccountTextsTrigger_OnDelete AFTER DELETE ON Accounts FOR "
+    u"EACH ROW BEGIN DELETE FROM AccountTexts WHERE AccID=OLD.ID; END",
 };
 
 void LogFailure(std::u16string_view prefix, const CppSQLite3Exception& e) {

@@ -124,13 +124,38 @@ void SendIdle(COscar& session, uint32_t seconds) {
     session.SendFrame(Link::Service, frame);
 }
 
-void SendAwayMessage(COscar& session, int32_t status) {
-    const bool away = status != kStatusAvailable && status != kStatusFreeForChat &&
-                      status != kStatusInvisible && status != kStatusOffline;
+bool IsAwayStatus(int32_t status) {
+    return status != kStatusAvailable && status != kStatusFreeForChat &&
+           status != kStatusInvisible && status != kStatusOffline;
+}
+
+// The away message (location service): the user's note, or the status's name without one;
+// empty while not away, which means back.
+void SendAwayMessage(COscar& session, int32_t status, const std::u16string& note) {
+    const std::string text = IsAwayStatus(status)
+                                 ? ToUtf8(note.empty() ? StatusName(acctype::kAim, status) : note)
+                                 : std::string();
+    const bool ascii = std::all_of(text.begin(), text.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     COscarPacket frame = COscarPacket::Snac(0x02, 0x04);
-    frame.AppendTlv(0x0003, std::string_view("text/aolrtf; charset=\"us-ascii\""));
-    frame.AppendTlv(0x0004, away ? ToUtf8(StatusName(acctype::kAim, status)) : std::string());
+    frame.AppendTlv(0x0003, ascii ? std::string_view("text/aolrtf; charset=\"us-ascii\"")
+                                  : std::string_view("text/aolrtf; charset=\"utf-8\""));
+    frame.AppendTlv(0x0004, text);
     session.SendFrame(Link::Service, frame);
+}
+
+// TLV 0x001D of the status frame with the status note item (type 2, flags 4): its UTF-8
+// text with a 16-bit length, and an empty encoding.
+void AppendStatusNote(COscarPacket& frame, const std::u16string& note) {
+    std::string text = ToUtf8(note);
+    if (text.size() > 250) text.resize(250);
+    std::vector<uint8_t> item = {0x00, 0x02,
+                                 0x04, static_cast<uint8_t>(text.size() + 4),
+                                 0x00, static_cast<uint8_t>(text.size())};
+    item.insert(item.end(), text.begin(), text.end());
+    item.push_back(0x00);
+    item.push_back(0x00);
+    frame.AppendTlv(0x001D, item.size(), item.data());
 }
 
 void SendOwnStatusFrames(COscar& session, int32_t status) {
@@ -153,16 +178,23 @@ void SendOwnStatusFrames(COscar& session, int32_t status) {
     privacy.AppendTlvU8(0x00CA, mode);
     session.SendFrame(Link::Service, privacy);
 
+    const std::u16string note = session.StatusNote();
+    const bool aim = session.EffectiveType() == acctype::kAim;
+    // A note the server has is replaced, also by none.
+    const bool withNote = !note.empty() || session.NoteOnServer();
     COscarPacket statusFrame = COscarPacket::Snac(0x01, 0x1E);
     statusFrame.AppendU16(0x0006);
     statusFrame.AppendU16(4);
     statusFrame.AppendU16(0x0100);
     statusFrame.AppendU16(wire);
+    if (!aim && withNote) AppendStatusNote(statusFrame, note);
     session.SendFrame(Link::Service, statusFrame);
 
     // AIM has no status word: away is an away message set through the location service
-    // (the server then marks the user class away); an empty one means back.
-    if (session.EffectiveType() == acctype::kAim) SendAwayMessage(session, status);
+    // (the server then marks the user class away); an empty one means back. ICQ's note goes
+    // there too, for the servers that keep no status note.
+    if (aim || withNote) SendAwayMessage(session, status, note);
+    session.SetNoteOnServer(!note.empty());
 }
 
 bool SendOwnStatus(COscar& session, int32_t status) {

@@ -105,6 +105,9 @@ constexpr BuiltinStringEntry kTable[] = {
     {343, u"Asking the server..."},
     {344, u"Group"},
     {345, u"Refresh"},
+    {346, u"Status note..."},
+    {347, u"Status note"},
+    {348, u"Shown with your status (empty for none):"},
     // Connection progress and errors.
     {1000, u"Connecting to"},
     {1002, u"Logging in"},

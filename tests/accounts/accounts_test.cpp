@@ -80,10 +80,11 @@ TEST_F(AccountsTest, SavedRowResolvesTypeAndOwnerNickWithTheExactStatement) {
     {
         StatementTrace trace;
         EXPECT_TRUE(icq.dbSave());
-        ASSERT_EQ(trace.statements.size(), 2u);
+        ASSERT_EQ(trace.statements.size(), 3u);
         EXPECT_EQ(trace.statements[1],
                   "REPLACE INTO AccountSecurity (AccID,Tls,TrustedCertificate,Keyring) VALUES "
                   "(?,?,?,?)");
+        EXPECT_EQ(trace.statements[2], "REPLACE INTO AccountTexts (AccID,StatusNote) VALUES (?,?)");
         EXPECT_EQ(trace.statements[0],
                   "REPLACE INTO Accounts (ID,Type,Login,Password,Server,Port,OwnerNick,Description,"
                   "\t\t\t\tSecureLogin,UpdateContactsOnLogin,\t\t\t\tBytesIn,BytesOut,LastStatus,"

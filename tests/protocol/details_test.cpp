@@ -347,3 +347,90 @@ TEST(PlainTextOfHtml, TagsGoBreaksStayEntitiesAreDecoded) {
 
 }  // namespace
 }  // namespace zul
+
+namespace zul {
+namespace {
+
+// The TLV 0x001D of a status frame: its status note, or nothing when the frame has none.
+std::optional<std::string> NoteIn(const ReceivedFrame& f) {
+    const Bytes data = f.snacData();
+    TlvList tlvs;
+    tlvs.Parse(data);
+    const Tlv* bart = tlvs.Find(0x001D);
+    if (bart == nullptr) return std::nullopt;
+    ByteReader r(bart->Bytes());
+    if (r.ReadU16() != 0x0002 || r.ReadU8() != 0x04) return std::nullopt;
+    r.ReadU8();
+    const ByteSpan text = r.ReadBytes(r.ReadU16());
+    if (!r.ok() || r.ReadU16() != 0 || !r.ok()) return std::nullopt;
+    return std::string(text.begin(), text.end());
+}
+
+// The away message of a location frame.
+std::string AwayIn(const ReceivedFrame& f) {
+    const Bytes data = f.snacData();
+    TlvList tlvs;
+    tlvs.Parse(data);
+    const Tlv* away = tlvs.Find(0x0004);
+    return away == nullptr ? "<none>" : away->AsString();
+}
+
+TEST(StatusNote, SentWithTheStatusReplacedWhenChangedAndAgainAtEverySignOn) {
+    SessionHarness h;
+    h.Account().ChangeStatusNote(u"At the caf\u00E9");
+    ASSERT_TRUE(h.SignOn(kStatusAvailable));
+    ScriptedServer& server = h.ServiceServer();
+    const auto isStatus = ScriptedServer::IsSnac(0x01, 0x1E);
+    // Location frames with an away message (the capabilities go the same way).
+    const auto isAway = [](const ReceivedFrame& f) {
+        return f.IsSnac(0x02, 0x04) && AwayIn(f) != "<none>";
+    };
+    // The sign-on's status carries the note; available, the away message is empty.
+    auto status = server.WaitForFrame(isStatus);
+    ASSERT_TRUE(status);
+    EXPECT_EQ(NoteIn(*status), "At the caf\xC3\xA9");
+    auto away = server.WaitForFrame(isAway);
+    ASSERT_TRUE(away);
+    EXPECT_EQ(AwayIn(*away), "");
+    EXPECT_EQ(test::RowText(u"SELECT StatusNote FROM AccountTexts WHERE AccID=77"),
+              u"At the caf\u00E9");
+
+    // Away: the note is the away message too.
+    size_t awayCount = server.CountFrames(isAway);
+    h.Account().RequestStatus(kStatusAway);
+    ASSERT_TRUE(server.WaitForFrameCount(isAway, awayCount + 1));
+    std::optional<ReceivedFrame> lastAway;
+    for (const ReceivedFrame& f : server.Frames())
+        if (isAway(f)) lastAway = f;
+    EXPECT_EQ(AwayIn(*lastAway), "At the caf\xC3\xA9");
+
+    // Cleared on the running session: an empty note replaces the server's, and the away
+    // message falls back to the status's name.
+    const size_t statusCount = server.CountFrames(isStatus);
+    awayCount = server.CountFrames(isAway);
+    h.Account().ChangeStatusNote(u"");
+    ASSERT_TRUE(server.WaitForFrameCount(isStatus, statusCount + 1));
+    ASSERT_TRUE(server.WaitForFrameCount(isAway, awayCount + 1));
+    std::vector<ReceivedFrame> frames = server.Frames();
+    std::optional<ReceivedFrame> lastStatus;
+    for (const ReceivedFrame& f : frames) {
+        if (isStatus(f)) lastStatus = f;
+        if (isAway(f)) lastAway = f;
+    }
+    EXPECT_EQ(NoteIn(*lastStatus), "");
+    EXPECT_EQ(AwayIn(*lastAway), "Away");
+
+    // With no note given and none on the server, the status goes alone.
+    awayCount = server.CountFrames(isAway);
+    const size_t before = server.CountFrames(isStatus);
+    h.Account().RequestStatus(kStatusAvailable);
+    ASSERT_TRUE(server.WaitForFrameCount(isStatus, before + 1));
+    frames = server.Frames();
+    for (const ReceivedFrame& f : frames)
+        if (isStatus(f)) lastStatus = f;
+    EXPECT_EQ(NoteIn(*lastStatus), std::nullopt);
+    EXPECT_EQ(server.CountFrames(isAway), awayCount);
+}
+
+}  // namespace
+}  // namespace zul

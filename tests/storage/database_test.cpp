@@ -84,6 +84,14 @@ const std::vector<Row> kExpectedSchema = {
     {"trigger", "AccountSecurityTrigger_OnDelete", "Accounts",
      "CREATE TRIGGER AccountSecurityTrigger_OnDelete AFTER DELETE ON Accounts FOR EACH ROW BEGIN "
      "DELETE FROM AccountSecurity WHERE AccID=OLD.ID; END"},
+    {"table", "AccountTexts", "AccountTexts",
+     "CREATE TABLE AccountTexts( AccID INTEGER PRIMARY KEY CHECK(AccID<>0), StatusNote TEXT)"},
+    {"trigger", "AccountTextsTrigger_OnChange", "Accounts",
+     "CREATE TRIGGER AccountTextsTrigger_OnChange AFTER UPDATE OF ID ON Accounts FOR EACH ROW WHEN "
+     "OLD.ID<>NEW.ID BEGIN UPDATE AccountTexts SET AccID=NEW.ID WHERE AccID=OLD.ID; END"},
+    {"trigger", "AccountTextsTrigger_OnDelete", "Accounts",
+     "CREATE TRIGGER AccountTextsTrigger_OnDelete AFTER DELETE ON Accounts FOR EACH ROW BEGIN "
+     "DELETE FROM AccountTexts WHERE AccID=OLD.ID; END"},
 };
 
 std::vector<Row> ReadSchema() {

@@ -35,6 +35,7 @@
 #include "ui/framework/scrollable_window.h"
 #include "ui/framework/soft_key_bar.h"
 #include "ui/texts/ui_resources.h"
+#include "ui/views/view_support.h"
 
 namespace zul::test {
 namespace {
@@ -281,12 +282,12 @@ TEST_F(AccountsPageTest, EnablingADisabledAccountFromItsContextMenu) {
     // Now it has the status entries, "Offline" marked, and "Enabled" checked.
     menu = HoldOn(page->Rows()[0].get());
     ASSERT_NE(menu, nullptr);
-    EXPECT_EQ(
-        Texts(menu),
-        (QStringList{QStringLiteral("Available"), QStringLiteral("Free for chat"),
-                     QStringLiteral("Away"), QStringLiteral("Not available"),
-                     QStringLiteral("Occupied"), QStringLiteral("DND"), QStringLiteral("Invisible"),
-                     QStringLiteral("Offline"), QStringLiteral("-"), QStringLiteral("Enabled")}));
+    EXPECT_EQ(Texts(menu), (QStringList{QStringLiteral("Available"),
+                                        QStringLiteral("Free for chat"), QStringLiteral("Away"),
+                                        QStringLiteral("Not available"), QStringLiteral("Occupied"),
+                                        QStringLiteral("DND"), QStringLiteral("Invisible"),
+                                        QStringLiteral("Offline"), QStringLiteral("Status note..."),
+                                        QStringLiteral("-"), QStringLiteral("Enabled")}));
     EXPECT_TRUE(Entry(menu, QStringLiteral("Offline"))->isChecked());
     EXPECT_FALSE(Entry(menu, QStringLiteral("Available"))->isChecked());
     EXPECT_TRUE(Entry(menu, QStringLiteral("Enabled"))->isChecked());
@@ -353,6 +354,34 @@ TEST_F(AccountsPageTest, TheContextMenuSetsTheStatusOfOneAccountOnly) {
     EXPECT_EQ(AccountNamed(u"Beta")->RequestedStatus(), kStatusInvisible);
     EXPECT_EQ(AccountNamed(u"Alpha")->RequestedStatus(), kStatusOffline);
     AccountNamed(u"Beta")->Disconnect(false);
+}
+
+TEST_F(AccountsPageTest, TheStatusNoteIsAskedForKeptOnOneLineAndThereAtTheNextStart) {
+    StoreAccount(1, u"111111", u"Alpha", true);
+    Load();
+    ASSERT_EQ(page->Rows().size(), 1u);
+    const int plainHeight = page->Rows()[0]->Rect().height();
+    QString offered = QStringLiteral("unasked");
+    SetAskTextHandler([&](const QString& current) -> std::optional<QString> {
+        offered = current;
+        return QStringLiteral("  At the lake,\nback at six  ");
+    });
+    QMenu* menu = HoldOn(page->Rows()[0].get());
+    ASSERT_NE(menu, nullptr);
+    Entry(menu, QStringLiteral("Status note..."))->trigger();
+    menu->close();
+    SetAskTextHandler({});
+    EXPECT_EQ(offered, QString());
+    CAccount* alpha = AccountNamed(u"Alpha");
+    EXPECT_EQ(alpha->StatusNote(), u"At the lake, back at six");
+    // The row shows it beside the status: long enough here to need a second line.
+    page->LayoutContent(ScaleX(160));
+    EXPECT_GT(page->Rows()[0]->Rect().height(), plainHeight);
+
+    page.reset();
+    accounts.reset();
+    Load();
+    EXPECT_EQ(AccountNamed(u"Alpha")->StatusNote(), u"At the lake, back at six");
 }
 
 TEST_F(AccountsPageTest, HidingDisabledAccountsClearsTheFocusOfADisabledOne) {

@@ -158,6 +158,7 @@ class Driver {
     Result Authorisation();
     Result MoveContact();
     Result Details();
+    Result StatusNote();
     // Signs A off and on again; false (with the reason in *why) when it does not come back.
     bool SignOnAgain(std::string* why);
 
@@ -652,6 +653,30 @@ Result Driver::Details() {
     return Pass();
 }
 
+// B sets a status note and goes away; A reads it as B's away message in B's details. B comes
+// back without a note.
+Result Driver::StatusNote() {
+    if (!a_.Online() || !b_.Online()) return Fail("A and B are not both signed on");
+    const std::u16string note = u"zul note " + UniqueText("note").token;
+    b_.account->ChangeStatusNote(note);
+    b_.account->RequestStatus(kStatusAway);
+    const std::u16string login = FromUtf8(b_.credentials.login);
+    ContactDetails details;
+    const bool seen = WaitFor([&] {
+        if (b_.account->Status() != kStatusAway) return false;
+        details = a_.account->DetailsOf(login);
+        if (details.awayMessage == note) return true;
+        if (!details.Loading()) a_.account->RequestContactDetails(login);
+        return false;
+    });
+    b_.account->ChangeStatusNote(u"");
+    b_.account->RequestStatus(kStatusAvailable);
+    if (seen) return Pass();
+    return Fail("A read B's away message as " + Quote(details.awayMessage) + " (" +
+                ToUtf8(details.error) + "); " + b_.Wire(0, Families({0x01, 0x02})) + "; " +
+                a_.Wire(0, Families({0x02})));
+}
+
 int Driver::Run() {
     std::fprintf(stderr, "interop: %s and %s (%s) on %s:%s%s; profile and wire traces in %s\n",
                  a_.credentials.login.c_str(), b_.credentials.login.c_str(),
@@ -681,6 +706,7 @@ int Driver::Run() {
         {"authorisation", [&] { return Authorisation(); }},
         {"move-contact", [&] { return MoveContact(); }},
         {"details", [&] { return Details(); }},
+        {"status-note", [&] { return StatusNote(); }},
     };
     int passed = 0, failed = 0;
     for (const auto& [name, step] : steps) {

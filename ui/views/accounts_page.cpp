@@ -16,6 +16,7 @@
 #include "ui/framework/drawing.h"
 #include "ui/framework/main_window.h"
 #include "ui/texts/ui_resources.h"
+#include "ui/views/view_support.h"
 
 namespace zul {
 namespace {
@@ -53,10 +54,22 @@ struct RowMetrics {
     int counts = 0;
 };
 
+constexpr int kTextStatusNote = 346;
+constexpr int kTextStatusNoteTitle = 347;
+constexpr int kTextStatusNoteLabel = 348;
+
+// The status (or progress, or error) and, after a dash, the user's own note.
+QString StatusLine(const CAccount& account) {
+    QString line = Q(account.StatusText());
+    const std::u16string note = account.StatusNote();
+    if (!note.empty()) line += (line.isEmpty() ? QString() : QStringLiteral(" \u2014 ")) + Q(note);
+    return line;
+}
+
 RowMetrics Measure(const CAccount& account, int width) {
     RowMetrics m;
     m.name = TextHeight(QStringLiteral("A"), kNameLevel, true);
-    const QString status = Q(account.StatusText());
+    const QString status = StatusLine(account);
     m.status = status.isEmpty() ? TextHeight(QStringLiteral("A"), kDetailLevel, false)
                                 : MeasureWrapped(status, kDetailLevel, width).height();
     m.counts = account.Busy() ? 0 : TextHeight(QStringLiteral("A"), kDetailLevel, false);
@@ -232,7 +245,7 @@ void AccountsPage::DrawRow(QPainter& painter, const AccountRow& row) {
     SelectFont(painter, kDetailLevel, false);
     painter.setPen(ItemTextColour(selected, focused, false));
     painter.drawText(QRect(left, y, width, m.status),
-                     Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, Q(account.StatusText()));
+                     Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, StatusLine(account));
     y += m.status + ScaleY(1);
     if (!account.Busy()) {
         const QString counts = ElideAtWord(painter.fontMetrics(), CountsText(account), width);
@@ -360,6 +373,7 @@ bool AccountsPage::FillContextMenu(QMenu& menu) {
             action->setActionGroup(radio);
             action->setChecked(entry.command == current);
         }
+        AddMenuCommand(menu, ResText(kTextStatusNote), kCmdStatusNote);
         menu.addSeparator();
     }
     FillMenu(menu, *popup);
@@ -390,6 +404,13 @@ void AccountsPage::ContextCommand(int id) {
         if (!account->Enabled() && !Options().AccountsShowDisabled) FocusItem(nullptr);
         Relayout();
         if (Host() != nullptr) Host()->RefreshSoftKeys();
+        return;
+    }
+    if (id == kCmdStatusNote) {
+        const std::optional<QString> note =
+            AskText(Host(), kTextStatusNoteTitle, kTextStatusNoteLabel, Q(account->StatusNote()));
+        if (note) account->ChangeStatusNote(note->trimmed().toStdU16String());
+        Relayout();
         return;
     }
     RunStatusCommand(account, id);

@@ -51,6 +51,8 @@ class AccountsPage : public ViewPage {
     static constexpr int kStrCounts = 115;
     static constexpr int kStrDisabled = 117;
     static constexpr int kStrView = 120;
+    // The context menu's "Status note...".
+    static constexpr int kCmdStatusNote = 32879;
 
     explicit AccountsPage(CAccounts& accounts);
     ~AccountsPage() override;
