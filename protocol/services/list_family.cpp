@@ -32,6 +32,7 @@ constexpr int kStrAuthGranted = 1025;
 constexpr int kStrAuthDenied = 1026;
 constexpr int kStrYouWereAdded = 1027;
 constexpr int kStrMoveRefused = 1042;
+constexpr int kStrAuthAsked = 1043;
 constexpr int kStrNoAnswer = 1041;
 constexpr uint16_t kResultAuthRequired = 0x000E;
 constexpr uint16_t kGroupMembersTlv = 0x00C8;
@@ -434,12 +435,14 @@ std::optional<AuthBody> ParseAuthBody(ByteSpan data, bool withAnswer) {
     return std::nullopt;
 }
 
-// SNAC(0x13,0x19): someone asks for authorisation. The reason is stored as their message,
-// and the contact carries the question until the user grants or denies it.
+// SNAC(0x13,0x19): someone asks for authorisation. The request and its reason are stored as
+// their message, and the contact carries the question until the user grants or denies it.
 void HandleAuthRequest(COscar& session, const COscarPacket& frame) {
     const std::optional<AuthBody> body = ParseAuthBody(frame.snacData(), false);
     if (!body) return;
-    session.OnMessageReceived(body->login, kStatusOffline, u"auth: " + body->reason, 0);
+    std::u16string text = ResString(kStrAuthAsked);
+    if (!body->reason.empty()) text += u" " + body->reason;
+    session.OnMessageReceived(body->login, kStatusOffline, text, 0);
     if (ContactPtr contact = session.Contacts().FindContact(&session, body->login)) {
         contact->SetAuthAsked(true);
         contact->Redraw();

@@ -147,6 +147,7 @@ constexpr BuiltinStringEntry kTable[] = {
     {1040, u"The contact is not signed on, so there is no profile (%d)"},
     {1041, u"The server did not answer in time; nothing was changed."},
     {1042, u"The server refused to move the contact; it stays in its group (%d)"},
+    {1043, u"Asks for your authorisation."},
     {1097, u"You account being used on another computer."},
     {1099, u"Unknown error (%d)"},
     {10050, u"Network is down (%d)"},

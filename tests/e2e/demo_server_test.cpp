@@ -99,7 +99,7 @@ TEST(DemoServer, TheClientSignsOnToItAndReceivesItsWorld) {
     // The authorisation request, from someone who is not in the list yet.
     EXPECT_TRUE(
         has("SELECT COUNT(*) FROM History h JOIN Contacts c ON c.LocalID=h.ContactID "
-            "WHERE c.Login='100999' AND h.Message LIKE 'auth: %'",
+            "WHERE c.Login='100999' AND h.Message LIKE 'Asks for your authorisation.%'",
             1));
 
     EXPECT_TRUE(ExitedCleanly(client.Stop(30s))) << client.Output();

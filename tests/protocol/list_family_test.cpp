@@ -180,10 +180,10 @@ TEST(ListFamily, AnAuthorisationRequestIsStoredAsAMessage) {
     request("702", "please");
     EXPECT_EQ(test::RowText(u"SELECT H.Message FROM History H, Contacts C WHERE "
                             u"C.LocalID=H.ContactID AND C.Login='701'"),
-              u"auth: ");
+              u"Asks for your authorisation.");
     EXPECT_EQ(test::RowText(u"SELECT H.Message FROM History H, Contacts C WHERE "
                             u"C.LocalID=H.ContactID AND C.Login='702'"),
-              u"auth: please");
+              u"Asks for your authorisation. please");
     EXPECT_EQ(h.Contacts().FindContact(&h.Account(), u"701")->Status(), kStatusOffline);
 }
 
@@ -552,7 +552,7 @@ TEST(ListFamily, AuthorisationIsAskedAnsweredAndItsAnswerShown) {
         return asker && asker->AuthAsked();
     }));
     ContactPtr asker = h.Contacts().FindContact(&h.Account(), u"44401");
-    EXPECT_EQ(test::LastMessageFrom(u"44401"), u"auth: hi you");
+    EXPECT_EQ(test::LastMessageFrom(u"44401"), u"Asks for your authorisation. hi you");
 
     // The user grants it: the idle pass sends the answer.
     asker->RequestAuthAnswer(true);

@@ -360,6 +360,24 @@ TEST_F(ChatPageTest, CloseSlidesBackToTheContactsAndKeepsTheUnsentText) {
     EXPECT_EQ(window->Editor()->toPlainText(), QStringLiteral("half a thought"));
 }
 
+TEST_F(ChatPageTest, TheContactKeyAnswersAWaitingAuthorisationRequest) {
+    ChatPage& page = Open();
+    QMenu plain;
+    page.FillLeftKeyPopup(plain);
+    EXPECT_EQ(FindMenuCommand(plain, chatcmd::kGrantAuthorisation), nullptr);
+
+    contact->SetAuthAsked(true);
+    QMenu asked;
+    page.FillLeftKeyPopup(asked);
+    ASSERT_GE(asked.actions().size(), 3);
+    EXPECT_EQ(asked.actions()[0]->data().toInt(), chatcmd::kGrantAuthorisation);
+    EXPECT_EQ(asked.actions()[1]->data().toInt(), chatcmd::kDenyAuthorisation);
+    window->OnCommand(chatcmd::kGrantAuthorisation);
+    EXPECT_FALSE(contact->AuthAsked());
+    EXPECT_EQ(contact->TakeAuthAnswer(), 1);
+    EXPECT_EQ(contact->TakeAuthAnswer(), -1) << "answered once";
+}
+
 TEST_F(ChatPageTest, ScreenshotWithGroupsSeparatorAndPendingMessage) {
     contact->SetStatus(0, u"Reading the news", kMoodNone, true, false);
     Add(TimeAt(2024, 5, 14, 8, 0, 10), u"Good morning!");

@@ -34,6 +34,8 @@ namespace chatcmd {
 constexpr int kClose = 50000;
 constexpr int kDetails = 50002;
 constexpr int kClearHistory = 50003;
+constexpr int kGrantAuthorisation = 50004;  // shown while the contact's request waits
+constexpr int kDenyAuthorisation = 50005;
 constexpr int kStatusChanges = 32854;
 constexpr int kGroupMessages = 32873;
 constexpr int kSizeLargest = 33833;

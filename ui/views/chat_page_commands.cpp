@@ -101,6 +101,12 @@ void ChatPage::FillMenuPopup(QMenu& menu, QAction* before) {
 }
 
 void ChatPage::FillLeftKeyPopup(QMenu& menu) {
+    // A contact waiting for our authorisation gets the answers first, as in its menu.
+    if (contact_->AuthAsked()) {
+        AddMenuCommand(menu, ResText(kTextGrant), chatcmd::kGrantAuthorisation);
+        AddMenuCommand(menu, ResText(kTextDeny), chatcmd::kDenyAuthorisation);
+        menu.addSeparator();
+    }
     AddMenuCommand(menu, ResText(kTextClose), chatcmd::kClose);
     menu.addSeparator();
     QAction* clear = AddMenuCommand(menu, ResText(kTextClear), chatcmd::kClearHistory);
@@ -159,6 +165,12 @@ void ChatPage::Command(int id) {
             break;
         case chatcmd::kDetails:
             if (detailsOpener_) detailsOpener_(contact_);
+            break;
+        case chatcmd::kGrantAuthorisation:
+        case chatcmd::kDenyAuthorisation:
+            // Sent by the account on its idle pass.
+            contact_->RequestAuthAnswer(id == chatcmd::kGrantAuthorisation);
+            contact_->SetAuthAsked(false);
             break;
         case chatcmd::kClearHistory:
             if (rows_.empty() || !ConfirmDeletion(Host(), kTextClearHistory)) break;
