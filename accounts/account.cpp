@@ -291,6 +291,7 @@ void CAccount::RequestAddContact(ContactToAdd contact) {
 namespace {
 constexpr int kStrDetailsOffline = 1037;
 constexpr int kStrDetailsNotSent = 1038;
+constexpr int kStrSearchNotPossible = 1044;
 // Details kept for the pages that show them; the oldest go first.
 constexpr size_t kMaxDetails = 64;
 }  // namespace
@@ -305,6 +306,31 @@ void CAccount::ChangeStatusNote(const std::u16string& text) {
     dbSave();
     noteChanged_.store(true);
     MarkRepaint();
+}
+
+void CAccount::RequestSearch(DirectorySearch::By by, const std::u16string& text) {
+    const bool offline = Status() == kStatusOffline;
+    UpdateSearch([&](DirectorySearch& s) {
+        s = DirectorySearch();
+        s.searching = !offline;
+        if (offline) s.error = ResString(kStrDetailsOffline);
+    });
+    if (offline) return;
+    std::lock_guard lock(detailsMutex_);
+    searchAsked_.emplace(by, text);
+}
+
+DirectorySearch CAccount::Search() const {
+    std::lock_guard lock(detailsMutex_);
+    return search_;
+}
+
+void CAccount::UpdateSearch(const std::function<void(DirectorySearch&)>& change) {
+    {
+        std::lock_guard lock(detailsMutex_);
+        change(search_);
+    }
+    searchVersion_.fetch_add(1);
 }
 
 void CAccount::RequestContactDetails(const std::u16string& login) {
@@ -355,6 +381,17 @@ void CAccount::RunIdleTasks() {
     {
         std::lock_guard lock(detailsMutex_);
         asked.swap(detailsAsked_);
+    }
+    std::optional<std::pair<DirectorySearch::By, std::u16string>> search;
+    {
+        std::lock_guard lock(detailsMutex_);
+        search.swap(searchAsked_);
+    }
+    if (search && !SendSearch(search->first, search->second)) {
+        UpdateSearch([](DirectorySearch& s) {
+            s.searching = false;
+            s.error = ResString(kStrSearchNotPossible);
+        });
     }
     for (const std::u16string& login : asked) {
         const int parts = SendDetailsRequests(login);

@@ -10,8 +10,10 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "accounts/account_data.h"
@@ -37,6 +39,24 @@ struct ContactDetails {
     bool answered = false;
     std::u16string error;  // why nothing came, once nothing is awaited
     bool Loading() const { return waiting > 0; }
+};
+
+// One user the directory found.
+struct FoundUser {
+    std::u16string login, nickname, firstName, lastName, email;
+    int gender = 0;  // 1 female, 2 male
+    int age = 0;
+    bool authRequired = false;
+    bool online = false;
+};
+// A search of the directory and what it found so far.
+struct DirectorySearch {
+    enum By { kNumber, kNickname, kEmail };
+    static constexpr size_t kMaxShown = 100;  // more are counted, not kept
+    std::vector<FoundUser> users;
+    size_t more = 0;  // found beyond kMaxShown, by this client or by the server's count
+    bool searching = false;
+    std::u16string error;  // why nothing came, once the search ended
 };
 
 // Icons the accounts page shows beside the status text while busy or after an error.
@@ -97,6 +117,17 @@ class CAccount : public CAccountData {
     // Any thread: the new note is kept and saved; a signed-on session sends it with the
     // status on its idle pass (and every sign-on sends it again).
     void ChangeStatusNote(const std::u16string& text);
+
+    // --- the directory --------------------------------------------------------------------------
+    // Any thread: a new search (the one before is forgotten), sent on the idle pass. Offline
+    // it ends at once with a reason.
+    void RequestSearch(DirectorySearch::By by, const std::u16string& text);
+    DirectorySearch Search() const;
+    // Grows with every change of the search; a page compares it to redraw.
+    uint32_t SearchVersion() const { return searchVersion_.load(); }
+    void UpdateSearch(const std::function<void(DirectorySearch&)>& change);
+    // The session thread: sends the search; false when this account cannot search that way.
+    virtual bool SendSearch(DirectorySearch::By by, const std::u16string& text) { return false; }
 
     // --- details the user reads ----------------------------------------------------------------
     // Any thread: asks the server for a contact's details on the session's idle pass. Offline
@@ -253,6 +284,9 @@ class CAccount : public CAccountData {
     std::map<std::u16string, ContactDetails> details_;
     std::atomic<uint32_t> detailsVersion_{0};
     std::atomic<bool> noteChanged_{false};
+    DirectorySearch search_;  // guarded by detailsMutex_
+    std::optional<std::pair<DirectorySearch::By, std::u16string>> searchAsked_;  // the same
+    std::atomic<uint32_t> searchVersion_{0};
     mutable std::mutex questionMutex_;
     CertificateQuestion question_;
     std::atomic<int> passwordQuestion_{0};

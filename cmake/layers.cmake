@@ -160,6 +160,8 @@ set(ZUL_UI_VIEWS_SOURCES
     ui/views/contact_order.h
     ui/views/details_page.cpp
     ui/views/details_page.h
+    ui/views/search_page.cpp
+    ui/views/search_page.h
     ui/views/view_support.cpp
     ui/views/view_support.h)
 set(ZUL_UI_DIALOGS_SOURCES

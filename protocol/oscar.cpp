@@ -171,6 +171,10 @@ bool COscar::RequestShortDetails(const std::u16string& login, bool ownDetails) {
     return RequestUserDetails(*this, login, ownDetails);
 }
 
+bool COscar::SendSearch(DirectorySearch::By by, const std::u16string& text) {
+    return SearchDirectory(*this, by, text);
+}
+
 int COscar::SendDetailsRequests(const std::u16string& login) {
     // An ICQ number has a directory entry; every user may have a profile and away message.
     const int parts = RequestFullDetails(*this, login) ? 1 : 0;
@@ -181,11 +185,17 @@ int COscar::SendDetailsRequests(const std::u16string& login) {
 void COscar::ExpireRequests() {
     const std::vector<PendingRequest> expired = pending_.TakeExpired(
         {kPendingBuddyRemoval, kPendingBuddyRename, kPendingBuddyAdd, kPendingBuddyAddAuth,
-         kPendingBuddyMove, kPendingFullDetails, kPendingLocationInfo},
+         kPendingBuddyMove, kPendingFullDetails, kPendingLocationInfo, kPendingSearch},
         GetTick(), requestTimeoutMs_.load());
     for (const PendingRequest& request : expired) {
         if (request.kind == kPendingFullDetails || request.kind == kPendingLocationInfo) {
             FinishDetailsPart(*this, request.text, false, ResString(kStrNoAnswer));
+        } else if (request.kind == kPendingSearch) {
+            UpdateSearch([](DirectorySearch& s) {
+                if (!s.searching) return;
+                s.searching = false;
+                if (s.users.empty()) s.error = ResString(kStrNoAnswer);
+            });
         } else {
             GiveUpListEdit(*this, request);
         }

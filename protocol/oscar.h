@@ -49,6 +49,7 @@ class COscar : public CAccount {
     bool SendTypingNotice(CContact* contact, int state) override;
     bool RequestShortDetails(const std::u16string& login, bool ownDetails) override;
     int SendDetailsRequests(const std::u16string& login) override;
+    bool SendSearch(DirectorySearch::By by, const std::u16string& text) override;
     // Gives up list edits and details requests the server has not answered in time: the list
     // stays as it was and the user is told.
     void ExpireRequests() override;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <ctime>
 #include <optional>
@@ -462,6 +463,8 @@ Reply DemoWorld::OnDetailsRequest(const ReceivedFrame& f) {
     const uint32_t own = le32(2), asked = le32(12);
     const uint16_t sequence = le16(8);
     if (le16(10) == 0x04B2) return OnFullDetailsRequest(f, own, sequence, asked);
+    if (le16(10) == 0x051F || le16(10) == 0x0515 || le16(10) == 0x0529)
+        return OnSearchRequest(f, own, sequence, le16(10), r);
 
     std::string nickname, first, last, email;
     if (asked == own) {
@@ -534,6 +537,71 @@ Reply DemoWorld::OnFullDetailsRequest(const ReceivedFrame& f, uint32_t own, uint
     Say("full details of " + name + " asked for");
     return Reply({reply(0x00C8, basic), reply(0x00DC, more), reply(0x00E6, notes),
                   reply(0x00FA, ByteWriter().U8(0))});
+}
+
+Reply DemoWorld::OnSearchRequest(const ReceivedFrame& f, uint32_t own, uint16_t sequence,
+                                 uint16_t subtype, const test::Bytes& r) {
+    // The texts of the request: after the 12-byte header, counted and zero-terminated.
+    std::vector<std::string> texts;
+    for (size_t at = 12; at + 2 <= r.size();) {
+        const size_t length = static_cast<size_t>(r[at] | r[at + 1] << 8);
+        if (at + 2 + length > r.size()) break;
+        std::string text(r.begin() + static_cast<std::ptrdiff_t>(at + 2),
+                         r.begin() + static_cast<std::ptrdiff_t>(at + 2 + length));
+        while (!text.empty() && text.back() == 0) text.pop_back();
+        texts.push_back(text);
+        at += 2 + length;
+    }
+    std::string wanted;
+    if (subtype == 0x051F && r.size() >= 16)
+        wanted = std::to_string(static_cast<uint32_t>(r[12] | r[13] << 8 | r[14] << 16) |
+                                static_cast<uint32_t>(r[15]) << 24);
+    if (subtype == 0x0515 && texts.size() == 3) wanted = texts[2];
+    if (subtype == 0x0529 && !texts.empty()) wanted = texts[0];
+    auto lower = [](std::string s) {
+        for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return s;
+    };
+    std::vector<DemoPerson> found;
+    {
+        std::lock_guard lock(mutex_);
+        for (const DemoPerson& p : people_) {
+            const std::string haystack = subtype == 0x051F   ? p.login
+                                         : subtype == 0x0529 ? p.login + "@demo.localhost"
+                                                             : lower(p.nickname);
+            if (!wanted.empty() &&
+                haystack.find(subtype == 0x0515 ? lower(wanted) : wanted) != std::string::npos)
+                found.push_back(p);
+        }
+    }
+    Say("directory search for '" + wanted + "': " + std::to_string(found.size()) + " found");
+    auto meta = [&](uint16_t type, uint8_t result, const ByteWriter& body) {
+        ByteWriter data;
+        data.U32LE(own).U16LE(0x07DA).U16LE(sequence).U16LE(type).U8(result).Raw(body.bytes);
+        ByteWriter chunk;
+        chunk.U16LE(static_cast<uint16_t>(data.bytes.size())).Raw(data.bytes);
+        return SnacFrame(0x15, 0x03, ByteWriter().Tlv(0x0001, chunk.bytes).bytes, f.requestId());
+    };
+    Reply reply;
+    if (found.empty()) {
+        reply.frames.push_back(meta(0x01AE, 0x32, ByteWriter()));
+        return reply;
+    }
+    for (size_t i = 0; i < found.size(); ++i) {
+        const DemoPerson& p = found[i];
+        ByteWriter record;
+        record.U32LE(static_cast<uint32_t>(std::stoul(p.login)));
+        for (const std::string& t :
+             {p.nickname, std::string(), std::string(), p.login + "@demo.localhost"})
+            record.U16LE(static_cast<uint16_t>(t.size() + 1)).Raw(t).U8(0);
+        record.U8(1).U16LE(p.status == kStatusOffline ? 0 : 1).U8(0).U16LE(0);
+        const bool last = i + 1 == found.size();
+        ByteWriter body;
+        body.U16LE(static_cast<uint16_t>(record.bytes.size())).Raw(record.bytes);
+        if (last) body.U32LE(0);
+        reply.frames.push_back(meta(last ? 0x01AE : 0x01A4, 0x0A, body));
+    }
+    return reply;
 }
 
 Reply DemoWorld::OnLocationRequest(const ReceivedFrame& f) {

@@ -76,6 +76,10 @@ class DemoWorld {
     // The full directory entry of a person (basic, more, notes, and the closing reply).
     test::Reply OnFullDetailsRequest(const test::ReceivedFrame& frame, uint32_t own,
                                      uint16_t sequence, uint32_t asked);
+    // A directory search by number (0x051F), details (0x0515) or e-mail (0x0529): the people
+    // whose number, nickname or e-mail holds what was asked.
+    test::Reply OnSearchRequest(const test::ReceivedFrame& frame, uint32_t own, uint16_t sequence,
+                                uint16_t subtype, const test::Bytes& request);
     // The profile and away message of a person (location service).
     test::Reply OnLocationRequest(const test::ReceivedFrame& frame);
     void OnOwnStatus(const test::ReceivedFrame& frame);

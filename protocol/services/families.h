@@ -40,6 +40,10 @@ bool RequestUserDetails(COscar& session, const std::u16string& login, bool ownDe
 // for a login that is not a number.
 bool RequestFullDetails(COscar& session, const std::u16string& login);
 constexpr uint32_t kPendingFullDetails = 0x001504B2;
+// A search of the ICQ directory by number, nickname or e-mail; false when this account or
+// the text cannot be searched. Results go to the account as they come.
+bool SearchDirectory(COscar& session, DirectorySearch::By by, const std::u16string& text);
+constexpr uint32_t kPendingSearch = 0x0015051F;
 // The profile and away message of a user from the location service (one part of its
 // details).
 void RequestLocationInfo(COscar& session, const std::u16string& login);

@@ -40,6 +40,14 @@ constexpr uint16_t kNotesReply = 0x00E6;
 constexpr uint16_t kAffiliationsReply = 0x00FA;  // the last reply of the full details
 constexpr uint8_t kResultSuccess = 0x0A;
 constexpr int kStrNoDetails = 1039;
+constexpr uint16_t kSearchByDetails = 0x0515;
+constexpr uint16_t kSearchByNumber = 0x051F;
+constexpr uint16_t kSearchByEmail = 0x0529;
+constexpr uint16_t kUserFoundReply = 0x01A4;
+constexpr uint16_t kLastUserFoundReply = 0x01AE;
+constexpr uint8_t kResultNotFound = 0x32;
+constexpr int kStrNobodyFound = 1045;
+constexpr int kStrSearchFailed = 1046;
 // Reply subtypes of a successful meta answer; only the short details are used.
 constexpr uint16_t kKnownReplies[] = {0x00C8, 0x00D2, 0x00DC, 0x00E6, 0x00EB,
                                       0x00F0, 0x00FA, 0x0104, 0x010E};
@@ -139,6 +147,59 @@ void StoreFullDetails(COscar& session, const PendingRequest& request, uint16_t r
         session.Pending().Remove(sequence);
         FinishDetailsPart(session, request.text, true, {});
     }
+}
+
+// 0x01A4 / 0x01AE: one found user, as a counted record (number, nickname, first and last name,
+// e-mail, authorisation, online, gender, age); the last reply then tells how many more the
+// server found and did not send. A failure ends the search with its reason.
+void StoreFoundUser(COscar& session, uint16_t replyType, uint8_t result, ByteReader& reader,
+                    uint16_t sequence) {
+    const bool last = replyType == kLastUserFoundReply;
+    if (replyType != kUserFoundReply && !last) return;
+    if (last) session.Pending().Remove(sequence);
+    if (result != kResultSuccess) {
+        session.UpdateSearch([&](DirectorySearch& s) {
+            s.searching = false;
+            if (s.users.empty() && s.more == 0)
+                s.error = result == kResultNotFound
+                              ? ResString(kStrNobodyFound)
+                              : FormatInt(ResString(kStrSearchFailed), result);
+        });
+        return;
+    }
+    const uint16_t size = reader.ReadU16LE();
+    ByteReader record(reader.ReadBytes(size));
+    std::optional<FoundUser> user;
+    if (reader.ok()) {
+        FoundUser found;
+        const uint32_t number = record.ReadU32LE();
+        if (ReadMetaTexts(record,
+                          {&found.nickname, &found.firstName, &found.lastName, &found.email})) {
+            found.authRequired = record.ReadU8() == 0;
+            found.online = record.ReadU16LE() == 1;
+            found.gender = record.ReadU8();
+            found.age = record.ReadU16LE();
+            if (found.gender != 1 && found.gender != 2) found.gender = 0;
+            if (found.age > 150) found.age = 0;
+            found.login = Widen(std::to_string(number));
+            if (record.ok() && number != 0) user = std::move(found);
+        }
+    }
+    const uint32_t left = last ? reader.ReadU32LE() : 0;
+    const bool leftRead = last && reader.ok();
+    session.UpdateSearch([&](DirectorySearch& s) {
+        if (user) {
+            if (s.users.size() < DirectorySearch::kMaxShown)
+                s.users.push_back(std::move(*user));
+            else
+                ++s.more;
+        }
+        if (leftRead) s.more += left;
+        if (last) {
+            s.searching = false;
+            if (s.users.empty() && s.more == 0) s.error = ResString(kStrNobodyFound);
+        }
+    });
 }
 
 // An empty nickname is made of the last name and, after a blank, the first name.
@@ -291,6 +352,10 @@ void HandleMetaReply(COscar& session, const COscarPacket& frame) {
         const uint8_t result = reader.ReadU8();
         const bool known = std::find(std::begin(kKnownReplies), std::end(kKnownReplies),
                                      replyType) != std::end(kKnownReplies);
+        if (reader.ok() && request && request->kind == kPendingSearch) {
+            StoreFoundUser(session, replyType, result, reader, sequence);
+            return;  // the search lasts until its last reply
+        }
         if (reader.ok() && request && request->kind == kPendingFullDetails) {
             StoreFullDetails(session, *request, replyType, result, reader, sequence);
             return;  // the request lasts until its last reply, whatever the frame flags say
@@ -313,6 +378,14 @@ std::vector<uint8_t> ShortDetailsRequestData(uint32_t ownNumber, uint16_t sequen
 
 std::vector<uint8_t> UserMetaRequestData(uint32_t ownNumber, uint16_t sequence, uint16_t subtype,
                                          uint32_t number) {
+    const std::vector<uint8_t> payload = {
+        static_cast<uint8_t>(number), static_cast<uint8_t>(number >> 8),
+        static_cast<uint8_t>(number >> 16), static_cast<uint8_t>(number >> 24)};
+    return MetaRequestData(ownNumber, sequence, subtype, payload);
+}
+
+std::vector<uint8_t> MetaRequestData(uint32_t ownNumber, uint16_t sequence, uint16_t subtype,
+                                     const std::vector<uint8_t>& payload) {
     auto u16 = [](std::vector<uint8_t>& out, uint16_t v) {
         out.push_back(static_cast<uint8_t>(v));
         out.push_back(static_cast<uint8_t>(v >> 8));
@@ -322,13 +395,55 @@ std::vector<uint8_t> UserMetaRequestData(uint32_t ownNumber, uint16_t sequence, 
         u16(out, static_cast<uint16_t>(v >> 16));
     };
     std::vector<uint8_t> data;
-    u16(data, 0x000E);
+    u16(data, static_cast<uint16_t>(10 + payload.size()));
     u32(data, ownNumber);
     u16(data, kMetaRequest);
     u16(data, sequence);
     u16(data, subtype);
-    u32(data, number);
+    data.insert(data.end(), payload.begin(), payload.end());
     return data;
+}
+
+bool SearchDirectory(COscar& session, DirectorySearch::By by, const std::u16string& text) {
+    if (!IsDecimalNumber(session.Login())) return false;  // the directory is ICQ's
+    std::vector<uint8_t> payload;
+    auto lnts = [&](const std::u16string& value) {
+        std::string bytes = ToUtf8(value);
+        if (bytes.size() > 255) bytes.resize(255);
+        payload.push_back(static_cast<uint8_t>(bytes.size() + 1));
+        payload.push_back(0);
+        payload.insert(payload.end(), bytes.begin(), bytes.end());
+        payload.push_back(0);
+    };
+    uint16_t subtype = kSearchByNumber;
+    if (by == DirectorySearch::kNumber) {
+        if (!IsDecimalNumber(text) || text.size() > 10) return false;
+        const uint64_t number = static_cast<uint64_t>(std::stoull(ToUtf8(text)));
+        if (number == 0 || number > 0xFFFFFFFFull) return false;
+        for (int shift = 0; shift < 32; shift += 8)
+            payload.push_back(static_cast<uint8_t>(number >> shift));
+    } else if (by == DirectorySearch::kEmail) {
+        subtype = kSearchByEmail;
+        lnts(text);
+    } else {
+        subtype = kSearchByDetails;
+        lnts(u"");
+        lnts(u"");
+        lnts(text);
+    }
+    const uint32_t ownNumber = static_cast<uint32_t>(WideToInt(session.Login()));
+    // Late replies of an earlier search find no request and are dropped.
+    session.Pending().TakeExpired({kPendingSearch}, 0, 0);
+    const uint16_t id = session.Pending().Add(kPendingSearch, text);
+    COscarPacket request = COscarPacket::Snac(0x15, 0x02, id);
+    request.AppendTlv(0x0001, MetaRequestData(ownNumber, id, subtype, payload));
+    try {
+        session.SendFrame(Link::Service, request);
+    } catch (...) {
+        session.Pending().Remove(id);
+        throw;
+    }
+    return true;
 }
 
 bool RequestFullDetails(COscar& session, const std::u16string& login) {
@@ -374,6 +489,14 @@ void HandleMetaFamily(COscar& session, COscarPacket& frame) {
             if (id != 0 && pending) {
                 session.Pending().Remove(id);
                 if (pending->kind == kPendingOfflineIcq) RequestOfflineMessagesAim(session);
+                if (pending->kind == kPendingSearch) {
+                    ByteReader error(frame.snacData());
+                    const uint16_t code = error.ReadU16();
+                    session.UpdateSearch([&](DirectorySearch& s) {
+                        s.searching = false;
+                        s.error = FormatInt(ResString(kStrSearchFailed), code);
+                    });
+                }
                 if (pending->kind == kPendingFullDetails) {
                     ByteReader error(frame.snacData());
                     FinishDetailsPart(session, pending->text, false,

@@ -434,3 +434,131 @@ TEST(StatusNote, SentWithTheStatusReplacedWhenChangedAndAgainAtEverySignOn) {
 
 }  // namespace
 }  // namespace zul
+
+namespace zul {
+namespace {
+
+// A found-user reply: the record with its size, and for the last one the server's count of
+// users it did not send.
+Bytes FoundReply(uint16_t sequence, bool last, uint32_t number, std::string_view nickname,
+                 uint32_t left = 0, uint8_t result = 0x0A) {
+    ByteWriter record;
+    record.U32LE(number);
+    for (std::string_view text : {nickname, std::string_view("First"), std::string_view("Last"),
+                                  std::string_view("x@example.org")})
+        MetaText(record, text);
+    record.U8(0).U16LE(1).U8(2).U16LE(30);
+    ByteWriter body;
+    if (result == 0x0A) {
+        body.U16LE(static_cast<uint16_t>(record.bytes.size())).Raw(record.bytes);
+        if (last) body.U32LE(left);
+    }
+    return MetaReply(sequence, last ? 0x01AE : 0x01A4, result, body.bytes);
+}
+
+class SearchTest : public ::testing::Test {
+  protected:
+    // Starts a search and returns the meta request the server got.
+    ReceivedFrame Ask(DirectorySearch::By by, const std::u16string& text) {
+        ScriptedServer& server = h_.ServiceServer();
+        const auto isSearch = [](const ReceivedFrame& f) {
+            return f.IsSnac(0x15, 0x02) && f.snacData().size() >= 16 &&
+                   (MetaSubtype(f) == 0x051F || MetaSubtype(f) == 0x0515 ||
+                    MetaSubtype(f) == 0x0529);
+        };
+        const size_t before = server.CountFrames(isSearch);
+        h_.Account().RequestSearch(by, text);
+        EXPECT_TRUE(server.WaitForFrameCount(isSearch, before + 1));
+        ReceivedFrame last;
+        for (const ReceivedFrame& f : server.Frames())
+            if (isSearch(f)) last = f;
+        return last;
+    }
+    bool WaitForEnd() {
+        return SessionHarness::WaitUntil([&] { return !h_.Account().Search().searching; });
+    }
+
+    SessionHarness h_;
+};
+
+TEST_F(SearchTest, ByNumberNicknameAndEmailWithTheRepliesCollectedToTheLast) {
+    ASSERT_TRUE(h_.SignOn(kStatusAvailable));
+    ReceivedFrame byNumber = Ask(DirectorySearch::kNumber, u"4294967295");
+    const uint16_t seq = MetaSequence(byNumber);
+    EXPECT_EQ(byNumber.snacData(),
+              ByteWriter()
+                  .Tlv(0x0001, MetaRequestData(12345, seq, 0x051F, {0xFF, 0xFF, 0xFF, 0xFF}))
+                  .bytes);
+    h_.ServerSends(0x15, 0x03, FoundReply(seq, true, 4294967295u, "Max"));
+    ASSERT_TRUE(WaitForEnd());
+    DirectorySearch found = h_.Account().Search();
+    ASSERT_EQ(found.users.size(), 1u);
+    EXPECT_EQ(found.users[0].login, u"4294967295");
+    EXPECT_EQ(found.users[0].nickname, u"Max");
+    EXPECT_EQ(found.users[0].email, u"x@example.org");
+    EXPECT_TRUE(found.users[0].authRequired);
+    EXPECT_TRUE(found.users[0].online);
+    EXPECT_EQ(found.users[0].gender, 2);
+    EXPECT_EQ(found.users[0].age, 30);
+    EXPECT_TRUE(found.error.empty());
+
+    // By nickname: first and last name empty, then the nickname; two replies, the server
+    // holding back 5,000 more.
+    ReceivedFrame byNick = Ask(DirectorySearch::kNickname, u"Zo\u00EB");
+    EXPECT_EQ(byNick.snacData(),
+              ByteWriter()
+                  .Tlv(0x0001, MetaRequestData(12345, MetaSequence(byNick), 0x0515,
+                                               {1, 0, 0, 1, 0, 0, 5, 0, 'Z', 'o', 0xC3, 0xAB, 0}))
+                  .bytes);
+    h_.ServerSends(0x15, 0x03, FoundReply(MetaSequence(byNick), false, 50001, "Zoe"));
+    h_.ServerSends(0x15, 0x03, FoundReply(MetaSequence(byNick), true, 50002, "Zo\xC3\xAB", 5000));
+    ASSERT_TRUE(WaitForEnd());
+    found = h_.Account().Search();
+    ASSERT_EQ(found.users.size(), 2u);
+    EXPECT_EQ(found.users[1].nickname, u"Zo\u00EB");
+    EXPECT_EQ(found.more, 5000u);
+
+    // By e-mail, and nobody found.
+    ReceivedFrame byEmail = Ask(DirectorySearch::kEmail, u"no@one");
+    EXPECT_EQ(MetaSubtype(byEmail), 0x0529);
+    h_.ServerSends(0x15, 0x03, FoundReply(MetaSequence(byEmail), true, 0, "", 0, 0x32));
+    ASSERT_TRUE(WaitForEnd());
+    found = h_.Account().Search();
+    EXPECT_TRUE(found.users.empty());
+    EXPECT_EQ(found.error, u"Nobody was found.");
+}
+
+TEST_F(SearchTest, TenThousandResultsKeepAHundredAndCountTheRestAndLateRepliesAreDropped) {
+    ASSERT_TRUE(h_.SignOn(kStatusAvailable));
+    const uint16_t old = MetaSequence(Ask(DirectorySearch::kNickname, u"a"));
+    const uint16_t seq = MetaSequence(Ask(DirectorySearch::kNickname, u"ann"));
+    // A reply to the search before, arriving late, is not one of these results.
+    h_.ServerSends(0x15, 0x03, FoundReply(old, true, 777777, "Old"));
+    for (uint32_t i = 0; i < 10000; ++i) {
+        h_.ServerSends(0x15, 0x03, FoundReply(seq, i == 9999, 100000 + i, "Ann"));
+    }
+    ASSERT_TRUE(WaitForEnd());
+    const DirectorySearch found = h_.Account().Search();
+    ASSERT_EQ(found.users.size(), DirectorySearch::kMaxShown);
+    EXPECT_EQ(found.more, 9900u);
+    EXPECT_EQ(found.users.front().login, u"100000");
+}
+
+TEST(Search, OfflineOrOnAnAimAccountItEndsAtOnceWithAReason) {
+    SessionHarness icq;
+    icq.Account().RequestSearch(DirectorySearch::kNumber, u"12345");
+    EXPECT_FALSE(icq.Account().Search().searching);
+    EXPECT_NE(icq.Account().Search().error.find(u"Sign on"), std::u16string::npos);
+
+    test::HarnessOptions options;
+    options.login = u"zulalice";
+    options.accountType = acctype::kAim;
+    SessionHarness aim(options);
+    ASSERT_TRUE(aim.SignOn(kStatusAvailable));
+    aim.Account().RequestSearch(DirectorySearch::kNickname, u"bob");
+    ASSERT_TRUE(SessionHarness::WaitUntil([&] { return !aim.Account().Search().searching; }));
+    EXPECT_NE(aim.Account().Search().error.find(u"AIM name"), std::u16string::npos);
+}
+
+}  // namespace
+}  // namespace zul

@@ -159,6 +159,7 @@ class Driver {
     Result MoveContact();
     Result Details();
     Result StatusNote();
+    Result Search();
     // Signs A off and on again; false (with the reason in *why) when it does not come back.
     bool SignOnAgain(std::string* why);
 
@@ -677,6 +678,22 @@ Result Driver::StatusNote() {
                 a_.Wire(0, Families({0x02})));
 }
 
+// A finds B in the directory by B's number (ICQ; AIM has no directory to search).
+Result Driver::Search() {
+    if (!a_.Online()) return Fail("A is not signed on");
+    if (!IsIcqNumber(b_.credentials.login)) return Skip("AIM names are added as they are");
+    const std::u16string login = FromUtf8(b_.credentials.login);
+    a_.account->RequestSearch(DirectorySearch::kNumber, login);
+    if (!WaitFor([&] { return !a_.account->Search().searching; })) {
+        return Fail("the search never ended; " + a_.Wire(0, Families({0x15})));
+    }
+    const DirectorySearch found = a_.account->Search();
+    for (const FoundUser& user : found.users)
+        if (user.login == login) return Pass();
+    return Fail("B was not found (" + std::to_string(found.users.size()) + " found, " +
+                ToUtf8(found.error) + "); " + a_.Wire(0, Families({0x15})));
+}
+
 int Driver::Run() {
     std::fprintf(stderr, "interop: %s and %s (%s) on %s:%s%s; profile and wire traces in %s\n",
                  a_.credentials.login.c_str(), b_.credentials.login.c_str(),
@@ -707,6 +724,7 @@ int Driver::Run() {
         {"move-contact", [&] { return MoveContact(); }},
         {"details", [&] { return Details(); }},
         {"status-note", [&] { return StatusNote(); }},
+        {"search", [&] { return Search(); }},
     };
     int passed = 0, failed = 0;
     for (const auto& [name, step] : steps) {

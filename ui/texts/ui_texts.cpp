@@ -49,8 +49,9 @@ const std::map<int, MenuResource>& Menus() {
                                     Cmd(u"Rename", 32849), Sep(), Cmd(u"Delete", 32851)})});
         add(menuid::kContactsView,
             {Popup(u"ContactsView",
-                   {Cmd(u"Add contact...", 32870), Sep(), Cmd(u"Group contacts", 32837),
-                    Cmd(u"Offline contacts", 32839), Cmd(u"Show avatars", 32865), Sep(),
+                   {Cmd(u"Add contact...", 32870), Cmd(u"Find contacts...", 32880), Sep(),
+                    Cmd(u"Group contacts", 32837), Cmd(u"Offline contacts", 32839),
+                    Cmd(u"Show avatars", 32865), Sep(),
                     Popup(u"Sort by",
                           {Cmd(u"Activity", 32858), Cmd(u"Status", 32857), Cmd(u"Name", 32856),
                            Sep(), Cmd(u"Events to top", 32859), Cmd(u"Separate offline", 32860)}),

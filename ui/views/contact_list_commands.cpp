@@ -73,6 +73,9 @@ void ContactListPage::Command(int id) {
         case clistcmd::kAddContact:
             AddContact();
             break;
+        case clistcmd::kFindContacts:
+            FindContacts();
+            break;
         case clistcmd::kShowGroups:
             toggle(o.ClistShowGroups);
             break;
@@ -237,7 +240,7 @@ void ContactListPage::MoveContact(const ContactPtr& contact) {
     Sync();
 }
 
-void ContactListPage::AddContact() {
+CAccount* ContactListPage::ChooseAccount(int titleId) {
     std::vector<CAccount*> enabled;
     {
         std::lock_guard lock(accounts_.Mutex());
@@ -245,27 +248,34 @@ void ContactListPage::AddContact() {
             if (account->Enabled()) enabled.push_back(account.get());
         }
     }
-    if (enabled.empty()) return;
-    CAccount* account = enabled.front();
-    if (enabled.size() > 1) {
-        QStringList names;
-        for (CAccount* a : enabled) names << QString::fromStdU16String(a->Description());
-        const std::optional<int> chosen =
-            AskChoice(Host(), kTextAddTitle, kTextAccountLabel, names);
-        if (!chosen || *chosen < 0 || *chosen >= static_cast<int>(enabled.size())) return;
-        account = enabled[static_cast<size_t>(*chosen)];
-    }
+    if (enabled.empty()) return nullptr;
+    if (enabled.size() == 1) return enabled.front();
+    QStringList names;
+    for (CAccount* a : enabled) names << QString::fromStdU16String(a->Description());
+    const std::optional<int> chosen = AskChoice(Host(), titleId, kTextAccountLabel, names);
+    if (!chosen || *chosen < 0 || *chosen >= static_cast<int>(enabled.size())) return nullptr;
+    return enabled[static_cast<size_t>(*chosen)];
+}
+
+void ContactListPage::AddContact() {
+    CAccount* account = ChooseAccount(kTextAddTitle);
+    if (account == nullptr) return;
     const std::optional<QString> login = AskText(Host(), kTextAddTitle, kTextLoginLabel, {});
     if (!login || login->trimmed().isEmpty()) return;
-    const std::optional<QString> nickname =
-        AskText(Host(), kTextAddTitle, kTextNicknameLabel, login->trimmed());
-    if (!nickname) return;
+    AddContactTo(*account, login->trimmed(), login->trimmed());
+}
+
+void ContactListPage::AddContactTo(CAccount& account, const QString& login,
+                                   const QString& nickname) {
+    const std::optional<QString> given =
+        AskText(Host(), kTextAddTitle, kTextNicknameLabel, nickname);
+    if (!given) return;
     // The account's first group is offered; a new name makes a new group.
     QString firstGroup;
     {
         std::lock_guard lock(contacts_.Mutex());
         for (const auto& g : contacts_.GroupList()) {
-            if (g->AccountID() == account->ID()) {
+            if (g->AccountID() == account.ID()) {
                 firstGroup = QString::fromStdU16String(g->Name());
                 break;
             }
@@ -277,9 +287,38 @@ void ContactListPage::AddContact() {
     const std::optional<QString> reason =
         AskText(Host(), kTextAddTitle, kTextReasonLabel, ResText(kTextReasonDefault));
     if (!reason) return;
-    account->RequestAddContact({login->trimmed().toStdU16String(),
-                                nickname->trimmed().toStdU16String(),
-                                group->trimmed().toStdU16String(), reason->toStdU16String()});
+    account.RequestAddContact({login.toStdU16String(), given->trimmed().toStdU16String(),
+                               group->trimmed().toStdU16String(), reason->toStdU16String()});
+}
+
+void ContactListPage::FindContacts() {
+    CAccount* account = ChooseAccount(kTextFindTitle);
+    if (account == nullptr) return;
+    // AIM has no directory to search: the name is added as it is.
+    if (account->EffectiveType() == acctype::kAim) {
+        const std::optional<QString> login = AskText(Host(), kTextAddTitle, kTextLoginLabel, {});
+        if (login && !login->trimmed().isEmpty())
+            AddContactTo(*account, login->trimmed(), login->trimmed());
+        return;
+    }
+    const QStringList ways{ResText(kTextByNumber), ResText(kTextNickname), ResText(kTextEmail)};
+    const std::optional<int> way = AskChoice(Host(), kTextFindTitle, kTextSearchBy, ways);
+    if (!way || *way < 0 || *way > 2) return;
+    const std::optional<QString> text = AskText(Host(), kTextFindTitle, kTextSearchFor, {});
+    if (!text || text->trimmed().isEmpty()) return;
+    static constexpr DirectorySearch::By kBy[] = {
+        DirectorySearch::kNumber, DirectorySearch::kNickname, DirectorySearch::kEmail};
+    account->RequestSearch(kBy[*way], text->trimmed().toStdU16String());
+    if (!search_) {
+        search_ =
+            std::make_unique<SearchPage>(accounts_, [this](CAccount& owner, const FoundUser& user) {
+                const std::u16string& name = user.nickname.empty() ? user.login : user.nickname;
+                AddContactTo(owner, QString::fromStdU16String(user.login),
+                             QString::fromStdU16String(name));
+            });
+    }
+    search_->Show(account->ID(), text->trimmed());
+    OpenPage(search_.get());
 }
 
 void ContactListPage::RenameContact(const ContactPtr& contact) {

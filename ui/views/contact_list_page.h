@@ -24,6 +24,7 @@
 #include "ui/views/chat_pages.h"
 #include "ui/views/contact_order.h"
 #include "ui/views/details_page.h"
+#include "ui/views/search_page.h"
 
 namespace zul {
 
@@ -63,6 +64,7 @@ constexpr int kAskAuthorisationAgain = 32877;  // shown while we wait for the co
 constexpr int kMoveToGroup = 32878;
 // The view menu.
 constexpr int kAddContact = 32870;
+constexpr int kFindContacts = 32880;
 }  // namespace clistcmd
 
 // ClistViewType values.
@@ -154,6 +156,7 @@ class ContactListPage : public ViewPage, public IContactsView {
     // Opens (slides in) the details page of a contact; null when the contact is gone.
     ContactDetailsPage* ShowDetails(const ContactPtr& contact);
     ContactDetailsPage* DetailsPage() const { return details_.get(); }
+    SearchPage* ResultsPage() const { return search_.get(); }
     bool BlinkOn() const { return blinkOn_; }
 
     // What is listed, in order (headers and contacts); for the tests.
@@ -191,6 +194,12 @@ class ContactListPage : public ViewPage, public IContactsView {
     // Asks for the login, nickname, group and the reason for an authorisation request, and
     // hands them to an account (the one chosen when several are enabled).
     void AddContact();
+    // The rest of an addition once the account and login are known: nickname, group, reason.
+    void AddContactTo(CAccount& account, const QString& login, const QString& nickname);
+    // Asks how and what to search (an AIM account adds a name directly) and shows the results.
+    void FindContacts();
+    // The enabled account the user picks (the only one without asking); nullptr when none.
+    CAccount* ChooseAccount(int titleId);
     void ChangeOption(OptionInt& option, int32_t value);
     // First laid-out item whose bottom lies below y.
     std::vector<ListItem*>::const_iterator FirstBelow(int y) const;
@@ -216,6 +225,8 @@ class ContactListPage : public ViewPage, public IContactsView {
     ChatPages chats_;
     // The details page, made on first use and shown for one contact at a time.
     std::unique_ptr<ContactDetailsPage> details_;
+    // The search results, made on first use; one search at a time.
+    std::unique_ptr<SearchPage> search_;
     // Decoded avatars kept, oldest first; older ones are dropped past the limit.
     std::vector<ContactRow*> avatarOrder_;
 };

@@ -28,6 +28,12 @@ constexpr int kTextAskAgain = 323;
 constexpr int kTextMoveToGroup = 324;
 constexpr int kTextMoveTitle = 325;
 constexpr int kTextNewGroup = 326;
+constexpr int kTextNickname = 328;
+constexpr int kTextEmail = 330;
+constexpr int kTextFindTitle = 349;
+constexpr int kTextByNumber = 353;
+constexpr int kTextSearchBy = 354;
+constexpr int kTextSearchFor = 355;
 constexpr int kTextNoneOnline = 301;
 // Decoded avatars kept at a time; the others are decoded again when drawn.
 constexpr size_t kAvatarCacheLimit = 256;

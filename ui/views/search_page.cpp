@@ -1,0 +1,201 @@
+#include "ui/views/search_page.h"
+
+#include <QMenu>
+#include <QPainter>
+#include <algorithm>
+#include <utility>
+
+#include "accounts/accounts.h"
+#include "platform/text.h"
+#include "ui/framework/dpi.h"
+#include "ui/framework/drawing.h"
+#include "ui/framework/main_window.h"
+#include "ui/views/view_support.h"
+
+namespace zul {
+namespace {
+
+constexpr int kTextTitle = 349;
+constexpr int kTextSearching = 350;
+constexpr int kTextMore = 351;
+constexpr int kTextAdd = 352;
+constexpr int kTextAge = 333;
+constexpr int kTextFemale = 341;
+constexpr int kTextMale = 342;
+constexpr int kTextClose = 13000;
+constexpr int kNameLevel = 2;
+constexpr int kDetailLevel = 4;
+
+QString Q(const std::u16string& text) {
+    return QString::fromStdU16String(text);
+}
+
+// The name a found user goes by: the nickname, else the first and last name, else the number.
+QString NameOf(const FoundUser& user) {
+    if (!user.nickname.empty()) return SingleLine(user.nickname);
+    std::u16string name = user.firstName;
+    if (!user.lastName.empty()) name += (name.empty() ? u"" : u" ") + user.lastName;
+    return SingleLine(name.empty() ? user.login : name);
+}
+
+// Number, e-mail, age and gender on one line.
+QString DetailOf(const FoundUser& user) {
+    QStringList parts{Q(user.login)};
+    if (!user.email.empty()) parts << SingleLine(user.email);
+    if (user.age > 0) parts << ResText(kTextAge) + QStringLiteral(" ") + QString::number(user.age);
+    if (user.gender == 1 || user.gender == 2)
+        parts << ResText(user.gender == 1 ? kTextFemale : kTextMale);
+    return parts.join(QStringLiteral(" \u00B7 "));
+}
+
+}  // namespace
+
+ViewPage* SearchPage::Row::Activate(int) {
+    page_.AddUser(user_);
+    return nullptr;
+}
+
+SearchPage::SearchPage(CAccounts& accounts, Adder adder)
+    : accounts_(accounts), adder_(std::move(adder)) {
+    Caption().SetTitle(ResText(kTextTitle));
+}
+
+void SearchPage::Show(int32_t accountId, const QString& query) {
+    accountId_ = accountId;
+    Caption().SetSubtitle(SingleLine(query.toStdU16String()), 4, false);
+    SetContentOffset(0);
+    FocusItem(nullptr);
+    version_ = 0;
+    Collect();
+    MarkChanged();
+}
+
+CAccount* SearchPage::Account() const {
+    std::lock_guard lock(accounts_.Mutex());
+    for (const auto& account : accounts_.List())
+        if (account->ID() == accountId_) return account.get();
+    return nullptr;
+}
+
+void SearchPage::AddUser(const FoundUser& user) {
+    if (CAccount* account = Account(); account != nullptr && adder_) adder_(*account, user);
+}
+
+void SearchPage::Collect() {
+    CAccount* account = Account();
+    if (account == nullptr) {
+        rows_.clear();
+        footer_.clear();
+        return;
+    }
+    version_ = account->SearchVersion();
+    const DirectorySearch search = account->Search();
+    // The rows already there stay (and keep the focus) while results come in.
+    if (rows_.size() > search.users.size()) {
+        FocusItem(nullptr);
+        rows_.clear();
+    }
+    for (size_t i = rows_.size(); i < search.users.size(); ++i)
+        rows_.push_back(std::make_unique<Row>(*this, search.users[i]));
+    if (search.searching) {
+        footer_ = ResText(kTextSearching);
+    } else if (search.more > 0) {
+        footer_ = ResText(kTextMore).replace(QStringLiteral("%d"),
+                                             QString::number(static_cast<qulonglong>(search.more)));
+    } else {
+        footer_ = Q(search.error);
+    }
+}
+
+bool SearchPage::ChangedSinceLastPaint() {
+    const bool marked = ViewPage::ChangedSinceLastPaint();
+    CAccount* account = Account();
+    const bool changed = account != nullptr && account->SearchVersion() != version_;
+    if (!marked && !changed) return false;
+    Collect();
+    Relayout();
+    return true;
+}
+
+void SearchPage::LayoutContent(int width) {
+    const int margin = ScaleX(12);
+    const int rowHeight = ScaleY(5) + TextHeight(QStringLiteral("A"), kNameLevel, true) +
+                          ScaleY(1) + TextHeight(QStringLiteral("A"), kDetailLevel, false) +
+                          ScaleY(5);
+    int y = CaptionHeight();
+    for (auto& row : rows_) {
+        row->SetRect(QRect(0, y, width, rowHeight));
+        y += rowHeight;
+    }
+    footerRect_ = QRect();
+    if (!footer_.isEmpty()) {
+        const int textWidth = std::max(1, width - 2 * margin);
+        footerRect_ = QRect(margin, y + ScaleY(8), textWidth,
+                            MeasureWrapped(footer_, kDetailLevel, textWidth).height());
+        y = footerRect_.bottom() + ScaleY(8);
+    }
+    contentHeight_ = y;
+}
+
+void SearchPage::DrawRect(QPainter& painter, const QRect& rect) {
+    const bool focused = HostHasFocus();
+    const int margin = ScaleX(12);
+    for (const auto& row : rows_) {
+        const QRect r = row->Rect();
+        if (!r.intersects(rect)) continue;
+        const bool selected = FocusedItem() == row.get();
+        painter.fillRect(r, ItemBackground(selected, focused));
+        const int width = std::max(1, r.width() - 2 * margin);
+        int y = r.top() + ScaleY(5);
+        SelectFont(painter, kNameLevel, true);
+        painter.setPen(ItemTextColour(selected, focused, true));
+        const int nameHeight = TextHeight(QStringLiteral("A"), kNameLevel, true);
+        painter.drawText(QRect(r.left() + margin, y, width, nameHeight),
+                         Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+                         ElideAtWord(painter.fontMetrics(), NameOf(row->User()), width));
+        y += nameHeight + ScaleY(1);
+        SelectFont(painter, kDetailLevel, false);
+        painter.setPen(ItemTextColour(selected, focused, false));
+        painter.drawText(QRect(r.left() + margin, y, width, r.bottom() - y),
+                         Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+                         ElideAtWord(painter.fontMetrics(), DetailOf(row->User()), width));
+    }
+    if (!footerRect_.isEmpty() && footerRect_.intersects(rect)) {
+        SelectFont(painter, kDetailLevel, false);
+        painter.setPen(GreyTextColour());
+        painter.drawText(footerRect_, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, footer_);
+    }
+}
+
+ListItem* SearchPage::ItemAt(int x, int y) {
+    for (const auto& row : rows_)
+        if (row->Rect().contains(x, y)) return row.get();
+    return nullptr;
+}
+
+bool SearchPage::LeftSoftKey(QString& label) {
+    label = ResText(kTextAdd);
+    return true;
+}
+
+void SearchPage::FillLeftKeyPopup(QMenu& menu) {
+    QAction* add = AddMenuCommand(menu, ResText(kTextAdd), kCmdAdd);
+    add->setEnabled(FocusedItem() != nullptr);
+    AddMenuCommand(menu, ResText(kTextClose), kCmdClose);
+}
+
+void SearchPage::Command(int id) {
+    if (!IsActive()) return;  // every page hears every command
+    if (id == kCmdAdd) {
+        if (auto* row = dynamic_cast<Row*>(FocusedItem())) AddUser(row->User());
+    }
+    if (id == kCmdClose) GoBack();
+}
+
+bool SearchPage::GoBack() {
+    if (Host() == nullptr) return false;
+    Host()->RemovePage(this, MainWindow::kSlideThenRemove);
+    return true;
+}
+
+}  // namespace zul

@@ -1,0 +1,73 @@
+// SearchPage: what a directory search of one account found, one row per user (name, number,
+// e-mail, age and gender), and a last line that says whether the search still runs, how many
+// more there were than are shown, or why nothing came. Tapping a row (or its "Add" key) hands
+// the user to the adder, which asks the rest and adds the contact.
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "accounts/account.h"
+#include "ui/framework/list_item.h"
+#include "ui/framework/view_page.h"
+
+namespace zul {
+
+class CAccounts;
+
+class SearchPage : public ViewPage {
+  public:
+    static constexpr int kCmdAdd = 50110;
+    static constexpr int kCmdClose = 50111;
+    using Adder = std::function<void(CAccount& account, const FoundUser& user)>;
+
+    SearchPage(CAccounts& accounts, Adder adder);
+    // Shows the search of an account (already asked for) under the query's text.
+    void Show(int32_t accountId, const QString& query);
+
+    class Row : public ListItem {
+      public:
+        Row(SearchPage& page, FoundUser user)
+            : ListItem(kOpensPage), page_(page), user_(std::move(user)) {}
+        const FoundUser& User() const { return user_; }
+        ViewPage* Activate(int mode) override;
+
+      private:
+        SearchPage& page_;
+        FoundUser user_;
+    };
+    const std::vector<std::unique_ptr<Row>>& Rows() const { return rows_; }
+    // The last line as shown now (searching, more found, or why nothing came).
+    const QString& Footer() const { return footer_; }
+    // Adds the user of a row (tap, the Add key).
+    void AddUser(const FoundUser& user);
+
+    // ViewPage.
+    bool ChangedSinceLastPaint() override;
+    int ContentHeight() override { return contentHeight_; }
+    void LayoutContent(int width) override;
+    void DrawRect(QPainter& painter, const QRect& rect) override;
+    ListItem* ItemAt(int x, int y) override;
+    bool LeftSoftKey(QString& label) override;
+    void FillLeftKeyPopup(QMenu& menu) override;
+    void Command(int id) override;
+    bool GoBack() override;
+
+  private:
+    // The account shown, or nullptr when it is gone.
+    CAccount* Account() const;
+    void Collect();
+
+    CAccounts& accounts_;
+    Adder adder_;
+    int32_t accountId_ = 0;
+    uint32_t version_ = 0;
+    std::vector<std::unique_ptr<Row>> rows_;
+    QString footer_;
+    QRect footerRect_;
+    int contentHeight_ = 0;
+};
+
+}  // namespace zul
