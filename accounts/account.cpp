@@ -288,6 +288,11 @@ void CAccount::RequestAddContact(ContactToAdd contact) {
     adds_.push_back(std::move(contact));
 }
 
+void CAccount::RequestGroupChange(GroupChange change) {
+    std::lock_guard lock(addsMutex_);
+    groupChanges_.push_back(std::move(change));
+}
+
 namespace {
 constexpr int kStrDetailsOffline = 1037;
 constexpr int kStrDetailsNotSent = 1038;
@@ -372,11 +377,20 @@ void CAccount::RunIdleTasks() {
     ExpireRequests();
     if (noteChanged_.exchange(false)) SendStatus(Status());
     std::vector<ContactToAdd> adds;
+    std::vector<GroupChange> groupChanges;
     {
         std::lock_guard lock(addsMutex_);
         adds.swap(adds_);
+        groupChanges.swap(groupChanges_);
     }
     for (const ContactToAdd& add : adds) AddOnServer(add);
+    std::vector<GroupChange> waiting;
+    for (GroupChange& change : groupChanges)
+        if (!ChangeGroupOnServer(change)) waiting.push_back(std::move(change));
+    if (!waiting.empty()) {
+        std::lock_guard lock(addsMutex_);
+        groupChanges_.insert(groupChanges_.begin(), waiting.begin(), waiting.end());
+    }
     std::vector<std::u16string> asked;
     {
         std::lock_guard lock(detailsMutex_);

@@ -102,6 +102,18 @@ class CAccount : public CAccountData {
     };
     // Any thread: queued for the session's idle pass (after the next sign-on when offline).
     void RequestAddContact(ContactToAdd contact);
+    // A change of one of the account's groups on the server list: a new (empty) group, a new
+    // name, or its removal. A group to remove that still holds contacts waits for them to
+    // leave (their moves), a while at most.
+    struct GroupChange {
+        enum Kind { kAdd, kRename, kDelete } kind = kAdd;
+        uint16_t groupId = 0;
+        std::u16string name;
+        int waits = 0;  // idle passes the removal has waited for the group to empty
+    };
+    void RequestGroupChange(GroupChange change);
+    // The session thread: sends one change; false when it must wait (kept for the next pass).
+    virtual bool ChangeGroupOnServer(GroupChange& change) { return true; }
     // The session thread: sends one addition; false when nothing was sent.
     virtual bool AddOnServer(const ContactToAdd& contact) { return false; }
     // The session thread: tells an online contact how our typing stands (2 begun, 1 paused,
@@ -279,6 +291,7 @@ class CAccount : public CAccountData {
     std::atomic<bool> stopRequested_{false};
     std::mutex addsMutex_;
     std::vector<ContactToAdd> adds_;
+    std::vector<GroupChange> groupChanges_;  // guarded by addsMutex_
     mutable std::mutex detailsMutex_;
     std::vector<std::u16string> detailsAsked_;
     std::map<std::u16string, ContactDetails> details_;

@@ -163,6 +163,10 @@ bool COscar::MoveOnServer(CContact* contact, const std::u16string& group) {
     return MoveBuddyOnServer(*this, contact, group);
 }
 
+bool COscar::ChangeGroupOnServer(GroupChange& change) {
+    return zul::ChangeGroupOnServer(*this, change);
+}
+
 bool COscar::AddOnServer(const ContactToAdd& contact) {
     return AddBuddyOnServer(*this, contact);
 }
@@ -185,7 +189,8 @@ int COscar::SendDetailsRequests(const std::u16string& login) {
 void COscar::ExpireRequests() {
     const std::vector<PendingRequest> expired = pending_.TakeExpired(
         {kPendingBuddyRemoval, kPendingBuddyRename, kPendingBuddyAdd, kPendingBuddyAddAuth,
-         kPendingBuddyMove, kPendingFullDetails, kPendingLocationInfo, kPendingSearch},
+         kPendingBuddyMove, kPendingFullDetails, kPendingLocationInfo, kPendingSearch,
+         kPendingGroupAdd, kPendingGroupRename, kPendingGroupDelete},
         GetTick(), requestTimeoutMs_.load());
     for (const PendingRequest& request : expired) {
         if (request.kind == kPendingFullDetails || request.kind == kPendingLocationInfo) {

@@ -44,6 +44,7 @@ class COscar : public CAccount {
     bool RenameOnServer(CContact* contact, const std::u16string& nickname) override;
     bool AddOnServer(const ContactToAdd& contact) override;
     bool MoveOnServer(CContact* contact, const std::u16string& group) override;
+    bool ChangeGroupOnServer(GroupChange& change) override;
     bool AnswerAuthorisation(CContact* contact, bool grant) override;
     bool AskAuthorisation(CContact* contact, const std::u16string& reason) override;
     bool SendTypingNotice(CContact* contact, int state) override;

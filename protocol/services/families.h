@@ -94,6 +94,9 @@ bool AddBuddyOnServer(COscar& session, const CAccount::ContactToAdd& contact);
 // added under the new group, and when the server agrees the contact takes it and the old item
 // is removed. Offline the move waits for the next sign-on.
 bool MoveBuddyOnServer(COscar& session, CContact* contact, const std::u16string& group);
+// Adds, renames or removes a group of the server list; the store follows when the server
+// agrees. False when a removal must wait for the group to empty.
+bool ChangeGroupOnServer(COscar& session, CAccount::GroupChange& change);
 // A list edit the server never acknowledged: the contact is as it was, and the user is told.
 void GiveUpListEdit(COscar& session, const PendingRequest& request);
 // Grants or denies a contact's request for our authorisation (0x13,0x1A).

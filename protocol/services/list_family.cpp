@@ -33,6 +33,9 @@ constexpr int kStrAuthDenied = 1026;
 constexpr int kStrYouWereAdded = 1027;
 constexpr int kStrMoveRefused = 1042;
 constexpr int kStrAuthAsked = 1043;
+constexpr int kStrGroupRefused = 1047;
+// Idle passes a group's removal waits for its contacts to move out.
+constexpr int kMaxGroupDeleteWaits = 120;
 constexpr int kStrNoAnswer = 1041;
 constexpr uint16_t kResultAuthRequired = 0x000E;
 constexpr uint16_t kGroupMembersTlv = 0x00C8;
@@ -373,6 +376,31 @@ void ApplyMoveAck(COscar& session, const PendingRequest& request, bool read, uin
     session.SendFrame(Link::Service, end);
 }
 
+// The answer to a group change: the store takes it, or the account says why not.
+void ApplyGroupAck(COscar& session, const PendingRequest& request, bool read, uint16_t result) {
+    if (request.data.size() < 2) return;
+    const uint16_t groupId = static_cast<uint16_t>(request.data[0] << 8 | request.data[1]);
+    const std::u16string name = FromUtf8(std::string(request.data.begin() + 2, request.data.end()));
+    if (!read || result != 0) {
+        WriteLogFormat(kGeneralLog, u"SNAC(0x13,0x0E) group change refused: 0x%X", result);
+        session.SetStatusText(FormatInt(ResString(kStrGroupRefused), result));
+        return;
+    }
+    CContacts& contacts = session.Contacts();
+    if (request.kind == kPendingGroupDelete) {
+        {
+            std::lock_guard dbLock(Database().Mutex());
+            std::lock_guard lock(contacts.Mutex());
+            if (CGroup* group = contacts.FindGroup(session.ID(), groupId))
+                contacts.RemoveGroup(group);
+        }
+        contacts.dbCleanGroups(&session);
+    } else {
+        contacts.AddOrUpdateGroup(session.ID(), name, groupId);
+    }
+    contacts.Rebuild();
+}
+
 void HandleEditAck(COscar& session, const COscarPacket& frame) {
     const uint16_t id = static_cast<uint16_t>(frame.requestId());
     std::optional<PendingRequest> request = session.Pending().Find(id);
@@ -390,6 +418,11 @@ void HandleEditAck(COscar& session, const COscarPacket& frame) {
     }
     if (request->kind == kPendingBuddyMove) {
         ApplyMoveAck(session, *request, reader.ok(), result);
+        return;
+    }
+    if (request->kind == kPendingGroupAdd || request->kind == kPendingGroupRename ||
+        request->kind == kPendingGroupDelete) {
+        ApplyGroupAck(session, *request, reader.ok(), result);
         return;
     }
     if (request->kind != kPendingBuddyRemoval) return;
@@ -806,6 +839,77 @@ bool MoveBuddyOnServer(COscar& session, CContact* contact, const std::u16string&
         session.Pending().Remove(id);
         contact->SetBlockedIcon(false);
         contact->RequestMove(group);  // tried again after the next sign-on
+        throw;
+    }
+    return true;
+}
+
+bool ChangeGroupOnServer(COscar& session, CAccount::GroupChange& change) {
+    if (session.Status() == kStatusOffline) return false;
+    CContacts& contacts = session.Contacts();
+    PendingAdd ids;  // a new group's id
+    uint32_t kind = kPendingGroupAdd;
+    uint16_t subtype = 0x08;
+    switch (change.kind) {
+        case CAccount::GroupChange::kAdd:
+            if (change.name.empty()) return true;
+            ids.group = change.name;
+            if (!ChooseGroupAndItem(session, ids)) return true;
+            if (!ids.newGroup) return true;  // the account has a group of that name
+            change.groupId = ids.groupId;
+            break;
+        case CAccount::GroupChange::kRename:
+            if (change.name.empty() || GroupNameOf(session, change.groupId).empty()) return true;
+            kind = kPendingGroupRename;
+            subtype = 0x09;
+            break;
+        case CAccount::GroupChange::kDelete: {
+            if (GroupNameOf(session, change.groupId).empty()) return true;
+            // Its contacts leave first (their moves were asked for with the removal).
+            bool empty = true;
+            for (const ContactPtr& c : contacts.ContactsOf(&session))
+                empty = empty && !(c->OnServer() && c->GroupID() == change.groupId);
+            if (!empty && ++change.waits < kMaxGroupDeleteWaits) return false;
+            if (!empty) {
+                session.SetStatusText(FormatInt(ResString(kStrGroupRefused), 0));
+                return true;
+            }
+            change.name = GroupNameOf(session, change.groupId);
+            kind = kPendingGroupDelete;
+            subtype = 0x0A;
+            break;
+        }
+    }
+    const std::string name = ToUtf8(change.name);
+    std::vector<uint8_t> data = {static_cast<uint8_t>(change.groupId >> 8),
+                                 static_cast<uint8_t>(change.groupId)};
+    data.insert(data.end(), name.begin(), name.end());
+    const uint16_t id = session.Pending().Add(kind, change.name, std::move(data));
+    try {
+        COscarPacket start = COscarPacket::Snac(0x13, 0x11);
+        session.SendFrame(Link::Service, start);
+        // The group item with its members (none for a new or emptied one).
+        std::vector<uint8_t> members;
+        if (change.kind == CAccount::GroupChange::kRename) {
+            for (const ContactPtr& c : contacts.ContactsOf(&session)) {
+                if (c->OnServer() && c->GroupID() == change.groupId) {
+                    members.push_back(static_cast<uint8_t>(c->SrvID() >> 8));
+                    members.push_back(static_cast<uint8_t>(c->SrvID()));
+                }
+            }
+        }
+        std::vector<uint8_t> tlvs;
+        if (!members.empty() || change.kind == CAccount::GroupChange::kRename)
+            AppendTlvBytes(
+                tlvs, kGroupMembersTlv,
+                std::string_view(reinterpret_cast<const char*>(members.data()), members.size()));
+        COscarPacket item = COscarPacket::Snac(0x13, subtype, id);
+        AppendServerListItem(item, name, change.groupId, 0, listitem::kGroup, tlvs);
+        session.SendFrame(Link::Service, item);
+        COscarPacket end = COscarPacket::Snac(0x13, 0x12);
+        session.SendFrame(Link::Service, end);
+    } catch (...) {
+        session.Pending().Remove(id);
         throw;
     }
     return true;

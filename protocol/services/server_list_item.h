@@ -49,6 +49,11 @@ constexpr uint32_t kPendingBuddyAddAuth = 0x00130018;
 // Kind of the pending request of a move's new buddy item (data as for an addition, with the
 // old group and item ids).
 constexpr uint32_t kPendingBuddyMove = 0x00130108;
+// Kinds of the pending requests of group changes; data: the group id (2 bytes), then the
+// name in UTF-8.
+constexpr uint32_t kPendingGroupAdd = 0x00130208;
+constexpr uint32_t kPendingGroupRename = 0x00130209;
+constexpr uint32_t kPendingGroupDelete = 0x0013020A;
 
 struct ServerListItem {
     std::u16string name;

@@ -562,3 +562,84 @@ TEST(Search, OfflineOrOnAnAimAccountItEndsAtOnceWithAReason) {
 
 }  // namespace
 }  // namespace zul
+
+namespace zul {
+namespace {
+
+std::u16string GroupName(SessionHarness& h, uint16_t id) {
+    std::lock_guard lock(h.Contacts().Mutex());
+    const CGroup* group = h.Contacts().FindGroup(77, id);
+    return group != nullptr ? group->Name() : u"<none>";
+}
+
+TEST(GroupChanges, RenamedAddedAndRemovedAfterItsContactsLeftOnlyAsTheServerAgrees) {
+    test::HarnessOptions options;
+    ByteWriter bobTlvs, eveTlvs;
+    bobTlvs.Tlv(0x0131, "Bob");
+    eveTlvs.Tlv(0x0131, "Eve");
+    options.serverList = test::ServerListBody({{"Friends", 1, 0, 1, {}},
+                                               {"333", 1, 0x0101, 0, bobTlvs.bytes},
+                                               {"334", 1, 0x0102, 0, eveTlvs.bytes}});
+    options.script = [](ScriptedServer&, ScriptedServer& service) {
+        // Every edit is taken, except a group named "Nope".
+        service.OnFrame(
+            [](const ReceivedFrame& f) {
+                return f.family() == 0x13 &&
+                       (f.subtype() == 0x08 || f.subtype() == 0x09 || f.subtype() == 0x0A);
+            },
+            [](const ReceivedFrame& f) {
+                const bool refuse = ReadEditItem(f).name == "Nope";
+                return test::Reply({test::SnacFrame(
+                    0x13, 0x0E, Bytes{0x00, static_cast<uint8_t>(refuse ? 0x0A : 0x00)},
+                    f.requestId())});
+            });
+    };
+    SessionHarness h(options);
+    ASSERT_TRUE(h.SignOn(kStatusAvailable));
+    ScriptedServer& server = h.ServiceServer();
+    auto lastEdit = [&](uint16_t subtype) {
+        std::optional<EditItem> item;
+        for (const ReceivedFrame& f : server.Frames())
+            if (f.IsSnac(0x13, subtype) && ReadEditItem(f).type == 1) item = ReadEditItem(f);
+        return item;
+    };
+
+    // Renamed: the group item keeps its id and members under the new name.
+    h.Account().RequestGroupChange({CAccount::GroupChange::kRename, 1, u"Pals"});
+    ASSERT_TRUE(SessionHarness::WaitUntil([&] { return GroupName(h, 1) == u"Pals"; }));
+    std::optional<EditItem> renamed = lastEdit(0x09);
+    ASSERT_TRUE(renamed);
+    EXPECT_EQ(renamed->name, "Pals");
+    EXPECT_EQ(renamed->members, (std::vector<uint16_t>{0x0101, 0x0102}));
+    EXPECT_EQ(h.Contacts().FindContact(&h.Account(), u"333")->GroupName(), u"Pals");
+    EXPECT_EQ(test::RowText(u"SELECT Name FROM Groups WHERE AccID=77 AND ID=1"), u"Pals");
+
+    // A refusal keeps the name and says why.
+    h.Account().RequestGroupChange({CAccount::GroupChange::kRename, 1, u"Nope"});
+    ASSERT_TRUE(SessionHarness::WaitUntil([&] {
+        return h.Account().StatusText().find(u"refused the change of the group") !=
+               std::u16string::npos;
+    }));
+    EXPECT_EQ(GroupName(h, 1), u"Pals");
+
+    // Added: a new id, no members.
+    h.Account().RequestGroupChange({CAccount::GroupChange::kAdd, 0, u"Work"});
+    ASSERT_TRUE(SessionHarness::WaitUntil([&] { return GroupName(h, 2) == u"Work"; }));
+    EXPECT_TRUE(lastEdit(0x08)->members.empty());
+
+    // Removed while it holds Bob and Eve: the removal waits for their moves, then goes.
+    for (const char16_t* login : {u"333", u"334"})
+        h.Contacts().FindContact(&h.Account(), login)->RequestMove(u"Work");
+    h.Account().RequestGroupChange({CAccount::GroupChange::kDelete, 1, {}});
+    ASSERT_TRUE(SessionHarness::WaitUntil([&] { return GroupName(h, 1) == u"<none>"; }));
+    std::optional<EditItem> removed = lastEdit(0x0A);
+    ASSERT_TRUE(removed);
+    EXPECT_EQ(removed->groupId, 1);
+    EXPECT_EQ(h.Contacts().FindContact(&h.Account(), u"333")->GroupID(), 2);
+    EXPECT_EQ(h.Contacts().FindContact(&h.Account(), u"334")->GroupID(), 2);
+    ASSERT_TRUE(SessionHarness::WaitUntil(
+        [&] { return test::RowInt(u"SELECT COUNT(*) FROM Groups WHERE AccID=77 AND ID=1") == 0; }));
+}
+
+}  // namespace
+}  // namespace zul

@@ -40,6 +40,10 @@ class TestAccount : public CAccount {
         additions.push_back(contact);
         return true;
     }
+    bool ChangeGroupOnServer(GroupChange& change) override {
+        groupChanges.push_back(change);
+        return true;
+    }
     bool RequestShortDetails(const std::u16string& login, bool) override {
         detailsRequested.push_back(login);
         return true;
@@ -51,6 +55,7 @@ class TestAccount : public CAccount {
     int contactActions = 0;
     std::vector<std::u16string> renames;
     std::vector<ContactToAdd> additions;
+    std::vector<GroupChange> groupChanges;
 };
 
 inline CAccountData MakeAccountData(int32_t id, const std::u16string& login, uint8_t type = 11,

@@ -150,6 +150,46 @@ TEST_F(DetailsPageTest, MoveToGroupOffersTheOtherGroupsOrANewOne) {
     SetAskTextHandler({});
 }
 
+TEST_F(DetailsPageTest, AGroupHeaderRenamesOrRemovesItsGroupAfterMovingItsContacts) {
+    // An account of the page's account list, as the client has them.
+    CAccountData data = test::MakeAccountData(1, u"100");
+    data.dbSave();
+    auto& account =
+        static_cast<TestAccount&>(*accounts->Add(std::make_unique<TestAccount>(data, *store)));
+    ContactPtr ann = AddContact(account, 1, u"Ann", u"Friends");
+    ContactPtr bob = AddContact(account, 2, u"Bob", u"Work");
+    FastTick();
+    GroupRow* header = contacts->HeaderOf(u"Friends");
+    ASSERT_NE(header, nullptr);
+    contacts->FocusItem(header);
+    QMenu menu;
+    ASSERT_TRUE(contacts->FillContextMenu(menu));
+    EXPECT_EQ(menu.actions()[0]->text(), QStringLiteral("Rename group..."));
+
+    SetAskTextHandler(
+        [](const QString&) -> std::optional<QString> { return QStringLiteral(" Pals "); });
+    contacts->ContextCommand(clistcmd::kRenameGroup);
+    QStringList offered;
+    SetAskChoiceHandler([&](const QStringList& items) -> std::optional<int> {
+        offered = items;
+        return 0;
+    });
+    contacts->ContextCommand(clistcmd::kDeleteGroup);
+    SetAskTextHandler({});
+    SetAskChoiceHandler({});
+    // Ann goes to the group chosen; then the group is removed.
+    EXPECT_EQ(offered, (QStringList{QStringLiteral("Work"), QStringLiteral("New group...")}));
+    EXPECT_EQ(ann->TakeMoveRequest(), u"Work");
+    EXPECT_FALSE(bob->TakeMoveRequest().has_value());
+    account.SetStatus(0);
+    account.RunIdleTasks();
+    ASSERT_EQ(account.groupChanges.size(), 2u);
+    EXPECT_EQ(account.groupChanges[0].kind, CAccount::GroupChange::kRename);
+    EXPECT_EQ(account.groupChanges[0].name, u"Pals");
+    EXPECT_EQ(account.groupChanges[0].groupId, ann->GroupID());
+    EXPECT_EQ(account.groupChanges[1].kind, CAccount::GroupChange::kDelete);
+}
+
 TEST(CountryName, KnownCodesHaveNamesOthersTheirNumber) {
     EXPECT_EQ(CountryName(49), QStringLiteral("Germany"));
     EXPECT_EQ(CountryName(7), QStringLiteral("Russia"));

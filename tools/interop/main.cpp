@@ -160,6 +160,7 @@ class Driver {
     Result Details();
     Result StatusNote();
     Result Search();
+    Result RenameGroup();
     // Signs A off and on again; false (with the reason in *why) when it does not come back.
     bool SignOnAgain(std::string* why);
 
@@ -694,6 +695,30 @@ Result Driver::Search() {
                 ToUtf8(found.error) + "); " + a_.Wire(0, Families({0x15})));
 }
 
+// A renames the group B is in; after a fresh sign-on B is in the group of the new name.
+Result Driver::RenameGroup() {
+    if (!a_.Online()) return Fail("A is not signed on");
+    ContactPtr contact = Listed(a_, b_);
+    if (!contact || !contact->OnServer()) return Fail("B is not on A's server list");
+    const std::u16string name = u"renamed " + UniqueText("group").token;
+    a_.account->RequestGroupChange({CAccount::GroupChange::kRename, contact->GroupID(), name});
+    if (!WaitFor([&] { return contact->GroupName() == name; })) {
+        return Fail("the group was not renamed; A shows " + a_.StatusText() + "; " +
+                    a_.Wire(0, Families({0x13})));
+    }
+    if (std::string why; !SignOnAgain(&why)) return Fail(why);
+    if (WaitFor([&] {
+            ContactPtr again = Listed(a_, b_);
+            return again && again->GroupName() == name;
+        })) {
+        return Pass();
+    }
+    ContactPtr again = Listed(a_, b_);
+    return Fail("after a fresh sign-on B is in " +
+                (again ? Quote(again->GroupName()) : std::string("no group")) + "; " +
+                a_.Wire(0, Families({0x13})));
+}
+
 int Driver::Run() {
     std::fprintf(stderr, "interop: %s and %s (%s) on %s:%s%s; profile and wire traces in %s\n",
                  a_.credentials.login.c_str(), b_.credentials.login.c_str(),
@@ -722,6 +747,7 @@ int Driver::Run() {
         {"add-contact", [&] { return AddContact(); }},
         {"authorisation", [&] { return Authorisation(); }},
         {"move-contact", [&] { return MoveContact(); }},
+        {"rename-group", [&] { return RenameGroup(); }},
         {"details", [&] { return Details(); }},
         {"status-note", [&] { return StatusNote(); }},
         {"search", [&] { return Search(); }},

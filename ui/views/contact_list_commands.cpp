@@ -136,8 +136,15 @@ void ContactListPage::Command(int id) {
 }
 
 bool ContactListPage::FillContextMenu(QMenu& menu) {
+    if (dynamic_cast<GroupRow*>(FocusedItem()) != nullptr) {
+        AddMenuCommand(menu, ResText(kTextRenameGroup), clistcmd::kRenameGroup);
+        AddMenuCommand(menu, ResText(kTextDeleteGroup), clistcmd::kDeleteGroup);
+        menu.addSeparator();
+        AddMenuCommand(menu, ResText(kTextAddGroup), clistcmd::kAddGroup);
+        return true;
+    }
     auto* row = dynamic_cast<ContactRow*>(FocusedItem());
-    if (row == nullptr) return false;  // headers: none
+    if (row == nullptr) return false;
     const MenuResource resource = UiMenu(menuid::kContactMenu);
     const MenuNode* popup = resource.FindPopup(u"ContactMenu");
     if (popup == nullptr) return false;
@@ -165,6 +172,13 @@ bool ContactListPage::FillContextMenu(QMenu& menu) {
 }
 
 void ContactListPage::ContextCommand(int id) {
+    if (auto* header = dynamic_cast<GroupRow*>(FocusedItem())) {
+        const std::u16string name = header->Name();
+        if (id == clistcmd::kRenameGroup) RenameGroup(name);
+        if (id == clistcmd::kDeleteGroup) DeleteGroup(name);
+        if (id == clistcmd::kAddGroup) AddGroup();
+        return;
+    }
     auto* row = dynamic_cast<ContactRow*>(FocusedItem());
     if (row == nullptr) return;
     const ContactPtr contact = row->Shared();
@@ -341,6 +355,87 @@ void ContactListPage::RenameContact(const ContactPtr& contact) {
     contact->RequestRename(nickname.toStdU16String());
     contact->Redraw();
     Sync();
+}
+
+namespace {
+
+// The groups of every account that carry a name (case aside): account id and group id.
+std::vector<std::pair<int32_t, uint16_t>> GroupsNamed(CContacts& contacts,
+                                                      const std::u16string& name) {
+    std::vector<std::pair<int32_t, uint16_t>> found;
+    std::lock_guard lock(contacts.Mutex());
+    for (const auto& g : contacts.GroupList())
+        if (EqualNoCase(g->Name(), name)) found.emplace_back(g->AccountID(), g->GroupID());
+    return found;
+}
+
+}  // namespace
+
+void ContactListPage::RenameGroup(const std::u16string& name) {
+    const std::optional<QString> given =
+        AskText(Host(), kTextGroupTitle, kTextGroupLabel, QString::fromStdU16String(name));
+    if (!given || given->trimmed().isEmpty()) return;
+    const std::u16string newName = given->trimmed().toStdU16String();
+    if (newName == name) return;
+    for (const auto& [accountId, groupId] : GroupsNamed(contacts_, name)) {
+        if (CAccount* account = accounts_.Find(accountId))
+            account->RequestGroupChange({CAccount::GroupChange::kRename, groupId, newName});
+    }
+}
+
+void ContactListPage::DeleteGroup(const std::u16string& name) {
+    const auto groups = GroupsNamed(contacts_, name);
+    // Where its contacts go: another group of the list, or a new one.
+    std::vector<ContactPtr> members;
+    for (const auto& [accountId, groupId] : groups) {
+        CAccount* account = accounts_.Find(accountId);
+        if (account == nullptr) continue;
+        for (const ContactPtr& c : contacts_.ContactsOf(account))
+            if (c->OnServer() && c->GroupID() == groupId) members.push_back(c);
+    }
+    QString target;
+    if (members.empty()) {
+        if (!ConfirmDeletion(Host(), kTextDeleteEmptyGroup)) return;
+    } else {
+        QStringList names;
+        {
+            std::lock_guard lock(contacts_.Mutex());
+            for (const auto& g : contacts_.GroupList()) {
+                const QString other = QString::fromStdU16String(g->Name());
+                if (!EqualNoCase(g->Name(), name) && !names.contains(other)) names << other;
+            }
+        }
+        names << ResText(kTextNewGroup);
+        const std::optional<int> chosen =
+            AskChoice(Host(), kTextWhereToMove, kTextGroupLabel, names);
+        if (!chosen || *chosen < 0 || *chosen >= names.size()) return;
+        target = names[*chosen];
+        if (*chosen == names.size() - 1) {
+            const std::optional<QString> given =
+                AskText(Host(), kTextWhereToMove, kTextGroupLabel, {});
+            if (!given || given->trimmed().isEmpty()) return;
+            target = given->trimmed();
+        }
+    }
+    for (const ContactPtr& c : members) {
+        c->SetBlockedIcon(true);
+        c->RequestMove(target.toStdU16String());
+        c->Redraw();
+    }
+    for (const auto& [accountId, groupId] : groups) {
+        if (CAccount* account = accounts_.Find(accountId))
+            account->RequestGroupChange({CAccount::GroupChange::kDelete, groupId, {}});
+    }
+    Sync();
+}
+
+void ContactListPage::AddGroup() {
+    CAccount* account = ChooseAccount(kTextGroupTitle);
+    if (account == nullptr) return;
+    const std::optional<QString> given = AskText(Host(), kTextGroupTitle, kTextGroupLabel, {});
+    if (!given || given->trimmed().isEmpty()) return;
+    account->RequestGroupChange(
+        {CAccount::GroupChange::kAdd, 0, given->trimmed().toStdU16String()});
 }
 
 void ContactListPage::DeleteContact(const ContactPtr& contact) {

@@ -62,6 +62,10 @@ constexpr int kGrantAuthorisation = 32875;  // shown while the contact's request
 constexpr int kDenyAuthorisation = 32876;
 constexpr int kAskAuthorisationAgain = 32877;  // shown while we wait for the contact's answer
 constexpr int kMoveToGroup = 32878;
+// The group header's menu.
+constexpr int kRenameGroup = 32881;
+constexpr int kDeleteGroup = 32882;
+constexpr int kAddGroup = 32883;
 // The view menu.
 constexpr int kAddContact = 32870;
 constexpr int kFindContacts = 32880;
@@ -191,6 +195,11 @@ class ContactListPage : public ViewPage, public IContactsView {
     void RenameContact(const ContactPtr& contact);
     // Asks for the group (one of the account's, or a new name) and moves the contact there.
     void MoveContact(const ContactPtr& contact);
+    // The header's group, in every account that has one of its name: renamed, or removed
+    // after its contacts moved to a group the user picks; or a new group of an account.
+    void RenameGroup(const std::u16string& name);
+    void DeleteGroup(const std::u16string& name);
+    void AddGroup();
     // Asks for the login, nickname, group and the reason for an authorisation request, and
     // hands them to an account (the one chosen when several are enabled).
     void AddContact();

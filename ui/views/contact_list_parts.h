@@ -34,6 +34,12 @@ constexpr int kTextFindTitle = 349;
 constexpr int kTextByNumber = 353;
 constexpr int kTextSearchBy = 354;
 constexpr int kTextSearchFor = 355;
+constexpr int kTextRenameGroup = 356;
+constexpr int kTextDeleteGroup = 357;
+constexpr int kTextAddGroup = 358;
+constexpr int kTextGroupTitle = 359;
+constexpr int kTextWhereToMove = 360;
+constexpr int kTextDeleteEmptyGroup = 361;
 constexpr int kTextNoneOnline = 301;
 // Decoded avatars kept at a time; the others are decoded again when drawn.
 constexpr size_t kAvatarCacheLimit = 256;
