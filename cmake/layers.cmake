@@ -109,6 +109,8 @@ set(ZUL_UI_FRAMEWORK_SOURCES
     ui/framework/main_window.h
     ui/framework/message_editor.cpp
     ui/framework/message_editor.h
+    ui/framework/page_accessible.cpp
+    ui/framework/page_accessible.h
     ui/framework/page_look.cpp
     ui/framework/page_look.h
     ui/framework/scroll_physics.cpp

@@ -121,6 +121,7 @@ constexpr BuiltinStringEntry kTable[] = {
     {359, u"Group"},
     {360, u"Move the group's contacts to"},
     {361, u"Delete this empty group?"},
+    {362, u"%d unread"},
     // Connection progress and errors.
     {1000, u"Connecting to"},
     {1002, u"Logging in"},

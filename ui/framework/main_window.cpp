@@ -15,6 +15,7 @@
 #include "ui/framework/dpi.h"
 #include "ui/framework/drawing.h"
 #include "ui/framework/message_editor.h"
+#include "ui/framework/page_accessible.h"
 #include "ui/framework/page_look.h"
 #include "ui/framework/soft_key_bar.h"
 #include "ui/framework/view_page.h"
@@ -57,6 +58,7 @@ MainWindow::MainWindow(QWidget* parent)
       softKeys_(new SoftKeyBar(this)),
       menuPopup_(new QMenu(this)),
       leftPopup_(new QMenu(this)) {
+    InstallPageAccessibility();
     setWindowTitle(QString::fromStdU16String(AppTitle()));
     editor_->hide();
 

@@ -11,6 +11,7 @@
 #include "ui/framework/drawing.h"
 #include "ui/framework/list_item.h"
 #include "ui/framework/main_window.h"
+#include "ui/framework/page_accessible.h"
 #include "ui/framework/page_look.h"
 
 namespace zul {
@@ -148,6 +149,7 @@ void ViewPage::FocusItem(ListItem* item) {
         RedrawItem(item);
         ScrollIntoView(item->Rect(), true);
     }
+    if (item != old) NotifyRowFocused(*this, item);
 }
 
 void ViewPage::ActivateFocused(int mode) {

@@ -9,6 +9,7 @@
 #include <QString>
 #include <atomic>
 #include <mutex>
+#include <vector>
 
 #include "ui/framework/canvas.h"
 #include "ui/framework/caption_bar.h"
@@ -63,6 +64,9 @@ class ViewPage : public Canvas {
         moved = 0;
         return false;
     }
+    // Screen readers: the page's rows in the order they are shown, and what a row says.
+    virtual std::vector<ListItem*> AccessibleItems() { return {}; }
+    virtual QString AccessibleText(const ListItem& item) { return {}; }
     // Shown centred while the page has no content.
     virtual QString EmptyText() { return {}; }
     virtual void AddedToHost() {}

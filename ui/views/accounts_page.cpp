@@ -417,6 +417,18 @@ void AccountsPage::ContextCommand(int id) {
     MarkChanged();
 }
 
+std::vector<ListItem*> AccountsPage::AccessibleItems() {
+    std::vector<ListItem*> items;
+    for (const auto& row : rows_) items.push_back(row.get());
+    return items;
+}
+
+QString AccountsPage::AccessibleText(const ListItem& item) {
+    const auto& row = static_cast<const AccountRow&>(item);
+    return Q(row.Account().Description()) + QStringLiteral(", ") + StatusLine(row.Account()) +
+           QStringLiteral(", ") + CountsText(row.Account());
+}
+
 ListItem* AccountsPage::ItemAt(int x, int y) {
     for (const auto& row : rows_)
         if (row->Rect().contains(x, y)) return row.get();

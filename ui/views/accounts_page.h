@@ -70,6 +70,8 @@ class AccountsPage : public ViewPage {
 
     // ViewPage.
     bool ChangedSinceLastPaint() override;
+    std::vector<ListItem*> AccessibleItems() override;
+    QString AccessibleText(const ListItem& item) override;
     int ContentHeight() override;
     void SlowTick() override;
     bool AcceptsInput() override;

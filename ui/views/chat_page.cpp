@@ -346,6 +346,21 @@ std::vector<std::unique_ptr<EventRow>>::const_iterator ChatPage::FirstBelow(int 
                             });
 }
 
+std::vector<ListItem*> ChatPage::AccessibleItems() {
+    std::vector<ListItem*> items;
+    for (const auto& row : rows_)
+        if (row->shown) items.push_back(row.get());
+    return items;
+}
+
+QString ChatPage::AccessibleText(const ListItem& item) {
+    const CHistoryEvent& event = static_cast<const EventRow&>(item).Event();
+    const QString who =
+        SingleLine(event.IsOutgoing() ? contact_->Account().OwnerNick() : contact_->DisplayName());
+    return who + QStringLiteral(", ") + HeaderTime(event) + QStringLiteral(": ") +
+           QString::fromStdU16String(event.Message());
+}
+
 ListItem* ChatPage::ItemAt(int x, int y) {
     for (auto it = FirstBelow(y); it != rows_.end() && (*it)->top <= y; ++it)
         if ((*it)->shown && (*it)->Rect().contains(x, y)) return it->get();

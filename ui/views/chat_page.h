@@ -93,6 +93,8 @@ class ChatPage : public ViewPage, public IHistoryView {
 
     // ---- ViewPage ----------------------------------------------------------------------
     bool ChangedSinceLastPaint() override;
+    std::vector<ListItem*> AccessibleItems() override;
+    QString AccessibleText(const ListItem& item) override;
     int ContentHeight() override;
     void SlowTick() override;
     bool FillContextMenu(QMenu& menu) override;

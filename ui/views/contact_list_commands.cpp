@@ -6,6 +6,7 @@
 #include <set>
 
 #include "accounts/accounts.h"
+#include "accounts/status.h"
 #include "platform/text.h"
 #include "storage/database.h"
 #include "storage/history.h"
@@ -451,6 +452,30 @@ void ContactListPage::DeleteContact(const ContactPtr& contact) {
     }
     chats_.Drop(contact.get());
     if (contacts_.DeleteContact(contact.get())) RebuildNow();
+}
+
+}  // namespace zul
+
+namespace zul {
+
+std::vector<ListItem*> ContactListPage::AccessibleItems() {
+    return laidOut_;
+}
+
+QString ContactListPage::AccessibleText(const ListItem& item) {
+    if (const auto* header = dynamic_cast<const GroupRow*>(&item)) {
+        return SingleLine(header->Name()) +
+               QString::fromStdU16String(FormatCounts(header->total, header->offline));
+    }
+    const auto* row = dynamic_cast<const ContactRow*>(&item);
+    if (row == nullptr) return {};
+    const CContact& c = row->Contact();
+    QString text = SingleLine(c.DisplayName()) + QStringLiteral(", ") +
+                   QString::fromStdU16String(StatusName(c.ProtocolKind(), c.Status()));
+    if (const int32_t unread = c.History().UnreadCount(); unread > 0)
+        text += QStringLiteral(", ") +
+                ResText(kTextUnreadCount).replace(QStringLiteral("%d"), QString::number(unread));
+    return text;
 }
 
 }  // namespace zul

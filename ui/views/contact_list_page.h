@@ -131,6 +131,8 @@ class ContactListPage : public ViewPage, public IContactsView {
 
     // ---- ViewPage ----------------------------------------------------------------------
     bool ChangedSinceLastPaint() override;
+    std::vector<ListItem*> AccessibleItems() override;
+    QString AccessibleText(const ListItem& item) override;
     int ContentHeight() override;
     void SlowTick() override;
     bool FillContextMenu(QMenu& menu) override;

@@ -40,6 +40,7 @@ constexpr int kTextAddGroup = 358;
 constexpr int kTextGroupTitle = 359;
 constexpr int kTextWhereToMove = 360;
 constexpr int kTextDeleteEmptyGroup = 361;
+constexpr int kTextUnreadCount = 362;
 constexpr int kTextNoneOnline = 301;
 // Decoded avatars kept at a time; the others are decoded again when drawn.
 constexpr size_t kAvatarCacheLimit = 256;

@@ -167,6 +167,17 @@ void SearchPage::DrawRect(QPainter& painter, const QRect& rect) {
     }
 }
 
+std::vector<ListItem*> SearchPage::AccessibleItems() {
+    std::vector<ListItem*> items;
+    for (const auto& row : rows_) items.push_back(row.get());
+    return items;
+}
+
+QString SearchPage::AccessibleText(const ListItem& item) {
+    const auto& row = static_cast<const Row&>(item);
+    return NameOf(row.User()) + QStringLiteral(", ") + DetailOf(row.User());
+}
+
 ListItem* SearchPage::ItemAt(int x, int y) {
     for (const auto& row : rows_)
         if (row->Rect().contains(x, y)) return row.get();

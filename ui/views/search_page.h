@@ -46,6 +46,8 @@ class SearchPage : public ViewPage {
 
     // ViewPage.
     bool ChangedSinceLastPaint() override;
+    std::vector<ListItem*> AccessibleItems() override;
+    QString AccessibleText(const ListItem& item) override;
     int ContentHeight() override { return contentHeight_; }
     void LayoutContent(int width) override;
     void DrawRect(QPainter& painter, const QRect& rect) override;
