@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <algorithm>
+#include <atomic>
+#include <cmath>
 
 namespace zul {
 namespace {
@@ -11,6 +13,7 @@ const char16_t kNoMemoryText[] = u"Can not recreate bitmap. There is not enough 
 const char16_t kNoMemoryCaption[] = u"ERROR";
 
 int g_maxSurfaceRows = 2048;
+std::atomic<double> g_pixelRatio{1.0};
 
 void ReportNoMemory() {
     if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) return;
@@ -19,6 +22,13 @@ void ReportNoMemory() {
 }
 
 }  // namespace
+
+double Canvas::PixelRatio() {
+    return g_pixelRatio.load();
+}
+void Canvas::SetPixelRatio(double ratio) {
+    g_pixelRatio.store(std::clamp(ratio, 1.0, 4.0));
+}
 
 int Canvas::MaxSurfaceRows() {
     return g_maxSurfaceRows;
@@ -29,20 +39,41 @@ void Canvas::SetMaxSurfaceRows(int rows) {
 
 QRect Canvas::SurfaceRect() const {
     if (surface_.isNull()) return {};
-    return QRect(0, surfaceTop_, surface_.width(), surface_.height());
+    return QRect(0, surfaceTop_, width_, surfaceRows_);
 }
 
 bool Canvas::MakeSurface(int top) {
     const int rows = std::min(height_, g_maxSurfaceRows);
     surfaceTop_ = std::clamp(top, 0, height_ - rows);
-    if (surface_.width() == width_ && surface_.height() == rows) return true;
+    const double ratio = g_pixelRatio.load();
+    const int pixelWidth = static_cast<int>(std::ceil(width_ * ratio));
+    const int pixelRows = static_cast<int>(std::ceil(rows * ratio));
+    if (!surface_.isNull() && surface_.width() == pixelWidth && surface_.height() == pixelRows &&
+        surface_.devicePixelRatio() == ratio) {
+        return true;
+    }
     surface_ = QImage();  // the old surface goes before the new one is made
-    QImage image(width_, rows, QImage::Format_ARGB32_Premultiplied);
+    surfaceRows_ = 0;
+    QImage image(pixelWidth, pixelRows, QImage::Format_ARGB32_Premultiplied);
     if (image.isNull()) {
         surfaceTop_ = 0;
         return false;
     }
+    image.setDevicePixelRatio(ratio);
     surface_ = std::move(image);
+    surfaceRows_ = rows;
+    return true;
+}
+
+bool Canvas::FollowPixelRatio() {
+    CanvasLock guard(*this);
+    if (surface_.isNull() || surface_.devicePixelRatio() == g_pixelRatio.load()) return false;
+    if (!MakeSurface(surfaceTop_)) {
+        ReportNoMemory();
+        return false;
+    }
+    drawn_ = false;
+    AfterResize(false, false);
     return true;
 }
 
@@ -58,6 +89,7 @@ void Canvas::SetSize(int width, int height) {
     drawn_ = false;
     if (width == 0 || height == 0) {
         surface_ = QImage();
+        surfaceRows_ = 0;
         surfaceTop_ = 0;
         return;
     }
@@ -73,7 +105,7 @@ bool Canvas::EnsureRows(int top, int bottom) {
     if (surface_.isNull()) return false;
     top = std::clamp(top, 0, height_);
     bottom = std::clamp(bottom, top, height_);
-    const int rows = surface_.height();
+    const int rows = surfaceRows_;
     if (top >= surfaceTop_ && bottom <= surfaceTop_ + rows) return false;
     // Centre the wanted rows in the band so that small moves either way stay inside.
     const int span = std::min(bottom - top, rows);

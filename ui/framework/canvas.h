@@ -4,6 +4,10 @@
 // most MaxSurfaceRows() rows of it, a band that the host moves along the content while it
 // scrolls, so that a page of ten thousand rows does not hold ten thousand rows of pixels.
 // Content that fits the band is held whole.
+//
+// The surface has as many pixels as the screen's device-pixel ratio asks (2 on a screen scaled
+// to 200 %); it is drawn and placed in logical pixels, so pages never see the ratio, and text
+// and lines come out sharp instead of stretched.
 #pragma once
 
 #include <QImage>
@@ -41,6 +45,14 @@ class Canvas {
     bool Drawn() const { return drawn_; }
     void SetDrawn(bool drawn) { drawn_ = drawn; }
 
+    // Makes the surface again at the current device-pixel ratio when it was made at another
+    // one, and has it drawn (AfterResize). True when it was made again.
+    bool FollowPixelRatio();
+
+    // The ratio every surface is made at from now on (the main window's screen's; 1 by default).
+    static double PixelRatio();
+    static void SetPixelRatio(double ratio);
+
     // Rows a surface may hold; tests lower it to see the band move.
     static int MaxSurfaceRows();
     static void SetMaxSurfaceRows(int rows);
@@ -56,6 +68,7 @@ class Canvas {
 
     std::recursive_mutex lock_;
     QImage surface_;
+    int surfaceRows_ = 0;  // logical rows of the surface
     int width_ = 0;
     int height_ = 0;
     int surfaceTop_ = 0;

@@ -518,7 +518,16 @@ bool MainWindow::TapOnChrome(const QPoint& pos) {
     return false;
 }
 
+void MainWindow::FollowPixelRatio() {
+    // A scaled screen, or the window moved to a screen of another scale: every page and caption
+    // is made again with as many pixels as the screen shows.
+    // (Each page follows as it is painted.)
+    const double ratio = devicePixelRatioF();
+    if (ratio != Canvas::PixelRatio()) Canvas::SetPixelRatio(ratio);
+}
+
 void MainWindow::OnPaint(QPainter& painter, const QRect&) {
+    FollowPixelRatio();
     const QRect client(0, 0, ClientWidth(), ClientHeight());
     ViewPage* page = CurrentPage();
     if (page == nullptr) {

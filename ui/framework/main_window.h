@@ -106,6 +106,8 @@ class MainWindow : public ScrollableWindow {
 
     void OnSize(int width, int height) override;
     void OnPaint(QPainter& painter, const QRect& dirty) override;
+    // Makes the pages' surfaces again when the window's device-pixel ratio changed.
+    void FollowPixelRatio();
     void OnKeyDown(int key) override;
     void keyPressEvent(QKeyEvent* event) override;
     void OnFocusGained() override { RedrawFocusedItem(); }

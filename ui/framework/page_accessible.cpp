@@ -82,8 +82,7 @@ QAccessibleInterface* Factory(const QString& className, QObject* object) {
 
 }  // namespace
 
-PageAccessible::PageAccessible(MainWindow* window)
-    : QAccessibleWidget(window, QAccessible::List) {}
+PageAccessible::PageAccessible(MainWindow* window) : QAccessibleWidget(window, QAccessible::List) {}
 
 PageAccessible::~PageAccessible() {
     for (const auto& [item, id] : rows_) QAccessible::deleteAccessibleInterface(id);

@@ -277,6 +277,9 @@ void ViewPage::MoveFocus(int key) {
 void ViewPage::PaintTo(QPainter& painter, const QRect& area, int viewHeight) {
     CanvasLock captionGuard(caption_);
     CanvasLock pageGuard(*this);
+    // Surfaces made at another device-pixel ratio are made (and drawn) again first.
+    caption_.FollowPixelRatio();
+    FollowPixelRatio();
     const int x = area.x();
     const int width = area.width();
     painter.save();

@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QWidget>
+#include <cmath>
 
 #include "platform/resources.h"
 #include "storage/contacts.h"
@@ -65,9 +66,12 @@ QIcon IconById(int id, int size) {
 void DrawIcon(QPainter& painter, int id, const QRect& rect) {
     if (id <= 0 || rect.isEmpty()) return;
     const int size = std::min(rect.width(), rect.height());
+    // On a scaled surface the icon is rendered with as many pixels as it covers there.
+    const qreal ratio = painter.device() != nullptr ? painter.device()->devicePixelRatioF() : 1.0;
+    QImage image = IconImage(id, static_cast<int>(std::lround(size * ratio)));
+    image.setDevicePixelRatio(ratio);
     painter.drawImage(
-        QPoint(rect.x() + (rect.width() - size) / 2, rect.y() + (rect.height() - size) / 2),
-        IconImage(id, size));
+        QPoint(rect.x() + (rect.width() - size) / 2, rect.y() + (rect.height() - size) / 2), image);
 }
 
 void MarkCheck(QMenu& menu, int command, bool checked) {
