@@ -25,7 +25,8 @@ class HiDpiTest : public test::ViewsTest {
         const int width = contacts->Width();
         const int height = std::min(contacts->Height(), contacts->SurfaceRect().height());
         QImage out(static_cast<int>(std::ceil(width * ratio)),
-                   static_cast<int>(std::ceil(height * ratio)), QImage::Format_ARGB32_Premultiplied);
+                   static_cast<int>(std::ceil(height * ratio)),
+                   QImage::Format_ARGB32_Premultiplied);
         out.setDevicePixelRatio(ratio);
         out.fill(Qt::white);
         QPainter painter(&out);
@@ -51,7 +52,8 @@ int DifferingPixels(const QImage& a, const QImage& b) {
 
 TEST_F(HiDpiTest, SurfacesFollowTheRatioAndTwiceThePixelsAreSharperThanAStretchedImage) {
     TestAccount& account = NewAccount(1, u"100");
-    for (int i = 1; i <= 6; ++i) AddContact(account, i, u"Contact number " + Widen(std::to_string(i)));
+    for (int i = 1; i <= 6; ++i)
+        AddContact(account, i, u"Contact number " + Widen(std::to_string(i)));
     FastTick();
     const QRect rowAt1 = contacts->Listed().back()->Rect();
 

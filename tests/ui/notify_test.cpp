@@ -367,6 +367,14 @@ class FakeNotificationServer : public QDBusVirtualObject {
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
         const QList<QVariant> args = message.arguments();
         const QString member = message.member();
+        if (message.interface() == QStringLiteral("org.freedesktop.DBus.Properties") &&
+            member == QStringLiteral("Get") && args.size() == 2 &&
+            args[1].toString() == QStringLiteral("Inhibited")) {
+            if (inhibited.load() < 0) return false;  // a service without the property
+            connection.send(message.createReply(
+                QVariant::fromValue(QDBusVariant(QVariant(inhibited.load() == 1)))));
+            return true;
+        }
         if (member == QStringLiteral("Notify") && args.size() == 8) {
             Shown shown;
             shown.replaces = args[1].toUInt();
@@ -410,6 +418,9 @@ class FakeNotificationServer : public QDBusVirtualObject {
         std::lock_guard lock(mutex);
         return closed;
     }
+
+    // The "Inhibited" property: 1 do-not-disturb, 0 not, -1 the service has no such property.
+    std::atomic<int> inhibited{-1};
 
   private:
     std::mutex mutex;
@@ -546,6 +557,19 @@ TEST_F(DBusNotifyTest, ThreeMessagesUpdateOneNotification) {
     notification->RemoveNotification();
     EXPECT_EQ(service.Closed(), std::vector<uint>{notes[0].id});
     EXPECT_EQ(dbusBubble->ServerId(), 0u);
+}
+
+TEST_F(DBusNotifyTest, DoNotDisturbSilencesTheAlertButTheServiceStillGetsTheBubble) {
+    StartServer();
+    Notify(MessageBubbleText(u"Ann", u"no property: the usual sound"));
+    EXPECT_EQ(devices->sounds.size(), 1u);
+    service.inhibited = 1;
+    Notify(MessageBubbleText(u"Ann", u"quiet now"));
+    EXPECT_EQ(devices->sounds.size(), 1u);
+    EXPECT_EQ(service.Notes().size(), 2u) << "the service decides whether to show it";
+    service.inhibited = 0;
+    Notify(MessageBubbleText(u"Ann", u"back"));
+    EXPECT_EQ(devices->sounds.size(), 2u);
 }
 
 TEST_F(DBusNotifyTest, PastTheLimitTheBodyStopsChanging) {

@@ -3,6 +3,7 @@
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusMetaType>
+#include <QDBusVariant>
 #include <QImage>
 #include <QStringList>
 #include <QTextDocumentFragment>
@@ -146,6 +147,18 @@ bool DBusBubble::Send(const BubbleRecord& record, uint32_t replaces, const QStri
     if (id == 0) return false;
     serverId_.store(id);
     return true;
+}
+
+bool DBusBubble::Inhibited() {
+    if (!bus_.isConnected()) return false;
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QString::fromLatin1(kService), QString::fromLatin1(kPath),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    call << QString::fromLatin1(kInterface) << QStringLiteral("Inhibited");
+    const QDBusMessage reply = bus_.call(call, QDBus::Block, kCallTimeoutMs);
+    // A service without the property has no do-not-disturb to respect.
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return false;
+    return qvariant_cast<QDBusVariant>(reply.arguments().first()).variant().toBool();
 }
 
 bool DBusBubble::Add(const BubbleRecord& record) {

@@ -38,6 +38,8 @@ class DBusBubble : public QObject, public INotificationBubble {
     bool Add(const BubbleRecord& record) override;
     bool Update(const BubbleRecord& record, bool withText) override;
     void Remove(const BubbleRecord& record) override;
+    // The service's "Inhibited" property (do-not-disturb, where the service has it).
+    bool Inhibited() override;
 
     // The id the notification service gave the bubble; 0 while none is shown.
     uint32_t ServerId() const { return serverId_.load(); }

@@ -120,8 +120,9 @@ void MessageNotification::DeliveryLoop() {
             if (windowExists_.load()) {
                 for (const std::u16string& text : batch)
                     ShowLocked(kIcon, title, dismiss, open, text);
-                StartAlert(AlertParameters{o.NotifVDuration, o.NotifVCount, 1,
-                                           o.NotifSoundOn ? o.NotifSound : std::u16string()});
+                if (!bubble_.Inhibited())
+                    StartAlert(AlertParameters{o.NotifVDuration, o.NotifVCount, 1,
+                                               o.NotifSoundOn ? o.NotifSound : std::u16string()});
             }
         }
         {
@@ -140,7 +141,7 @@ void MessageNotification::NotifyNewMessage(int icon, const std::u16string& title
     std::lock_guard lock(lock_);
     if (!windowExists_.load()) return;
     ShowLocked(icon, title, firstKey, secondKey, text);
-    StartAlert(AlertParameters{duration, count, 1, sound});
+    if (!bubble_.Inhibited()) StartAlert(AlertParameters{duration, count, 1, sound});
 }
 
 void MessageNotification::ShowLocked(int icon, const std::u16string& title,

@@ -66,6 +66,10 @@ class INotificationBubble {
     // Updates the title and flags of the bubble shown, and its text when `withText`.
     virtual bool Update(const BubbleRecord& record, bool withText) = 0;
     virtual void Remove(const BubbleRecord& record) = 0;
+    // The desktop's do-not-disturb is on, as far as the notification service says: the
+    // program then plays no sound and does not vibrate (the service holds the bubble back
+    // itself). May wait for the service: never asked on the window thread.
+    virtual bool Inhibited() { return false; }
 };
 
 // What the alert thread receives, as its own copy.
