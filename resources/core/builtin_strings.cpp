@@ -122,6 +122,11 @@ constexpr BuiltinStringEntry kTable[] = {
     {360, u"Move the group's contacts to"},
     {361, u"Delete this empty group?"},
     {362, u"%d unread"},
+    {363, u"Largest"},
+    {364, u"Larger"},
+    {365, u"Medium"},
+    {366, u"Smaller"},
+    {367, u"Smallest"},
     // Connection progress and errors.
     {1000, u"Connecting to"},
     {1002, u"Logging in"},

@@ -715,6 +715,11 @@ TEST_F(DialogsTest, PagesStoreTheirControlsWhenLeftAndLoadThemWhenEntered) {
         sheet->Tabs()->setCurrentIndex(OptionsSheet::kAdvancedPage);
         EXPECT_FALSE(Control<QCheckBox>(sheet, idc::kRestoreStatuses)->isChecked());
         QTest::mouseClick(Control<QCheckBox>(sheet, idc::kFocusEditor), Qt::LeftButton);
+        // The text size: medium now, the largest chosen for the list and the chats alike.
+        auto* size = Control<QComboBox>(sheet, idc::kTextSizeCombo);
+        EXPECT_EQ(size->currentIndex(), 2);
+        EXPECT_EQ(size->count(), 5);
+        size->setCurrentIndex(0);
         // Done stores the page it is pressed on.
         PressKey(sheet, cmd::kDone);
     });
@@ -724,6 +729,8 @@ TEST_F(DialogsTest, PagesStoreTheirControlsWhenLeftAndLoadThemWhenEntered) {
     EXPECT_EQ(Options().HistorySetFocusOnEditor, 0);
     EXPECT_EQ(Options().EnableTransparency, 1);
     EXPECT_EQ(Options().UseProxy, 1);
+    EXPECT_EQ(Options().ClistTextSize, 0);
+    EXPECT_EQ(Options().HistoryTextSize, 0);
     Options().ResetToDefaults();
     ASSERT_TRUE(Options().dbLoad());
     EXPECT_EQ(Options().RestoreLastStatusesOnStart, 0);

@@ -240,9 +240,16 @@ constexpr AdvancedCheck kAdvancedChecks[] = {
 }  // namespace
 
 AdvancedOptionsPage::AdvancedOptionsPage(OptionsSheet& sheet)
-    : SheetPage(sheet, tpl::kOptionsAdvanced), working_(sheet.Working()) {
+    : SheetPage(sheet, tpl::kOptionsAdvanced),
+      working_(sheet.Working()),
+      textSizeLabel_(MakeStatic(idc::kTextSizeLabel, Text(idc::kTextSizeLabel), this)),
+      textSize_(new QComboBox(this)) {
     for (const AdvancedCheck& check : kAdvancedChecks)
         checks_.push_back(new CheckRow(check.control, Text(check.control), this));
+    // The sizes as the View menus name them, largest first (the options' 0 to 4).
+    constexpr int kSizeNames[] = {363, 364, 365, 366, 367};
+    for (int id : kSizeNames) textSize_->addItem(Str(id));
+    textSize_->setObjectName(ControlName(idc::kTextSizeCombo));
 }
 
 QString AdvancedOptionsPage::Title() const {
@@ -262,11 +269,18 @@ CheckRow* AdvancedOptionsPage::Check(int control) const {
 void AdvancedOptionsPage::Entered() {
     for (size_t i = 0; i < checks_.size(); ++i)
         checks_[i]->SetChecked(working_.options.*kAdvancedChecks[i].value != 0);
+    textSize_->setCurrentIndex(std::clamp<int>(working_.options.ClistTextSize, 0, 4));
 }
 
 void AdvancedOptionsPage::Leaving() {
     for (size_t i = 0; i < checks_.size(); ++i)
         working_.options.*kAdvancedChecks[i].value = checks_[i]->Checked() ? 1 : 0;
+    // One size for both; the View menus of the pages still set each on its own.
+    const int size = textSize_->currentIndex();
+    if (size >= 0 && size != std::clamp<int>(working_.options.ClistTextSize, 0, 4)) {
+        working_.options.ClistTextSize = size;
+        working_.options.HistoryTextSize = size;
+    }
 }
 
 void AdvancedOptionsPage::Arrange(Orientation orientation) {
@@ -279,7 +293,9 @@ void AdvancedOptionsPage::Arrange(Orientation orientation) {
             const int n = static_cast<int>(i);
             layout->addWidget(checks_[i], n % 3, n / 3, Qt::AlignTop);
         }
-        layout->setRowStretch(3, 1);
+        layout->addWidget(textSizeLabel_, 3, 0);
+        layout->addWidget(textSize_, 3, 1);
+        layout->setRowStretch(4, 1);
         layout->setColumnStretch(0, 1);
         layout->setColumnStretch(1, 1);
         return;
@@ -287,6 +303,9 @@ void AdvancedOptionsPage::Arrange(Orientation orientation) {
     auto* layout = new QVBoxLayout(this);
     SetPageMargins(layout);
     for (CheckRow* check : checks_) layout->addWidget(check);
+    layout->addSpacing(ScaleY(6));
+    layout->addWidget(textSizeLabel_);
+    layout->addWidget(textSize_);
     layout->addStretch(1);
 }
 

@@ -77,7 +77,8 @@ class AccountsOptionsPage : public SheetPage {
     std::vector<int> rowAccounts_;  // working index per list row after the first
 };
 
-// Advanced: the five check boxes of the connection, the drawing and the views.
+// Advanced: the check boxes of the connection, the drawing, the views and the sound, and the
+// text size of the contact list and the chats.
 class AdvancedOptionsPage : public SheetPage {
     Q_OBJECT
   public:
@@ -94,6 +95,8 @@ class AdvancedOptionsPage : public SheetPage {
   private:
     OptionsWorking& working_;
     std::vector<CheckRow*> checks_;
+    QLabel* textSizeLabel_;
+    QComboBox* textSize_;
 };
 
 // Network: "Use proxy server" and its settings button, both disabled; UseProxy is carried.
