@@ -1,6 +1,7 @@
 // Pages on scaled screens: the surfaces have as many pixels as the device-pixel ratio asks,
 // so a 2x rendering is sharper than a 1x rendering scaled up (they differ on glyph edges),
 // while the layout in logical pixels stays the same.
+#include <QGuiApplication>
 #include <QPainter>
 
 #include "tests/ui/views_test_support.h"
@@ -78,6 +79,36 @@ TEST_F(HiDpiTest, SurfacesFollowTheRatioAndTwiceThePixelsAreSharperThanAStretche
     one.save(test::ScreenshotPath(QStringLiteral("contacts_dpr1.png")));
     oneAndHalf.save(test::ScreenshotPath(QStringLiteral("contacts_dpr1.5.png")));
     two.save(test::ScreenshotPath(QStringLiteral("contacts_dpr2.png")));
+}
+
+TEST_F(HiDpiTest, ADarkPaletteIsFollowedWhenItChangesWhileRunning) {
+    TestAccount& account = NewAccount(1, u"100");
+    ContactPtr ann = AddContact(account, 1, u"Ann");
+    SetStatus(ann, kStatusAvailable);
+    FastTick();
+    const QPalette saved = QGuiApplication::palette();
+    QPalette dark = saved;
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        dark.setColor(group, QPalette::Window, QColor(0x20, 0x20, 0x20));
+        dark.setColor(group, QPalette::Base, QColor(0x20, 0x20, 0x20));
+        dark.setColor(group, QPalette::Text, QColor(0xE0, 0xE0, 0xE0));
+        dark.setColor(group, QPalette::WindowText, QColor(0xE0, 0xE0, 0xE0));
+    }
+    dark.setColor(QPalette::Disabled, QPalette::Text, QColor(0x50, 0x50, 0x50));
+    QGuiApplication::setPalette(dark);
+    QCoreApplication::processEvents();
+    const QImage shot = RenderAt(1.0);
+    QGuiApplication::setPalette(saved);
+    QCoreApplication::processEvents();
+    // The page's background is the dark one, and its text is light.
+    const QRect row = contacts->RowOf(ann.get())->Rect();
+    EXPECT_LT(shot.pixelColor(row.right() - 2, row.bottom() - 2).lightness(), 0x40);
+    int light = 0;
+    for (int y = row.top(); y < row.bottom(); ++y)
+        for (int x = row.left(); x < row.right(); ++x)
+            light += shot.pixelColor(x, y).lightness() > 0xA0;
+    EXPECT_GT(light, 20);
+    shot.save(test::ScreenshotPath(QStringLiteral("contacts_dark.png")));
 }
 
 }  // namespace
