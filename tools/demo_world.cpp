@@ -148,6 +148,21 @@ const char kOfflineSender[] = "100102";
 const char kOfflineText[] = "Call me when you're back, I have news about the concert!";
 const char kOwnNickname[] = "Demo User";
 
+// SNAC(0x15,0x03): the meta data in TLV 0x0001, after its byte count.
+OutFrame MetaFrame(const ReceivedFrame& f, const ByteWriter& data) {
+    ByteWriter chunk;
+    chunk.U16LE(static_cast<uint16_t>(data.bytes.size())).Raw(data.bytes);
+    return SnacFrame(0x15, 0x03, ByteWriter().Tlv(0x0001, chunk.bytes).bytes, f.requestId());
+}
+
+// A meta reply (0x07DA) of a type, with its result byte and body.
+OutFrame MetaReplyFrame(const ReceivedFrame& f, uint32_t own, uint16_t sequence, uint16_t type,
+                        uint8_t result, const ByteWriter& body) {
+    ByteWriter data;
+    data.U32LE(own).U16LE(0x07DA).U16LE(sequence).U16LE(type).U8(result).Raw(body.bytes);
+    return MetaFrame(f, data);
+}
+
 }  // namespace
 
 void Say(const std::string& text) {
@@ -411,11 +426,7 @@ Reply DemoWorld::OnMetaOfflineRequest(const ReceivedFrame& f, uint32_t own, uint
         Say("offline messages deleted on the client's request");
         return {};
     }
-    auto meta = [&](const ByteWriter& data) {
-        ByteWriter chunk;
-        chunk.U16LE(static_cast<uint16_t>(data.bytes.size())).Raw(data.bytes);
-        return SnacFrame(0x15, 0x03, ByteWriter().Tlv(0x0001, chunk.bytes).bytes, f.requestId());
-    };
+    auto meta = [&](const ByteWriter& data) { return MetaFrame(f, data); };
     Reply reply;
     bool first = false;
     {
@@ -478,12 +489,9 @@ Reply DemoWorld::OnDetailsRequest(const ReceivedFrame& f) {
         data.U16LE(static_cast<uint16_t>(text->size())).Raw(*text);
     }
     data.U8(0);
-    ByteWriter chunk;
-    chunk.U16LE(static_cast<uint16_t>(data.bytes.size())).Raw(data.bytes);
     Say("details of " + std::to_string(asked) + " asked for" +
         (nickname.empty() ? std::string(" (unknown)") : ": " + nickname));
-    return Reply(
-        {SnacFrame(0x15, 0x03, ByteWriter().Tlv(0x0001, chunk.bytes).bytes, f.requestId())});
+    return Reply({MetaFrame(f, data)});
 }
 
 Reply DemoWorld::OnFullDetailsRequest(const ReceivedFrame& f, uint32_t own, uint16_t sequence,
@@ -497,22 +505,13 @@ Reply DemoWorld::OnFullDetailsRequest(const ReceivedFrame& f, uint32_t own, uint
         const DemoPerson* p = Find(std::to_string(asked));
         if (p == nullptr) {
             // Nobody by that number: the directory says so in one reply.
-            ByteWriter data;
-            data.U32LE(own).U16LE(0x07DA).U16LE(sequence).U16LE(0x00C8).U8(0x14);
-            ByteWriter chunk;
-            chunk.U16LE(static_cast<uint16_t>(data.bytes.size())).Raw(data.bytes);
-            return Reply({SnacFrame(0x15, 0x03, ByteWriter().Tlv(0x0001, chunk.bytes).bytes,
-                                    f.requestId())});
+            return Reply({MetaReplyFrame(f, own, sequence, 0x00C8, 0x14, ByteWriter())});
         }
         person = *p;
         index = static_cast<size_t>(p - people_.data());
     }
     auto reply = [&](uint16_t type, const ByteWriter& body) {
-        ByteWriter data;
-        data.U32LE(own).U16LE(0x07DA).U16LE(sequence).U16LE(type).U8(0x0A).Raw(body.bytes);
-        ByteWriter chunk;
-        chunk.U16LE(static_cast<uint16_t>(data.bytes.size())).Raw(data.bytes);
-        return SnacFrame(0x15, 0x03, ByteWriter().Tlv(0x0001, chunk.bytes).bytes, f.requestId());
+        return MetaReplyFrame(f, own, sequence, type, 0x0A, body);
     };
     auto text = [](ByteWriter& w, const std::string& t) {
         w.U16LE(static_cast<uint16_t>(t.size() + 1)).Raw(t).U8(0);
@@ -576,11 +575,7 @@ Reply DemoWorld::OnSearchRequest(const ReceivedFrame& f, uint32_t own, uint16_t 
     }
     Say("directory search for '" + wanted + "': " + std::to_string(found.size()) + " found");
     auto meta = [&](uint16_t type, uint8_t result, const ByteWriter& body) {
-        ByteWriter data;
-        data.U32LE(own).U16LE(0x07DA).U16LE(sequence).U16LE(type).U8(result).Raw(body.bytes);
-        ByteWriter chunk;
-        chunk.U16LE(static_cast<uint16_t>(data.bytes.size())).Raw(data.bytes);
-        return SnacFrame(0x15, 0x03, ByteWriter().Tlv(0x0001, chunk.bytes).bytes, f.requestId());
+        return MetaReplyFrame(f, own, sequence, type, result, body);
     };
     Reply reply;
     if (found.empty()) {

@@ -36,7 +36,6 @@ constexpr int kStrAuthAsked = 1043;
 constexpr int kStrGroupRefused = 1047;
 // Idle passes a group's removal waits for its contacts to move out.
 constexpr int kMaxGroupDeleteWaits = 120;
-constexpr int kStrNoAnswer = 1041;
 constexpr uint16_t kResultAuthRequired = 0x000E;
 constexpr uint16_t kGroupMembersTlv = 0x00C8;
 
@@ -326,7 +325,7 @@ void ApplyAddAck(COscar& session, const PendingRequest& request, bool read, uint
 }
 
 void SendGroupItem(COscar& session, const std::u16string& name, uint16_t groupId, uint16_t subtype,
-                   uint16_t extraItem);
+                   uint16_t extraItem, uint16_t requestId = 0);
 std::u16string GroupNameOf(COscar& session, uint16_t groupId);
 
 // The answer to the first half of a move (the buddy item under its new group): the contact
@@ -675,9 +674,9 @@ std::u16string GroupNameOf(COscar& session, uint16_t groupId) {
 }
 
 // A group item (0x08 new, 0x09 changed) with its member list: the on-server contacts the store
-// has in the group, and `extraItem` when it is not 0.
+// has in the group, and `extraItem` when it is not 0; `requestId` 0 leaves the frame's own.
 void SendGroupItem(COscar& session, const std::u16string& name, uint16_t groupId, uint16_t subtype,
-                   uint16_t extraItem) {
+                   uint16_t extraItem, uint16_t requestId) {
     std::vector<uint8_t> members;
     for (const ContactPtr& c : session.Contacts().ContactsOf(&session)) {
         if (c->OnServer() && c->GroupID() == groupId && c->SrvID() != extraItem) {
@@ -692,7 +691,8 @@ void SendGroupItem(COscar& session, const std::u16string& name, uint16_t groupId
     std::vector<uint8_t> groupTlvs;
     AppendTlvBytes(groupTlvs, kGroupMembersTlv,
                    std::string_view(reinterpret_cast<const char*>(members.data()), members.size()));
-    COscarPacket group = COscarPacket::Snac(0x13, subtype);
+    COscarPacket group = requestId != 0 ? COscarPacket::Snac(0x13, subtype, requestId)
+                                        : COscarPacket::Snac(0x13, subtype);
     AppendServerListItem(group, ToUtf8(name), groupId, 0, listitem::kGroup, groupTlvs);
     session.SendFrame(Link::Service, group);
 }
@@ -888,24 +888,14 @@ bool ChangeGroupOnServer(COscar& session, CAccount::GroupChange& change) {
     try {
         COscarPacket start = COscarPacket::Snac(0x13, 0x11);
         session.SendFrame(Link::Service, start);
-        // The group item with its members (none for a new or emptied one).
-        std::vector<uint8_t> members;
+        // A renamed group keeps its members; a new or emptied one has none to list.
         if (change.kind == CAccount::GroupChange::kRename) {
-            for (const ContactPtr& c : contacts.ContactsOf(&session)) {
-                if (c->OnServer() && c->GroupID() == change.groupId) {
-                    members.push_back(static_cast<uint8_t>(c->SrvID() >> 8));
-                    members.push_back(static_cast<uint8_t>(c->SrvID()));
-                }
-            }
+            SendGroupItem(session, change.name, change.groupId, subtype, 0, id);
+        } else {
+            COscarPacket item = COscarPacket::Snac(0x13, subtype, id);
+            AppendServerListItem(item, name, change.groupId, 0, listitem::kGroup, {});
+            session.SendFrame(Link::Service, item);
         }
-        std::vector<uint8_t> tlvs;
-        if (!members.empty() || change.kind == CAccount::GroupChange::kRename)
-            AppendTlvBytes(
-                tlvs, kGroupMembersTlv,
-                std::string_view(reinterpret_cast<const char*>(members.data()), members.size()));
-        COscarPacket item = COscarPacket::Snac(0x13, subtype, id);
-        AppendServerListItem(item, name, change.groupId, 0, listitem::kGroup, tlvs);
-        session.SendFrame(Link::Service, item);
         COscarPacket end = COscarPacket::Snac(0x13, 0x12);
         session.SendFrame(Link::Service, end);
     } catch (...) {
@@ -922,7 +912,7 @@ void GiveUpListEdit(COscar& session, const PendingRequest& request) {
         contact->SetBlockedIcon(false);
         contact->Redraw();
     }
-    session.SetStatusText(ResString(kStrNoAnswer));
+    session.SetStatusText(ResString(COscar::kStrNoAnswer));
 }
 
 bool AnswerAuthorisation(COscar& session, CContact* contact, bool grant) {

@@ -404,6 +404,26 @@ std::vector<uint8_t> MetaRequestData(uint32_t ownNumber, uint16_t sequence, uint
     return data;
 }
 
+namespace {
+
+// A meta request whose answer a pending request of `kind` (with `text`) waits for; the pending
+// request goes again when the frame could not be sent.
+void SendPendingMetaRequest(COscar& session, uint32_t kind, const std::u16string& text,
+                            uint16_t subtype, const std::vector<uint8_t>& payload) {
+    const uint32_t ownNumber = static_cast<uint32_t>(WideToInt(session.Login()));
+    const uint16_t id = session.Pending().Add(kind, text);
+    COscarPacket request = COscarPacket::Snac(0x15, 0x02, id);
+    request.AppendTlv(0x0001, MetaRequestData(ownNumber, id, subtype, payload));
+    try {
+        session.SendFrame(Link::Service, request);
+    } catch (...) {
+        session.Pending().Remove(id);
+        throw;
+    }
+}
+
+}  // namespace
+
 bool SearchDirectory(COscar& session, DirectorySearch::By by, const std::u16string& text) {
     if (!IsDecimalNumber(session.Login())) return false;  // the directory is ICQ's
     std::vector<uint8_t> payload;
@@ -431,34 +451,19 @@ bool SearchDirectory(COscar& session, DirectorySearch::By by, const std::u16stri
         lnts(u"");
         lnts(text);
     }
-    const uint32_t ownNumber = static_cast<uint32_t>(WideToInt(session.Login()));
     // Late replies of an earlier search find no request and are dropped.
     session.Pending().TakeExpired({kPendingSearch}, 0, 0);
-    const uint16_t id = session.Pending().Add(kPendingSearch, text);
-    COscarPacket request = COscarPacket::Snac(0x15, 0x02, id);
-    request.AppendTlv(0x0001, MetaRequestData(ownNumber, id, subtype, payload));
-    try {
-        session.SendFrame(Link::Service, request);
-    } catch (...) {
-        session.Pending().Remove(id);
-        throw;
-    }
+    SendPendingMetaRequest(session, kPendingSearch, text, subtype, payload);
     return true;
 }
 
 bool RequestFullDetails(COscar& session, const std::u16string& login) {
     if (!IsDecimalNumber(login)) return false;
-    const uint32_t ownNumber = static_cast<uint32_t>(WideToInt(session.Login()));
-    const uint16_t id = session.Pending().Add(kPendingFullDetails, login);
-    COscarPacket request = COscarPacket::Snac(0x15, 0x02, id);
-    request.AppendTlv(0x0001, UserMetaRequestData(ownNumber, id, kFullDetails,
-                                                  static_cast<uint32_t>(WideToInt(login))));
-    try {
-        session.SendFrame(Link::Service, request);
-    } catch (...) {
-        session.Pending().Remove(id);
-        throw;
-    }
+    const auto number = static_cast<uint32_t>(WideToInt(login));
+    SendPendingMetaRequest(
+        session, kPendingFullDetails, login, kFullDetails,
+        {static_cast<uint8_t>(number), static_cast<uint8_t>(number >> 8),
+         static_cast<uint8_t>(number >> 16), static_cast<uint8_t>(number >> 24)});
     return true;
 }
 

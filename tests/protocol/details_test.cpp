@@ -251,31 +251,39 @@ EditItem ReadEditItem(const ReceivedFrame& f) {
     return item;
 }
 
-TEST(MoveContact, TheNewItemComesFirstAndTheOldGoesOnlyWhenTheServerAgrees) {
+// Bob (0x0101) and Eve (0x0102) in "Friends" (1), and "Work" (2) when asked for; the server
+// takes every edit of the list except those `refused` picks.
+test::HarnessOptions BobAndEve(bool withWork, bool (*refused)(const ReceivedFrame&)) {
     test::HarnessOptions options;
     ByteWriter bobTlvs, eveTlvs;
     bobTlvs.Tlv(0x0131, "Bob");
     eveTlvs.Tlv(0x0131, "Eve");
-    options.serverList = test::ServerListBody({{"Friends", 1, 0, 1, {}},
-                                               {"Work", 2, 0, 1, {}},
-                                               {"333", 1, 0x0101, 0, bobTlvs.bytes},
-                                               {"334", 1, 0x0102, 0, eveTlvs.bytes}});
-    options.script = [](ScriptedServer&, ScriptedServer& service) {
-        // Every edit is taken, except a buddy item for the group "Family".
+    std::vector<test::ListItem> items = {{"Friends", 1, 0, 1, {}},
+                                         {"333", 1, 0x0101, 0, bobTlvs.bytes},
+                                         {"334", 1, 0x0102, 0, eveTlvs.bytes}};
+    if (withWork) items.insert(items.begin() + 1, {"Work", 2, 0, 1, {}});
+    options.serverList = test::ServerListBody(items);
+    options.script = [refused](ScriptedServer&, ScriptedServer& service) {
         service.OnFrame(
             [](const ReceivedFrame& f) {
                 return f.family() == 0x13 &&
                        (f.subtype() == 0x08 || f.subtype() == 0x09 || f.subtype() == 0x0A);
             },
-            [](const ReceivedFrame& f) {
-                const EditItem item = ReadEditItem(f);
-                const bool refuse = item.type == 0 && f.subtype() == 0x08 && item.groupId == 3;
+            [refused](const ReceivedFrame& f) {
                 return test::Reply({test::SnacFrame(
-                    0x13, 0x0E, Bytes{0x00, static_cast<uint8_t>(refuse ? 0x0A : 0x00)},
+                    0x13, 0x0E, Bytes{0x00, static_cast<uint8_t>(refused(f) ? 0x0A : 0x00)},
                     f.requestId())});
             });
     };
-    SessionHarness h(options);
+    return options;
+}
+
+TEST(MoveContact, TheNewItemComesFirstAndTheOldGoesOnlyWhenTheServerAgrees) {
+    // Every edit is taken, except a buddy item for the group "Family".
+    SessionHarness h(BobAndEve(true, [](const ReceivedFrame& f) {
+        const EditItem item = ReadEditItem(f);
+        return item.type == 0 && f.subtype() == 0x08 && item.groupId == 3;
+    }));
     ASSERT_TRUE(h.SignOn(kStatusAvailable));
     ContactPtr bob = h.Contacts().FindContact(&h.Account(), u"333");
     ASSERT_TRUE(bob);
@@ -573,28 +581,9 @@ std::u16string GroupName(SessionHarness& h, uint16_t id) {
 }
 
 TEST(GroupChanges, RenamedAddedAndRemovedAfterItsContactsLeftOnlyAsTheServerAgrees) {
-    test::HarnessOptions options;
-    ByteWriter bobTlvs, eveTlvs;
-    bobTlvs.Tlv(0x0131, "Bob");
-    eveTlvs.Tlv(0x0131, "Eve");
-    options.serverList = test::ServerListBody({{"Friends", 1, 0, 1, {}},
-                                               {"333", 1, 0x0101, 0, bobTlvs.bytes},
-                                               {"334", 1, 0x0102, 0, eveTlvs.bytes}});
-    options.script = [](ScriptedServer&, ScriptedServer& service) {
-        // Every edit is taken, except a group named "Nope".
-        service.OnFrame(
-            [](const ReceivedFrame& f) {
-                return f.family() == 0x13 &&
-                       (f.subtype() == 0x08 || f.subtype() == 0x09 || f.subtype() == 0x0A);
-            },
-            [](const ReceivedFrame& f) {
-                const bool refuse = ReadEditItem(f).name == "Nope";
-                return test::Reply({test::SnacFrame(
-                    0x13, 0x0E, Bytes{0x00, static_cast<uint8_t>(refuse ? 0x0A : 0x00)},
-                    f.requestId())});
-            });
-    };
-    SessionHarness h(options);
+    // Every edit is taken, except a group named "Nope".
+    SessionHarness h(
+        BobAndEve(false, [](const ReceivedFrame& f) { return ReadEditItem(f).name == "Nope"; }));
     ASSERT_TRUE(h.SignOn(kStatusAvailable));
     ScriptedServer& server = h.ServiceServer();
     auto lastEdit = [&](uint16_t subtype) {
