@@ -152,13 +152,25 @@ bool CAccount::dbLoadGroups() {
 }
 
 bool CAccount::dbLoadContacts_Grouped() {
+    // The counts of each contact's history come with it: the unread messages counted on the
+    // history's index (a seek per contact, whatever the length of the history), the others from
+    // HistoryCounts when its row is up to date (its LastNumber is the history's newest).
+#define ZUL_COUNTS_OF_C                                                                     \
+    u"(SELECT COUNT(*) FROM History H WHERE H.AccID=C.AccID AND H.ContactID=C.LocalID AND " \
+    u"H.EventType=2 AND H.Unread=1) AS UnreadCount, (SELECT IFNULL(MAX(Number),0) FROM "    \
+    u"History H WHERE H.AccID=C.AccID AND H.ContactID=C.LocalID) AS NewestNumber, "         \
+    u"K.LastNumber AS CountedNumber, K.Messages AS CountedMessages, K.Events AS CountedEvents"
+#define ZUL_COUNTS_JOIN u" LEFT JOIN HistoryCounts K ON K.AccID=C.AccID AND K.ContactID=C.LocalID"
     static constexpr const char16_t* kPasses[] = {
         // The contacts whose group exists.
-        u"SELECT C.*,G.Name as GroupName FROM Contacts C, Groups G WHERE C.AccID=? AND "
-        u"G.AccID=C.AccID AND C.GroupID=(G.ID & 65535)",
+        u"SELECT C.*,G.Name as GroupName," ZUL_COUNTS_OF_C u" FROM Contacts C JOIN Groups G ON "
+        u"G.AccID=C.AccID AND C.GroupID=(G.ID & 65535)" ZUL_COUNTS_JOIN u" WHERE C.AccID=?",
         // The contacts without a group.
-        u"SELECT *,'' as GroupName FROM Contacts WHERE AccID=? AND GroupID=0",
+        u"SELECT C.*,'' as GroupName," ZUL_COUNTS_OF_C u" FROM Contacts C" ZUL_COUNTS_JOIN
+        u" WHERE C.AccID=? AND C.GroupID=0",
     };
+#undef ZUL_COUNTS_JOIN
+#undef ZUL_COUNTS_OF_C
     CDatabase& db = Database();
     std::lock_guard dbLock(db.Mutex());
     return DbWork(u"CAccount::dbLoadContacts_Grouped(): ", [&] {
@@ -166,18 +178,51 @@ bool CAccount::dbLoadContacts_Grouped() {
             CppSQLite3Command cmd = db.Prepare(sql);
             cmd.BindInt(1, ID());
             CppSQLite3ResultSet rows = db.ExecuteQuery(cmd);
+            // The columns are found by name once, not for every contact.
+            struct Columns {
+                int onServer, awaitingAuth, phone, email, note, nickname, login, groupName, groupID,
+                    srvID, localID, visible, invisible, ignored, avatar, unread, newest, counted,
+                    messages, events;
+            } col{};
+            if (!rows.IsEnd()) {
+                col = {rows.ColumnIndex(u"OnServer"),
+                       rows.ColumnIndex(u"AwaitingAuth"),
+                       rows.ColumnIndex(u"Phone"),
+                       rows.ColumnIndex(u"Email"),
+                       rows.ColumnIndex(u"Note"),
+                       rows.ColumnIndex(u"Nickname"),
+                       rows.ColumnIndex(u"Login"),
+                       rows.ColumnIndex(u"GroupName"),
+                       rows.ColumnIndex(u"GroupID"),
+                       rows.ColumnIndex(u"SrvID"),
+                       rows.ColumnIndex(u"LocalID"),
+                       rows.ColumnIndex(u"Visible"),
+                       rows.ColumnIndex(u"Invisible"),
+                       rows.ColumnIndex(u"Ignored"),
+                       rows.ColumnIndex(u"Avatar"),
+                       rows.ColumnIndex(u"UnreadCount"),
+                       rows.ColumnIndex(u"NewestNumber"),
+                       rows.ColumnIndex(u"CountedNumber"),
+                       rows.ColumnIndex(u"CountedMessages"),
+                       rows.ColumnIndex(u"CountedEvents")};
+            }
             while (!rows.IsEnd()) {
-                const bool onServer = rows.IntColumn(u"OnServer", 0) != 0;
-                const bool awaitingAuth = rows.IntColumn(u"AwaitingAuth", 0) != 0;
-                const std::u16string phone = rows.TextColumn(u"Phone", u"");
-                const std::u16string email = rows.TextColumn(u"Email", u"");
-                const std::u16string note = rows.TextColumn(u"Note", u"");
-                const std::u16string nickname = rows.TextColumn(u"Nickname", u"");
-                const std::u16string login = rows.TextColumn(u"Login", u"");
-                const std::u16string groupName = rows.TextColumn(u"GroupName", u"");
-                const auto groupID = static_cast<uint16_t>(rows.IntColumn(u"GroupID", 0));
-                const auto srvID = static_cast<uint16_t>(rows.IntColumn(u"SrvID", 0));
-                const int32_t localID = rows.IntColumn(u"LocalID", 0);
+                const bool onServer = rows.IntColumn(col.onServer, 0) != 0;
+                const bool awaitingAuth = rows.IntColumn(col.awaitingAuth, 0) != 0;
+                const std::u16string phone = rows.TextColumn(col.phone, u"");
+                const std::u16string email = rows.TextColumn(col.email, u"");
+                const std::u16string note = rows.TextColumn(col.note, u"");
+                const std::u16string nickname = rows.TextColumn(col.nickname, u"");
+                const std::u16string login = rows.TextColumn(col.login, u"");
+                const std::u16string groupName = rows.TextColumn(col.groupName, u"");
+                const auto groupID = static_cast<uint16_t>(rows.IntColumn(col.groupID, 0));
+                const auto srvID = static_cast<uint16_t>(rows.IntColumn(col.srvID, 0));
+                const int32_t localID = rows.IntColumn(col.localID, 0);
+                HistoryCounts counts{.unread = std::max(0, rows.IntColumn(col.unread, 0))};
+                if (rows.IntColumn(col.counted, -1) == rows.IntColumn(col.newest, 0)) {
+                    counts.messages = rows.IntColumn(col.messages, -1);
+                    counts.events = rows.IntColumn(col.events, -1);
+                }
                 ContactPtr contact;
                 try {
                     contact = contacts_.AddContact(this,
@@ -191,14 +236,15 @@ bool CAccount::dbLoadContacts_Grouped() {
                                                                  .email = email,
                                                                  .phone = phone,
                                                                  .awaitingAuth = awaitingAuth,
-                                                                 .onServer = onServer},
+                                                                 .onServer = onServer,
+                                                                 .counts = counts},
                                                    false, false);
                     if (contact) {
-                        contact->SetVisible(rows.IntColumn(u"Visible", 0));
-                        contact->SetInvisible(rows.IntColumn(u"Invisible", 0));
-                        contact->SetIgnored(rows.IntColumn(u"Ignored", 0));
+                        contact->SetVisible(rows.IntColumn(col.visible, 0));
+                        contact->SetInvisible(rows.IntColumn(col.invisible, 0));
+                        contact->SetIgnored(rows.IntColumn(col.ignored, 0));
                         int pictureBytes = 0;
-                        const uint8_t* picture = rows.BlobColumn(u"Avatar", pictureBytes);
+                        const uint8_t* picture = rows.BlobColumn(col.avatar, pictureBytes);
                         if (picture && pictureBytes > 0) {
                             contact->SetPicture(picture, static_cast<size_t>(pictureBytes), false);
                         }

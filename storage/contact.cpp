@@ -42,7 +42,7 @@ CContact::CContact(CAccount* account, const ContactFields& fields)
       onServer_(fields.onServer) {
     RecomputeIcon();
     try {
-        history_ = std::make_unique<CHistory>(&account_, this);
+        history_ = std::make_unique<CHistory>(&account_, this, fields.counts);
     } catch (const std::bad_alloc&) {
         throw CError(u"Fatal error: Can not create History", errcode::kNoMemory);
     }
@@ -270,7 +270,7 @@ bool CContact::HasPicture() const {
 
 bool CContact::UpdateFromServer(const ContactFields& fields) {
     [[maybe_unused]] const auto& [localID, srvID, groupID, groupName, login, nickname, note, email,
-                                  phone, awaitingAuth, onServer] = fields;
+                                  phone, awaitingAuth, onServer, counts] = fields;
     bool changed = false;
     if (Login() != login) {
         SetLogin(login);

@@ -375,6 +375,18 @@ bool CContacts::DeleteContact(CContact* contact) {
 }
 
 void CContacts::RemoveAccount(int32_t accountID) {
+    {
+        // Outside the store's lock: the database lock comes first.
+        std::vector<ContactPtr> leaving;
+        {
+            std::lock_guard lock(mutex_);
+            for (const ContactPtr& c : contacts_)
+                if (c->AccountID() == accountID) leaving.push_back(c);
+        }
+        CTransaction transaction(Db());
+        for (const ContactPtr& c : leaving) c->History().dbSaveCounts();
+        transaction.Commit();
+    }
     std::vector<ContactPtr> removed;
     {
         std::lock_guard lock(mutex_);

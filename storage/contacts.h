@@ -23,6 +23,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "storage/history.h"
+
 namespace zul {
 
 class CAccount;
@@ -72,6 +74,8 @@ struct ContactFields {
     std::u16string phone{};
     bool awaitingAuth = false;
     bool onServer = false;
+    // Counts of its history the caller read already.
+    HistoryCounts counts{};
 };
 
 class CContact : public CContactListItem {
@@ -380,7 +384,8 @@ class CContacts {
 
     // Deletes the contact's row (and through the trigger its history), then the object.
     bool DeleteContact(CContact* contact);
-    // Drops every contact and group of the account from memory; the profile is not touched.
+    // Drops every contact and group of the account from memory. The profile keeps their
+    // history counts (HistoryCounts), so that the next load need not count them.
     void RemoveAccount(int32_t accountID);
     // Deletes the group rows of a loaded account that are no longer held in memory.
     bool dbCleanGroups(CAccount* account);

@@ -36,28 +36,149 @@ void Decrement(std::atomic<int32_t>& counter) {
     }
 }
 
+// The columns of a History row, found by name once, not for every row of a long history.
+struct HistoryColumns {
+    int time, number, errorCode, marked, delivered, sent, unread, mood, status, message, direction,
+        type;
+
+    static HistoryColumns Of(const CppSQLite3ResultSet& rows) {
+        return {rows.ColumnIndex(u"EventTime"), rows.ColumnIndex(u"Number"),
+                rows.ColumnIndex(u"ErrorCode"), rows.ColumnIndex(u"Marked"),
+                rows.ColumnIndex(u"Delivered"), rows.ColumnIndex(u"Sent"),
+                rows.ColumnIndex(u"Unread"),    rows.ColumnIndex(u"StatusMood"),
+                rows.ColumnIndex(u"Status"),    rows.ColumnIndex(u"Message"),
+                rows.ColumnIndex(u"Direction"), rows.ColumnIndex(u"EventType")};
+    }
+
+    EventFields FieldsOf(const CppSQLite3ResultSet& rows) const {
+        int timeBytes = 0;
+        const uint8_t* timeBlob = rows.BlobColumn(time, timeBytes);
+        return EventFields{.number = rows.IntColumn(number, 0),
+                           .status = rows.IntColumn(status, 0),
+                           .statusMood = rows.IntColumn(mood, 0),
+                           .eventType = static_cast<uint8_t>(rows.IntColumn(type, 0)),
+                           .direction = static_cast<uint8_t>(rows.IntColumn(direction, 0)),
+                           .message = rows.TextColumn(message, u""),
+                           .unread = rows.IntColumn(unread, 0),
+                           .sent = rows.IntColumn(sent, 0),
+                           .delivered = rows.IntColumn(delivered, 0),
+                           .marked = rows.IntColumn(marked, 0),
+                           .errorCode = rows.IntColumn(errorCode, 0),
+                           .eventTime = DecodeEventTime(timeBlob, timeBytes)};
+    }
+};
+
+bool NumberBefore(const EventPtr& a, const EventPtr& b) {
+    return static_cast<uint32_t>(a->Number()) < static_cast<uint32_t>(b->Number());
+}
+
+// Adds one to a count that is known (not -1).
+void IncrementKnown(std::atomic<int32_t>& counter) {
+    int32_t value = counter.load();
+    while (value >= 0 && !counter.compare_exchange_weak(value, value + 1)) {
+    }
+}
+
 }  // namespace
 
-CHistory::CHistory(CAccount* account, CContact* contact)
+CHistory::CHistory(CAccount* account, CContact* contact, HistoryCounts counts)
     : account_(RequireObject(account, u"Fatal error: No account fetched")),
-      contact_(RequireObject(contact, u"Fatal error: No contact fetched")) {
-    const int32_t accountID = account_.ID();
-    const int32_t contactID = contact_.LocalID();
+      contact_(RequireObject(contact, u"Fatal error: No contact fetched")),
+      eventCount_(counts.events),
+      messageCount_(counts.messages),
+      savedMessages_(counts.messages),
+      savedEvents_(counts.events) {
+    if (counts.unread >= 0) {
+        unreadCount_ = counts.unread;
+        return;
+    }
     try {
         CDatabase& db = account_.Contacts().Db();
         std::lock_guard dbLock(db.Mutex());
         unreadCount_ = Count(db,
                              u"SELECT COUNT(*) FROM History WHERE EventType=? AND AccID=? AND "
                              u"ContactID=? AND Unread=1",
-                             {evtype::kMessage, accountID, contactID});
-        messageCount_ =
-            Count(db, u"SELECT COUNT(*) FROM History WHERE EventType=? AND AccID=? AND ContactID=?",
-                  {evtype::kMessage, accountID, contactID});
-        eventCount_ = Count(db, u"SELECT COUNT(*) FROM History WHERE AccID=? AND ContactID=?",
-                            {accountID, contactID});
+                             {evtype::kMessage, account_.ID(), contact_.LocalID()});
     } catch (const CppSQLite3Exception& e) {
         LogDbError(u"CHistory::CHistory(): ", e);
     }
+}
+
+int32_t CHistory::KnownCount(std::atomic<int32_t>& counter) const {
+    const int32_t known = counter.load();
+    if (known >= 0) return known;
+    try {
+        CDatabase& db = account_.Contacts().Db();
+        std::lock_guard dbLock(db.Mutex());
+        // Every change of the counts is made under the database lock: they cannot move while
+        // this counts. Both are counted in one walk of the index.
+        if (messageCount_.load() < 0 || eventCount_.load() < 0) {
+            CppSQLite3Command cmd = db.Prepare(
+                u"SELECT COUNT(*), IFNULL(SUM(EventType=2),0) FROM History WHERE "
+                u"AccID=? AND ContactID=?");
+            cmd.BindInt(1, account_.ID());
+            cmd.BindInt(2, contact_.LocalID());
+            CppSQLite3ResultSet rows = db.ExecuteQuery(cmd);
+            if (!rows.IsEnd()) {
+                eventCount_.store(std::max(0, rows.IntColumn(0, 0)));
+                messageCount_.store(std::max(0, rows.IntColumn(1, 0)));
+            }
+            rows.Finalize();
+            cmd.Finalize();
+        }
+    } catch (const CppSQLite3Exception& e) {
+        LogDbError(u"CHistory::KnownCount(): ", e);
+        return 0;
+    }
+    return std::max(0, counter.load());
+}
+
+void CHistory::dbSaveCounts() {
+    CDatabase& db = account_.Contacts().Db();
+    std::lock_guard dbLock(db.Mutex());
+    const int32_t messages = messageCount_.load();
+    const int32_t events = eventCount_.load();
+    if (messages < 0 || events < 0 || (messages == savedMessages_ && events == savedEvents_))
+        return;
+    DbWork(u"CHistory::dbSaveCounts(): ", [&] {
+        const int32_t last =
+            Count(db, u"SELECT IFNULL(MAX(Number),0) FROM History WHERE AccID=? AND ContactID=?",
+                  {account_.ID(), contact_.LocalID()});
+        CppSQLite3Command cmd = db.Prepare(
+            u"REPLACE INTO HistoryCounts (AccID, ContactID, LastNumber, Messages, "
+            u"Events) VALUES (?, ?, ?, ?, ?)");
+        cmd.BindInt(1, account_.ID());
+        cmd.BindInt(2, contact_.LocalID());
+        cmd.BindInt(3, last);
+        cmd.BindInt(4, messages);
+        cmd.BindInt(5, events);
+        db.Execute(cmd);
+        savedMessages_ = messages;
+        savedEvents_ = events;
+        return true;
+    });
+}
+
+void CHistory::ForgetSavedCounts() {
+    if (savedMessages_ < 0 && savedEvents_ < 0) return;
+    CDatabase& db = account_.Contacts().Db();
+    DbWork(u"CHistory::ForgetSavedCounts(): ", [&] {
+        CppSQLite3Command cmd =
+            db.Prepare(u"DELETE FROM HistoryCounts WHERE AccID=? AND ContactID=?");
+        cmd.BindInt(1, account_.ID());
+        cmd.BindInt(2, contact_.LocalID());
+        db.Execute(cmd);
+        savedMessages_ = savedEvents_ = -1;
+        return true;
+    });
+}
+
+int32_t CHistory::EventCount() const {
+    return KnownCount(eventCount_);
+}
+
+int32_t CHistory::MessageCount() const {
+    return KnownCount(messageCount_);
 }
 
 CHistory::~CHistory() = default;
@@ -98,14 +219,176 @@ void CHistory::TrimDetached() {
     }
     events_.resize(out);
     // What was loaded is no longer whole: the chat page loads it again.
+    if (droppedMessages || droppedStatusChanges) windowStart_.store(kNoWindow);
     if (droppedMessages) messagesLoaded_.store(false);
     if (droppedStatusChanges) statusLoaded_.store(false);
 }
 
 void CHistory::SortEvents() {
-    std::stable_sort(events_.begin(), events_.end(), [](const EventPtr& a, const EventPtr& b) {
-        return static_cast<uint32_t>(a->Number()) < static_cast<uint32_t>(b->Number());
+    std::stable_sort(events_.begin(), events_.end(), NumberBefore);
+}
+
+bool CHistory::ShowsStatusChanges() const {
+    return Options().HistoryShowStatusChanges != 0;
+}
+
+size_t CHistory::ReadWindowRows(int64_t below, size_t limit, bool withStatus, int64_t& lowest) {
+    CDatabase& db = account_.Contacts().Db();
+    // By number from the index, newest first: a long history costs only the rows read.
+    CppSQLite3Command cmd = db.Prepare(
+        u"SELECT * FROM History WHERE AccID=? AND ContactID=? AND Number<? AND EventType IN "
+        u"(?,?) ORDER BY Number DESC LIMIT ?");
+    cmd.BindInt(1, account_.ID());
+    cmd.BindInt(2, contact_.LocalID());
+    cmd.BindInt64(3, below);
+    cmd.BindInt(4, evtype::kMessage);
+    cmd.BindInt(5, withStatus ? evtype::kStatusChange : evtype::kMessage);
+    cmd.BindInt64(6, static_cast<int64_t>(limit));
+    // Loaded events in that range are the outbox's (or the few a closed chat kept).
+    std::unordered_set<int32_t> loaded;
+    for (const EventPtr& e : events_)
+        if (e->Number() < below) loaded.insert(e->Number());
+    std::vector<EventPtr> read;
+    size_t count = 0;
+    CppSQLite3ResultSet rows = db.ExecuteQuery(cmd);
+    const HistoryColumns col = rows.IsEnd() ? HistoryColumns{} : HistoryColumns::Of(rows);
+    while (!rows.IsEnd()) {
+        EventFields f = col.FieldsOf(rows);
+        ++count;
+        lowest = std::min<int64_t>(lowest, f.number);
+        if (loaded.insert(f.number).second) {
+            auto event = std::make_shared<CHistoryEvent>(&account_, &contact_, std::move(f));
+            if (event->IsMessage()) loadedMessageCount_.fetch_add(1);
+            read.push_back(std::move(event));
+        }
+        rows.Next();
+    }
+    rows.Finalize();
+    cmd.Finalize();
+    // The rows came newest first; the loaded events are in number order already.
+    std::reverse(read.begin(), read.end());
+    std::vector<EventPtr> merged;
+    merged.reserve(events_.size() + read.size());
+    std::merge(std::make_move_iterator(events_.begin()), std::make_move_iterator(events_.end()),
+               std::make_move_iterator(read.begin()), std::make_move_iterator(read.end()),
+               std::back_inserter(merged), NumberBefore);
+    events_.swap(merged);
+    NoteOutboxChange();
+    return count;
+}
+
+bool CHistory::dbLoadNewest(size_t count) {
+    return DbWork(u"CHistory::dbLoadNewest(): ", [&] {
+        CDatabase& db = account_.Contacts().Db();
+        std::lock_guard dbLock(db.Mutex());
+        std::lock_guard lock(mutex_);
+        const bool withStatus = ShowsStatusChanges();
+        const int64_t start = windowStart_.load();
+        if (start != kNoWindow && (withStatus == windowStatus_ || !withStatus)) {
+            const size_t held = static_cast<size_t>(
+                std::count_if(events_.begin(), events_.end(),
+                              [start](const EventPtr& e) { return e->Number() >= start; }));
+            if (start == 0 || held >= count) return true;
+        }
+        int64_t lowest = kNoWindow;
+        const size_t read = ReadWindowRows(kNoWindow, count, withStatus, lowest);
+        windowStart_.store(read < count ? 0 : lowest);
+        windowStatus_ = withStatus;
+        if (read < count) {
+            messagesLoaded_.store(true);
+            if (withStatus) statusLoaded_.store(true);
+        }
+        return true;
     });
+}
+
+size_t CHistory::dbLoadOlder(size_t count) {
+    size_t read = 0;
+    DbWork(u"CHistory::dbLoadOlder(): ", [&] {
+        CDatabase& db = account_.Contacts().Db();
+        std::lock_guard dbLock(db.Mutex());
+        std::lock_guard lock(mutex_);
+        const int64_t start = windowStart_.load();
+        if (start == 0 || start == kNoWindow) return true;
+        int64_t lowest = start;
+        read = ReadWindowRows(start, count, windowStatus_, lowest);
+        windowStart_.store(read < count ? 0 : lowest);
+        if (read < count) {
+            messagesLoaded_.store(true);
+            if (windowStatus_) statusLoaded_.store(true);
+        }
+        return true;
+    });
+    return read;
+}
+
+void CHistory::dbLoadWindowStatusChanges() {
+    DbWork(u"CHistory::dbLoadWindowStatusChanges(): ", [&] {
+        CDatabase& db = account_.Contacts().Db();
+        std::lock_guard dbLock(db.Mutex());
+        std::lock_guard lock(mutex_);
+        const int64_t start = windowStart_.load();
+        if (start == kNoWindow || windowStatus_ || !ShowsStatusChanges()) return true;
+        CppSQLite3Command cmd = db.Prepare(
+            u"SELECT * FROM History WHERE AccID=? AND ContactID=? AND Number>=? AND EventType=?");
+        cmd.BindInt(1, account_.ID());
+        cmd.BindInt(2, contact_.LocalID());
+        cmd.BindInt64(3, start);
+        cmd.BindInt(4, evtype::kStatusChange);
+        std::unordered_set<int32_t> loaded;
+        for (const EventPtr& e : events_) loaded.insert(e->Number());
+        CppSQLite3ResultSet rows = db.ExecuteQuery(cmd);
+        const HistoryColumns col = rows.IsEnd() ? HistoryColumns{} : HistoryColumns::Of(rows);
+        while (!rows.IsEnd()) {
+            EventFields f = col.FieldsOf(rows);
+            if (loaded.insert(f.number).second)
+                KeepEvent(std::make_shared<CHistoryEvent>(&account_, &contact_, std::move(f)));
+            rows.Next();
+        }
+        rows.Finalize();
+        cmd.Finalize();
+        SortEvents();
+        windowStatus_ = true;
+        if (start == 0) statusLoaded_.store(true);
+        return true;
+    });
+}
+
+void CHistory::ShrinkWindow(size_t keep) {
+    std::lock_guard lock(mutex_);
+    const int64_t start = windowStart_.load();
+    if (start == kNoWindow) return;
+    size_t inWindow = 0;
+    for (const EventPtr& e : events_)
+        if (e->Number() >= start) ++inWindow;
+    if (inWindow <= keep) return;
+    size_t excess = inWindow - keep;
+    int64_t newStart = start;
+    bool droppedMessages = false;
+    bool droppedStatusChanges = false;
+    size_t out = 0;
+    for (size_t in = 0; in < events_.size(); ++in) {
+        const CHistoryEvent& e = *events_[in];
+        if (e.Number() >= start && excess > 0) {
+            --excess;
+            newStart = static_cast<int64_t>(e.Number()) + 1;
+            if (!e.AwaitsServer()) {
+                if (e.IsMessage()) {
+                    Decrement(loadedMessageCount_);
+                    droppedMessages = true;
+                } else {
+                    droppedStatusChanges = true;
+                }
+                continue;
+            }
+        }
+        if (out != in) events_[out] = std::move(events_[in]);
+        ++out;
+    }
+    events_.resize(out);
+    windowStart_.store(newStart);
+    if (droppedMessages) messagesLoaded_.store(false);
+    if (droppedStatusChanges) statusLoaded_.store(false);
 }
 
 EventPtr CHistory::AddEvent(uint8_t kind, uint8_t direction, const std::u16string& text,
@@ -146,9 +429,9 @@ EventPtr CHistory::AddEvent(uint8_t kind, uint8_t direction, const std::u16strin
                                                             .delivered = sentAndDelivered,
                                                             .eventTime = when});
         event->dbSave();
-        eventCount_.fetch_add(1);
+        IncrementKnown(eventCount_);
         if (unread) unreadCount_.fetch_add(1);
-        if (message) messageCount_.fetch_add(1);
+        if (message) IncrementKnown(messageCount_);
         kept = KeepEvent(event);
         if (kept && View() == nullptr) TrimDetached();
         NoteOutboxChange();
@@ -200,35 +483,9 @@ bool CHistory::dbLoad(uint8_t kind, bool pendingOnly) {
         std::unordered_set<int32_t> loaded;
         for (const EventPtr& e : events_) loaded.insert(e->Number());
         CppSQLite3ResultSet rows = db.ExecuteQuery(cmd);
-        // The columns are found by name once, not for every row of a long history.
-        struct Columns {
-            int time, number, errorCode, marked, delivered, sent, unread, mood, status, message,
-                direction, type;
-        } col{};
-        if (!rows.IsEnd()) {
-            col = {rows.ColumnIndex(u"EventTime"), rows.ColumnIndex(u"Number"),
-                   rows.ColumnIndex(u"ErrorCode"), rows.ColumnIndex(u"Marked"),
-                   rows.ColumnIndex(u"Delivered"), rows.ColumnIndex(u"Sent"),
-                   rows.ColumnIndex(u"Unread"),    rows.ColumnIndex(u"StatusMood"),
-                   rows.ColumnIndex(u"Status"),    rows.ColumnIndex(u"Message"),
-                   rows.ColumnIndex(u"Direction"), rows.ColumnIndex(u"EventType")};
-        }
+        const HistoryColumns col = rows.IsEnd() ? HistoryColumns{} : HistoryColumns::Of(rows);
         while (!rows.IsEnd()) {
-            int timeBytes = 0;
-            const uint8_t* timeBlob = rows.BlobColumn(col.time, timeBytes);
-            const uint64_t time = DecodeEventTime(timeBlob, timeBytes);
-            EventFields f{.number = rows.IntColumn(col.number, 0),
-                          .status = rows.IntColumn(col.status, 0),
-                          .statusMood = rows.IntColumn(col.mood, 0),
-                          .eventType = static_cast<uint8_t>(rows.IntColumn(col.type, 0)),
-                          .direction = static_cast<uint8_t>(rows.IntColumn(col.direction, 0)),
-                          .message = rows.TextColumn(col.message, u""),
-                          .unread = rows.IntColumn(col.unread, 0),
-                          .sent = rows.IntColumn(col.sent, 0),
-                          .delivered = rows.IntColumn(col.delivered, 0),
-                          .marked = rows.IntColumn(col.marked, 0),
-                          .errorCode = rows.IntColumn(col.errorCode, 0),
-                          .eventTime = time};
+            EventFields f = col.FieldsOf(rows);
             if (loaded.insert(f.number).second) {
                 KeepEvent(std::make_shared<CHistoryEvent>(&account_, &contact_, std::move(f)));
             }
@@ -310,6 +567,7 @@ bool CHistory::DeleteEvent_FromDB(CHistoryEvent* event) {
                            [event](const EventPtr& e) { return e.get() == event; });
     if (it == events_.end()) return false;
     if (!DeleteRow(event->Number(), u"CHistory::DeleteEvent_FromDB(): ")) return false;
+    ForgetSavedCounts();
     Decrement(eventCount_);
     if (event->IsMessage()) {
         Decrement(messageCount_);
@@ -356,6 +614,7 @@ bool CHistory::DeleteAllEvents_FromDB() {
         LogDbError(u"CHistory::DeleteAllEvents_FromDB(): ", e);
         return false;
     }
+    ForgetSavedCounts();
     unreadCount_ = 0;
     eventCount_ = 0;
     messageCount_ = 0;
@@ -377,7 +636,7 @@ void CHistory::MarkAllRead() {
     if (UnreadCount() == 0) return;
     {
         // One transaction for the whole walk: a long unread list is one write, not hundreds.
-        CTransaction transaction;
+        CTransaction transaction(account_.Contacts().Db());
         std::lock_guard lock(mutex_);
         for (auto it = events_.rbegin(); it != events_.rend(); ++it) {
             const EventPtr& e = *it;
@@ -386,6 +645,18 @@ void CHistory::MarkAllRead() {
                 e->dbSave();
             }
         }
+        // And the ones the chat page has not read from the profile.
+        DbWork(u"CHistory::MarkAllRead(): ", [&] {
+            CDatabase& db = account_.Contacts().Db();
+            CppSQLite3Command cmd = db.Prepare(
+                u"UPDATE History SET Unread=0 WHERE AccID=? AND ContactID=? AND EventType=? AND "
+                u"Unread=1");
+            cmd.BindInt(1, account_.ID());
+            cmd.BindInt(2, contact_.LocalID());
+            cmd.BindInt(3, evtype::kMessage);
+            db.Execute(cmd);
+            return true;
+        });
         transaction.Commit();
         unreadCount_ = 0;
     }
@@ -404,6 +675,7 @@ void CHistory::DropStatusChanges() {
         }
         events_.erase(keep, events_.end());
         statusLoaded_.store(false);
+        windowStatus_ = false;
     }
     if (IHistoryView* view = View()) view->RedrawAt(nullptr);
 }

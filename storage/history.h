@@ -53,6 +53,10 @@ constexpr int kUndeliveredLimitMinutes = 9;
 // them all when it opens: a client receiving messages for days does not hold each one.
 constexpr size_t kDetachedEventsKept = 16;
 
+// Events the chat page reads at a time: the newest when it opens, then older ones as the user
+// scrolls up.
+constexpr size_t kHistoryPageEvents = 200;
+
 // Raised by the history constructors when the account or the contact is missing; it carries
 // only its text.
 class CFatalError : public std::runtime_error {
@@ -194,10 +198,20 @@ class CHistoryEvent {
     mutable std::u16string timeShort_, timeLong_;
 };
 
+// Counts of a history that its maker read already (-1: not read). The contact list's load
+// reads them for every contact in one statement: the unread count from the index, the others
+// from the HistoryCounts row when it is up to date.
+struct HistoryCounts {
+    int32_t unread = -1;
+    int32_t messages = -1;
+    int32_t events = -1;
+};
+
 class CHistory {
   public:
-    // A missing account or contact raises CError; then the three counters are read.
-    CHistory(CAccount* account, CContact* contact);
+    // A missing account or contact raises CError. An unread count not given is read here; the
+    // message and event counts not given are counted on first use.
+    CHistory(CAccount* account, CContact* contact, HistoryCounts counts = {});
     ~CHistory();
     CHistory(const CHistory&) = delete;
     CHistory& operator=(const CHistory&) = delete;
@@ -215,6 +229,27 @@ class CHistory {
     // Loads the events of a kind (1 status changes, 2 messages) once; with `pendingOnly` only
     // the outgoing messages not yet delivered.
     bool dbLoad(uint8_t kind, bool pendingOnly);
+
+    // ---- The window: the newest events of the history, as far back as the chat page has
+    // read (by number, from the history's index). Every event of the kinds the page shows
+    // (messages, and status changes while they are shown) numbered from WindowStart() on is
+    // loaded; loaded events older than that are the outbox's and not part of it.
+    //
+    // Loads the newest `count` events when the window holds fewer (or there is none yet).
+    bool dbLoadNewest(size_t count);
+    // Loads up to `count` events just older than the window; how many came (0 at the
+    // beginning of the history, or on a database error).
+    size_t dbLoadOlder(size_t count);
+    // With status changes shown, loads the ones of the window when it was read without them.
+    void dbLoadWindowStatusChanges();
+    // Lets go of the window's events but its newest `keep` (and the outbox's): a chat left open
+    // at its end does not gather every message it ever showed.
+    void ShrinkWindow(size_t keep);
+    // The number the window starts at (0: the whole history); kNoWindow while there is none.
+    static constexpr int64_t kNoWindow = INT64_MAX;
+    int64_t WindowStart() const { return windowStart_.load(); }
+    bool HasOlder() const { return WindowStart() > 0; }
+
     // Numbers, stores and appends a new event (time 0 means now). Never raises; returns the
     // event (also when it is not kept in memory), or null when it could not be made.
     EventPtr AddEvent(uint8_t kind, uint8_t direction, const std::u16string& text, uint64_t time,
@@ -228,7 +263,7 @@ class CHistory {
     bool DeleteIfNewest(CHistoryEvent* event);
     // Deletes every event of the contact from the profile and from memory.
     bool DeleteAllEvents_FromDB();
-    // Clears the unread state of the loaded messages.
+    // Clears the unread state of every message of the contact, loaded or not.
     void MarkAllRead();
     // The outgoing messages still to be sent or acknowledged, in order. Once it found none,
     // it answers at once (no lock, no time rule) until something may have made one pending:
@@ -241,9 +276,15 @@ class CHistory {
     // The status-change option was switched off: drops the loaded status changes.
     void DropStatusChanges();
 
+    // Writes the message and event counts to HistoryCounts when they are known and differ from
+    // what the row holds (the caller may hold a transaction). Never throws.
+    void dbSaveCounts();
+
     int32_t UnreadCount() const { return unreadCount_.load(); }
-    int32_t EventCount() const { return eventCount_.load(); }
-    int32_t MessageCount() const { return messageCount_.load(); }
+    // The first call counts in the profile: it takes the database lock, so no caller may hold
+    // a model lock (the lock order puts the database first).
+    int32_t EventCount() const;
+    int32_t MessageCount() const;
     int32_t LoadedMessageCount() const { return loadedMessageCount_.load(); }
     bool MessagesLoaded() const { return messagesLoaded_.load(); }
     bool StatusChangesLoaded() const { return statusLoaded_.load(); }
@@ -257,6 +298,12 @@ class CHistory {
     // history lock held.
     void TrimDetached();
     void SortEvents();
+    // Reads the rows of the shown kinds numbered below `below`, newest first, at most `limit`;
+    // keeps those not loaded (in number order) and returns how many rows were read and the
+    // lowest number among them. Called with both locks held.
+    size_t ReadWindowRows(int64_t below, size_t limit, bool withStatus, int64_t& lowest);
+    // The shown kinds of the window: status changes too while they are shown.
+    bool ShowsStatusChanges() const;
 
     CAccount& account_;
     CContact& contact_;
@@ -273,8 +320,18 @@ class CHistory {
     // nothing (-1: not yet).
     std::atomic<int64_t> outboxChanges_{0};
     std::atomic<int64_t> outboxQuietAt_{-1};
-    std::atomic<int32_t> unreadCount_{0}, eventCount_{0}, messageCount_{0}, loadedMessageCount_{0};
+    // Counted on first use; -1 until then (under the database lock, as every change is).
+    int32_t KnownCount(std::atomic<int32_t>& counter) const;
+    std::atomic<int32_t> unreadCount_{0}, loadedMessageCount_{0};
+    mutable std::atomic<int32_t> eventCount_{-1}, messageCount_{-1};
+    // What the HistoryCounts row holds (-1: no row, or one that is out of date). Under the
+    // database lock.
+    int32_t savedMessages_ = -1, savedEvents_ = -1;
+    // Drops the HistoryCounts row: a deletion changed the counts without a new newest number.
+    void ForgetSavedCounts();
     std::atomic<bool> messagesLoaded_{false}, statusLoaded_{false}, pendingLoaded_{false};
+    std::atomic<int64_t> windowStart_{kNoWindow};
+    bool windowStatus_ = false;  // the window holds the status changes (under mutex_)
 };
 
 }  // namespace zul

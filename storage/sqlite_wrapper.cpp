@@ -327,6 +327,12 @@ void CppSQLite3Command::BindInt(int index, int32_t value) {
     if (rc != SQLITE_OK) Raise(rc, u"Error binding int param");
 }
 
+void CppSQLite3Command::BindInt64(int index, int64_t value) {
+    CheckStatement();
+    int rc = sqlite3_bind_int64(stmt_, index, value);
+    if (rc != SQLITE_OK) Raise(rc, u"Error binding int param");
+}
+
 void CppSQLite3Command::BindBlob(int index, const void* bytes, int byteCount) {
     CheckStatement();
     int rc = sqlite3_bind_blob(stmt_, index, bytes, byteCount, SQLITE_TRANSIENT);

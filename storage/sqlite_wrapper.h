@@ -131,6 +131,7 @@ class CppSQLite3Command {
     // Parameter indexes count from 1. Texts and blobs are copied by SQLite.
     void BindText(int index, std::u16string_view text);
     void BindInt(int index, int32_t value);
+    void BindInt64(int index, int64_t value);
     void BindBlob(int index, const void* bytes, int byteCount);
     void BindNull(int index);
 

@@ -1,5 +1,8 @@
 // startup: a profile with 5 accounts, 20,000 contacts and 1,000,000 history rows; the time
-// from the start of the client process to its first painted main window.
+// from the start of the client process to its first painted main window. `startup_first` is
+// the first start on the profile as it was written (the client counts every history once, for
+// the list sorted by activity); `startup` is the next start, on the profile as that client
+// left it, as every start after the first finds it.
 //
 // The driver starts a child process of this program that runs the client as the program's own
 // entry does (the application object, ClientApp's start-up, the message loop) and reports
@@ -39,7 +42,7 @@ WorldSpec StartupWorld() {
 // The generated profile is kept between runs (writing a million rows takes a while); each run
 // starts from a fresh copy of it.
 std::string CachedProfile() {
-    const std::string folder = std::filesystem::temp_directory_path().string() + "/zul-startup-v1/";
+    const std::string folder = std::filesystem::temp_directory_path().string() + "/zul-startup-v2/";
     const std::string path = folder + "zul.profile";
     if (std::filesystem::exists(path)) return path;
     std::filesystem::create_directories(folder);
@@ -99,14 +102,14 @@ int RunStartupChild(int argc, char** argv) {
     return code;
 }
 
-int RunStartup(int argc, char** argv) {
-    const std::string cached = CachedProfile();
-    test::TempFolder data;
-    std::filesystem::copy_file(cached, data.File("zul.profile"));
+namespace {
 
+// Starts the client on the profile in `folder` and waits for its first paint; the seconds, or
+// a negative number when it never painted.
+double TimeOneStart(const std::string& folder) {
     int report[2];
     if (pipe(report) != 0) throw std::runtime_error("pipe failed");
-    setenv("ZUL_DATA_DIR", data.Path().c_str(), 1);
+    setenv("ZUL_DATA_DIR", folder.c_str(), 1);
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     setenv(kPipeVariable, std::to_string(report[1]).c_str(), 1);
 
@@ -126,15 +129,28 @@ int RunStartup(int argc, char** argv) {
     close(report[0]);
     int status = 0;
     waitpid(child, &status, 0);
+    if (!painted || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "startup: the client never painted or failed (exit status %d)\n",
+                     status);
+        return -1;
+    }
+    return seconds;
+}
+
+}  // namespace
+
+int RunStartup(int argc, char** argv) {
     (void)argc;
     (void)argv;
-
-    PrintFigure({"startup", seconds, "s", "<= 1.5 s", painted && seconds <= 1.5, {}});
-    if (!painted) {
-        std::fprintf(stderr, "startup: the client never painted (exit status %d)\n", status);
-        return 1;
-    }
-    return 0;
+    const std::string cached = CachedProfile();
+    test::TempFolder data;
+    std::filesystem::copy_file(cached, data.File("zul.profile"));
+    const double first = TimeOneStart(data.Path());
+    // The first client left the counts of the histories in the profile, as it does at exit.
+    const double next = first < 0 ? -1 : TimeOneStart(data.Path());
+    PrintFigure({"startup_first", first, "s", "", first >= 0, {}});
+    PrintFigure({"startup", next, "s", "<= 0.3 s", next >= 0 && next <= 0.3, {}});
+    return first >= 0 && next >= 0 ? 0 : 1;
 }
 
 }  // namespace zul::bench

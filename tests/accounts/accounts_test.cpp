@@ -391,5 +391,84 @@ TEST_F(AccountsTest, OwnerPictureChangesOnlyWithNewBytes) {
     EXPECT_EQ(Scalar(u"SELECT OwnerAvatar IS NULL FROM Accounts"), 1);
 }
 
+// The list's load brings each contact's counts: the unread ones from the index, the message and
+// event counts from the row the last removal of the account left, unless the history moved on
+// since (then they are counted again when asked for).
+TEST_F(AccountsTest, HistoryCountsComeWithTheContactsAndAreCountedAgainWhenOutOfDate) {
+    CAccountData data = test::MakeAccountData(1, u"1001");
+    data.dbSave();
+    TestAccount account(data, store_);
+    store_.AddOrUpdateGroup(1, u"Friends", 5);
+    const ContactFields bob{.srvID = 3,
+                            .groupID = 5,
+                            .groupName = u"Friends",
+                            .login = u"2001",
+                            .nickname = u"Bob",
+                            .onServer = true};
+    store_.AddNewContact(&account, bob, true, false);
+    {
+        CHistory& h = store_.FindContact(&account, u"2001")->History();
+        h.AddEvent(evtype::kMessage, evdir::kIncoming, u"one", 0, 0, -1);
+        h.AddEvent(evtype::kMessage, evdir::kIncoming, u"two", 0, 0, -1);
+        h.AddEvent(evtype::kMessage, evdir::kOutgoing, u"three", 0, 0, -1);
+        h.AddEvent(evtype::kStatusChange, evdir::kIncoming, u"", 0, 1, -1);
+        EXPECT_EQ(h.MessageCount(), 3);
+        EXPECT_EQ(h.EventCount(), 4);
+        EXPECT_EQ(h.UnreadCount(), 2);
+    }
+    const auto counted = [] {
+        CppSQLite3Command cmd = Database().Prepare(
+            u"SELECT Messages * 100 + Events * 10 + LastNumber FROM HistoryCounts");
+        return Database().ExecuteScalar(cmd);
+    };
+    account.SetEnabled(0);
+    EXPECT_EQ(counted(), 344);
+
+    {
+        StatementTrace trace;
+        account.SetEnabled(1);
+        CHistory& h = store_.FindContact(&account, u"2001")->History();
+        EXPECT_EQ(h.UnreadCount(), 2);
+        EXPECT_EQ(h.MessageCount(), 3);
+        EXPECT_EQ(h.EventCount(), 4);
+        for (const std::string& sql : trace.statements)
+            EXPECT_EQ(sql.find("SELECT COUNT(*), IFNULL(SUM"), std::string::npos) << sql;
+    }
+
+    // A row the client did not count (written by a run that ended without saving the counts).
+    account.SetEnabled(0);
+    {
+        CppSQLite3Command insert = Database().Prepare(
+            u"INSERT INTO History (AccID,ContactID,EventType,Direction,Number,Unread) "
+            u"SELECT 1,LocalID,2,0,5,1 FROM Contacts");
+        Database().Execute(insert);
+    }
+    account.SetEnabled(1);
+    {
+        CHistory& h = store_.FindContact(&account, u"2001")->History();
+        EXPECT_EQ(h.UnreadCount(), 3);
+        EXPECT_EQ(h.MessageCount(), 4);
+        EXPECT_EQ(h.EventCount(), 5);
+    }
+    account.SetEnabled(0);
+    account.SetEnabled(1);
+    EXPECT_EQ(counted(), 455);
+    CHistory& h = store_.FindContact(&account, u"2001")->History();
+    ASSERT_TRUE(h.dbLoad(evtype::kMessage, false));
+    CHistoryEvent* oldest = nullptr;
+    {
+        std::lock_guard lock(h.Mutex());
+        oldest = h.Events().front().get();
+    }
+    // Deleting an older event drops the row: the counts changed, the newest number did not.
+    ASSERT_TRUE(h.DeleteEvent_FromDB(oldest));
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM HistoryCounts"), 0);
+    account.SetEnabled(0);
+    account.SetEnabled(1);
+    CHistory& again = store_.FindContact(&account, u"2001")->History();
+    EXPECT_EQ(again.MessageCount(), 3);
+    EXPECT_EQ(again.EventCount(), 4);
+}
+
 }  // namespace
 }  // namespace zul

@@ -92,6 +92,21 @@ const std::vector<Row> kExpectedSchema = {
     {"trigger", "AccountTextsTrigger_OnDelete", "Accounts",
      "CREATE TRIGGER AccountTextsTrigger_OnDelete AFTER DELETE ON Accounts FOR EACH ROW BEGIN "
      "DELETE FROM AccountTexts WHERE AccID=OLD.ID; END"},
+    {"table", "HistoryCounts", "HistoryCounts",
+     "CREATE TABLE HistoryCounts( AccID INTEGER, ContactID INTEGER, LastNumber INTEGER, Messages "
+     "INTEGER, Events INTEGER, PRIMARY KEY(AccID, ContactID))"},
+    {"index", "sqlite_autoindex_HistoryCounts_1", "HistoryCounts", ""},
+    {"trigger", "HistoryCountsTrigger_OnContactDelete", "Contacts",
+     "CREATE TRIGGER HistoryCountsTrigger_OnContactDelete AFTER DELETE ON Contacts FOR EACH ROW "
+     "BEGIN DELETE FROM HistoryCounts WHERE AccID=OLD.AccID AND ContactID=OLD.LocalID; END"},
+    {"trigger", "HistoryCountsTrigger_OnContactChange", "Contacts",
+     "CREATE TRIGGER HistoryCountsTrigger_OnContactChange AFTER UPDATE OF LocalID, AccID ON "
+     "Contacts FOR EACH ROW BEGIN DELETE FROM HistoryCounts WHERE ContactID=OLD.LocalID OR "
+     "ContactID=NEW.LocalID; END"},
+    {"trigger", "HistoryCountsTrigger_OnAccountChange", "Accounts",
+     "CREATE TRIGGER HistoryCountsTrigger_OnAccountChange AFTER UPDATE OF ID ON Accounts FOR EACH "
+     "ROW WHEN OLD.ID<>NEW.ID BEGIN DELETE FROM HistoryCounts WHERE AccID=OLD.ID OR AccID=NEW.ID; "
+     "END"},
 };
 
 std::vector<Row> ReadSchema() {

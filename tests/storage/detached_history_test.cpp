@@ -122,5 +122,55 @@ TEST_F(DetachedHistory, MessagesTheSessionStillWaitsForStay) {
     EXPECT_EQ(pending[4], unacknowledged[1]);
 }
 
+// The chat page reads the history by pages from its index: the newest page, then older ones,
+// around the outbox's messages that are loaded already; it can let older pages go again, and
+// reading it all as read reaches the rows it never loaded.
+TEST_F(DetachedHistory, TheWindowReadsByPagesAroundTheOutbox) {
+    for (int i = 0; i < 3; ++i) History().AddOutgoingMessage(u"to send");
+    Receive(500);
+    std::vector<int32_t> expected = Range(1, 3);
+    for (int32_t n : Range(491, 503)) expected.push_back(n);
+    ASSERT_EQ(Numbers(), expected);
+    EXPECT_EQ(History().WindowStart(), CHistory::kNoWindow);
+
+    Page page;
+    History().SetView(&page);
+    ASSERT_TRUE(History().dbLoadNewest(200));
+    expected = Range(1, 3);
+    for (int32_t n : Range(304, 503)) expected.push_back(n);
+    EXPECT_EQ(Numbers(), expected);
+    EXPECT_EQ(History().WindowStart(), 304);
+    EXPECT_TRUE(History().HasOlder());
+    ASSERT_TRUE(History().dbLoadNewest(200)) << "already there: nothing read twice";
+    EXPECT_EQ(Numbers(), expected);
+
+    EXPECT_EQ(History().dbLoadOlder(200), 200u);
+    EXPECT_EQ(History().WindowStart(), 104);
+    EXPECT_EQ(History().dbLoadOlder(200), 103u) << "the outbox's three are not loaded twice";
+    EXPECT_EQ(Numbers(), Range(1, 503));
+    EXPECT_EQ(History().WindowStart(), 0);
+    EXPECT_FALSE(History().HasOlder());
+    EXPECT_TRUE(History().MessagesLoaded());
+    EXPECT_EQ(History().LoadedMessageCount(), 503);
+    EXPECT_EQ(History().dbLoadOlder(200), 0u);
+
+    // Letting go of all but the newest hundred keeps the outbox's messages.
+    History().ShrinkWindow(100);
+    expected = Range(1, 3);
+    for (int32_t n : Range(404, 503)) expected.push_back(n);
+    EXPECT_EQ(Numbers(), expected);
+    EXPECT_EQ(History().WindowStart(), 404);
+    EXPECT_EQ(History().LoadedMessageCount(), 103);
+    EXPECT_FALSE(History().MessagesLoaded());
+    EXPECT_EQ(History().MessageCount(), 503);
+
+    // Read: every incoming row of the profile, loaded or not.
+    EXPECT_EQ(History().UnreadCount(), 500);
+    History().MarkAllRead();
+    EXPECT_EQ(History().UnreadCount(), 0);
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM History WHERE Unread<>0"), 0);
+    History().SetView(nullptr);
+}
+
 }  // namespace
 }  // namespace zul

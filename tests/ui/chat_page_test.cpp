@@ -435,21 +435,48 @@ TEST_F(ChatPageTest, HundredThousandEventsKeepTheCanvasBounded) {
         insert.Finalize();
         transaction.Commit();
     }
+    // It opens with the newest pages of the history that fill the view and the band's reach,
+    // drawn in a bounded band at its end.
     ChatPage& page = Open();
-    ASSERT_EQ(page.Rows().size(), 100000u);
-    EXPECT_GT(page.Height(), 100000 * 22);
+    const size_t opened = page.Rows().size();
+    ASSERT_GE(opened, kHistoryPageEvents);
+    ASSERT_LE(opened, 4 * kHistoryPageEvents);
+    EXPECT_EQ(opened % kHistoryPageEvents, 0u) << "whole pages";
+    EXPECT_EQ(page.Rows().front()->Event().Number(), int32_t(100001 - opened));
+    EXPECT_EQ(page.Rows().back()->Event().Number(), 100000);
     ASSERT_NE(page.Surface(), nullptr);
     EXPECT_LE(page.Surface()->height(), Canvas::MaxSurfaceRows());
     EXPECT_EQ(page.Surface()->width(), window->ClientWidth());
-    // Opened at its end, with the newest rows drawn in the band.
     const EventRow& last = *page.Rows().back();
     EXPECT_GE(page.SurfaceTop() + page.Surface()->height(), last.Rect().bottom());
 
     // One more message lays out the new row only and keeps the band bounded.
     Add(now, u"one more");
     FastTick();
-    EXPECT_EQ(page.Rows().size(), 100001u);
+    EXPECT_EQ(page.Rows().size(), opened + 1);
     EXPECT_LE(page.Surface()->height(), Canvas::MaxSurfaceRows());
+    EXPECT_GE(page.SurfaceTop() + page.Surface()->height(), page.Rows().back()->Rect().bottom());
+
+    // At the top of what was read the next older page comes in above, and what was on the
+    // screen stays where it was.
+    const int view = window->ViewHeight();
+    const EventRow* top = page.Rows().front().get();
+    const int screenTop = top->top;  // where it shows at the offset 0
+    page.ScrollTo(0, view);
+    EXPECT_EQ(page.Rows().size(), opened + kHistoryPageEvents + 1);
+    EXPECT_EQ(page.Rows().front()->Event().Number(), int32_t(100001 - opened - kHistoryPageEvents));
+    EXPECT_EQ(top->Rect().top() + page.ContentOffset(), screenTop);
+
+    // Left open at its end while messages keep coming, the page lets go of the older pages.
+    page.ScrollToEndNow();
+    for (int i = 0; i < 3 * int(kHistoryPageEvents); ++i) {
+        Add(now, u"more");
+        if (i % 50 == 0) FastTick();
+    }
+    FastTick();
+    EXPECT_GT(page.Rows().front()->Event().Number(), int32_t(100001 - opened));
+    EXPECT_LT(page.Rows().size(), opened + 4 * kHistoryPageEvents);
+    EXPECT_EQ(page.Rows().back()->Event().Message(), u"more");
     EXPECT_GE(page.SurfaceTop() + page.Surface()->height(), page.Rows().back()->Rect().bottom());
 }
 
@@ -470,7 +497,8 @@ TEST_F(ChatPageTest, ALongHistoryIsMeasuredWhereShownAndScrollsWithoutJumps) {
     }
     ChatPage& page = Open();
     const auto& rows = page.Rows();
-    ASSERT_EQ(rows.size(), size_t(kEvents));
+    ASSERT_LT(rows.size(), size_t(kEvents)) << "the newest pages are read";
+    EXPECT_EQ(rows.size() % kHistoryPageEvents, 0u);
     const auto measured = [&] {
         return std::count_if(rows.begin(), rows.end(), [](const auto& r) { return r->measured; });
     };
@@ -482,7 +510,8 @@ TEST_F(ChatPageTest, ALongHistoryIsMeasuredWhereShownAndScrollsWithoutJumps) {
     EXPECT_EQ(page.ContentOffset(), view - page.Height()) << "opened at its end";
 
     // Upwards a part of a screen at a time: the rows shown are measured, and what was on the
-    // screen moves by exactly the distance scrolled, however the rows above were estimated.
+    // screen moves by exactly the distance scrolled, however the rows above were estimated
+    // and whenever an older page comes in above.
     const int step = view / 3;
     int steps = 0;
     while (page.ContentOffset() < 0) {
@@ -501,7 +530,9 @@ TEST_F(ChatPageTest, ALongHistoryIsMeasuredWhereShownAndScrollsWithoutJumps) {
         }
         ASSERT_LT(++steps, 10 * kEvents) << "the top is never reached";
     }
-    // Everything was shown once: the layout is whole and the grouping as the events say.
+    // Everything was read page by page and shown once: the layout is whole and the grouping
+    // as the events say, also where two pages meet.
+    ASSERT_EQ(rows.size(), size_t(kEvents));
     EXPECT_EQ(measured(), kEvents);
     int y = rows.front()->top;
     for (int i = 0; i < kEvents; ++i) {

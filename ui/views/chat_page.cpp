@@ -38,8 +38,7 @@ int64_t EventRow::Minutes() {
 ChatPage::ChatPage(ContactPtr contact)
     : contact_(std::move(contact)), history_(contact_->History()) {
     history_.SetView(this);
-    history_.dbLoad(evtype::kMessage, false);
-    if (Options().HistoryShowStatusChanges) history_.dbLoad(evtype::kStatusChange, false);
+    history_.dbLoadNewest(kHistoryPageEvents);
     RefreshCaption();
     scrollPending_.store(true);
 }
@@ -90,40 +89,76 @@ ChatPage::Shape ChatPage::CurrentShape(int width) const {
 
 void ChatPage::MergeRows() {
     std::lock_guard lock(history_.Mutex());
-    const std::vector<EventPtr>& events = history_.Events();
-    size_t same = 0;
-    while (same < rows_.size() && same < events.size() &&
-           &rows_[same]->Event() == events[same].get())
-        ++same;
-    if (same == rows_.size() && same == events.size()) return;
-    layoutFrom_ = std::min(layoutFrom_, same);
+    // Rows touched by a merge that was not laid out yet: their indices would move.
+    if (!touched_.empty()) {
+        layoutFrom_ = 0;
+        touched_.clear();
+    }
+    const std::vector<EventPtr>& all = history_.Events();
+    int64_t start = history_.WindowStart();
+    if (start == CHistory::kNoWindow) start = 0;
+    // Loaded events older than the window are the outbox's: not shown until it reaches them.
+    const auto first = std::partition_point(all.begin(), all.end(), [start](const EventPtr& e) {
+        return static_cast<int64_t>(e->Number()) < start;
+    });
+    const auto number = [](const CHistoryEvent& e) { return static_cast<uint32_t>(e.Number()); };
+    if (static_cast<size_t>(all.end() - first) == rows_.size() &&
+        std::equal(first, all.end(), rows_.begin(),
+                   [](const EventPtr& e, const auto& row) { return e.get() == &row->Event(); }))
+        return;
 
-    // Rows whose events left the history lose the focus first, while the rows still match
-    // what was drawn.
-    std::unordered_set<const CHistoryEvent*> staying;
-    for (size_t i = same; i < events.size(); ++i) staying.insert(events[i].get());
-    if (auto* focused = dynamic_cast<EventRow*>(FocusedItem());
-        focused != nullptr && staying.count(&focused->Event()) == 0) {
-        const bool inTail =
-            std::any_of(rows_.begin() + static_cast<std::ptrdiff_t>(same), rows_.end(),
-                        [focused](const auto& row) { return row.get() == focused; });
-        if (inTail) FocusItem(nullptr);
+    // A focused row whose event left goes out of focus first, while the rows still match what
+    // was drawn.
+    if (auto* focused = dynamic_cast<EventRow*>(FocusedItem()); focused != nullptr) {
+        const auto at =
+            std::lower_bound(first, all.end(), number(focused->Event()),
+                             [&](const EventPtr& e, uint32_t n) { return number(*e) < n; });
+        if (at == all.end() || at->get() != &focused->Event()) FocusItem(nullptr);
     }
 
-    std::unordered_map<const CHistoryEvent*, std::unique_ptr<EventRow>> spare;
-    for (size_t i = same; i < rows_.size(); ++i)
-        spare.emplace(&rows_[i]->Event(), std::move(rows_[i]));
-    rows_.resize(same);
-    rows_.reserve(events.size());
-    for (size_t i = same; i < events.size(); ++i) {
-        auto it = spare.find(events[i].get());
-        if (it != spare.end()) {
-            rows_.push_back(std::move(it->second));
-            spare.erase(it);
+    // Both lists are in number order: one walk matches them.
+    std::vector<std::unique_ptr<EventRow>> merged;
+    merged.reserve(static_cast<size_t>(all.end() - first));
+    size_t i = 0;
+    auto j = first;
+    bool afterChange = false;
+    const auto touch = [this, &merged] { touched_.push_back(merged.size() - 1); };
+    while (i < rows_.size() || j != all.end()) {
+        if (j != all.end() && (i == rows_.size() || number(**j) < number(rows_[i]->Event()))) {
+            merged.push_back(std::make_unique<EventRow>(*j++));
+            touch();
+            afterChange = true;
+        } else if (j == all.end() || number(rows_[i]->Event()) < number(**j)) {
+            ++i;  // its event left the history
+            afterChange = true;
         } else {
-            rows_.push_back(std::make_unique<EventRow>(events[i]));
+            const bool same = j->get() == &rows_[i]->Event();
+            merged.push_back(same ? std::move(rows_[i]) : std::make_unique<EventRow>(*j));
+            if (!same || afterChange) touch();
+            afterChange = !same;
+            ++i;
+            ++j;
         }
     }
+    rows_.swap(merged);
+    // Indices of rows that moved are found again by the walk above; the old ones are void.
+    touched_.erase(std::remove_if(touched_.begin(), touched_.end(),
+                                  [this](size_t k) { return k >= rows_.size(); }),
+                   touched_.end());
+    layoutFrom_ = std::min(layoutFrom_, rows_.size());
+}
+
+bool ChatPage::AtEnd() const {
+    return -ContentOffset() + ViewHeight() >= contentBottom_ - 1;
+}
+
+bool ChatPage::LoadOlderNear(int top) {
+    if (!history_.HasOlder() || shape_.width < 0) return false;
+    if (static_cast<int64_t>(top) - Canvas::MaxSurfaceRows() > CaptionHeight()) return false;
+    if (history_.dbLoadOlder(kHistoryPageEvents) == 0) return false;
+    MergeRows();
+    LayoutContent(shape_.width);
+    return true;
 }
 
 bool ChatPage::Sync() {
@@ -136,7 +171,25 @@ bool ChatPage::Sync() {
     const bool captionChanged = RefreshCaption();
     const bool shapeChanged = !(CurrentShape(HostWidth()) == shape_);
     if (!dirty && at.empty() && !captionChanged && !shapeChanged) return false;
-    if (dirty) MergeRows();
+    if (dirty) {
+        // Left at its end, the page lets go of the older pages it read: a chat open for days
+        // does not hold every message it showed.
+        if (AtEnd() && rows_.size() > 2 * kHistoryPageEvents) {
+            // It keeps what the view and twice the band's reach show (so that the band does
+            // not reach the top and read again) and lets go once a page more came.
+            const int64_t wanted =
+                static_cast<int64_t>(ViewHeight()) + 2 * Canvas::MaxSurfaceRows();
+            size_t keep = 0;
+            for (int64_t covered = 0; keep < rows_.size() && covered < wanted; ++keep)
+                covered += rows_[rows_.size() - 1 - keep]->height;
+            keep = std::max(keep, kHistoryPageEvents);
+            if (rows_.size() > keep + kHistoryPageEvents) {
+                history_.ShrinkWindow(keep);
+                scrollPending_.store(true);
+            }
+        }
+        MergeRows();
+    }
     // A redrawn event may have changed its time (sent): its grouping is decided again.
     for (const CHistoryEvent* event : at) {
         for (size_t i = rows_.size(); i-- > 0;) {
@@ -280,7 +333,17 @@ void ChatPage::LayoutContent(int width) {
     size_t from = std::min(layoutFrom_, count);
     // Rows measured before keep their exactness (their text is measured already, so this
     // is cheap); the others are estimated.
-    for (size_t k = from; k < count; ++k) {
+    const size_t tail = from;
+    for (const size_t k : touched_) {
+        if (k >= tail) continue;  // laid out below with the rest
+        if (rows_[k]->measured)
+            MeasureRow(k);
+        else
+            EstimateRow(k);
+        from = std::min(from, k);
+    }
+    touched_.clear();
+    for (size_t k = tail; k < count; ++k) {
         if (rows_[k]->measured)
             MeasureRow(k);
         else
@@ -304,24 +367,24 @@ void ChatPage::LayoutContent(int width) {
 bool ChatPage::PrepareRows(int top, int bottom, int& moved) {
     moved = 0;
     if (rows_.empty() || shape_.width < 0) return false;
-    // The row at the top of the view stays where it is on the screen.
-    const auto begin = rows_.begin();
-    const size_t anchor = static_cast<size_t>(FirstBelow(top) - begin);
-    const auto anchorTop = [&] {
-        return anchor < rows_.size() ? rows_[anchor]->top : contentBottom_;
-    };
+    // The row at the top of the view stays where it is on the screen (null: the view is below
+    // the last row).
+    const auto below = FirstBelow(top);
+    const EventRow* anchor = below != rows_.end() ? below->get() : nullptr;
+    const auto anchorTop = [&] { return anchor != nullptr ? anchor->top : contentBottom_; };
     const int anchorBefore = anchorTop();
+    // Near the top of what was read, the next older page comes in above.
+    bool changed = LoadOlderNear(top);
     // The band of the canvas reaches at most its height either side of the view. Measured
     // rows may be shorter than their estimate and let more rows into that reach, so this
     // goes on until every row there is measured.
     const int64_t margin = Canvas::MaxSurfaceRows();
-    bool changed = false;
     for (;;) {
         const int64_t shift = anchorTop() - anchorBefore;
         const int64_t low = std::max<int64_t>(top + shift - margin, INT_MIN);
         const int64_t high = bottom + shift + margin;
         size_t from = rows_.size();
-        for (size_t k = static_cast<size_t>(FirstBelow(static_cast<int>(low)) - begin);
+        for (size_t k = static_cast<size_t>(FirstBelow(static_cast<int>(low)) - rows_.begin());
              k < rows_.size() && rows_[k]->top <= high; ++k) {
             if (rows_[k]->measured) continue;
             MeasureRow(k);

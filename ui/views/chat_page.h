@@ -5,8 +5,10 @@
 // The history reaches the page through IHistoryView from any thread; those calls only leave
 // marks, and the page takes the new events on the user-interface thread (Sync).
 //
-// A history may hold a hundred thousand events, so the page measures only what is shown: the
-// newest rows when it opens, and the rows in and around the view as it scrolls. The other
+// A history may hold a hundred thousand events, so the page reads only the newest page of them
+// when it opens and older pages as the user scrolls up to them (the history's window), and
+// measures only what is shown: the newest rows when it opens, and the rows in and around the
+// view as it scrolls. Left open at its end, it lets go of all but the newest page again. The other
 // rows get an estimated height from the length of their text. When estimated rows are
 // measured the content moves by the difference above the view, so what is on the screen
 // stays where it is. Measured heights are kept, and the canvas holds only a band of rows
@@ -162,8 +164,13 @@ class ChatPage : public ViewPage, public IHistoryView {
     // Sets the places of the rows from k on, one after the other.
     void PlaceRowsFrom(size_t k);
 
-    // Matches the rows to the history's events; the first changed index lowers layoutFrom_.
+    // Matches the rows to the events of the history's window, by number: new rows and the row
+    // after each insertion or removal (its grouping may change) go to touched_.
     void MergeRows();
+    // Reads the next older page of the history when the view is near the top of the rows.
+    bool LoadOlderNear(int top);
+    // The view shows the last row.
+    bool AtEnd() const;
     bool RefreshCaption();
     void DrawEvent(QPainter& painter, EventRow& row);
     QString SenderText(const CHistoryEvent& event) const;
@@ -176,7 +183,8 @@ class ChatPage : public ViewPage, public IHistoryView {
     std::function<void(const ContactPtr&)> detailsOpener_;
     CHistory& history_;
     std::vector<std::unique_ptr<EventRow>> rows_;
-    size_t layoutFrom_ = 0;  // rows before it keep their places
+    size_t layoutFrom_ = 0;        // rows before it keep their places
+    std::vector<size_t> touched_;  // rows to lay out again, wherever they are
     Shape shape_{-1, -1, -1, -1, -1};
     Metrics metrics_;
     int contentBottom_ = 0;

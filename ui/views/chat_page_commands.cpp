@@ -59,8 +59,7 @@ void ChatPage::RemovedFromHost() {
 void ChatPage::Activated() {
     open_.store(true);
     windowActive_.store(Host() != nullptr && Host()->isActiveWindow());
-    if (Options().HistoryShowStatusChanges && !history_.StatusChangesLoaded())
-        history_.dbLoad(evtype::kStatusChange, false);
+    if (Options().HistoryShowStatusChanges) history_.dbLoadWindowStatusChanges();
     // Events added while the page was not current did not report themselves.
     dirty_.store(true);
     Sync();
@@ -182,7 +181,7 @@ void ChatPage::Command(int id) {
         case chatcmd::kStatusChanges:
             o.HistoryShowStatusChanges = o.HistoryShowStatusChanges != 0 ? 0 : 1;
             if (o.HistoryShowStatusChanges)
-                history_.dbLoad(evtype::kStatusChange, false);
+                history_.dbLoadWindowStatusChanges();
             else
                 history_.DropStatusChanges();
             AfterOptionChange();
