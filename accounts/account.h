@@ -258,6 +258,9 @@ class CAccount : public CAccountData {
     void RunIdleTasks();
     // Sends the messages waiting to be sent (the outbox); stops at the first failure.
     virtual void FlushOutbox();
+    // The program is closing: the session's threads stop and the status stays as it was (the
+    // next start signs on in it). Nothing of the account reports to a view afterwards.
+    void StopSessionForExit() { StopSessionForDestruction(); }
 
   protected:
     // Joins every finished or running session thread; called with the thread lock held.

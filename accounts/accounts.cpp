@@ -166,6 +166,11 @@ void CAccounts::DisconnectAll() {
     }
 }
 
+void CAccounts::StopSessionsForExit() {
+    std::lock_guard lock(mutex_);
+    for (const auto& account : accounts_) account->StopSessionForExit();
+}
+
 size_t CAccounts::Count() const {
     std::lock_guard lock(mutex_);
     return accounts_.size();

@@ -53,6 +53,9 @@ class CAccounts {
     // Every enabled account requests the status / disconnects with saving.
     void RequestStatusAll(int32_t status);
     void DisconnectAll();
+    // The program is closing: every session stops, the statuses stay
+    // (CAccount::StopSessionForExit).
+    void StopSessionsForExit();
 
     // The list, sorted by description. Hold Mutex() while reading it.
     std::recursive_mutex& Mutex() const { return mutex_; }

@@ -21,6 +21,7 @@
 #include "platform/resources.h"
 #include "platform/text.h"
 #include "storage/database.h"
+#include "storage/history.h"
 #include "storage/options.h"
 #include "support/test_env.h"
 #include "tests/ui/ui_test_support.h"
@@ -33,6 +34,7 @@
 #include "ui/texts/language_list.h"
 #include "ui/texts/ui_resources.h"
 #include "ui/views/accounts_page.h"
+#include "ui/views/chat_page.h"
 #include "ui/views/contact_list_page.h"
 
 namespace zul::test {
@@ -349,6 +351,46 @@ TEST_F(ClientStart, StartsWithBothPagesAndEndsInOrder) {
     EXPECT_FALSE(Database().IsOpen());
     EXPECT_TRUE(Resources().icons.empty());
     EXPECT_TRUE(LanguageList().empty());
+}
+
+// Closing the program with chats open behind the current one: they close without one of them
+// becoming the current page on the way out, so their unread messages stay unread, and none of
+// them outlives the accounts.
+TEST_F(ClientStart, ClosingWithChatsOpenReadsNoneOfThem) {
+    ASSERT_TRUE(Database().Open());
+    CAccountData data;
+    data.SetID(1);
+    data.SetType(acctype::kIcq);
+    data.SetLogin(u"111111");
+    data.SetDescription(u"Home");
+    data.SetServer(u"127.0.0.1");
+    data.SetPort(u"1");
+    ASSERT_TRUE(data.dbSave());
+    Database().Close();
+    ASSERT_TRUE(app->StartUp()) << app->FailureReason();
+    CAccount* home = app->Accounts()->List()[0].get();
+    MainWindow& window = *app->Window();
+    std::vector<ContactPtr> contacts;
+    for (int i = 0; i < 4; ++i) {
+        contacts.push_back(app->Contacts()->AddNewContact(
+            home, ContactFields{.login = u"20" + Widen(std::to_string(i)), .nickname = u"Friend"},
+            true, false));
+        app->ContactsView()->OpenChat(contacts.back());
+        window.ShowPage(MainWindow::kJump,
+                        window.IndexOf(app->ContactsView()->FindChatPage(contacts.back().get())));
+    }
+    window.ShowPage(MainWindow::kJump,
+                    window.IndexOf(app->ContactsView()->FindChatPage(contacts[0].get())));
+    for (int i = 1; i < 4; ++i)
+        contacts[i]->History().AddEvent(evtype::kMessage, evdir::kIncoming, u"later", 0, 0, -1);
+    contacts.clear();
+    app->ShutDown();
+
+    ASSERT_TRUE(Database().Open());
+    CppSQLite3Command unread =
+        Database().Prepare(u"SELECT COUNT(*) FROM History WHERE Unread=1 AND Message='later'");
+    EXPECT_EQ(Database().ExecuteScalar(unread), 3);
+    Database().Close();
 }
 
 TEST_F(ClientStart, ASignOnWithoutPasswordAsksForItAndGoesOnWithTheAnswer) {

@@ -260,9 +260,16 @@ void ClientApp::ShutDown() {
         RememberWindowPlace();
         window_->hide();
         window_->SetHooks({});
+        // The chats close from behind the contact list: none of them becomes the current page
+        // on the way out (which would read its unread messages).
+        if (contactsPage_ != nullptr && window_->IndexOf(contactsPage_.get()) >= 0)
+            window_->ShowPage(MainWindow::kJump, window_->IndexOf(contactsPage_.get()));
         accountsPage_.reset();
-        accounts_.reset();
+        // No session reports to a page from here on; the pages go while their contacts'
+        // accounts still exist.
+        if (accounts_ != nullptr) accounts_->StopSessionsForExit();
         contactsPage_.reset();
+        accounts_.reset();
         // No session is left to report a message: the notification (and its alerts) can go.
         notifier_.reset();
         window_->EndWaitCursor();
