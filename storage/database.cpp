@@ -217,7 +217,58 @@ bool CDatabase::Init() {
     return true;
 }
 
+void CDatabase::Defer(std::function<void(CDatabase&)> work) {
+    std::lock_guard lock(deferredMutex_);
+    deferred_.push_back(std::move(work));
+    if (!writer_.joinable()) {
+        writerStopping_ = false;
+        writer_ = std::thread([this] { WriterLoop(); });
+    }
+    deferredChanged_.notify_all();
+}
+
+void CDatabase::WriterLoop() {
+    std::unique_lock lock(deferredMutex_);
+    for (;;) {
+        deferredChanged_.wait(lock, [this] { return !deferred_.empty() || writerStopping_; });
+        if (deferred_.empty()) return;
+        std::function<void(CDatabase&)> work = std::move(deferred_.front());
+        deferred_.pop_front();
+        writerBusy_ = true;
+        lock.unlock();
+        {
+            std::lock_guard dbLock(mutex_);
+            try {
+                if (connection_.IsOpen()) work(*this);
+            } catch (...) {
+                WriteLog(kDbLog, u"CDatabase::WriterLoop(): a deferred write failed");
+            }
+        }
+        lock.lock();
+        writerBusy_ = false;
+        deferredChanged_.notify_all();
+    }
+}
+
+void CDatabase::FlushDeferred() {
+    std::unique_lock lock(deferredMutex_);
+    deferredChanged_.wait(lock, [this] { return deferred_.empty() && !writerBusy_; });
+}
+
+void CDatabase::StopWriter() {
+    std::thread writer;
+    {
+        std::lock_guard lock(deferredMutex_);
+        writerStopping_ = true;
+        deferredChanged_.notify_all();
+        writer.swap(writer_);
+    }
+    if (writer.joinable()) writer.join();
+}
+
 void CDatabase::Close() {
+    // What was handed to the writer is written before the file closes.
+    StopWriter();
     std::lock_guard lock(mutex_);
     // Closing rolls an open transaction back: an owed commit gets its last chance.
     if (commitOwed_) CommitNow(u"CDatabase::Close(): ");

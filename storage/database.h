@@ -5,6 +5,8 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -71,6 +73,13 @@ class CDatabase {
     // finalizes the result set and the command.
     CppSQLite3ResultSet ExecuteQuery(CppSQLite3Command& command);
 
+    // Runs `work` on the profile's writer thread, in the order given, with the database lock
+    // held: a thread that must never wait for the profile (the window's) hands its writes
+    // there. Exceptions of `work` are its own to catch. Close runs what is queued first.
+    void Defer(std::function<void(CDatabase&)> work);
+    // Waits until every deferred write has run (tests, and before Close).
+    void FlushDeferred();
+
     CDatabaseMutex& Mutex() { return mutex_; }
     // The raw connection, for code that needs SQLite directly (tests, tools). Hold Mutex().
     CppSQLite3Connection& Connection() { return connection_; }
@@ -83,6 +92,18 @@ class CDatabase {
     // keeps the file locked past the busy time-out, SQLite leaves the transaction open: its
     // rows stay and the commit is owed (see commitOwed_). Never throws; failures are logged.
     bool CommitNow(std::u16string_view logPrefix);
+
+    void WriterLoop();
+    // Ends the writer thread once its queue is empty.
+    void StopWriter();
+
+    // The writer thread and its queue (guarded by deferredMutex_, a leaf lock).
+    std::mutex deferredMutex_;
+    std::condition_variable deferredChanged_;
+    std::deque<std::function<void(CDatabase&)>> deferred_;
+    bool writerBusy_ = false;
+    bool writerStopping_ = false;
+    std::thread writer_;
 
     mutable CDatabaseMutex mutex_;
     CppSQLite3Connection connection_;

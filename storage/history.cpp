@@ -634,32 +634,36 @@ bool CHistory::DeleteAllEvents_FromDB() {
 
 void CHistory::MarkAllRead() {
     if (UnreadCount() == 0) return;
+    int64_t newest = 0;
     {
-        // One transaction for the whole walk: a long unread list is one write, not hundreds.
-        CTransaction transaction(account_.Contacts().Db());
         std::lock_guard lock(mutex_);
-        for (auto it = events_.rbegin(); it != events_.rend(); ++it) {
-            const EventPtr& e = *it;
-            if (e->IsMessage() && e->Unread() != 0) {
-                e->SetUnread(0);
-                e->dbSave();
-            }
+        newest = numberGiven_;
+        for (const EventPtr& e : events_) {
+            if (e->IsMessage() && e->Unread() != 0) e->SetUnread(0);
+            newest = std::max<int64_t>(newest, e->Number());
         }
-        // And the ones the chat page has not read from the profile.
+        // Nothing loaded and nothing added: every row is older than anything to come.
+        if (newest == 0) newest = std::numeric_limits<int32_t>::max();
+        unreadCount_ = 0;
+    }
+    // Every unread message of the contact up to the newest one now, loaded or not. The writer
+    // thread stores it: the window thread, which reads the chat, never waits for the profile.
+    const int32_t accountID = account_.ID();
+    const int32_t contactID = contact_.LocalID();
+    account_.Contacts().Db().Defer([accountID, contactID, newest](CDatabase& db) {
         DbWork(u"CHistory::MarkAllRead(): ", [&] {
-            CDatabase& db = account_.Contacts().Db();
             CppSQLite3Command cmd = db.Prepare(
-                u"UPDATE History SET Unread=0 WHERE AccID=? AND ContactID=? AND EventType=? AND "
-                u"Unread=1");
-            cmd.BindInt(1, account_.ID());
-            cmd.BindInt(2, contact_.LocalID());
+                u"UPDATE History SET Unread=0 WHERE AccID=? AND ContactID=? AND EventType IN "
+                u"(?,?) AND Unread<>0 AND Number<=?");
+            cmd.BindInt(1, accountID);
+            cmd.BindInt(2, contactID);
             cmd.BindInt(3, evtype::kMessage);
+            cmd.BindInt(4, evtype::kMessageAlt);
+            cmd.BindInt64(5, newest);
             db.Execute(cmd);
             return true;
         });
-        transaction.Commit();
-        unreadCount_ = 0;
-    }
+    });
     contact_.Redraw();
 }
 

@@ -149,6 +149,9 @@ void WriteProfile(const std::string& path, const WorldSpec& shape,
                         "INSERT INTO History (AccID,ContactID,EventType,Direction,EventTime,"
                         "Number,Status,StatusMood,Message,Unread,Sent,Delivered,Marked,ErrorCode)"
                         " VALUES (?,?,2,?,?,?,0,-1,?,0,?,?,0,0)");
+        Statement counts(db,
+                         "INSERT INTO HistoryCounts (AccID,ContactID,LastNumber,Messages,Events) "
+                         "VALUES (?,?,?,?,?)");
         const uint64_t now = LocalFileTimeNow();
         for (int a = 0; a < shape.accounts; ++a) {
             for (int g = 0; g < shape.groupsPerAccount; ++g) {
@@ -184,6 +187,15 @@ void WriteProfile(const std::string& path, const WorldSpec& shape,
                         .Text(6, text)
                         .Int(7, pending ? 0 : 1)
                         .Int(8, pending ? 0 : 1)
+                        .Run();
+                }
+                // As a client leaves them when it removes the account (at exit).
+                if (shape.historyCountsSaved) {
+                    counts.Int(1, AccountId(a))
+                        .Int(2, ContactLocalId(a, i))
+                        .Int(3, total)
+                        .Int(4, total)
+                        .Int(5, total)
                         .Run();
                 }
             }

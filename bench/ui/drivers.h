@@ -7,6 +7,9 @@ int RunClistRebuild(int argc, char** argv);
 int RunChatOpen(int argc, char** argv);
 int RunStartup(int argc, char** argv);
 int RunIdleWindow(int argc, char** argv);
+int RunWindowStall(int argc, char** argv);
+// The long run of soak.sh (not among the drivers ./bench.sh runs).
+int RunChatSoak(int argc, char** argv);
 // The client process that RunStartup starts and times.
 int RunStartupChild(int argc, char** argv);
 

@@ -18,7 +18,21 @@ constexpr Driver kDrivers[] = {
     {"chat_open", zul::bench::RunChatOpen},
     {"startup", zul::bench::RunStartup},
     {"idle_window", zul::bench::RunIdleWindow},
+    {"window_stall", zul::bench::RunWindowStall},
 };
+
+// Drivers run by name only (soak.sh), never by ./bench.sh.
+constexpr Driver kLongDrivers[] = {
+    {"chat_soak", zul::bench::RunChatSoak},
+};
+
+const Driver* Find(const char* name) {
+    for (const Driver& d : kDrivers)
+        if (std::strcmp(name, d.name) == 0) return &d;
+    for (const Driver& d : kLongDrivers)
+        if (std::strcmp(name, d.name) == 0) return &d;
+    return nullptr;
+}
 
 }  // namespace
 
@@ -30,15 +44,12 @@ int main(int argc, char** argv) {
     if (argc == 2 && std::strcmp(argv[1], "startup_child") == 0) {
         return zul::bench::RunStartupChild(1, argv);
     }
-    if (argc == 2) {
-        for (const Driver& d : kDrivers) {
-            if (std::strcmp(argv[1], d.name) != 0) continue;
-            try {
-                return d.run(1, argv);
-            } catch (const std::exception& e) {
-                std::fprintf(stderr, "%s: %s\n", d.name, e.what());
-                return 2;
-            }
+    if (const Driver* d = argc == 2 ? Find(argv[1]) : nullptr; d != nullptr) {
+        try {
+            return d->run(1, argv);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "%s: %s\n", d->name, e.what());
+            return 2;
         }
     }
     std::fprintf(stderr, "usage: zul_ui_load --list | <driver>\n");

@@ -35,7 +35,8 @@ WorldSpec StartupWorld() {
     shape.accounts = 5;
     shape.contactsPerAccount = 4000;
     shape.groupsPerAccount = 20;
-    shape.historyPerContact = 50;  // 1,000,000 rows
+    shape.historyPerContact = 50;      // 1,000,000 rows
+    shape.historyCountsSaved = false;  // as an older client wrote it
     return shape;
 }
 

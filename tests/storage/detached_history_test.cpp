@@ -167,9 +167,33 @@ TEST_F(DetachedHistory, TheWindowReadsByPagesAroundTheOutbox) {
     // Read: every incoming row of the profile, loaded or not.
     EXPECT_EQ(History().UnreadCount(), 500);
     History().MarkAllRead();
+    Database().FlushDeferred();
     EXPECT_EQ(History().UnreadCount(), 0);
     EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM History WHERE Unread<>0"), 0);
     History().SetView(nullptr);
+}
+
+// Marking read is written by the profile's writer thread, for the messages there were when it
+// was asked: one that comes while the writer waits for the profile stays unread, and closing the
+// profile writes what is queued.
+TEST_F(DetachedHistory, MarkingReadLaterReachesOnlyTheMessagesThereWere) {
+    Receive(3);
+    {
+        std::lock_guard busy(Database().Mutex());  // a session in the middle of a burst
+        History().MarkAllRead();
+        EXPECT_EQ(History().UnreadCount(), 0);
+        Receive(1);
+        EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM History WHERE Unread=1"), 4) << "not yet written";
+    }
+    Database().FlushDeferred();
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM History WHERE Unread=1"), 1);
+    EXPECT_EQ(Scalar(u"SELECT Number FROM History WHERE Unread=1"), 4);
+    EXPECT_EQ(History().UnreadCount(), 1);
+
+    History().MarkAllRead();
+    Database().Close();  // runs a queued write first
+    ASSERT_TRUE(Database().Open());
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM History WHERE Unread=1"), 0);
 }
 
 }  // namespace

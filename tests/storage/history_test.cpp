@@ -180,6 +180,7 @@ TEST_F(HistoryTest, FlagsOfNewEventsAndTheOpenChat) {
     EXPECT_EQ(notifier_.texts, (std::vector<std::u16string>{u"<b>Ann</b> a", u"<b>Ann</b> b"}));
 
     History().MarkAllRead();
+    Database().FlushDeferred();
     EXPECT_EQ(History().UnreadCount(), 0);
     EXPECT_EQ(closed->Unread(), 0);
     EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM History WHERE Unread=1"), 0);
