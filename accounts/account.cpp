@@ -39,6 +39,8 @@ CAccount::CAccount(const CAccountData& data, CContacts& contacts, std::string pr
 
 CAccount::~CAccount() {
     StopSessionForDestruction();
+    // A chat's page read handed to the writer thread reaches this account's contacts.
+    contacts_.Db().FlushDeferred();
     contacts_.RemoveAccount(ID());
 }
 

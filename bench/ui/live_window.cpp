@@ -19,8 +19,8 @@
 #include <thread>
 
 #include "accounts/accounts.h"
-#include "storage/contacts.h"
 #include "platform/text.h"
+#include "storage/contacts.h"
 #include "support/bench_profile.h"
 #include "support/figures.h"
 #include "support/load_world.h"
@@ -95,8 +95,8 @@ class LiveClient {
                 } catch (const std::exception& e) {
                     std::fprintf(stderr, "live: %s\n", e.what());
                 }
-                QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(0); },
-                                          Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
             });
             app.RunLoop();
             directing.join();
@@ -199,18 +199,25 @@ int RunWindowStall(int argc, char** argv) {
         return stored;
     });
     const bool ran = code == 0 && switches == 50 && opened == kChatsOpened;
-    PrintFigure({"window_stall_worst", static_cast<double>(longest), "ms", "<= 16 ms",
-                 ran && longest >= 0 && longest <= 16, {}});
-    PrintFigure({"window_stall_p99", static_cast<double>(p99), "ms", "<= 4 ms",
-                 ran && p99 >= 0 && p99 <= 4, {}});
+    PrintFigure({"window_stall_worst",
+                 static_cast<double>(longest),
+                 "ms",
+                 "<= 16 ms",
+                 ran && longest >= 0 && longest <= 16,
+                 {}});
+    PrintFigure({"window_stall_p99",
+                 static_cast<double>(p99),
+                 "ms",
+                 "<= 4 ms",
+                 ran && p99 >= 0 && p99 <= 4,
+                 {}});
     return ran ? 0 : 1;
 }
 
 int RunChatSoak(int argc, char** argv) {
     const char* minutesText = std::getenv("ZUL_SOAK_MINUTES");
-    const double minutes = minutesText != nullptr && std::atof(minutesText) > 0
-                               ? std::atof(minutesText)
-                               : 10.0;
+    const double minutes =
+        minutesText != nullptr && std::atof(minutesText) > 0 ? std::atof(minutesText) : 10.0;
     constexpr int kPerSecond = 100;
     const int total = static_cast<int>(minutes * 60 * kPerSecond);
     WorldSpec shape;
@@ -223,8 +230,8 @@ int RunChatSoak(int argc, char** argv) {
         const std::vector<OutFrame> frames = LiveMessages(shape, 0, total, 1);
         const auto start = Clock::now();
         for (int k = 0; k < total && !stopping.load(); ++k) {
-            std::this_thread::sleep_until(start + std::chrono::microseconds(
-                                                      static_cast<int64_t>(k) * 1000000 / kPerSecond));
+            std::this_thread::sleep_until(
+                start + std::chrono::microseconds(static_cast<int64_t>(k) * 1000000 / kPerSecond));
             servers[0]->Service().Send(frames[static_cast<size_t>(k)]);
         }
     };
@@ -237,9 +244,9 @@ int RunChatSoak(int argc, char** argv) {
         const auto start = Clock::now();
         const auto end = start + std::chrono::milliseconds(static_cast<int64_t>(minutes * 60000));
         // From the end of the first minute (or of a tenth of a short run), every 30 s.
-        const auto first = start + std::min(std::chrono::milliseconds(60000),
-                                            std::chrono::milliseconds(
-                                                static_cast<int64_t>(minutes * 6000)));
+        const auto first =
+            start + std::min(std::chrono::milliseconds(60000),
+                             std::chrono::milliseconds(static_cast<int64_t>(minutes * 6000)));
         for (auto at = first; at <= end; at += std::chrono::seconds(30)) {
             std::this_thread::sleep_until(at);
             samples.push_back(static_cast<double>(ResidentBytes()) / (1024.0 * 1024.0));
@@ -254,8 +261,8 @@ int RunChatSoak(int argc, char** argv) {
     const double change = (samples.back() - samples.front()) / samples.front() * 100.0;
     PrintFigure({"chat_soak_resident_start", samples.front(), "MB", "", true, {}});
     PrintFigure({"chat_soak_resident_end", samples.back(), "MB", "", true, {}});
-    PrintFigure({"chat_soak_resident_change", change, "%", "<= 10 %", code == 0 && change <= 10,
-                 {}});
+    PrintFigure(
+        {"chat_soak_resident_change", change, "%", "<= 10 %", code == 0 && change <= 10, {}});
     return code;
 }
 

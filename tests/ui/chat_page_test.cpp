@@ -9,6 +9,8 @@
 #include <QMenu>
 #include <QTest>
 #include <atomic>
+#include <future>
+#include <thread>
 
 #include "platform/tick.h"
 #include "storage/options.h"
@@ -541,6 +543,58 @@ TEST_F(ChatPageTest, ALongHistoryIsMeasuredWhereShownAndScrollsWithoutJumps) {
         y += rows[i]->height;
     }
     EXPECT_EQ(page.Height(), y);
+}
+
+// While a session holds the profile, the window thread does not wait for it: the chat opens
+// with what is in memory and takes the newest page once the writer thread has read it; an
+// older page read that way comes in above with what is on the screen kept in place.
+TEST_F(ChatPageTest, PagesReadWhileTheProfileIsBusyComeInLater) {
+    {
+        CTransaction transaction;
+        for (int i = 0; i < 1000; ++i)
+            Add(TimeAt(2024, 1, 1, 9, 0) + uint64_t(i) * 600000000ULL, u"m");
+        transaction.Commit();
+    }
+    // A closed chat keeps only the newest few in memory.
+    Add(now, u"newest");
+    std::promise<void> held, release;
+    std::thread session([&] {
+        std::lock_guard busy(Database().Mutex());
+        held.set_value();
+        release.get_future().wait();
+    });
+    held.get_future().wait();
+    ChatPage& page = Open();
+    EXPECT_LT(page.Rows().size(), size_t(kDetachedEventsKept) + 1);
+    EXPECT_EQ(page.Rows().back()->Event().Message(), u"newest");
+    release.set_value();
+    session.join();
+    Database().FlushDeferred();
+    FastTick();
+    ASSERT_GE(page.Rows().size(), kHistoryPageEvents);
+    EXPECT_EQ(page.Rows().back()->Event().Message(), u"newest");
+    const size_t first = page.Rows().size();
+
+    // Near the top while the profile is busy: nothing yet, then the older page above.
+    const int view = window->ViewHeight();
+    std::promise<void> held2, release2;
+    std::thread session2([&] {
+        std::lock_guard busy(Database().Mutex());
+        held2.set_value();
+        release2.get_future().wait();
+    });
+    held2.get_future().wait();
+    page.ScrollTo(-page.CaptionHeight(), view);
+    EXPECT_EQ(page.Rows().size(), first);
+    const ListItem* shown = page.ItemAt(10, -page.ContentOffset() + view / 2);
+    ASSERT_NE(shown, nullptr);
+    const int screenTop = shown->Rect().top() + page.ContentOffset();
+    release2.set_value();
+    session2.join();
+    Database().FlushDeferred();
+    FastTick();
+    EXPECT_EQ(page.Rows().size(), first + kHistoryPageEvents);
+    EXPECT_EQ(shown->Rect().top() + page.ContentOffset(), screenTop);
 }
 
 }  // namespace

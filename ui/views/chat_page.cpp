@@ -11,6 +11,7 @@
 
 #include "accounts/account.h"
 #include "accounts/status.h"
+#include "storage/database.h"
 #include "storage/options.h"
 #include "ui/framework/dpi.h"
 #include "ui/framework/drawing.h"
@@ -38,7 +39,7 @@ int64_t EventRow::Minutes() {
 ChatPage::ChatPage(ContactPtr contact)
     : contact_(std::move(contact)), history_(contact_->History()) {
     history_.SetView(this);
-    history_.dbLoadNewest(kHistoryPageEvents);
+    firstLoadDone_ = LoadPage(false);
     RefreshCaption();
     scrollPending_.store(true);
 }
@@ -152,17 +153,46 @@ bool ChatPage::AtEnd() const {
     return -ContentOffset() + ViewHeight() >= contentBottom_ - 1;
 }
 
+bool ChatPage::LoadPage(bool older) {
+    if (load_->running.load()) return false;
+    CDatabase& db = contact_->Account().Contacts().Db();
+    std::unique_lock profile(db.Mutex(), std::try_to_lock);
+    if (profile.owns_lock()) {
+        if (older) return history_.dbLoadOlder(kHistoryPageEvents) > 0;
+        history_.dbLoadNewest(kHistoryPageEvents);
+        return true;
+    }
+    load_->running.store(true);
+    db.Defer([contact = contact_, load = load_, older](CDatabase&) {
+        if (older)
+            contact->History().dbLoadOlder(kHistoryPageEvents);
+        else
+            contact->History().dbLoadNewest(kHistoryPageEvents);
+        load->arrived.store(true);
+        load->running.store(false);
+    });
+    return false;
+}
+
 bool ChatPage::LoadOlderNear(int top) {
     if (!history_.HasOlder() || shape_.width < 0) return false;
     if (static_cast<int64_t>(top) - Canvas::MaxSurfaceRows() > CaptionHeight()) return false;
-    if (history_.dbLoadOlder(kHistoryPageEvents) == 0) return false;
+    if (!LoadPage(true)) return false;
     MergeRows();
     LayoutContent(shape_.width);
     return true;
 }
 
 bool ChatPage::Sync() {
-    const bool dirty = dirty_.exchange(false);
+    // Rows read on the writer thread: merged here, with what is on the screen kept in place.
+    const bool arrived = load_->arrived.exchange(false);
+    if (arrived) firstLoadDone_ = true;
+    if (arrived && !AtEnd()) {
+        const auto below = FirstBelow(-ContentOffset());
+        keepInPlace_ = below != rows_.end() ? below->get() : nullptr;
+        keepInPlaceTop_ = keepInPlace_ != nullptr ? keepInPlace_->top : 0;
+    }
+    const bool dirty = dirty_.exchange(false) || arrived;
     std::vector<const CHistoryEvent*> at;
     {
         std::lock_guard lock(pendingMutex_);
@@ -200,6 +230,7 @@ bool ChatPage::Sync() {
         }
     }
     Relayout();
+    keepInPlace_ = nullptr;
     if (Host() != nullptr && scrollPending_.exchange(false)) ScrollToEndNow();
     return true;
 }
@@ -362,6 +393,12 @@ void ChatPage::LayoutContent(int width) {
     }
     PlaceRowsFrom(from);
     layoutFrom_ = count;
+    // Rows that came in above the view move it down by as much: what is on the screen stays.
+    if (keepInPlace_ != nullptr && std::any_of(rows_.begin(), rows_.end(), [this](const auto& row) {
+            return row.get() == keepInPlace_;
+        }))
+        SetContentOffset(ContentOffset() - (keepInPlace_->top - keepInPlaceTop_));
+    keepInPlace_ = nullptr;
 }
 
 bool ChatPage::PrepareRows(int top, int bottom, int& moved) {
@@ -499,7 +536,8 @@ void ChatPage::DrawEvent(QPainter& painter, EventRow& row) {
 }
 
 QString ChatPage::EmptyText() {
-    return ResText(kTextNoMessages);
+    // While the first page is read, the chat is not known to be empty.
+    return firstLoadDone_ ? ResText(kTextNoMessages) : QString();
 }
 
 void ChatPage::ScrollToEndNow() {

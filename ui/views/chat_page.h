@@ -169,6 +169,11 @@ class ChatPage : public ViewPage, public IHistoryView {
     void MergeRows();
     // Reads the next older page of the history when the view is near the top of the rows.
     bool LoadOlderNear(int top);
+    // Reads a page of the history (the newest, or the next older one): at once when the
+    // profile is free, else on the profile's writer thread, and the page takes the rows when
+    // they are there (the window thread never waits for a session's burst). True when the rows
+    // are there now.
+    bool LoadPage(bool older);
     // The view shows the last row.
     bool AtEnd() const;
     bool RefreshCaption();
@@ -202,6 +207,18 @@ class ChatPage : public ViewPage, public IHistoryView {
     std::atomic<bool> windowActive_{false};  // the host window has the user's attention
     std::atomic<bool> dirty_{true};
     std::atomic<bool> scrollPending_{false};
+    // A page of the history being read on the writer thread; shared with its task, which may
+    // outlive the page.
+    struct PendingLoad {
+        std::atomic<bool> running{false};
+        std::atomic<bool> arrived{false};
+    };
+    std::shared_ptr<PendingLoad> load_ = std::make_shared<PendingLoad>();
+    bool firstLoadDone_ = false;
+    // The row at the top of the view when read rows arrived, and its place then: the layout
+    // moves the view with it (null: nothing to keep).
+    const EventRow* keepInPlace_ = nullptr;
+    int keepInPlaceTop_ = 0;
     std::mutex pendingMutex_;  // a leaf: guards the list below
     std::vector<const CHistoryEvent*> redrawAt_;
 };
