@@ -69,6 +69,30 @@ TEST_F(Painting, TallPagesDrawTheRowsOfWhereverTheyAreScrolled) {
     Canvas::SetMaxSurfaceRows(saved);
 }
 
+// A band that moves by less than its height keeps the rows both bands hold and draws only the
+// strip that came in: the surface is the same as one drawn whole, scrolling either way.
+TEST_F(Painting, ABandMovedAStepKeepsItsRowsAndDrawsOnlyWhatCameIn) {
+    const int saved = Canvas::MaxSurfaceRows();
+    Canvas::SetMaxSurfaceRows(512);
+    RowsPage page(QStringLiteral("Contacts"), 400);
+    window->AddPage(&page, true, false);
+    page.FocusItem(page.Row(7));
+    const int view = window->ViewHeight();
+    int bandTops = 0;
+    int lastTop = page.SurfaceTop();
+    for (int y = 0; y < 6000; y += 37) {
+        page.ScrollTo(-y, view);
+        if (page.SurfaceTop() != lastTop) ++bandTops;
+        lastTop = page.SurfaceTop();
+    }
+    for (int y = 6000; y > 2000; y -= 53) page.ScrollTo(-y, view);
+    EXPECT_GT(bandTops, 5);
+    const QImage stepped = page.Surface()->copy();
+    page.Relayout();  // drawn whole where it is
+    EXPECT_EQ(stepped, *page.Surface());
+    Canvas::SetMaxSurfaceRows(saved);
+}
+
 TEST_F(Painting, CaptionBarIsBlendedOverTheContentWhenTransparencyIsOn) {
     RowsPage page(QStringLiteral("Contacts"), 50);
     window->AddPage(&page, true, false);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstring>
 
 namespace zul {
 namespace {
@@ -109,7 +110,31 @@ bool Canvas::EnsureRows(int top, int bottom) {
     if (top >= surfaceTop_ && bottom <= surfaceTop_ + rows) return false;
     // Centre the wanted rows in the band so that small moves either way stay inside.
     const int span = std::min(bottom - top, rows);
+    const int oldTop = surfaceTop_;
+    const int oldWidth = surface_.width();
+    const int oldHeight = surface_.height();
+    const bool wasDrawn = drawn_;
     if (!MakeSurface(top - (rows - span) / 2)) return false;
+    // The rows the old band held keep their pixels when the surface stayed the same and the
+    // move is a whole number of pixel rows: only the strip that came into the band is drawn.
+    const int shift = surfaceTop_ - oldTop;
+    const double pixelShift = shift * surface_.devicePixelRatio();
+    if (wasDrawn && surfaceRows_ == rows && surface_.width() == oldWidth &&
+        surface_.height() == oldHeight && std::abs(shift) < rows &&
+        pixelShift == std::floor(pixelShift)) {
+        const auto lineBytes = static_cast<size_t>(surface_.bytesPerLine());
+        const int pixelRows = surface_.height();
+        const int moved = std::abs(static_cast<int>(pixelShift));
+        uchar* bits = surface_.bits();
+        if (shift > 0)
+            std::memmove(bits, bits + moved * lineBytes, (pixelRows - moved) * lineBytes);
+        else
+            std::memmove(bits + moved * lineBytes, bits, (pixelRows - moved) * lineBytes);
+        const QRect exposed = shift > 0 ? QRect(0, surfaceTop_ + rows - shift, width_, shift)
+                                        : QRect(0, surfaceTop_, width_, -shift);
+        AfterBandShifted(exposed);
+        return true;
+    }
     drawn_ = false;
     AfterBandMoved();
     return true;

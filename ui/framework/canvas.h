@@ -62,6 +62,9 @@ class Canvas {
     virtual void AfterResize(bool widthChanged, bool heightChanged) {}
     // After the band moved: the surface must be drawn again.
     virtual void AfterBandMoved() {}
+    // After the band moved by less than its height: the rows both bands hold kept their
+    // pixels (moved to their new place); only `exposed` (content coordinates) must be drawn.
+    virtual void AfterBandShifted(const QRect& exposed) { AfterBandMoved(); }
 
   private:
     bool MakeSurface(int top);

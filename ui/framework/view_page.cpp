@@ -79,6 +79,10 @@ void ViewPage::AfterBandMoved() {
     DrawSurface(QRect());
 }
 
+void ViewPage::AfterBandShifted(const QRect& exposed) {
+    DrawSurface(exposed);
+}
+
 void ViewPage::DrawSurface(const QRect& rect) {
     QImage* surface = Surface();
     if (surface == nullptr) return;

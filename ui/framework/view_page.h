@@ -153,6 +153,7 @@ class ViewPage : public Canvas {
   protected:
     void AfterResize(bool widthChanged, bool heightChanged) override;
     void AfterBandMoved() override;
+    void AfterBandShifted(const QRect& exposed) override;
 
   private:
     // Draws rect into the surface; the page's lock is held.

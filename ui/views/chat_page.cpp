@@ -428,6 +428,15 @@ bool ChatPage::PrepareRows(int top, int bottom, int& moved) {
             from = std::min(from, k);
         }
         if (from == rows_.size()) break;
+        // Placing the rows below costs as much as there are rows, so once rows above had to be
+        // measured, the next reach above is measured with them: scrolling up places the rows
+        // once every few screens, not at every frame.
+        const int64_t ahead = low - margin;
+        for (size_t k = from; k-- > 0 && rows_[k]->top + rows_[k]->height > ahead;) {
+            if (rows_[k]->measured) continue;
+            MeasureRow(k);
+            from = k;
+        }
         PlaceRowsFrom(from);
         changed = true;
     }
