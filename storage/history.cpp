@@ -408,10 +408,13 @@ EventPtr CHistory::AddEvent(uint8_t kind, uint8_t direction, const std::u16strin
         std::lock_guard lock(mutex_);
         // No rows for a contact whose row was deleted.
         if (contact_.Removed()) return nullptr;
-        const int32_t last =
-            std::max(Count(db, u"SELECT MAX(Number) FROM History WHERE AccID=? AND ContactID=?",
-                           {account_.ID(), contact_.LocalID()}),
-                     numberGiven_);
+        // The stored maximum is read once: after that only this history adds rows (one client
+        // per profile), and numberGiven_ follows them.
+        if (storedMax_ < 0) {
+            storedMax_ = Count(db, u"SELECT MAX(Number) FROM History WHERE AccID=? AND ContactID=?",
+                               {account_.ID(), contact_.LocalID()});
+        }
+        const int32_t last = std::max(storedMax_, numberGiven_);
         // A profile whose numbers ran out (or were written by something else) gets no new row.
         if (last < 0 || last == std::numeric_limits<int32_t>::max()) {
             throw std::range_error("event numbers exhausted");
@@ -428,7 +431,8 @@ EventPtr CHistory::AddEvent(uint8_t kind, uint8_t direction, const std::u16strin
                                                             .sent = sentAndDelivered,
                                                             .delivered = sentAndDelivered,
                                                             .eventTime = when});
-        event->dbSave();
+        // A row that could not be written is no event of the history: nothing counts it.
+        if (!event->dbSave()) throw std::runtime_error("the event's row was not stored");
         IncrementKnown(eventCount_);
         if (unread) unreadCount_.fetch_add(1);
         if (message) IncrementKnown(messageCount_);
@@ -618,6 +622,7 @@ bool CHistory::DeleteAllEvents_FromDB() {
     unreadCount_ = 0;
     eventCount_ = 0;
     messageCount_ = 0;
+    storedMax_ = -1;
     // The loaded events go too: left in memory, a late save (the outbox) would bring them back.
     IHistoryView* view = View();
     for (const EventPtr& e : events_) {

@@ -49,8 +49,8 @@ constexpr int kError = 188;    // outgoing, given up
 constexpr int kUndeliveredLimitMinutes = 9;
 
 // Events a history keeps in memory while no chat page shows it, besides the outgoing messages
-// still to be sent or acknowledged. Every event is in the profile, and the chat page loads
-// them all when it opens: a client receiving messages for days does not hold each one.
+// still to be sent or acknowledged. Every event is in the profile, and the chat page reads
+// the pages it shows: a client receiving messages for days does not hold each one.
 constexpr size_t kDetachedEventsKept = 16;
 
 // Events the chat page reads at a time: the newest when it opens, then older ones as the user
@@ -314,6 +314,8 @@ class CHistory {
     // The highest event number handed out in this run (under mutex_): a number whose row could
     // not be saved is never handed out again.
     int32_t numberGiven_ = 0;
+    // The highest number in the profile when first asked (-1: not yet read), under mutex_.
+    int32_t storedMax_ = -1;
     std::vector<EventPtr> events_;
     std::vector<EventPtr> pending_;
     // Changes counted by NoteOutboxChange, and the count at which PendingOutgoing last found
