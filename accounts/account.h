@@ -260,7 +260,10 @@ class CAccount : public CAccountData {
     virtual void FlushOutbox();
     // The program is closing: the session's threads stop and the status stays as it was (the
     // next start signs on in it). Nothing of the account reports to a view afterwards.
-    void StopSessionForExit() { StopSessionForDestruction(); }
+    void StopSessionForExit() {
+        StopSessionForDestruction();
+        SaveCounters();
+    }
 
   protected:
     // Joins every finished or running session thread; called with the thread lock held.

@@ -148,7 +148,7 @@ void CAccountData::AddBytesOut(uint32_t n) {
 
 void CAccountData::BeginCounterBatch() {
     std::lock_guard lock(counterMutex_);
-    ++counterBatches_;
+    if (counterBatches_++ == 0) changesAtBatch_ = Database().Changes();
 }
 
 void CAccountData::EndCounterBatch() {
@@ -156,11 +156,28 @@ void CAccountData::EndCounterBatch() {
     {
         std::lock_guard lock(counterMutex_);
         if (counterBatches_ > 0 && --counterBatches_ > 0) return;
+        if (!bytesInDirty_ && !bytesOutDirty_) return;
+        const bool othersWritten = Database().Changes() != changesAtBatch_;
+        if (!othersWritten && GetTick() - countersSavedAt_ < kCounterSaveMs) return;
+        saveIn = std::exchange(bytesInDirty_, false);
+        saveOut = std::exchange(bytesOutDirty_, false);
+        countersSavedAt_ = GetTick();
+    }
+    // Both rows in one commit (joining the caller's transaction when there is one).
+    CTransaction transaction;
+    if (saveIn) dbSaveBytesIn();
+    if (saveOut) dbSaveBytesOut();
+    transaction.Commit();
+}
+
+void CAccountData::SaveCounters() {
+    bool saveIn = false, saveOut = false;
+    {
+        std::lock_guard lock(counterMutex_);
         saveIn = std::exchange(bytesInDirty_, false);
         saveOut = std::exchange(bytesOutDirty_, false);
     }
     if (!saveIn && !saveOut) return;
-    // Both rows in one commit (joining the caller's transaction when there is one).
     CTransaction transaction;
     if (saveIn) dbSaveBytesIn();
     if (saveOut) dbSaveBytesOut();

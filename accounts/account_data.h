@@ -86,9 +86,15 @@ class CAccountData {
     void AddBytesOut(uint32_t n);
     // A burst of frames (a presence storm, a flush of the outbox, the sign-on) opens a batch:
     // its frames are counted at once and the counter rows written once when it closes, with
-    // the values they hold then. Batches nest and may be opened on any thread.
+    // the values they hold then, when the batch wrote other rows too (they share its commit)
+    // or the counters were last written kCounterSaveMs ago: a burst that stores nothing else
+    // does not make a commit of its own for its traffic. Batches nest and may be opened on
+    // any thread.
     void BeginCounterBatch();
     void EndCounterBatch();
+    // Writes counters a batch left unwritten (the session stops).
+    void SaveCounters();
+    static constexpr uint32_t kCounterSaveMs = 10000;
 
     // Internal status code; -1 while offline.
     int32_t Status() const { return status_.load(); }
@@ -131,6 +137,8 @@ class CAccountData {
     int counterBatches_ = 0;
     bool bytesInDirty_ = false;
     bool bytesOutDirty_ = false;
+    int64_t changesAtBatch_ = 0;  // the profile's change count when the outer batch opened
+    uint32_t countersSavedAt_ = 0;
     std::atomic<int32_t> status_{-1};
     std::atomic<uint32_t> onlineSince_{0};
     std::atomic<int32_t> enabled_{1};

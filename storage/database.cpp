@@ -280,6 +280,11 @@ void CDatabase::Close() {
     if (!connection_.IsOpen()) path_.clear();
 }
 
+int64_t CDatabase::Changes() const {
+    sqlite3* handle = connection_.Handle();
+    return handle != nullptr ? sqlite3_total_changes64(handle) : 0;
+}
+
 std::string CDatabase::Path() const {
     std::lock_guard lock(mutex_);
     return path_;

@@ -80,6 +80,9 @@ class CDatabase {
     // Waits until every deferred write has run (tests, and before Close).
     void FlushDeferred();
 
+    // Rows inserted, changed or deleted through the connection so far (0 while closed).
+    int64_t Changes() const;
+
     CDatabaseMutex& Mutex() { return mutex_; }
     // The raw connection, for code that needs SQLite directly (tests, tools). Hold Mutex().
     CppSQLite3Connection& Connection() { return connection_; }
