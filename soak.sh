@@ -6,6 +6,10 @@
 #    resident memory, thread count and open descriptors are sampled once the sign-on has
 #    settled and every 30 s, and a figure that grows by more than 10 % fails the run
 #    (optimised build in build/soak-release);
+#  - chat soak: the whole client in its own message loop with a chat page open, 100 messages a
+#    second into that chat for the given minutes; its resident memory from the end of the first
+#    minute on must not grow by more than 10 % (optimised build with the user interface in
+#    build/soak-ui);
 #  - the disconnect storm's long form: a signed-on session under load in both directions,
 #    disconnected at 1,000 random moments and signed on again, with a watchdog that ends the
 #    run if one Disconnect takes longer than 10 s (AddressSanitizer build in build/soak-asan;
@@ -26,16 +30,21 @@ if ! [[ "$minutes" =~ ^[0-9]+$ ]] || [ "$minutes" -eq 0 ]; then
 fi
 
 RELEASE=build/soak-release
+UI=build/soak-ui
 ASAN=build/soak-asan
 mkdir -p build
 cmake -S . -B "$RELEASE" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZUL_SANITIZE=OFF -DZUL_BENCH=ON \
     -DZUL_TESTS=OFF -DZUL_UI=OFF >"$RELEASE.configure.log" 2>&1 ||
     { cat "$RELEASE.configure.log"; exit 1; }
+cmake -S . -B "$UI" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZUL_SANITIZE=OFF -DZUL_BENCH=ON \
+    -DZUL_TESTS=OFF >"$UI.configure.log" 2>&1 || { cat "$UI.configure.log"; exit 1; }
 cmake -S . -B "$ASAN" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZUL_SANITIZE=ON -DZUL_UI=OFF \
     >"$ASAN.configure.log" 2>&1 || { cat "$ASAN.configure.log"; exit 1; }
 # Other builds in the same tree wait for each other on this lock.
 flock /tmp/zul-build.lock cmake --build "$RELEASE" -j2 --target zul_load >"$RELEASE/build.log" 2>&1 ||
     { tail -40 "$RELEASE/build.log"; exit 1; }
+flock /tmp/zul-build.lock cmake --build "$UI" -j2 --target zul_ui_load >"$UI/build.log" 2>&1 ||
+    { tail -40 "$UI/build.log"; exit 1; }
 flock /tmp/zul-build.lock cmake --build "$ASAN" -j2 --target protocol_tests >"$ASAN/build.log" 2>&1 ||
     { tail -40 "$ASAN/build.log"; exit 1; }
 
@@ -51,6 +60,18 @@ if ! ZUL_SOAK_MINUTES="$minutes" "$RELEASE/bench/zul_load" soak 2>"$RELEASE/soak
     status=1
 fi
 echo "soak: $(($(date +%s) - start)) s"
+
+echo "== chat soak: $minutes min"
+start=$(date +%s)
+mkdir -p "$UI/tmp/runtime" && chmod 700 "$UI/tmp/runtime"
+if ! TMPDIR="$PWD/$UI/tmp" XDG_RUNTIME_DIR="$PWD/$UI/tmp/runtime" QT_QPA_PLATFORM=offscreen \
+    ZUL_SOAK_MINUTES="$minutes" "$UI/bench/zul_ui_load" chat_soak 2>"$UI/chat_soak.err" |
+    sed 's/^FIGURE //'; then
+    echo "chat soak: FAILED (see $UI/chat_soak.err)"
+    tail -5 "$UI/chat_soak.err"
+    status=1
+fi
+echo "chat soak: $(($(date +%s) - start)) s"
 
 echo "== disconnect storm: 1000 disconnects"
 start=$(date +%s)

@@ -2,14 +2,25 @@
 // signed-on session. Figures: messages stored and committed per second, and the time from a
 // message's arrival (the client has handled the frame: its row is written and the
 // notification raised) to the commit that makes its row durable, 99th percentile.
+//
+// The baseline, in the same run on a copy of the same profile: a plain SQLite program parses
+// the same frames with the codec and writes the same rows, committing them in as many
+// transactions as the client did (the same durability: every row committed within moments of
+// its arrival); and, as an extra figure, in one transaction.
+#include <sqlite3.h>
+
 #include <atomic>
+#include <filesystem>
 #include <thread>
 
 #include "load/drivers.h"
+#include "platform/local_time.h"
+#include "platform/text.h"
 #include "storage/database.h"
 #include "storage/history.h"
 #include "support/figures.h"
 #include "support/load_world.h"
+#include "support/plain_baseline.h"
 
 namespace zul::bench {
 namespace {
@@ -51,6 +62,61 @@ class Recorder : public INewMessageNotifier {
     size_t committedCount_ = 0;  // under the database lock
 };
 
+// The rows of the stream written by a plain program in `commits` transactions; messages per
+// second.
+double BaselineRate(const std::string& path, const test::Bytes& stream, int commits) {
+    const auto start = Clock::now();
+    const size_t checksum = ParseStream(stream);
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
+        throw std::runtime_error("baseline: cannot open the profile");
+    auto exec = [db](const char* sql) {
+        if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
+            throw std::runtime_error(std::string("baseline: ") + sqlite3_errmsg(db));
+    };
+    exec("PRAGMA temp_store = MEMORY");
+    exec("PRAGMA synchronous = FULL");
+    exec("PRAGMA journal_mode = DELETE");
+    const int perCommit = std::max(1, kMessages / std::max(1, commits));
+    exec("BEGIN");
+    sqlite3_stmt* event = nullptr;
+    sqlite3_prepare_v2(db,
+                       "INSERT INTO History (AccID,ContactID,EventType,Direction,EventTime,"
+                       "Number,Status,StatusMood,Message,Unread,Sent,Delivered,Marked,ErrorCode)"
+                       " VALUES (?,?,2,0,?,?,0,-1,?,1,1,1,0,0)",
+                       -1, &event, nullptr);
+    uint8_t time[8];
+    EncodeEventTime(LocalFileTimeNow(), time);
+    for (int k = 0; k < kMessages; ++k) {
+        const std::u16string text =
+            Widen("m" + std::to_string(k) + " how are you doing today? I have news about the trip");
+        sqlite3_bind_int(event, 1, AccountId(0));
+        sqlite3_bind_int(event, 2, ContactLocalId(0, k % kSenders));
+        sqlite3_bind_blob(event, 3, time, sizeof time, SQLITE_TRANSIENT);
+        sqlite3_bind_int(event, 4, 1000000 + k);
+        sqlite3_bind_text16(event, 5, text.data(), static_cast<int>(text.size() * 2),
+                            SQLITE_TRANSIENT);
+        sqlite3_step(event);
+        sqlite3_reset(event);
+        if ((k + 1) % perCommit == 0 && k + 1 < kMessages) {
+            exec("COMMIT");
+            exec("BEGIN");
+        }
+    }
+    sqlite3_finalize(event);
+    exec("COMMIT");
+    sqlite3_close(db);
+    const double seconds = SecondsBetween(start, Clock::now());
+    if (checksum == 0) throw std::runtime_error("baseline: nothing parsed");
+    return kMessages / seconds;
+}
+
+int g_commits = 0;
+int CountCommit(void*) {
+    ++g_commits;
+    return 0;
+}
+
 }  // namespace
 
 int RunMessageStream() {
@@ -62,6 +128,10 @@ int RunMessageStream() {
     AccountServers servers(shape, 0, ServiceScript{});
     WriteProfile(folders.DataDir() + "zul.profile", shape, {servers.Login().Port()});
     const test::Bytes stream = EncodeFrames(LiveMessages(shape, 0, kMessages, kSenders));
+    const std::string baselineProfile = folders.DataDir() + "baseline.profile";
+    std::filesystem::copy_file(folders.DataDir() + "zul.profile", baselineProfile);
+    const std::string oneTransactionProfile = folders.DataDir() + "baseline1.profile";
+    std::filesystem::copy_file(folders.DataDir() + "zul.profile", oneTransactionProfile);
 
     Client client(folders.DataDir());
     COscar& account = client.AddAccount(0, servers.Login().Port());
@@ -87,6 +157,10 @@ int RunMessageStream() {
         }
     });
 
+    {
+        std::lock_guard lock(Database().Mutex());
+        sqlite3_commit_hook(Database().Connection().Handle(), CountCommit, nullptr);
+    }
     const auto start = Clock::now();
     servers.Service().SendRaw(stream);
     const bool finished = Client::WaitUntil(
@@ -99,6 +173,14 @@ int RunMessageStream() {
     stop.store(true);
     poller.join();
     SetNewMessageNotifier(nullptr);
+    int commits = 0;
+    {
+        std::lock_guard lock(Database().Mutex());
+        sqlite3_commit_hook(Database().Connection().Handle(), nullptr, nullptr);
+        commits = g_commits;
+    }
+    const double baseline = BaselineRate(baselineProfile, stream, commits);
+    const double oneTransaction = BaselineRate(oneTransactionProfile, stream, 1);
 
     const double seconds = SecondsBetween(start, lastCommit);
     std::vector<double> latencies;
@@ -111,7 +193,10 @@ int RunMessageStream() {
     const double rate = seconds > 0 ? static_cast<double>(stored) / seconds : 0;
     const double p99 = Percentile(latencies, 99);
 
-    PrintFigure({"message_stream", rate, "msg/s", ">= 5000 msg/s", finished && rate >= 5000, {}});
+    PrintFigure({"message_stream", rate, "msg/s", ">= 5000 msg/s and >= 0.5x baseline",
+                 finished && rate >= 5000 && rate >= 0.5 * baseline, baseline});
+    PrintFigure({"message_stream_commits", static_cast<double>(commits), "commits", "", true, {}});
+    PrintFigure({"message_stream_plain_one_transaction", oneTransaction, "msg/s", "", true, {}});
     PrintFigure({"message_stream_p99", p99, "ms", "<= 50 ms", finished && p99 <= 50, {}});
     PrintFigure({"message_stream_p50", Percentile(latencies, 50), "ms", "", true, {}});
     // How long another thread (here the one watching the commits) waited for the profile.
