@@ -39,7 +39,7 @@ CAccounts::~CAccounts() {
 
 bool CAccounts::dbLoad() {
     CDatabase& db = Database();
-    std::lock_guard dbLock(db.Mutex());
+    const CMappedReads mapped(db);  // the lock, and the contacts' seeks through a mapping
     return DbWork(u"CAccounts::dbLoad(): ", [&] {
         CppSQLite3Command cmd = db.Prepare(
             u"SELECT Accounts.*, AccountSecurity.Tls, AccountSecurity.TrustedCertificate, "

@@ -87,8 +87,10 @@ constexpr std::u16string_view kInitStatements[] = {
     u"AccID=OLD.ID OR AccID=NEW.ID; END",
 };
 
-// The part of the profile read through a mapping (the rest, if any, is read as before).
+// The part of the profile read through a mapping while CMappedReads lives (the rest, if any,
+// is read as before), and no mapping.
 constexpr std::u16string_view kMapProfile = u"PRAGMA mmap_size = 268435456";
+constexpr std::u16string_view kUnmapProfile = u"PRAGMA mmap_size = 0";
 
 void LogFailure(std::u16string_view prefix, const CppSQLite3Exception& e) {
     std::u16string line(prefix);
@@ -193,10 +195,6 @@ bool CDatabase::OpenFile(const std::string& path) {
         connection_.Open(FromUtf8(path));
         path_ = path;
         sqlite3_busy_timeout(connection_.Handle(), kBusyTimeoutMs);
-        // Pages are read through a mapping of the file rather than copied by a read call each:
-        // the contact list's load seeks the history's index once per contact. A setting of
-        // the connection, not of the file; where mapping is not available SQLite reads.
-        connection_.ExecuteQuery(kMapProfile).Finalize();
         return Init();
     } catch (const CppSQLite3Exception& e) {
         if (e.ErrorCode() != SQLITE_ERROR) LogFailure(u"CDatabase::Open(): ", e);
@@ -278,6 +276,21 @@ void CDatabase::Close() {
     } catch (const CppSQLite3Exception&) {
     }
     if (!connection_.IsOpen()) path_.clear();
+}
+
+CMappedReads::CMappedReads(CDatabase& database) : database_(database), lock_(database.Mutex()) {
+    try {
+        if (database_.IsOpen()) database_.Connection().ExecuteQuery(kMapProfile).Finalize();
+    } catch (const CppSQLite3Exception&) {
+        // Read as usual.
+    }
+}
+
+CMappedReads::~CMappedReads() {
+    try {
+        if (database_.IsOpen()) database_.Connection().ExecuteQuery(kUnmapProfile).Finalize();
+    } catch (const CppSQLite3Exception&) {
+    }
 }
 
 int64_t CDatabase::Changes() const {

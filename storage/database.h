@@ -123,6 +123,22 @@ class CDatabase {
 // The profile database of the process.
 CDatabase& Database();
 
+// While it lives (with the database lock held), the profile's pages are read through a mapping
+// of the file rather than copied by a read call each: loading the contact list seeks the
+// history's index once per contact. Afterwards the mapping goes, so that the process does not
+// keep the pages of the file it touched. Never throws; where mapping fails SQLite reads.
+class CMappedReads {
+  public:
+    explicit CMappedReads(CDatabase& database);
+    ~CMappedReads();
+    CMappedReads(const CMappedReads&) = delete;
+    CMappedReads& operator=(const CMappedReads&) = delete;
+
+  private:
+    CDatabase& database_;
+    std::lock_guard<CDatabaseMutex> lock_;
+};
+
 // Runs the statements made while it lives in one transaction: BEGIN on construction (the
 // database lock is held for the guard's whole life), COMMIT on Commit(), ROLLBACK on
 // destruction when not committed. A guard made while another is active on the same thread

@@ -366,5 +366,17 @@ TEST_F(ProfileTest, TransactionCommitsRollsBackAndNestedGuardsJoin) {
     EXPECT_EQ(Scalar(u"SELECT count(*) FROM Options WHERE ID IN (903, 904)"), 2);
 }
 
+// The start-up's reads go through a mapping of the file, and the mapping goes with them: the
+// process does not keep the pages of the profile it touched.
+TEST_F(ProfileTest, ReadsAreMappedOnlyWhileAskedFor) {
+    EXPECT_EQ(Scalar(u"PRAGMA mmap_size"), 0);
+    {
+        CMappedReads mapped(Database());
+        EXPECT_GT(Scalar(u"PRAGMA mmap_size"), 0);
+        EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM Accounts"), 0);
+    }
+    EXPECT_EQ(Scalar(u"PRAGMA mmap_size"), 0);
+}
+
 }  // namespace
 }  // namespace zul
