@@ -410,8 +410,13 @@ bool ChatPage::PrepareRows(int top, int bottom, int& moved) {
     const EventRow* anchor = below != rows_.end() ? below->get() : nullptr;
     const auto anchorTop = [&] { return anchor != nullptr ? anchor->top : contentBottom_; };
     const int anchorBefore = anchorTop();
-    // Near the top of what was read, the next older page comes in above.
+    // Near the top of what was read, the next older page comes in above. (A row whose event
+    // left the history meanwhile went with the merge: then nothing is kept in place.)
     bool changed = LoadOlderNear(top);
+    if (changed && anchor != nullptr &&
+        std::none_of(rows_.begin(), rows_.end(),
+                     [anchor](const auto& r) { return r.get() == anchor; }))
+        return true;
     // The band of the canvas reaches at most its height either side of the view. Measured
     // rows may be shorter than their estimate and let more rows into that reach, so this
     // goes on until every row there is measured.
