@@ -198,34 +198,60 @@ bool CHistory::KeepEvent(const EventPtr& event) {
 
 void CHistory::TrimDetached() {
     if (events_.size() <= kDetachedEventsKept) return;
-    size_t excess = events_.size() - kDetachedEventsKept;
+    // The chat page reads the window again.
+    if (DropOldest(0, events_.size() - kDetachedEventsKept, false).any)
+        windowStart_.store(kNoWindow);
+}
+
+void CHistory::SortEvents() {
+    std::stable_sort(events_.begin(), events_.end(), NumberBefore);
+}
+
+void CHistory::KeepRowsOf(CppSQLite3Command& cmd) {
+    std::unordered_set<int32_t> loaded;
+    for (const EventPtr& e : events_) loaded.insert(e->Number());
+    CppSQLite3ResultSet rows = account_.Contacts().Db().ExecuteQuery(cmd);
+    const HistoryColumns col = rows.IsEnd() ? HistoryColumns{} : HistoryColumns::Of(rows);
+    while (!rows.IsEnd()) {
+        EventFields f = col.FieldsOf(rows);
+        if (loaded.insert(f.number).second)
+            KeepEvent(std::make_shared<CHistoryEvent>(&account_, &contact_, std::move(f)));
+        rows.Next();
+    }
+    rows.Finalize();
+    cmd.Finalize();
+    SortEvents();
+}
+
+CHistory::Dropped CHistory::DropOldest(int64_t from, size_t excess, bool outboxCounts) {
+    Dropped dropped{from, false};
     bool droppedMessages = false;
     bool droppedStatusChanges = false;
     size_t out = 0;
     for (size_t in = 0; in < events_.size(); ++in) {
         const CHistoryEvent& e = *events_[in];
-        if (excess > 0 && !e.AwaitsServer()) {
+        if (excess > 0 && e.Number() >= from && (outboxCounts || !e.AwaitsServer())) {
             --excess;
-            if (e.IsMessage()) {
-                Decrement(loadedMessageCount_);
-                droppedMessages = true;
-            } else {
-                droppedStatusChanges = true;
+            dropped.next = static_cast<int64_t>(e.Number()) + 1;
+            if (!e.AwaitsServer()) {
+                if (e.IsMessage()) {
+                    Decrement(loadedMessageCount_);
+                    droppedMessages = true;
+                } else {
+                    droppedStatusChanges = true;
+                }
+                continue;
             }
-            continue;
         }
         if (out != in) events_[out] = std::move(events_[in]);
         ++out;
     }
     events_.resize(out);
-    // What was loaded is no longer whole: the chat page loads it again.
-    if (droppedMessages || droppedStatusChanges) windowStart_.store(kNoWindow);
+    // What was loaded is no longer whole.
     if (droppedMessages) messagesLoaded_.store(false);
     if (droppedStatusChanges) statusLoaded_.store(false);
-}
-
-void CHistory::SortEvents() {
-    std::stable_sort(events_.begin(), events_.end(), NumberBefore);
+    dropped.any = droppedMessages || droppedStatusChanges;
+    return dropped;
 }
 
 bool CHistory::ShowsStatusChanges() const {
@@ -335,19 +361,7 @@ void CHistory::dbLoadWindowStatusChanges() {
         cmd.BindInt(2, contact_.LocalID());
         cmd.BindInt64(3, start);
         cmd.BindInt(4, evtype::kStatusChange);
-        std::unordered_set<int32_t> loaded;
-        for (const EventPtr& e : events_) loaded.insert(e->Number());
-        CppSQLite3ResultSet rows = db.ExecuteQuery(cmd);
-        const HistoryColumns col = rows.IsEnd() ? HistoryColumns{} : HistoryColumns::Of(rows);
-        while (!rows.IsEnd()) {
-            EventFields f = col.FieldsOf(rows);
-            if (loaded.insert(f.number).second)
-                KeepEvent(std::make_shared<CHistoryEvent>(&account_, &contact_, std::move(f)));
-            rows.Next();
-        }
-        rows.Finalize();
-        cmd.Finalize();
-        SortEvents();
+        KeepRowsOf(cmd);
         windowStatus_ = true;
         if (start == 0) statusLoaded_.store(true);
         return true;
@@ -358,37 +372,12 @@ void CHistory::ShrinkWindow(size_t keep) {
     std::lock_guard lock(mutex_);
     const int64_t start = windowStart_.load();
     if (start == kNoWindow) return;
-    size_t inWindow = 0;
-    for (const EventPtr& e : events_)
-        if (e->Number() >= start) ++inWindow;
+    const auto inWindow = static_cast<size_t>(
+        std::count_if(events_.begin(), events_.end(),
+                      [start](const EventPtr& e) { return e->Number() >= start; }));
     if (inWindow <= keep) return;
-    size_t excess = inWindow - keep;
-    int64_t newStart = start;
-    bool droppedMessages = false;
-    bool droppedStatusChanges = false;
-    size_t out = 0;
-    for (size_t in = 0; in < events_.size(); ++in) {
-        const CHistoryEvent& e = *events_[in];
-        if (e.Number() >= start && excess > 0) {
-            --excess;
-            newStart = static_cast<int64_t>(e.Number()) + 1;
-            if (!e.AwaitsServer()) {
-                if (e.IsMessage()) {
-                    Decrement(loadedMessageCount_);
-                    droppedMessages = true;
-                } else {
-                    droppedStatusChanges = true;
-                }
-                continue;
-            }
-        }
-        if (out != in) events_[out] = std::move(events_[in]);
-        ++out;
-    }
-    events_.resize(out);
-    windowStart_.store(newStart);
-    if (droppedMessages) messagesLoaded_.store(false);
-    if (droppedStatusChanges) statusLoaded_.store(false);
+    // The outbox's messages among the oldest stay in memory, below the new start.
+    windowStart_.store(DropOldest(start, inWindow - keep, true).next);
 }
 
 EventPtr CHistory::AddEvent(uint8_t kind, uint8_t direction, const std::u16string& text,
@@ -484,19 +473,7 @@ bool CHistory::dbLoad(uint8_t kind, bool pendingOnly) {
         cmd.BindInt(1, account_.ID());
         cmd.BindInt(2, contact_.LocalID());
         cmd.BindInt(3, kind);
-        std::unordered_set<int32_t> loaded;
-        for (const EventPtr& e : events_) loaded.insert(e->Number());
-        CppSQLite3ResultSet rows = db.ExecuteQuery(cmd);
-        const HistoryColumns col = rows.IsEnd() ? HistoryColumns{} : HistoryColumns::Of(rows);
-        while (!rows.IsEnd()) {
-            EventFields f = col.FieldsOf(rows);
-            if (loaded.insert(f.number).second) {
-                KeepEvent(std::make_shared<CHistoryEvent>(&account_, &contact_, std::move(f)));
-            }
-            rows.Next();
-        }
-        rows.Finalize();
-        cmd.Finalize();
+        KeepRowsOf(cmd);
         NoteOutboxChange();
         if (pendingOnly) {
             pendingLoaded_.store(true);
@@ -506,7 +483,6 @@ bool CHistory::dbLoad(uint8_t kind, bool pendingOnly) {
         } else if (kind == evtype::kStatusChange) {
             statusLoaded_.store(true);
         }
-        SortEvents();
         return true;
     });
 }

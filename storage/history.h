@@ -22,6 +22,7 @@ namespace zul {
 class CAccount;
 class CContact;
 class CHistoryEvent;
+class CppSQLite3Command;
 
 using EventPtr = std::shared_ptr<CHistoryEvent>;
 
@@ -298,6 +299,17 @@ class CHistory {
     // history lock held.
     void TrimDetached();
     void SortEvents();
+    // Runs a query of History rows and keeps those not loaded yet, in number order. Called
+    // with both locks held.
+    void KeepRowsOf(CppSQLite3Command& cmd);
+    // Drops the `excess` oldest events numbered from `from` on, except the outbox's messages
+    // (which count toward `excess` when `outboxCounts`); `next` is the number after the last
+    // one passed over. Called with the history lock held.
+    struct Dropped {
+        int64_t next;
+        bool any;
+    };
+    Dropped DropOldest(int64_t from, size_t excess, bool outboxCounts);
     // Reads the rows of the shown kinds numbered below `below`, newest first, at most `limit`;
     // keeps those not loaded (in number order) and returns how many rows were read and the
     // lowest number among them. Called with both locks held.

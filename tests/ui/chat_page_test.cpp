@@ -545,6 +545,28 @@ TEST_F(ChatPageTest, ALongHistoryIsMeasuredWhereShownAndScrollsWithoutJumps) {
     EXPECT_EQ(page.Height(), y);
 }
 
+// A session in the middle of a burst: another thread holds the profile until this goes.
+class BusyProfile {
+  public:
+    BusyProfile() {
+        std::promise<void> held;
+        thread_ = std::thread([this, &held] {
+            std::lock_guard busy(Database().Mutex());
+            held.set_value();
+            release_.get_future().wait();
+        });
+        held.get_future().wait();
+    }
+    ~BusyProfile() {
+        release_.set_value();
+        thread_.join();
+    }
+
+  private:
+    std::promise<void> release_;
+    std::thread thread_;
+};
+
 // While a session holds the profile, the window thread does not wait for it: the chat opens
 // with what is in memory and takes the newest page once the writer thread has read it; an
 // older page read that way comes in above with what is on the screen kept in place.
@@ -557,18 +579,11 @@ TEST_F(ChatPageTest, PagesReadWhileTheProfileIsBusyComeInLater) {
     }
     // A closed chat keeps only the newest few in memory.
     Add(now, u"newest");
-    std::promise<void> held, release;
-    std::thread session([&] {
-        std::lock_guard busy(Database().Mutex());
-        held.set_value();
-        release.get_future().wait();
-    });
-    held.get_future().wait();
+    auto session = std::make_unique<BusyProfile>();
     ChatPage& page = Open();
     EXPECT_LT(page.Rows().size(), size_t(kDetachedEventsKept) + 1);
     EXPECT_EQ(page.Rows().back()->Event().Message(), u"newest");
-    release.set_value();
-    session.join();
+    session.reset();
     Database().FlushDeferred();
     FastTick();
     ASSERT_GE(page.Rows().size(), kHistoryPageEvents);
@@ -577,20 +592,13 @@ TEST_F(ChatPageTest, PagesReadWhileTheProfileIsBusyComeInLater) {
 
     // Near the top while the profile is busy: nothing yet, then the older page above.
     const int view = window->ViewHeight();
-    std::promise<void> held2, release2;
-    std::thread session2([&] {
-        std::lock_guard busy(Database().Mutex());
-        held2.set_value();
-        release2.get_future().wait();
-    });
-    held2.get_future().wait();
+    session = std::make_unique<BusyProfile>();
     page.ScrollTo(-page.CaptionHeight(), view);
     EXPECT_EQ(page.Rows().size(), first);
     const ListItem* shown = page.ItemAt(10, -page.ContentOffset() + view / 2);
     ASSERT_NE(shown, nullptr);
     const int screenTop = shown->Rect().top() + page.ContentOffset();
-    release2.set_value();
-    session2.join();
+    session.reset();
     Database().FlushDeferred();
     FastTick();
     EXPECT_EQ(page.Rows().size(), first + kHistoryPageEvents);

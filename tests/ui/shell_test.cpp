@@ -321,6 +321,22 @@ class ClientStart : public UiTest {
         Options().ResetToDefaults();
     }
 
+    // The account "Home" (111111) in the profile the client will open; nothing listens at its
+    // port, so a sign-on fails at once.
+    static void StoreHomeAccount(bool passwordInKeyring) {
+        ASSERT_TRUE(Database().Open());
+        CAccountData data;
+        data.SetID(1);
+        data.SetType(acctype::kIcq);
+        data.SetLogin(u"111111");
+        data.SetDescription(u"Home");
+        data.SetServer(u"127.0.0.1");
+        data.SetPort(u"1");
+        data.SetPasswordInKeyring(passwordInKeyring);
+        ASSERT_TRUE(data.dbSave());
+        Database().Close();
+    }
+
     IsolatedFolders folders;
     TempFolder sockets_;
     QByteArray savedTmp_;
@@ -357,16 +373,7 @@ TEST_F(ClientStart, StartsWithBothPagesAndEndsInOrder) {
 // becoming the current page on the way out, so their unread messages stay unread, and none of
 // them outlives the accounts.
 TEST_F(ClientStart, ClosingWithChatsOpenReadsNoneOfThem) {
-    ASSERT_TRUE(Database().Open());
-    CAccountData data;
-    data.SetID(1);
-    data.SetType(acctype::kIcq);
-    data.SetLogin(u"111111");
-    data.SetDescription(u"Home");
-    data.SetServer(u"127.0.0.1");
-    data.SetPort(u"1");
-    ASSERT_TRUE(data.dbSave());
-    Database().Close();
+    StoreHomeAccount(false);
     ASSERT_TRUE(app->StartUp()) << app->FailureReason();
     CAccount* home = app->Accounts()->List()[0].get();
     MainWindow& window = *app->Window();
@@ -394,17 +401,7 @@ TEST_F(ClientStart, ClosingWithChatsOpenReadsNoneOfThem) {
 }
 
 TEST_F(ClientStart, ASignOnWithoutPasswordAsksForItAndGoesOnWithTheAnswer) {
-    ASSERT_TRUE(Database().Open());
-    CAccountData data;
-    data.SetID(1);
-    data.SetType(acctype::kIcq);
-    data.SetLogin(u"111111");
-    data.SetDescription(u"Home");
-    data.SetServer(u"127.0.0.1");
-    data.SetPort(u"1");  // nothing listens: the sign-on after the answer fails at once
-    data.SetPasswordInKeyring(true);
-    ASSERT_TRUE(data.dbSave());
-    Database().Close();
+    StoreHomeAccount(true);  // the sign-on after the answer fails at once
     // No session bus: the keyring cannot be reached.
     const QByteArray bus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/zul-bus");

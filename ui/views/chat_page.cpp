@@ -142,10 +142,6 @@ void ChatPage::MergeRows() {
         }
     }
     rows_.swap(merged);
-    // Indices of rows that moved are found again by the walk above; the old ones are void.
-    touched_.erase(std::remove_if(touched_.begin(), touched_.end(),
-                                  [this](size_t k) { return k >= rows_.size(); }),
-                   touched_.end());
     layoutFrom_ = std::min(layoutFrom_, rows_.size());
 }
 
