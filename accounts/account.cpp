@@ -220,7 +220,8 @@ bool CAccount::dbLoadContacts_Grouped() {
                 const auto groupID = static_cast<uint16_t>(rows.IntColumn(col.groupID, 0));
                 const auto srvID = static_cast<uint16_t>(rows.IntColumn(col.srvID, 0));
                 const int32_t localID = rows.IntColumn(col.localID, 0);
-                HistoryCounts counts{.unread = std::max(0, rows.IntColumn(col.unread, 0))};
+                HistoryCounts counts{.unread = std::max(0, rows.IntColumn(col.unread, 0)),
+                                     .newest = std::max(0, rows.IntColumn(col.newest, 0))};
                 if (rows.IntColumn(col.counted, -1) == rows.IntColumn(col.newest, 0)) {
                     counts.messages = rows.IntColumn(col.messages, -1);
                     counts.events = rows.IntColumn(col.events, -1);
@@ -276,17 +277,18 @@ bool CAccount::LoadContacts() {
 
 // --- entry points of the protocol services -------------------------------------------------------
 
-void CAccount::OnServerListBuddy(const ContactFields& fields) {
-    if (!IsUsableLogin(fields.login)) return;
+ContactPtr CAccount::OnServerListBuddy(const ContactFields& fields) {
+    if (!IsUsableLogin(fields.login)) return nullptr;
     if (ContactPtr contact = contacts_.FindContact(this, fields.login)) {
         contact->UpdateFromServer(fields);
-        return;
+        return contact;
     }
     ContactPtr contact = contacts_.AddNewContact(this, fields, true, true);
     if (contact && (fields.nickname.empty() || EqualNoCase(fields.nickname, fields.login))) {
         contact->MarkNeedsDetails();
         MarkRepaint();
     }
+    return contact;
 }
 
 void CAccount::OnPresence(const std::u16string& login, int32_t status, bool textChanged,
@@ -294,6 +296,11 @@ void CAccount::OnPresence(const std::u16string& login, int32_t status, bool text
     if (contacts_.UpdatePresence(this, login, status, textChanged, text, mood, quiet)) {
         MarkRepaint();
     }
+}
+
+void CAccount::OnPresence(CContact& contact, int32_t status, bool textChanged,
+                          const std::u16string& text, int32_t mood, bool quiet) {
+    if (contacts_.UpdatePresence(contact, status, textChanged, text, mood, quiet)) MarkRepaint();
 }
 
 bool IsUsableLogin(std::u16string_view login) {

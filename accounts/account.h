@@ -245,10 +245,13 @@ class CAccount : public CAccountData {
     bool LoadContacts();
 
     // --- entry points of the protocol services ---------------------------------------------
-    // A buddy of the server list (fields.localID is not used).
-    void OnServerListBuddy(const ContactFields& fields);
+    // A buddy of the server list (fields.localID is not used): the contact it stands for,
+    // found or made; null when none can be kept.
+    std::shared_ptr<CContact> OnServerListBuddy(const ContactFields& fields);
     void OnPresence(const std::u16string& login, int32_t status, bool textChanged,
                     const std::u16string& text, int32_t mood, bool quiet);
+    void OnPresence(CContact& contact, int32_t status, bool textChanged, const std::u16string& text,
+                    int32_t mood, bool quiet);
     // `time` is a local file time, or 0 for now.
     void OnMessageReceived(const std::u16string& login, int32_t status, const std::u16string& text,
                            uint64_t time);

@@ -234,7 +234,28 @@ bool CAccountData::dbSave() {
     if (ID() == 0) return false;
     return DbWork(u"CAccountData::dbSave(): ", [&] {
         CDatabase& db = Database();
-        std::lock_guard dbLock(db.Mutex());
+        // The three rows are one save: a crash between them must not leave, say, the password
+        // gone from Accounts while AccountSecurity does not yet say it is in the keyring.
+        CTransaction transaction(db);
+        // The row holds the traffic counters: what a counter batch kept for later is saved
+        // with it (and owed again should the save fail).
+        bool inOwed = false, outOwed = false;
+        {
+            std::lock_guard lock(counterMutex_);
+            inOwed = std::exchange(bytesInDirty_, false);
+            outOwed = std::exchange(bytesOutDirty_, false);
+            countersSavedAt_ = GetTick();
+        }
+        struct OwedAgain {
+            CAccountData& data;
+            bool in, out, saved = false;
+            ~OwedAgain() {
+                if (saved || (!in && !out)) return;
+                std::lock_guard lock(data.counterMutex_);
+                data.bytesInDirty_ = data.bytesInDirty_ || in;
+                data.bytesOutDirty_ = data.bytesOutDirty_ || out;
+            }
+        } owed{*this, inOwed, outOwed};
         CppSQLite3Command cmd = db.Prepare(
             u"REPLACE INTO Accounts (ID,Type,Login,Password,Server,Port,OwnerNick,Description,"
             u"\t\t\t\tSecureLogin,UpdateContactsOnLogin,\t\t\t\tBytesIn,BytesOut,LastStatus,"
@@ -276,7 +297,8 @@ bool CAccountData::dbSave() {
         texts.BindInt(1, ID());
         texts.BindText(2, StatusNote());
         db.Execute(texts);
-        return true;
+        owed.saved = transaction.Commit();
+        return owed.saved;
     });
 }
 

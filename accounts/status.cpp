@@ -141,10 +141,19 @@ int MoodIcon(int32_t mood) {
 }
 
 int32_t MoodFromWireName(std::u16string_view text) {
-    for (int32_t mood = 0; mood < kMoodCount; ++mood) {
-        if (EqualNoCase(text, u"icqmood" + Widen(std::to_string(mood)))) return mood;
+    // "icqmood" in any case, then the mood's number as written in decimal (no leading zero).
+    constexpr std::u16string_view kPrefix = u"icqmood";
+    if (text.size() <= kPrefix.size() || !EqualNoCase(text.substr(0, kPrefix.size()), kPrefix)) {
+        return kMoodNone;
     }
-    return kMoodNone;
+    const std::u16string_view digits = text.substr(kPrefix.size());
+    if (digits.size() > 2 || (digits.size() > 1 && digits[0] == u'0')) return kMoodNone;
+    int32_t mood = 0;
+    for (char16_t c : digits) {
+        if (c < u'0' || c > u'9') return kMoodNone;
+        mood = mood * 10 + (c - u'0');
+    }
+    return mood < kMoodCount ? mood : kMoodNone;
 }
 
 int32_t StatusFromWire(uint16_t word) {

@@ -135,7 +135,30 @@ std::optional<std::string> WideToMultiByte(std::u16string_view text, int codePag
     return out;
 }
 
+namespace {
+
+// The code pages whose first 128 codes are ASCII's: UTF-8, the Windows "ANSI" pages, the ISO
+// 8859 pages and KOI8. (UTF-7, UTF-16 and the EBCDIC pages are not.)
+bool KeepsAscii(int codePage) {
+    return codePage == kCodePageUtf8 || codePage == 874 || codePage == 932 || codePage == 936 ||
+           codePage == 949 || codePage == 950 || (codePage >= 1250 && codePage <= 1258) ||
+           (codePage >= 28591 && codePage <= 28605) || codePage == 20866 || codePage == 21866;
+}
+
+bool IsAscii(std::string_view bytes) {
+    for (char c : bytes) {
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 std::u16string MultiByteToWide(std::string_view bytes, int codePage) {
+    // Logins, mood names and most texts on the wire are plain ASCII: no converter is needed.
+    if (IsAscii(bytes) && KeepsAscii(codePage == 0 ? DefaultAnsiCodePage() : codePage)) {
+        return std::u16string(bytes.begin(), bytes.end());
+    }
     std::string out;
     Convert("UTF-16LE", CodePageName(codePage).c_str(), bytes.data(), bytes.size(), out, true,
             kReplacementLE, 2, 1);

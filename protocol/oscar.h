@@ -123,6 +123,17 @@ class COscar : public CAccount {
     }
     PendingRequests& Pending() { return pending_; }
     AvatarQueue& Avatars() { return avatarQueue_; }
+    // Picture hashes announced in presence that wait to be compared with the stored pictures
+    // (session thread only): the comparison reads every picture, so it waits for a moment
+    // when no frames do, and a sign-on's presence is stored first.
+    struct PictureCheck {
+        std::u16string login;
+        std::vector<uint8_t> item;  // the hash item, header included
+    };
+    std::deque<PictureCheck>& PictureChecks() { return pictureChecks_; }
+    // The account's row is written by the session's next burst (or its next idle pass, or its
+    // end), in that commit (session thread only).
+    void OweAccountSave() { accountSaveOwed_ = true; }
     bool AvatarActive() const { return avatarActive_.load(); }
     // The avatar server knows only the older picture query (0x10,0x04); kept for a session.
     bool OlderPictureQuery() const { return olderPictureQuery_.load(); }
@@ -187,12 +198,15 @@ class COscar : public CAccount {
     void DispatchFrame(COscarPacket& frame);
     std::unique_ptr<COscarPacket> TakeDeferred();
     FrameBuffer& In(Link link) { return link == Link::Service ? serviceIn_ : avatarIn_; }
-    // Takes what has arrived on a connection into its frame buffer, without waiting.
-    void FillLink(Link link);
+    // Takes what has arrived on a connection into its frame buffer, without waiting; the
+    // number of bytes taken.
+    size_t FillLink(Link link);
     // Whole frames (or a failure) wait in a frame buffer or among the kept sign-on frames.
     bool FramesWaiting() const;
     void HandleBurst();
     void RunAfterBurst();
+    // Writes the account's row when a save is owed (joining the transaction of the caller).
+    void SaveOwedAccount();
 
     // Sign-on fields.
     std::string host_, port_, loginBytes_, password_;
@@ -214,6 +228,8 @@ class COscar : public CAccount {
     RateClassTable avatarRates_;
     PendingRequests pending_;
     AvatarQueue avatarQueue_;
+    std::deque<PictureCheck> pictureChecks_;
+    bool accountSaveOwed_ = false;
     std::atomic<bool> avatarActive_{false};
     std::atomic<uint32_t> requestTimeoutMs_{kDefaultRequestTimeoutMs};
     std::atomic<bool> noteOnServer_{false};

@@ -244,6 +244,7 @@ bool CContact::SetPicture(const uint8_t* bytes, size_t length, bool save) {
             (length == 0 || std::memcmp(picture_.data(), bytes, length) == 0)) {
             return false;
         }
+        pictureDigest_.reset();
         try {
             picture_.assign(bytes, bytes + length);
         } catch (const std::bad_alloc&) {
@@ -261,6 +262,14 @@ bool CContact::SetPicture(const uint8_t* bytes, size_t length, bool save) {
 std::vector<uint8_t> CContact::Picture() const {
     std::lock_guard lock(textMutex_);
     return picture_;
+}
+
+std::optional<CContact::PictureDigest> CContact::PictureDigestBy(
+    PictureDigest (*make)(std::span<const uint8_t>)) const {
+    std::lock_guard lock(textMutex_);
+    if (picture_.empty()) return std::nullopt;
+    if (!pictureDigest_) pictureDigest_ = make(picture_);
+    return pictureDigest_;
 }
 
 bool CContact::HasPicture() const {

@@ -264,8 +264,14 @@ bool CContacts::UpdatePresence(const CAccount* account, std::u16string_view logi
                                bool quiet) {
     ContactPtr contact = FindContact(account, login);
     if (!contact) return false;
-    const std::u16string newText = textChanged ? text : contact->StatusText();
-    const bool changed = contact->SetStatus(status, newText, mood, quiet, true);
+    return UpdatePresence(*contact, status, textChanged, text, mood, quiet);
+}
+
+bool CContacts::UpdatePresence(CContact& contact, int32_t status, bool textChanged,
+                               const std::u16string& text, int32_t mood, bool quiet) {
+    const bool changed = textChanged
+                             ? contact.SetStatus(status, text, mood, quiet, true)
+                             : contact.SetStatus(status, contact.StatusText(), mood, quiet, true);
     if (changed) Rebuild();
     return changed;
 }

@@ -11,12 +11,14 @@
 // database lock first, so a burst that holds a CTransaction may call them freely.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -145,6 +147,11 @@ class CContact : public CContactListItem {
     bool SetPicture(const uint8_t* bytes, size_t length, bool save);
     std::vector<uint8_t> Picture() const;
     bool HasPicture() const;
+    // The digest `make` gives of the stored picture; made once for each picture (a presence
+    // storm compares every announced hash with it). Nothing without a picture.
+    using PictureDigest = std::array<uint8_t, 16>;
+    std::optional<PictureDigest> PictureDigestBy(
+        PictureDigest (*make)(std::span<const uint8_t>)) const;
     // Grows with every change of the picture; the page decodes again when it moves.
     uint32_t PictureVersion() const { return pictureVersion_.load(); }
 
@@ -232,6 +239,7 @@ class CContact : public CContactListItem {
     mutable std::mutex textMutex_;  // guards the texts and the picture
     std::u16string login_, nickname_, groupName_, note_, email_, phone_, statusText_;
     std::vector<uint8_t> picture_;
+    mutable std::optional<PictureDigest> pictureDigest_;  // of picture_, once asked
 
     std::atomic<int32_t> awaitingAuth_{0}, visible_{0}, invisible_{0}, ignored_{0};
     std::atomic<bool> onServer_{false};
@@ -370,6 +378,9 @@ class CContacts {
     // A presence notice. The stored text stays unless `textChanged`. True when it changed.
     bool UpdatePresence(const CAccount* account, std::u16string_view login, int32_t status,
                         bool textChanged, const std::u16string& text, int32_t mood, bool quiet);
+    // The same for a contact already found.
+    bool UpdatePresence(CContact& contact, int32_t status, bool textChanged,
+                        const std::u16string& text, int32_t mood, bool quiet);
     // A typing notice; unknown logins are ignored. True when the contact is known.
     bool SetTyping(const CAccount* account, std::u16string_view login, bool typing);
 

@@ -88,6 +88,9 @@ CHistory::CHistory(CAccount* account, CContact* contact, HistoryCounts counts)
       messageCount_(counts.messages),
       savedMessages_(counts.messages),
       savedEvents_(counts.events) {
+    // The first event added then needs no look at the index for its number (a sign-on's
+    // presence adds one to each of thousands of contacts).
+    if (counts.newest >= 0) storedMax_ = counts.newest;
     if (counts.unread >= 0) {
         unreadCount_ = counts.unread;
         return;

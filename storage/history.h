@@ -206,6 +206,7 @@ struct HistoryCounts {
     int32_t unread = -1;
     int32_t messages = -1;
     int32_t events = -1;
+    int32_t newest = -1;  // the newest event's number (0: no event)
 };
 
 class CHistory {
@@ -326,7 +327,8 @@ class CHistory {
     // The highest event number handed out in this run (under mutex_): a number whose row could
     // not be saved is never handed out again.
     int32_t numberGiven_ = 0;
-    // The highest number in the profile when first asked (-1: not yet read), under mutex_.
+    // The highest number in the profile when first asked or as the load read it (-1: not yet
+    // read), under mutex_.
     int32_t storedMax_ = -1;
     std::vector<EventPtr> events_;
     std::vector<EventPtr> pending_;

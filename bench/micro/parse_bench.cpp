@@ -105,6 +105,69 @@ void Presence(benchmark::State& state, bool known) {
     for (auto _ : state) HandleBuddyFamily(world.Account(), frame);
 }
 
+// A storm as a sign-on brings it: notices for `count` known contacts in one transaction (as one
+// burst of the session), each changing the contact's status, text and mood, so that every one
+// stores a status change.
+std::vector<COscarPacket> StormNotices(const WorldSpec& shape, int count, bool away) {
+    std::vector<COscarPacket> frames;
+    for (int i = 0; i < count; ++i) {
+        const std::array<uint8_t, 16> digest = PictureDigest(ContactPicture(shape, 0, i));
+        const std::string note = away ? "away for lunch " : "on the road again, back at ";
+        const test::Bytes block = test::UserBlock(
+            ContactLogin(0, i),
+            {test::ClassTlv(0x0050), test::StatusTlv(away ? 0x0001 : 0x0000),
+             test::SessionDataTlv({test::Item(0x0001, 0x01, digest),
+                                   test::StatusTextItem(note + std::to_string(i % 12)),
+                                   test::MoodItem("icqmood" + std::to_string((i + away) % 20))})});
+        frames.push_back(test::SnacPacket(0x03, 0x0B, block));
+    }
+    return frames;
+}
+
+void BM_PresenceStorm(benchmark::State& state) {
+    const int count = static_cast<int>(state.range(0));
+    SessionWorld world(count);
+    WorldSpec shape;
+    shape.contactsPerAccount = count;
+    shape.pictureBytes = 2048;
+    const std::vector<COscarPacket> sets[2] = {StormNotices(shape, count, false),
+                                               StormNotices(shape, count, true)};
+    int round = 0;
+    for (auto _ : state) {
+        CTransaction transaction;
+        for (const COscarPacket& frame : sets[round % 2]) {
+            COscarPacket copy = frame;
+            HandleBuddyFamily(world.Account(), copy);
+        }
+        transaction.Commit();
+        ++round;
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(round) * count);
+}
+BENCHMARK(BM_PresenceStorm)->Arg(500)->Unit(benchmark::kMillisecond);
+
+// A returning account's list download: every reply of a 5,000-contact list through the list
+// family's handler, against a store that already holds the contacts (nothing changes).
+void BM_ServerListOfKnownContacts(benchmark::State& state) {
+    const int count = static_cast<int>(state.range(0));
+    SessionWorld world(count);
+    WorldSpec shape;
+    shape.contactsPerAccount = count;
+    std::vector<COscarPacket> replies;
+    for (const OutFrame& f : ServerListFrames(shape, 0)) {
+        replies.push_back(test::SnacPacket(0x13, 0x06,
+                                           test::Bytes(f.data.begin() + 10, f.data.end()), 0,
+                                           ReadU16(f.data.data() + 4)));
+    }
+    for (auto _ : state) {
+        CTransaction transaction;
+        for (COscarPacket& reply : replies) HandleListFamily(world.Account(), reply);
+        transaction.Commit();
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * count);
+}
+BENCHMARK(BM_ServerListOfKnownContacts)->Arg(5000)->Unit(benchmark::kMillisecond);
+
 void BM_PresenceKnownContact(benchmark::State& state) {
     Presence(state, true);
 }

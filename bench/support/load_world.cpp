@@ -32,13 +32,21 @@ AccountServers::AccountServers(const WorldSpec& shape, int a, const ServiceScrip
         service_->OnSnac(0x01, 0x02, presence);
     }
     if (script.offlineMessages > 0) {
-        const int count = script.offlineMessages;
-        const int senders = script.offlineSenders;
+        // Built before any clock starts; a request only sets its id in them. (The server's own
+        // work is no part of what a driver measures.)
+        const std::vector<OutFrame> offline =
+            OfflineMessages(shape, a, script.offlineMessages, script.offlineSenders, 0);
         service_->OnFrame([](const test::ReceivedFrame& f) { return f.IsSnac(0x04, 0x10); },
-                          [shape, a, count, senders](const test::ReceivedFrame& f) {
+                          [offline](const test::ReceivedFrame& f) {
+                              std::vector<OutFrame> frames = offline;
+                              const uint32_t id = f.requestId();
+                              for (OutFrame& frame : frames) {
+                                  for (int b = 0; b < 4; ++b) {
+                                      frame.data[6 + b] = static_cast<uint8_t>(id >> (24 - 8 * b));
+                                  }
+                              }
                               Reply reply;
-                              reply.raw = EncodeFrames(
-                                  OfflineMessages(shape, a, count, senders, f.requestId()), 3000);
+                              reply.raw = EncodeFrames(frames, 3000);
                               return reply;
                           });
     }

@@ -1,6 +1,8 @@
 // Presence (family 0x03): contacts coming online, changing status and going offline. Each
 // user-information block of a notice becomes one presence update of the account; the session
 // data (TLV 0x001D) brings the status text, the mood and the picture hash.
+#include <cstring>
+#include <optional>
 #include <string>
 
 #include "accounts/status.h"
@@ -38,18 +40,31 @@ void ClearPicture(COscar& session, const std::u16string& login) {
     session.Contacts().SetPictureByLogin(&session, login, nullptr, 0);
 }
 
-// A picture hash item (header and 16-byte hash): a blank marker clears the stored picture; a
-// hash that differs from the stored picture's (or no stored picture) queues a download.
+// Picture checks kept at most; past it a check is made at once.
+constexpr size_t kMaxPictureChecks = 20000;
+
+// A hash that differs from the stored picture's (or no stored picture) queues a download.
+void CheckPicture(COscar& session, const std::u16string& login, ByteSpan item) {
+    ContactPtr contact = session.Contacts().FindContact(&session, login);
+    if (!contact) return;
+    const std::optional<CContact::PictureDigest> digest = contact->PictureDigestBy(MD5Of);
+    if (digest && std::memcmp(digest->data(), item.data() + 4, kPictureHashSize) == 0) return;
+    session.Avatars().Place(login, item.data(), item.size());
+}
+
+// A picture hash item (header and 16-byte hash): a blank marker clears the stored picture;
+// any other hash is checked later (RunPictureChecks).
 void OnPictureHash(COscar& session, const std::u16string& login, ByteSpan item) {
     if (IsBlankPicture(item)) {
         ClearPicture(session, login);
         return;
     }
-    ContactPtr contact = session.Contacts().FindContact(&session, login);
-    if (!contact) return;
-    const std::vector<uint8_t> picture = contact->Picture();
-    if (!picture.empty() && MD5Matches(item.data() + 4, kPictureHashSize, picture)) return;
-    session.Avatars().Place(login, item.data(), item.size());
+    auto& checks = session.PictureChecks();
+    if (checks.size() >= kMaxPictureChecks) {
+        CheckPicture(session, login, item);
+        return;
+    }
+    checks.push_back({login, std::vector<uint8_t>(item.begin(), item.end())});
 }
 
 // Item 0x0002: a 16-bit length, the text, then its encoding word: 0 or 65001 UTF-8, 2 or
@@ -125,7 +140,9 @@ void ParseSessionData(COscar& session, const Tlv& tlv, const std::u16string& log
                 }
                 break;
             case 0x000E:
-                mood = MoodFromWireName(BytesToWide(data, 0));
+                // A mood's name is ASCII: bytes beyond it never match whatever they decode to.
+                mood = MoodFromWireName(Widen(
+                    std::string_view(reinterpret_cast<const char*>(data.data()), data.size())));
                 break;
             default:
                 WriteLog(kGeneralLog, u"ParseSessionData " + login +
@@ -199,8 +216,8 @@ void ParseOnlineInfo(COscar& session, COscarPacket& frame, bool departed) {
 
         PresenceBlock block;
         block.login = CountedUtf8ToWide(loginBytes.data(), loginBytes.size());
-        const bool known = session.Contacts().FindContact(&session, block.login) != nullptr;
-        for (const Tlv& tlv : tlvs) ApplyTlv(session, tlv, block, known);
+        const ContactPtr contact = session.Contacts().FindContact(&session, block.login);
+        for (const Tlv& tlv : tlvs) ApplyTlv(session, tlv, block, contact != nullptr);
 
         int32_t status;
         if (departed) {
@@ -210,12 +227,26 @@ void ParseOnlineInfo(COscar& session, COscarPacket& frame, bool departed) {
         } else {
             status = (block.userClass & kUserClassAway) ? kStatusAway : kStatusAvailable;
         }
-        session.OnPresence(block.login, status, block.textChanged, block.statusText, block.mood,
-                           PresenceIsQuiet(session));
+        // Nothing is kept of a login that is no contact.
+        if (contact) {
+            session.OnPresence(*contact, status, block.textChanged, block.statusText, block.mood,
+                               PresenceIsQuiet(session));
+        }
     }
 }
 
 }  // namespace
+
+bool RunPictureChecks(COscar& session, uint32_t budgetMs) {
+    auto& checks = session.PictureChecks();
+    const uint32_t start = GetTick();
+    while (!checks.empty() && GetTick() - start < budgetMs) {
+        const COscar::PictureCheck check = std::move(checks.front());
+        checks.pop_front();
+        CheckPicture(session, check.login, check.item);
+    }
+    return checks.empty();
+}
 
 void HandleBuddyFamily(COscar& session, COscarPacket& frame) {
     const uint16_t subtype = frame.subtype();

@@ -4,12 +4,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/tick.h"
 
 namespace zul {
+
+class CContact;
 
 // Bounds of one download: a server that keeps saying "more follows" must not grow the client
 // without end. Well above the 65,535 items a list can hold.
@@ -20,6 +24,10 @@ constexpr uint32_t kMaxDownloadMs = 180000;
 // The working lists of one download of the list, which may come in several replies.
 struct ListDownload {
     std::vector<std::u16string> buddies, visible, invisible, ignored;
+    // The stored contacts the buddy items stood for: Reconcile asks this set first and the
+    // names only for the contacts no item reached.
+    // (Held, so that no other contact can take a listed one's address meanwhile.)
+    std::unordered_set<std::shared_ptr<CContact>> listed;
     std::vector<uint16_t> groupIds;
     // A reply was dropped as malformed: the lists are incomplete, so nothing may be taken
     // away from the store on their account.

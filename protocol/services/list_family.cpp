@@ -141,16 +141,18 @@ void ApplyBuddy(COscar& session, const ServerListItem& item, ListDownload& downl
     }
     BuddyFields fields = ReadBuddyFields(item.tlvs);
     KeepOtherBuddyTlvs(session, item);
-    session.OnServerListBuddy(ContactFields{.srvID = item.itemId,
-                                            .groupID = item.groupId,
-                                            .groupName = groupName,
-                                            .login = item.name,
-                                            .nickname = fields.nickname,
-                                            .note = fields.note,
-                                            .email = fields.email,
-                                            .phone = fields.phone,
-                                            .awaitingAuth = fields.awaitingAuth,
-                                            .onServer = true});
+    const ContactPtr contact =
+        session.OnServerListBuddy(ContactFields{.srvID = item.itemId,
+                                                .groupID = item.groupId,
+                                                .groupName = groupName,
+                                                .login = item.name,
+                                                .nickname = fields.nickname,
+                                                .note = fields.note,
+                                                .email = fields.email,
+                                                .phone = fields.phone,
+                                                .awaitingAuth = fields.awaitingAuth,
+                                                .onServer = true});
+    if (contact) download.listed.insert(contact);
     download.buddies.push_back(item.name);
 }
 
@@ -226,10 +228,18 @@ void Reconcile(COscar& session, ListDownload& download) {
         contacts.Rebuild();
         return;
     }
-    for (auto* names :
-         {&download.buddies, &download.visible, &download.invisible, &download.ignored}) {
+    for (auto* names : {&download.visible, &download.invisible, &download.ignored}) {
         std::sort(names->begin(), names->end(), LessNoCase);
     }
+    // The buddies' names are sorted only when a contact that no item reached needs them.
+    bool buddiesSorted = false;
+    auto listedByName = [&](const std::u16string& login) {
+        if (!buddiesSorted) {
+            std::sort(download.buddies.begin(), download.buddies.end(), LessNoCase);
+            buddiesSorted = true;
+        }
+        return ContainsNoCase(download.buddies, login);
+    };
     std::sort(download.groupIds.begin(), download.groupIds.end());
 
     BurstTransaction transaction;
@@ -248,7 +258,7 @@ void Reconcile(COscar& session, ListDownload& download) {
     for (const ContactPtr& contact : contacts.ContactsOf(&session)) {
         try {
             const std::u16string login = contact->Login();
-            const bool onServer = ContainsNoCase(download.buddies, login);
+            const bool onServer = download.listed.count(contact) > 0 || listedByName(login);
             if (!contact->SetListFlags(onServer, ContainsNoCase(download.visible, login),
                                        ContainsNoCase(download.invisible, login),
                                        ContainsNoCase(download.ignored, login))) {

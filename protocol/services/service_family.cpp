@@ -239,7 +239,6 @@ void SignOnServices(COscar& session) {
     const int32_t requested = session.RequestedStatus();
     SendOwnStatusFrames(session, requested);
     session.SetStatus(requested);
-    session.dbSave();
 
     COscarPacket ready = COscarPacket::Snac(0x01, 0x02);
     for (const auto& fv : kFamilyVersions) {
@@ -248,16 +247,18 @@ void SignOnServices(COscar& session) {
     }
     session.SendFrame(Link::Service, ready);
 
-    session.Contacts().dbCleanGroups(&session);
     session.MarkRepaint();
-
     if (session.EffectiveType() == acctype::kIcq) {
         RequestOfflineMessagesIcq(session);
     } else {
         RequestOfflineMessagesAim(session);
     }
-
     session.RequestShortDetails(session.Login(), true);
+
+    // The account's row (the status, the sign-on's traffic counters) and the groups' clean-up
+    // are written with the session's first burst: the presence that follows the ready frame is
+    // stored in the same commit rather than waiting for one of its own.
+    session.OweAccountSave();
 }
 
 void HandleServiceFamily(COscar& session, COscarPacket& frame) {

@@ -264,6 +264,19 @@ void HandleAvatarFamily(COscar& session, COscarPacket& frame) {
 
 }  // namespace
 
+std::array<uint8_t, 16> MD5Of(std::span<const uint8_t> data) {
+    std::array<uint8_t, 16> digest{};
+    unsigned char full[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    static const uint8_t kNothing = 0;
+    const void* input = data.empty() ? &kNothing : data.data();
+    if (EVP_Digest(input, data.size(), full, &length, EVP_md5(), nullptr) == 1 &&
+        length == digest.size()) {
+        std::memcpy(digest.data(), full, digest.size());
+    }
+    return digest;
+}
+
 bool MD5Matches(const uint8_t* hash, size_t n, std::span<const uint8_t> data) {
     if (hash == nullptr) return false;
     unsigned char digest[EVP_MAX_MD_SIZE];

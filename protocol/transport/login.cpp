@@ -193,6 +193,8 @@ int COscar::ConnectAndLogIn(int* stop) {
     SetOlderPictureQuery(false);
     pending_.Clear();
     avatarQueue_.Clear();
+    pictureChecks_.clear();
+    accountSaveOwed_ = false;
     serviceRates_.Clear();
     avatarRates_.Clear();
     ResetSequence(Link::Service);

@@ -16,6 +16,7 @@
 #include "protocol/transport/frame_buffer.h"
 #include "protocol/transport/login.h"
 #include "protocol/transport/packet.h"
+#include "storage/contacts.h"
 #include "storage/database.h"
 #include "storage/options.h"
 
@@ -29,8 +30,10 @@ constexpr uint32_t kBusyIdleMs = 1000;
 // Bounds of one burst of waiting frames handled in a single transaction.
 // The time bound keeps a received row at most about this long (plus the commit) from being
 // durable, and other threads' wait for the profile as short.
-constexpr int kMaxBurstFrames = 500;
+constexpr int kMaxBurstFrames = 5000;
 constexpr uint32_t kMaxBurstMs = 40;
+// One slice of the picture checks.
+constexpr uint32_t kPictureCheckSliceMs = 2;
 // A rate wait computed from the server's numbers never holds the session longer than this.
 constexpr int64_t kMaxRateWaitMs = 30000;
 // Frames a sign-on keeps for the receive loop while it waits for its replies.
@@ -201,10 +204,11 @@ void COscar::ReceiveFrame(Link link, COscarPacket& frame) {
     }
 }
 
-void COscar::FillLink(Link link) {
+size_t COscar::FillLink(Link link) {
     uint32_t received = 0;
-    In(link).Fill(Socket(link), &received);
+    const size_t taken = In(link).Fill(Socket(link), &received);
     if (received) AddBytesIn(received);
+    return taken;
 }
 
 bool DispatchServiceFamily(COscar& session, uint16_t family, COscarPacket& frame) {
@@ -327,11 +331,19 @@ void COscar::HandleIncoming_MainThread() {
         if (!FramesWaiting()) {
             const SocketHandle sockets[2] = {serviceSocket_,
                                              AvatarActive() ? avatarSocket_ : kInvalidSocket};
-            const int ready = SocketWaitAnyReadable(sockets, 2, 1000);
+            // Picture checks are done while nothing arrives, a slice at a time: the next
+            // frames are never held back for long.
+            const bool checks = !pictureChecks_.empty();
+            const int ready = SocketWaitAnyReadable(sockets, 2, checks ? 0 : 1000);
             if (ready < 0) throw CError(u"COscar::HandleIncoming_MainThread", LastSocketError());
-            quiet = ready == 0;
-            if (ready & 1) FillLink(Link::Service);
-            if (ready & 2) FillLink(Link::Avatar);
+            quiet = ready == 0 && !checks;
+            if (ready == 0 && checks) RunPictureChecks(*this, kPictureCheckSliceMs);
+            {
+                // The bytes read are counted into the burst they bring (one commit).
+                CounterBatch counters(*this);
+                if (ready & 1) FillLink(Link::Service);
+                if (ready & 2) FillLink(Link::Avatar);
+            }
             // A frame begun and then left unfinished for the whole socket time-out ends its
             // connection, as a silent peer does.
             const uint32_t limit = static_cast<uint32_t>(SocketIoTimeoutMs());
@@ -350,8 +362,13 @@ void COscar::HandleIncoming_MainThread() {
         // falls quiet (a large list's presence, a busy chat) must not hold back the user's
         // messages or the pictures. The keep-alive is for a quiet connection only.
         if (!quiet && GetTick() - idleTasks < kBusyIdleMs) continue;
+        SaveOwedAccount();
         RunIdleTasks();
+        // A server that never falls quiet still has the pictures checked.
+        RunPictureChecks(*this, kPictureCheckSliceMs);
         idleTasks = GetTick();
+        // Counters that waited for a commit to go with are written once the line falls quiet.
+        if (quiet) SaveCounters();
         if (quiet && GetTick() - keepAlive > kKeepAliveMs) {
             COscarPacket ping = COscarPacket::Bare(channel::kKeepAlive);
             SendFrame(Link::Service, ping);
@@ -384,6 +401,7 @@ void COscar::HandleBurst() {
         try {
             // The traffic counters of the burst's frames are written once, with its rows.
             CounterBatch counters(*this);
+            SaveOwedAccount();
             auto withinBounds = [&] {
                 return handled < kMaxBurstFrames && GetTick() - start < kMaxBurstMs &&
                        !StopRequested();
@@ -396,8 +414,16 @@ void COscar::HandleBurst() {
                 DispatchFrame(*kept);
                 ++handled;
             }
+            // What arrives while the burst is handled joins it (a storm comes faster than one
+            // read takes it in): one commit for the stream rather than one per read.
             COscarPacket frame;
-            while (more() && serviceIn_.Next(frame)) {
+            while (more()) {
+                if (!serviceIn_.Next(frame)) {
+                    if (serviceIn_.Failed() || FillLink(Link::Service) == 0 ||
+                        !serviceIn_.Next(frame)) {
+                        break;
+                    }
+                }
                 DispatchFrame(frame);
                 ++handled;
             }
@@ -420,7 +446,18 @@ void COscar::HandleBurst() {
         transaction.Commit();
     }
     if (failure) std::rethrow_exception(failure);
+    // What the burst sends is counted into the next commit, not one of its own.
+    CounterBatch counters(*this);
     RunAfterBurst();
+}
+
+void COscar::SaveOwedAccount() {
+    if (!accountSaveOwed_) return;
+    accountSaveOwed_ = false;
+    CTransaction transaction;
+    dbSave();
+    Contacts().dbCleanGroups(this);
+    transaction.Commit();
 }
 
 void COscar::HandleIncomingFromDisconnectChannel(const COscarPacket& frame) {
@@ -467,9 +504,11 @@ bool COscar::HandleSessionError(int32_t code) {
 int COscar::RunSession(int* stop) {
     try {
         HandleIncoming_MainThread();
+        SaveOwedAccount();
         CloseConnections();
         return 1;
     } catch (const CError& e) {
+        SaveOwedAccount();
         return EndAfterError(e.Code(), stop);
     }
 }

@@ -80,12 +80,15 @@ TEST_F(AccountsTest, SavedRowResolvesTypeAndOwnerNickWithTheExactStatement) {
     {
         StatementTrace trace;
         EXPECT_TRUE(icq.dbSave());
-        ASSERT_EQ(trace.statements.size(), 3u);
-        EXPECT_EQ(trace.statements[1],
+        // One transaction: the account is saved whole or not at all.
+        ASSERT_EQ(trace.statements.size(), 5u);
+        EXPECT_EQ(trace.statements[0], "BEGIN IMMEDIATE");
+        EXPECT_EQ(trace.statements[2],
                   "REPLACE INTO AccountSecurity (AccID,Tls,TrustedCertificate,Keyring) VALUES "
                   "(?,?,?,?)");
-        EXPECT_EQ(trace.statements[2], "REPLACE INTO AccountTexts (AccID,StatusNote) VALUES (?,?)");
-        EXPECT_EQ(trace.statements[0],
+        EXPECT_EQ(trace.statements[3], "REPLACE INTO AccountTexts (AccID,StatusNote) VALUES (?,?)");
+        EXPECT_EQ(trace.statements[4], "COMMIT");
+        EXPECT_EQ(trace.statements[1],
                   "REPLACE INTO Accounts (ID,Type,Login,Password,Server,Port,OwnerNick,Description,"
                   "\t\t\t\tSecureLogin,UpdateContactsOnLogin,\t\t\t\tBytesIn,BytesOut,LastStatus,"
                   "\t\t\t\tOwnerAvatar,Enabled)VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?);");
@@ -198,6 +201,20 @@ TEST_F(AccountsTest, TheConnectionSettingsLiveBesideTheAccountRowAndGoWithIt) {
         EXPECT_TRUE(accounts.dbSave());
     }
     EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM AccountSecurity"), 0);
+}
+
+TEST_F(AccountsTest, AnAccountIsSavedWholeOrNotAtAll) {
+    CAccountData data = test::MakeAccountData(1, u"1001");
+    data.SetDescription(u"Before");
+    ASSERT_TRUE(data.dbSave());
+    // The last of the account's rows cannot be written: the ones before it are not kept
+    // either (the password could otherwise leave Accounts without the keyring mark).
+    Exec(u"DROP TABLE AccountTexts");
+    data.SetDescription(u"After");
+    data.SetPasswordInKeyring(true);
+    EXPECT_FALSE(data.dbSave());
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM Accounts WHERE Description='Before'"), 1);
+    EXPECT_EQ(Scalar(u"SELECT Keyring FROM AccountSecurity WHERE AccID=1"), 0);
 }
 
 TEST_F(AccountsTest, EveryDatabaseErrorIsLoggedToTheDatabaseLog) {
@@ -468,6 +485,17 @@ TEST_F(AccountsTest, HistoryCountsComeWithTheContactsAndAreCountedAgainWhenOutOf
     CHistory& again = store_.FindContact(&account, u"2001")->History();
     EXPECT_EQ(again.MessageCount(), 3);
     EXPECT_EQ(again.EventCount(), 4);
+
+    // The newest number came with the load: the next event follows it (a number taken again
+    // would replace that row) without a look at the index of its own.
+    {
+        StatementTrace trace;
+        ASSERT_TRUE(again.AddEvent(evtype::kStatusChange, evdir::kIncoming, u"", 0, 2, -1));
+        for (const std::string& sql : trace.statements)
+            EXPECT_EQ(sql.find("MAX(Number)"), std::string::npos) << sql;
+    }
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM History"), 5);
+    EXPECT_EQ(Scalar(u"SELECT MAX(Number) FROM History"), 6);
 }
 
 }  // namespace
