@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/tick.h"
+
 namespace zul {
 
 // Stored account types.
@@ -138,7 +140,8 @@ class CAccountData {
     bool bytesInDirty_ = false;
     bool bytesOutDirty_ = false;
     int64_t changesAtBatch_ = 0;  // the profile's change count when the outer batch opened
-    uint32_t countersSavedAt_ = 0;
+    // The stored counters were read with the account: they start in step.
+    uint32_t countersSavedAt_ = GetTick();
     std::atomic<int32_t> status_{-1};
     std::atomic<uint32_t> onlineSince_{0};
     std::atomic<int32_t> enabled_{1};

@@ -281,7 +281,12 @@ bool CContact::UpdateFromServer(const ContactFields& fields) {
     [[maybe_unused]] const auto& [localID, srvID, groupID, groupName, login, nickname, note, email,
                                   phone, awaitingAuth, onServer, counts] = fields;
     bool changed = false;
-    if (Login() != login) {
+    bool sameLogin = false;
+    {
+        std::lock_guard lock(textMutex_);
+        sameLogin = login_ == login;
+    }
+    if (!sameLogin) {
         SetLogin(login);
         changed = true;
     }
@@ -320,8 +325,10 @@ bool CContact::UpdateFromServer(const ContactFields& fields) {
         changed = true;
     }
     if (changed) dbSave();
-    // Presence notices follow the list: until then the contact counts as offline.
-    SetStatus(kStatusOffline, StatusText(), Mood(), false, true);
+    // Presence notices follow the list: until then the contact counts as offline (going
+    // offline clears the text and the mood, so an offline contact has nothing to change).
+    if (Status() != kStatusOffline)
+        SetStatus(kStatusOffline, std::u16string(), kMoodNone, false, true);
     return changed;
 }
 

@@ -140,6 +140,7 @@ void BM_PresenceStorm(benchmark::State& state) {
             HandleBuddyFamily(world.Account(), copy);
         }
         transaction.Commit();
+        RunPictureChecks(world.Account(), sets[0].size());
         ++round;
     }
     state.SetItemsProcessed(static_cast<int64_t>(round) * count);

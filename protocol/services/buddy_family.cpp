@@ -237,10 +237,9 @@ void ParseOnlineInfo(COscar& session, COscarPacket& frame, bool departed) {
 
 }  // namespace
 
-bool RunPictureChecks(COscar& session, uint32_t budgetMs) {
+bool RunPictureChecks(COscar& session, size_t count) {
     auto& checks = session.PictureChecks();
-    const uint32_t start = GetTick();
-    while (!checks.empty() && GetTick() - start < budgetMs) {
+    for (size_t done = 0; done < count && !checks.empty(); ++done) {
         const COscar::PictureCheck check = std::move(checks.front());
         checks.pop_front();
         CheckPicture(session, check.login, check.item);

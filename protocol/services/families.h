@@ -112,9 +112,9 @@ void RequestAvatarService(COscar& session);
 void HandleRedirectService(COscar& session, COscarPacket& frame);
 void HandleOwnPictureInfo(COscar& session, COscarPacket& frame);
 void HandleIncoming_Avatar(COscar& session, COscarPacket& frame);
-// Compares the picture hashes that presence announced with the stored pictures for about
-// `budgetMs` (at least one); true when none is left.
-bool RunPictureChecks(COscar& session, uint32_t budgetMs);
+// Compares up to `count` of the picture hashes that presence announced with the stored
+// pictures; true when none is left.
+bool RunPictureChecks(COscar& session, size_t count);
 void SendQueuedAvatarRequests(COscar& session);
 
 }  // namespace zul

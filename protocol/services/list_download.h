@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "platform/tick.h"
@@ -23,11 +22,11 @@ constexpr uint32_t kMaxDownloadMs = 180000;
 
 // The working lists of one download of the list, which may come in several replies.
 struct ListDownload {
+    // The stored contacts the buddy items stood for (held, so that no other contact can take
+    // a listed one's address meanwhile), and the names of the buddy items that reached none:
+    // Reconcile asks the contacts first and the names only for a contact no item reached.
+    std::vector<std::shared_ptr<CContact>> listed;
     std::vector<std::u16string> buddies, visible, invisible, ignored;
-    // The stored contacts the buddy items stood for: Reconcile asks this set first and the
-    // names only for the contacts no item reached.
-    // (Held, so that no other contact can take a listed one's address meanwhile.)
-    std::unordered_set<std::shared_ptr<CContact>> listed;
     std::vector<uint16_t> groupIds;
     // A reply was dropped as malformed: the lists are incomplete, so nothing may be taken
     // away from the store on their account.

@@ -3,6 +3,7 @@
 // acknowledgements, authorisation requests), and the removal of a buddy from the server.
 #include <algorithm>
 #include <exception>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -152,8 +153,11 @@ void ApplyBuddy(COscar& session, const ServerListItem& item, ListDownload& downl
                                                 .phone = fields.phone,
                                                 .awaitingAuth = fields.awaitingAuth,
                                                 .onServer = true});
-    if (contact) download.listed.insert(contact);
-    download.buddies.push_back(item.name);
+    if (contact) {
+        download.listed.push_back(contact);
+    } else {
+        download.buddies.push_back(item.name);
+    }
 }
 
 void ApplyItem(COscar& session, const ServerListItem& item, ListDownload& download) {
@@ -228,18 +232,14 @@ void Reconcile(COscar& session, ListDownload& download) {
         contacts.Rebuild();
         return;
     }
-    for (auto* names : {&download.visible, &download.invisible, &download.ignored}) {
+    for (auto* names :
+         {&download.buddies, &download.visible, &download.invisible, &download.ignored}) {
         std::sort(names->begin(), names->end(), LessNoCase);
     }
-    // The buddies' names are sorted only when a contact that no item reached needs them.
-    bool buddiesSorted = false;
-    auto listedByName = [&](const std::u16string& login) {
-        if (!buddiesSorted) {
-            std::sort(download.buddies.begin(), download.buddies.end(), LessNoCase);
-            buddiesSorted = true;
-        }
-        return ContainsNoCase(download.buddies, login);
+    const auto byAddress = [](const ContactPtr& a, const ContactPtr& b) {
+        return std::less<const CContact*>()(a.get(), b.get());
     };
+    std::sort(download.listed.begin(), download.listed.end(), byAddress);
     std::sort(download.groupIds.begin(), download.groupIds.end());
 
     BurstTransaction transaction;
@@ -257,8 +257,13 @@ void Reconcile(COscar& session, ListDownload& download) {
     }
     for (const ContactPtr& contact : contacts.ContactsOf(&session)) {
         try {
-            const std::u16string login = contact->Login();
-            const bool onServer = download.listed.count(contact) > 0 || listedByName(login);
+            const bool reached = std::binary_search(download.listed.begin(), download.listed.end(),
+                                                    contact, byAddress);
+            // The login is read only when a list of names has to be asked.
+            const bool named = !reached || !download.visible.empty() ||
+                               !download.invisible.empty() || !download.ignored.empty();
+            const std::u16string login = named ? contact->Login() : std::u16string();
+            const bool onServer = reached || ContainsNoCase(download.buddies, login);
             if (!contact->SetListFlags(onServer, ContainsNoCase(download.visible, login),
                                        ContainsNoCase(download.invisible, login),
                                        ContainsNoCase(download.ignored, login))) {

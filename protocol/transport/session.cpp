@@ -32,8 +32,9 @@ constexpr uint32_t kBusyIdleMs = 1000;
 // durable, and other threads' wait for the profile as short.
 constexpr int kMaxBurstFrames = 5000;
 constexpr uint32_t kMaxBurstMs = 40;
-// One slice of the picture checks.
-constexpr uint32_t kPictureCheckSliceMs = 2;
+// One slice of the picture checks (a few hundred microseconds: the first check of a picture
+// reads all of it).
+constexpr size_t kPictureChecksPerSlice = 64;
 // A rate wait computed from the server's numbers never holds the session longer than this.
 constexpr int64_t kMaxRateWaitMs = 30000;
 // Frames a sign-on keeps for the receive loop while it waits for its replies.
@@ -337,7 +338,7 @@ void COscar::HandleIncoming_MainThread() {
             const int ready = SocketWaitAnyReadable(sockets, 2, checks ? 0 : 1000);
             if (ready < 0) throw CError(u"COscar::HandleIncoming_MainThread", LastSocketError());
             quiet = ready == 0 && !checks;
-            if (ready == 0 && checks) RunPictureChecks(*this, kPictureCheckSliceMs);
+            if (ready == 0 && checks) RunPictureChecks(*this, kPictureChecksPerSlice);
             {
                 // The bytes read are counted into the burst they bring (one commit).
                 CounterBatch counters(*this);
@@ -365,7 +366,7 @@ void COscar::HandleIncoming_MainThread() {
         SaveOwedAccount();
         RunIdleTasks();
         // A server that never falls quiet still has the pictures checked.
-        RunPictureChecks(*this, kPictureCheckSliceMs);
+        RunPictureChecks(*this, 8 * kPictureChecksPerSlice);
         idleTasks = GetTick();
         // Counters that waited for a commit to go with are written once the line falls quiet.
         if (quiet) SaveCounters();
