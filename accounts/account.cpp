@@ -208,6 +208,15 @@ bool CAccount::dbLoadContacts_Grouped() {
                        rows.ColumnIndex(u"CountedMessages"),
                        rows.ColumnIndex(u"CountedEvents")};
             }
+            // The pictures are given to the contacts after the pass: allocated after them
+            // rather than between them, the contacts (which every list item and presence
+            // notice visits) lie close together in memory.
+            struct PendingPicture {
+                ContactPtr contact;
+                size_t offset, size;
+            };
+            std::vector<uint8_t> pictureBytes;
+            std::vector<PendingPicture> pictures;
             while (!rows.IsEnd()) {
                 const bool onServer = rows.IntColumn(col.onServer, 0) != 0;
                 const bool awaitingAuth = rows.IntColumn(col.awaitingAuth, 0) != 0;
@@ -246,10 +255,12 @@ bool CAccount::dbLoadContacts_Grouped() {
                         contact->SetVisible(rows.IntColumn(col.visible, 0));
                         contact->SetInvisible(rows.IntColumn(col.invisible, 0));
                         contact->SetIgnored(rows.IntColumn(col.ignored, 0));
-                        int pictureBytes = 0;
-                        const uint8_t* picture = rows.BlobColumn(col.avatar, pictureBytes);
-                        if (picture && pictureBytes > 0) {
-                            contact->SetPicture(picture, static_cast<size_t>(pictureBytes), false);
+                        int blobBytes = 0;
+                        const uint8_t* picture = rows.BlobColumn(col.avatar, blobBytes);
+                        const size_t size = blobBytes > 0 ? static_cast<size_t>(blobBytes) : 0;
+                        if (picture && size > 0) {
+                            pictures.push_back({contact, pictureBytes.size(), size});
+                            pictureBytes.insert(pictureBytes.end(), picture, picture + size);
                         }
                     }
                 } catch (const CError&) {
@@ -257,6 +268,13 @@ bool CAccount::dbLoadContacts_Grouped() {
                 }
                 if (!contact) return false;
                 rows.Next();
+            }
+            for (const PendingPicture& p : pictures) {
+                try {
+                    p.contact->SetPicture(pictureBytes.data() + p.offset, p.size, false);
+                } catch (const CError&) {
+                    return false;
+                }
             }
         }
         return true;

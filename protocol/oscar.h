@@ -123,14 +123,27 @@ class COscar : public CAccount {
     }
     PendingRequests& Pending() { return pending_; }
     AvatarQueue& Avatars() { return avatarQueue_; }
-    // Picture hashes announced in presence that wait to be compared with the stored pictures
-    // (session thread only): the comparison reads every picture, so it waits for a moment
-    // when no frames do, and a sign-on's presence is stored first.
+    // Picture hashes announced in presence that wait to be compared with the stored pictures:
+    // the comparison reads every picture, so it waits for a moment when no frames do, and a
+    // sign-on's presence is stored first. Queued and taken by the session thread; the count
+    // may be read by any.
     struct PictureCheck {
         std::u16string login;
         std::vector<uint8_t> item;  // the hash item, header included
     };
-    std::deque<PictureCheck>& PictureChecks() { return pictureChecks_; }
+    void QueuePictureCheck(PictureCheck check) {
+        pictureChecks_.push_back(std::move(check));
+        pictureChecksWaiting_.store(pictureChecks_.size());
+    }
+    // The oldest waiting check (null when none); it counts as waiting until it is done.
+    const PictureCheck* NextPictureCheck() const {
+        return pictureChecks_.empty() ? nullptr : &pictureChecks_.front();
+    }
+    void PictureCheckDone() {
+        pictureChecks_.pop_front();
+        pictureChecksWaiting_.store(pictureChecks_.size());
+    }
+    size_t PictureChecksWaiting() const { return pictureChecksWaiting_.load(); }
     // The account's row is written by the session's next burst (or its next idle pass, or its
     // end), in that commit (session thread only).
     void OweAccountSave() { accountSaveOwed_ = true; }
@@ -229,6 +242,7 @@ class COscar : public CAccount {
     PendingRequests pending_;
     AvatarQueue avatarQueue_;
     std::deque<PictureCheck> pictureChecks_;
+    std::atomic<size_t> pictureChecksWaiting_{0};
     bool accountSaveOwed_ = false;
     std::atomic<bool> avatarActive_{false};
     std::atomic<uint32_t> requestTimeoutMs_{kDefaultRequestTimeoutMs};

@@ -2,6 +2,7 @@
 // user-information block of a notice becomes one presence update of the account; the session
 // data (TLV 0x001D) brings the status text, the mood and the picture hash.
 #include <cstring>
+#include <exception>
 #include <optional>
 #include <string>
 
@@ -59,12 +60,11 @@ void OnPictureHash(COscar& session, const std::u16string& login, ByteSpan item) 
         ClearPicture(session, login);
         return;
     }
-    auto& checks = session.PictureChecks();
-    if (checks.size() >= kMaxPictureChecks) {
+    if (session.PictureChecksWaiting() >= kMaxPictureChecks) {
         CheckPicture(session, login, item);
         return;
     }
-    checks.push_back({login, std::vector<uint8_t>(item.begin(), item.end())});
+    session.QueuePictureCheck({login, std::vector<uint8_t>(item.begin(), item.end())});
 }
 
 // Item 0x0002: a 16-bit length, the text, then its encoding word: 0 or 65001 UTF-8, 2 or
@@ -238,13 +238,17 @@ void ParseOnlineInfo(COscar& session, COscarPacket& frame, bool departed) {
 }  // namespace
 
 bool RunPictureChecks(COscar& session, size_t count) {
-    auto& checks = session.PictureChecks();
-    for (size_t done = 0; done < count && !checks.empty(); ++done) {
-        const COscar::PictureCheck check = std::move(checks.front());
-        checks.pop_front();
-        CheckPicture(session, check.login, check.item);
+    for (size_t done = 0; done < count; ++done) {
+        const COscar::PictureCheck* check = session.NextPictureCheck();
+        if (!check) return true;
+        try {
+            CheckPicture(session, check->login, check->item);
+        } catch (const std::exception&) {
+            // A check that cannot be made is not made again.
+        }
+        session.PictureCheckDone();
     }
-    return checks.empty();
+    return session.PictureChecksWaiting() == 0;
 }
 
 void HandleBuddyFamily(COscar& session, COscarPacket& frame) {

@@ -194,6 +194,7 @@ int COscar::ConnectAndLogIn(int* stop) {
     pending_.Clear();
     avatarQueue_.Clear();
     pictureChecks_.clear();
+    pictureChecksWaiting_.store(0);
     accountSaveOwed_ = false;
     serviceRates_.Clear();
     avatarRates_.Clear();

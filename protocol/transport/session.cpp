@@ -334,7 +334,7 @@ void COscar::HandleIncoming_MainThread() {
                                              AvatarActive() ? avatarSocket_ : kInvalidSocket};
             // Picture checks are done while nothing arrives, a slice at a time: the next
             // frames are never held back for long.
-            const bool checks = !pictureChecks_.empty();
+            const bool checks = PictureChecksWaiting() > 0;
             const int ready = SocketWaitAnyReadable(sockets, 2, checks ? 0 : 1000);
             if (ready < 0) throw CError(u"COscar::HandleIncoming_MainThread", LastSocketError());
             quiet = ready == 0 && !checks;

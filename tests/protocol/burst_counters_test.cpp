@@ -2,6 +2,7 @@
 // stored row still holds exactly what the account counted.
 #include <gtest/gtest.h>
 
+#include "accounts/status.h"
 #include "protocol/service_wire.h"
 #include "support/session_harness.h"
 
@@ -39,6 +40,17 @@ TEST(BurstCounters, TheRowHoldsTheCountedBytesAfterSignOnAndAfterABurst) {
     ASSERT_TRUE(
         SessionHarness::WaitUntil([&] { return h.Account().BytesIn() == before + stream.size(); }));
     EXPECT_TRUE(SessionHarness::WaitUntil([&] { return CountersStored(h.Account()); }));
+}
+
+// The sign-on's own row (the status it reached) waits for the session's first burst to share
+// its commit; a line that stays quiet has it written all the same.
+TEST(BurstCounters, TheStatusOfASignOnReachesTheRowWithoutABurst) {
+    SessionHarness h;
+    ASSERT_TRUE(h.SignOn(kStatusAway));
+    EXPECT_TRUE(SessionHarness::WaitUntil([&] {
+        std::lock_guard lock(Database().Mutex());
+        return test::RowInt(u"SELECT LastStatus FROM Accounts WHERE ID=77") == kStatusAway;
+    }));
 }
 
 }  // namespace

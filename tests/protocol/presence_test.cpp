@@ -85,6 +85,11 @@ class PresenceTest : public ::testing::Test {
         Online({UserBlock("11111", {StatusTlv(word)})});
         ASSERT_TRUE(WaitFor([&] { return sync_->Status() == expected; }));
     }
+    // The picture hashes announced so far have been compared (the session does it once the
+    // line is quiet).
+    void ChecksDone() {
+        ASSERT_TRUE(WaitFor([&] { return h_.Account().PictureChecksWaiting() == 0; }));
+    }
     static std::vector<int32_t> StatusEvents(const CContact& contact) {
         std::lock_guard lock(Database().Mutex());
         CppSQLite3Command command = Database().Prepare(
@@ -232,10 +237,30 @@ TEST_F(PresenceTest, PictureHashesQueueOneDownloadPerNameUnlessTheStoredPictureM
     Online({UserBlock(
         "55555", {SessionDataTlv({Item(0x000C, 0x01, Bytes(info.begin() + 4, info.end()))})})});
     Sync();
+    ChecksDone();
     EXPECT_EQ(h_.Account().Avatars().Count(), 1u);
 
     // The service server is asked for the avatar service on the next idle passes.
     EXPECT_TRUE(h_.ServiceServer().WaitForFrame(test::ScriptedServer::IsSnac(0x01, 0x04)));
+}
+
+TEST_F(PresenceTest, APictureStoredSinceTheLastCheckIsComparedAfresh) {
+    const Bytes first = {0x89, 'P', 'N', 'G', 1};
+    const Bytes second = {0x89, 'P', 'N', 'G', 2};
+    const Bytes info = test::PictureInfo(first);
+    const auto announce = [&] {
+        Online({UserBlock(
+            "55555", {SessionDataTlv({Item(0x0001, 0x01, Bytes(info.begin() + 4, info.end()))})})});
+        Sync();
+        ChecksDone();
+    };
+    bob_->SetPicture(first.data(), first.size(), true);
+    announce();
+    EXPECT_EQ(h_.Account().Avatars().Count(), 0u);
+    // Another picture came meanwhile: the announced one is not it any more.
+    bob_->SetPicture(second.data(), second.size(), true);
+    announce();
+    EXPECT_EQ(h_.Account().Avatars().Count(), 1u);
 }
 
 TEST_F(PresenceTest, BlankMarkersAndTheResetItemClearTheStoredPicture) {
