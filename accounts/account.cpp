@@ -283,6 +283,7 @@ bool CAccount::dbLoadContacts_Grouped() {
 
 bool CAccount::LoadContacts() {
     if (dbLoadGroups() && dbLoadContacts_Grouped()) {
+        contacts_.CompactIndex();
         SetLoaded(true);
         contacts_.Rebuild();
         return true;

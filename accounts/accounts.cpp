@@ -40,6 +40,8 @@ CAccounts::~CAccounts() {
 bool CAccounts::dbLoad() {
     CDatabase& db = Database();
     const CMappedReads mapped(db);  // the lock, and the contacts' seeks through a mapping
+    // The index of logins is laid out once, after every account's contacts came.
+    const CContacts::CompactionHold compaction(contacts_);
     return DbWork(u"CAccounts::dbLoad(): ", [&] {
         CppSQLite3Command cmd = db.Prepare(
             u"SELECT Accounts.*, AccountSecurity.Tls, AccountSecurity.TrustedCertificate, "

@@ -188,6 +188,32 @@ void CContacts::IndexContact(const ContactPtr& contact) {
     localIDs_.insert(contact->LocalID());
 }
 
+CContacts::CompactionHold::CompactionHold(CContacts& contacts) : contacts_(contacts) {
+    std::lock_guard lock(contacts_.mutex_);
+    ++contacts_.compactionHolds_;
+}
+
+CContacts::CompactionHold::~CompactionHold() {
+    bool owed = false;
+    {
+        std::lock_guard lock(contacts_.mutex_);
+        owed = --contacts_.compactionHolds_ == 0 && std::exchange(contacts_.compactionOwed_, false);
+    }
+    if (owed) contacts_.CompactIndex();
+}
+
+void CContacts::CompactIndex() {
+    std::lock_guard lock(mutex_);
+    if (compactionHolds_ > 0) {
+        compactionOwed_ = true;
+        return;
+    }
+    decltype(byLogin_) compact;
+    compact.reserve(byLogin_.size());
+    for (const auto& [key, entry] : byLogin_) compact.emplace(key, entry);
+    byLogin_.swap(compact);
+}
+
 void CContacts::UnindexContact(const CContact* contact) {
     localIDs_.erase(contact->LocalID());
     auto it = byLogin_.find(KeyOf(&contact->Account(), contact->Login()));

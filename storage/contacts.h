@@ -398,6 +398,21 @@ class CContacts {
     // Drops every contact and group of the account from memory. The profile keeps their
     // history counts (HistoryCounts), so that the next load need not count them.
     void RemoveAccount(int32_t accountID);
+    // Lays the index of logins out afresh, its entries next to each other in memory: after a
+    // load they lie between the contacts they index, and a list download or a presence storm,
+    // which look up thousands of logins, waits on memory for each. While a CompactionHold
+    // lives, it is done once, when the last hold goes (the accounts of a profile load).
+    void CompactIndex();
+    class CompactionHold {
+      public:
+        explicit CompactionHold(CContacts& contacts);
+        ~CompactionHold();
+        CompactionHold(const CompactionHold&) = delete;
+        CompactionHold& operator=(const CompactionHold&) = delete;
+
+      private:
+        CContacts& contacts_;
+    };
     // Deletes the group rows of a loaded account that are no longer held in memory.
     bool dbCleanGroups(CAccount* account);
 
@@ -439,6 +454,8 @@ class CContacts {
     std::vector<std::unique_ptr<CGroup>> groups_;
     std::vector<std::unique_ptr<CGroup>> virtualGroups_;
     std::unordered_map<LoginKey, std::vector<ContactPtr>, LoginKeyHash> byLogin_;
+    int compactionHolds_ = 0;  // guarded by mutex_
+    bool compactionOwed_ = false;
     // Local ids in use (they never change): a new id is found in constant time.
     std::unordered_set<int32_t> localIDs_;
 };

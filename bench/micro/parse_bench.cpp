@@ -204,5 +204,21 @@ void BM_FindContact(benchmark::State& state) {
 }
 BENCHMARK(BM_FindContact)->Arg(100)->Arg(5000)->Arg(10000);
 
+// Every contact in turn, as a list download or a presence storm asks for them.
+void BM_FindEveryContact(benchmark::State& state) {
+    const int contacts = static_cast<int>(state.range(0));
+    SessionWorld world(contacts);
+    std::vector<std::u16string> logins;
+    for (int i = 0; i < contacts; ++i) logins.push_back(Widen(ContactLogin(0, i)));
+    for (auto _ : state) {
+        for (const std::u16string& login : logins) {
+            benchmark::DoNotOptimize(
+                world.Account().Contacts().FindContact(&world.Account(), login));
+        }
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * contacts);
+}
+BENCHMARK(BM_FindEveryContact)->Arg(5000);
+
 }  // namespace
 }  // namespace zul::bench

@@ -88,6 +88,31 @@ TEST_F(ContactIndexTest, OfContactsWithTheSameLoginTheFirstInTheStoreIsFound) {
     EXPECT_EQ(store_->FindContact(first_.get(), u"twin"), b);
 }
 
+TEST_F(ContactIndexTest, ALaidOutIndexAnswersAsBefore) {
+    ContactPtr a = Add(*first_, 1, u"twin");
+    ContactPtr b = Add(*first_, 2, u"TWIN");
+    ContactPtr c = Add(*second_, 3, u"twin");
+    ContactPtr d = Add(*first_, 4, u"Solo");
+    {
+        // Held: the index is laid out once, when the last hold goes.
+        const CContacts::CompactionHold outer(*store_);
+        {
+            const CContacts::CompactionHold inner(*store_);
+            store_->CompactIndex();
+        }
+        store_->CompactIndex();
+    }
+    EXPECT_EQ(store_->FindContact(first_.get(), u"Twin"), a);
+    EXPECT_EQ(store_->FindContact(second_.get(), u"TWIN"), c);
+    EXPECT_EQ(store_->FindContact(first_.get(), u"solo"), d);
+    // Its entries still follow the store's changes, the order of twins included.
+    ASSERT_TRUE(store_->DeleteContact(a.get()));
+    EXPECT_EQ(store_->FindContact(first_.get(), u"twin"), b);
+    d->SetLogin(u"Duo");
+    EXPECT_EQ(store_->FindContact(first_.get(), u"solo"), nullptr);
+    EXPECT_EQ(store_->FindContact(first_.get(), u"duo"), d);
+}
+
 TEST_F(ContactIndexTest, ContactsOfARemovedAccountAreNotFound) {
     ContactPtr mine = Add(*first_, 1, u"shared");
     ContactPtr theirs = Add(*second_, 2, u"shared");
