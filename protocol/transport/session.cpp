@@ -29,8 +29,11 @@ constexpr uint32_t kKeepAliveMs = 30000;
 constexpr uint32_t kBusyIdleMs = 1000;
 // Bounds of one burst of waiting frames handled in a single transaction.
 // The time bound keeps a received row at most about this long (plus the commit) from being
-// durable, and other threads' wait for the profile as short.
-constexpr int kMaxBurstFrames = 5000;
+// durable, and other threads' wait for the profile as short. A burst takes the frames one read
+// brought; the sign-on's first burst (the list's presence, the offline messages) also takes in
+// what keeps arriving, up to the larger bound, so that the storm is stored in one commit.
+constexpr int kMaxBurstFrames = 500;
+constexpr int kMaxSignOnBurstFrames = 5000;
 constexpr uint32_t kMaxBurstMs = 40;
 // One slice of the picture checks (a few hundred microseconds: the first check of a picture
 // reads all of it).
@@ -402,10 +405,12 @@ void COscar::HandleBurst() {
         try {
             // The traffic counters of the burst's frames are written once, with its rows.
             CounterBatch counters(*this);
+            // The burst that carries the sign-on's own row is the sign-on's storm.
+            const bool storm = accountSaveOwed_;
             SaveOwedAccount();
+            const int maxFrames = storm ? kMaxSignOnBurstFrames : kMaxBurstFrames;
             auto withinBounds = [&] {
-                return handled < kMaxBurstFrames && GetTick() - start < kMaxBurstMs &&
-                       !StopRequested();
+                return handled < maxFrames && GetTick() - start < kMaxBurstMs && !StopRequested();
             };
             auto more = [&] { return withinBounds() && Status() != -1; };
             // Frames kept during sign-on come first, in arrival order.
@@ -415,12 +420,14 @@ void COscar::HandleBurst() {
                 DispatchFrame(*kept);
                 ++handled;
             }
-            // What arrives while the burst is handled joins it (a storm comes faster than one
-            // read takes it in): one commit for the stream rather than one per read.
+            // In the sign-on's storm, what arrives while the burst is handled joins it (the
+            // storm comes faster than one read takes it in): one commit rather than one per
+            // read. Later bursts keep to what was read, so that other threads (the window
+            // among them) wait for the profile a few milliseconds at most.
             COscarPacket frame;
             while (more()) {
                 if (!serviceIn_.Next(frame)) {
-                    if (serviceIn_.Failed() || FillLink(Link::Service) == 0 ||
+                    if (!storm || serviceIn_.Failed() || FillLink(Link::Service) == 0 ||
                         !serviceIn_.Next(frame)) {
                         break;
                     }
