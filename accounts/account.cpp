@@ -1,6 +1,8 @@
 #include "accounts/account.h"
 
 #include <algorithm>
+#include <cstring>
+#include <memory>
 #include <optional>
 
 #include "accounts/status.h"
@@ -211,11 +213,26 @@ bool CAccount::dbLoadContacts_Grouped() {
             // The pictures are given to the contacts after the pass: allocated after them
             // rather than between them, the contacts (which every list item and presence
             // notice visits) lie close together in memory.
+            // They wait in chunks of their own (never moved again as more come).
             struct PendingPicture {
                 ContactPtr contact;
-                size_t offset, size;
+                const uint8_t* bytes;
+                size_t size;
             };
-            std::vector<uint8_t> pictureBytes;
+            constexpr size_t kChunkBytes = 1 << 22;
+            std::vector<std::unique_ptr<uint8_t[]>> chunks;
+            size_t chunkUsed = kChunkBytes;
+            auto keep = [&](const uint8_t* bytes, size_t size) {
+                if (size > kChunkBytes - chunkUsed) {
+                    chunks.push_back(
+                        std::make_unique_for_overwrite<uint8_t[]>(std::max(size, kChunkBytes)));
+                    chunkUsed = 0;
+                }
+                uint8_t* copy = chunks.back().get() + chunkUsed;
+                std::memcpy(copy, bytes, size);
+                chunkUsed += size;
+                return copy;
+            };
             std::vector<PendingPicture> pictures;
             while (!rows.IsEnd()) {
                 const bool onServer = rows.IntColumn(col.onServer, 0) != 0;
@@ -259,8 +276,7 @@ bool CAccount::dbLoadContacts_Grouped() {
                         const uint8_t* picture = rows.BlobColumn(col.avatar, blobBytes);
                         const size_t size = blobBytes > 0 ? static_cast<size_t>(blobBytes) : 0;
                         if (picture && size > 0) {
-                            pictures.push_back({contact, pictureBytes.size(), size});
-                            pictureBytes.insert(pictureBytes.end(), picture, picture + size);
+                            pictures.push_back({contact, keep(picture, size), size});
                         }
                     }
                 } catch (const CError&) {
@@ -271,7 +287,7 @@ bool CAccount::dbLoadContacts_Grouped() {
             }
             for (const PendingPicture& p : pictures) {
                 try {
-                    p.contact->SetPicture(pictureBytes.data() + p.offset, p.size, false);
+                    p.contact->SetPicture(p.bytes, p.size, false);
                 } catch (const CError&) {
                     return false;
                 }
