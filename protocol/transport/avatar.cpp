@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "platform/error.h"
@@ -262,32 +263,31 @@ void HandleAvatarFamily(COscar& session, COscarPacket& frame) {
     }
 }
 
-}  // namespace
-
-std::array<uint8_t, 16> MD5Of(std::span<const uint8_t> data) {
-    std::array<uint8_t, 16> digest{};
+// The MD5 digest of `data`; nothing when the digest is unavailable.
+std::optional<std::array<uint8_t, 16>> Md5(std::span<const uint8_t> data) {
     unsigned char full[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     static const uint8_t kNothing = 0;
     const void* input = data.empty() ? &kNothing : data.data();
-    if (EVP_Digest(input, data.size(), full, &length, EVP_md5(), nullptr) == 1 &&
-        length == digest.size()) {
-        std::memcpy(digest.data(), full, digest.size());
+    std::array<uint8_t, 16> digest{};
+    if (EVP_Digest(input, data.size(), full, &length, EVP_md5(), nullptr) != 1 ||
+        length != digest.size()) {
+        return std::nullopt;
     }
+    std::memcpy(digest.data(), full, digest.size());
     return digest;
+}
+
+}  // namespace
+
+std::array<uint8_t, 16> MD5Of(std::span<const uint8_t> data) {
+    return Md5(data).value_or(std::array<uint8_t, 16>{});
 }
 
 bool MD5Matches(const uint8_t* hash, size_t n, std::span<const uint8_t> data) {
     if (hash == nullptr) return false;
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int digestLength = 0;
-    static const uint8_t kNothing = 0;
-    const void* input = data.empty() ? &kNothing : data.data();
-    if (EVP_Digest(input, data.size(), digest, &digestLength, EVP_md5(), nullptr) != 1) {
-        return false;
-    }
-    n = std::min<size_t>(n, digestLength);
-    return std::memcmp(digest, hash, n) == 0;
+    const std::optional<std::array<uint8_t, 16>> digest = Md5(data);
+    return digest && std::memcmp(digest->data(), hash, std::min<size_t>(n, digest->size())) == 0;
 }
 
 bool IsBlankPicture(std::span<const uint8_t> info) {
