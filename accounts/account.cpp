@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <unordered_map>
 
 #include "accounts/status.h"
 #include "platform/error.h"
@@ -156,59 +157,58 @@ bool CAccount::dbLoadGroups() {
 }
 
 bool CAccount::dbLoadContacts_Grouped() {
-    // The counts of each contact's history come with it: the unread messages counted on the
-    // history's index (a seek per contact, whatever the length of the history), the others from
-    // HistoryCounts when its row is up to date (its LastNumber is the history's newest).
-#define ZUL_COUNTS_OF_C                                                                     \
-    u"(SELECT COUNT(*) FROM History H WHERE H.AccID=C.AccID AND H.ContactID=C.LocalID AND " \
-    u"H.EventType=2 AND H.Unread=1) AS UnreadCount, (SELECT IFNULL(MAX(Number),0) FROM "    \
-    u"History H WHERE H.AccID=C.AccID AND H.ContactID=C.LocalID) AS NewestNumber, "         \
-    u"K.LastNumber AS CountedNumber, K.Messages AS CountedMessages, K.Events AS CountedEvents"
-#define ZUL_COUNTS_JOIN u" LEFT JOIN HistoryCounts K ON K.AccID=C.AccID AND K.ContactID=C.LocalID"
-    static constexpr const char16_t* kPasses[] = {
-        // The contacts whose group exists.
-        u"SELECT C.*,G.Name as GroupName," ZUL_COUNTS_OF_C u" FROM Contacts C JOIN Groups G ON "
-        u"G.AccID=C.AccID AND C.GroupID=(G.ID & 65535)" ZUL_COUNTS_JOIN u" WHERE C.AccID=?",
-        // The contacts without a group.
-        u"SELECT C.*,'' as GroupName," ZUL_COUNTS_OF_C u" FROM Contacts C" ZUL_COUNTS_JOIN
-        u" WHERE C.AccID=? AND C.GroupID=0",
-    };
-#undef ZUL_COUNTS_JOIN
-#undef ZUL_COUNTS_OF_C
+    // The counts of each contact's history come with it: the unread messages in one walk of
+    // their own index, the others from the contact's HistoryTotals row, which the profile drops
+    // whenever that history changes. Only a contact without a row has its newest event's number
+    // looked up in the history's index (its other counts are counted when first asked for).
+    static constexpr const char16_t* kContacts =
+        u"SELECT C.*, T.Newest AS TotalNewest, T.Messages AS TotalMessages, T.Events AS "
+        u"TotalEvents FROM Contacts C LEFT JOIN HistoryTotals T ON T.AccID=C.AccID AND "
+        u"T.ContactID=C.LocalID WHERE C.AccID=?";
+    static constexpr const char16_t* kNewestOf =
+        u"SELECT IFNULL(MAX(Number),0) FROM History WHERE AccID=? AND ContactID=?";
     CDatabase& db = Database();
     std::lock_guard dbLock(db.Mutex());
     return DbWork(u"CAccount::dbLoadContacts_Grouped(): ", [&] {
-        for (const char16_t* sql : kPasses) {
-            CppSQLite3Command cmd = db.Prepare(sql);
+        // A contact is listed in its group (the group's row id keeps the server's group id in
+        // its low 16 bits) or, with group 0, in none; one whose group is gone is not loaded.
+        std::unordered_map<uint16_t, std::u16string> groupNames;
+        {
+            CppSQLite3Command cmd = db.Prepare(u"SELECT ID, Name FROM Groups WHERE AccID=?");
+            cmd.BindInt(1, ID());
+            for (CppSQLite3ResultSet rows = db.ExecuteQuery(cmd); !rows.IsEnd(); rows.Next()) {
+                groupNames.try_emplace(static_cast<uint16_t>(rows.IntColumn(0, 0) & 0xFFFF),
+                                       rows.TextColumn(1, u""));
+            }
+        }
+        std::unordered_map<int32_t, int32_t> unreadCounts;
+        {
+            CppSQLite3Command cmd = db.Prepare(
+                u"SELECT ContactID, COUNT(*) FROM History INDEXED BY HistoryUnread WHERE AccID=? "
+                u"AND EventType=2 AND Unread=1 GROUP BY ContactID");
+            cmd.BindInt(1, ID());
+            for (CppSQLite3ResultSet rows = db.ExecuteQuery(cmd); !rows.IsEnd(); rows.Next())
+                unreadCounts[rows.IntColumn(0, 0)] = std::max(0, rows.IntColumn(1, 0));
+        }
+        {
+            CppSQLite3Command cmd = db.Prepare(kContacts);
             cmd.BindInt(1, ID());
             CppSQLite3ResultSet rows = db.ExecuteQuery(cmd);
             // The columns are found by name once, not for every contact.
             struct Columns {
-                int onServer, awaitingAuth, phone, email, note, nickname, login, groupName, groupID,
-                    srvID, localID, visible, invisible, ignored, avatar, unread, newest, counted,
-                    messages, events;
+                int onServer, awaitingAuth, phone, email, note, nickname, login, groupID, srvID,
+                    localID, visible, invisible, ignored, avatar, newest, messages, events;
             } col{};
             if (!rows.IsEnd()) {
-                col = {rows.ColumnIndex(u"OnServer"),
-                       rows.ColumnIndex(u"AwaitingAuth"),
-                       rows.ColumnIndex(u"Phone"),
-                       rows.ColumnIndex(u"Email"),
-                       rows.ColumnIndex(u"Note"),
-                       rows.ColumnIndex(u"Nickname"),
-                       rows.ColumnIndex(u"Login"),
-                       rows.ColumnIndex(u"GroupName"),
-                       rows.ColumnIndex(u"GroupID"),
-                       rows.ColumnIndex(u"SrvID"),
-                       rows.ColumnIndex(u"LocalID"),
-                       rows.ColumnIndex(u"Visible"),
-                       rows.ColumnIndex(u"Invisible"),
-                       rows.ColumnIndex(u"Ignored"),
-                       rows.ColumnIndex(u"Avatar"),
-                       rows.ColumnIndex(u"UnreadCount"),
-                       rows.ColumnIndex(u"NewestNumber"),
-                       rows.ColumnIndex(u"CountedNumber"),
-                       rows.ColumnIndex(u"CountedMessages"),
-                       rows.ColumnIndex(u"CountedEvents")};
+                col = {rows.ColumnIndex(u"OnServer"),    rows.ColumnIndex(u"AwaitingAuth"),
+                       rows.ColumnIndex(u"Phone"),       rows.ColumnIndex(u"Email"),
+                       rows.ColumnIndex(u"Note"),        rows.ColumnIndex(u"Nickname"),
+                       rows.ColumnIndex(u"Login"),       rows.ColumnIndex(u"GroupID"),
+                       rows.ColumnIndex(u"SrvID"),       rows.ColumnIndex(u"LocalID"),
+                       rows.ColumnIndex(u"Visible"),     rows.ColumnIndex(u"Invisible"),
+                       rows.ColumnIndex(u"Ignored"),     rows.ColumnIndex(u"Avatar"),
+                       rows.ColumnIndex(u"TotalNewest"), rows.ColumnIndex(u"TotalMessages"),
+                       rows.ColumnIndex(u"TotalEvents")};
             }
             // The pictures are given to the contacts after the pass: allocated after them
             // rather than between them, the contacts (which every list item and presence
@@ -235,6 +235,16 @@ bool CAccount::dbLoadContacts_Grouped() {
             };
             std::vector<PendingPicture> pictures;
             while (!rows.IsEnd()) {
+                const auto groupID = static_cast<uint16_t>(rows.IntColumn(col.groupID, 0));
+                std::u16string groupName;
+                if (groupID != 0) {
+                    const auto group = groupNames.find(groupID);
+                    if (group == groupNames.end()) {
+                        rows.Next();
+                        continue;
+                    }
+                    groupName = group->second;
+                }
                 const bool onServer = rows.IntColumn(col.onServer, 0) != 0;
                 const bool awaitingAuth = rows.IntColumn(col.awaitingAuth, 0) != 0;
                 const std::u16string phone = rows.TextColumn(col.phone, u"");
@@ -242,15 +252,20 @@ bool CAccount::dbLoadContacts_Grouped() {
                 const std::u16string note = rows.TextColumn(col.note, u"");
                 const std::u16string nickname = rows.TextColumn(col.nickname, u"");
                 const std::u16string login = rows.TextColumn(col.login, u"");
-                const std::u16string groupName = rows.TextColumn(col.groupName, u"");
-                const auto groupID = static_cast<uint16_t>(rows.IntColumn(col.groupID, 0));
                 const auto srvID = static_cast<uint16_t>(rows.IntColumn(col.srvID, 0));
                 const int32_t localID = rows.IntColumn(col.localID, 0);
-                HistoryCounts counts{.unread = std::max(0, rows.IntColumn(col.unread, 0)),
-                                     .newest = std::max(0, rows.IntColumn(col.newest, 0))};
-                if (rows.IntColumn(col.counted, -1) == rows.IntColumn(col.newest, 0)) {
+                const auto unread = unreadCounts.find(localID);
+                HistoryCounts counts{.unread = unread == unreadCounts.end() ? 0 : unread->second};
+                if (!rows.IsNull(col.newest)) {
+                    counts.newest = std::max(0, rows.IntColumn(col.newest, 0));
                     counts.messages = rows.IntColumn(col.messages, -1);
                     counts.events = rows.IntColumn(col.events, -1);
+                    counts.stored = counts.messages >= 0 && counts.events >= 0;
+                } else {
+                    CppSQLite3Command newest = db.Prepare(kNewestOf);
+                    newest.BindInt(1, ID());
+                    newest.BindInt(2, localID);
+                    counts.newest = std::max(0, db.ExecuteScalar(newest));
                 }
                 ContactPtr contact;
                 try {

@@ -15,6 +15,8 @@ set(ZUL_PLATFORM_SOURCES
     platform/connection_manager.h
     platform/error.cpp
     platform/error.h
+    platform/heap.cpp
+    platform/heap.h
     platform/keyring.cpp
     platform/keyring.h
     platform/local_time.cpp

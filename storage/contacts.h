@@ -396,7 +396,7 @@ class CContacts {
     // Deletes the contact's row (and through the trigger its history), then the object.
     bool DeleteContact(CContact* contact);
     // Drops every contact and group of the account from memory. The profile keeps their
-    // history counts (HistoryCounts), so that the next load need not count them.
+    // history counts (HistoryTotals), so that the next load need not count them.
     void RemoveAccount(int32_t accountID);
     // Lays the index of logins out afresh, its entries next to each other in memory: after a
     // load they lie between the contacts they index, and a list download or a presence storm,

@@ -85,6 +85,37 @@ constexpr std::u16string_view kInitStatements[] = {
     u"CREATE TRIGGER IF NOT EXISTS HistoryCountsTrigger_OnAccountChange AFTER UPDATE OF ID ON "
     u"Accounts FOR EACH ROW WHEN OLD.ID<>NEW.ID BEGIN DELETE FROM HistoryCounts WHERE "
     u"AccID=OLD.ID OR AccID=NEW.ID; END",
+    // The counts of each contact's history as the client left them, with the newest event's
+    // number. The profile itself drops a contact's row whenever a row of that history is added,
+    // replaced, removed or moved (and the older HistoryCounts row with it), so a row that exists
+    // is exact: the list's load takes it without a look at the history.
+    u"CREATE TABLE IF NOT EXISTS HistoryTotals( AccID INTEGER, ContactID INTEGER, Newest "
+    u"INTEGER, Messages INTEGER, Events INTEGER, PRIMARY KEY(AccID, ContactID))",
+    u"CREATE TRIGGER IF NOT EXISTS HistoryTotalsTrigger_OnInsert AFTER INSERT ON History FOR "
+    u"EACH ROW BEGIN DELETE FROM HistoryTotals WHERE AccID=NEW.AccID AND "
+    u"ContactID=NEW.ContactID; DELETE FROM HistoryCounts WHERE AccID=NEW.AccID AND "
+    u"ContactID=NEW.ContactID; END",
+    u"CREATE TRIGGER IF NOT EXISTS HistoryTotalsTrigger_OnDelete AFTER DELETE ON History FOR "
+    u"EACH ROW BEGIN DELETE FROM HistoryTotals WHERE AccID=OLD.AccID AND "
+    u"ContactID=OLD.ContactID; DELETE FROM HistoryCounts WHERE AccID=OLD.AccID AND "
+    u"ContactID=OLD.ContactID; END",
+    u"CREATE TRIGGER IF NOT EXISTS HistoryTotalsTrigger_OnUpdate AFTER UPDATE OF AccID, "
+    u"ContactID, Number, EventType ON History FOR EACH ROW BEGIN DELETE FROM HistoryTotals "
+    u"WHERE (AccID=OLD.AccID AND ContactID=OLD.ContactID) OR (AccID=NEW.AccID AND "
+    u"ContactID=NEW.ContactID); DELETE FROM HistoryCounts WHERE (AccID=OLD.AccID AND "
+    u"ContactID=OLD.ContactID) OR (AccID=NEW.AccID AND ContactID=NEW.ContactID); END",
+    u"CREATE TRIGGER IF NOT EXISTS HistoryTotalsTrigger_OnContactDelete AFTER DELETE ON "
+    u"Contacts FOR EACH ROW BEGIN DELETE FROM HistoryTotals WHERE AccID=OLD.AccID AND "
+    u"ContactID=OLD.LocalID; END",
+    u"CREATE TRIGGER IF NOT EXISTS HistoryTotalsTrigger_OnContactChange AFTER UPDATE OF "
+    u"LocalID, AccID ON Contacts FOR EACH ROW BEGIN DELETE FROM HistoryTotals WHERE "
+    u"ContactID=OLD.LocalID OR ContactID=NEW.LocalID; END",
+    u"CREATE TRIGGER IF NOT EXISTS HistoryTotalsTrigger_OnAccountChange AFTER UPDATE OF ID ON "
+    u"Accounts FOR EACH ROW WHEN OLD.ID<>NEW.ID BEGIN DELETE FROM HistoryTotals WHERE "
+    u"AccID=OLD.ID OR AccID=NEW.ID; END",
+    // The unread messages alone: the list's load counts them for every contact in one walk.
+    u"CREATE INDEX IF NOT EXISTS HistoryUnread ON History (AccID,ContactID) WHERE EventType=2 "
+    u"AND Unread=1",
 };
 
 // The part of the profile read through a mapping while CMappedReads lives (the rest, if any,

@@ -86,8 +86,8 @@ CHistory::CHistory(CAccount* account, CContact* contact, HistoryCounts counts)
       contact_(RequireObject(contact, u"Fatal error: No contact fetched")),
       eventCount_(counts.events),
       messageCount_(counts.messages),
-      savedMessages_(counts.messages),
-      savedEvents_(counts.events) {
+      savedMessages_(counts.stored ? counts.messages : -1),
+      savedEvents_(counts.stored ? counts.events : -1) {
     // The first event added then needs no look at the index for its number (a sign-on's
     // presence adds one to each of thousands of contacts).
     if (counts.newest >= 0) storedMax_ = counts.newest;
@@ -144,34 +144,20 @@ void CHistory::dbSaveCounts() {
     if (messages < 0 || events < 0 || (messages == savedMessages_ && events == savedEvents_))
         return;
     DbWork(u"CHistory::dbSaveCounts(): ", [&] {
-        const int32_t last =
+        const int32_t newest =
             Count(db, u"SELECT IFNULL(MAX(Number),0) FROM History WHERE AccID=? AND ContactID=?",
                   {account_.ID(), contact_.LocalID()});
         CppSQLite3Command cmd = db.Prepare(
-            u"REPLACE INTO HistoryCounts (AccID, ContactID, LastNumber, Messages, "
-            u"Events) VALUES (?, ?, ?, ?, ?)");
+            u"REPLACE INTO HistoryTotals (AccID, ContactID, Newest, Messages, Events) VALUES "
+            u"(?, ?, ?, ?, ?)");
         cmd.BindInt(1, account_.ID());
         cmd.BindInt(2, contact_.LocalID());
-        cmd.BindInt(3, last);
+        cmd.BindInt(3, newest);
         cmd.BindInt(4, messages);
         cmd.BindInt(5, events);
         db.Execute(cmd);
         savedMessages_ = messages;
         savedEvents_ = events;
-        return true;
-    });
-}
-
-void CHistory::ForgetSavedCounts() {
-    if (savedMessages_ < 0 && savedEvents_ < 0) return;
-    CDatabase& db = account_.Contacts().Db();
-    DbWork(u"CHistory::ForgetSavedCounts(): ", [&] {
-        CppSQLite3Command cmd =
-            db.Prepare(u"DELETE FROM HistoryCounts WHERE AccID=? AND ContactID=?");
-        cmd.BindInt(1, account_.ID());
-        cmd.BindInt(2, contact_.LocalID());
-        db.Execute(cmd);
-        savedMessages_ = savedEvents_ = -1;
         return true;
     });
 }
@@ -537,6 +523,7 @@ bool CHistory::DeleteRow(int32_t number, std::u16string_view logPrefix) {
         cmd.BindInt(2, contact_.LocalID());
         cmd.BindInt(3, number);
         db.Execute(cmd);
+        TotalsChanged();
         return true;
     });
 }
@@ -550,7 +537,6 @@ bool CHistory::DeleteEvent_FromDB(CHistoryEvent* event) {
                            [event](const EventPtr& e) { return e.get() == event; });
     if (it == events_.end()) return false;
     if (!DeleteRow(event->Number(), u"CHistory::DeleteEvent_FromDB(): ")) return false;
-    ForgetSavedCounts();
     Decrement(eventCount_);
     if (event->IsMessage()) {
         Decrement(messageCount_);
@@ -597,7 +583,7 @@ bool CHistory::DeleteAllEvents_FromDB() {
         LogDbError(u"CHistory::DeleteAllEvents_FromDB(): ", e);
         return false;
     }
-    ForgetSavedCounts();
+    TotalsChanged();
     unreadCount_ = 0;
     eventCount_ = 0;
     messageCount_ = 0;

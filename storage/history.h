@@ -200,13 +200,14 @@ class CHistoryEvent {
 };
 
 // Counts of a history that its maker read already (-1: not read). The contact list's load
-// reads them for every contact in one statement: the unread count from the index, the others
-// from the HistoryCounts row when it is up to date.
+// reads them for every contact: the unread counts in one walk of their index, the others from
+// the contact's HistoryTotals row when the profile kept it.
 struct HistoryCounts {
     int32_t unread = -1;
     int32_t messages = -1;
     int32_t events = -1;
     int32_t newest = -1;  // the newest event's number (0: no event)
+    bool stored = false;  // the messages and events are the profile's HistoryTotals row
 };
 
 class CHistory {
@@ -278,9 +279,12 @@ class CHistory {
     // The status-change option was switched off: drops the loaded status changes.
     void DropStatusChanges();
 
-    // Writes the message and event counts to HistoryCounts when they are known and differ from
-    // what the row holds (the caller may hold a transaction). Never throws.
+    // Writes the message and event counts to HistoryTotals when they are known and the row
+    // does not hold them (the caller may hold a transaction). Never throws.
     void dbSaveCounts();
+    // A row of this history was written or removed: the profile dropped its HistoryTotals row.
+    // Called with the database lock held.
+    void TotalsChanged() { savedMessages_ = savedEvents_ = -1; }
 
     int32_t UnreadCount() const { return unreadCount_.load(); }
     // The first call counts in the profile: it takes the database lock, so no caller may hold
@@ -340,11 +344,8 @@ class CHistory {
     int32_t KnownCount(std::atomic<int32_t>& counter) const;
     std::atomic<int32_t> unreadCount_{0}, loadedMessageCount_{0};
     mutable std::atomic<int32_t> eventCount_{-1}, messageCount_{-1};
-    // What the HistoryCounts row holds (-1: no row, or one that is out of date). Under the
-    // database lock.
+    // What the HistoryTotals row holds (-1: no row). Under the database lock.
     int32_t savedMessages_ = -1, savedEvents_ = -1;
-    // Drops the HistoryCounts row: a deletion changed the counts without a new newest number.
-    void ForgetSavedCounts();
     std::atomic<bool> messagesLoaded_{false}, statusLoaded_{false}, pendingLoaded_{false};
     std::atomic<int64_t> windowStart_{kNoWindow};
     bool windowStatus_ = false;  // the window holds the status changes (under mutex_)

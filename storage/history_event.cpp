@@ -185,6 +185,7 @@ bool CHistoryEvent::dbSave() {
         cmd.BindInt(13, number_);
         cmd.BindInt(14, ErrorCode());
         db.Execute(cmd);
+        contact_.History().TotalsChanged();
         return true;
     });
 }

@@ -150,7 +150,7 @@ void WriteProfile(const std::string& path, const WorldSpec& shape,
                         "Number,Status,StatusMood,Message,Unread,Sent,Delivered,Marked,ErrorCode)"
                         " VALUES (?,?,2,?,?,?,0,-1,?,0,?,?,0,0)");
         Statement counts(db,
-                         "INSERT INTO HistoryCounts (AccID,ContactID,LastNumber,Messages,Events) "
+                         "INSERT INTO HistoryTotals (AccID,ContactID,Newest,Messages,Events) "
                          "VALUES (?,?,?,?,?)");
         const uint64_t now = LocalFileTimeNow();
         for (int a = 0; a < shape.accounts; ++a) {

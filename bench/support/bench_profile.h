@@ -26,7 +26,7 @@ struct WorldSpec {
     // The status the accounts were left in (LastStatus): -1 offline; another status makes the
     // client sign them on at start.
     int32_t lastStatus = -1;
-    // The profile holds the history counts a client leaves at exit (HistoryCounts); without
+    // The profile holds the history counts a client leaves at exit (HistoryTotals); without
     // them the first start counts every history.
     bool historyCountsSaved = true;
 };

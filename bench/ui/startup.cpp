@@ -43,7 +43,7 @@ WorldSpec StartupWorld() {
 // The generated profile is kept between runs (writing a million rows takes a while); each run
 // starts from a fresh copy of it.
 std::string CachedProfile() {
-    const std::string folder = std::filesystem::temp_directory_path().string() + "/zul-startup-v2/";
+    const std::string folder = std::filesystem::temp_directory_path().string() + "/zul-startup-v3/";
     const std::string path = folder + "zul.profile";
     if (std::filesystem::exists(path)) return path;
     std::filesystem::create_directories(folder);

@@ -408,9 +408,9 @@ TEST_F(AccountsTest, OwnerPictureChangesOnlyWithNewBytes) {
     EXPECT_EQ(Scalar(u"SELECT OwnerAvatar IS NULL FROM Accounts"), 1);
 }
 
-// The list's load brings each contact's counts: the unread ones from the index, the message and
-// event counts from the row the last removal of the account left, unless the history moved on
-// since (then they are counted again when asked for).
+// The list's load brings each contact's counts: the unread ones from their index, the message
+// and event counts from the row the last removal of the account left, unless the history moved
+// on since (the profile then dropped the row; they are counted again when asked for).
 TEST_F(AccountsTest, HistoryCountsComeWithTheContactsAndAreCountedAgainWhenOutOfDate) {
     CAccountData data = test::MakeAccountData(1, u"1001");
     data.dbSave();
@@ -434,8 +434,8 @@ TEST_F(AccountsTest, HistoryCountsComeWithTheContactsAndAreCountedAgainWhenOutOf
         EXPECT_EQ(h.UnreadCount(), 2);
     }
     const auto counted = [] {
-        CppSQLite3Command cmd = Database().Prepare(
-            u"SELECT Messages * 100 + Events * 10 + LastNumber FROM HistoryCounts");
+        CppSQLite3Command cmd =
+            Database().Prepare(u"SELECT Messages * 100 + Events * 10 + Newest FROM HistoryTotals");
         return Database().ExecuteScalar(cmd);
     };
     account.SetEnabled(0);
@@ -448,8 +448,25 @@ TEST_F(AccountsTest, HistoryCountsComeWithTheContactsAndAreCountedAgainWhenOutOf
         EXPECT_EQ(h.UnreadCount(), 2);
         EXPECT_EQ(h.MessageCount(), 3);
         EXPECT_EQ(h.EventCount(), 4);
-        for (const std::string& sql : trace.statements)
+        // Nothing was counted, and no history row or index entry was read but the unread ones.
+        for (const std::string& sql : trace.statements) {
             EXPECT_EQ(sql.find("SELECT COUNT(*), IFNULL(SUM"), std::string::npos) << sql;
+            EXPECT_EQ(sql.find("MAX(Number)"), std::string::npos) << sql;
+        }
+    }
+    // Reading messages leaves the counts as they were; renumbering an event does not.
+    account.SetEnabled(0);
+    Exec(u"UPDATE History SET Unread=0 WHERE Number=1");
+    EXPECT_EQ(counted(), 344);
+    Exec(u"UPDATE History SET Unread=1 WHERE Number=1");
+    Exec(u"UPDATE History SET Number=9 WHERE Number=4");
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM HistoryTotals"), 0);
+    Exec(u"UPDATE History SET Number=4 WHERE Number=9");
+    account.SetEnabled(1);
+    {
+        CHistory& h = store_.FindContact(&account, u"2001")->History();
+        EXPECT_EQ(h.UnreadCount(), 2);
+        EXPECT_EQ(h.MessageCount(), 3);
     }
 
     // A row the client did not count (written by a run that ended without saving the counts).
@@ -479,7 +496,7 @@ TEST_F(AccountsTest, HistoryCountsComeWithTheContactsAndAreCountedAgainWhenOutOf
     }
     // Deleting an older event drops the row: the counts changed, the newest number did not.
     ASSERT_TRUE(h.DeleteEvent_FromDB(oldest));
-    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM HistoryCounts"), 0);
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM HistoryTotals"), 0);
     account.SetEnabled(0);
     account.SetEnabled(1);
     CHistory& again = store_.FindContact(&account, u"2001")->History();

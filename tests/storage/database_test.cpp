@@ -107,6 +107,37 @@ const std::vector<Row> kExpectedSchema = {
      "CREATE TRIGGER HistoryCountsTrigger_OnAccountChange AFTER UPDATE OF ID ON Accounts FOR EACH "
      "ROW WHEN OLD.ID<>NEW.ID BEGIN DELETE FROM HistoryCounts WHERE AccID=OLD.ID OR AccID=NEW.ID; "
      "END"},
+    {"table", "HistoryTotals", "HistoryTotals",
+     "CREATE TABLE HistoryTotals( AccID INTEGER, ContactID INTEGER, Newest INTEGER, Messages "
+     "INTEGER, Events INTEGER, PRIMARY KEY(AccID, ContactID))"},
+    {"index", "sqlite_autoindex_HistoryTotals_1", "HistoryTotals", ""},
+    {"trigger", "HistoryTotalsTrigger_OnInsert", "History",
+     "CREATE TRIGGER HistoryTotalsTrigger_OnInsert AFTER INSERT ON History FOR EACH ROW BEGIN "
+     "DELETE FROM HistoryTotals WHERE AccID=NEW.AccID AND ContactID=NEW.ContactID; DELETE FROM "
+     "HistoryCounts WHERE AccID=NEW.AccID AND ContactID=NEW.ContactID; END"},
+    {"trigger", "HistoryTotalsTrigger_OnDelete", "History",
+     "CREATE TRIGGER HistoryTotalsTrigger_OnDelete AFTER DELETE ON History FOR EACH ROW BEGIN "
+     "DELETE FROM HistoryTotals WHERE AccID=OLD.AccID AND ContactID=OLD.ContactID; DELETE FROM "
+     "HistoryCounts WHERE AccID=OLD.AccID AND ContactID=OLD.ContactID; END"},
+    {"trigger", "HistoryTotalsTrigger_OnUpdate", "History",
+     "CREATE TRIGGER HistoryTotalsTrigger_OnUpdate AFTER UPDATE OF AccID, ContactID, Number, "
+     "EventType ON History FOR EACH ROW BEGIN DELETE FROM HistoryTotals WHERE (AccID=OLD.AccID "
+     "AND ContactID=OLD.ContactID) OR (AccID=NEW.AccID AND ContactID=NEW.ContactID); DELETE FROM "
+     "HistoryCounts WHERE (AccID=OLD.AccID AND ContactID=OLD.ContactID) OR (AccID=NEW.AccID AND "
+     "ContactID=NEW.ContactID); END"},
+    {"trigger", "HistoryTotalsTrigger_OnContactDelete", "Contacts",
+     "CREATE TRIGGER HistoryTotalsTrigger_OnContactDelete AFTER DELETE ON Contacts FOR EACH ROW "
+     "BEGIN DELETE FROM HistoryTotals WHERE AccID=OLD.AccID AND ContactID=OLD.LocalID; END"},
+    {"trigger", "HistoryTotalsTrigger_OnContactChange", "Contacts",
+     "CREATE TRIGGER HistoryTotalsTrigger_OnContactChange AFTER UPDATE OF LocalID, AccID ON "
+     "Contacts FOR EACH ROW BEGIN DELETE FROM HistoryTotals WHERE ContactID=OLD.LocalID OR "
+     "ContactID=NEW.LocalID; END"},
+    {"trigger", "HistoryTotalsTrigger_OnAccountChange", "Accounts",
+     "CREATE TRIGGER HistoryTotalsTrigger_OnAccountChange AFTER UPDATE OF ID ON Accounts FOR EACH "
+     "ROW WHEN OLD.ID<>NEW.ID BEGIN DELETE FROM HistoryTotals WHERE AccID=OLD.ID OR AccID=NEW.ID; "
+     "END"},
+    {"index", "HistoryUnread", "History",
+     "CREATE INDEX HistoryUnread ON History (AccID,ContactID) WHERE EventType=2 AND Unread=1"},
 };
 
 std::vector<Row> ReadSchema() {

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "accounts/accounts.h"
+#include "platform/heap.h"
 #include "platform/log.h"
 #include "platform/paths.h"
 #include "platform/resources.h"
@@ -41,6 +42,8 @@ constexpr int kWindowWidth = 480;
 constexpr int kWindowHeight = 720;
 constexpr int kMinWindowWidth = 240;
 constexpr int kMinWindowHeight = 320;
+// What the start-up's heap grows by at once (only the pages it touches are memory).
+constexpr size_t kStartUpHeapBytes = size_t{64} << 20;
 
 std::string FolderOf(const std::string& path) {
     const size_t slash = path.rfind('/');
@@ -89,6 +92,8 @@ bool ClientApp::StartUp() {
     QObject::connect(instance_.get(), &SingleInstance::ActivationRequested,
                      [this] { BringToFront(); });
 
+    // The profile's contacts and the list built of them are most of what the start allocates.
+    const CBulkLoadHeap heap(kStartUpHeapBytes);
     if (!Database().Open()) return Fail("the profile cannot be opened");
     profileOpened_ = true;
     if (!Options().dbLoad()) return Fail("the settings cannot be loaded");
