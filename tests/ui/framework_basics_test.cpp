@@ -225,6 +225,36 @@ TEST_F(Basics, TallCanvasHoldsABandThatFollowsTheRowsAskedFor) {
     Canvas::SetMaxSurfaceRows(saved);
 }
 
+// A band made for the rows the view is about to show holds them at once (no band move after);
+// a surface of a megabyte or more lies on memory of its own, aligned for huge pages.
+TEST_F(Basics, NewBandHoldsTheRowsTheViewGoesToOnMemoryAlignedForHugePages) {
+    CountingCanvas canvas;
+    canvas.SetSize(480, 10000, 9000, 9720);
+    ASSERT_NE(canvas.Surface(), nullptr);
+    const int rows = canvas.Surface()->height();
+    EXPECT_EQ(rows, std::min(10000, Canvas::MaxSurfaceRows()));
+    EXPECT_LE(canvas.SurfaceTop(), 9000);
+    EXPECT_GE(canvas.SurfaceTop() + rows, 9720);
+    EXPECT_FALSE(canvas.EnsureRows(9000, 9720));
+    EXPECT_EQ(canvas.bandMoves, 0);
+    if (static_cast<size_t>(canvas.Surface()->sizeInBytes()) >= size_t{1} << 20) {
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(canvas.Surface()->constBits()) % (2 << 20), 0u);
+    }
+    // Written and read whole (the mapping covers every row).
+    canvas.Surface()->fill(Qt::red);
+    EXPECT_EQ(canvas.Surface()->pixelColor(479, rows - 1), QColor(Qt::red));
+
+    // Parked, it keeps its size but no surface, and a size change makes none.
+    canvas.Park();
+    EXPECT_EQ(canvas.Surface(), nullptr);
+    canvas.SetSize(480, 12000);
+    EXPECT_EQ(canvas.Surface(), nullptr);
+    EXPECT_TRUE(canvas.Unpark());
+    ASSERT_NE(canvas.Surface(), nullptr);
+    EXPECT_FALSE(canvas.Drawn());
+    EXPECT_FALSE(canvas.Unpark());
+}
+
 TEST_F(Basics, CaptionBarSharesOneLineWhenBothTextsFit) {
     CaptionBar bar;
     bar.SetTitle(QStringLiteral("Contacts"));

@@ -93,6 +93,42 @@ TEST_F(Painting, ABandMovedAStepKeepsItsRowsAndDrawsOnlyWhatCameIn) {
     Canvas::SetMaxSurfaceRows(saved);
 }
 
+// Of the pages out of sight, the last ones shown keep their surface; an older one parks it (its
+// memory goes to the spares new surfaces of its size are made from) and draws it again, the
+// same, when it is painted.
+TEST_F(Painting, PagesLongOutOfSightParkTheirSurfaceAndDrawItAgainWhenShown) {
+    static_assert(ViewPage::kSurfacesKeptAside == 2);
+    RowsPage a(QStringLiteral("A"), 50), b(QStringLiteral("B"), 50), c(QStringLiteral("C"), 50),
+        d(QStringLiteral("D"), 50), e(QStringLiteral("E"), 50);
+    window->AddPage(&a, true, false);
+    a.FocusItem(a.Row(2));
+    Screen();
+    ASSERT_NE(a.Surface(), nullptr);
+    const QImage drawn = a.Surface()->copy();
+    const uchar* aBits = a.Surface()->constBits();
+    for (RowsPage* page : {&b, &c}) {
+        window->ShowPage(MainWindow::kJump, window->AddPage(page, true, false));
+        Screen();
+    }
+    EXPECT_FALSE(a.Parked());  // two pages aside: both keep theirs
+    window->ShowPage(MainWindow::kJump, window->AddPage(&d, true, false));
+    EXPECT_TRUE(a.Parked());
+    EXPECT_EQ(a.Surface(), nullptr);
+    EXPECT_FALSE(b.Parked());
+    EXPECT_GE(Canvas::SpareSurfaces(), 1u);
+
+    // The next page of that size is drawn on the parked page's memory.
+    window->AddPage(&e, true, false);
+    ASSERT_NE(e.Surface(), nullptr);
+    EXPECT_EQ(e.Surface()->constBits(), aBits);
+
+    window->ShowPage(MainWindow::kJump, window->IndexOf(&a));
+    EXPECT_NE(Screen().pixelColor(470, a.Row(2)->Rect().top() + 1), WindowColour());
+    ASSERT_NE(a.Surface(), nullptr);
+    EXPECT_FALSE(a.Parked());
+    EXPECT_EQ(*a.Surface(), drawn);
+}
+
 TEST_F(Painting, CaptionBarIsBlendedOverTheContentWhenTransparencyIsOn) {
     RowsPage page(QStringLiteral("Contacts"), 50);
     window->AddPage(&page, true, false);

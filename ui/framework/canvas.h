@@ -19,13 +19,14 @@ namespace zul {
 class Canvas {
   public:
     Canvas() = default;
-    virtual ~Canvas() = default;
+    virtual ~Canvas();  // the surface goes to the spares
     Canvas(const Canvas&) = delete;
     Canvas& operator=(const Canvas&) = delete;
 
     // Negative sizes count as 0. An unchanged size does nothing; a zero dimension releases
-    // the surface; otherwise a new surface is made and AfterResize runs.
-    void SetSize(int width, int height);
+    // the surface; otherwise a new surface is made and AfterResize runs. Given the content
+    // rows [viewTop, viewBottom) the view is about to show, the new band holds them.
+    void SetSize(int width, int height, int viewTop = 0, int viewBottom = 0);
     int Width() const { return width_; }
     int Height() const { return height_; }
 
@@ -48,6 +49,16 @@ class Canvas {
     // Makes the surface again at the current device-pixel ratio when it was made at another
     // one, and has it drawn (AfterResize). True when it was made again.
     bool FollowPixelRatio();
+
+    // A canvas out of sight lets go of its surface: its pixels go to the spares that new
+    // surfaces of the same size are made from (fresh memory costs a page fault for every 4 KB
+    // first touched, a surface a thousand of them). Size changes then make no surface until
+    // Unpark makes one again and has it drawn (AfterResize); true when it did.
+    void Park();
+    bool Unpark();
+    bool Parked() const { return parked_; }
+    // The spare surfaces kept (at most a few), for tests.
+    static size_t SpareSurfaces();
 
     // The ratio every surface is made at from now on (the main window's screen's; 1 by default).
     static double PixelRatio();
@@ -76,6 +87,7 @@ class Canvas {
     int height_ = 0;
     int surfaceTop_ = 0;
     bool drawn_ = false;
+    bool parked_ = false;
 };
 
 // Holds a canvas's lock for a scope.

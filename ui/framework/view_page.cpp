@@ -6,6 +6,8 @@
 #include <QPainter>
 #include <QThread>
 #include <QWidget>
+#include <algorithm>
+#include <deque>
 #include <utility>
 
 #include "ui/framework/drawing.h"
@@ -27,8 +29,38 @@ QAction* InsertMenuCommand(QMenu& menu, QAction* before, const QString& text, in
     return action;
 }
 
+namespace {
+
+// The pages that are not active but keep their surface, the longest inactive first.
+std::deque<ViewPage*>& AsidePages() {
+    static std::deque<ViewPage*> pages;
+    return pages;
+}
+
+void ForgetAside(ViewPage* page) {
+    auto& aside = AsidePages();
+    aside.erase(std::remove(aside.begin(), aside.end(), page), aside.end());
+}
+
+}  // namespace
+
+void ViewPage::SetActive(bool active) {
+    ForgetAside(this);
+    active_ = active;
+    if (active) return;  // unparked when painted
+    auto& aside = AsidePages();
+    aside.push_back(this);
+    while (aside.size() > kSurfacesKeptAside) {
+        ViewPage* page = aside.front();
+        aside.pop_front();
+        page->Park();
+    }
+}
+
 ViewPage::~ViewPage() {
     if (host_ != nullptr) host_->RemovePage(this, MainWindow::kRemoveThenJump);
+    // Last: leaving the host may have set the page aside once more.
+    ForgetAside(this);
 }
 
 int ViewPage::HostWidth() const {
@@ -45,14 +77,17 @@ void ViewPage::Relayout() {
         const int width = HostWidth();
         caption_.Layout(width);
         LayoutContent(width);
+        // The rows are prepared and the band made where the view is going: a chat that opens
+        // at its end is not first drawn at its top.
+        const int aim = ViewAim();
         int moved = 0;
-        PrepareRows(-contentOffset_, -contentOffset_ + ViewHeight(), moved);
-        contentOffset_ -= moved;
+        PrepareRows(aim, aim + ViewHeight(), moved);
+        if (aim == -contentOffset_) contentOffset_ -= moved;
         const int height = ContentHeight();
         if (width == Width() && height == Height())
             DrawSurface(QRect());
         else
-            SetSize(width, height);  // AfterResize draws
+            SetSize(width, height, aim, aim + ViewHeight());  // AfterResize draws
     }
     if (host_ != nullptr) host_->RepaintPage(this);
 }
@@ -281,9 +316,10 @@ void ViewPage::MoveFocus(int key) {
 void ViewPage::PaintTo(QPainter& painter, const QRect& area, int viewHeight) {
     CanvasLock captionGuard(caption_);
     CanvasLock pageGuard(*this);
-    // Surfaces made at another device-pixel ratio are made (and drawn) again first.
+    // Surfaces parked or made at another device-pixel ratio are made (and drawn) again first.
     caption_.FollowPixelRatio();
     FollowPixelRatio();
+    Unpark();
     const int x = area.x();
     const int width = area.width();
     painter.save();

@@ -64,6 +64,9 @@ class ViewPage : public Canvas {
         moved = 0;
         return false;
     }
+    // The content row the view is about to show at its top when the page is laid out: where it
+    // is, unless the page is about to move it (a chat going to its end).
+    virtual int ViewAim() { return -contentOffset_; }
     // Screen readers: the page's rows in the order they are shown, and what a row says.
     virtual std::vector<ListItem*> AccessibleItems() { return {}; }
     virtual QString AccessibleText(const ListItem& item) { return {}; }
@@ -107,8 +110,12 @@ class ViewPage : public Canvas {
     // ---- Operations ------------------------------------------------------------------
     void SetHost(MainWindow* host) { host_ = host; }
     MainWindow* Host() const { return host_; }
-    void SetActive(bool active) { active_ = active; }
+    // The host's current page (or the one sliding away) is active. Of the pages that are not,
+    // the kSurfacesKeptAside last active keep their surface (going back to them shows it at
+    // once); the others park it until they are painted again. Window thread only.
+    void SetActive(bool active);
     bool IsActive() const { return active_; }
+    static constexpr size_t kSurfacesKeptAside = 2;
 
     // Draws rect (page coordinates; a null rect is the whole page) and repaints the screen.
     // Called on another thread it only notes the rect; the next tick draws it.

@@ -445,6 +445,11 @@ bool ChatPage::PrepareRows(int top, int bottom, int& moved) {
     return changed;
 }
 
+int ChatPage::ViewAim() {
+    if (Host() == nullptr || !scrollPending_.load()) return ViewPage::ViewAim();
+    return std::max(0, ContentHeight() - ViewHeight());
+}
+
 int ChatPage::ContentHeight() {
     return contentBottom_;
 }

@@ -104,6 +104,7 @@ class ChatPage : public ViewPage, public IHistoryView {
     void DrawRect(QPainter& painter, const QRect& rect) override;
     void LayoutContent(int width) override;
     bool PrepareRows(int top, int bottom, int& moved) override;
+    int ViewAim() override;
     QString EmptyText() override;
     void AddedToHost() override;
     void RemovedFromHost() override;
