@@ -152,6 +152,10 @@ bool Canvas::MakeSurface(int top) {
 bool Canvas::FollowPixelRatio() {
     CanvasLock guard(*this);
     if (surface_.isNull() || surface_.devicePixelRatio() == g_pixelRatio.load()) return false;
+    return RemakeSurface();
+}
+
+bool Canvas::RemakeSurface() {
     if (!MakeSurface(surfaceTop_)) {
         ReportNoMemory();
         return false;
@@ -205,13 +209,7 @@ bool Canvas::Unpark() {
     if (!parked_) return false;
     parked_ = false;
     if (width_ == 0 || height_ == 0) return false;
-    if (!MakeSurface(surfaceTop_)) {
-        ReportNoMemory();
-        return false;
-    }
-    drawn_ = false;
-    AfterResize(false, false);
-    return true;
+    return RemakeSurface();
 }
 
 size_t Canvas::SpareSurfaces() {

@@ -79,6 +79,8 @@ class Canvas {
 
   private:
     bool MakeSurface(int top);
+    // Makes the band where it is and has it drawn; under the canvas lock.
+    bool RemakeSurface();
 
     std::recursive_mutex lock_;
     QImage surface_;
