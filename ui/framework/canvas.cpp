@@ -78,10 +78,10 @@ QImage NewSurfaceImage(int pixelWidth, int pixelRows) {
         munmap(reinterpret_cast<void*>(aligned + wanted), end - aligned - wanted);
     void* address = reinterpret_cast<void*>(aligned);
     madvise(address, wanted, MADV_HUGEPAGE);
+    auto* mapping = new Mapping{address, wanted};
     QImage image(static_cast<uchar*>(address), pixelWidth, pixelRows,
-                 static_cast<qsizetype>(lineBytes), kSurfaceFormat, Unmap,
-                 new Mapping{address, wanted});
-    if (image.isNull()) munmap(address, wanted);
+                 static_cast<qsizetype>(lineBytes), kSurfaceFormat, Unmap, mapping);
+    if (image.isNull()) Unmap(mapping);
     return image;
 }
 
@@ -182,13 +182,7 @@ void Canvas::SetSize(int width, int height, int viewTop, int viewBottom) {
         return;
     }
     if (parked_) return;
-    if (viewBottom > viewTop) {
-        const int rows = std::min(height_, g_maxSurfaceRows);
-        const int top = std::clamp(viewTop, 0, height_);
-        const int bottom = std::clamp(viewBottom, top, height_);
-        if (top < surfaceTop_ || bottom > surfaceTop_ + rows)
-            surfaceTop_ = top - (rows - std::min(bottom - top, rows)) / 2;
-    }
+    AimBand(viewTop, viewBottom);
     if (!MakeSurface(surfaceTop_)) {
         ReportNoMemory();
         return;
@@ -204,12 +198,22 @@ void Canvas::Park() {
     surfaceRows_ = 0;
 }
 
-bool Canvas::Unpark() {
+bool Canvas::Unpark(int viewTop, int viewBottom) {
     CanvasLock guard(*this);
     if (!parked_) return false;
     parked_ = false;
     if (width_ == 0 || height_ == 0) return false;
+    AimBand(viewTop, viewBottom);
     return RemakeSurface();
+}
+
+void Canvas::AimBand(int viewTop, int viewBottom) {
+    if (viewBottom <= viewTop) return;
+    const int rows = std::min(height_, g_maxSurfaceRows);
+    const int top = std::clamp(viewTop, 0, height_);
+    const int bottom = std::clamp(viewBottom, top, height_);
+    if (top < surfaceTop_ || bottom > surfaceTop_ + rows)
+        surfaceTop_ = top - (rows - std::min(bottom - top, rows)) / 2;
 }
 
 size_t Canvas::SpareSurfaces() {

@@ -53,9 +53,10 @@ class Canvas {
     // A canvas out of sight lets go of its surface: its pixels go to the spares that new
     // surfaces of the same size are made from (fresh memory costs a page fault for every 4 KB
     // first touched, a surface a thousand of them). Size changes then make no surface until
-    // Unpark makes one again and has it drawn (AfterResize); true when it did.
+    // Unpark makes one again (holding the rows [viewTop, viewBottom) when given) and has it
+    // drawn (AfterResize); true when it did.
     void Park();
-    bool Unpark();
+    bool Unpark(int viewTop = 0, int viewBottom = 0);
     bool Parked() const { return parked_; }
     // The spare surfaces kept (at most a few), for tests.
     static size_t SpareSurfaces();
@@ -81,6 +82,9 @@ class Canvas {
     bool MakeSurface(int top);
     // Makes the band where it is and has it drawn; under the canvas lock.
     bool RemakeSurface();
+    // Moves the band's top so that the next surface holds [viewTop, viewBottom) (nothing when
+    // the range is empty or already held).
+    void AimBand(int viewTop, int viewBottom);
 
     std::recursive_mutex lock_;
     QImage surface_;

@@ -319,7 +319,7 @@ void ViewPage::PaintTo(QPainter& painter, const QRect& area, int viewHeight) {
     // Surfaces parked or made at another device-pixel ratio are made (and drawn) again first.
     caption_.FollowPixelRatio();
     FollowPixelRatio();
-    Unpark();
+    Unpark(-contentOffset_, -contentOffset_ + viewHeight);
     const int x = area.x();
     const int width = area.width();
     painter.save();
