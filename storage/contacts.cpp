@@ -361,20 +361,33 @@ void CContacts::RemoveGroup(CGroup* group) {
     Rebuild();
 }
 
-void CContacts::ToggleGroup(CGroup* group) {
-    if (!group) return;
-    std::lock_guard dbLock(Db().Mutex());
+std::optional<bool> CContacts::ToggleVirtualGroup(std::u16string_view name) {
+    bool expanded = false;
+    std::u16string stored;
     {
         std::lock_guard lock(mutex_);
-        group->Action(1);
-        if (group->IsVirtual()) {
-            const std::u16string name = group->Name();
-            for (const auto& g : groups_) {
-                if (EqualNoCase(g->Name(), name)) g->SetExpanded(group->Expanded());
-            }
+        CGroup* group = FindVirtualGroup(name);
+        if (group == nullptr) return std::nullopt;
+        expanded = !group->Expanded();
+        group->SetExpanded(expanded);
+        stored = group->Name();
+        for (const auto& g : groups_) {
+            if (EqualNoCase(g->Name(), stored)) g->SetExpanded(expanded);
         }
     }
+    // The stored state of the groups named exactly so; one spelt otherwise keeps the state in
+    // memory until it is saved for another reason.
+    Db().Defer([expanded, stored](CDatabase& db) {
+        DbWork(u"CContacts::ToggleVirtualGroup(): ", [&] {
+            CppSQLite3Command cmd = db.Prepare(u"UPDATE Groups SET Expanded=? WHERE Name=?");
+            cmd.BindInt(1, expanded ? 1 : 0);
+            cmd.BindText(2, stored);
+            db.Execute(cmd);
+            return true;
+        });
+    });
     Rebuild();
+    return expanded;
 }
 
 bool CContacts::DeleteContact(CContact* contact) {

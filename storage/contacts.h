@@ -305,9 +305,6 @@ class CGroup : public CContactListItem {
     // Takes a new id and name and saves; nothing when both are the same. True when changed.
     bool Rename(uint16_t groupID, const std::u16string& name);
 
-    // The list-item action: code 1 (a tap on the header) toggles Expanded and saves.
-    void Action(int code);
-
     bool Save();
     bool __dbSave();
     bool __dbSaveVirtualGroup();
@@ -389,9 +386,11 @@ class CContacts {
     CGroup* AddOrUpdateGroup(int32_t accountID, const std::u16string& name, uint16_t groupID);
     // Removes a group from memory (the profile is cleaned by dbCleanGroups).
     void RemoveGroup(CGroup* group);
-    // The header tap: toggles Expanded and saves. A virtual group passes the state to the
-    // same-named groups of all accounts.
-    void ToggleGroup(CGroup* group);
+    // The header tap on the list's group of that name (the virtual group of all accounts):
+    // toggles Expanded and passes it to the same-named groups; the new state, or none when
+    // there is no such group. Takes the store's lock only: the profile's update goes to its
+    // writer thread (the window thread never waits for the profile).
+    std::optional<bool> ToggleVirtualGroup(std::u16string_view name);
 
     // Deletes the contact's row (and through the trigger its history), then the object.
     bool DeleteContact(CContact* contact);

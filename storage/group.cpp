@@ -58,12 +58,6 @@ bool CGroup::Rename(uint16_t groupID, const std::u16string& name) {
     return true;
 }
 
-void CGroup::Action(int code) {
-    if (code != 1) return;
-    SetExpanded(!Expanded());
-    Save();
-}
-
 bool CGroup::Save() {
     return virtual_ ? __dbSaveVirtualGroup() : __dbSave();
 }

@@ -401,16 +401,9 @@ ViewPage* ContactListPage::ChatPageOf(const ContactPtr& contact) {
 }
 
 void ContactListPage::ToggleGroup(GroupRow& row) {
-    // The store's lock order: the database lock, then the store lock; held so that the
-    // group found stays alive while it is toggled.
-    std::lock_guard dbLock(Database().Mutex());
-    std::lock_guard storeLock(contacts_.Mutex());
-    if (CGroup* group = contacts_.FindVirtualGroup(row.Name())) {
-        contacts_.ToggleGroup(group);
-        row.expanded = group->Expanded();
-    } else {
-        row.expanded = !row.expanded;
-    }
+    // Never the profile's lock here: a session may hold it for a whole burst.
+    const std::optional<bool> expanded = contacts_.ToggleVirtualGroup(row.Name());
+    row.expanded = expanded.value_or(!row.expanded);
     // The host lays the page out again right after; the headers already know their state.
     rebuildPending_.store(false);
 }
