@@ -159,14 +159,12 @@ bool CAccount::dbLoadGroups() {
 bool CAccount::dbLoadContacts_Grouped() {
     // The counts of each contact's history come with it: the unread messages in one walk of
     // their own index, the others from the contact's HistoryTotals row, which the profile drops
-    // whenever that history changes. Only a contact without a row has its newest event's number
-    // looked up in the history's index (its other counts are counted when first asked for).
+    // whenever that history changes. A contact without a row has its newest event's number
+    // looked up when its first event comes, its other counts when first asked for.
     static constexpr const char16_t* kContacts =
         u"SELECT C.*, T.Newest AS TotalNewest, T.Messages AS TotalMessages, T.Events AS "
         u"TotalEvents FROM Contacts C LEFT JOIN HistoryTotals T ON T.AccID=C.AccID AND "
         u"T.ContactID=C.LocalID WHERE C.AccID=?";
-    static constexpr const char16_t* kNewestOf =
-        u"SELECT IFNULL(MAX(Number),0) FROM History WHERE AccID=? AND ContactID=?";
     CDatabase& db = Database();
     std::lock_guard dbLock(db.Mutex());
     return DbWork(u"CAccount::dbLoadContacts_Grouped(): ", [&] {
@@ -260,12 +258,6 @@ bool CAccount::dbLoadContacts_Grouped() {
                     counts.newest = std::max(0, rows.IntColumn(col.newest, 0));
                     counts.messages = rows.IntColumn(col.messages, -1);
                     counts.events = rows.IntColumn(col.events, -1);
-                    counts.stored = counts.messages >= 0 && counts.events >= 0;
-                } else {
-                    CppSQLite3Command newest = db.Prepare(kNewestOf);
-                    newest.BindInt(1, ID());
-                    newest.BindInt(2, localID);
-                    counts.newest = std::max(0, db.ExecuteScalar(newest));
                 }
                 ContactPtr contact;
                 try {

@@ -86,8 +86,8 @@ CHistory::CHistory(CAccount* account, CContact* contact, HistoryCounts counts)
       contact_(RequireObject(contact, u"Fatal error: No contact fetched")),
       eventCount_(counts.events),
       messageCount_(counts.messages),
-      savedMessages_(counts.stored ? counts.messages : -1),
-      savedEvents_(counts.stored ? counts.events : -1) {
+      savedMessages_(counts.messages),
+      savedEvents_(counts.events) {
     // The first event added then needs no look at the index for its number (a sign-on's
     // presence adds one to each of thousands of contacts).
     if (counts.newest >= 0) storedMax_ = counts.newest;

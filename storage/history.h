@@ -201,13 +201,13 @@ class CHistoryEvent {
 
 // Counts of a history that its maker read already (-1: not read). The contact list's load
 // reads them for every contact: the unread counts in one walk of their index, the others from
-// the contact's HistoryTotals row when the profile kept it.
+// the contact's HistoryTotals row when the profile kept it (the message and event counts given
+// are what that row holds; a newest number not given is looked up when the first event comes).
 struct HistoryCounts {
     int32_t unread = -1;
     int32_t messages = -1;
     int32_t events = -1;
     int32_t newest = -1;  // the newest event's number (0: no event)
-    bool stored = false;  // the messages and events are the profile's HistoryTotals row
 };
 
 class CHistory {
