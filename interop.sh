@@ -3,10 +3,12 @@
 # and checks, one line per step, that they reach each other (sign-on, list, presence, messages,
 # away, an offline message, a buddy icon).
 #
-#   ./interop.sh HOST:PORT LOGIN_A:PASSWORD_A LOGIN_B:PASSWORD_B [--md5] [--tls]
+#   ./interop.sh HOST:PORT LOGIN_A:PASSWORD_A LOGIN_B:PASSWORD_B [--md5] [--tls] [--restart CMD]
 #
 # An all-digit login is an ICQ account, anything else AIM; --md5 signs on with the MD5 login;
-# --tls makes every connection with TLS and trusts the certificate the server first presents.
+# --tls makes every connection with TLS and trusts the certificate the server first presents;
+# --restart CMD is a shell command that stops the server and starts it again on the same
+# address: the step server-restart runs it and checks that both accounts are back within 30 s.
 # Exits non-zero when a step failed. The build goes to stderr, the step lines to stdout.
 set -euo pipefail
 cd "$(dirname "$0")"

@@ -410,6 +410,14 @@ void CAccount::ChangeStatusNote(const std::u16string& text) {
     MarkRepaint();
 }
 
+void CAccount::ChangePrivacyMode(uint8_t mode) {
+    if (mode < 1 || mode > 5 || mode == PrivacyChoice()) return;
+    SetPrivacyChoice(mode);
+    dbSave();
+    noteChanged_.store(true);  // the status frames carry the privacy item
+    MarkRepaint();
+}
+
 void CAccount::RequestSearch(DirectorySearch::By by, const std::u16string& text) {
     const bool offline = Status() == kStatusOffline;
     UpdateSearch([&](DirectorySearch& s) {

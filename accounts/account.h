@@ -87,6 +87,8 @@ class CAccount : public CAccountData {
     // The receive loop; 1 when it ended, 0 after an error.
     virtual int RunSession(int* stop) = 0;
     virtual bool SendStatus(int32_t status) = 0;
+    // The privacy mode the server holds for the account (0: none known).
+    virtual uint8_t ServerPrivacyMode() const { return 0; }
     virtual bool SendMessageEvent(CHistoryEvent* event) = 0;
     virtual int ContactAction(CContact* contact) = 0;
     // Gives a contact of the server list a new nickname on the server; the session thread's
@@ -129,6 +131,9 @@ class CAccount : public CAccountData {
     // Any thread: the new note is kept and saved; a signed-on session sends it with the
     // status on its idle pass (and every sign-on sends it again).
     void ChangeStatusNote(const std::u16string& text);
+    // Any thread: who may see the account (a privacy mode, 1 to 5); kept, saved, and given to
+    // the server by a signed-on session on its idle pass.
+    void ChangePrivacyMode(uint8_t mode);
 
     // --- the directory --------------------------------------------------------------------------
     // Any thread: a new search (the one before is forgotten), sent on the idle pass. Offline

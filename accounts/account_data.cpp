@@ -32,6 +32,7 @@ CAccountData& CAccountData::operator=(const CAccountData& other) {
     updateContactsOnLogin_.store(other.updateContactsOnLogin_.load());
     useTls_.store(other.useTls_.load());
     passwordInKeyring_.store(other.passwordInKeyring_.load());
+    privacyChoice_.store(other.privacyChoice_.load());
     keyringHolds_.store(other.keyringHolds_.load());
     trustedCertificate_ = other.trustedCertificate_;
     statusNote_ = other.statusNote_;
@@ -297,6 +298,11 @@ bool CAccountData::dbSave() {
         texts.BindInt(1, ID());
         texts.BindText(2, StatusNote());
         db.Execute(texts);
+        CppSQLite3Command privacy =
+            db.Prepare(u"REPLACE INTO AccountPrivacy (AccID,Mode) VALUES (?,?)");
+        privacy.BindInt(1, ID());
+        privacy.BindInt(2, PrivacyChoice());
+        db.Execute(privacy);
         owed.saved = transaction.Commit();
         return owed.saved;
     });

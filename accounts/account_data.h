@@ -73,6 +73,12 @@ class CAccountData {
     bool KeyringHoldsPassword() const { return keyringHolds_.load(); }
     void SetKeyringHoldsPassword(bool holds) { keyringHolds_ = holds; }
 
+    // Who may see the account, as the user chose it (the server's privacy modes: 1 everybody,
+    // 2 nobody, 3 the visible list, 4 everybody but the invisible list, 5 the contact list);
+    // 0 while the user has chosen nothing, and the server's setting holds.
+    uint8_t PrivacyChoice() const { return privacyChoice_.load(); }
+    void SetPrivacyChoice(uint8_t mode) { privacyChoice_ = mode <= 5 ? mode : 0; }
+
     // The user's own text shown with the status: the away message (sent while away) and, on
     // ICQ, the status note; empty: none (an away status then says its name).
     std::u16string StatusNote() const;
@@ -128,6 +134,7 @@ class CAccountData {
     std::atomic<int32_t> updateContactsOnLogin_{0};
     std::atomic<bool> useTls_{false};
     std::atomic<bool> passwordInKeyring_{false};
+    std::atomic<uint8_t> privacyChoice_{0};
     std::atomic<bool> keyringHolds_{false};
     std::string trustedCertificate_;
     std::u16string statusNote_;

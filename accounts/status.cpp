@@ -1,5 +1,6 @@
 #include "accounts/status.h"
 
+#include <algorithm>
 #include <iterator>
 
 #include "platform/resources.h"
@@ -121,6 +122,16 @@ std::u16string AccountTitle(int type, std::u16string_view text) {
 std::u16string StatusName(int type, int32_t status) {
     if (status == kStatusInvisible && type == kTypeAim) return ResString(12008);
     return ResString(RowOf(status).nameId);
+}
+
+std::u16string StatusWithIdle(int type, int32_t status, uint32_t idleSince, uint32_t now) {
+    std::u16string text = StatusName(type, status);
+    if (idleSince == 0 || status == kStatusOffline || now < idleSince) return text;
+    const uint32_t minutes = std::max<uint32_t>((now - idleSince) / 60, 1);
+    const bool hours = minutes >= 120;
+    text += u", ";
+    text += FormatInt(ResString(hours ? 369 : 368), hours ? minutes / 60 : minutes);
+    return text;
 }
 
 int StatusIcon(int type, int32_t status, int32_t mood) {

@@ -53,6 +53,9 @@ std::u16string AccountTitle(int type, std::u16string_view text);
 // Name of a status from the string table; only 60 depends on the (effective) type: AIM
 // calls it "Invisible for all". Unknown codes are named like 0.
 std::u16string StatusName(int type, int32_t status);
+// The status's name with how long the contact has been idle ("Away, idle 12 min"), for a
+// contact idle since `idleSince` (seconds since 1970 UTC, 0: not idle) at `now`.
+std::u16string StatusWithIdle(int type, int32_t status, uint32_t idleSince, uint32_t now);
 // Icon id: a mood 0..23 shows the mood's icon whatever the status; otherwise the status icon
 // of the effective type 11 or 12. Any other type has no icon (0).
 int StatusIcon(int type, int32_t status, int32_t mood);

@@ -78,6 +78,7 @@ void COscar::DropAvatarConnection() {
     AfterBurst([this] {
         CloseLink(Link::Avatar);
         avatarRates_.Clear();
+        SetAvatarSharesRates(false);
         SetAvatarActive(false);
     });
 }

@@ -36,6 +36,7 @@ class COscar : public CAccount {
     // --- CAccount operations -----------------------------------------------------------------
     void ResetSession() override;
     int ConnectAndLogIn(int* stop) override;
+    uint8_t ServerPrivacyMode() const override { return PrivacyMode(); }
     int RunSession(int* stop) override;
     bool SendStatus(int32_t status) override;
     bool SendMessageEvent(CHistoryEvent* event) override;
@@ -96,8 +97,12 @@ class COscar : public CAccount {
     void HandleIncoming_MainThread();
     // Frames on the disconnect channel always end the session.
     [[noreturn]] void HandleIncomingFromDisconnectChannel(const COscarPacket& frame);
-    // Decides after a session error: true means stop, false means connect again.
+    // Decides after a session error: true means stop, false means connect again after the
+    // countdown of the back-off.
     bool HandleSessionError(int32_t code);
+    // How long to wait before the next sign-on: 3 s, doubling with each failed attempt up to
+    // 5 min, plus up to a fifth more at random so that many clients do not come back at once.
+    int64_t NextReconnectDelayMs();
     // The one policy after an error ended a sign-on or a running session: the connections
     // close; a stop the user asked for, or an error the session cannot get past, sets *stop;
     // anything else is shown with a countdown and the caller connects again. Returns 0.
@@ -118,9 +123,13 @@ class COscar : public CAccount {
     // The TLVs of each buddy item (by item id) that this client does not edit, as the last
     // download gave them; an edit of the item sends them back unchanged (session thread only).
     std::map<uint16_t, std::vector<uint8_t>>& OtherBuddyTlvs() { return otherBuddyTlvs_; }
+    // The rate classes a link's sends are paced by. Servers that keep one rate state per
+    // account announce the same classes on the picture link: its sends then count against
+    // the service link's classes.
     RateClassTable& Rates(Link link) {
-        return link == Link::Service ? serviceRates_ : avatarRates_;
+        return link == Link::Service || avatarSharesRates_.load() ? serviceRates_ : avatarRates_;
     }
+    void SetAvatarSharesRates(bool shared) { avatarSharesRates_.store(shared); }
     PendingRequests& Pending() { return pending_; }
     AvatarQueue& Avatars() { return avatarQueue_; }
     // Picture hashes announced in presence that wait to be compared with the stored pictures:
@@ -169,8 +178,18 @@ class COscar : public CAccount {
     // change, also to none, must be sent to replace it.
     bool NoteOnServer() const { return noteOnServer_.load(); }
     void SetNoteOnServer(bool on) { noteOnServer_.store(on); }
+    // The privacy mode of the server's permit/deny item (0: none known), and the item's other
+    // TLVs, which every write of the item gives back unchanged.
     uint8_t PrivacyMode() const { return privacyMode_.load(); }
     void SetPrivacyMode(uint8_t mode) { privacyMode_.store(mode); }
+    std::vector<uint8_t> PrivacyItemTlvs() const {
+        std::lock_guard lock(privacyMutex_);
+        return privacyItemTlvs_;
+    }
+    void SetPrivacyItemTlvs(std::vector<uint8_t> tlvs) {
+        std::lock_guard lock(privacyMutex_);
+        privacyItemTlvs_ = std::move(tlvs);
+    }
     // Highest status-text time seen in this session (presence).
     uint32_t HighestStatusTextTime() const { return highestStatusTextTime_.load(); }
     void SetHighestStatusTextTime(uint32_t t) { highestStatusTextTime_.store(t); }
@@ -245,11 +264,18 @@ class COscar : public CAccount {
     std::atomic<size_t> pictureChecksWaiting_{0};
     bool accountSaveOwed_ = false;
     std::atomic<bool> avatarActive_{false};
+    std::atomic<bool> avatarSharesRates_{false};
+    // Failed sign-ons and sessions in a row (session thread only); a session that stayed up
+    // for a minute, or the end of the session thread, starts the count again.
+    int reconnectAttempts_ = 0;
+    uint32_t sessionUpSince_ = 0;
     std::atomic<uint32_t> requestTimeoutMs_{kDefaultRequestTimeoutMs};
     std::atomic<bool> noteOnServer_{false};
     std::atomic<bool> olderPictureQuery_{false};
     std::atomic<uint16_t> permitDenyItemId_{0};
     std::atomic<uint8_t> privacyMode_{0};
+    mutable std::mutex privacyMutex_;
+    std::vector<uint8_t> privacyItemTlvs_;
     std::atomic<uint32_t> highestStatusTextTime_{0};
     mutable std::mutex deferredMutex_;
     std::deque<std::unique_ptr<COscarPacket>> deferred_;

@@ -170,6 +170,10 @@ class CContact : public CContactListItem {
     // The second line of the row: the status text, else the mood name, else the status name.
     std::u16string StatusLine() const;
 
+    // When the contact's idle time began (seconds since 1970 UTC); 0 while not idle.
+    void SetIdleSince(uint32_t utcSeconds) { idleSince_.store(utcSeconds); }
+    uint32_t IdleSince() const { return idleSince_.load(); }
+
     // Short-lived marks, aged by Tick (once a second).
     void SetTyping(bool typing);
     bool Typing() const { return typing_.load(); }
@@ -247,6 +251,7 @@ class CContact : public CContactListItem {
 
     std::atomic<int16_t> status_{-1};
     std::atomic<int32_t> mood_{-1};
+    std::atomic<uint32_t> idleSince_{0};
     std::atomic<int> statusIcon_{0};
 
     std::atomic<bool> justOnline_{false}, typing_{false};

@@ -71,6 +71,14 @@ constexpr std::u16string_view kInitStatements[] = {
     u"AccID=OLD.ID; END",
     u"CREATE TRIGGER IF NOT EXISTS AccountTextsTrigger_OnDelete AFTER DELETE ON Accounts FOR "
     u"EACH ROW BEGIN DELETE FROM AccountTexts WHERE AccID=OLD.ID; END",
+    // Who may see the account, when the user chose it here (0: as the server has it).
+    u"CREATE TABLE IF NOT EXISTS AccountPrivacy( AccID INTEGER PRIMARY KEY CHECK(AccID<>0), "
+    u"Mode INTEGER)",
+    u"CREATE TRIGGER IF NOT EXISTS AccountPrivacyTrigger_OnChange AFTER UPDATE OF ID ON Accounts "
+    u"FOR EACH ROW WHEN OLD.ID<>NEW.ID BEGIN UPDATE AccountPrivacy SET AccID=NEW.ID WHERE "
+    u"AccID=OLD.ID; END",
+    u"CREATE TRIGGER IF NOT EXISTS AccountPrivacyTrigger_OnDelete AFTER DELETE ON Accounts FOR "
+    u"EACH ROW BEGIN DELETE FROM AccountPrivacy WHERE AccID=OLD.ID; END",
     // The message and event counts of each contact's history as the client last knew them, and
     // the newest event number they were counted at: a row whose LastNumber is no longer the
     // history's newest is out of date and counted again.

@@ -45,7 +45,7 @@ void BM_ParseIncomingMessage(benchmark::State& state) {
     const test::Bytes body = test::Channel1Message(
         "200001234", 0x0000, test::Utf8("how are you doing today? I have news about the trip"));
     for (auto _ : state) {
-        auto message = ParseIncomingMessage(body, false);
+        auto message = ParseIncomingMessage(body);
         benchmark::DoNotOptimize(message);
     }
 }

@@ -44,7 +44,7 @@ size_t ParseStream(const test::Bytes& stream) {
                 }
             }
         } else if (family == 0x04 && subtype == 0x07) {
-            auto message = ParseIncomingMessage(data, true);
+            auto message = ParseIncomingMessage(data);
             if (message) checksum += message->text.size();
         }
     }

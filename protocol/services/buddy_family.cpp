@@ -2,6 +2,7 @@
 // user-information block of a notice becomes one presence update of the account; the session
 // data (TLV 0x001D) brings the status text, the mood and the picture hash.
 #include <cstring>
+#include <ctime>
 #include <exception>
 #include <optional>
 #include <string>
@@ -35,6 +36,7 @@ struct PresenceBlock {
     std::u16string statusText;
     bool textChanged = false;
     int32_t mood = kMoodNone;
+    uint16_t idleMinutes = 0;
 };
 
 void ClearPicture(COscar& session, const std::u16string& login) {
@@ -158,12 +160,14 @@ void ApplyTlv(COscar& session, const Tlv& tlv, PresenceBlock& block, bool knownC
             // Two bytes from most servers, four from some (the same bits, widened).
             block.userClass = tlv.length >= 4 ? tlv.AsU32() : tlv.AsU16();
             break;
+        case 0x0004:
+            block.idleMinutes = tlv.AsU16();
+            break;
         case 0x0003:
         case 0x0005:
         case 0x000A:
         case 0x000F:
-        case 0x0004:
-            break;  // times, idle time and addresses: not used
+            break;  // times and addresses: not used
         case 0x0006:
             // Four bytes (flags, status) from most servers; two (the status alone) from some.
             block.status = StatusFromWire(
@@ -223,12 +227,18 @@ void ParseOnlineInfo(COscar& session, COscarPacket& frame, bool departed) {
         if (departed) {
             status = kStatusOffline;
         } else if (block.statusSeen) {
-            status = block.status;
+            // AIM servers send a status word of "available" and mark away by the class bit.
+            status = block.status == kStatusAvailable && (block.userClass & kUserClassAway)
+                         ? kStatusAway
+                         : block.status;
         } else {
             status = (block.userClass & kUserClassAway) ? kStatusAway : kStatusAvailable;
         }
         // Nothing is kept of a login that is no contact.
         if (contact) {
+            const uint32_t now = static_cast<uint32_t>(std::time(nullptr));
+            contact->SetIdleSince(
+                departed || block.idleMinutes == 0 ? 0 : now - uint32_t{block.idleMinutes} * 60);
             session.OnPresence(*contact, status, block.textChanged, block.statusText, block.mood,
                                PresenceIsQuiet(session));
         }

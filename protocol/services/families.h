@@ -126,5 +126,10 @@ enum class Link;
 // Rate classes, shared by the service and the avatar connection.
 std::vector<RateClass> ParseRateInfo(std::span<const uint8_t> body);
 void SendRateAcknowledge(COscar& session, Link link);
+// The classes of a rate reply, their levels taken as of now.
+void AssignRateClasses(RateClassTable& table, std::span<const uint8_t> body);
+// The picture link's rate reply: the same classes as the service link's mean one rate state
+// on the server for both, so the picture link shares the service link's classes.
+void AssignAvatarRateClasses(COscar& session, std::span<const uint8_t> body);
 void ApplyRateChange(RateClassTable& table, std::span<const uint8_t> body);
 }  // namespace zul

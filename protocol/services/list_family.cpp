@@ -179,15 +179,25 @@ void ApplyItem(COscar& session, const ServerListItem& item, ListDownload& downlo
         case listitem::kIgnore:
             download.ignored.push_back(item.name);
             break;
-        case listitem::kSettings:
-            if (const Tlv* mode = item.tlvs.Find(kPrivacyModeTlv)) {
-                session.SetPermitDenyItemId(item.itemId);
-                session.SetPrivacyMode(mode->AsU8());
-            } else {
-                session.SetPermitDenyItemId(0);
-                session.SetPrivacyMode(0);
+        case listitem::kSettings: {
+            // The item is kept as the server has it: its mode, and the TLVs beside the mode
+            // (what the user set with other clients), which the client writes back unchanged.
+            session.SetPermitDenyItemId(item.itemId);
+            const Tlv* mode = item.tlvs.Find(kPrivacyModeTlv);
+            session.SetPrivacyMode(mode != nullptr ? mode->AsU8() : 0);
+            std::vector<uint8_t> others;
+            for (const Tlv& tlv : item.tlvs) {
+                if (tlv.type == kPrivacyModeTlv) continue;
+                const uint8_t head[4] = {static_cast<uint8_t>(tlv.type >> 8),
+                                         static_cast<uint8_t>(tlv.type),
+                                         static_cast<uint8_t>(tlv.value.size() >> 8),
+                                         static_cast<uint8_t>(tlv.value.size())};
+                others.insert(others.end(), head, head + 4);
+                others.insert(others.end(), tlv.value.begin(), tlv.value.end());
             }
+            session.SetPrivacyItemTlvs(std::move(others));
             break;
+        }
         default:
             break;
     }

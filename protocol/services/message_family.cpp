@@ -1,6 +1,7 @@
 // Messaging (family 0x04): message parameters at sign-on, sending one outgoing message, and
 // the SNACs of the running session: incoming messages (live and offline), server
 // acknowledgements, typing notices, the end of the offline messages and the service's errors.
+#include <ctime>
 #include <exception>
 #include <mutex>
 #include <string>
@@ -9,6 +10,7 @@
 #include "accounts/status.h"
 #include "platform/local_time.h"
 #include "platform/log.h"
+#include "platform/resources.h"
 #include "platform/text.h"
 #include "protocol/oscar.h"
 #include "protocol/services/families.h"
@@ -23,28 +25,58 @@ namespace {
 // The login of the service that sends the client its own system notices.
 constexpr std::u16string_view kSystemSender = u"1004";
 
-// The pending request a SNAC answers, when it answers one of ours (their ids are 16-bit).
-bool AnswersPendingRequest(COscar& session, const COscarPacket& frame) {
-    const uint32_t id = frame.requestId();
-    if (id == 0 || id > 0xFFFF) return false;
-    return session.Pending().Find(static_cast<uint16_t>(id)).has_value();
+constexpr int kStrAutoResponse = 1048;
+
+// The text that names a list event sent as an older client's message; 0 for any other type.
+int LegacyNoticeText(uint8_t legacyType) {
+    switch (legacyType) {
+        case kLegacyAuthGranted:
+            return 1025;
+        case kLegacyAuthDenied:
+            return 1026;
+        case kLegacyAdded:
+            return 1027;
+        case kLegacyAuthRequest:
+            return 1043;
+        default:
+            return 0;
+    }
+}
+
+// A server's time stamp is used when it is plausible: not before the networks existed and not
+// in the future beyond a day of clock difference. Otherwise the message counts as received now.
+bool PlausibleSendTime(uint32_t sentAt) {
+    constexpr int64_t kEarliest = 820454400;  // 1996-01-01 UTC
+    constexpr int64_t kClockSlack = 86400;
+    const int64_t now = static_cast<int64_t>(std::time(nullptr));
+    return sentAt >= kEarliest && sentAt <= now + kClockSlack;
 }
 
 void HandleIncomingMessage(COscar& session, const COscarPacket& frame) {
-    const bool offline = AnswersPendingRequest(session, frame);
-    std::optional<IncomingMessage> message = ParseIncomingMessage(frame.snacData(), offline);
+    std::optional<IncomingMessage> message = ParseIncomingMessage(frame.snacData());
     if (!message) {
         WriteLog(kGeneralLog, u"SNAC(0x04,0x07): message without readable text, not stored");
         return;
     }
     if (message->login == kSystemSender) return;
+    // The list events older clients send as messages read as the list family's do.
+    if (const int notice = LegacyNoticeText(message->legacyType)) {
+        std::u16string text = ResString(notice);
+        if (!message->text.empty()) text += u"\n" + message->text;
+        message->text = std::move(text);
+    }
     if (message->text.empty()) {
         if (message->channel == 0x0001) {
             WriteLog(kGeneralLog, u"SNAC(0x04,0x07): empty message from " + message->login);
         }
         return;
     }
-    const uint64_t time = message->sentAt ? UtcSecondsToLocalFileTime(*message->sentAt) : 0;
+    const uint64_t time = message->sentAt && PlausibleSendTime(*message->sentAt)
+                              ? UtcSecondsToLocalFileTime(*message->sentAt)
+                              : 0;
+    // An automatic answer is marked as such in the chat, so that nobody takes it for the
+    // person's own words.
+    if (message->autoResponse) message->text = ResString(kStrAutoResponse) + u" " + message->text;
     session.OnMessageReceived(message->login, message->status, message->text, time);
 }
 

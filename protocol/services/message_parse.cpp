@@ -5,6 +5,7 @@
 #include <ctime>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "accounts/status.h"
 #include "platform/local_time.h"
@@ -61,10 +62,11 @@ std::optional<std::u16string> ParseExtension(ByteSpan ext) {
     return utf8 ? Utf8ToWide(text) : BytesToWide(text, 0);
 }
 
-// Channel 1: TLV 0x0002 with the text, and for offline messages TLV 0x0016 with the time.
-// Servers put other items before and between them (0x000B, 0x0003, 0x0004...): the whole block
-// is searched. A message without its text TLV is a failure the caller reports.
-bool ParseChannel1(ByteSpan tlvBlock, bool offline, IncomingMessage& message) {
+// Channel 1: TLV 0x0002 with the text, and for a message that waited on the server TLV 0x0016
+// with the time it was sent. Servers put other items before and between them (0x000B, 0x0003,
+// 0x0004...): the whole block is searched. A message without its text TLV is a failure the
+// caller reports.
+bool ParseChannel1(ByteSpan tlvBlock, IncomingMessage& message) {
     TlvList tlvs;
     tlvs.Parse(tlvBlock);
     const Tlv* body = tlvs.Find(0x0002);
@@ -72,8 +74,81 @@ bool ParseChannel1(ByteSpan tlvBlock, bool offline, IncomingMessage& message) {
     std::optional<std::u16string> text = ParseMessageFragments(body->Bytes());
     if (!text) return false;
     message.text = LooksLikeHtml(*text) ? PlainTextOfHtml(*text) : std::move(*text);
+    // TLV 0x0004: the sender's client answered by itself while its user is away.
+    message.autoResponse = tlvs.Has(0x0004);
     const Tlv* time = tlvs.Find(0x0016);
-    if (offline && time != nullptr && time->length == 4) message.sentAt = time->AsU32();
+    if (time != nullptr && time->length == 4) message.sentAt = time->AsU32();
+    return true;
+}
+
+// Text of an older ICQ client: in the sender's code page, or UTF-8 from the newer ones.
+std::u16string LegacyText(ByteSpan bytes) {
+    const auto end = std::find(bytes.begin(), bytes.end(), uint8_t{0});
+    bytes = bytes.first(static_cast<size_t>(end - bytes.begin()));
+    return IsWellFormedUtf8(bytes) ? Utf8ToWide(bytes) : BytesToWide(bytes, 0);
+}
+
+// The fields of a legacy text, separated by 0xFE.
+std::vector<std::u16string> LegacyFields(ByteSpan bytes) {
+    std::vector<std::u16string> fields;
+    size_t start = 0;
+    for (size_t i = 0; i <= bytes.size(); ++i) {
+        if (i == bytes.size() || bytes[i] == 0xFE) {
+            fields.push_back(LegacyText(bytes.subspan(start, i - start)));
+            start = i + 1;
+        }
+    }
+    return fields;
+}
+
+// Channel 4, the messages of older ICQ clients: TLV 0x0005 holds the sender's number, the
+// message type and flags, and the text (16-bit length, low byte first; the text ends in a
+// zero byte). Links and contact lists are made readable; requests for an away message carry
+// nothing to store.
+bool ParseChannel4(ByteSpan tlvBlock, IncomingMessage& message) {
+    TlvList tlvs;
+    tlvs.Parse(tlvBlock);
+    const Tlv* body = tlvs.Find(0x0005);
+    if (body == nullptr) return true;
+    ByteReader reader(body->Bytes());
+    reader.ReadU32LE();  // the sender's number, as the sender wrote it (the server's login counts)
+    message.legacyType = reader.ReadU8();
+    const uint8_t flags = reader.ReadU8();
+    const uint16_t length = reader.ReadU16LE();
+    const ByteSpan text = reader.ReadBytes(length);
+    if (!reader.ok()) return false;
+    message.autoResponse = flags == kLegacyFlagAuto;
+    switch (message.legacyType) {
+        case kLegacyUrl: {
+            const std::vector<std::u16string> parts = LegacyFields(text);
+            message.text = parts[0];
+            if (parts.size() > 1 && !parts[1].empty()) {
+                message.text += (message.text.empty() ? u"" : u"\n") + parts[1];
+            }
+            break;
+        }
+        case kLegacyContacts: {
+            // A count, then number and nickname of each contact.
+            const std::vector<std::u16string> parts = LegacyFields(text);
+            for (size_t i = 1; i + 1 < parts.size(); i += 2) {
+                if (parts[i].empty()) continue;
+                if (!message.text.empty()) message.text += u"\n";
+                message.text +=
+                    parts[i + 1].empty() ? parts[i] : parts[i + 1] + u" (" + parts[i] + u")";
+            }
+            break;
+        }
+        case kLegacyAuthRequest: {
+            // Nickname, first and last name, e-mail, a flag, and the reason last.
+            const std::vector<std::u16string> parts = LegacyFields(text);
+            message.text = parts.size() >= 6 ? parts[5] : parts.back();
+            break;
+        }
+        default:
+            // Requests for an away message (0xE8 and up) are answered by nothing here.
+            if (message.legacyType < kLegacyAwayRequests) message.text = LegacyText(text);
+            break;
+    }
     return true;
 }
 
@@ -136,11 +211,20 @@ void AppendCodePoint(std::u16string& out, char32_t c) {
 }  // namespace
 
 bool LooksLikeHtml(std::u16string_view text) {
-    size_t start = 0;
-    while (start < text.size() && (text[start] == u' ' || text[start] == u'\n')) ++start;
-    text.remove_prefix(start);
-    for (std::u16string_view tag : {u"<html", u"<body", u"<font", u"<p>", u"<div", u"<span"}) {
-        if (StartsWithNoCase(text, tag)) return true;
+    // The tags other clients write into messages, opening or closing, anywhere in the text;
+    // a '<' before anything else ("<3", "a < b") is text.
+    static constexpr std::u16string_view kTags[] = {
+        u"html", u"body", u"font", u"div", u"span",   u"br",  u"p",   u"b",   u"i",   u"u",    u"s",
+        u"a",    u"em",   u"img",  u"hr",  u"strong", u"sub", u"sup", u"pre", u"big", u"small"};
+    for (size_t at = text.find(u'<'); at != std::u16string_view::npos;
+         at = text.find(u'<', at + 1)) {
+        std::u16string_view rest = text.substr(at + 1);
+        if (!rest.empty() && rest[0] == u'/') rest.remove_prefix(1);
+        for (std::u16string_view tag : kTags) {
+            if (!StartsWithNoCase(rest, tag) || rest.size() == tag.size()) continue;
+            const char16_t after = rest[tag.size()];
+            if (after == u'>' || after == u' ' || after == u'/') return true;
+        }
     }
     return false;
 }
@@ -186,7 +270,7 @@ std::u16string PlainTextOfHtml(std::u16string_view html) {
     return out;
 }
 
-std::optional<IncomingMessage> ParseIncomingMessage(ByteSpan snacData, bool offline) {
+std::optional<IncomingMessage> ParseIncomingMessage(ByteSpan snacData) {
     ByteReader reader(snacData);
     IncomingMessage message;
     reader.Skip(8);  // cookie
@@ -214,13 +298,13 @@ std::optional<IncomingMessage> ParseIncomingMessage(ByteSpan snacData, bool offl
     bool ok = true;
     switch (message.channel) {
         case 0x0001:
-            ok = ParseChannel1(rest, offline, message);
+            ok = ParseChannel1(rest, message);
             break;
         case 0x0002:
             ok = ParseChannel2(rest, message);
             break;
         case 0x0004:
-            message.text = u"ch4";
+            ok = ParseChannel4(rest, message);
             break;
         default:
             break;
@@ -246,7 +330,11 @@ std::optional<std::u16string> ParseMessageFragments(ByteSpan tlv0002) {
     const uint16_t charset = fragment.ReadU16();
     fragment.ReadU16();  // subset
     ByteSpan text = fragment.Rest();
-    return charset == kCharsetUcs2 ? Utf16BeToWide(text) : BytesToWide(text, 0);
+    if (charset == kCharsetUcs2) return Utf16BeToWide(text);
+    // Bridges of the servers (web and text-protocol clients) put UTF-8 under the ASCII
+    // charset; a text in a legacy code page is hardly ever well-formed UTF-8 by chance.
+    if (IsWellFormedUtf8(text)) return Utf8ToWide(text);
+    return BytesToWide(text, 0);
 }
 
 std::optional<std::u16string> ParseRendezvousText(ByteSpan tlv0005) {
@@ -310,7 +398,9 @@ size_t MaxMessageCharacters(size_t loginBytes) {
     // Everything of SNAC(0x04,0x06) but the text: cookie, channel, login, TLV 0x0002 with both
     // fragment headers, charset and subset, TLV 0x0003, TLV 0x0006.
     const size_t fixed = COscarPacket::kSnacHeaderEnd + 8 + 2 + 1 + loginBytes + 4 + 6 + 8 + 4 + 6;
-    const size_t room = static_cast<size_t>(COscarPacket::kCapacity) - fixed;
+    // Messages stay within the frame size every server takes from a client.
+    constexpr size_t kMessageFrameMax = 30720;
+    const size_t room = kMessageFrameMax - fixed;
     return std::min<size_t>(room / 2, (0xFFFF - 14) / 2);
 }
 

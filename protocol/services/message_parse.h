@@ -15,19 +15,32 @@
 
 namespace zul {
 
+// Message types of channel 4 (older ICQ clients) that are not plain text.
+constexpr uint8_t kLegacyText = 0x01;
+constexpr uint8_t kLegacyUrl = 0x04;
+constexpr uint8_t kLegacyAuthRequest = 0x06;
+constexpr uint8_t kLegacyAuthDenied = 0x07;
+constexpr uint8_t kLegacyAuthGranted = 0x08;
+constexpr uint8_t kLegacyAdded = 0x0C;
+constexpr uint8_t kLegacyContacts = 0x13;
+constexpr uint8_t kLegacyAwayRequests = 0xE8;  // and the types above it
+// The flags of an automatic answer.
+constexpr uint8_t kLegacyFlagAuto = 0x03;
+
 // What one SNAC(0x04,0x07) carries.
 struct IncomingMessage {
     uint16_t channel = 0;
     std::u16string login;
     int32_t status = -1;             // internal status code; -1 when the sender sent none
     std::u16string text;             // empty: nothing to store
-    std::optional<uint32_t> sentAt;  // seconds since 1970 UTC (offline channel 1 only)
+    std::optional<uint32_t> sentAt;  // seconds since 1970 UTC, as the server stamped it
+    bool autoResponse = false;       // sent by the other side's client while its user is away
+    uint8_t legacyType = 0;          // channel 4: the message type (0 on other channels)
 };
 
-// Parses the SNAC data of an incoming message. `offline` says whether the SNAC answers the
-// offline-message request (channel 1 then reads two TLVs and the time of sending). Nothing
-// when the SNAC is malformed or names no sender.
-std::optional<IncomingMessage> ParseIncomingMessage(ByteSpan snacData, bool offline);
+// Parses the SNAC data of an incoming message. Nothing when the SNAC is malformed or names no
+// sender.
+std::optional<IncomingMessage> ParseIncomingMessage(ByteSpan snacData);
 
 // Channel 1: the text of TLV 0x0002's message fragments. Nothing when a fragment runs past
 // the TLV; an empty text when there is no text fragment or it is too short to hold one.
@@ -41,8 +54,8 @@ std::optional<std::u16string> ParseRendezvousText(ByteSpan tlv0005);
 // tags go, <br> and the ends of paragraphs and blocks become line breaks, the common entities
 // and numeric character references are decoded. Text without markup comes back unchanged.
 std::u16string PlainTextOfHtml(std::u16string_view html);
-// Whether a message text is an HTML document or fragment another client sent (it starts with
-// a tag such as <html>, <body> or <font>).
+// Whether a message text holds HTML another client wrote: an opening or closing tag such as
+// <html>, <font color=...>, <b> or <br/> anywhere in it.
 bool LooksLikeHtml(std::u16string_view text);
 
 // SNAC(0x04,0x0C): the message number (first half of the cookie) and the login.

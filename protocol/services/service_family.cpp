@@ -6,8 +6,10 @@
 #include "accounts/status.h"
 #include "platform/error.h"
 #include "platform/text.h"
+#include "platform/tick.h"
 #include "protocol/oscar.h"
 #include "protocol/services/families.h"
+#include "protocol/services/server_list_item.h"
 #include "protocol/transport/packet.h"
 #include "storage/contacts.h"
 
@@ -108,14 +110,50 @@ void SendRateAcknowledge(COscar& session, Link link) {
     session.SendFrame(link, ack);
 }
 
+void AssignRateClasses(RateClassTable& table, ByteSpan body) {
+    std::vector<RateClass> classes = ParseRateInfo(body);
+    // The server's current levels are as of now.
+    const uint32_t now = GetTick();
+    for (RateClass& c : classes) c.lastSend = now;
+    table.Assign(std::move(classes));
+}
+
+void AssignAvatarRateClasses(COscar& session, ByteSpan body) {
+    std::vector<RateClass> classes = ParseRateInfo(body);
+    RateClassTable& service = session.Rates(Link::Service);
+    bool same = service.Count() == classes.size();
+    for (size_t i = 0; same && i < classes.size(); ++i) {
+        const std::optional<RateClass> known = service.At(i);
+        same = known && known->id == classes[i].id && known->windowSize == classes[i].windowSize &&
+               known->clearLevel == classes[i].clearLevel && known->maxLevel == classes[i].maxLevel;
+    }
+    session.SetAvatarSharesRates(same);
+    if (!same) {
+        AssignRateClasses(session.Rates(Link::Avatar), body);
+        return;
+    }
+    // One state for both links: the picture link's reply brings its current levels.
+    const uint32_t now = GetTick();
+    for (size_t i = 0; i < classes.size(); ++i) service.ApplyServerLevels(i, classes[i], now);
+}
+
 void ApplyRateChange(RateClassTable& table, ByteSpan body) {
+    // A change of a class's parameters, a warning, a limit or the clear after one: each
+    // carries the class as the server sees it now. The next sends of the class are paced
+    // from the server's current level, so a warned class slows down rather than be limited.
     ByteReader r(body);
-    r.ReadU16();  // message code
+    r.ReadU16();  // message code: 1 changed, 2 warning, 3 limited, 4 cleared
     const uint16_t id = r.ReadU16();
-    r.Skip(20);  // window, clear, alert, limit and disconnect levels
-    const uint32_t current = r.ReadU32();
+    RateClass update;
+    update.windowSize = r.ReadU32();
+    update.clearLevel = r.ReadU32();
+    update.alertLevel = r.ReadU32();
+    update.limitLevel = r.ReadU32();
+    r.ReadU32();  // disconnect level
+    update.currentLevel = r.ReadU32();
+    update.maxLevel = r.ReadU32();
     if (!r.ok()) return;
-    if (auto position = table.FindId(id)) table.SetCurrentLevel(*position, current);
+    if (auto position = table.FindId(id)) table.ApplyServerLevels(*position, update, GetTick());
 }
 
 void SendIdle(COscar& session, uint32_t seconds) {
@@ -158,30 +196,60 @@ void AppendStatusNote(COscarPacket& frame, const std::u16string& note) {
     frame.AppendTlv(0x001D, item.size(), item.data());
 }
 
-void SendOwnStatusFrames(COscar& session, int32_t status) {
-    const uint16_t wire = StatusToWire(session.EffectiveType(), status);
-    const uint8_t mode = wire == 0x0100 ? 3 : 4;
-    const uint16_t requestId = session.Pending().Add(0);
+// The privacy mode a status asks for: invisible shows the account to the visible list only;
+// otherwise the user's choice holds, else the server's setting, else everybody but the
+// invisible list (so that the invisible list works).
+uint8_t PrivacyModeFor(COscar& session, bool invisible) {
+    constexpr uint8_t kVisibleListOnly = 3, kAllButInvisibleList = 4;
+    const uint8_t server = session.PrivacyMode();
+    if (invisible) {
+        // The mode to come back to is remembered before invisibility replaces it (the
+        // account's row is saved with the new status).
+        if (session.PrivacyChoice() == 0) {
+            session.SetPrivacyChoice(server != 0 ? server : kAllButInvisibleList);
+        }
+        return kVisibleListOnly;
+    }
+    if (session.PrivacyChoice() != 0) return session.PrivacyChoice();
+    return server != 0 ? server : kAllButInvisibleList;
+}
+
+// Writes the permit/deny item when its mode must change (or the server has none): the mode
+// and the item's other TLVs as the server had them.
+void SendPrivacyItem(COscar& session, uint8_t mode) {
     uint16_t itemId = session.PermitDenyItemId();
+    if (itemId != 0 && session.PrivacyMode() == mode) return;
     uint16_t subtype = 0x09;
     if (itemId == 0) {
         itemId = 0x9999;
         subtype = 0x08;
         session.SetPermitDenyItemId(itemId);
     }
+    const std::vector<uint8_t> others = session.PrivacyItemTlvs();
+    const uint16_t requestId = session.Pending().Add(0);
     COscarPacket privacy = COscarPacket::Snac(0x13, subtype, requestId);
     privacy.AppendU16(0x0000);  // no name
     privacy.AppendU16(0x0000);  // group
     privacy.AppendU16(itemId);
     privacy.AppendU16(0x0004);  // permit/deny settings
-    privacy.AppendU16(0x0005);  // TLV block length
-    privacy.AppendTlvU8(0x00CA, mode);
+    privacy.AppendU16(static_cast<uint16_t>(5 + others.size()));
+    privacy.AppendTlvU8(kPrivacyModeTlv, mode);
+    privacy.AppendBytes(ByteSpan(others));
     session.SendFrame(Link::Service, privacy);
+    session.SetPrivacyMode(mode);
+}
+
+void SendOwnStatusFrames(COscar& session, int32_t status) {
+    const uint16_t wire = StatusToWire(session.EffectiveType(), status);
+    SendPrivacyItem(session, PrivacyModeFor(session, wire == 0x0100));
 
     const std::u16string note = session.StatusNote();
     const bool aim = session.EffectiveType() == acctype::kAim;
     // A note the server has is replaced, also by none.
     const bool withNote = !note.empty() || session.NoteOnServer();
+    // Marked before the frames go: a status change on another thread meanwhile must not send
+    // the note's replacement a second time.
+    session.SetNoteOnServer(!note.empty());
     COscarPacket statusFrame = COscarPacket::Snac(0x01, 0x1E);
     statusFrame.AppendU16(0x0006);
     statusFrame.AppendU16(4);
@@ -194,7 +262,6 @@ void SendOwnStatusFrames(COscar& session, int32_t status) {
     // (the server then marks the user class away); an empty one means back. ICQ's note goes
     // there too, for the servers that keep no status note.
     if (aim || withNote) SendAwayMessage(session, status, note);
-    session.SetNoteOnServer(!note.empty());
 }
 
 bool SendOwnStatus(COscar& session, int32_t status) {
@@ -212,7 +279,7 @@ void SignOnServices(COscar& session) {
     session.SendFrame(Link::Service, rateRequest);
     COscarPacket rates;
     if (session.ReceiveReply(rates, 0x01, {0x07}, rateRequest.requestId())) {
-        session.Rates(Link::Service).Assign(ParseRateInfo(rates.snacData()));
+        AssignRateClasses(session.Rates(Link::Service), rates.snacData());
         SendRateAcknowledge(session, Link::Service);
     }
 

@@ -108,6 +108,8 @@ void ConnectAvatarServer(COscar& session, const TlvList& tlvs) {
     }
     if (port.empty()) port = ToUtf8(session.Port());
 
+    // The picture link's own classes until its rate reply says otherwise.
+    session.SetAvatarSharesRates(false);
     session.Rates(Link::Avatar).Clear();
     session.ResetSequence(Link::Avatar);
     WriteLog(kGeneralLog, u"ПРИЦЕПЛЯЕМСЯ к АВАТАРНОМУ СЕРВЕРУ");
@@ -125,6 +127,9 @@ void HandleAvatarServiceFamily(COscar& session, COscarPacket& frame) {
         case 0x01:
             WriteLog(kGeneralLog, u"AVATSNAC(0x01,0x01) ICQ_ERROR");
             break;
+        case 0x0A:
+            ApplyRateChange(session.Rates(Link::Avatar), frame.snacData());
+            break;
         case 0x03: {
             COscarPacket versions = COscarPacket::Snac(0x01, 0x17);
             versions.AppendWordPair(0x0001, 0x0004);
@@ -138,7 +143,7 @@ void HandleAvatarServiceFamily(COscar& session, COscarPacket& frame) {
             break;
         }
         case 0x07: {
-            session.Rates(Link::Avatar).Assign(ParseRateInfo(frame.snacData()));
+            AssignAvatarRateClasses(session, frame.snacData());
             if (!AvatarSendAllowed(session)) break;
             try {
                 SendRateAcknowledge(session, Link::Avatar);
@@ -305,6 +310,8 @@ void RequestAvatarService(COscar& session) {
     const uint16_t id = session.Pending().Add(kAvatarFamily);
     COscarPacket request = COscarPacket::Snac(0x01, 0x04, id);
     request.AppendU16(kAvatarFamily);
+    // An encrypted account asks for the service's encrypted address.
+    if (session.UseTls()) request.AppendTlv(kTlvAskForTls, std::string_view());
     session.SendFrame(Link::Service, request);
 }
 

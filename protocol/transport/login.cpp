@@ -143,6 +143,9 @@ const CodeText kLoginErrorTexts[] = {
     {{24, 29}, 1013},  // rate limited
     {{27}, 1014},
     {{28}, 1015},
+    {{17, 34}, 1049},  // suspended
+    {{25}, 1050},
+    {{errcode::kDisconnectNoReason, errcode::kDisconnectOther}, 1051},
     {{30}, 1016},
     {{12}, 1017},
     {{errcode::kPasswordNotEncodable}, 1018},
@@ -198,6 +201,7 @@ int COscar::ConnectAndLogIn(int* stop) {
     accountSaveOwed_ = false;
     serviceRates_.Clear();
     avatarRates_.Clear();
+    SetAvatarSharesRates(false);
     ResetSequence(Link::Service);
     SetAvatarActive(false);
     try {
@@ -232,6 +236,7 @@ COscar::ServiceTicket COscar::LoginRoasted() {
     request.AppendTlv(0x0001, loginBytes_);
     request.AppendTlv(0x0002, ByteSpan(scrambled));
     AppendIdentity(request, EffectiveType());
+    if (UseTls()) request.AppendTlv(kTlvAskForTls, std::string_view());
     SendFrame(Link::Service, request);
 
     COscarPacket reply;
@@ -289,6 +294,7 @@ COscar::ServiceTicket COscar::LoginSecure() {
     login.AppendTlv(0x004C, std::string_view());  // the hash is the strong form
     AppendIdentity(login, EffectiveType());
     login.AppendTlvU8(0x004A, 0x01);  // the list lives on the server
+    if (UseTls()) login.AppendTlv(kTlvAskForTls, std::string_view());
     SendFrame(Link::Service, login);
 
     ReceiveLoginSnac(reply);

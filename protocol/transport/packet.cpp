@@ -219,7 +219,7 @@ void COscarPacket::AppendTlvU8(uint16_t type, uint8_t v) {
 
 void COscarPacket::AppendTlvU16(uint16_t type, uint16_t v) {
     AppendWordPair(type, 0x0002);
-    AppendU16LE(v);
+    AppendU16(v);
 }
 
 void COscarPacket::AppendScreenName(std::u16string_view name, int codePage) {
@@ -293,6 +293,42 @@ void COscarPacket::Receive(SocketHandle socket, uint32_t* counter) {
 
 // ---------------------------------------------------------------------------------------------
 // Wire text
+
+bool IsWellFormedUtf8(ByteSpan bytes) {
+    bool beyondAscii = false;
+    size_t i = 0;
+    while (i < bytes.size()) {
+        const uint8_t lead = bytes[i];
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        beyondAscii = true;
+        size_t follow = 0;
+        uint8_t low = 0x80, high = 0xBF;  // the allowed range of the second byte
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            follow = 1;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            follow = 2;
+            if (lead == 0xE0) low = 0xA0;   // overlong
+            if (lead == 0xED) high = 0x9F;  // surrogates
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            follow = 3;
+            if (lead == 0xF0) low = 0x90;
+            if (lead == 0xF4) high = 0x8F;
+        } else {
+            return false;
+        }
+        if (i + follow >= bytes.size()) return false;  // cut short
+        for (size_t k = 1; k <= follow; ++k) {
+            const uint8_t b = bytes[i + k];
+            const uint8_t lo = k == 1 ? low : 0x80, hi = k == 1 ? high : 0xBF;
+            if (b < lo || b > hi) return false;
+        }
+        i += follow + 1;
+    }
+    return beyondAscii;
+}
 
 std::u16string Utf8ToWide(ByteSpan bytes) {
     constexpr char16_t kReplacement = 0xFFFD;

@@ -119,11 +119,17 @@ class TlvList {
     std::vector<Tlv> items_;
 };
 
-// One FLAP frame, built or received in place in a fixed buffer. Appends beyond the capacity
-// are dropped silently; the frame is then cut off at kCapacity bytes.
+// TLV of a login request or a service request (0x01,0x04) that asks the server for the
+// address of its encrypted service; the answer's TLV 0x0005 is then that address.
+constexpr uint16_t kTlvAskForTls = 0x008C;
+
+// One FLAP frame, built or received in place in a fixed buffer that holds the largest frame
+// the header's 16-bit length can announce (servers send a whole contact list in one SNAC).
+// Appends beyond the capacity are dropped silently; the frame is then cut off at kCapacity
+// bytes.
 class COscarPacket {
   public:
-    static constexpr int32_t kCapacity = 30720;
+    static constexpr int32_t kCapacity = 6 + 0xFFFF;
     static constexpr int32_t kHeaderSize = 6;
     static constexpr int32_t kSnacHeaderEnd = 16;
 
@@ -156,7 +162,6 @@ class COscarPacket {
         AppendTlv(type, value.size(), value.data());
     }
     void AppendTlvU8(uint16_t type, uint8_t v);
-    // The one writer whose value goes low byte first (the login's version items).
     void AppendTlvU16(uint16_t type, uint16_t v);
     // A length byte and the name in `codePage` (0: the default ANSI code page). A name that
     // does not convert to one byte per character, or is longer than 255 characters, is
@@ -211,6 +216,9 @@ class COscarPacket {
 // A sequence cut short by the end or a zero byte ends the text.
 std::u16string Utf8ToWide(ByteSpan bytes);
 std::u16string Utf8ToWide(std::string_view bytes);
+// Whether the bytes hold at least one character beyond ASCII and are UTF-8 throughout: no
+// stray or missing continuation byte, no overlong form, no surrogate, nothing cut short.
+bool IsWellFormedUtf8(ByteSpan bytes);
 // Big-endian 16-bit characters; an odd last byte is dropped.
 std::u16string Utf16BeToWide(ByteSpan bytes);
 std::u16string Utf16BeToWide(const uint8_t* bytes, size_t n);

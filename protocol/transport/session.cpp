@@ -42,6 +42,11 @@ constexpr size_t kPictureChecksPerSlice = 64;
 constexpr int64_t kMaxRateWaitMs = 30000;
 // Frames a sign-on keeps for the receive loop while it waits for its replies.
 constexpr size_t kMaxDeferredFrames = 256;
+// The back-off between sign-on attempts, and how long a session must have run for the next
+// failure to start again from the shortest wait.
+constexpr int64_t kFirstReconnectDelayMs = 3000;
+constexpr int64_t kLongestReconnectDelayMs = 300000;
+constexpr uint32_t kStableSessionMs = 60000;
 
 bool IsFatalSessionCode(int32_t code) {
     switch (code) {
@@ -54,11 +59,11 @@ bool IsFatalSessionCode(int32_t code) {
         case 34:
         case -99999:
         case -99991:
+        case 17:  // suspended
+        case 25:  // warned too heavily
         case -99990:
         case -99986:
         case -99985:
-        case -12347:
-        case -12346:
         case -12345:
         case errcode::kPasswordNotEncodable:
         case errcode::kPasswordNeeded:
@@ -108,23 +113,27 @@ void COscar::ApplyRateControl(Link link, uint16_t family, uint16_t subtype) {
     auto cls = rates.At(*position);
     if (!cls || cls->windowSize == 0) return;
 
-    const uint32_t w = cls->windowSize;
-    const uint32_t l = cls->currentLevel;
-    const uint32_t now = GetTick();
-    int64_t level = static_cast<int32_t>((l * (w - 1)) / w + (now - cls->lastSend) / w);
-    if (level < 0) level = 0;
-    if (level >= cls->maxLevel) level = cls->maxLevel;
-    if (level < cls->clearLevel) {
-        // Two 32-bit quantities from the server multiplied: the product needs more than 64
-        // signed bits at the extremes.
-        const __int128 wait =
-            static_cast<__int128>(level - static_cast<int64_t>(l)) * static_cast<__int128>(w) + l;
-        if (wait > 0) {
-            const __int128 capped = std::min<__int128>(wait, kMaxRateWaitMs);
-            SleepUnlessStopped(*this, static_cast<int64_t>(capped), &ShutMark(link));
-        }
+    // The class's level is a running average of the time between sends:
+    //     new = ((window - 1) * old + time since the last send) / window,
+    // never above the class's maximum (however long the quiet was). A send that would bring
+    // it below the clear level waits until it would not: the server starts limiting (and
+    // dropping what is limited) below its alert level and disconnects further down.
+    // Products of two 32-bit quantities from the server: 128 bits hold them at the extremes.
+    using Wide = __int128;
+    const Wide w = cls->windowSize;
+    const Wide old = std::min(cls->currentLevel, cls->maxLevel);
+    const uint32_t last = cls->lastSend;
+    const auto levelAfter = [&](uint32_t elapsed) {
+        return static_cast<uint32_t>(std::min<Wide>(((w - 1) * old + elapsed) / w, cls->maxLevel));
+    };
+    uint32_t elapsed = GetTick() - last;
+    if (levelAfter(elapsed) < cls->clearLevel) {
+        const Wide due = w * cls->clearLevel - (w - 1) * old - elapsed;
+        SleepUnlessStopped(*this, static_cast<int64_t>(std::min<Wide>(due, kMaxRateWaitMs)),
+                           &ShutMark(link));
+        elapsed = GetTick() - last;
     }
-    rates.Store(*position, static_cast<uint32_t>(level), GetTick());
+    rates.Store(*position, levelAfter(elapsed), last + elapsed);
 }
 
 namespace {
@@ -471,10 +480,14 @@ void COscar::SaveOwedAccount() {
 void COscar::HandleIncomingFromDisconnectChannel(const COscarPacket& frame) {
     TlvList tlvs;
     tlvs.Parse(frame.frameData());
+    // The reason is one byte from some servers, two from others. 1 is the same account signed
+    // on elsewhere; no reason at all is a server going down (for a restart, as a rule).
     const Tlv* reason = tlvs.Find(0x0009);
     int32_t code = errcode::kDisconnectNoReason;
-    if (reason)
-        code = reason->AsU16() == 1 ? errcode::kSignedOnElsewhere : errcode::kDisconnectOther;
+    if (reason) {
+        const uint16_t value = reason->length == 1 ? reason->AsU8() : reason->AsU16();
+        code = value == 1 ? errcode::kSignedOnElsewhere : errcode::kDisconnectOther;
+    }
     throw CError(u"COscar::HandleIncomingFromDisconnectChannel", code);
 }
 
@@ -485,38 +498,58 @@ int COscar::EndAfterError(int32_t code, int* stop) {
         if (stop) *stop = HandleSessionError(code) ? 1 : 0;
     } else if (stop) {
         *stop = 1;
+        reconnectAttempts_ = 0;
     }
     return 0;
 }
 
+int64_t COscar::NextReconnectDelayMs() {
+    const int doublings = std::min(reconnectAttempts_++, 8);
+    const int64_t base =
+        std::min<int64_t>(kFirstReconnectDelayMs << doublings, kLongestReconnectDelayMs);
+    return base + static_cast<int64_t>(Random32() % static_cast<uint32_t>(base / 5 + 1));
+}
+
 bool COscar::HandleSessionError(int32_t code) {
     ShowSessionError(std::u16string());
+    const auto stopping = [this] {
+        reconnectAttempts_ = 0;
+        return true;
+    };
     // Our own disconnect: the socket was shut or closed under the reader.
     if (code == sockerr::kInterrupted || code == sockerr::kBadSocket ||
         code == sockerr::kConnAborted)
-        return true;
+        return stopping();
 
     const std::u16string text = FormatInt(LoginErrorText(EffectiveType(), code), code);
     if (IsFatalSocketError(code) || IsFatalSessionCode(code) || !Options().ReconnectOnError) {
         SetStatusText(text);
-        return true;
+        return stopping();
     }
-    for (int s = 3; s >= 1; --s) {
-        SetStatusText(text + FormatInt(ResString(1004), s));
-        SleepUnlessStopped(*this, 1000);
-        if (StopRequested()) return true;
+    // The countdown shows whole seconds, the first of them held a little longer by the jitter.
+    int64_t remaining = NextReconnectDelayMs();
+    while (remaining > 0) {
+        const int64_t shown = std::max<int64_t>(remaining / 1000, 1);
+        SetStatusText(text + FormatInt(ResString(1004), shown));
+        const int64_t slice = shown == 1 ? remaining : remaining - (shown - 1) * 1000;
+        SleepUnlessStopped(*this, slice);
+        if (StopRequested()) return stopping();
+        remaining -= slice;
     }
     return false;
 }
 
 int COscar::RunSession(int* stop) {
+    sessionUpSince_ = GetTick();
     try {
         HandleIncoming_MainThread();
         SaveOwedAccount();
         CloseConnections();
+        reconnectAttempts_ = 0;
         return 1;
     } catch (const CError& e) {
         SaveOwedAccount();
+        if (GetTick() - sessionUpSince_ >= kStableSessionMs) reconnectAttempts_ = 0;
         return EndAfterError(e.Code(), stop);
     }
 }

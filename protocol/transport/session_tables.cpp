@@ -57,9 +57,17 @@ std::vector<uint16_t> RateClassTable::Ids() const {
     return ids;
 }
 
-void RateClassTable::SetCurrentLevel(size_t position, uint32_t level) {
+void RateClassTable::ApplyServerLevels(size_t position, const RateClass& levels, uint32_t now) {
     std::lock_guard lock(mutex_);
-    if (position < classes_.size()) classes_[position].currentLevel = level;
+    if (position >= classes_.size()) return;
+    RateClass& c = classes_[position];
+    c.windowSize = levels.windowSize;
+    c.clearLevel = levels.clearLevel;
+    c.alertLevel = levels.alertLevel;
+    c.limitLevel = levels.limitLevel;
+    c.currentLevel = levels.currentLevel;
+    c.maxLevel = levels.maxLevel;
+    c.lastSend = now;
 }
 
 void RateClassTable::Store(size_t position, uint32_t level, uint32_t lastSend) {

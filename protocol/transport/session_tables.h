@@ -34,7 +34,8 @@ class RateClassTable {
     std::optional<size_t> FindId(uint16_t id) const;
     // The announced class ids in announcement order (what the acknowledgement lists).
     std::vector<uint16_t> Ids() const;
-    void SetCurrentLevel(size_t position, uint32_t level);
+    // The parameters and current level of a class as the server announced them at `now`.
+    void ApplyServerLevels(size_t position, const RateClass& levels, uint32_t now);
     void Store(size_t position, uint32_t level, uint32_t lastSend);
     std::mutex& Mutex() const { return mutex_; }
 

@@ -349,8 +349,14 @@ TEST(PlainTextOfHtml, TagsGoBreaksStayEntitiesAreDecoded) {
     EXPECT_EQ(PlainTextOfHtml(u"unclosed <b"), u"unclosed <b");
     EXPECT_TRUE(LooksLikeHtml(u"<HTML><BODY>x"));
     EXPECT_TRUE(LooksLikeHtml(u"  <font size=2>x</font>"));
-    EXPECT_FALSE(LooksLikeHtml(u"<3 you"));
-    EXPECT_FALSE(LooksLikeHtml(u"a <b>bold</b> claim"));
+    // Markup anywhere in the text counts, opening or closing; a bare '<' does not.
+    for (std::u16string_view html : {u"a <b>bold</b> claim", u"see <a href=\"x\">this</a>",
+                                     u"line<br/>next", u"text</FONT>"}) {
+        EXPECT_TRUE(LooksLikeHtml(html)) << ToUtf8(std::u16string(html));
+    }
+    for (std::u16string_view text : {u"<3 you", u"a < b", u"x <bogus> y", u"<", u"</3"}) {
+        EXPECT_FALSE(LooksLikeHtml(text)) << ToUtf8(std::u16string(text));
+    }
 }
 
 }  // namespace

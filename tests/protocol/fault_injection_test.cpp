@@ -442,35 +442,6 @@ void SendThen(ScriptedServer& service, const Bytes& bytes, bool close) {
     if (close) service.Close();
 }
 
-TEST_F(FaultInjection, OversizedFrameEndsTheSessionAndReconnects) {
-    SessionHarness& h = Start(nullptr);
-    ASSERT_TRUE(h.SignOn(0));
-    Hold();
-    // 30715 data bytes announced: one more than the buffer holds.
-    SendThen(h.ServiceServer(), Bytes{0x2A, 0x02, 0x00, 0x07, 0x77, 0xFB}, false);
-    ASSERT_TRUE(WaitForCountdown());
-    EXPECT_EQ(CountdownError(), ErrorText(-99995));
-    Release();
-    EXPECT_TRUE(Online());
-    EXPECT_EQ(h.ServiceServer().ConnectionCount(), 2);
-    ExpectCleanEnd();
-}
-
-TEST_F(FaultInjection, OversizedReplyDuringSignOnReconnects) {
-    SessionHarness& h = Start([](ScriptedServer&, ScriptedServer& service) {
-        Reply reply;
-        reply.raw = {0x2A, 0x02, 0x00, 0x07, 0xFF, 0xFF};
-        service.OnSnac(0x01, 0x06, reply, 1);
-    });
-    Hold();
-    h.Account().RequestStatus(0);
-    ASSERT_TRUE(WaitForCountdown());
-    EXPECT_EQ(CountdownError(), ErrorText(-99995));
-    Release();
-    EXPECT_TRUE(Online());
-    ExpectCleanEnd();
-}
-
 TEST_F(FaultInjection, GarbageBytesEndTheSessionAndReconnect) {
     SessionHarness& h = Start(nullptr);
     ASSERT_TRUE(h.SignOn(0));

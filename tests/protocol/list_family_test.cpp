@@ -91,6 +91,25 @@ TEST(ListFamily, AListInTwoRepliesIsTakenWholeAndNothingBetweenThemIsLost) {
     }));
 }
 
+// Servers send the whole list in one SNAC: 1,200 buddies with nicknames make a frame of about
+// 35 KB, more than the frame bound the client once had.
+TEST(ListFamily, AListInOneLargeFrameIsTaken) {
+    test::HarnessOptions options;
+    options.script = [](ScriptedServer&, ScriptedServer& service) {
+        std::vector<test::ListItem> items = {{"Friends", 1, 0, 1, {}}};
+        for (int i = 0; i < 1200; ++i) {
+            items.push_back({std::to_string(1000000 + i), 1, static_cast<uint16_t>(0x0100 + i), 0,
+                             Nick("Nick " + std::to_string(i))});
+        }
+        const Bytes body = test::ServerListBody(items);
+        EXPECT_GT(body.size(), 30720u);
+        service.OnSnac(0x13, 0x04, test::Reply({test::SnacFrame(0x13, 0x06, body, 0x04)}));
+    };
+    SessionHarness h(options);
+    ASSERT_TRUE(h.SignOn(kStatusAvailable));
+    EXPECT_EQ(test::RowInt(u"SELECT COUNT(*) FROM Contacts WHERE AccID=77 AND OnServer=1"), 1200);
+    EXPECT_EQ(ContactColumn(u"SrvID", u"1001199"), 0x0100 + 1199);
+}
 TEST(ListFamily, AnUnchangedListClearsEveryGroupAndFlagButKeepsTheContacts) {
     SessionHarness h;  // the server answers the list request with SNAC(0x13,0x0F)
     h.Contacts().AddOrUpdateGroup(kAccountId, u"Old", 5);
@@ -154,17 +173,20 @@ TEST(ListFamily, BuddyItemsFillTheContactFields) {
     EXPECT_EQ(ContactColumn(u"OnServer", u"603"), 1);
 }
 
-TEST(ListFamily, TheSettingsItemSetsOrResetsThePermitDenyItem) {
+TEST(ListFamily, TheSettingsItemIsKeptWithItsModeAndOtherTlvs) {
     SessionHarness h;
     ByteWriter mode;
     mode.Tlv(0x00CA, Bytes{0x04});
     DeliverList(h.Account(), test::ServerListBody({{"", 0, 0x0042, 4, mode.bytes}}));
     EXPECT_EQ(h.Account().PermitDenyItemId(), 0x0042);
     EXPECT_EQ(h.Account().PrivacyMode(), 4);
+    EXPECT_TRUE(h.Account().PrivacyItemTlvs().empty());
 
+    // An item without a mode is still the item (a second one is never added beside it).
     DeliverList(h.Account(), test::ServerListBody({{"", 0, 0x0043, 4, Nick("x")}}));
-    EXPECT_EQ(h.Account().PermitDenyItemId(), 0);
+    EXPECT_EQ(h.Account().PermitDenyItemId(), 0x0043);
     EXPECT_EQ(h.Account().PrivacyMode(), 0);
+    EXPECT_EQ(h.Account().PrivacyItemTlvs(), Nick("x"));
 }
 
 TEST(ListFamily, AnAuthorisationRequestIsStoredAsAMessage) {

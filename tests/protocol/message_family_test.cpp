@@ -11,9 +11,11 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "accounts/status.h"
 #include "platform/local_time.h"
+#include "platform/text.h"
 #include "protocol/oscar.h"
 #include "protocol/services/families.h"
 #include "protocol/services/message_parse.h"
@@ -171,14 +173,60 @@ TEST(MessageFamily, Channel2IsUtf8OnlyWithItsCapabilityText) {
     EXPECT_FALSE(h.Contacts().FindContact(&h.Account(), u"804"));
 }
 
-TEST(MessageFamily, Channel4IsStoredAsCh4AndTheSystemSenderIsDropped) {
+// Messages of older ICQ clients (channel 4): the number, type, flags and text of TLV 0x0005,
+// low byte first, the text in the sender's code page.
+Bytes LegacyBody(std::string_view login, uint8_t type, uint8_t flags, const Bytes& text) {
+    ByteWriter body;
+    body.U32LE(static_cast<uint32_t>(std::stoul(std::string(login)))).U8(type).U8(flags);
+    body.U16LE(static_cast<uint16_t>(text.size() + 1)).Raw(text).U8(0);
+    return test::MessageHead(4, login, 0x0001).Tlv(0x0005, body.bytes).bytes;
+}
+
+TEST(MessageFamily, Channel4TextsAreStoredReadablyAndTheSystemSenderIsDropped) {
+    ScopedEnv codePage("ZUL_ANSI_CODEPAGE", "1251");
     SessionHarness h;
-    Deliver(h.Account(), 0x07, test::MessageHead(4, "901", 0x0001).Tlv(0x0005, Bytes{1}).bytes);
-    EXPECT_EQ(LastMessageFrom(u"901"), u"ch4");
+    auto join = [](std::initializer_list<std::string_view> parts) {
+        Bytes out;
+        bool first = true;
+        for (std::string_view p : parts) {
+            if (!std::exchange(first, false)) out.push_back(0xFE);
+            out.insert(out.end(), p.begin(), p.end());
+        }
+        return out;
+    };
+    const struct {
+        const char* login;
+        uint8_t type, flags;
+        Bytes text;
+        std::u16string stored;  // empty: nothing stored
+    } cases[] = {
+        {"901", 0x01, 0x00, Bytes{'x', 0xC0}, u"x\u0410"},  // code page 1251
+        {"902", 0x01, 0x00, test::Utf8("Gr\xC3\xBC\xC3\x9F"), u"Gr\u00FC\u00DF"},
+        {"903", 0x01, 0x03, test::Utf8("out"), u"[Auto-response] out"},
+        {"904", 0x04, 0x00, join({"site", "http://x.example"}), u"site\nhttp://x.example"},
+        {"905", 0x13, 0x00, join({"2", "111", "Ann", "222", "", ""}), u"Ann (111)\n222"},
+        {"906", 0x08, 0x00, Bytes{}, u"Authorisation granted."},
+        {"907", 0x0C, 0x00, Bytes{}, u"Added you to their contact list."},
+        {"908", 0xE8, 0x00, Bytes{}, u""},  // a request for the away message
+    };
+    for (const auto& c : cases) {
+        Deliver(h.Account(), 0x07, LegacyBody(c.login, c.type, c.flags, c.text));
+        const std::u16string login = FromUtf8(c.login);
+        if (c.stored.empty()) {
+            EXPECT_EQ(CountMessagesFrom(login), 0) << c.login;
+        } else {
+            EXPECT_EQ(LastMessageFrom(login), c.stored) << c.login;
+        }
+    }
     // The sender's status from TLV 0x0006 is applied to the new contact.
     ContactPtr sender = h.Contacts().FindContact(&h.Account(), u"901");
     ASSERT_TRUE(sender);
     EXPECT_EQ(sender->Status(), StatusFromWire(0x0001));
+    // A text longer than its TLV drops that SNAC alone.
+    ByteWriter cut;
+    cut.U32LE(909).U8(0x01).U8(0x00).U16LE(10).Raw("cut").U8(0);
+    Deliver(h.Account(), 0x07, test::MessageHead(4, "909").Tlv(0x0005, cut.bytes).bytes);
+    EXPECT_EQ(CountMessagesFrom(u"909"), 0);
 
     Deliver(h.Account(), 0x07, test::Channel1Message("1004", 0, test::Utf8("system")));
     Deliver(h.Account(), 0x07, test::MessageHead(4, "1004").bytes);
@@ -281,7 +329,7 @@ TEST(MessageFamily, TypingNoticesSetAndClearTheMark) {
     EXPECT_FALSE(contact->Typing());
 }
 
-TEST(MessageFamily, OfflineMessagesCarryTheirLocalTimeUntilTheEndMarker) {
+TEST(MessageFamily, AServersTimeStampIsKeptWheneverItIsPlausible) {
     ScopedEnv zone("TZ", "XST-3");  // three hours east of UTC
     FixedHistoryClock clock(123456789);
     test::HarnessOptions options;
@@ -291,34 +339,40 @@ TEST(MessageFamily, OfflineMessagesCarryTheirLocalTimeUntilTheEndMarker) {
     auto request = h.ServiceServer().WaitForFrame(test::ScriptedServer::IsSnac(0x04, 0x10));
     ASSERT_TRUE(request);
     const uint32_t id = request->requestId();
-    ASSERT_TRUE(h.Account().Pending().Find(static_cast<uint16_t>(id)));
 
-    auto offline = [&](std::string_view login, std::optional<uint32_t> sentAt) {
+    auto send = [&](std::string_view login, std::optional<uint32_t> sentAt, uint32_t requestId) {
         ByteWriter w = test::MessageHead(1, login);
         w.Tlv(0x0002, test::TextFragments(0, test::Utf8("late")));
         if (sentAt) w.TlvU32(0x0016, *sentAt);
-        h.ServerSends(0x04, 0x07, w.bytes, id);
+        h.ServerSends(0x04, 0x07, w.bytes, requestId);
     };
-    offline("501", 0);
-    offline("502", std::nullopt);
-    ASSERT_TRUE(SessionHarness::WaitUntil([&] { return CountMessagesFrom(u"502") == 1; }));
+    constexpr uint32_t kSeptember2020 = 1600000000;
+    const uint32_t future = static_cast<uint32_t>(std::time(nullptr)) + 3 * 86400;
+    send("501", kSeptember2020, id);
+    send("502", std::nullopt, id);
+    // The end of the offline messages; servers also stamp messages they relay later, under
+    // request ids of their own.
+    h.ServerSends(0x04, 0x17, {}, id);
+    send("503", kSeptember2020, 0x4242);
+    send("504", 0, 0);
+    send("505", future, 0);
+    ASSERT_TRUE(SessionHarness::WaitUntil([&] { return CountMessagesFrom(u"505") == 1; }));
+    EXPECT_FALSE(h.Account().Pending().Find(static_cast<uint16_t>(id)));
 
     auto lastTime = [&](std::u16string_view login) {
         ContactPtr c = h.Contacts().FindContact(&h.Account(), login);
         std::lock_guard lock(c->History().Mutex());
         return c->History().Events().back()->EventTime();
     };
-    // 1 January 1970 00:00 UTC is 03:00 local time here.
-    EXPECT_EQ(lastTime(u"501"), kUnixEpochFileTime + 3ull * 3600 * 10000000);
-    EXPECT_EQ(lastTime(u"502"), 123456789u);  // no time stamp: received now
-
-    // The end of the offline messages removes the request; later messages are live.
-    h.ServerSends(0x04, 0x17, {}, id);
-    ASSERT_TRUE(SessionHarness::WaitUntil(
-        [&] { return !h.Account().Pending().Find(static_cast<uint16_t>(id)); }));
-    offline("503", 0);
-    ASSERT_TRUE(SessionHarness::WaitUntil([&] { return CountMessagesFrom(u"503") == 1; }));
-    EXPECT_EQ(lastTime(u"503"), 123456789u);
+    // 13 September 2020 12:26:40 UTC is 15:26:40 local time here.
+    const uint64_t stamped =
+        kUnixEpochFileTime + (uint64_t{kSeptember2020} + 3ull * 3600) * 10000000;
+    EXPECT_EQ(lastTime(u"501"), stamped);
+    EXPECT_EQ(lastTime(u"503"), stamped);
+    // No time stamp, or one before the networks or days ahead: received now.
+    for (std::u16string_view login : {u"502", u"504", u"505"}) {
+        EXPECT_EQ(lastTime(login), 123456789u) << ToUtf8(std::u16string(login));
+    }
 }
 
 TEST(MessageParse, OfflineTimeZeroIsTheUnixEpochInUtc) {
@@ -351,11 +405,10 @@ TEST(MessageParse, CutOrCorruptedSnacsNeverReadPastTheirBytes) {
     };
     std::mt19937 random(1234);
     for (const Bytes& sample : samples) {
-        ASSERT_TRUE(ParseIncomingMessage(sample, true));
+        ASSERT_TRUE(ParseIncomingMessage(sample));
         for (size_t cut = 0; cut < sample.size(); ++cut) {
             Bytes part(sample.begin(), sample.begin() + cut);  // exactly `cut` bytes on the heap
-            ParseIncomingMessage(part, true);
-            ParseIncomingMessage(part, false);
+            ParseIncomingMessage(part);
             ParseMessageAck(part);
             ParseTypingNotice(part);
         }
@@ -364,7 +417,7 @@ TEST(MessageParse, CutOrCorruptedSnacsNeverReadPastTheirBytes) {
             for (int flips = 0; flips < 3; ++flips) {
                 corrupted[random() % corrupted.size()] = static_cast<uint8_t>(random());
             }
-            ParseIncomingMessage(corrupted, round % 2 == 0);
+            ParseIncomingMessage(corrupted);
         }
     }
 }

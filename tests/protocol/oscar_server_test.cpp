@@ -80,7 +80,7 @@ TEST(ScriptedServer, PlaysTheLoginServer) {
     auto requestTlvs = test::ParseTlvs(std::span(frames[0].data).subspan(4));
     ASSERT_EQ(requestTlvs.size(), 2u);
     EXPECT_EQ(requestTlvs[0].value, (Bytes{'1', '2', '3', '4', '5'}));
-    EXPECT_EQ(requestTlvs[1].value, (Bytes{0x0A, 0x01}));
+    EXPECT_EQ(requestTlvs[1].value, (Bytes{0x01, 0x0A}));
     EXPECT_EQ(server.ProtocolErrors(), 0);
 
     // Without recording (the demo runs for hours) the rules still answer and nothing is kept.

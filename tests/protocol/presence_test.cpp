@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <ctime>
 
 #include "accounts/status.h"
 #include "platform/power.h"
@@ -150,6 +151,21 @@ TEST_F(PresenceTest, StatusComesFromTheNoticeKindTheStatusWordOrTheUserClass) {
     // Without a status word the away bit of the user class decides.
     Online({UserBlock("67890", {ClassTlv(0x0030)}), UserBlock("55555", {ClassTlv(0x0010)})});
     ASSERT_TRUE(WaitFor([&] { return ada_->Status() == 10 && bob_->Status() == 0; }));
+
+    // Servers send AIM users a status word of "available" and mark away by the class bit
+    // alone; an ICQ status word other than available stays as it is. The idle time (minutes)
+    // is kept and cleared by a notice without it.
+    const Bytes idle = test::ByteWriter().TlvU16(0x0004, 12).bytes;
+    Online({UserBlock("67890", {ClassTlv(0x0030), StatusTlv(0x0000), idle}),
+            UserBlock("55555", {ClassTlv(0x0030), StatusTlv(0x0010)})});
+    ASSERT_TRUE(WaitFor([&] { return ada_->Status() == 10 && bob_->Status() == 40; }));
+    const auto idleFor = static_cast<int64_t>(std::time(nullptr)) - ada_->IdleSince();
+    EXPECT_TRUE(idleFor >= 720 && idleFor < 780) << idleFor;
+    EXPECT_EQ(bob_->IdleSince(), 0u);
+    EXPECT_EQ(StatusWithIdle(acctype::kIcq, 10, 1000, 1000 + 720), u"Away, idle 12 min");
+    EXPECT_EQ(StatusWithIdle(acctype::kIcq, 10, 1000, 1000 + 3 * 3600), u"Away, idle 3 h");
+    Online({UserBlock("67890", {ClassTlv(0x0010), StatusTlv(0x0000)})});
+    ASSERT_TRUE(WaitFor([&] { return ada_->Status() == 0 && ada_->IdleSince() == 0; }));
 
     // A block without TLVs is an arrival in status online.
     Online({UserBlock("67890", {})});

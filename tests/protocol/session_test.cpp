@@ -4,11 +4,14 @@
 
 #include <atomic>
 #include <thread>
+#include <tuple>
 
 #include "platform/error.h"
+#include "platform/text.h"
 #include "platform/tick.h"
 #include "protocol/services/families.h"
 #include "protocol/transport/packet.h"
+#include "service_wire.h"
 #include "support/session_harness.h"
 
 namespace zul {
@@ -29,6 +32,7 @@ uint32_t OffsetTick() {
 }
 void RecordSleep(uint32_t ms) {
     g_slept += ms;
+    g_tickOffset += ms;
 }
 
 struct ClockGuard {
@@ -68,7 +72,7 @@ TEST(Session, SignOnSendsTheHandshakeInOrder) {
     };
     // The acknowledgement names the three classes the server announced, by their ids.
     EXPECT_EQ(find(0x01, 0x08).snacData(), (Bytes{0, 1, 0, 2, 0, 3}));
-    EXPECT_EQ(find(0x13, 0x02).snacData(), (Bytes{0x00, 0x0B, 0x00, 0x02, 0x0F, 0x00}));
+    EXPECT_EQ(find(0x13, 0x02).snacData(), (Bytes{0x00, 0x0B, 0x00, 0x02, 0x00, 0x0F}));
     // Eleven client-ready entries of four words each.
     Bytes ready = find(0x01, 0x02).snacData();
     ASSERT_EQ(ready.size(), 88u);
@@ -127,37 +131,46 @@ TEST(Session, SequenceNumbersWrapAfter7FFFToZero) {
     EXPECT_EQ(seqs[2], 0x0000);
 }
 
-TEST(Session, RateClassDelaysASnacByTheLevelFormula) {
+TEST(Session, RateClassesPaceSendsByTheLevelFormula) {
     ClockGuard clock;
     SessionHarness h;
     ASSERT_TRUE(h.SignOn(0));
     SetTickSource(&OffsetTick);
     SetSleepFunction(&RecordSleep);
-    RateClass cls;
-    cls.windowSize = 80;
-    cls.currentLevel = 5000;
-    cls.clearLevel = 5200;
-    cls.maxLevel = 6000;
-    cls.lastSend = GetTick() - 1000;
-    cls.members = {0x00040006};
-    RateClass unrelated;
-    unrelated.windowSize = 0;  // a window of 0 means no rate control
-    unrelated.members = {0x00010011};
-    h.Account().Rates(Link::Service).Assign({cls, unrelated});
+    auto classOf = [](uint32_t current, uint32_t quietMs) {
+        RateClass cls;
+        cls.windowSize = 80;
+        cls.currentLevel = current;
+        cls.clearLevel = 5200;
+        cls.maxLevel = 6000;
+        cls.lastSend = GetTick() - quietMs;
+        cls.members = {0x00040006};
+        RateClass unrelated;
+        unrelated.windowSize = 0;  // a window of 0 means no rate control
+        unrelated.members = {0x00010011};
+        return std::vector<RateClass>{cls, unrelated};
+    };
+    auto send = [&](uint16_t family, uint16_t subtype) {
+        g_slept = 0;
+        COscarPacket frame = COscarPacket::Snac(family, subtype);
+        h.Account().SendFrame(Link::Service, frame);
+        return g_slept.load();
+    };
 
-    g_slept = 0;
-    COscarPacket other = COscarPacket::Snac(0x01, 0x11);
-    other.AppendU32(0);
-    h.Account().SendFrame(Link::Service, other);
-    EXPECT_EQ(g_slept.load(), 0u);
-
-    // N = 5000 * 79 / 80 + 1000 / 80 = 4949, below the clear level: wait 920 ms.
-    COscarPacket message = COscarPacket::Snac(0x04, 0x06);
-    h.Account().SendFrame(Link::Service, message);
-    EXPECT_EQ(g_slept.load(), 920u);
+    h.Account().Rates(Link::Service).Assign(classOf(5000, 1000));
+    EXPECT_EQ(send(0x01, 0x11), 0u);
+    // Sent now the level would be (79 * 5000 + 1000) / 80 = 4950, below the clear level: the
+    // send waits until (79 * 5000 + t) / 80 reaches 5200, at t = 21,000 ms, 20 s from now.
+    EXPECT_NEAR(send(0x04, 0x06), 20000u, 50u);
     auto stored = h.Account().Rates(Link::Service).At(0);
     ASSERT_TRUE(stored);
-    EXPECT_EQ(stored->currentLevel, 4949u);
+    EXPECT_EQ(stored->currentLevel, 5200u);
+
+    // After an hour of quiet the level starts from the class's maximum, not from an hour:
+    // 6000, 5925, ... 5219 after twelve sends at once; the thirteenth waits.
+    h.Account().Rates(Link::Service).Assign(classOf(5000, 3600000));
+    for (int i = 1; i <= 12; ++i) EXPECT_EQ(send(0x04, 0x06), 0u) << "send " << i;
+    EXPECT_GT(send(0x04, 0x06), 0u);
 }
 
 TEST(Session, ALostConnectionEndsARateWaitAtOnce) {
@@ -220,25 +233,46 @@ TEST(Session, KeepAliveOnlyAfterThirtySecondsOfQuiet) {
                                                     std::chrono::seconds(5)));
 }
 
-struct DisconnectCase {
-    std::optional<uint16_t> reason;
-    std::u16string text;
-};
-
-TEST(Session, DisconnectFramesEndTheSessionWithTheirTextAndNoReconnect) {
-    const DisconnectCase cases[] = {
-        {1, u"You account being used on another computer."},
-        {2, u"Unknown error (-12346)"},
-        {std::nullopt, u"Unknown error (-12347)"},
+TEST(Session, ASignOffFromTheServerStopsOnlyWhenSignedOnElsewhere) {
+    const struct {
+        Bytes tlvs;  // of the channel-4 frame
+        std::u16string text;
+        bool reconnects;
+    } cases[] = {
+        {{0x00, 0x09, 0x00, 0x02, 0x00, 0x01},
+         u"You account being used on another computer.",
+         false},
+        {{0x00, 0x09, 0x00, 0x01, 0x01}, u"You account being used on another computer.", false},
+        // Any other reason, or none (a server going down for a restart): back soon.
+        {{0x00, 0x09, 0x00, 0x02, 0x00, 0x02}, u"The server closed the connection (-12346)", true},
+        {{}, u"The server closed the connection (-12347)", true},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.text));
         SessionHarness h;
         ASSERT_TRUE(h.SignOn(0));
-        h.ServiceServer().Send(test::Disconnect(c.reason));
-        EXPECT_TRUE(SessionHarness::WaitUntil([&] { return h.Account().StatusText() == c.text; }));
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        EXPECT_EQ(h.LoginServer().ConnectionCount(), 1);
-        EXPECT_EQ(h.Account().Status(), -1);
+        h.ServiceServer().Send(test::OutFrame{0x04, c.tlvs, std::nullopt});
+        const std::u16string shown = c.reconnects ? c.text + u". Waitng 3 s." : c.text;
+        EXPECT_TRUE(SessionHarness::WaitUntil([&] { return h.Account().StatusText() == shown; }));
+        if (c.reconnects) {
+            EXPECT_TRUE(SessionHarness::WaitUntil([&] { return h.Account().Status() == 0; }));
+            EXPECT_EQ(h.LoginServer().ConnectionCount(), 2);
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            EXPECT_EQ(h.LoginServer().ConnectionCount(), 1);
+            EXPECT_EQ(h.Account().Status(), -1);
+        }
+    }
+}
+
+TEST(Session, ReconnectsBackOffFromThreeSecondsToFiveMinutesWithJitter) {
+    SessionHarness h;
+    const std::pair<int64_t, int64_t> expected[] = {
+        {3000, 3600},    {6000, 7200},     {12000, 14400},   {24000, 28800},  {48000, 57600},
+        {96000, 115200}, {192000, 230400}, {300000, 360000}, {300000, 360000}};
+    for (const auto& [low, high] : expected) {
+        const int64_t delay = h.Account().NextReconnectDelayMs();
+        EXPECT_TRUE(delay >= low && delay <= high) << delay << " not in " << low << ".." << high;
     }
 }
 
@@ -297,6 +331,39 @@ TEST(Session, InvisibleStatusAddsThePrivacyItemOnceThenUpdatesIt) {
               (Bytes{0, 0, 0, 0, 0x99, 0x99, 0, 4, 0, 5, 0x00, 0xCA, 0x00, 0x01, 4}));
 }
 
+// The server's permit/deny item (mode 5, "the contact list", and a TLV of another client's)
+// is kept: a sign-on leaves it alone, invisibility writes mode 3 with the other TLV, coming
+// back writes mode 5 again, and the user's choice is written once and remembered.
+TEST(Session, ThePrivacyItemKeepsTheServersModeAndTlvsAndChangesOnlyWhatTheUserChanges) {
+    test::HarnessOptions options;
+    test::ByteWriter item;
+    item.Tlv(0x00CA, Bytes{0x05}).TlvU32(0x00CB, 0xFFFFFFFF);
+    options.serverList = test::ServerListBody({{"", 0, 0x0042, 4, item.bytes}});
+    SessionHarness h(options);
+    ASSERT_TRUE(h.SignOn(0));
+    auto items = [&] {
+        std::vector<Bytes> written;
+        for (const auto& f : h.ServiceServer().Frames(0)) {
+            if (f.IsSnac(0x13, 0x08) || f.IsSnac(0x13, 0x09)) written.push_back(f.snacData());
+        }
+        return written;
+    };
+    auto itemWith = [](uint8_t mode) {
+        return Bytes{0,    0, 0,    0,    0x00, 0x42, 0,    4,    0,    13,   0x00, 0xCA,
+                     0x00, 1, mode, 0x00, 0xCB, 0x00, 0x04, 0xFF, 0xFF, 0xFF, 0xFF};
+    };
+    EXPECT_TRUE(items().empty());
+
+    h.Account().RequestStatus(60);
+    ASSERT_TRUE(SessionHarness::WaitUntil([&] { return h.Account().Status() == 60; }));
+    h.Account().RequestStatus(0);
+    ASSERT_TRUE(SessionHarness::WaitUntil([&] { return h.Account().Status() == 0; }));
+    h.Account().ChangePrivacyMode(2);
+    ASSERT_TRUE(SessionHarness::WaitUntil([&] { return items().size() == 3; }));
+    EXPECT_EQ(items(), (std::vector<Bytes>{itemWith(3), itemWith(5), itemWith(2)}));
+    EXPECT_EQ(test::RowInt(u"SELECT Mode FROM AccountPrivacy WHERE AccID=77"), 2);
+}
+
 }  // namespace
 }  // namespace zul
 
@@ -332,11 +399,13 @@ TEST(RateClasses, ClassesAreKnownByTheirIdsWhateverTheRecordLength) {
     single.Assign(ParseRateInfo(RateInfo({7}, 35)));
     EXPECT_EQ(single.Count(), 5u);
     EXPECT_EQ(single.Ids(), (std::vector<uint16_t>{7}));
-    // A rate change names its class by id.
+    // A rate change (here a warning) names its class by id and brings all its levels.
     test::ByteWriter change;
-    change.U16(2).U16(7).U32(80).U32(2500).U32(2000).U32(1500).U32(800).U32(4321);
+    change.U16(2).U16(7).U32(40).U32(2600).U32(2000).U32(1500).U32(800).U32(4321).U32(7000);
     ApplyRateChange(single, change.bytes);
     EXPECT_EQ(single.At(0)->currentLevel, 4321u);
+    EXPECT_EQ(std::tie(single.At(0)->windowSize, single.At(0)->clearLevel, single.At(0)->maxLevel),
+              std::make_tuple(40u, 2600u, 7000u));
     change.bytes[3] = 1;  // class 1 was never announced: nothing changes
     ApplyRateChange(single, change.bytes);
     EXPECT_EQ(single.At(0)->currentLevel, 4321u);

@@ -4,6 +4,7 @@
 // refused; a handshake that stalls times out and counts down, and a disconnect ends it at once.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -84,6 +85,16 @@ TEST(TlsSession, SignOnMessagesAndPicturesTravelEncrypted) {
     ASSERT_TRUE(SessionHarness::WaitUntil([&] { return ann->HasPicture(); }, 20s));
     EXPECT_EQ(ann->Picture(), picture);
     EXPECT_EQ(avatarTls.Handshakes(), 1);
+    // The login and the picture service's request asked for the encrypted addresses.
+    auto asksForTls = [](const ReceivedFrame& f, size_t skip) {
+        const auto tlvs = test::ParseTlvs(std::span(f.data).subspan(skip));
+        return std::any_of(tlvs.begin(), tlvs.end(),
+                           [](const auto& t) { return t.type == 0x008C; });
+    };
+    EXPECT_TRUE(asksForTls(h.LoginServer().Frames(0).at(0), 4));
+    auto request = h.ServiceServer().WaitForFrame(ScriptedServer::IsSnac(0x01, 0x04));
+    ASSERT_TRUE(request);
+    EXPECT_TRUE(asksForTls(*request, 10 + 2));
 }
 
 TEST(TlsSession, AnUnknownCertificateStopsWithAQuestionUntilTheUserTrustsIt) {

@@ -240,12 +240,21 @@ Bytes WriteIncoming(const IncomingMessage& m, uint16_t charset) {
     if (m.channel == 4) {
         ByteWriter w;
         w.U32(0x11223344).U32(0x55667788).U16(4);
-        return w.Raw(UserBlock(login, {ClassTlv(0x0050), StatusTlv(status)})).bytes;
+        w.Raw(UserBlock(login, {ClassTlv(0x0050), StatusTlv(status)}));
+        // The sender's number and the text, low byte first, the text ending in a zero byte.
+        const std::string text = ToUtf8(m.text);
+        const uint32_t number = static_cast<uint32_t>(std::stoul(login));
+        const uint16_t length = static_cast<uint16_t>(text.size() + 1);
+        ByteWriter body;
+        body.U32LE(number).U8(m.legacyType).U8(m.autoResponse ? 0x03 : 0x00).U16LE(length);
+        body.Raw(text).U8(0);
+        return w.Tlv(0x05, body.bytes).bytes;
     }
     ByteWriter w = MessageHead(m.channel, login, status);
     if (m.channel == 2)
         return w.Tlv(0x05, RendezvousBlock(Utf8(ToUtf8(m.text)), kUtf8Marker)).bytes;
     w.Tlv(0x02, TextFragments(charset, charset == 2 ? Ucs2(m.text) : Utf8(ToUtf8(m.text))));
+    if (m.autoResponse) w.Tlv(0x04, Bytes{});
     if (m.sentAt) w.TlvU32(0x16, *m.sentAt);
     return w.bytes;
 }
@@ -255,23 +264,32 @@ TEST(WireRoundTrip, IncomingMessages) {
     const std::string info = " 0000 0001  0001 0002 0050 ";  // warning level, class only
     struct Row {
         std::string hex;
-        bool offline;
         uint16_t charset;
         std::u16string login;
         int32_t status;
         std::u16string text;
         std::optional<uint32_t> sentAt;
+        bool autoResponse = false;
+        uint8_t legacyType = 0;
     } rows[] = {
         {head + "0001 05 \"alice\"" + info +
              "0002 0015 05 01 0001 01  01 01 000C 0000 0000 \"hi there\"",
-         false, 0, u"alice", -1, u"hi there", std::nullopt},
+         0, u"alice", -1, u"hi there", std::nullopt},
         {head + "0001 07 \"7654321\" 0000 0002  0001 0002 0050  0006 0004 00000011  0002 001B"
                 " 05 01 0001 01  01 01 0012 0002 0000 0047 0072 00FC 00DF 0065 0020 20AC",
-         false, 2, u"7654321", kStatusOccupied, u"Gr\u00FC\u00DFe \u20AC", std::nullopt},
+         2, u"7654321", kStatusOccupied, u"Gr\u00FC\u00DFe \u20AC", std::nullopt},
         {head + "0001 09 \"111222333\"" + info +
              "0002 001C 05 01 0001 01  01 01 0013 0000 0000"
              " \"sent while away\"  0016 0004 5F5E1000",
-         true, 0, u"111222333", -1, u"sent while away", 1600000000u},
+         0, u"111222333", -1, u"sent while away", 1600000000u},
+        // UTF-8 under the ASCII charset, as the servers' bridges send it.
+        {head + "0001 05 \"alice\"" + info +
+             "0002 0014 05 01 0001 01  01 01 000B 0000 0000 \"Gr\" C3BC C39F \"e\"",
+         0, u"alice", -1, u"Gr\u00FC\u00DFe", std::nullopt},
+        // An automatic answer (TLV 0x0004), stamped by a server that relayed it later.
+        {head + "0001 05 \"alice\"" + info +
+             "0002 0010 05 01 0001 01  01 01 0007 0000 0000 \"brb\"  0004 0000  0016 0004 5F5E1000",
+         0, u"alice", -1, u"brb", 1600000000u, true},
         // Channel 2: the rendezvous block with a UTF-8 text and the UTF-8 capability after it.
         {head + "0002 03 \"bob\"" + info +
              "0005 0096  0000 00000001 00000002"
@@ -281,18 +299,25 @@ TEST(WireRoundTrip, IncomingMessages) {
              "01 00 0000 0100  0700 4772C3BCC39F65"
              " 00000000 00FFFFFF 26000000 \"" +
              std::string(kUtf8Marker) + "\"",
-         false, 0, u"bob", -1, u"Gr\u00FC\u00DFe", std::nullopt},
-        // Channel 4: the sender block as presence notices carry it.
-        {head + "0004 06 \"123456\" 0000 0002  0001 0002 0050  0006 0004 00000013", false, 0,
-         u"123456", kStatusDnd, u"ch4", std::nullopt},
+         0, u"bob", -1, u"Gr\u00FC\u00DFe", std::nullopt},
+        // Channel 4: the sender block as presence notices carry it, then an older client's
+        // message: its number, type, flags and the text, low byte first.
+        {head + "0004 06 \"123456\" 0000 0002  0001 0002 0050  0006 0004 00000013"
+                "  0005 000C 40E20100 01 00 0400 \"hi!\" 00",
+         0, u"123456", kStatusDnd, u"hi!", std::nullopt, false, 1},
+        {head + "0004 06 \"123456\" 0000 0002  0001 0002 0050  0006 0004 00000013"
+                "  0005 000F 40E20100 01 03 0700 \"Grüß\" 00",
+         0, u"123456", kStatusDnd, u"Grüß", std::nullopt, true, 1},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.hex);
         const Bytes wire = Hex(row.hex);
-        auto m = ParseIncomingMessage(wire, row.offline);
+        auto m = ParseIncomingMessage(wire);
         ASSERT_TRUE(m);
-        EXPECT_EQ(std::tie(m->channel, m->login, m->status, m->text, m->sentAt),
-                  std::make_tuple(wire[9], row.login, row.status, row.text, row.sentAt));
+        EXPECT_EQ(std::tie(m->channel, m->login, m->status, m->text, m->sentAt, m->autoResponse,
+                           m->legacyType),
+                  std::make_tuple(wire[9], row.login, row.status, row.text, row.sentAt,
+                                  row.autoResponse, row.legacyType));
         EXPECT_EQ(WriteIncoming(*m, row.charset), wire);
     }
 }

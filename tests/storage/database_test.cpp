@@ -92,6 +92,15 @@ const std::vector<Row> kExpectedSchema = {
     {"trigger", "AccountTextsTrigger_OnDelete", "Accounts",
      "CREATE TRIGGER AccountTextsTrigger_OnDelete AFTER DELETE ON Accounts FOR EACH ROW BEGIN "
      "DELETE FROM AccountTexts WHERE AccID=OLD.ID; END"},
+    {"table", "AccountPrivacy", "AccountPrivacy",
+     "CREATE TABLE AccountPrivacy( AccID INTEGER PRIMARY KEY CHECK(AccID<>0), Mode INTEGER)"},
+    {"trigger", "AccountPrivacyTrigger_OnChange", "Accounts",
+     "CREATE TRIGGER AccountPrivacyTrigger_OnChange AFTER UPDATE OF ID ON Accounts FOR EACH ROW "
+     "WHEN "
+     "OLD.ID<>NEW.ID BEGIN UPDATE AccountPrivacy SET AccID=NEW.ID WHERE AccID=OLD.ID; END"},
+    {"trigger", "AccountPrivacyTrigger_OnDelete", "Accounts",
+     "CREATE TRIGGER AccountPrivacyTrigger_OnDelete AFTER DELETE ON Accounts FOR EACH ROW BEGIN "
+     "DELETE FROM AccountPrivacy WHERE AccID=OLD.ID; END"},
     {"table", "HistoryCounts", "HistoryCounts",
      "CREATE TABLE HistoryCounts( AccID INTEGER, ContactID INTEGER, LastNumber INTEGER, Messages "
      "INTEGER, Events INTEGER, PRIMARY KEY(AccID, ContactID))"},

@@ -282,12 +282,13 @@ TEST_F(AccountsPageTest, EnablingADisabledAccountFromItsContextMenu) {
     // Now it has the status entries, "Offline" marked, and "Enabled" checked.
     menu = HoldOn(page->Rows()[0].get());
     ASSERT_NE(menu, nullptr);
-    EXPECT_EQ(Texts(menu), (QStringList{QStringLiteral("Available"),
-                                        QStringLiteral("Free for chat"), QStringLiteral("Away"),
-                                        QStringLiteral("Not available"), QStringLiteral("Occupied"),
-                                        QStringLiteral("DND"), QStringLiteral("Invisible"),
-                                        QStringLiteral("Offline"), QStringLiteral("Status note..."),
-                                        QStringLiteral("-"), QStringLiteral("Enabled")}));
+    EXPECT_EQ(Texts(menu),
+              (QStringList{QStringLiteral("Available"), QStringLiteral("Free for chat"),
+                           QStringLiteral("Away"), QStringLiteral("Not available"),
+                           QStringLiteral("Occupied"), QStringLiteral("DND"),
+                           QStringLiteral("Invisible"), QStringLiteral("Offline"),
+                           QStringLiteral("Status note..."), QStringLiteral("Who can see me"),
+                           QStringLiteral("-"), QStringLiteral("Enabled")}));
     EXPECT_TRUE(Entry(menu, QStringLiteral("Offline"))->isChecked());
     EXPECT_FALSE(Entry(menu, QStringLiteral("Available"))->isChecked());
     EXPECT_TRUE(Entry(menu, QStringLiteral("Enabled"))->isChecked());
@@ -356,7 +357,7 @@ TEST_F(AccountsPageTest, TheContextMenuSetsTheStatusOfOneAccountOnly) {
     AccountNamed(u"Beta")->Disconnect(false);
 }
 
-TEST_F(AccountsPageTest, TheStatusNoteIsAskedForKeptOnOneLineAndThereAtTheNextStart) {
+TEST_F(AccountsPageTest, TheStatusNoteAndWhoCanSeeMeAreAskedForKeptAndThereAtTheNextStart) {
     StoreAccount(1, u"111111", u"Alpha", true);
     Load();
     ASSERT_EQ(page->Rows().size(), 1u);
@@ -374,6 +375,27 @@ TEST_F(AccountsPageTest, TheStatusNoteIsAskedForKeptOnOneLineAndThereAtTheNextSt
     EXPECT_EQ(offered, QString());
     CAccount* alpha = AccountNamed(u"Alpha");
     EXPECT_EQ(alpha->StatusNote(), u"At the lake, back at six");
+    // Who may see the account: the five modes, none marked while neither the user nor the
+    // server has said; the one chosen is marked and kept.
+    menu = HoldOn(page->Rows()[0].get());
+    ASSERT_NE(menu, nullptr);
+    QMenu* privacy = Entry(menu, QStringLiteral("Who can see me"))->menu();
+    ASSERT_NE(privacy, nullptr);
+    EXPECT_EQ(Texts(privacy),
+              (QStringList{QStringLiteral("Everybody"), QStringLiteral("Only my contacts"),
+                           QStringLiteral("Everybody but the invisible list"),
+                           QStringLiteral("Only the visible list"), QStringLiteral("Nobody")}));
+    for (QAction* mode : privacy->actions()) EXPECT_FALSE(mode->isChecked());
+    Entry(privacy, QStringLiteral("Only my contacts"))->trigger();
+    menu->close();
+    EXPECT_EQ(alpha->PrivacyChoice(), 5);
+    menu = HoldOn(page->Rows()[0].get());
+    ASSERT_NE(menu, nullptr);
+    EXPECT_TRUE(Entry(Entry(menu, QStringLiteral("Who can see me"))->menu(),
+                      QStringLiteral("Only my contacts"))
+                    ->isChecked());
+    menu->close();
+
     // The row shows it beside the status: long enough here to need a second line.
     page->LayoutContent(ScaleX(160));
     EXPECT_GT(page->Rows()[0]->Rect().height(), plainHeight);
@@ -382,6 +404,7 @@ TEST_F(AccountsPageTest, TheStatusNoteIsAskedForKeptOnOneLineAndThereAtTheNextSt
     accounts.reset();
     Load();
     EXPECT_EQ(AccountNamed(u"Alpha")->StatusNote(), u"At the lake, back at six");
+    EXPECT_EQ(AccountNamed(u"Alpha")->PrivacyChoice(), 5);
 }
 
 TEST_F(AccountsPageTest, HidingDisabledAccountsClearsTheFocusOfADisabledOne) {

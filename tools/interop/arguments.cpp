@@ -29,6 +29,8 @@ std::optional<Arguments> ParseArguments(int argc, const char* const* argv, std::
             arguments.md5 = true;
         } else if (arg == "--tls") {
             arguments.tls = true;
+        } else if (arg == "--restart" && i + 1 < argc) {
+            arguments.restart = argv[++i];
         } else if (arg.size() > 1 && arg[0] == '-') {
             error = "unknown option " + arg;
             return std::nullopt;

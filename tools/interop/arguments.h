@@ -1,5 +1,5 @@
 // The command line of zul-interop: HOST:PORT LOGIN_A:PASSWORD_A LOGIN_B:PASSWORD_B [--md5]
-// [--tls].
+// [--tls] [--restart COMMAND].
 #pragma once
 
 #include <optional>
@@ -16,6 +16,9 @@ struct Arguments {
     Credentials a, b;
     bool md5 = false;  // the accounts sign on with the MD5 login
     bool tls = false;  // every connection with TLS; the first certificate seen is trusted
+    // A shell command that stops the server and starts it again on the same address; given,
+    // the run restarts the server once and checks that both accounts come back.
+    std::string restart;
 };
 
 // Nothing, with `error` set, when the line does not fit. The host ends at the last colon (the

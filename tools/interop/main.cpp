@@ -161,6 +161,7 @@ class Driver {
     Result StatusNote();
     Result Search();
     Result RenameGroup();
+    Result ServerRestart();
     // Signs A off and on again; false (with the reason in *why) when it does not come back.
     bool SignOnAgain(std::string* why);
 
@@ -719,6 +720,26 @@ Result Driver::RenameGroup() {
                 a_.Wire(0, Families({0x13})));
 }
 
+// The server stops and starts again between two steps (as for an update): both accounts
+// are back on their own within 30 s, without the user doing anything.
+Result Driver::ServerRestart() {
+    if (arguments_.restart.empty()) return Skip("no --restart command given");
+    if (!a_.Online() || !b_.Online()) return Fail("A and B are not both signed on");
+    const auto start = std::chrono::steady_clock::now();
+    if (std::system(arguments_.restart.c_str()) != 0) return Fail("the restart command failed");
+    // They notice the server going (a sign-off or a closed connection) and come back.
+    if (!WaitFor([&] { return !a_.Online() || !b_.Online(); }, 10s)) {
+        return Fail("neither account noticed the restart");
+    }
+    if (!WaitFor([&] { return a_.Online() && b_.Online(); },
+                 std::chrono::duration_cast<Seconds>(30s -
+                                                     (std::chrono::steady_clock::now() - start)))) {
+        return Fail("not both back within 30 s; A shows " + a_.StatusText() + ", B shows " +
+                    b_.StatusText());
+    }
+    return Pass();
+}
+
 int Driver::Run() {
     std::fprintf(stderr, "interop: %s and %s (%s) on %s:%s%s; profile and wire traces in %s\n",
                  a_.credentials.login.c_str(), b_.credentials.login.c_str(),
@@ -743,6 +764,7 @@ int Driver::Run() {
         {"away", [&] { return Away(); }},
         {"offline-message", [&] { return OfflineMessage(); }},
         {"picture", [&] { return Picture(); }},
+        {"server-restart", [&] { return ServerRestart(); }},
         {"rename-contact", [&] { return RenameContact(); }},
         {"add-contact", [&] { return AddContact(); }},
         {"authorisation", [&] { return Authorisation(); }},
@@ -791,7 +813,7 @@ int main(int argc, char** argv) {
     if (!arguments) {
         std::fprintf(stderr,
                      "zul-interop: %s\nusage: zul-interop HOST:PORT LOGIN_A:PASSWORD_A "
-                     "LOGIN_B:PASSWORD_B [--md5] [--tls]\n",
+                     "LOGIN_B:PASSWORD_B [--md5] [--tls] [--restart COMMAND]\n",
                      error.c_str());
         return 2;
     }

@@ -57,6 +57,10 @@ struct RowMetrics {
 constexpr int kTextStatusNote = 346;
 constexpr int kTextStatusNoteTitle = 347;
 constexpr int kTextStatusNoteLabel = 348;
+constexpr int kTextWhoCanSeeMe = 370;
+// The names of the privacy modes, in the order the menu offers them.
+constexpr std::pair<uint8_t, int> kPrivacyModeTexts[] = {
+    {1, 371}, {5, 375}, {4, 374}, {3, 373}, {2, 372}};
 
 // The status (or progress, or error) and, after a dash, the user's own note.
 QString StatusLine(const CAccount& account) {
@@ -374,6 +378,17 @@ bool AccountsPage::FillContextMenu(QMenu& menu) {
             action->setChecked(entry.command == current);
         }
         AddMenuCommand(menu, ResText(kTextStatusNote), kCmdStatusNote);
+        auto* privacy = new QMenu(ResText(kTextWhoCanSeeMe), &menu);
+        auto* modes = new QActionGroup(privacy);
+        const uint8_t mode =
+            account.PrivacyChoice() != 0 ? account.PrivacyChoice() : account.ServerPrivacyMode();
+        for (const auto& [value, text] : kPrivacyModeTexts) {
+            QAction* action = AddMenuCommand(*privacy, ResText(text), kCmdPrivacyMode + value);
+            action->setCheckable(true);
+            action->setActionGroup(modes);
+            action->setChecked(value == mode);
+        }
+        menu.addMenu(privacy);
         menu.addSeparator();
     }
     FillMenu(menu, *popup);
@@ -404,6 +419,10 @@ void AccountsPage::ContextCommand(int id) {
         if (!account->Enabled() && !Options().AccountsShowDisabled) FocusItem(nullptr);
         Relayout();
         if (Host() != nullptr) Host()->RefreshSoftKeys();
+        return;
+    }
+    if (id > kCmdPrivacyMode && id <= kCmdPrivacyMode + 5) {
+        account->ChangePrivacyMode(static_cast<uint8_t>(id - kCmdPrivacyMode));
         return;
     }
     if (id == kCmdStatusNote) {

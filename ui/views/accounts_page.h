@@ -53,6 +53,8 @@ class AccountsPage : public ViewPage {
     static constexpr int kStrView = 120;
     // The context menu's "Status note...".
     static constexpr int kCmdStatusNote = 32879;
+    // The context menu's privacy modes 1..5: kCmdPrivacyMode + mode.
+    static constexpr int kCmdPrivacyMode = 32890;
 
     explicit AccountsPage(CAccounts& accounts);
     ~AccountsPage() override;

@@ -3,6 +3,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <algorithm>
+#include <ctime>
 #include <set>
 
 #include "accounts/accounts.h"
@@ -470,8 +471,10 @@ QString ContactListPage::AccessibleText(const ListItem& item) {
     const auto* row = dynamic_cast<const ContactRow*>(&item);
     if (row == nullptr) return {};
     const CContact& c = row->Contact();
-    QString text = SingleLine(c.DisplayName()) + QStringLiteral(", ") +
-                   QString::fromStdU16String(StatusName(c.ProtocolKind(), c.Status()));
+    QString text =
+        SingleLine(c.DisplayName()) + QStringLiteral(", ") +
+        QString::fromStdU16String(StatusWithIdle(c.ProtocolKind(), c.Status(), c.IdleSince(),
+                                                 static_cast<uint32_t>(std::time(nullptr))));
     if (const int32_t unread = c.History().UnreadCount(); unread > 0)
         text += QStringLiteral(", ") +
                 ResText(kTextUnreadCount).replace(QStringLiteral("%d"), QString::number(unread));

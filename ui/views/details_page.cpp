@@ -4,6 +4,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <algorithm>
+#include <ctime>
 #include <utility>
 
 #include "accounts/account.h"
@@ -116,7 +117,8 @@ void ContactDetailsPage::CollectFields() {
     };
     add(kLogin, contact_->Login());
     add(kNickname, contact_->Nickname());
-    add(kStatus, StatusName(contact_->ProtocolKind(), contact_->Status()));
+    add(kStatus, StatusWithIdle(contact_->ProtocolKind(), contact_->Status(), contact_->IdleSince(),
+                                static_cast<uint32_t>(std::time(nullptr))));
     add(kGroup, contact_->GroupName());
     std::u16string name = d.firstName;
     if (!d.lastName.empty()) name += (name.empty() ? u"" : u" ") + d.lastName;
