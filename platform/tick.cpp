@@ -13,6 +13,7 @@ namespace zul {
 namespace {
 std::atomic<TickSource> g_tickSource{nullptr};
 std::atomic<SleepFunction> g_sleep{nullptr};
+std::atomic<RandomSource> g_random{nullptr};
 }  // namespace
 
 void SetTickSource(TickSource source) {
@@ -34,7 +35,12 @@ void SleepMs(uint32_t ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+void SetRandomSource(RandomSource source) {
+    g_random.store(source);
+}
+
 void RandomBytes(void* out, size_t n) {
+    if (RandomSource source = g_random.load()) return source(out, n);
     auto* p = static_cast<unsigned char*>(out);
     size_t done = 0;
     while (done < n) {

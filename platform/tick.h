@@ -23,5 +23,8 @@ void SetSleepFunction(SleepFunction sleep);
 void RandomBytes(void* out, size_t n);
 uint32_t Random32();
 uint16_t Random16();
+// Tests replace the random source to force a choice (nullptr restores the kernel's).
+using RandomSource = void (*)(void* out, size_t n);
+void SetRandomSource(RandomSource source);
 
 }  // namespace zul

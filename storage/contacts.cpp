@@ -94,9 +94,10 @@ ContactPtr CContacts::AddNewLocalContact(CAccount* account, ContactFields fields
 
 int32_t CContacts::NewLocalID() const {
     std::lock_guard lock(mutex_);
-    // 2^31 ids for at most a few hundred thousand contacts: a free one is found at once.
-    for (;;) {
-        const auto id = static_cast<int32_t>(Random32());
+    // 2^31 ids for at most a few hundred thousand contacts: a free one is found at once, by
+    // the next ones after a random start (whatever the generator gives).
+    for (uint32_t candidate = Random32();; ++candidate) {
+        const auto id = static_cast<int32_t>(candidate & 0x7FFFFFFFu);
         if (id >= 1 && localIDs_.count(id) == 0) return id;
     }
 }

@@ -83,9 +83,10 @@ uint16_t PendingRequests::Add(uint32_t kind, const std::u16string& text,
     // Requests a server never answers would otherwise pile up until no free id is left and
     // the search below never ends; the one that has waited longest is given up instead.
     if (requests_.size() >= kMaxCount) requests_.erase(requests_.begin());
-    uint16_t id;
-    for (;;) {
-        id = Random16();
+    // A random start, then the next ids until a free one: fewer requests than ids are kept,
+    // so the search ends whatever the generator gives.
+    uint16_t id = Random16();
+    for (;; ++id) {
         if (id == 0) continue;
         bool used = std::any_of(requests_.begin(), requests_.end(),
                                 [id](const PendingRequest& r) { return r.id == id; });

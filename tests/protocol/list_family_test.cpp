@@ -3,10 +3,12 @@
 // removal of a buddy from the server.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 
 #include "accounts/status.h"
 #include "platform/text.h"
+#include "platform/tick.h"
 #include "protocol/oscar.h"
 #include "protocol/services/families.h"
 #include "protocol/services/server_list_item.h"
@@ -307,9 +309,12 @@ TEST(ListFamily, AnEditAcknowledgementRemovesItsPendingRequest) {
 // The buddy removal: the server answers each delete with the result code for the login.
 test::HarnessOptions ListWithBuddies() {
     test::HarnessOptions options;
-    options.serverList = test::ServerListBody({{"Friends", 1, 0, 1, {}},
-                                               {"333", 1, 0x0101, 0, Nick("Bob")},
-                                               {"334", 1, 0x0102, 0, Nick("Eve")}});
+    // The permit/deny item has the lowest id an item can have.
+    options.serverList =
+        test::ServerListBody({{"Friends", 1, 0, 1, {}},
+                              {"333", 1, 0x0101, 0, Nick("Bob")},
+                              {"334", 1, 0x0102, 0, Nick("Eve")},
+                              {"", 0, 0x0001, 4, ByteWriter().Tlv(0x00CA, Bytes{4}).bytes}});
     options.script = [](ScriptedServer&, ScriptedServer& service) {
         service.OnFrame(ScriptedServer::IsSnac(0x13, 0x0A), [](const ReceivedFrame& f) {
             Bytes data = f.snacData();
@@ -483,6 +488,11 @@ TEST(ListFamily, AddingAContactEditsItsGroupAndStoresItOnlyWhenTheServerAgrees) 
     };
     SessionHarness h(options);
     ASSERT_TRUE(h.SignOn(kStatusAvailable));
+    // New item ids are drawn at random among the free ones; a draw of zero takes the lowest.
+    SetRandomSource([](void* out, size_t n) { std::memset(out, 0, n); });
+    struct RandomGuard {
+        ~RandomGuard() { SetRandomSource(nullptr); }
+    } randomGuard;
     auto buddyAdds = [&] {
         std::vector<EditItem> items;
         for (const ReceivedFrame& f : h.ServiceServer().Frames()) {
@@ -502,6 +512,7 @@ TEST(ListFamily, AddingAContactEditsItsGroupAndStoresItOnlyWhenTheServerAgrees) 
     EXPECT_EQ(fay->Nickname(), u"Fay");
     EXPECT_EQ(fay->GroupID(), 1);
     EXPECT_EQ(fay->GroupName(), u"Friends");
+    EXPECT_EQ(fay->SrvID(), 2) << "the permit/deny item's id is never given to a buddy";
     std::vector<EditItem> items = buddyAdds();
     ASSERT_GE(items.size(), 2u);
     const EditItem& group = items[items.size() - 2];

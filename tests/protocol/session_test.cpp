@@ -12,6 +12,7 @@
 #include "protocol/services/families.h"
 #include "protocol/transport/packet.h"
 #include "service_wire.h"
+#include "storage/database.h"
 #include "support/session_harness.h"
 
 namespace zul {
@@ -171,6 +172,41 @@ TEST(Session, RateClassesPaceSendsByTheLevelFormula) {
     h.Account().Rates(Link::Service).Assign(classOf(5000, 3600000));
     for (int i = 1; i <= 12; ++i) EXPECT_EQ(send(0x04, 0x06), 0u) << "send " << i;
     EXPECT_GT(send(0x04, 0x06), 0u);
+}
+
+// What a burst of frames makes the client send goes out after the burst's commit: a send that
+// waits for its rate class never holds the profile, which the window may need meanwhile.
+TEST(Session, ASendABurstCausesWaitsForItsRateOutsideTheProfileLock) {
+    SessionHarness h;
+    ASSERT_TRUE(h.SignOn(0));
+    // The client's versions (0x01,0x17), its answer to a family list, wait about 3 s:
+    // (79 * 2494 + t) / 80 reaches the clear level 2500 at t = 3,000 ms.
+    RateClass cls;
+    cls.windowSize = 80;
+    cls.currentLevel = 2494;
+    cls.clearLevel = 2500;
+    cls.maxLevel = 6000;
+    cls.lastSend = GetTick();
+    cls.members = {0x00010017};
+    h.Account().Rates(Link::Service).Assign({cls});
+    const size_t before = h.ServiceServer().CountFrames(test::ScriptedServer::IsSnac(0x01, 0x17));
+    h.ServerSends(0x01, 0x03, Bytes{0x00, 0x01});
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    // The answer is waiting for its rate...
+    EXPECT_EQ(h.ServiceServer().CountFrames(test::ScriptedServer::IsSnac(0x01, 0x17)), before);
+    // ...and the profile is free meanwhile.
+    bool profileFree = false;
+    for (int i = 0; i < 50 && !profileFree; ++i) {
+        if (Database().Mutex().try_lock()) {
+            Database().Mutex().unlock();
+            profileFree = true;
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    EXPECT_TRUE(profileFree);
+    EXPECT_TRUE(
+        h.ServiceServer().WaitForFrameCount(test::ScriptedServer::IsSnac(0x01, 0x17), before + 1));
 }
 
 TEST(Session, ALostConnectionEndsARateWaitAtOnce) {

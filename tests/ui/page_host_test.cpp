@@ -346,6 +346,15 @@ TEST_F(PageHost, KeysChangePagesScrollOpenMenusAndGoBackAlsoFromTheEditor) {
     QTest::keyClick(window.get(), Qt::Key_Home);
     EXPECT_EQ(contacts.ContentOffset(), 0);
 
+    // Page keys during a slide are not for the page sliding in: it arrives at its top.
+    window->ShowPage(MainWindow::kJump, 0);
+    window->ShowPage(MainWindow::kSlideFromRight, 1);
+    ASSERT_TRUE(window->Sliding());
+    for (const Qt::Key key : {Qt::Key_PageDown, Qt::Key_End}) QTest::keyClick(window.get(), key);
+    RunSlide();
+    ASSERT_EQ(window->CurrentPage(), &contacts);
+    EXPECT_EQ(contacts.ContentOffset(), 0);
+
     // A right click opens what a hold opens; the Menu key the focused row's menu.
     QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(100, 200),
                             window->mapToGlobal(QPoint(100, 200)));

@@ -725,6 +725,12 @@ Result Driver::RenameGroup() {
 Result Driver::ServerRestart() {
     if (arguments_.restart.empty()) return Skip("no --restart command given");
     if (!a_.Online() || !b_.Online()) return Fail("A and B are not both signed on");
+    // As users have it: the accounts reconnect by themselves (the other steps keep a failed
+    // sign-on failed, to show its error).
+    Options().ReconnectOnError = 1;
+    struct Restore {
+        ~Restore() { Options().ReconnectOnError = 0; }
+    } restore;
     const auto start = std::chrono::steady_clock::now();
     if (std::system(arguments_.restart.c_str()) != 0) return Fail("the restart command failed");
     // They notice the server going (a sign-off or a closed connection) and come back.
