@@ -38,6 +38,8 @@ constexpr int kStrGroupRefused = 1047;
 // Idle passes a group's removal waits for its contacts to move out.
 constexpr int kMaxGroupDeleteWaits = 120;
 constexpr uint16_t kResultAuthRequired = 0x000E;
+constexpr int kStrAuthForEditReason = 1052;
+constexpr int kStrAuthForEditNote = 1053;
 constexpr uint16_t kGroupMembersTlv = 0x00C8;
 
 // What a pending buddy addition carries to its acknowledgement.
@@ -289,6 +291,20 @@ void Reconcile(COscar& session, ListDownload& download) {
     contacts.Rebuild();
 }
 
+// Servers that check a contact's authorisation again at every change of its item refuse an
+// edit of a contact that never gave it (0x000E). The contact is then marked as awaiting
+// authorisation (the mark makes such servers take the item), asked for it, and the chat says
+// what happens; true when the caller should send its edit again.
+bool AwaitAuthorisationForEdit(COscar& session, CContact& contact, bool read, uint16_t result) {
+    if (!read || result != kResultAuthRequired || contact.AwaitingAuth()) return false;
+    contact.SetAwaitingAuth(1);
+    contact.dbSave();
+    SendAuthorisationRequest(session, contact.Login(), ResString(kStrAuthForEditReason));
+    contact.AddMessage(evdir::kIncoming, ResString(kStrAuthForEditNote), 0, contact.Status(),
+                       contact.Mood());
+    return true;
+}
+
 // SNAC(0x13,0x0E): the edit is done; a buddy removal that succeeded removes the contact here.
 // The answer to a nickname change: the contact takes the nickname, or keeps its own and the
 // account says why.
@@ -296,6 +312,11 @@ void ApplyRenameAck(COscar& session, const PendingRequest& request, bool read, u
     ContactPtr contact = session.Contacts().FindContact(&session, request.text);
     if (!contact) return;
     contact->SetBlockedIcon(false);
+    if (AwaitAuthorisationForEdit(session, *contact, read, result)) {
+        const std::string nickname(request.data.begin(), request.data.end());
+        RenameBuddyOnServer(session, contact.get(), FromUtf8(nickname));
+        return;
+    }
     if (read && result == 0) {
         const std::string nickname(request.data.begin(), request.data.end());
         contact->SetNickname(FromUtf8(nickname));
@@ -352,6 +373,7 @@ void ApplyAddAck(COscar& session, const PendingRequest& request, bool read, uint
 void SendGroupItem(COscar& session, const std::u16string& name, uint16_t groupId, uint16_t subtype,
                    uint16_t extraItem, uint16_t requestId = 0);
 std::u16string GroupNameOf(COscar& session, uint16_t groupId);
+void SendMovedBuddy(COscar& session, CContact& contact, const PendingAdd& move, bool again);
 
 // The answer to the first half of a move (the buddy item under its new group): the contact
 // takes the new group and item, then the old item leaves the server. A refusal leaves the
@@ -361,6 +383,10 @@ void ApplyMoveAck(COscar& session, const PendingRequest& request, bool read, uin
     ContactPtr contact = session.Contacts().FindContact(&session, request.text);
     if (!move || !contact) return;
     contact->SetBlockedIcon(false);
+    if (AwaitAuthorisationForEdit(session, *contact, read, result)) {
+        SendMovedBuddy(session, *contact, *move, true);
+        return;
+    }
     if (!read || result != 0) {
         WriteLogFormat(kGeneralLog, u"SNAC(0x13,0x0E) buddy move refused: 0x%X", result);
         session.SetStatusText(FormatInt(ResString(kStrMoveRefused), result));
@@ -843,31 +869,45 @@ bool MoveBuddyOnServer(COscar& session, CContact* contact, const std::u16string&
     move.oldGroupId = contact->GroupID();
     move.oldItemId = contact->SrvID();
     if (!ChooseGroupAndItem(session, move)) return false;
+    try {
+        SendMovedBuddy(session, *contact, move, false);
+    } catch (...) {
+        contact->RequestMove(group);  // tried again after the next sign-on
+        throw;
+    }
+    return true;
+}
+
+namespace {
+
+// First the buddy under its new group; the old item goes when the server has taken it, so
+// that a refusal loses nothing. Sent `again` (with the awaiting mark after a refusal), a new
+// group is already on the server and is updated instead.
+void SendMovedBuddy(COscar& session, CContact& contact, const PendingAdd& move, bool again) {
     const uint16_t id =
-        session.Pending().Add(kPendingBuddyMove, contact->Login(), EncodePendingAdd(move));
-    contact->SetBlockedIcon(true);  // until the server answers
-    contact->Redraw();
-    // First the buddy under its new group; the old item goes when the server has taken it,
-    // so that a refusal loses nothing.
-    std::vector<uint8_t> tlvs = BuddyItemTlvs(session, *contact, contact->Nickname());
+        session.Pending().Add(kPendingBuddyMove, contact.Login(), EncodePendingAdd(move));
+    contact.SetBlockedIcon(true);  // until the server answers
+    contact.Redraw();
+    std::vector<uint8_t> tlvs = BuddyItemTlvs(session, contact, contact.Nickname());
     try {
         COscarPacket start = COscarPacket::Snac(0x13, 0x11);
         session.SendFrame(Link::Service, start);
-        SendGroupItem(session, move.group, move.groupId, move.newGroup ? 0x08 : 0x09, move.itemId);
+        SendGroupItem(session, move.group, move.groupId, move.newGroup && !again ? 0x08 : 0x09,
+                      move.itemId);
         COscarPacket buddy = COscarPacket::Snac(0x13, 0x08, id);
-        AppendServerListItem(buddy, ToUtf8(contact->Login()), move.groupId, move.itemId,
+        AppendServerListItem(buddy, ToUtf8(contact.Login()), move.groupId, move.itemId,
                              listitem::kBuddy, tlvs);
         session.SendFrame(Link::Service, buddy);
         COscarPacket end = COscarPacket::Snac(0x13, 0x12);
         session.SendFrame(Link::Service, end);
     } catch (...) {
         session.Pending().Remove(id);
-        contact->SetBlockedIcon(false);
-        contact->RequestMove(group);  // tried again after the next sign-on
+        contact.SetBlockedIcon(false);
         throw;
     }
-    return true;
 }
+
+}  // namespace
 
 bool ChangeGroupOnServer(COscar& session, CAccount::GroupChange& change) {
     if (session.Status() == kStatusOffline) return false;

@@ -121,7 +121,7 @@ void COscar::ApplyRateControl(Link link, uint16_t family, uint16_t subtype) {
     // Products of two 32-bit quantities from the server: 128 bits hold them at the extremes.
     using Wide = __int128;
     const Wide w = cls->windowSize;
-    const Wide old = std::min(cls->currentLevel, cls->maxLevel);
+    const Wide old = cls->currentLevel;
     const uint32_t last = cls->lastSend;
     const auto levelAfter = [&](uint32_t elapsed) {
         return static_cast<uint32_t>(std::min<Wide>(((w - 1) * old + elapsed) / w, cls->maxLevel));

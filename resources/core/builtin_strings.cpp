@@ -183,6 +183,10 @@ constexpr BuiltinStringEntry kTable[] = {
     {1049, u"The server has suspended this account (%d)"},
     {1050, u"The account is warned too heavily to sign on; try again later (%d)"},
     {1051, u"The server closed the connection (%d)"},
+    {1052, u"Please authorise me, so that I can keep you in my contact list."},
+    {1053,
+     u"The server lets this contact be changed only once they authorise you. They were asked; "
+     u"until they answer, the contact is marked as awaiting authorisation."},
     {1097, u"You account being used on another computer."},
     {1099, u"Unknown error (%d)"},
     {10050, u"Network is down (%d)"},

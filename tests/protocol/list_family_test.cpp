@@ -391,6 +391,25 @@ TEST(ListFamily, ARemovalOfAnItemTheServerDoesNotHaveDeletesTheContactHere) {
     EXPECT_EQ(test::RowInt(u"SELECT COUNT(*) FROM Contacts WHERE AccID=77 AND Login='333'"), 0);
 }
 
+// A buddy item of an edit: its name, group, item id, type and TLV block.
+struct EditItem {
+    std::string name;
+    uint16_t groupId = 0, itemId = 0, type = 0;
+    Bytes tlvs;
+};
+EditItem ReadEditItem(const Bytes& data) {
+    EditItem item;
+    ByteReader r(data);
+    const ByteSpan name = r.ReadBytes(r.ReadU16());
+    item.name.assign(name.begin(), name.end());
+    item.groupId = r.ReadU16();
+    item.itemId = r.ReadU16();
+    item.type = r.ReadU16();
+    const ByteSpan tlvs = r.ReadBytes(r.ReadU16());
+    item.tlvs.assign(tlvs.begin(), tlvs.end());
+    return item;
+}
+
 TEST(ListFamily, ARenameIsAnEditOfTheBuddyItemAppliedOnlyWhenTheServerAgrees) {
     test::HarnessOptions options = ListWithBuddies();
     // Bob's item also holds what other clients and the server put there.
@@ -398,14 +417,19 @@ TEST(ListFamily, ARenameIsAnEditOfTheBuddyItemAppliedOnlyWhenTheServerAgrees) {
     bobTlvs.Tlv(0x0131, "Bob").Tlv(0x0145, Bytes{0x5F, 0x00, 0x00, 0x01}).Tlv(0x006D, Bytes{});
     options.serverList = test::ServerListBody({{"Friends", 1, 0, 1, {}},
                                                {"333", 1, 0x0101, 0, bobTlvs.bytes},
-                                               {"334", 1, 0x0102, 0, Nick("Eve")}});
+                                               {"334", 1, 0x0102, 0, Nick("Eve")},
+                                               {"335", 1, 0x0103, 0, Nick("Max")}});
     options.script = [](ScriptedServer&, ScriptedServer& service) {
-        // The server takes Bob's new nickname and refuses Eve's.
+        // The server takes Bob's new nickname and refuses Eve's; Max's it takes only with the
+        // awaiting-authorisation mark, as servers that check authorisation at every change do.
         service.OnFrame(ScriptedServer::IsSnac(0x13, 0x09), [](const ReceivedFrame& f) {
             const Bytes data = f.snacData();
-            const bool refuse = data.size() >= 5 && data[4] == '4';  // "334"
-            const Bytes result = {0x00, static_cast<uint8_t>(refuse ? 0x0A : 0x00)};
-            return test::Reply({test::SnacFrame(0x13, 0x0E, result, f.requestId())});
+            const char last = data.size() >= 5 ? static_cast<char>(data[4]) : 0;
+            const bool marked = test::FindTlv(test::ParseTlvs(ReadEditItem(data).tlvs), 0x0066);
+            uint8_t result = 0x00;
+            if (last == '4') result = 0x0A;
+            if (last == '5' && !marked) result = 0x0E;
+            return test::Reply({test::SnacFrame(0x13, 0x0E, Bytes{0x00, result}, f.requestId())});
         });
     };
     SessionHarness h(options);
@@ -447,25 +471,17 @@ TEST(ListFamily, ARenameIsAnEditOfTheBuddyItemAppliedOnlyWhenTheServerAgrees) {
     EXPECT_EQ(eve->Nickname(), u"Eve");
     EXPECT_EQ(test::RowText(u"SELECT Nickname FROM Contacts WHERE Login='334'"), u"Eve");
     EXPECT_FALSE(eve->BlockedIcon());
-}
 
-// A buddy item of an edit: its name, group, item id, type and TLV block.
-struct EditItem {
-    std::string name;
-    uint16_t groupId = 0, itemId = 0, type = 0;
-    Bytes tlvs;
-};
-EditItem ReadEditItem(const Bytes& data) {
-    EditItem item;
-    ByteReader r(data);
-    const ByteSpan name = r.ReadBytes(r.ReadU16());
-    item.name.assign(name.begin(), name.end());
-    item.groupId = r.ReadU16();
-    item.itemId = r.ReadU16();
-    item.type = r.ReadU16();
-    const ByteSpan tlvs = r.ReadBytes(r.ReadU16());
-    item.tlvs.assign(tlvs.begin(), tlvs.end());
-    return item;
+    // Authorisation required: the contact is asked for it and marked as awaiting it, the item
+    // goes again with the mark and is taken, and the chat says what happened.
+    ContactPtr max = h.Contacts().FindContact(&h.Account(), u"335");
+    ASSERT_TRUE(max);
+    max->RequestRename(u"Maxi");
+    ASSERT_TRUE(SessionHarness::WaitUntil([&] { return max->Nickname() == u"Maxi"; }));
+    EXPECT_EQ(max->AwaitingAuth(), 1);
+    EXPECT_EQ(ContactColumn(u"AwaitingAuth", u"335"), 1);
+    EXPECT_EQ(h.ServiceServer().CountFrames(ScriptedServer::IsSnac(0x13, 0x18)), 1u);
+    EXPECT_NE(test::LastMessageFrom(u"335").find(u"authorise"), std::u16string::npos);
 }
 
 TEST(ListFamily, AddingAContactEditsItsGroupAndStoresItOnlyWhenTheServerAgrees) {

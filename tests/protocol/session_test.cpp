@@ -447,6 +447,20 @@ TEST(RateClasses, ClassesAreKnownByTheirIdsWhateverTheRecordLength) {
     EXPECT_EQ(single.At(0)->currentLevel, 4321u);
 }
 
+// A server with one rate state per account announces the same classes on the picture link:
+// its sends then count against the service link's classes; other classes stay apart.
+TEST(RateClasses, ThePictureLinkSharesTheServiceClassesWhenTheServerAnnouncesTheSame) {
+    SessionHarness h;
+    COscar& session = h.Account();
+    AssignRateClasses(session.Rates(Link::Service), RateInfo({1, 2, 3, 4, 5}, 30));
+    AssignAvatarRateClasses(session, RateInfo({1, 2, 3, 4, 5}, 30));
+    EXPECT_EQ(&session.Rates(Link::Avatar), &session.Rates(Link::Service));
+    AssignAvatarRateClasses(session, RateInfo({1, 2}, 30));
+    EXPECT_NE(&session.Rates(Link::Avatar), &session.Rates(Link::Service));
+    EXPECT_EQ(session.Rates(Link::Avatar).Ids(), (std::vector<uint16_t>{1, 2}));
+    EXPECT_EQ(session.Rates(Link::Service).Ids(), (std::vector<uint16_t>{1, 2, 3, 4, 5}));
+}
+
 TEST(RateClasses, TheAcknowledgementListsTheAnnouncedIds) {
     for (const std::vector<uint16_t>& ids :
          {std::vector<uint16_t>{1, 2, 3, 4, 5}, std::vector<uint16_t>{7}}) {
