@@ -278,7 +278,8 @@ class COscar : public CAccount {
     std::vector<uint8_t> privacyItemTlvs_;
     std::atomic<uint32_t> highestStatusTextTime_{0};
     mutable std::mutex deferredMutex_;
-    std::deque<std::unique_ptr<COscarPacket>> deferred_;
+    // The bytes of each kept frame only: a frame buffer holds the largest frame there is.
+    std::deque<std::vector<uint8_t>> deferred_;
     // Read and written by the session thread only.
     FrameBuffer serviceIn_;
     FrameBuffer avatarIn_;

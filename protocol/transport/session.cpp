@@ -295,15 +295,12 @@ bool COscar::ReceiveReply(COscarPacket& reply, uint16_t family,
             return false;
         }
         std::lock_guard lock(deferredMutex_);
-        // Each kept frame takes a whole frame buffer: a server flooding the sign-on with
-        // frames nobody asked for must not grow the client without bound.
+        // A server flooding the sign-on with frames nobody asked for must not grow the
+        // client without bound.
         if (deferred_.size() >= kMaxDeferredFrames) {
             throw CError(u"COscar::ReceiveReply", errcode::kFrameTooLarge);
         }
-        auto kept = std::make_unique<COscarPacket>();
-        std::memcpy(kept->data, reply.data, static_cast<size_t>(reply.size));
-        kept->size = reply.size;
-        deferred_.push_back(std::move(kept));
+        deferred_.emplace_back(reply.data, reply.data + reply.size);
     }
 }
 
@@ -320,7 +317,9 @@ void COscar::DropDeferred() {
 std::unique_ptr<COscarPacket> COscar::TakeDeferred() {
     std::lock_guard lock(deferredMutex_);
     if (deferred_.empty()) return nullptr;
-    std::unique_ptr<COscarPacket> frame = std::move(deferred_.front());
+    auto frame = std::make_unique<COscarPacket>();
+    std::memcpy(frame->data, deferred_.front().data(), deferred_.front().size());
+    frame->size = static_cast<int32_t>(deferred_.front().size());
     deferred_.pop_front();
     return frame;
 }
