@@ -70,20 +70,25 @@ TEST(Login, PasswordIsCutToEightScrambledBytes) {
     for (int i = 0; i < 8; ++i) EXPECT_EQ(password->value[i], ('0' + i) ^ key[i]);
 }
 
-TEST(Login, RejectedPasswordShowsItsTextAndIsNotRetried) {
-    SessionHarness h;
-    h.LoginServer().StopAnswering();
-    h.Account().RequestStatus(0);
-    ASSERT_TRUE(h.LoginServer().WaitForFrameCount(IsLoginRequest, 1));
-    h.LoginServer().Send(test::LoginError(5));
-    ASSERT_TRUE(SessionHarness::WaitUntil([&] {
-        return h.Account().StatusText() ==
-               u"Your ICQ number (AIM login) or password was rejected (5)";
-    }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_EQ(h.LoginServer().ConnectionCount(), 1);
-    EXPECT_EQ(h.Account().Status(), -1);
-    EXPECT_FALSE(h.Account().SessionRunning());
+TEST(Login, RefusalsNoRetryCanMendShowTheirTextAndAreNotRetried) {
+    const std::pair<uint16_t, std::u16string> refusals[] = {
+        {5, u"Your ICQ number (AIM login) or password was rejected (5)"},
+        {0x11, u"The server has suspended this account (17)"},
+        {0x19, u"The account is warned too heavily to sign on; try again later (25)"},
+    };
+    for (const auto& [code, text] : refusals) {
+        SessionHarness h;
+        h.LoginServer().StopAnswering();
+        h.Account().RequestStatus(0);
+        ASSERT_TRUE(h.LoginServer().WaitForFrameCount(IsLoginRequest, 1));
+        h.LoginServer().Send(test::LoginError(code));
+        ASSERT_TRUE(SessionHarness::WaitUntil([&] { return h.Account().StatusText() == text; }))
+            << ToUtf8(h.Account().StatusText());
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_EQ(h.LoginServer().ConnectionCount(), 1);
+        EXPECT_EQ(h.Account().Status(), -1);
+        EXPECT_FALSE(h.Account().SessionRunning());
+    }
 }
 
 TEST(Login, SocketErrorsShowTheirTexts) {
