@@ -23,6 +23,10 @@ namespace zul {
 namespace {
 
 constexpr size_t kHostMax = 255;
+// The login's multiple-sessions flags (one byte): 1 lets the account stay signed on in other
+// places as well, where the server offers that, rather than sign them off (the two would
+// otherwise take turns throwing each other off).
+constexpr uint16_t kTlvMultipleSessions = 0x004A;
 constexpr size_t kPortMax = 31;
 constexpr size_t kLoginMax = 127;
 // ICQ numbers carry at most eight password bytes; AIM names sixteen.
@@ -236,6 +240,7 @@ COscar::ServiceTicket COscar::LoginRoasted() {
     request.AppendTlv(0x0001, loginBytes_);
     request.AppendTlv(0x0002, ByteSpan(scrambled));
     AppendIdentity(request, EffectiveType());
+    request.AppendTlvU8(kTlvMultipleSessions, 0x01);
     if (UseTls()) request.AppendTlv(kTlvAskForTls, std::string_view());
     SendFrame(Link::Service, request);
 
@@ -293,7 +298,7 @@ COscar::ServiceTicket COscar::LoginSecure() {
     login.AppendTlv(0x0025, 16, hash.data());
     login.AppendTlv(0x004C, std::string_view());  // the hash is the strong form
     AppendIdentity(login, EffectiveType());
-    login.AppendTlvU8(0x004A, 0x01);  // the list lives on the server
+    login.AppendTlvU8(kTlvMultipleSessions, 0x01);
     if (UseTls()) login.AppendTlv(kTlvAskForTls, std::string_view());
     SendFrame(Link::Service, login);
 
