@@ -46,6 +46,25 @@ void SendEmptySnac(COscar& session, Link link, uint16_t family, uint16_t subtype
 // six levels) or in 35 (plus the last send time and a state byte); the length is told apart
 // by where the member lists begin, each of which starts with a class id already seen.
 // Positions up to the minimum of five are empty classes with zero levels and no id.
+namespace {
+
+// The 30 bytes of a rate class as the rate reply and the rate notices carry it: id, window,
+// clear, alert, limit and disconnect levels, current and maximum level.
+RateClass ReadRateClassRecord(ByteReader& r) {
+    RateClass c;
+    c.id = r.ReadU16();
+    c.windowSize = r.ReadU32();
+    c.clearLevel = r.ReadU32();
+    c.alertLevel = r.ReadU32();
+    c.limitLevel = r.ReadU32();
+    r.ReadU32();  // disconnect level
+    c.currentLevel = r.ReadU32();
+    c.maxLevel = r.ReadU32();
+    return c;
+}
+
+}  // namespace
+
 std::vector<RateClass> ParseRateInfo(ByteSpan body) {
     ByteReader head(body);
     const uint16_t count = head.ReadU16();
@@ -73,15 +92,7 @@ std::vector<RateClass> ParseRateInfo(ByteSpan body) {
     r.ReadU16();
     std::vector<RateClass> classes;
     for (uint16_t i = 0; i < count && r.ok(); ++i) {
-        RateClass c;
-        c.id = r.ReadU16();
-        c.windowSize = r.ReadU32();
-        c.clearLevel = r.ReadU32();
-        c.alertLevel = r.ReadU32();
-        c.limitLevel = r.ReadU32();
-        r.ReadU32();  // disconnect level
-        c.currentLevel = r.ReadU32();
-        c.maxLevel = r.ReadU32();
+        RateClass c = ReadRateClassRecord(r);
         r.Skip(recordLength - 30);  // last send time and state
         if (!r.ok()) break;
         classes.push_back(std::move(c));
@@ -143,17 +154,11 @@ void ApplyRateChange(RateClassTable& table, ByteSpan body) {
     // from the server's current level, so a warned class slows down rather than be limited.
     ByteReader r(body);
     r.ReadU16();  // message code: 1 changed, 2 warning, 3 limited, 4 cleared
-    const uint16_t id = r.ReadU16();
-    RateClass update;
-    update.windowSize = r.ReadU32();
-    update.clearLevel = r.ReadU32();
-    update.alertLevel = r.ReadU32();
-    update.limitLevel = r.ReadU32();
-    r.ReadU32();  // disconnect level
-    update.currentLevel = r.ReadU32();
-    update.maxLevel = r.ReadU32();
+    const RateClass update = ReadRateClassRecord(r);
     if (!r.ok()) return;
-    if (auto position = table.FindId(id)) table.ApplyServerLevels(*position, update, GetTick());
+    if (auto position = table.FindId(update.id)) {
+        table.ApplyServerLevels(*position, update, GetTick());
+    }
 }
 
 void SendIdle(COscar& session, uint32_t seconds) {
