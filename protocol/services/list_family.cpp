@@ -115,16 +115,23 @@ bool IsEditedBuddyTlv(uint16_t type) {
            type == buddytlv::kPhone || type == buddytlv::kAwaitingAuth;
 }
 
-// What the server keeps on a buddy item besides what this client edits (times, alerts, and
-// whatever other clients put there) must survive a rename.
-void KeepOtherBuddyTlvs(COscar& session, const ServerListItem& item) {
+// The TLVs of an item that this client does not write itself, as a block to send back.
+template <typename Edited>
+std::vector<uint8_t> OtherTlvs(const ServerListItem& item, Edited edited) {
     std::vector<uint8_t> other;
     for (const Tlv& tlv : item.tlvs) {
-        if (IsEditedBuddyTlv(tlv.type)) continue;
+        if (edited(tlv.type)) continue;
         AppendTlvBytes(
             other, tlv.type,
             std::string_view(reinterpret_cast<const char*>(tlv.value.data()), tlv.value.size()));
     }
+    return other;
+}
+
+// What the server keeps on a buddy item besides what this client edits (times, alerts, and
+// whatever other clients put there) must survive a rename.
+void KeepOtherBuddyTlvs(COscar& session, const ServerListItem& item) {
+    std::vector<uint8_t> other = OtherTlvs(item, IsEditedBuddyTlv);
     auto& kept = session.OtherBuddyTlvs();
     if (other.empty())
         kept.erase(item.itemId);
@@ -187,17 +194,8 @@ void ApplyItem(COscar& session, const ServerListItem& item, ListDownload& downlo
             session.SetPermitDenyItemId(item.itemId);
             const Tlv* mode = item.tlvs.Find(kPrivacyModeTlv);
             session.SetPrivacyMode(mode != nullptr ? mode->AsU8() : 0);
-            std::vector<uint8_t> others;
-            for (const Tlv& tlv : item.tlvs) {
-                if (tlv.type == kPrivacyModeTlv) continue;
-                const uint8_t head[4] = {static_cast<uint8_t>(tlv.type >> 8),
-                                         static_cast<uint8_t>(tlv.type),
-                                         static_cast<uint8_t>(tlv.value.size() >> 8),
-                                         static_cast<uint8_t>(tlv.value.size())};
-                others.insert(others.end(), head, head + 4);
-                others.insert(others.end(), tlv.value.begin(), tlv.value.end());
-            }
-            session.SetPrivacyItemTlvs(std::move(others));
+            session.SetPrivacyItemTlvs(
+                OtherTlvs(item, [](uint16_t type) { return type == kPrivacyModeTlv; }));
             break;
         }
         default:

@@ -81,8 +81,10 @@ bool ParseChannel1(ByteSpan tlvBlock, IncomingMessage& message) {
     return true;
 }
 
-// Text of an older ICQ client: in the sender's code page, or UTF-8 from the newer ones.
-std::u16string LegacyText(ByteSpan bytes) {
+// Byte text up to its first zero: in the default code page, or UTF-8 where it is well-formed
+// UTF-8 (the servers' bridges and newer clients send UTF-8 where a code page is announced; a
+// code page's text is hardly ever well-formed UTF-8 by chance).
+std::u16string CodePageOrUtf8Text(ByteSpan bytes) {
     const auto end = std::find(bytes.begin(), bytes.end(), uint8_t{0});
     bytes = bytes.first(static_cast<size_t>(end - bytes.begin()));
     return IsWellFormedUtf8(bytes) ? Utf8ToWide(bytes) : BytesToWide(bytes, 0);
@@ -94,7 +96,7 @@ std::vector<std::u16string> LegacyFields(ByteSpan bytes) {
     size_t start = 0;
     for (size_t i = 0; i <= bytes.size(); ++i) {
         if (i == bytes.size() || bytes[i] == 0xFE) {
-            fields.push_back(LegacyText(bytes.subspan(start, i - start)));
+            fields.push_back(CodePageOrUtf8Text(bytes.subspan(start, i - start)));
             start = i + 1;
         }
     }
@@ -146,7 +148,7 @@ bool ParseChannel4(ByteSpan tlvBlock, IncomingMessage& message) {
         }
         default:
             // Requests for an away message (0xE8 and up) are answered by nothing here.
-            if (message.legacyType < kLegacyAwayRequests) message.text = LegacyText(text);
+            if (message.legacyType < kLegacyAwayRequests) message.text = CodePageOrUtf8Text(text);
             break;
     }
     return true;
@@ -330,11 +332,7 @@ std::optional<std::u16string> ParseMessageFragments(ByteSpan tlv0002) {
     const uint16_t charset = fragment.ReadU16();
     fragment.ReadU16();  // subset
     ByteSpan text = fragment.Rest();
-    if (charset == kCharsetUcs2) return Utf16BeToWide(text);
-    // Bridges of the servers (web and text-protocol clients) put UTF-8 under the ASCII
-    // charset; a text in a legacy code page is hardly ever well-formed UTF-8 by chance.
-    if (IsWellFormedUtf8(text)) return Utf8ToWide(text);
-    return BytesToWide(text, 0);
+    return charset == kCharsetUcs2 ? Utf16BeToWide(text) : CodePageOrUtf8Text(text);
 }
 
 std::optional<std::u16string> ParseRendezvousText(ByteSpan tlv0005) {
