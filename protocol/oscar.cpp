@@ -191,9 +191,11 @@ void COscar::ExpireRequests() {
     const std::vector<PendingRequest> expired = pending_.TakeExpired(
         {kPendingBuddyRemoval, kPendingBuddyRename, kPendingBuddyAdd, kPendingBuddyAddAuth,
          kPendingBuddyMove, kPendingFullDetails, kPendingLocationInfo, kPendingSearch,
-         kPendingGroupAdd, kPendingGroupRename, kPendingGroupDelete},
+         kPendingGroupAdd, kPendingGroupRename, kPendingGroupDelete, kPendingMessage},
         GetTick(), requestTimeoutMs_.load());
     for (const PendingRequest& request : expired) {
+        // A message the server neither acknowledged nor refused is left to the undelivered rule.
+        if (request.kind == kPendingMessage) continue;
         if (request.kind == kPendingFullDetails || request.kind == kPendingLocationInfo) {
             FinishDetailsPart(*this, request.text, false, ResString(kStrNoAnswer));
         } else if (request.kind == kPendingSearch) {

@@ -46,6 +46,10 @@ constexpr int kPending = 192;  // outgoing, not yet delivered
 constexpr int kError = 188;    // outgoing, given up
 }  // namespace histicon
 
+// The error code of an outgoing message the server refused: this base plus the server's code
+// (1 is a message given up unanswered).
+constexpr int32_t kErrorRefusedBase = 0x10000;
+
 // Minutes after which a sent but unacknowledged message is given up.
 constexpr int kUndeliveredLimitMinutes = 9;
 

@@ -64,6 +64,9 @@ void HandleBuddyFamily(COscar& session, COscarPacket& frame);
 void SetMessageParameters(COscar& session);
 void HandleMessageFamily(COscar& session, COscarPacket& frame);
 bool SendMessage(COscar& session, CHistoryEvent* event);
+// Pending-request kind of a sent message: the server's refusal (0x04,0x01) answers its id.
+// The text is the recipient's login, the data the message's number (4 bytes, big-endian).
+constexpr uint32_t kPendingMessage = 0x00040006;
 // Pending-request kind of the offline-message request the AIM way.
 constexpr uint32_t kPendingOfflineAim = 0x00040010;
 // Offline messages the AIM way (0x04,0x10); an error reply ends the step quietly.

@@ -87,32 +87,84 @@ bool IsAwaitingAck(const CHistoryEvent& event, uint32_t number) {
            static_cast<uint32_t>(event.Number()) == number;
 }
 
+// The outgoing messages to `login` numbered `number` that still wait for the server's word.
+std::vector<EventPtr> MessagesAwaiting(COscar& session, const std::u16string& login,
+                                       uint32_t number, ContactPtr& contact) {
+    contact = session.Contacts().FindContact(&session, login);
+    if (!contact) return {};
+    CHistory& history = contact->History();
+    std::vector<EventPtr> found;
+    std::lock_guard lock(history.Mutex());
+    for (const EventPtr& event : history.Events()) {
+        if (IsAwaitingAck(*event, number)) found.push_back(event);
+    }
+    return found;
+}
+
+// Marks the messages delivered (error 0) or refused, saved outside the history lock: the
+// database lock comes first in the lock order.
+void SettleMessages(const ContactPtr& contact, const std::vector<EventPtr>& events, int32_t error) {
+    for (const EventPtr& event : events) {
+        if (error == 0) {
+            event->SetDelivered(1);
+        } else {
+            event->SetErrorCode(error);
+        }
+        event->dbSave();
+        event->Redraw();
+    }
+    IHistoryView* view = contact ? contact->History().View() : nullptr;
+    if (!events.empty() && view != nullptr && view->IsChatOpen()) {
+        view->RedrawAt(events.front().get());
+    }
+}
+
 void HandleServerAck(COscar& session, const COscarPacket& frame) {
     std::optional<MessageAck> ack = ParseMessageAck(frame.snacData());
     if (!ack || ack->login.empty()) return;
+    const uint32_t id = frame.requestId();
+    if (id != 0 && id <= 0xFFFF) {
+        std::optional<PendingRequest> request = session.Pending().Find(static_cast<uint16_t>(id));
+        if (request && request->kind == kPendingMessage)
+            session.Pending().Remove(static_cast<uint16_t>(id));
+    }
     try {
-        ContactPtr contact = session.Contacts().FindContact(&session, ack->login);
-        if (!contact) return;
-        CHistory& history = contact->History();
-        std::vector<EventPtr> delivered;
-        {
-            std::lock_guard lock(history.Mutex());
-            for (const EventPtr& event : history.Events()) {
-                if (IsAwaitingAck(*event, ack->number)) delivered.push_back(event);
-            }
-        }
-        // Saved outside the history lock: the database lock comes first in the lock order.
-        for (const EventPtr& event : delivered) {
-            event->SetDelivered(1);
-            event->dbSave();
-            event->Redraw();
-        }
-        IHistoryView* view = history.View();
-        if (!delivered.empty() && view != nullptr && view->IsChatOpen()) {
-            view->RedrawAt(delivered.front().get());
-        }
+        ContactPtr contact;
+        const std::vector<EventPtr> delivered =
+            MessagesAwaiting(session, ack->login, ack->number, contact);
+        SettleMessages(contact, delivered, 0);
     } catch (const std::exception&) {
         // An acknowledgement never stops the session.
+    }
+}
+
+// SNAC(0x04,0x01): the server refused one of our requests. A refused message fails at once
+// with the server's code; any other request (the offline messages) just ends.
+void HandleServiceError(COscar& session, const COscarPacket& frame) {
+    const uint32_t id = frame.requestId();
+    const ByteSpan body = frame.snacData();
+    std::optional<PendingRequest> request;
+    if (id != 0 && id <= 0xFFFF) request = session.Pending().Find(static_cast<uint16_t>(id));
+    // Without its code the error cannot say what failed: a message keeps waiting.
+    const bool message = request && request->kind == kPendingMessage;
+    if (body.size() < 2 && message) {
+        WriteLog(kGeneralLog, u"SNAC(0x04,0x01) without an error code, ignored");
+        return;
+    }
+    if (request) session.Pending().Remove(request->id);
+    const uint16_t code = body.size() >= 2 ? static_cast<uint16_t>(body[0] << 8 | body[1]) : 0;
+    WriteLogFormat(kGeneralLog, u"SNAC(0x04,0x01) ICQ_MSG_SRV_ERROR code 0x%X", code);
+    if (!message || request->data.size() != 4) return;
+    const uint32_t number = static_cast<uint32_t>(request->data[0]) << 24 |
+                            static_cast<uint32_t>(request->data[1]) << 16 |
+                            static_cast<uint32_t>(request->data[2]) << 8 | request->data[3];
+    try {
+        ContactPtr contact;
+        const std::vector<EventPtr> refused =
+            MessagesAwaiting(session, request->text, number, contact);
+        SettleMessages(contact, refused, kErrorRefusedBase + code);
+    } catch (const std::exception&) {
+        // A refusal never stops the session.
     }
 }
 
@@ -179,8 +231,14 @@ bool SendMessage(COscar& session, CHistoryEvent* event) {
     const std::string login = ToUtf8(event->Contact().Login());
     if (login.empty() || login.size() > 0xFF) return false;
 
-    COscarPacket frame = COscarPacket::Snac(0x04, 0x06);
-    AppendTextMessage(frame, static_cast<uint32_t>(event->Number()), login, event->Message());
+    // A request id of its own, so that a refusal names the message it refuses.
+    const uint32_t number = static_cast<uint32_t>(event->Number());
+    const uint16_t id = session.Pending().Add(
+        kPendingMessage, event->Contact().Login(),
+        {static_cast<uint8_t>(number >> 24), static_cast<uint8_t>(number >> 16),
+         static_cast<uint8_t>(number >> 8), static_cast<uint8_t>(number)});
+    COscarPacket frame = COscarPacket::Snac(0x04, 0x06, id);
+    AppendTextMessage(frame, number, login, event->Message());
     session.SendFrame(Link::Service, frame);
     return true;
 }
@@ -189,9 +247,7 @@ void HandleMessageFamily(COscar& session, COscarPacket& frame) {
     const uint16_t subtype = frame.subtype();
     switch (subtype) {
         case 0x01:
-            // An error answering one of our requests (the offline messages) ends it.
-            WriteLog(kGeneralLog, u"SNAC(0x04,0x01) ICQ_MSG_SRV_ERROR");
-            HandleEndOfOfflineMessages(session, frame);
+            HandleServiceError(session, frame);
             break;
         case 0x07:
             HandleIncomingMessage(session, frame);

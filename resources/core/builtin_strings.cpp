@@ -135,6 +135,10 @@ constexpr BuiltinStringEntry kTable[] = {
     {373, u"Only the visible list"},
     {374, u"Everybody but the invisible list"},
     {375, u"Only my contacts"},
+    {376, u"Not delivered: not signed on (the server may keep it for later)"},
+    {377, u"Not delivered: you block this contact"},
+    {378, u"Not delivered: sent too fast, wait a moment"},
+    {379, u"Not delivered: the warning level is too high"},
     // Connection progress and errors.
     {1000, u"Connecting to"},
     {1002, u"Logging in"},

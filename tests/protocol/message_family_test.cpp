@@ -9,6 +9,7 @@
 #include <ctime>
 #include <optional>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -132,6 +133,65 @@ TEST(MessageFamily, NothingIsSentWhileOfflineAndAnEarlyAckChangesNothing) {
     Deliver(h.Account(), 0x0C, AckBody(event->Number(), "555"));
     EXPECT_EQ(event->Delivered(), 0);
     EXPECT_EQ(test::RowInt(u"SELECT Delivered FROM History WHERE EventType=2 AND Number=1"), 0);
+}
+
+// A refusal names the request it answers: each message goes out with an id of its own, and
+// the refused one fails at once with the server's code while the others keep waiting.
+TEST(MessageFamily, ARefusedMessageFailsAtOnceWithTheServersCode) {
+    SessionHarness h;
+    ContactPtr contact = h.Contacts().AddNewLocalContact(
+        &h.Account(), ContactFields{.login = u"555", .nickname = u"Ann"}, true, false);
+    ASSERT_TRUE(contact);
+    ASSERT_TRUE(h.SignOn());
+    const struct {
+        const char16_t* text;
+        uint16_t code;
+    } cases[] = {{u"offline", 0x0004}, {u"blocked", 0x0010}, {u"too fast", 0x0002}};
+    std::vector<EventPtr> events;
+    for (const auto& c : cases) events.push_back(contact->History().AddOutgoingMessage(c.text));
+    EventPtr kept = contact->History().AddOutgoingMessage(u"kept");
+    h.Account().FlushOutbox();
+    ASSERT_TRUE(h.ServiceServer().WaitForFrameCount(ScriptedServer::IsSnac(0x04, 0x06), 4));
+    std::vector<uint32_t> ids;
+    for (const ReceivedFrame& f : h.ServiceServer().Frames())
+        if (f.IsSnac(0x04, 0x06)) ids.push_back(f.requestId());
+    ASSERT_EQ(ids.size(), 4u);
+    EXPECT_EQ(std::set<uint32_t>(ids.begin(), ids.end()).size(), 4u);
+    ASSERT_TRUE(SessionHarness::WaitUntil([&] { return kept->Sent() == 1; }));
+
+    // A refusal of an id no message has, and an error without a code: nothing fails.
+    h.ServerSends(0x04, 0x01, {0x00, 0x04}, 0x7FFF);
+    h.ServerSends(0x04, 0x01, {}, ids[3]);
+    for (size_t k = 0; k < std::size(cases); ++k) {
+        h.ServerSends(
+            0x04, 0x01,
+            {0x00, static_cast<uint8_t>(cases[k].code), 0x00, 0x08, 0x00, 0x02, 0x00, 0x01},
+            ids[k]);
+    }
+    for (size_t k = 0; k < std::size(cases); ++k) {
+        SCOPED_TRACE(k);
+        const int32_t expected = kErrorRefusedBase + cases[k].code;
+        ASSERT_TRUE(SessionHarness::WaitUntil([&] { return events[k]->ErrorCode() == expected; }));
+        EXPECT_TRUE(SessionHarness::WaitUntil([&] {
+            return test::RowInt(u"SELECT ErrorCode FROM History WHERE EventType=2 AND Number=" +
+                                std::u16string(1, u'1' + k)) == expected;
+        }));
+        EXPECT_EQ(events[k]->Delivered(), 0);
+    }
+    // The ack of the one left still delivers it; a refusal after that changes nothing.
+    h.ServerSends(0x04, 0x0C, AckBody(kept->Number(), "555"), ids[3]);
+    ASSERT_TRUE(SessionHarness::WaitUntil([&] { return kept->Delivered() == 1; }));
+    h.ServerSends(0x04, 0x01, {0x00, 0x04}, ids[3]);
+    h.ServerSends(0x04, 0x01, {0x00, 0x10}, ids[0]);
+    // Frames are handled in order: once a later message is delivered, those were handled.
+    EventPtr last = contact->History().AddOutgoingMessage(u"last");
+    h.Account().FlushOutbox();
+    ASSERT_TRUE(h.ServiceServer().WaitForFrameCount(ScriptedServer::IsSnac(0x04, 0x06), 5));
+    h.ServerSends(0x04, 0x0C, AckBody(last->Number(), "555"));
+    ASSERT_TRUE(SessionHarness::WaitUntil([&] { return last->Delivered() == 1; }));
+    EXPECT_EQ(kept->ErrorCode(), 0);
+    EXPECT_EQ(events[0]->ErrorCode(), kErrorRefusedBase + 4);
+    EXPECT_EQ(h.ServiceServer().CountFrames(ScriptedServer::IsSnac(0x04, 0x06)), 5u);
 }
 
 TEST(MessageFamily, Channel1TextIsReadInTheAnsiCodePageOrAsUcs2) {

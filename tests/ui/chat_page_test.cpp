@@ -225,8 +225,19 @@ TEST_F(ChatPageTest, AFailedMessageCanBeSentAgainAndEveryEventTellsItsState) {
     failed.SetDelivered(1);
     EXPECT_TRUE(ChatPage::EventDetailsText(failed).endsWith(QStringLiteral("Delivered")));
     EXPECT_TRUE(ChatPage::EventDetailsText(incoming).endsWith(QStringLiteral("Received")));
-    failed.SetErrorCode(7);
-    EXPECT_TRUE(ChatPage::EventDetailsText(failed).endsWith(QStringLiteral("(error 7)")));
+    // The server's refusals name their reason; the chat shows it where the time would be.
+    const std::pair<int32_t, const char*> reasons[] = {
+        {7, "(error 7)"},
+        {kErrorRefusedBase + 0x04, "not signed on (the server may keep it for later)"},
+        {kErrorRefusedBase + 0x10, "you block this contact"},
+        {kErrorRefusedBase + 0x03, "sent too fast, wait a moment"},
+        {kErrorRefusedBase + 0x0E, "(error 14)"}};
+    for (const auto& [code, reason] : reasons) {
+        failed.SetErrorCode(code);
+        EXPECT_TRUE(ChatPage::EventDetailsText(failed).endsWith(QLatin1String(reason))) << code;
+        EXPECT_TRUE(ChatPage::FailureText(failed).endsWith(QLatin1String(reason))) << code;
+    }
+    EXPECT_TRUE(ChatPage::FailureText(incoming).isEmpty());
 
     // Given up: sent again as a new message at the end, the failed one stays.
     failed.SetErrorCode(1);

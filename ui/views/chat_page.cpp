@@ -288,7 +288,7 @@ void ChatPage::MeasureRow(size_t k) {
     row.grouped = shape_.group && previous != nullptr && previous->Event().IsMessage() &&
                   event.IsMessage() && previous->Event().Direction() == event.Direction() &&
                   (previous->Event().Marked() != 0) == (event.Marked() != 0) &&
-                  previous->Minutes() == minutes;
+                  previous->Minutes() == minutes && FailureText(event).isEmpty();
     row.separator = previous != nullptr && minutes - previous->Minutes() > shape_.separatorMinutes;
     const Metrics& m = metrics_;
     int body = 0;
@@ -490,6 +490,8 @@ void ChatPage::DrawRect(QPainter& painter, const QRect& rect) {
 QString ChatPage::HeaderTime(const CHistoryEvent& event) const {
     if (event.Sent() == 0)
         return ResText(event.Account().Status() == -1 ? kTextAfterLogin : kTextSending);
+    // A failed message says why where its time would be; the time stays in its details.
+    if (const QString failure = FailureText(event); !failure.isEmpty()) return failure;
     return QString::fromStdU16String(event.TimeText(Options().HistoryGroupMessages == 0));
 }
 
@@ -518,7 +520,8 @@ void ChatPage::DrawEvent(QPainter& painter, EventRow& row) {
         const int header = std::max(TextHeight(QStringLiteral("A"), level, true), ScaleY(22));
         SelectFont(painter, level, true);
         painter.setPen(ItemTextColour(selected, focused, event.IsMessage()));
-        const QString time = HeaderTime(event);
+        const QString time = painter.fontMetrics().elidedText(HeaderTime(event), Qt::ElideRight,
+                                                              std::max(0, r.width() - ScaleX(25)));
         const int timeWidth = painter.fontMetrics().horizontalAdvance(time);
         const int timeRight = r.x() + r.width() - ScaleX(3);
         const int timeLeft = timeRight - timeWidth;

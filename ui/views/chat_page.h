@@ -123,6 +123,8 @@ class ChatPage : public ViewPage, public IHistoryView {
     // and its sending state.
     static bool CanSendAgain(const CHistoryEvent& event);
     static QString EventDetailsText(const CHistoryEvent& event);
+    // Why an outgoing message failed, as the chat shows it; empty while it has not failed.
+    static QString FailureText(const CHistoryEvent& event);
     void Command(int id) override;
     ListItem* ItemAt(int x, int y) override;
 

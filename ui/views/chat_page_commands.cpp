@@ -231,11 +231,8 @@ QString ChatPage::EventDetailsText(const CHistoryEvent& event) {
     QString state;
     if (!event.IsOutgoing()) {
         state = ResText(kTextReceived);
-    } else if (event.ErrorCode() == kErrorUndelivered) {
-        state = ResText(kTextTimedOut);
     } else if (event.ErrorCode() != 0) {
-        state = ResText(kTextNotDelivered)
-                    .replace(QStringLiteral("%d"), QString::number(event.ErrorCode()));
+        state = FailureText(event);
     } else if (event.Delivered() != 0) {
         state = ResText(kTextDelivered);
     } else if (event.Sent() != 0) {
@@ -245,6 +242,33 @@ QString ChatPage::EventDetailsText(const CHistoryEvent& event) {
     }
     const QString time = QString::fromStdU16String(event.TimeText(true));
     return ResText(kTextEventTime) + u' ' + time + u'\n' + state;
+}
+
+QString ChatPage::FailureText(const CHistoryEvent& event) {
+    const int32_t error = event.ErrorCode();
+    if (!event.IsOutgoing() || error == 0) return QString();
+    if (error == kErrorUndelivered) return ResText(kTextTimedOut);
+    // The server's codes: 0x04 recipient not signed on, 0x10 blocked by our own list, 0x02 and
+    // 0x03 rate limits, 0x11 and 0x12 warning levels.
+    int32_t code = error;
+    if (error >= kErrorRefusedBase && error <= kErrorRefusedBase + 0xFFFF) {
+        code = error - kErrorRefusedBase;
+        switch (code) {
+            case 0x04:
+                return ResText(kTextRefusedOffline);
+            case 0x10:
+                return ResText(kTextRefusedBlocked);
+            case 0x02:
+            case 0x03:
+                return ResText(kTextRefusedTooFast);
+            case 0x11:
+            case 0x12:
+                return ResText(kTextRefusedWarned);
+            default:
+                break;
+        }
+    }
+    return ResText(kTextNotDelivered).replace(QStringLiteral("%d"), QString::number(code));
 }
 
 void ChatPage::ContextCommand(int id) {

@@ -34,6 +34,10 @@ constexpr int kTextNotDeliveredYet = 319;
 constexpr int kTextDelivered = 320;
 constexpr int kTextTimedOut = 321;
 constexpr int kTextNotDelivered = 322;
+constexpr int kTextRefusedOffline = 376;
+constexpr int kTextRefusedBlocked = 377;
+constexpr int kTextRefusedTooFast = 378;
+constexpr int kTextRefusedWarned = 379;
 // The error code of a message given up after waiting too long for its delivery.
 constexpr int32_t kErrorUndelivered = 1;
 
