@@ -383,11 +383,13 @@ void CAccount::OnTyping(const std::u16string& login, bool typing) {
 void CAccount::RequestAddContact(ContactToAdd contact) {
     std::lock_guard lock(addsMutex_);
     adds_.push_back(std::move(contact));
+    WakeSession();
 }
 
 void CAccount::RequestGroupChange(GroupChange change) {
     std::lock_guard lock(addsMutex_);
     groupChanges_.push_back(std::move(change));
+    WakeSession();
 }
 
 namespace {
@@ -407,6 +409,7 @@ void CAccount::ChangeStatusNote(const std::u16string& text) {
     SetStatusNote(note);
     dbSave();
     noteChanged_.store(true);
+    WakeSession();
     MarkRepaint();
 }
 
@@ -415,6 +418,7 @@ void CAccount::ChangePrivacyMode(uint8_t mode) {
     SetPrivacyChoice(mode);
     dbSave();
     noteChanged_.store(true);  // the status frames carry the privacy item
+    WakeSession();
     MarkRepaint();
 }
 
@@ -426,8 +430,11 @@ void CAccount::RequestSearch(DirectorySearch::By by, const std::u16string& text)
         if (offline) s.error = ResString(kStrDetailsOffline);
     });
     if (offline) return;
-    std::lock_guard lock(detailsMutex_);
-    searchAsked_.emplace(by, text);
+    {
+        std::lock_guard lock(detailsMutex_);
+        searchAsked_.emplace(by, text);
+    }
+    WakeSession();
 }
 
 DirectorySearch CAccount::Search() const {
@@ -455,9 +462,12 @@ void CAccount::RequestContactDetails(const std::u16string& login) {
         d = ContactDetails();
         d.waiting = 1;  // until the idle pass has sent the requests
     });
-    std::lock_guard lock(detailsMutex_);
-    if (std::find(detailsAsked_.begin(), detailsAsked_.end(), login) == detailsAsked_.end())
-        detailsAsked_.push_back(login);
+    {
+        std::lock_guard lock(detailsMutex_);
+        if (std::find(detailsAsked_.begin(), detailsAsked_.end(), login) == detailsAsked_.end())
+            detailsAsked_.push_back(login);
+    }
+    WakeSession();
 }
 
 ContactDetails CAccount::DetailsOf(const std::u16string& login) const {
@@ -589,7 +599,6 @@ void CAccount::FlushOutbox() {
     SentBatch batch(*this);
     for (const ContactPtr& contact : contacts_.ContactsOf(this)) {
         CHistory& history = contact->History();
-        CHistoryEvent* firstSent = nullptr;
         bool stopped = false;
         for (const EventPtr& event : history.PendingOutgoing()) {
             if (!event->IsOutgoing() || !event->IsMessage() || event->Sent() != 0 ||
@@ -606,11 +615,6 @@ void CAccount::FlushOutbox() {
             event->SetSent(1);
             batch.Add(event);
             event->Redraw();
-            if (!firstSent) firstSent = event.get();
-        }
-        if (firstSent) {
-            IHistoryView* view = history.View();
-            if (view && view->IsChatOpen()) view->RedrawAt(firstSent);
         }
         if (stopped) return;
         batch.SaveWhenDue();

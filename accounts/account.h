@@ -266,6 +266,8 @@ class CAccount : public CAccountData {
     void RunIdleTasks();
     // Sends the messages waiting to be sent (the outbox); stops at the first failure.
     virtual void FlushOutbox();
+    // Wakes a running session for work the user asked for (any thread; never waits).
+    virtual void WakeSession() {}
     // The program is closing: the session's threads stop and the status stays as it was (the
     // next start signs on in it). Nothing of the account reports to a view afterwards.
     void StopSessionForExit() {

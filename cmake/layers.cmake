@@ -37,6 +37,8 @@ set(ZUL_PLATFORM_SOURCES
     platform/text.h
     platform/tick.cpp
     platform/tick.h
+    platform/wake_signal.cpp
+    platform/wake_signal.h
     platform/tls.cpp
     platform/tls.h
     resources/core/builtin_strings.cpp
@@ -51,6 +53,8 @@ set(ZUL_MODEL_SOURCES
     accounts/session_thread.cpp
     accounts/status.cpp
     accounts/status.h
+    storage/change_feed.cpp
+    storage/change_feed.h
     storage/contact.cpp
     storage/contacts.cpp
     storage/contacts.h

@@ -8,6 +8,7 @@
 #include "accounts/account.h"
 #include "accounts/status.h"
 #include "platform/error.h"
+#include "storage/change_feed.h"
 #include "storage/contacts.h"
 #include "storage/database.h"
 #include "storage/db_log.h"
@@ -374,8 +375,7 @@ EventPtr CHistory::AddEvent(uint8_t kind, uint8_t direction, const std::u16strin
     const uint64_t when = time != 0 ? time : account_.Contacts().Now();
     const bool message = kind == evtype::kMessage || kind == evtype::kMessageAlt;
     const bool incoming = direction == evdir::kIncoming;
-    IHistoryView* view = View();
-    const int32_t unread = (message && incoming && !(view && view->IsChatOpen())) ? 1 : 0;
+    const int32_t unread = (message && incoming && !ChatOpen()) ? 1 : 0;
     const int32_t sentAndDelivered = incoming ? 1 : 0;
 
     EventPtr event;
@@ -415,7 +415,7 @@ EventPtr CHistory::AddEvent(uint8_t kind, uint8_t direction, const std::u16strin
         if (unread) unreadCount_.fetch_add(1);
         if (message) IncrementKnown(messageCount_);
         kept = KeepEvent(event);
-        if (kept && View() == nullptr) TrimDetached();
+        if (kept && !Attached()) TrimDetached();
         NoteOutboxChange();
     } catch (...) {
         WriteLog(kDbLog, u"БУХ ГДЕ НЕ ЖДАЛИ1");
@@ -425,17 +425,11 @@ EventPtr CHistory::AddEvent(uint8_t kind, uint8_t direction, const std::u16strin
     if (!event) return nullptr;
 
     if (kept) {
-        try {
-            if (view && view->IsChatOpen()) {
-                view->RedrawAt(event.get());
-                view->ScrollToEnd();
-            }
-        } catch (...) {
-            WriteLog(kDbLog, u"БУХ ГДЕ НЕ ЖДАЛИ2");
-        }
+        NoteRedraw(event.get());
+        if (ChatOpen()) NoteScrollToEnd();
     }
     if (message) contact_.Redraw();
-    if (message && incoming && !(view && view->IsChatSeen())) {
+    if (message && incoming && !ChatSeen()) {
         if (INewMessageNotifier* notifier = NewMessageNotifier()) {
             notifier->NotifyNewMessage(contact_, u"<b>" + contact_.DisplayName() + u"</b> " + text);
         }
@@ -444,7 +438,11 @@ EventPtr CHistory::AddEvent(uint8_t kind, uint8_t direction, const std::u16strin
 }
 
 EventPtr CHistory::AddOutgoingMessage(const std::u16string& text) {
-    return AddEvent(evtype::kMessage, evdir::kOutgoing, text, 0, account_.Status(), kMoodNone);
+    EventPtr event =
+        AddEvent(evtype::kMessage, evdir::kOutgoing, text, 0, account_.Status(), kMoodNone);
+    // The session sends it now rather than at its next quiet moment.
+    if (event) account_.WakeSession();
+    return event;
 }
 
 bool CHistory::dbLoad(uint8_t kind, bool pendingOnly) {
@@ -544,13 +542,12 @@ bool CHistory::DeleteEvent_FromDB(CHistoryEvent* event) {
         if (event->Unread()) Decrement(unreadCount_);
     }
     event->MarkRemoved();
-    IHistoryView* view = View();
-    if (view) view->ItemRemoved(event);
+    NoteRemoved(event);
     CHistoryEvent* before = it == events_.begin() ? nullptr : std::prev(it)->get();
     EventPtr doomed = std::move(*it);
     events_.erase(it);
     pending_.erase(std::remove(pending_.begin(), pending_.end(), doomed), pending_.end());
-    if (view) view->RedrawAt(before);
+    NoteRedraw(before);
     contact_.Redraw();
     return true;
 }
@@ -589,15 +586,14 @@ bool CHistory::DeleteAllEvents_FromDB() {
     messageCount_ = 0;
     storedMax_ = -1;
     // The loaded events go too: left in memory, a late save (the outbox) would bring them back.
-    IHistoryView* view = View();
     for (const EventPtr& e : events_) {
         e->MarkRemoved();
-        if (view) view->ItemRemoved(e.get());
+        NoteRemoved(e.get());
     }
     events_.clear();
     pending_.clear();
     loadedMessageCount_ = 0;
-    if (view) view->RedrawAt(nullptr);
+    NoteRedraw(nullptr);
     contact_.Redraw();
     return true;
 }
@@ -640,18 +636,72 @@ void CHistory::MarkAllRead() {
 void CHistory::DropStatusChanges() {
     {
         std::lock_guard lock(mutex_);
-        IHistoryView* view = View();
         auto keep = std::stable_partition(events_.begin(), events_.end(), [](const EventPtr& e) {
             return e->EventType() != evtype::kStatusChange;
         });
         for (auto it = keep; it != events_.end(); ++it) {
-            if (view) view->ItemRemoved(it->get());
+            NoteRemoved(it->get());
         }
         events_.erase(keep, events_.end());
         statusLoaded_.store(false);
         windowStatus_ = false;
     }
-    if (IHistoryView* view = View()) view->RedrawAt(nullptr);
+    NoteRedraw(nullptr);
+}
+
+// ---- What a chat page is told ----------------------------------------------------------------
+
+void CHistory::SetChatState(bool attached, bool open, bool seen) {
+    attached_.store(attached);
+    chatOpen_.store(attached && open);
+    chatSeen_.store(attached && open && seen);
+    if (!attached) {
+        std::lock_guard lock(notesMutex_);
+        notes_ = ViewNotes{};
+    }
+}
+
+CHistory::ViewNotes CHistory::TakeViewNotes() {
+    std::lock_guard lock(notesMutex_);
+    return std::exchange(notes_, ViewNotes{});
+}
+
+void CHistory::NoteRedraw(const CHistoryEvent* event) {
+    if (!Attached()) return;
+    {
+        std::lock_guard lock(notesMutex_);
+        notes_.dirty = true;
+        // A burst of changes keeps a bounded list: relayout from the top does for all.
+        if (event == nullptr || notes_.redrawAt.size() >= kHistoryPageEvents) {
+            notes_.redrawAt.clear();
+            notes_.redrawAt.push_back(nullptr);
+        } else if (notes_.redrawAt.empty() || notes_.redrawAt.front() != nullptr) {
+            notes_.redrawAt.push_back(event);
+        }
+    }
+    PublishNotes();
+}
+
+void CHistory::NoteScrollToEnd() {
+    if (!Attached()) return;
+    {
+        std::lock_guard lock(notesMutex_);
+        notes_.scrollToEnd = true;
+    }
+    PublishNotes();
+}
+
+void CHistory::NoteRemoved(const CHistoryEvent*) {
+    if (!Attached()) return;
+    {
+        std::lock_guard lock(notesMutex_);
+        notes_.dirty = true;
+    }
+    PublishNotes();
+}
+
+void CHistory::PublishNotes() {
+    Changes().Publish(Change{Change::Kind::kHistory, account_.ID(), contact_.LocalID()});
 }
 
 }  // namespace zul

@@ -2,9 +2,10 @@
 // CHistoryEvent is one event (a message in either direction, or a status change) and writes
 // its own row of the History table.
 //
-// The chat page lives in the user interface and reaches the history only through
-// IHistoryView. Events are shared pointers so that a thread sending an event keeps it alive
-// while the user deletes it; a deleted event never writes its row again.
+// The chat page lives in the user interface; the history never calls it: it keeps notes of
+// what changed for a page that is attached and publishes a change on the feed. Events are shared
+// pointers so that a thread sending an event keeps it alive while the user deletes it; a deleted
+// event never writes its row again.
 #pragma once
 
 #include <atomic>
@@ -71,23 +72,6 @@ class CFatalError : public std::runtime_error {
 
   private:
     std::u16string text_;
-};
-
-// What the chat page offers its history. Calls arrive on any thread; each only marks the page.
-class IHistoryView {
-  public:
-    virtual ~IHistoryView() = default;
-    // The contact's chat page is open: incoming messages are read at once.
-    virtual bool IsChatOpen() const = 0;
-    // Open in a window that has the user's attention: a new message there needs no bubble
-    // and no sound.
-    virtual bool IsChatSeen() const { return false; }
-    // Relayout and redraw from this event on (null: from the top).
-    virtual void RedrawAt(CHistoryEvent* event) = 0;
-    virtual void ScrollToEnd() = 0;
-    // The event is about to be destroyed: drop it as the selected item. Called with the
-    // history lock held.
-    virtual void ItemRemoved(const CHistoryEvent* event) = 0;
 };
 
 // The new-message notification, set process-wide by the user interface.
@@ -226,8 +210,29 @@ class CHistory {
     CAccount& Account() const { return account_; }
     CContact& Contact() const { return contact_; }
 
-    void SetView(IHistoryView* view) { view_.store(view); }
-    IHistoryView* View() const { return view_.load(); }
+    // ---- What a chat page of this history is told ------------------------------------------
+    // The window thread says whether a chat page shows the history (it then keeps what it
+    // loaded), whether that chat is open (incoming messages are read at once) and seen (open
+    // in a window with the user's attention: no bubble, no sound). Any thread reads them.
+    void SetChatState(bool attached, bool open, bool seen);
+    bool Attached() const { return attached_.load(); }
+    bool ChatOpen() const { return chatOpen_.load(); }
+    bool ChatSeen() const { return chatSeen_.load(); }
+    // What changed for the page since it last looked. The pointers only name rows (they are
+    // compared, never followed): relayout from the earliest of them; `dirty` merges the rows
+    // again (events added or removed).
+    struct ViewNotes {
+        bool dirty = false;
+        bool scrollToEnd = false;
+        std::vector<const CHistoryEvent*> redrawAt;
+    };
+    ViewNotes TakeViewNotes();
+    // Any thread: the rows from this event on are drawn again (null: from the top); the view
+    // goes to its end; the event is leaving the history. Each publishes a change for the
+    // window, and only while a page is attached.
+    void NoteRedraw(const CHistoryEvent* event);
+    void NoteScrollToEnd();
+    void NoteRemoved(const CHistoryEvent* event);
 
     // The history lock. Hold it while reading Events().
     std::recursive_mutex& Mutex() const { return mutex_; }
@@ -328,7 +333,10 @@ class CHistory {
 
     CAccount& account_;
     CContact& contact_;
-    std::atomic<IHistoryView*> view_{nullptr};
+    std::atomic<bool> attached_{false}, chatOpen_{false}, chatSeen_{false};
+    std::mutex notesMutex_;  // a leaf lock: taken for the notes alone
+    ViewNotes notes_;
+    void PublishNotes();
     mutable std::recursive_mutex mutex_;
     // Deletes the row of an event number; the caller holds the database lock.
     bool DeleteRow(int32_t number, std::u16string_view logPrefix);

@@ -191,7 +191,7 @@ bool CHistoryEvent::dbSave() {
 }
 
 void CHistoryEvent::Redraw() {
-    if (IHistoryView* view = contact_.History().View()) view->RedrawAt(this);
+    contact_.History().NoteRedraw(this);
 }
 
 }  // namespace zul

@@ -103,7 +103,7 @@ std::vector<EventPtr> MessagesAwaiting(COscar& session, const std::u16string& lo
 
 // Marks the messages delivered (error 0) or refused, saved outside the history lock: the
 // database lock comes first in the lock order.
-void SettleMessages(const ContactPtr& contact, const std::vector<EventPtr>& events, int32_t error) {
+void SettleMessages(const std::vector<EventPtr>& events, int32_t error) {
     for (const EventPtr& event : events) {
         if (error == 0) {
             event->SetDelivered(1);
@@ -112,10 +112,6 @@ void SettleMessages(const ContactPtr& contact, const std::vector<EventPtr>& even
         }
         event->dbSave();
         event->Redraw();
-    }
-    IHistoryView* view = contact ? contact->History().View() : nullptr;
-    if (!events.empty() && view != nullptr && view->IsChatOpen()) {
-        view->RedrawAt(events.front().get());
     }
 }
 
@@ -132,7 +128,7 @@ void HandleServerAck(COscar& session, const COscarPacket& frame) {
         ContactPtr contact;
         const std::vector<EventPtr> delivered =
             MessagesAwaiting(session, ack->login, ack->number, contact);
-        SettleMessages(contact, delivered, 0);
+        SettleMessages(delivered, 0);
     } catch (const std::exception&) {
         // An acknowledgement never stops the session.
     }
@@ -162,7 +158,7 @@ void HandleServiceError(COscar& session, const COscarPacket& frame) {
         ContactPtr contact;
         const std::vector<EventPtr> refused =
             MessagesAwaiting(session, request->text, number, contact);
-        SettleMessages(contact, refused, kErrorRefusedBase + code);
+        SettleMessages(refused, kErrorRefusedBase + code);
     } catch (const std::exception&) {
         // A refusal never stops the session.
     }

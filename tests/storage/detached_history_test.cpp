@@ -16,14 +16,6 @@
 namespace zul {
 namespace {
 
-class Page : public IHistoryView {
-  public:
-    bool IsChatOpen() const override { return true; }
-    void RedrawAt(CHistoryEvent*) override {}
-    void ScrollToEnd() override {}
-    void ItemRemoved(const CHistoryEvent*) override {}
-};
-
 class DetachedHistory : public test::ProfileTest {
   protected:
     void SetUp() override {
@@ -75,8 +67,7 @@ TEST_F(DetachedHistory, KeepsTheNewestEventsAndThePageLoadsEveryOne) {
     EXPECT_EQ(History().MessageCount(), 40);
     EXPECT_EQ(History().UnreadCount(), 40);
 
-    Page page;
-    History().SetView(&page);
+    History().SetChatState(true, true, false);
     ASSERT_TRUE(History().dbLoad(evtype::kMessage, false));
     EXPECT_EQ(Numbers(), Range(1, 40));
     // While the page shows the history, nothing goes.
@@ -84,15 +75,15 @@ TEST_F(DetachedHistory, KeepsTheNewestEventsAndThePageLoadsEveryOne) {
     EXPECT_EQ(Numbers(), Range(1, 45));
 
     // The page closes; the next message trims, and the next page loads all again.
-    History().SetView(nullptr);
+    History().SetChatState(false, false, false);
     Receive(1);
     EXPECT_EQ(Numbers(), Range(31, 46));
     EXPECT_FALSE(History().MessagesLoaded());
-    History().SetView(&page);
+    History().SetChatState(true, true, false);
     ASSERT_TRUE(History().dbLoad(evtype::kMessage, false));
     EXPECT_EQ(Numbers(), Range(1, 46));
     EXPECT_EQ(History().LoadedMessageCount(), 46);
-    History().SetView(nullptr);
+    History().SetChatState(false, false, false);
 }
 
 TEST_F(DetachedHistory, MessagesTheSessionStillWaitsForStay) {
@@ -133,8 +124,7 @@ TEST_F(DetachedHistory, TheWindowReadsByPagesAroundTheOutbox) {
     ASSERT_EQ(Numbers(), expected);
     EXPECT_EQ(History().WindowStart(), CHistory::kNoWindow);
 
-    Page page;
-    History().SetView(&page);
+    History().SetChatState(true, true, false);
     ASSERT_TRUE(History().dbLoadNewest(200));
     expected = Range(1, 3);
     for (int32_t n : Range(304, 503)) expected.push_back(n);
@@ -170,7 +160,7 @@ TEST_F(DetachedHistory, TheWindowReadsByPagesAroundTheOutbox) {
     Database().FlushDeferred();
     EXPECT_EQ(History().UnreadCount(), 0);
     EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM History WHERE Unread<>0"), 0);
-    History().SetView(nullptr);
+    History().SetChatState(false, false, false);
 }
 
 // Marking read is written by the profile's writer thread, for the messages there were when it

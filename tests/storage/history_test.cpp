@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <thread>
@@ -11,6 +12,7 @@
 #include "accounts/status.h"
 #include "platform/error.h"
 #include "platform/local_time.h"
+#include "storage/change_feed.h"
 #include "storage/contacts.h"
 #include "storage/options.h"
 #include "storage/profile_fixture.h"
@@ -31,21 +33,16 @@ uint64_t At(int year, int month, int day, int hour, int minute) {
     return FieldsToFileTime(f);
 }
 
-class ChatView : public IHistoryView {
+// A chat page as the history sees it: attached while it lives, open or not.
+class ChatView {
   public:
-    bool IsChatOpen() const override { return open; }
-    void RedrawAt(CHistoryEvent* event) override {
-        if (throwOnRedraw) throw std::runtime_error("view gone");
-        redrawnAt.push_back(event);
-    }
-    void ScrollToEnd() override { ++scrolls; }
-    void ItemRemoved(const CHistoryEvent* event) override { removed.push_back(event); }
+    explicit ChatView(CHistory& history) : history_(history) { Open(false); }
+    ~ChatView() { history_.SetChatState(false, false, false); }
+    void Open(bool open) { history_.SetChatState(true, open, false); }
+    CHistory::ViewNotes Notes() { return history_.TakeViewNotes(); }
 
-    bool open = false;
-    bool throwOnRedraw = false;
-    std::vector<CHistoryEvent*> redrawnAt;
-    std::vector<const CHistoryEvent*> removed;
-    int scrolls = 0;
+  private:
+    CHistory& history_;
 };
 
 // Called from every thread that stores a message, like the real notification.
@@ -115,20 +112,25 @@ TEST_F(HistoryTest, NumbersFollowTheStoredMaximum) {
     CHistoryEvent* fifth = fifthHeld.get();
     CHistoryEvent* fourth = History().Events()[3].get();
 
-    ChatView view;
-    History().SetView(&view);
+    std::optional<ChatView> view(History());
+    Changes().Take();
     EXPECT_TRUE(History().DeleteEvent_FromDB(fifth));
-    EXPECT_EQ(view.removed, std::vector<const CHistoryEvent*>{fifth});
-    ASSERT_FALSE(view.redrawnAt.empty());
-    EXPECT_EQ(view.redrawnAt.back(), fourth);
+    const CHistory::ViewNotes notes = view->Notes();
+    EXPECT_TRUE(notes.dirty);
+    EXPECT_EQ(notes.redrawAt, std::vector<const CHistoryEvent*>{fourth});
+    // One change for the window, however many notes.
+    EXPECT_EQ(Changes().Take(), (std::vector<Change>{{Change::Kind::kHistory, 1, 11}}));
     EXPECT_EQ(History().EventCount(), 4);
     EXPECT_EQ(History().MessageCount(), 4);
     EXPECT_EQ(History().UnreadCount(), 4);
+    // Without a page nothing is noted or published.
+    view.reset();
     // A number once given is not given again in this run, not even after its row went: a
     // late save of the deleted event's holder can never overwrite a new event.
     EXPECT_EQ(History().AddEvent(evtype::kMessage, evdir::kIncoming, u"m", 0, 0, -1)->Number(), 6);
     EXPECT_FALSE(History().DeleteEvent_FromDB(fifth));  // already gone
-    History().SetView(nullptr);
+    EXPECT_FALSE(History().TakeViewNotes().dirty);
+    EXPECT_TRUE(Changes().Take().empty());
 
     // A fresh history counts what the profile holds.
     auto reopened = Reopened();
@@ -156,10 +158,13 @@ TEST_F(HistoryTest, ANumberWhoseRowCouldNotBeSavedIsNeverGivenAgain) {
 }
 
 TEST_F(HistoryTest, FlagsOfNewEventsAndTheOpenChat) {
-    ChatView view;
-    History().SetView(&view);
+    ChatView view(History());
     EventPtr closed = History().AddEvent(evtype::kMessage, evdir::kIncoming, u"a", 0, 10, -1);
-    view.open = true;
+    // Shown when the page next looks; not scrolled while the chat is not open.
+    CHistory::ViewNotes notes = view.Notes();
+    EXPECT_EQ(notes.redrawAt, std::vector<const CHistoryEvent*>{closed.get()});
+    EXPECT_FALSE(notes.scrollToEnd);
+    view.Open(true);
     EventPtr open = History().AddEvent(evtype::kMessage, evdir::kIncoming, u"b", 0, 10, -1);
     EventPtr out = History().AddOutgoingMessage(u"c");
     EXPECT_EQ(closed->Unread(), 1);
@@ -172,9 +177,10 @@ TEST_F(HistoryTest, FlagsOfNewEventsAndTheOpenChat) {
     EXPECT_EQ(out->StatusMood(), -1);
     EXPECT_EQ(out->Icon(), histicon::kPending);
     EXPECT_EQ(open->Icon(), histicon::kMessage);
-    // Shown at once while the chat is open; scrolled to the end.
-    EXPECT_EQ(view.redrawnAt.size(), 2u);
-    EXPECT_EQ(view.scrolls, 2);
+    // Open: scrolled to the end.
+    notes = view.Notes();
+    EXPECT_EQ(notes.redrawAt, (std::vector<const CHistoryEvent*>{open.get(), out.get()}));
+    EXPECT_TRUE(notes.scrollToEnd);
 
     // Only incoming messages are announced, with the bold sender name.
     EXPECT_EQ(notifier_.texts, (std::vector<std::u16string>{u"<b>Ann</b> a", u"<b>Ann</b> b"}));
@@ -184,7 +190,6 @@ TEST_F(HistoryTest, FlagsOfNewEventsAndTheOpenChat) {
     EXPECT_EQ(History().UnreadCount(), 0);
     EXPECT_EQ(closed->Unread(), 0);
     EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM History WHERE Unread=1"), 0);
-    History().SetView(nullptr);
 }
 
 TEST_F(HistoryTest, EventTimeIsEightBytesLowWordFirstAndShortBlobsReadAsZero) {
@@ -294,8 +299,7 @@ TEST_F(HistoryTest, TwoThreadsAddingToOneContactGetDistinctNumbers) {
     constexpr int kPerThread = 1000;
     Exec(u"PRAGMA synchronous = OFF");  // the numbering is under test here, not the disk
     // A chat page (not in front) shows the history, so every event stays in memory.
-    ChatView view;
-    History().SetView(&view);
+    ChatView view(History());
     auto add = [this] {
         for (int i = 0; i < kPerThread; ++i) {
             History().AddEvent(evtype::kMessage, evdir::kIncoming, u"burst", 0, 0, -1);
@@ -314,7 +318,8 @@ TEST_F(HistoryTest, TwoThreadsAddingToOneContactGetDistinctNumbers) {
     EXPECT_EQ(History().MessageCount(), 2 * kPerThread);
     EXPECT_EQ(History().UnreadCount(), 2 * kPerThread);
     EXPECT_EQ(History().LoadedMessageCount(), 2 * kPerThread);
-    History().SetView(nullptr);
+    // Two thousand redraws noted: bounded, as one from the top.
+    EXPECT_EQ(view.Notes().redrawAt, std::vector<const CHistoryEvent*>{nullptr});
 }
 
 TEST_F(HistoryTest, AProfileWithExhaustedNumbersTakesNoNewEvent) {
@@ -362,13 +367,7 @@ TEST_F(HistoryTest, MissingAccountOrContactIsFatal) {
 
 TEST_F(HistoryTest, DatabaseErrorsAreLoggedAndNeverReachTheCaller) {
     EventPtr kept = History().AddEvent(evtype::kMessage, evdir::kIncoming, u"a", 0, 0, -1);
-    ChatView view;
-    view.open = true;
-    view.throwOnRedraw = true;
-    History().SetView(&view);
     EXPECT_TRUE(History().AddEvent(evtype::kMessage, evdir::kIncoming, u"b", 0, 0, -1));
-    EXPECT_TRUE(test::DbLogHas(u"БУХ ГДЕ НЕ ЖДАЛИ2"));
-    History().SetView(nullptr);
 
     Exec(u"DROP TABLE History");
     EXPECT_FALSE(kept->dbSave());

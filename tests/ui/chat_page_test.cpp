@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "platform/tick.h"
+#include "storage/change_feed.h"
 #include "storage/options.h"
 #include "tests/ui/views_test_support.h"
 #include "ui/framework/drawing.h"
@@ -280,6 +281,42 @@ TEST_F(ChatPageTest, AMessageIntoTheChatTheUserIsLookingAtIsNotAnnounced) {
     Add(now, u"also announced");
     EXPECT_EQ(notifier.count, 2);
     SetNewMessageNotifier(nullptr);
+}
+
+// Messages stored on another thread reach the open chat through the change feed, without a
+// tick; a page closed while they keep coming is never reached again (ASan watches).
+TEST_F(ChatPageTest, MessagesReachTheChatThroughTheFeedAndAClosedPageHearsNothing) {
+    std::atomic<int> wakes{0};
+    Changes().SetWake([&] { ++wakes; });
+    ChatPage& open = Open();
+    Changes().Dispatch();
+    wakes.store(0);
+    const size_t before = open.Rows().size();
+    std::thread([&] { Add(now, u"from the session"); }).join();
+    EXPECT_EQ(wakes.load(), 1);
+    EXPECT_TRUE(Changes().Dispatch());
+    window->RepaintIfChanged();
+    ASSERT_EQ(open.Rows().size(), before + 1);
+    EXPECT_EQ(open.Rows().back()->Event().Message(), u"from the session");
+
+    ContactPtr other = AddContact(*account, 8, u"Bob");
+    auto closing = std::make_unique<ChatPage>(other);
+    std::atomic<bool> stop{false};
+    std::thread session([&] {
+        for (int i = 0; !stop.load() && i < 2000; ++i)
+            other->History().AddEvent(evtype::kMessage, evdir::kIncoming, u"m", now, 0, -1);
+    });
+    for (int round = 0; round < 50; ++round) {
+        Changes().Dispatch();
+        if (round == 10) closing.reset();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    stop.store(true);
+    session.join();
+    Changes().Dispatch();
+    EXPECT_FALSE(other->History().Attached());
+    EXPECT_FALSE(other->History().TakeViewNotes().dirty);
+    Changes().SetWake({});
 }
 
 // Records what the notification would show.

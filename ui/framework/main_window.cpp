@@ -461,11 +461,15 @@ void MainWindow::OnTimer(int id) {
         return;
     }
     if (id == kTimerFastTick) {
-        ViewPage* page = CurrentPage();
-        if (TicksAllowed() && page != nullptr && page->ChangedSinceLastPaint()) update();
+        RepaintIfChanged();
         return;
     }
     ScrollableWindow::OnTimer(id);
+}
+
+void MainWindow::RepaintIfChanged() {
+    ViewPage* page = CurrentPage();
+    if (TicksAllowed() && page != nullptr && page->ChangedSinceLastPaint()) update();
 }
 
 QRect MainWindow::PageDotBox(int index) const {

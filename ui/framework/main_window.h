@@ -98,6 +98,9 @@ class MainWindow : public ScrollableWindow {
     // `index`'s dot answers a tap, in window coordinates; empty when none is drawn.
     QRect PageDotBox(int index) const;
 
+    // Paints the current page when it changed (and ticks are allowed: not while it moves).
+    void RepaintIfChanged();
+
   protected:
     ViewPage* ScrolledPage() const override { return CurrentPage(); }
     void SwipeToNext() override { NextPage(); }

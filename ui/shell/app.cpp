@@ -16,6 +16,7 @@
 #include "platform/resources.h"
 #include "platform/text.h"
 #include "protocol/oscar.h"
+#include "storage/change_feed.h"
 #include "storage/contacts.h"
 #include "storage/database.h"
 #include "storage/options.h"
@@ -131,6 +132,18 @@ void ClientApp::BuildMainWindow() {
     window_->BeginWaitCursor();
     // The notification is there before any session can deliver a message.
     notifier_ = std::make_unique<DesktopNotifier>(*window_, SessionBusOrNone());
+
+    // What changed in the profile wakes the window: the pages subscribed hear it at once, and
+    // the current one is painted if it changed.
+    Changes().SetWake([window = window_.get()] {
+        QMetaObject::invokeMethod(
+            window,
+            [window] {
+                Changes().Dispatch();
+                window->RepaintIfChanged();
+            },
+            Qt::QueuedConnection);
+    });
 
     contacts_ = std::make_unique<CContacts>();
     // Loading the accounts loads the contacts of the enabled ones and may start sessions.
@@ -279,6 +292,7 @@ void ClientApp::ShutDown() {
         notifier_.reset();
         window_->EndWaitCursor();
         g_mainWindow = nullptr;
+        Changes().SetWake({});
         window_.reset();
     }
     accountsPage_.reset();

@@ -11,6 +11,7 @@
 
 #include "accounts/account.h"
 #include "accounts/status.h"
+#include "storage/change_feed.h"
 #include "storage/database.h"
 #include "storage/options.h"
 #include "ui/framework/dpi.h"
@@ -38,38 +39,42 @@ int64_t EventRow::Minutes() {
 
 ChatPage::ChatPage(ContactPtr contact)
     : contact_(std::move(contact)), history_(contact_->History()) {
-    history_.SetView(this);
+    history_.SetChatState(true, false, false);
+    const Change mine{Change::Kind::kHistory, contact_->Account().ID(), contact_->LocalID()};
+    feedToken_ = Changes().Subscribe([this, mine](const std::vector<Change>& batch) {
+        if (std::find(batch.begin(), batch.end(), mine) == batch.end()) return;
+        TakeHistoryNotes();
+    });
     firstLoadDone_ = LoadPage(false);
     RefreshCaption();
     scrollPending_.store(true);
 }
 
 ChatPage::~ChatPage() {
-    history_.SetView(nullptr);
+    Changes().Unsubscribe(feedToken_);
+    history_.SetChatState(false, false, false);
     if (Host() != nullptr) Host()->RemovePage(this, MainWindow::kRemoveThenJump);
 }
 
 // ---- What the history reports ---------------------------------------------------------------
 
-void ChatPage::RedrawAt(CHistoryEvent* event) {
-    if (event != nullptr) {
-        std::lock_guard lock(pendingMutex_);
-        redrawAt_.push_back(event);
-    }
-    dirty_.store(true);
+void ChatPage::TakeHistoryNotes() {
+    CHistory::ViewNotes notes = history_.TakeViewNotes();
+    if (!notes.dirty && !notes.scrollToEnd && notes.redrawAt.empty()) return;
+    if (notes.dirty) dirty_.store(true);
+    if (notes.scrollToEnd) scrollPending_.store(true);
+    redrawAt_.insert(redrawAt_.end(), notes.redrawAt.begin(), notes.redrawAt.end());
     MarkChanged();
 }
 
-void ChatPage::ScrollToEnd() {
-    scrollPending_.store(true);
-    MarkChanged();
+void ChatPage::SetOpen(bool open) {
+    open_ = open;
+    history_.SetChatState(true, open_, open_ && windowActive_);
 }
 
-void ChatPage::ItemRemoved(const CHistoryEvent*) {
-    // Rows hold their events, so nothing dangles; the next merge drops the row (and the
-    // focus with it).
-    dirty_.store(true);
-    MarkChanged();
+void ChatPage::WindowActivationChanged(bool active) {
+    windowActive_ = active;
+    SetOpen(open_);
 }
 
 EventRow* ChatPage::RowOf(const CHistoryEvent* event) const {
@@ -180,6 +185,7 @@ bool ChatPage::LoadOlderNear(int top) {
 }
 
 bool ChatPage::Sync() {
+    TakeHistoryNotes();
     // Rows read on the writer thread: merged here, with what is on the screen kept in place.
     const bool arrived = load_->arrived.exchange(false);
     if (arrived) firstLoadDone_ = true;
@@ -189,11 +195,7 @@ bool ChatPage::Sync() {
         keepInPlaceTop_ = keepInPlace_ != nullptr ? keepInPlace_->top : 0;
     }
     const bool dirty = dirty_.exchange(false) || arrived;
-    std::vector<const CHistoryEvent*> at;
-    {
-        std::lock_guard lock(pendingMutex_);
-        at.swap(redrawAt_);
-    }
+    std::vector<const CHistoryEvent*> at = std::exchange(redrawAt_, {});
     const bool captionChanged = RefreshCaption();
     const bool shapeChanged = !(CurrentShape(HostWidth()) == shape_);
     if (!dirty && at.empty() && !captionChanged && !shapeChanged) return false;
@@ -218,6 +220,8 @@ bool ChatPage::Sync() {
     }
     // A redrawn event may have changed its time (sent): its grouping is decided again.
     for (const CHistoryEvent* event : at) {
+        // Too many changes at once were noted as one: from the top.
+        if (event == nullptr) layoutFrom_ = 0;
         for (size_t i = rows_.size(); i-- > 0;) {
             if (&rows_[i]->Event() == event) {
                 layoutFrom_ = std::min(layoutFrom_, i);

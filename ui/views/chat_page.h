@@ -2,8 +2,9 @@
 // shared message editor. Consecutive messages of one sender are grouped, long pauses get a
 // separator line, and outgoing messages show their sending state.
 //
-// The history reaches the page through IHistoryView from any thread; those calls only leave
-// marks, and the page takes the new events on the user-interface thread (Sync).
+// Nothing calls the page from another thread: the history notes what changed and publishes a
+// change on the feed (storage/change_feed.h); the page, subscribed on the window thread, takes
+// the notes and the new events there (Sync).
 //
 // A history may hold a hundred thousand events, so the page reads only the newest page of them
 // when it opens and older pages as the user scrolls up to them (the history's window), and
@@ -80,18 +81,18 @@ class EventRow : public ListItem {
     bool minutesKnown_ = false;
 };
 
-class ChatPage : public ViewPage, public IHistoryView {
+class ChatPage : public ViewPage {
   public:
     explicit ChatPage(ContactPtr contact);
     ~ChatPage() override;
 
-    // ---- IHistoryView: any thread, marks only -------------------------------------------
-    bool IsChatOpen() const override { return open_.load(); }
-    bool IsChatSeen() const override { return open_.load() && windowActive_.load(); }
-    void WindowActivationChanged(bool active) override { windowActive_.store(active); }
-    void RedrawAt(CHistoryEvent* event) override;
-    void ScrollToEnd() override;
-    void ItemRemoved(const CHistoryEvent* event) override;
+    // ---- What the history tells the page (window thread) -----------------------------------
+    bool IsChatOpen() const { return open_; }
+    bool IsChatSeen() const { return open_ && windowActive_; }
+    void WindowActivationChanged(bool active) override;
+    // Takes what the history noted since the last look: rows to merge and lay out again, the
+    // view to go to its end.
+    void TakeHistoryNotes();
 
     // ---- ViewPage ----------------------------------------------------------------------
     bool ChangedSinceLastPaint() override;
@@ -206,8 +207,11 @@ class ChatPage : public ViewPage, public IHistoryView {
     QString captionTitle_;
     QString captionSubtitle_;
 
-    std::atomic<bool> open_{false};
-    std::atomic<bool> windowActive_{false};  // the host window has the user's attention
+    bool open_ = false;
+    bool windowActive_ = false;  // the host window has the user's attention
+    int feedToken_ = 0;
+    // Tells the history whether the chat is open and seen.
+    void SetOpen(bool open);
     std::atomic<bool> dirty_{true};
     std::atomic<bool> scrollPending_{false};
     // A page of the history being read on the writer thread; shared with its task, which may
@@ -222,7 +226,6 @@ class ChatPage : public ViewPage, public IHistoryView {
     // moves the view with it (null: nothing to keep).
     const EventRow* keepInPlace_ = nullptr;
     int keepInPlaceTop_ = 0;
-    std::mutex pendingMutex_;  // a leaf: guards the list below
     std::vector<const CHistoryEvent*> redrawAt_;
 };
 

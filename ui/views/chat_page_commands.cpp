@@ -52,13 +52,13 @@ void ChatPage::AddedToHost() {
 }
 
 void ChatPage::RemovedFromHost() {
-    open_.store(false);
+    SetOpen(false);
     contact_->Redraw();
 }
 
 void ChatPage::Activated() {
-    open_.store(true);
-    windowActive_.store(Host() != nullptr && Host()->isActiveWindow());
+    windowActive_ = Host() != nullptr && Host()->isActiveWindow();
+    SetOpen(true);
     if (Options().HistoryShowStatusChanges) history_.dbLoadWindowStatusChanges();
     // Events added while the page was not current did not report themselves.
     dirty_.store(true);
@@ -72,7 +72,7 @@ void ChatPage::Activated() {
 }
 
 void ChatPage::Deactivated() {
-    open_.store(false);
+    SetOpen(false);
 }
 
 bool ChatPage::LeftSoftKey(QString& label) {
