@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <algorithm>
+#include <optional>
 #include <set>
 
 #include "accounts/accounts.h"
@@ -15,6 +16,7 @@
 #include "ui/framework/dpi.h"
 #include "ui/framework/drawing.h"
 #include "ui/framework/main_window.h"
+#include "ui/framework/scroll_physics.h"
 #include "ui/texts/ui_resources.h"
 #include "ui/texts/ui_texts.h"
 #include "ui/views/contact_list_parts.h"
@@ -30,6 +32,10 @@ ContactRow::ContactRow(ContactListPage& page, ContactPtr contact)
 
 ViewPage* ContactRow::Activate(int) {
     return page_.ChatPageOf(contact_);
+}
+
+ContactId ContactId::Of(const CContact& contact) {
+    return ContactId{contact.AccountID(), contact.LocalID()};
 }
 
 GroupRow::GroupRow(ContactListPage& page, std::u16string name)
@@ -129,31 +135,35 @@ bool ContactListPage::Sync() {
         redraws.swap(redraws_);
         removed = std::exchange(removedPending_, false);
     }
-    bool rebuild = rebuildPending_.exchange(false) || removed || CurrentShape() != shape_;
+    // A changed setting is the user's own doing and is shown at once.
+    const bool reshaped = CurrentShape() != shape_;
+    const bool held = !reshaped && OrderHeld();
+    bool rebuild = rebuildPending_.exchange(false) || removed || reshaped || heldRebuild_;
     const bool showOffline = Options().ClistShowOffline != 0;
     std::vector<std::pair<ContactRow*, ContactSortKey>> changed;
     for (const CContact* contact : redraws) {
-        if (rebuild) break;
+        if (rebuild && !held) break;
         ContactRow* row = RowOf(contact);
         if (row == nullptr) {  // a contact the list has not met yet
             rebuild = true;
-            break;
+            continue;
         }
         ContactSortKey now = SortKeyOf(row->Contact(), ChatOpen(contact));
         const ContactSortKey& was = row->key;
-        // Anything that can move the row or show or hide it needs the whole list again.
+        // Anything that can move the row or show or hide it needs the whole list again; while
+        // the order is held the row still shows its new state where it is.
         if (IsListed(now, showOffline) != IsListed(was, showOffline) || now.name != was.name ||
             now.status != was.status || now.HasUnread() != was.HasUnread() ||
-            now.Attention() != was.Attention() || now.messages != was.messages) {
+            now.Attention() != was.Attention() || now.messages != was.messages)
             rebuild = true;
-            break;
-        }
         changed.emplace_back(row, std::move(now));
     }
-    if (rebuild) {
-        RebuildNow();
+    if (rebuild && !held) {
+        heldRebuild_ = false;
+        RebuildKeepingFocus();
         return true;
     }
+    heldRebuild_ = rebuild;
     // A picture that came or went since the layout gets its place (or loses it) here.
     const bool avatars = Options().ClistShowAvatars != 0;
     for (auto& [row, key] : changed) {
@@ -162,6 +172,53 @@ bool ContactListPage::Sync() {
         RedrawItem(row);
     }
     return !changed.empty();
+}
+
+bool ContactListPage::OrderHeld() const {
+    const MainWindow* host = Host();
+    if (host == nullptr || host->CurrentPage() != this) return false;
+    if (host->PointerPressed()) return true;
+    if (pressedOnce_ && ScrollableWindow::Now() - pressTime_ < kHoldAfterPressMs) return true;
+    if (!host->PointerOver()) return false;
+    const QPoint at = host->PointerPos();
+    return at.x() >= 0 && at.x() < host->ClientWidth() && at.y() >= CaptionHeight() &&
+           at.y() < host->ViewHeight();
+}
+
+bool ContactListPage::IsLaidOut(const ListItem* item) const {
+    // Collect clears every rect and the layout gives one to the rows it lists.
+    return item != nullptr && !item->Rect().isEmpty();
+}
+
+ContactRow* ContactListPage::ListedRowOf(const ContactPtr& contact, const ContactId& id) const {
+    if (ContactRow* row = RowOf(contact.get()); IsLaidOut(row)) return row;
+    for (ListItem* item : laidOut_) {
+        if (item->Kind() != ListItem::kOpensPage) continue;
+        auto* row = static_cast<ContactRow*>(item);
+        if (ContactId::Of(row->Contact()) == id) return row;
+    }
+    return nullptr;
+}
+
+void ContactListPage::RebuildKeepingFocus() {
+    // Where on the screen the focused row is, when it is there.
+    std::optional<int> screenTop;
+    if (const ListItem* before = FocusedItem(); IsLaidOut(before) && Host() != nullptr) {
+        const int top = before->Top() + ContentOffset();
+        if (top + before->Rect().height() > CaptionHeight() && top < ViewHeight()) screenTop = top;
+    }
+    RebuildNow();
+    ListItem* focused = FocusedItem();
+    if (!IsLaidOut(focused) || Host() == nullptr) return;
+    if (screenTop) {
+        const int offset =
+            ScrollBounds::For(Height(), ViewHeight()).Clamp(*screenTop - focused->Top());
+        if (offset != ContentOffset()) {
+            ScrollTo(offset, ViewHeight());
+            Host()->RepaintPage(this);
+        }
+    }
+    ScrollIntoView(focused->Rect(), false);
 }
 
 void ContactListPage::RebuildNow() {
@@ -199,6 +256,11 @@ void ContactListPage::Collect(ChatPages::Leaving& gone) {
             groups.emplace_back(group->Name(), group->Expanded());
     }
 
+    // The focused contact by who it is: a store that made its object anew keeps the focus.
+    std::optional<ContactId> focusedId;
+    if (ListItem* item = FocusedItem(); item != nullptr && item->Kind() == ListItem::kOpensPage)
+        focusedId = ContactId::Of(static_cast<ContactRow*>(item)->Contact());
+
     // Rows of contacts that left the store go, after the focus left them.
     std::unordered_set<const CContact*> present;
     present.reserve(contacts.size());
@@ -222,7 +284,7 @@ void ContactListPage::Collect(ChatPages::Leaving& gone) {
         auto& row = rows_[c.get()];
         if (!row) row = std::make_unique<ContactRow>(*this, c);
         row->key = SortKeyOf(*c, ChatOpen(c.get()));
-        if (!IsListed(row->key, shape_.offline != 0)) row->ClearRect();
+        row->ClearRect();  // the layout places the listed ones
         entries.push_back(ListEntry{row->key, c->GroupName()});
         entryRows.push_back(row.get());
     }
@@ -274,6 +336,11 @@ void ContactListPage::Collect(ChatPages::Leaving& gone) {
                    std::find(s.members.begin(), s.members.end(), focused) != s.members.end();
         });
     if (focused != nullptr && !stillListed) FocusItem(nullptr);
+    if (FocusedItem() == nullptr && focusedId) {
+        for (const Section& section : sections_)
+            for (ContactRow* row : section.members)
+                if (ContactId::Of(row->Contact()) == *focusedId) FocusItem(row);
+    }
 }
 
 void ContactRow::PlaceAvatar(bool avatars) {
@@ -398,6 +465,58 @@ ChatPage* ContactListPage::ChatPageFor(const ContactPtr& contact) {
 
 ViewPage* ContactListPage::ChatPageOf(const ContactPtr& contact) {
     return chats_.PageFor(contact);
+}
+
+// ---- The pointer ---------------------------------------------------------------------------
+
+void ContactListPage::OnPress(int x, int y) {
+    ViewPage::OnPress(x, y);
+    pressTime_ = ScrollableWindow::Now();
+    pressedOnce_ = true;
+    pressedContact_.reset();
+    pressedHeader_.clear();
+    pressedOn_ = PressedOn::kNothing;
+    ListItem* item = ItemAt(x, y);
+    if (item == nullptr) return;
+    if (item->Kind() == ListItem::kOpensPage) {
+        auto* row = static_cast<ContactRow*>(item);
+        pressedContact_ = row->Shared();
+        pressedId_ = ContactId::Of(row->Contact());
+        pressedOn_ = PressedOn::kContact;
+    } else {
+        pressedHeader_ = static_cast<GroupRow*>(item)->Name();
+        pressedOn_ = PressedOn::kHeader;
+    }
+}
+
+void ContactListPage::OnTap(int x, int y) {
+    // The release acts on what was under the finger when it came down.
+    ListItem* item = nullptr;
+    switch (std::exchange(pressedOn_, PressedOn::kNone)) {
+        case PressedOn::kNone:  // a tap whose press this page did not see
+            item = ItemAt(x, y);
+            break;
+        case PressedOn::kNothing:
+            break;
+        case PressedOn::kContact:
+            item = ListedRowOf(pressedContact_, pressedId_);
+            break;
+        case PressedOn::kHeader:
+            if (GroupRow* header = HeaderOf(pressedHeader_); IsLaidOut(header)) item = header;
+            break;
+    }
+    pressedContact_.reset();
+    TapItem(item);
+}
+
+void ContactListPage::OnDoubleTap(int x, int y) {
+    pressTime_ = ScrollableWindow::Now();
+    pressedOnce_ = true;
+    DoubleTapItem(ItemAt(x, y));
+}
+
+void ContactListPage::OnPointerLeave() {
+    Sync();  // what waited for the pointer goes in, unless a recent press still holds it
 }
 
 void ContactListPage::ToggleGroup(GroupRow& row) {

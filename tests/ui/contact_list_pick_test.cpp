@@ -1,0 +1,118 @@
+// Picking a contact on the contacts page: the rows keep still under the pointer and a press,
+// a tap acts on the contact pressed.
+#include <QApplication>
+#include <QTest>
+
+#include "storage/options.h"
+#include "tests/ui/views_test_support.h"
+#include "ui/views/chat_page.h"
+
+namespace zul::test {
+namespace {
+
+class ContactListPickTest : public ViewsTest {
+  protected:
+    // Sixty online contacts in one section, one line each, sorted by status.
+    void SetUp() override {
+        ViewsTest::SetUp();
+        Options().ClistOpenByDoubleClick = 0;
+        Options().ClistShowGroups = 0;
+        Options().ClistViewType = kLayoutList;
+        Options().ClistSortType = kSortByStatus;
+        TestAccount& account = NewAccount(1, u"100");
+        for (int i = 1; i <= 60; ++i) {
+            list.push_back(AddContact(account, i, u"Contact " + Widen(std::to_string(100 + i))));
+            SetStatus(list.back(), 0);
+        }
+        contacts->RebuildNow();
+    }
+
+    // The middle of a contact's row, in window coordinates.
+    QPoint PointOf(const CContact* contact) const {
+        return contacts->RowOf(contact)->Rect().center() + QPoint(0, contacts->ContentOffset());
+    }
+    CContact* ContactAt(QPoint pos) const {
+        auto* row = dynamic_cast<ContactRow*>(
+            contacts->ItemAt(pos.x(), pos.y() - contacts->ContentOffset()));
+        return row != nullptr ? &row->Contact() : nullptr;
+    }
+    // Half the list goes away (away sorts after online): the storm that reorders the rows.
+    void PresenceStorm() {
+        for (size_t i = 0; i < list.size(); i += 2) SetStatus(list[i], 10);
+        FastTick();
+        SlowTick();
+    }
+    const CContact* OpenChatContact() {
+        RunSlide();
+        auto* chat = dynamic_cast<ChatPage*>(window->CurrentPage());
+        return chat != nullptr ? &chat->Contact() : nullptr;
+    }
+    void PointerLeaves() {
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(window.get(), &leave);
+    }
+
+    std::vector<ContactPtr> list;
+};
+
+TEST_F(ContactListPickTest, RowsKeepStillUnderARestingPointerAndATapOpensTheContactUnderIt) {
+    const CContact* rested = list[4].get();
+    const QPoint pos = PointOf(rested);
+    Move(pos);
+    const std::vector<CContact*> before = contacts->ListedContacts();
+    PresenceStorm();
+    EXPECT_EQ(contacts->ListedContacts(), before);
+    EXPECT_EQ(ContactAt(pos), rested);
+    EXPECT_EQ(contacts->RowOf(list[0].get())->key.status, 10) << "the row shows its new status";
+
+    Tap(pos);
+    EXPECT_EQ(OpenChatContact(), rested);
+}
+
+TEST_F(ContactListPickTest, HeldChangesGoInWhenThePointerLeavesWithTheFocusedContactInPlace) {
+    ContactRow* focused = contacts->RowOf(list[2].get());  // goes away: moves far down
+    contacts->FocusItem(focused);
+    const int listTop = focused->Top();
+    const int screenTop = listTop + contacts->ContentOffset();
+    Move(PointOf(list[20].get()));
+    const std::vector<CContact*> before = contacts->ListedContacts();
+    PresenceStorm();
+    ASSERT_EQ(contacts->ListedContacts(), before);
+
+    PointerLeaves();
+    EXPECT_NE(contacts->ListedContacts(), before);
+    EXPECT_EQ(contacts->FocusedItem(), focused);
+    EXPECT_GT(focused->Top(), listTop);
+    EXPECT_EQ(focused->Top() + contacts->ContentOffset(), screenTop);
+}
+
+TEST_F(ContactListPickTest, PressAndReleaseActOnTheContactPressedWhateverMovedBetween) {
+    const CContact* pressed = list[2].get();
+    const QPoint pos = PointOf(pressed);
+    Press(pos);
+    const std::vector<CContact*> before = contacts->ListedContacts();
+    PresenceStorm();
+    EXPECT_EQ(contacts->ListedContacts(), before) << "held while the button is down";
+    contacts->RebuildNow();  // a re-sort the page could not hold back
+    ASSERT_NE(ContactAt(pos), pressed);
+    Release(pos, 50);
+    EXPECT_EQ(OpenChatContact(), pressed);
+}
+
+TEST_F(ContactListPickTest, APressHoldsTheOrderForASecondAfterTheRelease) {
+    Options().ClistOpenByDoubleClick = 1;  // a tap only focuses
+    const QPoint pos = PointOf(list[3].get());
+    Tap(pos);
+    EXPECT_EQ(contacts->FocusedItem(), contacts->RowOf(list[3].get()));
+    EXPECT_EQ(window->CurrentPage(), contacts.get());
+    PointerLeaves();
+    const std::vector<CContact*> before = contacts->ListedContacts();
+    PresenceStorm();
+    EXPECT_EQ(contacts->ListedContacts(), before);
+    AdvanceFakeClock(ContactListPage::kHoldAfterPressMs);
+    SlowTick();
+    EXPECT_NE(contacts->ListedContacts(), before);
+}
+
+}  // namespace
+}  // namespace zul::test
