@@ -1,5 +1,5 @@
 // Picking a contact on the contacts page: the rows keep still under the pointer and a press,
-// a tap acts on the contact pressed.
+// a tap acts on the contact pressed, and typing finds contacts by nickname or login.
 #include <QApplication>
 #include <QTest>
 
@@ -112,6 +112,77 @@ TEST_F(ContactListPickTest, APressHoldsTheOrderForASecondAfterTheRelease) {
     AdvanceFakeClock(ContactListPage::kHoldAfterPressMs);
     SlowTick();
     EXPECT_NE(contacts->ListedContacts(), before);
+}
+
+// ---- Finding ---------------------------------------------------------------------------------
+
+class ContactListFindTest : public ViewsTest {
+  protected:
+    void SetUp() override {
+        ViewsTest::SetUp();
+        Options().ClistShowOffline = 0;
+        // Escape is the window's shortcut, which only an active window hears.
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        TestAccount& account = NewAccount(1, u"100");
+        // Logins are "login" + a letter + the local id: "logina1", "loginb2", ...
+        const char16_t* names[] = {u"Zoë Adams", u"ZOE", u"Chloé", u"Bob", u"Ann"};
+        for (int i = 0; i < 5; ++i)
+            SetStatus(AddContact(account, i + 1, names[i]), i == 4 ? -1 : 0);
+        FastTick();
+    }
+    std::vector<std::u16string> ListedNames() const {
+        std::vector<std::u16string> names;
+        for (CContact* c : contacts->ListedContacts()) names.push_back(c->DisplayName());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    void Type(const QString& text) { QTest::keyClicks(window.get(), text); }
+};
+
+TEST_F(ContactListFindTest, TypedTextListsTheContactsWhoseNicknameOrLoginHoldsIt) {
+    using Names = std::vector<std::u16string>;
+    const struct {
+        const char* typed;
+        Names listed;
+    } cases[] = {
+        {"zoe", {u"ZOE", u"Zoë Adams"}},  // accents and case do not matter
+        {"ZOË A", {u"Zoë Adams"}},        // nor in what is typed; a space is text
+        {"chloe", {u"Chloé"}},
+        {"e4", {u"Bob"}},   // login "logine4"
+        {"ann", {u"Ann"}},  // offline contacts are found too
+        {"xyz", {}},
+    };
+    for (const auto& c : cases) {
+        Type(QString::fromUtf8(c.typed));
+        EXPECT_EQ(contacts->FindText(), QString::fromUtf8(c.typed));
+        EXPECT_TRUE(contacts->Caption().Subtitle().contains(QString::fromUtf8(c.typed))) << c.typed;
+        EXPECT_EQ(ListedNames(), c.listed) << c.typed;
+        QTest::keyClick(window.get(), Qt::Key_Escape);
+        EXPECT_TRUE(contacts->FindText().isEmpty());
+        EXPECT_TRUE(contacts->Caption().Subtitle().isEmpty());
+        EXPECT_EQ(ListedNames(), (Names{u"Bob", u"Chloé", u"ZOE", u"Zoë Adams"}));
+    }
+
+    Type(QStringLiteral("zoex"));
+    QTest::keyClick(window.get(), Qt::Key_Backspace);
+    EXPECT_EQ(contacts->FindText(), QStringLiteral("zoe"));
+    EXPECT_EQ(ListedNames(), (Names{u"ZOE", u"Zoë Adams"}));
+}
+
+TEST_F(ContactListFindTest, EnterOpensTheFirstMatchAndTheFindTextGoes) {
+    QTest::keyClick(window.get(), Qt::Key_Space);
+    EXPECT_TRUE(contacts->FindText().isEmpty()) << "a space alone starts nothing";
+    Type(QStringLiteral("chl"));
+    ASSERT_EQ(contacts->ListedContacts().size(), 1u);
+    const CContact* first = contacts->ListedContacts().front();
+    QTest::keyClick(window.get(), Qt::Key_Return);
+    RunSlide();
+    auto* chat = dynamic_cast<ChatPage*>(window->CurrentPage());
+    ASSERT_NE(chat, nullptr);
+    EXPECT_EQ(&chat->Contact(), first);
+    EXPECT_TRUE(contacts->FindText().isEmpty());
+    EXPECT_EQ(contacts->ListedContacts().size(), 4u);
 }
 
 }  // namespace

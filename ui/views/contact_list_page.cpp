@@ -25,13 +25,32 @@
 namespace zul {
 using namespace clist;
 
+namespace {
+
+// Text as finding compares it: compatibility-decomposed, without its combining marks, and
+// case-folded, so that "zoe" finds "Zoë" and "ZOE".
+QString FoldForFinding(const QString& text) {
+    const QString decomposed = text.normalized(QString::NormalizationForm_KD);
+    QString bare;
+    bare.reserve(decomposed.size());
+    for (QChar c : decomposed) {
+        const QChar::Category category = c.category();
+        if (category != QChar::Mark_NonSpacing && category != QChar::Mark_SpacingCombining &&
+            category != QChar::Mark_Enclosing)
+            bare.append(c);
+    }
+    return bare.toCaseFolded();
+}
+
+}  // namespace
+
 // ---- Rows ----------------------------------------------------------------------------------
 
 ContactRow::ContactRow(ContactListPage& page, ContactPtr contact)
     : ListItem(kOpensPage), page_(page), contact_(std::move(contact)) {}
 
 ViewPage* ContactRow::Activate(int) {
-    return page_.ChatPageOf(contact_);
+    return page_.ChatPageChosen(contact_);
 }
 
 ContactId ContactId::Of(const CContact& contact) {
@@ -200,6 +219,12 @@ ContactRow* ContactListPage::ListedRowOf(const ContactPtr& contact, const Contac
     return nullptr;
 }
 
+ContactRow* ContactListPage::FirstListedContact() const {
+    for (ListItem* item : laidOut_)
+        if (item->Kind() == ListItem::kOpensPage) return static_cast<ContactRow*>(item);
+    return nullptr;
+}
+
 void ContactListPage::RebuildKeepingFocus() {
     // Where on the screen the focused row is, when it is there.
     std::optional<int> screenTop;
@@ -276,6 +301,8 @@ void ContactListPage::Collect(ChatPages::Leaving& gone) {
     }
     chats_.KeepOnly(present, gone);
 
+    // Finding lists every contact that matches, offline or not, in one section.
+    const bool finding = !foldedFind_.isEmpty();
     std::vector<ListEntry> entries;
     std::vector<ContactRow*> entryRows;
     entries.reserve(contacts.size());
@@ -285,14 +312,19 @@ void ContactListPage::Collect(ChatPages::Leaving& gone) {
         if (!row) row = std::make_unique<ContactRow>(*this, c);
         row->key = SortKeyOf(*c, ChatOpen(c.get()));
         row->ClearRect();  // the layout places the listed ones
+        if (finding && !Matches(*row)) continue;
         entries.push_back(ListEntry{row->key, c->GroupName()});
         entryRows.push_back(row.get());
     }
     std::vector<std::u16string> groupNames;
     groupNames.reserve(groups.size());
     for (const auto& group : groups) groupNames.push_back(group.first);
-    const ListShape shape{shape_.sort,        shape_.eventsOnTop != 0, shape_.separate != 0,
-                          shape_.groups != 0, shape_.emptyGroups != 0, shape_.offline != 0};
+    const ListShape shape{shape_.sort,
+                          shape_.eventsOnTop != 0,
+                          shape_.separate != 0,
+                          !finding && shape_.groups != 0,
+                          !finding && shape_.emptyGroups != 0,
+                          finding || shape_.offline != 0};
     std::vector<int> headed;
     const std::vector<PlannedSection> plan = PlanSections(entries, groupNames, shape, &headed);
 
@@ -341,6 +373,18 @@ void ContactListPage::Collect(ChatPages::Leaving& gone) {
             for (ContactRow* row : section.members)
                 if (ContactId::Of(row->Contact()) == *focusedId) FocusItem(row);
     }
+}
+
+bool ContactListPage::Matches(ContactRow& row) const {
+    const std::u16string sources[2] = {row.Contact().DisplayName(), row.Contact().Login()};
+    for (size_t i = 0; i < 2; ++i) {
+        if (row.folded[i].isNull() || row.foldedFrom[i] != sources[i]) {
+            row.foldedFrom[i] = sources[i];
+            row.folded[i] = FoldForFinding(QString::fromStdU16String(sources[i]));
+        }
+        if (row.folded[i].contains(foldedFind_)) return true;
+    }
+    return false;
 }
 
 void ContactRow::PlaceAvatar(bool avatars) {
@@ -467,7 +511,12 @@ ViewPage* ContactListPage::ChatPageOf(const ContactPtr& contact) {
     return chats_.PageFor(contact);
 }
 
-// ---- The pointer ---------------------------------------------------------------------------
+ViewPage* ContactListPage::ChatPageChosen(const ContactPtr& contact) {
+    SetFindText(QString());
+    return ChatPageOf(contact);
+}
+
+// ---- Pointer and keys ----------------------------------------------------------------------
 
 void ContactListPage::OnPress(int x, int y) {
     ViewPage::OnPress(x, y);
@@ -517,6 +566,61 @@ void ContactListPage::OnDoubleTap(int x, int y) {
 
 void ContactListPage::OnPointerLeave() {
     Sync();  // what waited for the pointer goes in, unless a recent press still holds it
+}
+
+bool ContactListPage::OnText(const QString& text) {
+    // A space before anything was typed still opens the focused row.
+    if (findText_.isEmpty() && text.trimmed().isEmpty()) return false;
+    SetFindText(findText_ + text);
+    return true;
+}
+
+void ContactListPage::OnKey(int key) {
+    if (!findText_.isEmpty()) {
+        if (key == Qt::Key_Escape) {  // when the window's shortcut did not take it
+            SetFindText(QString());
+            return;
+        }
+        if (key == Qt::Key_Backspace) {
+            QString text = findText_;
+            text.chop(text.size() >= 2 && text.back().isLowSurrogate() ? 2 : 1);
+            SetFindText(text);
+            return;
+        }
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            // The match the focus is on: the first, unless the arrows moved it.
+            ListItem* item = FocusedItem();
+            if (item == nullptr || item->Kind() != ListItem::kOpensPage || !IsLaidOut(item))
+                item = FirstListedContact();
+            if (item == nullptr) return;
+            FocusItem(item);
+            ActivateFocused(ListItem::kByKey);
+            return;
+        }
+    }
+    ViewPage::OnKey(key);
+}
+
+bool ContactListPage::GoBack() {
+    if (findText_.isEmpty()) return false;
+    SetFindText(QString());
+    return true;
+}
+
+void ContactListPage::SetFindText(const QString& text) {
+    if (text == findText_) return;
+    findText_ = text;
+    foldedFind_ = FoldForFinding(text);
+    Caption().SetSubtitle(
+        text.isEmpty() ? QString()
+                       : QStringLiteral("\u201C%1\u201D").arg(SingleLine(text.toStdU16String())));
+    heldRebuild_ = false;  // the rebuild below takes in whatever waited
+    RebuildNow();
+    if (!findText_.isEmpty()) {
+        FocusItem(FirstListedContact());  // what Enter opens
+    } else if (IsLaidOut(FocusedItem())) {
+        ScrollIntoView(FocusedItem()->Rect(), false);
+    }
 }
 
 void ContactListPage::ToggleGroup(GroupRow& row) {

@@ -1,6 +1,7 @@
 // ContactListPage: the contacts page. It lists the contacts of all accounts, optionally under
 // the headers of their (virtual) groups, in one of four layouts and five sizes, sorted by one
-// of three keys; a tap opens the contact's chat page.
+// of three keys; a tap opens the contact's chat page. Text typed on the page finds contacts by
+// nickname or login.
 //
 // The model reaches the page through IContactsView from any thread; those calls only leave
 // marks. The page applies them on the user-interface thread at its next tick (Sync), so a
@@ -99,6 +100,9 @@ class ContactRow : public ListItem {
     QImage avatar;       // decoded and scaled to its place, made when first drawn
     uint32_t avatarVersion = 0;
     bool avatarTried = false;
+    // The nickname and login folded for finding, and what they were folded from.
+    std::u16string foldedFrom[2];
+    QString folded[2];
 
   private:
     ContactListPage& page_;
@@ -156,10 +160,14 @@ class ContactListPage : public ViewPage, public IContactsView {
     void FillMenuPopup(QMenu& menu, QAction* before) override;
     void Command(int id) override;
     ListItem* ItemAt(int x, int y) override;
+    void OnKey(int key) override;
+    bool OnText(const QString& text) override;
     void OnPress(int x, int y) override;
     void OnTap(int x, int y) override;
     void OnDoubleTap(int x, int y) override;
     void OnPointerLeave() override;
+    // Escape empties the find text first.
+    bool GoBack() override;
 
     // ---- Operations --------------------------------------------------------------------
     // Applies what the model reported since the last call; true when anything was redrawn.
@@ -168,6 +176,8 @@ class ContactListPage : public ViewPage, public IContactsView {
     void RebuildNow();
     // Opens (slides in) the chat page of a contact.
     void OpenChat(const ContactPtr& contact) { OpenPage(ChatPageOf(contact)); }
+    // The chat page a row or the contact menu opens: the find text has done its work and goes.
+    ViewPage* ChatPageChosen(const ContactPtr& contact);
     // The chat page of a contact, made on first use; FindChatPage does not make one.
     ChatPage* ChatPageFor(const ContactPtr& contact);
     ChatPage* FindChatPage(const CContact* contact) const;
@@ -180,6 +190,10 @@ class ContactListPage : public ViewPage, public IContactsView {
     SearchPage* ResultsPage() const { return search_.get(); }
     bool BlinkOn() const { return blinkOn_; }
 
+    // The text typed to find contacts ("" lists them all); setting it lists the matches at
+    // once and focuses the first.
+    const QString& FindText() const { return findText_; }
+    void SetFindText(const QString& text);
     // Whether the rows keep their order now (see the top of this file).
     bool OrderHeld() const;
     // The held changes wait this long after the last press.
@@ -234,11 +248,14 @@ class ContactListPage : public ViewPage, public IContactsView {
     void ChangeOption(OptionInt& option, int32_t value);
     // First laid-out item whose bottom lies below y.
     std::vector<ListItem*>::const_iterator FirstBelow(int y) const;
+    // Whether a row matches the folded find text.
+    bool Matches(ContactRow& row) const;
     // The laid-out row of a contact, found by identity when its object was replaced.
     ContactRow* ListedRowOf(const ContactPtr& contact, const ContactId& id) const;
     bool IsLaidOut(const ListItem* item) const;
     // A rebuild that keeps the focused contact focused, and on the screen where it was.
     void RebuildKeepingFocus();
+    ContactRow* FirstListedContact() const;
 
     CContacts& contacts_;
     CAccounts& accounts_;
@@ -267,6 +284,8 @@ class ContactListPage : public ViewPage, public IContactsView {
     std::u16string pressedHeader_;
     uint32_t pressTime_ = 0;
     bool pressedOnce_ = false;
+    QString findText_;
+    QString foldedFind_;
 
     ChatPages chats_;
     // The details page, made on first use and shown for one contact at a time.
