@@ -1,9 +1,12 @@
 #include "ui/framework/base_window.h"
 
+#include <QEnterEvent>
+#include <QInputDevice>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTimer>
+#include <algorithm>
 
 #include "platform/tick.h"
 
@@ -97,9 +100,22 @@ void BaseWindow::focusOutEvent(QFocusEvent*) {
     OnFocusLost();
 }
 
+namespace {
+// Text a key types into a line: something, and no control character (Return, Tab, Backspace,
+// Escape and Delete bring one), without a modifier that makes the key a command.
+bool TypesText(const QKeyEvent& event) {
+    const QString text = event.text();
+    if (text.isEmpty()) return false;
+    if ((event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) != 0)
+        return false;
+    return std::none_of(text.begin(), text.end(),
+                        [](QChar c) { return c.category() == QChar::Other_Control; });
+}
+}  // namespace
+
 void BaseWindow::keyPressEvent(QKeyEvent* event) {
     const int key = event->key();
-    OnKeyDown(key);
+    if (!TypesText(*event) || !OnText(event->text())) OnKeyDown(key);
     if (pairing_.KeyDown(key, GetTick())) OnKeyDoublePress(key);
 }
 
@@ -113,6 +129,10 @@ void BaseWindow::mousePressEvent(QMouseEvent* event) {
 
 void BaseWindow::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) OnButtonUp(event->position().toPoint());
+    // A lifted finger is over nothing, though no leave event says so.
+    if (event->device() != nullptr &&
+        event->device()->type() == QInputDevice::DeviceType::TouchScreen)
+        OnPointerLeave();
 }
 
 void BaseWindow::mouseMoveEvent(QMouseEvent* event) {
@@ -121,6 +141,16 @@ void BaseWindow::mouseMoveEvent(QMouseEvent* event) {
 
 void BaseWindow::mouseDoubleClickEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) OnDoubleTap(event->position().toPoint());
+}
+
+void BaseWindow::enterEvent(QEnterEvent* event) {
+    OnPointerEnter(event->position().toPoint());
+    QWidget::enterEvent(event);
+}
+
+void BaseWindow::leaveEvent(QEvent* event) {
+    OnPointerLeave();
+    QWidget::leaveEvent(event);
 }
 
 void BaseWindow::changeEvent(QEvent* event) {

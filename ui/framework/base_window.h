@@ -4,6 +4,7 @@
 
 #include <QCursor>
 #include <QPoint>
+#include <QString>
 #include <QWidget>
 #include <cstdint>
 #include <map>
@@ -59,12 +60,19 @@ class BaseWindow : public QWidget {
     virtual void OnFocusGained() {}
     virtual void OnFocusLost() {}
     virtual void OnKeyDown(int key) {}
+    // Printable text a key typed without Ctrl, Alt or Meta, before its key-down; true when
+    // taken, and then OnKeyDown does not run for it.
+    virtual bool OnText(const QString& text) { return false; }
     virtual void OnKeyDoublePress(int key) {}
     virtual void OnKeyUp(int key) {}
     // The default takes the keyboard focus.
     virtual void OnButtonDown(const QPoint& pos);
     virtual void OnButtonUp(const QPoint& pos) {}
+    // Moves with and without a button down (the window tracks the mouse).
     virtual void OnPointerMove(const QPoint& pos) {}
+    // The pointer came over the window, or left it (for one of its children too).
+    virtual void OnPointerEnter(const QPoint& pos) {}
+    virtual void OnPointerLeave() {}
     virtual void OnDoubleTap(const QPoint& pos) {}
     virtual void OnCaptureLost() {}
     virtual void OnCommand(int id) {}
@@ -86,6 +94,8 @@ class BaseWindow : public QWidget {
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
     void changeEvent(QEvent* event) override;
     bool event(QEvent* event) override;
 

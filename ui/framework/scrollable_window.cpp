@@ -26,8 +26,14 @@ void ScrollableWindow::SetClock(Clock clock) {
     g_clock = clock != nullptr ? clock : &GetTick;
 }
 
+uint32_t ScrollableWindow::Now() {
+    return g_clock();
+}
+
 ScrollableWindow::ScrollableWindow(QWidget* parent) : BaseWindow(parent), physics_(FlingGain()) {
     StartTimer(kTimerRest, kRestIntervalMs);
+    // Moves without a button tell the pages where the pointer rests.
+    setMouseTracking(true);
 }
 
 ScrollBounds ScrollableWindow::BoundsOf(ViewPage* page) const {
@@ -156,7 +162,8 @@ void ScrollableWindow::OnButtonDown(const QPoint& pos) {
     // A finger on moving content stops it; that press is not a tap on the page.
     wasMoving_ = physics_.Moving();
     physics_.Stop();
-    pressPoint_ = movePoint_ = pos;
+    pressPoint_ = movePoint_ = pointerPos_ = pos;
+    pointerOver_ = true;
     pressTime_ = g_clock();
     pressed_ = true;
     menuShown_ = false;
@@ -196,7 +203,25 @@ void ScrollableWindow::EndHoldFeedback() {
     holdRect_ = QRect();
 }
 
+void ScrollableWindow::OnPointerEnter(const QPoint& pos) {
+    pointerOver_ = true;
+    pointerPos_ = pos;
+}
+
+void ScrollableWindow::OnPointerLeave() {
+    pointerOver_ = false;
+    if (ViewPage* page = ScrolledPage()) page->OnPointerLeave();
+}
+
+bool ScrollableWindow::OnText(const QString& text) {
+    ViewPage* page = ScrolledPage();
+    if (page == nullptr || Sliding() || !page->AcceptsInput()) return false;
+    return page->OnText(text);
+}
+
 void ScrollableWindow::OnPointerMove(const QPoint& pos) {
+    pointerOver_ = true;
+    pointerPos_ = pos;
     if (!pressed_ || menuShown_) return;
     if (indicatorDrag_) {
         DragIndicatorTo(pos.y());

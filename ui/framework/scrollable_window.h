@@ -38,6 +38,9 @@ class ScrollableWindow : public BaseWindow {
     int SlideOffset() const { return slideOffset_; }
     const ScrollPhysics& Physics() const { return physics_; }
     bool PointerPressed() const { return pressed_; }
+    // The mouse rests over the window (a finger only while it touches), and where.
+    bool PointerOver() const { return pointerOver_; }
+    QPoint PointerPos() const { return pointerPos_; }
 
     // Moves the current page's content by dy pixels (positive brings what is above into view),
     // within its bounds; false when no page can scroll now.
@@ -56,6 +59,7 @@ class ScrollableWindow : public BaseWindow {
     // The clock of the press-to-release timing; tests install their own.
     using Clock = uint32_t (*)();
     static void SetClock(Clock clock);
+    static uint32_t Now();
 
   protected:
     virtual ViewPage* ScrolledPage() const = 0;
@@ -80,6 +84,10 @@ class ScrollableWindow : public BaseWindow {
     void OnButtonDown(const QPoint& pos) override;
     void OnButtonUp(const QPoint& pos) override;
     void OnPointerMove(const QPoint& pos) override;
+    void OnPointerEnter(const QPoint& pos) override;
+    void OnPointerLeave() override;
+    // Typed text goes to the current page.
+    bool OnText(const QString& text) override;
     void OnDoubleTap(const QPoint& pos) override;
     void OnPositionChanged() override;
     void OnTimer(int id) override;
@@ -108,6 +116,8 @@ class ScrollableWindow : public BaseWindow {
     bool indicatorDrag_ = false;
     int indicatorGrab_ = 0;
     int slideOffset_ = 0;
+    bool pointerOver_ = false;
+    QPoint pointerPos_;
     static bool pressed_;  // one pointer for the process
 };
 

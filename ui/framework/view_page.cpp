@@ -220,14 +220,20 @@ void ViewPage::OpenPage(ViewPage* page) {
 }
 
 void ViewPage::OnTap(int x, int y) {
-    ListItem* item = ItemAt(x, y);
+    TapItem(ItemAt(x, y));
+}
+
+void ViewPage::OnDoubleTap(int x, int y) {
+    DoubleTapItem(ItemAt(x, y));
+}
+
+void ViewPage::TapItem(ListItem* item) {
     FocusItem(item);
     if (item != nullptr && !CurrentPageLook().openByDoubleClick)
         ActivateFocused(ListItem::kByPointer);
 }
 
-void ViewPage::OnDoubleTap(int x, int y) {
-    ListItem* item = ItemAt(x, y);
+void ViewPage::DoubleTapItem(ListItem* item) {
     FocusItem(item);
     if (item != nullptr) ActivateFocused(ListItem::kByPointer);
 }

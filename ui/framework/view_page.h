@@ -94,6 +94,11 @@ class ViewPage : public Canvas {
 
     // Input, in page coordinates, from the host.
     virtual void OnKey(int key);
+    // Printable text typed on the page (no editor has the keys); true when taken, and then
+    // no OnKey follows for that key.
+    virtual bool OnText(const QString& text) { return false; }
+    // The pointer left the host window (a finger lifted, or the mouse went away).
+    virtual void OnPointerLeave() {}
     virtual void OnTap(int x, int y);
     virtual void OnPress(int x, int y) { pressed_ = true; }
     virtual void OnDoubleTap(int x, int y);
@@ -158,6 +163,11 @@ class ViewPage : public Canvas {
     void PaintTo(QPainter& painter, const QRect& area, int viewHeight);
 
   protected:
+    // What a tap and a double tap do to an item (or to nothing): focus it, and open or
+    // toggle it (a single tap does so unless pages open by double click).
+    void TapItem(ListItem* item);
+    void DoubleTapItem(ListItem* item);
+
     void AfterResize(bool widthChanged, bool heightChanged) override;
     void AfterBandMoved() override;
     void AfterBandShifted(const QRect& exposed) override;

@@ -186,7 +186,7 @@ void ContactListPage::ContextCommand(int id) {
     const ContactPtr contact = row->Shared();
     switch (id) {
         case clistcmd::kSendMessage:
-            OpenPage(ChatPageOf(contact));
+            OpenPage(ChatPageChosen(contact));
             break;
         case clistcmd::kDelete:
             if (ConfirmDeletion(Host(), kTextDeleteContact)) DeleteContact(contact);

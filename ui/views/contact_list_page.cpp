@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <algorithm>
+#include <optional>
 #include <set>
 
 #include "accounts/accounts.h"
@@ -15,6 +16,7 @@
 #include "ui/framework/dpi.h"
 #include "ui/framework/drawing.h"
 #include "ui/framework/main_window.h"
+#include "ui/framework/scroll_physics.h"
 #include "ui/texts/ui_resources.h"
 #include "ui/texts/ui_texts.h"
 #include "ui/views/contact_list_parts.h"
@@ -23,13 +25,36 @@
 namespace zul {
 using namespace clist;
 
+namespace {
+
+// Text as finding compares it: compatibility-decomposed, without its combining marks, and
+// case-folded, so that "zoe" finds "Zoë" and "ZOE".
+QString FoldForFinding(const QString& text) {
+    const QString decomposed = text.normalized(QString::NormalizationForm_KD);
+    QString bare;
+    bare.reserve(decomposed.size());
+    for (QChar c : decomposed) {
+        const QChar::Category category = c.category();
+        if (category != QChar::Mark_NonSpacing && category != QChar::Mark_SpacingCombining &&
+            category != QChar::Mark_Enclosing)
+            bare.append(c);
+    }
+    return bare.toCaseFolded();
+}
+
+}  // namespace
+
 // ---- Rows ----------------------------------------------------------------------------------
 
 ContactRow::ContactRow(ContactListPage& page, ContactPtr contact)
     : ListItem(kOpensPage), page_(page), contact_(std::move(contact)) {}
 
 ViewPage* ContactRow::Activate(int) {
-    return page_.ChatPageOf(contact_);
+    return page_.ChatPageChosen(contact_);
+}
+
+ContactId ContactId::Of(const CContact& contact) {
+    return ContactId{contact.AccountID(), contact.LocalID()};
 }
 
 GroupRow::GroupRow(ContactListPage& page, std::u16string name)
@@ -129,31 +154,35 @@ bool ContactListPage::Sync() {
         redraws.swap(redraws_);
         removed = std::exchange(removedPending_, false);
     }
-    bool rebuild = rebuildPending_.exchange(false) || removed || CurrentShape() != shape_;
+    // A changed setting is the user's own doing and is shown at once.
+    const bool reshaped = CurrentShape() != shape_;
+    const bool held = !reshaped && OrderHeld();
+    bool rebuild = rebuildPending_.exchange(false) || removed || reshaped || heldRebuild_;
     const bool showOffline = Options().ClistShowOffline != 0;
     std::vector<std::pair<ContactRow*, ContactSortKey>> changed;
     for (const CContact* contact : redraws) {
-        if (rebuild) break;
+        if (rebuild && !held) break;
         ContactRow* row = RowOf(contact);
         if (row == nullptr) {  // a contact the list has not met yet
             rebuild = true;
-            break;
+            continue;
         }
         ContactSortKey now = SortKeyOf(row->Contact(), ChatOpen(contact));
         const ContactSortKey& was = row->key;
-        // Anything that can move the row or show or hide it needs the whole list again.
+        // Anything that can move the row or show or hide it needs the whole list again; while
+        // the order is held the row still shows its new state where it is.
         if (IsListed(now, showOffline) != IsListed(was, showOffline) || now.name != was.name ||
             now.status != was.status || now.HasUnread() != was.HasUnread() ||
-            now.Attention() != was.Attention() || now.messages != was.messages) {
+            now.Attention() != was.Attention() || now.messages != was.messages)
             rebuild = true;
-            break;
-        }
         changed.emplace_back(row, std::move(now));
     }
-    if (rebuild) {
-        RebuildNow();
+    if (rebuild && !held) {
+        heldRebuild_ = false;
+        RebuildKeepingFocus();
         return true;
     }
+    heldRebuild_ = rebuild;
     // A picture that came or went since the layout gets its place (or loses it) here.
     const bool avatars = Options().ClistShowAvatars != 0;
     for (auto& [row, key] : changed) {
@@ -162,6 +191,59 @@ bool ContactListPage::Sync() {
         RedrawItem(row);
     }
     return !changed.empty();
+}
+
+bool ContactListPage::OrderHeld() const {
+    const MainWindow* host = Host();
+    if (host == nullptr || host->CurrentPage() != this) return false;
+    if (host->PointerPressed()) return true;
+    if (pressedOnce_ && ScrollableWindow::Now() - pressTime_ < kHoldAfterPressMs) return true;
+    if (!host->PointerOver()) return false;
+    const QPoint at = host->PointerPos();
+    return at.x() >= 0 && at.x() < host->ClientWidth() && at.y() >= CaptionHeight() &&
+           at.y() < host->ViewHeight();
+}
+
+bool ContactListPage::IsLaidOut(const ListItem* item) const {
+    // Collect clears every rect and the layout gives one to the rows it lists.
+    return item != nullptr && !item->Rect().isEmpty();
+}
+
+ContactRow* ContactListPage::ListedRowOf(const ContactPtr& contact, const ContactId& id) const {
+    if (ContactRow* row = RowOf(contact.get()); IsLaidOut(row)) return row;
+    for (ListItem* item : laidOut_) {
+        if (item->Kind() != ListItem::kOpensPage) continue;
+        auto* row = static_cast<ContactRow*>(item);
+        if (ContactId::Of(row->Contact()) == id) return row;
+    }
+    return nullptr;
+}
+
+ContactRow* ContactListPage::FirstListedContact() const {
+    for (ListItem* item : laidOut_)
+        if (item->Kind() == ListItem::kOpensPage) return static_cast<ContactRow*>(item);
+    return nullptr;
+}
+
+void ContactListPage::RebuildKeepingFocus() {
+    // Where on the screen the focused row is, when it is there.
+    std::optional<int> screenTop;
+    if (const ListItem* before = FocusedItem(); IsLaidOut(before) && Host() != nullptr) {
+        const int top = before->Top() + ContentOffset();
+        if (top + before->Rect().height() > CaptionHeight() && top < ViewHeight()) screenTop = top;
+    }
+    RebuildNow();
+    ListItem* focused = FocusedItem();
+    if (!IsLaidOut(focused) || Host() == nullptr) return;
+    if (screenTop) {
+        const int offset =
+            ScrollBounds::For(Height(), ViewHeight()).Clamp(*screenTop - focused->Top());
+        if (offset != ContentOffset()) {
+            ScrollTo(offset, ViewHeight());
+            Host()->RepaintPage(this);
+        }
+    }
+    ScrollIntoView(focused->Rect(), false);
 }
 
 void ContactListPage::RebuildNow() {
@@ -199,6 +281,11 @@ void ContactListPage::Collect(ChatPages::Leaving& gone) {
             groups.emplace_back(group->Name(), group->Expanded());
     }
 
+    // The focused contact by who it is: a store that made its object anew keeps the focus.
+    std::optional<ContactId> focusedId;
+    if (ListItem* item = FocusedItem(); item != nullptr && item->Kind() == ListItem::kOpensPage)
+        focusedId = ContactId::Of(static_cast<ContactRow*>(item)->Contact());
+
     // Rows of contacts that left the store go, after the focus left them.
     std::unordered_set<const CContact*> present;
     present.reserve(contacts.size());
@@ -214,6 +301,8 @@ void ContactListPage::Collect(ChatPages::Leaving& gone) {
     }
     chats_.KeepOnly(present, gone);
 
+    // Finding lists every contact that matches, offline or not, in one section.
+    const bool finding = !foldedFind_.isEmpty();
     std::vector<ListEntry> entries;
     std::vector<ContactRow*> entryRows;
     entries.reserve(contacts.size());
@@ -222,15 +311,20 @@ void ContactListPage::Collect(ChatPages::Leaving& gone) {
         auto& row = rows_[c.get()];
         if (!row) row = std::make_unique<ContactRow>(*this, c);
         row->key = SortKeyOf(*c, ChatOpen(c.get()));
-        if (!IsListed(row->key, shape_.offline != 0)) row->ClearRect();
+        row->ClearRect();  // the layout places the listed ones
+        if (finding && !Matches(*row)) continue;
         entries.push_back(ListEntry{row->key, c->GroupName()});
         entryRows.push_back(row.get());
     }
     std::vector<std::u16string> groupNames;
     groupNames.reserve(groups.size());
     for (const auto& group : groups) groupNames.push_back(group.first);
-    const ListShape shape{shape_.sort,        shape_.eventsOnTop != 0, shape_.separate != 0,
-                          shape_.groups != 0, shape_.emptyGroups != 0, shape_.offline != 0};
+    const ListShape shape{shape_.sort,
+                          shape_.eventsOnTop != 0,
+                          shape_.separate != 0,
+                          !finding && shape_.groups != 0,
+                          !finding && shape_.emptyGroups != 0,
+                          finding || shape_.offline != 0};
     std::vector<int> headed;
     const std::vector<PlannedSection> plan = PlanSections(entries, groupNames, shape, &headed);
 
@@ -274,6 +368,23 @@ void ContactListPage::Collect(ChatPages::Leaving& gone) {
                    std::find(s.members.begin(), s.members.end(), focused) != s.members.end();
         });
     if (focused != nullptr && !stillListed) FocusItem(nullptr);
+    if (FocusedItem() == nullptr && focusedId) {
+        for (const Section& section : sections_)
+            for (ContactRow* row : section.members)
+                if (ContactId::Of(row->Contact()) == *focusedId) FocusItem(row);
+    }
+}
+
+bool ContactListPage::Matches(ContactRow& row) const {
+    const std::u16string sources[2] = {row.Contact().DisplayName(), row.Contact().Login()};
+    for (size_t i = 0; i < 2; ++i) {
+        if (row.folded[i].isNull() || row.foldedFrom[i] != sources[i]) {
+            row.foldedFrom[i] = sources[i];
+            row.folded[i] = FoldForFinding(QString::fromStdU16String(sources[i]));
+        }
+        if (row.folded[i].contains(foldedFind_)) return true;
+    }
+    return false;
 }
 
 void ContactRow::PlaceAvatar(bool avatars) {
@@ -398,6 +509,118 @@ ChatPage* ContactListPage::ChatPageFor(const ContactPtr& contact) {
 
 ViewPage* ContactListPage::ChatPageOf(const ContactPtr& contact) {
     return chats_.PageFor(contact);
+}
+
+ViewPage* ContactListPage::ChatPageChosen(const ContactPtr& contact) {
+    SetFindText(QString());
+    return ChatPageOf(contact);
+}
+
+// ---- Pointer and keys ----------------------------------------------------------------------
+
+void ContactListPage::OnPress(int x, int y) {
+    ViewPage::OnPress(x, y);
+    pressTime_ = ScrollableWindow::Now();
+    pressedOnce_ = true;
+    pressedContact_.reset();
+    pressedHeader_.clear();
+    pressedOn_ = PressedOn::kNothing;
+    ListItem* item = ItemAt(x, y);
+    if (item == nullptr) return;
+    if (item->Kind() == ListItem::kOpensPage) {
+        auto* row = static_cast<ContactRow*>(item);
+        pressedContact_ = row->Shared();
+        pressedId_ = ContactId::Of(row->Contact());
+        pressedOn_ = PressedOn::kContact;
+    } else {
+        pressedHeader_ = static_cast<GroupRow*>(item)->Name();
+        pressedOn_ = PressedOn::kHeader;
+    }
+}
+
+void ContactListPage::OnTap(int x, int y) {
+    // The release acts on what was under the finger when it came down.
+    ListItem* item = nullptr;
+    switch (std::exchange(pressedOn_, PressedOn::kNone)) {
+        case PressedOn::kNone:  // a tap whose press this page did not see
+            item = ItemAt(x, y);
+            break;
+        case PressedOn::kNothing:
+            break;
+        case PressedOn::kContact:
+            item = ListedRowOf(pressedContact_, pressedId_);
+            break;
+        case PressedOn::kHeader:
+            if (GroupRow* header = HeaderOf(pressedHeader_); IsLaidOut(header)) item = header;
+            break;
+    }
+    pressedContact_.reset();
+    TapItem(item);
+}
+
+void ContactListPage::OnDoubleTap(int x, int y) {
+    pressTime_ = ScrollableWindow::Now();
+    pressedOnce_ = true;
+    DoubleTapItem(ItemAt(x, y));
+}
+
+void ContactListPage::OnPointerLeave() {
+    Sync();  // what waited for the pointer goes in, unless a recent press still holds it
+}
+
+bool ContactListPage::OnText(const QString& text) {
+    // A space before anything was typed still opens the focused row.
+    if (findText_.isEmpty() && text.trimmed().isEmpty()) return false;
+    SetFindText(findText_ + text);
+    return true;
+}
+
+void ContactListPage::OnKey(int key) {
+    if (!findText_.isEmpty()) {
+        if (key == Qt::Key_Escape) {  // when the window's shortcut did not take it
+            SetFindText(QString());
+            return;
+        }
+        if (key == Qt::Key_Backspace) {
+            QString text = findText_;
+            text.chop(text.size() >= 2 && text.back().isLowSurrogate() ? 2 : 1);
+            SetFindText(text);
+            return;
+        }
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            // The match the focus is on: the first, unless the arrows moved it.
+            ListItem* item = FocusedItem();
+            if (item == nullptr || item->Kind() != ListItem::kOpensPage || !IsLaidOut(item))
+                item = FirstListedContact();
+            if (item == nullptr) return;
+            FocusItem(item);
+            ActivateFocused(ListItem::kByKey);
+            return;
+        }
+    }
+    ViewPage::OnKey(key);
+}
+
+bool ContactListPage::GoBack() {
+    if (findText_.isEmpty()) return false;
+    SetFindText(QString());
+    return true;
+}
+
+void ContactListPage::SetFindText(const QString& text) {
+    if (text == findText_) return;
+    findText_ = text;
+    foldedFind_ = FoldForFinding(text);
+    Caption().SetSubtitle(
+        text.isEmpty() ? QString()
+                       : QStringLiteral("\u201C%1\u201D").arg(SingleLine(text.toStdU16String())));
+    heldRebuild_ = false;  // the rebuild below takes in whatever waited
+    RebuildNow();
+    if (!findText_.isEmpty()) {
+        FocusItem(FirstListedContact());  // what Enter opens
+    } else if (IsLaidOut(FocusedItem())) {
+        ScrollIntoView(FocusedItem()->Rect(), false);
+    }
 }
 
 void ContactListPage::ToggleGroup(GroupRow& row) {

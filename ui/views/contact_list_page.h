@@ -1,14 +1,18 @@
 // ContactListPage: the contacts page. It lists the contacts of all accounts, optionally under
 // the headers of their (virtual) groups, in one of four layouts and five sizes, sorted by one
-// of three keys; a tap opens the contact's chat page.
+// of three keys; a tap opens the contact's chat page. Text typed on the page finds contacts by
+// nickname or login.
 //
 // The model reaches the page through IContactsView from any thread; those calls only leave
 // marks. The page applies them on the user-interface thread at its next tick (Sync), so a
-// burst of presence changes costs one rebuild.
+// burst of presence changes costs one rebuild. While the user is about to pick a row (the
+// pointer over the rows, a button down, or a press less than a second ago) the rows keep their
+// order: what would move, add or remove rows waits, and only rows redraw in place.
 #pragma once
 
 #include <QImage>
 #include <QRect>
+#include <QString>
 #include <atomic>
 #include <map>
 #include <memory>
@@ -91,15 +95,26 @@ class ContactRow : public ListItem {
     // none without a picture (or with avatars hidden).
     void PlaceAvatar(bool avatars);
 
-    ContactSortKey key;  // as of the last rebuild
+    ContactSortKey key;  // as of the last rebuild (or in-place redraw)
     QRect avatarBox;     // empty without an avatar to show
     QImage avatar;       // decoded and scaled to its place, made when first drawn
     uint32_t avatarVersion = 0;
     bool avatarTried = false;
+    // The nickname and login folded for finding, and what they were folded from.
+    std::u16string foldedFrom[2];
+    QString folded[2];
 
   private:
     ContactListPage& page_;
     ContactPtr contact_;
+};
+
+// A contact as the user knows it, across rebuilds and a store that made its object anew.
+struct ContactId {
+    int32_t account = 0;
+    int32_t local = 0;
+    bool operator==(const ContactId&) const = default;
+    static ContactId Of(const CContact& contact);
 };
 
 // The header of a group name. The group itself is looked up by name when it is toggled, so
@@ -145,6 +160,14 @@ class ContactListPage : public ViewPage, public IContactsView {
     void FillMenuPopup(QMenu& menu, QAction* before) override;
     void Command(int id) override;
     ListItem* ItemAt(int x, int y) override;
+    void OnKey(int key) override;
+    bool OnText(const QString& text) override;
+    void OnPress(int x, int y) override;
+    void OnTap(int x, int y) override;
+    void OnDoubleTap(int x, int y) override;
+    void OnPointerLeave() override;
+    // Escape empties the find text first.
+    bool GoBack() override;
 
     // ---- Operations --------------------------------------------------------------------
     // Applies what the model reported since the last call; true when anything was redrawn.
@@ -153,6 +176,8 @@ class ContactListPage : public ViewPage, public IContactsView {
     void RebuildNow();
     // Opens (slides in) the chat page of a contact.
     void OpenChat(const ContactPtr& contact) { OpenPage(ChatPageOf(contact)); }
+    // The chat page a row or the contact menu opens: the find text has done its work and goes.
+    ViewPage* ChatPageChosen(const ContactPtr& contact);
     // The chat page of a contact, made on first use; FindChatPage does not make one.
     ChatPage* ChatPageFor(const ContactPtr& contact);
     ChatPage* FindChatPage(const CContact* contact) const;
@@ -164,6 +189,15 @@ class ContactListPage : public ViewPage, public IContactsView {
     ContactDetailsPage* DetailsPage() const { return details_.get(); }
     SearchPage* ResultsPage() const { return search_.get(); }
     bool BlinkOn() const { return blinkOn_; }
+
+    // The text typed to find contacts ("" lists them all); setting it lists the matches at
+    // once and focuses the first.
+    const QString& FindText() const { return findText_; }
+    void SetFindText(const QString& text);
+    // Whether the rows keep their order now (see the top of this file).
+    bool OrderHeld() const;
+    // The held changes wait this long after the last press.
+    static constexpr uint32_t kHoldAfterPressMs = 1000;
 
     // What is listed, in order (headers and contacts); for the tests.
     const std::vector<ListItem*>& Listed() const { return laidOut_; }
@@ -214,6 +248,14 @@ class ContactListPage : public ViewPage, public IContactsView {
     void ChangeOption(OptionInt& option, int32_t value);
     // First laid-out item whose bottom lies below y.
     std::vector<ListItem*>::const_iterator FirstBelow(int y) const;
+    // Whether a row matches the folded find text.
+    bool Matches(ContactRow& row) const;
+    // The laid-out row of a contact, found by identity when its object was replaced.
+    ContactRow* ListedRowOf(const ContactPtr& contact, const ContactId& id) const;
+    bool IsLaidOut(const ListItem* item) const;
+    // A rebuild that keeps the focused contact focused, and on the screen where it was.
+    void RebuildKeepingFocus();
+    ContactRow* FirstListedContact() const;
 
     CContacts& contacts_;
     CAccounts& accounts_;
@@ -232,6 +274,18 @@ class ContactListPage : public ViewPage, public IContactsView {
     Shape shape_{};
     bool blinkOn_ = false;
     bool rebuilding_ = false;
+    // A rebuild is owed but waits while the order is held.
+    bool heldRebuild_ = false;
+    // What the last press landed on: its tap acts on that, wherever it has moved since.
+    enum class PressedOn { kNone, kNothing, kContact, kHeader };
+    PressedOn pressedOn_ = PressedOn::kNone;
+    ContactPtr pressedContact_;
+    ContactId pressedId_;
+    std::u16string pressedHeader_;
+    uint32_t pressTime_ = 0;
+    bool pressedOnce_ = false;
+    QString findText_;
+    QString foldedFind_;
 
     ChatPages chats_;
     // The details page, made on first use and shown for one contact at a time.
