@@ -596,6 +596,7 @@ class SentBatch {
 
 void CAccount::FlushOutbox() {
     if (Status() == kStatusOffline) return;
+    std::lock_guard flushing(outboxMutex_);
     SentBatch batch(*this);
     for (const ContactPtr& contact : contacts_.ContactsOf(this)) {
         CHistory& history = contact->History();

@@ -305,6 +305,8 @@ class CAccount : public CAccountData {
     std::atomic<int32_t> requestedStatus_{-1};
     std::atomic<bool> running_{false};
     std::atomic<bool> stopRequested_{false};
+    // One outbox flush at a time: two would send the same message twice.
+    std::mutex outboxMutex_;
     std::mutex addsMutex_;
     std::vector<ContactToAdd> adds_;
     std::vector<GroupChange> groupChanges_;  // guarded by addsMutex_

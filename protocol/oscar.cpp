@@ -137,6 +137,9 @@ bool COscar::SendStatus(int32_t status) {
 }
 
 bool COscar::SendMessageEvent(CHistoryEvent* event) {
+    // A queue half full (a server that allows little) keeps the rest of the outbox for later:
+    // a message is marked sent only once it is in line to go.
+    if (QueuedFrames(Link::Service) >= kMaxQueuedFrames / 2) return false;
     return SendMessage(*this, event);
 }
 

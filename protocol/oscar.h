@@ -17,6 +17,7 @@
 
 #include "accounts/account.h"
 #include "platform/socket.h"
+#include "platform/wake_signal.h"
 #include "protocol/services/list_download.h"
 #include "protocol/transport/frame_buffer.h"
 #include "protocol/transport/session_tables.h"
@@ -77,6 +78,17 @@ class COscar : public CAccount {
     // number, byte counting. Raises CError. Called while the session thread handles a burst,
     // the frame is queued and sent after the burst's commit.
     void SendFrame(Link link, COscarPacket& frame);
+    // While the receive loop runs, a send from any thread joins its link's queue and returns
+    // at once; the loop sends it when the link's rate class allows, so that no send holds up
+    // receiving. A queue holds at most this many frames; more are dropped and logged.
+    static constexpr size_t kMaxQueuedFrames = 2000;
+    size_t QueuedFrames(Link link) const;
+    // Milliseconds a send of (family, subtype) must wait to keep its class at or above the
+    // clear level (0: none), and the class's new level once it is sent.
+    int64_t RateWaitMs(Link link, uint16_t family, uint16_t subtype);
+    void RecordRateSend(Link link, uint16_t family, uint16_t subtype);
+    // Wakes the receive loop at once for work the user asked for (any thread).
+    void WakeSession() override;
     // Runs `action` now, or after the commit when the calling thread is handling this
     // session's burst (work that may wait for the network: connects, sends).
     void AfterBurst(std::function<void()> action);
@@ -237,6 +249,12 @@ class COscar : public CAccount {
     bool FramesWaiting() const;
     void HandleBurst();
     void RunAfterBurst();
+    // Sends the queued frames whose rate class allows them now, in order per link; returns
+    // the milliseconds until the next queued frame may go (-1: none waits).
+    int64_t DrainOutgoing();
+    // Sends one frame on the link now: send lock, sequence number, byte counting.
+    void SendNow(Link link, COscarPacket& frame);
+    void ClearQueue(Link link);
     // Writes the account's row when a save is owed (joining the transaction of the caller).
     void SaveOwedAccount();
 
@@ -284,6 +302,12 @@ class COscar : public CAccount {
     FrameBuffer serviceIn_;
     FrameBuffer avatarIn_;
     std::vector<std::function<void()>> afterBurst_;
+    // The outgoing queues (service, avatar) while the receive loop runs.
+    std::atomic<bool> queueing_{false};
+    mutable std::mutex outMutex_;  // a leaf: the queues only
+    std::deque<std::vector<uint8_t>> out_[2];
+    std::atomic<bool> userWork_{false};
+    WakeSignal wake_;
 };
 
 // Registers COscar as the account kind for ICQ and AIM rows of the profile.

@@ -106,34 +106,51 @@ void COscar::SetSequence(Link link, uint16_t value) {
     (link == Link::Service ? serviceSequence_ : avatarSequence_) = value;
 }
 
-void COscar::ApplyRateControl(Link link, uint16_t family, uint16_t subtype) {
-    RateClassTable& rates = Rates(link);
-    auto position = rates.Find(family, subtype);
-    if (!position) return;
-    auto cls = rates.At(*position);
-    if (!cls || cls->windowSize == 0) return;
+namespace {
 
-    // The class's level is a running average of the time between sends:
-    //     new = ((window - 1) * old + time since the last send) / window,
-    // never above the class's maximum (however long the quiet was). A send that would bring
-    // it below the clear level waits until it would not: the server starts limiting (and
-    // dropping what is limited) below its alert level and disconnects further down.
-    // Products of two 32-bit quantities from the server: 128 bits hold them at the extremes.
-    using Wide = __int128;
+// The class's level is a running average of the time between sends:
+//     new = ((window - 1) * old + time since the last send) / window,
+// never above the class's maximum (however long the quiet was). A send that would bring it
+// below the clear level waits until it would not: the server starts limiting (and dropping
+// what is limited) below its alert level and disconnects further down. Products of two
+// 32-bit quantities from the server: 128 bits hold them at the extremes.
+using Wide = __int128;
+
+uint32_t LevelAfter(const RateClass& c, uint32_t elapsed) {
+    const Wide w = c.windowSize;
+    return static_cast<uint32_t>(
+        std::min<Wide>(((w - 1) * Wide(c.currentLevel) + elapsed) / w, c.maxLevel));
+}
+
+}  // namespace
+
+int64_t COscar::RateWaitMs(Link link, uint16_t family, uint16_t subtype) {
+    RateClassTable& rates = Rates(link);
+    const auto position = rates.Find(family, subtype);
+    if (!position) return 0;
+    const auto cls = rates.At(*position);
+    if (!cls || cls->windowSize == 0) return 0;
+    const uint32_t elapsed = GetTick() - cls->lastSend;
+    if (LevelAfter(*cls, elapsed) >= cls->clearLevel) return 0;
     const Wide w = cls->windowSize;
-    const Wide old = cls->currentLevel;
-    const uint32_t last = cls->lastSend;
-    const auto levelAfter = [&](uint32_t elapsed) {
-        return static_cast<uint32_t>(std::min<Wide>(((w - 1) * old + elapsed) / w, cls->maxLevel));
-    };
-    uint32_t elapsed = GetTick() - last;
-    if (levelAfter(elapsed) < cls->clearLevel) {
-        const Wide due = w * cls->clearLevel - (w - 1) * old - elapsed;
-        SleepUnlessStopped(*this, static_cast<int64_t>(std::min<Wide>(due, kMaxRateWaitMs)),
-                           &ShutMark(link));
-        elapsed = GetTick() - last;
-    }
-    rates.Store(*position, levelAfter(elapsed), last + elapsed);
+    const Wide due = w * cls->clearLevel - (w - 1) * Wide(cls->currentLevel) - elapsed;
+    return static_cast<int64_t>(std::clamp<Wide>(due, 1, kMaxRateWaitMs));
+}
+
+void COscar::RecordRateSend(Link link, uint16_t family, uint16_t subtype) {
+    RateClassTable& rates = Rates(link);
+    const auto position = rates.Find(family, subtype);
+    if (!position) return;
+    const auto cls = rates.At(*position);
+    if (!cls || cls->windowSize == 0) return;
+    const uint32_t elapsed = GetTick() - cls->lastSend;
+    rates.Store(*position, LevelAfter(*cls, elapsed), cls->lastSend + elapsed);
+}
+
+void COscar::ApplyRateControl(Link link, uint16_t family, uint16_t subtype) {
+    if (const int64_t wait = RateWaitMs(link, family, subtype); wait > 0)
+        SleepUnlessStopped(*this, wait, &ShutMark(link));
+    RecordRateSend(link, family, subtype);
 }
 
 namespace {
@@ -159,36 +176,101 @@ void COscar::RunAfterBurst() {
 }
 
 void COscar::SendFrame(Link link, COscarPacket& frame) {
-    if (t_burstOwner == this) {
-        // Inside a burst the profile is locked: the frame goes out after the commit, so that
-        // no rate wait or slow send holds the profile. A failure then ends the session as a
-        // failed send always does; on the avatar link it closes only that link.
-        auto bytes = std::make_shared<std::vector<uint8_t>>(frame.data, frame.data + frame.size);
-        afterBurst_.push_back([this, link, bytes] {
-            COscarPacket copy;
-            std::memcpy(copy.data, bytes->data(), bytes->size());
-            copy.size = static_cast<int32_t>(bytes->size());
-            if (link == Link::Service) {
-                SendFrame(link, copy);
+    // Bursts are handled inside the receive loop: what their handlers send is queued and goes
+    // out after the commit, so that no rate wait or slow send holds the profile.
+    if (queueing_.load()) {
+        {
+            std::lock_guard lock(outMutex_);
+            auto& queue = out_[link == Link::Service ? 0 : 1];
+            if (queue.size() >= kMaxQueuedFrames) {
+                WriteLogFormat(kGeneralLog, u"Outgoing queue full: frame of channel %d dropped",
+                               frame.channel());
                 return;
             }
-            try {
-                SendFrame(link, copy);
-            } catch (const CError& e) {
-                WriteLogFormat(kGeneralLog, u"SendAvat():CError %d catched", e.Code());
-                DropAvatarConnection();
-            }
-        });
+            queue.emplace_back(frame.data, frame.data + frame.size);
+            // One wake-up for a queue that was empty; the loop takes what follows with it.
+            if (queue.size() > 1 || t_burstOwner == this) return;
+        }
+        wake_.Signal();
         return;
     }
     CConnection::CheckConnection();
-    uint32_t sent = 0;
-    std::exception_ptr failure;
     {
         std::lock_guard lock(sendMutex_);
         if (frame.channel() == channel::kSnac) {
             ApplyRateControl(link, frame.family(), frame.subtype());
         }
+    }
+    SendNow(link, frame);
+}
+
+size_t COscar::QueuedFrames(Link link) const {
+    std::lock_guard lock(outMutex_);
+    return out_[link == Link::Service ? 0 : 1].size();
+}
+
+void COscar::ClearQueue(Link link) {
+    std::lock_guard lock(outMutex_);
+    out_[link == Link::Service ? 0 : 1].clear();
+}
+
+void COscar::WakeSession() {
+    userWork_.store(true);
+    wake_.Signal();
+}
+
+int64_t COscar::DrainOutgoing() {
+    int64_t next = -1;
+    for (Link link : {Link::Service, Link::Avatar}) {
+        const int index = link == Link::Service ? 0 : 1;
+        if (link == Link::Avatar && !AvatarActive() && Socket(Link::Avatar) == kInvalidSocket) {
+            ClearQueue(link);
+            continue;
+        }
+        for (;;) {
+            COscarPacket frame;
+            {
+                std::lock_guard lock(outMutex_);
+                if (out_[index].empty()) break;
+                const std::vector<uint8_t>& bytes = out_[index].front();
+                std::memcpy(frame.data, bytes.data(), bytes.size());
+                frame.size = static_cast<int32_t>(bytes.size());
+            }
+            if (frame.channel() == channel::kSnac) {
+                const int64_t wait = RateWaitMs(link, frame.family(), frame.subtype());
+                if (wait > 0) {
+                    next = next < 0 ? wait : std::min(next, wait);
+                    break;
+                }
+                RecordRateSend(link, frame.family(), frame.subtype());
+            }
+            {
+                std::lock_guard lock(outMutex_);
+                if (!out_[index].empty()) out_[index].pop_front();
+            }
+            if (link == Link::Service) {
+                SendNow(link, frame);
+                continue;
+            }
+            try {
+                SendNow(link, frame);
+            } catch (const CError& e) {
+                WriteLogFormat(kGeneralLog, u"SendAvat():CError %d catched", e.Code());
+                ClearQueue(link);
+                DropAvatarConnection();
+                break;
+            }
+        }
+    }
+    return next;
+}
+
+void COscar::SendNow(Link link, COscarPacket& frame) {
+    CConnection::CheckConnection();
+    uint32_t sent = 0;
+    std::exception_ptr failure;
+    {
+        std::lock_guard lock(sendMutex_);
         const uint16_t sequence = NextSequence(link);
         try {
             frame.Send(Socket(link), sequence, &sent);
@@ -332,23 +414,51 @@ bool COscar::FramesWaiting() const {
 void COscar::HandleIncoming_MainThread() {
     uint32_t keepAlive = GetTick();
     uint32_t idleTasks = GetTick();
+    // From here every send joins its link's queue; what is left when the loop ends is dropped
+    // with the connections.
+    struct QueueScope {
+        explicit QueueScope(COscar& s) : session(s) { session.queueing_.store(true); }
+        ~QueueScope() {
+            session.queueing_.store(false);
+            session.ClearQueue(Link::Service);
+            session.ClearQueue(Link::Avatar);
+        }
+        COscar& session;
+    } queueScope(*this);
     // The frames kept during sign-on are handled first, whatever the status.
-    while (DeferredCount() > 0 && !StopRequested()) HandleBurst();
+    while (DeferredCount() > 0 && !StopRequested()) {
+        HandleBurst();
+        DrainOutgoing();
+    }
     while (Status() != -1 && !StopRequested()) {
         CConnection::CheckConnection();
+        // What the rate classes allow goes out; the rest waits for its time, while frames
+        // keep arriving.
+        const int64_t due = DrainOutgoing();
         // Both connections are watched at once and read without waiting: a frame that
         // arrives slowly on one never holds up the other, and nothing waits for the network
         // while the profile is locked.
         bool quiet = false;
+        bool asked = false;
         if (!FramesWaiting()) {
-            const SocketHandle sockets[2] = {serviceSocket_,
-                                             AvatarActive() ? avatarSocket_ : kInvalidSocket};
+            const SocketHandle sockets[3] = {
+                serviceSocket_, AvatarActive() ? avatarSocket_ : kInvalidSocket, wake_.Handle()};
             // Picture checks are done while nothing arrives, a slice at a time: the next
             // frames are never held back for long.
             const bool checks = PictureChecksWaiting() > 0;
-            const int ready = SocketWaitAnyReadable(sockets, 2, checks ? 0 : 1000);
+            int wait = checks ? 0 : 1000;
+            if (due >= 0) wait = static_cast<int>(std::min<int64_t>(wait, due));
+            int ready = SocketWaitAnyReadable(sockets, 3, wait);
             if (ready < 0) throw CError(u"COscar::HandleIncoming_MainThread", LastSocketError());
-            quiet = ready == 0 && !checks;
+            const bool woken = (ready & 4) != 0;
+            if (woken) {
+                wake_.Clear();
+                ready &= 3;
+            }
+            // The user asked for something (a message, an edit, details): the idle pass that
+            // does it runs now.
+            asked = userWork_.exchange(false);
+            quiet = ready == 0 && !checks && !woken;
             if (ready == 0 && checks) RunPictureChecks(*this, kPictureChecksPerSlice);
             {
                 // The bytes read are counted into the burst they bring (one commit).
@@ -373,7 +483,7 @@ void COscar::HandleIncoming_MainThread() {
         // The idle pass, once a second also while data keeps coming: a server that never
         // falls quiet (a large list's presence, a busy chat) must not hold back the user's
         // messages or the pictures. The keep-alive is for a quiet connection only.
-        if (!quiet && GetTick() - idleTasks < kBusyIdleMs) continue;
+        if (!quiet && !asked && GetTick() - idleTasks < kBusyIdleMs) continue;
         SaveOwedAccount();
         RunIdleTasks();
         // A server that never falls quiet still has the pictures checked.

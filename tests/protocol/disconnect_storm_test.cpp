@@ -243,6 +243,8 @@ class DisconnectStorm : public ::testing::Test {
         data.SetEnabled(1);
         account_ = std::make_unique<COscar>(data, contacts_, folders_.DataDir());
         account_->dbSave();
+        // The account's own descriptor (its session's wake-up) lives as long as it does.
+        descriptorBase_ = OpenDescriptors();
 
         pusher_ = std::thread([this] { Push(); });
         user_ = std::thread([this] { Write(); });

@@ -135,9 +135,7 @@ TEST(Session, SequenceNumbersWrapAfter7FFFToZero) {
 TEST(Session, RateClassesPaceSendsByTheLevelFormula) {
     ClockGuard clock;
     SessionHarness h;
-    ASSERT_TRUE(h.SignOn(0));
     SetTickSource(&OffsetTick);
-    SetSleepFunction(&RecordSleep);
     auto classOf = [](uint32_t current, uint32_t quietMs) {
         RateClass cls;
         cls.windowSize = 80;
@@ -151,18 +149,19 @@ TEST(Session, RateClassesPaceSendsByTheLevelFormula) {
         unrelated.members = {0x00010011};
         return std::vector<RateClass>{cls, unrelated};
     };
+    // A send as the queue makes it: it waits until it is due, then counts.
     auto send = [&](uint16_t family, uint16_t subtype) {
-        g_slept = 0;
-        COscarPacket frame = COscarPacket::Snac(family, subtype);
-        h.Account().SendFrame(Link::Service, frame);
-        return g_slept.load();
+        const int64_t wait = h.Account().RateWaitMs(Link::Service, family, subtype);
+        g_tickOffset += static_cast<uint32_t>(wait);
+        h.Account().RecordRateSend(Link::Service, family, subtype);
+        return wait;
     };
 
     h.Account().Rates(Link::Service).Assign(classOf(5000, 1000));
-    EXPECT_EQ(send(0x01, 0x11), 0u);
+    EXPECT_EQ(send(0x01, 0x11), 0);
     // Sent now the level would be (79 * 5000 + 1000) / 80 = 4950, below the clear level: the
     // send waits until (79 * 5000 + t) / 80 reaches 5200, at t = 21,000 ms, 20 s from now.
-    EXPECT_NEAR(send(0x04, 0x06), 20000u, 50u);
+    EXPECT_NEAR(send(0x04, 0x06), 20000, 50);
     auto stored = h.Account().Rates(Link::Service).At(0);
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->currentLevel, 5200u);
@@ -170,8 +169,8 @@ TEST(Session, RateClassesPaceSendsByTheLevelFormula) {
     // After an hour of quiet the level starts from the class's maximum, not from an hour:
     // 6000, 5925, ... 5219 after twelve sends at once; the thirteenth waits.
     h.Account().Rates(Link::Service).Assign(classOf(5000, 3600000));
-    for (int i = 1; i <= 12; ++i) EXPECT_EQ(send(0x04, 0x06), 0u) << "send " << i;
-    EXPECT_GT(send(0x04, 0x06), 0u);
+    for (int i = 1; i <= 12; ++i) EXPECT_EQ(send(0x04, 0x06), 0) << "send " << i;
+    EXPECT_GT(send(0x04, 0x06), 0);
 }
 
 // What a burst of frames makes the client send goes out after the burst's commit: a send that
@@ -209,43 +208,49 @@ TEST(Session, ASendABurstCausesWaitsForItsRateOutsideTheProfileLock) {
         h.ServiceServer().WaitForFrameCount(test::ScriptedServer::IsSnac(0x01, 0x17), before + 1));
 }
 
-TEST(Session, ALostConnectionEndsARateWaitAtOnce) {
+// A send that must wait for its rate window waits in the queue, not on a thread: the caller
+// goes on at once, incoming frames are handled meanwhile, the frame goes out when due, and a
+// lost connection ends the session at once with frames still queued.
+TEST(Session, IncomingFramesAreHandledWhileASendWaitsForItsRateWindow) {
     test::HarnessOptions options;
     options.reconnectOnError = false;
     SessionHarness h(options);
     ASSERT_TRUE(h.SignOn(0));
-    // The session's own last sign-on send (the offline request the AIM way, after the meta
-    // request was refused) is out before the test holds the send lock.
     ASSERT_TRUE(h.ServiceServer().WaitForFrame(test::ScriptedServer::IsSnac(0x04, 0x10)));
-    // A class whose last send was long ago makes the next message wait the longest (30 s).
+    // (79 * 5000 + t) / 80 reaches 5020 at t = 6,600 ms: with 5 s gone, 1.6 s from now.
     RateClass cls;
     cls.windowSize = 80;
     cls.currentLevel = 5000;
-    cls.clearLevel = 6000;
+    cls.clearLevel = 5020;
     cls.maxLevel = 7000;
-    cls.lastSend = GetTick() - 40000;
+    cls.lastSend = GetTick() - 5000;
     cls.members = {0x00040006};
     h.Account().Rates(Link::Service).Assign({cls});
+    const auto isMessage = test::ScriptedServer::IsSnac(0x04, 0x06);
+    const size_t before = h.ServiceServer().CountFrames(isMessage);
 
-    std::atomic<bool> done{false};
-    std::thread sender([&] {
-        COscarPacket message = COscarPacket::Snac(0x04, 0x06);
-        try {
-            h.Account().SendFrame(Link::Service, message);
-        } catch (const CError&) {
-            // the socket went while it waited
-        }
-        done.store(true);
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    ASSERT_FALSE(done.load()) << "the message did not wait";
-    // The server goes: the session closes its sockets, and the waiting send gives up rather
-    // than keep the send lock (and the session's shutdown) for the rest of its wait.
+    const uint32_t start = GetTick();
+    COscarPacket message = COscarPacket::Snac(0x04, 0x06);
+    std::thread([&] { h.Account().SendFrame(Link::Service, message); }).join();
+    EXPECT_LT(GetTick() - start, 500u) << "the caller waited for the rate window";
+    EXPECT_EQ(h.Account().QueuedFrames(Link::Service), 1u);
+    h.ServerSends(0x04, 0x07, test::Channel1Message("777", 0, test::Utf8("meanwhile")));
+    ASSERT_TRUE(SessionHarness::WaitUntil(
+        [] { return test::LastMessageFrom(u"777") == u"meanwhile"; }, std::chrono::seconds(1)));
+    EXPECT_EQ(h.ServiceServer().CountFrames(isMessage), before) << "sent before it was due";
+    ASSERT_TRUE(h.ServiceServer().WaitForFrameCount(isMessage, before + 1));
+    EXPECT_GE(GetTick() - start, 1400u);
+
+    // Queued again, the server goes: the session ends without waiting for the window.
+    cls.lastSend = GetTick();
+    cls.currentLevel = 5000;
+    cls.clearLevel = 6000;
+    h.Account().Rates(Link::Service).Assign({cls});
+    for (int i = 0; i < 3; ++i) h.Account().SendFrame(Link::Service, message);
     h.ServiceServer().Close();
-    const bool ended = SessionHarness::WaitUntil([&] { return done.load(); });
-    sender.join();
-    EXPECT_TRUE(ended);
-    EXPECT_TRUE(SessionHarness::WaitUntil([&] { return !h.Account().SessionRunning(); }));
+    EXPECT_TRUE(SessionHarness::WaitUntil([&] { return !h.Account().SessionRunning(); },
+                                          std::chrono::seconds(3)));
+    EXPECT_EQ(h.Account().QueuedFrames(Link::Service), 0u);
 }
 
 TEST(Session, KeepAliveOnlyAfterThirtySecondsOfQuiet) {
