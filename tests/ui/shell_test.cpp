@@ -235,6 +235,58 @@ TEST(UiResourcesTest, FontsIconsMenusAndTexts) {
     Dpi::ClearOverride();
 }
 
+TEST(WindowPlacementTest, APhoneScreenIsFilledAndADesktopGetsTheRememberedOrDefaultSize) {
+    const QSize minimum(240, 320);
+    const struct {
+        const char* what;
+        QRect available;
+        QSize remembered;
+        bool placeOnScreen;
+        QRect expected;
+        bool fill;
+        bool moved;
+    } cases[] = {
+        {"phone upright", {0, 0, 480, 800}, {}, false, {0, 0, 480, 800}, true, true},
+        {"phone, a bar on top", {0, 32, 360, 688}, {480, 720}, true, {0, 32, 360, 688}, true, true},
+        {"desktop, first start", {0, 0, 1280, 800}, {}, false, {0, 0, 480, 720}, false, false},
+        {"desktop, remembered",
+         {0, 0, 1920, 1080},
+         {900, 700},
+         true,
+         {50, 60, 900, 700},
+         false,
+         true},
+        {"remembered on a monitor gone",
+         {0, 0, 1920, 1080},
+         {900, 700},
+         false,
+         {0, 0, 900, 700},
+         false,
+         false},
+        {"larger than the screen",
+         {0, 0, 1024, 600},
+         {1600, 1200},
+         true,
+         {50, 60, 1024, 600},
+         false,
+         true},
+        {"a tiny remembered size",
+         {0, 0, 1280, 800},
+         {100, 100},
+         true,
+         {50, 60, 240, 320},
+         false,
+         true},
+    };
+    for (const auto& c : cases) {
+        const WindowPlacement plan =
+            PlanWindowPlacement(c.available, c.remembered, {50, 60}, c.placeOnScreen, minimum);
+        EXPECT_EQ(plan.geometry, c.expected) << c.what;
+        EXPECT_EQ(plan.fill, c.fill) << c.what;
+        EXPECT_EQ(plan.moved, c.moved) << c.what;
+    }
+}
+
 TEST(StallMonitorTest, AWindowThreadHeldBusyIsMeasuredAndWritten) {
     EnsureApp();
     IsolatedFolders folders;

@@ -195,20 +195,48 @@ void ClientApp::AnswerAccountQuestion(CAccount& account) {
     account.RequestStatus(status >= 0 ? status : 0);
 }
 
+WindowPlacement PlanWindowPlacement(const QRect& available, const QSize& remembered,
+                                    const QPoint& place, bool placeOnScreen, const QSize& minimum) {
+    // Wider than this (logical pixels) is a tablet held sideways or a desktop.
+    constexpr int kPhoneWidth = 600;
+    WindowPlacement plan;
+    if (!available.isEmpty() && available.width() <= kPhoneWidth) {
+        plan.geometry = available;
+        plan.fill = plan.moved = true;
+        return plan;
+    }
+    QSize size(kWindowWidth, kWindowHeight);
+    if (remembered.width() > 0 && remembered.height() > 0) size = remembered;
+    if (!available.isEmpty()) size = size.boundedTo(available.size());
+    plan.geometry = QRect(QPoint(), size.expandedTo(minimum));
+    if (remembered.width() > 0 && placeOnScreen) {
+        plan.geometry.moveTopLeft(place);
+        plan.moved = true;
+    }
+    return plan;
+}
+
 void ClientApp::PlaceMainWindow() {
     // Small enough for a phone held upright, large enough for every page and sheet.
     window_->setMinimumSize(ScaleX(kMinWindowWidth), ScaleY(kMinWindowHeight));
     const COptions& options = Options();
-    QSize size(kWindowWidth, kWindowHeight);
-    if (options.WindowWidth > 0 && options.WindowHeight > 0)
-        size = QSize(options.WindowWidth, options.WindowHeight);
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    if (screen != nullptr) size = size.boundedTo(screen->availableSize());
-    window_->resize(size.expandedTo(window_->minimumSize()));
-    // The place it had, when that is still on a screen (a monitor may have gone).
+    QScreen* screen = QGuiApplication::primaryScreen();
     const QPoint place(options.WindowX, options.WindowY);
-    if (options.WindowWidth > 0 && QGuiApplication::screenAt(place) != nullptr)
-        window_->move(place);
+    const WindowPlacement plan =
+        PlanWindowPlacement(screen != nullptr ? screen->availableGeometry() : QRect(),
+                            QSize(options.WindowWidth, options.WindowHeight), place,
+                            QGuiApplication::screenAt(place) != nullptr, window_->minimumSize());
+    if (plan.moved) {
+        window_->setGeometry(plan.geometry);
+    } else {
+        window_->resize(plan.geometry.size());
+    }
+    if (plan.fill && screen != nullptr) {
+        QObject::connect(screen, &QScreen::availableGeometryChanged, window_.get(),
+                         [window = window_.get()](const QRect& area) {
+                             if (area.width() > 0 && area.height() > 0) window->setGeometry(area);
+                         });
+    }
 }
 
 void ClientApp::RememberWindowPlace() {

@@ -3,6 +3,9 @@
 // and the teardown in a fixed order.
 #pragma once
 
+#include <QPoint>
+#include <QRect>
+#include <QSize>
 #include <memory>
 #include <string>
 
@@ -19,6 +22,18 @@ class DesktopNotifier;
 class LanguageModule;
 class MainWindow;
 class SingleInstance;
+
+// Where the main window opens. A screen no wider than a phone's is filled (the window then
+// follows the available area as it changes: rotation, panels); elsewhere the window takes the
+// size and place it had (the place only while still on a screen), else 480x720, never more
+// than the screen offers nor less than the minimum.
+struct WindowPlacement {
+    QRect geometry;      // an empty position: the window manager places it
+    bool fill = false;   // follows the screen's available area
+    bool moved = false;  // geometry's position is to be applied
+};
+WindowPlacement PlanWindowPlacement(const QRect& available, const QSize& remembered,
+                                    const QPoint& place, bool placeOnScreen, const QSize& minimum);
 
 class ClientApp {
   public:
