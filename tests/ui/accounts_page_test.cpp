@@ -319,7 +319,20 @@ TEST_F(AccountsPageTest, TheStatusKeyLeavesDisabledAccountsUntouched) {
         (QStringList{QStringLiteral("Available"), QStringLiteral("Free for chat"),
                      QStringLiteral("-"), QStringLiteral("Away"), QStringLiteral("Not available"),
                      QStringLiteral("Occupied"), QStringLiteral("DND"), QStringLiteral("-"),
-                     QStringLiteral("Invisible"), QStringLiteral("-"), QStringLiteral("Offline")}));
+                     QStringLiteral("Invisible"), QStringLiteral("-"), QStringLiteral("Offline"),
+                     QStringLiteral("-"), QStringLiteral("Status note...")}));
+    // The status the enabled accounts share is marked (the disabled Beta does not count).
+    for (QAction* a : popup->actions())
+        EXPECT_EQ(a->isChecked(), a->text() == QStringLiteral("Offline"))
+            << a->text().toStdString();
+    // Its note goes to the enabled accounts only.
+    SetAskTextHandler(
+        [](const QString&) -> std::optional<QString> { return QStringLiteral("On the train"); });
+    Entry(popup, QStringLiteral("Status note..."))->trigger();
+    SetAskTextHandler({});
+    EXPECT_EQ(alpha->StatusNote(), u"On the train");
+    EXPECT_EQ(beta->StatusNote(), u"");
+    popup = window->PrepareLeftKeyPopup();
     Entry(popup, QStringLiteral("Available"))->trigger();
     EXPECT_EQ(alpha->RequestedStatus(), kStatusAvailable);
     EXPECT_EQ(beta->RequestedStatus(), kStatusOffline);

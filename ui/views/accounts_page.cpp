@@ -312,10 +312,29 @@ bool AccountsPage::LeftSoftKey(QString& label) {
 }
 
 void AccountsPage::FillLeftKeyPopup(QMenu& menu) {
+    // The status the enabled accounts share is marked; accounts in different ones mark none.
+    std::optional<int> shared;
+    bool mixed = false;
+    {
+        std::lock_guard lock(accounts_.Mutex());
+        for (const auto& account : accounts_.List()) {
+            if (!account->Enabled()) continue;
+            const int command = RadioCommandForStatus(account->Status());
+            if (shared && *shared != command) mixed = true;
+            shared = command;
+        }
+    }
+    auto* radio = new QActionGroup(&menu);
+    radio->setExclusive(true);
     for (const StatusMenuEntry& entry : StatusMenuEntries(true)) {
         if (entry.separatorBefore) menu.addSeparator();
-        AddMenuCommand(menu, Q(entry.name), entry.command);
+        QAction* action = AddMenuCommand(menu, Q(entry.name), entry.command);
+        action->setCheckable(true);
+        action->setActionGroup(radio);
+        action->setChecked(!mixed && shared == entry.command);
     }
+    menu.addSeparator();
+    AddMenuCommand(menu, ResText(kTextStatusNote), kCmdStatusNoteAll);
 }
 
 void AccountsPage::FillMenuPopup(QMenu& menu, QAction* before) {
@@ -348,6 +367,22 @@ void AccountsPage::Command(int id) {
         }
         Relayout();
         options.SaveAll();
+        return;
+    }
+    if (id == kCmdStatusNoteAll) {
+        std::vector<CAccount*> enabled;
+        {
+            std::lock_guard lock(accounts_.Mutex());
+            for (const auto& account : accounts_.List())
+                if (account->Enabled()) enabled.push_back(account.get());
+        }
+        if (enabled.empty()) return;
+        const std::optional<QString> note = AskText(
+            Host(), kTextStatusNoteTitle, kTextStatusNoteLabel, Q(enabled.front()->StatusNote()));
+        if (!note) return;
+        for (CAccount* account : enabled)
+            account->ChangeStatusNote(note->trimmed().toStdU16String());
+        Relayout();
         return;
     }
     // The left key's status entries apply to every enabled account.

@@ -55,6 +55,8 @@ class AccountsPage : public ViewPage {
     static constexpr int kCmdStatusNote = 32879;
     // The context menu's privacy modes 1..5: kCmdPrivacyMode + mode.
     static constexpr int kCmdPrivacyMode = 32890;
+    // The status key's "Status note...": the note of every enabled account.
+    static constexpr int kCmdStatusNoteAll = 32896;
 
     explicit AccountsPage(CAccounts& accounts);
     ~AccountsPage() override;
