@@ -12,6 +12,7 @@
 #include "platform/resources.h"
 #include "platform/text.h"
 #include "platform/tick.h"
+#include "storage/change_feed.h"
 #include "storage/contacts.h"
 #include "storage/database.h"
 #include "storage/db_log.h"
@@ -442,12 +443,18 @@ DirectorySearch CAccount::Search() const {
     return search_;
 }
 
+void CAccount::MarkRepaint() {
+    repaint_.store(true);
+    Changes().Publish(Change{Change::Kind::kRepaint});
+}
+
 void CAccount::UpdateSearch(const std::function<void(DirectorySearch&)>& change) {
     {
         std::lock_guard lock(detailsMutex_);
         change(search_);
     }
     searchVersion_.fetch_add(1);
+    Changes().Publish(Change{Change::Kind::kRepaint});
 }
 
 void CAccount::RequestContactDetails(const std::u16string& login) {
@@ -485,6 +492,7 @@ void CAccount::UpdateDetails(const std::u16string& login,
         change(details_[login]);
     }
     detailsVersion_.fetch_add(1);
+    Changes().Publish(Change{Change::Kind::kRepaint});
 }
 
 void CAccount::RunIdleTasks() {

@@ -182,7 +182,8 @@ class CAccount : public CAccountData {
     // Set by every change the page must show; the page clears it when it repaints.
     bool TakeRepaint() { return repaint_.exchange(false); }
     bool NeedsRepaint() const { return repaint_.load(); }
-    void MarkRepaint() { repaint_.store(true); }
+    // Any thread: the account's row is to be drawn again; the window is told.
+    void MarkRepaint();
     bool Loaded() const { return loaded_.load(); }
     void SetLoaded(bool loaded) { loaded_.store(loaded); }
 

@@ -16,6 +16,7 @@ namespace zul {
 struct Change {
     enum class Kind : uint8_t {
         kHistory,  // a contact's history: events added, changed or removed (see TakeViewNotes)
+        kRepaint,  // something the current page shows may have changed (ids unused)
     };
     Kind kind = Kind::kHistory;
     int32_t account = 0;

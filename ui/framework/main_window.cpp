@@ -90,10 +90,22 @@ MainWindow::MainWindow(QWidget* parent)
 
     RefreshSoftKeys();
     StartTimer(kTimerSlowTick, kSlowTickMs);
-    StartTimer(kTimerFastTick, kFastTickMs);
+    // Nothing polls the pages: a page that changes asks for its repaint, which comes as one
+    // posted call however many ask before it runs.
+    ViewPage::SetRepaintRequest([this] {
+        if (repaintPosted_.exchange(true)) return;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                repaintPosted_.store(false);
+                RepaintIfChanged();
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 MainWindow::~MainWindow() {
+    ViewPage::SetRepaintRequest({});
     if (contextMenu_) delete contextMenu_;
     for (int id : {int(kTimerSlowTick), int(kTimerFastTick), int(kTimerScroll), int(kTimerSlide),
                    int(kTimerRest), int(kTimerHold)})
@@ -223,6 +235,7 @@ void MainWindow::SlideFinished() {
         if (index >= 0) Detach(index);
     }
     update();
+    RepaintIfChanged();
 }
 
 void MainWindow::NextPage() {
@@ -458,6 +471,7 @@ void MainWindow::OnTimer(int id) {
         std::vector<ViewPage*> pages = pages_;
         for (ViewPage* page : pages)
             if (IndexOf(page) >= 0) page->SlowTick();
+        RepaintIfChanged();
         return;
     }
     if (id == kTimerFastTick) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QPointer>
+#include <atomic>
 #include <functional>
 #include <vector>
 
@@ -37,9 +38,10 @@ class MainWindow : public ScrollableWindow {
         kCmdAbout = 32784,
         kCmdOptions = 32786,
     };
+    // The slow tick runs every second (blinking marks, typing pauses); kTimerFastTick is no
+    // timer: firing it paints the current page if it changed, as a repaint request does.
     enum HostTimer { kTimerSlowTick = 10002, kTimerFastTick = 10003 };
     static constexpr int kSlowTickMs = 1000;
-    static constexpr int kFastTickMs = 200;
     // RemovePage's fallback: the page shown before (the first page when that is gone).
     static constexpr int kFallbackPrevious = -2;
 
@@ -99,6 +101,7 @@ class MainWindow : public ScrollableWindow {
     QRect PageDotBox(int index) const;
 
     // Paints the current page when it changed (and ticks are allowed: not while it moves).
+    // Pages ask for it when they change (ViewPage::RequestRepaint); the slow tick looks too.
     void RepaintIfChanged();
 
   protected:
@@ -120,10 +123,13 @@ class MainWindow : public ScrollableWindow {
     void OnActivationChanged(bool active) override;
     void OnFocusLost() override { RedrawFocusedItem(); }
     void OnTimer(int id) override;
+    void MotionEnded() override { RepaintIfChanged(); }
 
     bool TapOnChrome(const QPoint& pos) override;
 
   private:
+    // A repaint request is posted and not yet run: more requests add nothing.
+    std::atomic<bool> repaintPosted_{false};
     void DrawPageDots(QPainter& painter);
     void InstallShortcuts();
     void LayoutChildren();

@@ -317,6 +317,7 @@ void ScrollableWindow::ScrollTick() {
     if (!more) {
         StopTimer(kTimerScroll);
         update();  // the indicator goes
+        MotionEnded();
     }
 }
 

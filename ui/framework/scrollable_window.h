@@ -69,6 +69,8 @@ class ScrollableWindow : public BaseWindow {
     virtual void SwipeToPrevious() = 0;
     // The slide offset reached 0.
     virtual void SlideFinished() = 0;
+    // The content came to rest (a fling or a drag ended): what changed meanwhile may be drawn.
+    virtual void MotionEnded() {}
 
     // Starts a slide whose offset halves from `from` down to 0.
     void StartSlide(int from);

@@ -159,6 +159,23 @@ void ViewPage::Redraw(const QRect& rect) {
     if (host_ != nullptr) host_->RepaintPage(this);
 }
 
+namespace {
+
+std::mutex g_repaintMutex;
+std::function<void()> g_repaintRequest;
+
+}  // namespace
+
+void ViewPage::RequestRepaint() {
+    std::lock_guard lock(g_repaintMutex);
+    if (g_repaintRequest) g_repaintRequest();
+}
+
+void ViewPage::SetRepaintRequest(std::function<void()> request) {
+    std::lock_guard lock(g_repaintMutex);
+    g_repaintRequest = std::move(request);
+}
+
 bool ViewPage::ChangedSinceLastPaint() {
     if (!changed_.exchange(false)) return false;
     QRect rect;

@@ -8,6 +8,7 @@
 #include <QRect>
 #include <QString>
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -134,8 +135,16 @@ class ViewPage : public Canvas {
     void ScrollToEnd(bool animated);
     // Appends the page to the host and slides to it.
     void OpenPage(ViewPage* page);
-    // Any thread: the page wants to be repainted at the next tick.
-    void MarkChanged() { changed_.store(true); }
+    // Any thread: the page wants to be repainted. The first mark since the last paint asks
+    // the host to look (RequestRepaint); nothing polls for it.
+    void MarkChanged() {
+        if (!changed_.exchange(true)) RequestRepaint();
+    }
+    // Any thread: asks the window to paint its current page if it changed. The window installs
+    // what that does (post itself a call); nothing happens while none is installed. The
+    // function runs under a lock and must only post, never wait.
+    static void RequestRepaint();
+    static void SetRepaintRequest(std::function<void()> request);
 
     CaptionBar& Caption() { return caption_; }
     int CaptionHeight() const { return caption_.Height(); }
