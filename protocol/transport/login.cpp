@@ -185,7 +185,15 @@ std::u16string LoginErrorText(uint8_t accountType, int32_t code) {
 void COscar::FillSessionFields() {
     host_ = Bytes(Server(), kHostMax);
     port_ = Bytes(Port(), kPortMax);
-    loginBytes_ = Bytes(Login(), kLoginMax);
+    // An AIM name goes the way servers compare names, in lower case without spaces: some
+    // match only the stored form. An ICQ number goes as it is.
+    std::u16string login = Login();
+    if (EffectiveType() == acctype::kAim) {
+        std::erase(login, u' ');
+        for (char16_t& c : login)
+            if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+    }
+    loginBytes_ = Bytes(login, kLoginMax);
     std::optional<std::string> password = LoginPasswordBytes(EffectiveType(), Password());
     passwordUsable_ = password.has_value();
     password_ = password.value_or(std::string());

@@ -108,6 +108,7 @@ Bytes SentPassword(SessionHarness& h) {
     return {};
 }
 
+// An AIM name also goes folded as servers compare names (some match only the stored form).
 TEST(TodaysServersLogin, AimNamesSendSixteenPasswordBytesIcqNumbersEight) {
     const uint8_t key[16] = {0xF3, 0x26, 0x81, 0xC4, 0x39, 0x86, 0xDB, 0x92,
                              0x71, 0xA3, 0xB9, 0xE6, 0x53, 0x7A, 0x95, 0x7C};
@@ -116,9 +117,10 @@ TEST(TodaysServersLogin, AimNamesSendSixteenPasswordBytesIcqNumbersEight) {
         uint8_t type;
         size_t sent;
         std::string_view client;
+        std::string_view sentLogin;
     };
-    for (const Case& c : {Case{u"ZulTester", acctype::kAim, 12, "AIM Client"},
-                          Case{u"12345", acctype::kIcq, 8, "ICQ Client"}}) {
+    for (const Case& c : {Case{u"Zul Tester", acctype::kAim, 12, "AIM Client", "zultester"},
+                          Case{u"12345", acctype::kIcq, 8, "ICQ Client", "12345"}}) {
         SCOPED_TRACE(ToUtf8(c.login));
         test::HarnessOptions options;
         options.login = c.login;
@@ -134,6 +136,9 @@ TEST(TodaysServersLogin, AimNamesSendSixteenPasswordBytesIcqNumbersEight) {
         const test::WireTlv* client = test::FindTlv(tlvs, 0x0003);
         ASSERT_NE(client, nullptr);
         EXPECT_EQ(client->value, test::Utf8(c.client));
+        const test::WireTlv* login = test::FindTlv(tlvs, 0x0001);
+        ASSERT_NE(login, nullptr);
+        EXPECT_EQ(login->value, test::Utf8(c.sentLogin));
     }
 }
 
