@@ -115,13 +115,15 @@ struct Arrival {
     std::u16string text, from;
 };
 
-std::vector<Arrival> ReadArrivals(int accountId, const std::u16string& token) {
+// The messages stored for an account holding `token`: received (direction 0) or sent (1).
+std::vector<Arrival> ReadArrivals(int accountId, const std::u16string& token, int direction = 0) {
     std::lock_guard lock(Database().Mutex());
     CppSQLite3Command read = Database().Prepare(
         u"SELECT H.Message,C.Login FROM History H JOIN Contacts C ON C.LocalID=H.ContactID "
-        u"WHERE H.AccID=? AND H.Direction=0 AND H.EventType IN (2,3) AND instr(H.Message,?)>0");
+        u"WHERE H.AccID=? AND H.Direction=? AND H.EventType IN (2,3) AND instr(H.Message,?)>0");
     read.BindInt(1, accountId);
-    read.BindText(2, token);
+    read.BindInt(2, direction);
+    read.BindText(3, token);
     CppSQLite3ResultSet rows = Database().ExecuteQuery(read);
     std::vector<Arrival> arrivals;
     for (; !rows.IsEnd(); rows.Next()) arrivals.push_back({rows.TextColumn(0), rows.TextColumn(1)});
@@ -162,6 +164,7 @@ class Driver {
     Result Search();
     Result RenameGroup();
     Result ServerRestart();
+    Result TwoPlaces();
     // Signs A off and on again; false (with the reason in *why) when it does not come back.
     bool SignOnAgain(std::string* why);
 
@@ -484,6 +487,85 @@ Result Driver::OfflineMessage() {
     return Fail("after B signed on again, " + problem + "; " + wire);
 }
 
+// A signs on from a second client while the first stays on: a message from B reaches both,
+// and one sent from the first is shown in the second as sent (where the server tells the
+// account's other places); both stay on for 30 s. A server that keeps one session per account
+// signs the first off: SKIP, and A signs on again.
+Result Driver::TwoPlaces() {
+    if (!a_.Online() || !b_.Online()) return Fail("A and B are not both signed on");
+    Side second{3, "A2", a_.credentials, MakeAccount(3, a_.credentials)};
+    const auto release = [&] {
+        second.account->Disconnect(false);
+        contacts_.RemoveAccount(second.id);
+        second.account.reset();
+    };
+    second.account->RequestStatus(kStatusAvailable);
+    if (!WaitFor([&] { return second.account->Status() == kStatusAvailable; })) {
+        const std::string why = "A's second client did not sign on: " + second.StatusText();
+        release();
+        return Fail(why);
+    }
+    std::this_thread::sleep_for(3s);
+    if (!a_.Online()) {
+        const std::string why =
+            "the server keeps one session per account: A's first client "
+            "was signed off (" +
+            a_.StatusText() + ")";
+        release();
+        a_.account->RequestStatus(kStatusAvailable);
+        WaitFor([&] { return a_.account->Status() == kStatusAvailable; });
+        return Skip(why);
+    }
+
+    ContactPtr toA = ContactFor(b_, a_);
+    if (!toA) {
+        release();
+        return Fail("the profile took no contact for " + a_.credentials.login);
+    }
+    const auto [token, text] = UniqueText("B to both places of A");
+    toA->History().AddOutgoingMessage(text);
+    const bool both = WaitFor([&, token = token] {
+        return !ReadArrivals(a_.id, token).empty() && !ReadArrivals(second.id, token).empty();
+    });
+    if (!both) {
+        const std::string why = std::string("B's message reached ") +
+                                (ReadArrivals(a_.id, token).empty() ? "not" : "only") +
+                                " A's first client" +
+                                (ReadArrivals(second.id, token).empty() ? "" : " and the second");
+        release();
+        return Fail(why);
+    }
+
+    ContactPtr toB = ContactFor(a_, b_);
+    const auto [ownToken, ownText] = UniqueText("A's first place to B");
+    if (toB) toB->History().AddOutgoingMessage(ownText);
+    const bool reachedB =
+        WaitFor([&, ownToken = ownToken] { return !ReadArrivals(b_.id, ownToken).empty(); });
+    WaitFor([&, ownToken = ownToken] { return !ReadArrivals(second.id, ownToken, 1).empty(); }, 5s);
+    const bool shownAsSent = !ReadArrivals(second.id, ownToken, 1).empty();
+    const bool shownAsReceived = !ReadArrivals(second.id, ownToken, 0).empty();
+
+    // Both stay signed on.
+    for (int i = 0; i < 30; ++i) {
+        if (!a_.Online() || second.account->Status() != kStatusAvailable) {
+            const std::string why = "after " + std::to_string(i) + " s A's " +
+                                    (a_.Online() ? "second" : "first") + " client went offline";
+            release();
+            return Fail(why);
+        }
+        std::this_thread::sleep_for(1s);
+    }
+    release();
+    if (!reachedB) return Fail("the message from A's first client did not reach B");
+    if (shownAsReceived) return Fail("A's second client stored A's own message as received");
+    if (!shownAsSent) {
+        return Skip(
+            "both places receive and stay on, but the server did not tell A's second "
+            "client of the message the first sent");
+    }
+    return Pass();
+}
+
 Result Driver::Picture() {
     if (!a_.Online() && !b_.Online()) return Fail("neither account is signed on");
     ContactPtr holder;
@@ -789,6 +871,7 @@ int Driver::Run() {
         {"details", [&] { return Details(); }},
         {"status-note", [&] { return StatusNote(); }},
         {"search", [&] { return Search(); }},
+        {"two-places", [&] { return TwoPlaces(); }},
     };
     int passed = 0, failed = 0;
     for (const auto& [name, step] : steps) {
