@@ -255,6 +255,8 @@ class COscar : public CAccount {
     // Sends one frame on the link now: send lock, sequence number, byte counting.
     void SendNow(Link link, COscarPacket& frame);
     void ClearQueue(Link link);
+    // Empties the service queue at the loop's end; its messages go back to the outbox.
+    void ReturnQueuedMessages();
     // Writes the account's row when a save is owed (joining the transaction of the caller).
     void SaveOwedAccount();
 

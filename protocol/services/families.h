@@ -64,6 +64,9 @@ void HandleBuddyFamily(COscar& session, COscarPacket& frame);
 void SetMessageParameters(COscar& session);
 void HandleMessageFamily(COscar& session, COscarPacket& frame);
 bool SendMessage(COscar& session, CHistoryEvent* event);
+// A message whose frame never left (its session ended while it waited in the queue) goes
+// back to the outbox: unsent again, it is sent at the next sign-on.
+void ReturnToOutbox(COscar& session, uint32_t requestId);
 // Pending-request kind of a sent message: the server's refusal (0x04,0x01) answers its id.
 // The text is the recipient's login, the data the message's number (4 bytes, big-endian).
 constexpr uint32_t kPendingMessage = 0x00040006;

@@ -187,6 +187,27 @@ void HandleEndOfOfflineMessages(COscar& session, const COscarPacket& frame) {
 
 }  // namespace
 
+void ReturnToOutbox(COscar& session, uint32_t requestId) {
+    if (requestId == 0 || requestId > 0xFFFF) return;
+    const auto id = static_cast<uint16_t>(requestId);
+    const std::optional<PendingRequest> request = session.Pending().Find(id);
+    if (!request || request->kind != kPendingMessage || request->data.size() != 4) return;
+    session.Pending().Remove(id);
+    const uint32_t number = static_cast<uint32_t>(request->data[0]) << 24 |
+                            static_cast<uint32_t>(request->data[1]) << 16 |
+                            static_cast<uint32_t>(request->data[2]) << 8 | request->data[3];
+    try {
+        ContactPtr contact;
+        for (const EventPtr& event : MessagesAwaiting(session, request->text, number, contact)) {
+            event->SetSent(0);
+            event->dbSave();
+            event->Redraw();
+        }
+    } catch (const std::exception&) {
+        // The message stays as it was: given up by the undelivered rule at worst.
+    }
+}
+
 void SetMessageParameters(COscar& session) {
     COscarPacket rights = COscarPacket::Snac(0x04, 0x04);
     session.SendFrame(Link::Service, rights);

@@ -214,6 +214,22 @@ void COscar::ClearQueue(Link link) {
     out_[link == Link::Service ? 0 : 1].clear();
 }
 
+void COscar::ReturnQueuedMessages() {
+    std::deque<std::vector<uint8_t>> left;
+    {
+        std::lock_guard lock(outMutex_);
+        left.swap(out_[0]);
+    }
+    // The messages among them were marked sent when they joined the queue: unsent again.
+    for (const std::vector<uint8_t>& bytes : left) {
+        COscarPacket frame;
+        std::memcpy(frame.data, bytes.data(), bytes.size());
+        frame.size = static_cast<int32_t>(bytes.size());
+        if (frame.channel() == channel::kSnac && frame.family() == 0x04 && frame.subtype() == 0x06)
+            ReturnToOutbox(*this, frame.requestId());
+    }
+}
+
 void COscar::WakeSession() {
     userWork_.store(true);
     wake_.Signal();
@@ -420,7 +436,7 @@ void COscar::HandleIncoming_MainThread() {
         explicit QueueScope(COscar& s) : session(s) { session.queueing_.store(true); }
         ~QueueScope() {
             session.queueing_.store(false);
-            session.ClearQueue(Link::Service);
+            session.ReturnQueuedMessages();
             session.ClearQueue(Link::Avatar);
         }
         COscar& session;

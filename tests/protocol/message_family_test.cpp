@@ -17,6 +17,7 @@
 #include "accounts/status.h"
 #include "platform/local_time.h"
 #include "platform/text.h"
+#include "platform/tick.h"
 #include "protocol/oscar.h"
 #include "protocol/services/families.h"
 #include "protocol/services/message_parse.h"
@@ -192,6 +193,34 @@ TEST(MessageFamily, ARefusedMessageFailsAtOnceWithTheServersCode) {
     EXPECT_EQ(kept->ErrorCode(), 0);
     EXPECT_EQ(events[0]->ErrorCode(), kErrorRefusedBase + 4);
     EXPECT_EQ(h.ServiceServer().CountFrames(ScriptedServer::IsSnac(0x04, 0x06)), 5u);
+}
+
+// A message still waiting in the queue for its rate window when the connection goes was never
+// sent: it goes back to the outbox, unsent, for the next sign-on.
+TEST(MessageFamily, AMessageLeftInTheQueueWhenTheSessionEndsIsUnsentAgain) {
+    test::HarnessOptions options;
+    options.reconnectOnError = false;
+    SessionHarness h(options);
+    ContactPtr contact = h.Contacts().AddNewLocalContact(
+        &h.Account(), ContactFields{.login = u"555", .nickname = u"Ann"}, true, false);
+    ASSERT_TRUE(contact);
+    ASSERT_TRUE(h.SignOn());
+    RateClass cls;
+    cls.windowSize = 80;
+    cls.currentLevel = 5000;
+    cls.clearLevel = 6000;
+    cls.maxLevel = 7000;
+    cls.lastSend = GetTick();
+    cls.members = {0x00040006};
+    h.Account().Rates(Link::Service).Assign({cls});
+    EventPtr event = contact->History().AddOutgoingMessage(u"stuck");
+    ASSERT_TRUE(SessionHarness::WaitUntil([&] { return event->Sent() == 1; }));
+    EXPECT_EQ(h.Account().QueuedFrames(Link::Service), 1u);
+    h.ServiceServer().Close();
+    ASSERT_TRUE(SessionHarness::WaitUntil([&] { return !h.Account().SessionRunning(); }));
+    EXPECT_EQ(event->Sent(), 0);
+    EXPECT_EQ(test::RowInt(u"SELECT Sent FROM History WHERE EventType=2 AND Number=1"), 0);
+    EXPECT_EQ(h.ServiceServer().CountFrames(ScriptedServer::IsSnac(0x04, 0x06)), 0u);
 }
 
 TEST(MessageFamily, Channel1TextIsReadInTheAnsiCodePageOrAsUcs2) {
