@@ -3,6 +3,7 @@
 // acknowledgements, typing notices, the end of the offline messages and the service's errors.
 #include <ctime>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -87,81 +88,91 @@ bool IsAwaitingAck(const CHistoryEvent& event, uint32_t number) {
            static_cast<uint32_t>(event.Number()) == number;
 }
 
-// The outgoing messages to `login` numbered `number` that still wait for the server's word.
-std::vector<EventPtr> MessagesAwaiting(COscar& session, const std::u16string& login,
-                                       uint32_t number, ContactPtr& contact) {
-    contact = session.Contacts().FindContact(&session, login);
-    if (!contact) return {};
-    CHistory& history = contact->History();
-    std::vector<EventPtr> found;
-    std::lock_guard lock(history.Mutex());
-    for (const EventPtr& event : history.Events()) {
-        if (IsAwaitingAck(*event, number)) found.push_back(event);
-    }
-    return found;
+// The message a request id was sent with (its recipient's login and its number), taken out
+// of the pending requests; nothing when the id is not a message's.
+struct SentMessage {
+    std::u16string login;
+    uint32_t number = 0;
+};
+
+bool IsMessageRequest(const std::optional<PendingRequest>& request) {
+    return request && request->kind == kPendingMessage && request->data.size() == 4;
 }
 
-// Marks the messages delivered (error 0) or refused, saved outside the history lock: the
-// database lock comes first in the lock order.
-void SettleMessages(const std::vector<EventPtr>& events, int32_t error) {
-    for (const EventPtr& event : events) {
-        if (error == 0) {
-            event->SetDelivered(1);
-        } else {
-            event->SetErrorCode(error);
+std::optional<PendingRequest> FindRequest(COscar& session, uint32_t requestId) {
+    if (requestId == 0 || requestId > 0xFFFF) return std::nullopt;
+    return session.Pending().Find(static_cast<uint16_t>(requestId));
+}
+
+std::optional<SentMessage> TakeSentMessage(COscar& session, uint32_t requestId) {
+    const std::optional<PendingRequest> request = FindRequest(session, requestId);
+    if (!IsMessageRequest(request)) return std::nullopt;
+    session.Pending().Remove(request->id);
+    const std::vector<uint8_t>& n = request->data;
+    return SentMessage{request->text, static_cast<uint32_t>(n[0]) << 24 |
+                                          static_cast<uint32_t>(n[1]) << 16 |
+                                          static_cast<uint32_t>(n[2]) << 8 | n[3]};
+}
+
+// Changes the outgoing messages to `login` numbered `number` that still wait for the server's
+// word, each saved and redrawn outside the history lock (the database lock comes first in the
+// lock order). Never stops the session.
+void UpdateAwaiting(COscar& session, const std::u16string& login, uint32_t number,
+                    const std::function<void(CHistoryEvent&)>& change) {
+    try {
+        ContactPtr contact = session.Contacts().FindContact(&session, login);
+        if (!contact) return;
+        CHistory& history = contact->History();
+        std::vector<EventPtr> found;
+        {
+            std::lock_guard lock(history.Mutex());
+            for (const EventPtr& event : history.Events()) {
+                if (IsAwaitingAck(*event, number)) found.push_back(event);
+            }
         }
-        event->dbSave();
-        event->Redraw();
+        for (const EventPtr& event : found) {
+            change(*event);
+            event->dbSave();
+            event->Redraw();
+        }
+    } catch (const std::exception&) {
+        // The messages stay as they were: given up by the undelivered rule at worst.
     }
 }
 
 void HandleServerAck(COscar& session, const COscarPacket& frame) {
     std::optional<MessageAck> ack = ParseMessageAck(frame.snacData());
     if (!ack || ack->login.empty()) return;
+    TakeSentMessage(session, frame.requestId());
+    UpdateAwaiting(session, ack->login, ack->number,
+                   [](CHistoryEvent& event) { event.SetDelivered(1); });
+}
+
+void HandleEndOfOfflineMessages(COscar& session, const COscarPacket& frame) {
     const uint32_t id = frame.requestId();
-    if (id != 0 && id <= 0xFFFF) {
-        std::optional<PendingRequest> request = session.Pending().Find(static_cast<uint16_t>(id));
-        if (request && request->kind == kPendingMessage)
-            session.Pending().Remove(static_cast<uint16_t>(id));
-    }
-    try {
-        ContactPtr contact;
-        const std::vector<EventPtr> delivered =
-            MessagesAwaiting(session, ack->login, ack->number, contact);
-        SettleMessages(delivered, 0);
-    } catch (const std::exception&) {
-        // An acknowledgement never stops the session.
-    }
+    if (id != 0 && id <= 0xFFFF) session.Pending().Remove(static_cast<uint16_t>(id));
 }
 
 // SNAC(0x04,0x01): the server refused one of our requests. A refused message fails at once
 // with the server's code; any other request (the offline messages) just ends.
 void HandleServiceError(COscar& session, const COscarPacket& frame) {
-    const uint32_t id = frame.requestId();
     const ByteSpan body = frame.snacData();
-    std::optional<PendingRequest> request;
-    if (id != 0 && id <= 0xFFFF) request = session.Pending().Find(static_cast<uint16_t>(id));
-    // Without its code the error cannot say what failed: a message keeps waiting.
-    const bool message = request && request->kind == kPendingMessage;
-    if (body.size() < 2 && message) {
-        WriteLog(kGeneralLog, u"SNAC(0x04,0x01) without an error code, ignored");
+    if (body.size() < 2) {
+        WriteLog(kGeneralLog, u"SNAC(0x04,0x01) without an error code");
+        // It cannot say what failed: a message keeps waiting.
+        if (!IsMessageRequest(FindRequest(session, frame.requestId())))
+            HandleEndOfOfflineMessages(session, frame);
         return;
     }
-    if (request) session.Pending().Remove(request->id);
-    const uint16_t code = body.size() >= 2 ? static_cast<uint16_t>(body[0] << 8 | body[1]) : 0;
+    const uint16_t code = static_cast<uint16_t>(body[0] << 8 | body[1]);
     WriteLogFormat(kGeneralLog, u"SNAC(0x04,0x01) ICQ_MSG_SRV_ERROR code 0x%X", code);
-    if (!message || request->data.size() != 4) return;
-    const uint32_t number = static_cast<uint32_t>(request->data[0]) << 24 |
-                            static_cast<uint32_t>(request->data[1]) << 16 |
-                            static_cast<uint32_t>(request->data[2]) << 8 | request->data[3];
-    try {
-        ContactPtr contact;
-        const std::vector<EventPtr> refused =
-            MessagesAwaiting(session, request->text, number, contact);
-        SettleMessages(refused, kErrorRefusedBase + code);
-    } catch (const std::exception&) {
-        // A refusal never stops the session.
+    const std::optional<SentMessage> sent = TakeSentMessage(session, frame.requestId());
+    if (!sent) {
+        HandleEndOfOfflineMessages(session, frame);
+        return;
     }
+    UpdateAwaiting(session, sent->login, sent->number,
+                   [code](CHistoryEvent& event) { event.SetErrorCode(kErrorRefusedBase + code); });
 }
 
 void HandleTypingNotice(COscar& session, const COscarPacket& frame) {
@@ -180,32 +191,13 @@ void HandleTypingNotice(COscar& session, const COscarPacket& frame) {
     }
 }
 
-void HandleEndOfOfflineMessages(COscar& session, const COscarPacket& frame) {
-    const uint32_t id = frame.requestId();
-    if (id != 0 && id <= 0xFFFF) session.Pending().Remove(static_cast<uint16_t>(id));
-}
-
 }  // namespace
 
 void ReturnToOutbox(COscar& session, uint32_t requestId) {
-    if (requestId == 0 || requestId > 0xFFFF) return;
-    const auto id = static_cast<uint16_t>(requestId);
-    const std::optional<PendingRequest> request = session.Pending().Find(id);
-    if (!request || request->kind != kPendingMessage || request->data.size() != 4) return;
-    session.Pending().Remove(id);
-    const uint32_t number = static_cast<uint32_t>(request->data[0]) << 24 |
-                            static_cast<uint32_t>(request->data[1]) << 16 |
-                            static_cast<uint32_t>(request->data[2]) << 8 | request->data[3];
-    try {
-        ContactPtr contact;
-        for (const EventPtr& event : MessagesAwaiting(session, request->text, number, contact)) {
-            event->SetSent(0);
-            event->dbSave();
-            event->Redraw();
-        }
-    } catch (const std::exception&) {
-        // The message stays as it was: given up by the undelivered rule at worst.
-    }
+    const std::optional<SentMessage> sent = TakeSentMessage(session, requestId);
+    if (!sent) return;
+    UpdateAwaiting(session, sent->login, sent->number,
+                   [](CHistoryEvent& event) { event.SetSent(0); });
 }
 
 void SetMessageParameters(COscar& session) {
