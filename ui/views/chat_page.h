@@ -88,7 +88,6 @@ class ChatPage : public ViewPage {
 
     // ---- What the history tells the page (window thread) -----------------------------------
     bool IsChatOpen() const { return open_; }
-    bool IsChatSeen() const { return open_ && windowActive_; }
     void WindowActivationChanged(bool active) override;
     // Takes what the history noted since the last look: rows to merge and lay out again, the
     // view to go to its end.
