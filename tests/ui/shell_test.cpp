@@ -248,7 +248,8 @@ TEST(WindowPlacementTest, APhoneScreenIsFilledAndADesktopGetsTheRememberedOrDefa
     } cases[] = {
         {"phone upright", {0, 0, 480, 800}, {}, false, {0, 0, 480, 800}, true, true},
         {"phone, a bar on top", {0, 32, 360, 688}, {480, 720}, true, {0, 32, 360, 688}, true, true},
-        {"desktop, first start", {0, 0, 1280, 800}, {}, false, {0, 0, 480, 720}, false, false},
+        {"desktop, first start", {0, 0, 1280, 800}, {}, false, {0, 0, 1024, 720}, false, false},
+        {"small screen, first start", {0, 0, 800, 600}, {}, false, {0, 0, 480, 600}, false, false},
         {"desktop, remembered",
          {0, 0, 1920, 1080},
          {900, 700},

@@ -80,13 +80,15 @@ MainWindow::MainWindow(QWidget* parent)
     InstallShortcuts();
     connect(editor_, &MessageEditor::Notify, this, &MainWindow::EditorNotify);
     connect(editor_, &QPlainTextEdit::textChanged, this, [this] {
-        if (ViewPage* page = CurrentPage()) page->EditorTextChanged(editor_->toPlainText());
+        if (ViewPage* page = EditorPage()) page->EditorTextChanged(editor_->toPlainText());
     });
     connect(editor_, &MessageEditor::LinesChanged, this, [this] {
         LayoutChildren();
-        ViewPage* page = CurrentPage();
+        ViewPage* page = EditorPage();
         if (page != nullptr && page->UsesEditor()) page->Relayout();
     });
+    // In two panes a click into the editor moves the focus to its page.
+    editor_->installEventFilter(this);
 
     RefreshSoftKeys();
     StartTimer(kTimerSlowTick, kSlowTickMs);
@@ -124,6 +126,137 @@ ViewPage* MainWindow::CurrentPage() const {
     return PageAt(current_);
 }
 
+void MainWindow::SetSidePage(ViewPage* page) {
+    side_ = page;
+    FollowWidth();
+}
+
+int MainWindow::SidePaneWidth() const {
+    return std::clamp(width() * 3 / 8, ScaleX(kSidePaneMin), ScaleX(kSidePaneMax));
+}
+
+ViewPage* MainWindow::RightPage() const {
+    if (!twoPanes_) return nullptr;
+    ViewPage* current = CurrentPage();
+    if (current != nullptr && current != side_) return current;
+    if (right_ != nullptr && right_ != side_ && IndexOf(right_) >= 0) return right_;
+    // The page shown before, else the last opened (a chat), else the first other one.
+    if (ViewPage* before = PageAt(previous_); before != nullptr && before != side_) return before;
+    for (auto it = pages_.rbegin(); it != pages_.rend(); ++it)
+        if (*it != side_) return *it;
+    return nullptr;
+}
+
+bool MainWindow::IsShown(const ViewPage* page) const {
+    if (page == nullptr) return false;
+    if (page == CurrentPage()) return true;
+    return twoPanes_ && (page == side_ || page == RightPage());
+}
+
+std::vector<ViewPage*> MainWindow::ShownPages() const {
+    std::vector<ViewPage*> shown;
+    if (twoPanes_) {
+        if (side_ != nullptr && IndexOf(side_) >= 0) shown.push_back(side_);
+        if (ViewPage* right = RightPage()) shown.push_back(right);
+    } else if (ViewPage* page = CurrentPage()) {
+        shown.push_back(page);
+    }
+    return shown;
+}
+
+void MainWindow::FollowShownPages(const std::vector<ViewPage*>& before) {
+    const std::vector<ViewPage*> after = ShownPages();
+    auto in = [](const std::vector<ViewPage*>& pages, ViewPage* page) {
+        return std::find(pages.begin(), pages.end(), page) != pages.end();
+    };
+    for (ViewPage* page : before) {
+        if (in(after, page) || IndexOf(page) < 0) continue;
+        page->Deactivated();
+        page->SetActive(false);
+    }
+    for (ViewPage* page : after) {
+        if (in(before, page)) continue;
+        page->SetActive(true);
+        page->Activated();
+    }
+}
+
+QRect MainWindow::PaneOf(const ViewPage* page) const {
+    const QRect client(0, 0, ClientWidth(), ClientHeight());
+    if (!twoPanes_) return client;
+    const int side = SidePaneWidth();
+    if (page == side_) return QRect(0, 0, side, client.height());
+    const int left = side + ScaleX(1);  // the seam
+    return QRect(left, 0, std::max(0, client.width() - left), client.height());
+}
+
+int MainWindow::ViewHeightOf(const ViewPage* page) const {
+    if (!twoPanes_) return ViewHeight();
+    const bool editor =
+        page != nullptr && page != side_ && const_cast<ViewPage*>(page)->UsesEditor();
+    return std::max(0, ClientHeight() - (editor ? editor_->PreferredHeight() : 0));
+}
+
+ViewPage* MainWindow::ScrolledPage() const {
+    if (aimed_ != nullptr && IsShown(aimed_)) return aimed_;
+    return CurrentPage();
+}
+
+void MainWindow::AimAt(const QPoint& pos, bool press) {
+    aimed_ = nullptr;
+    if (!twoPanes_ || Sliding()) return;
+    ViewPage* page = PaneOf(side_).contains(pos) ? side_ : RightPage();
+    if (page == nullptr || page == CurrentPage()) return;
+    if (press)
+        ShowPage(kJump, IndexOf(page));  // the focus goes to the pane pressed
+    else
+        aimed_ = page;
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == editor_ && event->type() == QEvent::FocusIn && twoPanes_ && !Sliding()) {
+        ViewPage* owner = EditorPage();
+        if (owner != nullptr && owner != CurrentPage()) ShowPage(kJump, IndexOf(owner));
+    }
+    return ScrollableWindow::eventFilter(watched, event);
+}
+
+ViewPage* MainWindow::EditorPage() const {
+    return editorOwner_ != nullptr && IndexOf(editorOwner_) >= 0 ? editorOwner_ : nullptr;
+}
+
+void MainWindow::GiveEditorTo(ViewPage* page, bool later) {
+    if (page != nullptr && !page->UsesEditor()) page = nullptr;
+    if (page != editorOwner_) {
+        if (ViewPage* before = EditorPage()) before->SetUnsentText(editor_->toPlainText());
+        editorOwner_ = page;
+        if (page == nullptr) {
+            HideEditor();
+            return;
+        }
+        editor_->setPlainText(page->UnsentText());
+    }
+    if (page == nullptr) return;
+    if (later)
+        editor_->hide();  // shown when the slide ends
+    else if (editor_->isHidden())
+        ShowEditorFor(page);
+}
+
+void MainWindow::FollowWidth() {
+    const bool want = side_ != nullptr && IndexOf(side_) >= 0 && width() >= ScaleX(kTwoPaneWidth);
+    if (want == twoPanes_) return;
+    FinishSlide();
+    aimed_ = nullptr;
+    const std::vector<ViewPage*> before = ShownPages();
+    twoPanes_ = want;
+    FollowShownPages(before);
+    ViewPage* owner = twoPanes_ ? RightPage() : CurrentPage();
+    GiveEditorTo(owner, false);
+    if (owner == nullptr || CurrentPage() != owner) setFocus();
+    RefreshSoftKeys();
+}
+
 ViewPage* MainWindow::PageAt(int index) const {
     if (index < 0 || index >= PageCount()) return nullptr;
     return pages_[static_cast<size_t>(index)];
@@ -140,7 +273,7 @@ int MainWindow::ClientHeight() const {
 
 // The editor's rows are taken from the view of a page that uses it, also while it slides in.
 int MainWindow::ViewHeight() const {
-    ViewPage* page = CurrentPage();
+    ViewPage* page = twoPanes_ ? RightPage() : CurrentPage();
     const int editor = page != nullptr && page->UsesEditor() ? editor_->PreferredHeight() : 0;
     return std::max(0, ClientHeight() - editor);
 }
@@ -153,10 +286,12 @@ void MainWindow::LayoutChildren() {
     const int bar = softKeys_->BarHeight();
     softKeys_->setGeometry(0, height() - bar, width(), bar);
     const int editor = editor_->PreferredHeight();
-    editor_->setGeometry(0, ClientHeight() - editor, width(), editor);
+    const QRect pane = PaneOf(EditorPage());
+    editor_->setGeometry(pane.x(), ClientHeight() - editor, pane.width(), editor);
 }
 
 void MainWindow::OnSize(int, int) {
+    FollowWidth();
     LayoutChildren();
     for (ViewPage* page : pages_) page->Relayout();
     update();
@@ -179,6 +314,7 @@ int MainWindow::AddPage(ViewPage* page, bool append, bool switchTo) {
         page->AddedToHost();
         page->Relayout();
         if (pages_.size() == 1) ShowPage(kJump, 0);
+        if (page == side_) FollowWidth();
     }
     if (switchTo) ShowPage(kSlideFromRight, index);
     return index;
@@ -190,45 +326,47 @@ void MainWindow::ShowPage(int kind, int index) {
     if (kind == kSlideFromLeft && index == -1) index = count - 1;
     if (kind == kSlideFromRight && index == count) index = 0;
     if (index < 0 || index >= count || index == current_) return;
-    ViewPage* old = CurrentPage();
     ViewPage* page = pages_[static_cast<size_t>(index)];
     StopMotion();
-    if (old != nullptr) {
-        old->Deactivated();
-        if (kind == kJump) old->SetActive(false);
-        if (old->UsesEditor()) old->SetUnsentText(editor_->toPlainText());
-    }
+    aimed_ = nullptr;
+    // What changes on the screen: the one page, or in two panes the right one (moving between
+    // the panes only moves the focus).
+    ViewPage* leaving = twoPanes_ ? RightPage() : CurrentPage();
     previous_ = current_;
     current_ = index;
     lastKind_ = kind;
-    const bool slide = kind != kJump && old != nullptr;
-    if (page->UsesEditor()) {
-        editor_->setPlainText(page->UnsentText());
-        if (slide)
-            editor_->hide();  // shown when the slide ends
-        else
-            ShowEditorFor(page);
-    } else {
-        HideEditor();
-        setFocus();
+    if (twoPanes_ && page != side_) right_ = page;
+    ViewPage* coming = twoPanes_ ? RightPage() : page;
+    const bool slide = kind != kJump && leaving != nullptr && leaving != coming;
+    if (leaving != nullptr && leaving != coming) {
+        leaving->Deactivated();
+        if (!slide) leaving->SetActive(false);
     }
-    page->SetActive(true);
-    page->Activated();
+    GiveEditorTo(coming, slide);
+    if (coming != nullptr && coming != leaving) {
+        coming->SetActive(true);
+        coming->Activated();
+    }
+    if (EditorPage() == nullptr || page != EditorPage())
+        setFocus();
+    else if (!slide && !editor_->isHidden())
+        editor_->setFocus();
     if (index <= 1 && hooks_.removeNotification) hooks_.removeNotification();
     RefreshSoftKeys();
     if (slide) {
-        slideFrom_ = old;
-        StartSlide(kind == kSlideFromRight ? ClientWidth() : -ClientWidth());
+        slideFrom_ = leaving;
+        const int width = PaneOf(coming).width();
+        StartSlide(kind == kSlideFromRight ? width : -width);
     } else {
+        LayoutChildren();
         update();
     }
 }
 
 void MainWindow::SlideFinished() {
-    if (slideFrom_ != nullptr && slideFrom_ != CurrentPage()) slideFrom_->SetActive(false);
+    if (slideFrom_ != nullptr && !IsShown(slideFrom_)) slideFrom_->SetActive(false);
     slideFrom_ = nullptr;
-    ViewPage* page = CurrentPage();
-    if (page != nullptr && page->UsesEditor()) ShowEditorFor(page);
+    if (ViewPage* page = EditorPage(); page != nullptr && IsShown(page)) ShowEditorFor(page);
     if (pendingRemoval_ != nullptr) {
         const int index = IndexOf(pendingRemoval_);
         pendingRemoval_ = nullptr;
@@ -273,16 +411,24 @@ void MainWindow::RemovePage(ViewPage* page, int how, int fallback) {
         // No slide could start (no other page, or no width to slide across).
         if (pendingRemoval_ == page && !Sliding()) Detach(IndexOf(page));
     }
-    if (CurrentPage() == nullptr) HideEditor();
+    if (CurrentPage() == nullptr) GiveEditorTo(nullptr, false);
     update();
 }
 
 void MainWindow::Detach(int index) {
     ViewPage* page = PageAt(index);
     if (page == nullptr) return;
+    const std::vector<ViewPage*> before = ShownPages();
     pages_.erase(pages_.begin() + index);
     if (slideFrom_ == page) slideFrom_ = nullptr;
     if (pendingRemoval_ == page) pendingRemoval_ = nullptr;
+    if (aimed_ == page) aimed_ = nullptr;
+    if (right_ == page) right_ = nullptr;
+    if (editorOwner_ == page) {
+        editorOwner_ = nullptr;
+        HideEditor();
+    }
+    const bool wasSide = page == side_;
     if (contextPage_ == page) {
         contextPage_ = nullptr;
         if (contextMenu_) contextMenu_->close();
@@ -299,6 +445,13 @@ void MainWindow::Detach(int index) {
     page->SetActive(false);
     page->RemovedFromHost();
     page->SetHost(nullptr);
+    if (wasSide) side_ = nullptr;
+    // In two panes another page may come into the right one.
+    if (twoPanes_) {
+        FollowShownPages(before);
+        FollowWidth();
+        GiveEditorTo(twoPanes_ ? RightPage() : CurrentPage(), false);
+    }
     RefreshSoftKeys();
 }
 
@@ -306,7 +459,8 @@ void MainWindow::ShowEditorFor(ViewPage* page) {
     LayoutChildren();
     editor_->show();
     editor_->raise();
-    if (CurrentPageLook().focusEditorOnChat) editor_->setFocus();
+    // Beside the list (two panes) the editor takes the keys only when its page has the focus.
+    if (CurrentPageLook().focusEditorOnChat && page == CurrentPage()) editor_->setFocus();
 }
 
 void MainWindow::HideEditor() {
@@ -315,7 +469,7 @@ void MainWindow::HideEditor() {
 }
 
 void MainWindow::EditorNotify(int code) {
-    ViewPage* page = CurrentPage();
+    ViewPage* page = EditorPage();
     if (page == nullptr) return;
     if (page->EditorNotification(code, editor_->toPlainText()) && code == MessageEditor::kConfirm)
         editor_->clear();
@@ -377,7 +531,7 @@ void MainWindow::ShowContextMenu(ViewPage* page, QMenu* menu, const QPoint& glob
 }
 
 void MainWindow::RepaintPage(ViewPage* page) {
-    if (page != nullptr && (page == CurrentPage() || page == slideFrom_)) update();
+    if (page != nullptr && (IsShown(page) || page == slideFrom_)) update();
 }
 
 void MainWindow::OnCommand(int id) {
@@ -482,18 +636,22 @@ void MainWindow::OnTimer(int id) {
 }
 
 void MainWindow::RepaintIfChanged() {
-    ViewPage* page = CurrentPage();
-    if (TicksAllowed() && page != nullptr && page->ChangedSinceLastPaint()) update();
+    if (!TicksAllowed()) return;
+    bool changed = false;
+    for (ViewPage* page : ShownPages()) changed = page->ChangedSinceLastPaint() || changed;
+    if (changed) update();
 }
 
 QRect MainWindow::PageDotBox(int index) const {
-    const ViewPage* page = CurrentPage();
+    // Over the page at the right of two panes, else over the current one.
+    const ViewPage* page = twoPanes_ ? RightPage() : CurrentPage();
     const int count = PageCount();
     if (page == nullptr || count < 2 || index < 0 || index >= count) return {};
     // Boxes wide enough for a finger, reaching up into the caption; the dots drawn in their
     // lower part, in the caption's strip, stay small.
     const int box = ScaleY(16);
-    const int left = (ClientWidth() - count * box) / 2;
+    const QRect pane = PaneOf(page);
+    const int left = pane.x() + (pane.width() - count * box) / 2;
     const int bottom = page->CaptionHeight() - ScaleY(1);
     const int top = std::max(0, bottom - box);
     return QRect(left + index * box, top, box, bottom - top);
@@ -547,26 +705,35 @@ void MainWindow::FollowPixelRatio() {
 void MainWindow::OnPaint(QPainter& painter, const QRect&) {
     FollowPixelRatio();
     const QRect client(0, 0, ClientWidth(), ClientHeight());
-    ViewPage* page = CurrentPage();
+    ViewPage* page = twoPanes_ ? RightPage() : CurrentPage();
+    if (twoPanes_) {
+        side_->PaintTo(painter, PaneOf(side_), ViewHeightOf(side_));
+        const QRect seam(PaneOf(side_).right() + 1, 0, ScaleX(1), client.height());
+        painter.fillRect(seam, GreyTextColour());
+    }
+    const QRect pane = PaneOf(page);
     if (page == nullptr) {
-        painter.fillRect(client, WindowColour());
+        painter.fillRect(pane, WindowColour());
         return;
     }
-    if (!Sliding() || slideFrom_ == nullptr) {
-        page->PaintTo(painter, client, ViewHeight());
-        DrawHoldFeedback(painter);
-        DrawScrollIndicator(painter);
-        DrawPageDots(painter);
+    if (Sliding() && slideFrom_ != nullptr) {
+        // The new page at the slide offset, the old one beside it, a line at the seam.
+        painter.save();
+        painter.setClipRect(pane);
+        const int s = SlideOffset();
+        const int w = pane.width();
+        const int oldX = s > 0 ? s - w : s + w;
+        const int seam = pane.x() + (s > 0 ? s : s + w);
+        slideFrom_->PaintTo(painter, pane.translated(oldX, 0), ViewHeightOf(page));
+        page->PaintTo(painter, pane.translated(s, 0), ViewHeightOf(page));
+        painter.fillRect(QRect(seam, 0, ScaleX(1), pane.height()), WindowTextColour());
+        painter.restore();
         return;
     }
-    // The new page at the slide offset, the old one beside it, a line at the seam.
-    const int s = SlideOffset();
-    const int w = client.width();
-    const int oldX = s > 0 ? s - w : s + w;
-    const int seam = s > 0 ? s : s + w;
-    slideFrom_->PaintTo(painter, client.translated(oldX, 0), ViewHeight());
-    page->PaintTo(painter, client.translated(s, 0), ViewHeight());
-    painter.fillRect(QRect(seam, 0, ScaleX(1), client.height()), WindowTextColour());
+    page->PaintTo(painter, pane, ViewHeightOf(page));
+    DrawHoldFeedback(painter);
+    DrawScrollIndicator(painter);
+    DrawPageDots(painter);
 }
 
 }  // namespace zul

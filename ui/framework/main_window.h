@@ -44,6 +44,11 @@ class MainWindow : public ScrollableWindow {
     static constexpr int kSlowTickMs = 1000;
     // RemovePage's fallback: the page shown before (the first page when that is gone).
     static constexpr int kFallbackPrevious = -2;
+    // From this width (logical pixels) the side page stands at the left and the other pages
+    // take the rest; the side pane is a share of the width within these bounds.
+    static constexpr int kTwoPaneWidth = 840;
+    static constexpr int kSidePaneMin = 320;
+    static constexpr int kSidePaneMax = 420;
 
     // What other parts of the program do for the host.
     struct Hooks {
@@ -66,6 +71,19 @@ class MainWindow : public ScrollableWindow {
     void ShowPage(int kind, int index);
     void NextPage();
     void PreviousPage();
+
+    // The page a wide window keeps at its left (the contact list); nullptr: one page at a time.
+    void SetSidePage(ViewPage* page);
+    ViewPage* SidePage() const { return side_; }
+    // Two panes: the window is wide enough and the side page is in the row.
+    bool TwoPanes() const { return twoPanes_; }
+    // The page at the right of two panes: the current page unless that is the side page, else
+    // the one last shown there.
+    ViewPage* RightPage() const;
+    // The page is on the screen: the current one, or either pane's.
+    bool IsShown(const ViewPage* page) const;
+    QRect PaneOf(const ViewPage* page) const override;
+    int ViewHeightOf(const ViewPage* page) const override;
 
     ViewPage* CurrentPage() const;
     int CurrentIndex() const { return current_; }
@@ -105,7 +123,9 @@ class MainWindow : public ScrollableWindow {
     void RepaintIfChanged();
 
   protected:
-    ViewPage* ScrolledPage() const override { return CurrentPage(); }
+    ViewPage* ScrolledPage() const override;
+    void AimAt(const QPoint& pos, bool press) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void SwipeToNext() override { NextPage(); }
     void SwipeToPrevious() override { PreviousPage(); }
     void SlideFinished() override;
@@ -135,10 +155,20 @@ class MainWindow : public ScrollableWindow {
     void LayoutChildren();
     void ShowEditorFor(ViewPage* page);
     void HideEditor();
+    // The editor holds the unsent text of `page` (nullptr: of none; hidden then); the text of
+    // the page it held before is kept with that page. Shown at once unless `later`.
+    void GiveEditorTo(ViewPage* page, bool later);
+    // Lays the window out as one page or two panes as its width asks.
+    void FollowWidth();
     void Detach(int index);
     int ResolveFallback(int fallback, int removed) const;
     void ConnectCommands(QMenu* menu);
-    void PaintSlide(QPainter& painter);
+    // The pages on the screen now; those that came or went hear Activated/Deactivated.
+    std::vector<ViewPage*> ShownPages() const;
+    void FollowShownPages(const std::vector<ViewPage*>& before);
+    // The page whose rows the shared editor belongs to (the right pane's in two panes).
+    ViewPage* EditorPage() const;
+    int SidePaneWidth() const;
     bool TicksAllowed() const;
     void RedrawFocusedItem();
 
@@ -147,6 +177,11 @@ class MainWindow : public ScrollableWindow {
     int previous_ = -1;
     int lastKind_ = 0;
     ViewPage* slideFrom_ = nullptr;       // the page sliding out
+    ViewPage* side_ = nullptr;            // kept at the left of a wide window
+    ViewPage* right_ = nullptr;           // last shown at the right of two panes
+    ViewPage* aimed_ = nullptr;           // a wheel turned over it (not the current page)
+    ViewPage* editorOwner_ = nullptr;     // whose unsent text the editor holds
+    bool twoPanes_ = false;               // as laid out last
     ViewPage* pendingRemoval_ = nullptr;  // leaves the row when the slide ends
     MessageEditor* editor_;
     SoftKeyBar* softKeys_;

@@ -42,7 +42,7 @@ class RowAccessible : public QAccessibleInterface {
         MainWindow* window = parent_.Window();
         ViewPage* page = window->CurrentPage();
         if (!Alive() || page == nullptr) return {};
-        QRect r = item_->Rect().translated(0, page->ContentOffset());
+        QRect r = item_->Rect().translated(window->PaneOf(page).x(), page->ContentOffset());
         return QRect(window->mapToGlobal(r.topLeft()), r.size());
     }
 
@@ -57,7 +57,7 @@ class RowAccessible : public QAccessibleInterface {
         }
         s.focused = s.selected = page->FocusedItem() == item_;
         const QRect shown(0, page->CaptionHeight() - page->ContentOffset(), page->Width(),
-                          parent_.Window()->ViewHeight());
+                          parent_.Window()->ViewHeightOf(page));
         s.offscreen = !item_->Rect().intersects(shown);
         return s;
     }

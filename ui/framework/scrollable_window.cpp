@@ -37,7 +37,11 @@ ScrollableWindow::ScrollableWindow(QWidget* parent) : BaseWindow(parent), physic
 }
 
 ScrollBounds ScrollableWindow::BoundsOf(ViewPage* page) const {
-    return ScrollBounds::For(page != nullptr ? page->Height() : 0, ViewHeight());
+    return ScrollBounds::For(page != nullptr ? page->Height() : 0, ViewHeightOf(page));
+}
+
+QPoint ScrollableWindow::ToPage(const ViewPage* page, const QPoint& pos) const {
+    return QPoint(pos.x() - PaneOf(page).x(), pos.y() - page->ContentOffset());
 }
 
 bool ScrollableWindow::Moving() const {
@@ -48,11 +52,12 @@ bool ScrollableWindow::Moving() const {
 }
 
 void ScrollableWindow::SetPageOffset(ViewPage* page, int offset) {
-    page->ScrollTo(offset, ViewHeight());
+    page->ScrollTo(offset, ViewHeightOf(page));
     update();
 }
 
 void ScrollableWindow::wheelEvent(QWheelEvent* event) {
+    if (!PointerPressed()) AimAt(event->position().toPoint(), false);
     ViewPage* page = ScrolledPage();
     if (page == nullptr || Sliding() || PointerPressed()) {
         event->ignore();
@@ -78,8 +83,11 @@ void ScrollableWindow::contextMenuEvent(QContextMenuEvent* event) {
     // the focused row.
     if (event->reason() == QContextMenuEvent::Mouse) {
         StopTimer(kTimerHold);
-        const QPoint pos = event->pos();
-        page->OnContextGesture(pos.x(), pos.y() - page->ContentOffset(), event->globalPos());
+        AimAt(event->pos(), true);
+        page = ScrolledPage();
+        if (page == nullptr || !page->AcceptsInput()) return;
+        const QPoint at = ToPage(page, event->pos());
+        page->OnContextGesture(at.x(), at.y(), event->globalPos());
     } else {
         page->OpenFocusedContextMenu();
     }
@@ -99,7 +107,7 @@ bool ScrollableWindow::ScrollByKey(int key) {
     ViewPage* page = ScrolledPage();
     if (page == nullptr) return false;
     // A page step keeps a tenth of the view in sight, for the eye to follow.
-    const int64_t step = std::max(1, (ViewHeight() - page->CaptionHeight()) * 9 / 10);
+    const int64_t step = std::max(1, (ViewHeightOf(page) - page->CaptionHeight()) * 9 / 10);
     constexpr int64_t kFar = int64_t{1} << 40;
     switch (key) {
         case Qt::Key_PageUp:
@@ -137,7 +145,7 @@ void ScrollableWindow::DragIndicatorTo(int y) {
     ViewPage* page = ScrolledPage();
     if (page == nullptr) return;
     const int64_t content = page->Height();
-    const int64_t view = ViewHeight();
+    const int64_t view = ViewHeightOf(page);
     if (content <= view || view <= 0) return;
     // The inverse of where the indicator is drawn: its top at view * -offset / content.
     const int64_t top = y - indicatorGrab_;
@@ -159,6 +167,7 @@ void ScrollableWindow::OnButtonDown(const QPoint& pos) {
         return;
     }
     StopTimer(kTimerScroll);
+    AimAt(pos, true);
     // A finger on moving content stops it; that press is not a tap on the page.
     wasMoving_ = physics_.Moving();
     physics_.Stop();
@@ -169,10 +178,11 @@ void ScrollableWindow::OnButtonDown(const QPoint& pos) {
     menuShown_ = false;
     ViewPage* page = ScrolledPage();
     if (wasMoving_ || Sliding() || page == nullptr || !page->AcceptsInput()) return;
-    page->OnPress(pos.x(), pos.y() - page->ContentOffset());
+    const QPoint at = ToPage(page, pos);
+    page->OnPress(at.x(), at.y());
     StartTimer(kTimerHold, QGuiApplication::styleHints()->mousePressAndHoldInterval());
-    if (const ListItem* item = page->ItemAt(pos.x(), pos.y() - page->ContentOffset())) {
-        holdRect_ = item->Rect().translated(0, page->ContentOffset());
+    if (const ListItem* item = page->ItemAt(at.x(), at.y())) {
+        holdRect_ = item->Rect().translated(pos - at);
         StartTimer(kTimerHoldFeedback, 30);
     }
 }
@@ -235,7 +245,7 @@ void ScrollableWindow::OnPointerMove(const QPoint& pos) {
     const int dy = pos.y() - movePoint_.y();
     if (std::abs(dx) > std::abs(dy)) {
         physics_.Stop();
-        if (std::abs(dx) > ClientWidth() / 2) {
+        if (std::abs(dx) > PaneOf(ScrolledPage()).width() / 2) {
             if (dx < 0)
                 SwipeToNext();
             else
@@ -271,7 +281,8 @@ void ScrollableWindow::OnButtonUp(const QPoint& pos) {
         if (still && TapOnChrome(pos)) {
             // taken by the window
         } else if (still && page != nullptr && page->AcceptsInput()) {
-            page->OnTap(pos.x(), pos.y() - page->ContentOffset());
+            const QPoint at = ToPage(page, pos);
+            page->OnTap(at.x(), at.y());
         }
     } else {
         physics_.Release(g_clock() - pressTime_);
@@ -283,7 +294,8 @@ void ScrollableWindow::OnButtonUp(const QPoint& pos) {
 void ScrollableWindow::OnDoubleTap(const QPoint& pos) {
     ViewPage* page = ScrolledPage();
     if (!WithinTapTolerance(pos) || Sliding() || page == nullptr || !page->AcceptsInput()) return;
-    page->OnDoubleTap(pos.x(), pos.y() - page->ContentOffset());
+    const QPoint at = ToPage(page, pos);
+    page->OnDoubleTap(at.x(), at.y());
 }
 
 void ScrollableWindow::Hold() {
@@ -291,8 +303,8 @@ void ScrollableWindow::Hold() {
     EndHoldFeedback();
     ViewPage* page = ScrolledPage();
     if (!pressed_ || menuShown_ || physics_.DragDistance() != 0 || page == nullptr) return;
-    if (page->OnContextGesture(pressPoint_.x(), pressPoint_.y() - page->ContentOffset(),
-                               mapToGlobal(pressPoint_))) {
+    const QPoint at = ToPage(page, pressPoint_);
+    if (page->OnContextGesture(at.x(), at.y(), mapToGlobal(pressPoint_))) {
         // The menu takes the pointer; this press is over.
         menuShown_ = true;
         pressed_ = false;
@@ -386,7 +398,7 @@ void ScrollableWindow::ScrollPageIntoView(ViewPage* page, const QRect& rect, boo
     const int offset = page->ContentOffset();
     const int projected = offset + (current ? physics_.Remaining() : 0);
     const int viewTop = page->CaptionHeight();
-    const int viewBottom = ViewHeight();
+    const int viewBottom = ViewHeightOf(page);
     const int top = rect.y() + projected;
     const int bottom = rect.y() + rect.height() + projected;
     int target = projected;
@@ -410,14 +422,15 @@ QRect ScrollableWindow::ScrollIndicatorRect() const {
     const PageLook look = CurrentPageLook();
     if (page == nullptr || Sliding() || look.scrollbarWidth <= 0) return {};
     const int64_t content = page->Height();
-    const int64_t view = ViewHeight();
+    const int64_t view = ViewHeightOf(page);
     if (content <= view || view <= 0) return {};
     if (!look.scrollbarAlways && !Moving() && !indicatorDrag_) return {};
     const int length = static_cast<int>(std::max<int64_t>(view * view / content, ScaleY(10)));
     int64_t top = -static_cast<int64_t>(page->ContentOffset()) * view / content;
     top = std::clamp<int64_t>(top, 0, std::max<int64_t>(0, view - length));
     const int width = ScaleX(look.scrollbarWidth);
-    const int right = ClientWidth() - ScaleX(look.scrollbarOffset);
+    const QRect pane = PaneOf(page);
+    const int right = pane.x() + pane.width() - ScaleX(look.scrollbarOffset);
     return QRect(right - width, static_cast<int>(top), width, length);
 }
 

@@ -31,6 +31,12 @@ class ScrollableWindow : public BaseWindow {
     virtual int ClientWidth() const { return width(); }
     virtual int ClientHeight() const { return height(); }
     virtual int ViewHeight() const { return ClientHeight(); }
+    // Where a page is shown (window coordinates; a wide window shows two side by side) and the
+    // height its content shows in.
+    virtual QRect PaneOf(const ViewPage* page) const {
+        return QRect(0, 0, ClientWidth(), ClientHeight());
+    }
+    virtual int ViewHeightOf(const ViewPage* page) const { return ViewHeight(); }
 
     // Something moves: a drag, a fling, an animated scroll, or content springing back.
     bool Moving() const;
@@ -63,6 +69,9 @@ class ScrollableWindow : public BaseWindow {
 
   protected:
     virtual ViewPage* ScrolledPage() const = 0;
+    // The pointer is about to press (press set) or turn the wheel at a point: a window that
+    // shows several pages aims what follows at the page there.
+    virtual void AimAt(const QPoint& pos, bool press) {}
     // A tap on what the window draws over the pages (window coordinates); true when taken.
     virtual bool TapOnChrome(const QPoint& pos) { return false; }
     virtual void SwipeToNext() = 0;
@@ -99,6 +108,8 @@ class ScrollableWindow : public BaseWindow {
     void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
+    // A window point in the page's coordinates (content rows, at its content offset).
+    QPoint ToPage(const ViewPage* page, const QPoint& pos) const;
     bool WithinTapTolerance(const QPoint& pos) const;
     void ScrollTick();
     void Hold();

@@ -64,10 +64,10 @@ ViewPage::~ViewPage() {
 }
 
 int ViewPage::HostWidth() const {
-    return host_ != nullptr ? host_->ClientWidth() : 0;
+    return host_ != nullptr ? host_->PaneOf(this).width() : 0;
 }
 int ViewPage::ViewHeight() const {
-    return host_ != nullptr ? host_->ViewHeight() : 0;
+    return host_ != nullptr ? host_->ViewHeightOf(this) : 0;
 }
 
 void ViewPage::Relayout() {

@@ -41,6 +41,8 @@ MainWindow* g_mainWindow = nullptr;
 // The window's size on a desktop: a handheld's portrait screen.
 constexpr int kWindowWidth = 480;
 constexpr int kWindowHeight = 720;
+// The first size on a screen at least this wide: the contact list and a chat side by side.
+constexpr int kDesktopWindowWidth = 1024;
 constexpr int kMinWindowWidth = 240;
 constexpr int kMinWindowHeight = 320;
 // What the start-up's heap grows by at once (only the pages it touches are memory).
@@ -169,6 +171,7 @@ void ClientApp::BuildMainWindow() {
     PlaceMainWindow();
     window_->AddPage(accountsPage_.get(), true, false);
     window_->AddPage(contactsPage_.get(), true, false);
+    window_->SetSidePage(contactsPage_.get());
     window_->show();
     window_->EndWaitCursor();
 }
@@ -206,6 +209,7 @@ WindowPlacement PlanWindowPlacement(const QRect& available, const QSize& remembe
         return plan;
     }
     QSize size(kWindowWidth, kWindowHeight);
+    if (available.width() >= kDesktopWindowWidth) size.setWidth(kDesktopWindowWidth);
     if (remembered.width() > 0 && remembered.height() > 0) size = remembered;
     if (!available.isEmpty()) size = size.boundedTo(available.size());
     plan.geometry = QRect(QPoint(), size.expandedTo(minimum));

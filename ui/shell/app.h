@@ -25,8 +25,8 @@ class SingleInstance;
 
 // Where the main window opens. A screen no wider than a phone's is filled (the window then
 // follows the available area as it changes: rotation, panels); elsewhere the window takes the
-// size and place it had (the place only while still on a screen), else 480x720, never more
-// than the screen offers nor less than the minimum.
+// size and place it had (the place only while still on a screen), else 480x720 (1024x720 on a
+// screen that wide: two panes), never more than the screen offers nor less than the minimum.
 struct WindowPlacement {
     QRect geometry;      // an empty position: the window manager places it
     bool fill = false;   // follows the screen's available area

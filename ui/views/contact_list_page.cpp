@@ -195,13 +195,14 @@ bool ContactListPage::Sync() {
 
 bool ContactListPage::OrderHeld() const {
     const MainWindow* host = Host();
-    if (host == nullptr || host->CurrentPage() != this) return false;
+    if (host == nullptr || !host->IsShown(this)) return false;
     if (host->PointerPressed()) return true;
     if (pressedOnce_ && ScrollableWindow::Now() - pressTime_ < kHoldAfterPressMs) return true;
     if (!host->PointerOver()) return false;
     const QPoint at = host->PointerPos();
-    return at.x() >= 0 && at.x() < host->ClientWidth() && at.y() >= CaptionHeight() &&
-           at.y() < host->ViewHeight();
+    const QRect pane = host->PaneOf(this);
+    return at.x() >= pane.left() && at.x() <= pane.right() && at.y() >= CaptionHeight() &&
+           at.y() < host->ViewHeightOf(this);
 }
 
 bool ContactListPage::IsLaidOut(const ListItem* item) const {
