@@ -41,6 +41,7 @@ const OptionRow kOptionTable[] = {
     {COptions::kHistorySetFocusOnEditor, u"HistorySetFocusOnEditor", &COptions::HistorySetFocusOnEditor, 1, kMin, kMax, true},
     {COptions::kEnableTransparency, u"EnableTransparency", &COptions::EnableTransparency, 0, kMin, kMax, true},
     {COptions::kTransparencyValue, u"TransparencyValue", &COptions::TransparencyValue, 220, 0, 255, false},
+    {COptions::kColourScheme, u"ColourScheme", &COptions::ColourScheme, 0, 0, 2, false},
     {COptions::kScrollbarAlways, u"ScrollbarAlways", &COptions::ScrollbarAlways, 0, kMin, kMax, false},
     {COptions::kScrollbarOffset, u"ScrollbarOffset", &COptions::ScrollbarOffset, 0, kMin, kMax, false},
     {COptions::kScrollbarWidth, u"ScrollbarWidth", &COptions::ScrollbarWidth, 4, kMin, kMax, false},

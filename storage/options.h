@@ -63,6 +63,7 @@ class COptions {
         kScrollbarWidth = 502,
         kScrollbarOffset = 503,
         kTransparencyValue = 504,
+        kColourScheme = 505,
         kNotifSound = 602,
         kNotifVCount = 603,
         kNotifVDuration = 604,
@@ -105,6 +106,8 @@ class COptions {
     OptionInt ScrollbarWidth;
     OptionInt ScrollbarOffset;
     OptionInt TransparencyValue;
+    // 0: the desktop's colours, 1: light, 2: dark.
+    OptionInt ColourScheme;
     OptionInt NotifVCount;
     OptionInt NotifVDuration;
     // A new message plays the sound (NotifSound) when on.

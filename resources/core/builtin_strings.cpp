@@ -191,6 +191,10 @@ constexpr BuiltinStringEntry kTable[] = {
     {1053,
      u"The server lets this contact be changed only once they authorise you. They were asked; "
      u"until they answer, the contact is marked as awaiting authorisation."},
+    {1070, u"Colours"},
+    {1071, u"As the desktop"},
+    {1072, u"Light"},
+    {1073, u"Dark"},
     {1097, u"You account being used on another computer."},
     {1099, u"Unknown error (%d)"},
     {10050, u"Network is down (%d)"},

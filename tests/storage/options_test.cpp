@@ -42,6 +42,7 @@ const std::vector<std::pair<int, std::string>> kKeys = {
     {204, "HistorySetFocusOnEditor"},
     {500, "EnableTransparency"},
     {504, "TransparencyValue"},
+    {505, "ColourScheme"},
     {501, "ScrollbarAlways"},
     {503, "ScrollbarOffset"},
     {502, "ScrollbarWidth"},
@@ -166,7 +167,7 @@ TEST_F(OptionsTest, RowsOfNoSettingSurviveLoadsAndSaves) {
     ASSERT_TRUE(Options().SaveAll());
     ASSERT_TRUE(Options().SaveAll());
     EXPECT_EQ(Scalar(u"SELECT Value FROM Options WHERE ID=4 AND Description='Foreign'"), 9);
-    EXPECT_EQ(Scalar(u"SELECT count(*) FROM Options"), 38);  // every setting, and the foreign row
+    EXPECT_EQ(Scalar(u"SELECT count(*) FROM Options"), 39);  // every setting, and the foreign row
 }
 
 TEST_F(OptionsTest, ReadHelpersReportMissingRows) {

@@ -223,6 +223,12 @@ void AccountsOptionsPage::RunMenuCommand(int row, int command) {
 
 namespace {
 
+// The colours' label and choices (string ids).
+constexpr int kStrColours = 1070;
+constexpr int kStrColoursDesktop = 1071;
+constexpr int kStrColoursLight = 1072;
+constexpr int kStrColoursDark = 1073;
+
 struct AdvancedCheck {
     int control;
     OptionInt COptions::*value;
@@ -243,13 +249,19 @@ AdvancedOptionsPage::AdvancedOptionsPage(OptionsSheet& sheet)
     : SheetPage(sheet, tpl::kOptionsAdvanced),
       working_(sheet.Working()),
       textSizeLabel_(MakeStatic(idc::kTextSizeLabel, Text(idc::kTextSizeLabel), this)),
-      textSize_(new QComboBox(this)) {
+      textSize_(new QComboBox(this)),
+      coloursLabel_(MakeStatic(0, Str(kStrColours), this)),
+      colours_(new QComboBox(this)) {
     for (const AdvancedCheck& check : kAdvancedChecks)
         checks_.push_back(new CheckRow(check.control, Text(check.control), this));
     // The sizes as the View menus name them, largest first (the options' 0 to 4).
     constexpr int kSizeNames[] = {363, 364, 365, 366, 367};
     for (int id : kSizeNames) textSize_->addItem(Str(id));
     textSize_->setObjectName(ControlName(idc::kTextSizeCombo));
+    // In the order of the option's values: the desktop's, light, dark.
+    for (int id : {kStrColoursDesktop, kStrColoursLight, kStrColoursDark})
+        colours_->addItem(Str(id));
+    colours_->setObjectName(QStringLiteral("ColourScheme"));
 }
 
 QString AdvancedOptionsPage::Title() const {
@@ -270,6 +282,7 @@ void AdvancedOptionsPage::Entered() {
     for (size_t i = 0; i < checks_.size(); ++i)
         checks_[i]->SetChecked(working_.options.*kAdvancedChecks[i].value != 0);
     textSize_->setCurrentIndex(std::clamp<int>(working_.options.ClistTextSize, 0, 4));
+    colours_->setCurrentIndex(std::clamp<int>(working_.options.ColourScheme, 0, 2));
 }
 
 void AdvancedOptionsPage::Leaving() {
@@ -281,6 +294,7 @@ void AdvancedOptionsPage::Leaving() {
         working_.options.ClistTextSize = size;
         working_.options.HistoryTextSize = size;
     }
+    if (colours_->currentIndex() >= 0) working_.options.ColourScheme = colours_->currentIndex();
 }
 
 void AdvancedOptionsPage::Arrange(Orientation orientation) {
@@ -295,7 +309,9 @@ void AdvancedOptionsPage::Arrange(Orientation orientation) {
         }
         layout->addWidget(textSizeLabel_, 3, 0);
         layout->addWidget(textSize_, 3, 1);
-        layout->setRowStretch(4, 1);
+        layout->addWidget(coloursLabel_, 4, 0);
+        layout->addWidget(colours_, 4, 1);
+        layout->setRowStretch(5, 1);
         layout->setColumnStretch(0, 1);
         layout->setColumnStretch(1, 1);
         return;
@@ -306,6 +322,9 @@ void AdvancedOptionsPage::Arrange(Orientation orientation) {
     layout->addSpacing(ScaleY(6));
     layout->addWidget(textSizeLabel_);
     layout->addWidget(textSize_);
+    layout->addSpacing(ScaleY(6));
+    layout->addWidget(coloursLabel_);
+    layout->addWidget(colours_);
     layout->addStretch(1);
 }
 

@@ -97,6 +97,8 @@ class AdvancedOptionsPage : public SheetPage {
     std::vector<CheckRow*> checks_;
     QLabel* textSizeLabel_;
     QComboBox* textSize_;
+    QLabel* coloursLabel_;
+    QComboBox* colours_;
 };
 
 // Network: "Use proxy server" and its settings button, both disabled; UseProxy is carried.

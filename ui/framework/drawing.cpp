@@ -156,11 +156,92 @@ QColor HighlightTextColour() {
     return Palette().color(QPalette::Active, QPalette::HighlightedText);
 }
 
+namespace {
+
+// Moves `colour` toward `target` in steps until `against` reads on it at `ratio`; the last step
+// is the target itself.
+QColor MoveUntilReadable(const QColor& colour, const QColor& target, const QColor& against,
+                         double ratio) {
+    constexpr int kSteps = 32;
+    QColor moved = colour;
+    for (int step = 1; step <= kSteps && ContrastRatio(moved, against) < ratio; ++step)
+        moved = Mix(colour, target, static_cast<double>(step) / kSteps);
+    return moved;
+}
+
+constexpr double kReadableText = 4.5;
+constexpr double kReadableDisabled = 3.0;
+
+}  // namespace
+
 QColor InactiveCaptionColour() {
-    // A selection without the keyboard focus: the highlight faded halfway to the window.
-    const QColor h = HighlightColour();
+    // Halfway to the window, and further while the text does not read on it.
     const QColor w = WindowColour();
-    return QColor((h.red() + w.red()) / 2, (h.green() + w.green()) / 2, (h.blue() + w.blue()) / 2);
+    const QColor half = Mix(HighlightColour(), w, 0.5);
+    return MoveUntilReadable(half, w, WindowTextColour(), kReadableText);
+}
+
+bool IsDarkPalette(const QPalette& palette) {
+    return Luminance(palette.color(QPalette::Active, QPalette::Base)) <
+           Luminance(palette.color(QPalette::Active, QPalette::Text));
+}
+
+QPalette SchemePalette(int scheme, const QPalette& system) {
+    if (scheme == kSchemeLight) {
+        QPalette p(QColor(0xef, 0xef, 0xef), QColor(0xf4, 0xf4, 0xf4));
+        p.setColor(QPalette::Base, Qt::white);
+        p.setColor(QPalette::Text, Qt::black);
+        p.setColor(QPalette::WindowText, Qt::black);
+        p.setColor(QPalette::ButtonText, Qt::black);
+        p.setColor(QPalette::Highlight, QColor(0x30, 0x8c, 0xc6));
+        p.setColor(QPalette::HighlightedText, Qt::white);
+        p.setColor(QPalette::Disabled, QPalette::Text, QColor(0x90, 0x90, 0x90));
+        p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x90, 0x90, 0x90));
+        return p;
+    }
+    if (scheme == kSchemeDark) {
+        QPalette p(QColor(0x3a, 0x3a, 0x3c), QColor(0x26, 0x26, 0x28));
+        p.setColor(QPalette::Base, QColor(0x1c, 0x1c, 0x1e));
+        p.setColor(QPalette::AlternateBase, QColor(0x2a, 0x2a, 0x2c));
+        p.setColor(QPalette::Text, QColor(0xe8, 0xe8, 0xe8));
+        p.setColor(QPalette::WindowText, QColor(0xe8, 0xe8, 0xe8));
+        p.setColor(QPalette::ButtonText, QColor(0xe8, 0xe8, 0xe8));
+        p.setColor(QPalette::BrightText, Qt::white);
+        p.setColor(QPalette::Highlight, QColor(0x3d, 0x7f, 0xc4));
+        p.setColor(QPalette::HighlightedText, Qt::white);
+        p.setColor(QPalette::Link, QColor(0x8a, 0xb8, 0xff));
+        p.setColor(QPalette::ToolTipBase, QColor(0x2a, 0x2a, 0x2c));
+        p.setColor(QPalette::ToolTipText, QColor(0xe8, 0xe8, 0xe8));
+        p.setColor(QPalette::Disabled, QPalette::Text, QColor(0x70, 0x70, 0x70));
+        p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x70, 0x70, 0x70));
+        p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x70, 0x70, 0x70));
+        return p;
+    }
+    return system;
+}
+
+void ApplyColourScheme(int scheme) {
+    static const QPalette system = QGuiApplication::palette();
+    QGuiApplication::setPalette(ReadablePalette(SchemePalette(scheme, system)));
+}
+
+QPalette ReadablePalette(QPalette palette) {
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        const QColor text = palette.color(group, QPalette::HighlightedText);
+        // Away from the highlighted text: darker under light text, lighter under dark text.
+        const QColor away = Luminance(text) > 0.5 ? QColor(Qt::black) : QColor(Qt::white);
+        palette.setColor(group, QPalette::Highlight,
+                         MoveUntilReadable(palette.color(group, QPalette::Highlight), away, text,
+                                           kReadableText));
+    }
+    const QColor button = palette.color(QPalette::Disabled, QPalette::Button);
+    for (QPalette::ColorRole role : {QPalette::ButtonText, QPalette::WindowText}) {
+        palette.setColor(
+            QPalette::Disabled, role,
+            MoveUntilReadable(palette.color(QPalette::Disabled, role),
+                              palette.color(QPalette::Active, role), button, kReadableDisabled));
+    }
+    return palette;
 }
 
 QColor ItemBackground(bool selected, bool focused) {

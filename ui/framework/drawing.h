@@ -5,6 +5,7 @@
 #include <QColor>
 #include <QFont>
 #include <QImage>
+#include <QPalette>
 #include <QRect>
 #include <QSize>
 #include <QString>
@@ -52,7 +53,21 @@ QColor GreyTextColour();
 double ContrastRatio(const QColor& a, const QColor& b);
 QColor HighlightColour();
 QColor HighlightTextColour();
+// A selection without the keyboard focus: the highlight faded toward the window, still 4.5:1
+// under the window's text.
 QColor InactiveCaptionColour();
+
+// The palettes the client draws with. kSchemeSystem is the desktop's own.
+enum ColourScheme { kSchemeSystem = 0, kSchemeLight = 1, kSchemeDark = 2 };
+QPalette SchemePalette(int scheme, const QPalette& system);
+// The palette with its selections and disabled texts made readable: highlighted text at least
+// 4.5:1 on the highlight, disabled button text at least 3:1 on buttons (colours moved only as
+// far as needed).
+QPalette ReadablePalette(QPalette palette);
+bool IsDarkPalette(const QPalette& palette);
+// Sets the application's palette for a scheme (the desktop's as it was at the first call when
+// kSchemeSystem), made readable.
+void ApplyColourScheme(int scheme);
 
 QColor ItemBackground(bool selected, bool focused);
 // normal: the item counts as normal (a contact on the server list, an enabled account).

@@ -22,6 +22,7 @@
 #include "storage/options.h"
 #include "ui/dialogs/dialogs.h"
 #include "ui/framework/dpi.h"
+#include "ui/framework/drawing.h"
 #include "ui/framework/main_window.h"
 #include "ui/framework/page_look.h"
 #include "ui/notify/desktop_notifier.h"
@@ -117,6 +118,7 @@ bool ClientApp::StartUp() {
     InstallQtTranslation(entry != nullptr ? entry->id : 0);
 
     FollowOptionsInPages();
+    ApplyColourScheme(Options().ColourScheme);
     InstallTimeFormatter();
     InstallConnectionManager();
     InstallKeepRunningInhibitor();
@@ -156,7 +158,10 @@ void ClientApp::BuildMainWindow() {
 
     MainWindow::Hooks hooks;
     hooks.about = [this] { RunAboutSheet(window_.get(), *accounts_); };
-    hooks.options = [this] { RunOptionsSheet(window_.get(), *accounts_); };
+    hooks.options = [this] {
+        RunOptionsSheet(window_.get(), *accounts_);
+        ApplyColourScheme(Options().ColourScheme);
+    };
     notifier_->openChat = [this](const MessageNotification::Sender& sender) {
         CAccount* account = accounts_ != nullptr ? accounts_->Find(sender.accountId) : nullptr;
         const ContactPtr contact =
