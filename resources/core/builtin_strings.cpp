@@ -195,6 +195,7 @@ constexpr BuiltinStringEntry kTable[] = {
     {1071, u"As the desktop"},
     {1072, u"Light"},
     {1073, u"Dark"},
+    {1074, u"Awaiting authorisation"},
     {1097, u"You account being used on another computer."},
     {1099, u"Unknown error (%d)"},
     {10050, u"Network is down (%d)"},

@@ -1,11 +1,16 @@
-// Every scheme draws a highlighted row that reads: the contrast is measured on the drawn pixels.
+// Every scheme draws a highlighted row that reads (the contrast is measured on the drawn
+// pixels), and the marks that speak only by their look say what they are in tooltips.
 #include <QApplication>
+#include <QHelpEvent>
+#include <QPushButton>
 #include <QTest>
+#include <QToolTip>
 #include <map>
 
 #include "storage/options.h"
 #include "tests/ui/views_test_support.h"
 #include "ui/framework/drawing.h"
+#include "ui/framework/soft_key_bar.h"
 
 namespace zul::test {
 namespace {
@@ -76,11 +81,45 @@ TEST_F(ReadableColoursTest, AHighlightedRowReadsInEveryScheme) {
             EXPECT_GE(DrawnContrast(screen, name), 4.5)
                 << c.what << (focused ? ", focused" : ", without the focus");
         }
-        EXPECT_GE(ContrastRatio(QApplication::palette().color(QPalette::Disabled, QPalette::ButtonText),
-                                QApplication::palette().color(QPalette::Disabled, QPalette::Button)),
-                  3.0)
+        EXPECT_GE(
+            ContrastRatio(QApplication::palette().color(QPalette::Disabled, QPalette::ButtonText),
+                          QApplication::palette().color(QPalette::Disabled, QPalette::Button)),
+            3.0)
             << c.what << ": a disabled soft key";
     }
+}
+
+TEST_F(ReadableColoursTest, MarksAndKeysSayWhatTheyAreInTooltips) {
+    Options().ClistShowGroups = 0;
+    Options().ClistViewType = kLayoutList;
+    Options().ClistShowAvatars = 0;
+    TestAccount& account = NewAccount(1, u"100");
+    ContactPtr ann = AddContact(account, 1, u"Ann");
+    SetStatus(ann, 0);
+    ann->SetAwaitingAuth(1);
+    contacts->RebuildNow();
+    const QRect row = contacts->RowOf(ann.get())->Rect().translated(0, contacts->ContentOffset());
+
+    // A position without a tooltip leaves the event ignored.
+    auto tipAt = [this](QPoint pos) {
+        QHelpEvent help(QEvent::ToolTip, pos, window->mapToGlobal(pos));
+        QApplication::sendEvent(window.get(), &help);
+        return help.isAccepted() ? QToolTip::text() : QString();
+    };
+    const struct {
+        const char* what;
+        QPoint pos;
+        QString expected;
+    } cases[] = {
+        {"the status icon", QPoint(row.x() + 8, row.center().y()), QStringLiteral("Available")},
+        {"the awaiting-authorisation key", QPoint(row.right() - 10, row.center().y()),
+         QStringLiteral("Awaiting authorisation")},
+        {"the name", QPoint(row.x() + 60, row.center().y()), QString()},
+        {"the accounts page's dot", window->PageDotBox(0).center(), QStringLiteral("Accounts")},
+    };
+    for (const auto& c : cases) EXPECT_EQ(tipAt(c.pos), c.expected) << c.what;
+    EXPECT_GE(window->PageDotBox(0).width(), 24) << "a dot is a target a finger finds";
+    EXPECT_TRUE(window->SoftKeys()->RightKey()->toolTip().contains(QStringLiteral("F2")));
 }
 
 }  // namespace

@@ -2,12 +2,14 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
 #include <QShortcut>
 #include <QTextCursor>
+#include <QToolTip>
 #include <algorithm>
 
 #include "platform/power.h"
@@ -219,6 +221,31 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
         if (owner != nullptr && owner != CurrentPage()) ShowPage(kJump, IndexOf(owner));
     }
     return ScrollableWindow::eventFilter(watched, event);
+}
+
+bool MainWindow::event(QEvent* event) {
+    if (event->type() != QEvent::ToolTip) return ScrollableWindow::event(event);
+    auto* help = static_cast<QHelpEvent*>(event);
+    const QPoint pos = help->pos();
+    QString tip;
+    QRect area;
+    for (int i = 0; i < PageCount() && tip.isEmpty(); ++i) {
+        if (!PageDotBox(i).contains(pos)) continue;
+        tip = PageAt(i)->Caption().Title();
+        area = PageDotBox(i);
+    }
+    ViewPage* page = twoPanes_ && PaneOf(side_).contains(pos) ? side_ : ScrolledPage();
+    if (tip.isEmpty() && page != nullptr && !Sliding()) {
+        const QRect pane = PaneOf(page);
+        tip = page->ToolTipAt(pos.x() - pane.x(), pos.y() - page->ContentOffset());
+    }
+    if (tip.isEmpty()) {
+        QToolTip::hideText();
+        event->ignore();
+    } else {
+        QToolTip::showText(help->globalPos(), tip, this, area);
+    }
+    return true;
 }
 
 ViewPage* MainWindow::EditorPage() const {
@@ -649,7 +676,7 @@ QRect MainWindow::PageDotBox(int index) const {
     if (page == nullptr || count < 2 || index < 0 || index >= count) return {};
     // Boxes wide enough for a finger, reaching up into the caption; the dots drawn in their
     // lower part, in the caption's strip, stay small.
-    const int box = ScaleY(16);
+    const int box = ScaleY(24);
     const QRect pane = PaneOf(page);
     const int left = pane.x() + (pane.width() - count * box) / 2;
     const int bottom = page->CaptionHeight() - ScaleY(1);

@@ -126,6 +126,8 @@ class MainWindow : public ScrollableWindow {
     ViewPage* ScrolledPage() const override;
     void AimAt(const QPoint& pos, bool press) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // Tooltips: a page dot names its page; elsewhere the page under the pointer says.
+    bool event(QEvent* event) override;
     void SwipeToNext() override { NextPage(); }
     void SwipeToPrevious() override { PreviousPage(); }
     void SlideFinished() override;

@@ -42,10 +42,12 @@ SoftKeyBar::SoftKeyBar(QWidget* parent)
 void SoftKeyBar::SetLeftKey(const QString& label, bool enabled) {
     left_->setText(label);
     left_->setEnabled(enabled);
+    left_->setToolTip(label.isEmpty() ? QString() : label + QStringLiteral(" (F1)"));
 }
 
 void SoftKeyBar::SetRightKey(const QString& label) {
     right_->setText(label);
+    right_->setToolTip(label.isEmpty() ? QString() : label + QStringLiteral(" (F2)"));
 }
 
 int SoftKeyBar::BarHeight() const {

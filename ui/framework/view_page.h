@@ -92,6 +92,8 @@ class ViewPage : public Canvas {
     virtual void Command(int id) {}
     // The item at a point of the page, or nullptr.
     virtual ListItem* ItemAt(int x, int y) { return nullptr; }
+    // What a mark at a point of the page means (a status icon, say); empty: no tooltip.
+    virtual QString ToolTipAt(int x, int y) { return {}; }
 
     // Input, in page coordinates, from the host.
     virtual void OnKey(int key);

@@ -178,6 +178,9 @@ void ClientApp::BuildMainWindow() {
     window_->AddPage(contactsPage_.get(), true, false);
     window_->SetSidePage(contactsPage_.get());
     window_->show();
+    // The keys (F1, F2, typing to find) work at once only in the active window.
+    window_->raise();
+    window_->activateWindow();
     window_->EndWaitCursor();
 }
 

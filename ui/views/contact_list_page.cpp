@@ -458,6 +458,22 @@ ListItem* ContactListPage::ItemAt(int x, int y) {
     return nullptr;
 }
 
+namespace {
+constexpr int kTextAwaitingAuth = 1074;
+}  // namespace
+
+QString ContactListPage::ToolTipAt(int x, int y) {
+    auto* row = dynamic_cast<ContactRow*>(ItemAt(x, y));
+    if (row == nullptr) return {};
+    const QRect r = row->Rect();
+    const CContact& c = row->Contact();
+    // The marks as the row draws them: its icon at the left, the key at the right.
+    if (x < r.x() + ScaleX(22)) return AccessibleText(*row).section(QStringLiteral(", "), 1);
+    if (c.AwaitingAuth() != 0 && x >= r.x() + r.width() - ScaleX(22))
+        return ResText(kTextAwaitingAuth);
+    return {};
+}
+
 QString ContactListPage::EmptyText() {
     return ResText(kTextNoneOnline);
 }

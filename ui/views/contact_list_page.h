@@ -160,6 +160,7 @@ class ContactListPage : public ViewPage, public IContactsView {
     void FillMenuPopup(QMenu& menu, QAction* before) override;
     void Command(int id) override;
     ListItem* ItemAt(int x, int y) override;
+    QString ToolTipAt(int x, int y) override;
     void OnKey(int key) override;
     bool OnText(const QString& text) override;
     void OnPress(int x, int y) override;
