@@ -192,7 +192,7 @@ bool ChatPage::Sync() {
     if (arrived && !AtEnd()) {
         const auto below = FirstBelow(-ContentOffset());
         keepInPlace_ = below != rows_.end() ? below->get() : nullptr;
-        keepInPlaceTop_ = keepInPlace_ != nullptr ? keepInPlace_->top : 0;
+        keepInPlaceBottom_ = keepInPlace_ != nullptr ? keepInPlace_->top + keepInPlace_->height : 0;
     }
     const bool dirty = dirty_.exchange(false) || arrived;
     std::vector<const CHistoryEvent*> at = std::exchange(redrawAt_, {});
@@ -397,7 +397,8 @@ void ChatPage::LayoutContent(int width) {
     if (keepInPlace_ != nullptr && std::any_of(rows_.begin(), rows_.end(), [this](const auto& row) {
             return row.get() == keepInPlace_;
         }))
-        SetContentOffset(ContentOffset() - (keepInPlace_->top - keepInPlaceTop_));
+        SetContentOffset(ContentOffset() -
+                         (keepInPlace_->top + keepInPlace_->height - keepInPlaceBottom_));
     keepInPlace_ = nullptr;
 }
 
@@ -405,11 +406,14 @@ bool ChatPage::PrepareRows(int top, int bottom, int& moved) {
     moved = 0;
     if (rows_.empty() || shape_.width < 0) return false;
     // The row at the top of the view stays where it is on the screen (null: the view is below
-    // the last row).
+    // the last row). Its bottom edge is kept: what changes in a row when older rows come in
+    // before it (its header) is at its top.
     const auto below = FirstBelow(top);
     const EventRow* anchor = below != rows_.end() ? below->get() : nullptr;
-    const auto anchorTop = [&] { return anchor != nullptr ? anchor->top : contentBottom_; };
-    const int anchorBefore = anchorTop();
+    const auto anchorEdge = [&] {
+        return anchor != nullptr ? anchor->top + anchor->height : contentBottom_;
+    };
+    const int anchorBefore = anchorEdge();
     // Near the top of what was read, the next older page comes in above. (A row whose event
     // left the history meanwhile went with the merge: then nothing is kept in place.)
     bool changed = LoadOlderNear(top);
@@ -422,7 +426,7 @@ bool ChatPage::PrepareRows(int top, int bottom, int& moved) {
     // goes on until every row there is measured.
     const int64_t margin = Canvas::MaxSurfaceRows();
     for (;;) {
-        const int64_t shift = anchorTop() - anchorBefore;
+        const int64_t shift = anchorEdge() - anchorBefore;
         const int64_t low = std::max<int64_t>(top + shift - margin, INT_MIN);
         const int64_t high = bottom + shift + margin;
         size_t from = rows_.size();
@@ -445,7 +449,7 @@ bool ChatPage::PrepareRows(int top, int bottom, int& moved) {
         PlaceRowsFrom(from);
         changed = true;
     }
-    moved = anchorTop() - anchorBefore;
+    moved = anchorEdge() - anchorBefore;
     return changed;
 }
 

@@ -221,10 +221,10 @@ class ChatPage : public ViewPage {
     };
     std::shared_ptr<PendingLoad> load_ = std::make_shared<PendingLoad>();
     bool firstLoadDone_ = false;
-    // The row at the top of the view when read rows arrived, and its place then: the layout
-    // moves the view with it (null: nothing to keep).
+    // The row at the top of the view when read rows arrived, and where its bottom edge was
+    // then: the layout moves the view with it (null: nothing to keep).
     const EventRow* keepInPlace_ = nullptr;
-    int keepInPlaceTop_ = 0;
+    int keepInPlaceBottom_ = 0;
     std::vector<const CHistoryEvent*> redrawAt_;
 };
 
