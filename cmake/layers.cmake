@@ -156,6 +156,8 @@ set(ZUL_UI_VIEWS_SOURCES
     ui/views/chat_page.cpp
     ui/views/chat_page.h
     ui/views/chat_page_commands.cpp
+    ui/views/chat_page_look.cpp
+    ui/views/chat_page_look.h
     ui/views/chat_page_parts.h
     ui/views/chat_pages.cpp
     ui/views/chat_pages.h

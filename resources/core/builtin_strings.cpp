@@ -139,6 +139,8 @@ constexpr BuiltinStringEntry kTable[] = {
     {377, u"Not delivered: you block this contact"},
     {378, u"Not delivered: sent too fast, wait a moment"},
     {379, u"Not delivered: the warning level is too high"},
+    {390, u"Today"},
+    {391, u"Yesterday"},
     // Connection progress and errors.
     {1000, u"Connecting to"},
     {1002, u"Logging in"},

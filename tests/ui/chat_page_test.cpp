@@ -1,12 +1,15 @@
-// The chat page: which events show and how they group, separators, the header texts,
-// sending from the shared editor, the menus, activation, and a history far longer than its
-// canvas.
+// The chat page: which events show and how they group, the bubbles and their sides, day lines
+// and separators, the times and sending states, sending from the shared editor, the menus,
+// activation, and a history far longer than its canvas.
 #include "ui/views/chat_page.h"
 
 #include <QAction>
 #include <QClipboard>
+#include <QDate>
 #include <QGuiApplication>
+#include <QLocale>
 #include <QMenu>
+#include <QPalette>
 #include <QTest>
 #include <atomic>
 #include <future>
@@ -20,6 +23,8 @@
 #include "ui/framework/message_editor.h"
 #include "ui/notify/message_notification.h"
 #include "ui/texts/ui_texts.h"
+#include "ui/views/chat_page_look.h"
+#include "ui/views/chat_page_parts.h"
 
 namespace zul::test {
 namespace {
@@ -61,22 +66,31 @@ class ChatPageTest : public ViewsTest {
     uint64_t now = 0;
 };
 
-TEST_F(ChatPageTest, MessagesOfOneSenderInOneMinuteAreGrouped) {
+TEST_F(ChatPageTest, MessagesOfOneSenderAFewMinutesApartFormARun) {
     Add(TimeAt(2024, 5, 14, 9, 0, 1), u"first");
     Add(TimeAt(2024, 5, 14, 9, 0, 50), u"second, same minute");
     Add(TimeAt(2024, 5, 14, 9, 0, 55), u"mine", evdir::kOutgoing);
     Add(TimeAt(2024, 5, 14, 9, 1, 0), u"next minute");
+    Add(TimeAt(2024, 5, 14, 9, 3, 0), u"two minutes on");
+    Add(TimeAt(2024, 5, 14, 9, 6, 0), u"three minutes on");
+    Add(TimeAt(2024, 5, 14, 9, 6, 10), u"mine again", evdir::kOutgoing);
+    contact->History()
+        .AddEvent(evtype::kMessage, evdir::kOutgoing, u"refused", TimeAt(2024, 5, 14, 9, 6, 20), 0,
+                  kMoodNone)
+        ->SetErrorCode(kErrorRefusedBase + 0x04);
     ChatPage& page = Open();
     const auto& rows = page.Rows();
-    ASSERT_EQ(rows.size(), 4u);
-    EXPECT_FALSE(rows[0]->grouped);
-    EXPECT_TRUE(rows[1]->grouped);
-    EXPECT_FALSE(rows[2]->grouped) << "another direction";
-    EXPECT_FALSE(rows[3]->grouped) << "another minute";
+    ASSERT_EQ(rows.size(), 8u);
+    const bool grouped[] = {false, true, false, false, true, false, false, false};
+    for (size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(rows[i]->grouped, grouped[i]) << i;
+    EXPECT_GT(rows[7]->failureHeight, 0) << "a failed message stands alone, its reason under it";
     EXPECT_EQ(rows[1]->Rect().top(), rows[0]->Rect().bottom() + 1);
-    EXPECT_EQ(rows[1]->height, 3 + rows[1]->bodyHeight);
-    EXPECT_EQ(rows[0]->height,
-              std::max(TextHeight(QStringLiteral("A"), 2, true), 22) + rows[0]->bodyHeight);
+    // A run's bubbles follow closely, with no header between them; the next run keeps a gap.
+    const auto gapAbove = [&](size_t i) {
+        return page.BubbleRect(*rows[i]).top() - page.BubbleRect(*rows[i - 1]).bottom();
+    };
+    EXPECT_LT(gapAbove(1), gapAbove(2));
+    EXPECT_EQ(gapAbove(1), gapAbove(4));
 
     window->OnCommand(chatcmd::kGroupMessages);
     EXPECT_EQ(Options().HistoryGroupMessages, 0);
@@ -96,11 +110,19 @@ TEST_F(ChatPageTest, SeparatorFollowsMoreThanTheSeparatorMinutesOfSilence) {
     EXPECT_FALSE(rows[1]->separator);
     EXPECT_TRUE(rows[2]->separator);
 
-    // The line itself: window-text colour across the event's top edge.
+    // The line itself: a divider across the gap above the event's bubble, none before.
     const QImage screen = Screen();
-    const int y = rows[2]->Rect().top() + page.ContentOffset();
-    EXPECT_EQ(screen.pixelColor(window->ClientWidth() / 2, y), WindowTextColour());
-    EXPECT_EQ(screen.pixelColor(5, y), ItemBackground(false, false));
+    const auto dividerAbove = [&](const EventRow& row) {
+        for (int y = row.Rect().top(); y < page.BubbleRect(row).top(); ++y) {
+            const int shown = y + page.ContentOffset();
+            if (screen.pixelColor(window->ClientWidth() / 2, shown) == chat::DividerColour() &&
+                screen.pixelColor(5, shown) == ItemBackground(false, false))
+                return true;
+        }
+        return false;
+    };
+    EXPECT_TRUE(dividerAbove(*rows[2]));
+    EXPECT_FALSE(dividerAbove(*rows[1]));
 }
 
 TEST_F(ChatPageTest, SendingFromTheEditorAddsAnOutgoingMessageShownAsPendingUntilSent) {
@@ -133,6 +155,125 @@ TEST_F(ChatPageTest, SendingFromTheEditorAddsAnOutgoingMessageShownAsPendingUnti
     // Empty text sends nothing and leaves the editor alone.
     QTest::keyClick(editor, Qt::Key_Return);
     EXPECT_EQ(page.Rows().size(), 1u);
+}
+
+TEST_F(ChatPageTest, BubblesKeepToTheirSidesInTheirOwnFills) {
+    std::u16string longText = u"long";
+    for (int w = 0; w < 60; ++w) longText += u" words";
+    Add(now, u"hi");
+    Add(now, u"hello", evdir::kOutgoing);
+    Add(now, longText);
+    Add(now, longText, evdir::kOutgoing);
+    Add(now, u"https://example.org/" + std::u16string(150, u'x'));
+    ChatPage& page = Open();
+    ASSERT_EQ(page.Rows().size(), 5u);
+    const int width = window->ClientWidth();
+    const QImage screen = Screen();
+    for (const auto& row : page.Rows()) {
+        const bool outgoing = row->Event().IsOutgoing();
+        const QRect bubble = page.BubbleRect(*row);
+        SCOPED_TRACE(QString::fromStdU16String(row->Event().Message()).left(8).toStdString());
+        EXPECT_LE(bubble.width(), width * 4 / 5) << "a long message still leaves its side";
+        if (row->Event().Message().size() < 10)
+            EXPECT_TRUE(outgoing ? bubble.left() >= width / 2 : bubble.right() < width / 2);
+        else
+            EXPECT_TRUE(outgoing ? bubble.right() > width * 9 / 10 : bubble.left() < width / 10);
+        // Drawn: the fill of its side in the padding above the text.
+        const QPoint inFill(bubble.center().x(), bubble.top() + 2 + page.ContentOffset());
+        EXPECT_EQ(screen.pixelColor(inFill),
+                  (outgoing ? chat::OutgoingBubble() : chat::IncomingBubble()).fill);
+    }
+    // A word longer than the bubble breaks anywhere rather than being cut at its edge: its
+    // 170 characters take more than two lines.
+    EXPECT_GT(page.Rows()[4]->textSize.height(),
+              2 * MeasureWrapped(QStringLiteral("A"), 2, width).height());
+}
+
+TEST_F(ChatPageTest, BubbleColoursReadWellInLightAndDarkPalettes) {
+    const QPalette saved = QGuiApplication::palette();
+    QPalette dark = saved;
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        dark.setColor(group, QPalette::Base, QColor(0x20, 0x20, 0x20));
+        dark.setColor(group, QPalette::Text, QColor(0xE0, 0xE0, 0xE0));
+        dark.setColor(group, QPalette::Highlight, QColor(0x2A, 0x82, 0xDA));
+    }
+    dark.setColor(QPalette::Disabled, QPalette::Text, QColor(0x50, 0x50, 0x50));
+    for (const QPalette& palette : {saved, dark}) {
+        QGuiApplication::setPalette(palette);
+        const chat::BubbleColours in = chat::IncomingBubble(), out = chat::OutgoingBubble();
+        EXPECT_NE(in.fill, out.fill);
+        EXPECT_NE(in.fill, WindowColour());
+        for (const chat::BubbleColours& b : {in, out}) {
+            EXPECT_GE(ContrastRatio(b.text, b.fill), 4.5) << b.fill.name().toStdString();
+            EXPECT_GE(ContrastRatio(b.secondary, b.fill), 4.5) << b.fill.name().toStdString();
+        }
+        EXPECT_GE(ContrastRatio(chat::FailureTextColour(), WindowColour()), 4.5);
+    }
+    // The dark look, for the eye.
+    Add(TimeAt(2024, 5, 13, 18, 0), u"See you tomorrow?");
+    Add(TimeAt(2024, 5, 13, 18, 1), u"Yes, at ten.", evdir::kOutgoing);
+    Add(now, u"Morning!");
+    contact->History()
+        .AddEvent(evtype::kMessage, evdir::kOutgoing, u"Hi!", now, 0, kMoodNone)
+        ->SetErrorCode(kErrorRefusedBase + 0x04);
+    Open();
+    Screen().save(ScreenshotPath(QStringLiteral("chat_page_dark.png")));
+    QGuiApplication::setPalette(saved);
+}
+
+TEST_F(ChatPageTest, EachDayBeginsWithALineNamingIt) {
+    Add(TimeAt(2024, 5, 12, 10, 0), u"two days ago");
+    Add(TimeAt(2024, 5, 13, 23, 59), u"late yesterday");
+    Add(TimeAt(2024, 5, 14, 0, 1), u"just after midnight");
+    Add(TimeAt(2024, 5, 14, 9, 0), u"this morning");
+    ChatPage& page = Open();
+    const bool firstOfDay[] = {true, true, true, false};
+    ASSERT_EQ(page.Rows().size(), 4u);
+    for (size_t i = 0; i < 4; ++i) EXPECT_EQ(page.Rows()[i]->daySeparator, firstOfDay[i]) << i;
+
+    const struct {
+        uint64_t time, now;
+        QString label;
+    } labels[] = {
+        {TimeAt(2024, 5, 14, 0, 1), now, ResText(chat::kTextToday)},
+        {TimeAt(2024, 5, 13, 23, 59), now, ResText(chat::kTextYesterday)},
+        {TimeAt(2024, 4, 30, 22, 0), TimeAt(2024, 5, 1, 8, 0), ResText(chat::kTextYesterday)},
+        {TimeAt(2024, 5, 12, 10, 0), now,
+         QLocale::system().toString(QDate(2024, 5, 12), QLocale::LongFormat)},
+    };
+    for (const auto& l : labels)
+        EXPECT_EQ(chat::DayLabel(l.time, l.now), l.label) << l.label.toStdString();
+}
+
+TEST_F(ChatPageTest, TheSendingStateIsMarkedAndSaidInWords) {
+    Add(now, u"hello");
+    for (int i = 0; i < 4; ++i) Add(now, u"mine", evdir::kOutgoing);
+    ChatPage& page = Open();
+    ASSERT_EQ(page.Rows().size(), 5u);
+    const auto event = [&](size_t i) -> CHistoryEvent& { return page.Rows()[i]->Event(); };
+    event(2).SetSent(1);
+    event(3).SetSent(1);
+    event(3).SetDelivered(1);
+    event(4).SetErrorCode(kErrorRefusedBase + 0x10);
+    const struct {
+        chat::Delivery state;
+        QString words;
+    } cases[] = {{chat::Delivery::kNone, QString()},
+                 {chat::Delivery::kPending, ResText(chat::kTextWaitingToSend)},
+                 {chat::Delivery::kSent, ResText(chat::kTextNotDeliveredYet)},
+                 {chat::Delivery::kDelivered, ResText(chat::kTextDelivered)},
+                 {chat::Delivery::kFailed, ResText(chat::kTextRefusedBlocked)}};
+    for (size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(chat::DeliveryOf(event(i)), cases[i].state) << i;
+        const QString said = page.AccessibleText(*page.Rows()[i]);
+        if (cases[i].words.isEmpty())
+            EXPECT_EQ(said, QStringLiteral("Ann, ") +
+                                QString::fromStdU16String(event(i).TimeText(false)) +
+                                QStringLiteral(": hello"));
+        else
+            EXPECT_TRUE(said.contains(QStringLiteral(", ") + cases[i].words + QStringLiteral(": ")))
+                << said.toStdString();
+    }
 }
 
 TEST_F(ChatPageTest, TurningStatusChangesOffDropsThemAndAFocusOnOne) {
@@ -531,8 +672,8 @@ TEST_F(ChatPageTest, HundredThousandEventsKeepTheCanvasBounded) {
 }
 
 TEST_F(ChatPageTest, ALongHistoryIsMeasuredWhereShownAndScrollsWithoutJumps) {
-    // Three messages a minute, so every first of three has a header; every seventh is long
-    // enough to wrap over several lines, which its estimate does not know exactly.
+    // Three messages every ten minutes, so every first of three begins a run; every seventh is
+    // long enough to wrap over several lines, which its estimate does not know exactly.
     constexpr int kEvents = 3000;
     const uint64_t base = TimeAt(2024, 1, 1, 9, 0);
     {
@@ -541,7 +682,7 @@ TEST_F(ChatPageTest, ALongHistoryIsMeasuredWhereShownAndScrollsWithoutJumps) {
             std::u16string text = u"line " + Widen(std::to_string(i));
             if (i % 7 == 0)
                 for (int w = 0; w < 40; ++w) text += u" wrapping";
-            Add(base + uint64_t(i / 3) * 600000000ULL, text);
+            Add(base + uint64_t(i / 3) * 10 * 600000000ULL, text);
         }
         transaction.Commit();
     }

@@ -1,7 +1,10 @@
 // What the window paints: page canvases, the empty-page text, the caption bar copied or
-// blended, and screenshots of it all.
+// blended, the contact rows' unread badge, and screenshots of it all.
+#include <climits>
+
 #include "storage/options.h"
 #include "tests/ui/ui_test_support.h"
+#include "tests/ui/views_test_support.h"
 #include "ui/framework/dpi.h"
 #include "ui/framework/drawing.h"
 #include "ui/framework/main_window.h"
@@ -167,6 +170,37 @@ TEST_F(Painting, AtDoubleDpiTheFrameworkScalesItsLengths) {
     EXPECT_EQ(indicator.width(), 8);
     EXPECT_GT(page.CaptionHeight(), 2 * TextHeight(QStringLiteral("A"), 2, true) / 2);
     Screen().save(ScreenshotPath(QStringLiteral("rows_192dpi.png")));
+}
+
+using ContactPainting = ViewsTest;
+
+// The unread count is a number to read at a glance: a pill at least 16 px tall, whatever the
+// count and the list's size.
+TEST_F(ContactPainting, TheUnreadBadgeIsAtLeastSixteenPixelsTall) {
+    TestAccount& account = NewAccount(1, u"100");
+    ContactPtr ann = AddContact(account, 1, u"Ann");
+    SetStatus(ann, 0);
+    const struct { int unread, size; } cases[] = {{1, 2}, {12, 4}, {150, 0}};
+    int added = 0;
+    for (const auto& c : cases) {
+        Options().ClistTextSize = c.size;
+        for (; added < c.unread; ++added)
+            ann->AddMessage(evdir::kIncoming, u"ping", 0, 0, kMoodNone);
+        contacts->RebuildNow();
+        contacts->FocusItem(nullptr);  // the badge alone in the highlight colour
+        const QImage screen = Screen();
+        const QRect row =
+            contacts->RowOf(ann.get())->Rect().translated(0, contacts->ContentOffset());
+        int top = INT_MAX, bottom = INT_MIN;
+        for (int y = row.top(); y <= row.bottom(); ++y)
+            for (int x = row.left(); x < row.left() + 60; ++x)
+                if (screen.pixelColor(x, y) == HighlightColour()) {
+                    top = std::min(top, y);
+                    bottom = std::max(bottom, y);
+                }
+        EXPECT_GE(bottom - top + 1, 16) << c.unread;
+        if (c.unread == 150) screen.save(ScreenshotPath(QStringLiteral("contacts_badge.png")));
+    }
 }
 
 }  // namespace

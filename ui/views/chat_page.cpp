@@ -5,12 +5,15 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QPainter>
+#include <QPainterPath>
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <unordered_set>
 
 #include "accounts/account.h"
 #include "accounts/status.h"
+#include "platform/local_time.h"
 #include "storage/change_feed.h"
 #include "storage/database.h"
 #include "storage/options.h"
@@ -21,6 +24,7 @@
 #include "ui/notify/message_notification.h"
 #include "ui/texts/ui_resources.h"
 #include "ui/texts/ui_texts.h"
+#include "ui/views/chat_page_look.h"
 #include "ui/views/chat_page_parts.h"
 #include "ui/views/view_support.h"
 
@@ -192,7 +196,7 @@ bool ChatPage::Sync() {
     if (arrived && !AtEnd()) {
         const auto below = FirstBelow(-ContentOffset());
         keepInPlace_ = below != rows_.end() ? below->get() : nullptr;
-        keepInPlaceTop_ = keepInPlace_ != nullptr ? keepInPlace_->top : 0;
+        keepInPlaceBottom_ = keepInPlace_ != nullptr ? keepInPlace_->top + keepInPlace_->height : 0;
     }
     const bool dirty = dirty_.exchange(false) || arrived;
     std::vector<const CHistoryEvent*> at = std::exchange(redrawAt_, {});
@@ -262,11 +266,62 @@ void ChatPage::UpdateMetrics() {
     const int level = shape_.level;
     Metrics& m = metrics_;
     m.fullHeader = std::max(TextHeight(QStringLiteral("A"), level, true), ScaleY(22));
-    m.groupedHeader = ScaleY(3);
-    m.bodyWidth = std::max(1, shape_.width - 2 * ((Dpi::X() + 24) / 96));
     m.font = std::make_unique<QFontMetrics>(UiFont(level, false));
+    m.smallLevel = std::min(level + 1, 5);
+    m.small = std::make_unique<QFontMetrics>(UiFont(m.smallLevel, false));
+    m.smallHeight = m.small->height();
+    m.markHeight = std::max(ScaleY(10), m.small->ascent() + ScaleY(1));
+    m.dayBand = QFontMetrics(UiFont(m.smallLevel, true)).height() + 2 * ScaleY(6);
+    m.runGap = ScaleY(8);
+    m.bottomGap = ScaleY(2);
+    m.sideMargin = ScaleX(8);
+    m.padX = ScaleX(8);
+    m.padY = ScaleY(5);
+    m.radius = ScaleY(10);
+    m.tightRadius = ScaleY(3);
+    m.timeGap = ScaleX(8);
+    m.markGap = ScaleX(3);
+    // A bubble takes at most about four fifths of the page, so that the side it keeps to
+    // shows.
+    const int width = std::max(1, shape_.width);
+    m.bubbleMax = std::max(1, std::min(width * 78 / 100, width - 2 * m.sideMargin));
+    m.bodyWidth = std::max(1, m.bubbleMax - 2 * m.padX);
     m.oneLine = MeasureWrapped(QStringLiteral("A"), level, m.bodyWidth).height();
     m.charWidth = std::max(1, m.font->averageCharWidth());
+    m.pendingWidth = std::max(m.small->horizontalAdvance(ResText(kTextSending)),
+                              m.small->horizontalAdvance(ResText(kTextAfterLogin)));
+}
+
+const QString& ChatPage::BubbleTime(EventRow& row) const {
+    const CHistoryEvent& event = row.Event();
+    // Unsent, it says so (and whether it waits for the next login) where its time goes.
+    if (event.Sent() == 0 && event.IsOutgoing() && event.ErrorCode() == 0) {
+        row.time = HeaderTime(event);
+        row.timeForm = -1;
+        return row.time;
+    }
+    const int form = Options().HistoryGroupMessages == 0 ? 1 : 0;
+    if (row.timeForm != form || row.timeOf != event.EventTime()) {
+        // The day is on its line above: the bubble has the time of day alone.
+        const LocalTimeFields when = FileTimeToFields(event.EventTime());
+        row.time = QString::fromStdU16String(FormatLocalTime(
+            when, form != 0 ? TimeTextKind::TimeWithSeconds : TimeTextKind::TimeNoSeconds));
+        row.timeOf = event.EventTime();
+        row.timeForm = form;
+    }
+    return row.time;
+}
+
+int ChatPage::TimeWidth(EventRow& row) const {
+    const Metrics& m = metrics_;
+    const CHistoryEvent& event = row.Event();
+    const Delivery state = DeliveryOf(event);
+    // An unsent message keeps room for either of its texts: the account may sign on or off
+    // while it waits.
+    int width =
+        state == Delivery::kPending ? m.pendingWidth : m.small->horizontalAdvance(BubbleTime(row));
+    if (state != Delivery::kNone) width += m.markGap + DeliveryMarkWidth(state, m.markHeight);
+    return width;
 }
 
 void ChatPage::MeasureRow(size_t k) {
@@ -276,7 +331,7 @@ void ChatPage::MeasureRow(size_t k) {
     row.shown = IsShown(event, shape_.statusChanges);
     if (!row.shown) {
         row.height = 0;
-        row.grouped = row.separator = false;
+        row.grouped = row.separator = row.daySeparator = false;
         return;
     }
     // Grouping looks at the event shown before, measured or not: it depends on the events
@@ -288,35 +343,66 @@ void ChatPage::MeasureRow(size_t k) {
             break;
         }
     }
+    constexpr int64_t kMinutesPerDay = 24 * 60;
     const int64_t minutes = row.Minutes();
-    row.grouped = shape_.group && previous != nullptr && previous->Event().IsMessage() &&
-                  event.IsMessage() && previous->Event().Direction() == event.Direction() &&
+    row.daySeparator =
+        previous == nullptr || previous->Minutes() / kMinutesPerDay != minutes / kMinutesPerDay;
+    row.separator = !row.daySeparator && minutes - previous->Minutes() > shape_.separatorMinutes;
+    // A failed message stands alone: its reason is under it.
+    row.grouped = shape_.group && !row.daySeparator && !row.separator &&
+                  previous->Event().IsMessage() && event.IsMessage() &&
+                  previous->Event().Direction() == event.Direction() &&
                   (previous->Event().Marked() != 0) == (event.Marked() != 0) &&
-                  previous->Minutes() == minutes && FailureText(event).isEmpty();
-    row.separator = previous != nullptr && minutes - previous->Minutes() > shape_.separatorMinutes;
+                  std::llabs(minutes - previous->Minutes()) <= kRunMinutes &&
+                  DeliveryOf(event) != Delivery::kFailed &&
+                  DeliveryOf(previous->Event()) != Delivery::kFailed;
     const Metrics& m = metrics_;
-    int body = 0;
-    if (event.IsMessage()) {
-        if (row.bodyWidth != m.bodyWidth || row.bodyLevel != shape_.level) {
-            const QString text = QString::fromStdU16String(event.Message());
-            // Most messages are one short line: measured by their advance alone.
-            row.bodyHeight =
-                !HasLineBreakOrTab(text) && m.font->horizontalAdvance(text) <= m.bodyWidth
-                    ? (text.isEmpty() ? 0 : m.oneLine)
-                    : MeasureWrapped(text, shape_.level, m.bodyWidth).height();
-            row.bodyWidth = m.bodyWidth;
-            row.bodyLevel = shape_.level;
-        }
-        body = row.bodyHeight;
+    const int day = row.daySeparator ? m.dayBand : 0;
+    if (!event.IsMessage()) {
+        row.height = day + m.fullHeader;
+        return;
     }
-    row.height = (row.grouped ? m.groupedHeader : m.fullHeader) + body;
+    const QString text = QString::fromStdU16String(event.Message());
+    if (row.bodyWidth != m.bodyWidth || row.bodyLevel != shape_.level) {
+        // Most messages are one short line: measured by their advance alone.
+        const int advance = HasLineBreakOrTab(text) ? INT_MAX : m.font->horizontalAdvance(text);
+        row.textSize = advance <= m.bodyWidth ? QSize(advance, text.isEmpty() ? 0 : m.oneLine)
+                                              : MeasureWrapped(text, shape_.level, m.bodyWidth);
+        // A word longer than the bubble (a link, say) would run out of it: such a text breaks
+        // anywhere.
+        row.wrapAnywhere = row.textSize.width() > m.bodyWidth;
+        if (row.wrapAnywhere) {
+            row.textSize = m.font
+                               ->boundingRect(QRect(0, 0, m.bodyWidth, 1 << 24),
+                                              Qt::TextWrapAnywhere | Qt::TextExpandTabs, text)
+                               .size();
+        }
+        row.textSize.setWidth(std::min(row.textSize.width(), m.bodyWidth));
+        row.bodyWidth = m.bodyWidth;
+        row.bodyLevel = shape_.level;
+    }
+    const int time = TimeWidth(row);
+    const QSize& t = row.textSize;
+    const int gap = t.width() > 0 ? m.timeGap : 0;
+    row.timeBeside = t.height() <= m.oneLine && t.width() + gap + time <= m.bodyWidth;
+    row.inside = row.timeBeside ? QSize(t.width() + gap + time, std::max(t.height(), m.smallHeight))
+                                : QSize(std::max(t.width(), time), t.height() + m.smallHeight);
+    row.failureHeight = 0;
+    if (const QString failure = FailureText(event); !failure.isEmpty()) {
+        row.failureHeight =
+            m.padY +
+            m.small->boundingRect(QRect(0, 0, m.bubbleMax, 1 << 20), Qt::TextWordWrap, failure)
+                .height();
+    }
+    row.height = day + (row.grouped ? 0 : m.runGap) + 2 * m.padY + row.inside.height() +
+                 row.failureHeight + m.bottomGap;
 }
 
 void ChatPage::EstimateRow(size_t k) {
     EventRow& row = *rows_[k];
     const CHistoryEvent& event = row.Event();
     row.shown = IsShown(event, shape_.statusChanges);
-    row.grouped = row.separator = false;
+    row.grouped = row.separator = row.daySeparator = false;
     // A hidden row takes no room whatever it holds: that is exact.
     row.measured = !row.shown;
     if (!row.shown) {
@@ -324,13 +410,18 @@ void ChatPage::EstimateRow(size_t k) {
         return;
     }
     const Metrics& m = metrics_;
-    int body = 0;
-    if (event.IsMessage()) {
-        const int64_t advance = static_cast<int64_t>(event.Message().size()) * m.charWidth;
-        const int64_t lines = advance == 0 ? 0 : 1 + advance / (m.bodyWidth + 1);
-        body = static_cast<int>(std::min<int64_t>(lines * m.oneLine, 1 << 20));
+    if (!event.IsMessage()) {
+        row.height = m.fullHeader;
+        return;
     }
-    row.height = m.fullHeader + body;
+    const int64_t advance = static_cast<int64_t>(event.Message().size()) * m.charWidth;
+    const int64_t lines = advance == 0 ? 0 : 1 + advance / (m.bodyWidth + 1);
+    const int body = static_cast<int>(std::min<int64_t>(lines * m.oneLine, 1 << 20));
+    row.inside =
+        QSize(m.bodyWidth, lines > 1 ? body + m.smallHeight : std::max(body, m.smallHeight));
+    row.timeBeside = lines <= 1;
+    row.failureHeight = 0;
+    row.height = m.runGap + 2 * m.padY + row.inside.height() + m.bottomGap;
 }
 
 void ChatPage::PlaceRowsFrom(size_t k) {
@@ -397,7 +488,8 @@ void ChatPage::LayoutContent(int width) {
     if (keepInPlace_ != nullptr && std::any_of(rows_.begin(), rows_.end(), [this](const auto& row) {
             return row.get() == keepInPlace_;
         }))
-        SetContentOffset(ContentOffset() - (keepInPlace_->top - keepInPlaceTop_));
+        SetContentOffset(ContentOffset() -
+                         (keepInPlace_->top + keepInPlace_->height - keepInPlaceBottom_));
     keepInPlace_ = nullptr;
 }
 
@@ -405,11 +497,14 @@ bool ChatPage::PrepareRows(int top, int bottom, int& moved) {
     moved = 0;
     if (rows_.empty() || shape_.width < 0) return false;
     // The row at the top of the view stays where it is on the screen (null: the view is below
-    // the last row).
+    // the last row). Its bottom edge is kept: what changes in a row when older rows come in
+    // before it (its day's line, the gap of its run) is above its bubble.
     const auto below = FirstBelow(top);
     const EventRow* anchor = below != rows_.end() ? below->get() : nullptr;
-    const auto anchorTop = [&] { return anchor != nullptr ? anchor->top : contentBottom_; };
-    const int anchorBefore = anchorTop();
+    const auto anchorEdge = [&] {
+        return anchor != nullptr ? anchor->top + anchor->height : contentBottom_;
+    };
+    const int anchorBefore = anchorEdge();
     // Near the top of what was read, the next older page comes in above. (A row whose event
     // left the history meanwhile went with the merge: then nothing is kept in place.)
     bool changed = LoadOlderNear(top);
@@ -422,7 +517,7 @@ bool ChatPage::PrepareRows(int top, int bottom, int& moved) {
     // goes on until every row there is measured.
     const int64_t margin = Canvas::MaxSurfaceRows();
     for (;;) {
-        const int64_t shift = anchorTop() - anchorBefore;
+        const int64_t shift = anchorEdge() - anchorBefore;
         const int64_t low = std::max<int64_t>(top + shift - margin, INT_MIN);
         const int64_t high = bottom + shift + margin;
         size_t from = rows_.size();
@@ -445,7 +540,7 @@ bool ChatPage::PrepareRows(int top, int bottom, int& moved) {
         PlaceRowsFrom(from);
         changed = true;
     }
-    moved = anchorTop() - anchorBefore;
+    moved = anchorEdge() - anchorBefore;
     return changed;
 }
 
@@ -476,8 +571,11 @@ QString ChatPage::AccessibleText(const ListItem& item) {
     const CHistoryEvent& event = static_cast<const EventRow&>(item).Event();
     const QString who =
         SingleLine(event.IsOutgoing() ? contact_->Account().OwnerNick() : contact_->DisplayName());
-    return who + QStringLiteral(", ") + HeaderTime(event) + QStringLiteral(": ") +
-           QString::fromStdU16String(event.Message());
+    // What the marks show, in words: our message's sending state, or its failure.
+    QString text = who + QStringLiteral(", ") + QString::fromStdU16String(event.TimeText(false));
+    if (DeliveryOf(event) != Delivery::kNone) text += QStringLiteral(", ") + StateText(event);
+    return text + QStringLiteral(": ") +
+           (event.IsMessage() ? QString::fromStdU16String(event.Message()) : SenderText(event));
 }
 
 ListItem* ChatPage::ItemAt(int x, int y) {
@@ -487,8 +585,12 @@ ListItem* ChatPage::ItemAt(int x, int y) {
 }
 
 void ChatPage::DrawRect(QPainter& painter, const QRect& rect) {
-    for (auto it = FirstBelow(rect.top()); it != rows_.end() && (*it)->top <= rect.bottom(); ++it)
-        if ((*it)->shown && (*it)->Rect().intersects(rect)) DrawEvent(painter, **it);
+    for (auto it = FirstBelow(rect.top()); it != rows_.end() && (*it)->top <= rect.bottom(); ++it) {
+        if (!(*it)->shown || !(*it)->Rect().intersects(rect)) continue;
+        auto next = it + 1;
+        while (next != rows_.end() && !(*next)->shown) ++next;
+        DrawEvent(painter, **it, next != rows_.end() && (*next)->grouped);
+    }
 }
 
 QString ChatPage::HeaderTime(const CHistoryEvent& event) const {
@@ -509,51 +611,144 @@ QString ChatPage::SenderText(const CHistoryEvent& event) const {
     return QString::fromStdU16String(StatusName(contact_->ProtocolKind(), event.Status()));
 }
 
-void ChatPage::DrawEvent(QPainter& painter, EventRow& row) {
+QRect ChatPage::BubbleRect(const EventRow& row) const {
+    if (!row.shown || !row.Event().IsMessage()) return {};
+    const Metrics& m = metrics_;
+    const int width = row.inside.width() + 2 * m.padX;
+    const int height = row.inside.height() + 2 * m.padY;
+    const int top = row.top + (row.daySeparator ? m.dayBand : 0) + (row.grouped ? 0 : m.runGap);
+    const int left = row.Event().IsOutgoing() ? shape_.width - m.sideMargin - width : m.sideMargin;
+    return QRect(left, top, width, height);
+}
+
+void ChatPage::DrawDayLine(QPainter& painter, const QRect& band, uint64_t time) const {
+    const QString label = DayLabel(time, contact_->Account().Contacts().Now());
+    const QFont font = UiFont(metrics_.smallLevel, true);
+    const QFontMetrics fm(font);
+    const int margin = ScaleX(12);
+    const int room = std::max(0, band.width() - 2 * margin);
+    const QString shown = fm.elidedText(label, Qt::ElideRight, room);
+    const int textWidth = fm.horizontalAdvance(shown);
+    const int textLeft = band.x() + (band.width() - textWidth) / 2;
+    const int middle = band.y() + band.height() / 2;
+    const int gap = ScaleX(8);
+    const int thickness = std::max(1, ScaleY(1));
+    const QColor divider = DividerColour();
+    painter.fillRect(QRect(band.x() + margin, middle,
+                           std::max(0, textLeft - gap - band.x() - margin), thickness),
+                     divider);
+    const int rightStart = textLeft + textWidth + gap;
+    painter.fillRect(QRect(rightStart, middle,
+                           std::max(0, band.x() + band.width() - margin - rightStart), thickness),
+                     divider);
+    painter.setFont(font);
+    painter.setPen(GreyTextColour());
+    painter.drawText(QRect(textLeft, band.y(), textWidth, band.height()), Qt::AlignCenter, shown);
+}
+
+void ChatPage::DrawEvent(QPainter& painter, EventRow& row, bool nextJoins) {
     const CHistoryEvent& event = row.Event();
     const QRect r = row.Rect();
     const bool selected = FocusedItem() == &row;
     const bool focused = HostHasFocus();
-    const int level = shape_.level;
+    const Metrics& m = metrics_;
 
-    // 1. Background.
-    painter.fillRect(r, ItemBackground(selected, focused));
+    // 1. The day's line above its first event.
+    if (row.daySeparator)
+        DrawDayLine(painter, QRect(r.x(), r.y(), r.width(), m.dayBand), event.EventTime());
 
-    // 2. The header: time (or sending state), sender, icon.
-    if (!row.grouped) {
-        const int header = std::max(TextHeight(QStringLiteral("A"), level, true), ScaleY(22));
-        SelectFont(painter, level, true);
-        painter.setPen(ItemTextColour(selected, focused, event.IsMessage()));
-        const QString time = painter.fontMetrics().elidedText(HeaderTime(event), Qt::ElideRight,
-                                                              std::max(0, r.width() - ScaleX(25)));
-        const int timeWidth = painter.fontMetrics().horizontalAdvance(time);
-        const int timeRight = r.x() + r.width() - ScaleX(3);
-        const int timeLeft = timeRight - timeWidth;
-        painter.drawText(QRect(timeLeft, r.y(), timeWidth, header),
-                         Qt::AlignVCenter | Qt::AlignRight, time);
-        const int senderLeft = r.x() + ScaleX(22);
-        const int senderWidth = std::max(0, timeLeft - 2 - senderLeft);
-        painter.drawText(QRect(senderLeft, r.y(), senderWidth, header),
-                         Qt::AlignVCenter | Qt::AlignLeft,
-                         ElideAtWord(painter.fontMetrics(), SenderText(event), senderWidth));
-        const int icon = ScaleX(16);
-        DrawIcon(painter, event.Icon(), QRect(r.x() + ScaleX(3), r.y() + ScaleY(3), icon, icon));
-    }
-
-    // 3. The message, word-wrapped; drawn as plain text whatever it holds.
+    // 2. A message: a bubble on its sender's side.
     if (event.IsMessage()) {
-        const QRect body =
-            r.adjusted(ScaleX(1), row.grouped ? ScaleY(1) : ScaleY(20), -ScaleX(1), -ScaleY(1));
-        SelectFont(painter, level, false);
-        painter.setPen(ItemTextColour(selected, focused, true));
-        painter.drawText(body, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap | Qt::TextExpandTabs,
-                         QString::fromStdU16String(event.Message()));
+        DrawMessage(painter, row, nextJoins, selected, focused);
+        return;
     }
 
-    // 4. The separator after a long pause.
+    // 3. A status change: a quiet line in the middle, its icon, what it says and its time.
+    const QRect line = r.adjusted(0, row.daySeparator ? m.dayBand : 0, 0, 0);
+    if (selected) painter.fillRect(line, ItemBackground(true, focused));
+    SelectFont(painter, shape_.level, false);
+    const QFontMetrics fm = painter.fontMetrics();
+    const int icon = ScaleX(16);
+    const int gap = ScaleX(4);
+    const QString time = QString::fromStdU16String(event.TimeText(false));
+    const QString text = ElideAtWord(fm, SenderText(event) + QStringLiteral(" \u00B7 ") + time,
+                                     std::max(0, line.width() - 2 * ScaleX(12) - icon - gap));
+    const int width = icon + gap + fm.horizontalAdvance(text);
+    const int left = line.x() + (line.width() - width) / 2;
+    DrawIcon(painter, event.Icon(), QRect(left, line.y() + (line.height() - icon) / 2, icon, icon));
+    painter.setPen(selected ? ItemTextColour(true, focused, true) : GreyTextColour());
+    painter.drawText(QRect(left + icon + gap, line.y(), width - icon - gap, line.height()),
+                     Qt::AlignVCenter | Qt::AlignLeft, text);
+}
+
+void ChatPage::DrawMessage(QPainter& painter, EventRow& row, bool nextJoins, bool selected,
+                           bool focused) {
+    const CHistoryEvent& event = row.Event();
+    const QRect r = row.Rect();
+    const Metrics& m = metrics_;
+    const bool outgoing = event.IsOutgoing();
+    const QRect bubble = BubbleRect(row);
+
+    // 1. The divider after a long pause, in the gap above the bubble.
     if (row.separator) {
-        painter.fillRect(QRect(r.x() + ScaleX(10), r.y(), r.width() - 2 * ScaleX(10), ScaleY(1)),
-                         WindowTextColour());
+        painter.fillRect(QRect(r.x() + ScaleX(10), bubble.top() - m.runGap / 2,
+                               r.width() - 2 * ScaleX(10), std::max(1, ScaleY(1))),
+                         DividerColour());
+    }
+
+    // 2. The bubble; the corners on the sender's side are tight where the run goes on.
+    BubbleColours colours = outgoing ? OutgoingBubble() : IncomingBubble();
+    if (selected) {
+        const QColor text = ItemTextColour(true, focused, true);
+        colours = BubbleColours{ItemBackground(true, focused), text, text};
+    }
+    const qreal round = m.radius;
+    const qreal top = row.grouped ? m.tightRadius : m.radius;
+    const qreal bottom = nextJoins ? m.tightRadius : m.radius;
+    const QPainterPath path = outgoing ? RoundedBox(QRectF(bubble), round, top, bottom, round)
+                                       : RoundedBox(QRectF(bubble), top, round, round, bottom);
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.fillPath(path, colours.fill);
+    painter.restore();
+
+    // 3. The text, word-wrapped as it was measured; drawn as plain text whatever it holds.
+    const QRect inside = bubble.adjusted(m.padX, m.padY, -m.padX, -m.padY);
+    SelectFont(painter, shape_.level, false);
+    painter.setPen(colours.text);
+    painter.drawText(QRect(inside.x(), inside.y(), m.bodyWidth, row.textSize.height()),
+                     Qt::AlignLeft | Qt::AlignTop | Qt::TextExpandTabs |
+                         (row.wrapAnywhere ? Qt::TextWrapAnywhere : Qt::TextWordWrap),
+                     QString::fromStdU16String(event.Message()));
+
+    // 4. The time at the bottom right, and after it the mark of our message's state.
+    const Delivery state = DeliveryOf(event);
+    const int timeTop = inside.y() + inside.height() - m.smallHeight;
+    int right = inside.x() + inside.width();
+    if (state != Delivery::kNone) {
+        const int markWidth = DeliveryMarkWidth(state, m.markHeight);
+        DrawDeliveryMark(painter, state,
+                         QRect(right - markWidth, timeTop + (m.smallHeight - m.markHeight) / 2,
+                               markWidth, m.markHeight),
+                         colours.secondary);
+        right -= markWidth + m.markGap;
+    }
+    SelectFont(painter, m.smallLevel, false);
+    painter.setPen(colours.secondary);
+    const int timeLeft = row.timeBeside ? inside.x() + row.textSize.width() : inside.x();
+    const QRect timeRect(timeLeft, timeTop, std::max(0, right - timeLeft), m.smallHeight);
+    painter.drawText(
+        timeRect, Qt::AlignRight | Qt::AlignVCenter,
+        painter.fontMetrics().elidedText(BubbleTime(row), Qt::ElideRight, timeRect.width()));
+
+    // 5. Why a failed message did not go, under its bubble.
+    if (row.failureHeight > 0) {
+        const QRect below(outgoing ? bubble.right() + 1 - m.bubbleMax : bubble.left(),
+                          bubble.bottom() + 1 + m.padY, m.bubbleMax, row.failureHeight - m.padY);
+        painter.setPen(FailureTextColour());
+        painter.drawText(
+            below, (outgoing ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop | Qt::TextWordWrap,
+            FailureText(event));
     }
 }
 

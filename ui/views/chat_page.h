@@ -1,6 +1,8 @@
 // ChatPage: the conversation with one contact: its history, newest event last, over the
-// shared message editor. Consecutive messages of one sender are grouped, long pauses get a
-// separator line, and outgoing messages show their sending state.
+// shared message editor. Messages are bubbles, the contact's on the left and ours on the
+// right, each with its time and, for ours, the mark of its sending state; status changes are
+// quiet centred lines. Consecutive messages of one side a few minutes apart form one run of
+// bubbles, every day begins with a line naming it, and a long pause gets a divider.
 //
 // Nothing calls the page from another thread: the history notes what changed and publishes a
 // change on the feed (storage/change_feed.h); the page, subscribed on the window thread, takes
@@ -18,6 +20,7 @@
 
 #include <QFontMetrics>
 #include <QIcon>
+#include <QSize>
 #include <QString>
 #include <atomic>
 #include <functional>
@@ -64,15 +67,26 @@ class EventRow : public ListItem {
     int64_t Minutes();
 
     bool shown = false;
-    bool measured = false;   // the height is exact, not estimated
-    bool grouped = false;    // no header: it continues the message before it
-    bool separator = false;  // a line at its top edge after a long pause
-    int top = 0;             // also kept for hidden rows, to search the rows by position
+    bool measured = false;      // the height is exact, not estimated
+    bool grouped = false;       // no gap above: it continues the run of the message before it
+    bool separator = false;     // a divider above it after a long pause
+    bool daySeparator = false;  // the first event of its day: the day's line above it
+    int top = 0;                // also kept for hidden rows, to search the rows by position
     int height = 0;
-    // The measured body and what it was measured for.
-    int bodyHeight = 0;
+    // The text as measured (its widest line and its height), and what it was measured for.
+    QSize textSize;
+    bool wrapAnywhere = false;  // a word was longer than the line
     int bodyWidth = -1;
     int bodyLevel = -1;
+    // The inside of the bubble: the text and the time, which goes beside a single line of
+    // text when it fits there and under the text otherwise.
+    QSize inside;
+    bool timeBeside = false;
+    int failureHeight = 0;  // the reason under a failed message, with its gap
+    // The time shown in the bubble, and the time and form it was made for.
+    QString time;
+    uint64_t timeOf = 0;
+    int timeForm = -1;
 
   private:
     EventPtr event_;
@@ -125,6 +139,9 @@ class ChatPage : public ViewPage {
     static QString EventDetailsText(const CHistoryEvent& event);
     // Why an outgoing message failed, as the chat shows it; empty while it has not failed.
     static QString FailureText(const CHistoryEvent& event);
+    // The sending state in words: received, waiting to be sent, sent, delivered, or why it
+    // failed.
+    static QString StateText(const CHistoryEvent& event);
     void Command(int id) override;
     ListItem* ItemAt(int x, int y) override;
 
@@ -140,8 +157,12 @@ class ChatPage : public ViewPage {
     const std::vector<std::unique_ptr<EventRow>>& Rows() const { return rows_; }
     EventRow* RowOf(const CHistoryEvent* event) const;
     bool BlinkOn() const { return blinkOn_; }
-    // The time of an event's header, or its sending state while it is not sent.
+    // The time of an event, or its sending state while it is not sent.
     QString HeaderTime(const CHistoryEvent& event) const;
+    // Where a message's bubble is drawn (page coordinates); empty for other events.
+    QRect BubbleRect(const EventRow& row) const;
+    // Messages of one side this many minutes apart or less continue a run of bubbles.
+    static constexpr int kRunMinutes = 2;
 
   private:
     // The settings that shape the layout, to notice changes made on another page.
@@ -152,12 +173,27 @@ class ChatPage : public ViewPage {
     Shape CurrentShape(int width) const;
     // What every row's layout needs, worked out once per shape.
     struct Metrics {
-        int fullHeader = 0;
-        int groupedHeader = 0;
-        int bodyWidth = 1;
+        int fullHeader = 0;  // the line of a status change
+        int dayBand = 0;     // the line naming a day
+        int runGap = 0;      // above the first bubble of a run
+        int bottomGap = 0;   // below every bubble
+        int sideMargin = 0;  // between a bubble and the page's edge
+        int padX = 0;        // inside a bubble, around its text
+        int padY = 0;
+        int radius = 0;       // a bubble's corners
+        int tightRadius = 0;  // its corners that join the next or previous bubble of a run
+        int bubbleMax = 1;    // the widest bubble
+        int bodyWidth = 1;    // the widest text in a bubble
         int oneLine = 0;
         int charWidth = 1;
+        int smallLevel = 0;  // the size level of the times, the day and the failure
+        int smallHeight = 0;
+        int markHeight = 0;    // of a sending-state mark
+        int timeGap = 0;       // between the text and its time
+        int markGap = 0;       // between the time and the mark
+        int pendingWidth = 0;  // the widest text an unsent message shows for its time
         std::unique_ptr<QFontMetrics> font;
+        std::unique_ptr<QFontMetrics> small;
     };
     void UpdateMetrics();
     // Exact layout of row k (its grouping, separator and wrapped text); the place is not set.
@@ -180,7 +216,15 @@ class ChatPage : public ViewPage {
     // The view shows the last row.
     bool AtEnd() const;
     bool RefreshCaption();
-    void DrawEvent(QPainter& painter, EventRow& row);
+    // nextJoins: the next row continues this one's run.
+    void DrawEvent(QPainter& painter, EventRow& row, bool nextJoins);
+    void DrawDayLine(QPainter& painter, const QRect& band, uint64_t time) const;
+    void DrawMessage(QPainter& painter, EventRow& row, bool nextJoins, bool selected, bool focused);
+    // The time in a message's bubble (the sending state while it is not sent), made when its
+    // time or form changes.
+    const QString& BubbleTime(EventRow& row) const;
+    // The room the time (and the mark) takes in a message's bubble.
+    int TimeWidth(EventRow& row) const;
     QString SenderText(const CHistoryEvent& event) const;
     bool IsCurrent() const;
     void AfterOptionChange();
@@ -221,10 +265,10 @@ class ChatPage : public ViewPage {
     };
     std::shared_ptr<PendingLoad> load_ = std::make_shared<PendingLoad>();
     bool firstLoadDone_ = false;
-    // The row at the top of the view when read rows arrived, and its place then: the layout
-    // moves the view with it (null: nothing to keep).
+    // The row at the top of the view when read rows arrived, and where its bottom edge was
+    // then: the layout moves the view with it (null: nothing to keep).
     const EventRow* keepInPlace_ = nullptr;
-    int keepInPlaceTop_ = 0;
+    int keepInPlaceBottom_ = 0;
     std::vector<const CHistoryEvent*> redrawAt_;
 };
 

@@ -227,21 +227,17 @@ bool ChatPage::CanSendAgain(const CHistoryEvent& event) {
            !event.Message().empty();
 }
 
+QString ChatPage::StateText(const CHistoryEvent& event) {
+    if (!event.IsOutgoing()) return ResText(kTextReceived);
+    if (event.ErrorCode() != 0) return FailureText(event);
+    if (event.Delivered() != 0) return ResText(kTextDelivered);
+    if (event.Sent() != 0) return ResText(kTextNotDeliveredYet);
+    return ResText(kTextWaitingToSend);
+}
+
 QString ChatPage::EventDetailsText(const CHistoryEvent& event) {
-    QString state;
-    if (!event.IsOutgoing()) {
-        state = ResText(kTextReceived);
-    } else if (event.ErrorCode() != 0) {
-        state = FailureText(event);
-    } else if (event.Delivered() != 0) {
-        state = ResText(kTextDelivered);
-    } else if (event.Sent() != 0) {
-        state = ResText(kTextNotDeliveredYet);
-    } else {
-        state = ResText(kTextWaitingToSend);
-    }
     const QString time = QString::fromStdU16String(event.TimeText(true));
-    return ResText(kTextEventTime) + u' ' + time + u'\n' + state;
+    return ResText(kTextEventTime) + u' ' + time + u'\n' + StateText(event);
 }
 
 QString ChatPage::FailureText(const CHistoryEvent& event) {

@@ -38,6 +38,8 @@ constexpr int kTextRefusedOffline = 376;
 constexpr int kTextRefusedBlocked = 377;
 constexpr int kTextRefusedTooFast = 378;
 constexpr int kTextRefusedWarned = 379;
+constexpr int kTextToday = 390;
+constexpr int kTextYesterday = 391;
 // The error code of a message given up after waiting too long for its delivery.
 constexpr int32_t kErrorUndelivered = 1;
 

@@ -3,6 +3,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <algorithm>
+#include <mutex>
 #include <set>
 
 #include "accounts/accounts.h"
@@ -15,6 +16,7 @@
 #include "ui/framework/main_window.h"
 #include "ui/texts/ui_resources.h"
 #include "ui/texts/ui_texts.h"
+#include "ui/views/chat_page_look.h"
 #include "ui/views/contact_list_page.h"
 #include "ui/views/contact_list_parts.h"
 #include "ui/views/view_support.h"
@@ -81,6 +83,45 @@ void ContactListPage::DrawAvatar(QPainter& painter, ContactRow& row, int& textRi
     textRight = std::min(textRight, fitted.left() - ScaleX(2));
 }
 
+namespace {
+
+// The newest message the history holds in memory, as the detailed view shows it under the
+// name: its first line, its time and, for ours, its sending state.
+struct LastMessage {
+    bool found = false;
+    QString line;
+    QString time;
+    chat::Delivery state = chat::Delivery::kNone;
+};
+
+LastMessage LastMessageOf(CContact& contact) {
+    // More than a row can show is never copied.
+    constexpr size_t kMostChars = 256;
+    CHistory& history = contact.History();
+    std::lock_guard lock(history.Mutex());
+    const std::vector<EventPtr>& events = history.Events();
+    for (auto it = events.rbegin(); it != events.rend(); ++it) {
+        const CHistoryEvent& event = **it;
+        if (!event.IsMessage() || event.Removed()) continue;
+        const std::u16string& text = event.Message();
+        size_t begin = 0;
+        while (begin < text.size() && (text[begin] == u'\n' || text[begin] == u'\r' ||
+                                       text[begin] == u' ' || text[begin] == u'\t'))
+            ++begin;
+        size_t end = text.find_first_of(u"\r\n\u2028\u2029", begin);
+        end = std::min({end, text.size(), begin + kMostChars});
+        LastMessage last;
+        last.found = true;
+        last.line = SingleLine(text.substr(begin, end - begin));
+        last.time = QString::fromStdU16String(event.TimeText(false));
+        last.state = chat::DeliveryOf(event);
+        return last;
+    }
+    return {};
+}
+
+}  // namespace
+
 void ContactListPage::DrawContact(QPainter& painter, ContactRow& row) {
     CContact& contact = row.Contact();
     const QRect r = row.Rect();
@@ -97,7 +138,7 @@ void ContactListPage::DrawContact(QPainter& painter, ContactRow& row) {
     const int iconX = r.x() + 2 * ((Dpi::X() + 24) / 96);
     DrawIcon(painter, ContactRowIcon(contact, blinkOn_),
              QRect(iconX, r.y() + (r.height() - iconSize) / 2, iconSize, iconSize));
-    const int textLeft = r.x() + ScaleX(22);
+    int textLeft = r.x() + ScaleX(22);
     int textRight = r.x() + r.width();
     const int textTop = r.y() + ScaleY(5);
     const int textBottom = r.y() + r.height() - ScaleY(5);
@@ -122,54 +163,110 @@ void ContactListPage::DrawContact(QPainter& painter, ContactRow& row) {
                          selected ? WindowColour() : HighlightColour());
     }
 
-    // 6. The name.
+    // 6. The unread count over the icon's lower right corner: a pill at least 16 px tall, a
+    // count too wide for the room beside the icon pushing the text to the right.
+    const int32_t unread = contact.History().UnreadCount();
+    QRect badge;
+    QFont badgeFont;
+    QString count;
+    if (unread > 0) {
+        count = unread > 99 ? QStringLiteral("99+") : QString::number(unread);
+        badgeFont = UiFont(std::min(level + 1, 4), true);
+        const QFontMetrics fm(badgeFont);
+        const int h = std::max(ScaleY(16), fm.height());
+        const int w = std::max(fm.horizontalAdvance(count) + 2 * ScaleX(4), h);
+        const int left = std::max(r.x() + ScaleX(1), textLeft - ScaleX(2) - w);
+        badge = QRect(left, std::max(r.y(), r.y() + r.height() - ScaleY(2) - h), w, h);
+        textLeft = std::max(textLeft, badge.x() + w + ScaleX(3));
+    }
+
+    // 7. The name; in the detailed view the newest message's time at the line's end.
     const bool ignored = contact.Ignored() != 0;
     const bool invisible = contact.Invisible() != 0;
     const bool visible = contact.Visible() != 0;
+    const bool twoLines = TwoLineLayout(view);
+    const int areaHeight = std::max(0, textBottom - textTop);
+    const LastMessage last = view == kLayoutDetails ? LastMessageOf(contact) : LastMessage{};
+    const QColor secondary = selected ? ItemTextColour(true, focused, true) : GreyTextColour();
+    int nameRight = textRight;
+    if (last.found) {
+        SelectFont(painter, level, false);
+        const QString time =
+            ElideAtWord(painter.fontMetrics(), last.time, std::max(0, (textRight - textLeft) / 2));
+        const int timeWidth = painter.fontMetrics().horizontalAdvance(time);
+        painter.setPen(secondary);
+        painter.drawText(QRect(textRight - timeWidth, textTop, timeWidth, areaHeight / 2),
+                         Qt::AlignVCenter | Qt::AlignRight, time);
+        nameRight = textRight - timeWidth - ScaleX(5);
+    }
     SelectFont(painter, level, !ignored && !invisible && visible, !ignored && invisible, ignored);
     painter.setPen(ItemTextColour(selected, focused, contact.OnServer()));
     const int textWidth = std::max(0, textRight - textLeft);
-    const bool twoLines = TwoLineLayout(view);
-    const int areaHeight = std::max(0, textBottom - textTop);
-    const QRect nameRect(textLeft, textTop, textWidth, twoLines ? areaHeight / 2 : areaHeight);
+    const int nameWidth = std::max(0, nameRight - textLeft);
+    const QRect nameRect(textLeft, textTop, nameWidth, twoLines ? areaHeight / 2 : areaHeight);
     const QString name =
-        ElideAtWord(painter.fontMetrics(), SingleLine(contact.DisplayName()), textWidth);
+        ElideAtWord(painter.fontMetrics(), SingleLine(contact.DisplayName()), nameWidth);
     painter.drawText(nameRect, Qt::AlignVCenter | Qt::AlignLeft, name);
 
-    // 7. The status line.
+    // 8. The status line: under the name, or beside it where the line under the name shows
+    // the newest message.
     if (view != kLayoutIcons) {
         QRect lineRect;
-        if (twoLines) {
+        if (twoLines && !last.found) {
             lineRect =
                 QRect(textLeft, textTop + areaHeight / 2, textWidth, areaHeight - areaHeight / 2);
         } else {
-            const int nameWidth = painter.fontMetrics().horizontalAdvance(name);
-            const int x = textLeft + nameWidth + ScaleX(5);
-            lineRect = QRect(x, textTop, std::max(0, textRight - x), areaHeight);
+            const int x = textLeft + painter.fontMetrics().horizontalAdvance(name) + ScaleX(5);
+            lineRect = QRect(x, nameRect.y(), std::max(0, nameRight - x), nameRect.height());
         }
         SelectFont(painter, level, false);
-        painter.setPen(selected ? ItemTextColour(true, focused, true) : GreyTextColour());
+        painter.setPen(secondary);
         painter.drawText(
             lineRect, Qt::AlignVCenter | Qt::AlignLeft,
             ElideAtWord(painter.fontMetrics(), SingleLine(contact.StatusLine()), lineRect.width()));
     }
 
-    // 8. The unread badge over the icon's lower right corner.
-    const int32_t unread = contact.History().UnreadCount();
-    if (unread > 0) {
-        SelectFont(painter, 5, true);
-        const QString count = QString::number(unread);
-        const QFontMetrics fm = painter.fontMetrics();
-        const int w = std::max(fm.horizontalAdvance(count) + 2 * ScaleX(2), fm.height());
-        const int h = fm.height();
-        const QRect badge(textLeft - ScaleX(3) - w, r.y() + r.height() - ScaleY(3) - h, w, h);
+    // 9. The newest message's first line, after the mark of its sending state when it is ours.
+    if (last.found) {
+        const QRect lineRect(textLeft, textTop + areaHeight / 2, textWidth,
+                             areaHeight - areaHeight / 2);
+        SelectFont(painter, level, false);
+        int x = lineRect.x();
+        if (last.state != chat::Delivery::kNone) {
+            const int mark = std::max(ScaleY(8), painter.fontMetrics().ascent() - ScaleY(1));
+            const int markWidth = chat::DeliveryMarkWidth(last.state, mark);
+            chat::DrawDeliveryMark(
+                painter, last.state,
+                QRect(x, lineRect.y() + (lineRect.height() - mark) / 2, markWidth, mark),
+                secondary);
+            x += markWidth + ScaleX(4);
+        }
+        painter.setPen(unread > 0 && !selected ? WindowTextColour() : secondary);
+        const int room = std::max(0, lineRect.x() + lineRect.width() - x);
+        painter.drawText(QRect(x, lineRect.y(), room, lineRect.height()),
+                         Qt::AlignVCenter | Qt::AlignLeft,
+                         ElideAtWord(painter.fontMetrics(), last.line, room));
+    }
+
+    // 10. The unread badge, drawn last over the icon; its number at 4.5:1 on its fill.
+    if (!badge.isEmpty()) {
+        const QColor fill = selected ? WindowColour() : HighlightColour();
+        QColor ink = selected ? WindowTextColour() : HighlightTextColour();
+        if (ContrastRatio(ink, fill) < 4.5)
+            ink = ContrastRatio(Qt::black, fill) >= ContrastRatio(Qt::white, fill)
+                      ? QColor(Qt::black)
+                      : QColor(Qt::white);
+        // Rounded short of a full half-circle, so that its top and bottom edges are whole
+        // pixels.
+        const qreal radius = badge.height() * 0.4;
         QPainterPath path;
-        path.addRoundedRect(badge, h / 2.0, h / 2.0);
+        path.addRoundedRect(QRectF(badge), radius, radius);
         painter.save();
         painter.setRenderHint(QPainter::Antialiasing);
-        painter.fillPath(path, selected ? WindowColour() : HighlightColour());
+        painter.fillPath(path, fill);
         painter.restore();
-        painter.setPen(selected ? WindowTextColour() : HighlightTextColour());
+        painter.setFont(badgeFont);
+        painter.setPen(ink);
         painter.drawText(badge, Qt::AlignCenter, count);
     }
 }
