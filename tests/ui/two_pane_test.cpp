@@ -1,11 +1,13 @@
 // A wide window: the contact list at the left and the chat beside it; resizing moves between
 // one page and two panes without losing the chat's scroll position or the editor's text.
 #include <QApplication>
+#include <QPushButton>
 #include <QTest>
 
 #include "storage/options.h"
 #include "tests/ui/views_test_support.h"
 #include "ui/framework/message_editor.h"
+#include "ui/framework/soft_key_bar.h"
 #include "ui/views/chat_page.h"
 
 namespace zul::test {
@@ -121,6 +123,42 @@ TEST_F(TwoPaneTest, ResizingMovesBetweenOnePageAndTwoPanesKeepingTheChat) {
     EXPECT_TRUE(window->EditorShown());
     EXPECT_EQ(window->Editor()->geometry().width(), window->width());
     EXPECT_EQ(window->Editor()->toPlainText(), QStringLiteral("keep me"));
+}
+
+TEST_F(TwoPaneTest, TabMovesThroughTheListTheChatTheEditorAndTheKeysWithARing) {
+    Tap(PointOf(list[0].get()));
+    RunSlide();
+    ChatPage* chat = RightChat();
+    ASSERT_NE(chat, nullptr);
+    window->activateWindow();
+    Tap(QPoint(window->PaneOf(contacts.get()).center().x(), window->ClientHeight() - 4));
+    ASSERT_EQ(window->CurrentPage(), contacts.get());
+    EXPECT_FALSE(window->FocusRingShown()) << "a press shows no ring";
+
+    QWidget* editor = window->Editor();
+    QWidget* left = window->SoftKeys()->LeftKey();
+    QWidget* right = window->SoftKeys()->RightKey();
+    // Where the keys are after each Tab: the page with the keys, or the widget.
+    const struct {
+        ViewPage* page;
+        QWidget* widget;
+    } forward[] = {{chat, nullptr},
+                   {nullptr, editor},
+                   {nullptr, left},
+                   {nullptr, right},
+                   {contacts.get(), nullptr}};
+    for (const auto& step : forward) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        if (step.page != nullptr) {
+            EXPECT_EQ(window->CurrentPage(), step.page);
+            EXPECT_EQ(QApplication::focusWidget(), window.get());
+        } else {
+            EXPECT_EQ(QApplication::focusWidget(), step.widget);
+        }
+        EXPECT_TRUE(window->FocusRingShown());
+    }
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    EXPECT_EQ(QApplication::focusWidget(), right) << "Shift+Tab goes back";
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "ui/framework/main_window.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QHelpEvent>
 #include <QKeyEvent>
@@ -206,6 +207,10 @@ ViewPage* MainWindow::ScrolledPage() const {
 
 void MainWindow::AimAt(const QPoint& pos, bool press) {
     aimed_ = nullptr;
+    if (press && focusRing_) {
+        focusRing_ = false;
+        update();
+    }
     if (!twoPanes_ || Sliding()) return;
     ViewPage* page = PaneOf(side_).contains(pos) ? side_ : RightPage();
     if (page == nullptr || page == CurrentPage()) return;
@@ -245,6 +250,40 @@ bool MainWindow::event(QEvent* event) {
     } else {
         QToolTip::showText(help->globalPos(), tip, this, area);
     }
+    return true;
+}
+
+bool MainWindow::focusNextPrevChild(bool next) {
+    // The parts in order: a page (its rows take the keys) or a widget.
+    struct Part {
+        ViewPage* page;
+        QWidget* widget;
+    };
+    std::vector<Part> parts;
+    for (ViewPage* page : ShownPages()) parts.push_back({page, nullptr});
+    if (!editor_->isHidden()) parts.push_back({nullptr, editor_});
+    for (QPushButton* key : {softKeys_->LeftKey(), softKeys_->RightKey()})
+        if (key->isEnabled() && !key->text().isEmpty()) parts.push_back({nullptr, key});
+    if (parts.empty() || Sliding()) return true;
+    QWidget* focus = QApplication::focusWidget();
+    size_t at = 0;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        const bool here = parts[i].widget != nullptr
+                              ? parts[i].widget == focus
+                              : focus == this && parts[i].page == CurrentPage();
+        if (here) at = i;
+    }
+    const size_t n = parts.size();
+    const Part& to = parts[next ? (at + 1) % n : (at + n - 1) % n];
+    focusRing_ = true;
+    if (to.page != nullptr) {
+        if (to.page != CurrentPage()) ShowPage(kJump, IndexOf(to.page));
+        setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+        if (to.page->FocusedItem() == nullptr) to.page->OnKey(Qt::Key_Down);
+    } else {
+        to.widget->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    }
+    update();
     return true;
 }
 
@@ -379,6 +418,10 @@ void MainWindow::ShowPage(int kind, int index) {
     else if (!slide && !editor_->isHidden())
         editor_->setFocus();
     if (index <= 1 && hooks_.removeNotification) hooks_.removeNotification();
+    // The selections change their look with the keys.
+    for (ViewPage* shown : {PageAt(previous_), page})
+        if (shown != nullptr && shown->FocusedItem() != nullptr && IsShown(shown))
+            shown->RedrawItem(shown->FocusedItem());
     RefreshSoftKeys();
     if (slide) {
         slideFrom_ = leaving;
@@ -761,6 +804,18 @@ void MainWindow::OnPaint(QPainter& painter, const QRect&) {
     DrawHoldFeedback(painter);
     DrawScrollIndicator(painter);
     DrawPageDots(painter);
+    if (focusRing_ && hasFocus()) {
+        // Round the page that has the keys, inside its pane.
+        const int w = ScaleX(2);
+        const QRect pane = PaneOf(CurrentPage());
+        const QRect shown(pane.x(), 0, pane.width(), ViewHeightOf(CurrentPage()));
+        const QRect ring = shown.adjusted(w / 2, w / 2, -(w + 1) / 2, -(w + 1) / 2);
+        painter.save();
+        painter.setPen(QPen(HighlightColour(), w));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(ring);
+        painter.restore();
+    }
 }
 
 }  // namespace zul

@@ -83,6 +83,8 @@ class MainWindow : public ScrollableWindow {
     // The page is on the screen: the current one, or either pane's.
     bool IsShown(const ViewPage* page) const;
     QRect PaneOf(const ViewPage* page) const override;
+    // Tab moved the focus: a ring marks the page that has the keys (until the next press).
+    bool FocusRingShown() const { return focusRing_; }
     int ViewHeightOf(const ViewPage* page) const override;
 
     ViewPage* CurrentPage() const;
@@ -128,6 +130,9 @@ class MainWindow : public ScrollableWindow {
     bool eventFilter(QObject* watched, QEvent* event) override;
     // Tooltips: a page dot names its page; elsewhere the page under the pointer says.
     bool event(QEvent* event) override;
+    // Tab and Shift+Tab: the pages shown (both panes), the editor, the soft keys, in turn; a
+    // ring marks the page that has the keys.
+    bool focusNextPrevChild(bool next) override;
     void SwipeToNext() override { NextPage(); }
     void SwipeToPrevious() override { PreviousPage(); }
     void SlideFinished() override;
@@ -184,6 +189,7 @@ class MainWindow : public ScrollableWindow {
     ViewPage* aimed_ = nullptr;           // a wheel turned over it (not the current page)
     ViewPage* editorOwner_ = nullptr;     // whose unsent text the editor holds
     bool twoPanes_ = false;               // as laid out last
+    bool focusRing_ = false;              // the keys moved the focus; a press ends it
     ViewPage* pendingRemoval_ = nullptr;  // leaves the row when the slide ends
     MessageEditor* editor_;
     SoftKeyBar* softKeys_;

@@ -16,7 +16,14 @@ SoftKeyBar::SoftKeyBar(QWidget* parent)
     layout->setSpacing(0);
     for (QPushButton* key : {left_, right_}) {
         key->setFlat(true);
-        key->setFocusPolicy(Qt::NoFocus);
+        // Reached by Tab only: a click leaves the keys' focus where it was.
+        key->setFocusPolicy(Qt::TabFocus);
+        // Enter in a sheet's edit never presses a key (keys that take focus would be its default).
+        key->setAutoDefault(false);
+        // Flat, with a ring while it has the keys.
+        key->setStyleSheet(
+            QStringLiteral("QPushButton { border: 2px solid transparent; }"
+                           "QPushButton:focus { border-color: palette(highlight); }"));
         key->setFont(UiFont(2, true));
         key->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
         layout->addWidget(key);

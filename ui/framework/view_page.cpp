@@ -229,7 +229,8 @@ void ViewPage::ScrollToEnd(bool animated) {
 }
 
 bool ViewPage::HostHasFocus() const {
-    return host_ != nullptr && host_->hasFocus();
+    // Beside another page (two panes) only the one with the keys draws a focused selection.
+    return host_ != nullptr && host_->hasFocus() && host_->CurrentPage() == this;
 }
 
 void ViewPage::OpenPage(ViewPage* page) {
