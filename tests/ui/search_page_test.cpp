@@ -134,7 +134,7 @@ TEST_F(SearchPageTest, AnAimAccountAddsTheNameItIsGiven) {
 }
 
 TEST_F(SearchPageTest, AUserInTheListIsMarkedAndATapOnAnotherOpensTheFormWithTheUser) {
-    Options().ClistOpenByDoubleClick = 0;
+    Options().ClistOpenByDoubleClick = 1;  // chats open by a double tap; adding takes one
     TestAccount& account = Listed(1, u"100");
     account.SetStatus(0);
     const ContactPtr ann = AddContact(account, 1, u"Ann");
@@ -188,9 +188,12 @@ TEST_F(SearchPageTest, AUserInTheListIsMarkedAndATapOnAnotherOpensTheFormWithThe
     account.RunIdleTasks();
     EXPECT_TRUE(account.additions.empty());
 
-    // A tap on the one in the list opens its chat.
+    // A double tap on the one in the list opens its chat.
     test::AdvanceFakeClock(1000);
     Tap(pointOf(listed));
+    EXPECT_EQ(window->CurrentPage(), page) << "one tap only focuses it";
+    QTest::mouseDClick(window.get(), Qt::LeftButton, {}, pointOf(listed));
+    QTest::mouseRelease(window.get(), Qt::LeftButton, {}, pointOf(listed));
     RunSlide();
     auto* chat = dynamic_cast<ChatPage*>(window->CurrentPage());
     ASSERT_NE(chat, nullptr);

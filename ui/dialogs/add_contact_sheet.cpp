@@ -6,8 +6,10 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStyledItemDelegate>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <initializer_list>
 
 #include "accounts/accounts.h"
 #include "platform/text.h"
@@ -40,6 +42,20 @@ constexpr int kLoginLimit = 64;
 constexpr int kNameLimit = 64;
 // Lines of the request text shown at once.
 constexpr int kReasonLines = 3;
+// Heights a finger hits, in unscaled pixels: the fields, and the rows of a combo box's list.
+constexpr int kFieldHeight = 30;
+constexpr int kListRowHeight = 36;
+
+// A combo box's list with rows tall enough for a finger.
+class TouchRows : public QStyledItemDelegate {
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        size.setHeight(std::max(size.height(), ScaleY(kListRowHeight)));
+        return size;
+    }
+};
 
 bool Digit(char16_t c) {
     return c >= u'0' && c <= u'9';
@@ -125,6 +141,9 @@ AddContactPage::AddContactPage(AddContactSheet& sheet, CAccounts& accounts,
     nickname_->setObjectName(QStringLiteral("nickname"));
     group_->setObjectName(QStringLiteral("group"));
     reason_->setObjectName(QStringLiteral("reason"));
+    for (QComboBox* combo : {account_, group_}) combo->setItemDelegate(new TouchRows(combo));
+    for (QWidget* field : std::initializer_list<QWidget*>{account_, login_, nickname_, group_})
+        field->setMinimumHeight(ScaleY(kFieldHeight));
     accountLabel_->setBuddy(account_);
     loginLabel_->setBuddy(login_);
     nicknameLabel_->setBuddy(nickname_);

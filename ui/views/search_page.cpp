@@ -88,8 +88,6 @@ ViewPage* SearchPage::Choose(const Row& row) {
     // A copy: the form the adder opens runs while the results may change under it.
     const FoundUser user = row.User();
     AddUser(user);
-    // What the form added may be on the list by now.
-    if (MarkListed()) MarkChanged();
     return nullptr;
 }
 
@@ -236,6 +234,17 @@ ListItem* SearchPage::ItemAt(int x, int y) {
     for (const auto& row : rows_)
         if (row->Rect().contains(x, y)) return row.get();
     return nullptr;
+}
+
+void SearchPage::OnTap(int x, int y) {
+    if (MarkListed()) MarkChanged();
+    auto* row = dynamic_cast<Row*>(ItemAt(x, y));
+    if (row == nullptr || row->Listed()) {
+        ViewPage::OnTap(x, y);
+        return;
+    }
+    FocusItem(row);
+    ActivateFocused(ListItem::kByPointer);
 }
 
 bool SearchPage::LeftSoftKey(QString& label) {

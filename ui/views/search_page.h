@@ -64,6 +64,8 @@ class SearchPage : public ViewPage {
     void LayoutContent(int width) override;
     void DrawRect(QPainter& painter, const QRect& rect) override;
     ListItem* ItemAt(int x, int y) override;
+    // A user not in the list is added with one tap, even where chats open by a double tap.
+    void OnTap(int x, int y) override;
     bool LeftSoftKey(QString& label) override;
     void FillLeftKeyPopup(QMenu& menu) override;
     void Command(int id) override;
