@@ -5,7 +5,7 @@
 #
 #   platform  <- model (storage, accounts) <- protocol
 #   platform, model <- ui_framework <- ui_texts <- ui_notify <- ui_views
-#                                      ui_texts <- ui_dialogs
+#                                      ui_texts <- ui_dialogs <- ui_views (the forms pages open)
 #   everything <- ui_shell <- the zul executable
 #
 # ZUL_ROOT is the source root (set by the including project).
@@ -181,6 +181,8 @@ set(ZUL_UI_DIALOGS_SOURCES
     ui/dialogs/account_list_box.h
     ui/dialogs/account_wizard.cpp
     ui/dialogs/account_wizard.h
+    ui/dialogs/add_contact_sheet.cpp
+    ui/dialogs/add_contact_sheet.h
     ui/dialogs/dialog_texts.cpp
     ui/dialogs/dialog_texts.h
     ui/dialogs/dialogs.cpp
@@ -243,9 +245,10 @@ function(zul_ui_layers)
               LINKS zul_ui_framework zul_model Qt6::Svg)
     zul_layer(zul_ui_notify FOLDERS ui/notify SOURCES ${ZUL_UI_NOTIFY_SOURCES}
               LINKS zul_ui_texts Qt6::DBus Qt6::Multimedia)
-    zul_layer(zul_ui_views FOLDERS ui/views SOURCES ${ZUL_UI_VIEWS_SOURCES} LINKS zul_ui_notify)
     zul_layer(zul_ui_dialogs FOLDERS ui/dialogs SOURCES ${ZUL_UI_DIALOGS_SOURCES}
               LINKS zul_ui_texts)
+    zul_layer(zul_ui_views FOLDERS ui/views SOURCES ${ZUL_UI_VIEWS_SOURCES}
+              LINKS zul_ui_notify zul_ui_dialogs)
     zul_layer(zul_ui_shell FOLDERS ui/shell SOURCES ${ZUL_UI_SHELL_SOURCES}
               LINKS zul_ui_views zul_ui_dialogs zul_protocol Qt6::DBus)
     add_library(zul_ui INTERFACE)

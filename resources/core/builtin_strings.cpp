@@ -139,6 +139,11 @@ constexpr BuiltinStringEntry kTable[] = {
     {377, u"Not delivered: you block this contact"},
     {378, u"Not delivered: sent too fast, wait a moment"},
     {379, u"Not delivered: the warning level is too high"},
+    {380, u"In your list"},
+    {381, u"Open chat"},
+    {382, u"An ICQ number has 5 to 10 digits."},
+    {383, u"An AIM name has 3 to 16 letters, digits or spaces and begins with a letter."},
+    {384, u"%1 is already in your list as \u201c%2\u201d."},
     {390, u"Today"},
     {391, u"Yesterday"},
     // Connection progress and errors.

@@ -2,12 +2,18 @@
 // layouts, row drawing, the menus, deleting, and a list far longer than its canvas.
 #include <QAction>
 #include <QBuffer>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTest>
 #include <thread>
 
 #include "storage/options.h"
+#include "tests/ui/modal_driver.h"
 #include "tests/ui/views_test_support.h"
+#include "ui/dialogs/add_contact_sheet.h"
 #include "ui/framework/drawing.h"
 #include "ui/views/chat_page.h"
 #include "ui/views/contact_order.h"
@@ -524,7 +530,7 @@ TEST_F(ContactListPageTest, RenameAsksForTheNicknameAndLeavesAServerContactToThe
     SetAskTextHandler({});
 }
 
-TEST_F(ContactListPageTest, AddContactAsksStepByStepAndHandsTheContactToTheChosenAccount) {
+TEST_F(ContactListPageTest, AddContactAsksOnOneFormAndHandsTheContactToTheChosenAccount) {
     // Accounts of the page's account list, as the client has them.
     auto listed = [&](int32_t id, const std::u16string& login) -> TestAccount& {
         CAccountData data = MakeAccountData(id, login);
@@ -536,31 +542,29 @@ TEST_F(ContactListPageTest, AddContactAsksStepByStepAndHandsTheContactToTheChose
     TestAccount& second = listed(2, u"ZulAlice");
     AddContact(second, 1, u"Ann", u"Buddies");
     FastTick();
+    int choices = 0;
     std::vector<QString> offered;
-    std::vector<QString> answers = {QStringLiteral(" 123456 "), QStringLiteral("Zed"),
-                                    QStringLiteral("Buddies"), QStringLiteral("It's me")};
-    size_t next = 0;
-    SetAskTextHandler([&](const QString& current) -> std::optional<QString> {
-        offered.push_back(current);
-        if (next >= answers.size()) return std::nullopt;
-        return answers[next++];
-    });
-    QStringList choices;
-    SetAskChoiceHandler([&](const QStringList& items) -> std::optional<int> {
-        choices = items;
-        return 1;
+    WhenModalOpens<AddContactSheet> form([&](AddContactSheet& sheet) {
+        AddContactPage& f = *sheet.Form();
+        choices = f.AccountCombo()->count();
+        f.AccountCombo()->setCurrentIndex(1);
+        QTest::keyClicks(f.LoginEdit(), QStringLiteral(" 123456 "));
+        offered = {f.NicknameEdit()->text(), f.GroupCombo()->currentText(),
+                   f.ReasonEdit()->toPlainText()};
+        f.NicknameEdit()->setText(QStringLiteral("Zed"));
+        f.ReasonEdit()->setPlainText(QStringLiteral("It's me"));
+        QTest::mouseClick(sheet.KeyFor(cmd::kDone), Qt::LeftButton);
     });
     contacts->Command(clistcmd::kAddContact);
-    SetAskTextHandler({});
-    SetAskChoiceHandler({});
+    ASSERT_TRUE(form.Ran());
 
-    // Both enabled accounts were offered; the second was chosen. The nickname starts from
-    // the login, the group from the account's first group, the reason from a ready text.
-    EXPECT_EQ(choices.size(), 2);
-    ASSERT_EQ(offered.size(), 4u);
-    EXPECT_EQ(offered[1], QStringLiteral("123456"));
-    EXPECT_EQ(offered[2], QStringLiteral("Buddies"));
-    EXPECT_FALSE(offered[3].isEmpty());
+    // Both enabled accounts were offered; the second was chosen. The nickname follows the
+    // login, the group starts from the account's first group, the reason from a ready text.
+    EXPECT_EQ(choices, 2);
+    ASSERT_EQ(offered.size(), 3u);
+    EXPECT_EQ(offered[0], QStringLiteral("123456"));
+    EXPECT_EQ(offered[1], QStringLiteral("Buddies"));
+    EXPECT_FALSE(offered[2].isEmpty());
     second.SetStatus(0);
     second.RunIdleTasks();
     first.SetStatus(0);

@@ -12,6 +12,7 @@
 #include "storage/database.h"
 #include "storage/history.h"
 #include "storage/options.h"
+#include "ui/dialogs/add_contact_sheet.h"
 #include "ui/framework/dpi.h"
 #include "ui/framework/drawing.h"
 #include "ui/framework/main_window.h"
@@ -24,12 +25,31 @@
 namespace zul {
 using namespace clist;
 
+namespace {
+
+constexpr int kTextNoAccounts = 100;
+
+// The name a found user is offered under: the nickname, else the first and last name, else
+// the login.
+QString OfferedName(const FoundUser& user) {
+    std::u16string name = user.nickname;
+    if (name.empty()) name = user.firstName;
+    if (user.nickname.empty() && !user.lastName.empty())
+        name += (name.empty() ? u"" : u" ") + user.lastName;
+    return QString::fromStdU16String(name.empty() ? user.login : name);
+}
+
+}  // namespace
+
 void ContactListPage::FillMenuPopup(QMenu& menu, QAction* before) {
     const MenuResource resource = UiMenu(menuid::kContactsView);
     const MenuNode* popup = resource.FindPopup(u"ContactsView");
     if (popup == nullptr) return;
     auto* view = new QMenu(ResText(kTextView), &menu);
     FillMenu(*view, *popup);
+    // Adding a contact is also an entry of the main menu itself, named as in the view menu.
+    if (const QAction* add = FindMenuCommand(*view, clistcmd::kAddContact))
+        InsertMenuCommand(menu, before, add->text(), clistcmd::kAddContact);
     const COptions& o = Options();
     MarkCheck(*view, clistcmd::kShowGroups, o.ClistShowGroups != 0);
     MarkCheck(*view, clistcmd::kShowOffline, o.ClistShowOffline != 0);
@@ -274,47 +294,34 @@ CAccount* ContactListPage::ChooseAccount(int titleId) {
 }
 
 void ContactListPage::AddContact() {
-    CAccount* account = ChooseAccount(kTextAddTitle);
-    if (account == nullptr) return;
-    const std::optional<QString> login = AskText(Host(), kTextAddTitle, kTextLoginLabel, {});
-    if (!login || login->trimmed().isEmpty()) return;
-    AddContactTo(*account, login->trimmed(), login->trimmed());
+    bool enabled = false;
+    {
+        std::lock_guard lock(accounts_.Mutex());
+        for (const auto& account : accounts_.List()) enabled = enabled || account->Enabled();
+    }
+    if (!enabled) {
+        ShowInformation(Host(), kTextAddTitle, ResText(kTextNoAccounts));
+        return;
+    }
+    AddContactTo(nullptr, {}, {});
 }
 
-void ContactListPage::AddContactTo(CAccount& account, const QString& login,
+void ContactListPage::AddContactTo(CAccount* account, const QString& login,
                                    const QString& nickname) {
-    const std::optional<QString> given =
-        AskText(Host(), kTextAddTitle, kTextNicknameLabel, nickname);
-    if (!given) return;
-    // The account's first group is offered; a new name makes a new group.
-    QString firstGroup;
-    {
-        std::lock_guard lock(contacts_.Mutex());
-        for (const auto& g : contacts_.GroupList()) {
-            if (g->AccountID() == account.ID()) {
-                firstGroup = QString::fromStdU16String(g->Name());
-                break;
-            }
-        }
-    }
-    const std::optional<QString> group =
-        AskText(Host(), kTextAddTitle, kTextGroupLabel, firstGroup);
-    if (!group) return;
-    const std::optional<QString> reason =
-        AskText(Host(), kTextAddTitle, kTextReasonLabel, ResText(kTextReasonDefault));
-    if (!reason) return;
-    account.RequestAddContact({login.toStdU16String(), given->trimmed().toStdU16String(),
-                               group->trimmed().toStdU16String(), reason->toStdU16String()});
+    const AddContactStart start{account != nullptr ? account->ID() : 0, login.toStdU16String(),
+                                nickname.toStdU16String()};
+    const std::optional<AddContactResult> added = AskContactToAdd(Host(), accounts_, start);
+    if (!added) return;
+    if (CAccount* chosen = accounts_.Find(added->accountId))
+        chosen->RequestAddContact(added->contact);
 }
 
 void ContactListPage::FindContacts() {
     CAccount* account = ChooseAccount(kTextFindTitle);
     if (account == nullptr) return;
-    // AIM has no directory to search: the name is added as it is.
+    // AIM has no directory to search: the form asks for the name to add.
     if (account->EffectiveType() == acctype::kAim) {
-        const std::optional<QString> login = AskText(Host(), kTextAddTitle, kTextLoginLabel, {});
-        if (login && !login->trimmed().isEmpty())
-            AddContactTo(*account, login->trimmed(), login->trimmed());
+        AddContactTo(account, {}, {});
         return;
     }
     const QStringList ways{ResText(kTextByNumber), ResText(kTextNickname), ResText(kTextEmail)};
@@ -326,12 +333,12 @@ void ContactListPage::FindContacts() {
         DirectorySearch::kNumber, DirectorySearch::kNickname, DirectorySearch::kEmail};
     account->RequestSearch(kBy[*way], text->trimmed().toStdU16String());
     if (!search_) {
-        search_ =
-            std::make_unique<SearchPage>(accounts_, [this](CAccount& owner, const FoundUser& user) {
-                const std::u16string& name = user.nickname.empty() ? user.login : user.nickname;
-                AddContactTo(owner, QString::fromStdU16String(user.login),
-                             QString::fromStdU16String(name));
-            });
+        search_ = std::make_unique<SearchPage>(
+            accounts_,
+            [this](CAccount& owner, const FoundUser& user) {
+                AddContactTo(&owner, QString::fromStdU16String(user.login), OfferedName(user));
+            },
+            [this](const ContactPtr& contact) { return ChatPageOf(contact); });
     }
     search_->Show(account->ID(), text->trimmed());
     OpenPage(search_.get());

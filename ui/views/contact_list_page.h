@@ -237,11 +237,12 @@ class ContactListPage : public ViewPage, public IContactsView {
     void RenameGroup(const std::u16string& name);
     void DeleteGroup(const std::u16string& name);
     void AddGroup();
-    // Asks for the login, nickname, group and the reason for an authorisation request, and
-    // hands them to an account (the one chosen when several are enabled).
+    // Opens the form of a new contact (login, nickname, group and the reason for an
+    // authorisation request) and hands what it gives to the account chosen on it.
     void AddContact();
-    // The rest of an addition once the account and login are known: nickname, group, reason.
-    void AddContactTo(CAccount& account, const QString& login, const QString& nickname);
+    // The same form for an account (nullptr: the user chooses), starting from a login and
+    // nickname (empty: typed on the form).
+    void AddContactTo(CAccount* account, const QString& login, const QString& nickname);
     // Asks how and what to search (an AIM account adds a name directly) and shows the results.
     void FindContacts();
     // The enabled account the user picks (the only one without asking); nullptr when none.

@@ -19,6 +19,8 @@ constexpr int kTextTitle = 349;
 constexpr int kTextSearching = 350;
 constexpr int kTextMore = 351;
 constexpr int kTextAdd = 352;
+constexpr int kTextInList = 380;
+constexpr int kTextOpenChat = 381;
 constexpr int kTextAge = 333;
 constexpr int kTextFemale = 341;
 constexpr int kTextMale = 342;
@@ -51,12 +53,11 @@ QString DetailOf(const FoundUser& user) {
 }  // namespace
 
 ViewPage* SearchPage::Row::Activate(int) {
-    page_.AddUser(user_);
-    return nullptr;
+    return page_.Choose(*this);
 }
 
-SearchPage::SearchPage(CAccounts& accounts, Adder adder)
-    : accounts_(accounts), adder_(std::move(adder)) {
+SearchPage::SearchPage(CAccounts& accounts, Adder adder, ChatOpener chatOpener)
+    : accounts_(accounts), adder_(std::move(adder)), chatOpener_(std::move(chatOpener)) {
     Caption().SetTitle(ResText(kTextTitle));
 }
 
@@ -81,6 +82,41 @@ void SearchPage::AddUser(const FoundUser& user) {
     if (CAccount* account = Account(); account != nullptr && adder_) adder_(*account, user);
 }
 
+ViewPage* SearchPage::Choose(const Row& row) {
+    if (row.Listed() && !row.Listed()->Removed())
+        return chatOpener_ ? chatOpener_(row.Listed()) : nullptr;
+    // A copy: the form the adder opens runs while the results may change under it.
+    const FoundUser user = row.User();
+    AddUser(user);
+    return nullptr;
+}
+
+bool SearchPage::MarkListed() {
+    CAccount* account = Account();
+    bool changed = false;
+    for (auto& row : rows_) {
+        ContactPtr listed;
+        if (account != nullptr) {
+            listed = account->Contacts().FindContact(account, row->User().login);
+            if (listed && (!listed->OnServer() || listed->Removed())) listed.reset();
+        }
+        if (listed != row->listed_) {
+            row->listed_ = std::move(listed);
+            changed = true;
+        }
+    }
+    return changed;
+}
+
+void SearchPage::Activated() {
+    if (MarkListed()) MarkChanged();
+}
+
+void SearchPage::SlowTick() {
+    // A contact added (or removed) meanwhile: once the server agreed, the row says so.
+    if (IsActive() && MarkListed()) MarkChanged();
+}
+
 void SearchPage::Collect() {
     CAccount* account = Account();
     if (account == nullptr) {
@@ -97,6 +133,7 @@ void SearchPage::Collect() {
     }
     for (size_t i = rows_.size(); i < search.users.size(); ++i)
         rows_.push_back(std::make_unique<Row>(*this, search.users[i]));
+    MarkListed();
     if (search.searching) {
         footer_ = ResText(kTextSearching);
     } else if (search.more > 0) {
@@ -147,12 +184,25 @@ void SearchPage::DrawRect(QPainter& painter, const QRect& rect) {
         painter.fillRect(r, ItemBackground(selected, focused));
         const int width = std::max(1, r.width() - 2 * margin);
         int y = r.top() + ScaleY(5);
+        const int nameHeight = TextHeight(QStringLiteral("A"), kNameLevel, true);
+        // A contact already in the list says so at the right end of the name's line.
+        int nameWidth = width;
+        if (row->Listed()) {
+            SelectFont(painter, kDetailLevel, true);
+            painter.setPen(selected ? ItemTextColour(selected, focused, false) : HighlightColour());
+            const QString mark = ResText(kTextInList);
+            const int markWidth =
+                std::min(width / 2, painter.fontMetrics().horizontalAdvance(mark));
+            painter.drawText(QRect(r.left() + margin + width - markWidth, y, markWidth, nameHeight),
+                             Qt::AlignRight | Qt::AlignVCenter | Qt::TextSingleLine,
+                             painter.fontMetrics().elidedText(mark, Qt::ElideRight, markWidth));
+            nameWidth = std::max(1, width - markWidth - ScaleX(8));
+        }
         SelectFont(painter, kNameLevel, true);
         painter.setPen(ItemTextColour(selected, focused, true));
-        const int nameHeight = TextHeight(QStringLiteral("A"), kNameLevel, true);
-        painter.drawText(QRect(r.left() + margin, y, width, nameHeight),
+        painter.drawText(QRect(r.left() + margin, y, nameWidth, nameHeight),
                          Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
-                         ElideAtWord(painter.fontMetrics(), NameOf(row->User()), width));
+                         ElideAtWord(painter.fontMetrics(), NameOf(row->User()), nameWidth));
         y += nameHeight + ScaleY(1);
         SelectFont(painter, kDetailLevel, false);
         painter.setPen(ItemTextColour(selected, focused, false));
@@ -175,7 +225,9 @@ std::vector<ListItem*> SearchPage::AccessibleItems() {
 
 QString SearchPage::AccessibleText(const ListItem& item) {
     const auto& row = static_cast<const Row&>(item);
-    return NameOf(row.User()) + QStringLiteral(", ") + DetailOf(row.User());
+    QString text = NameOf(row.User()) + QStringLiteral(", ") + DetailOf(row.User());
+    if (row.Listed()) text += QStringLiteral(", ") + ResText(kTextInList);
+    return text;
 }
 
 ListItem* SearchPage::ItemAt(int x, int y) {
@@ -184,22 +236,58 @@ ListItem* SearchPage::ItemAt(int x, int y) {
     return nullptr;
 }
 
+void SearchPage::OnTap(int x, int y) {
+    if (MarkListed()) MarkChanged();
+    auto* row = dynamic_cast<Row*>(ItemAt(x, y));
+    if (row == nullptr || row->Listed()) {
+        ViewPage::OnTap(x, y);
+        return;
+    }
+    FocusItem(row);
+    ActivateFocused(ListItem::kByPointer);
+}
+
 bool SearchPage::LeftSoftKey(QString& label) {
     label = ResText(kTextAdd);
     return true;
 }
 
+void SearchPage::AddRowCommand(QMenu& menu) {
+    const auto* row = dynamic_cast<const Row*>(FocusedItem());
+    if (row != nullptr && row->Listed()) {
+        AddMenuCommand(menu, ResText(kTextOpenChat), kCmdOpenChat);
+        return;
+    }
+    AddMenuCommand(menu, ResText(kTextAdd), kCmdAdd)->setEnabled(row != nullptr);
+}
+
 void SearchPage::FillLeftKeyPopup(QMenu& menu) {
-    QAction* add = AddMenuCommand(menu, ResText(kTextAdd), kCmdAdd);
-    add->setEnabled(FocusedItem() != nullptr);
+    MarkListed();
+    AddRowCommand(menu);
     AddMenuCommand(menu, ResText(kTextClose), kCmdClose);
+}
+
+bool SearchPage::FillContextMenu(QMenu& menu) {
+    if (dynamic_cast<Row*>(FocusedItem()) == nullptr) return false;
+    MarkListed();
+    AddRowCommand(menu);
+    return true;
+}
+
+void SearchPage::RunRowCommand(int id) {
+    auto* row = dynamic_cast<Row*>(FocusedItem());
+    if (row == nullptr) return;
+    if (id == kCmdAdd && !row->Listed()) Choose(*row);
+    if (id == kCmdOpenChat && row->Listed()) OpenPage(Choose(*row));
+}
+
+void SearchPage::ContextCommand(int id) {
+    RunRowCommand(id);
 }
 
 void SearchPage::Command(int id) {
     if (!IsActive()) return;  // every page hears every command
-    if (id == kCmdAdd) {
-        if (auto* row = dynamic_cast<Row*>(FocusedItem())) AddUser(row->User());
-    }
+    if (id == kCmdAdd || id == kCmdOpenChat) RunRowCommand(id);
     if (id == kCmdClose) GoBack();
 }
 
