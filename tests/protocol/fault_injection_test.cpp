@@ -199,6 +199,10 @@ class FaultInjection : public ::testing::Test {
         const auto start = std::chrono::steady_clock::now();
         a.Disconnect(false);
         EXPECT_LT(std::chrono::steady_clock::now() - start, 3s) << "Disconnect took too long";
+        EXPECT_EQ(a.Status(), -1);
+        // The session thread ends the session after Disconnect has returned.
+        EXPECT_TRUE(SessionHarness::WaitUntil([&] { return a.SessionIdle(); }, 3s))
+            << "the session did not stop";
         EXPECT_FALSE(a.SessionRunning());
         EXPECT_EQ(a.Status(), -1);
         EXPECT_EQ(a.Socket(Link::Service), kInvalidSocket);

@@ -349,7 +349,9 @@ TEST(Session, LocalDisconnectShowsNothingAndFreesTheLocks) {
     h.Account().Disconnect(true);
     EXPECT_EQ(h.Account().Status(), -1);
     EXPECT_EQ(h.Account().StatusText(), u"Offline");
+    ASSERT_TRUE(SessionHarness::WaitUntil([&] { return h.Account().SessionIdle(); }));
     EXPECT_FALSE(h.Account().SessionRunning());
+    EXPECT_EQ(h.Account().StatusText(), u"Offline");
     // The next sign-on works: nothing is left holding the send or sequence locks.
     ASSERT_TRUE(h.SignOn(0));
 }
