@@ -447,6 +447,9 @@ void COscar::HandleIncoming_MainThread() {
     }
     while (Status() != -1 && !StopRequested()) {
         CConnection::CheckConnection();
+        // A status the user chose meanwhile joins the queue first.
+        ApplyRequestedStatus();
+        if (Status() == -1) break;
         // What the rate classes allow goes out; the rest waits for its time, while frames
         // keep arriving.
         const int64_t due = DrainOutgoing();
@@ -495,9 +498,6 @@ void COscar::HandleIncoming_MainThread() {
         }
         if (FramesWaiting()) HandleBurst();
         if (Status() == -1 || StopRequested()) break;
-        // A status the user chose meanwhile is sent.
-        ApplyRequestedStatus();
-        if (Status() == -1) break;
 
         // The idle pass, once a second also while data keeps coming: a server that never
         // falls quiet (a large list's presence, a busy chat) must not hold back the user's
