@@ -14,10 +14,15 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
+#include <system_error>
+#include <thread>
 
 #include "platform/tls.h"
+#include "platform/wake_signal.h"
 
 namespace zul {
 namespace {
@@ -122,7 +127,10 @@ uint32_t InetAddr(const std::string& dotted) {
     return a.s_addr;
 }
 
-bool ResolveHostIPv4(const std::string& name, std::string& dotted) {
+namespace {
+
+// The resolver's answer: the dotted address, or nothing.
+std::optional<std::string> LookUpIPv4(const std::string& name) {
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
@@ -130,14 +138,65 @@ bool ResolveHostIPv4(const std::string& name, std::string& dotted) {
     int r = getaddrinfo(name.c_str(), nullptr, &hints, &result);
     if (r != 0 || !result) {
         if (result) freeaddrinfo(result);
-        t_lastError = sockerr::kHostNotFound;
-        return false;
+        return std::nullopt;
     }
     char buf[INET_ADDRSTRLEN] = {};
     auto* sin = reinterpret_cast<sockaddr_in*>(result->ai_addr);
     inet_ntop(AF_INET, &sin->sin_addr, buf, sizeof buf);
     freeaddrinfo(result);
-    dotted = buf;
+    return std::string(buf);
+}
+
+// A lookup on a thread of its own, which the waiting thread may leave to finish alone.
+struct Lookup {
+    std::mutex mutex;
+    bool done = false;
+    std::optional<std::string> answer;
+    WakeSignal finished;
+};
+
+}  // namespace
+
+bool ResolveHostIPv4(const std::string& name, std::string& dotted) {
+    std::optional<std::string> answer;
+    auto lookup = t_interrupt != nullptr && t_interrupt->WakeFd() >= 0 ? std::make_shared<Lookup>()
+                                                                       : std::shared_ptr<Lookup>();
+    if (lookup && lookup->finished.Handle() >= 0) {
+        // The resolver cannot be interrupted (a name server that does not answer holds it for
+        // many seconds): it runs beside, and an interrupted wait leaves it to finish alone.
+        try {
+            std::thread([lookup, name] {
+                std::optional<std::string> found = LookUpIPv4(name);
+                std::lock_guard lock(lookup->mutex);
+                lookup->answer = std::move(found);
+                lookup->done = true;
+                lookup->finished.Signal();
+            }).detach();
+        } catch (const std::system_error&) {
+            lookup.reset();
+        }
+    } else {
+        lookup.reset();
+    }
+    if (!lookup) {
+        answer = LookUpIPv4(name);
+    } else {
+        for (;;) {
+            {
+                std::lock_guard lock(lookup->mutex);
+                if (lookup->done) {
+                    answer = lookup->answer;
+                    break;
+                }
+            }
+            if (SocketPoll(lookup->finished.Handle(), false, -1) < 0) return false;
+        }
+    }
+    if (!answer) {
+        t_lastError = sockerr::kHostNotFound;
+        return false;
+    }
+    dotted = *answer;
     return true;
 }
 
