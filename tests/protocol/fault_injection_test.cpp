@@ -108,7 +108,7 @@ class FaultInjection : public ::testing::Test {
         SetSleepFunction(nullptr);
         g_countdown = nullptr;
         SetSocketIoTimeout(60000);
-        // The scripted servers' threads end with them; the session's were joined by Disconnect.
+        // The scripted servers' threads end with them; the session thread with its account.
         EXPECT_TRUE(SessionHarness::WaitUntil([&] { return Threads() <= threads_; }, 2s))
             << Threads() << " threads, " << threads_ << " before";
         EXPECT_EQ(OpenDescriptors(), descriptors_);
