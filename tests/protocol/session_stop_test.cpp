@@ -42,8 +42,8 @@ TEST(SessionStop, DisconnectReturnsAtOnceWhateverTheSessionWaitsFor) {
     } cases[] = {
         {"a connect nobody answers", unanswered.Port(), false, false,
          [&](SessionHarness& h) {
-             return h.Account().StatusText().find(u":" + Widen(std::to_string(unanswered.Port()))) !=
-                    std::u16string::npos;
+             return h.Account().StatusText().find(
+                        u":" + Widen(std::to_string(unanswered.Port()))) != std::u16string::npos;
          }},
         {"the login server's answer", 0, false, true,
          [](SessionHarness& h) { return h.LoginServer().CountFrames(test::IsLoginRequest) > 0; }},
@@ -83,9 +83,10 @@ TEST(SessionStop, DisconnectReturnsAtOnceWhateverTheSessionWaitsFor) {
         const auto ms = [](Clock::duration d) {
             return std::chrono::duration<double, std::milli>(d).count();
         };
-        std::printf("waiting for %s: Disconnect returned in %.2f ms, the session ended within "
-                    "%.1f ms (looked at every 10 ms)\n",
-                    c.waitsFor, ms(returned), ms(ended));
+        std::printf(
+            "waiting for %s: Disconnect returned in %.2f ms, the session ended within "
+            "%.1f ms (looked at every 10 ms)\n",
+            c.waitsFor, ms(returned), ms(ended));
         // Bounds for slow machines; the numbers printed are what counts.
         EXPECT_LT(returned, 500ms);
         EXPECT_LT(ended, 2s);
