@@ -65,6 +65,8 @@ void CAccount::OnDescriptionChanged(std::u16string) {
 }
 
 void CAccount::OnEnabledChanged() {
+    // The session thread drops, after its stop, what a session added meanwhile.
+    std::lock_guard lock(enableMutex_);
     if (!Enabled()) {
         Disconnect(true);
         contacts_.RemoveAccount(ID());

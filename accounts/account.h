@@ -1,11 +1,18 @@
 // CAccount: one live account. Owns its persisted data, reaches the shared contact store, runs
-// its connection on session threads and offers the protocol operations that a protocol class
-// (COscar for ICQ and AIM) fills in. The accounts page reads its fields and polls its repaint
-// mark; protocol threads never touch the user interface.
+// its connection on a session thread of its own and offers the protocol operations that a
+// protocol class (COscar for ICQ and AIM) fills in. The accounts page reads its fields and
+// polls its repaint mark; the session thread never touches the user interface.
+//
+// The session thread is made with the first command (a status change or a disconnect) and
+// lives as long as the account. It alone opens, uses and closes the account's connections:
+// other threads post commands to it, which return at once, and it takes them in order. Every
+// wait of the session (a connect, a reply, a rate window, the countdown before connecting
+// again) watches the thread's wake-up descriptor, so that a stop ends it at once.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -18,6 +25,7 @@
 
 #include "accounts/account_data.h"
 #include "platform/tls.h"
+#include "platform/wake_signal.h"
 
 namespace zul {
 
@@ -76,16 +84,24 @@ class CAccount : public CAccountData {
     // --- protocol operations -------------------------------------------------------------
     virtual void UnusedHook() {}
     virtual int UnusedQuery() { return 0; }
-    // Starts a session thread when `status` differs from the current status.
+    // Any thread; returns at once. The session thread brings the account to `status`: it
+    // signs on, or sends the new status of a signed-on session.
     virtual void RequestStatus(int32_t status);
-    // Stops the session threads, closes the connections, goes offline and saves when asked.
+    // Any thread; returns at once, the account shown offline. The session thread ends the
+    // session (its sign-off, its connections closed), goes offline and saves when asked.
     virtual void Disconnect(bool save);
-    // Clears the protocol session's tables before disconnecting.
+    // Clears the protocol session's tables once a session was stopped.
     virtual void ResetSession() = 0;
-    // Signs on; 1 when online, 0 after an error (then *stop holds the error policy's answer).
-    virtual int ConnectAndLogIn(int* stop) = 0;
-    // The receive loop; 1 when it ended, 0 after an error.
-    virtual int RunSession(int* stop) = 0;
+    // What a step of the session leaves the session thread to do.
+    enum class SessionStep {
+        kSignedOn,   // signed on: the receive loop runs next
+        kReconnect,  // an error the policy lets pass, its countdown over: sign on again
+        kEnd,        // the session is over (a stop, offline on purpose, an error without cure)
+    };
+    // The session thread: signs on (kSignedOn), or ends as the error policy decides.
+    virtual SessionStep ConnectAndLogIn() = 0;
+    // The session thread: the receive loop of a signed-on session, to its end.
+    virtual SessionStep RunSession() = 0;
     virtual bool SendStatus(int32_t status) = 0;
     // The privacy mode the server holds for the account (0: none known).
     virtual uint8_t ServerPrivacyMode() const { return 0; }
@@ -197,15 +213,22 @@ class CAccount : public CAccountData {
     // --- session state ---------------------------------------------------------------------
     int32_t RequestedStatus() const { return requestedStatus_.load(); }
     void SetRequestedStatus(int32_t s) { requestedStatus_.store(s); }
-    // The long-lived session thread is running (connecting, online or counting down).
+    // A session is under way on the session thread (connecting, online or counting down).
     bool SessionRunning() const { return running_.load(); }
     void SetSessionRunning(bool running) { running_.store(running); }
-    // Marks the session running unless it already is; false when it was running.
-    bool SessionRunningCompareSet(bool& expected) {
-        return running_.compare_exchange_strong(expected, true);
-    }
-    // Set while Disconnect stops the threads: every loop of the session leaves at once.
-    bool StopRequested() const { return stopRequested_.load(); }
+    // A stop (a disconnect, or the end of the account) waits for the session thread: every
+    // loop and wait of the session leaves at once.
+    bool StopRequested() const { return stopsQueued_.load() > 0 || quitting_.load(); }
+    // No command waits and the session thread carries none out: it rests, or was never made.
+    bool SessionIdle() const;
+    // The session thread's wake-up: commands and work the user asked for signal it, and every
+    // wait of the session watches it.
+    WakeSignal& SessionWake() { return sessionWake_; }
+    // The session thread: waits up to `ms` for a stop; true once one is asked for. Other
+    // wake-ups leave it waiting. Off the session thread it sleeps in short slices.
+    bool WaitForStop(int64_t ms);
+    // The session thread, signed on: the status the user chose meanwhile is sent.
+    void ApplyRequestedStatus();
 
     // Progress texts (busy flag, busy icon, status text; repaint only when the text changes).
     void SetProgressWaitingForNetwork();
@@ -268,29 +291,25 @@ class CAccount : public CAccountData {
     // Sends the messages waiting to be sent (the outbox); stops at the first failure.
     virtual void FlushOutbox();
     // Wakes a running session for work the user asked for (any thread; never waits).
-    virtual void WakeSession() {}
-    // The program is closing: the session's threads stop and the status stays as it was (the
-    // next start signs on in it). Nothing of the account reports to a view afterwards.
+    virtual void WakeSession() { sessionWake_.Signal(); }
+    // The program is closing: the session thread ends its session and ends, and the status
+    // stays as it was (the next start signs on in it). Nothing of the account reports to a
+    // view afterwards. AskSessionToEnd alone returns at once, so that the accounts end theirs
+    // side by side.
+    void AskSessionToEnd();
     void StopSessionForExit() {
         StopSessionForDestruction();
         SaveCounters();
     }
 
   protected:
-    // Joins every finished or running session thread; called with the thread lock held.
-    void JoinSessionThreads();
-    void StartSessionThread();
-
-    // Stops the session as Disconnect does, without saving and without calling into the
-    // protocol class; a protocol class calls it first thing in its own destructor.
+    // Ends the session thread (AskSessionToEnd) and waits for it; the status stays, nothing
+    // is saved. A protocol class calls it first thing in its own destructor, while the thread
+    // may still call into it.
     void StopSessionForDestruction();
 
-    struct SessionThread {
-        std::thread thread;
-        std::shared_ptr<std::atomic<bool>> finished;
-    };
-    std::mutex threadsMutex_;
-    std::vector<SessionThread> threads_;
+    // The lock of the command queue: a leaf, never held across anything that waits.
+    mutable std::mutex commandMutex_;
 
   private:
     CContacts& contacts_;
@@ -305,7 +324,32 @@ class CAccount : public CAccountData {
     std::atomic<bool> loaded_{false};
     std::atomic<int32_t> requestedStatus_{-1};
     std::atomic<bool> running_{false};
-    std::atomic<bool> stopRequested_{false};
+
+    // --- the session thread ---
+    struct SessionCommand {
+        enum Kind { kStatus, kStop, kQuit } kind = kStatus;
+        bool save = false;  // kStop: the account is saved once offline
+    };
+    // Queues a command and wakes the session thread, made now if there is none yet. False once
+    // the thread was asked to end.
+    bool PostSessionCommand(SessionCommand command);
+    void SessionThreadBody();
+    // Takes the status commands at the head of the queue (none behind a stop); true if any.
+    bool TakeStatusCommands();
+    // A status command on a resting thread: signs on and runs the session to its end.
+    void RunSessionToEnd();
+    // After a stop command: the connections closed, the tables cleared, offline; an account
+    // disabled meanwhile drops what its session added to the contact store.
+    void FinishStop(bool save);
+    std::deque<SessionCommand> commands_;  // guarded by commandMutex_
+    bool handling_ = false;                // the same: a command is being carried out
+    std::thread sessionThread_;            // the same; joined only by StopSessionForDestruction
+    std::atomic<int> stopsQueued_{0};
+    std::atomic<bool> quitting_{false};
+    WakeSignal sessionWake_;
+    // Held while an enabled change loads or drops the contacts, and while the session thread
+    // drops what a session of a disabled account left behind.
+    std::mutex enableMutex_;
     // One outbox flush at a time: two would send the same message twice.
     std::mutex outboxMutex_;
     std::mutex addsMutex_;
@@ -328,9 +372,5 @@ class CAccount : public CAccountData {
 // A login from the network that may become a contact: not empty, not too long, no control
 // characters.
 bool IsUsableLogin(std::u16string_view login);
-
-// The session thread of an account: changes the status of a running session, or connects,
-// runs and reconnects as the error policy decides.
-int MainThreadBody(CAccount* account);
 
 }  // namespace zul

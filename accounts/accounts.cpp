@@ -172,6 +172,9 @@ void CAccounts::DisconnectAll() {
 
 void CAccounts::StopSessionsForExit() {
     std::lock_guard lock(mutex_);
+    // Every session thread is asked first, so that the accounts end their sessions side by
+    // side rather than one after the other.
+    for (const auto& account : accounts_) account->AskSessionToEnd();
     for (const auto& account : accounts_) account->StopSessionForExit();
 }
 

@@ -50,7 +50,8 @@ class CAccounts {
     // Re-sorts after a description changed.
     void Sort();
 
-    // Every enabled account requests the status / disconnects with saving.
+    // Every enabled account requests the status / disconnects with saving; both return at once
+    // (the accounts' session threads carry them out).
     void RequestStatusAll(int32_t status);
     void DisconnectAll();
     // The program is closing: every session stops, the statuses stay

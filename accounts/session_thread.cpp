@@ -1,90 +1,208 @@
-// The account's session threads: starting them on a status request, stopping them on
-// disconnect, and the thread body that connects, runs and reconnects.
+// The account's session thread: the commands posted to it, the loop that takes them, and the
+// session it runs (connect, run, connect again as the error policy decides).
+#include <poll.h>
+
 #include <algorithm>
+#include <system_error>
 #include <utility>
 
 #include "accounts/account.h"
+#include "accounts/status.h"
 #include "platform/keyring.h"
 #include "platform/power.h"
 #include "platform/resources.h"
+#include "platform/socket.h"
 #include "platform/text.h"
 #include "platform/tick.h"
+#include "storage/contacts.h"
 
 namespace zul {
 namespace {
 
 constexpr int kStrContactsNotLoaded = 1020;
 
+// The account whose session thread the calling thread is, if any.
+thread_local const CAccount* t_sessionOf = nullptr;
+
 }  // namespace
 
-void CAccount::StartSessionThread() {
-    // Forget threads that have ended, so the list does not grow with every status change.
-    for (auto it = threads_.begin(); it != threads_.end();) {
-        if (it->finished->load()) {
-            it->thread.join();
-            it = threads_.erase(it);
-        } else {
-            ++it;
+bool CAccount::PostSessionCommand(SessionCommand command) {
+    {
+        std::lock_guard lock(commandMutex_);
+        if (quitting_.load()) return false;
+        if (!sessionThread_.joinable()) {
+            try {
+                sessionThread_ = std::thread([this] { SessionThreadBody(); });
+            } catch (const std::system_error&) {
+                // A thread that cannot be made leaves the account as it is.
+                return false;
+            }
         }
+        if (command.kind == SessionCommand::kStop) stopsQueued_.fetch_add(1);
+        if (command.kind == SessionCommand::kQuit) quitting_.store(true);
+        commands_.push_back(command);
     }
-    auto finished = std::make_shared<std::atomic<bool>>(false);
-    try {
-        std::thread thread([this, finished] {
-            MainThreadBody(this);
-            finished->store(true);
-        });
-        threads_.push_back(SessionThread{std::move(thread), finished});
-    } catch (const std::system_error&) {
-        // A thread that cannot be created leaves the status unchanged.
-    }
+    sessionWake_.Signal();
+    return true;
 }
 
-void CAccount::JoinSessionThreads() {
-    // A thread may create a new socket just after the connections were shut down; keep
-    // shutting them down until every thread has ended.
-    for (;;) {
-        bool allFinished = std::all_of(threads_.begin(), threads_.end(),
-                                       [](const SessionThread& t) { return t.finished->load(); });
-        if (allFinished) break;
-        ShutdownConnections();
-        SleepMs(20);
-    }
-    for (auto& t : threads_) {
-        if (t.thread.joinable()) t.thread.join();
-    }
-    threads_.clear();
+bool CAccount::SessionIdle() const {
+    std::lock_guard lock(commandMutex_);
+    return commands_.empty() && !handling_;
 }
 
 void CAccount::RequestStatus(int32_t status) {
-    if (status == Status()) return;
-    std::lock_guard lock(threadsMutex_);
     SetRequestedStatus(status);
-    StartSessionThread();
+    PostSessionCommand({SessionCommand::kStatus});
 }
 
 void CAccount::Disconnect(bool save) {
-    std::lock_guard lock(threadsMutex_);
-    KeepRunningScope keepRunning;
-    stopRequested_.store(true);
-    ResetSession();
-    SetSessionRunning(false);
-    // Wake every thread blocked on a socket; each ends through its error path, silently.
-    ShutdownConnections();
-    JoinSessionThreads();
-    CloseConnections();
-    stopRequested_.store(false);
-    SetStatus(-1);
-    if (save) dbSave();
+    if (!PostSessionCommand({SessionCommand::kStop, save})) {
+        // No session thread could be made, so no session runs; an account that is ending
+        // keeps its status.
+        if (quitting_.load()) return;
+        SetStatus(kStatusOffline);
+        if (save) dbSave();
+        return;
+    }
+    // Shown offline at once; the session thread ends the session and sets it again.
+    SetStatus(kStatusOffline);
+}
+
+void CAccount::AskSessionToEnd() {
+    PostSessionCommand({SessionCommand::kQuit});
 }
 
 void CAccount::StopSessionForDestruction() {
-    std::lock_guard lock(threadsMutex_);
-    stopRequested_.store(true);
+    std::thread thread;
+    {
+        std::lock_guard lock(commandMutex_);
+        if (!quitting_.load() && sessionThread_.joinable()) {
+            commands_.push_back({SessionCommand::kQuit});
+        }
+        quitting_.store(true);
+        thread = std::move(sessionThread_);
+    }
+    sessionWake_.Signal();
+    if (thread.joinable()) thread.join();
+}
+
+bool CAccount::WaitForStop(int64_t ms) {
+    // Only the session thread watches its wake-up: another thread (a test's) must not take
+    // the session thread's signals.
+    const int wake = t_sessionOf == this ? sessionWake_.Handle() : -1;
+    while (ms > 0 && !StopRequested()) {
+        const auto slice = static_cast<uint32_t>(std::min<int64_t>(ms, 50));
+        if (SleepMsWatching(slice, wake)) sessionWake_.Clear();
+        ms -= slice;
+    }
+    return StopRequested();
+}
+
+bool CAccount::TakeStatusCommands() {
+    std::lock_guard lock(commandMutex_);
+    bool taken = false;
+    while (!commands_.empty() && commands_.front().kind == SessionCommand::kStatus) {
+        commands_.pop_front();
+        taken = true;
+    }
+    return taken;
+}
+
+void CAccount::ApplyRequestedStatus() {
+    if (!TakeStatusCommands()) return;
+    const int32_t requested = RequestedStatus();
+    if (Status() == kStatusOffline || requested == Status()) return;
+    if (SendStatus(requested)) {
+        SetStatus(requested);
+        dbSave();
+    }
+}
+
+void CAccount::SessionThreadBody() {
+    t_sessionOf = this;
+    // Every wait of the socket layer on this thread ends when a stop is asked for.
+    const SocketWaitInterrupt interrupt(sessionWake_.Handle(), [this] {
+        sessionWake_.Clear();
+        return StopRequested();
+    });
+    for (;;) {
+        SessionCommand command;
+        bool taken = false;
+        {
+            std::lock_guard lock(commandMutex_);
+            handling_ = !commands_.empty();
+            if (handling_) {
+                command = commands_.front();
+                commands_.pop_front();
+                if (command.kind == SessionCommand::kStop) stopsQueued_.fetch_sub(1);
+                taken = true;
+            }
+        }
+        if (!taken) {
+            // Resting: a command signals the wake-up (kept until cleared, so none is missed).
+            pollfd wake{};
+            wake.fd = sessionWake_.Handle();
+            wake.events = POLLIN;
+            if (poll(&wake, wake.fd < 0 ? 0 : 1, wake.fd < 0 ? 50 : -1) > 0) sessionWake_.Clear();
+            continue;
+        }
+        switch (command.kind) {
+            case SessionCommand::kStatus:
+                if (RequestedStatus() != kStatusOffline && !StopRequested()) RunSessionToEnd();
+                break;
+            case SessionCommand::kStop:
+                FinishStop(command.save);
+                break;
+            case SessionCommand::kQuit:
+                CloseConnections();
+                {
+                    std::lock_guard lock(commandMutex_);
+                    commands_.clear();
+                    handling_ = false;
+                }
+                t_sessionOf = nullptr;
+                return;
+        }
+    }
+}
+
+void CAccount::RunSessionToEnd() {
+    SetSessionRunning(true);
+    // An account whose contacts did not load would sign on and rebuild its list from the
+    // server with new ids, orphaning its history: it waits for a load that succeeds.
+    if (!Loaded() && !LoadContacts()) {
+        ShowSessionError(ResString(kStrContactsNotLoaded));
+        SetSessionRunning(false);
+        return;
+    }
+    while (!StopRequested()) {
+        KeepRunningOn();
+        SessionStep step = ConnectAndLogIn();
+        KeepRunningOff();
+        if (step == SessionStep::kSignedOn) step = RunSession();
+        if (step == SessionStep::kEnd) break;
+    }
+    // Statuses asked for while it ran belonged to this session (the next sign-on takes the
+    // requested one): an error that ended it is not followed by another attempt.
+    TakeStatusCommands();
     SetSessionRunning(false);
-    ShutdownConnections();
-    JoinSessionThreads();
+}
+
+void CAccount::FinishStop(bool save) {
     CloseConnections();
-    stopRequested_.store(false);
+    ResetSession();
+    SetStatus(kStatusOffline);
+    if (save) dbSave();
+    // A session of an account disabled meanwhile may have added contacts after the window
+    // dropped them.
+    if (!Enabled()) {
+        std::lock_guard lock(enableMutex_);
+        if (!Enabled()) {
+            Contacts().RemoveAccount(ID());
+            SetLoaded(false);
+        }
+    }
 }
 
 void CAccount::ShowSessionError(const std::u16string& text) {
@@ -169,41 +287,6 @@ bool CAccount::PreparePassword() {
     }
     MarkRepaint();
     return false;
-}
-
-int MainThreadBody(CAccount* account) {
-    // A session already runs: only the status changes.
-    bool expected = false;
-    if (!account->SessionRunningCompareSet(expected)) {
-        if (account->Status() == -1) return 0;
-        int32_t requested = account->RequestedStatus();
-        if (account->SendStatus(requested)) {
-            account->SetStatus(requested);
-            account->dbSave();
-        }
-        return 1;
-    }
-    // An account whose contacts did not load would sign on and rebuild its list from the
-    // server with new ids, orphaning its history: it waits for a load that succeeds.
-    if (!account->Loaded() && !account->LoadContacts()) {
-        account->ShowSessionError(ResString(kStrContactsNotLoaded));
-        account->SetSessionRunning(false);
-        return 0;
-    }
-    while (!account->StopRequested()) {
-        int stop = 0;
-        KeepRunningOn();
-        int ok = account->ConnectAndLogIn(&stop);
-        KeepRunningOff();
-        if (ok) {
-            // The loop ends without an error only when the account went offline on purpose;
-            // then the session ends instead of signing on again.
-            if (account->RunSession(&stop) == 1) break;
-        }
-        if (stop) break;
-    }
-    account->SetSessionRunning(false);
-    return 1;
 }
 
 }  // namespace zul

@@ -49,11 +49,8 @@ class OfflineAccount : public CAccount {
     ~OfflineAccount() override { StopSessionForDestruction(); }
     void RequestStatus(int32_t) override {}
     void ResetSession() override {}
-    int ConnectAndLogIn(int* stop) override {
-        if (stop) *stop = 1;
-        return 0;
-    }
-    int RunSession(int*) override { return 1; }
+    SessionStep ConnectAndLogIn() override { return SessionStep::kEnd; }
+    SessionStep RunSession() override { return SessionStep::kEnd; }
     bool SendStatus(int32_t) override { return false; }
     bool SendMessageEvent(CHistoryEvent*) override { return false; }
     int ContactAction(CContact*) override { return 0; }

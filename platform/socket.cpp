@@ -10,18 +10,26 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
+#include <system_error>
+#include <thread>
 
 #include "platform/tls.h"
+#include "platform/wake_signal.h"
 
 namespace zul {
 namespace {
 
 thread_local int t_lastError = 0;
+// The interrupt of the calling thread's waits, if it set one.
+thread_local const SocketWaitInterrupt* t_interrupt = nullptr;
 std::atomic<int> g_ioTimeoutMs{60000};
 std::atomic<int> g_connectTimeoutMs{20000};
 
@@ -119,7 +127,10 @@ uint32_t InetAddr(const std::string& dotted) {
     return a.s_addr;
 }
 
-bool ResolveHostIPv4(const std::string& name, std::string& dotted) {
+namespace {
+
+// The resolver's answer: the dotted address, or nothing.
+std::optional<std::string> LookUpIPv4(const std::string& name) {
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
@@ -127,14 +138,65 @@ bool ResolveHostIPv4(const std::string& name, std::string& dotted) {
     int r = getaddrinfo(name.c_str(), nullptr, &hints, &result);
     if (r != 0 || !result) {
         if (result) freeaddrinfo(result);
-        t_lastError = sockerr::kHostNotFound;
-        return false;
+        return std::nullopt;
     }
     char buf[INET_ADDRSTRLEN] = {};
     auto* sin = reinterpret_cast<sockaddr_in*>(result->ai_addr);
     inet_ntop(AF_INET, &sin->sin_addr, buf, sizeof buf);
     freeaddrinfo(result);
-    dotted = buf;
+    return std::string(buf);
+}
+
+// A lookup on a thread of its own, which the waiting thread may leave to finish alone.
+struct Lookup {
+    std::mutex mutex;
+    bool done = false;
+    std::optional<std::string> answer;
+    WakeSignal finished;
+};
+
+}  // namespace
+
+bool ResolveHostIPv4(const std::string& name, std::string& dotted) {
+    std::optional<std::string> answer;
+    auto lookup = t_interrupt != nullptr && t_interrupt->WakeFd() >= 0 ? std::make_shared<Lookup>()
+                                                                       : std::shared_ptr<Lookup>();
+    if (lookup && lookup->finished.Handle() >= 0) {
+        // The resolver cannot be interrupted (a name server that does not answer holds it for
+        // many seconds): it runs beside, and an interrupted wait leaves it to finish alone.
+        try {
+            std::thread([lookup, name] {
+                std::optional<std::string> found = LookUpIPv4(name);
+                std::lock_guard lock(lookup->mutex);
+                lookup->answer = std::move(found);
+                lookup->done = true;
+                lookup->finished.Signal();
+            }).detach();
+        } catch (const std::system_error&) {
+            lookup.reset();
+        }
+    } else {
+        lookup.reset();
+    }
+    if (!lookup) {
+        answer = LookUpIPv4(name);
+    } else {
+        for (;;) {
+            {
+                std::lock_guard lock(lookup->mutex);
+                if (lookup->done) {
+                    answer = lookup->answer;
+                    break;
+                }
+            }
+            if (SocketPoll(lookup->finished.Handle(), false, -1) < 0) return false;
+        }
+    }
+    if (!answer) {
+        t_lastError = sockerr::kHostNotFound;
+        return false;
+    }
+    dotted = *answer;
     return true;
 }
 
@@ -173,46 +235,50 @@ bool SocketConnect(SocketHandle s, const SocketAddress& address) {
     sin.sin_addr.s_addr = address.addressNetworkOrder;
 
     // Connect without blocking and wait in short slices, so that a local shutdown from another
-    // thread (the user disconnecting) ends the attempt as an aborted connection at once.
+    // thread ends the attempt as an aborted connection at once; the thread's interrupt (a
+    // stop of its session) ends it at once as well.
     int flags = fcntl(s, F_GETFL, 0);
     fcntl(s, F_SETFL, flags | O_NONBLOCK);
-    int err = 0;
+    int code = 0;
     if (connect(s, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0) {
-        err = errno;
+        const int err = errno;
         if (err == EINPROGRESS || err == EINTR) {
-            err = 0;
             // A host that drops the handshake silently would otherwise hold the thread for the
             // system's own time-out of minutes.
             const auto deadline = std::chrono::steady_clock::now() +
                                   std::chrono::milliseconds(g_connectTimeoutMs.load());
             for (;;) {
                 if (WasShutLocally(s)) {
-                    err = ECONNABORTED;
+                    code = sockerr::kConnAborted;
                     break;
                 }
-                if (std::chrono::steady_clock::now() >= deadline) {
-                    err = ETIMEDOUT;
+                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                      deadline - std::chrono::steady_clock::now())
+                                      .count();
+                if (left <= 0) {
+                    code = sockerr::kTimedOut;
                     break;
                 }
-                pollfd p{};
-                p.fd = s;
-                p.events = POLLOUT;
-                int r = poll(&p, 1, 250);
-                if (r < 0 && errno != EINTR) {
-                    err = errno;
+                const int r = SocketPoll(s, true, static_cast<int>(std::min<long long>(left, 250)));
+                if (r < 0) {
+                    code = t_lastError;
                     break;
                 }
                 if (r > 0) {
-                    socklen_t len = sizeof err;
-                    getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &len);
+                    int soError = 0;
+                    socklen_t len = sizeof soError;
+                    getsockopt(s, SOL_SOCKET, SO_ERROR, &soError, &len);
+                    code = MapErrno(soError);
                     break;
                 }
             }
+        } else {
+            code = MapErrno(err);
         }
     }
     fcntl(s, F_SETFL, flags);
-    if (err != 0) {
-        t_lastError = WasShutLocally(s) ? sockerr::kConnAborted : MapErrno(err);
+    if (code != 0) {
+        t_lastError = WasShutLocally(s) ? sockerr::kConnAborted : code;
         return false;
     }
     return true;
@@ -224,16 +290,30 @@ long SocketSend(SocketHandle s, const void* data, size_t n) {
         return -1;
     }
     if (long tls; TlsSend(s, data, n, true, tls)) return tls;
-    ssize_t r;
-    do {
-        r = send(s, data, n, MSG_NOSIGNAL);
-    } while (r < 0 && errno == EINTR);
-    if (r < 0) {
-        t_lastError = WasShutLocally(s) ? sockerr::kConnAborted : MapIoErrno(errno);
-        return -1;
+    // A full send buffer is waited for in poll, where the thread's interrupt reaches it, at
+    // most the socket time-out.
+    for (;;) {
+        const ssize_t r = send(s, data, n, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (r > 0) return static_cast<long>(r);
+        if (r == 0) {
+            t_lastError = WasShutLocally(s) ? sockerr::kConnAborted : 0;
+            return 0;
+        }
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            t_lastError = WasShutLocally(s) ? sockerr::kConnAborted : MapErrno(errno);
+            return -1;
+        }
+        const int ready = SocketPoll(s, true, g_ioTimeoutMs.load());
+        if (ready <= 0) {
+            if (WasShutLocally(s)) {
+                t_lastError = sockerr::kConnAborted;
+            } else if (ready == 0) {
+                t_lastError = sockerr::kTimedOut;
+            }
+            return -1;
+        }
     }
-    if (r == 0) t_lastError = WasShutLocally(s) ? sockerr::kConnAborted : 0;
-    return static_cast<long>(r);
 }
 
 long SocketRecv(SocketHandle s, void* data, size_t n) {
@@ -326,16 +406,54 @@ int SocketWaitReadable(SocketHandle s, int seconds, int microseconds) {
         return -1;
     }
     if (TlsHasPending(s)) return 1;
-    pollfd p{};
-    p.fd = s;
-    p.events = POLLIN | POLLPRI;
-    int timeout = seconds * 1000 + microseconds / 1000;
-    int r = poll(&p, 1, timeout);
-    if (r < 0) {
-        t_lastError = MapErrno(errno);
+    return SocketPoll(s, false, seconds * 1000 + microseconds / 1000);
+}
+
+int SocketPoll(SocketHandle s, bool forWriting, int ms) {
+    if (s == kInvalidSocket) {
+        t_lastError = sockerr::kBadSocket;
         return -1;
     }
-    return r > 0 ? 1 : 0;
+    const SocketWaitInterrupt* interrupt = t_interrupt;
+    const bool watchWake = interrupt != nullptr && interrupt->WakeFd() >= 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        int left = -1;
+        if (ms >= 0) {
+            left = static_cast<int>(
+                std::max<long long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           deadline - std::chrono::steady_clock::now())
+                                           .count()));
+        }
+        pollfd p[2]{};
+        p[0].fd = s;
+        p[0].events = forWriting ? POLLOUT : (POLLIN | POLLPRI);
+        if (watchWake) {
+            p[1].fd = interrupt->WakeFd();
+            p[1].events = POLLIN;
+        }
+        const int r = poll(p, watchWake ? 2 : 1, left);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            t_lastError = MapErrno(errno);
+            return -1;
+        }
+        if (watchWake && p[1].revents != 0 && interrupt->Woken()) {
+            t_lastError = sockerr::kConnAborted;
+            return -1;
+        }
+        if (p[0].revents != 0) return 1;
+        if (left == 0) return 0;
+    }
+}
+
+SocketWaitInterrupt::SocketWaitInterrupt(int wakeFd, std::function<bool()> woken)
+    : wakeFd_(wakeFd), woken_(std::move(woken)), previous_(t_interrupt) {
+    t_interrupt = this;
+}
+
+SocketWaitInterrupt::~SocketWaitInterrupt() {
+    t_interrupt = previous_;
 }
 
 void SocketShutdown(SocketHandle s) {

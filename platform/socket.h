@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace zul {
@@ -72,6 +73,30 @@ long SocketRecvNow(SocketHandle s, void* data, size_t n);
 long SocketSendNow(SocketHandle s, const void* data, size_t n);
 // Waits for readability or an exception; 1 ready, 0 timed out, -1 failed.
 int SocketWaitReadable(SocketHandle s, int seconds, int microseconds = 0);
+// Waits up to `ms` (-1: no limit) until the socket is readable (or writable); 1 ready, 0 timed
+// out, -1 failed. Watches the thread's SocketWaitInterrupt: interrupted, it fails with 10053.
+int SocketPoll(SocketHandle s, bool forWriting, int ms);
+
+// While one lives on a thread, every wait of the socket layer on that thread (a connect, a
+// receive or a send that waits for the socket, the TLS layer's waits) also watches `wakeFd`
+// (a WakeSignal's descriptor). When it turns readable, `woken` runs on the waiting thread: it
+// clears the descriptor and answers whether the wait must end; the wait then fails with 10053
+// (connection aborted), as after a local shutdown. Otherwise the wait goes on.
+class SocketWaitInterrupt {
+  public:
+    SocketWaitInterrupt(int wakeFd, std::function<bool()> woken);
+    ~SocketWaitInterrupt();
+    SocketWaitInterrupt(const SocketWaitInterrupt&) = delete;
+    SocketWaitInterrupt& operator=(const SocketWaitInterrupt&) = delete;
+
+    int WakeFd() const { return wakeFd_; }
+    bool Woken() const { return woken_(); }
+
+  private:
+    int wakeFd_;
+    std::function<bool()> woken_;
+    const SocketWaitInterrupt* previous_;
+};
 // Waits up to `ms` for any of the sockets (an invalid one is left out) to become readable;
 // bit i of the result is set when sockets[i] is. 0 on a time-out, -1 on failure.
 int SocketWaitAnyReadable(const SocketHandle* sockets, size_t count, int ms);

@@ -1,5 +1,6 @@
 #include "platform/tick.h"
 
+#include <poll.h>
 #include <sys/random.h>
 
 #include <atomic>
@@ -33,6 +34,21 @@ uint32_t GetTick() {
 void SleepMs(uint32_t ms) {
     if (SleepFunction sleep = g_sleep.load()) return sleep(ms);
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+bool SleepMsWatching(uint32_t ms, int fd) {
+    if (fd < 0 || g_sleep.load() != nullptr) {
+        SleepMs(ms);
+        return false;
+    }
+    pollfd p{};
+    p.fd = fd;
+    p.events = POLLIN;
+    int r;
+    do {
+        r = poll(&p, 1, static_cast<int>(ms));
+    } while (r < 0 && errno == EINTR);
+    return r > 0;
 }
 
 void SetRandomSource(RandomSource source) {

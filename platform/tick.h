@@ -10,6 +10,9 @@ namespace zul {
 uint32_t GetTick();
 
 void SleepMs(uint32_t ms);
+// Sleeps like SleepMs, but ends early when `fd` turns readable (true then; -1 watches
+// nothing). A replaced sleep (SetSleepFunction) replaces this one too, and it sees no `fd`.
+bool SleepMsWatching(uint32_t ms, int fd);
 
 // Tests replace the clock: the tick source and the sleep. Passing nullptr restores the real
 // ones. The replacements must be thread-safe.

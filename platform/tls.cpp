@@ -114,18 +114,17 @@ std::string QueuedError() {
 }
 
 // Waits until the descriptor is ready for `events`, at most until the deadline, in slices
-// that look at the local shutdown. 0 ready, else the socket-layer error.
+// that look at the local shutdown; the thread's interrupt ends it at once. 0 ready, else the
+// socket-layer error.
 int WaitFor(SocketHandle s, short events, Clock::time_point deadline) {
     for (;;) {
         if (SocketShutLocally(s)) return sockerr::kConnAborted;
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) return sockerr::kTimedOut;
-        pollfd p{};
-        p.fd = s;
-        p.events = events;
-        const int r = poll(&p, 1, static_cast<int>(std::min<long long>(left, kSliceMs)));
-        if (r < 0 && errno != EINTR) return MapErrno(errno);
+        const int r = SocketPoll(s, (events & POLLOUT) != 0,
+                                 static_cast<int>(std::min<long long>(left, kSliceMs)));
+        if (r < 0) return LastSocketError();
         if (r > 0) return SocketShutLocally(s) ? sockerr::kConnAborted : 0;
     }
 }

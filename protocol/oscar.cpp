@@ -127,7 +127,7 @@ bool IsFree(Lock& lock) {
 }  // namespace
 
 bool COscar::SessionLocksFree() {
-    return IsFree(threadsMutex_) && IsFree(sendMutex_) && IsFree(sequenceMutex_) &&
+    return IsFree(commandMutex_) && IsFree(sendMutex_) && IsFree(sequenceMutex_) &&
            IsFree(serviceRates_.Mutex()) && IsFree(avatarRates_.Mutex()) &&
            IsFree(pending_.Mutex()) && IsFree(avatarQueue_.Mutex()) && IsFree(socketMutex_);
 }

@@ -17,7 +17,6 @@
 
 #include "accounts/account.h"
 #include "platform/socket.h"
-#include "platform/wake_signal.h"
 #include "protocol/services/list_download.h"
 #include "protocol/transport/frame_buffer.h"
 #include "protocol/transport/session_tables.h"
@@ -36,9 +35,9 @@ class COscar : public CAccount {
 
     // --- CAccount operations -----------------------------------------------------------------
     void ResetSession() override;
-    int ConnectAndLogIn(int* stop) override;
+    SessionStep ConnectAndLogIn() override;
     uint8_t ServerPrivacyMode() const override { return PrivacyMode(); }
-    int RunSession(int* stop) override;
+    SessionStep RunSession() override;
     bool SendStatus(int32_t status) override;
     bool SendMessageEvent(CHistoryEvent* event) override;
     // A contact marked for deletion is removed from the server list, then locally.
@@ -116,9 +115,9 @@ class COscar : public CAccount {
     // 5 min, plus up to a fifth more at random so that many clients do not come back at once.
     int64_t NextReconnectDelayMs();
     // The one policy after an error ended a sign-on or a running session: the connections
-    // close; a stop the user asked for, or an error the session cannot get past, sets *stop;
-    // anything else is shown with a countdown and the caller connects again. Returns 0.
-    int EndAfterError(int32_t code, int* stop);
+    // close; a stop the user asked for, or an error the session cannot get past, ends the
+    // session; anything else is shown with a countdown and the session connects again.
+    SessionStep EndAfterError(int32_t code);
 
     // --- session state used by the services -------------------------------------------------
     // A link's socket (kInvalidSocket when closed); only the session opens and closes it.
@@ -176,9 +175,8 @@ class COscar : public CAccount {
     // Closes only the avatar connection after an error on it.
     void DropAvatarConnection();
     // Connects one of the session's sockets (see Connect). A handle changes only under the
-    // send lock and the socket lock (in that order): a Disconnect on another thread never
-    // shuts down, and a status thread never sends on, a descriptor number the session has
-    // already given back.
+    // send lock and the socket lock (in that order): another thread that sends or shuts down
+    // (a test's) never reaches a descriptor number the session has already given back.
     void ConnectLink(Link link, const std::string& host, const std::string& port,
                      bool showProgress);
     // Sends the sign-off frame (channel 4), then closes the link.
@@ -216,7 +214,7 @@ class COscar : public CAccount {
     void ResetSequence(Link link) { SetSequence(link, 0); }
     void SetSequence(Link link, uint16_t value);
 
-    // For tests and checks: true when no thread holds the session's thread-list lock, send
+    // For tests and checks: true when no thread holds the session's command lock, send
     // lock, sequence lock, rate class locks, pending-request lock, avatar queue lock or socket
     // lock. Each is taken with try_lock and given back at once.
     bool SessionLocksFree();
@@ -309,7 +307,6 @@ class COscar : public CAccount {
     mutable std::mutex outMutex_;  // a leaf: the queues only
     std::deque<std::vector<uint8_t>> out_[2];
     std::atomic<bool> userWork_{false};
-    WakeSignal wake_;
 };
 
 // Registers COscar as the account kind for ICQ and AIM rows of the profile.

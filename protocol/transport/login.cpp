@@ -199,10 +199,10 @@ void COscar::FillSessionFields() {
     password_ = password.value_or(std::string());
 }
 
-int COscar::ConnectAndLogIn(int* stop) {
+CAccount::SessionStep COscar::ConnectAndLogIn() {
     WriteLog(kGeneralLog, u"BEGIN CONNECTING");
     // The keyring is asked before anything is connected: it may take a moment to answer.
-    if (!PreparePassword()) return EndAfterError(errcode::kPasswordNeeded, stop);
+    if (!PreparePassword()) return EndAfterError(errcode::kPasswordNeeded);
     FillSessionFields();
     DropDeferred();
     SetOlderPictureQuery(false);
@@ -230,9 +230,9 @@ int COscar::ConnectAndLogIn(int* stop) {
             LoginUnsecured();
         }
         WriteLog(kGeneralLog, u"FINISHED AUTH");
-        return 1;
+        return SessionStep::kSignedOn;
     } catch (const CError& e) {
-        return EndAfterError(e.Code(), stop);
+        return EndAfterError(e.Code());
     }
 }
 

@@ -74,13 +74,12 @@ bool IsFatalSessionCode(int32_t code) {
     }
 }
 
-// Sleeps in short slices so that a disconnect (or a shut-down mark) does not wait for the
-// whole time.
-void SleepUnlessStopped(const CAccount& account, int64_t ms,
-                        const std::atomic<bool>* shut = nullptr) {
+// Waits out a rate window: a stop ends the wait at once on the session thread (and within a
+// short slice on another), and so does a shut-down mark of the link.
+void SleepUnlessStopped(CAccount& account, int64_t ms, const std::atomic<bool>* shut) {
     while (ms > 0 && !account.StopRequested() && !(shut != nullptr && shut->load())) {
-        int64_t slice = std::min<int64_t>(ms, 50);
-        SleepMs(static_cast<uint32_t>(slice));
+        const int64_t slice = std::min<int64_t>(ms, 50);
+        account.WaitForStop(slice);
         ms -= slice;
     }
 }
@@ -191,7 +190,7 @@ void COscar::SendFrame(Link link, COscarPacket& frame) {
             // One wake-up for a queue that was empty; the loop takes what follows with it.
             if (queue.size() > 1 || t_burstOwner == this) return;
         }
-        wake_.Signal();
+        SessionWake().Signal();
         return;
     }
     CConnection::CheckConnection();
@@ -232,7 +231,7 @@ void COscar::ReturnQueuedMessages() {
 
 void COscar::WakeSession() {
     userWork_.store(true);
-    wake_.Signal();
+    SessionWake().Signal();
 }
 
 int64_t COscar::DrainOutgoing() {
@@ -448,6 +447,9 @@ void COscar::HandleIncoming_MainThread() {
     }
     while (Status() != -1 && !StopRequested()) {
         CConnection::CheckConnection();
+        // A status the user chose meanwhile joins the queue first.
+        ApplyRequestedStatus();
+        if (Status() == -1) break;
         // What the rate classes allow goes out; the rest waits for its time, while frames
         // keep arriving.
         const int64_t due = DrainOutgoing();
@@ -457,8 +459,9 @@ void COscar::HandleIncoming_MainThread() {
         bool quiet = false;
         bool asked = false;
         if (!FramesWaiting()) {
-            const SocketHandle sockets[3] = {
-                serviceSocket_, AvatarActive() ? avatarSocket_ : kInvalidSocket, wake_.Handle()};
+            const SocketHandle sockets[3] = {serviceSocket_,
+                                             AvatarActive() ? avatarSocket_ : kInvalidSocket,
+                                             SessionWake().Handle()};
             // Picture checks are done while nothing arrives, a slice at a time: the next
             // frames are never held back for long.
             const bool checks = PictureChecksWaiting() > 0;
@@ -468,7 +471,7 @@ void COscar::HandleIncoming_MainThread() {
             if (ready < 0) throw CError(u"COscar::HandleIncoming_MainThread", LastSocketError());
             const bool woken = (ready & 4) != 0;
             if (woken) {
-                wake_.Clear();
+                SessionWake().Clear();
                 ready &= 3;
             }
             // The user asked for something (a message, an edit, details): the idle pass that
@@ -616,16 +619,14 @@ void COscar::HandleIncomingFromDisconnectChannel(const COscarPacket& frame) {
     throw CError(u"COscar::HandleIncomingFromDisconnectChannel", code);
 }
 
-int COscar::EndAfterError(int32_t code, int* stop) {
+CAccount::SessionStep COscar::EndAfterError(int32_t code) {
     CloseConnections();
     if (SessionRunning() && !StopRequested()) {
         WriteLog(kGeneralLog, u"MainThreadBody(): CError catched");
-        if (stop) *stop = HandleSessionError(code) ? 1 : 0;
-    } else if (stop) {
-        *stop = 1;
-        reconnectAttempts_ = 0;
+        return HandleSessionError(code) ? SessionStep::kEnd : SessionStep::kReconnect;
     }
-    return 0;
+    reconnectAttempts_ = 0;
+    return SessionStep::kEnd;
 }
 
 int64_t COscar::NextReconnectDelayMs() {
@@ -657,25 +658,24 @@ bool COscar::HandleSessionError(int32_t code) {
         const int64_t shown = std::max<int64_t>(remaining / 1000, 1);
         SetStatusText(text + FormatInt(ResString(1004), shown));
         const int64_t slice = shown == 1 ? remaining : remaining - (shown - 1) * 1000;
-        SleepUnlessStopped(*this, slice);
-        if (StopRequested()) return stopping();
+        if (WaitForStop(slice)) return stopping();
         remaining -= slice;
     }
     return false;
 }
 
-int COscar::RunSession(int* stop) {
+CAccount::SessionStep COscar::RunSession() {
     sessionUpSince_ = GetTick();
     try {
         HandleIncoming_MainThread();
         SaveOwedAccount();
         CloseConnections();
         reconnectAttempts_ = 0;
-        return 1;
+        return SessionStep::kEnd;
     } catch (const CError& e) {
         SaveOwedAccount();
         if (GetTick() - sessionUpSince_ >= kStableSessionMs) reconnectAttempts_ = 0;
-        return EndAfterError(e.Code(), stop);
+        return EndAfterError(e.Code());
     }
 }
 

@@ -13,6 +13,7 @@
 #include "storage/history.h"
 #include "storage/options.h"
 #include "storage/profile_fixture.h"
+#include "support/session_harness.h"
 #include "support/test_account.h"
 
 namespace zul {
@@ -292,7 +293,9 @@ TEST_F(AccountsTest, DisablingDropsTheContactsAndEnablingLoadsThemAgain) {
     EXPECT_FALSE(account.Loaded());
     EXPECT_EQ(store_.CountContacts(&account, nullptr), 0);
     EXPECT_TRUE(store_.GroupList().empty());
-    EXPECT_EQ(Scalar(u"SELECT Enabled FROM Accounts"), 0);  // the disconnect saved the account
+    // The session thread's disconnect saves the account.
+    EXPECT_TRUE(test::SessionHarness::WaitUntil([&] { return account.SessionIdle(); }));
+    EXPECT_EQ(Scalar(u"SELECT Enabled FROM Accounts"), 0);
 
     account.SetEnabled(1);
     EXPECT_TRUE(account.Loaded());

@@ -9,6 +9,7 @@
 #include <functional>
 #include <iostream>
 #include <memory>
+#include <sstream>
 #include <thread>
 
 #include "e2e/client_fixture.h"
@@ -237,6 +238,69 @@ TEST_F(ClientEndToEnd, QuitsCleanlyOnSigtermAndKeepsItsLastStatus) {
     EXPECT_EQ(Int("SELECT LastStatus FROM Accounts WHERE ID=5"), 20);
     EXPECT_EQ(Reader().Text("PRAGMA integrity_check"), "ok");
     EXPECT_FALSE(std::filesystem::exists(ProfilePath() + "-journal"));
+}
+
+// Sockets of this process's network namespace connecting (SYN sent) to a loopback port.
+int ConnectingTo(uint16_t port) {
+    std::istringstream table(ReadFileBytes("/proc/net/tcp"));
+    std::string line;
+    std::getline(table, line);  // the header
+    char remote[16];
+    std::snprintf(remote, sizeof remote, ":%04X", port);
+    int count = 0;
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, peer, state;
+        fields >> slot >> local >> peer >> state;
+        if (peer.size() > 5 && peer.substr(peer.size() - 5) == remote && state == "02") ++count;
+    }
+    return count;
+}
+
+TEST_F(ClientEndToEnd, SigtermEndsTheClientPromptlyWhateverItsSessionWaitsFor) {
+    UnansweredPort unanswered;
+    ASSERT_TRUE(unanswered.Holds()) << "no connect could be left unanswered";
+    uint16_t closedPort;
+    {
+        ScriptedServer gone;
+        closedPort = gone.Port();
+    }
+    const struct {
+        const char* state;
+        uint16_t port;
+        std::function<bool()> reached;
+    } cases[] = {
+        {"signed on", login_->Port(),
+         [&] { return service_->CountFrames(ScriptedServer::IsSnac(0x04, 0x10)) >= 1; }},
+        // Our own connect that fills the queue is one of them.
+        {"connecting to a host that never answers", unanswered.Port(),
+         [&] { return ConnectingTo(unanswered.Port()) >= 2; }},
+        // The failed attempt is saved as offline just before the countdown of 3 s starts.
+        {"counting down to connect again", closedPort,
+         [&] { return Int("SELECT LastStatus FROM Accounts WHERE ID=5") == -1; }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.state);
+        setup_.account.port = c.port;
+        setup_.account.lastStatus = 0;
+        StartClient();
+        const bool reached =
+            WaitUntil([&] { return !client_->Running() || c.reached(); }, kSignOnWait);
+        if (!client_->Running() && client_->Output().find("not built yet") != std::string::npos)
+            GTEST_SKIP() << "this build of zul has no window to run";
+        ASSERT_TRUE(reached && client_->Running()) << client_->Output();
+
+        const auto asked = std::chrono::steady_clock::now();
+        const std::optional<int> status = client_->Stop(30s);
+        const auto took = std::chrono::steady_clock::now() - asked;
+        ASSERT_TRUE(status) << "the client did not quit on SIGTERM";
+        EXPECT_TRUE(ExitedCleanly(status)) << DescribeWaitStatus(*status);
+        const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(took).count();
+        std::cout << "SIGTERM while " << c.state << ": the client ended in " << ms
+                  << " ms (sanitizer build)\n";
+        // A bound for slow machines running the sanitizer build; the number printed counts.
+        EXPECT_LT(took, 5s) << "SIGTERM took " << ms << " ms";
+    }
 }
 
 TEST_F(ClientEndToEnd, AStormAndAHeldFrameNeverHoldTheWindowThreadAndSigtermEndsAtOnce) {

@@ -108,7 +108,7 @@ class FaultInjection : public ::testing::Test {
         SetSleepFunction(nullptr);
         g_countdown = nullptr;
         SetSocketIoTimeout(60000);
-        // The scripted servers' threads end with them; the session's were joined by Disconnect.
+        // The scripted servers' threads end with them; the session thread with its account.
         EXPECT_TRUE(SessionHarness::WaitUntil([&] { return Threads() <= threads_; }, 2s))
             << Threads() << " threads, " << threads_ << " before";
         EXPECT_EQ(OpenDescriptors(), descriptors_);
@@ -199,6 +199,10 @@ class FaultInjection : public ::testing::Test {
         const auto start = std::chrono::steady_clock::now();
         a.Disconnect(false);
         EXPECT_LT(std::chrono::steady_clock::now() - start, 3s) << "Disconnect took too long";
+        EXPECT_EQ(a.Status(), -1);
+        // The session thread ends the session after Disconnect has returned.
+        EXPECT_TRUE(SessionHarness::WaitUntil([&] { return a.SessionIdle(); }, 3s))
+            << "the session did not stop";
         EXPECT_FALSE(a.SessionRunning());
         EXPECT_EQ(a.Status(), -1);
         EXPECT_EQ(a.Socket(Link::Service), kInvalidSocket);

@@ -349,7 +349,9 @@ TEST(Session, LocalDisconnectShowsNothingAndFreesTheLocks) {
     h.Account().Disconnect(true);
     EXPECT_EQ(h.Account().Status(), -1);
     EXPECT_EQ(h.Account().StatusText(), u"Offline");
+    ASSERT_TRUE(SessionHarness::WaitUntil([&] { return h.Account().SessionIdle(); }));
     EXPECT_FALSE(h.Account().SessionRunning());
+    EXPECT_EQ(h.Account().StatusText(), u"Offline");
     // The next sign-on works: nothing is left holding the send or sequence locks.
     ASSERT_TRUE(h.SignOn(0));
 }
@@ -359,9 +361,14 @@ TEST(Session, InvisibleStatusAddsThePrivacyItemOnceThenUpdatesIt) {
     ASSERT_TRUE(h.SignOn(60));
     h.Account().RequestStatus(0);
     ASSERT_TRUE(SessionHarness::WaitUntil([&] { return h.Account().Status() == 0; }));
+    // The account shows the status once its frames are queued; they reach the server after.
+    const auto isItem = [](const ReceivedFrame& f) {
+        return f.IsSnac(0x13, 0x08) || f.IsSnac(0x13, 0x09);
+    };
+    ASSERT_TRUE(h.ServiceServer().WaitForFrameCount(isItem, 2));
     std::vector<ReceivedFrame> items;
     for (const auto& f : h.ServiceServer().Frames(0)) {
-        if (f.IsSnac(0x13, 0x08) || f.IsSnac(0x13, 0x09)) items.push_back(f);
+        if (isItem(f)) items.push_back(f);
     }
     ASSERT_EQ(items.size(), 2u);
     EXPECT_EQ(items[0].subtype(), 0x08);

@@ -162,6 +162,7 @@ TEST(TlsSession, AStalledHandshakeTimesOutAndCountsDownAndADisconnectEndsIt) {
     h.Account().Disconnect(false);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
     EXPECT_EQ(h.Account().Status(), -1);
+    EXPECT_TRUE(SessionHarness::WaitUntil([&] { return h.Account().SessionIdle(); }, 1500ms));
     EXPECT_FALSE(h.Account().SessionRunning());
 }
 

@@ -3,9 +3,11 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
@@ -242,9 +244,24 @@ void ScriptedServer::AcceptLoop() {
         auto owned = std::make_unique<Connection>();
         Connection* c = owned.get();
         c->fd = fd;
+        std::vector<Connection*> others;
         {
             std::lock_guard lock(mutex_);
             c->index = static_cast<int>(connections_.size());
+            for (const auto& other : connections_) others.push_back(other.get());
+        }
+        // Connections the client still holds: its shutdown shows on the descriptor at once,
+        // whatever the reader has not read yet.
+        int open = 1;
+        for (Connection* other : others) {
+            std::lock_guard send(other->sendMutex);
+            if (other->fd < 0 || other->closedByUs) continue;
+            pollfd p{other->fd, POLLRDHUP, 0};
+            if (poll(&p, 1, 0) == 0) ++open;
+        }
+        {
+            std::lock_guard lock(mutex_);
+            mostOpen_ = std::max(mostOpen_, open);
         }
         // The greeting goes out before the test can see the connection or anything is read.
         if (sendGreeting_) {
@@ -505,6 +522,11 @@ bool ScriptedServer::WaitForClientClose(int connection, Timeout timeout) const {
         int i = connection < 0 ? static_cast<int>(connections_.size()) - 1 : connection;
         return i >= 0 && i < static_cast<int>(connections_.size()) && connections_[i]->clientClosed;
     });
+}
+
+int ScriptedServer::MostOpenAtOnce() const {
+    std::lock_guard lock(mutex_);
+    return mostOpen_;
 }
 
 int ScriptedServer::ProtocolErrors() const {

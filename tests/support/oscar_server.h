@@ -156,6 +156,9 @@ class ScriptedServer {
                                               Timeout timeout = kDefaultWait) const;
     // True once the client closed (or reset) its side of the connection.
     bool WaitForClientClose(int connection = -1, Timeout timeout = kDefaultWait) const;
+    // The most connections the client held open at once, as counted at every accept (one the
+    // client has shut down counts as closed even before the server has read to its end).
+    int MostOpenAtOnce() const;
     // Connections whose byte stream did not start a frame with 0x2A where one was due.
     int ProtocolErrors() const;
 
@@ -188,6 +191,7 @@ class ScriptedServer {
     bool answering_ = true;
     bool recording_ = true;
     int protocolErrors_ = 0;
+    int mostOpen_ = 0;
 };
 
 }  // namespace zul::test

@@ -19,8 +19,8 @@ class TestAccount : public CAccount {
     ~TestAccount() override { StopSessionForDestruction(); }
 
     void ResetSession() override {}
-    int ConnectAndLogIn(int*) override { return 0; }
-    int RunSession(int*) override { return 1; }
+    SessionStep ConnectAndLogIn() override { return SessionStep::kEnd; }
+    SessionStep RunSession() override { return SessionStep::kEnd; }
     bool SendStatus(int32_t) override { return true; }
     bool SendMessageEvent(CHistoryEvent* event) override {
         if (sendLimit == 0) return false;

@@ -1,7 +1,12 @@
 #include "support/test_env.h"
 
+#include <arpa/inet.h>
 #include <dirent.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -82,6 +87,35 @@ size_t SettledThreadCount() {
         n = now;
     }
     return n;
+}
+
+UnansweredPort::UnansweredPort() {
+    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        listen(listener_, 0) != 0 ||
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &length) != 0) {
+        return;
+    }
+    port_ = ntohs(a.sin_port);
+    // Connects of our own fill the queue; the first one left unanswered shows it full (the
+    // system drops a handshake for a full queue, and every later one).
+    for (int i = 0; i < 8 && !holds_; ++i) {
+        const int s = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (s < 0) return;
+        fillers_.push_back(s);
+        connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        pollfd p{s, POLLOUT, 0};
+        holds_ = poll(&p, 1, 300) == 0;
+    }
+}
+
+UnansweredPort::~UnansweredPort() {
+    for (int s : fillers_) close(s);
+    if (listener_ >= 0) close(listener_);
 }
 
 }  // namespace zul::test

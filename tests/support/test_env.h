@@ -2,7 +2,9 @@
 // and profiles never touch the user's files.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace zul::test {
 
@@ -43,5 +45,25 @@ size_t ThreadCount();
 // The thread count once it has stopped falling: a thread that was just joined can stay listed
 // for a moment while the kernel finishes its exit, and must not be taken for part of a baseline.
 size_t SettledThreadCount();
+
+// A port on loopback where a connect is never answered, as behind a host that drops it: a
+// listener that never accepts, its queue of waiting connections held full by its own.
+class UnansweredPort {
+  public:
+    UnansweredPort();
+    ~UnansweredPort();
+    UnansweredPort(const UnansweredPort&) = delete;
+    UnansweredPort& operator=(const UnansweredPort&) = delete;
+
+    uint16_t Port() const { return port_; }
+    // False when the queue was not seen full (a connect may then be answered).
+    bool Holds() const { return holds_; }
+
+  private:
+    int listener_ = -1;
+    std::vector<int> fillers_;
+    uint16_t port_ = 0;
+    bool holds_ = false;
+};
 
 }  // namespace zul::test
