@@ -36,9 +36,11 @@
 #include "ui/dialogs/account_wizard.h"
 #include "ui/dialogs/options_sheet.h"
 #include "ui/dialogs/sheet_controls.h"
+#include "ui/framework/main_window.h"
 #include "ui/texts/language_list.h"
 #include "ui/texts/language_module.h"
 #include "ui/texts/ui_resources.h"
+#include "ui/views/accounts_page.h"
 
 namespace zul {
 namespace {
@@ -909,6 +911,32 @@ TEST_F(DialogsTest, EveryPageSwitchesItsLayoutWithTheWindowsAspect) {
 }
 
 // --- the language ------------------------------------------------------------------------------
+
+TEST_F(DialogsTest, TheWindowTakesAnotherLanguageAtOnce) {
+    CAccounts& accounts = LoadAccounts();
+    MainWindow window;
+    AccountsPage page(accounts);
+    window.AddPage(&page, true, false);
+    window.resize(480, 640);
+    const auto menuTexts = [&window] {
+        QStringList texts;
+        for (QAction* action : window.PrepareMenuPopup()->actions())
+            if (!action->isSeparator()) texts << action->text();
+        return texts;
+    };
+    ASSERT_TRUE(menuTexts().contains(QStringLiteral("&Options...")));
+    ASSERT_EQ(page.Caption().Title(), QStringLiteral("Accounts"));
+
+    StartInLanguage("qan.dll.0407.mui", 0x0407);
+    window.Retranslate();
+    EXPECT_EQ(page.Caption().Title(), QString::fromStdU16String(ResString(114)));
+    EXPECT_NE(page.Caption().Title(), QStringLiteral("Accounts"));
+    EXPECT_TRUE(menuTexts().contains(QStringLiteral("&Optionen...")))
+        << menuTexts().join('|').toStdString();
+    EXPECT_FALSE(menuTexts().contains(QStringLiteral("&Options...")));
+    SetStringSource({});
+    LoadUiResources(nullptr);
+}
 
 TEST_F(DialogsTest, TheLanguageChoiceIsStoredAndShownAfterARestart) {
     std::filesystem::copy_file(ShippedLanguages() / "qan.dll.0407.mui",

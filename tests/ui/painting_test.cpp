@@ -54,6 +54,22 @@ TEST_F(Painting, PageCanvasIsCopiedAtItsOffset) {
     Screen().save(ScreenshotPath(QStringLiteral("rows_96dpi.png")));
 }
 
+TEST_F(Painting, TheCaptionAndItsDotsShowNothingOfTheRowsScrolledUnderThem) {
+    RowsPage first(QStringLiteral("Contacts"), 60);
+    RowsPage second(QStringLiteral("Chat"), 3);
+    window->AddPage(&first, true, false);
+    window->AddPage(&second, true, false);
+    first.FocusItem(first.Row(0));  // a highlighted row to scroll under the bar
+    const QRect bar(0, 0, window->ClientWidth(), first.CaptionHeight());
+    const QImage fresh = Screen().copy(bar);
+    // Scrolled by steps that leave rows half under the bar; the bar stays as first drawn.
+    for (int offset : {-7, -23, -40, -333}) {
+        first.SetContentOffset(offset);
+        window->repaint();
+        EXPECT_EQ(Screen().copy(bar), fresh) << "scrolled to " << offset;
+    }
+}
+
 TEST_F(Painting, TallPagesDrawTheRowsOfWhereverTheyAreScrolled) {
     const int saved = Canvas::MaxSurfaceRows();
     Canvas::SetMaxSurfaceRows(1024);

@@ -89,7 +89,8 @@ void CaptionBar::Paint(QPainter& painter) {
     const int h = Height() - DotStripHeight();
     const int m = Margin();
     const int icon = IconSize();
-    painter.fillRect(QRect(0, 0, w, h), WindowColour());
+    // The whole bar, the dot strip too: nothing earlier shows through it.
+    painter.fillRect(QRect(0, 0, w, Height()), WindowColour());
     if (!leftIcon_.isNull()) leftIcon_.paint(&painter, QRect(m, (h - icon) / 2, icon, icon));
     if (!rightIcon_.isNull())
         rightIcon_.paint(&painter, QRect(w - m - icon, (h - icon) / 2, icon, icon));

@@ -65,11 +65,11 @@ MainWindow::MainWindow(QWidget* parent)
     setWindowTitle(QString::fromStdU16String(AppTitle()));
     editor_->hide();
 
-    AddMenuCommand(*menuPopup_, Text(kTextOptions), kCmdOptions);
+    optionsAction_ = AddMenuCommand(*menuPopup_, Text(kTextOptions), kCmdOptions);
     menuPopup_->addSeparator();
     aboutAction_ = AddMenuCommand(*menuPopup_, Text(kTextAbout), kCmdAbout);
     menuPopup_->addSeparator();
-    AddMenuCommand(*menuPopup_, Text(kTextExit), kCmdExit);
+    exitAction_ = AddMenuCommand(*menuPopup_, Text(kTextExit), kCmdExit);
     ConnectCommands(menuPopup_);
 
     connect(softKeys_, &SoftKeyBar::LeftPressed, this, [this] {
@@ -551,6 +551,19 @@ void MainWindow::RefreshSoftKeys() {
     const bool enabled = page != nullptr && page->LeftSoftKey(label);
     softKeys_->SetLeftKey(label, enabled);
     softKeys_->SetRightKey(Text(kTextMenu));
+}
+
+void MainWindow::Retranslate() {
+    optionsAction_->setText(Text(kTextOptions));
+    aboutAction_->setText(Text(kTextAbout));
+    exitAction_->setText(Text(kTextExit));
+    setWindowTitle(QString::fromStdU16String(AppTitle()));
+    std::vector<ViewPage*> pages = pages_;
+    for (ViewPage* page : pages)
+        if (IndexOf(page) >= 0) page->LanguageChanged();
+    RefreshSoftKeys();
+    LayoutChildren();
+    update();
 }
 
 void MainWindow::ConnectCommands(QMenu* menu) {

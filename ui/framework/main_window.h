@@ -105,6 +105,8 @@ class MainWindow : public ScrollableWindow {
     QMenu* PrepareMenuPopup();
     QMenu* PrepareLeftKeyPopup();
     void RefreshSoftKeys();
+    // The language changed: the window's own texts and every page's are taken again.
+    void Retranslate();
 
     // Services for the pages.
     void RepaintPage(ViewPage* page);
@@ -195,7 +197,9 @@ class MainWindow : public ScrollableWindow {
     SoftKeyBar* softKeys_;
     QMenu* menuPopup_;
     QMenu* leftPopup_;
+    QAction* optionsAction_ = nullptr;
     QAction* aboutAction_ = nullptr;
+    QAction* exitAction_ = nullptr;
     std::vector<QAction*> viewEntries_;  // what the page put into the Menu popup
     QPointer<QMenu> contextMenu_;
     ViewPage* contextPage_ = nullptr;

@@ -351,7 +351,13 @@ void ViewPage::PaintTo(QPainter& painter, const QRect& area, int viewHeight) {
     painter.fillRect(area, WindowColour());
     if (Surface() != nullptr) {
         EnsureRows(-contentOffset_, -contentOffset_ + viewHeight);
+        // The rows scroll under the caption bar, never over it (unless the user asked for a
+        // see-through bar).
+        painter.save();
+        if (!CurrentPageLook().captionTransparent)
+            painter.setClipRect(QRect(x, CaptionHeight(), width, area.height()), Qt::IntersectClip);
         painter.drawImage(QPoint(x, contentOffset_ + SurfaceTop()), *Surface());
+        painter.restore();
     } else {
         const int top = CaptionHeight();
         DrawCentredText(painter, 2, QRect(x, top, width, std::max(0, viewHeight - top)),

@@ -111,6 +111,8 @@ class ViewPage : public Canvas {
     bool OpenFocusedContextMenu();
     // Escape or Ctrl+W: the page goes back (a chat closes); false when it has nowhere to go.
     virtual bool GoBack() { return false; }
+    // The user chose another language: the page takes its texts again and lays itself out.
+    virtual void LanguageChanged() { Relayout(); }
     // The host window became active or inactive (also told when the page joins the host).
     virtual void WindowActivationChanged(bool active) {}
     void OnRelease() { pressed_ = false; }

@@ -104,18 +104,8 @@ bool ClientApp::StartUp() {
 
     const uint16_t languageId = Options().LanguageID;
     BuildLanguageList(languageId);
-    // A stored 0 is the built-in English, whatever a module without an identifier says.
-    const LanguageEntry* entry = languageId != 0 ? FindLanguage(languageId) : nullptr;
-    resourceModule_ = entry != nullptr ? entry->module.get() : nullptr;
-    if (resourceModule_ != nullptr) {
-        const LanguageModule* module = resourceModule_;
-        SetStringSource([module](int id) { return module->String(id); });
-    } else {
-        SetStringSource({});
-    }
-    LoadUiResources(resourceModule_);
+    ApplyLanguage(languageId);
     resourcesLoaded_ = true;
-    InstallQtTranslation(entry != nullptr ? entry->id : 0);
 
     FollowOptionsInPages();
     ApplyColourScheme(Options().ColourScheme);
@@ -161,6 +151,11 @@ void ClientApp::BuildMainWindow() {
     hooks.options = [this] {
         RunOptionsSheet(window_.get(), *accounts_);
         ApplyColourScheme(Options().ColourScheme);
+        // Another language takes effect at once.
+        if (static_cast<uint16_t>(Options().LanguageID) != language_) {
+            ApplyLanguage(static_cast<uint16_t>(Options().LanguageID));
+            window_->Retranslate();
+        }
     };
     notifier_->openChat = [this](const MessageNotification::Sender& sender) {
         CAccount* account = accounts_ != nullptr ? accounts_->Find(sender.accountId) : nullptr;
@@ -289,6 +284,25 @@ QString QtLanguageCode(uint16_t languageId) {
 }
 
 }  // namespace
+
+void ClientApp::ApplyLanguage(uint16_t languageId) {
+    // A stored 0 is the built-in English, whatever a module without an identifier says.
+    const LanguageEntry* entry = languageId != 0 ? FindLanguage(languageId) : nullptr;
+    resourceModule_ = entry != nullptr ? entry->module.get() : nullptr;
+    if (resourceModule_ != nullptr) {
+        const LanguageModule* module = resourceModule_;
+        SetStringSource([module](int id) { return module->String(id); });
+    } else {
+        SetStringSource({});
+    }
+    LoadUiResources(resourceModule_);
+    if (qtTranslation_ != nullptr) {
+        QCoreApplication::removeTranslator(qtTranslation_.get());
+        qtTranslation_.reset();
+    }
+    InstallQtTranslation(entry != nullptr ? entry->id : 0);
+    language_ = languageId;
+}
 
 void ClientApp::InstallQtTranslation(uint16_t languageId) {
     const QString code = QtLanguageCode(languageId);

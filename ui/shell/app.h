@@ -80,11 +80,14 @@ class ClientApp {
     // Qt's own texts (standard buttons, the editors' menus) in the chosen language, from the
     // translations Qt ships; nothing for English or a language Qt has none for.
     void InstallQtTranslation(uint16_t languageId);
+    // Texts, menus and dialogs in that language from now on (0: the built-in English).
+    void ApplyLanguage(uint16_t languageId);
 
     std::string instanceKey_;
     std::unique_ptr<QTranslator> qtTranslation_;
     std::unique_ptr<SingleInstance> instance_;
     const LanguageModule* resourceModule_ = nullptr;
+    uint16_t language_ = 0;  // as applied
     std::unique_ptr<MainWindow> window_;
     std::unique_ptr<DesktopNotifier> notifier_;
     std::unique_ptr<CContacts> contacts_;

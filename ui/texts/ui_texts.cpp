@@ -105,7 +105,7 @@ constexpr DialogTextEntry kDialogTexts[] = {
     {108, 1086, u"Use proxy server"},
     {108, 1085, u"Proxy server settings"},
     {132, 1046, u"Select language and advanced settings:"},
-    {132, 1047, u"Note: Selected language will be applied after restart of \"zul\"."},
+    {132, 1047, u"The window changes to the chosen language when you press Done."},
     {136, 1022, u"Your messaging account type:"},
     {135, 1024, u"Login/UID:"},
     {135, 1026, u"Password:"},

@@ -169,6 +169,11 @@ bool AccountsPage::ChangedSinceLastPaint() {
     return true;
 }
 
+void AccountsPage::LanguageChanged() {
+    Caption().SetTitle(UiText(kStrAccounts));
+    Relayout();
+}
+
 void AccountsPage::Activated() {
     if (ChangedSinceLastPaint() && Host() != nullptr) Host()->update();
 }

@@ -85,6 +85,7 @@ class AccountsPage : public ViewPage {
     void LayoutContent(int width) override;
     QString EmptyText() override;
     void Activated() override;
+    void LanguageChanged() override;
     bool LeftSoftKey(QString& label) override;
     void FillMenuPopup(QMenu& menu, QAction* before) override;
     void FillLeftKeyPopup(QMenu& menu) override;

@@ -507,6 +507,11 @@ void ContactListPage::SlowTick() {
     Sync();
 }
 
+void ContactListPage::LanguageChanged() {
+    Caption().SetTitle(ResText(kTextContacts));
+    RebuildNow();
+}
+
 void ContactListPage::Activated() {
     Sync();
 }

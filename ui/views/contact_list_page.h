@@ -156,6 +156,7 @@ class ContactListPage : public ViewPage, public IContactsView {
     void LayoutContent(int width) override;
     QString EmptyText() override;
     void Activated() override;
+    void LanguageChanged() override;
     bool LeftSoftKey(QString& label) override;
     void FillMenuPopup(QMenu& menu, QAction* before) override;
     void Command(int id) override;

@@ -61,6 +61,11 @@ SearchPage::SearchPage(CAccounts& accounts, Adder adder, ChatOpener chatOpener)
     Caption().SetTitle(ResText(kTextTitle));
 }
 
+void SearchPage::LanguageChanged() {
+    Caption().SetTitle(ResText(kTextTitle));
+    Relayout();
+}
+
 void SearchPage::Show(int32_t accountId, const QString& query) {
     accountId_ = accountId;
     Caption().SetSubtitle(SingleLine(query.toStdU16String()), 4, false);

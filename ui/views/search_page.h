@@ -72,6 +72,7 @@ class SearchPage : public ViewPage {
     bool FillContextMenu(QMenu& menu) override;
     void ContextCommand(int id) override;
     void Activated() override;
+    void LanguageChanged() override;
     void SlowTick() override;
     bool GoBack() override;
 
