@@ -170,6 +170,10 @@ set(ZUL_UI_VIEWS_SOURCES
     ui/views/contact_order.h
     ui/views/details_page.cpp
     ui/views/details_page.h
+    ui/views/emoji_picker.cpp
+    ui/views/emoji_picker.h
+    ui/views/emoji_text.cpp
+    ui/views/emoji_text.h
     ui/views/search_page.cpp
     ui/views/search_page.h
     ui/views/view_support.cpp

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build needs, only when something is missing.
+# Installs the Debian packages the build needs, only when something is missing; with them the
+# colour emoji font, which the window draws emoji from (and the chat page's tests look for).
 # Sourced by run.sh, test.sh, bench.sh and fuzz.sh.
 
 ZUL_PACKAGES=(
@@ -8,6 +9,7 @@ ZUL_PACKAGES=(
     gnome-keyring dbus-daemon
     qt6-base-dev qt6-svg-dev qt6-multimedia-dev qt6-translations-l10n
     libgtest-dev libgmock-dev libbenchmark-dev
+    fonts-noto-color-emoji
 )
 
 zul_ensure_packages() {

@@ -146,6 +146,11 @@ constexpr BuiltinStringEntry kTable[] = {
     {384, u"%1 is already in your list as \u201c%2\u201d."},
     {390, u"Today"},
     {391, u"Yesterday"},
+    // The emoji picker of the chat page; 397 names its categories, split at '|'.
+    {395, u"Insert emoji..."},
+    {396, u"Recently used"},
+    {397, u"Smileys|People and gestures|Hearts and symbols|Animals and food|Objects"},
+    {398, u"Emoji"},
     // Connection progress and errors.
     {1000, u"Connecting to"},
     {1002, u"Logging in"},

@@ -4,6 +4,7 @@
 #include "ui/views/chat_page.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QClipboard>
 #include <QDate>
 #include <QGuiApplication>
@@ -11,6 +12,8 @@
 #include <QMenu>
 #include <QPalette>
 #include <QTest>
+#include <QTextCursor>
+#include <QToolButton>
 #include <atomic>
 #include <future>
 #include <thread>
@@ -25,6 +28,8 @@
 #include "ui/texts/ui_texts.h"
 #include "ui/views/chat_page_look.h"
 #include "ui/views/chat_page_parts.h"
+#include "ui/views/emoji_picker.h"
+#include "ui/views/emoji_text.h"
 
 namespace zul::test {
 namespace {
@@ -567,6 +572,108 @@ TEST_F(ChatPageTest, TheContactKeyAnswersAWaitingAuthorisationRequest) {
     EXPECT_FALSE(contact->AuthAsked());
     EXPECT_EQ(contact->TakeAuthAnswer(), 1);
     EXPECT_EQ(contact->TakeAuthAnswer(), -1) << "answered once";
+}
+
+TEST(EmojiRunsTest, PicturesGetTheColourFontAndTextStaysText) {
+    using Runs = std::vector<std::pair<int, int>>;
+    const struct {
+        std::u16string text;
+        Runs runs;
+    } cases[] = {
+        {u"ok 1 # * \u00A9 \u263A \u2764", {}},  // shown as text unless asked otherwise
+        {u"hi \U0001F600!", {{3, 2}}},
+        {u"\u2764\uFE0F \u263A\uFE0F", {{0, 2}, {3, 2}}},  // asked for the picture
+        {u"\U0001F600\uFE0E", {}},                         // asked for text
+        {u"\U0001F44D\U0001F3FD", {{0, 4}}},               // with a skin tone
+        {u"\U0001F468\u200D\U0001F469\u200D\U0001F467", {{0, 8}}},
+        {u"\U0001F1E9\U0001F1EA", {{0, 4}}},  // a flag
+        {u"1\uFE0F\u20E3 #\u20E3 12", {{0, 3}, {4, 2}}},
+        {u"\U0001F600\U0001F431 x", {{0, 4}}},
+        {u"a\u200Db", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(QString::fromStdU16String(c.text).toStdString());
+        EXPECT_EQ(emoji::Runs(QString::fromStdU16String(c.text)), c.runs);
+    }
+}
+
+// Pixels of a strong colour: the emoji's yellows and reds, never the greys of text and fills.
+int ColourfulPixels(const QImage& image, const QRect& rect) {
+    int count = 0;
+    for (int y = rect.top(); y <= rect.bottom(); ++y)
+        for (int x = rect.left(); x <= rect.right(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.hsvSaturation() > 120 && c.value() > 120) ++count;
+        }
+    return count;
+}
+
+TEST_F(ChatPageTest, EmojiAreDrawnInColourInABubbleAndInTheEditor) {
+    if (emoji::ColourFamily().isEmpty()) GTEST_SKIP() << "no colour emoji font installed";
+    // The usual interface font has black-and-white drawings of these three.
+    const std::u16string text = u"\U0001F600 \u2764\uFE0F \U0001F431";
+    Add(now, text);
+    ChatPage& page = Open();
+    ASSERT_EQ(page.Rows().size(), 1u);
+    const EventRow& row = *page.Rows()[0];
+    EXPECT_EQ(row.Event().Message(), text);
+    EXPECT_TRUE(row.timeBeside) << "one line: the time beside it";
+    const QRect bubble = page.BubbleRect(row).translated(0, page.ContentOffset());
+    EXPECT_GT(ColourfulPixels(Screen(), bubble), 30);
+
+    MessageEditor* editor = window->Editor();
+    editor->setPlainText(QString::fromStdU16String(text));
+    const QImage typed = editor->grab().toImage();
+    EXPECT_GT(ColourfulPixels(typed, typed.rect()), 30);
+}
+
+TEST_F(ChatPageTest, TheEmojiPickerPutsTheChosenOneAtTheCursorAndKeepsItAsRecent) {
+    for (const int width : {480, 300}) {
+        SCOPED_TRACE(width);
+        window->resize(width, 800);
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        Open();
+        MessageEditor* editor = window->Editor();
+        editor->setPlainText(QStringLiteral("ab"));
+        QTextCursor cursor = editor->textCursor();
+        cursor.setPosition(1);
+        editor->setTextCursor(cursor);
+
+        QAction* insert = LeftKeyEntry(chatcmd::kInsertEmoji);
+        ASSERT_NE(insert, nullptr);
+        ASSERT_TRUE(insert->isEnabled());
+        insert->trigger();
+        auto* picker = dynamic_cast<emoji::EmojiPicker*>(QApplication::activePopupWidget());
+        ASSERT_NE(picker, nullptr);
+        EXPECT_LE(picker->width(), width);
+        EXPECT_LE(picker->height(), 800);
+        picker->ShowCategory(3);
+        const std::vector<QToolButton*> cells = picker->Cells();
+        ASSERT_GE(cells.size(), 30u);
+        for (QToolButton* cell : cells) {
+            EXPECT_GE(cell->width(), emoji::EmojiPicker::kMinCell);
+            EXPECT_GE(cell->height(), emoji::EmojiPicker::kMinCell);
+        }
+        QToolButton* chosen = cells.back();
+        const QString picked = chosen->text();
+        QTest::mouseClick(chosen, Qt::LeftButton);
+        EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+        EXPECT_EQ(editor->toPlainText(), QStringLiteral("a") + picked + QStringLiteral("b"));
+        EXPECT_EQ(editor->textCursor().position(), 1 + picked.size());
+        EXPECT_TRUE(editor->hasFocus());
+
+        // Open again: the chosen one leads the recent row; Escape closes and changes nothing.
+        window->OnCommand(chatcmd::kInsertEmoji);
+        picker = dynamic_cast<emoji::EmojiPicker*>(QApplication::activePopupWidget());
+        ASSERT_NE(picker, nullptr);
+        EXPECT_EQ(picker->Cells().front()->text(), picked);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+        EXPECT_EQ(editor->toPlainText(), QStringLiteral("a") + picked + QStringLiteral("b"));
+        window->OnCommand(chatcmd::kClose);
+        RunSlide();
+    }
 }
 
 TEST_F(ChatPageTest, ScreenshotWithGroupsSeparatorAndPendingMessage) {

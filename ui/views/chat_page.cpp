@@ -26,6 +26,7 @@
 #include "ui/texts/ui_texts.h"
 #include "ui/views/chat_page_look.h"
 #include "ui/views/chat_page_parts.h"
+#include "ui/views/emoji_text.h"
 #include "ui/views/view_support.h"
 
 namespace zul {
@@ -266,7 +267,8 @@ void ChatPage::UpdateMetrics() {
     const int level = shape_.level;
     Metrics& m = metrics_;
     m.fullHeader = std::max(TextHeight(QStringLiteral("A"), level, true), ScaleY(22));
-    m.font = std::make_unique<QFontMetrics>(UiFont(level, false));
+    m.bodyFont = UiFont(level, false);
+    m.font = std::make_unique<QFontMetrics>(m.bodyFont);
     m.smallLevel = std::min(level + 1, 5);
     m.small = std::make_unique<QFontMetrics>(UiFont(m.smallLevel, false));
     m.smallHeight = m.small->height();
@@ -364,18 +366,34 @@ void ChatPage::MeasureRow(size_t k) {
     }
     const QString text = QString::fromStdU16String(event.Message());
     if (row.bodyWidth != m.bodyWidth || row.bodyLevel != shape_.level) {
-        // Most messages are one short line: measured by their advance alone.
-        const int advance = HasLineBreakOrTab(text) ? INT_MAX : m.font->horizontalAdvance(text);
-        row.textSize = advance <= m.bodyWidth ? QSize(advance, text.isEmpty() ? 0 : m.oneLine)
-                                              : MeasureWrapped(text, shape_.level, m.bodyWidth);
-        // A word longer than the bubble (a link, say) would run out of it: such a text breaks
-        // anywhere.
-        row.wrapAnywhere = row.textSize.width() > m.bodyWidth;
-        if (row.wrapAnywhere) {
-            row.textSize = m.font
-                               ->boundingRect(QRect(0, 0, m.bodyWidth, 1 << 24),
-                                              Qt::TextWrapAnywhere | Qt::TextExpandTabs, text)
-                               .size();
+        if (emoji::HasColourEmoji(text)) {
+            // Emoji are drawn from the colour font, whose pictures are as wide as that font
+            // says: measured as drawn (DrawMessage).
+            int lines = 0;
+            row.textSize = emoji::Measure(m.bodyFont, m.bodyWidth,
+                                          Qt::TextWordWrap | Qt::TextExpandTabs, text, &lines);
+            row.wrapAnywhere = row.textSize.width() > m.bodyWidth;
+            if (row.wrapAnywhere) {
+                row.textSize =
+                    emoji::Measure(m.bodyFont, m.bodyWidth,
+                                   Qt::TextWrapAnywhere | Qt::TextExpandTabs, text, &lines);
+            }
+            row.singleLine = lines <= 1;
+        } else {
+            // Most messages are one short line: measured by their advance alone.
+            const int advance = HasLineBreakOrTab(text) ? INT_MAX : m.font->horizontalAdvance(text);
+            row.textSize = advance <= m.bodyWidth ? QSize(advance, text.isEmpty() ? 0 : m.oneLine)
+                                                  : MeasureWrapped(text, shape_.level, m.bodyWidth);
+            // A word longer than the bubble (a link, say) would run out of it: such a text
+            // breaks anywhere.
+            row.wrapAnywhere = row.textSize.width() > m.bodyWidth;
+            if (row.wrapAnywhere) {
+                row.textSize = m.font
+                                   ->boundingRect(QRect(0, 0, m.bodyWidth, 1 << 24),
+                                                  Qt::TextWrapAnywhere | Qt::TextExpandTabs, text)
+                                   .size();
+            }
+            row.singleLine = row.textSize.height() <= m.oneLine;
         }
         row.textSize.setWidth(std::min(row.textSize.width(), m.bodyWidth));
         row.bodyWidth = m.bodyWidth;
@@ -384,7 +402,7 @@ void ChatPage::MeasureRow(size_t k) {
     const int time = TimeWidth(row);
     const QSize& t = row.textSize;
     const int gap = t.width() > 0 ? m.timeGap : 0;
-    row.timeBeside = t.height() <= m.oneLine && t.width() + gap + time <= m.bodyWidth;
+    row.timeBeside = row.singleLine && t.width() + gap + time <= m.bodyWidth;
     row.inside = row.timeBeside ? QSize(t.width() + gap + time, std::max(t.height(), m.smallHeight))
                                 : QSize(std::max(t.width(), time), t.height() + m.smallHeight);
     row.failureHeight = 0;
@@ -673,12 +691,15 @@ void ChatPage::DrawEvent(QPainter& painter, EventRow& row, bool nextJoins) {
     const QString time = QString::fromStdU16String(event.TimeText(false));
     const QString text = ElideAtWord(fm, SenderText(event) + QStringLiteral(" \u00B7 ") + time,
                                      std::max(0, line.width() - 2 * ScaleX(12) - icon - gap));
-    const int width = icon + gap + fm.horizontalAdvance(text);
+    const int textWidth = emoji::HasColourEmoji(text)
+                              ? emoji::Measure(painter.font(), 1 << 20, 0, text).width()
+                              : fm.horizontalAdvance(text);
+    const int width = std::min(icon + gap + textWidth, line.width());
     const int left = line.x() + (line.width() - width) / 2;
     DrawIcon(painter, event.Icon(), QRect(left, line.y() + (line.height() - icon) / 2, icon, icon));
     painter.setPen(selected ? ItemTextColour(true, focused, true) : GreyTextColour());
-    painter.drawText(QRect(left + icon + gap, line.y(), width - icon - gap, line.height()),
-                     Qt::AlignVCenter | Qt::AlignLeft, text);
+    emoji::Draw(painter, QRect(left + icon + gap, line.y(), width - icon - gap, line.height()),
+                Qt::AlignVCenter | Qt::AlignLeft, text);
 }
 
 void ChatPage::DrawMessage(QPainter& painter, EventRow& row, bool nextJoins, bool selected,
@@ -712,14 +733,15 @@ void ChatPage::DrawMessage(QPainter& painter, EventRow& row, bool nextJoins, boo
     painter.fillPath(path, colours.fill);
     painter.restore();
 
-    // 3. The text, word-wrapped as it was measured; drawn as plain text whatever it holds.
+    // 3. The text, word-wrapped as it was measured; drawn as plain text whatever it holds, its
+    // emoji in colour.
     const QRect inside = bubble.adjusted(m.padX, m.padY, -m.padX, -m.padY);
-    SelectFont(painter, shape_.level, false);
+    painter.setFont(m.bodyFont);
     painter.setPen(colours.text);
-    painter.drawText(QRect(inside.x(), inside.y(), m.bodyWidth, row.textSize.height()),
-                     Qt::AlignLeft | Qt::AlignTop | Qt::TextExpandTabs |
-                         (row.wrapAnywhere ? Qt::TextWrapAnywhere : Qt::TextWordWrap),
-                     QString::fromStdU16String(event.Message()));
+    emoji::Draw(painter, QRect(inside.x(), inside.y(), m.bodyWidth, row.textSize.height()),
+                Qt::AlignLeft | Qt::AlignTop | Qt::TextExpandTabs |
+                    (row.wrapAnywhere ? Qt::TextWrapAnywhere : Qt::TextWordWrap),
+                QString::fromStdU16String(event.Message()));
 
     // 4. The time at the bottom right, and after it the mark of our message's state.
     const Delivery state = DeliveryOf(event);

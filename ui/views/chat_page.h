@@ -18,6 +18,7 @@
 // around the view.
 #pragma once
 
+#include <QFont>
 #include <QFontMetrics>
 #include <QIcon>
 #include <QSize>
@@ -42,6 +43,7 @@ constexpr int kDetails = 50002;
 constexpr int kClearHistory = 50003;
 constexpr int kGrantAuthorisation = 50004;  // shown while the contact's request waits
 constexpr int kDenyAuthorisation = 50005;
+constexpr int kInsertEmoji = 50006;  // the emoji picker, over the editor
 constexpr int kStatusChanges = 32854;
 constexpr int kGroupMessages = 32873;
 constexpr int kSizeLargest = 33833;
@@ -76,6 +78,7 @@ class EventRow : public ListItem {
     // The text as measured (its widest line and its height), and what it was measured for.
     QSize textSize;
     bool wrapAnywhere = false;  // a word was longer than the line
+    bool singleLine = false;    // the text takes one line
     int bodyWidth = -1;
     int bodyLevel = -1;
     // The inside of the bubble: the text and the time, which goes beside a single line of
@@ -192,6 +195,7 @@ class ChatPage : public ViewPage {
         int timeGap = 0;       // between the text and its time
         int markGap = 0;       // between the time and the mark
         int pendingWidth = 0;  // the widest text an unsent message shows for its time
+        QFont bodyFont;        // of the messages' text
         std::unique_ptr<QFontMetrics> font;
         std::unique_ptr<QFontMetrics> small;
     };

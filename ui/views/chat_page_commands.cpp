@@ -20,6 +20,8 @@
 #include "ui/texts/ui_texts.h"
 #include "ui/views/chat_page.h"
 #include "ui/views/chat_page_parts.h"
+#include "ui/views/emoji_picker.h"
+#include "ui/views/emoji_text.h"
 #include "ui/views/view_support.h"
 
 namespace zul {
@@ -58,6 +60,7 @@ void ChatPage::RemovedFromHost() {
 
 void ChatPage::Activated() {
     windowActive_ = Host() != nullptr && Host()->isActiveWindow();
+    if (Host() != nullptr) emoji::EquipEditor(*Host()->Editor());
     SetOpen(true);
     if (Options().HistoryShowStatusChanges) history_.dbLoadWindowStatusChanges();
     // Events added while the page was not current did not report themselves.
@@ -107,6 +110,9 @@ void ChatPage::FillLeftKeyPopup(QMenu& menu) {
         menu.addSeparator();
     }
     AddMenuCommand(menu, ResText(kTextClose), chatcmd::kClose);
+    menu.addSeparator();
+    QAction* insert = AddMenuCommand(menu, ResText(emoji::kTextInsertEmoji), chatcmd::kInsertEmoji);
+    insert->setEnabled(Host() != nullptr && Host()->EditorShown());
     menu.addSeparator();
     QAction* clear = AddMenuCommand(menu, ResText(kTextClear), chatcmd::kClearHistory);
     clear->setEnabled(!rows_.empty());
@@ -164,6 +170,9 @@ void ChatPage::Command(int id) {
             break;
         case chatcmd::kDetails:
             if (detailsOpener_) detailsOpener_(contact_);
+            break;
+        case chatcmd::kInsertEmoji:
+            if (Host()->EditorShown()) emoji::EmojiPicker::Open(*Host()->Editor());
             break;
         case chatcmd::kGrantAuthorisation:
         case chatcmd::kDenyAuthorisation:
