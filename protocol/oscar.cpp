@@ -126,10 +126,24 @@ bool IsFree(Lock& lock) {
 
 }  // namespace
 
-bool COscar::SessionLocksFree() {
-    return IsFree(commandMutex_) && IsFree(sendMutex_) && IsFree(sequenceMutex_) &&
-           IsFree(serviceRates_.Mutex()) && IsFree(avatarRates_.Mutex()) &&
-           IsFree(pending_.Mutex()) && IsFree(avatarQueue_.Mutex()) && IsFree(socketMutex_);
+std::string COscar::HeldSessionLocks() {
+    const std::pair<const char*, bool> locks[] = {
+        {"command", IsFree(commandMutex_)},
+        {"send", IsFree(sendMutex_)},
+        {"sequence", IsFree(sequenceMutex_)},
+        {"service rates", IsFree(serviceRates_.Mutex())},
+        {"avatar rates", IsFree(avatarRates_.Mutex())},
+        {"pending", IsFree(pending_.Mutex())},
+        {"avatar queue", IsFree(avatarQueue_.Mutex())},
+        {"socket", IsFree(socketMutex_)},
+    };
+    std::string held;
+    for (const auto& [name, free] : locks) {
+        if (free) continue;
+        if (!held.empty()) held += ", ";
+        held += name;
+    }
+    return held;
 }
 
 bool COscar::SendStatus(int32_t status) {

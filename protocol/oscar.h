@@ -214,10 +214,10 @@ class COscar : public CAccount {
     void ResetSequence(Link link) { SetSequence(link, 0); }
     void SetSequence(Link link, uint16_t value);
 
-    // For tests and checks: true when no thread holds the session's command lock, send
-    // lock, sequence lock, rate class locks, pending-request lock, avatar queue lock or socket
-    // lock. Each is taken with try_lock and given back at once.
-    bool SessionLocksFree();
+    // For tests and checks: the names of the session's locks (command, send, sequence, rate
+    // classes, pending requests, avatar queue, sockets) another thread holds now, empty when
+    // none. Each is taken with try_lock and given back at once.
+    std::string HeldSessionLocks();
 
   private:
     SocketHandle& SocketSlot(Link link) {

@@ -60,7 +60,7 @@ TEST(ReceiveLoop, AFrameHeldHalfSentLeavesTheProfileFreeAndArrivesWhole) {
         std::this_thread::sleep_for(500ms);
     }
     // The session's own locks are free too: nothing waits for the rest under them.
-    EXPECT_TRUE(h.Account().SessionLocksFree());
+    EXPECT_EQ(h.Account().HeldSessionLocks(), "");
     h.ServiceServer().SendRaw(std::span(whole).subspan(20));
     EXPECT_TRUE(SessionHarness::WaitUntil([] { return LastMessageFrom(u"424242") == u"slow"; }));
     EXPECT_EQ(h.Account().Status(), 0);
