@@ -182,15 +182,7 @@ bool CAccount::dbLoadContacts_Grouped() {
                                        rows.TextColumn(1, u""));
             }
         }
-        std::unordered_map<int32_t, int32_t> unreadCounts;
-        {
-            CppSQLite3Command cmd = db.Prepare(
-                u"SELECT ContactID, COUNT(*) FROM History INDEXED BY HistoryUnread WHERE AccID=? "
-                u"AND EventType=2 AND Unread=1 GROUP BY ContactID");
-            cmd.BindInt(1, ID());
-            for (CppSQLite3ResultSet rows = db.ExecuteQuery(cmd); !rows.IsEnd(); rows.Next())
-                unreadCounts[rows.IntColumn(0, 0)] = std::max(0, rows.IntColumn(1, 0));
-        }
+        const UnreadCounts unreadCounts = CHistory::dbUnreadCounts(db, ID());
         {
             CppSQLite3Command cmd = db.Prepare(kContacts);
             cmd.BindInt(1, ID());
@@ -322,13 +314,13 @@ bool CAccount::LoadContacts() {
 
 // --- entry points of the protocol services -------------------------------------------------------
 
-ContactPtr CAccount::OnServerListBuddy(const ContactFields& fields) {
+ContactPtr CAccount::OnServerListBuddy(const ContactFields& fields, const UnreadCounts* unread) {
     if (!IsUsableLogin(fields.login)) return nullptr;
     if (ContactPtr contact = contacts_.FindContact(this, fields.login)) {
         contact->UpdateFromServer(fields);
         return contact;
     }
-    ContactPtr contact = contacts_.AddNewContact(this, fields, true, true);
+    ContactPtr contact = contacts_.AddNewContact(this, fields, true, true, unread);
     if (contact && (fields.nickname.empty() || EqualNoCase(fields.nickname, fields.login))) {
         contact->MarkNeedsDetails();
         MarkRepaint();
@@ -608,7 +600,16 @@ void CAccount::FlushOutbox() {
     if (Status() == kStatusOffline) return;
     std::lock_guard flushing(outboxMutex_);
     SentBatch batch(*this);
-    for (const ContactPtr& contact : contacts_.ContactsOf(this)) {
+    const std::vector<ContactPtr> mine = contacts_.ContactsOf(this);
+    {
+        // After a sign-on no contact has looked yet: they all look in one query.
+        std::vector<CHistory*> histories;
+        histories.reserve(mine.size());
+        for (const ContactPtr& contact : mine) histories.push_back(&contact->History());
+        CHistory::dbLoadPending(*this, histories);
+    }
+    for (const ContactPtr& contact : mine) {
+        if (StopRequested()) return;
         CHistory& history = contact->History();
         bool stopped = false;
         for (const EventPtr& event : history.PendingOutgoing()) {

@@ -75,10 +75,14 @@ ContactPtr CContacts::AddContact(CAccount* account, const ContactFields& fields,
     return contact;
 }
 
-ContactPtr CContacts::AddNewContact(CAccount* account, ContactFields fields, bool save,
-                                    bool redraw) {
+ContactPtr CContacts::AddNewContact(CAccount* account, ContactFields fields, bool save, bool redraw,
+                                    const UnreadCounts* unread) {
     std::lock_guard dbLock(Db().Mutex());
     fields.localID = NewLocalID();
+    if (unread != nullptr && fields.counts.unread < 0) {
+        const auto it = unread->find(fields.localID);
+        fields.counts.unread = it != unread->end() ? it->second : 0;
+    }
     return AddContact(account, fields, save, redraw);
 }
 

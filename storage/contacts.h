@@ -357,8 +357,11 @@ class CContacts {
     // cannot be written is dropped again (null is returned), so no history is ever stored for
     // a contact the profile does not know. May raise CError (see CContact).
     ContactPtr AddContact(CAccount* account, const ContactFields& fields, bool save, bool redraw);
-    // As AddContact with a new LocalID (contacts from the server list).
-    ContactPtr AddNewContact(CAccount* account, ContactFields fields, bool save, bool redraw);
+    // As AddContact with a new LocalID (contacts from the server list). With `unread` (the
+    // account's unread counts, read once for many additions) the contact takes its count
+    // from there rather than asking the profile.
+    ContactPtr AddNewContact(CAccount* account, ContactFields fields, bool save, bool redraw,
+                             const UnreadCounts* unread = nullptr);
     // A contact outside the server list: new LocalID and SrvID, GroupID 0, not on the server.
     ContactPtr AddNewLocalContact(CAccount* account, ContactFields fields, bool save, bool redraw);
 

@@ -14,14 +14,17 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace zul {
 
 class CAccount;
 class CContact;
+class CDatabase;
 class CHistoryEvent;
 class CppSQLite3Command;
 
@@ -198,6 +201,9 @@ struct HistoryCounts {
     int32_t newest = -1;  // the newest event's number (0: no event)
 };
 
+// The unread messages of each contact of an account (by LocalID) that has any.
+using UnreadCounts = std::unordered_map<int32_t, int32_t>;
+
 class CHistory {
   public:
     // A missing account or contact raises CError. An unread count not given is read here; the
@@ -241,6 +247,12 @@ class CHistory {
     // Loads the events of a kind (1 status changes, 2 messages) once; with `pendingOnly` only
     // the outgoing messages not yet delivered.
     bool dbLoad(uint8_t kind, bool pendingOnly);
+    // The outgoing messages not yet delivered of many histories of one account, for those
+    // that have not loaded them (nor every message): a sign-on's thousands of contacts cost
+    // one query, not one each. A few are loaded each on its own.
+    static void dbLoadPending(CAccount& account, std::span<CHistory* const> histories);
+    // The unread counts of the account's contacts, in one walk of their index.
+    static UnreadCounts dbUnreadCounts(CDatabase& db, int32_t accountID);
 
     // ---- The window: the newest events of the history, as far back as the chat page has
     // read (by number, from the history's index). Every event of the kinds the page shows
@@ -316,6 +328,8 @@ class CHistory {
     // Runs a query of History rows and keeps those not loaded yet, in number order. Called
     // with both locks held.
     void KeepRowsOf(CppSQLite3Command& cmd);
+    // What loading the pending messages ends with. Called with both locks held.
+    void PendingRead();
     // Drops the `excess` oldest events numbered from `from` on, except the outbox's messages
     // (which count toward `excess` when `outboxCounts`); `next` is the number after the last
     // one passed over. Called with the history lock held.

@@ -5,7 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/tick.h"
@@ -28,6 +30,9 @@ struct ListDownload {
     std::vector<std::shared_ptr<CContact>> listed;
     std::vector<std::u16string> buddies, visible, invisible, ignored;
     std::vector<uint16_t> groupIds;
+    // The unread counts of the account's contacts by LocalID, read once for the download:
+    // the contacts it makes take theirs from here rather than each asking the profile.
+    std::optional<std::unordered_map<int32_t, int32_t>> unread;
     // A reply was dropped as malformed: the lists are incomplete, so nothing may be taken
     // away from the store on their account.
     bool incomplete = false;
