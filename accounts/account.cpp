@@ -182,7 +182,15 @@ bool CAccount::dbLoadContacts_Grouped() {
                                        rows.TextColumn(1, u""));
             }
         }
-        const UnreadCounts unreadCounts = CHistory::dbUnreadCounts(db, ID());
+        std::unordered_map<int32_t, int32_t> unreadCounts;
+        {
+            CppSQLite3Command cmd = db.Prepare(
+                u"SELECT ContactID, COUNT(*) FROM History INDEXED BY HistoryUnread WHERE AccID=? "
+                u"AND EventType=2 AND Unread=1 GROUP BY ContactID");
+            cmd.BindInt(1, ID());
+            for (CppSQLite3ResultSet rows = db.ExecuteQuery(cmd); !rows.IsEnd(); rows.Next())
+                unreadCounts[rows.IntColumn(0, 0)] = std::max(0, rows.IntColumn(1, 0));
+        }
         {
             CppSQLite3Command cmd = db.Prepare(kContacts);
             cmd.BindInt(1, ID());
@@ -314,13 +322,14 @@ bool CAccount::LoadContacts() {
 
 // --- entry points of the protocol services -------------------------------------------------------
 
-ContactPtr CAccount::OnServerListBuddy(const ContactFields& fields, const UnreadCounts* unread) {
+ContactPtr CAccount::OnServerListBuddy(const ContactFields& fields,
+                                       const std::unordered_set<int32_t>* storedIDs) {
     if (!IsUsableLogin(fields.login)) return nullptr;
     if (ContactPtr contact = contacts_.FindContact(this, fields.login)) {
         contact->UpdateFromServer(fields);
         return contact;
     }
-    ContactPtr contact = contacts_.AddNewContact(this, fields, true, true, unread);
+    ContactPtr contact = contacts_.AddNewContact(this, fields, true, true, storedIDs);
     if (contact && (fields.nickname.empty() || EqualNoCase(fields.nickname, fields.login))) {
         contact->MarkNeedsDetails();
         MarkRepaint();

@@ -87,8 +87,8 @@ CHistory::CHistory(CAccount* account, CContact* contact, HistoryCounts counts)
       contact_(RequireObject(contact, u"Fatal error: No contact fetched")),
       eventCount_(counts.events),
       messageCount_(counts.messages),
-      savedMessages_(counts.messages),
-      savedEvents_(counts.events) {
+      savedMessages_(counts.stored ? counts.messages : -1),
+      savedEvents_(counts.stored ? counts.events : -1) {
     // The first event added then needs no look at the index for its number (a sign-on's
     // presence adds one to each of thousands of contacts).
     if (counts.newest >= 0) storedMax_ = counts.newest;
@@ -532,18 +532,6 @@ void CHistory::dbLoadPending(CAccount& account, std::span<CHistory* const> histo
         }
         return true;
     });
-}
-
-UnreadCounts CHistory::dbUnreadCounts(CDatabase& db, int32_t accountID) {
-    UnreadCounts counts;
-    std::lock_guard dbLock(db.Mutex());
-    CppSQLite3Command cmd = db.Prepare(
-        u"SELECT ContactID, COUNT(*) FROM History INDEXED BY HistoryUnread WHERE AccID=? "
-        u"AND EventType=2 AND Unread=1 GROUP BY ContactID");
-    cmd.BindInt(1, accountID);
-    for (CppSQLite3ResultSet rows = db.ExecuteQuery(cmd); !rows.IsEnd(); rows.Next())
-        counts[rows.IntColumn(0, 0)] = std::max(0, rows.IntColumn(1, 0));
-    return counts;
 }
 
 void CHistory::ApplyUndeliveredRule() {

@@ -17,14 +17,12 @@
 #include <span>
 #include <stdexcept>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace zul {
 
 class CAccount;
 class CContact;
-class CDatabase;
 class CHistoryEvent;
 class CppSQLite3Command;
 
@@ -199,10 +197,10 @@ struct HistoryCounts {
     int32_t messages = -1;
     int32_t events = -1;
     int32_t newest = -1;  // the newest event's number (0: no event)
+    // The message and event counts are what the HistoryTotals row holds (a new contact's
+    // known counts are not: its row is written at the next save of the counts).
+    bool stored = true;
 };
-
-// The unread messages of each contact of an account (by LocalID) that has any.
-using UnreadCounts = std::unordered_map<int32_t, int32_t>;
 
 class CHistory {
   public:
@@ -251,8 +249,6 @@ class CHistory {
     // that have not loaded them (nor every message): a sign-on's thousands of contacts cost
     // one query, not one each. A few are loaded each on its own.
     static void dbLoadPending(CAccount& account, std::span<CHistory* const> histories);
-    // The unread counts of the account's contacts, in one walk of their index.
-    static UnreadCounts dbUnreadCounts(CDatabase& db, int32_t accountID);
 
     // ---- The window: the newest events of the history, as far back as the chat page has
     // read (by number, from the history's index). Every event of the kinds the page shows

@@ -7,7 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/tick.h"
@@ -30,9 +30,10 @@ struct ListDownload {
     std::vector<std::shared_ptr<CContact>> listed;
     std::vector<std::u16string> buddies, visible, invisible, ignored;
     std::vector<uint16_t> groupIds;
-    // The unread counts of the account's contacts by LocalID, read once for the download:
-    // the contacts it makes take theirs from here rather than each asking the profile.
-    std::optional<std::unordered_map<int32_t, int32_t>> unread;
+    // The LocalIDs of every contact row of the profile, read once for the download: the
+    // contacts it makes take none of them, and so start with an empty history that nobody
+    // needs to count (CContacts::AddNewContact).
+    std::optional<std::unordered_set<int32_t>> storedIDs;
     // A reply was dropped as malformed: the lists are incomplete, so nothing may be taken
     // away from the store on their account.
     bool incomplete = false;

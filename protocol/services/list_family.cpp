@@ -173,7 +173,7 @@ void ApplyBuddy(COscar& session, const ServerListItem& item, ListDownload& downl
                                                 .phone = fields.phone,
                                                 .awaitingAuth = fields.awaitingAuth,
                                                 .onServer = true},
-                                  download.unread ? &*download.unread : nullptr);
+                                  download.storedIDs ? &*download.storedIDs : nullptr);
     if (contact) {
         download.listed.push_back(contact);
     } else {
@@ -225,11 +225,11 @@ void ApplyListReply(COscar& session, const COscarPacket& frame, ListDownload& do
     }
     download.items += items->size();
     if (download.PastBounds()) return;
-    if (!download.unread) {
+    if (!download.storedIDs) {
         try {
-            download.unread = CHistory::dbUnreadCounts(session.Contacts().Db(), session.ID());
+            download.storedIDs = session.Contacts().dbLocalIDs();
         } catch (const CppSQLite3Exception&) {
-            // Each new contact then counts its own.
+            // The new contacts then count their histories when first asked.
         }
     }
     BurstTransaction transaction;
