@@ -73,6 +73,7 @@ double RunBaseline(const std::string& path, const WorldSpec& shape) {
 }
 
 constexpr const char* kPoll = "SELECT COUNT(*) FROM Contacts";
+constexpr const char16_t* kPollSql = u"SELECT COUNT(*) FROM Contacts";
 
 // Statements by kind: queries (SELECT), and the rest but transaction control.
 struct Statements {
@@ -82,7 +83,7 @@ struct Statements {
         auto& self = *static_cast<Statements*>(context);
         const char* sql = sqlite3_sql(static_cast<sqlite3_stmt*>(statement));
         if (sql == nullptr || std::strncmp(sql, "--", 2) == 0) return 0;  // a trigger's
-        if (std::strcmp(sql, kPoll) == 0) return 0;  // the driver's own
+        if (std::strcmp(sql, kPoll) == 0) return 0;                       // the driver's own
         if (strncasecmp(sql, "SELECT", 6) == 0) {
             ++self.queries;
         } else if (strncasecmp(sql, "BEGIN", 5) != 0 && strncasecmp(sql, "COMMIT", 6) != 0 &&
@@ -123,9 +124,8 @@ int RunSignOnList() {
         while (probing.load()) {
             const auto asked = Clock::now();
             { std::lock_guard lock(client.Contacts().Mutex()); }
-            const auto waited = std::chrono::duration_cast<std::chrono::microseconds>(
-                                    Clock::now() - asked)
-                                    .count();
+            const auto waited =
+                std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - asked).count();
             if (waited > longestWaitUs.load()) longestWaitUs.store(waited);
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
@@ -135,20 +135,22 @@ int RunSignOnList() {
     const auto start = Clock::now();
     account.RequestStatus(0);
     int64_t contacts = 0;
+    // The poll asks the profile first (not the store's lock, which the probe measures), and
+    // looks at the contacts' outboxes only once every row is there.
     auto done = [&] {
         if (account.Status() != 0) return false;
-        if (client.Contacts().CountContacts(&account, nullptr) < expected) return false;
+        const bool committed = WithCommittedProfile([&] {
+            CppSQLite3Command rows = Database().Prepare(kPollSql);
+            contacts = Database().ExecuteScalar(rows);
+        });
+        if (!committed || contacts < expected) return false;
         for (const ContactPtr& c : client.Contacts().ContactsOf(&account)) {
             if (!c->History().PendingLoaded() && !c->History().MessagesLoaded()) return false;
         }
-        return WithCommittedProfile([&] {
-                   CppSQLite3Command rows = Database().Prepare(u"SELECT COUNT(*) FROM Contacts");
-                   contacts = Database().ExecuteScalar(rows);
-               }) &&
-               contacts >= expected;
+        return true;
     };
     const bool finished =
-        Client::WaitUntil(done, std::chrono::seconds(300), std::chrono::milliseconds(2));
+        Client::WaitUntil(done, std::chrono::seconds(300), std::chrono::milliseconds(10));
     const double seconds = SecondsBetween(start, Clock::now());
     probing.store(false);
     probe.join();
@@ -160,10 +162,10 @@ int RunSignOnList() {
     }
 
     PrintFigure({"signon_list", seconds, "s", "", finished, baseline});
-    PrintFigure({"signon_list_queries", static_cast<double>(counted.queries.load()), "", "",
-                 finished, {}});
-    PrintFigure({"signon_list_writes", static_cast<double>(counted.writes.load()), "", "",
-                 finished, {}});
+    PrintFigure(
+        {"signon_list_queries", static_cast<double>(counted.queries.load()), "", "", finished, {}});
+    PrintFigure(
+        {"signon_list_writes", static_cast<double>(counted.writes.load()), "", "", finished, {}});
     PrintFigure({"signon_list_store_lock_wait_worst",
                  static_cast<double>(longestWaitUs.load()) / 1000.0,
                  "ms",
