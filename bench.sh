@@ -100,7 +100,7 @@ run_micro() {
              }' "$BUILD/micro.csv" | tee -a "$out"
 }
 
-quick_drivers=(signon_storm signon_storm_fresh message_stream outbox)
+quick_drivers=(signon_storm signon_storm_fresh signon_list message_stream outbox)
 slow_drivers=(resident idle)
 ui_drivers=()
 if [ -x "$BUILD/bench/zul_ui_load" ]; then

@@ -322,13 +322,14 @@ bool CAccount::LoadContacts() {
 
 // --- entry points of the protocol services -------------------------------------------------------
 
-ContactPtr CAccount::OnServerListBuddy(const ContactFields& fields) {
+ContactPtr CAccount::OnServerListBuddy(const ContactFields& fields,
+                                       const std::unordered_set<int32_t>* storedIDs) {
     if (!IsUsableLogin(fields.login)) return nullptr;
     if (ContactPtr contact = contacts_.FindContact(this, fields.login)) {
         contact->UpdateFromServer(fields);
         return contact;
     }
-    ContactPtr contact = contacts_.AddNewContact(this, fields, true, true);
+    ContactPtr contact = contacts_.AddNewContact(this, fields, true, true, storedIDs);
     if (contact && (fields.nickname.empty() || EqualNoCase(fields.nickname, fields.login))) {
         contact->MarkNeedsDetails();
         MarkRepaint();
@@ -608,7 +609,16 @@ void CAccount::FlushOutbox() {
     if (Status() == kStatusOffline) return;
     std::lock_guard flushing(outboxMutex_);
     SentBatch batch(*this);
-    for (const ContactPtr& contact : contacts_.ContactsOf(this)) {
+    const std::vector<ContactPtr> mine = contacts_.ContactsOf(this);
+    {
+        // After a sign-on no contact has looked yet: they all look in one query.
+        std::vector<CHistory*> histories;
+        histories.reserve(mine.size());
+        for (const ContactPtr& contact : mine) histories.push_back(&contact->History());
+        CHistory::dbLoadPending(*this, histories);
+    }
+    for (const ContactPtr& contact : mine) {
+        if (StopRequested()) return;
         CHistory& history = contact->History();
         bool stopped = false;
         for (const EventPtr& event : history.PendingOutgoing()) {

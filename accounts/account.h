@@ -20,6 +20,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -276,7 +277,9 @@ class CAccount : public CAccountData {
     // --- entry points of the protocol services ---------------------------------------------
     // A buddy of the server list (fields.localID is not used): the contact it stands for,
     // found or made; null when none can be kept.
-    std::shared_ptr<CContact> OnServerListBuddy(const ContactFields& fields);
+    // `storedIDs` as CContacts::AddNewContact takes them.
+    std::shared_ptr<CContact> OnServerListBuddy(
+        const ContactFields& fields, const std::unordered_set<int32_t>* storedIDs = nullptr);
     void OnPresence(const std::u16string& login, int32_t status, bool textChanged,
                     const std::u16string& text, int32_t mood, bool quiet);
     void OnPresence(CContact& contact, int32_t status, bool textChanged, const std::u16string& text,

@@ -75,10 +75,13 @@ ContactPtr CContacts::AddContact(CAccount* account, const ContactFields& fields,
     return contact;
 }
 
-ContactPtr CContacts::AddNewContact(CAccount* account, ContactFields fields, bool save,
-                                    bool redraw) {
+ContactPtr CContacts::AddNewContact(CAccount* account, ContactFields fields, bool save, bool redraw,
+                                    const std::unordered_set<int32_t>* storedIDs) {
     std::lock_guard dbLock(Db().Mutex());
-    fields.localID = NewLocalID();
+    fields.localID = NewLocalID(storedIDs);
+    if (storedIDs != nullptr && fields.counts.unread < 0) {
+        fields.counts = {.unread = 0, .messages = 0, .events = 0, .newest = 0, .stored = false};
+    }
     return AddContact(account, fields, save, redraw);
 }
 
@@ -92,13 +95,14 @@ ContactPtr CContacts::AddNewLocalContact(CAccount* account, ContactFields fields
     return AddNewContact(account, std::move(fields), save, redraw);
 }
 
-int32_t CContacts::NewLocalID() const {
+int32_t CContacts::NewLocalID(const std::unordered_set<int32_t>* avoid) const {
     std::lock_guard lock(mutex_);
     // 2^31 ids for at most a few hundred thousand contacts: a free one is found at once, by
     // the next ones after a random start (whatever the generator gives).
     for (uint32_t candidate = Random32();; ++candidate) {
         const auto id = static_cast<int32_t>(candidate & 0x7FFFFFFFu);
-        if (id >= 1 && localIDs_.count(id) == 0) return id;
+        if (id >= 1 && localIDs_.count(id) == 0 && (avoid == nullptr || avoid->count(id) == 0))
+            return id;
     }
 }
 
@@ -465,6 +469,16 @@ void CContacts::RemoveAccount(int32_t accountID) {
         removed.clear();
     }
     Rebuild();
+}
+
+std::unordered_set<int32_t> CContacts::dbLocalIDs() const {
+    std::unordered_set<int32_t> ids;
+    CDatabase& db = Db();
+    std::lock_guard dbLock(db.Mutex());
+    CppSQLite3Command cmd = db.Prepare(u"SELECT LocalID FROM Contacts");
+    for (CppSQLite3ResultSet rows = db.ExecuteQuery(cmd); !rows.IsEnd(); rows.Next())
+        ids.insert(rows.IntColumn(0, 0));
+    return ids;
 }
 
 bool CContacts::dbCleanGroups(CAccount* account) {

@@ -357,8 +357,13 @@ class CContacts {
     // cannot be written is dropped again (null is returned), so no history is ever stored for
     // a contact the profile does not know. May raise CError (see CContact).
     ContactPtr AddContact(CAccount* account, const ContactFields& fields, bool save, bool redraw);
-    // As AddContact with a new LocalID (contacts from the server list).
-    ContactPtr AddNewContact(CAccount* account, ContactFields fields, bool save, bool redraw);
+    // As AddContact with a new LocalID (contacts from the server list). `storedIDs`, when
+    // given, are the LocalIDs of every contact row of the profile (dbLocalIDs, read once for
+    // many additions): the new id is none of them either, so no History row can have it (rows
+    // go with their contact's row) and the contact starts with counts of an empty history,
+    // asking the profile nothing now, nor the window thread later.
+    ContactPtr AddNewContact(CAccount* account, ContactFields fields, bool save, bool redraw,
+                             const std::unordered_set<int32_t>* storedIDs = nullptr);
     // A contact outside the server list: new LocalID and SrvID, GroupID 0, not on the server.
     ContactPtr AddNewLocalContact(CAccount* account, ContactFields fields, bool save, bool redraw);
 
@@ -417,14 +422,16 @@ class CContacts {
       private:
         CContacts& contacts_;
     };
+    // The LocalIDs of every contact row of the profile, of every account.
+    std::unordered_set<int32_t> dbLocalIDs() const;
     // Deletes the group rows of a loaded account that are no longer held in memory.
     bool dbCleanGroups(CAccount* account);
 
     // Ages the marks of every contact; true when any mark was active.
     bool Tick();
 
-    // New identifiers, unique among the contacts in memory.
-    int32_t NewLocalID() const;
+    // New identifiers, unique among the contacts in memory (and among `avoid`).
+    int32_t NewLocalID(const std::unordered_set<int32_t>* avoid = nullptr) const;
     uint16_t NewSrvID() const;
 
   private:

@@ -87,8 +87,8 @@ CHistory::CHistory(CAccount* account, CContact* contact, HistoryCounts counts)
       contact_(RequireObject(contact, u"Fatal error: No contact fetched")),
       eventCount_(counts.events),
       messageCount_(counts.messages),
-      savedMessages_(counts.messages),
-      savedEvents_(counts.events) {
+      savedMessages_(counts.stored ? counts.messages : -1),
+      savedEvents_(counts.stored ? counts.events : -1) {
     // The first event added then needs no look at the index for its number (a sign-on's
     // presence adds one to each of thousands of contacts).
     if (counts.newest >= 0) storedMax_ = counts.newest;
@@ -463,12 +463,72 @@ bool CHistory::dbLoad(uint8_t kind, bool pendingOnly) {
         KeepRowsOf(cmd);
         NoteOutboxChange();
         if (pendingOnly) {
-            pendingLoaded_.store(true);
-            ApplyUndeliveredRule();
+            PendingRead();
         } else if (kind == evtype::kMessage) {
             messagesLoaded_.store(true);
         } else if (kind == evtype::kStatusChange) {
             statusLoaded_.store(true);
+        }
+        return true;
+    });
+}
+
+void CHistory::PendingRead() {
+    pendingLoaded_.store(true);
+    ApplyUndeliveredRule();
+}
+
+void CHistory::dbLoadPending(CAccount& account, std::span<CHistory* const> histories) {
+    // Below this many, a query each (by the contact's index) costs less than one that reads
+    // the messages of the whole account.
+    constexpr size_t kLoadedApart = 16;
+    std::vector<CHistory*> owed;
+    for (CHistory* history : histories) {
+        if (!history->PendingLoaded() && !history->MessagesLoaded()) owed.push_back(history);
+    }
+    if (owed.size() < kLoadedApart) {
+        for (CHistory* history : owed) history->dbLoad(evtype::kMessage, true);
+        return;
+    }
+    DbWork(u"CHistory::dbLoadPending(): ", [&] {
+        CDatabase& db = account.Contacts().Db();
+        std::lock_guard dbLock(db.Mutex());
+        std::unordered_map<int32_t, CHistory*> byContact;
+        for (CHistory* history : owed) byContact.emplace(history->contact_.LocalID(), history);
+        // The rows of each history, in number order as the index gives them.
+        std::unordered_map<CHistory*, std::vector<EventFields>> found;
+        {
+            CppSQLite3Command cmd = db.Prepare(
+                u"SELECT * FROM History WHERE AccID=? AND EventType=? AND (Sent=0 OR "
+                u"Delivered=0) AND ErrorCode=0");
+            cmd.BindInt(1, account.ID());
+            cmd.BindInt(2, evtype::kMessage);
+            CppSQLite3ResultSet rows = db.ExecuteQuery(cmd);
+            const HistoryColumns col = rows.IsEnd() ? HistoryColumns{} : HistoryColumns::Of(rows);
+            const int contactColumn = rows.IsEnd() ? 0 : rows.ColumnIndex(u"ContactID");
+            for (; !rows.IsEnd(); rows.Next()) {
+                const auto it = byContact.find(rows.IntColumn(contactColumn, 0));
+                if (it != byContact.end()) found[it->second].push_back(col.FieldsOf(rows));
+            }
+            rows.Finalize();
+            cmd.Finalize();
+        }
+        for (CHistory* history : owed) {
+            std::lock_guard lock(history->mutex_);
+            // Loaded meanwhile (a chat page read them, under this same database lock).
+            if (history->PendingLoaded() || history->MessagesLoaded()) continue;
+            if (const auto rows = found.find(history); rows != found.end()) {
+                std::unordered_set<int32_t> loaded;
+                for (const EventPtr& e : history->events_) loaded.insert(e->Number());
+                for (EventFields& f : rows->second) {
+                    if (!loaded.insert(f.number).second) continue;
+                    history->KeepEvent(std::make_shared<CHistoryEvent>(
+                        &history->account_, &history->contact_, std::move(f)));
+                }
+                history->SortEvents();
+            }
+            history->NoteOutboxChange();
+            history->PendingRead();
         }
         return true;
     });

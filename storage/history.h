@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -196,6 +197,9 @@ struct HistoryCounts {
     int32_t messages = -1;
     int32_t events = -1;
     int32_t newest = -1;  // the newest event's number (0: no event)
+    // The message and event counts are what the HistoryTotals row holds (a new contact's
+    // known counts are not: its row is written at the next save of the counts).
+    bool stored = true;
 };
 
 class CHistory {
@@ -241,6 +245,10 @@ class CHistory {
     // Loads the events of a kind (1 status changes, 2 messages) once; with `pendingOnly` only
     // the outgoing messages not yet delivered.
     bool dbLoad(uint8_t kind, bool pendingOnly);
+    // The outgoing messages not yet delivered of many histories of one account, for those
+    // that have not loaded them (nor every message): a sign-on's thousands of contacts cost
+    // one query, not one each. A few are loaded each on its own.
+    static void dbLoadPending(CAccount& account, std::span<CHistory* const> histories);
 
     // ---- The window: the newest events of the history, as far back as the chat page has
     // read (by number, from the history's index). Every event of the kinds the page shows
@@ -316,6 +324,8 @@ class CHistory {
     // Runs a query of History rows and keeps those not loaded yet, in number order. Called
     // with both locks held.
     void KeepRowsOf(CppSQLite3Command& cmd);
+    // What loading the pending messages ends with. Called with both locks held.
+    void PendingRead();
     // Drops the `excess` oldest events numbered from `from` on, except the outbox's messages
     // (which count toward `excess` when `outboxCounts`); `next` is the number after the last
     // one passed over. Called with the history lock held.

@@ -5,6 +5,7 @@ namespace zul::bench {
 
 int RunSignOnStorm();
 int RunSignOnStormFresh();
+int RunSignOnList();
 int RunMessageStream();
 int RunOutbox();
 int RunIdle();

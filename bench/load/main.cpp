@@ -17,6 +17,7 @@ struct Driver {
 constexpr Driver kDrivers[] = {
     {"signon_storm", zul::bench::RunSignOnStorm},
     {"signon_storm_fresh", zul::bench::RunSignOnStormFresh},
+    {"signon_list", zul::bench::RunSignOnList},
     {"message_stream", zul::bench::RunMessageStream},
     {"outbox", zul::bench::RunOutbox},
     {"idle", zul::bench::RunIdle},

@@ -5,7 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/tick.h"
@@ -28,6 +30,10 @@ struct ListDownload {
     std::vector<std::shared_ptr<CContact>> listed;
     std::vector<std::u16string> buddies, visible, invisible, ignored;
     std::vector<uint16_t> groupIds;
+    // The LocalIDs of every contact row of the profile, read once for the download: the
+    // contacts it makes take none of them, and so start with an empty history that nobody
+    // needs to count (CContacts::AddNewContact).
+    std::optional<std::unordered_set<int32_t>> storedIDs;
     // A reply was dropped as malformed: the lists are incomplete, so nothing may be taken
     // away from the store on their account.
     bool incomplete = false;

@@ -12,6 +12,7 @@
 #include "platform/error.h"
 #include "platform/log.h"
 #include "platform/resources.h"
+#include "platform/socket.h"
 #include "platform/text.h"
 #include "platform/tick.h"
 #include "protocol/oscar.h"
@@ -41,6 +42,16 @@ constexpr uint16_t kResultAuthRequired = 0x000E;
 constexpr int kStrAuthForEditReason = 1052;
 constexpr int kStrAuthForEditNote = 1053;
 constexpr uint16_t kGroupMembersTlv = 0x00C8;
+// Items of a list (and contacts of its reconciliation) handled between two looks at a stop:
+// a Disconnect or the end of the program in the middle of a list of 65,535 items waits for
+// a few milliseconds of it, not for the rest.
+constexpr size_t kItemsBetweenStopChecks = 256;
+
+void ThrowIfStopRequested(const COscar& session, size_t done) {
+    if (done % kItemsBetweenStopChecks == 0 && session.StopRequested()) {
+        throw CError(u"SNAC(0x13,0x06)", sockerr::kInterrupted);
+    }
+}
 
 // What a pending buddy addition carries to its acknowledgement.
 struct PendingAdd {
@@ -161,7 +172,8 @@ void ApplyBuddy(COscar& session, const ServerListItem& item, ListDownload& downl
                                                 .email = fields.email,
                                                 .phone = fields.phone,
                                                 .awaitingAuth = fields.awaitingAuth,
-                                                .onServer = true});
+                                                .onServer = true},
+                                  download.storedIDs ? &*download.storedIDs : nullptr);
     if (contact) {
         download.listed.push_back(contact);
     } else {
@@ -213,8 +225,17 @@ void ApplyListReply(COscar& session, const COscarPacket& frame, ListDownload& do
     }
     download.items += items->size();
     if (download.PastBounds()) return;
+    if (!download.storedIDs) {
+        try {
+            download.storedIDs = session.Contacts().dbLocalIDs();
+        } catch (const CppSQLite3Exception&) {
+            // The new contacts then count their histories when first asked.
+        }
+    }
     BurstTransaction transaction;
-    for (const ServerListItem& item : *items) {
+    for (size_t done = 0; done < items->size(); ++done) {
+        ThrowIfStopRequested(session, done);
+        const ServerListItem& item = (*items)[done];
         // An item whose TLVs were cut is kept, but the list may then have lost what the item
         // said: nothing is taken away from the store on its account.
         if (item.tlvsCut) download.incomplete = true;
@@ -253,19 +274,9 @@ void Reconcile(COscar& session, ListDownload& download) {
     std::sort(download.groupIds.begin(), download.groupIds.end());
 
     BurstTransaction transaction;
-    {
-        std::lock_guard lock(contacts.Mutex());
-        std::vector<CGroup*> gone;
-        for (const auto& group : contacts.GroupList()) {
-            if (group->AccountID() == session.ID() &&
-                !std::binary_search(download.groupIds.begin(), download.groupIds.end(),
-                                    group->GroupID())) {
-                gone.push_back(group.get());
-            }
-        }
-        for (CGroup* group : gone) contacts.RemoveGroup(group);
-    }
+    size_t done = 0;
     for (const ContactPtr& contact : contacts.ContactsOf(&session)) {
+        ThrowIfStopRequested(session, done++);
         try {
             const bool reached = std::binary_search(download.listed.begin(), download.listed.end(),
                                                     contact, byAddress);
@@ -285,6 +296,20 @@ void Reconcile(COscar& session, ListDownload& download) {
             contact->dbSave();
         } catch (const std::exception&) {
         }
+    }
+    // The groups go once no contact is left in one of them: a stop before this point leaves
+    // them as they were.
+    {
+        std::lock_guard lock(contacts.Mutex());
+        std::vector<CGroup*> gone;
+        for (const auto& group : contacts.GroupList()) {
+            if (group->AccountID() == session.ID() &&
+                !std::binary_search(download.groupIds.begin(), download.groupIds.end(),
+                                    group->GroupID())) {
+                gone.push_back(group.get());
+            }
+        }
+        for (CGroup* group : gone) contacts.RemoveGroup(group);
     }
     contacts.Rebuild();
 }

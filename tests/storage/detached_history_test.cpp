@@ -113,6 +113,63 @@ TEST_F(DetachedHistory, MessagesTheSessionStillWaitsForStay) {
     EXPECT_EQ(pending[4], unacknowledged[1]);
 }
 
+// After a sign-on every contact's outbox is read in one query: each history gets its own
+// awaited messages, and nothing of another account's or of a delivered, failed or incoming one.
+TEST_F(DetachedHistory, ManyOutboxesAreReadTogether) {
+    CAccountData other = test::MakeAccountData(2, u"1002");
+    other.dbSave();
+    const struct Row {
+        int32_t accId, contact, direction, sent, delivered, error;
+        bool pending;  // for contact `contact` of account 1
+    } rows[] = {
+        {1, 0, evdir::kOutgoing, 0, 0, 0, true},  {1, 0, evdir::kOutgoing, 1, 0, 0, true},
+        {1, 0, evdir::kOutgoing, 1, 1, 0, false}, {1, 0, evdir::kOutgoing, 0, 0, 1, false},
+        {1, 0, evdir::kIncoming, 1, 1, 0, false}, {1, 7, evdir::kOutgoing, 0, 0, 0, true},
+        {2, 7, evdir::kOutgoing, 0, 0, 0, false}, {1, 19, evdir::kOutgoing, 1, 0, 0, true},
+    };
+    constexpr int kContacts = 20;
+    std::vector<ContactPtr> contacts;
+    for (int i = 0; i < kContacts; ++i) {
+        contacts.push_back(
+            store_.AddContact(account_.get(),
+                              ContactFields{.localID = 100 + i,
+                                            .srvID = static_cast<uint16_t>(10 + i),
+                                            .login = u"3" + std::u16string(1, u'a' + i)},
+                              true, false));
+    }
+    uint8_t now[8];
+    EncodeEventTime(HistoryNow(), now);
+    std::vector<std::vector<int32_t>> expected(kContacts);
+    int32_t number = 0;
+    for (const Row& r : rows) {
+        CppSQLite3Command insert = Database().Prepare(
+            u"INSERT INTO History (AccID,ContactID,EventType,Direction,EventTime,Number,Status,"
+            u"StatusMood,Message,Unread,Sent,Delivered,Marked,ErrorCode) VALUES "
+            u"(?,?,2,?,?,?,0,-1,'text',0,?,?,0,?)");
+        insert.BindInt(1, r.accId);
+        insert.BindInt(2, 100 + r.contact);
+        insert.BindInt(3, r.direction);
+        insert.BindBlob(4, now, sizeof now);
+        insert.BindInt(5, ++number);
+        insert.BindInt(6, r.sent);
+        insert.BindInt(7, r.delivered);
+        insert.BindInt(8, r.error);
+        Database().Execute(insert);
+        if (r.pending) expected[static_cast<size_t>(r.contact)].push_back(number);
+    }
+
+    std::vector<CHistory*> histories;
+    for (const ContactPtr& c : contacts) histories.push_back(&c->History());
+    CHistory::dbLoadPending(*account_, histories);
+    for (int i = 0; i < kContacts; ++i) {
+        CHistory& history = contacts[static_cast<size_t>(i)]->History();
+        EXPECT_TRUE(history.PendingLoaded()) << i;
+        std::vector<int32_t> numbers;
+        for (const EventPtr& e : history.PendingOutgoing()) numbers.push_back(e->Number());
+        EXPECT_EQ(numbers, expected[static_cast<size_t>(i)]) << i;
+    }
+}
+
 // The chat page reads the history by pages from its index: the newest page, then older ones,
 // around the outbox's messages that are loaded already; it can let older pages go again, and
 // reading it all as read reaches the rows it never loaded.
