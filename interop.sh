@@ -2,7 +2,7 @@
 # Signs two real accounts of the client on to a live OSCAR server whose lists hold each other
 # and checks, one line per step, that they reach each other (sign-on, list, presence, messages,
 # away, an offline message, a buddy icon, list edits, details, search, one account in two
-# places at once).
+# places at once, and one signed off by its other place).
 #
 #   ./interop.sh HOST:PORT LOGIN_A:PASSWORD_A LOGIN_B:PASSWORD_B [--md5] [--tls] [--restart CMD]
 #

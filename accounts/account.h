@@ -196,6 +196,12 @@ class CAccount : public CAccountData {
     int StatusIcon() const { return statusIcon_.load(); }
     void SetStatusIconId(int icon);
     bool Busy() const { return busy_.load(); }
+    // The session ended because the account signed on in another place; the next sign-on
+    // asked for clears it.
+    bool SignedOnElsewhere() const { return signedOnElsewhere_.load(); }
+    void SetSignedOnElsewhere(bool elsewhere) {
+        if (signedOnElsewhere_.exchange(elsewhere) != elsewhere) MarkRepaint();
+    }
     // Set by every change the page must show; the page clears it when it repaints.
     bool TakeRepaint() { return repaint_.exchange(false); }
     bool NeedsRepaint() const { return repaint_.load(); }
@@ -326,6 +332,7 @@ class CAccount : public CAccountData {
     std::atomic<bool> repaint_{true};
     std::atomic<bool> loaded_{false};
     std::atomic<int32_t> requestedStatus_{-1};
+    std::atomic<bool> signedOnElsewhere_{false};
     std::atomic<bool> running_{false};
 
     // --- the session thread ---

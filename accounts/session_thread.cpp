@@ -53,6 +53,7 @@ bool CAccount::SessionIdle() const {
 
 void CAccount::RequestStatus(int32_t status) {
     SetRequestedStatus(status);
+    if (status != kStatusOffline) SetSignedOnElsewhere(false);
     PostSessionCommand({SessionCommand::kStatus});
 }
 

@@ -287,6 +287,9 @@ class COscar : public CAccount {
     // for a minute, or the end of the session thread, starts the count again.
     int reconnectAttempts_ = 0;
     uint32_t sessionUpSince_ = 0;
+    // The last session was ended by a sign-off frame without a reason and this one is its
+    // automatic reconnection (session thread only).
+    bool afterBareSignOff_ = false;
     std::atomic<uint32_t> requestTimeoutMs_{kDefaultRequestTimeoutMs};
     std::atomic<bool> noteOnServer_{false};
     std::atomic<bool> olderPictureQuery_{false};

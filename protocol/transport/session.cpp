@@ -47,6 +47,10 @@ constexpr size_t kMaxDeferredFrames = 256;
 constexpr int64_t kFirstReconnectDelayMs = 3000;
 constexpr int64_t kLongestReconnectDelayMs = 300000;
 constexpr uint32_t kStableSessionMs = 60000;
+// A server that keeps one session per account may sign the older one off without a reason
+// (as it does for a restart). The reconnection then signs the other place off in turn; when
+// it is itself signed off so soon, the two places are taking turns.
+constexpr uint32_t kTakingTurnsMs = 5 * 60000;
 
 bool IsFatalSessionCode(int32_t code) {
     switch (code) {
@@ -623,9 +627,14 @@ CAccount::SessionStep COscar::EndAfterError(int32_t code) {
     CloseConnections();
     if (SessionRunning() && !StopRequested()) {
         WriteLog(kGeneralLog, u"MainThreadBody(): CError catched");
-        return HandleSessionError(code) ? SessionStep::kEnd : SessionStep::kReconnect;
+        if (HandleSessionError(code)) {
+            afterBareSignOff_ = false;
+            return SessionStep::kEnd;
+        }
+        return SessionStep::kReconnect;
     }
     reconnectAttempts_ = 0;
+    afterBareSignOff_ = false;
     return SessionStep::kEnd;
 }
 
@@ -638,6 +647,7 @@ int64_t COscar::NextReconnectDelayMs() {
 
 bool COscar::HandleSessionError(int32_t code) {
     ShowSessionError(std::u16string());
+    SetSignedOnElsewhere(code == errcode::kSignedOnElsewhere);
     const auto stopping = [this] {
         reconnectAttempts_ = 0;
         return true;
@@ -674,8 +684,16 @@ CAccount::SessionStep COscar::RunSession() {
         return SessionStep::kEnd;
     } catch (const CError& e) {
         SaveOwedAccount();
-        if (GetTick() - sessionUpSince_ >= kStableSessionMs) reconnectAttempts_ = 0;
-        return EndAfterError(e.Code());
+        const uint32_t lasted = GetTick() - sessionUpSince_;
+        if (lasted >= kStableSessionMs) reconnectAttempts_ = 0;
+        int32_t code = e.Code();
+        if (code == errcode::kDisconnectNoReason) {
+            if (afterBareSignOff_ && lasted < kTakingTurnsMs) code = errcode::kSignedOnElsewhere;
+            afterBareSignOff_ = true;
+        } else {
+            afterBareSignOff_ = false;
+        }
+        return EndAfterError(code);
     }
 }
 

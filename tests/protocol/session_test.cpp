@@ -306,6 +306,33 @@ TEST(Session, ASignOffFromTheServerStopsOnlyWhenSignedOnElsewhere) {
     }
 }
 
+// A server that keeps one session per account signs the older place off without a reason.
+// Coming back signs the other place off, which comes back in turn: the second such sign-off
+// soon after a reconnection ends the turns here, saying why, until the user signs on again.
+TEST(Session, PlacesTakingTurnsStopAfterOneRoundAndSignOnHereClearsIt) {
+    SessionHarness h;
+    ASSERT_TRUE(h.SignOn(0));
+    h.ServiceServer().Send(test::OutFrame{0x04, {}, std::nullopt});
+    ASSERT_TRUE(SessionHarness::WaitUntil([&] { return h.LoginServer().ConnectionCount() == 2; }));
+    ASSERT_TRUE(SessionHarness::WaitUntil(
+        [&] { return h.Account().Status() == 0 && h.Account().DeferredCount() == 0; }));
+    EXPECT_FALSE(h.Account().SignedOnElsewhere());
+
+    h.ServiceServer().Send(test::OutFrame{0x04, {}, std::nullopt});
+    EXPECT_TRUE(SessionHarness::WaitUntil([&] {
+        return h.Account().StatusText() == u"You account being used on another computer.";
+    }));
+    EXPECT_TRUE(h.Account().SignedOnElsewhere());
+    std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+    EXPECT_EQ(h.LoginServer().ConnectionCount(), 2);
+    EXPECT_EQ(h.Account().Status(), -1);
+
+    h.Account().RequestStatus(0);
+    EXPECT_FALSE(h.Account().SignedOnElsewhere());
+    EXPECT_TRUE(SessionHarness::WaitUntil([&] { return h.Account().Status() == 0; }));
+    EXPECT_EQ(h.LoginServer().ConnectionCount(), 3);
+}
+
 TEST(Session, ReconnectsBackOffFromThreeSecondsToFiveMinutesWithJitter) {
     SessionHarness h;
     const std::pair<int64_t, int64_t> expected[] = {

@@ -370,6 +370,29 @@ TEST_F(AccountsPageTest, TheContextMenuSetsTheStatusOfOneAccountOnly) {
     AccountNamed(u"Beta")->Disconnect(false);
 }
 
+// "Sign on here" is offered only to an account another place signed off, and signs it on
+// with the status it had.
+TEST_F(AccountsPageTest, AnAccountSignedOnElsewhereOffersToSignOnHere) {
+    StoreAccount(1, u"111111", u"Alpha", true);
+    Load();
+    CAccount* alpha = AccountNamed(u"Alpha");
+    QMenu* menu = HoldOn(page->Rows()[0].get());
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(Entry(menu, QStringLiteral("Sign on here")), nullptr);
+    menu->close();
+
+    alpha->SetRequestedStatus(kStatusInvisible);
+    alpha->SetSignedOnElsewhere(true);
+    menu = HoldOn(page->Rows()[0].get());
+    ASSERT_NE(menu, nullptr);
+    ASSERT_NE(Entry(menu, QStringLiteral("Sign on here")), nullptr);
+    Entry(menu, QStringLiteral("Sign on here"))->trigger();
+    menu->close();
+    EXPECT_EQ(alpha->RequestedStatus(), kStatusInvisible);
+    EXPECT_FALSE(alpha->SignedOnElsewhere());
+    alpha->Disconnect(false);
+}
+
 TEST_F(AccountsPageTest, TheStatusNoteAndWhoCanSeeMeAreAskedForKeptAndThereAtTheNextStart) {
     StoreAccount(1, u"111111", u"Alpha", true);
     Load();

@@ -140,6 +140,15 @@ int StoredPictureBytes(const CContact& contact) {
     return Database().ExecuteScalar(read);
 }
 
+// For a step's length the accounts reconnect by themselves, as users have it (the other
+// steps keep a failed sign-on failed, to show its error).
+struct ReconnectAsUsersHaveIt {
+    ReconnectAsUsersHaveIt() { Options().ReconnectOnError = 1; }
+    ~ReconnectAsUsersHaveIt() { Options().ReconnectOnError = 0; }
+    ReconnectAsUsersHaveIt(const ReconnectAsUsersHaveIt&) = delete;
+    ReconnectAsUsersHaveIt& operator=(const ReconnectAsUsersHaveIt&) = delete;
+};
+
 class Driver {
   public:
     Driver(const Arguments& arguments, const std::string& folder);
@@ -165,6 +174,7 @@ class Driver {
     Result RenameGroup();
     Result ServerRestart();
     Result TwoPlaces();
+    Result Elsewhere();
     // Signs A off and on again; false (with the reason in *why) when it does not come back.
     bool SignOnAgain(std::string* why);
     // Signs A off and waits until its session has ended and, where B lists A and is on, until
@@ -573,6 +583,70 @@ Result Driver::TwoPlaces() {
     return Pass();
 }
 
+// A signs on from a second client where the server keeps one session per account: the two
+// places take at most one turn at signing each other off, then the first says why and stays
+// off for 60 s while the second stays on.
+Result Driver::Elsewhere() {
+    if (!a_.Online()) return Fail("A is not signed on");
+    // A fresh session of A first: the second place of the step before may have left the
+    // server's idea of A's session behind.
+    if (std::string why; !SignOnAgain(&why)) return Fail(why);
+    const ReconnectAsUsersHaveIt reconnect;
+    Side second{3, "A2", a_.credentials, MakeAccount(3, a_.credentials)};
+    const auto finish = [&](Result result) {
+        second.account->Disconnect(false);
+        contacts_.RemoveAccount(second.id);
+        second.account.reset();
+        if (!a_.Online()) {
+            a_.account->RequestStatus(kStatusAvailable);
+            WaitFor([&] { return a_.account->Status() == kStatusAvailable; });
+        }
+        return result;
+    };
+    std::this_thread::sleep_for(1s);  // as in two-places
+    second.account->RequestStatus(kStatusAvailable);
+    if (!WaitFor([&] { return second.account->Status() == kStatusAvailable; })) {
+        return finish(Fail("A's second client did not sign on: " + second.StatusText()));
+    }
+    Side* off = nullptr;
+    bool firstWentOff = false;
+    WaitFor(
+        [&] {
+            firstWentOff = firstWentOff || !a_.Online();
+            if (a_.account->SignedOnElsewhere()) off = &a_;
+            if (second.account->SignedOnElsewhere()) off = &second;
+            return off != nullptr;
+        },
+        30s);
+    if (off == nullptr) {
+        if (a_.Online() && second.Online()) {
+            return finish(Skip(firstWentOff ? "the server signed A's first client off without a "
+                                              "reason, and after it came back kept both places on"
+                                            : "the server keeps both places signed on"));
+        }
+        return finish(Fail("neither place says it was signed on elsewhere: A shows " +
+                           a_.StatusText() + ", A's second client " + second.StatusText()));
+    }
+    Side& on = off == &a_ ? second : a_;
+    WaitFor([&] { return on.account->Status() == kStatusAvailable; }, 10s);
+    for (int i = 0; i < 60; ++i) {
+        if (off->Online() || !off->account->SignedOnElsewhere()) {
+            return finish(Fail("the place signed off came back after " + std::to_string(i) +
+                               " s: " + off->StatusText()));
+        }
+        if (!on.Online()) {
+            return finish(Fail("the place that stayed went offline after " + std::to_string(i) +
+                               " s: " + on.StatusText()));
+        }
+        std::this_thread::sleep_for(1s);
+    }
+    if (off != &a_) {
+        return finish(Fail("A's second client was the one to stop (" + off->StatusText() +
+                           "); the first stayed on"));
+    }
+    return finish(Pass());
+}
+
 Result Driver::Picture() {
     if (!a_.Online() && !b_.Online()) return Fail("neither account is signed on");
     ContactPtr holder;
@@ -837,12 +911,7 @@ Result Driver::RenameGroup() {
 Result Driver::ServerRestart() {
     if (arguments_.restart.empty()) return Skip("no --restart command given");
     if (!a_.Online() || !b_.Online()) return Fail("A and B are not both signed on");
-    // As users have it: the accounts reconnect by themselves (the other steps keep a failed
-    // sign-on failed, to show its error).
-    Options().ReconnectOnError = 1;
-    struct Restore {
-        ~Restore() { Options().ReconnectOnError = 0; }
-    } restore;
+    const ReconnectAsUsersHaveIt reconnect;
     const auto start = std::chrono::steady_clock::now();
     if (std::system(arguments_.restart.c_str()) != 0) return Fail("the restart command failed");
     // They notice the server going (a sign-off or a closed connection) and come back.
@@ -892,6 +961,7 @@ int Driver::Run() {
         {"status-note", [&] { return StatusNote(); }},
         {"search", [&] { return Search(); }},
         {"two-places", [&] { return TwoPlaces(); }},
+        {"elsewhere", [&] { return Elsewhere(); }},
     };
     int passed = 0, failed = 0;
     for (const auto& [name, step] : steps) {

@@ -58,6 +58,7 @@ constexpr int kTextStatusNote = 346;
 constexpr int kTextStatusNoteTitle = 347;
 constexpr int kTextStatusNoteLabel = 348;
 constexpr int kTextWhoCanSeeMe = 370;
+constexpr int kTextSignOnHere = 1180;
 // The names of the privacy modes, in the order the menu offers them.
 constexpr std::pair<uint8_t, int> kPrivacyModeTexts[] = {
     {1, 371}, {5, 375}, {4, 374}, {3, 373}, {2, 372}};
@@ -408,6 +409,11 @@ bool AccountsPage::FillContextMenu(QMenu& menu) {
     const MenuNode* popup = resource.FindPopup(u"Status");
     if (popup == nullptr) return false;
     if (account.Enabled()) {
+        // Signed off because it signed on in another place: taking it back is one choice.
+        if (account.SignedOnElsewhere() && account.Status() == kStatusOffline) {
+            AddMenuCommand(menu, ResText(kTextSignOnHere), kCmdSignOnHere);
+            menu.addSeparator();
+        }
         auto* radio = new QActionGroup(&menu);
         radio->setExclusive(true);
         const int current = RadioCommandForStatus(account.Status());
@@ -463,6 +469,12 @@ void AccountsPage::ContextCommand(int id) {
     }
     if (id > kCmdPrivacyMode && id <= kCmdPrivacyMode + 5) {
         account->ChangePrivacyMode(static_cast<uint8_t>(id - kCmdPrivacyMode));
+        return;
+    }
+    if (id == kCmdSignOnHere) {
+        const int32_t wanted = account->RequestedStatus();
+        account->RequestStatus(wanted == kStatusOffline ? kStatusAvailable : wanted);
+        MarkChanged();
         return;
     }
     if (id == kCmdStatusNote) {

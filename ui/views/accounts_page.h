@@ -57,6 +57,8 @@ class AccountsPage : public ViewPage {
     static constexpr int kCmdPrivacyMode = 32890;
     // The status key's "Status note...": the note of every enabled account.
     static constexpr int kCmdStatusNoteAll = 32896;
+    // The context menu's "Sign on here" of an account signed off by a sign-on elsewhere.
+    static constexpr int kCmdSignOnHere = 32897;
 
     explicit AccountsPage(CAccounts& accounts);
     ~AccountsPage() override;
