@@ -105,3 +105,24 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 include(CPack)
+
+# The desktop files are checked where their validators are installed (scripts/package.sh
+# installs them).
+if(ZUL_TESTS)
+    add_test(NAME packaging_release
+             COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${PROJECT_SOURCE_DIR} -DVERSION=${PROJECT_VERSION}
+                     -DREVISION=${CPACK_DEBIAN_PACKAGE_RELEASE} -P ${ZUL_PACKAGING_DIR}/check_release.cmake)
+    find_program(ZUL_DESKTOP_FILE_VALIDATE desktop-file-validate)
+    if(ZUL_DESKTOP_FILE_VALIDATE)
+        add_test(NAME packaging_desktop_entry
+                 COMMAND ${ZUL_DESKTOP_FILE_VALIDATE} ${ZUL_DESKTOP_DIR}/${ZUL_APP_ID}.desktop)
+        # Its warnings go to the output with the exit status 0: the entry is to pass silently.
+        set_tests_properties(packaging_desktop_entry PROPERTIES FAIL_REGULAR_EXPRESSION ".")
+    endif()
+    find_program(ZUL_APPSTREAMCLI appstreamcli)
+    if(ZUL_APPSTREAMCLI)
+        add_test(NAME packaging_metainfo
+                 COMMAND ${ZUL_APPSTREAMCLI} validate --no-net
+                         ${ZUL_DESKTOP_DIR}/${ZUL_APP_ID}.metainfo.xml)
+    endif()
+endif()

@@ -25,14 +25,8 @@ APP_ID=org.zul.Zul
 version=$(sed -n 's/^project(zul VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 
 # A new version needs its entry in the Debian changelog and a release in the metainfo.
-if ! head -n1 packaging/changelog | grep -q "^zul (${version}-[0-9]*) "; then
-    echo "package.sh: packaging/changelog does not start with version ${version}" >&2
-    exit 1
-fi
-if ! grep -q "<release version=\"${version}\"" "resources/desktop/${APP_ID}.metainfo.xml"; then
-    echo "package.sh: the metainfo has no release ${version}" >&2
-    exit 1
-fi
+revision=$(sed -n 's/^set(CPACK_DEBIAN_PACKAGE_RELEASE \([0-9]*\))/\1/p' cmake/install.cmake)
+cmake -DSOURCE_DIR=. -DVERSION="$version" -DREVISION="$revision" -P packaging/check_release.cmake
 
 if [ ! -f "$BUILD/CMakeCache.txt" ]; then
     export DEB_BUILD_MAINT_OPTIONS=hardening=+all
@@ -60,6 +54,24 @@ echo "Built $deb"
 [ "$check" -eq 1 ] || exit 0
 
 status=0
+echo "== contents"
+# The program with its language modules and sound in one folder, and what desktops look for.
+listing=$(dpkg-deb -c "$deb" | awk '{print $6}')
+wanted=(usr/bin/zul usr/lib/zul/zul usr/lib/zul/zulincoming.wav
+        usr/share/applications/$APP_ID.desktop usr/share/metainfo/$APP_ID.metainfo.xml
+        usr/share/icons/hicolor/scalable/apps/$APP_ID.svg
+        usr/share/doc/zul/copyright usr/share/doc/zul/changelog.Debian.gz usr/share/man/man1/zul.1.gz)
+for size in 16 22 24 32 48 64 128 256 512; do
+    wanted+=("usr/share/icons/hicolor/${size}x${size}/apps/$APP_ID.png")
+done
+for module in resources/lang/qan.dll.*.mui; do wanted+=("usr/lib/zul/$(basename "$module")"); done
+for path in "${wanted[@]}"; do
+    grep -qxF "./$path" <<<"$listing" || { echo "missing: /$path"; status=1; }
+done
+unpacked=$(mktemp -d)
+dpkg-deb -x "$deb" "$unpacked"
+"$unpacked/usr/bin/zul" --version || status=1
+rm -rf "$unpacked"
 echo "== lintian"
 lintian --info "$deb" || status=1
 echo "== desktop-file-validate"
