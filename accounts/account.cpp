@@ -417,6 +417,16 @@ void CAccount::ChangeStatusNote(const std::u16string& text) {
     MarkRepaint();
 }
 
+void CAccount::ChangeProfile(const std::u16string& text) {
+    const std::u16string profile = text.substr(0, kMaxProfileCharacters);
+    if (profile == Profile()) return;
+    SetProfile(profile);
+    dbSave();
+    profileChanged_.store(true);
+    WakeSession();
+    MarkRepaint();
+}
+
 void CAccount::ChangePrivacyMode(uint8_t mode) {
     if (mode < 1 || mode > 5 || mode == PrivacyChoice()) return;
     SetPrivacyChoice(mode);
@@ -502,6 +512,7 @@ void CAccount::RunIdleTasks() {
     if (Status() == kStatusOffline) return;
     ExpireRequests();
     if (noteChanged_.exchange(false)) SendStatus(Status());
+    if (profileChanged_.exchange(false)) SendProfile();
     std::vector<ContactToAdd> adds;
     std::vector<GroupChange> groupChanges;
     {

@@ -138,6 +138,8 @@ class CAccount : public CAccountData {
     // The session thread: tells an online contact how our typing stands (2 begun, 1 paused,
     // 0 ended).
     virtual bool SendTypingNotice(CContact* contact, int state) { return false; }
+    // The profile text as it is now, to the server.
+    virtual void SendProfile() {}
     // The session thread: sends the user's answer to a contact's authorisation request.
     virtual bool AnswerAuthorisation(CContact* contact, bool grant) { return false; }
     // The session thread: asks the contact for its authorisation (again), with a reason.
@@ -148,6 +150,10 @@ class CAccount : public CAccountData {
     // Any thread: the new note is kept and saved; a signed-on session sends it with the
     // status on its idle pass (and every sign-on sends it again).
     void ChangeStatusNote(const std::u16string& text);
+    // Any thread: the new profile text is kept and saved; a signed-on session sends it on its
+    // idle pass (and every sign-on sends it again).
+    void ChangeProfile(const std::u16string& text);
+    static constexpr size_t kMaxProfileCharacters = 1024;
     // Any thread: who may see the account (a privacy mode, 1 to 5); kept, saved, and given to
     // the server by a signed-on session on its idle pass.
     void ChangePrivacyMode(uint8_t mode);
@@ -370,6 +376,7 @@ class CAccount : public CAccountData {
     std::map<std::u16string, ContactDetails> details_;
     std::atomic<uint32_t> detailsVersion_{0};
     std::atomic<bool> noteChanged_{false};
+    std::atomic<bool> profileChanged_{false};
     DirectorySearch search_;  // guarded by detailsMutex_
     std::optional<std::pair<DirectorySearch::By, std::u16string>> searchAsked_;  // the same
     std::atomic<uint32_t> searchVersion_{0};

@@ -36,6 +36,7 @@ CAccountData& CAccountData::operator=(const CAccountData& other) {
     keyringHolds_.store(other.keyringHolds_.load());
     trustedCertificate_ = other.trustedCertificate_;
     statusNote_ = other.statusNote_;
+    profile_ = other.profile_;
     bytesIn_.store(other.bytesIn_.load());
     bytesOut_.store(other.bytesOut_.load());
     status_.store(other.status_.load());
@@ -97,6 +98,14 @@ std::u16string CAccountData::StatusNote() const {
 void CAccountData::SetStatusNote(const std::u16string& text) {
     std::lock_guard lock(fieldsMutex_);
     statusNote_ = text;
+}
+std::u16string CAccountData::Profile() const {
+    std::lock_guard lock(fieldsMutex_);
+    return profile_;
+}
+void CAccountData::SetProfile(const std::u16string& text) {
+    std::lock_guard lock(fieldsMutex_);
+    profile_ = text;
 }
 std::u16string CAccountData::Server() const {
     std::lock_guard lock(fieldsMutex_);
@@ -298,6 +307,11 @@ bool CAccountData::dbSave() {
         texts.BindInt(1, ID());
         texts.BindText(2, StatusNote());
         db.Execute(texts);
+        CppSQLite3Command profile =
+            db.Prepare(u"REPLACE INTO AccountProfile (AccID,Profile) VALUES (?,?)");
+        profile.BindInt(1, ID());
+        profile.BindText(2, Profile());
+        db.Execute(profile);
         CppSQLite3Command privacy =
             db.Prepare(u"REPLACE INTO AccountPrivacy (AccID,Mode) VALUES (?,?)");
         privacy.BindInt(1, ID());

@@ -83,6 +83,9 @@ class CAccountData {
     // ICQ, the status note; empty: none (an away status then says its name).
     std::u16string StatusNote() const;
     void SetStatusNote(const std::u16string& text);
+    // What others read about the user (plain text; sent as the profile).
+    std::u16string Profile() const;
+    void SetProfile(const std::u16string& text);
 
     uint32_t BytesIn() const { return bytesIn_.load(); }
     uint32_t BytesOut() const { return bytesOut_.load(); }
@@ -138,6 +141,7 @@ class CAccountData {
     std::atomic<bool> keyringHolds_{false};
     std::string trustedCertificate_;
     std::u16string statusNote_;
+    std::u16string profile_;
     std::atomic<uint32_t> bytesIn_{0};
     std::atomic<uint32_t> bytesOut_{0};
     // Open counter batches and the counters changed meanwhile. A leaf lock: the database lock

@@ -45,9 +45,11 @@ bool CAccounts::dbLoad() {
     return DbWork(u"CAccounts::dbLoad(): ", [&] {
         CppSQLite3Command cmd = db.Prepare(
             u"SELECT Accounts.*, AccountSecurity.Tls, AccountSecurity.TrustedCertificate, "
-            u"AccountSecurity.Keyring, AccountTexts.StatusNote, AccountPrivacy.Mode FROM Accounts "
+            u"AccountSecurity.Keyring, AccountTexts.StatusNote, AccountPrivacy.Mode, "
+            u"AccountProfile.Profile FROM Accounts "
             u"LEFT JOIN AccountSecurity ON AccountSecurity.AccID=Accounts.ID "
             u"LEFT JOIN AccountTexts ON AccountTexts.AccID=Accounts.ID "
+            u"LEFT JOIN AccountProfile ON AccountProfile.AccID=Accounts.ID "
             u"LEFT JOIN AccountPrivacy ON AccountPrivacy.AccID=Accounts.ID");
         CppSQLite3ResultSet rows = db.ExecuteQuery(cmd);
         const AccountFactory factory = CurrentFactory();
@@ -71,6 +73,7 @@ bool CAccounts::dbLoad() {
             data.SetTrustedCertificate(ToUtf8(rows.TextColumn(u"TrustedCertificate", u"")));
             data.SetPasswordInKeyring(rows.IntColumn(u"Keyring", 0) != 0);
             data.SetStatusNote(rows.TextColumn(u"StatusNote", u""));
+            data.SetProfile(rows.TextColumn(u"Profile", u""));
             data.SetPrivacyChoice(static_cast<uint8_t>(rows.IntColumn(u"Mode", 0)));
             int avatarBytes = 0;
             const uint8_t* avatar = rows.BlobColumn(u"OwnerAvatar", avatarBytes);

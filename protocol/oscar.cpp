@@ -1,8 +1,10 @@
 #include "protocol/oscar.h"
 
 #include "accounts/accounts.h"
+#include "platform/error.h"
 #include "platform/resources.h"
 #include "platform/socket.h"
+#include "platform/text.h"
 #include "platform/tick.h"
 #include "protocol/services/families.h"
 #include "protocol/services/server_list_item.h"
@@ -167,6 +169,21 @@ bool COscar::RenameOnServer(CContact* contact, const std::u16string& nickname) {
 
 bool COscar::SendTypingNotice(CContact* contact, int state) {
     return zul::SendTypingNotice(*this, contact, state);
+}
+
+bool COscar::TakeAwayAnswer(const std::u16string& login) {
+    // Bounded: a flood of strangers is answered up to this many, then no more this period.
+    constexpr size_t kMostAnswered = 1000;
+    if (answeredWhileAway_.size() >= kMostAnswered) return false;
+    return answeredWhileAway_.insert(LoginKey(login)).second;
+}
+
+void COscar::SendProfile() {
+    try {
+        SendProfileText(*this);
+    } catch (const CError&) {
+        // The next sign-on sends it.
+    }
 }
 
 bool COscar::AnswerAuthorisation(CContact* contact, bool grant) {

@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,7 @@ class COscar : public CAccount {
     bool AnswerAuthorisation(CContact* contact, bool grant) override;
     bool AskAuthorisation(CContact* contact, const std::u16string& reason) override;
     bool SendTypingNotice(CContact* contact, int state) override;
+    void SendProfile() override;
     bool RequestShortDetails(const std::u16string& login, bool ownDetails) override;
     int SendDetailsRequests(const std::u16string& login) override;
     bool SendSearch(DirectorySearch::By by, const std::u16string& text) override;
@@ -219,6 +221,11 @@ class COscar : public CAccount {
     // none. Each is taken with try_lock and given back at once.
     std::string HeldSessionLocks();
 
+    // Automatic answers while away (session thread only): a contact is answered once per away
+    // period, and every status sent starts a new period.
+    void StartAwayPeriod() { answeredWhileAway_.clear(); }
+    bool TakeAwayAnswer(const std::u16string& login);
+
   private:
     SocketHandle& SocketSlot(Link link) {
         return link == Link::Service ? serviceSocket_ : avatarSocket_;
@@ -290,6 +297,7 @@ class COscar : public CAccount {
     // The last session was ended by a sign-off frame without a reason and this one is its
     // automatic reconnection (session thread only).
     bool afterBareSignOff_ = false;
+    std::set<std::u16string> answeredWhileAway_;
     std::atomic<uint32_t> requestTimeoutMs_{kDefaultRequestTimeoutMs};
     std::atomic<bool> noteOnServer_{false};
     std::atomic<bool> olderPictureQuery_{false};

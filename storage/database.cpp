@@ -71,6 +71,14 @@ constexpr std::u16string_view kInitStatements[] = {
     u"AccID=OLD.ID; END",
     u"CREATE TRIGGER IF NOT EXISTS AccountTextsTrigger_OnDelete AFTER DELETE ON Accounts FOR "
     u"EACH ROW BEGIN DELETE FROM AccountTexts WHERE AccID=OLD.ID; END",
+    // The user's profile text, per account.
+    u"CREATE TABLE IF NOT EXISTS AccountProfile( AccID INTEGER PRIMARY KEY CHECK(AccID<>0), "
+    u"Profile TEXT)",
+    u"CREATE TRIGGER IF NOT EXISTS AccountProfileTrigger_OnChange AFTER UPDATE OF ID ON Accounts "
+    u"FOR EACH ROW WHEN OLD.ID<>NEW.ID BEGIN UPDATE AccountProfile SET AccID=NEW.ID WHERE "
+    u"AccID=OLD.ID; END",
+    u"CREATE TRIGGER IF NOT EXISTS AccountProfileTrigger_OnDelete AFTER DELETE ON Accounts FOR "
+    u"EACH ROW BEGIN DELETE FROM AccountProfile WHERE AccID=OLD.ID; END",
     // Who may see the account, when the user chose it here (0: as the server has it).
     u"CREATE TABLE IF NOT EXISTS AccountPrivacy( AccID INTEGER PRIMARY KEY CHECK(AccID<>0), "
     u"Mode INTEGER)",

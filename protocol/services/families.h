@@ -29,9 +29,16 @@ void SendIdle(COscar& session, uint32_t seconds);
 bool SendOwnStatus(COscar& session, int32_t status);
 // The same, raising CError when a frame cannot be sent (sign-on).
 void SendOwnStatusFrames(COscar& session, int32_t status);
+bool IsAwayStatus(int32_t status);
+// The away message a status and the user's note make: the note, or the status's name without
+// one; empty while not away.
+std::u16string AwayText(int32_t status, const std::u16string& note);
 
 // Location (0x02), privacy (0x09), ICQ meta (0x15).
 void SendCapabilities(COscar& session);
+// The user's profile text (SNAC 0x02,0x04); the sign-on sends it with the capabilities.
+void SendProfileText(COscar& session);
+std::string ProfileHtml(const std::u16string& text);
 void HandleLocationFamily(COscar& session, COscarPacket& frame);
 void HandlePrivacyFamily(COscar& session, COscarPacket& frame);
 void HandleMetaFamily(COscar& session, COscarPacket& frame);

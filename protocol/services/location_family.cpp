@@ -117,9 +117,62 @@ void FinishDetailsPart(COscar& session, const std::u16string& login, bool answer
     });
 }
 
+// The user's plain profile text as the HTML other clients show: markup characters escaped,
+// line breaks kept.
+std::string ProfileHtml(const std::u16string& text) {
+    std::u16string html;
+    for (char16_t c : text) {
+        switch (c) {
+            case u'<':
+                html += u"&lt;";
+                break;
+            case u'>':
+                html += u"&gt;";
+                break;
+            case u'&':
+                html += u"&amp;";
+                break;
+            case u'"':
+                html += u"&quot;";
+                break;
+            case u'\r':
+                break;
+            case u'\n':
+                html += u"<br>";
+                break;
+            default:
+                html += c;
+        }
+    }
+    return ToUtf8(html);
+}
+
+namespace {
+
+// TLVs 1 and 2 of SNAC(0x02,0x04): the profile's MIME type and its text. An empty text
+// clears the profile the server has.
+void AppendProfile(COscarPacket& frame, const std::u16string& profile) {
+    const std::string html = ProfileHtml(profile);
+    const bool ascii = std::all_of(html.begin(), html.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    frame.AppendTlv(0x0001, ascii ? std::string_view("text/aolrtf; charset=\"us-ascii\"")
+                                  : std::string_view("text/aolrtf; charset=\"utf-8\""));
+    frame.AppendTlv(0x0002, html);
+}
+
+}  // namespace
+
 void SendCapabilities(COscar& session) {
     COscarPacket frame = COscarPacket::Snac(0x02, 0x04);
+    const std::u16string profile = session.Profile();
+    if (!profile.empty()) AppendProfile(frame, profile);
     frame.AppendTlv(0x0005, sizeof(kCapabilities), kCapabilities);
+    session.SendFrame(Link::Service, frame);
+}
+
+void SendProfileText(COscar& session) {
+    COscarPacket frame = COscarPacket::Snac(0x02, 0x04);
+    AppendProfile(frame, session.Profile());
     session.SendFrame(Link::Service, frame);
 }
 

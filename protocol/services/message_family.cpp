@@ -9,10 +9,12 @@
 #include <vector>
 
 #include "accounts/status.h"
+#include "platform/error.h"
 #include "platform/local_time.h"
 #include "platform/log.h"
 #include "platform/resources.h"
 #include "platform/text.h"
+#include "platform/tick.h"
 #include "protocol/oscar.h"
 #include "protocol/services/families.h"
 #include "protocol/services/message_parse.h"
@@ -53,6 +55,22 @@ bool PlausibleSendTime(uint32_t sentAt) {
     return sentAt >= kEarliest && sentAt <= now + kClockSlack;
 }
 
+// While the user is away an AIM name that writes is answered once with the away message,
+// marked as an automatic answer (never in answer to one, nor to a message kept offline).
+void AnswerWhileAway(COscar& session, const std::u16string& login) {
+    const int32_t status = session.Status();
+    if (session.EffectiveType() != acctype::kAim || !IsAwayStatus(status)) return;
+    const std::string to = ToUtf8(login);
+    if (to.empty() || to.size() > 0xFF || !session.TakeAwayAnswer(login)) return;
+    COscarPacket frame = COscarPacket::Snac(0x04, 0x06);
+    AppendTextMessage(frame, Random32(), to, AwayText(status, session.StatusNote()), true);
+    try {
+        session.SendFrame(Link::Service, frame);
+    } catch (const CError&) {
+        // The session is ending: nobody is answered.
+    }
+}
+
 void HandleIncomingMessage(COscar& session, const COscarPacket& frame) {
     std::optional<IncomingMessage> message = ParseIncomingMessage(frame.snacData());
     if (!message) {
@@ -79,6 +97,9 @@ void HandleIncomingMessage(COscar& session, const COscarPacket& frame) {
     // person's own words.
     if (message->autoResponse) message->text = ResString(kStrAutoResponse) + u" " + message->text;
     session.OnMessageReceived(message->login, message->status, message->text, time);
+    if (message->channel == 0x0001 && !message->autoResponse && !message->sentAt) {
+        AnswerWhileAway(session, message->login);
+    }
 }
 
 bool IsAwaitingAck(const CHistoryEvent& event, uint32_t number) {

@@ -403,7 +403,7 @@ size_t MaxMessageCharacters(size_t loginBytes) {
 }
 
 void AppendTextMessage(COscarPacket& frame, uint32_t number, std::string_view loginUtf8,
-                       std::u16string_view text) {
+                       std::u16string_view text, bool autoResponse) {
     std::string_view login = loginUtf8.substr(0, 0xFF);
     size_t characters = std::min(text.size(), MaxMessageCharacters(login.size()));
     // Never split a surrogate pair when the text must be cut.
@@ -430,6 +430,13 @@ void AppendTextMessage(COscarPacket& frame, uint32_t number, std::string_view lo
     frame.AppendU16(0x0000);
     for (size_t i = 0; i < characters; ++i) frame.AppendU16(text[i]);
 
+    if (autoResponse) {
+        // 0x0004 (empty): answered by the client while its user is away; neither acknowledged
+        // nor kept for later.
+        frame.AppendU16(0x0004);
+        frame.AppendU16(0x0000);
+        return;
+    }
     // 0x0003: the server acknowledges the message; 0x0006 (empty): the server keeps it when
     // the recipient is offline.
     frame.AppendU16(0x0003);

@@ -78,10 +78,11 @@ void AppendMessageParameters(COscarPacket& frame);
 // The body of SNAC(0x04,0x06) for one text message: the cookie (`number` twice), channel 1,
 // the recipient's login (UTF-8, at most 255 bytes), the text as UCS-2 big-endian fragments,
 // the request for the server's acknowledgement (TLV 0x0003) and for storing the message while
-// the recipient is offline (TLV 0x0006, empty). A text longer than the frame can carry is cut
-// at a character boundary.
+// the recipient is offline (TLV 0x0006, empty); an automatic answer while away carries the
+// empty TLV 0x0004 instead of both. A text longer than the frame can carry is cut at a
+// character boundary.
 void AppendTextMessage(COscarPacket& frame, uint32_t number, std::string_view loginUtf8,
-                       std::u16string_view text);
+                       std::u16string_view text, bool autoResponse = false);
 
 // Characters of a message text that fit in one frame.
 size_t MaxMessageCharacters(size_t loginBytes);

@@ -172,12 +172,15 @@ bool IsAwayStatus(int32_t status) {
            status != kStatusInvisible && status != kStatusOffline;
 }
 
+std::u16string AwayText(int32_t status, const std::u16string& note) {
+    if (!IsAwayStatus(status)) return std::u16string();
+    return note.empty() ? StatusName(acctype::kAim, status) : note;
+}
+
 // The away message (location service): the user's note, or the status's name without one;
 // empty while not away, which means back.
 void SendAwayMessage(COscar& session, int32_t status, const std::u16string& note) {
-    const std::string text = IsAwayStatus(status)
-                                 ? ToUtf8(note.empty() ? StatusName(acctype::kAim, status) : note)
-                                 : std::string();
+    const std::string text = ToUtf8(AwayText(status, note));
     const bool ascii = std::all_of(text.begin(), text.end(),
                                    [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     COscarPacket frame = COscarPacket::Snac(0x02, 0x04);
@@ -255,6 +258,8 @@ void SendOwnStatusFrames(COscar& session, int32_t status) {
     // Marked before the frames go: a status change on another thread meanwhile must not send
     // the note's replacement a second time.
     session.SetNoteOnServer(!note.empty());
+    // A new status or away message: every contact may be answered once again while away.
+    session.StartAwayPeriod();
     COscarPacket statusFrame = COscarPacket::Snac(0x01, 0x1E);
     statusFrame.AppendU16(0x0006);
     statusFrame.AppendU16(4);

@@ -82,14 +82,15 @@ TEST_F(AccountsTest, SavedRowResolvesTypeAndOwnerNickWithTheExactStatement) {
         StatementTrace trace;
         EXPECT_TRUE(icq.dbSave());
         // One transaction: the account is saved whole or not at all.
-        ASSERT_EQ(trace.statements.size(), 6u);
+        ASSERT_EQ(trace.statements.size(), 7u);
         EXPECT_EQ(trace.statements[0], "BEGIN IMMEDIATE");
         EXPECT_EQ(trace.statements[2],
                   "REPLACE INTO AccountSecurity (AccID,Tls,TrustedCertificate,Keyring) VALUES "
                   "(?,?,?,?)");
         EXPECT_EQ(trace.statements[3], "REPLACE INTO AccountTexts (AccID,StatusNote) VALUES (?,?)");
-        EXPECT_EQ(trace.statements[4], "REPLACE INTO AccountPrivacy (AccID,Mode) VALUES (?,?)");
-        EXPECT_EQ(trace.statements[5], "COMMIT");
+        EXPECT_EQ(trace.statements[4], "REPLACE INTO AccountProfile (AccID,Profile) VALUES (?,?)");
+        EXPECT_EQ(trace.statements[5], "REPLACE INTO AccountPrivacy (AccID,Mode) VALUES (?,?)");
+        EXPECT_EQ(trace.statements[6], "COMMIT");
         EXPECT_EQ(trace.statements[1],
                   "REPLACE INTO Accounts (ID,Type,Login,Password,Server,Port,OwnerNick,Description,"
                   "\t\t\t\tSecureLogin,UpdateContactsOnLogin,\t\t\t\tBytesIn,BytesOut,LastStatus,"

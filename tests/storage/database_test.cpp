@@ -92,6 +92,14 @@ const std::vector<Row> kExpectedSchema = {
     {"trigger", "AccountTextsTrigger_OnDelete", "Accounts",
      "CREATE TRIGGER AccountTextsTrigger_OnDelete AFTER DELETE ON Accounts FOR EACH ROW BEGIN "
      "DELETE FROM AccountTexts WHERE AccID=OLD.ID; END"},
+    {"table", "AccountProfile", "AccountProfile",
+     "CREATE TABLE AccountProfile( AccID INTEGER PRIMARY KEY CHECK(AccID<>0), Profile TEXT)"},
+    {"trigger", "AccountProfileTrigger_OnChange", "Accounts",
+     "CREATE TRIGGER AccountProfileTrigger_OnChange AFTER UPDATE OF ID ON Accounts FOR EACH ROW "
+     "WHEN OLD.ID<>NEW.ID BEGIN UPDATE AccountProfile SET AccID=NEW.ID WHERE AccID=OLD.ID; END"},
+    {"trigger", "AccountProfileTrigger_OnDelete", "Accounts",
+     "CREATE TRIGGER AccountProfileTrigger_OnDelete AFTER DELETE ON Accounts FOR EACH ROW BEGIN "
+     "DELETE FROM AccountProfile WHERE AccID=OLD.ID; END"},
     {"table", "AccountPrivacy", "AccountPrivacy",
      "CREATE TABLE AccountPrivacy( AccID INTEGER PRIMARY KEY CHECK(AccID<>0), Mode INTEGER)"},
     {"trigger", "AccountPrivacyTrigger_OnChange", "Accounts",

@@ -282,13 +282,14 @@ TEST_F(AccountsPageTest, EnablingADisabledAccountFromItsContextMenu) {
     // Now it has the status entries, "Offline" marked, and "Enabled" checked.
     menu = HoldOn(page->Rows()[0].get());
     ASSERT_NE(menu, nullptr);
-    EXPECT_EQ(Texts(menu),
-              (QStringList{QStringLiteral("Available"), QStringLiteral("Free for chat"),
-                           QStringLiteral("Away"), QStringLiteral("Not available"),
-                           QStringLiteral("Occupied"), QStringLiteral("DND"),
-                           QStringLiteral("Invisible"), QStringLiteral("Offline"),
-                           QStringLiteral("Status note..."), QStringLiteral("Who can see me"),
-                           QStringLiteral("-"), QStringLiteral("Enabled")}));
+    EXPECT_EQ(
+        Texts(menu),
+        (QStringList{QStringLiteral("Available"), QStringLiteral("Free for chat"),
+                     QStringLiteral("Away"), QStringLiteral("Not available"),
+                     QStringLiteral("Occupied"), QStringLiteral("DND"), QStringLiteral("Invisible"),
+                     QStringLiteral("Offline"), QStringLiteral("Status note..."),
+                     QStringLiteral("Profile..."), QStringLiteral("Who can see me"),
+                     QStringLiteral("-"), QStringLiteral("Enabled")}));
     EXPECT_TRUE(Entry(menu, QStringLiteral("Offline"))->isChecked());
     EXPECT_FALSE(Entry(menu, QStringLiteral("Available"))->isChecked());
     EXPECT_TRUE(Entry(menu, QStringLiteral("Enabled"))->isChecked());

@@ -59,6 +59,9 @@ constexpr int kTextStatusNoteTitle = 347;
 constexpr int kTextStatusNoteLabel = 348;
 constexpr int kTextWhoCanSeeMe = 370;
 constexpr int kTextSignOnHere = 1180;
+constexpr int kTextProfile = 1181;
+constexpr int kTextProfileTitle = 1182;
+constexpr int kTextProfileLabel = 1183;
 // The names of the privacy modes, in the order the menu offers them.
 constexpr std::pair<uint8_t, int> kPrivacyModeTexts[] = {
     {1, 371}, {5, 375}, {4, 374}, {3, 373}, {2, 372}};
@@ -424,6 +427,7 @@ bool AccountsPage::FillContextMenu(QMenu& menu) {
             action->setChecked(entry.command == current);
         }
         AddMenuCommand(menu, ResText(kTextStatusNote), kCmdStatusNote);
+        AddMenuCommand(menu, ResText(kTextProfile), kCmdProfile);
         auto* privacy = new QMenu(ResText(kTextWhoCanSeeMe), &menu);
         auto* modes = new QActionGroup(privacy);
         const uint8_t mode =
@@ -475,6 +479,12 @@ void AccountsPage::ContextCommand(int id) {
         const int32_t wanted = account->RequestedStatus();
         account->RequestStatus(wanted == kStatusOffline ? kStatusAvailable : wanted);
         MarkChanged();
+        return;
+    }
+    if (id == kCmdProfile) {
+        const std::optional<QString> profile =
+            AskLongText(Host(), kTextProfileTitle, kTextProfileLabel, Q(account->Profile()));
+        if (profile) account->ChangeProfile(profile->trimmed().toStdU16String());
         return;
     }
     if (id == kCmdStatusNote) {

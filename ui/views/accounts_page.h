@@ -59,6 +59,8 @@ class AccountsPage : public ViewPage {
     static constexpr int kCmdStatusNoteAll = 32896;
     // The context menu's "Sign on here" of an account signed off by a sign-on elsewhere.
     static constexpr int kCmdSignOnHere = 32897;
+    // The context menu's "Profile...": what others read about the user.
+    static constexpr int kCmdProfile = 32898;
 
     explicit AccountsPage(CAccounts& accounts);
     ~AccountsPage() override;

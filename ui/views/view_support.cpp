@@ -137,6 +137,16 @@ std::optional<QString> AskText(QWidget* parent, int titleId, int labelId, const 
     return text;
 }
 
+std::optional<QString> AskLongText(QWidget* parent, int titleId, int labelId,
+                                   const QString& current) {
+    if (AskTextHandler()) return AskTextHandler()(current);
+    bool ok = false;
+    const QString text =
+        QInputDialog::getMultiLineText(parent, ResText(titleId), ResText(labelId), current, &ok);
+    if (!ok) return std::nullopt;
+    return text;
+}
+
 void SetAskTextHandler(std::function<std::optional<QString>(const QString&)> handler) {
     AskTextHandler() = std::move(handler);
 }

@@ -61,6 +61,9 @@ void ShowInformation(QWidget* parent, int titleId, const QString& text);
 void SetShowInformationHandler(std::function<void(int titleId, const QString& text)> handler);
 
 std::optional<QString> AskText(QWidget* parent, int titleId, int labelId, const QString& current);
+// The same for a text of several lines.
+std::optional<QString> AskLongText(QWidget* parent, int titleId, int labelId,
+                                   const QString& current);
 void SetAskTextHandler(std::function<std::optional<QString>(const QString& current)> handler);
 // Asks the user to pick one of `items`; its index, or nothing when the user cancels.
 std::optional<int> AskChoice(QWidget* parent, int titleId, int labelId, const QStringList& items);
