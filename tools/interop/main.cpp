@@ -170,6 +170,8 @@ class Driver {
     Result MoveContact();
     Result Details();
     Result StatusNote();
+    Result Profile();
+    Result AwayMessage();
     Result Search();
     Result RenameGroup();
     Result ServerRestart();
@@ -417,6 +419,63 @@ Result Driver::Typing() {
     }
     if (WaitFor([&] { return !seen->Typing(); })) return Pass();
     return Fail("B still sees A typing after A stopped; " + b_.Wire(mark, Families({0x04})));
+}
+
+// B sets a profile; A reads it in B's details. B clears it again.
+Result Driver::Profile() {
+    if (!a_.Online() || !b_.Online()) return Fail("A and B are not both signed on");
+    const std::u16string token = UniqueText("profile").token;
+    b_.account->ChangeProfile(u"zul profile <" + token + u">\nsecond line");
+    const std::u16string login = FromUtf8(b_.credentials.login);
+    ContactDetails details;
+    const bool seen = WaitFor([&] {
+        details = a_.account->DetailsOf(login);
+        if (details.profile.find(u"<" + token + u">") != std::u16string::npos) return true;
+        if (!details.Loading()) a_.account->RequestContactDetails(login);
+        return false;
+    });
+    b_.account->ChangeProfile(u"");
+    if (seen) return Pass();
+    return Fail("A read B's profile as " + Quote(details.profile) + " (" + ToUtf8(details.error) +
+                "); " + b_.Wire(0, Families({0x02})) + "; " + a_.Wire(0, Families({0x02})));
+}
+
+// B goes away with a note; A writes twice and gets one automatic answer carrying the note,
+// shown as such. B comes back.
+Result Driver::AwayMessage() {
+    if (!a_.Online() || !b_.Online()) return Fail("A and B are not both signed on");
+    if (IsIcqNumber(b_.credentials.login))
+        return Skip("ICQ numbers answer no messages by themselves");
+    const std::u16string note = u"zul away " + UniqueText("away").token;
+    b_.account->ChangeStatusNote(note);
+    b_.account->RequestStatus(kStatusAway);
+    const auto back = [&](Result result) {
+        b_.account->ChangeStatusNote(u"");
+        b_.account->RequestStatus(kStatusAvailable);
+        return result;
+    };
+    if (!WaitFor([&] { return b_.account->Status() == kStatusAway; })) {
+        return back(Fail("B did not go away: " + b_.StatusText()));
+    }
+    ContactPtr toB = ContactFor(a_, b_);
+    if (!toB) return back(Fail("the profile took no contact for " + b_.credentials.login));
+    const size_t mark = WireTap::Instance().Mark();
+    toB->History().AddOutgoingMessage(UniqueText("to the away B").text);
+    toB->History().AddOutgoingMessage(UniqueText("to the away B again").text);
+    const bool answered = WaitFor([&] { return !ReadArrivals(a_.id, note).empty(); });
+    std::this_thread::sleep_for(3s);
+    const std::vector<Arrival> answers = ReadArrivals(a_.id, note);
+    if (!answered) {
+        return back(Fail("A got no automatic answer; " + b_.Wire(mark, Families({0x04})) + "; " +
+                         a_.Wire(mark, Families({0x04}))));
+    }
+    if (answers.size() != 1) {
+        return back(Fail("A got " + std::to_string(answers.size()) + " automatic answers"));
+    }
+    if (answers[0].text.rfind(u"[Auto-response] ", 0) != 0) {
+        return back(Fail("the answer is not shown as automatic: " + Quote(answers[0].text)));
+    }
+    return back(Pass());
 }
 
 Result Driver::Away() {
@@ -959,6 +1018,8 @@ int Driver::Run() {
         {"rename-group", [&] { return RenameGroup(); }},
         {"details", [&] { return Details(); }},
         {"status-note", [&] { return StatusNote(); }},
+        {"profile", [&] { return Profile(); }},
+        {"away-message", [&] { return AwayMessage(); }},
         {"search", [&] { return Search(); }},
         {"two-places", [&] { return TwoPlaces(); }},
         {"elsewhere", [&] { return Elsewhere(); }},
