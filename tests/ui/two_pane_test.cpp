@@ -123,6 +123,18 @@ TEST_F(TwoPaneTest, ResizingMovesBetweenOnePageAndTwoPanesKeepingTheChat) {
     EXPECT_TRUE(window->EditorShown());
     EXPECT_EQ(window->Editor()->geometry().width(), window->width());
     EXPECT_EQ(window->Editor()->toPlainText(), QStringLiteral("keep me"));
+
+    // An on-screen keyboard over the lower 300 px: the editor and the keys stand above it and
+    // the chat's view is shorter by as much; gone, all comes back down. More than half the
+    // window is never given up.
+    const int viewHeight = window->ViewHeight();
+    for (const auto& [cover, kept] : {std::pair{300, 300}, std::pair{700, 400}, std::pair{0, 0}}) {
+        window->SetKeyboardCover(cover);
+        EXPECT_EQ(window->KeyboardCover(), kept);
+        EXPECT_EQ(window->Editor()->geometry().bottom() + 1, window->ClientHeight()) << cover;
+        EXPECT_LE(window->ClientHeight(), 800 - kept) << cover;
+        EXPECT_EQ(window->ViewHeight(), viewHeight - kept) << cover;
+    }
 }
 
 TEST_F(TwoPaneTest, TabMovesThroughTheListTheChatTheEditorAndTheKeysWithARing) {

@@ -183,6 +183,10 @@ AccountMainPage::AccountMainPage(AccountWizard& wizard)
     defaults_->setAutoDefault(false);
     defaults_->setDefault(false);
     password_->setEchoMode(QLineEdit::Password);
+    // Logins and addresses are typed as they are: no capital first letter, no word guessing.
+    for (QLineEdit* edit : {login_, server_, port_})
+        edit->setInputMethodHints(Qt::ImhNoAutoUppercase | Qt::ImhNoPredictiveText);
+    port_->setInputMethodHints(port_->inputMethodHints() | Qt::ImhDigitsOnly);
     server_->setPlaceholderText(Str(ids::kLoginHostHint));
     passwordProblem_ = MakeStatic(0, Str(ids::kPasswordNotEncodable), this);
     passwordProblem_->setObjectName(QStringLiteral("passwordProblem"));

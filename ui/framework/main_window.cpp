@@ -3,7 +3,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QHelpEvent>
+#include <QInputMethod>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
@@ -92,6 +94,9 @@ MainWindow::MainWindow(QWidget* parent)
     });
     // In two panes a click into the editor moves the focus to its page.
     editor_->installEventFilter(this);
+    QInputMethod* input = QGuiApplication::inputMethod();
+    connect(input, &QInputMethod::keyboardRectangleChanged, this, &MainWindow::FollowKeyboard);
+    connect(input, &QInputMethod::visibleChanged, this, &MainWindow::FollowKeyboard);
 
     RefreshSoftKeys();
     StartTimer(kTimerSlowTick, kSlowTickMs);
@@ -334,7 +339,25 @@ int MainWindow::IndexOf(const ViewPage* page) const {
 }
 
 int MainWindow::ClientHeight() const {
-    return std::max(0, height() - softKeys_->BarHeight());
+    return std::max(0, height() - keyboardCover_ - softKeys_->BarHeight());
+}
+
+void MainWindow::SetKeyboardCover(int pixels) {
+    // The keyboard never takes more than half the window: the chat stays readable above it.
+    pixels = std::clamp(pixels, 0, height() / 2);
+    if (pixels == keyboardCover_) return;
+    keyboardCover_ = pixels;
+    LayoutChildren();
+    for (ViewPage* page : pages_) page->Relayout();
+    update();
+}
+
+// A keyboard drawn over the window (rather than one the compositor makes room for by resizing
+// it) is given as a rectangle in the window's coordinates.
+void MainWindow::FollowKeyboard() {
+    const QInputMethod* input = QGuiApplication::inputMethod();
+    const QRectF keyboard = input->isVisible() ? input->keyboardRectangle() : QRectF();
+    SetKeyboardCover(keyboard.isEmpty() ? 0 : height() - static_cast<int>(keyboard.top()));
 }
 
 // The editor's rows are taken from the view of a page that uses it, also while it slides in.
@@ -350,7 +373,7 @@ bool MainWindow::EditorShown() const {
 
 void MainWindow::LayoutChildren() {
     const int bar = softKeys_->BarHeight();
-    softKeys_->setGeometry(0, height() - bar, width(), bar);
+    softKeys_->setGeometry(0, height() - keyboardCover_ - bar, width(), bar);
     const int editor = editor_->PreferredHeight();
     const QRect pane = PaneOf(EditorPage());
     editor_->setGeometry(pane.x(), ClientHeight() - editor, pane.width(), editor);

@@ -116,6 +116,10 @@ class MainWindow : public ScrollableWindow {
 
     int ClientWidth() const override { return width(); }
     int ClientHeight() const override;
+    // Pixels at the window's bottom an on-screen keyboard covers: the soft keys, the editor and
+    // the pages' views stand above it.
+    void SetKeyboardCover(int pixels);
+    int KeyboardCover() const { return keyboardCover_; }
     int ViewHeight() const override;
 
     // The page dots under the caption (one per page when there are several): where page
@@ -157,6 +161,8 @@ class MainWindow : public ScrollableWindow {
     bool TapOnChrome(const QPoint& pos) override;
 
   private:
+    int keyboardCover_ = 0;
+    void FollowKeyboard();
     // A repaint request is posted and not yet run: more requests add nothing.
     std::atomic<bool> repaintPosted_{false};
     void DrawPageDots(QPainter& painter);

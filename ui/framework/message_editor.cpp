@@ -20,6 +20,8 @@ MessageEditor::MessageEditor(QWidget* parent) : QPlainTextEdit(parent) {
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setTabChangesFocus(true);
+    // Messages are prose over several lines: the keyboard may capitalise and predict.
+    setInputMethodHints(Qt::ImhMultiLine);
     connect(this, &QPlainTextEdit::textChanged, this, &MessageEditor::Recount);
 }
 
