@@ -140,6 +140,9 @@ class CAccount : public CAccountData {
     virtual bool SendTypingNotice(CContact* contact, int state) { return false; }
     // The profile text as it is now, to the server.
     virtual void SendProfile() {}
+    // Any thread: warns a contact (anonymously or not); the outcome comes as the account's
+    // status text. False when the account cannot warn now (offline, not an AIM name).
+    virtual bool WarnContact(CContact* contact, bool anonymous) { return false; }
     // The session thread: sends the user's answer to a contact's authorisation request.
     virtual bool AnswerAuthorisation(CContact* contact, bool grant) { return false; }
     // The session thread: asks the contact for its authorisation (again), with a reason.
@@ -205,6 +208,11 @@ class CAccount : public CAccountData {
     // The session ended because the account signed on in another place; the next sign-on
     // asked for clears it.
     bool SignedOnElsewhere() const { return signedOnElsewhere_.load(); }
+    // The account's warning level as the server last gave it, in tenths of a percent.
+    int WarningLevel() const { return warningLevel_.load(); }
+    void SetWarningLevel(int level) {
+        if (warningLevel_.exchange(level) != level) MarkRepaint();
+    }
     void SetSignedOnElsewhere(bool elsewhere) {
         if (signedOnElsewhere_.exchange(elsewhere) != elsewhere) MarkRepaint();
     }
@@ -339,6 +347,7 @@ class CAccount : public CAccountData {
     std::atomic<bool> loaded_{false};
     std::atomic<int32_t> requestedStatus_{-1};
     std::atomic<bool> signedOnElsewhere_{false};
+    std::atomic<int> warningLevel_{0};
     std::atomic<bool> running_{false};
 
     // --- the session thread ---

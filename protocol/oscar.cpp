@@ -178,6 +178,14 @@ bool COscar::TakeAwayAnswer(const std::u16string& login) {
     return answeredWhileAway_.insert(LoginKey(login)).second;
 }
 
+bool COscar::WarnContact(CContact* contact, bool anonymous) {
+    try {
+        return SendWarning(*this, contact, anonymous);
+    } catch (const CError&) {
+        return false;
+    }
+}
+
 void COscar::SendProfile() {
     try {
         SendProfileText(*this);

@@ -51,6 +51,7 @@ class COscar : public CAccount {
     bool AskAuthorisation(CContact* contact, const std::u16string& reason) override;
     bool SendTypingNotice(CContact* contact, int state) override;
     void SendProfile() override;
+    bool WarnContact(CContact* contact, bool anonymous) override;
     bool RequestShortDetails(const std::u16string& login, bool ownDetails) override;
     int SendDetailsRequests(const std::u16string& login) override;
     bool SendSearch(DirectorySearch::By by, const std::u16string& text) override;

@@ -81,6 +81,9 @@ constexpr uint32_t kPendingMessage = 0x00040006;
 constexpr uint32_t kPendingOfflineAim = 0x00040010;
 // Offline messages the AIM way (0x04,0x10); an error reply ends the step quietly.
 void RequestOfflineMessagesAim(COscar& session);
+// Pending-request kind of a warning sent (0x04,0x08); the text is the warned login.
+constexpr uint32_t kPendingWarning = 0x00040008;
+bool SendWarning(COscar& session, CContact* contact, bool anonymous);
 // SNAC(0x04,0x14) to a contact: our typing began (2), paused (1) or ended (0).
 bool SendTypingNotice(COscar& session, CContact* contact, int state);
 

@@ -29,6 +29,8 @@ namespace {
 constexpr std::u16string_view kSystemSender = u"1004";
 
 constexpr int kStrAutoResponse = 1048;
+constexpr int kStrWarned = 1186;
+constexpr int kStrNotWarned = 1187;
 
 // The text that names a list event sent as an older client's message; 0 for any other type.
 int LegacyNoticeText(uint8_t legacyType) {
@@ -187,6 +189,12 @@ void HandleServiceError(COscar& session, const COscarPacket& frame) {
     }
     const uint16_t code = static_cast<uint16_t>(body[0] << 8 | body[1]);
     WriteLogFormat(kGeneralLog, u"SNAC(0x04,0x01) ICQ_MSG_SRV_ERROR code 0x%X", code);
+    if (const std::optional<PendingRequest> warning = FindRequest(session, frame.requestId());
+        warning && warning->kind == kPendingWarning) {
+        session.Pending().Remove(warning->id);
+        session.SetStatusText(warning->text + u": " + FormatInt(ResString(kStrNotWarned), code));
+        return;
+    }
     const std::optional<SentMessage> sent = TakeSentMessage(session, frame.requestId());
     if (!sent) {
         HandleEndOfOfflineMessages(session, frame);
@@ -254,6 +262,32 @@ void RequestOfflineMessagesAim(COscar& session) {
     session.SendFrame(Link::Service, offline);
 }
 
+bool SendWarning(COscar& session, CContact* contact, bool anonymous) {
+    if (contact == nullptr || session.Status() == kStatusOffline ||
+        session.EffectiveType() != acctype::kAim)
+        return false;
+    const std::string login = ToUtf8(contact->Login());
+    if (login.empty() || login.size() > 0xFF) return false;
+    const uint16_t id = session.Pending().Add(kPendingWarning, contact->Login());
+    COscarPacket frame = COscarPacket::Snac(0x04, 0x08, id);
+    frame.AppendU16(anonymous ? 0x0001 : 0x0000);
+    frame.AppendU8(static_cast<uint8_t>(login.size()));
+    frame.AppendBytes(login);
+    session.SendFrame(Link::Service, frame);
+    return true;
+}
+
+// SNAC(0x04,0x09): the warning was taken; the warned user's level is now as given.
+void HandleWarningReply(COscar& session, const COscarPacket& frame) {
+    const std::optional<PendingRequest> request = FindRequest(session, frame.requestId());
+    if (!request || request->kind != kPendingWarning) return;
+    session.Pending().Remove(request->id);
+    ByteReader r(frame.snacData());
+    r.ReadU16();  // the increase
+    const int level = r.ReadU16();
+    session.SetStatusText(request->text + u": " + FormatInt(ResString(kStrWarned), level / 10));
+}
+
 bool SendMessage(COscar& session, CHistoryEvent* event) {
     if (event == nullptr || !event->IsOutgoing()) return false;
     const int32_t status = session.Status();
@@ -281,6 +315,9 @@ void HandleMessageFamily(COscar& session, COscarPacket& frame) {
             break;
         case 0x07:
             HandleIncomingMessage(session, frame);
+            break;
+        case 0x09:
+            HandleWarningReply(session, frame);
             break;
         case 0x0A:
             break;

@@ -5,6 +5,7 @@
 
 #include "accounts/status.h"
 #include "platform/error.h"
+#include "platform/resources.h"
 #include "platform/text.h"
 #include "platform/tick.h"
 #include "protocol/oscar.h"
@@ -338,6 +339,21 @@ void SignOnServices(COscar& session) {
     session.OweAccountSave();
 }
 
+constexpr int kStrWarnedBy = 1184;
+
+// SNAC(0x01,0x10): the account was warned; its new level, then the warner's user info unless
+// the warning was anonymous. A named warning is told in the warner's chat.
+void HandleWarned(COscar& session, const COscarPacket& frame) {
+    ByteReader r(frame.snacData());
+    const int level = r.ReadU16();
+    session.SetWarningLevel(level);
+    if (r.Remaining() == 0) return;
+    const std::u16string warner = FromUtf8(r.ReadString(r.ReadU8()));
+    if (warner.empty()) return;
+    session.OnMessageReceived(warner, kStatusOffline,
+                              FormatInt(ResString(kStrWarnedBy), level / 10), 0);
+}
+
 void HandleServiceFamily(COscar& session, COscarPacket& frame) {
     switch (frame.subtype()) {
         case 0x03: {
@@ -351,6 +367,9 @@ void HandleServiceFamily(COscar& session, COscarPacket& frame) {
             break;
         case 0x0A:
             ApplyRateChange(session.Rates(Link::Service), frame.snacData());
+            break;
+        case 0x10:
+            HandleWarned(session, frame);
             break;
         case 0x18:
             SendEmptySnac(session, Link::Service, 0x01, 0x06);

@@ -12,6 +12,7 @@
 #include "protocol/oscar.h"
 #include "protocol/transport/packet.h"
 #include "service_wire.h"
+#include "storage/contacts.h"
 #include "support/session_harness.h"
 
 namespace zul {
@@ -116,6 +117,72 @@ TEST(AwayAndProfile, WhileAwayEachWriterIsAnsweredOncePerAwayPeriod) {
     message("eve", false, false);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(AutomaticAnswers(h.ServiceServer()).count.count("eve"), 0u);
+}
+
+// Warning a contact (answered, refused) and being warned (by name, anonymously, or by a
+// frame cut short): the outcome is said, the level kept, a named warner told in its chat.
+TEST(AwayAndProfile, WarningsSentAndReceivedAreToldAndTheLevelKept) {
+    test::HarnessOptions options;
+    options.login = u"ZulTester";
+    options.accountType = acctype::kAim;
+    SessionHarness h(options);
+    ASSERT_TRUE(h.SignOn(kStatusAvailable));
+    h.ServerSends(
+        0x04, 0x07,
+        test::MessageHead(1, "bob").Tlv(0x0002, test::TextFragments(0, test::Utf8("hi"))).bytes);
+    ContactPtr bob;
+    ASSERT_TRUE(SessionHarness::WaitUntil([&] {
+        return (bob = h.Account().Contacts().FindContact(&h.Account(), u"bob")) != nullptr;
+    }));
+
+    const struct {
+        bool anonymous;
+        test::Bytes answer;  // to 0x04,0x09, or an error 0x04,0x01 when it starts with 0xFF
+        std::u16string said;
+    } sent[] = {
+        {false, {0x00, 0x1E, 0x01, 0x2C}, u"bob: warned; the warning level is now 30%."},
+        {true, {0xFF, 0x00, 0x04}, u"bob: not warned (error 4)."},
+    };
+    for (const auto& c : sent) {
+        const size_t before = h.ServiceServer().CountFrames(ScriptedServer::IsSnac(0x04, 0x08));
+        ASSERT_TRUE(h.Account().WarnContact(bob.get(), c.anonymous));
+        ASSERT_TRUE(
+            h.ServiceServer().WaitForFrameCount(ScriptedServer::IsSnac(0x04, 0x08), before + 1));
+        const ReceivedFrame request = h.ServiceServer().Frames().back();
+        const test::Bytes body = request.snacData();
+        EXPECT_EQ(body,
+                  (test::Bytes{0x00, static_cast<uint8_t>(c.anonymous ? 1 : 0), 3, 'b', 'o', 'b'}));
+        if (c.answer[0] == 0xFF)
+            h.ServerSends(0x04, 0x01, test::Bytes(c.answer.begin() + 1, c.answer.end()),
+                          request.requestId());
+        else
+            h.ServerSends(0x04, 0x09, c.answer, request.requestId());
+        EXPECT_TRUE(SessionHarness::WaitUntil([&] { return h.Account().StatusText() == c.said; }))
+            << ToUtf8(h.Account().StatusText());
+    }
+
+    const struct {
+        test::Bytes body;
+        int level;
+        std::u16string told;  // in the warner's chat; empty: nothing stored
+    } received[] = {
+        {{0x00, 0x96, 4, 'c', 'a', 'r', 'l', 0x00, 0x00, 0x00, 0x00},
+         150,
+         u"Warned you. Your warning level is now 15%."},
+        {{0x00, 0xC8}, 200, u""},           // anonymous
+        {{0x01, 0x00, 40, 'x'}, 256, u""},  // a warner's name cut short
+    };
+    for (const auto& c : received) {
+        h.ServerSends(0x01, 0x10, c.body);
+        EXPECT_TRUE(SessionHarness::WaitUntil([&] {
+            return h.Account().WarningLevel() == c.level;
+        })) << c.level;
+        if (!c.told.empty())
+            EXPECT_TRUE(SessionHarness::WaitUntil(
+                [&] { return test::LastMessageFrom(u"carl") == c.told; }));
+    }
+    EXPECT_EQ(h.Account().Contacts().FindContact(&h.Account(), u"x"), nullptr);
+    EXPECT_EQ(h.Account().Status(), kStatusAvailable);
 }
 
 }  // namespace

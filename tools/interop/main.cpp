@@ -172,6 +172,7 @@ class Driver {
     Result StatusNote();
     Result Profile();
     Result AwayMessage();
+    Result Warning();
     Result Search();
     Result RenameGroup();
     Result ServerRestart();
@@ -476,6 +477,25 @@ Result Driver::AwayMessage() {
         return back(Fail("the answer is not shown as automatic: " + Quote(answers[0].text)));
     }
     return back(Pass());
+}
+
+// A warns B anonymously: A is told B's new level, and B's own level rises.
+Result Driver::Warning() {
+    if (!a_.Online() || !b_.Online()) return Fail("A and B are not both signed on");
+    if (IsIcqNumber(b_.credentials.login)) return Skip("ICQ numbers cannot be warned");
+    ContactPtr contact = Listed(a_, b_);
+    if (!contact) return Fail("B is not on A's list");
+    const int before = b_.account->WarningLevel();
+    const size_t mark = WireTap::Instance().Mark();
+    if (!a_.account->WarnContact(contact.get(), true)) return Fail("A could not send a warning");
+    const bool told = WaitFor([&] {
+        return a_.account->StatusText().find(u"warning level is now") != std::u16string::npos;
+    });
+    const bool risen = WaitFor([&] { return b_.account->WarningLevel() > before; }, 5s);
+    if (told && risen) return Pass();
+    return Fail("A shows " + a_.StatusText() + ", B's level " + std::to_string(before) + " -> " +
+                std::to_string(b_.account->WarningLevel()) + "; " +
+                a_.Wire(mark, Families({0x04})) + "; " + b_.Wire(mark, Families({0x01})));
 }
 
 Result Driver::Away() {
@@ -1020,6 +1040,7 @@ int Driver::Run() {
         {"status-note", [&] { return StatusNote(); }},
         {"profile", [&] { return Profile(); }},
         {"away-message", [&] { return AwayMessage(); }},
+        {"warning", [&] { return Warning(); }},
         {"search", [&] { return Search(); }},
         {"two-places", [&] { return TwoPlaces(); }},
         {"elsewhere", [&] { return Elsewhere(); }},

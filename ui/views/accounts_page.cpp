@@ -10,6 +10,8 @@
 
 #include "accounts/accounts.h"
 #include "accounts/status.h"
+#include "platform/resources.h"
+#include "platform/text.h"
 #include "storage/contacts.h"
 #include "storage/options.h"
 #include "ui/framework/dpi.h"
@@ -62,6 +64,7 @@ constexpr int kTextSignOnHere = 1180;
 constexpr int kTextProfile = 1181;
 constexpr int kTextProfileTitle = 1182;
 constexpr int kTextProfileLabel = 1183;
+constexpr int kTextWarningLevel = 1185;
 // The names of the privacy modes, in the order the menu offers them.
 constexpr std::pair<uint8_t, int> kPrivacyModeTexts[] = {
     {1, 371}, {5, 375}, {4, 374}, {3, 373}, {2, 372}};
@@ -71,6 +74,11 @@ QString StatusLine(const CAccount& account) {
     QString line = Q(account.StatusText());
     const std::u16string note = account.StatusNote();
     if (!note.empty()) line += (line.isEmpty() ? QString() : QStringLiteral(" \u2014 ")) + Q(note);
+    // A warned account says how far: at 100 % the server stops its messages.
+    if (const int level = account.WarningLevel(); level > 0) {
+        line += (line.isEmpty() ? QString() : QStringLiteral(" \u2014 ")) +
+                Q(FormatInt(ResString(kTextWarningLevel), level / 10));
+    }
     return line;
 }
 

@@ -28,6 +28,8 @@ using namespace clist;
 namespace {
 
 constexpr int kTextNoAccounts = 100;
+constexpr int kTextWarn = 1188;
+constexpr int kTextWarnAnonymously = 1189;
 
 // The name a found user is offered under: the nickname, else the first and last name, else
 // the login.
@@ -182,6 +184,12 @@ bool ContactListPage::FillContextMenu(QMenu& menu) {
         menu.addSeparator();
     }
     FillMenu(menu, *popup);
+    const CAccount& account = row->Shared()->Account();
+    if (account.EffectiveType() == acctype::kAim && account.Status() != kStatusOffline) {
+        menu.addSeparator();
+        AddMenuCommand(menu, ResText(kTextWarn), clistcmd::kWarn);
+        AddMenuCommand(menu, ResText(kTextWarnAnonymously), clistcmd::kWarnAnonymously);
+    }
     // Moving comes after renaming.
     const QList<QAction*> actions = menu.actions();
     for (qsizetype i = 0; i < actions.size(); ++i) {
@@ -226,6 +234,10 @@ void ContactListPage::ContextCommand(int id) {
             contact->RequestAuthAnswer(id == clistcmd::kGrantAuthorisation);
             contact->SetAuthAsked(false);
             Sync();
+            break;
+        case clistcmd::kWarn:
+        case clistcmd::kWarnAnonymously:
+            contact->Account().WarnContact(contact.get(), id == clistcmd::kWarnAnonymously);
             break;
         case clistcmd::kAskAuthorisationAgain:
             if (const std::optional<QString> reason =

@@ -66,6 +66,8 @@ constexpr int kGrantAuthorisation = 32875;  // shown while the contact's request
 constexpr int kDenyAuthorisation = 32876;
 constexpr int kAskAuthorisationAgain = 32877;  // shown while we wait for the contact's answer
 constexpr int kMoveToGroup = 32878;
+constexpr int kWarn = 32884;  // AIM names of an account that is on
+constexpr int kWarnAnonymously = 32885;
 // The group header's menu.
 constexpr int kRenameGroup = 32881;
 constexpr int kDeleteGroup = 32882;
