@@ -548,6 +548,10 @@ void HandleAuthRequest(COscar& session, const COscarPacket& frame) {
     if (!body) return;
     std::u16string text = ResString(kStrAuthAsked);
     if (!body->reason.empty()) text += u" " + body->reason;
+    // A contact already known carries the question before its message tells of it, so that
+    // the message's notification offers the answers.
+    if (ContactPtr known = session.Contacts().FindContact(&session, body->login))
+        known->SetAuthAsked(true);
     session.OnMessageReceived(body->login, kStatusOffline, text, 0);
     if (ContactPtr contact = session.Contacts().FindContact(&session, body->login)) {
         contact->SetAuthAsked(true);

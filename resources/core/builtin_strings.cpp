@@ -210,6 +210,7 @@ constexpr BuiltinStringEntry kTable[] = {
     {1074, u"Awaiting authorisation"},
     {1097, u"You account being used on another computer."},
     {1099, u"Unknown error (%d)"},
+    {1150, u"Reply"},
     {10050, u"Network is down (%d)"},
     {10054, u"Connection reset (%d)"},
     {10060, u"Connection timed out (%d)"},

@@ -165,6 +165,10 @@ void ClientApp::BuildMainWindow() {
         contactsPage_->OpenChat(contact);
         return true;
     };
+    notifier_->findContact = [this](const MessageNotification::Sender& sender) -> ContactPtr {
+        CAccount* account = accounts_ != nullptr ? accounts_->Find(sender.accountId) : nullptr;
+        return account != nullptr ? contacts_->FindContact(account, sender.login) : nullptr;
+    };
     notifier_->InstallHooks(hooks);
     window_->SetHooks(std::move(hooks));
 
