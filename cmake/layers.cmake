@@ -209,6 +209,8 @@ set(ZUL_UI_SHELL_SOURCES
     ui/shell/app.h
     ui/shell/platform_services.cpp
     ui/shell/platform_services.h
+    ui/shell/sleep_watcher.cpp
+    ui/shell/sleep_watcher.h
     ui/shell/single_instance.cpp
     ui/shell/single_instance.h
     ui/shell/stall_monitor.cpp

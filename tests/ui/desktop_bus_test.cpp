@@ -1,6 +1,6 @@
-// The program on the desktop's buses: the vibration through the haptic feedback daemon and the
-// message notifications people answer from. Each service is a small fake on a private bus of a
-// real dbus-daemon.
+// The program on the desktop's buses: the vibration through the haptic feedback daemon, the
+// message notifications people answer from, and the sign-off around the machine's sleep. Each
+// service is a small fake on a private bus of a real dbus-daemon.
 // clang-format off
 // First: its pages' rows are the window framework's list items, not the server list's items
 // that the session harness declares.
@@ -30,6 +30,7 @@
 #include "ui/notify/message_notification.h"
 #include "ui/notify/sound_player.h"
 #include "ui/notify/system_alert_devices.h"
+#include "ui/shell/sleep_watcher.h"
 
 namespace zul::test {
 namespace {
@@ -381,6 +382,150 @@ TEST(SeenChat, AMessageToTheChatInFrontShowsNothingAndSoundsOnlyWhenAsked) {
     EXPECT_EQ(shown.load(), 1) << "no notification for the chat in front";
     contact->History().SetChatState(false, false, false);
     Options().NotifSoundInChat = 0;
+}
+
+// ---- Sleep and resume ---------------------------------------------------------------------------
+
+const QString kLogindName = QStringLiteral("org.freedesktop.login1");
+const QString kLogindPath = QStringLiteral("/org/freedesktop/login1");
+const QString kLogindManager = QStringLiteral("org.freedesktop.login1.Manager");
+const QString kNmName = QStringLiteral("org.freedesktop.NetworkManager");
+const QString kNmPath = QStringLiteral("/org/freedesktop/NetworkManager");
+
+// A logind whose inhibitor locks are the write end of a pipe: the read end hangs up once the
+// client has closed its lock.
+class FakeLogind {
+  public:
+    FakeLogind(PrivateBus& bus, bool answers) {
+        if (::pipe(pipe_) != 0) pipe_[0] = pipe_[1] = -1;
+        service = std::make_unique<FakeService>(
+            bus, kLogindName, kLogindPath,
+            [this, answers](const QDBusMessage& call, const QDBusConnection& c) {
+                if (!answers || call.member() != QStringLiteral("Inhibit")) return false;
+                std::lock_guard lock(mutex_);
+                if (pipe_[1] < 0) return false;
+                const bool sent = c.send(
+                    call.createReply(QVariant::fromValue(QDBusUnixFileDescriptor(pipe_[1]))));
+                // The client's copy is the only one left.
+                ::close(pipe_[1]);
+                pipe_[1] = -1;
+                return sent;
+            });
+    }
+    ~FakeLogind() {
+        service.reset();
+        for (int fd : pipe_)
+            if (fd >= 0) ::close(fd);
+    }
+    // Whether a lock handed out is still held (the pipe's write end open somewhere).
+    bool LockHeld() {
+        pollfd p{pipe_[0], POLLIN, 0};
+        return ::poll(&p, 1, 0) == 0;
+    }
+    void PrepareForSleep(const QVariant& sleeping) {
+        service->Emit(kLogindManager, QStringLiteral("PrepareForSleep"), {sleeping});
+    }
+    std::unique_ptr<FakeService> service;
+
+  private:
+    std::mutex mutex_;
+    int pipe_[2] = {-1, -1};
+};
+
+class SleepTest : public UiTest {
+  protected:
+    void SetUp() override {
+        UiTest::SetUp();
+        if (bus.Address().isEmpty()) GTEST_SKIP() << "no dbus-daemon";
+        harness = std::make_unique<SessionHarness>();
+        ASSERT_TRUE(harness->SignOn(kStatusAway));
+    }
+    void TearDown() override {
+        watcher.reset();
+        harness.reset();
+        UiTest::TearDown();
+    }
+    void Watch() {
+        watcher = std::make_unique<SleepWatcher>(
+            bus.Connect(), [this] { return std::vector<CAccount*>{&harness->Account()}; });
+    }
+    CAccount& Account() { return harness->Account(); }
+    bool SignedOff() { return Account().Status() == kStatusOffline && !Account().SessionRunning(); }
+    size_t SignOffFrames() {
+        return harness->ServiceServer().CountFrames(ScriptedServer::IsChannel(4));
+    }
+    size_t OfflineMessageRequests() {
+        return harness->ServiceServer().CountFrames(
+            [](const ReceivedFrame& f) { return MetaRequestType(f) == 0x003C; });
+    }
+
+    PrivateBus bus;
+    std::unique_ptr<SessionHarness> harness;
+    std::unique_ptr<SleepWatcher> watcher;
+};
+
+TEST_F(SleepTest, SignsOffBeforeTheSleepAndOnAgainAfterItOnceTheNetworkIsUp) {
+    FakeLogind logind(bus, true);
+    Watch();
+    ASSERT_TRUE(PumpUntil([&] { return watcher->HoldsInhibitor() && logind.LockHeld(); }));
+    const size_t offlineRequests = OfflineMessageRequests();
+
+    QElapsedTimer clock;
+    clock.start();
+    logind.PrepareForSleep(true);
+    ASSERT_TRUE(PumpUntil([&] { return SignedOff() && SignOffFrames() == 1; }, 3000));
+    EXPECT_LT(clock.elapsed(), 3000);
+    ASSERT_TRUE(PumpUntil([&] { return !logind.LockHeld(); }, 3000)) << "the sleep is held back";
+    EXPECT_FALSE(watcher->HoldsInhibitor());
+    EXPECT_EQ(Account().RequestedStatus(), kStatusAway) << "the status is kept";
+    EXPECT_EQ(watcher->Kept(),
+              (std::vector<std::pair<int32_t, int32_t>>{{Account().ID(), kStatusAway}}));
+
+    clock.restart();
+    logind.PrepareForSleep(false);
+    ASSERT_TRUE(PumpUntil([&] { return Account().Status() == kStatusAway; }, 10000));
+    EXPECT_LT(clock.elapsed(), 10000);
+    EXPECT_TRUE(PumpUntil([&] { return OfflineMessageRequests() > offlineRequests; }));
+
+    // NetworkManager says the network is down after the next sleep: the sign-on waits for it.
+    FakeService nm(bus, kNmName, kNmPath, [](const QDBusMessage& call, const QDBusConnection& c) {
+        return c.send(call.createReply(QVariant::fromValue(QDBusVariant(QVariant(20u)))));
+    });
+    ASSERT_TRUE(PumpUntil([&] { return !watcher->NetworkUp(); }));
+    logind.PrepareForSleep(true);
+    ASSERT_TRUE(PumpUntil([&] { return SignedOff(); }, 3000));
+    logind.PrepareForSleep(false);
+    PumpUntil([] { return false; }, 500);
+    EXPECT_EQ(Account().Status(), kStatusOffline);
+    EXPECT_FALSE(Account().SessionRunning());
+    nm.Emit(kNmName, QStringLiteral("StateChanged"), {QVariant::fromValue(70u)});
+    EXPECT_TRUE(PumpUntil([&] { return Account().Status() == kStatusAway; }, 10000));
+}
+
+TEST_F(SleepTest, BadSignalsAndALogindThatNeverAnswersChangeNothingAndBlockNothing) {
+    FakeLogind logind(bus, false);
+    Watch();
+    // Wrong types, and the right signal from somebody who is not logind.
+    logind.PrepareForSleep(QStringLiteral("true"));
+    logind.PrepareForSleep(1);
+    QDBusConnection stranger = bus.Connect();
+    QDBusMessage forged =
+        QDBusMessage::createSignal(kLogindPath, kLogindManager, QStringLiteral("PrepareForSleep"));
+    forged << true;
+    stranger.send(forged);
+    QElapsedTimer clock;
+    clock.start();
+    PumpUntil([] { return false; }, 500);
+    EXPECT_LT(clock.elapsed(), 1500) << "the window thread waited";
+    EXPECT_EQ(Account().Status(), kStatusAway);
+    EXPECT_FALSE(watcher->Asleep());
+
+    // The lock never comes: the sign-off does not wait for it.
+    logind.PrepareForSleep(true);
+    EXPECT_TRUE(PumpUntil([&] { return SignedOff(); }, 3000));
+    EXPECT_FALSE(watcher->HoldsInhibitor());
+    logind.PrepareForSleep(false);
+    EXPECT_TRUE(PumpUntil([&] { return Account().Status() == kStatusAway; }, 10000));
 }
 
 }  // namespace
