@@ -48,10 +48,6 @@ FakeService::~FakeService() {
     thread_.wait();
 }
 
-void FakeService::Leave() {
-    connection_.unregisterService(name_);
-}
-
 std::vector<QDBusMessage> FakeService::Calls(const QString& member) const {
     std::lock_guard lock(mutex_);
     std::vector<QDBusMessage> found;
@@ -61,9 +57,14 @@ std::vector<QDBusMessage> FakeService::Calls(const QString& member) const {
 }
 
 void FakeService::Emit(const QString& interface, const QString& signal, const QVariantList& args) {
-    QDBusMessage message = QDBusMessage::createSignal(path_, interface, signal);
+    EmitFrom(connection_, path_, interface, signal, args);
+}
+
+void EmitFrom(QDBusConnection& connection, const QString& path, const QString& interface,
+              const QString& signal, const QVariantList& args) {
+    QDBusMessage message = QDBusMessage::createSignal(path, interface, signal);
     message.setArguments(args);
-    connection_.send(message);
+    connection.send(message);
 }
 
 bool FakeService::handleMessage(const QDBusMessage& message, const QDBusConnection& connection) {

@@ -45,13 +45,10 @@ class FakeService : public QDBusVirtualObject {
     ~FakeService() override;
 
     bool Registered() const { return registered_; }
-    // Gives the name up (the service goes away) and takes it again.
-    void Leave();
     // The calls of one member so far, in order.
     std::vector<QDBusMessage> Calls(const QString& member) const;
     // Emits a signal of the object from the service's connection.
     void Emit(const QString& interface, const QString& signal, const QVariantList& args);
-    QDBusConnection& Connection() { return connection_; }
 
     QString introspect(const QString&) const override { return {}; }
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override;
@@ -66,6 +63,10 @@ class FakeService : public QDBusVirtualObject {
     mutable std::mutex mutex_;
     std::vector<QDBusMessage> calls_;
 };
+
+// Sends a signal from any connection (the service's own, or a stranger's).
+void EmitFrom(QDBusConnection& connection, const QString& path, const QString& interface,
+              const QString& signal, const QVariantList& args);
 
 // Runs the window thread's events until `done` holds; false after `ms`.
 bool PumpUntil(const std::function<bool()>& done, int ms = 5000);
