@@ -108,9 +108,13 @@ TEST_F(HapticsTest, AMessageIsOneDaemonEventWithoutWaitingAndTheLedOnlyWithoutTh
 
     // A daemon that never answers: one event each, and no alert waits for it.
     WriteFileBytes(led, "untouched");
-    auto daemon = std::make_unique<FakeService>(bus, QString::fromLatin1(FeedbackHaptics::kService),
-                                                QString::fromLatin1(FeedbackHaptics::kPath),
-                                                [](const auto&, const auto&) { return false; });
+    std::atomic<bool> answers{false};
+    auto daemon = std::make_unique<FakeService>(
+        bus, QString::fromLatin1(FeedbackHaptics::kService),
+        QString::fromLatin1(FeedbackHaptics::kPath),
+        [&](const QDBusMessage& call, const QDBusConnection& c) {
+            return answers && c.send(call.createReply(QVariant::fromValue(7u)));
+        });
     ASSERT_TRUE(PumpUntil([&] { return haptics->Present(); }));
     QElapsedTimer timer;
     timer.start();
@@ -130,6 +134,15 @@ TEST_F(HapticsTest, AMessageIsOneDaemonEventWithoutWaitingAndTheLedOnlyWithoutTh
         << "the program plays its own sound";
     EXPECT_EQ(args.value(3).toInt(), 1);
     EXPECT_EQ(ReadFileBytes(led), "untouched");
+
+    // Removing the notification ends the event the daemon named.
+    answers = true;
+    Message();
+    PumpUntil([] { return false; }, 200);  // the answer arrives
+    notification->RemoveNotification();
+    const auto ends = [&] { return daemon->Calls(QStringLiteral("EndFeedback")); };
+    ASSERT_TRUE(PumpUntil([&] { return ends().size() == 1; }));
+    EXPECT_EQ(ends()[0].arguments().value(0).toUInt(), 7u);
 
     // The daemon goes: the LED takes over again.
     daemon.reset();

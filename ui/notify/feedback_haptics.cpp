@@ -70,10 +70,26 @@ bool FeedbackHaptics::Trigger(const HapticEvent& event) {
     // The program plays its own sound: the daemon gives the haptic part (and its LED).
     hints.insert(QStringLiteral("profile"), QStringLiteral("quiet"));
     call << QString::fromLatin1(kAppId) << event.event << hints << event.timeout;
-    // The answer (the event's id) is not needed: nothing waits for it, and a daemon that
-    // never answers costs a pending call that times out.
+    // Nothing waits for the answer (the event's id, kept for Stop): a daemon that never
+    // answers costs a pending call that times out.
     call.setAutoStartService(false);
-    return bus_.send(call);
+    lastId_.store(0);
+    return bus_.callWithCallback(call, this, SLOT(OnTriggered(uint)), kCallTimeoutMs);
+}
+
+void FeedbackHaptics::OnTriggered(uint id) {
+    lastId_.store(id);
+}
+
+void FeedbackHaptics::Stop() {
+    const uint32_t id = lastId_.exchange(0);
+    if (id == 0 || !bus_.isConnected()) return;
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QString::fromLatin1(kService), QString::fromLatin1(kPath), QString::fromLatin1(kInterface),
+        QStringLiteral("EndFeedback"));
+    call << static_cast<uint>(id);
+    call.setAutoStartService(false);
+    bus_.send(call);
 }
 
 }  // namespace zul

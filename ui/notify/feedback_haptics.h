@@ -46,6 +46,12 @@ class FeedbackHaptics : public QObject {
     // Any thread, returns at once: sends the event when the daemon is present; false when it
     // is not (the caller vibrates by itself).
     bool Trigger(const HapticEvent& event);
+    // Any thread, returns at once: ends the event triggered last, once the daemon has told its
+    // id (an event whose answer is still on its way plays to its end).
+    void Stop();
+
+  private slots:
+    void OnTriggered(uint id);
 
   private:
     void OwnerChanged(bool present);
@@ -53,6 +59,7 @@ class FeedbackHaptics : public QObject {
     QDBusConnection bus_;
     QDBusServiceWatcher* watcher_ = nullptr;
     std::atomic<bool> present_{false};
+    std::atomic<uint32_t> lastId_{0};
     bool ownerSignalSeen_ = false;  // window thread only
 };
 

@@ -206,6 +206,7 @@ void MessageNotification::ClearLocked() {
 void MessageNotification::RemoveNotification() {
     // A running alert stops at its next slice; nothing here waits for it.
     alertGeneration_.fetch_add(1);
+    devices_.StopHaptic();
     if (sink_.removeAll) sink_.removeAll();
     std::lock_guard lock(lock_);
     if (record_.id == 0) return;

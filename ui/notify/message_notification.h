@@ -94,6 +94,8 @@ class IAlertDevices {
     // The whole vibration of an alert (its pulses' count and length) handed to a haptics
     // service in one go; false when none takes it, and the pulses are given one by one.
     virtual bool Haptic(int32_t count, int32_t duration) { return false; }
+    // Ends what the haptics service still plays (never waits).
+    virtual void StopHaptic() {}
 };
 
 class MessageNotification : public INewMessageNotifier {

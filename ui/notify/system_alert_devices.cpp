@@ -35,4 +35,8 @@ bool SystemAlertDevices::Haptic(int32_t count, int32_t duration) {
     return event && haptics_->Trigger(*event);
 }
 
+void SystemAlertDevices::StopHaptic() {
+    if (haptics_ != nullptr) haptics_->Stop();
+}
+
 }  // namespace zul

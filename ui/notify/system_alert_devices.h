@@ -27,6 +27,7 @@ class SystemAlertDevices : public IAlertDevices {
     void SetVibrator(int device, bool on) override;
     void Sleep(int ms) override;
     bool Haptic(int32_t count, int32_t duration) override;
+    void StopHaptic() override;
     // The daemon that takes the vibration while it runs (null: the LED always).
     void SetHaptics(FeedbackHaptics* haptics) { haptics_ = haptics; }
 
