@@ -358,24 +358,28 @@ bool IsUsableLogin(std::u16string_view login) {
                         [](char16_t c) { return c < 0x20 || c == 0x7F; });
 }
 
+ContactPtr CAccount::SenderContact(const std::u16string& login, int32_t status) {
+    ContactPtr contact = contacts_.FindContact(this, login);
+    if (contact) return contact;
+    if (!IsUsableLogin(login)) {
+        WriteLog(kGeneralLog, u"A message from an unusable login was not stored");
+        return nullptr;
+    }
+    contact = contacts_.AddNewLocalContact(
+        this,
+        ContactFields{.groupName = ResString(kStrNotInList), .login = login, .nickname = login},
+        true, true);
+    // The profile refused the contact: its message cannot be kept either.
+    if (!contact) return nullptr;
+    contact->MarkNeedsDetails();
+    contact->SetStatus(status, u"", kMoodNone, false, false);
+    return contact;
+}
+
 void CAccount::OnMessageReceived(const std::u16string& login, int32_t status,
                                  const std::u16string& text, uint64_t time) {
-    ContactPtr contact = contacts_.FindContact(this, login);
-    if (!contact) {
-        if (!IsUsableLogin(login)) {
-            WriteLog(kGeneralLog, u"A message from an unusable login was not stored");
-            return;
-        }
-        contact = contacts_.AddNewLocalContact(
-            this,
-            ContactFields{.groupName = ResString(kStrNotInList), .login = login, .nickname = login},
-            true, true);
-        // The profile refused the contact: its message cannot be kept either.
-        if (!contact) return;
-        contact->MarkNeedsDetails();
-        contact->SetStatus(status, u"", kMoodNone, false, false);
-    }
-    contact->AddMessage(evdir::kIncoming, text, time, contact->Status(), contact->Mood());
+    if (ContactPtr contact = SenderContact(login, status))
+        contact->AddMessage(evdir::kIncoming, text, time, contact->Status(), contact->Mood());
 }
 
 void CAccount::OnTyping(const std::u16string& login, bool typing) {

@@ -307,6 +307,9 @@ class CAccount : public CAccountData {
     // `time` is a local file time, or 0 for now.
     void OnMessageReceived(const std::u16string& login, int32_t status, const std::u16string& text,
                            uint64_t time);
+    // The contact a message of `login` goes to: found, or added "not in list" (null when the
+    // login is unusable or the profile refuses it).
+    std::shared_ptr<CContact> SenderContact(const std::u16string& login, int32_t status);
     void OnTyping(const std::u16string& login, bool typing);
 
     // Idle work of the receive loop: details requests, contact actions, then the outbox.

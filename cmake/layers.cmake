@@ -138,10 +138,14 @@ set(ZUL_UI_TEXTS_SOURCES
     ui/texts/ui_texts.cpp
     ui/texts/ui_texts.h)
 set(ZUL_UI_NOTIFY_SOURCES
+    ui/notify/chat_notifications.cpp
+    ui/notify/chat_notifications.h
     ui/notify/dbus_bubble.cpp
     ui/notify/dbus_bubble.h
     ui/notify/desktop_notifier.cpp
     ui/notify/desktop_notifier.h
+    ui/notify/feedback_haptics.cpp
+    ui/notify/feedback_haptics.h
     ui/notify/led_vibrator.cpp
     ui/notify/led_vibrator.h
     ui/notify/message_notification.cpp
@@ -205,6 +209,8 @@ set(ZUL_UI_SHELL_SOURCES
     ui/shell/app.h
     ui/shell/platform_services.cpp
     ui/shell/platform_services.h
+    ui/shell/sleep_watcher.cpp
+    ui/shell/sleep_watcher.h
     ui/shell/single_instance.cpp
     ui/shell/single_instance.h
     ui/shell/stall_monitor.cpp

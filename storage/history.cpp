@@ -429,9 +429,13 @@ EventPtr CHistory::AddEvent(uint8_t kind, uint8_t direction, const std::u16strin
         if (ChatOpen()) NoteScrollToEnd();
     }
     if (message) contact_.Redraw();
-    if (message && incoming && !ChatSeen()) {
+    if (message && incoming) {
         if (INewMessageNotifier* notifier = NewMessageNotifier()) {
-            notifier->NotifyNewMessage(contact_, u"<b>" + contact_.DisplayName() + u"</b> " + text);
+            if (!ChatSeen())
+                notifier->NotifyNewMessage(contact_,
+                                           u"<b>" + contact_.DisplayName() + u"</b> " + text);
+            else
+                notifier->NotifySeenMessage(contact_);
         }
     }
     return event;

@@ -81,6 +81,8 @@ class INewMessageNotifier {
     virtual ~INewMessageNotifier() = default;
     // `text` is "<b>" + display name + "</b> " + the message.
     virtual void NotifyNewMessage(CContact& contact, const std::u16string& text) = 0;
+    // A message to the chat the user is looking at: no notification, at most a sound.
+    virtual void NotifySeenMessage(CContact& contact) {}
 };
 void SetNewMessageNotifier(INewMessageNotifier* notifier);
 INewMessageNotifier* NewMessageNotifier();

@@ -49,6 +49,7 @@ const OptionRow kOptionTable[] = {
     {COptions::kNotifVCount, u"NotifVCount", &COptions::NotifVCount, 2, kMin, kMax, false},
     {COptions::kNotifVDuration, u"NotifVDuration", &COptions::NotifVDuration, 100, kMin, kMax, false},
     {COptions::kNotifSoundOn, u"NotifSoundOn", &COptions::NotifSoundOn, 1, kMin, kMax, true},
+    {COptions::kNotifSoundInChat, u"NotifSoundInChat", &COptions::NotifSoundInChat, 0, 0, 1, false},
     {COptions::kWindowWidth, u"WindowWidth", &COptions::WindowWidth, 0, 0, 32767, false},
     {COptions::kWindowHeight, u"WindowHeight", &COptions::WindowHeight, 0, 0, 32767, false},
     {COptions::kWindowX, u"WindowX", &COptions::WindowX, 0, -32768, 32767, false},

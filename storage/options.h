@@ -64,6 +64,7 @@ class COptions {
         kScrollbarOffset = 503,
         kTransparencyValue = 504,
         kColourScheme = 505,
+        kNotifSoundInChat = 530,
         kNotifSound = 602,
         kNotifVCount = 603,
         kNotifVDuration = 604,
@@ -112,6 +113,9 @@ class COptions {
     OptionInt NotifVDuration;
     // A new message plays the sound (NotifSound) when on.
     OptionInt NotifSoundOn;
+    // A message to the chat the user is looking at plays the sound too (it never shows a
+    // notification).
+    OptionInt NotifSoundInChat;
     // The main window's size and place when the client last ended (0 x 0: never stored).
     OptionInt WindowWidth;
     OptionInt WindowHeight;

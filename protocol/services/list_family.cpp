@@ -548,11 +548,13 @@ void HandleAuthRequest(COscar& session, const COscarPacket& frame) {
     if (!body) return;
     std::u16string text = ResString(kStrAuthAsked);
     if (!body->reason.empty()) text += u" " + body->reason;
-    session.OnMessageReceived(body->login, kStatusOffline, text, 0);
-    if (ContactPtr contact = session.Contacts().FindContact(&session, body->login)) {
-        contact->SetAuthAsked(true);
-        contact->Redraw();
-    }
+    // The contact carries the question before its message tells of it, so that the message's
+    // notification offers the answers.
+    const ContactPtr contact = session.SenderContact(body->login, kStatusOffline);
+    if (!contact) return;
+    contact->SetAuthAsked(true);
+    contact->AddMessage(evdir::kIncoming, text, 0, contact->Status(), contact->Mood());
+    contact->Redraw();
 }
 
 // SNAC(0x13,0x1B): the answer to our request. Granted clears the awaiting mark; either way

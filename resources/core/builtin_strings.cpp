@@ -210,6 +210,7 @@ constexpr BuiltinStringEntry kTable[] = {
     {1074, u"Awaiting authorisation"},
     {1097, u"You account being used on another computer."},
     {1099, u"Unknown error (%d)"},
+    {1150, u"Reply"},
     {1180, u"Sign on here"},
     {1181, u"Profile..."},
     {1182, u"Profile"},

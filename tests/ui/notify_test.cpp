@@ -555,7 +555,7 @@ TEST_F(DBusNotifyTest, ThreeMessagesUpdateOneNotification) {
     EXPECT_EQ(dbusBubble->ServerId(), notes[0].id);
 
     notification->RemoveNotification();
-    EXPECT_EQ(service.Closed(), std::vector<uint>{notes[0].id});
+    EXPECT_TRUE(WaitUntil([&] { return service.Closed() == std::vector<uint>{notes[0].id}; }));
     EXPECT_EQ(dbusBubble->ServerId(), 0u);
 }
 
@@ -605,7 +605,7 @@ TEST_F(DBusNotifyTest, ActionsArriveAsTheSoftKeyCommands) {
     EXPECT_EQ(window.CurrentIndex(), 1);
     EXPECT_TRUE(window.isVisible());
     EXPECT_FALSE(notification->Shown());
-    EXPECT_EQ(service.Closed(), std::vector<uint>{id});
+    EXPECT_TRUE(WaitUntil([&] { return service.Closed() == std::vector<uint>{id}; }));
 }
 
 TEST_F(DBusNotifyTest, OpenGoesToTheChatOfTheNewestSender) {
@@ -686,7 +686,7 @@ TEST_F(DBusNotifyTest, TheDesktopNotifierWiresTheKeysToTheWindow) {
         EXPECT_FALSE(notifier.Notification().Shown());
         window.SetHooks({});
     }
-    EXPECT_EQ(service.Closed().size(), 2u);
+    EXPECT_TRUE(WaitUntil([&] { return service.Closed().size() == 2u; }));
 }
 
 TEST_F(DBusNotifyTest, ABubbleClosedByTheServiceIsForgotten) {

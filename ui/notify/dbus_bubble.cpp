@@ -185,7 +185,8 @@ void DBusBubble::Remove(const BubbleRecord&) {
         QString::fromLatin1(kService), QString::fromLatin1(kPath), QString::fromLatin1(kInterface),
         QStringLiteral("CloseNotification"));
     call << static_cast<uint>(id);
-    bus_.call(call, QDBus::Block, kCallTimeoutMs);
+    // Removals come from the window thread: sent without waiting for the answer.
+    bus_.send(call);
 }
 
 void DBusBubble::OnActionInvoked(uint id, const QString& key) {

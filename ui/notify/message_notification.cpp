@@ -87,23 +87,38 @@ void MessageNotification::NotifyNewMessage(CContact& contact, const std::u16stri
     // they are taken apart again and escaped before the bubble shows them.
     const std::u16string name = contact.DisplayName();
     const std::u16string lead = u"<b>" + name + u"</b> ";
-    std::u16string safe =
-        text.starts_with(lead)
-            ? MessageBubbleText(name, std::u16string_view(text).substr(lead.size()))
-            : EscapeMarkup(text);
+    Queued item;
+    item.sender = Sender{contact.AccountID(), contact.Login()};
+    item.name = name;
+    if (text.starts_with(lead)) {
+        item.message = text.substr(lead.size());
+        item.bubble = MessageBubbleText(name, item.message);
+    } else {
+        item.message = text;
+        item.bubble = EscapeMarkup(text);
+    }
     {
         std::lock_guard lock(queueMutex_);
         if (stopping_ || queued_.size() >= kQueueLimit) return;
-        queued_.push_back(std::move(safe));
-        lastSender_ = Sender{contact.AccountID(), contact.Login()};
+        lastSender_ = item.sender;
+        queued_.push_back(std::move(item));
         if (!delivery_.joinable()) delivery_ = std::thread([this] { DeliveryLoop(); });
     }
     queueChanged_.notify_all();
 }
 
+void MessageNotification::NotifySeenMessage(CContact&) {
+    const COptions& o = Options();
+    if (!windowExists_.load() || !o.NotifSoundInChat || !o.NotifSoundOn) return;
+    AlertParameters params;
+    params.sound = o.NotifSound;
+    params.vibrate = false;
+    StartAlert(params);
+}
+
 void MessageNotification::DeliveryLoop() {
     for (;;) {
-        std::vector<std::u16string> batch;
+        std::vector<Queued> batch;
         {
             std::unique_lock lock(queueMutex_);
             queueChanged_.wait(lock, [this] { return !queued_.empty() || stopping_; });
@@ -118,11 +133,14 @@ void MessageNotification::DeliveryLoop() {
             const std::u16string open = ResString(kTextOpen);
             std::lock_guard lock(lock_);
             if (windowExists_.load()) {
-                for (const std::u16string& text : batch)
-                    ShowLocked(kIcon, title, dismiss, open, text);
-                if (!bubble_.Inhibited())
-                    StartAlert(AlertParameters{o.NotifVDuration, o.NotifVCount, 1,
-                                               o.NotifSoundOn ? o.NotifSound : std::u16string()});
+                for (const Queued& item : batch) {
+                    if (sink_.show)
+                        sink_.show(item.sender, item.name, item.message);
+                    else
+                        ShowLocked(kIcon, title, dismiss, open, item.bubble);
+                }
+                StartAlert(AlertParameters{o.NotifVDuration, o.NotifVCount, 1,
+                                           o.NotifSoundOn ? o.NotifSound : std::u16string()});
             }
         }
         {
@@ -141,7 +159,7 @@ void MessageNotification::NotifyNewMessage(int icon, const std::u16string& title
     std::lock_guard lock(lock_);
     if (!windowExists_.load()) return;
     ShowLocked(icon, title, firstKey, secondKey, text);
-    if (!bubble_.Inhibited()) StartAlert(AlertParameters{duration, count, 1, sound});
+    StartAlert(AlertParameters{duration, count, 1, sound});
 }
 
 void MessageNotification::ShowLocked(int icon, const std::u16string& title,
@@ -188,6 +206,8 @@ void MessageNotification::ClearLocked() {
 void MessageNotification::RemoveNotification() {
     // A running alert stops at its next slice; nothing here waits for it.
     alertGeneration_.fetch_add(1);
+    devices_.StopHaptic();
+    if (sink_.removeAll) sink_.removeAll();
     std::lock_guard lock(lock_);
     if (record_.id == 0) return;
     bubble_.Remove(record_);
@@ -263,9 +283,12 @@ bool MessageNotification::AlertSleep(int ms, uint64_t generation) {
 void MessageNotification::RunAlert(AlertParameters params, uint64_t generation) {
     std::lock_guard lock(alertMutex_);
     if (alertGeneration_.load() != generation) return;
+    // The desktop's do-not-disturb: asked here, where waiting for the service blocks nobody.
+    if (bubble_.Inhibited()) return;
     if (!params.sound.empty()) devices_.PlaySound(params.sound);
-    if (devices_.SilentMode()) return;
+    if (!params.vibrate || devices_.SilentMode()) return;
     if (params.duration <= 0 || params.duration > kMaxPulseMs || params.count > kMaxPulses) return;
+    if (devices_.Haptic(params.count, params.duration)) return;
     for (int32_t i = 0; i < params.count; ++i) {
         devices_.SetVibrator(params.device, true);
         const bool going = AlertSleep(params.duration, generation);

@@ -78,6 +78,7 @@ struct AlertParameters {
     int32_t count = 0;     // pulses (NotifVCount)
     int device = 1;        // the vibrator's notification device
     std::u16string sound;  // NotifSound
+    bool vibrate = true;   // false: the sound alone
 };
 
 // The device side of an alert.
@@ -90,6 +91,11 @@ class IAlertDevices {
     virtual bool SilentMode() = 0;
     virtual void SetVibrator(int device, bool on) = 0;
     virtual void Sleep(int ms) = 0;
+    // The whole vibration of an alert (its pulses' count and length) handed to a haptics
+    // service in one go; false when none takes it, and the pulses are given one by one.
+    virtual bool Haptic(int32_t count, int32_t duration) { return false; }
+    // Ends what the haptics service still plays (never waits).
+    virtual void StopHaptic() {}
 };
 
 class MessageNotification : public INewMessageNotifier {
@@ -118,6 +124,9 @@ class MessageNotification : public INewMessageNotifier {
     // The history's call for an incoming message: escapes the name and the message and
     // queues them for the delivery thread; it never waits for the notification lock.
     void NotifyNewMessage(CContact& contact, const std::u16string& text) override;
+    // A message to the chat the user is looking at: no bubble, and the sound alone when the
+    // options ask for it (NotifSoundInChat).
+    void NotifySeenMessage(CContact& contact) override;
     void RemoveNotification();
     // The shell took the bubble away by itself (the user closed it there).
     void BubbleClosed();
@@ -133,6 +142,16 @@ class MessageNotification : public INewMessageNotifier {
         std::u16string login;
     };
     Sender LastSender() const;
+    // Where each contact's messages get a notification of their own: the history's messages
+    // go to `show` (on the delivery thread; it must return at once) instead of the bubble, and
+    // a removal of the notification calls `removeAll`. Set before the first message.
+    struct ContactSink {
+        std::function<void(const Sender&, const std::u16string& name,
+                           const std::u16string& message)>
+            show;
+        std::function<void()> removeAll;
+    };
+    void SetContactSink(ContactSink sink) { sink_ = std::move(sink); }
     // Waits until the queued messages are shown and every alert thread started so far has
     // ended.
     void WaitForAlerts();
@@ -170,7 +189,14 @@ class MessageNotification : public INewMessageNotifier {
 
     mutable std::mutex queueMutex_;  // a leaf: guards the members below
     std::condition_variable queueChanged_;
-    std::vector<std::u16string> queued_;  // escaped bubble texts
+    struct Queued {
+        Sender sender;
+        std::u16string name;
+        std::u16string message;  // as received
+        std::u16string bubble;   // the escaped bubble text
+    };
+    std::vector<Queued> queued_;
+    ContactSink sink_;
     Sender lastSender_;
     bool delivering_ = false;
     bool stopping_ = false;

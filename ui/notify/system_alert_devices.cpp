@@ -2,6 +2,7 @@
 
 #include "platform/registry.h"
 #include "platform/tick.h"
+#include "ui/notify/feedback_haptics.h"
 #include "ui/notify/sound_player.h"
 
 namespace zul {
@@ -26,6 +27,16 @@ void SystemAlertDevices::SetVibrator(int device, bool on) {
 
 void SystemAlertDevices::Sleep(int ms) {
     if (ms > 0) SleepMs(static_cast<uint32_t>(ms));
+}
+
+bool SystemAlertDevices::Haptic(int32_t count, int32_t duration) {
+    if (haptics_ == nullptr) return false;
+    const std::optional<HapticEvent> event = HapticEventForPulses(count, duration);
+    return event && haptics_->Trigger(*event);
+}
+
+void SystemAlertDevices::StopHaptic() {
+    if (haptics_ != nullptr) haptics_->Stop();
 }
 
 }  // namespace zul

@@ -1,5 +1,6 @@
 // SystemAlertDevices: the alert's device side on this system: the sound through a
-// SoundPlayer, the silent profile from the registry stand-in, the vibrator as a LED.
+// SoundPlayer, the silent profile from the registry stand-in, the vibration through the
+// haptic feedback daemon where it runs, else the vibrator as a LED.
 #pragma once
 
 #include "ui/notify/led_vibrator.h"
@@ -7,6 +8,7 @@
 
 namespace zul {
 
+class FeedbackHaptics;
 class SoundPlayer;
 
 // The registry value that holds the device's notification profile; 2 is silent.
@@ -24,8 +26,13 @@ class SystemAlertDevices : public IAlertDevices {
     bool SilentMode() override;
     void SetVibrator(int device, bool on) override;
     void Sleep(int ms) override;
+    bool Haptic(int32_t count, int32_t duration) override;
+    void StopHaptic() override;
+    // The daemon that takes the vibration while it runs (null: the LED always).
+    void SetHaptics(FeedbackHaptics* haptics) { haptics_ = haptics; }
 
   private:
+    FeedbackHaptics* haptics_ = nullptr;
     SoundPlayer& sound_;
     LedVibrator vibrator_;
 };

@@ -28,6 +28,7 @@
 #include "ui/notify/desktop_notifier.h"
 #include "ui/shell/platform_services.h"
 #include "ui/shell/single_instance.h"
+#include "ui/shell/sleep_watcher.h"
 #include "ui/shell/stall_monitor.h"
 #include "ui/texts/language_list.h"
 #include "ui/texts/ui_resources.h"
@@ -142,6 +143,13 @@ void ClientApp::BuildMainWindow() {
     contacts_ = std::make_unique<CContacts>();
     // Loading the accounts loads the contacts of the enabled ones and may start sessions.
     accounts_ = std::make_unique<CAccounts>(*contacts_, FolderOf(Database().Path()));
+    // The sessions sign off before the machine sleeps and on again after it.
+    sleepWatcher_ = std::make_unique<SleepWatcher>(SystemBusOrNone(), [this] {
+        std::vector<CAccount*> list;
+        if (accounts_ != nullptr)
+            for (const auto& account : accounts_->List()) list.push_back(account.get());
+        return list;
+    });
     accountsPage_ = std::make_unique<AccountsPage>(*accounts_);
     contactsPage_ = std::make_unique<ContactListPage>(*contacts_, *accounts_);
     accountsPage_->SetQuestionAsker([this](CAccount& account) { AnswerAccountQuestion(account); });
@@ -164,6 +172,10 @@ void ClientApp::BuildMainWindow() {
         if (contact == nullptr || contactsPage_ == nullptr) return false;
         contactsPage_->OpenChat(contact);
         return true;
+    };
+    notifier_->findContact = [this](const MessageNotification::Sender& sender) -> ContactPtr {
+        CAccount* account = accounts_ != nullptr ? accounts_->Find(sender.accountId) : nullptr;
+        return account != nullptr ? contacts_->FindContact(account, sender.login) : nullptr;
     };
     notifier_->InstallHooks(hooks);
     window_->SetHooks(std::move(hooks));
@@ -337,6 +349,7 @@ void ClientApp::ShutDown() {
         if (contactsPage_ != nullptr && window_->IndexOf(contactsPage_.get()) >= 0)
             window_->ShowPage(MainWindow::kJump, window_->IndexOf(contactsPage_.get()));
         accountsPage_.reset();
+        sleepWatcher_.reset();
         // No session reports to a page from here on; the pages go while their contacts'
         // accounts still exist.
         if (accounts_ != nullptr) accounts_->StopSessionsForExit();
@@ -350,6 +363,7 @@ void ClientApp::ShutDown() {
         window_.reset();
     }
     accountsPage_.reset();
+    sleepWatcher_.reset();
     accounts_.reset();
     contactsPage_.reset();
     notifier_.reset();

@@ -22,6 +22,7 @@ class DesktopNotifier;
 class LanguageModule;
 class MainWindow;
 class SingleInstance;
+class SleepWatcher;
 
 // Where the main window opens. A screen no wider than a phone's is filled (the window then
 // follows the available area as it changes: rotation, panels); elsewhere the window takes the
@@ -58,6 +59,7 @@ class ClientApp {
     CAccounts* Accounts() const { return accounts_.get(); }
     CContacts* Contacts() const { return contacts_.get(); }
     SingleInstance* Instance() const { return instance_.get(); }
+    SleepWatcher* Sleep() const { return sleepWatcher_.get(); }
     // Whether Qt's own texts were translated for the chosen language.
     bool QtTranslated() const { return qtTranslation_ != nullptr; }
     // The language module the run's menus, strings and dialogs come from (null: English).
@@ -92,6 +94,7 @@ class ClientApp {
     std::unique_ptr<DesktopNotifier> notifier_;
     std::unique_ptr<CContacts> contacts_;
     std::unique_ptr<CAccounts> accounts_;
+    std::unique_ptr<SleepWatcher> sleepWatcher_;
     std::unique_ptr<AccountsPage> accountsPage_;
     std::unique_ptr<ContactListPage> contactsPage_;
     std::string failure_;

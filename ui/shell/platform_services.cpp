@@ -108,6 +108,11 @@ QDBusConnection SessionBusOrNone() {
     return QDBusConnection(QStringLiteral("zul-no-session-bus"));
 }
 
+QDBusConnection SystemBusOrNone() {
+    if (SystemBusReachable()) return QDBusConnection::systemBus();
+    return QDBusConnection(QStringLiteral("zul-no-system-bus"));
+}
+
 uint32_t ConnectionStatusForNetworkManagerState(uint32_t state) {
     constexpr uint32_t kNmConnectedLocal = 50;
     constexpr uint32_t kNmConnectedSite = 60;

@@ -51,6 +51,9 @@ void RemoveKeepRunningInhibitor();
 // The session bus, or a connection that is not connected when no session bus can be there
 // (nothing then reaches the desktop's notifications).
 QDBusConnection SessionBusOrNone();
+// The system bus (at DBUS_SYSTEM_BUS_ADDRESS when that is set), or a connection that is not
+// connected when no system bus can be there.
+QDBusConnection SystemBusOrNone();
 // Short date and times with and without seconds in the system locale.
 void InstallTimeFormatter();
 
