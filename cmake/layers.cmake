@@ -67,6 +67,8 @@ set(ZUL_MODEL_SOURCES
     storage/history_event.cpp
     storage/options.cpp
     storage/options.h
+    storage/rooms.cpp
+    storage/rooms.h
     storage/sqlite_wrapper.cpp
     storage/sqlite_wrapper.h)
 set(ZUL_PROTOCOL_SOURCES

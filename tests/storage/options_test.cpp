@@ -46,6 +46,7 @@ const std::vector<std::pair<int, std::string>> kKeys = {
     {501, "ScrollbarAlways"},
     {503, "ScrollbarOffset"},
     {502, "ScrollbarWidth"},
+    {520, "RejoinRooms"},
     {602, "NotifSound"},
     {603, "NotifVCount"},
     {604, "NotifVDuration"},
@@ -167,7 +168,7 @@ TEST_F(OptionsTest, RowsOfNoSettingSurviveLoadsAndSaves) {
     ASSERT_TRUE(Options().SaveAll());
     ASSERT_TRUE(Options().SaveAll());
     EXPECT_EQ(Scalar(u"SELECT Value FROM Options WHERE ID=4 AND Description='Foreign'"), 9);
-    EXPECT_EQ(Scalar(u"SELECT count(*) FROM Options"), 39);  // every setting, and the foreign row
+    EXPECT_EQ(Scalar(u"SELECT count(*) FROM Options"), 40);  // every setting, and the foreign row
 }
 
 TEST_F(OptionsTest, ReadHelpersReportMissingRows) {
