@@ -75,6 +75,10 @@ set(ZUL_PROTOCOL_SOURCES
     protocol/oscar.cpp
     protocol/oscar.h
     protocol/services/buddy_family.cpp
+    protocol/services/chat_links.cpp
+    protocol/services/chat_links.h
+    protocol/services/chat_wire.cpp
+    protocol/services/chat_wire.h
     protocol/services/families.h
     protocol/services/list_download.h
     protocol/services/list_family.cpp

@@ -14,6 +14,7 @@
 #include "platform/resources.h"
 #include "platform/text.h"
 #include "protocol/oscar.h"
+#include "protocol/services/chat_links.h"
 #include "protocol/services/families.h"
 #include "protocol/services/message_parse.h"
 #include "protocol/transport/packet.h"
@@ -54,6 +55,7 @@ bool PlausibleSendTime(uint32_t sentAt) {
 }
 
 void HandleIncomingMessage(COscar& session, const COscarPacket& frame) {
+    if (session.Chat().HandleInvitation(frame)) return;
     std::optional<IncomingMessage> message = ParseIncomingMessage(frame.snacData());
     if (!message) {
         WriteLog(kGeneralLog, u"SNAC(0x04,0x07): message without readable text, not stored");
