@@ -280,6 +280,7 @@ void ChatLinks::CloseAll() {
     links_.clear();
     watched_.clear();
     waitingForNav_.clear();
+    byReference_.clear();
     navAsked_ = false;
     rejoined_ = false;
     for (const RoomPtr& room : session_.Rooms().All()) {
@@ -298,8 +299,8 @@ void ChatLinks::Idle() {
         }
     }
     for (const PendingRequest& request : session_.Pending().TakeExpired(
-             {kPendingNavService, kPendingRoomService, kPendingCreateRoom}, GetTick(),
-             kAnswerTimeoutMs)) {
+             {kPendingNavService, kPendingRoomService, kPendingCreateRoom, kPendingRoomInfo},
+             GetTick(), kAnswerTimeoutMs)) {
         if (request.kind == kPendingNavService) {
             navAsked_ = false;
             std::vector<int64_t> waiting;
@@ -471,7 +472,12 @@ void ChatLinks::LinkReady(Link& link) {
         waiting.swap(waitingForNav_);
         for (int64_t id : waiting) {
             RoomPtr room = session_.Rooms().Find(id);
-            if (room && room->State() == RoomState::kJoining) SendCreate(room);
+            if (!room || room->State() != RoomState::kJoining) continue;
+            if (std::erase(byReference_, id) > 0) {
+                SendRoomInfoRequest(room);
+            } else {
+                SendCreate(room);
+            }
         }
         return;
     }
@@ -486,12 +492,13 @@ void ChatLinks::HandleNavFrame(Link& link, COscarPacket& frame) {
         pending = session_.Pending().Find(static_cast<uint16_t>(requestId));
     }
     const bool create = pending && pending->kind == kPendingCreateRoom;
-    if (create) session_.Pending().Remove(pending->id);
-    RoomPtr room = create ? RoomOf(pending->data) : nullptr;
+    const bool info = pending && pending->kind == kPendingRoomInfo;
+    if (create || info) session_.Pending().Remove(pending->id);
+    RoomPtr room = create || info ? RoomOf(pending->data) : nullptr;
     switch (frame.subtype()) {
         case 0x09: {
             const NavInfo nav = ParseNavInfo(frame.snacData());
-            if (!create) {
+            if (!room) {
                 if (nav.maxRooms) WriteLogFormat(kGeneralLog, u"Rooms at once: %d", *nav.maxRooms);
                 break;
             }
@@ -506,7 +513,12 @@ void ChatLinks::HandleNavFrame(Link& link, COscarPacket& frame) {
             break;
         }
         case 0x01:
-            if (room) Fail(room, ResString(kStrRoomRefused));
+            // A navigation that does not know the invitation's room may still let us in.
+            if (info && room && room->State() == RoomState::kJoining) {
+                AskForRoom(room);
+            } else if (room) {
+                Fail(room, ResString(kStrRoomRefused));
+            }
             break;
         default:
             break;
@@ -616,6 +628,7 @@ void ChatLinks::RunCommand(CAccount::RoomCommand& command) {
 
 void ChatLinks::Fail(const RoomPtr& room, std::u16string problem) {
     std::erase(waitingForNav_, room->Id());
+    std::erase(byReference_, room->Id());
     if (Link* link = RoomLink(room->Id())) Drop(*link, problem);
     if (room->State() == RoomState::kOut && problem.empty()) return;
     room->SetState(RoomState::kFailed, problem);
@@ -630,11 +643,20 @@ void ChatLinks::Join(const RoomPtr& room) {
     }
     if (!room->Kept()) room->SetKept(true);
     room->SetState(RoomState::kJoining);
+    WaitForNavigation(room, false);
+}
+
+void ChatLinks::WaitForNavigation(const RoomPtr& room, bool byReference) {
     if (Link* nav = NavLink(); nav && nav->ready) {
-        SendCreate(room);
+        if (byReference) {
+            SendRoomInfoRequest(room);
+        } else {
+            SendCreate(room);
+        }
         return;
     }
     waitingForNav_.push_back(room->Id());
+    if (byReference) byReference_.push_back(room->Id());
     AskForNavigation();
 }
 
@@ -658,6 +680,17 @@ void ChatLinks::SendCreate(const RoomPtr& room) {
     Queue(*nav, request);
 }
 
+void ChatLinks::SendRoomInfoRequest(const RoomPtr& room) {
+    Link* nav = NavLink();
+    const std::optional<RoomRef> ref = room->Ref();
+    if (!nav || !ref) return;
+    const uint16_t id = session_.Pending().Add(kPendingRoomInfo, room->Name(), IdBytes(room->Id()));
+    COscarPacket request = COscarPacket::Snac(kNavFamily, 0x04, id);
+    AppendRoomRef(request, *ref);
+    request.AppendU8(0x01);  // detail level
+    Queue(*nav, request);
+}
+
 void ChatLinks::AskForRoom(const RoomPtr& room) {
     const std::optional<RoomRef> ref = room->Ref();
     if (!ref) return;
@@ -672,6 +705,7 @@ void ChatLinks::AskForRoom(const RoomPtr& room) {
 
 void ChatLinks::Leave(const RoomPtr& room) {
     std::erase(waitingForNav_, room->Id());
+    std::erase(byReference_, room->Id());
     room->SetKept(false);
     room->SetState(RoomState::kOut);
     for (auto it = links_.begin(); it != links_.end(); ++it) {
@@ -742,7 +776,8 @@ void ChatLinks::Accept(uint32_t id) {
     room->SetRef(invitation->ref);
     if (!room->Kept()) room->SetKept(true);
     room->SetState(RoomState::kJoining);
-    AskForRoom(room);
+    // Servers let a room in once its navigation has been asked about it, as other clients do.
+    WaitForNavigation(room, true);
 }
 
 void ChatLinks::Decline(uint32_t id) {

@@ -28,6 +28,7 @@ class COscarPacket;
 constexpr uint32_t kPendingNavService = 0x0001000D;
 constexpr uint32_t kPendingRoomService = 0x0001000E;
 constexpr uint32_t kPendingCreateRoom = 0x000D0008;
+constexpr uint32_t kPendingRoomInfo = 0x000D0004;
 
 class ChatLinks {
   public:
@@ -96,7 +97,10 @@ class ChatLinks {
     void Accept(uint32_t invitation);
     void Decline(uint32_t invitation);
     void AskForNavigation();
+    // Asks the navigation for the room: by name, or by the reference of an invitation.
     void SendCreate(const RoomPtr& room);
+    void SendRoomInfoRequest(const RoomPtr& room);
+    void WaitForNavigation(const RoomPtr& room, bool byReference);
     void AskForRoom(const RoomPtr& room);
     void Fail(const RoomPtr& room, std::u16string problem);
     size_t ActiveRooms() const;
@@ -107,7 +111,8 @@ class ChatLinks {
     COscar& session_;
     std::vector<std::unique_ptr<Link>> links_;
     std::vector<Link*> watched_;
-    std::vector<int64_t> waitingForNav_;  // rooms whose create waits for the navigation
+    std::vector<int64_t> waitingForNav_;  // rooms whose request waits for the navigation
+    std::vector<int64_t> byReference_;    // rooms asked for by an invitation's reference
     bool navAsked_ = false;
     bool rejoined_ = false;
 };

@@ -206,6 +206,10 @@ TEST_F(ChatRoomTest, InvitationsGoOutAndComeInAsChatRendezvous) {
     h_.Account().RequestRoom(Command::Answer(invitations[1].id, true));
     RoomPtr den = WaitForState(u"Den", RoomState::kIn);
     ASSERT_TRUE(den);
+    // The navigation is asked about the invitation's room before the room's service.
+    auto info = chat_.Server().WaitForFrame(ScriptedServer::IsSnac(0x0D, 0x04));
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->snacData(), test::Concat({test::RoomRefWire(4, "4-0-Den", 0), {0x01}}));
     EXPECT_TRUE(chat_.RoomConnection("4-0-Den"));
     EXPECT_TRUE(Rooms().Invitations().empty());
     EXPECT_FALSE(Rooms().Find(4, u"Attic"));

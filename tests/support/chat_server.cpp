@@ -79,6 +79,17 @@ ChatServer::ChatServer() : server_(true) {
     });
     server_.OnFrame(ScriptedServer::IsSnac(0x0D, 0x08),
                     [this](const ReceivedFrame& f) { return Create(f); });
+    // A room asked for by its reference: exchange, cookie, instance, detail level.
+    server_.OnFrame(ScriptedServer::IsSnac(0x0D, 0x04), [](const ReceivedFrame& f) {
+        const Bytes body = f.snacData();
+        if (body.size() < 3 || body.size() < 3u + body[2] + 3u) return Reply();
+        const std::string cookie(body.begin() + 3, body.begin() + 3 + body[2]);
+        const size_t dash = cookie.find('-', cookie.find('-') + 1);
+        const std::string name = dash == std::string::npos ? cookie : cookie.substr(dash + 1);
+        ByteWriter reply;
+        reply.Tlv(0x0004, RoomInfoWire(Be16(body, 0), cookie, name));
+        return Reply({SnacFrame(0x0D, 0x09, reply.bytes, f.requestId())});
+    });
 }
 
 void ChatServer::ServeRedirectsOn(ScriptedServer& service) {
