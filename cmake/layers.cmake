@@ -174,6 +174,9 @@ set(ZUL_UI_VIEWS_SOURCES
     ui/views/contact_list_parts.h
     ui/views/contact_order.cpp
     ui/views/contact_order.h
+    ui/views/room_page.cpp
+    ui/views/room_page.h
+    ui/views/room_page_list.cpp
     ui/views/details_page.cpp
     ui/views/details_page.h
     ui/views/emoji_picker.cpp

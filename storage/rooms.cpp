@@ -200,12 +200,28 @@ std::vector<RoomEvent> CRoom::Recent() {
     return recent_;
 }
 
+std::optional<std::vector<RoomEvent>> CRoom::TryRecent() {
+    {
+        std::lock_guard lock(mutex_);
+        if (recentLoaded_) return recent_;
+    }
+    std::unique_lock db(Database().Mutex(), std::try_to_lock);
+    if (!db.owns_lock()) return std::nullopt;
+    std::lock_guard lock(mutex_);
+    if (!recentLoaded_) LoadRecentLocked();
+    return recent_;
+}
+
 void CRoomList::Touch() {
     version_.fetch_add(1);
     PublishRepaint();
 }
 
 bool CRoomList::Load() {
+    {
+        std::lock_guard lock(mutex_);
+        if (loaded_) return true;
+    }
     std::vector<RoomPtr> read;
     const bool ok = DbWork(u"CRoomList::Load(): ", [&] {
         std::lock_guard db(Database().Mutex());

@@ -82,6 +82,9 @@ class CRoom {
     bool AddEvent(RoomEvent event);
     // The newest events, oldest first (read from the profile the first time).
     std::vector<RoomEvent> Recent();
+    // The same without waiting: nothing while the first read would wait for the profile
+    // (the window asks again on its next tick).
+    std::optional<std::vector<RoomEvent>> TryRecent();
     // Grows with every change; a page compares it to redraw.
     uint32_t Version() const { return version_.load(); }
 
