@@ -102,6 +102,7 @@ class RoomsPage : public ViewPage {
     void LayoutContent(int width) override;
     void DrawRect(QPainter& painter, const QRect& rect) override;
     ListItem* ItemAt(int x, int y) override;
+    void OnTap(int x, int y) override;
     QString EmptyText() override;
     void FillMenuPopup(QMenu& menu, QAction* before) override;
     void Command(int id) override;

@@ -31,8 +31,8 @@ QString RoomText(const CRoom& room) {
     QString state;
     switch (room.State()) {
         case RoomState::kIn:
-            state = ResText(kTextMembers).replace(QStringLiteral("%d"),
-                                                  QString::number(room.MemberCount()));
+            state = ResText(kTextMembers)
+                        .replace(QStringLiteral("%d"), QString::number(room.MemberCount()));
             break;
         case RoomState::kJoining:
             state = ResText(kTextJoining);
@@ -52,7 +52,8 @@ QString InvitationText(const RoomInvitation& invitation) {
     text.replace(text.indexOf(QStringLiteral("%s")), 2, SingleLine(invitation.from));
     const int second = text.indexOf(QStringLiteral("%s"));
     if (second >= 0) text.replace(second, 2, SingleLine(invitation.roomName));
-    if (invitation.stranger) text += QStringLiteral(" (") + ResText(kTextStranger) + QStringLiteral(")");
+    if (invitation.stranger)
+        text += QStringLiteral(" (") + ResText(kTextStranger) + QStringLiteral(")");
     if (!invitation.problem.empty()) text += QStringLiteral(": ") + SingleLine(invitation.problem);
     return text;
 }
@@ -190,8 +191,8 @@ void RoomsPage::DrawRect(QPainter& painter, const QRect& rect) {
         painter.fillRect(headerRect_, ItemBackground(false, focused));
         SelectFont(painter, kRowLevel, true);
         painter.setPen(ItemTextColour(false, focused, true));
-        painter.drawText(headerRect_.adjusted(margin, 0, -margin, 0), Qt::AlignVCenter | Qt::AlignLeft,
-                         ResText(kTextRooms));
+        painter.drawText(headerRect_.adjusted(margin, 0, -margin, 0),
+                         Qt::AlignVCenter | Qt::AlignLeft, ResText(kTextRooms));
     }
     for (const auto& row : rows_) {
         const QRect r = row->Rect();
@@ -210,6 +211,17 @@ ListItem* RoomsPage::ItemAt(int x, int y) {
     for (const auto& row : rows_)
         if (row->Rect().contains(x, y)) return row.get();
     return nullptr;
+}
+
+void RoomsPage::OnTap(int x, int y) {
+    // A tap opens the room, or answers the invitation, at once.
+    ListItem* row = ItemAt(x, y);
+    if (row == nullptr) {
+        ViewPage::OnTap(x, y);
+        return;
+    }
+    FocusItem(row);
+    ActivateFocused(ListItem::kByPointer);
 }
 
 QString RoomsPage::EmptyText() {
