@@ -310,6 +310,8 @@ bool CAccount::dbLoadContacts_Grouped() {
 bool CAccount::LoadContacts() {
     if (dbLoadGroups() && dbLoadContacts_Grouped()) {
         contacts_.CompactIndex();
+        // The rooms are read with the contacts: a sign-on that joins them reads nothing more.
+        Rooms();
         SetLoaded(true);
         contacts_.Rebuild();
         return true;

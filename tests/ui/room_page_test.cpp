@@ -67,7 +67,8 @@ TEST_F(RoomPageTest, RoomsAndInvitationsAreListedAndWhatTheUserDoesReachesTheAcc
 
     EXPECT_TRUE(page->EditorNotification(1, QStringLiteral("hi all")));
     EXPECT_FALSE(page->EditorNotification(1, QStringLiteral("   ")));
-    SetAskTextHandler([](const QString&) -> std::optional<QString> { return QStringLiteral(" Bob "); });
+    SetAskTextHandler(
+        [](const QString&) -> std::optional<QString> { return QStringLiteral(" Bob "); });
     page->Command(roomcmd::kInvite);
     EXPECT_TRUE(page->GoBack());
     RunSlide();
@@ -76,7 +77,8 @@ TEST_F(RoomPageTest, RoomsAndInvitationsAreListedAndWhatTheUserDoesReachesTheAcc
     SetAskChoiceHandler([](const QStringList&) -> std::optional<int> { return 0; });
     rooms->FocusItem(rooms->Rows()[1].get());
     rooms->ActivateFocused(ListItem::kByKey);
-    SetAskTextHandler([](const QString&) -> std::optional<QString> { return QStringLiteral(" Attic "); });
+    SetAskTextHandler(
+        [](const QString&) -> std::optional<QString> { return QStringLiteral(" Attic "); });
     rooms->Command(roomcmd::kJoin);
     SetAskTextHandler({});
     SetAskChoiceHandler({});

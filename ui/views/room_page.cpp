@@ -38,7 +38,9 @@ QString WithName(int id, const std::u16string& name) {
 
 QString TimeOf(uint64_t fileTime) {
     const LocalTimeFields f = FileTimeToFields(fileTime);
-    return QStringLiteral("%1:%2").arg(f.hour, 2, 10, QLatin1Char('0')).arg(f.minute, 2, 10, QLatin1Char('0'));
+    return QStringLiteral("%1:%2")
+        .arg(f.hour, 2, 10, QLatin1Char('0'))
+        .arg(f.minute, 2, 10, QLatin1Char('0'));
 }
 
 }  // namespace
@@ -52,8 +54,8 @@ void RoomPage::UpdateCaption() {
     QString state;
     switch (room_->State()) {
         case RoomState::kIn:
-            state = ResText(kTextMembers).replace(QStringLiteral("%d"),
-                                                  QString::number(room_->MemberCount()));
+            state = ResText(kTextMembers)
+                        .replace(QStringLiteral("%d"), QString::number(room_->MemberCount()));
             break;
         case RoomState::kJoining:
             state = ResText(kTextJoining);
@@ -65,8 +67,8 @@ void RoomPage::UpdateCaption() {
             state = ResText(kTextNotIn);
             break;
     }
-    Caption().SetSubtitle(SingleLine(account_.Description()) + QStringLiteral(" \u00B7 ") + state, 4,
-                          false);
+    Caption().SetSubtitle(SingleLine(account_.Description()) + QStringLiteral(" \u00B7 ") + state,
+                          4, false);
 }
 
 void RoomPage::Collect() {
@@ -81,9 +83,9 @@ void RoomPage::Collect() {
         QStringList names;
         for (size_t i = 0; i < members.size() && i < kMembersNamed; ++i)
             names << SingleLine(members[i]);
-        QString line = ResText(kTextMembers).replace(QStringLiteral("%d"),
-                                                     QString::number(members.size())) +
-                       QStringLiteral(": ") + names.join(QStringLiteral(", "));
+        QString line =
+            ResText(kTextMembers).replace(QStringLiteral("%d"), QString::number(members.size())) +
+            QStringLiteral(": ") + names.join(QStringLiteral(", "));
         if (members.size() > kMembersNamed) line += QStringLiteral(", \u2026");
         lines_.push_back(line);
         grey_.push_back(true);
