@@ -310,6 +310,8 @@ bool CAccount::dbLoadContacts_Grouped() {
 bool CAccount::LoadContacts() {
     if (dbLoadGroups() && dbLoadContacts_Grouped()) {
         contacts_.CompactIndex();
+        // The rooms are read with the contacts: a sign-on that joins them reads nothing more.
+        Rooms();
         SetLoaded(true);
         contacts_.Rebuild();
         return true;
@@ -392,6 +394,79 @@ void CAccount::RequestAddContact(ContactToAdd contact) {
     std::lock_guard lock(addsMutex_);
     adds_.push_back(std::move(contact));
     WakeSession();
+}
+
+CRoomList& CAccount::Rooms() {
+    CRoomList* rooms = nullptr;
+    {
+        std::lock_guard lock(roomsMutex_);
+        if (!rooms_) rooms_ = std::make_unique<CRoomList>(ID());
+        rooms = rooms_.get();
+    }
+    rooms->Load();
+    return *rooms;
+}
+
+CAccount::RoomCommand CAccount::RoomCommand::Join(std::u16string name, uint16_t exchange) {
+    RoomCommand c;
+    c.kind = kJoin;
+    c.exchange = exchange;
+    c.name = std::move(name);
+    return c;
+}
+
+CAccount::RoomCommand CAccount::RoomCommand::Leave(int64_t room) {
+    RoomCommand c;
+    c.kind = kLeave;
+    c.room = room;
+    return c;
+}
+
+CAccount::RoomCommand CAccount::RoomCommand::Say(int64_t room, std::u16string text) {
+    RoomCommand c;
+    c.kind = kSay;
+    c.room = room;
+    c.text = std::move(text);
+    return c;
+}
+
+CAccount::RoomCommand CAccount::RoomCommand::Invite(int64_t room, std::u16string login,
+                                                    std::u16string text) {
+    RoomCommand c = Say(room, std::move(text));
+    c.kind = kInvite;
+    c.name = std::move(login);
+    return c;
+}
+
+CAccount::RoomCommand CAccount::RoomCommand::Answer(uint32_t invitation, bool accept) {
+    RoomCommand c;
+    c.kind = accept ? kAccept : kDecline;
+    c.invitation = invitation;
+    return c;
+}
+
+void CAccount::RequestRoom(RoomCommand command) {
+    if (!SessionRunning() &&
+        (command.kind == RoomCommand::kJoin || command.kind == RoomCommand::kLeave)) {
+        if (command.kind == RoomCommand::kJoin) {
+            Rooms().Open(command.exchange, command.name);
+        } else if (RoomPtr room = Rooms().Find(command.room)) {
+            room->SetKept(false);
+        }
+        return;
+    }
+    {
+        std::lock_guard lock(roomsMutex_);
+        roomCommands_.push_back(std::move(command));
+    }
+    WakeSession();
+}
+
+std::vector<CAccount::RoomCommand> CAccount::TakeRoomCommands() {
+    std::lock_guard lock(roomsMutex_);
+    std::vector<RoomCommand> taken;
+    taken.swap(roomCommands_);
+    return taken;
 }
 
 void CAccount::RequestGroupChange(GroupChange change) {

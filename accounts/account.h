@@ -27,6 +27,7 @@
 #include "accounts/account_data.h"
 #include "platform/tls.h"
 #include "platform/wake_signal.h"
+#include "storage/rooms.h"
 
 namespace zul {
 
@@ -148,6 +149,29 @@ class CAccount : public CAccountData {
     // The session thread: asks the contact for its authorisation (again), with a reason.
     virtual bool AskAuthorisation(CContact* contact, const std::u16string& reason) { return false; }
     virtual bool RequestShortDetails(const std::u16string& login, bool ownDetails) = 0;
+
+    // --- chat rooms -----------------------------------------------------------------------------
+    // The account's rooms and the invitations waiting for an answer (loaded on first use).
+    CRoomList& Rooms();
+    // What the user asks of the rooms; carried out by the session's idle pass, in order.
+    struct RoomCommand {
+        enum Kind { kJoin, kLeave, kSay, kInvite, kAccept, kDecline } kind = kJoin;
+        int64_t room = 0;         // kLeave, kSay, kInvite
+        uint32_t invitation = 0;  // kAccept, kDecline
+        uint16_t exchange = 4;    // kJoin
+        std::u16string name;      // kJoin: the room's name; kInvite: whom
+        std::u16string text;      // kSay, kInvite
+
+        static RoomCommand Join(std::u16string name, uint16_t exchange = 4);
+        static RoomCommand Leave(int64_t room);
+        static RoomCommand Say(int64_t room, std::u16string text);
+        static RoomCommand Invite(int64_t room, std::u16string login, std::u16string text);
+        static RoomCommand Answer(uint32_t invitation, bool accept);
+    };
+    // Any thread; returns at once. Offline, a join or a leave only changes whether the room is
+    // kept (joined at the next sign-on); the rest waits for the next sign-on.
+    void RequestRoom(RoomCommand command);
+    std::vector<RoomCommand> TakeRoomCommands();
 
     // --- the user's status note ----------------------------------------------------------------
     // Any thread: the new note is kept and saved; a signed-on session sends it with the
@@ -396,6 +420,9 @@ class CAccount : public CAccountData {
     CertificateQuestion question_;
     std::atomic<int> passwordQuestion_{0};
     std::atomic<bool> keyringClearPending_{false};
+    std::mutex roomsMutex_;  // a leaf: the two below
+    std::unique_ptr<CRoomList> rooms_;
+    std::vector<RoomCommand> roomCommands_;
 };
 
 // A login from the network that may become a contact: not empty, not too long, no control

@@ -67,12 +67,18 @@ set(ZUL_MODEL_SOURCES
     storage/history_event.cpp
     storage/options.cpp
     storage/options.h
+    storage/rooms.cpp
+    storage/rooms.h
     storage/sqlite_wrapper.cpp
     storage/sqlite_wrapper.h)
 set(ZUL_PROTOCOL_SOURCES
     protocol/oscar.cpp
     protocol/oscar.h
     protocol/services/buddy_family.cpp
+    protocol/services/chat_links.cpp
+    protocol/services/chat_links.h
+    protocol/services/chat_wire.cpp
+    protocol/services/chat_wire.h
     protocol/services/families.h
     protocol/services/list_download.h
     protocol/services/list_family.cpp
@@ -172,6 +178,9 @@ set(ZUL_UI_VIEWS_SOURCES
     ui/views/contact_list_parts.h
     ui/views/contact_order.cpp
     ui/views/contact_order.h
+    ui/views/room_page.cpp
+    ui/views/room_page.h
+    ui/views/room_page_list.cpp
     ui/views/details_page.cpp
     ui/views/details_page.h
     ui/views/emoji_picker.cpp

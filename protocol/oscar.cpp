@@ -6,6 +6,7 @@
 #include "platform/socket.h"
 #include "platform/text.h"
 #include "platform/tick.h"
+#include "protocol/services/chat_links.h"
 #include "protocol/services/families.h"
 #include "protocol/services/server_list_item.h"
 #include "protocol/transport/connection.h"
@@ -15,7 +16,8 @@
 namespace zul {
 
 COscar::COscar(const CAccountData& data, CContacts& contacts, std::string profileFolder)
-    : CAccount(data, contacts, std::move(profileFolder)) {
+    : CAccount(data, contacts, std::move(profileFolder)),
+      chat_(std::make_unique<ChatLinks>(*this)) {
     // An account that was online when it was last saved connects again in that status.
     if (Options().RestoreLastStatusesOnStart && Enabled() && LastStatus() != -1) {
         RequestStatus(LastStatus());
@@ -67,11 +69,16 @@ void COscar::CloseConnections() {
     // are given back under the send lock, so that no send reaches their numbers once they
     // are reused.
     ShutdownConnections();
-    std::lock_guard send(sendMutex_);
-    std::lock_guard lock(socketMutex_);
-    CloseSocket(serviceSocket_);
-    CloseSocket(avatarSocket_);
-    SetAvatarActive(false);
+    {
+        std::lock_guard send(sendMutex_);
+        std::lock_guard lock(socketMutex_);
+        CloseSocket(serviceSocket_);
+        CloseSocket(avatarSocket_);
+        SetAvatarActive(false);
+    }
+    // The rooms' links belong to the session thread. Their rooms are marked out with none of
+    // the session's locks held: that takes the profile's lock, which comes first.
+    chat_->CloseAll();
 }
 
 void COscar::DropAvatarConnection() {

@@ -25,6 +25,7 @@
 namespace zul {
 
 class COscarPacket;
+class ChatLinks;
 
 // Which of the session's two connections a frame travels on.
 enum class Link { Service, Avatar };
@@ -89,6 +90,9 @@ class COscar : public CAccount {
     // clear level (0: none), and the class's new level once it is sent.
     int64_t RateWaitMs(Link link, uint16_t family, uint16_t subtype);
     void RecordRateSend(Link link, uint16_t family, uint16_t subtype);
+    // The same for a table of classes of its own (a chat link's).
+    static int64_t RateWaitIn(RateClassTable& rates, uint16_t family, uint16_t subtype);
+    static void RecordRateSendIn(RateClassTable& rates, uint16_t family, uint16_t subtype);
     // Wakes the receive loop at once for work the user asked for (any thread).
     void WakeSession() override;
     // Runs `action` now, or after the commit when the calling thread is handling this
@@ -145,6 +149,8 @@ class COscar : public CAccount {
     }
     void SetAvatarSharesRates(bool shared) { avatarSharesRates_.store(shared); }
     PendingRequests& Pending() { return pending_; }
+    // The chat rooms' connections (session thread only).
+    ChatLinks& Chat() { return *chat_; }
     AvatarQueue& Avatars() { return avatarQueue_; }
     // Picture hashes announced in presence that wait to be compared with the stored pictures:
     // the comparison reads every picture, so it waits for a moment when no frames do, and a
@@ -319,6 +325,7 @@ class COscar : public CAccount {
     mutable std::mutex outMutex_;  // a leaf: the queues only
     std::deque<std::vector<uint8_t>> out_[2];
     std::atomic<bool> userWork_{false};
+    std::unique_ptr<ChatLinks> chat_;
 };
 
 // Registers COscar as the account kind for ICQ and AIM rows of the profile.

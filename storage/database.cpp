@@ -132,6 +132,20 @@ constexpr std::u16string_view kInitStatements[] = {
     // The unread messages alone: the list's load counts them for every contact in one walk.
     u"CREATE INDEX IF NOT EXISTS HistoryUnread ON History (AccID,ContactID) WHERE EventType=2 "
     u"AND Unread=1",
+    // Chat rooms of each account (Kept: joined again at sign-on) and what was said in them.
+    u"CREATE TABLE IF NOT EXISTS Rooms( ID INTEGER PRIMARY KEY, AccID INTEGER CHECK(AccID<>0), "
+    u"Exchange INTEGER, Name TEXT, Kept INTEGER)",
+    u"CREATE UNIQUE INDEX IF NOT EXISTS RoomsIndex1 ON Rooms (AccID,Exchange,Name)",
+    u"CREATE TABLE IF NOT EXISTS RoomHistory( ID INTEGER PRIMARY KEY, RoomID INTEGER, EventTime "
+    u"INTEGER, Kind INTEGER, Who TEXT, Message TEXT)",
+    u"CREATE INDEX IF NOT EXISTS RoomHistoryIndex1 ON RoomHistory (RoomID,ID)",
+    u"CREATE TRIGGER IF NOT EXISTS RoomsTrigger_OnAccountChange AFTER UPDATE OF ID ON Accounts "
+    u"FOR EACH ROW WHEN OLD.ID<>NEW.ID BEGIN UPDATE Rooms SET AccID=NEW.ID WHERE AccID=OLD.ID; "
+    u"END",
+    u"CREATE TRIGGER IF NOT EXISTS RoomsTrigger_OnAccountDelete AFTER DELETE ON Accounts FOR "
+    u"EACH ROW BEGIN DELETE FROM Rooms WHERE AccID=OLD.ID; END",
+    u"CREATE TRIGGER IF NOT EXISTS RoomsTrigger_OnDelete AFTER DELETE ON Rooms FOR EACH ROW "
+    u"BEGIN DELETE FROM RoomHistory WHERE RoomID=OLD.ID; END",
 };
 
 // The part of the profile read through a mapping while CMappedReads lives (the rest, if any,

@@ -45,6 +45,7 @@ const OptionRow kOptionTable[] = {
     {COptions::kScrollbarAlways, u"ScrollbarAlways", &COptions::ScrollbarAlways, 0, kMin, kMax, false},
     {COptions::kScrollbarOffset, u"ScrollbarOffset", &COptions::ScrollbarOffset, 0, kMin, kMax, false},
     {COptions::kScrollbarWidth, u"ScrollbarWidth", &COptions::ScrollbarWidth, 4, kMin, kMax, false},
+    {COptions::kRejoinRooms, u"RejoinRooms", &COptions::RejoinRooms, 1, 0, 1, false},
     {COptions::kNotifSound, u"NotifSound", nullptr, 0, kMin, kMax, false},
     {COptions::kNotifVCount, u"NotifVCount", &COptions::NotifVCount, 2, kMin, kMax, false},
     {COptions::kNotifVDuration, u"NotifVDuration", &COptions::NotifVDuration, 100, kMin, kMax, false},

@@ -64,6 +64,7 @@ class COptions {
         kScrollbarOffset = 503,
         kTransparencyValue = 504,
         kColourScheme = 505,
+        kRejoinRooms = 520,
         kNotifSoundInChat = 530,
         kNotifSound = 602,
         kNotifVCount = 603,
@@ -109,6 +110,8 @@ class COptions {
     OptionInt TransparencyValue;
     // 0: the desktop's colours, 1: light, 2: dark.
     OptionInt ColourScheme;
+    // Rooms the user kept are joined again at every sign-on.
+    OptionInt RejoinRooms;
     OptionInt NotifVCount;
     OptionInt NotifVDuration;
     // A new message plays the sound (NotifSound) when on.

@@ -16,6 +16,7 @@
 #include "platform/text.h"
 #include "platform/tick.h"
 #include "protocol/oscar.h"
+#include "protocol/services/chat_links.h"
 #include "protocol/services/families.h"
 #include "protocol/services/message_parse.h"
 #include "protocol/transport/packet.h"
@@ -74,6 +75,7 @@ void AnswerWhileAway(COscar& session, const std::u16string& login) {
 }
 
 void HandleIncomingMessage(COscar& session, const COscarPacket& frame) {
+    if (session.Chat().HandleInvitation(frame)) return;
     std::optional<IncomingMessage> message = ParseIncomingMessage(frame.snacData());
     if (!message) {
         WriteLog(kGeneralLog, u"SNAC(0x04,0x07): message without readable text, not stored");

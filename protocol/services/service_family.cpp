@@ -9,6 +9,7 @@
 #include "platform/text.h"
 #include "platform/tick.h"
 #include "protocol/oscar.h"
+#include "protocol/services/chat_links.h"
 #include "protocol/services/families.h"
 #include "protocol/services/server_list_item.h"
 #include "protocol/transport/packet.h"
@@ -356,6 +357,9 @@ void HandleWarned(COscar& session, const COscarPacket& frame) {
 
 void HandleServiceFamily(COscar& session, COscarPacket& frame) {
     switch (frame.subtype()) {
+        case 0x01:
+            session.Chat().HandleServiceError(frame);
+            break;
         case 0x03: {
             COscarPacket versions = COscarPacket::Snac(0x01, 0x17);
             for (const auto& fv : kFamilyVersions) versions.AppendWordPair(fv[0], fv[1]);

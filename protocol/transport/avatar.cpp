@@ -19,6 +19,7 @@
 #include "platform/log.h"
 #include "platform/text.h"
 #include "protocol/oscar.h"
+#include "protocol/services/chat_links.h"
 #include "protocol/services/families.h"
 #include "protocol/transport/connection.h"
 #include "protocol/transport/packet.h"
@@ -319,6 +320,10 @@ void HandleRedirectService(COscar& session, COscarPacket& frame) {
     const uint16_t id = static_cast<uint16_t>(frame.requestId() & 0xFFFF);
     const std::optional<PendingRequest> pending = session.Pending().Find(id);
     if (!pending) return;
+    if (session.Chat().HandleRedirect(frame, pending->kind, pending->data)) {
+        session.Pending().Remove(id);
+        return;
+    }
 
     if (session.AvatarActive()) {
         WriteLog(kGeneralLog, u"ПРИШЛО ЛИШНЕЕ ПРИГЛАШЕНИЕ К ПОДКЛЮЧЕНИЮ К АВАТАРНОМУ СЕРВЕРУ");

@@ -11,6 +11,7 @@
 #include "platform/text.h"
 #include "platform/tick.h"
 #include "protocol/oscar.h"
+#include "protocol/services/chat_links.h"
 #include "protocol/services/families.h"
 #include "protocol/transport/connection.h"
 #include "protocol/transport/frame_buffer.h"
@@ -128,7 +129,14 @@ uint32_t LevelAfter(const RateClass& c, uint32_t elapsed) {
 }  // namespace
 
 int64_t COscar::RateWaitMs(Link link, uint16_t family, uint16_t subtype) {
-    RateClassTable& rates = Rates(link);
+    return RateWaitIn(Rates(link), family, subtype);
+}
+
+void COscar::RecordRateSend(Link link, uint16_t family, uint16_t subtype) {
+    RecordRateSendIn(Rates(link), family, subtype);
+}
+
+int64_t COscar::RateWaitIn(RateClassTable& rates, uint16_t family, uint16_t subtype) {
     const auto position = rates.Find(family, subtype);
     if (!position) return 0;
     const auto cls = rates.At(*position);
@@ -140,8 +148,7 @@ int64_t COscar::RateWaitMs(Link link, uint16_t family, uint16_t subtype) {
     return static_cast<int64_t>(std::clamp<Wide>(due, 1, kMaxRateWaitMs));
 }
 
-void COscar::RecordRateSend(Link link, uint16_t family, uint16_t subtype) {
-    RateClassTable& rates = Rates(link);
+void COscar::RecordRateSendIn(RateClassTable& rates, uint16_t family, uint16_t subtype) {
     const auto position = rates.Find(family, subtype);
     if (!position) return;
     const auto cls = rates.At(*position);
@@ -281,6 +288,9 @@ int64_t COscar::DrainOutgoing() {
             }
         }
     }
+    // The rooms' links keep their own queues and classes.
+    const int64_t rooms = chat_->Drain();
+    if (rooms >= 0) next = next < 0 ? rooms : std::min(next, rooms);
     return next;
 }
 
@@ -427,7 +437,8 @@ std::unique_ptr<COscarPacket> COscar::TakeDeferred() {
 
 bool COscar::FramesWaiting() const {
     return DeferredCount() > 0 || serviceIn_.HasFrame() || serviceIn_.Failed() ||
-           (AvatarActive() && (avatarIn_.HasFrame() || avatarIn_.Failed()));
+           (AvatarActive() && (avatarIn_.HasFrame() || avatarIn_.Failed())) ||
+           chat_->FramesWaiting();
 }
 
 void COscar::HandleIncoming_MainThread() {
@@ -463,20 +474,22 @@ void COscar::HandleIncoming_MainThread() {
         bool quiet = false;
         bool asked = false;
         if (!FramesWaiting()) {
-            const SocketHandle sockets[3] = {serviceSocket_,
-                                             AvatarActive() ? avatarSocket_ : kInvalidSocket,
-                                             SessionWake().Handle()};
+            // The service, picture and wake-up descriptors, then the rooms' links.
+            SocketHandle sockets[4 + ChatLinks::kMaxRooms] = {
+                serviceSocket_, AvatarActive() ? avatarSocket_ : kInvalidSocket,
+                SessionWake().Handle()};
+            const size_t watched = 3 + chat_->WatchSockets(sockets + 3, std::size(sockets) - 3);
             // Picture checks are done while nothing arrives, a slice at a time: the next
             // frames are never held back for long.
             const bool checks = PictureChecksWaiting() > 0;
             int wait = checks ? 0 : 1000;
             if (due >= 0) wait = static_cast<int>(std::min<int64_t>(wait, due));
-            int ready = SocketWaitAnyReadable(sockets, 3, wait);
+            int ready = SocketWaitAnyReadable(sockets, watched, wait);
             if (ready < 0) throw CError(u"COscar::HandleIncoming_MainThread", LastSocketError());
             const bool woken = (ready & 4) != 0;
             if (woken) {
                 SessionWake().Clear();
-                ready &= 3;
+                ready &= ~4;
             }
             // The user asked for something (a message, an edit, details): the idle pass that
             // does it runs now.
@@ -488,6 +501,7 @@ void COscar::HandleIncoming_MainThread() {
                 CounterBatch counters(*this);
                 if (ready & 1) FillLink(Link::Service);
                 if (ready & 2) FillLink(Link::Avatar);
+                chat_->Fill(ready, 3);
             }
             // A frame begun and then left unfinished for the whole socket time-out ends its
             // connection, as a silent peer does.
@@ -509,6 +523,7 @@ void COscar::HandleIncoming_MainThread() {
         if (!quiet && !asked && GetTick() - idleTasks < kBusyIdleMs) continue;
         SaveOwedAccount();
         RunIdleTasks();
+        chat_->Idle();
         // A server that never falls quiet still has the pictures checked.
         RunPictureChecks(*this, 8 * kPictureChecksPerSlice);
         idleTasks = GetTick();
@@ -587,6 +602,8 @@ void COscar::HandleBurst() {
                     afterBurst_.push_back([this] { DropAvatarConnection(); });
                 }
             }
+            // A room's frames cost at most that room.
+            if (more()) handled += chat_->HandleFrames(maxFrames - handled);
         } catch (...) {
             // What was handled before the error is kept; what it wanted to send is not.
             failure = std::current_exception();

@@ -155,6 +155,25 @@ const std::vector<Row> kExpectedSchema = {
      "END"},
     {"index", "HistoryUnread", "History",
      "CREATE INDEX HistoryUnread ON History (AccID,ContactID) WHERE EventType=2 AND Unread=1"},
+    {"table", "Rooms", "Rooms",
+     "CREATE TABLE Rooms( ID INTEGER PRIMARY KEY, AccID INTEGER CHECK(AccID<>0), Exchange "
+     "INTEGER, Name TEXT, Kept INTEGER)"},
+    {"index", "RoomsIndex1", "Rooms",
+     "CREATE UNIQUE INDEX RoomsIndex1 ON Rooms (AccID,Exchange,Name)"},
+    {"table", "RoomHistory", "RoomHistory",
+     "CREATE TABLE RoomHistory( ID INTEGER PRIMARY KEY, RoomID INTEGER, EventTime INTEGER, Kind "
+     "INTEGER, Who TEXT, Message TEXT)"},
+    {"index", "RoomHistoryIndex1", "RoomHistory",
+     "CREATE INDEX RoomHistoryIndex1 ON RoomHistory (RoomID,ID)"},
+    {"trigger", "RoomsTrigger_OnAccountChange", "Accounts",
+     "CREATE TRIGGER RoomsTrigger_OnAccountChange AFTER UPDATE OF ID ON Accounts FOR EACH ROW WHEN "
+     "OLD.ID<>NEW.ID BEGIN UPDATE Rooms SET AccID=NEW.ID WHERE AccID=OLD.ID; END"},
+    {"trigger", "RoomsTrigger_OnAccountDelete", "Accounts",
+     "CREATE TRIGGER RoomsTrigger_OnAccountDelete AFTER DELETE ON Accounts FOR EACH ROW BEGIN "
+     "DELETE FROM Rooms WHERE AccID=OLD.ID; END"},
+    {"trigger", "RoomsTrigger_OnDelete", "Rooms",
+     "CREATE TRIGGER RoomsTrigger_OnDelete AFTER DELETE ON Rooms FOR EACH ROW BEGIN DELETE FROM "
+     "RoomHistory WHERE RoomID=OLD.ID; END"},
 };
 
 std::vector<Row> ReadSchema() {

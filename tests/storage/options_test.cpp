@@ -46,6 +46,7 @@ const std::vector<std::pair<int, std::string>> kKeys = {
     {501, "ScrollbarAlways"},
     {503, "ScrollbarOffset"},
     {502, "ScrollbarWidth"},
+    {520, "RejoinRooms"},
     {602, "NotifSound"},
     {603, "NotifVCount"},
     {604, "NotifVDuration"},

@@ -8,11 +8,13 @@
 // database log and one wire trace per account (wire-a.log, wire-b.log).
 #include <stdlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -20,9 +22,11 @@
 
 #include "accounts/status.h"
 #include "platform/paths.h"
+#include "platform/resources.h"
 #include "platform/text.h"
 #include "platform/tls.h"
 #include "protocol/oscar.h"
+#include "protocol/services/chat_wire.h"
 #include "storage/contacts.h"
 #include "storage/database.h"
 #include "storage/history.h"
@@ -177,6 +181,7 @@ class Driver {
     Result RenameGroup();
     Result ServerRestart();
     Result TwoPlaces();
+    Result ChatRoom();
     Result Elsewhere();
     // Signs A off and on again; false (with the reason in *why) when it does not come back.
     bool SignOnAgain(std::string* why);
@@ -1010,6 +1015,115 @@ Result Driver::ServerRestart() {
     return Pass();
 }
 
+namespace {
+
+bool Lists(const RoomPtr& room, const std::string& login) {
+    const std::vector<std::u16string> members = room->Members();
+    return std::any_of(members.begin(), members.end(), [&](const std::u16string& m) {
+        return FoldScreenName(ToUtf8(m)) == FoldScreenName(login);
+    });
+}
+
+bool Heard(const RoomPtr& room, const std::string& from, const std::u16string& text) {
+    for (const RoomEvent& e : room->Recent()) {
+        if (e.kind == RoomEvent::kIncoming && e.text == text &&
+            FoldScreenName(ToUtf8(e.who)) == FoldScreenName(from))
+            return true;
+    }
+    return false;
+}
+
+std::string RoomProblem(const RoomPtr& room) {
+    if (!room) return "no such room";
+    const char* states[] = {"out", "joining", "in", "failed"};
+    std::string why = std::string("the room is ") + states[static_cast<int>(room->State())];
+    if (!room->Problem().empty()) why += ": " + Quote(room->Problem());
+    return why;
+}
+
+}  // namespace
+
+// A makes a room and invites B; B accepts; each says a line the other reads, both member
+// lists show both, and A leaves (B sees A go).
+Result Driver::ChatRoom() {
+    if (!a_.Online() || !b_.Online()) return Fail("A and B are not both signed on");
+    const size_t mark = WireTap::Instance().Mark();
+    using Command = CAccount::RoomCommand;
+    const std::u16string name = UniqueText("room").token;
+    const auto wires = [&] {
+        return a_.Wire(mark, Families({0x01, 0x04, 0x0D, 0x0E})) + "; " +
+               b_.Wire(mark, Families({0x01, 0x04, 0x0D, 0x0E}));
+    };
+    a_.account->RequestRoom(Command::Join(name));
+    RoomPtr roomA;
+    WaitFor([&] {
+        roomA = a_.account->Rooms().Find(kUserExchange, name);
+        return roomA && (roomA->State() == RoomState::kIn || roomA->State() == RoomState::kFailed);
+    });
+    if (!roomA || roomA->State() != RoomState::kIn) {
+        if (roomA && roomA->Problem() == ResString(1101)) {
+            return Skip("the server offers no chat rooms (" + RoomProblem(roomA) + ")");
+        }
+        return Fail("A could not open the room: " + RoomProblem(roomA) + "; " + wires());
+    }
+    a_.account->RequestRoom(
+        Command::Invite(roomA->Id(), FromUtf8(b_.credentials.login), u"zul interop: join us"));
+    std::optional<RoomInvitation> invitation;
+    WaitFor([&] {
+        for (const RoomInvitation& i : b_.account->Rooms().Invitations()) {
+            if (FoldScreenName(ToUtf8(i.from)) == FoldScreenName(a_.credentials.login))
+                invitation = i;
+        }
+        return invitation.has_value();
+    });
+    if (!invitation) return Fail("B got no invitation from A; " + wires());
+    if (!invitation->problem.empty()) {
+        return Fail("B could not read A's invitation: " + Quote(invitation->problem));
+    }
+    b_.account->RequestRoom(Command::Answer(invitation->id, true));
+    RoomPtr roomB;
+    WaitFor([&] {
+        roomB = b_.account->Rooms().Find(invitation->ref.exchange, invitation->roomName);
+        return roomB && (roomB->State() == RoomState::kIn || roomB->State() == RoomState::kFailed);
+    });
+    if (!roomB || roomB->State() != RoomState::kIn) {
+        return Fail("B could not join A's room " + Quote(invitation->roomName) + ": " +
+                    RoomProblem(roomB) + "; " + wires());
+    }
+    const bool bothListed = WaitFor([&] {
+        return Lists(roomA, a_.credentials.login) && Lists(roomA, b_.credentials.login) &&
+               Lists(roomB, a_.credentials.login) && Lists(roomB, b_.credentials.login);
+    });
+    if (!bothListed) {
+        return Fail("the member lists do not show both (A sees " +
+                    std::to_string(roomA->MemberCount()) + ", B sees " +
+                    std::to_string(roomB->MemberCount()) + "); " + wires());
+    }
+    const std::u16string lineA = UniqueText("room line A").text;
+    const std::u16string lineB = UniqueText("room line B").text;
+    a_.account->RequestRoom(Command::Say(roomA->Id(), lineA));
+    b_.account->RequestRoom(Command::Say(roomB->Id(), lineB));
+    const bool heard = WaitFor([&] {
+        return Heard(roomB, a_.credentials.login, lineA) &&
+               Heard(roomA, b_.credentials.login, lineB);
+    });
+    if (!heard) {
+        std::string why;
+        if (!Heard(roomB, a_.credentials.login, lineA)) why += "B did not read A's line; ";
+        if (!Heard(roomA, b_.credentials.login, lineB)) why += "A did not read B's line; ";
+        return Fail(why + wires());
+    }
+    a_.account->RequestRoom(Command::Leave(roomA->Id()));
+    const bool left = WaitFor(
+        [&] { return roomA->State() == RoomState::kOut && !Lists(roomB, a_.credentials.login); });
+    b_.account->RequestRoom(Command::Leave(roomB->Id()));
+    if (!left) {
+        return Fail(roomA->State() == RoomState::kOut ? "B still lists A after A left"
+                                                      : "A did not leave: " + RoomProblem(roomA));
+    }
+    return Pass();
+}
+
 int Driver::Run() {
     std::fprintf(stderr, "interop: %s and %s (%s) on %s:%s%s; profile and wire traces in %s\n",
                  a_.credentials.login.c_str(), b_.credentials.login.c_str(),
@@ -1046,6 +1160,7 @@ int Driver::Run() {
         {"away-message", [&] { return AwayMessage(); }},
         {"warning", [&] { return Warning(); }},
         {"search", [&] { return Search(); }},
+        {"chat-room", [&] { return ChatRoom(); }},
         {"two-places", [&] { return TwoPlaces(); }},
         {"elsewhere", [&] { return Elsewhere(); }},
     };

@@ -52,6 +52,8 @@ void ContactListPage::FillMenuPopup(QMenu& menu, QAction* before) {
     // Adding a contact is also an entry of the main menu itself, named as in the view menu.
     if (const QAction* add = FindMenuCommand(*view, clistcmd::kAddContact))
         InsertMenuCommand(menu, before, add->text(), clistcmd::kAddContact);
+    InsertMenuCommand(menu, before, ResText(1117), roomcmd::kJoinFromList);
+    InsertMenuCommand(menu, before, ResText(1119), roomcmd::kOpenRooms);
     const COptions& o = Options();
     MarkCheck(*view, clistcmd::kShowGroups, o.ClistShowGroups != 0);
     MarkCheck(*view, clistcmd::kShowOffline, o.ClistShowOffline != 0);
@@ -79,6 +81,13 @@ void ContactListPage::FillMenuPopup(QMenu& menu, QAction* before) {
     menu.insertMenu(before, view);
 }
 
+RoomsPage* ContactListPage::OpenRooms(bool join) {
+    if (!rooms_) rooms_ = std::make_unique<RoomsPage>(accounts_);
+    OpenPage(rooms_.get());
+    if (join) rooms_->AskToJoin();
+    return rooms_.get();
+}
+
 void ContactListPage::ChangeOption(OptionInt& option, int32_t value) {
     option = value;
     Options().SaveAll();
@@ -99,6 +108,10 @@ void ContactListPage::Command(int id) {
             break;
         case clistcmd::kFindContacts:
             FindContacts();
+            break;
+        case roomcmd::kOpenRooms:
+        case roomcmd::kJoinFromList:
+            OpenRooms(id == roomcmd::kJoinFromList);
             break;
         case clistcmd::kShowGroups:
             toggle(o.ClistShowGroups);

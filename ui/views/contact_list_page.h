@@ -28,6 +28,7 @@
 #include "ui/views/chat_pages.h"
 #include "ui/views/contact_order.h"
 #include "ui/views/details_page.h"
+#include "ui/views/room_page.h"
 #include "ui/views/search_page.h"
 
 namespace zul {
@@ -191,6 +192,8 @@ class ContactListPage : public ViewPage, public IContactsView {
     // Opens (slides in) the details page of a contact; null when the contact is gone.
     ContactDetailsPage* ShowDetails(const ContactPtr& contact);
     ContactDetailsPage* DetailsPage() const { return details_.get(); }
+    // Opens the rooms page, made on first use; with `join` it asks for a room to join.
+    RoomsPage* OpenRooms(bool join);
     SearchPage* ResultsPage() const { return search_.get(); }
     bool BlinkOn() const { return blinkOn_; }
 
@@ -297,6 +300,7 @@ class ContactListPage : public ViewPage, public IContactsView {
     std::unique_ptr<ContactDetailsPage> details_;
     // The search results, made on first use; one search at a time.
     std::unique_ptr<SearchPage> search_;
+    std::unique_ptr<RoomsPage> rooms_;
     // Decoded avatars kept, oldest first; older ones are dropped past the limit.
     std::vector<ContactRow*> avatarOrder_;
 };

@@ -1,0 +1,128 @@
+// The pages of chat rooms.
+//
+// RoomsPage lists the rooms of every enabled account under the heading "Rooms" (those the user
+// keeps and those open now) and the invitations waiting for an answer; "Join room…" asks for
+// a name (and the account, when there are several). A room's row opens its RoomPage; an
+// invitation's row asks whether to accept it and says who asks, and that they are not in the
+// contact list when they are not.
+//
+// RoomPage is a room like a chat: its members at the top, then what was said and who came and
+// went, newest last, over the shared message editor. Its menu invites someone or leaves.
+//
+// Both read the model (storage/rooms.h) on the window thread and never wait for the profile or
+// a session: what the user asks goes to the account as a room command.
+#pragma once
+
+#include <QString>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "accounts/account.h"
+#include "storage/rooms.h"
+#include "ui/framework/list_item.h"
+#include "ui/framework/view_page.h"
+
+namespace zul {
+
+class CAccounts;
+
+namespace roomcmd {
+constexpr int kJoin = 50200;
+constexpr int kInvite = 50201;
+constexpr int kLeave = 50202;
+// The contact list's entries: the rooms page, and the same with "Join room…" asked at once.
+constexpr int kOpenRooms = 50203;
+constexpr int kJoinFromList = 50204;
+}  // namespace roomcmd
+
+class RoomPage : public ViewPage {
+  public:
+    RoomPage(CAccount& account, RoomPtr room);
+
+    const RoomPtr& Room() const { return room_; }
+    // The lines as shown now (members first), for tests and screen readers.
+    const std::vector<QString>& Lines() const { return lines_; }
+
+    bool ChangedSinceLastPaint() override;
+    int ContentHeight() override { return contentHeight_; }
+    void LayoutContent(int width) override;
+    void DrawRect(QPainter& painter, const QRect& rect) override;
+    bool UsesEditor() override { return true; }
+    bool EditorNotification(int code, const QString& text) override;
+    void FillMenuPopup(QMenu& menu, QAction* before) override;
+    void Command(int id) override;
+    void LanguageChanged() override;
+    bool GoBack() override;
+
+  private:
+    void Collect();
+    void UpdateCaption();
+
+    CAccount& account_;
+    RoomPtr room_;
+    uint32_t version_ = ~0u;
+    bool loaded_ = false;
+    std::vector<QString> lines_;
+    std::vector<bool> grey_;  // notices and comings and goings
+    std::vector<QRect> rects_;
+    int contentHeight_ = 0;
+};
+
+class RoomsPage : public ViewPage {
+  public:
+    explicit RoomsPage(CAccounts& accounts);
+    ~RoomsPage() override;
+
+    class Row : public ListItem {
+      public:
+        explicit Row(RoomsPage& page) : ListItem(kOpensPage), page_(page) {}
+        ViewPage* Activate(int mode) override;
+
+        CAccount* account = nullptr;
+        RoomPtr room;               // a room's row
+        RoomInvitation invitation;  // else an invitation's
+        QString text;
+
+      private:
+        RoomsPage& page_;
+    };
+
+    // The rows as listed (rooms, then invitations); for tests.
+    const std::vector<std::unique_ptr<Row>>& Rows() const { return rows_; }
+    // The page of a room, made on first use.
+    RoomPage* PageOf(CAccount& account, const RoomPtr& room);
+    // "Join room…": the account (asked when several are enabled) and the name.
+    void AskToJoin();
+    // What a row does: a room's page to open, or the answer to an invitation (nullptr).
+    ViewPage* Choose(Row& row);
+
+    bool ChangedSinceLastPaint() override;
+    int ContentHeight() override { return contentHeight_; }
+    void LayoutContent(int width) override;
+    void DrawRect(QPainter& painter, const QRect& rect) override;
+    ListItem* ItemAt(int x, int y) override;
+    void OnTap(int x, int y) override;
+    QString EmptyText() override;
+    void FillMenuPopup(QMenu& menu, QAction* before) override;
+    void Command(int id) override;
+    void LanguageChanged() override;
+    bool GoBack() override;
+    std::vector<ListItem*> AccessibleItems() override;
+    QString AccessibleText(const ListItem& item) override;
+
+  private:
+    // Enabled accounts that can have rooms, in the list's order (hold no lock afterwards).
+    std::vector<CAccount*> Accounts() const;
+    uint64_t Versions() const;
+    void Collect();
+
+    CAccounts& accounts_;
+    uint64_t versions_ = ~0ull;
+    std::vector<std::unique_ptr<Row>> rows_;
+    QRect headerRect_;
+    int contentHeight_ = 0;
+    std::map<const CRoom*, std::unique_ptr<RoomPage>> pages_;
+};
+
+}  // namespace zul
