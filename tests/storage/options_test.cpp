@@ -169,7 +169,7 @@ TEST_F(OptionsTest, RowsOfNoSettingSurviveLoadsAndSaves) {
     ASSERT_TRUE(Options().SaveAll());
     ASSERT_TRUE(Options().SaveAll());
     EXPECT_EQ(Scalar(u"SELECT Value FROM Options WHERE ID=4 AND Description='Foreign'"), 9);
-    EXPECT_EQ(Scalar(u"SELECT count(*) FROM Options"), 40);  // every setting, and the foreign row
+    EXPECT_EQ(Scalar(u"SELECT count(*) FROM Options"), 41);  // every setting, and the foreign row
 }
 
 TEST_F(OptionsTest, ReadHelpersReportMissingRows) {
