@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "accounts/account.h"
@@ -39,6 +40,8 @@ void SendCapabilities(COscar& session);
 // The user's profile text (SNAC 0x02,0x04); the sign-on sends it with the capabilities.
 void SendProfileText(COscar& session);
 std::string ProfileHtml(const std::u16string& text);
+// The MIME type of a profile or away message in UTF-8: "us-ascii" when it is plain ASCII.
+std::string_view InfoTextMimeType(std::string_view utf8);
 void HandleLocationFamily(COscar& session, COscarPacket& frame);
 void HandlePrivacyFamily(COscar& session, COscarPacket& frame);
 void HandleMetaFamily(COscar& session, COscarPacket& frame);

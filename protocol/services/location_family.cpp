@@ -117,6 +117,12 @@ void FinishDetailsPart(COscar& session, const std::u16string& login, bool answer
     });
 }
 
+std::string_view InfoTextMimeType(std::string_view utf8) {
+    const bool ascii = std::all_of(utf8.begin(), utf8.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    return ascii ? "text/aolrtf; charset=\"us-ascii\"" : "text/aolrtf; charset=\"utf-8\"";
+}
+
 // The user's plain profile text as the HTML other clients show: markup characters escaped,
 // line breaks kept.
 std::string ProfileHtml(const std::u16string& text) {
@@ -153,10 +159,7 @@ namespace {
 // clears the profile the server has.
 void AppendProfile(COscarPacket& frame, const std::u16string& profile) {
     const std::string html = ProfileHtml(profile);
-    const bool ascii = std::all_of(html.begin(), html.end(),
-                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    frame.AppendTlv(0x0001, ascii ? std::string_view("text/aolrtf; charset=\"us-ascii\"")
-                                  : std::string_view("text/aolrtf; charset=\"utf-8\""));
+    frame.AppendTlv(0x0001, InfoTextMimeType(html));
     frame.AppendTlv(0x0002, html);
 }
 

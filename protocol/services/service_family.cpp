@@ -183,11 +183,8 @@ std::u16string AwayText(int32_t status, const std::u16string& note) {
 // empty while not away, which means back.
 void SendAwayMessage(COscar& session, int32_t status, const std::u16string& note) {
     const std::string text = ToUtf8(AwayText(status, note));
-    const bool ascii = std::all_of(text.begin(), text.end(),
-                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     COscarPacket frame = COscarPacket::Snac(0x02, 0x04);
-    frame.AppendTlv(0x0003, ascii ? std::string_view("text/aolrtf; charset=\"us-ascii\"")
-                                  : std::string_view("text/aolrtf; charset=\"utf-8\""));
+    frame.AppendTlv(0x0003, InfoTextMimeType(text));
     frame.AppendTlv(0x0004, text);
     session.SendFrame(Link::Service, frame);
 }
