@@ -6,8 +6,6 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
-#include <QElapsedTimer>
-#include <QProcess>
 #include <QThread>
 #include <atomic>
 #include <condition_variable>
@@ -24,6 +22,7 @@
 #include "storage/options.h"
 #include "support/test_account.h"
 #include "support/test_env.h"
+#include "tests/ui/private_bus.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/framework/main_window.h"
 #include "ui/notify/dbus_bubble.h"
@@ -429,34 +428,15 @@ class FakeNotificationServer : public QDBusVirtualObject {
     uint nextId = 41;
 };
 
-bool WaitUntil(const std::function<bool()>& done, int ms = 5000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-    return true;
-}
-
 class DBusNotifyTest : public NotifyTest {
   protected:
     static void SetUpTestSuite() {
-        daemon_ = new QProcess;
-        daemon_->start(QStringLiteral("dbus-daemon"),
-                       {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                        QStringLiteral("--print-address=1")});
-        if (!daemon_->waitForStarted(5000) || !daemon_->waitForReadyRead(5000)) return;
-        address_ = QString::fromUtf8(daemon_->readLine()).trimmed();
+        bus_ = new PrivateBus;
+        address_ = bus_->Address();
     }
     static void TearDownTestSuite() {
-        if (daemon_ != nullptr) {
-            daemon_->terminate();
-            daemon_->waitForFinished(5000);
-            delete daemon_;
-            daemon_ = nullptr;
-        }
+        delete bus_;
+        bus_ = nullptr;
     }
 
     void SetUp() override {
@@ -522,14 +502,14 @@ class DBusNotifyTest : public NotifyTest {
     std::vector<int> commands;
 
   private:
-    static QProcess* daemon_;
+    static PrivateBus* bus_;
     static QString address_;
     static int connections_;
     QString serverName_;
     QString clientName_;
 };
 
-QProcess* DBusNotifyTest::daemon_ = nullptr;
+PrivateBus* DBusNotifyTest::bus_ = nullptr;
 QString DBusNotifyTest::address_;
 int DBusNotifyTest::connections_ = 0;
 
@@ -555,7 +535,7 @@ TEST_F(DBusNotifyTest, ThreeMessagesUpdateOneNotification) {
     EXPECT_EQ(dbusBubble->ServerId(), notes[0].id);
 
     notification->RemoveNotification();
-    EXPECT_TRUE(WaitUntil([&] { return service.Closed() == std::vector<uint>{notes[0].id}; }));
+    EXPECT_TRUE(PumpUntil([&] { return service.Closed() == std::vector<uint>{notes[0].id}; }));
     EXPECT_EQ(dbusBubble->ServerId(), 0u);
 }
 
@@ -592,7 +572,7 @@ TEST_F(DBusNotifyTest, ActionsArriveAsTheSoftKeyCommands) {
     Emit("ActionInvoked", id, QStringLiteral("100"));
     Emit("ActionInvoked", id, QStringLiteral("default"));  // a click on the bubble
     Emit("ActionInvoked", id, QStringLiteral("7"));        // no command of ours
-    ASSERT_TRUE(WaitUntil([this] { return commands.size() >= 3; }));
+    ASSERT_TRUE(PumpUntil([this] { return commands.size() >= 3; }));
     EXPECT_EQ(commands, (std::vector<int>{101, 100, 101}));
 
     // "Open": the bubble goes and the contacts page comes to the front.
@@ -605,7 +585,7 @@ TEST_F(DBusNotifyTest, ActionsArriveAsTheSoftKeyCommands) {
     EXPECT_EQ(window.CurrentIndex(), 1);
     EXPECT_TRUE(window.isVisible());
     EXPECT_FALSE(notification->Shown());
-    EXPECT_TRUE(WaitUntil([&] { return service.Closed() == std::vector<uint>{id}; }));
+    EXPECT_TRUE(PumpUntil([&] { return service.Closed() == std::vector<uint>{id}; }));
 }
 
 TEST_F(DBusNotifyTest, OpenGoesToTheChatOfTheNewestSender) {
@@ -674,7 +654,7 @@ TEST_F(DBusNotifyTest, TheDesktopNotifierWiresTheKeysToTheWindow) {
         const uint id = notifier.Bubble().ServerId();
         ASSERT_NE(id, 0u);
         Emit("ActionInvoked", id, QStringLiteral("101"));
-        ASSERT_TRUE(WaitUntil([&] { return !notifier.Notification().Shown(); }));
+        ASSERT_TRUE(PumpUntil([&] { return !notifier.Notification().Shown(); }));
         EXPECT_EQ(window.CurrentIndex(), 1);
 
         // Going to the accounts page removes a new bubble.
@@ -686,7 +666,7 @@ TEST_F(DBusNotifyTest, TheDesktopNotifierWiresTheKeysToTheWindow) {
         EXPECT_FALSE(notifier.Notification().Shown());
         window.SetHooks({});
     }
-    EXPECT_TRUE(WaitUntil([&] { return service.Closed().size() == 2u; }));
+    EXPECT_TRUE(PumpUntil([&] { return service.Closed().size() == 2u; }));
 }
 
 TEST_F(DBusNotifyTest, ABubbleClosedByTheServiceIsForgotten) {
@@ -694,7 +674,7 @@ TEST_F(DBusNotifyTest, ABubbleClosedByTheServiceIsForgotten) {
     Notify(MessageBubbleText(u"Ann", u"hi"));
     const uint id = dbusBubble->ServerId();
     Emit("NotificationClosed", id, QVariant::fromValue(2u));  // dismissed by the user
-    ASSERT_TRUE(WaitUntil([this] { return !notification->Shown(); }));
+    ASSERT_TRUE(PumpUntil([this] { return !notification->Shown(); }));
     Notify(MessageBubbleText(u"Ann", u"again"));
     const auto notes = service.Notes();
     ASSERT_EQ(notes.size(), 2u);
