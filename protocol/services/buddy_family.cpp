@@ -116,7 +116,9 @@ void ParseSessionData(COscar& session, const Tlv& tlv, const std::u16string& log
         switch (type) {
             case 0x0001:
             case 0x000C:
-                if (length == kPictureHashSize) OnPictureHash(session, login, item);
+                // A full hash, or the shorter marker some servers send for "no picture".
+                if (length == kPictureHashSize || IsBlankPicture(item))
+                    OnPictureHash(session, login, item);
                 break;
             case 0x0002:
                 if (length >= 2 && (flags & kItemFlagHasText)) {

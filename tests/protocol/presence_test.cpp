@@ -293,6 +293,12 @@ TEST_F(PresenceTest, BlankMarkersAndTheResetItemClearTheStoredPicture) {
             UserBlock("55555", {SessionDataTlv({Item(0x0008, 0x00, {})})})});
     ASSERT_TRUE(WaitFor([&] { return !ada_->HasPicture() && !bob_->HasPicture(); }));
     EXPECT_EQ(h_.Account().Avatars().Count(), 0u);
+    // The short marker a contact's removal of its picture brings on some servers.
+    ada_->SetPicture(picture.data(), picture.size(), true);
+    Online({UserBlock(
+        "67890", {SessionDataTlv({Item(0x0001, 0x00, Bytes{0x02, 0x01, 0xD2, 0x04, 0x72})})})});
+    ASSERT_TRUE(WaitFor([&] { return !ada_->HasPicture(); }));
+    EXPECT_EQ(h_.Account().Avatars().Count(), 0u);
 }
 
 TEST_F(PresenceTest, DamagedNoticesStayInsideTheFrame) {
