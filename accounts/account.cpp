@@ -506,6 +506,36 @@ void CAccount::ChangeProfile(const std::u16string& text) {
     MarkRepaint();
 }
 
+namespace {
+
+// The picture formats every client of these networks shows, by their first bytes.
+bool IsPictureFormat(const std::vector<uint8_t>& bytes) {
+    static const std::vector<std::vector<uint8_t>> kSignatures = {
+        {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A},
+        {0xFF, 0xD8, 0xFF},
+        {'G', 'I', 'F', '8', '7', 'a'},
+        {'G', 'I', 'F', '8', '9', 'a'},
+    };
+    for (const std::vector<uint8_t>& signature : kSignatures)
+        if (bytes.size() > signature.size() &&
+            std::equal(signature.begin(), signature.end(), bytes.begin()))
+            return true;
+    return false;
+}
+
+}  // namespace
+
+CAccount::PictureProblem CAccount::ChangeOwnPicture(std::vector<uint8_t> picture) {
+    if (!picture.empty() && !IsPictureFormat(picture)) return PictureProblem::kNotAnImage;
+    if (picture.size() > kMaxOwnPictureBytes) return PictureProblem::kTooLarge;
+    if (picture == OwnerAvatar()) return PictureProblem::kNone;
+    SetOwnerAvatar(picture.data(), picture.size(), true);
+    ownPictureChanged_.store(true);
+    WakeSession();
+    MarkRepaint();
+    return PictureProblem::kNone;
+}
+
 void CAccount::ChangePrivacyMode(uint8_t mode) {
     if (mode < 1 || mode > 5 || mode == PrivacyChoice()) return;
     SetPrivacyChoice(mode);
@@ -592,6 +622,7 @@ void CAccount::RunIdleTasks() {
     ExpireRequests();
     if (noteChanged_.exchange(false)) SendStatus(Status());
     if (profileChanged_.exchange(false)) SendProfile();
+    if (ownPictureChanged_.load() && SendOwnPicture()) ownPictureChanged_.store(false);
     std::vector<ContactToAdd> adds;
     std::vector<GroupChange> groupChanges;
     {

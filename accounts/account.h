@@ -141,6 +141,9 @@ class CAccount : public CAccountData {
     virtual bool SendTypingNotice(CContact* contact, int state) { return false; }
     // The profile text as it is now, to the server.
     virtual void SendProfile() {}
+    // The session thread: announces the user's own picture (or none) to the server; false
+    // when it must wait for a later pass (the list has not arrived yet).
+    virtual bool SendOwnPicture() { return true; }
     // Any thread: warns a contact (anonymously or not); the outcome comes as the account's
     // status text. False when the account cannot warn now (offline, not an AIM name).
     virtual bool WarnContact(CContact* contact, bool anonymous) { return false; }
@@ -181,6 +184,14 @@ class CAccount : public CAccountData {
     // idle pass (and every sign-on sends it again).
     void ChangeProfile(const std::u16string& text);
     static constexpr size_t kMaxProfileCharacters = 1024;
+    // Any thread: the user's own picture (PNG, JPEG or GIF, at most kMaxOwnPictureBytes; empty
+    // removes it) is kept and saved; a signed-on session announces it on its idle pass and
+    // uploads it when the server asks (every later sign-on keeps what the server has).
+    enum class PictureProblem { kNone, kNotAnImage, kTooLarge };
+    PictureProblem ChangeOwnPicture(std::vector<uint8_t> picture);
+    static constexpr size_t kMaxOwnPictureBytes = 7168;
+    // A picture changed here that the server has not been told of yet.
+    bool OwnPictureChangePending() const { return ownPictureChanged_.load(); }
     // Any thread: who may see the account (a privacy mode, 1 to 5); kept, saved, and given to
     // the server by a signed-on session on its idle pass.
     void ChangePrivacyMode(uint8_t mode);
@@ -413,6 +424,7 @@ class CAccount : public CAccountData {
     std::atomic<uint32_t> detailsVersion_{0};
     std::atomic<bool> noteChanged_{false};
     std::atomic<bool> profileChanged_{false};
+    std::atomic<bool> ownPictureChanged_{false};
     DirectorySearch search_;  // guarded by detailsMutex_
     std::optional<std::pair<DirectorySearch::By, std::u16string>> searchAsked_;  // the same
     std::atomic<uint32_t> searchVersion_{0};

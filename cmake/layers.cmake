@@ -187,6 +187,8 @@ set(ZUL_UI_VIEWS_SOURCES
     ui/views/emoji_picker.h
     ui/views/emoji_text.cpp
     ui/views/emoji_text.h
+    ui/views/own_picture.cpp
+    ui/views/own_picture.h
     ui/views/search_page.cpp
     ui/views/search_page.h
     ui/views/view_support.cpp

@@ -35,6 +35,10 @@ void COscar::ResetSession() {
     serviceRates_.Clear();
     avatarRates_.Clear();
     noteOnServer_.store(false);
+    avatarReady_.store(false);
+    pictureItemId_.store(0);
+    pictureUploadOwed_.store(false);
+    announcedPicture_.reset();
 }
 
 void COscar::SayGoodbye(Link link) {
@@ -89,6 +93,7 @@ void COscar::DropAvatarConnection() {
         avatarRates_.Clear();
         SetAvatarSharesRates(false);
         SetAvatarActive(false);
+        SetAvatarReady(false);
     });
 }
 
@@ -201,6 +206,15 @@ void COscar::SendProfile() {
     }
 }
 
+bool COscar::SendOwnPicture() {
+    try {
+        SendOwnPictureItem(*this);
+        return true;
+    } catch (const CError&) {
+        return false;  // tried again on the next pass
+    }
+}
+
 bool COscar::AnswerAuthorisation(CContact* contact, bool grant) {
     return zul::AnswerAuthorisation(*this, contact, grant);
 }
@@ -240,7 +254,8 @@ void COscar::ExpireRequests() {
     const std::vector<PendingRequest> expired = pending_.TakeExpired(
         {kPendingBuddyRemoval, kPendingBuddyRename, kPendingBuddyAdd, kPendingBuddyAddAuth,
          kPendingBuddyMove, kPendingFullDetails, kPendingLocationInfo, kPendingSearch,
-         kPendingGroupAdd, kPendingGroupRename, kPendingGroupDelete, kPendingMessage},
+         kPendingGroupAdd, kPendingGroupRename, kPendingGroupDelete, kPendingMessage,
+         kPendingPictureItem},
         GetTick(), requestTimeoutMs_.load());
     for (const PendingRequest& request : expired) {
         // A message the server neither acknowledged nor refused is left to the undelivered rule.

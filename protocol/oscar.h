@@ -3,6 +3,7 @@
 // the avatar queue, and the session's send lock.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <deque>
@@ -52,6 +53,7 @@ class COscar : public CAccount {
     bool AskAuthorisation(CContact* contact, const std::u16string& reason) override;
     bool SendTypingNotice(CContact* contact, int state) override;
     void SendProfile() override;
+    bool SendOwnPicture() override;
     bool WarnContact(CContact* contact, bool anonymous) override;
     bool RequestShortDetails(const std::u16string& login, bool ownDetails) override;
     int SendDetailsRequests(const std::u16string& login) override;
@@ -181,6 +183,18 @@ class COscar : public CAccount {
     bool OlderPictureQuery() const { return olderPictureQuery_.load(); }
     void SetOlderPictureQuery(bool older) { olderPictureQuery_.store(older); }
     void SetAvatarActive(bool active) { avatarActive_.store(active); }
+    // The avatar connection has signed on (its ready frame went out): uploads may go.
+    bool AvatarReady() const { return avatarReady_.load(); }
+    void SetAvatarReady(bool ready) { avatarReady_.store(ready); }
+    // The list item that announces the user's own picture (0: the list has none).
+    uint16_t PictureItemId() const { return pictureItemId_.load(); }
+    void SetPictureItemId(uint16_t id) { pictureItemId_.store(id); }
+    // The hash of the picture this session announced and the server has not yet confirmed
+    // (session thread only): until it does, what the server says it has is an older picture.
+    std::optional<std::array<uint8_t, 16>>& AnnouncedPicture() { return announcedPicture_; }
+    // The server lacks the user's picture: it goes up once the avatar connection is ready.
+    bool PictureUploadOwed() const { return pictureUploadOwed_.load(); }
+    void SetPictureUploadOwed(bool owed) { pictureUploadOwed_.store(owed); }
     // Closes only the avatar connection after an error on it.
     void DropAvatarConnection();
     // Connects one of the session's sockets (see Connect). A handle changes only under the
@@ -296,6 +310,10 @@ class COscar : public CAccount {
     std::atomic<size_t> pictureChecksWaiting_{0};
     bool accountSaveOwed_ = false;
     std::atomic<bool> avatarActive_{false};
+    std::atomic<bool> avatarReady_{false};
+    std::atomic<uint16_t> pictureItemId_{0};
+    std::atomic<bool> pictureUploadOwed_{false};
+    std::optional<std::array<uint8_t, 16>> announcedPicture_;
     std::atomic<bool> avatarSharesRates_{false};
     // Failed sign-ons and sessions in a row (session thread only); a session that stayed up
     // for a minute, or the end of the session thread, starts the count again.

@@ -116,6 +116,9 @@ bool MoveBuddyOnServer(COscar& session, CContact* contact, const std::u16string&
 // Adds, renames or removes a group of the server list; the store follows when the server
 // agrees. False when a removal must wait for the group to empty.
 bool ChangeGroupOnServer(COscar& session, CAccount::GroupChange& change);
+// Announces the user's own picture (its hash, or the no-picture marker when there is none)
+// in the list's picture item; the server then says whether it needs the picture uploaded.
+void SendOwnPictureItem(COscar& session);
 // A list edit the server never acknowledged: the contact is as it was, and the user is told.
 void GiveUpListEdit(COscar& session, const PendingRequest& request);
 // Grants or denies a contact's request for our authorisation (0x13,0x1A).
@@ -134,6 +137,7 @@ void HandleIncoming_Avatar(COscar& session, COscarPacket& frame);
 // Compares up to `count` of the picture hashes that presence announced with the stored
 // pictures; true when none is left.
 bool RunPictureChecks(COscar& session, size_t count);
+// Sends the queued picture queries, and the user's own picture when the server asked for it.
 void SendQueuedAvatarRequests(COscar& session);
 
 }  // namespace zul

@@ -2,6 +2,7 @@
 // with the local contact store, the list SNACs of the running session (errors, edit
 // acknowledgements, authorisation requests), and the removal of a buddy from the server.
 #include <algorithm>
+#include <array>
 #include <exception>
 #include <functional>
 #include <optional>
@@ -18,6 +19,7 @@
 #include "protocol/oscar.h"
 #include "protocol/services/families.h"
 #include "protocol/services/server_list_item.h"
+#include "protocol/transport/avatar.h"
 #include "protocol/transport/login.h"
 #include "protocol/transport/packet.h"
 #include "storage/contacts.h"
@@ -36,6 +38,7 @@ constexpr int kStrYouWereAdded = 1027;
 constexpr int kStrMoveRefused = 1042;
 constexpr int kStrAuthAsked = 1043;
 constexpr int kStrGroupRefused = 1047;
+constexpr int kStrPictureRefused = 1192;
 // Idle passes a group's removal waits for its contacts to move out.
 constexpr int kMaxGroupDeleteWaits = 120;
 constexpr uint16_t kResultAuthRequired = 0x000E;
@@ -51,6 +54,16 @@ void ThrowIfStopRequested(const COscar& session, size_t done) {
     if (done % kItemsBetweenStopChecks == 0 && session.StopRequested()) {
         throw CError(u"SNAC(0x13,0x06)", sockerr::kInterrupted);
     }
+}
+
+// An edit of the list: what `send` writes goes between the start and end frames servers
+// expect around every change.
+void SendListEdit(COscar& session, const std::function<void()>& send) {
+    COscarPacket start = COscarPacket::Snac(0x13, 0x11);
+    session.SendFrame(Link::Service, start);
+    send();
+    COscarPacket end = COscarPacket::Snac(0x13, 0x12);
+    session.SendFrame(Link::Service, end);
 }
 
 // What a pending buddy addition carries to its acknowledgement.
@@ -199,6 +212,9 @@ void ApplyItem(COscar& session, const ServerListItem& item, ListDownload& downlo
             break;
         case listitem::kIgnore:
             download.ignored.push_back(item.name);
+            break;
+        case listitem::kPicture:
+            if (item.groupId == 0 && item.name == u"1") session.SetPictureItemId(item.itemId);
             break;
         case listitem::kSettings: {
             // The item is kept as the server has it: its mode, and the TLVs beside the mode
@@ -438,15 +454,13 @@ void ApplyMoveAck(COscar& session, const PendingRequest& request, bool read, uin
     contact->dbSave();
     contacts.Rebuild();
     // The old item goes, and its group no longer lists it.
-    COscarPacket start = COscarPacket::Snac(0x13, 0x11);
-    session.SendFrame(Link::Service, start);
-    COscarPacket remove = COscarPacket::Snac(0x13, 0x0A);
-    AppendServerListItem(remove, ToUtf8(contact->Login()), move->oldGroupId, move->oldItemId,
-                         listitem::kBuddy, {});
-    session.SendFrame(Link::Service, remove);
-    SendGroupItem(session, GroupNameOf(session, move->oldGroupId), move->oldGroupId, 0x09, 0);
-    COscarPacket end = COscarPacket::Snac(0x13, 0x12);
-    session.SendFrame(Link::Service, end);
+    SendListEdit(session, [&] {
+        COscarPacket remove = COscarPacket::Snac(0x13, 0x0A);
+        AppendServerListItem(remove, ToUtf8(contact->Login()), move->oldGroupId, move->oldItemId,
+                             listitem::kBuddy, {});
+        session.SendFrame(Link::Service, remove);
+        SendGroupItem(session, GroupNameOf(session, move->oldGroupId), move->oldGroupId, 0x09, 0);
+    });
 }
 
 // The answer to a group change: the store takes it, or the account says why not.
@@ -496,6 +510,15 @@ void HandleEditAck(COscar& session, const COscarPacket& frame) {
     if (request->kind == kPendingGroupAdd || request->kind == kPendingGroupRename ||
         request->kind == kPendingGroupDelete) {
         ApplyGroupAck(session, *request, reader.ok(), result);
+        return;
+    }
+    if (request->kind == kPendingPictureItem) {
+        if (reader.ok() && result == 0) return;
+        WriteLogFormat(kGeneralLog, u"SNAC(0x13,0x0E) picture item refused: 0x%X", result);
+        session.AnnouncedPicture().reset();
+        // A new item the server did not take is not there to be changed later.
+        if (request->text == u"new") session.SetPictureItemId(0);
+        session.SetStatusText(FormatInt(ResString(kStrPictureRefused), result));
         return;
     }
     if (request->kind != kPendingBuddyRemoval) return;
@@ -686,14 +709,12 @@ bool RenameBuddyOnServer(COscar& session, CContact* contact, const std::u16strin
     contact->Redraw();
     const std::vector<uint8_t> tlvs = BuddyItemTlvs(session, *contact, nickname);
     try {
-        COscarPacket start = COscarPacket::Snac(0x13, 0x11);
-        session.SendFrame(Link::Service, start);
-        COscarPacket modify = COscarPacket::Snac(0x13, 0x09, id);
-        AppendServerListItem(modify, ToUtf8(contact->Login()), contact->GroupID(), contact->SrvID(),
-                             listitem::kBuddy, tlvs);
-        session.SendFrame(Link::Service, modify);
-        COscarPacket end = COscarPacket::Snac(0x13, 0x12);
-        session.SendFrame(Link::Service, end);
+        SendListEdit(session, [&] {
+            COscarPacket modify = COscarPacket::Snac(0x13, 0x09, id);
+            AppendServerListItem(modify, ToUtf8(contact->Login()), contact->GroupID(),
+                                 contact->SrvID(), listitem::kBuddy, tlvs);
+            session.SendFrame(Link::Service, modify);
+        });
     } catch (...) {
         session.Pending().Remove(id);
         contact->SetBlockedIcon(false);
@@ -784,28 +805,44 @@ void SendBuddyAdd(COscar& session, const std::u16string& login, const PendingAdd
     const uint16_t id = session.Pending().Add(
         awaitingAuth ? kPendingBuddyAddAuth : kPendingBuddyAdd, login, EncodePendingAdd(add));
     try {
-        COscarPacket start = COscarPacket::Snac(0x13, 0x11);
-        session.SendFrame(Link::Service, start);
-        SendGroupItem(session, add.group, add.groupId, add.newGroup ? 0x08 : 0x09, add.itemId);
-        COscarPacket buddy = COscarPacket::Snac(0x13, 0x08, id);
-        AppendServerListItem(buddy, ToUtf8(login), add.groupId, add.itemId, listitem::kBuddy,
-                             buddyTlvs);
-        session.SendFrame(Link::Service, buddy);
-        COscarPacket end = COscarPacket::Snac(0x13, 0x12);
-        session.SendFrame(Link::Service, end);
+        SendListEdit(session, [&] {
+            SendGroupItem(session, add.group, add.groupId, add.newGroup ? 0x08 : 0x09, add.itemId);
+            COscarPacket buddy = COscarPacket::Snac(0x13, 0x08, id);
+            AppendServerListItem(buddy, ToUtf8(login), add.groupId, add.itemId, listitem::kBuddy,
+                                 buddyTlvs);
+            session.SendFrame(Link::Service, buddy);
+        });
     } catch (...) {
         session.Pending().Remove(id);
         throw;
     }
 }
 
+// A free item id drawn at random, as servers and other clients do: used by no contact and
+// by neither of the items of the list's root (privacy, picture). Nothing when none is left.
+std::optional<uint16_t> FreeItemId(COscar& session) {
+    std::vector<bool> itemUsed(0x8000, false);
+    itemUsed[0] = true;
+    for (const ContactPtr& c : session.Contacts().ContactsOf(&session)) {
+        if (c->SrvID() < 0x8000) itemUsed[c->SrvID()] = true;
+    }
+    for (const uint16_t root : {session.PermitDenyItemId(), session.PictureItemId()})
+        if (root < 0x8000) itemUsed[root] = true;
+    const auto freeCount = std::count(itemUsed.begin(), itemUsed.end(), false);
+    if (freeCount == 0) return std::nullopt;
+    auto skip = static_cast<long>(Random16() % static_cast<uint32_t>(freeCount));
+    for (size_t i = 1; i < itemUsed.size(); ++i) {
+        if (!itemUsed[i] && skip-- == 0) return static_cast<uint16_t>(i);
+    }
+    return std::nullopt;
+}
+
 // The group `add.group` names (case aside), or a new one with the lowest id the account's
-// list does not use; and a free item id drawn at random, as servers and other clients do.
-// False when the list has no free id left.
+// list does not use; and a free item id. False when the list has no free id left.
 bool ChooseGroupAndItem(COscar& session, PendingAdd& add) {
     CContacts& contacts = session.Contacts();
-    std::vector<bool> groupUsed(0x8000, false), itemUsed(0x8000, false);
-    groupUsed[0] = itemUsed[0] = true;
+    std::vector<bool> groupUsed(0x8000, false);
+    groupUsed[0] = true;
     {
         std::lock_guard lock(contacts.Mutex());
         for (const auto& g : contacts.GroupList()) {
@@ -817,25 +854,15 @@ bool ChooseGroupAndItem(COscar& session, PendingAdd& add) {
             }
         }
     }
-    for (const ContactPtr& c : contacts.ContactsOf(&session)) {
-        if (c->SrvID() < 0x8000) itemUsed[c->SrvID()] = true;
-    }
-    if (session.PermitDenyItemId() < 0x8000) itemUsed[session.PermitDenyItemId()] = true;
     if (add.groupId == 0) {
         add.newGroup = true;
         const auto free = std::find(groupUsed.begin(), groupUsed.end(), false);
         if (free == groupUsed.end()) return false;
         add.groupId = static_cast<uint16_t>(free - groupUsed.begin());
     }
-    const auto freeCount = std::count(itemUsed.begin(), itemUsed.end(), false);
-    if (freeCount == 0) return false;
-    auto skip = static_cast<long>(Random16() % static_cast<uint32_t>(freeCount));
-    for (size_t i = 1; i < itemUsed.size(); ++i) {
-        if (!itemUsed[i] && skip-- == 0) {
-            add.itemId = static_cast<uint16_t>(i);
-            break;
-        }
-    }
+    const std::optional<uint16_t> item = FreeItemId(session);
+    if (!item) return false;
+    add.itemId = *item;
     return true;
 }
 
@@ -915,16 +942,14 @@ void SendMovedBuddy(COscar& session, CContact& contact, const PendingAdd& move, 
     contact.Redraw();
     std::vector<uint8_t> tlvs = BuddyItemTlvs(session, contact, contact.Nickname());
     try {
-        COscarPacket start = COscarPacket::Snac(0x13, 0x11);
-        session.SendFrame(Link::Service, start);
-        SendGroupItem(session, move.group, move.groupId, move.newGroup && !again ? 0x08 : 0x09,
-                      move.itemId);
-        COscarPacket buddy = COscarPacket::Snac(0x13, 0x08, id);
-        AppendServerListItem(buddy, ToUtf8(contact.Login()), move.groupId, move.itemId,
-                             listitem::kBuddy, tlvs);
-        session.SendFrame(Link::Service, buddy);
-        COscarPacket end = COscarPacket::Snac(0x13, 0x12);
-        session.SendFrame(Link::Service, end);
+        SendListEdit(session, [&] {
+            SendGroupItem(session, move.group, move.groupId, move.newGroup && !again ? 0x08 : 0x09,
+                          move.itemId);
+            COscarPacket buddy = COscarPacket::Snac(0x13, 0x08, id);
+            AppendServerListItem(buddy, ToUtf8(contact.Login()), move.groupId, move.itemId,
+                                 listitem::kBuddy, tlvs);
+            session.SendFrame(Link::Service, buddy);
+        });
     } catch (...) {
         session.Pending().Remove(id);
         contact.SetBlockedIcon(false);
@@ -976,23 +1001,59 @@ bool ChangeGroupOnServer(COscar& session, CAccount::GroupChange& change) {
     data.insert(data.end(), name.begin(), name.end());
     const uint16_t id = session.Pending().Add(kind, change.name, std::move(data));
     try {
-        COscarPacket start = COscarPacket::Snac(0x13, 0x11);
-        session.SendFrame(Link::Service, start);
-        // A renamed group keeps its members; a new or emptied one has none to list.
-        if (change.kind == CAccount::GroupChange::kRename) {
-            SendGroupItem(session, change.name, change.groupId, subtype, 0, id);
-        } else {
-            COscarPacket item = COscarPacket::Snac(0x13, subtype, id);
-            AppendServerListItem(item, name, change.groupId, 0, listitem::kGroup, {});
-            session.SendFrame(Link::Service, item);
-        }
-        COscarPacket end = COscarPacket::Snac(0x13, 0x12);
-        session.SendFrame(Link::Service, end);
+        SendListEdit(session, [&] {
+            // A renamed group keeps its members; a new or emptied one has none to list.
+            if (change.kind == CAccount::GroupChange::kRename) {
+                SendGroupItem(session, change.name, change.groupId, subtype, 0, id);
+            } else {
+                COscarPacket item = COscarPacket::Snac(0x13, subtype, id);
+                AppendServerListItem(item, name, change.groupId, 0, listitem::kGroup, {});
+                session.SendFrame(Link::Service, item);
+            }
+        });
     } catch (...) {
         session.Pending().Remove(id);
         throw;
     }
     return true;
+}
+
+void SendOwnPictureItem(COscar& session) {
+    const std::vector<uint8_t> picture = session.OwnerAvatar();
+    uint16_t itemId = session.PictureItemId();
+    const bool fresh = itemId == 0;
+    if (picture.empty() && fresh) return;  // no picture here and none announced: nothing to do
+    if (fresh) {
+        const std::optional<uint16_t> free = FreeItemId(session);
+        if (!free) return;
+        itemId = *free;
+    }
+    // Flags, hash length, hash: the picture's MD5, or the marker servers take for "none".
+    std::string info;
+    std::optional<std::array<uint8_t, 16>> hash;
+    if (picture.empty()) {
+        info = std::string("\x00\x05\x02\x01\xD2\x04\x72", 7);
+    } else {
+        hash = MD5Of(picture);
+        info = std::string("\x01\x10", 2);
+        info.append(reinterpret_cast<const char*>(hash->data()), hash->size());
+    }
+    std::vector<uint8_t> tlvs;
+    AppendTlvBytes(tlvs, kPictureInfoTlv, info);
+    const uint16_t id = session.Pending().Add(kPendingPictureItem, fresh ? u"new" : u"");
+    try {
+        SendListEdit(session, [&] {
+            COscarPacket item = COscarPacket::Snac(0x13, fresh ? 0x08 : 0x09, id);
+            AppendServerListItem(item, kPictureItemName, 0, itemId, listitem::kPicture, tlvs);
+            session.SendFrame(Link::Service, item);
+        });
+    } catch (...) {
+        session.Pending().Remove(id);
+        throw;
+    }
+    session.SetPictureItemId(itemId);
+    session.AnnouncedPicture() = hash;
+    session.SetPictureUploadOwed(false);
 }
 
 void GiveUpListEdit(COscar& session, const PendingRequest& request) {
@@ -1037,14 +1098,12 @@ bool RemoveBuddyFromServer(COscar& session, CContact* contact) {
     contact->SetBlockedIcon(true);  // until the server answers
     contact->Redraw();
     try {
-        COscarPacket start = COscarPacket::Snac(0x13, 0x11);
-        session.SendFrame(Link::Service, start);
-        COscarPacket remove = COscarPacket::Snac(0x13, 0x0A, id);
-        AppendServerListItem(remove, ToUtf8(login), contact->GroupID(), contact->SrvID(),
-                             listitem::kBuddy, tlvs);
-        session.SendFrame(Link::Service, remove);
-        COscarPacket end = COscarPacket::Snac(0x13, 0x12);
-        session.SendFrame(Link::Service, end);
+        SendListEdit(session, [&] {
+            COscarPacket remove = COscarPacket::Snac(0x13, 0x0A, id);
+            AppendServerListItem(remove, ToUtf8(login), contact->GroupID(), contact->SrvID(),
+                                 listitem::kBuddy, tlvs);
+            session.SendFrame(Link::Service, remove);
+        });
     } catch (...) {
         session.Pending().Remove(id);
         contact->SetBlockedIcon(false);

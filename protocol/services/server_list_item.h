@@ -23,7 +23,13 @@ constexpr uint16_t kPermit = 0x0002;    // visible list
 constexpr uint16_t kDeny = 0x0003;      // invisible list
 constexpr uint16_t kSettings = 0x0004;  // permit/deny settings
 constexpr uint16_t kIgnore = 0x000E;
+constexpr uint16_t kPicture = 0x0014;  // the user's own picture, by its hash
 }  // namespace listitem
+
+// TLV of the picture item: flags (8), hash length (8), hash.
+constexpr uint16_t kPictureInfoTlv = 0x00D5;
+// The picture item's name: the picture type (buddy icon) as text.
+constexpr std::string_view kPictureItemName = "1";
 
 // TLVs of a buddy item.
 namespace buddytlv {
@@ -54,6 +60,8 @@ constexpr uint32_t kPendingBuddyMove = 0x00130108;
 constexpr uint32_t kPendingGroupAdd = 0x00130208;
 constexpr uint32_t kPendingGroupRename = 0x00130209;
 constexpr uint32_t kPendingGroupDelete = 0x0013020A;
+// Kind of the pending request of an edit of the picture item.
+constexpr uint32_t kPendingPictureItem = 0x00130308;
 
 struct ServerListItem {
     std::u16string name;

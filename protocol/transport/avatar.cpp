@@ -17,6 +17,7 @@
 
 #include "platform/error.h"
 #include "platform/log.h"
+#include "platform/resources.h"
 #include "platform/text.h"
 #include "protocol/oscar.h"
 #include "protocol/services/chat_links.h"
@@ -34,6 +35,10 @@ constexpr uint32_t kPictureQuery = 0x1006;
 constexpr uint32_t kOlderPictureQuery = 0x1004;
 constexpr uint16_t kToolId = 0x0010;
 constexpr uint16_t kToolVersion = 0x164F;
+
+constexpr uint32_t kPictureUpload = 0x1002;
+constexpr uint16_t kBuddyIconType = 0x0001;
+constexpr int kStrPictureRefused = 1192;
 
 // Sizes of the server address and cookie this client accepts from a redirect.
 constexpr size_t kMaxHostLength = 255;
@@ -111,6 +116,7 @@ void ConnectAvatarServer(COscar& session, const TlvList& tlvs) {
 
     // The picture link's own classes until its rate reply says otherwise.
     session.SetAvatarSharesRates(false);
+    session.SetAvatarReady(false);
     session.Rates(Link::Avatar).Clear();
     session.ResetSequence(Link::Avatar);
     WriteLog(kGeneralLog, u"ПРИЦЕПЛЯЕМСЯ к АВАТАРНОМУ СЕРВЕРУ");
@@ -121,6 +127,27 @@ void ConnectAvatarServer(COscar& session, const TlvList& tlvs) {
     signOn.AppendU32(0x00000001);
     signOn.AppendTlv(0x0006, cookie);
     if (AvatarSendAllowed(session)) session.SendFrame(Link::Avatar, signOn);
+}
+
+// SNAC(0x10,0x02): the user's own picture (type, length, bytes), once the server has asked
+// for it and the avatar connection is ready.
+void SendOwnPictureUpload(COscar& session) {
+    if (!session.PictureUploadOwed() || !session.AvatarReady()) return;
+    const std::vector<uint8_t> picture = session.OwnerAvatar();
+    session.SetPictureUploadOwed(false);
+    if (picture.empty() || picture.size() > 0xFFFF) return;
+    const uint16_t id = session.Pending().Add(kPictureUpload);
+    COscarPacket upload = COscarPacket::Snac(kAvatarFamily, 0x02, id);
+    upload.AppendU16(kBuddyIconType);
+    upload.AppendU16(static_cast<uint16_t>(picture.size()));
+    upload.AppendBytes(ByteSpan(picture));
+    if (SendAvat(session, upload)) {
+        WriteLogFormat(kGeneralLog, u"AVTSNAC(0x10,0x02): own picture sent, %d bytes",
+                       static_cast<int>(picture.size()));
+    } else {
+        session.Pending().Remove(id);
+        session.SetPictureUploadOwed(true);  // the next avatar connection takes it
+    }
 }
 
 void HandleAvatarServiceFamily(COscar& session, COscarPacket& frame) {
@@ -158,7 +185,11 @@ void HandleAvatarServiceFamily(COscar& session, COscarPacket& frame) {
             ready.AppendWordPair(kToolId, kToolVersion);
             ready.AppendWordPair(kAvatarFamily, 0x0001);
             ready.AppendWordPair(kToolId, kToolVersion);
-            if (SendAvat(session, ready)) WriteLog(kGeneralLog, u"LOGGED IN TO AVATAR SERVER");
+            if (SendAvat(session, ready)) {
+                WriteLog(kGeneralLog, u"LOGGED IN TO AVATAR SERVER");
+                session.SetAvatarReady(true);
+                SendOwnPictureUpload(session);
+            }
             break;
         }
         default:
@@ -249,13 +280,27 @@ void HandlePictureError(COscar& session, const COscarPacket& frame) {
     if (!SendAvat(session, request)) session.Pending().Remove(again);
 }
 
+// SNAC(0x10,0x03): the result of an upload (0: stored), then the picture information.
+void HandleUploadReply(COscar& session, const COscarPacket& frame) {
+    session.Pending().Remove(static_cast<uint16_t>(frame.requestId() & 0xFFFF));
+    ByteReader reader(frame.snacData());
+    const uint8_t result = reader.ReadU8();
+    if (reader.ok() && result == 0) {
+        WriteLog(kGeneralLog, u"AVTSNAC(0x10,0x03): own picture stored");
+        return;
+    }
+    WriteLogFormat(kGeneralLog, u"AVTSNAC(0x10,0x03): own picture refused (%d)", result);
+    session.AnnouncedPicture().reset();
+    session.SetStatusText(FormatInt(ResString(kStrPictureRefused), result));
+}
+
 void HandleAvatarFamily(COscar& session, COscarPacket& frame) {
     switch (frame.subtype()) {
         case 0x01:
             HandlePictureError(session, frame);
             break;
         case 0x03:
-            WriteLog(kGeneralLog, u"AVTSNAC(0x10,0x03) ICQ_AVATAR_UPLOAD_ACK");
+            HandleUploadReply(session, frame);
             break;
         case 0x05:
             HandleOlderPictureReply(session, frame);
@@ -353,31 +398,39 @@ void HandleRedirectService(COscar& session, COscarPacket& frame) {
     session.Pending().Remove(id);
 }
 
+// SNAC(0x01,0x21): the picture the server has for the user: type, flags, hash length, hash.
 void HandleOwnPictureInfo(COscar& session, COscarPacket& frame) {
     const ByteSpan data = frame.snacData();
     ByteReader reader(data);
     const uint16_t type = reader.ReadU16();
-    reader.ReadU8();  // flags
+    const uint8_t flags = reader.ReadU8();
     const uint8_t length = reader.ReadU8();
+    const ByteSpan hash = reader.ReadBytes(length);
     if (!reader.ok()) return;
+    // A picture chosen here and not yet announced wins over whatever the server has.
+    if (session.OwnPictureChangePending()) return;
+    std::optional<std::array<uint8_t, 16>>& announced = session.AnnouncedPicture();
+    const bool isAnnounced = announced && length == kPictureHashSize &&
+                             std::equal(hash.begin(), hash.end(), announced->begin());
+    // Until the server speaks of the picture this session announced, what it says is older.
+    if (announced && !isAnnounced) return;
+    if ((flags & kPictureUnknownToServer) != 0) {
+        // The server lacks the picture it was told of: ours goes up; another's cannot.
+        if (isAnnounced) session.SetPictureUploadOwed(true);
+        return;
+    }
+    announced.reset();
 
-    if (type == 0x0008) {
+    if (type == 0x0008 || IsBlankPicture(data.first(4 + length))) {
         session.SetOwnerAvatar(nullptr, 0, true);
         return;
     }
     if ((type != 0x0001 && type != 0x000C) || length != kPictureHashSize) return;
-    const ByteSpan hash = reader.ReadBytes(kPictureHashSize);
-    if (!reader.ok()) return;
-    const ByteSpan info = data.first(kPictureInfoSize);
-
-    if (IsBlankPicture(info)) {
-        session.SetOwnerAvatar(nullptr, 0, true);
-        return;
-    }
     if (session.HasOwnerAvatar()) {
         const std::vector<uint8_t> picture = session.OwnerAvatar();
         if (MD5Matches(hash.data(), kPictureHashSize, picture)) return;
     }
+    const ByteSpan info = data.first(kPictureInfoSize);
     session.Avatars().Place(session.Login(), info.data(), info.size());
 }
 
@@ -409,6 +462,7 @@ void HandleIncoming_Avatar(COscar& session, COscarPacket& frame) {
 
 void SendQueuedAvatarRequests(COscar& session) {
     if (!AvatarSendAllowed(session)) return;
+    SendOwnPictureUpload(session);
     std::vector<AvatarQueueEntry> entries = session.Avatars().TakeAll();
     for (size_t i = 0; i < entries.size(); ++i) {
         const AvatarQueueEntry& entry = entries[i];

@@ -12,6 +12,8 @@ namespace zul {
 // Picture information on the wire: type (16), flags (8), hash length (8), 16-byte MD5 hash.
 inline constexpr size_t kPictureInfoSize = 20;
 inline constexpr size_t kPictureHashSize = 16;
+// The picture-information flag by which the server says it lacks the picture's bytes.
+inline constexpr uint8_t kPictureUnknownToServer = 0x40;
 
 // The MD5 digest of `data` (all zero should the digest be unavailable).
 std::array<uint8_t, 16> MD5Of(std::span<const uint8_t> data);

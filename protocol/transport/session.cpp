@@ -536,7 +536,8 @@ void COscar::HandleIncoming_MainThread() {
         }
         if (AvatarActive()) {
             SendQueuedAvatarRequests(*this);
-        } else if (!avatarQueue_.Empty() && SessionRunning() && Status() != -1) {
+        } else if ((!avatarQueue_.Empty() || PictureUploadOwed()) && SessionRunning() &&
+                   Status() != -1) {
             RequestAvatarService(*this);
         }
     }

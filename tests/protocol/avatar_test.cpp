@@ -301,6 +301,135 @@ TEST_F(AvatarTest, OversizedRedirectsAreRefused) {
     EXPECT_EQ(h_.Account().Status(), 0);
 }
 
+// Bytes the account takes for a PNG picture: the signature, then filler.
+Bytes PngOf(uint8_t seed, size_t size) {
+    Bytes b = PictureOf(seed, size);
+    const Bytes signature = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    std::copy(signature.begin(), signature.end(), b.begin());
+    return b;
+}
+
+// The picture information of SNAC(0x01,0x21) with the given flags.
+Bytes OwnPictureNote(const Bytes& picture, uint8_t flags) {
+    Bytes info = test::PictureInfo(picture);
+    info[2] = flags;
+    return info;
+}
+
+// The picture item of a list edit frame: its item id and the value of TLV 0x00D5.
+std::pair<uint16_t, Bytes> PictureItemOf(const ReceivedFrame& frame) {
+    const Bytes d = frame.snacData();
+    // name length 1, "1", group 0, item id, type 0x0014, TLV block length, TLV 0x00D5.
+    EXPECT_GE(d.size(), 15u);
+    if (d.size() < 15) return {};
+    EXPECT_EQ(Bytes(d.begin(), d.begin() + 5), (Bytes{0, 1, '1', 0, 0}));
+    EXPECT_EQ(d[7] << 8 | d[8], 0x0014);
+    EXPECT_EQ(d[11] << 8 | d[12], 0x00D5);
+    return {static_cast<uint16_t>(d[5] << 8 | d[6]), Bytes(d.begin() + 15, d.end())};
+}
+
+class OwnPictureTest : public AvatarTest {
+  protected:
+    void SetUp() override {
+        RedirectTo(avatar_.HostPort(), false);
+        avatar_.Server().OnFrame(
+            ScriptedServer::IsSnac(0x10, 0x02), [this](const ReceivedFrame& f) {
+                return test::Reply(
+                    {test::SnacFrame(0x10, 0x03, Bytes{uploadResult_.load()}, f.requestId())});
+            });
+        ASSERT_TRUE(h_.SignOn(0));
+    }
+    // The edit that announces a picture (the n-th of that subtype), acknowledged.
+    std::pair<uint16_t, Bytes> Announced(uint16_t subtype, size_t n = 1) {
+        const auto isPictureEdit = [subtype](const ReceivedFrame& f) {
+            const Bytes d = f.snacData();
+            return f.IsSnac(0x13, subtype) && d.size() > 8 && d[7] == 0x00 && d[8] == 0x14;
+        };
+        ScriptedServer& service = h_.ServiceServer();
+        EXPECT_TRUE(service.WaitForFrameCount(isPictureEdit, n));
+        const std::vector<ReceivedFrame> frames = service.Frames();
+        for (auto it = frames.rbegin(); it != frames.rend(); ++it) {
+            if (!isPictureEdit(*it)) continue;
+            // Inside the edit bracket.
+            const auto before = it + 1;
+            EXPECT_TRUE(before != frames.rend() && before->IsSnac(0x13, 0x11));
+            h_.ServerSends(0x13, 0x0E, {0, 0}, it->requestId());
+            return PictureItemOf(*it);
+        }
+        return {};
+    }
+    // Waits until the session has handled what the server sent before.
+    void Settle() {
+        static int status = 0;
+        status = status == 0x0001 ? 0x0000 : 0x0001;
+        h_.ServerSends(0x03, 0x0B, UserBlock("67890", {test::StatusTlv(status)}));
+        ASSERT_TRUE(WaitFor([&] { return probe_->Status() == (status == 0x0001 ? 10 : 0); }));
+    }
+    std::atomic<uint8_t> uploadResult_{0};
+    ContactPtr probe_ = Add(u"67890");
+};
+
+TEST_F(OwnPictureTest, AChosenPictureIsAnnouncedUploadedWhenAskedAndRemovedAgain) {
+    const Bytes picture = PngOf(4, 900);
+    ASSERT_EQ(h_.Account().ChangeOwnPicture(picture), CAccount::PictureProblem::kNone);
+    const auto [itemId, info] = Announced(0x08);
+    const auto digest = test::Md5Of(picture);
+    EXPECT_EQ(info, Concat({{0x01, 0x10}, Bytes(digest.begin(), digest.end())}));
+
+    // The server lacks it: the picture goes up on the avatar connection.
+    h_.ServerSends(0x01, 0x21, OwnPictureNote(picture, 0x41));
+    auto upload = avatar_.Server().WaitForFrame(ScriptedServer::IsSnac(0x10, 0x02));
+    ASSERT_TRUE(upload);
+    EXPECT_EQ(upload->snacData(), Concat({{0x00, 0x01, static_cast<uint8_t>(picture.size() >> 8),
+                                           static_cast<uint8_t>(picture.size())},
+                                          picture}));
+    h_.ServerSends(0x01, 0x21, OwnPictureNote(picture, 0x01));
+    Settle();
+    EXPECT_EQ(h_.Account().OwnerAvatar(), picture);
+    EXPECT_TRUE(avatar_.Requests().empty());  // nothing downloaded of one's own
+
+    // Removed: the same item now carries the no-picture marker.
+    h_.Account().ChangeOwnPicture({});
+    const auto [sameId, cleared] = Announced(0x09);
+    EXPECT_EQ(sameId, itemId);
+    EXPECT_EQ(cleared, (Bytes{0x00, 0x05, 0x02, 0x01, 0xD2, 0x04, 0x72}));
+    EXPECT_FALSE(h_.Account().HasOwnerAvatar());
+    EXPECT_EQ(h_.Account().Status(), 0);
+}
+
+TEST_F(OwnPictureTest, WhatTheServerSaysOfOtherPicturesNeverReplacesOrUploadsTheChosenOne) {
+    const Bytes picture = PngOf(6, 500);
+    const Bytes older = PngOf(7, 300);
+    const Bytes stranger = PngOf(8, 200);
+    // Neither a file that is no picture nor one too large is taken.
+    EXPECT_EQ(h_.Account().ChangeOwnPicture(Bytes(100, 'x')),
+              CAccount::PictureProblem::kNotAnImage);
+    EXPECT_EQ(h_.Account().ChangeOwnPicture(PngOf(1, CAccount::kMaxOwnPictureBytes + 1)),
+              CAccount::PictureProblem::kTooLarge);
+    EXPECT_FALSE(h_.Account().HasOwnerAvatar());
+
+    ASSERT_EQ(h_.Account().ChangeOwnPicture(picture), CAccount::PictureProblem::kNone);
+    Announced(0x08);
+    const std::vector<Bytes> notes = {
+        OwnPictureNote(older, 0x01),     // what the server had before: not downloaded
+        OwnPictureNote(stranger, 0x41),  // a picture it lacks that is not ours: not uploaded
+        Bytes{0x00, 0x01, 0x01, 0x10, 0xAA, 0xBB},  // cut short
+    };
+    for (const Bytes& note : notes) h_.ServerSends(0x01, 0x21, note);
+    Settle();
+    EXPECT_FALSE(h_.Account().PictureUploadOwed());
+    // Then the server asks for ours, and refuses it as too big.
+    uploadResult_ = 0x04;
+    h_.ServerSends(0x01, 0x21, OwnPictureNote(picture, 0x41));
+    ASSERT_TRUE(avatar_.Server().WaitForFrame(ScriptedServer::IsSnac(0x10, 0x02)));
+    ASSERT_TRUE(
+        WaitFor([&] { return h_.Account().StatusText().find(u"(4)") != std::u16string::npos; }));
+    EXPECT_EQ(avatar_.Server().CountFrames(ScriptedServer::IsSnac(0x10, 0x02)), 1u);
+    EXPECT_TRUE(avatar_.Requests().empty());
+    EXPECT_EQ(h_.Account().OwnerAvatar(), picture);
+    EXPECT_EQ(h_.Account().Status(), 0);
+}
+
 TEST(PictureInfo, BlankMarkersAndDigests) {
     const Bytes data = {'a', 'b', 'c'};
     const Bytes info = test::PictureInfo(data);

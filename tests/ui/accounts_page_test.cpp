@@ -12,6 +12,8 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
@@ -35,6 +37,7 @@
 #include "ui/framework/scrollable_window.h"
 #include "ui/framework/soft_key_bar.h"
 #include "ui/texts/ui_resources.h"
+#include "ui/views/own_picture.h"
 #include "ui/views/view_support.h"
 
 namespace zul::test {
@@ -282,14 +285,14 @@ TEST_F(AccountsPageTest, EnablingADisabledAccountFromItsContextMenu) {
     // Now it has the status entries, "Offline" marked, and "Enabled" checked.
     menu = HoldOn(page->Rows()[0].get());
     ASSERT_NE(menu, nullptr);
-    EXPECT_EQ(
-        Texts(menu),
-        (QStringList{QStringLiteral("Available"), QStringLiteral("Free for chat"),
-                     QStringLiteral("Away"), QStringLiteral("Not available"),
-                     QStringLiteral("Occupied"), QStringLiteral("DND"), QStringLiteral("Invisible"),
-                     QStringLiteral("Offline"), QStringLiteral("Status note..."),
-                     QStringLiteral("Profile..."), QStringLiteral("Who can see me"),
-                     QStringLiteral("-"), QStringLiteral("Enabled")}));
+    EXPECT_EQ(Texts(menu),
+              (QStringList{QStringLiteral("Available"), QStringLiteral("Free for chat"),
+                           QStringLiteral("Away"), QStringLiteral("Not available"),
+                           QStringLiteral("Occupied"), QStringLiteral("DND"),
+                           QStringLiteral("Invisible"), QStringLiteral("Offline"),
+                           QStringLiteral("Status note..."), QStringLiteral("Profile..."),
+                           QStringLiteral("Picture..."), QStringLiteral("Who can see me"),
+                           QStringLiteral("-"), QStringLiteral("Enabled")}));
     EXPECT_TRUE(Entry(menu, QStringLiteral("Offline"))->isChecked());
     EXPECT_FALSE(Entry(menu, QStringLiteral("Available"))->isChecked());
     EXPECT_TRUE(Entry(menu, QStringLiteral("Enabled"))->isChecked());
@@ -442,6 +445,78 @@ TEST_F(AccountsPageTest, TheStatusNoteAndWhoCanSeeMeAreAskedForKeptAndThereAtThe
     Load();
     EXPECT_EQ(AccountNamed(u"Alpha")->StatusNote(), u"At the lake, back at six");
     EXPECT_EQ(AccountNamed(u"Alpha")->PrivacyChoice(), 5);
+}
+
+TEST_F(AccountsPageTest, APictureChosenFromAFileIsShrunkForTheServerAndCanBeRemoved) {
+    StoreAccount(1, u"111111", u"Alpha", true);
+    Load();
+    CAccount* alpha = AccountNamed(u"Alpha");
+    const QString dir = QString::fromStdString(folders.DataDir());
+    // A noisy photo far larger than the server takes, a text file, a picture cut short, and a
+    // file too large to read at all.
+    QImage photo(1600, 1200, QImage::Format_RGB32);
+    for (int y = 0; y < photo.height(); ++y)
+        for (int x = 0; x < photo.width(); ++x)
+            photo.setPixel(x, y, qRgb(x * 7 % 256, y * 13 % 256, (x ^ y) % 256));
+    const QString photoPath = dir + QStringLiteral("/photo.png");
+    ASSERT_TRUE(photo.save(photoPath, "PNG"));
+    QFile(photoPath).copy(dir + QStringLiteral("/cut.png"));
+    QFile cut(dir + QStringLiteral("/cut.png"));
+    ASSERT_TRUE(cut.resize(200));
+    QFile text(dir + QStringLiteral("/notes.png"));
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+    text.write("just words");
+    text.close();
+    QFile huge(dir + QStringLiteral("/huge.png"));
+    ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(huge.resize(kMaxPictureFileBytes + 1));
+    huge.close();
+
+    QString chosen;
+    SetAskFileHandler([&]() -> std::optional<QString> { return chosen; });
+    QString told;
+    SetShowInformationHandler([&](int, const QString& message) { told = message; });
+    const auto choose = [&](const QString& file) {
+        chosen = dir + QStringLiteral("/") + file;
+        told.clear();
+        QMenu* menu = HoldOn(page->Rows()[0].get());
+        ASSERT_NE(menu, nullptr);
+        Entry(menu, QStringLiteral("Picture..."))->trigger();
+        menu->close();
+    };
+    const struct {
+        const char* file;
+        const char* told;
+    } refused[] = {{"notes.png", "not a picture"},
+                   {"cut.png", "not a picture"},
+                   {"huge.png", "cannot be made small enough"}};
+    for (const auto& row : refused) {
+        choose(QString::fromLatin1(row.file));
+        EXPECT_TRUE(told.contains(QLatin1String(row.told)))
+            << row.file << ": " << told.toStdString();
+        EXPECT_FALSE(alpha->HasOwnerAvatar()) << row.file;
+    }
+
+    choose(QStringLiteral("photo.png"));
+    EXPECT_TRUE(told.isEmpty()) << told.toStdString();
+    const std::vector<uint8_t> stored = alpha->OwnerAvatar();
+    ASSERT_FALSE(stored.empty());
+    EXPECT_LE(stored.size(), CAccount::kMaxOwnPictureBytes);
+    const QImage shown = QImage::fromData(stored.data(), static_cast<int>(stored.size()));
+    EXPECT_EQ(shown.size(), QSize(64, 48));
+    EXPECT_TRUE(alpha->OwnPictureChangePending());
+
+    QMenu* menu = HoldOn(page->Rows()[0].get());
+    ASSERT_NE(menu, nullptr);
+    Entry(menu, QStringLiteral("Remove picture"))->trigger();
+    menu->close();
+    EXPECT_FALSE(alpha->HasOwnerAvatar());
+    menu = HoldOn(page->Rows()[0].get());
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(Entry(menu, QStringLiteral("Remove picture")), nullptr);
+    menu->close();
+    SetAskFileHandler({});
+    SetShowInformationHandler({});
 }
 
 TEST_F(AccountsPageTest, HidingDisabledAccountsClearsTheFocusOfADisabledOne) {

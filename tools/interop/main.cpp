@@ -180,6 +180,7 @@ class Driver {
     Result Search();
     Result RenameGroup();
     Result ServerRestart();
+    Result OwnPicture();
     Result TwoPlaces();
     Result ChatRoom();
     Result Elsewhere();
@@ -774,6 +775,88 @@ Result Driver::Picture() {
                 a_.Wire(0, avatarTraffic) + "; " + b_.Wire(0, avatarTraffic));
 }
 
+// The CRC of a PNG chunk (type and data).
+uint32_t PngCrc(const std::string& bytes) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char byte : bytes) {
+        crc ^= byte;
+        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return crc ^ 0xFFFFFFFFu;
+}
+
+// A small PNG no server has seen: one opaque pixel and a text chunk that makes it unique.
+std::vector<uint8_t> UniquePng(const std::string& text) {
+    const auto chunk = [](const std::string& type, const std::string& data) {
+        std::string out;
+        for (int shift : {24, 16, 8, 0}) out += static_cast<char>((data.size() >> shift) & 0xFF);
+        const std::string body = type + data;
+        const uint32_t crc = PngCrc(body);
+        out += body;
+        for (int shift : {24, 16, 8, 0}) out += static_cast<char>((crc >> shift) & 0xFF);
+        return out;
+    };
+    // 1x1, 8-bit RGB; the pixel compressed with a stored zlib block.
+    const std::string header("\x00\x00\x00\x01\x00\x00\x00\x01\x08\x02\x00\x00\x00", 13);
+    const std::string pixel("\x78\x01\x01\x04\x00\xFB\xFF\x00\x33\x66\x99\x02\x02\x01\x33", 15);
+    std::string png("\x89PNG\r\n\x1A\n", 8);
+    png += chunk("IHDR", header);
+    png += chunk("tEXt", std::string("Comment") + '\0' + text);
+    png += chunk("IDAT", pixel);
+    png += chunk("IEND", "");
+    return std::vector<uint8_t>(png.begin(), png.end());
+}
+
+// A sets a picture of its own; B, told of it by the next presence notice, stores the same
+// bytes. Then A removes it again.
+Result Driver::OwnPicture() {
+    if (!a_.Online() || !b_.Online()) return Fail("A and B are not both signed on");
+    ContactPtr seen = Listed(b_, a_);
+    if (!seen) return Fail("A is not on B's list");
+    const size_t mark = WireTap::Instance().Mark();
+    const std::vector<uint8_t> picture = UniquePng(ToUtf8(UniqueText("own picture").token));
+    if (a_.account->ChangeOwnPicture(picture) != CAccount::PictureProblem::kNone)
+        return Fail("the account refused a valid PNG");
+    const auto arrivedWithin = [&](Seconds wait) {
+        return WaitFor([&] { return seen->Picture() == picture; }, wait);
+    };
+    bool arrived = arrivedWithin(5s);
+    if (!arrived) {
+        // Some servers tell the contacts only with the next presence notice: A changes status.
+        const int32_t was = a_.account->Status();
+        const int32_t other = was == kStatusAway ? kStatusAvailable : kStatusAway;
+        a_.account->RequestStatus(other);
+        arrived = arrivedWithin(kPictureTimeout);
+        a_.account->RequestStatus(was);
+        WaitFor([&] { return a_.account->Status() == was; });
+    }
+    const auto pictureTraffic = [](const FrameRecord& r) {
+        return r.link == "avatar" || r.family == 0x10 || r.family == 0x13 ||
+               (r.family == 0x01 && (r.subtype == 0x04 || r.subtype == 0x05 || r.subtype == 0x21));
+    };
+    if (!arrived) {
+        bool told = false, uploaded = false;
+        for (const FrameRecord& r : WireTap::Instance().Since(mark, a_.id)) {
+            told = told || (r.incoming && r.family == 0x01 && r.subtype == 0x21);
+            uploaded = uploaded || (!r.incoming && r.family == 0x10 && r.subtype == 0x02);
+        }
+        if (!told && !uploaded) {
+            return Skip(
+                "the server took the picture item but never spoke of A's picture (no "
+                "SNAC 0x01,0x21): it keeps no pictures");
+        }
+        return Fail("B did not store A's new picture; A shows " + a_.StatusText() + "; " +
+                    a_.Wire(mark, pictureTraffic) + "; " + b_.Wire(mark, pictureTraffic));
+    }
+    std::fprintf(stderr, "interop: A's own picture (%zu bytes) stored by B\n", picture.size());
+    a_.account->ChangeOwnPicture({});
+    if (!WaitFor([&] { return !seen->HasPicture(); }, kPictureTimeout)) {
+        return Fail("B still shows A's picture after A removed it; " +
+                    a_.Wire(mark, pictureTraffic) + "; " + b_.Wire(mark, pictureTraffic));
+    }
+    return Pass();
+}
+
 // A renames B on its server list; the server acknowledges it, and after a fresh sign-on the
 // list still carries the new nickname.
 Result Driver::RenameContact() {
@@ -1152,6 +1235,7 @@ int Driver::Run() {
         {"away", [&] { return Away(); }},
         {"offline-message", [&] { return OfflineMessage(); }},
         {"picture", [&] { return Picture(); }},
+        {"own-picture", [&] { return OwnPicture(); }},
         {"server-restart", [&] { return ServerRestart(); }},
         {"rename-contact", [&] { return RenameContact(); }},
         {"add-contact", [&] { return AddContact(); }},

@@ -18,6 +18,7 @@
 #include "ui/framework/drawing.h"
 #include "ui/framework/main_window.h"
 #include "ui/texts/ui_resources.h"
+#include "ui/views/own_picture.h"
 #include "ui/views/view_support.h"
 
 namespace zul {
@@ -65,6 +66,11 @@ constexpr int kTextProfile = 1181;
 constexpr int kTextProfileTitle = 1182;
 constexpr int kTextProfileLabel = 1183;
 constexpr int kTextWarningLevel = 1185;
+constexpr int kTextPicture = 1190;
+constexpr int kTextRemovePicture = 1191;
+constexpr int kTextPictureTitle = 1193;
+constexpr int kTextNotAPicture = 1194;
+constexpr int kTextCannotShrink = 1196;
 // The names of the privacy modes, in the order the menu offers them.
 constexpr std::pair<uint8_t, int> kPrivacyModeTexts[] = {
     {1, 371}, {5, 375}, {4, 374}, {3, 373}, {2, 372}};
@@ -436,6 +442,9 @@ bool AccountsPage::FillContextMenu(QMenu& menu) {
         }
         AddMenuCommand(menu, ResText(kTextStatusNote), kCmdStatusNote);
         AddMenuCommand(menu, ResText(kTextProfile), kCmdProfile);
+        AddMenuCommand(menu, ResText(kTextPicture), kCmdPicture);
+        if (account.HasOwnerAvatar())
+            AddMenuCommand(menu, ResText(kTextRemovePicture), kCmdRemovePicture);
         auto* privacy = new QMenu(ResText(kTextWhoCanSeeMe), &menu);
         auto* modes = new QActionGroup(privacy);
         const uint8_t mode =
@@ -466,6 +475,27 @@ void AccountsPage::RunStatusCommand(CAccount* account, int command) {
         account->RequestStatus(*status);
 }
 
+void AccountsPage::ChoosePicture(CAccount& account) {
+    const std::optional<QString> path = AskPictureFile(Host(), kTextPictureTitle);
+    if (!path) return;
+    PreparedPicture picture = PrepareOwnPicture(*path, CAccount::kMaxOwnPictureBytes);
+    int problem = picture.errorTextId;
+    if (problem == 0) {
+        switch (account.ChangeOwnPicture(std::move(picture.bytes))) {
+            case CAccount::PictureProblem::kNone:
+                break;
+            case CAccount::PictureProblem::kNotAnImage:
+                problem = kTextNotAPicture;
+                break;
+            case CAccount::PictureProblem::kTooLarge:
+                problem = kTextCannotShrink;
+                break;
+        }
+    }
+    if (problem != 0) ShowInformation(Host(), kTextPictureTitle, ResText(problem));
+    Relayout();
+}
+
 void AccountsPage::ContextCommand(int id) {
     auto* row = static_cast<AccountRow*>(FocusedItem());
     if (row == nullptr) return;
@@ -493,6 +523,15 @@ void AccountsPage::ContextCommand(int id) {
         const std::optional<QString> profile =
             AskLongText(Host(), kTextProfileTitle, kTextProfileLabel, Q(account->Profile()));
         if (profile) account->ChangeProfile(profile->trimmed().toStdU16String());
+        return;
+    }
+    if (id == kCmdPicture) {
+        ChoosePicture(*account);
+        return;
+    }
+    if (id == kCmdRemovePicture) {
+        account->ChangeOwnPicture({});
+        Relayout();
         return;
     }
     if (id == kCmdStatusNote) {

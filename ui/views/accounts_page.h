@@ -61,6 +61,8 @@ class AccountsPage : public ViewPage {
     static constexpr int kCmdSignOnHere = 32897;
     // The context menu's "Profile...": what others read about the user.
     static constexpr int kCmdProfile = 32898;
+    static constexpr int kCmdPicture = 32899;
+    static constexpr int kCmdRemovePicture = 32900;
 
     explicit AccountsPage(CAccounts& accounts);
     ~AccountsPage() override;
@@ -103,6 +105,8 @@ class AccountsPage : public ViewPage {
     bool TakeAccountMarks();
     bool AnyEnabled() const;
     void RunStatusCommand(CAccount* account, int command);
+    // Asks for a picture file, prepares it and gives it to the account; says why when it cannot.
+    void ChoosePicture(CAccount& account);
     void DrawRow(QPainter& painter, const AccountRow& row);
     void AskPendingQuestions();
 

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QFileDialog>
 #include <QHash>
 #include <QInputDialog>
 #include <QLineEdit>
@@ -9,6 +10,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
+#include <QStandardPaths>
 #include <QWidget>
 #include <cmath>
 
@@ -149,6 +151,29 @@ std::optional<QString> AskLongText(QWidget* parent, int titleId, int labelId,
 
 void SetAskTextHandler(std::function<std::optional<QString>(const QString&)> handler) {
     AskTextHandler() = std::move(handler);
+}
+
+namespace {
+std::function<std::optional<QString>()>& AskFileHandler() {
+    static std::function<std::optional<QString>()> handler;
+    return handler;
+}
+constexpr int kTextPictureFiles = 1195;
+}  // namespace
+
+std::optional<QString> AskPictureFile(QWidget* parent, int titleId) {
+    if (AskFileHandler()) return AskFileHandler()();
+    const QString filter = ResText(kTextPictureFiles) +
+                           QStringLiteral(" (*.png *.jpg *.jpeg *.gif *.PNG *.JPG *.JPEG *.GIF)");
+    const QString path = QFileDialog::getOpenFileName(
+        parent, ResText(titleId),
+        QStandardPaths::writableLocation(QStandardPaths::PicturesLocation), filter);
+    if (path.isEmpty()) return std::nullopt;
+    return path;
+}
+
+void SetAskFileHandler(std::function<std::optional<QString>()> handler) {
+    AskFileHandler() = std::move(handler);
 }
 
 namespace {

@@ -65,6 +65,9 @@ std::optional<QString> AskText(QWidget* parent, int titleId, int labelId, const 
 std::optional<QString> AskLongText(QWidget* parent, int titleId, int labelId,
                                    const QString& current);
 void SetAskTextHandler(std::function<std::optional<QString>(const QString& current)> handler);
+// Asks the user for a picture file (title by text id); its path, or nothing on cancel.
+std::optional<QString> AskPictureFile(QWidget* parent, int titleId);
+void SetAskFileHandler(std::function<std::optional<QString>()> handler);
 // Asks the user to pick one of `items`; its index, or nothing when the user cancels.
 std::optional<int> AskChoice(QWidget* parent, int titleId, int labelId, const QStringList& items);
 void SetAskChoiceHandler(std::function<std::optional<int>(const QStringList& items)> handler);
