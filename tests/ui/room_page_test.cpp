@@ -44,6 +44,7 @@ TEST_F(RoomPageTest, RoomsAndInvitationsAreListedAndWhatTheUserDoesReachesTheAcc
     FastTick();
     ASSERT_EQ(rooms->Rows().size(), 2u);
     EXPECT_EQ(rooms->Rows()[0]->text, QStringLiteral("Lounge \u00B7 2 members"));
+    EXPECT_EQ(MemberCountText(1), QStringLiteral("1 member"));
     EXPECT_EQ(rooms->Rows()[1]->text,
               QStringLiteral("Invitation from Zed to \u201CDen\u201D (not in your contact list)"));
     Screen().save(test::ScreenshotPath(QStringLiteral("rooms_page.png")));

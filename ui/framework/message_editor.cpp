@@ -17,7 +17,7 @@ bool IsEnter(int key) {
 MessageEditor::MessageEditor(QWidget* parent) : QPlainTextEdit(parent) {
     setFont(UiFont(2, false));
     setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setTabChangesFocus(true);
     // Messages are prose over several lines: the keyboard may capitalise and predict.
@@ -74,6 +74,9 @@ void MessageEditor::Recount() {
     const int lines = CountLines();
     if (lines == lines_) return;
     lines_ = lines;
+    // The editor grows with its text up to a few lines: a scroll bar only past them.
+    setVerticalScrollBarPolicy(lines_ > kMaxShownLines ? Qt::ScrollBarAsNeeded
+                                                       : Qt::ScrollBarAlwaysOff);
     emit LinesChanged(lines_);
 }
 

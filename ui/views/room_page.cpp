@@ -22,6 +22,7 @@ constexpr int kTextInvite = 1115;
 constexpr int kTextLeave = 1116;
 constexpr int kTextInviteWhom = 1124;
 constexpr int kTextMembers = 1125;
+constexpr int kTextOneMember = 1197;
 constexpr int kTextJoining = 1126;
 constexpr int kTextNotIn = 1127;
 constexpr int kTextLevel = 3;
@@ -49,13 +50,17 @@ RoomPage::RoomPage(CAccount& account, RoomPtr room) : account_(account), room_(s
     UpdateCaption();
 }
 
+QString MemberCountText(size_t count) {
+    return ResText(count == 1 ? kTextOneMember : kTextMembers)
+        .replace(QStringLiteral("%d"), QString::number(count));
+}
+
 void RoomPage::UpdateCaption() {
     Caption().SetTitle(SingleLine(room_->Name()));
     QString state;
     switch (room_->State()) {
         case RoomState::kIn:
-            state = ResText(kTextMembers)
-                        .replace(QStringLiteral("%d"), QString::number(room_->MemberCount()));
+            state = MemberCountText(room_->MemberCount());
             break;
         case RoomState::kJoining:
             state = ResText(kTextJoining);
@@ -83,9 +88,8 @@ void RoomPage::Collect() {
         QStringList names;
         for (size_t i = 0; i < members.size() && i < kMembersNamed; ++i)
             names << SingleLine(members[i]);
-        QString line =
-            ResText(kTextMembers).replace(QStringLiteral("%d"), QString::number(members.size())) +
-            QStringLiteral(": ") + names.join(QStringLiteral(", "));
+        QString line = MemberCountText(members.size()) + QStringLiteral(": ") +
+                       names.join(QStringLiteral(", "));
         if (members.size() > kMembersNamed) line += QStringLiteral(", \u2026");
         lines_.push_back(line);
         grey_.push_back(true);

@@ -36,6 +36,9 @@ constexpr int kOpenRooms = 50203;
 constexpr int kJoinFromList = 50204;
 }  // namespace roomcmd
 
+// "n members", or the singular for one.
+QString MemberCountText(size_t count);
+
 class RoomPage : public ViewPage {
   public:
     RoomPage(CAccount& account, RoomPtr room);

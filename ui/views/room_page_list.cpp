@@ -20,7 +20,6 @@ constexpr int kTextInvitation = 1120;
 constexpr int kTextStranger = 1121;
 constexpr int kTextAccept = 1122;
 constexpr int kTextDecline = 1123;
-constexpr int kTextMembers = 1125;
 constexpr int kTextJoining = 1126;
 constexpr int kTextNotIn = 1127;
 constexpr int kTextNoRooms = 1128;
@@ -31,8 +30,7 @@ QString RoomText(const CRoom& room) {
     QString state;
     switch (room.State()) {
         case RoomState::kIn:
-            state = ResText(kTextMembers)
-                        .replace(QStringLiteral("%d"), QString::number(room.MemberCount()));
+            state = MemberCountText(room.MemberCount());
             break;
         case RoomState::kJoining:
             state = ResText(kTextJoining);
