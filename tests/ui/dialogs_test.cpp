@@ -717,6 +717,10 @@ TEST_F(DialogsTest, PagesStoreTheirControlsWhenLeftAndLoadThemWhenEntered) {
         sheet->Tabs()->setCurrentIndex(OptionsSheet::kAdvancedPage);
         EXPECT_FALSE(Control<QCheckBox>(sheet, idc::kRestoreStatuses)->isChecked());
         QTest::mouseClick(Control<QCheckBox>(sheet, idc::kFocusEditor), Qt::LeftButton);
+        // The rooms joined again at sign-on (on by default) and the sound in an open chat.
+        EXPECT_TRUE(Control<QCheckBox>(sheet, idc::kRejoinRooms)->isChecked());
+        QTest::mouseClick(Control<QCheckBox>(sheet, idc::kRejoinRooms), Qt::LeftButton);
+        QTest::mouseClick(Control<QCheckBox>(sheet, idc::kSoundInChat), Qt::LeftButton);
         // The text size: medium now, the largest chosen for the list and the chats alike.
         auto* size = Control<QComboBox>(sheet, idc::kTextSizeCombo);
         EXPECT_EQ(size->currentIndex(), 2);
@@ -729,6 +733,8 @@ TEST_F(DialogsTest, PagesStoreTheirControlsWhenLeftAndLoadThemWhenEntered) {
     EXPECT_EQ(Options().RestoreLastStatusesOnStart, 0);
     EXPECT_EQ(Options().ClistOpenByDoubleClick, 1);
     EXPECT_EQ(Options().HistorySetFocusOnEditor, 0);
+    EXPECT_EQ(Options().RejoinRooms, 0);
+    EXPECT_EQ(Options().NotifSoundInChat, 1);
     EXPECT_EQ(Options().EnableTransparency, 1);
     EXPECT_EQ(Options().UseProxy, 1);
     EXPECT_EQ(Options().ClistTextSize, 0);

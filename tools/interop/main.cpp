@@ -976,6 +976,7 @@ Result Driver::MoveContact() {
     if (!contact || !contact->OnServer()) return Fail("B is not on A's server list");
     const std::u16string group = u"moved " + UniqueText("group").token;
     const uint16_t before = contact->GroupID();
+    const size_t mark = WireTap::Instance().Mark();
     contact->RequestMove(group);
     if (!WaitFor([&] {
             return contact->GroupName() == group && contact->GroupID() != before &&
@@ -983,6 +984,20 @@ Result Driver::MoveContact() {
         })) {
         return Fail("B was not moved; A shows " + a_.StatusText() + "; " +
                     a_.Wire(0, Families({0x13})));
+    }
+    // The old item leaves once the new one is taken: the sign-off waits for that edit's
+    // answer, or the server keeps both items.
+    const bool oldItemGone = WaitFor([&] {
+        int removals = 0, answers = 0;
+        for (const FrameRecord& r : WireTap::Instance().Since(mark, a_.id)) {
+            if (r.family != 0x13) continue;
+            if (!r.incoming && r.subtype == 0x0A) ++removals;
+            if (removals > 0 && r.incoming && r.subtype == 0x0E) ++answers;
+        }
+        return answers > 0;
+    });
+    if (!oldItemGone) {
+        return Fail("the old item of B was not removed; " + a_.Wire(mark, Families({0x13})));
     }
     if (std::string why; !SignOnAgain(&why)) return Fail(why);
     if (WaitFor([&] {

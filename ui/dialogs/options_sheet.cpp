@@ -241,6 +241,8 @@ constexpr AdvancedCheck kAdvancedChecks[] = {
     {idc::kFocusEditor, &COptions::HistorySetFocusOnEditor},
     {idc::kOpenByDoubleTap, &COptions::ClistOpenByDoubleClick},
     {idc::kPlaySound, &COptions::NotifSoundOn},
+    {idc::kSoundInChat, &COptions::NotifSoundInChat},
+    {idc::kRejoinRooms, &COptions::RejoinRooms},
 };
 
 }  // namespace

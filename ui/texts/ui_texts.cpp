@@ -101,6 +101,8 @@ constexpr DialogTextEntry kDialogTexts[] = {
     {212, 1107, u"Automatically set focus to editbox when chat window was activated"},
     {212, 1108, u"Open messaging window by double tap"},
     {212, 1109, u"Play a sound for new messages"},
+    {212, 1112, u"Also while the chat is open"},
+    {212, 1113, u"Join my rooms again at sign-on"},
     {212, 1110, u"Text size of the contacts and chats:"},
     {108, 1086, u"Use proxy server"},
     {108, 1085, u"Proxy server settings"},
