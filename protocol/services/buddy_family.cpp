@@ -239,6 +239,7 @@ void ParseOnlineInfo(COscar& session, COscarPacket& frame, bool departed) {
             const uint32_t now = static_cast<uint32_t>(std::time(nullptr));
             contact->SetIdleSince(
                 departed || block.idleMinutes == 0 ? 0 : now - uint32_t{block.idleMinutes} * 60);
+            TakeFormattedName(session, *contact, block.login);
             session.OnPresence(*contact, status, block.textChanged, block.statusText, block.mood,
                                PresenceIsQuiet(session));
         }
@@ -246,6 +247,13 @@ void ParseOnlineInfo(COscar& session, COscarPacket& frame, bool departed) {
 }
 
 }  // namespace
+
+void TakeFormattedName(COscar& session, CContact& contact, const std::u16string& name) {
+    if (!contact.SetFormattedName(name)) return;
+    contact.SaveFormattedName();
+    // The list is sorted by the names it shows.
+    session.Contacts().Rebuild();
+}
 
 bool RunPictureChecks(COscar& session, size_t count) {
     for (size_t done = 0; done < count; ++done) {

@@ -69,6 +69,12 @@ void RequestOfflineMessagesIcq(COscar& session);
 
 // Presence (0x03).
 void HandleBuddyFamily(COscar& session, COscarPacket& frame);
+// A login as the server formats it ("Zul Bob"), from a presence notice or a user-info reply:
+// kept (and saved) for the contact when it is the contact's own login.
+void TakeFormattedName(COscar& session, CContact& contact, const std::u16string& name);
+// The same for the user's own login (self-info, 0x01,0x0F): the chat's name for the user's
+// messages and the account's title, where these are still made of the login.
+void TakeOwnFormattedName(COscar& session, const std::u16string& name);
 
 // Messaging (0x04).
 void SetMessageParameters(COscar& session);

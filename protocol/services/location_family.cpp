@@ -11,6 +11,7 @@
 #include "protocol/services/families.h"
 #include "protocol/services/message_parse.h"
 #include "protocol/transport/packet.h"
+#include "storage/contacts.h"
 
 namespace zul {
 namespace {
@@ -65,8 +66,8 @@ void HandleUserInfoReply(COscar& session, const COscarPacket& frame) {
     if (!request || request->kind != kPendingLocationInfo) return;
     session.Pending().Remove(id);
     ByteReader reader(frame.snacData());
-    reader.Skip(reader.ReadU8());  // the name
-    reader.ReadU16();              // warning level
+    const ByteSpan name = reader.ReadBytes(reader.ReadU8());
+    reader.ReadU16();  // warning level
     const uint16_t count = reader.ReadU16();
     for (uint16_t i = 0; i < count && reader.ok(); ++i) {
         reader.ReadU16();
@@ -76,6 +77,8 @@ void HandleUserInfoReply(COscar& session, const COscarPacket& frame) {
         FinishDetailsPart(session, request->text, false, FormatInt(ResString(kStrNotSignedOn), 0));
         return;
     }
+    if (const ContactPtr contact = session.Contacts().FindContact(&session, request->text))
+        TakeFormattedName(session, *contact, CountedUtf8ToWide(name.data(), name.size()));
     TlvList tlvs;
     tlvs.Parse(reader.Rest());
     const std::u16string profile = PlainTextOfHtml(InfoText(tlvs.Find(0x0001), tlvs.Find(0x0002)));
