@@ -58,6 +58,10 @@ constexpr uint32_t kPendingSearch = 0x0015051F;
 // details).
 void RequestLocationInfo(COscar& session, const std::u16string& login);
 constexpr uint32_t kPendingLocationInfo = 0x00020015;
+// The away message alone of a contact that turned away: asked for on the idle pass, a few
+// queries a second at most (AwayQueries), and shown as the contact's status text.
+void SendAwayQueries(COscar& session);
+constexpr uint32_t kPendingAwayMessage = 0x01020015;
 // One part of a login's details ended: with something (answered) or with the reason why not.
 void FinishDetailsPart(COscar& session, const std::u16string& login, bool answered,
                        const std::u16string& error);

@@ -1,7 +1,10 @@
-// Logins shown as the server formats them, against the scripted server.
+// An AIM contact's away message shown as its status text, and logins shown as the server
+// formats them, against the scripted server.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "accounts/status.h"
@@ -15,27 +18,13 @@ namespace zul {
 namespace {
 
 using test::Bytes;
-using test::ByteWriter;
 using test::ReceivedFrame;
-using test::ScriptedServer;
 using test::SessionHarness;
 
-constexpr uint16_t kClassAway = 0x0030, kClassBack = 0x0010;
-
-// SNAC(0x02,0x06): the user's info block, then the location TLVs.
-Bytes UserInfo(std::string_view name, const Bytes& tlvs) {
-    return ByteWriter().Raw(test::UserBlock(name, {test::ClassTlv(kClassAway)})).Raw(tlvs).bytes;
-}
+constexpr uint16_t kAway = 0x0030, kBack = 0x0010;
 
 class ContactAwayTest : public ::testing::Test {
   protected:
-    static test::HarnessOptions Aim() {
-        test::HarnessOptions options;
-        options.login = u"zultester";
-        options.accountType = acctype::kAim;
-        return options;
-    }
-
     ContactPtr Add(const std::u16string& login, const std::u16string& nickname = {}) {
         return h_.Contacts().AddNewContact(
             &h_.Account(), ContactFields{.login = login, .nickname = nickname}, true, false);
@@ -46,68 +35,118 @@ class ContactAwayTest : public ::testing::Test {
             blocks.push_back(test::UserBlock(login, {test::ClassTlv(userClass)}));
         h_.ServerSends(0x03, 0x0B, test::Concat(blocks));
     }
-    SessionHarness h_{Aim()};
+    // The away-message queries (0x02,0x15 with flags 2) for a login, or for any.
+    std::vector<ReceivedFrame> Queries(const std::string& login = {}) {
+        std::vector<ReceivedFrame> found;
+        for (const ReceivedFrame& f : h_.ServiceServer().Frames()) {
+            const Bytes d = f.snacData();
+            if (f.IsSnac(0x02, 0x15) && d.size() >= 5 && d[3] == 2 &&
+                (login.empty() || std::string(d.begin() + 5, d.end()) == login))
+                found.push_back(f);
+        }
+        return found;
+    }
+
+    SessionHarness h_{[] {
+        test::HarnessOptions options;
+        options.login = u"zultester";
+        options.accountType = acctype::kAim;
+        return options;
+    }()};
 };
 
-// Names as the server formats them are shown where the user gave no nickname of its own; a
-// name that is another login is never taken, and the login used for matching stays.
-TEST_F(ContactAwayTest, FormattedNamesAreShownKeptAndNeverRenameAContact) {
-    h_.Account().SetDescription(u"AIM zultester");
-    const ContactPtr bob = Add(u"zulbob");
-    const ContactPtr dan = Add(u"zuldan", u"Danny");
-    const ContactPtr eve = Add(u"zuleve", u"zuleve");  // a nickname that only repeats the login
-    const ContactPtr cat = Add(u"zulcat");
-    ASSERT_TRUE(h_.SignOn(kStatusAvailable));
-    EXPECT_TRUE(h_.ServiceServer().WaitForFrame(ScriptedServer::IsSnac(0x01, 0x0E)));
-
-    Presence({{"Zul Bob", kClassBack}, {"Zul Dan", kClassBack}, {"ZulEve", kClassBack}});
-    ASSERT_TRUE(SessionHarness::WaitUntil([&] { return eve->Status() == kStatusAvailable; }));
-    // A details reply naming someone else is not this contact's name; its own name is.
-    const auto isDetails = [](const ReceivedFrame& f) {
-        return f.IsSnac(0x02, 0x15) && f.snacData().at(3) == 3;
+// Contacts away at sign-on are asked a few a second, each once, and the server answers each
+// its own way: only an away message for a contact still away is shown, as one short line.
+TEST_F(ContactAwayTest, TheAwayMessageIsAskedOnceShownAndGoesWhenTheContactComesBack) {
+    enum Reply { kMessage, kNone, kError, kOtherRequest, kBackFirst };
+    std::string huge = "<HTML>";
+    while (huge.size() < 60000) huge += "word <B>word</B><BR>";
+    const struct {
+        std::string login, infoName;  // the name in the reply's info block
+        Reply reply;
+        std::string html;
+        std::u16string shown, name;  // the start of the text shown (empty: none), the name
+    } cases[] = {
+        {"ben", "ben", kNone, "", u"", u"ben"},
+        {"cal", "cal", kError, "", u"", u"cal"},
+        {"dee", "dee", kOtherRequest, "not asked for", u"", u"dee"},
+        {"eve", "eve", kBackFirst, "too late", u"", u"eve"},
+        {"fay", "mallory", kMessage, huge, u"word word", u"fay"},
+        {"ann", "A nn", kMessage, "<BODY>Out <B>to</B>   lunch,<BR>back\tat two</BODY>",
+         u"Out to lunch, back at two", u"A nn"},
     };
-    for (std::string_view name : {"mallory", "Zul Cat"}) {
-        const size_t before = h_.ServiceServer().CountFrames(isDetails);
-        h_.Account().RequestContactDetails(u"zulcat");
-        ASSERT_TRUE(h_.ServiceServer().WaitForFrameCount(isDetails, before + 1));
-        uint32_t id = 0;
-        for (const ReceivedFrame& f : h_.ServiceServer().Frames())
-            if (isDetails(f)) id = f.requestId();
-        h_.ServerSends(0x02, 0x06, UserInfo(name, {}), id);
-        ASSERT_TRUE(SessionHarness::WaitUntil(
-            [&] { return !h_.Account().DetailsOf(u"zulcat").Loading(); }));
-        if (name == "mallory") {
-            EXPECT_EQ(cat->FormattedName(), u"");
-        }
+    std::vector<std::pair<std::string, uint16_t>> away;
+    for (const auto& c : cases) {
+        ASSERT_TRUE(Add(Widen(c.login)));
+        away.emplace_back(c.login, kAway);
     }
-    // The own name, then a hostile one.
-    for (std::string_view own : {"Zul Tester", "mallory"}) {
-        h_.ServerSends(0x01, 0x0F, test::UserBlock(own, {}));
-        Presence({{"zulbob", kClassBack}});  // handled after it
-        ASSERT_TRUE(SessionHarness::WaitUntil([&] { return bob->FormattedName().empty(); }));
-        Presence({{"Zul Bob", kClassBack}});
-        ASSERT_TRUE(SessionHarness::WaitUntil([&] { return !bob->FormattedName().empty(); }));
-    }
+    ASSERT_TRUE(h_.SignOn(kStatusAvailable));
+    Presence(away);
+    ASSERT_TRUE(SessionHarness::WaitUntil([&] { return !Queries().empty(); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    EXPECT_LE(Queries().size(), 3u);  // never all at once
 
+    for (const auto& c : cases) {
+        ASSERT_TRUE(SessionHarness::WaitUntil([&] { return !Queries(c.login).empty(); }));
+        auto id = static_cast<uint16_t>(Queries(c.login).front().requestId());
+        if (c.reply == kError) h_.ServerSends(0x02, 0x01, Bytes{0x00, 0x04}, id);
+        if (c.reply == kBackFirst) Presence({{c.login, kBack}});
+        while (c.reply == kOtherRequest && (++id == 0 || h_.Account().Pending().Find(id))) {
+        }
+        test::ByteWriter info;
+        info.Raw(test::UserBlock(c.infoName, {test::ClassTlv(kAway)}));
+        if (!c.html.empty()) info.Tlv(0x0003, std::string_view("text/html")).Tlv(0x0004, c.html);
+        if (c.reply != kError) h_.ServerSends(0x02, 0x06, info.bytes, id);
+    }
+    // Replies are handled in order: once the last shows, every other has been handled.
+    const ContactPtr ann = h_.Contacts().FindContact(&h_.Account(), u"ann");
+    ASSERT_TRUE(SessionHarness::WaitUntil([&] { return !ann->StatusText().empty(); }));
+    for (const auto& c : cases) {
+        const ContactPtr contact = h_.Contacts().FindContact(&h_.Account(), Widen(c.login));
+        const std::u16string text = contact->StatusText();
+        EXPECT_EQ(text.substr(0, c.shown.empty() ? text.size() : c.shown.size()), c.shown)
+            << c.login;
+        EXPECT_LE(text.size(), 250u) << c.login;
+        EXPECT_EQ(contact->Status(), c.reply == kBackFirst ? kStatusAvailable : kStatusAway);
+        EXPECT_EQ(contact->DisplayName(), c.name);
+    }
+    EXPECT_EQ(ann->StatusLine(), u"Out to lunch, back at two");
+
+    // A notice while away asks nothing again; back, the text goes; away again, asked again.
+    ASSERT_TRUE(Add(u"gus"));
+    Presence({{"ann", kAway}, {"gus", kAway}});
+    ASSERT_TRUE(SessionHarness::WaitUntil([&] { return !Queries("gus").empty(); }));
+    EXPECT_EQ(Queries("ann").size(), 1u);
+    Presence({{"ann", kBack}});
+    ASSERT_TRUE(SessionHarness::WaitUntil([&] { return ann->Status() == kStatusAvailable; }));
+    EXPECT_EQ(ann->StatusText(), u"");
+    Presence({{"ann", kAway}});
+    EXPECT_TRUE(SessionHarness::WaitUntil([&] { return Queries("ann").size() == 2; }));
+}
+
+// Formatted names: shown where the user gave no nickname of its own, kept for the next start;
+// the own one names the account where it still shows the login, and another login never does.
+TEST_F(ContactAwayTest, FormattedNamesAreShownAndKept) {
+    h_.Account().SetDescription(u"AIM zultester");
     const struct {
         ContactPtr contact;
         std::u16string login, shown;
     } expected[] = {
-        {bob, u"zulbob", u"Zul Bob"},
-        {dan, u"zuldan", u"Danny"},
-        {eve, u"zuleve", u"ZulEve"},
-        {cat, u"zulcat", u"Zul Cat"},
+        {Add(u"zulbob"), u"zulbob", u"Zul Bob"},
+        {Add(u"zuldan", u"Danny"), u"zuldan", u"Danny"},
+        {Add(u"zuleve", u"zuleve"), u"zuleve", u"ZulEve"},  // a nickname that repeats the login
     };
-    for (const auto& e : expected) {
-        EXPECT_EQ(e.contact->Login(), e.login);
-        EXPECT_EQ(e.contact->DisplayName(), e.shown) << ToUtf8(e.login);
-        EXPECT_EQ(h_.Contacts().FindContact(&h_.Account(), e.login), e.contact);
-    }
+    ASSERT_TRUE(h_.SignOn(kStatusAvailable));
+    EXPECT_TRUE(h_.ServiceServer().WaitForFrame(test::ScriptedServer::IsSnac(0x01, 0x0E)));
+    h_.ServerSends(0x01, 0x0F, test::UserBlock("Zul Tester", {}));
+    h_.ServerSends(0x01, 0x0F, test::UserBlock("mallory", {}));
+    Presence({{"Zul Bob", kBack}, {"Zul Dan", kBack}, {"ZulEve", kBack}});
+    ASSERT_TRUE(SessionHarness::WaitUntil(
+        [&] { return expected[2].contact->Status() == kStatusAvailable; }));
     EXPECT_EQ(h_.Account().Login(), u"zultester");
     EXPECT_EQ(h_.Account().OwnerNick(), u"Zul Tester");
     EXPECT_EQ(h_.Account().Description(), u"AIM Zul Tester");
 
-    // The profile keeps the names for the next start, before any presence.
     h_.Account().Disconnect(false);
     ASSERT_TRUE(SessionHarness::WaitUntil([&] { return h_.Account().SessionIdle(); }));
     h_.Contacts().RemoveAccount(h_.Account().ID());
@@ -116,6 +155,7 @@ TEST_F(ContactAwayTest, FormattedNamesAreShownKeptAndNeverRenameAContact) {
     for (const auto& e : expected) {
         const ContactPtr loaded = h_.Contacts().FindContact(&h_.Account(), e.login);
         ASSERT_TRUE(loaded);
+        EXPECT_EQ(loaded->Login(), e.login);
         EXPECT_EQ(loaded->DisplayName(), e.shown) << ToUtf8(e.login);
     }
 }
