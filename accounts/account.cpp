@@ -309,6 +309,8 @@ bool CAccount::dbLoadContacts_Grouped() {
 
 bool CAccount::LoadContacts() {
     if (dbLoadGroups() && dbLoadContacts_Grouped()) {
+        // Names as the server last formatted them show from the start, also offline.
+        contacts_.LoadFormattedNames(this);
         contacts_.CompactIndex();
         // The rooms are read with the contacts: a sign-on that joins them reads nothing more.
         Rooms();

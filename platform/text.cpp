@@ -201,6 +201,16 @@ std::u16string LoginKey(std::u16string_view login) {
     return FoldNoCase(compact);
 }
 
+bool SameLogin(std::u16string_view a, std::u16string_view b) {
+    size_t i = 0, j = 0;
+    for (;;) {
+        while (i < a.size() && a[i] == u' ') ++i;
+        while (j < b.size() && b[j] == u' ') ++j;
+        if (i == a.size() || j == b.size()) return i == a.size() && j == b.size();
+        if (Fold(a[i++]) != Fold(b[j++])) return false;
+    }
+}
+
 int32_t WideToInt(std::u16string_view text) {
     size_t i = 0;
     while (i < text.size() && (text[i] == u' ' || text[i] == u'\t')) ++i;

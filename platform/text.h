@@ -39,9 +39,8 @@ std::u16string FoldNoCase(std::u16string_view text);
 // Two logins name the same user: AIM names compare without regard to case or spaces
 // ("Zul Bob" is "zulbob"); ICQ numbers hold neither.
 std::u16string LoginKey(std::u16string_view login);
-inline bool SameLogin(std::u16string_view a, std::u16string_view b) {
-    return LoginKey(a) == LoginKey(b);
-}
+// LoginKey(a) == LoginKey(b), without making either key.
+bool SameLogin(std::u16string_view a, std::u16string_view b);
 
 // Decimal text to integer from its leading digits (optional blanks and sign first);
 // no digits gives 0. Out-of-range values saturate.

@@ -32,6 +32,7 @@ void COscar::ResetSession() {
     DropDeferred();
     pending_.Clear();
     avatarQueue_.Clear();
+    awayQueries_.Clear();
     serviceRates_.Clear();
     avatarRates_.Clear();
     noteOnServer_.store(false);
@@ -253,13 +254,14 @@ int COscar::SendDetailsRequests(const std::u16string& login) {
 void COscar::ExpireRequests() {
     const std::vector<PendingRequest> expired = pending_.TakeExpired(
         {kPendingBuddyRemoval, kPendingBuddyRename, kPendingBuddyAdd, kPendingBuddyAddAuth,
-         kPendingBuddyMove, kPendingFullDetails, kPendingLocationInfo, kPendingSearch,
-         kPendingGroupAdd, kPendingGroupRename, kPendingGroupDelete, kPendingMessage,
-         kPendingPictureItem},
+         kPendingBuddyMove, kPendingFullDetails, kPendingLocationInfo, kPendingAwayMessage,
+         kPendingSearch, kPendingGroupAdd, kPendingGroupRename, kPendingGroupDelete,
+         kPendingMessage, kPendingPictureItem},
         GetTick(), requestTimeoutMs_.load());
     for (const PendingRequest& request : expired) {
-        // A message the server neither acknowledged nor refused is left to the undelivered rule.
-        if (request.kind == kPendingMessage) continue;
+        // A message the server neither acknowledged nor refused is left to the undelivered rule;
+        // an away message that never came leaves the status as it is.
+        if (request.kind == kPendingMessage || request.kind == kPendingAwayMessage) continue;
         if (request.kind == kPendingFullDetails || request.kind == kPendingLocationInfo) {
             FinishDetailsPart(*this, request.text, false, ResString(kStrNoAnswer));
         } else if (request.kind == kPendingSearch) {

@@ -175,6 +175,9 @@ class COscar : public CAccount {
         pictureChecksWaiting_.store(pictureChecks_.size());
     }
     size_t PictureChecksWaiting() const { return pictureChecksWaiting_.load(); }
+    // AIM contacts that turned away, whose away message the idle pass asks for a few at a
+    // time (session thread only).
+    PacedLogins& AwayQueries() { return awayQueries_; }
     // The account's row is written by the session's next burst (or its next idle pass, or its
     // end), in that commit (session thread only).
     void OweAccountSave() { accountSaveOwed_ = true; }
@@ -308,6 +311,7 @@ class COscar : public CAccount {
     AvatarQueue avatarQueue_;
     std::deque<PictureCheck> pictureChecks_;
     std::atomic<size_t> pictureChecksWaiting_{0};
+    PacedLogins awayQueries_;
     bool accountSaveOwed_ = false;
     std::atomic<bool> avatarActive_{false};
     std::atomic<bool> avatarReady_{false};

@@ -64,7 +64,15 @@ std::u16string CContact::Nickname() const {
 }
 std::u16string CContact::DisplayName() const {
     std::lock_guard lock(textMutex_);
-    return nickname_.empty() ? login_ : nickname_;
+    // A nickname that only repeats the login (a stranger's, an empty alias filled in) gives
+    // way to the server's formatting of it.
+    if (!nickname_.empty() && (formattedName_.empty() || !SameLogin(nickname_, login_)))
+        return nickname_;
+    return formattedName_.empty() ? login_ : formattedName_;
+}
+std::u16string CContact::FormattedName() const {
+    std::lock_guard lock(textMutex_);
+    return formattedName_;
 }
 std::u16string CContact::GroupName() const {
     std::lock_guard lock(textMutex_);
@@ -98,6 +106,7 @@ void CContact::SetLogin(const std::u16string& text) {
         if (login_ == text) return;
         old = std::move(login_);
         login_ = text;
+        if (!SameLogin(formattedName_, login_)) formattedName_.clear();
     }
     if (store) store->RekeyContact(this, old);
     RecomputeIcon();
@@ -147,6 +156,43 @@ void CContact::SetNickname(const std::u16string& text) {
     std::lock_guard lock(textMutex_);
     nickname_ = text;
 }
+bool CContact::SetFormattedName(const std::u16string& name) {
+    // A name from the network: one that is not this login would show someone else.
+    if (!IsUsableLogin(name)) return false;
+    {
+        std::lock_guard lock(textMutex_);
+        if (!SameLogin(name, login_)) return false;
+        const std::u16string value = name == login_ ? std::u16string() : name;
+        if (formattedName_ == value) return false;
+        formattedName_ = value;
+    }
+    Redraw();
+    return true;
+}
+
+bool CContact::SaveFormattedName() {
+    return DbWork(u"CContact::SaveFormattedName(): ", [&] {
+        CDatabase& db = account_.Contacts().Db();
+        std::lock_guard dbLock(db.Mutex());
+        if (Removed()) return false;
+        const std::u16string name = FormattedName();
+        if (name.empty()) {
+            CppSQLite3Command cmd = db.Prepare(u"DELETE FROM ContactNames WHERE LocalID=?");
+            cmd.BindInt(1, localID_);
+            db.Execute(cmd);
+            return true;
+        }
+        // Only beside the contact's row: the row's deletion takes the name with it.
+        CppSQLite3Command cmd = db.Prepare(
+            u"REPLACE INTO ContactNames (LocalID,Name) SELECT LocalID,? FROM Contacts WHERE "
+            u"LocalID=?");
+        cmd.BindText(1, name);
+        cmd.BindInt(2, localID_);
+        db.Execute(cmd);
+        return true;
+    });
+}
+
 void CContact::SetGroupName(const std::u16string& text) {
     std::lock_guard lock(textMutex_);
     groupName_ = text;

@@ -283,6 +283,28 @@ int CContacts::CountContacts(const CAccount* account, int* online) const {
     return total;
 }
 
+bool CContacts::LoadFormattedNames(const CAccount* account) {
+    std::unordered_map<int32_t, std::u16string> names;
+    const bool read = DbWork(u"CContacts::LoadFormattedNames(): ", [&] {
+        std::lock_guard dbLock(Db().Mutex());
+        CppSQLite3Command cmd = Db().Prepare(
+            u"SELECT N.LocalID, N.Name FROM ContactNames N JOIN Contacts C ON "
+            u"C.LocalID=N.LocalID WHERE C.AccID=?");
+        cmd.BindInt(1, account->ID());
+        for (CppSQLite3ResultSet rows = Db().ExecuteQuery(cmd); !rows.IsEnd(); rows.Next())
+            names.emplace(rows.IntColumn(0, 0), rows.TextColumn(1, u""));
+    });
+    if (names.empty()) return read;
+    bool changed = false;
+    for (const ContactPtr& c : ContactsOf(account)) {
+        const auto name = names.find(c->LocalID());
+        // A row left behind by another contact of that id names another login: not taken.
+        if (name != names.end()) changed |= c->SetFormattedName(name->second);
+    }
+    if (changed) Rebuild();
+    return read;
+}
+
 void CContacts::SetAccountOffline(const CAccount* account) {
     for (const ContactPtr& c : ContactsOf(account)) {
         c->SetStatus(kStatusOffline, std::u16string(), kMoodNone, true, false);

@@ -107,8 +107,16 @@ class CContact : public CContactListItem {
 
     std::u16string Login() const;
     std::u16string Nickname() const;
-    // The nickname, or the login when there is none.
+    // The nickname the user gave; without one (or with one that is only the login again), the
+    // name as the server formats it; else the login.
     std::u16string DisplayName() const;
+    // The login as the server formats it ("Zul Bob" for "zulbob"); empty when it is the login
+    // itself or not known.
+    std::u16string FormattedName() const;
+    // Takes the server's formatting of the login; a name that is not the same login is
+    // ignored. True when the name changed (the caller then saves it: SaveFormattedName).
+    bool SetFormattedName(const std::u16string& name);
+    bool SaveFormattedName();
     std::u16string GroupName() const;
     std::u16string Note() const;
     std::u16string Email() const;
@@ -242,6 +250,7 @@ class CContact : public CContactListItem {
 
     mutable std::mutex textMutex_;  // guards the texts and the picture
     std::u16string login_, nickname_, groupName_, note_, email_, phone_, statusText_;
+    std::u16string formattedName_;
     std::vector<uint8_t> picture_;
     mutable std::optional<PictureDigest> pictureDigest_;  // of picture_, once asked
 
@@ -380,6 +389,8 @@ class CContacts {
                            size_t length);
     // Number of the account's contacts; `online` receives how many are not offline.
     int CountContacts(const CAccount* account, int* online) const;
+    // The formatted names the profile keeps for the account's contacts in memory.
+    bool LoadFormattedNames(const CAccount* account);
     // Every contact of the account goes offline with an empty text; the list is rebuilt.
     void SetAccountOffline(const CAccount* account);
     // A presence notice. The stored text stays unless `textChanged`. True when it changed.

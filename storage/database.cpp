@@ -146,6 +146,14 @@ constexpr std::u16string_view kInitStatements[] = {
     u"EACH ROW BEGIN DELETE FROM Rooms WHERE AccID=OLD.ID; END",
     u"CREATE TRIGGER IF NOT EXISTS RoomsTrigger_OnDelete AFTER DELETE ON Rooms FOR EACH ROW "
     u"BEGIN DELETE FROM RoomHistory WHERE RoomID=OLD.ID; END",
+    // A contact's login as the server formats it ("Zul Bob" for "zulbob"), beside its row.
+    u"CREATE TABLE IF NOT EXISTS ContactNames( LocalID INTEGER PRIMARY KEY CHECK(LocalID<>0), "
+    u"Name TEXT)",
+    u"CREATE TRIGGER IF NOT EXISTS ContactNamesTrigger_OnContactDelete AFTER DELETE ON Contacts "
+    u"FOR EACH ROW BEGIN DELETE FROM ContactNames WHERE LocalID=OLD.LocalID; END",
+    u"CREATE TRIGGER IF NOT EXISTS ContactNamesTrigger_OnContactChange AFTER UPDATE OF LocalID "
+    u"ON Contacts FOR EACH ROW WHEN OLD.LocalID<>NEW.LocalID BEGIN UPDATE ContactNames SET "
+    u"LocalID=NEW.LocalID WHERE LocalID=OLD.LocalID; END",
 };
 
 // The part of the profile read through a mapping while CMappedReads lives (the rest, if any,

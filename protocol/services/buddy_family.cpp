@@ -241,13 +241,31 @@ void ParseOnlineInfo(COscar& session, COscarPacket& frame, bool departed) {
             const uint32_t now = static_cast<uint32_t>(std::time(nullptr));
             contact->SetIdleSince(
                 departed || block.idleMinutes == 0 ? 0 : now - uint32_t{block.idleMinutes} * 60);
+            TakeFormattedName(session, *contact, block.login);
+            // An AIM name's status text while away is its away message, asked for when it
+            // turns away (also when it already is at sign-on); back, the text goes.
+            const bool aim = contact->ProtocolKind() == acctype::kAim;
+            const int32_t before = contact->Status();
+            if (aim && before == kStatusAway && status != kStatusAway && !block.textChanged) {
+                block.textChanged = true;
+                block.statusText.clear();
+            }
             session.OnPresence(*contact, status, block.textChanged, block.statusText, block.mood,
                                PresenceIsQuiet(session));
+            if (aim && status == kStatusAway && before != kStatusAway)
+                session.AwayQueries().Add(contact->Login());
         }
     }
 }
 
 }  // namespace
+
+void TakeFormattedName(COscar& session, CContact& contact, const std::u16string& name) {
+    if (!contact.SetFormattedName(name)) return;
+    contact.SaveFormattedName();
+    // The list is sorted by the names it shows.
+    session.Contacts().Rebuild();
+}
 
 bool RunPictureChecks(COscar& session, size_t count) {
     for (size_t done = 0; done < count; ++done) {

@@ -58,6 +58,10 @@ constexpr uint32_t kPendingSearch = 0x0015051F;
 // details).
 void RequestLocationInfo(COscar& session, const std::u16string& login);
 constexpr uint32_t kPendingLocationInfo = 0x00020015;
+// The away message alone of a contact that turned away: asked for on the idle pass, a few
+// queries a second at most (AwayQueries), and shown as the contact's status text.
+void SendAwayQueries(COscar& session);
+constexpr uint32_t kPendingAwayMessage = 0x01020015;
 // One part of a login's details ended: with something (answered) or with the reason why not.
 void FinishDetailsPart(COscar& session, const std::u16string& login, bool answered,
                        const std::u16string& error);
@@ -69,6 +73,12 @@ void RequestOfflineMessagesIcq(COscar& session);
 
 // Presence (0x03).
 void HandleBuddyFamily(COscar& session, COscarPacket& frame);
+// A login as the server formats it ("Zul Bob"), from a presence notice or a user-info reply:
+// kept (and saved) for the contact when it is the contact's own login.
+void TakeFormattedName(COscar& session, CContact& contact, const std::u16string& name);
+// The same for the user's own login (self-info, 0x01,0x0F): the chat's name for the user's
+// messages and the account's title, where these are still made of the login.
+void TakeOwnFormattedName(COscar& session, const std::u16string& name);
 
 // Messaging (0x04).
 void SetMessageParameters(COscar& session);

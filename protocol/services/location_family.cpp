@@ -1,16 +1,21 @@
-// Location (family 0x02): the capability announcement at sign-on, and the profile and away
-// message of a user whose details the user reads.
+// Location (family 0x02): the capability announcement at sign-on, the profile and away message
+// of a user whose details the user reads, and the away message of a contact that turned away.
 #include <algorithm>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
+#include "accounts/status.h"
 #include "platform/log.h"
 #include "platform/resources.h"
 #include "platform/text.h"
+#include "platform/tick.h"
 #include "protocol/oscar.h"
 #include "protocol/services/families.h"
 #include "protocol/services/message_parse.h"
 #include "protocol/transport/packet.h"
+#include "storage/contacts.h"
 
 namespace zul {
 namespace {
@@ -57,27 +62,76 @@ std::u16string InfoText(const Tlv* mime, const Tlv* text) {
     return Utf8ToWide(bytes);
 }
 
+// Away-message queries go out at most three a second.
+constexpr uint32_t kAwayQueryGapMs = 333;
+constexpr size_t kAwayQueriesAtOnce = 3;
+constexpr size_t kMaxStatusText = 250;  // what a status note may hold
+
+// An away message as the contact's status text: one line, its blanks run together, no longer
+// than a status note.
+std::u16string AwayStatusText(std::u16string_view plain) {
+    std::u16string line;
+    for (char16_t c : plain) {
+        const bool blank = c < 0x20 || c == u' ' || c == 0x7F || c == 0xA0;
+        if (blank) {
+            if (!line.empty() && line.back() != u' ') line.push_back(u' ');
+            continue;
+        }
+        if (line.size() == kMaxStatusText) break;
+        line.push_back(c);
+    }
+    // Never half a character: a lone leading surrogate at the cut goes.
+    if (!line.empty() && line.back() >= 0xD800 && line.back() <= 0xDBFF) line.pop_back();
+    while (!line.empty() && line.back() == u' ') line.pop_back();
+    return line;
+}
+
+// The away message of a contact that is still away becomes its status text. A reply without
+// one (the contact came back meanwhile, or the server keeps none) changes nothing.
+void ShowAwayMessage(COscar& session, const std::u16string& login, const TlvList& tlvs) {
+    const Tlv* message = tlvs.Find(0x0004);
+    if (message == nullptr) return;
+    const std::u16string text =
+        AwayStatusText(PlainTextOfHtml(InfoText(tlvs.Find(0x0003), message)));
+    if (text.empty()) return;
+    const ContactPtr contact = session.Contacts().FindContact(&session, login);
+    if (!contact || contact->Status() != kStatusAway) return;
+    session.OnPresence(*contact, kStatusAway, true, text, contact->Mood(), true);
+}
+
 // SNAC(0x02,0x06): the user's info block, then the profile (TLVs 1, 2) and the away message
 // (TLVs 3, 4) that were asked for.
 void HandleUserInfoReply(COscar& session, const COscarPacket& frame) {
     const uint16_t id = static_cast<uint16_t>(frame.requestId());
     const std::optional<PendingRequest> request = session.Pending().Find(id);
-    if (!request || request->kind != kPendingLocationInfo) return;
+    if (!request ||
+        (request->kind != kPendingLocationInfo && request->kind != kPendingAwayMessage)) {
+        return;
+    }
     session.Pending().Remove(id);
+    const bool details = request->kind == kPendingLocationInfo;
     ByteReader reader(frame.snacData());
-    reader.Skip(reader.ReadU8());  // the name
-    reader.ReadU16();              // warning level
+    const ByteSpan name = reader.ReadBytes(reader.ReadU8());
+    reader.ReadU16();  // warning level
     const uint16_t count = reader.ReadU16();
     for (uint16_t i = 0; i < count && reader.ok(); ++i) {
         reader.ReadU16();
         reader.Skip(reader.ReadU16());
     }
     if (!reader.ok()) {
-        FinishDetailsPart(session, request->text, false, FormatInt(ResString(kStrNotSignedOn), 0));
+        if (details)
+            FinishDetailsPart(session, request->text, false,
+                              FormatInt(ResString(kStrNotSignedOn), 0));
         return;
     }
+    if (const ContactPtr contact = session.Contacts().FindContact(&session, request->text))
+        TakeFormattedName(session, *contact, CountedUtf8ToWide(name.data(), name.size()));
     TlvList tlvs;
     tlvs.Parse(reader.Rest());
+    if (!details) {
+        ShowAwayMessage(session, request->text, tlvs);
+        return;
+    }
     const std::u16string profile = PlainTextOfHtml(InfoText(tlvs.Find(0x0001), tlvs.Find(0x0002)));
     const std::u16string away = PlainTextOfHtml(InfoText(tlvs.Find(0x0003), tlvs.Find(0x0004)));
     session.UpdateDetails(request->text, [&](ContactDetails& d) {
@@ -87,13 +141,13 @@ void HandleUserInfoReply(COscar& session, const COscarPacket& frame) {
     FinishDetailsPart(session, request->text, true, {});
 }
 
-}  // namespace
-
-void RequestLocationInfo(COscar& session, const std::u16string& login) {
+// SNAC(0x02,0x15) for a login: what `flags` asks for (1 the profile, 2 the away message).
+void SendLocationQuery(COscar& session, uint32_t kind, const std::u16string& login,
+                       uint32_t flags) {
     const std::string name = ToUtf8(login).substr(0, 0xFF);
-    const uint16_t id = session.Pending().Add(kPendingLocationInfo, login);
+    const uint16_t id = session.Pending().Add(kind, login);
     COscarPacket frame = COscarPacket::Snac(0x02, 0x15, id);
-    frame.AppendU32(0x00000003);  // the profile and the away message
+    frame.AppendU32(flags);
     frame.AppendU8(static_cast<uint8_t>(name.size()));
     frame.AppendBytes(name);
     try {
@@ -101,6 +155,23 @@ void RequestLocationInfo(COscar& session, const std::u16string& login) {
     } catch (...) {
         session.Pending().Remove(id);
         throw;
+    }
+}
+
+}  // namespace
+
+void RequestLocationInfo(COscar& session, const std::u16string& login) {
+    SendLocationQuery(session, kPendingLocationInfo, login, 0x00000003);
+}
+
+void SendAwayQueries(COscar& session) {
+    const std::vector<std::u16string> due =
+        session.AwayQueries().TakeDue(GetTick(), kAwayQueryGapMs, kAwayQueriesAtOnce);
+    for (const std::u16string& login : due) {
+        // Back (or gone) since it turned away: nothing to ask.
+        const ContactPtr contact = session.Contacts().FindContact(&session, login);
+        if (!contact || contact->Status() != kStatusAway) continue;
+        SendLocationQuery(session, kPendingAwayMessage, login, 0x00000002);
     }
 }
 
@@ -182,10 +253,13 @@ void SendProfileText(COscar& session) {
 void HandleLocationFamily(COscar& session, COscarPacket& frame) {
     switch (frame.subtype()) {
         case 0x01: {
-            // An error: for a details request, most often "not signed on".
+            // An error: for a details request, most often "not signed on". An away message
+            // that cannot be had leaves the status as it is.
             const uint16_t id = static_cast<uint16_t>(frame.requestId());
             const std::optional<PendingRequest> request = session.Pending().Find(id);
-            if (!request || request->kind != kPendingLocationInfo) break;
+            if (!request) break;
+            if (request->kind == kPendingAwayMessage) session.Pending().Remove(id);
+            if (request->kind != kPendingLocationInfo) break;
             session.Pending().Remove(id);
             ByteReader error(frame.snacData());
             FinishDetailsPart(session, request->text, false,

@@ -303,6 +303,10 @@ void SignOnServices(COscar& session) {
     COscarPacket listRightsReply;
     session.ReceiveReply(listRightsReply, 0x13, {0x03}, listRights.requestId());
 
+    // The names the profile keeps as the server formats them, for the contacts no presence
+    // will name (those offline).
+    session.Contacts().LoadFormattedNames(&session);
+
     // The server-side list.
     SendEmptySnac(session, Link::Service, 0x13, 0x04);
     ReceiveServerList(session);
@@ -324,6 +328,8 @@ void SignOnServices(COscar& session) {
     session.SendFrame(Link::Service, ready);
 
     session.MarkRepaint();
+    // The own user info (0x01,0x0F) gives the login as the server formats it.
+    if (session.EffectiveType() == acctype::kAim) SendEmptySnac(session, Link::Service, 0x01, 0x0E);
     if (session.EffectiveType() == acctype::kIcq) {
         RequestOfflineMessagesIcq(session);
     } else {
@@ -352,6 +358,43 @@ void HandleWarned(COscar& session, const COscarPacket& frame) {
                               FormatInt(ResString(kStrWarnedBy), level / 10), 0);
 }
 
+void TakeOwnFormattedName(COscar& session, const std::u16string& name) {
+    const std::u16string login = session.Login();
+    if (!IsUsableLogin(name) || !SameLogin(name, login)) return;
+    bool changed = false;
+    // A nickname of the user's own stays; one that is only the login takes the formatting.
+    if (const std::u16string nick = session.OwnerNick(); nick != name && SameLogin(nick, login)) {
+        session.SetOwnerNick(name);
+        changed = true;
+    }
+    // So does the account's title while it is the one made of the login ("AIM zulalice").
+    const int type = session.EffectiveType();
+    const std::u16string title = session.Description();
+    const std::u16string prefix = AccountTitle(type, u"");
+    if (title.starts_with(prefix) &&
+        SameLogin(std::u16string_view(title).substr(prefix.size()), login) &&
+        title != AccountTitle(type, name)) {
+        session.SetDescription(AccountTitle(type, name));
+        changed = true;
+    }
+    if (changed) {
+        session.dbSave();
+        session.MarkRepaint();
+    }
+}
+
+namespace {
+
+// SNAC(0x01,0x0F): the user's own info block, its name first.
+void HandleOwnInfo(COscar& session, const COscarPacket& frame) {
+    ByteReader r(frame.snacData());
+    const ByteSpan name = r.ReadBytes(r.ReadU8());
+    if (!r.ok()) return;
+    TakeOwnFormattedName(session, CountedUtf8ToWide(name.data(), name.size()));
+}
+
+}  // namespace
+
 void HandleServiceFamily(COscar& session, COscarPacket& frame) {
     switch (frame.subtype()) {
         case 0x01:
@@ -368,6 +411,9 @@ void HandleServiceFamily(COscar& session, COscarPacket& frame) {
             break;
         case 0x0A:
             ApplyRateChange(session.Rates(Link::Service), frame.snacData());
+            break;
+        case 0x0F:
+            HandleOwnInfo(session, frame);
             break;
         case 0x10:
             HandleWarned(session, frame);

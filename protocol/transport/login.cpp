@@ -210,6 +210,7 @@ CAccount::SessionStep COscar::ConnectAndLogIn() {
     avatarQueue_.Clear();
     pictureChecks_.clear();
     pictureChecksWaiting_.store(0);
+    awayQueries_.Clear();
     accountSaveOwed_ = false;
     serviceRates_.Clear();
     avatarRates_.Clear();

@@ -523,6 +523,8 @@ void COscar::HandleIncoming_MainThread() {
         if (!quiet && !asked && GetTick() - idleTasks < kBusyIdleMs) continue;
         SaveOwedAccount();
         RunIdleTasks();
+        // Away messages of contacts that turned away, a few a second.
+        SendAwayQueries(*this);
         chat_->Idle();
         // A server that never falls quiet still has the pictures checked.
         RunPictureChecks(*this, 8 * kPictureChecksPerSlice);

@@ -178,4 +178,32 @@ void AvatarQueue::Clear() {
     entries_.clear();
 }
 
+bool PacedLogins::Add(const std::u16string& login) {
+    if (logins_.size() >= kMaxCount) return false;
+    if (!keys_.insert(LoginKey(login)).second) return false;
+    logins_.push_back(login);
+    return true;
+}
+
+std::vector<std::u16string> PacedLogins::TakeDue(uint32_t now, uint32_t gapMs, size_t most) {
+    std::vector<std::u16string> due;
+    if (logins_.empty()) return due;
+    size_t count = most;
+    if (takenBefore_ && gapMs > 0) count = std::min<size_t>(most, (now - lastTaken_) / gapMs);
+    if (count == 0) return due;
+    while (due.size() < count && !logins_.empty()) {
+        keys_.erase(LoginKey(logins_.front()));
+        due.push_back(std::move(logins_.front()));
+        logins_.pop_front();
+    }
+    lastTaken_ = now;
+    takenBefore_ = true;
+    return due;
+}
+
+void PacedLogins::Clear() {
+    logins_.clear();
+    keys_.clear();
+}
+
 }  // namespace zul

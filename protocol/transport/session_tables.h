@@ -1,11 +1,14 @@
-// The tables a session keeps: rate classes, pending requests and the avatar queue. Each has
-// its own lock; every operation takes it for one lookup or update.
+// The tables a session keeps: rate classes, pending requests, the avatar queue and the logins
+// waiting for a query of their own. Each shared one has its own lock; every operation takes
+// it for one lookup or update.
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace zul {
@@ -95,6 +98,29 @@ class AvatarQueue {
   private:
     mutable std::mutex mutex_;
     std::vector<AvatarQueueEntry> entries_;
+};
+
+// Logins that wait for a query each (a contact's away message), asked at a steady pace: a
+// sign-on with a long list sends a few a second, never a storm. The session thread alone
+// uses it: no lock.
+class PacedLogins {
+  public:
+    // Logins kept at most; more are dropped until the queue drains.
+    static constexpr size_t kMaxCount = 1000;
+    // Appends a login that does not wait yet (case and spaces aside); false when it waits
+    // already or the queue is full.
+    bool Add(const std::u16string& login);
+    // Takes out the logins due at tick `now`: one for every `gapMs` since the last were taken
+    // (the first at once), at most `most`.
+    std::vector<std::u16string> TakeDue(uint32_t now, uint32_t gapMs, size_t most);
+    size_t Count() const { return logins_.size(); }
+    void Clear();
+
+  private:
+    std::deque<std::u16string> logins_;
+    std::unordered_set<std::u16string> keys_;  // the LoginKey of each
+    uint32_t lastTaken_ = 0;
+    bool takenBefore_ = false;
 };
 
 }  // namespace zul

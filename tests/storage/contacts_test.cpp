@@ -244,6 +244,9 @@ TEST_F(ContactsTest, AimNamesAreFoundWithoutRegardToCaseOrSpaces) {
     EXPECT_EQ(store_->FindContact(&account, u"ZULBOB"), bob);
     EXPECT_EQ(store_->FindContact(&account, u"zul  bob"), bob);
     EXPECT_FALSE(store_->FindContact(&account, u"zulbo"));
+    EXPECT_TRUE(SameLogin(u" Zul Bob ", u"ZULBOB") && SameLogin(u"\u00C4rne", u"\u00E4 rne"));
+    EXPECT_FALSE(SameLogin(u"zulbo", u"zul bob") || SameLogin(u"zulbob", u"zulbo") ||
+                 SameLogin(u"a", u""));
     EXPECT_TRUE(SameLogin(u"Zul Bob", u"zulbob"));
     EXPECT_FALSE(SameLogin(u"100001", u"100002"));
 }

@@ -174,6 +174,15 @@ const std::vector<Row> kExpectedSchema = {
     {"trigger", "RoomsTrigger_OnDelete", "Rooms",
      "CREATE TRIGGER RoomsTrigger_OnDelete AFTER DELETE ON Rooms FOR EACH ROW BEGIN DELETE FROM "
      "RoomHistory WHERE RoomID=OLD.ID; END"},
+    {"table", "ContactNames", "ContactNames",
+     "CREATE TABLE ContactNames( LocalID INTEGER PRIMARY KEY CHECK(LocalID<>0), Name TEXT)"},
+    {"trigger", "ContactNamesTrigger_OnContactDelete", "Contacts",
+     "CREATE TRIGGER ContactNamesTrigger_OnContactDelete AFTER DELETE ON Contacts FOR EACH ROW "
+     "BEGIN DELETE FROM ContactNames WHERE LocalID=OLD.LocalID; END"},
+    {"trigger", "ContactNamesTrigger_OnContactChange", "Contacts",
+     "CREATE TRIGGER ContactNamesTrigger_OnContactChange AFTER UPDATE OF LocalID ON Contacts FOR "
+     "EACH ROW WHEN OLD.LocalID<>NEW.LocalID BEGIN UPDATE ContactNames SET LocalID=NEW.LocalID "
+     "WHERE LocalID=OLD.LocalID; END"},
 };
 
 std::vector<Row> ReadSchema() {

@@ -447,8 +447,9 @@ Result Driver::Profile() {
                 "); " + b_.Wire(0, Families({0x02})) + "; " + a_.Wire(0, Families({0x02})));
 }
 
-// B goes away with a note; A writes twice and gets one automatic answer carrying the note,
-// shown as such. B comes back.
+// B goes away with a note: A's contact for B shows it as B's status text, and B's name as the
+// server formats it. A writes twice and gets one automatic answer carrying the note, shown as
+// such. B comes back, and the note goes from A's list.
 Result Driver::AwayMessage() {
     if (!a_.Online() || !b_.Online()) return Fail("A and B are not both signed on");
     if (IsIcqNumber(b_.credentials.login))
@@ -466,6 +467,24 @@ Result Driver::AwayMessage() {
     }
     ContactPtr toB = ContactFor(a_, b_);
     if (!toB) return back(Fail("the profile took no contact for " + b_.credentials.login));
+    if (!WaitFor([&] { return toB->StatusText() == note; })) {
+        return back(Fail("A shows B's status text as " + Quote(toB->StatusText()) + "; " +
+                         a_.Wire(0, Families({0x02, 0x03}))));
+    }
+    // B's own session and A's list know B by the same formatted name.
+    const std::u16string ownName = b_.account->OwnerNick();
+    const std::u16string listed =
+        toB->FormattedName().empty() ? toB->Login() : toB->FormattedName();
+    std::fprintf(stderr,
+                 "interop: B is %s to itself (login %s); A lists B as %s (login %s, formatted "
+                 "%s), shown as %s; A is %s to itself\n",
+                 Quote(ownName).c_str(), Quote(b_.account->Login()).c_str(), Quote(listed).c_str(),
+                 Quote(toB->Login()).c_str(), Quote(toB->FormattedName()).c_str(),
+                 Quote(toB->DisplayName()).c_str(), Quote(a_.account->OwnerNick()).c_str());
+    if (listed != ownName || !SameLogin(ownName, b_.account->Login())) {
+        return back(
+            Fail("A knows B as " + Quote(listed) + ", B's server names B " + Quote(ownName)));
+    }
     const size_t mark = WireTap::Instance().Mark();
     toB->History().AddOutgoingMessage(UniqueText("to the away B").text);
     toB->History().AddOutgoingMessage(UniqueText("to the away B again").text);
@@ -486,7 +505,10 @@ Result Driver::AwayMessage() {
                  "mark: " +
                  Quote(answers[0].text)));
     }
-    return back(Pass());
+    back(Pass());
+    if (!WaitFor([&] { return toB->Status() == kStatusAvailable && toB->StatusText().empty(); }))
+        return Fail("B came back, but A shows B's status text as " + Quote(toB->StatusText()));
+    return Pass();
 }
 
 // A warns B anonymously: A is told B's new level, and B's own level rises.
