@@ -275,6 +275,8 @@ class CAccount : public CAccountData {
     // A stop (a disconnect, or the end of the account) waits for the session thread: every
     // loop and wait of the session leaves at once.
     bool StopRequested() const { return stopsQueued_.load() > 0 || quitting_.load(); }
+    // The program ends: nothing more is sent.
+    bool Quitting() const { return quitting_.load(); }
     // No command waits and the session thread carries none out: it rests, or was never made.
     bool SessionIdle() const;
     // The session thread's wake-up: commands and work the user asked for signal it, and every

@@ -623,6 +623,71 @@ void HandleListReply(COscar& session, const COscarPacket& frame) {
     if (!download.abandoned) Reconcile(session, download);
 }
 
+// A removal another place made: only the item the store has under that group and item id
+// goes (a move there adds the new item before it removes the old one).
+void RemoveRelayedItem(COscar& session, const ServerListItem& item) {
+    CContacts& contacts = session.Contacts();
+    switch (item.type) {
+        case listitem::kBuddy: {
+            const ContactPtr contact = contacts.FindContact(&session, item.name);
+            if (contact && contact->OnServer() && contact->GroupID() == item.groupId &&
+                contact->SrvID() == item.itemId) {
+                contacts.DeleteContact(contact.get());
+            }
+            break;
+        }
+        case listitem::kGroup: {
+            if (item.groupId == 0) break;
+            bool empty = true;
+            for (const ContactPtr& c : contacts.ContactsOf(&session))
+                empty = empty && !(c->OnServer() && c->GroupID() == item.groupId);
+            if (!empty) break;
+            {
+                std::lock_guard dbLock(Database().Mutex());
+                std::lock_guard lock(contacts.Mutex());
+                if (CGroup* group = contacts.FindGroup(session.ID(), item.groupId))
+                    contacts.RemoveGroup(group);
+            }
+            contacts.dbCleanGroups(&session);
+            break;
+        }
+        case listitem::kPicture:
+            if (item.itemId == session.PictureItemId()) session.SetPictureItemId(0);
+            break;
+        default:
+            break;
+    }
+}
+
+// SNAC(0x13,0x08/0x09/0x0A) from the server: an edit another place of this account made,
+// which servers that keep several sessions pass on. Its items are taken as a download's are
+// (buddies, groups, the privacy and picture items); a removal takes what it names away.
+void HandleRelayedEdit(COscar& session, const COscarPacket& frame) {
+    // Our own edits are answered with 0x13,0x0E; one of our request ids is not another place's.
+    const uint32_t requestId = frame.requestId();
+    if ((requestId & 0x80000000u) == 0 &&
+        session.Pending().Find(static_cast<uint16_t>(requestId & 0xFFFF)))
+        return;
+    ByteReader reader(frame.snacData());
+    ListDownload unused;
+    bool changed = false;
+    while (reader.Remaining() > 0) {
+        ServerListItem item;
+        if (!ReadServerListItem(reader, item)) break;  // the items before the fault stand
+        try {
+            if (frame.subtype() == 0x0A) {
+                RemoveRelayedItem(session, item);
+            } else {
+                ApplyItem(session, item, unused);
+            }
+            changed = true;
+        } catch (const std::exception&) {
+            // One item the store cannot take does not cost the others.
+        }
+    }
+    if (changed) session.Contacts().Rebuild();
+}
+
 }  // namespace
 
 void ReceiveServerList(COscar& session) {
@@ -657,6 +722,14 @@ void HandleListFamily(COscar& session, COscarPacket& frame) {
         case 0x0E:
             HandleEditAck(session, frame);
             break;
+        case 0x08:
+        case 0x09:
+        case 0x0A:
+            HandleRelayedEdit(session, frame);
+            break;
+        case 0x11:
+        case 0x12:
+            break;  // another place's edit begins or ends
         case 0x19:
             HandleAuthRequest(session, frame);
             break;

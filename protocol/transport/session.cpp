@@ -543,6 +543,16 @@ void COscar::HandleIncoming_MainThread() {
             RequestAvatarService(*this);
         }
     }
+    // A sign-off the user asked for first sends what the rate classes let go now: the second
+    // half of a list edit still queued would leave the server with half an edit. Not when the
+    // program ends, which sends nothing more.
+    if (StopRequested() && !Quitting()) {
+        try {
+            DrainOutgoing();
+        } catch (const CError&) {
+            // The connection is gone already.
+        }
+    }
 }
 
 void COscar::HandleBurst() {

@@ -175,6 +175,49 @@ TEST(ListFamily, BuddyItemsFillTheContactFields) {
     EXPECT_EQ(ContactColumn(u"OnServer", u"603"), 1);
 }
 
+TEST(ListFamily, EditsAnotherPlaceMadeKeepTheListInStep) {
+    SessionHarness h;
+    COscar& a = h.Account();
+    DeliverList(a, test::ServerListBody({{"Pals", 3, 0, 1, {}}, {"601", 3, 0x11, 0, Nick("Cat")}}));
+    // Edits pass on as the items alone (the reply's header and time cut off).
+    const auto relay = [&](uint16_t subtype, const std::vector<ListItem>& items, size_t cut = 0) {
+        const Bytes body = test::ServerListBody(items);
+        const Bytes itemsOnly(body.begin() + 3, body.end() - 4 - static_cast<long>(cut));
+        COscarPacket frame = test::SnacPacket(0x13, subtype, itemsOnly, 0x80000000u);
+        HandleListFamily(a, frame);
+    };
+    const auto find = [&](const char16_t* login) { return h.Contacts().FindContact(&a, login); };
+
+    relay(0x08, {{"Work", 4, 0, 1, {}}, {"602", 4, 0x21, 0, Nick("Dee")}});
+    relay(0x09, {{"601", 3, 0x11, 0, Nick("Kitty")}});
+    ASSERT_TRUE(find(u"602"));
+    EXPECT_EQ(find(u"602")->GroupName(), u"Work");
+    EXPECT_TRUE(find(u"602")->OnServer());
+    EXPECT_EQ(find(u"601")->Nickname(), u"Kitty");
+
+    // A move there: the new item, then the old one's removal, which leaves the contact.
+    relay(0x08, {{"601", 4, 0x31, 0, Nick("Kitty")}});
+    relay(0x0A, {{"601", 3, 0x11, 0, {}}});
+    ASSERT_TRUE(find(u"601"));
+    EXPECT_EQ(find(u"601")->GroupName(), u"Work");
+    EXPECT_EQ(find(u"601")->SrvID(), 0x31);
+
+    // Removals that name nothing the list has, a cut item, a group that still has members.
+    relay(0x0A, {{"999", 4, 0x99, 0, {}}});
+    relay(0x0A, {{"602", 4, 0x77, 0, {}}});
+    relay(0x0A, {{"602", 4, 0x21, 0, Nick("Dee")}}, 3);
+    relay(0x0A, {{"Work", 4, 0, 1, {}}});
+    ASSERT_TRUE(find(u"602"));
+    EXPECT_EQ(GroupsInMemory(h.Contacts()), 2);
+
+    // What it names goes; then the emptied group.
+    relay(0x0A, {{"602", 4, 0x21, 0, {}}, {"601", 4, 0x31, 0, {}}});
+    relay(0x0A, {{"Work", 4, 0, 1, {}}});
+    EXPECT_FALSE(find(u"602"));
+    EXPECT_FALSE(find(u"601"));
+    EXPECT_EQ(GroupsInMemory(h.Contacts()), 1);
+}
+
 TEST(ListFamily, TheSettingsItemIsKeptWithItsModeAndOtherTlvs) {
     SessionHarness h;
     ByteWriter mode;

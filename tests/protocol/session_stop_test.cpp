@@ -3,13 +3,16 @@
 // in quick succession never run two sessions side by side.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <functional>
 
 #include "accounts/status.h"
 #include "platform/text.h"
+#include "protocol/oscar.h"
 #include "protocol/service_wire.h"
+#include "protocol/transport/packet.h"
 #include "support/session_harness.h"
 #include "support/signon_script.h"
 #include "support/test_env.h"
@@ -94,6 +97,32 @@ TEST(SessionStop, DisconnectReturnsAtOnceWhateverTheSessionWaitsFor) {
         EXPECT_EQ(a.StatusText(), u"Offline");
         EXPECT_EQ(a.Socket(Link::Service), kInvalidSocket);
         EXPECT_EQ(test::RowInt(u"SELECT LastStatus FROM Accounts WHERE ID=77"), kStatusOffline);
+    }
+}
+
+TEST(SessionStop, ASignOffFirstSendsWhatWasQueuedThenSaysGoodbye) {
+    SessionHarness h;
+    COscar& a = h.Account();
+    // The edit's last frame joins the queue just before the user signs off: the session meets
+    // both in one pass and must not leave the server with half an edit.
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        ASSERT_TRUE(h.SignOn(kStatusAvailable));
+        const int connection = h.ServiceServer().ConnectionCount() - 1;
+        COscarPacket end = COscarPacket::Snac(0x13, 0x12);
+        a.SendFrame(Link::Service, end);
+        a.Disconnect(false);
+        ASSERT_TRUE(SessionHarness::WaitUntil([&] {
+            for (const auto& f : h.ServiceServer().Frames(connection))
+                if (f.channel == 0x04) return true;
+            return false;
+        }));
+        const auto frames = h.ServiceServer().Frames(connection);
+        const auto edit = std::find_if(frames.begin(), frames.end(),
+                                       [](const auto& f) { return f.IsSnac(0x13, 0x12); });
+        const auto goodbye = std::find_if(frames.begin(), frames.end(),
+                                          [](const auto& f) { return f.channel == 0x04; });
+        EXPECT_TRUE(edit != frames.end() && edit < goodbye);
     }
 }
 

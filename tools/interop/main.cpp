@@ -668,6 +668,16 @@ Result Driver::TwoPlaces() {
                     (first ? "first" : "second") + " client only");
     }
 
+    // A list edit in one place reaches the other where the server passes edits on.
+    std::string listEdits = "the server passed no list edit on";
+    if (ContactPtr firstB = Listed(a_, b_), secondB = Listed(second, b_); firstB && secondB) {
+        const std::u16string nickname = UniqueText("two places").token;
+        firstB->RequestRename(nickname);
+        if (WaitFor([&] { return secondB->Nickname() == nickname; }, 10s))
+            listEdits = "a rename in one place showed in the other";
+    }
+    std::fprintf(stderr, "interop: two places: %s\n", listEdits.c_str());
+
     ContactPtr toB = ContactFor(a_, b_);
     const auto [ownToken, ownText] = UniqueText("A's first place to B");
     if (toB) toB->History().AddOutgoingMessage(ownText);
@@ -692,8 +702,8 @@ Result Driver::TwoPlaces() {
     if (shownAsReceived) return Fail("A's second client stored A's own message as received");
     if (!shownAsSent) {
         return Skip(
-            "both places receive and stay on, but the server did not tell A's second "
-            "client of the message the first sent");
+            "both places receive and stay on (" + listEdits +
+            "), but the server did not tell A's second client of the message the first sent");
     }
     return Pass();
 }
