@@ -388,6 +388,32 @@ void CContacts::RemoveGroup(CGroup* group) {
     Rebuild();
 }
 
+std::u16string CContacts::GroupName(int32_t accountID, uint16_t groupID) const {
+    std::lock_guard lock(mutex_);
+    const CGroup* group = FindGroup(accountID, groupID);
+    return group != nullptr ? group->Name() : std::u16string();
+}
+
+bool CContacts::RemoveGroupOf(int32_t accountID, uint16_t groupID) {
+    std::lock_guard dbLock(Db().Mutex());
+    std::lock_guard lock(mutex_);
+    CGroup* group = FindGroup(accountID, groupID);
+    if (group == nullptr) return false;
+    RemoveGroup(group);
+    return true;
+}
+
+void CContacts::RemoveGroupsExcept(int32_t accountID, const std::vector<uint16_t>& keep) {
+    std::lock_guard lock(mutex_);
+    std::vector<CGroup*> gone;
+    for (const auto& group : groups_) {
+        if (group->AccountID() == accountID &&
+            !std::binary_search(keep.begin(), keep.end(), group->GroupID()))
+            gone.push_back(group.get());
+    }
+    for (CGroup* group : gone) RemoveGroup(group);
+}
+
 std::optional<bool> CContacts::ToggleVirtualGroup(std::u16string_view name) {
     bool expanded = false;
     std::u16string stored;

@@ -407,6 +407,12 @@ class CContacts {
     CGroup* AddOrUpdateGroup(int32_t accountID, const std::u16string& name, uint16_t groupID);
     // Removes a group from memory (the profile is cleaned by dbCleanGroups).
     void RemoveGroup(CGroup* group);
+    // The name of the account's group of that GroupID ("" when there is none).
+    std::u16string GroupName(int32_t accountID, uint16_t groupID) const;
+    // Removes the account's group of that GroupID from memory; false when there is none.
+    bool RemoveGroupOf(int32_t accountID, uint16_t groupID);
+    // Removes the account's groups whose GroupIDs the sorted `keep` does not hold.
+    void RemoveGroupsExcept(int32_t accountID, const std::vector<uint16_t>& keep);
     // The header tap on the list's group of that name (the virtual group of all accounts):
     // toggles Expanded and passes it to the same-named groups; the new state, or none when
     // there is no such group. Takes the store's lock only: the profile's update goes to its

@@ -165,14 +165,7 @@ void KeepOtherBuddyTlvs(COscar& session, const ServerListItem& item) {
 
 void ApplyBuddy(COscar& session, const ServerListItem& item, ListDownload& download) {
     if (item.name.empty()) return;  // no contact can be made of a nameless buddy
-    std::u16string groupName;
-    {
-        CContacts& contacts = session.Contacts();
-        std::lock_guard lock(contacts.Mutex());
-        if (CGroup* group = contacts.FindGroup(session.ID(), item.groupId)) {
-            groupName = group->Name();
-        }
-    }
+    const std::u16string groupName = session.Contacts().GroupName(session.ID(), item.groupId);
     BuddyFields fields = ReadBuddyFields(item.tlvs);
     KeepOtherBuddyTlvs(session, item);
     const ContactPtr contact =
@@ -315,18 +308,7 @@ void Reconcile(COscar& session, ListDownload& download) {
     }
     // The groups go once no contact is left in one of them: a stop before this point leaves
     // them as they were.
-    {
-        std::lock_guard lock(contacts.Mutex());
-        std::vector<CGroup*> gone;
-        for (const auto& group : contacts.GroupList()) {
-            if (group->AccountID() == session.ID() &&
-                !std::binary_search(download.groupIds.begin(), download.groupIds.end(),
-                                    group->GroupID())) {
-                gone.push_back(group.get());
-            }
-        }
-        for (CGroup* group : gone) contacts.RemoveGroup(group);
-    }
+    contacts.RemoveGroupsExcept(session.ID(), download.groupIds);
     contacts.Rebuild();
 }
 
@@ -475,12 +457,7 @@ void ApplyGroupAck(COscar& session, const PendingRequest& request, bool read, ui
     }
     CContacts& contacts = session.Contacts();
     if (request.kind == kPendingGroupDelete) {
-        {
-            std::lock_guard dbLock(Database().Mutex());
-            std::lock_guard lock(contacts.Mutex());
-            if (CGroup* group = contacts.FindGroup(session.ID(), groupId))
-                contacts.RemoveGroup(group);
-        }
+        contacts.RemoveGroupOf(session.ID(), groupId);
         contacts.dbCleanGroups(&session);
     } else {
         contacts.AddOrUpdateGroup(session.ID(), name, groupId);
@@ -642,13 +619,8 @@ void RemoveRelayedItem(COscar& session, const ServerListItem& item) {
             for (const ContactPtr& c : contacts.ContactsOf(&session))
                 empty = empty && !(c->OnServer() && c->GroupID() == item.groupId);
             if (!empty) break;
-            {
-                std::lock_guard dbLock(Database().Mutex());
-                std::lock_guard lock(contacts.Mutex());
-                if (CGroup* group = contacts.FindGroup(session.ID(), item.groupId))
-                    contacts.RemoveGroup(group);
-            }
-            contacts.dbCleanGroups(&session);
+            if (contacts.RemoveGroupOf(session.ID(), item.groupId))
+                contacts.dbCleanGroups(&session);
             break;
         }
         case listitem::kPicture:
@@ -837,10 +809,7 @@ bool IsValidBuddyLogin(std::u16string_view login) {
 namespace {
 
 std::u16string GroupNameOf(COscar& session, uint16_t groupId) {
-    CContacts& contacts = session.Contacts();
-    std::lock_guard lock(contacts.Mutex());
-    const CGroup* group = contacts.FindGroup(session.ID(), groupId);
-    return group != nullptr ? group->Name() : std::u16string();
+    return session.Contacts().GroupName(session.ID(), groupId);
 }
 
 // A group item (0x08 new, 0x09 changed) with its member list: the on-server contacts the store
