@@ -6,6 +6,9 @@
 // invitation's row asks whether to accept it and says who asks, and that they are not in the
 // contact list when they are not.
 //
+// The contact list shows the same rooms under a heading of its own and opens their pages
+// through PageOf, so that a room has one page however it is reached.
+//
 // RoomPage is a room like a chat: its members at the top, then what was said and who came and
 // went, newest last, over the shared message editor. Its menu invites someone or leaves.
 //
