@@ -34,6 +34,7 @@ const OptionRow kOptionTable[] = {
     {COptions::kClistShowOffline, u"ClistShowOffline", &COptions::ClistShowOffline, 1, kMin, kMax, false},
     {COptions::kClistShowAvatars, u"ClistShowAvatars", &COptions::ClistShowAvatars, 1, kMin, kMax, false},
     {COptions::kClistOpenByDoubleClick, u"ClistOpenByDoubleClick", &COptions::ClistOpenByDoubleClick, 1, kMin, kMax, true},
+    {COptions::kClistRoomsExpanded, u"ClistRoomsExpanded", &COptions::ClistRoomsExpanded, 1, 0, 1, false},
     {COptions::kHistoryShowStatusChanges, u"HistoryShowStatusChanges", &COptions::HistoryShowStatusChanges, 0, kMin, kMax, false},
     {COptions::kHistoryTextSize, u"HistoryTextSize", &COptions::HistoryTextSize, 2, kMin, kMax, true},
     {COptions::kHistorySeparatorMinutes, u"HistorySeparatorMinutes", &COptions::HistorySeparatorMinutes, 30, kMin, kMax, false},

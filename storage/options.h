@@ -53,6 +53,7 @@ class COptions {
         kClistShowOffline = 108,
         kClistShowAvatars = 109,
         kClistOpenByDoubleClick = 110,
+        kClistRoomsExpanded = 111,
         kHistoryShowStatusChanges = 200,
         kHistoryTextSize = 201,
         kHistorySeparatorMinutes = 202,
@@ -98,6 +99,8 @@ class COptions {
     OptionInt ClistShowOffline;
     OptionInt ClistShowAvatars;
     OptionInt ClistOpenByDoubleClick;
+    // The contact list's rooms heading is open (its rooms listed under it).
+    OptionInt ClistRoomsExpanded;
     OptionInt HistoryShowStatusChanges;
     OptionInt HistoryTextSize;
     OptionInt HistorySeparatorMinutes;

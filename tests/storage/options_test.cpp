@@ -35,6 +35,7 @@ const std::vector<std::pair<int, std::string>> kKeys = {
     {108, "ClistShowOffline"},
     {109, "ClistShowAvatars"},
     {110, "ClistOpenByDoubleClick"},
+    {111, "ClistRoomsExpanded"},
     {200, "HistoryShowStatusChanges"},
     {201, "HistoryTextSize"},
     {202, "HistorySeparatorMinutes"},
@@ -169,7 +170,7 @@ TEST_F(OptionsTest, RowsOfNoSettingSurviveLoadsAndSaves) {
     ASSERT_TRUE(Options().SaveAll());
     ASSERT_TRUE(Options().SaveAll());
     EXPECT_EQ(Scalar(u"SELECT Value FROM Options WHERE ID=4 AND Description='Foreign'"), 9);
-    EXPECT_EQ(Scalar(u"SELECT count(*) FROM Options"), 41);  // every setting, and the foreign row
+    EXPECT_EQ(Scalar(u"SELECT count(*) FROM Options"), 42);  // every setting, and the foreign row
 }
 
 TEST_F(OptionsTest, ReadHelpersReportMissingRows) {

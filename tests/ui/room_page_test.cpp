@@ -1,8 +1,12 @@
 // Rooms in the window: the rooms page under its heading with an invitation from a stranger,
-// a room's page with its members and lines, and what the user does there reaching the account
-// as room commands.
+// a room's page with its members and lines, what the user does there reaching the account
+// as room commands, and the rooms under their own heading in the contact list.
 #include "ui/views/room_page.h"
 
+#include <QApplication>
+
+#include "storage/change_feed.h"
+#include "storage/options.h"
 #include "tests/ui/views_test_support.h"
 
 namespace zul {
@@ -95,6 +99,131 @@ TEST_F(RoomPageTest, RoomsAndInvitationsAreListedAndWhatTheUserDoesReachesTheAcc
     EXPECT_EQ(commands[3].kind, Command::kJoin);
     EXPECT_EQ(commands[3].name, u"Attic");
     account.SetSessionRunning(false);
+}
+
+// ---- The rooms in the contact list -----------------------------------------------------------
+
+class ContactListRoomsTest : public RoomPageTest {
+  protected:
+    void SetUp() override {
+        RoomPageTest::SetUp();
+        Options().ClistOpenByDoubleClick = 0;
+        Options().ClistViewType = kLayoutTiles;
+    }
+    // What is listed, as text: headings in brackets, contacts by name, rooms by name and line.
+    std::vector<std::string> Shown() const {
+        std::vector<std::string> shown;
+        for (ListItem* item : contacts->Listed()) {
+            QString text;
+            if (auto* c = dynamic_cast<ContactRow*>(item))
+                text = QString::fromStdU16String(c->Contact().DisplayName());
+            else if (auto* r = dynamic_cast<RoomRow*>(item))
+                text = QString::fromStdU16String(r->Room()->Name()) + " | " + r->line;
+            else
+                text = "[" + contacts->AccessibleText(*item) + "]";
+            shown.push_back(text.toStdString());
+        }
+        return shown;
+    }
+    QPoint PointOf(const ListItem* item) const {
+        return item->Rect().center() + QPoint(0, contacts->ContentOffset());
+    }
+    // A room opened is kept until the user leaves it.
+    static RoomPtr Kept(TestAccount& account, const std::u16string& name) {
+        return account.Rooms().Open(4, name);
+    }
+};
+
+TEST_F(ContactListRoomsTest, KeptAndOpenRoomsAreListedAfterTheGroupsFoundByNameAndOpenedByATap) {
+    using Shown = std::vector<std::string>;
+    TestAccount& account = Listed();
+    SetStatus(AddContact(account, 1, u"Ann"), 0);
+    SlowTick();
+    EXPECT_EQ(this->Shown(), (Shown{"[Friends (1/1)]", "Ann"})) << "no rooms, no heading";
+
+    RoomPtr lounge = Kept(account, u"Lounge");
+    RoomPtr attic = account.Rooms().Open(4, u"attic");  // opening, not kept
+    attic->SetKept(false);
+    attic->SetState(RoomState::kJoining);
+    account.Rooms().Open(4, u"Left behind")->SetKept(false);  // neither kept nor open
+    SlowTick();
+    EXPECT_EQ(this->Shown(), (Shown{"[Friends (1/1)]", "Ann", "[Rooms (0/2)]", "attic | Joining...",
+                                    "Lounge | Not in the room"}));
+
+    // Finding lists the rooms whose name holds the text, under their heading.
+    const struct {
+        const char* typed;
+        Shown shown;
+    } cases[] = {
+        {"LOUN", {"[Rooms (0/1)]", "Lounge | Not in the room"}},
+        {"an", {"Ann"}},
+        {"a", {"Ann", "[Rooms (0/1)]", "attic | Joining..."}},
+    };
+    for (const auto& c : cases) {
+        contacts->SetFindText(QString::fromUtf8(c.typed));
+        EXPECT_EQ(this->Shown(), c.shown) << c.typed;
+    }
+    contacts->SetFindText(QString());
+
+    // The heading closes and opens like a group's, and keeps its state.
+    Tap(PointOf(&contacts->RoomsHeader()));
+    EXPECT_EQ(this->Shown(), (Shown{"[Friends (1/1)]", "Ann", "[Rooms (0/2)]"}));
+    EXPECT_EQ(Options().ClistRoomsExpanded, 0);
+    Tap(PointOf(&contacts->RoomsHeader()));
+    EXPECT_EQ(Options().ClistRoomsExpanded, 1);
+    Screen().save(test::ScreenshotPath(QStringLiteral("contact_list_rooms.png")));
+
+    // A tap opens the room's own page, the one the rooms page opens.
+    Tap(PointOf(contacts->RowOf(lounge.get())));
+    RunSlide();
+    auto* page = dynamic_cast<RoomPage*>(window->CurrentPage());
+    ASSERT_NE(page, nullptr);
+    EXPECT_EQ(page->Room(), lounge);
+    EXPECT_TRUE(page->GoBack());
+    RunSlide();
+    RoomsPage* rooms = contacts->OpenRooms(false);
+    EXPECT_EQ(rooms->PageOf(account, lounge), page) << "one page per room, however reached";
+    EXPECT_TRUE(rooms->GoBack());
+    RunSlide();
+    EXPECT_EQ(window->CurrentPage(), contacts.get());
+
+    // No room left to list: the heading goes too (once the pointer no longer holds the rows).
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(window.get(), &leave);
+    test::AdvanceFakeClock(ContactListPage::kHoldAfterPressMs);
+    lounge->SetKept(false);
+    attic->SetState(RoomState::kOut);
+    SlowTick();
+    EXPECT_EQ(this->Shown(), (Shown{"[Friends (1/1)]", "Ann"}));
+}
+
+TEST_F(ContactListRoomsTest, ARoomsNewStateShowsInPlaceWhileThePointerHoldsTheRows) {
+    TestAccount& account = Listed();
+    RoomPtr lounge = Kept(account, u"Lounge");
+    SlowTick();
+    RoomRow* row = contacts->RowOf(lounge.get());
+    ASSERT_NE(row, nullptr);
+    const QRect place = row->Rect();
+    Move(PointOf(row));
+
+    // A room joined meanwhile sorts first but waits; the joined room's line changes where it is,
+    // told by the change feed without waiting for the next second.
+    RoomPtr aardvark = Kept(account, u"Aardvark");
+    lounge->SetState(RoomState::kIn);
+    lounge->AddMembers({u"Ann", u"Bob", u"ZulAlice"});
+    Changes().Dispatch();
+    FastTick();
+    EXPECT_EQ(row->line.toStdString(), "3 members");
+    EXPECT_EQ(row->Rect(), place);
+    EXPECT_EQ(contacts->RowOf(aardvark.get()), nullptr);
+    EXPECT_EQ(contacts->AccessibleText(contacts->RoomsHeader()).toStdString(), "Rooms (1/1)");
+
+    // With the pointer gone the new room takes its place.
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(window.get(), &leave);
+    SlowTick();
+    EXPECT_EQ(Shown(), (std::vector<std::string>{"[Rooms (1/2)]", "Aardvark | Not in the room",
+                                                 "Lounge | 3 members"}));
 }
 
 }  // namespace

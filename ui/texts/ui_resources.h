@@ -18,7 +18,8 @@ class LanguageModule;
 
 // Icon resources by id.
 namespace iconid {
-// The ids the program carries: 175-186, 188-190, 192, 195, 197, 203, 207, 209, 217-240, 244.
+// The ids the program carries: 175-186, 188-190, 192, 195, 197, 203, 207, 209, 217-240, 244,
+// 245.
 bool IsKnown(int id);
 constexpr int kBusy = 188;
 constexpr int kError = 189;
@@ -30,7 +31,8 @@ constexpr int kJustOnline = 203;
 constexpr int kMessage = 207;
 constexpr int kTyping = 209;
 constexpr int kNotification = 244;
-constexpr int kCount = 46;
+constexpr int kChatRoom = 245;
+constexpr int kCount = 47;
 }  // namespace iconid
 
 enum FontVariant { kFontRegular = 0, kFontBold = 1, kFontItalic = 2, kFontStruck = 3 };

@@ -53,7 +53,7 @@ void ContactListPage::FillMenuPopup(QMenu& menu, QAction* before) {
     if (const QAction* add = FindMenuCommand(*view, clistcmd::kAddContact))
         InsertMenuCommand(menu, before, add->text(), clistcmd::kAddContact);
     InsertMenuCommand(menu, before, ResText(1117), roomcmd::kJoinFromList);
-    InsertMenuCommand(menu, before, ResText(1119), roomcmd::kOpenRooms);
+    InsertMenuCommand(menu, before, ResText(kTextRooms), roomcmd::kOpenRooms);
     const COptions& o = Options();
     MarkCheck(*view, clistcmd::kShowGroups, o.ClistShowGroups != 0);
     MarkCheck(*view, clistcmd::kShowOffline, o.ClistShowOffline != 0);
@@ -500,6 +500,9 @@ QString ContactListPage::AccessibleText(const ListItem& item) {
         return SingleLine(header->Name()) +
                QString::fromStdU16String(FormatCounts(header->total, header->offline));
     }
+    if (const auto* room = dynamic_cast<const RoomRow*>(&item))
+        return SingleLine(room->Room()->Name()) + QStringLiteral(", ") + room->line;
+    if (&item == &roomsHeading_) return RoomsHeadingText(roomsHeading_);
     const auto* row = dynamic_cast<const ContactRow*>(&item);
     if (row == nullptr) return {};
     const CContact& c = row->Contact();

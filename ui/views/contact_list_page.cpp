@@ -10,6 +10,7 @@
 
 #include "accounts/accounts.h"
 #include "platform/text.h"
+#include "storage/change_feed.h"
 #include "storage/database.h"
 #include "storage/history.h"
 #include "storage/options.h"
@@ -65,6 +66,22 @@ ViewPage* GroupRow::Activate(int) {
     return nullptr;
 }
 
+RoomRow::RoomRow(ContactListPage& page, int32_t accountId, RoomPtr room)
+    : ListItem(kOpensPage),
+      folded(FoldForFinding(QString::fromStdU16String(room->Name()))),
+      page_(page),
+      accountId_(accountId),
+      room_(std::move(room)) {}
+
+ViewPage* RoomRow::Activate(int) {
+    return page_.RoomPageChosen(accountId_, room_);
+}
+
+ViewPage* RoomsHeading::Activate(int) {
+    page_.ToggleRooms();
+    return nullptr;
+}
+
 bool ContactListPage::NoCaseLess::operator()(const std::u16string& a,
                                              const std::u16string& b) const {
     return CompareNoCase(a, b) < 0;
@@ -78,10 +95,19 @@ ContactListPage::ContactListPage(CContacts& contacts, CAccounts& accounts)
     shape_ = CurrentShape();
     contacts_.SetView(this);
     chats_.SetDetailsOpener([this](const ContactPtr& contact) { ShowDetails(contact); });
+    // A room that changes asks for a repaint; its row is looked at then rather than at the
+    // next second's tick.
+    feedToken_ = Changes().Subscribe([this](const std::vector<Change>& batch) {
+        const bool repaint = std::any_of(batch.begin(), batch.end(), [](const Change& c) {
+            return c.kind == Change::Kind::kRepaint;
+        });
+        if (repaint && RoomsVersion(accounts_) != roomsVersion_) MarkChanged();
+    });
     RebuildNow();
 }
 
 ContactListPage::~ContactListPage() {
+    Changes().Unsubscribe(feedToken_);
     contacts_.SetView(nullptr);
     if (Host() != nullptr) Host()->RemovePage(this, MainWindow::kRemoveThenJump);
     chats_.Clear();
@@ -138,11 +164,16 @@ GroupRow* ContactListPage::HeaderOf(const std::u16string& name) const {
     return it == headers_.end() ? nullptr : it->second.get();
 }
 
+RoomRow* ContactListPage::RowOf(const CRoom* room) const {
+    if (room == nullptr) return nullptr;
+    auto it = roomRows_.find(room->Id());
+    return it == roomRows_.end() || it->second->Room().get() != room ? nullptr : it->second.get();
+}
+
 std::vector<CContact*> ContactListPage::ListedContacts() const {
     std::vector<CContact*> listed;
     for (ListItem* item : laidOut_)
-        if (item->Kind() == ListItem::kOpensPage)
-            listed.push_back(&static_cast<ContactRow*>(item)->Contact());
+        if (auto* row = dynamic_cast<ContactRow*>(item)) listed.push_back(&row->Contact());
     return listed;
 }
 
@@ -158,6 +189,9 @@ bool ContactListPage::Sync() {
     const bool reshaped = CurrentShape() != shape_;
     const bool held = !reshaped && OrderHeld();
     bool rebuild = rebuildPending_.exchange(false) || removed || reshaped || heldRebuild_;
+    // A room listed or dropped moves rows; a room's new state only redraws its row.
+    std::vector<ListItem*> roomRedraws;
+    if (RoomsMoved(roomRedraws)) rebuild = true;
     const bool showOffline = Options().ClistShowOffline != 0;
     std::vector<std::pair<ContactRow*, ContactSortKey>> changed;
     for (const CContact* contact : redraws) {
@@ -190,7 +224,54 @@ bool ContactListPage::Sync() {
         row->PlaceAvatar(avatars);
         RedrawItem(row);
     }
-    return !changed.empty();
+    for (ListItem* item : roomRedraws) RedrawItem(item);
+    return !changed.empty() || !roomRedraws.empty();
+}
+
+std::vector<std::pair<int32_t, RoomPtr>> ContactListPage::RoomsToList() const {
+    std::vector<std::pair<int32_t, RoomPtr>> list;
+    for (CAccount* account : EnabledAccounts(accounts_))
+        for (RoomPtr& room : account->Rooms().All())
+            if (RoomListed(*room)) list.emplace_back(account->ID(), std::move(room));
+    std::sort(list.begin(), list.end(), [](const auto& a, const auto& b) {
+        if (const int c = CompareNoCase(a.second->Name(), b.second->Name()); c != 0) return c < 0;
+        if (a.first != b.first) return a.first < b.first;
+        return a.second->Id() < b.second->Id();
+    });
+    return list;
+}
+
+bool ContactListPage::RefreshRoomRow(RoomRow& row) {
+    const CRoom& room = *row.Room();
+    const uint32_t version = room.Version();
+    if (version == row.version && !row.line.isNull()) return false;
+    row.version = version;
+    QString line = RoomStateText(room);
+    const bool in = room.State() == RoomState::kIn;
+    if (line == row.line && in == row.in) return false;
+    row.line = std::move(line);
+    row.in = in;
+    return true;
+}
+
+bool ContactListPage::RoomsMoved(std::vector<ListItem*>& redraw) {
+    const uint64_t version = RoomsVersion(accounts_);
+    if (version == roomsVersion_) return false;
+    std::vector<int64_t> ids;
+    for (const auto& [account, room] : RoomsToList()) ids.push_back(room->Id());
+    const bool moved = ids != roomIds_;
+    // While the order is held the rows still show their rooms' states where they are.
+    for (auto& [id, row] : roomRows_)
+        if (RefreshRoomRow(*row)) redraw.push_back(row.get());
+    const int out = static_cast<int>(std::count_if(roomsListed_.begin(), roomsListed_.end(),
+                                                   [](const RoomRow* row) { return !row->in; }));
+    if (out != roomsHeading_.out) {
+        roomsHeading_.out = out;
+        redraw.push_back(&roomsHeading_);
+    }
+    // A move the order holds back waits as a held rebuild.
+    roomsVersion_ = version;
+    return moved;
 }
 
 bool ContactListPage::OrderHeld() const {
@@ -213,16 +294,21 @@ bool ContactListPage::IsLaidOut(const ListItem* item) const {
 ContactRow* ContactListPage::ListedRowOf(const ContactPtr& contact, const ContactId& id) const {
     if (ContactRow* row = RowOf(contact.get()); IsLaidOut(row)) return row;
     for (ListItem* item : laidOut_) {
-        if (item->Kind() != ListItem::kOpensPage) continue;
-        auto* row = static_cast<ContactRow*>(item);
-        if (ContactId::Of(row->Contact()) == id) return row;
+        auto* row = dynamic_cast<ContactRow*>(item);
+        if (row != nullptr && ContactId::Of(row->Contact()) == id) return row;
     }
     return nullptr;
 }
 
-ContactRow* ContactListPage::FirstListedContact() const {
+RoomRow* ContactListPage::ListedRoomRow(int64_t id) const {
+    auto it = roomRows_.find(id);
+    return it != roomRows_.end() && IsLaidOut(it->second.get()) ? it->second.get() : nullptr;
+}
+
+ListItem* ContactListPage::FirstListedRow() const {
+    // The rooms come after the contacts.
     for (ListItem* item : laidOut_)
-        if (item->Kind() == ListItem::kOpensPage) return static_cast<ContactRow*>(item);
+        if (item->Kind() == ListItem::kOpensPage) return item;
     return nullptr;
 }
 
@@ -261,8 +347,10 @@ void ContactListPage::RebuildNow() {
         Collect(gone);
     }
     Relayout();
-    // Chat pages of deleted contacts leave the host only now: leaving may switch pages.
+    // Chat pages of deleted contacts leave the host only now: leaving may switch pages. So do
+    // the pages of rooms whose account went away.
     gone.Release();
+    if (rooms_) rooms_->KeepPagesOf(EnabledAccounts(accounts_));
     rebuilding_ = false;
 }
 
@@ -284,8 +372,8 @@ void ContactListPage::Collect(ChatPages::Leaving& gone) {
 
     // The focused contact by who it is: a store that made its object anew keeps the focus.
     std::optional<ContactId> focusedId;
-    if (ListItem* item = FocusedItem(); item != nullptr && item->Kind() == ListItem::kOpensPage)
-        focusedId = ContactId::Of(static_cast<ContactRow*>(item)->Contact());
+    if (const auto* row = dynamic_cast<ContactRow*>(FocusedItem()))
+        focusedId = ContactId::Of(row->Contact());
 
     // Rows of contacts that left the store go, after the focus left them.
     std::unordered_set<const CContact*> present;
@@ -361,19 +449,59 @@ void ContactListPage::Collect(ChatPages::Leaving& gone) {
         sections_.push_back(std::move(section));
     }
 
+    CollectRooms(finding);
+
     // The focus stays only on what is still listed.
     ListItem* focused = FocusedItem();
     const bool stillListed =
-        std::any_of(sections_.begin(), sections_.end(), [focused](const Section& s) {
-            return s.header == focused ||
-                   std::find(s.members.begin(), s.members.end(), focused) != s.members.end();
-        });
+        std::any_of(sections_.begin(), sections_.end(),
+                    [focused](const Section& s) {
+                        return s.header == focused || std::find(s.members.begin(), s.members.end(),
+                                                                focused) != s.members.end();
+                    }) ||
+        (!roomsListed_.empty() && focused == &roomsHeading_) ||
+        std::find(roomsListed_.begin(), roomsListed_.end(), focused) != roomsListed_.end();
     if (focused != nullptr && !stillListed) FocusItem(nullptr);
     if (FocusedItem() == nullptr && focusedId) {
         for (const Section& section : sections_)
             for (ContactRow* row : section.members)
                 if (ContactId::Of(row->Contact()) == *focusedId) FocusItem(row);
     }
+}
+
+void ContactListPage::CollectRooms(bool finding) {
+    // The version first: a change made while the rooms are read shows at the next look.
+    roomsVersion_ = RoomsVersion(accounts_);
+    const std::vector<std::pair<int32_t, RoomPtr>> rooms = RoomsToList();
+    roomIds_.clear();
+    roomsListed_.clear();
+    std::unordered_set<int64_t> present;
+    for (const auto& [account, room] : rooms) {
+        present.insert(room->Id());
+        roomIds_.push_back(room->Id());
+        auto& row = roomRows_[room->Id()];
+        if (!row || row->Room() != room || row->AccountId() != account) {
+            if (row && FocusedItem() == row.get()) FocusItem(nullptr);
+            row = std::make_unique<RoomRow>(*this, account, room);
+        }
+        row->ClearRect();
+        RefreshRoomRow(*row);
+        if (finding && !row->folded.contains(foldedFind_)) continue;
+        roomsListed_.push_back(row.get());
+    }
+    for (auto it = roomRows_.begin(); it != roomRows_.end();) {
+        if (present.count(it->first) != 0) {
+            ++it;
+            continue;
+        }
+        if (FocusedItem() == it->second.get()) FocusItem(nullptr);
+        it = roomRows_.erase(it);
+    }
+    roomsHeading_.ClearRect();
+    roomsHeading_.expanded = Options().ClistRoomsExpanded != 0;
+    roomsHeading_.total = static_cast<int>(roomsListed_.size());
+    roomsHeading_.out = static_cast<int>(std::count_if(
+        roomsListed_.begin(), roomsListed_.end(), [](const RoomRow* row) { return !row->in; }));
 }
 
 bool ContactListPage::Matches(ContactRow& row) const {
@@ -412,33 +540,51 @@ void ContactListPage::LayoutContent(int width) {
 
     laidOut_.clear();
     int y = CaptionHeight();
+    int column = 0;
+    auto placeHeading = [&](ListItem& heading) {
+        heading.SetRect(QRect(0, y, width, headerHeight));
+        laidOut_.push_back(&heading);
+        y += headerHeight;
+    };
+    auto placeRow = [&](ListItem& row) {
+        row.SetRect(twoColumns ? (column == 0 ? QRect(0, y, half, rowHeight)
+                                              : QRect(half, y, width - half, rowHeight))
+                               : QRect(0, y, width, rowHeight));
+        laidOut_.push_back(&row);
+        if (!twoColumns || column == 1) {
+            y += rowHeight;
+            column = 0;
+        } else {
+            column = 1;
+        }
+    };
+    auto endSection = [&] {
+        if (column == 1) y += rowHeight;  // the section ended on a left-hand item
+        column = 0;
+    };
     for (Section& section : sections_) {
         const bool open = section.header == nullptr || section.header->expanded;
-        if (section.header != nullptr) {
-            section.header->SetRect(QRect(0, y, width, headerHeight));
-            laidOut_.push_back(section.header);
-            y += headerHeight;
-        }
-        int column = 0;
+        if (section.header != nullptr) placeHeading(*section.header);
         for (ContactRow* row : section.members) {
             if (!open) {
                 row->ClearRect();
                 continue;
             }
-            QRect r = twoColumns ? (column == 0 ? QRect(0, y, half, rowHeight)
-                                                : QRect(half, y, width - half, rowHeight))
-                                 : QRect(0, y, width, rowHeight);
-            row->SetRect(r);
-            laidOut_.push_back(row);
+            placeRow(*row);
             row->PlaceAvatar(avatars);
-            if (!twoColumns || column == 1) {
-                y += rowHeight;
-                column = 0;
-            } else {
-                column = 1;
-            }
         }
-        if (column == 1) y += rowHeight;  // the group ended on a left-hand item
+        endSection();
+    }
+    if (!roomsListed_.empty()) {
+        placeHeading(roomsHeading_);
+        const bool open = roomsHeading_.expanded || !foldedFind_.isEmpty();
+        for (RoomRow* row : roomsListed_) {
+            if (open)
+                placeRow(*row);
+            else
+                row->ClearRect();
+        }
+        endSection();
     }
     contentBottom_ = y;
 }
@@ -487,28 +633,23 @@ bool ContactListPage::ChangedSinceLastPaint() {
 void ContactListPage::SlowTick() {
     contacts_.Tick();  // ages the marks; a mark that clears redraws its contact
     // The blink phase flips while any listed contact has attention.
-    bool attention = false;
-    for (ListItem* item : laidOut_) {
-        if (item->Kind() != ListItem::kOpensPage) continue;
-        CContact& c = static_cast<ContactRow*>(item)->Contact();
-        if (c.History().UnreadCount() > 0 || c.JustCameOnline() || c.Typing()) {
-            attention = true;
-            break;
-        }
-    }
-    if (attention) {
+    auto wantsAttention = [](ListItem* item) {
+        const auto* row = dynamic_cast<ContactRow*>(item);
+        if (row == nullptr) return false;
+        CContact& c = row->Contact();
+        return c.History().UnreadCount() > 0 || c.JustCameOnline() || c.Typing();
+    };
+    if (std::any_of(laidOut_.begin(), laidOut_.end(), wantsAttention)) {
         blinkOn_ = !blinkOn_;
-        for (ListItem* item : laidOut_) {
-            if (item->Kind() != ListItem::kOpensPage) continue;
-            CContact& c = static_cast<ContactRow*>(item)->Contact();
-            if (c.History().UnreadCount() > 0 || c.JustCameOnline() || c.Typing()) RedrawItem(item);
-        }
+        for (ListItem* item : laidOut_)
+            if (wantsAttention(item)) RedrawItem(item);
     }
     Sync();
 }
 
 void ContactListPage::LanguageChanged() {
     Caption().SetTitle(ResText(kTextContacts));
+    for (auto& [id, row] : roomRows_) row->line = QString();  // made anew in the new language
     RebuildNow();
 }
 
@@ -548,15 +689,18 @@ void ContactListPage::OnPress(int x, int y) {
     pressedHeader_.clear();
     pressedOn_ = PressedOn::kNothing;
     ListItem* item = ItemAt(x, y);
-    if (item == nullptr) return;
-    if (item->Kind() == ListItem::kOpensPage) {
-        auto* row = static_cast<ContactRow*>(item);
+    if (auto* row = dynamic_cast<ContactRow*>(item)) {
         pressedContact_ = row->Shared();
         pressedId_ = ContactId::Of(row->Contact());
         pressedOn_ = PressedOn::kContact;
-    } else {
-        pressedHeader_ = static_cast<GroupRow*>(item)->Name();
+    } else if (auto* header = dynamic_cast<GroupRow*>(item)) {
+        pressedHeader_ = header->Name();
         pressedOn_ = PressedOn::kHeader;
+    } else if (auto* room = dynamic_cast<RoomRow*>(item)) {
+        pressedRoom_ = room->Room()->Id();
+        pressedOn_ = PressedOn::kRoom;
+    } else if (item == &roomsHeading_) {
+        pressedOn_ = PressedOn::kRoomsHeading;
     }
 }
 
@@ -574,6 +718,12 @@ void ContactListPage::OnTap(int x, int y) {
             break;
         case PressedOn::kHeader:
             if (GroupRow* header = HeaderOf(pressedHeader_); IsLaidOut(header)) item = header;
+            break;
+        case PressedOn::kRoom:
+            item = ListedRoomRow(pressedRoom_);
+            break;
+        case PressedOn::kRoomsHeading:
+            if (IsLaidOut(&roomsHeading_)) item = &roomsHeading_;
             break;
     }
     pressedContact_.reset();
@@ -613,7 +763,7 @@ void ContactListPage::OnKey(int key) {
             // The match the focus is on: the first, unless the arrows moved it.
             ListItem* item = FocusedItem();
             if (item == nullptr || item->Kind() != ListItem::kOpensPage || !IsLaidOut(item))
-                item = FirstListedContact();
+                item = FirstListedRow();
             if (item == nullptr) return;
             FocusItem(item);
             ActivateFocused(ListItem::kByKey);
@@ -639,7 +789,7 @@ void ContactListPage::SetFindText(const QString& text) {
     heldRebuild_ = false;  // the rebuild below takes in whatever waited
     RebuildNow();
     if (!findText_.isEmpty()) {
-        FocusItem(FirstListedContact());  // what Enter opens
+        FocusItem(FirstListedRow());  // what Enter opens
     } else if (IsLaidOut(FocusedItem())) {
         ScrollIntoView(FocusedItem()->Rect(), false);
     }
@@ -651,6 +801,23 @@ void ContactListPage::ToggleGroup(GroupRow& row) {
     row.expanded = expanded.value_or(!row.expanded);
     // The host lays the page out again right after; the headers already know their state.
     rebuildPending_.store(false);
+}
+
+void ContactListPage::ToggleRooms() {
+    const bool expanded = !roomsHeading_.expanded;
+    roomsHeading_.expanded = expanded;
+    Options().ClistRoomsExpanded = expanded ? 1 : 0;
+    // Stored by the profile's writer: the window never waits for the profile.
+    Database().Defer([](CDatabase&) { Options().SaveAll(); });
+}
+
+ViewPage* ContactListPage::RoomPageChosen(int32_t accountId, const RoomPtr& room) {
+    CAccount* account = accounts_.Find(accountId);
+    if (account == nullptr || !account->Enabled()) return nullptr;
+    const RoomPtr chosen = room;  // the find text going may drop the row that holds it
+    SetFindText(QString());
+    if (!rooms_) rooms_ = std::make_unique<RoomsPage>(accounts_);
+    return rooms_->PageOf(*account, chosen);
 }
 
 }  // namespace zul

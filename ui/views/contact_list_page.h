@@ -1,7 +1,8 @@
 // ContactListPage: the contacts page. It lists the contacts of all accounts, optionally under
 // the headers of their (virtual) groups, in one of four layouts and five sizes, sorted by one
 // of three keys; a tap opens the contact's chat page. Text typed on the page finds contacts by
-// nickname or login.
+// nickname or login. After the contacts, under a heading of their own, come the chat rooms the
+// user keeps or is in; a room's row opens its page.
 //
 // The model reaches the page through IContactsView from any thread; those calls only leave
 // marks. The page applies them on the user-interface thread at its next tick (Sync), so a
@@ -137,6 +138,43 @@ class GroupRow : public ListItem {
     std::u16string name_;
 };
 
+// The row of a chat room under the rooms heading. It keeps the room alive until the next
+// rebuild drops it; its account is looked up when the row is opened.
+class RoomRow : public ListItem {
+  public:
+    RoomRow(ContactListPage& page, int32_t accountId, RoomPtr room);
+    ViewPage* Activate(int mode) override;
+
+    int32_t AccountId() const { return accountId_; }
+    const RoomPtr& Room() const { return room_; }
+    // The line under the name ("3 members", "Joining…") and the room's version it was made
+    // from, as of the last rebuild or in-place redraw.
+    QString line;
+    uint32_t version = 0;
+    bool in = false;  // the user is in the room
+    QString folded;   // the name folded for finding
+
+  private:
+    ContactListPage& page_;
+    int32_t accountId_;
+    RoomPtr room_;
+};
+
+// The heading of the rooms, listed after the groups while there is a room to list. Whether it
+// is open is a setting (ClistRoomsExpanded); finding opens it.
+class RoomsHeading : public ListItem {
+  public:
+    explicit RoomsHeading(ContactListPage& page) : ListItem(kTogglesInPlace), page_(page) {}
+    ViewPage* Activate(int mode) override;
+
+    bool expanded = true;
+    int total = 0;  // rooms listed
+    int out = 0;    // of them those the user is not in
+
+  private:
+    ContactListPage& page_;
+};
+
 class ContactListPage : public ViewPage, public IContactsView {
   public:
     ContactListPage(CContacts& contacts, CAccounts& accounts);
@@ -189,6 +227,11 @@ class ContactListPage : public ViewPage, public IContactsView {
     // The same page as a page of the host.
     ViewPage* ChatPageOf(const ContactPtr& contact);
     void ToggleGroup(GroupRow& row);
+    // Opens or closes the rooms heading and keeps its state.
+    void ToggleRooms();
+    // The page a room's row opens (the rooms page's page of the room); the find text goes.
+    // Null when the room's account is gone or disabled.
+    ViewPage* RoomPageChosen(int32_t accountId, const RoomPtr& room);
     // Opens (slides in) the details page of a contact; null when the contact is gone.
     ContactDetailsPage* ShowDetails(const ContactPtr& contact);
     ContactDetailsPage* DetailsPage() const { return details_.get(); }
@@ -210,6 +253,8 @@ class ContactListPage : public ViewPage, public IContactsView {
     const std::vector<ListItem*>& Listed() const { return laidOut_; }
     ContactRow* RowOf(const CContact* contact) const;
     GroupRow* HeaderOf(const std::u16string& name) const;
+    RoomRow* RowOf(const CRoom* room) const;
+    RoomsHeading& RoomsHeader() { return roomsHeading_; }
     // Contacts in listed order.
     std::vector<CContact*> ListedContacts() const;
 
@@ -231,7 +276,8 @@ class ContactListPage : public ViewPage, public IContactsView {
     // Chat pages of contacts that left the store are handed out in `gone`.
     void Collect(ChatPages::Leaving& gone);
     void DrawContact(QPainter& painter, ContactRow& row);
-    void DrawHeader(QPainter& painter, GroupRow& row);
+    void DrawHeading(QPainter& painter, const ListItem& row, const QString& text);
+    void DrawRoom(QPainter& painter, RoomRow& row);
     void DrawAvatar(QPainter& painter, ContactRow& row, int& textRight);
     bool ChatOpen(const CContact* contact) const;
     void DeleteContact(const ContactPtr& contact);
@@ -258,12 +304,25 @@ class ContactListPage : public ViewPage, public IContactsView {
     std::vector<ListItem*>::const_iterator FirstBelow(int y) const;
     // Whether a row matches the folded find text.
     bool Matches(ContactRow& row) const;
+    // The rooms to list, in their order: by name, then account, then when made.
+    std::vector<std::pair<int32_t, RoomPtr>> RoomsToList() const;
+    // Takes the rooms into rows under the heading (finding lists the matching ones only).
+    void CollectRooms(bool finding);
+    // Rooms listed or dropped since the last rebuild (a change of order); each row of a room
+    // whose state changed gets its new line, and the heading its counts, in `redraw`.
+    bool RoomsMoved(std::vector<ListItem*>& redraw);
+    // The row's line and flags from its room as it is now; true when they changed.
+    static bool RefreshRoomRow(RoomRow& row);
+    // The first laid-out row that opens a page: a contact, else a room.
+    ListItem* FirstListedRow() const;
+    // The laid-out row of the room with that id.
+    RoomRow* ListedRoomRow(int64_t id) const;
+    static QString RoomsHeadingText(const RoomsHeading& heading);
     // The laid-out row of a contact, found by identity when its object was replaced.
     ContactRow* ListedRowOf(const ContactPtr& contact, const ContactId& id) const;
     bool IsLaidOut(const ListItem* item) const;
     // A rebuild that keeps the focused contact focused, and on the screen where it was.
     void RebuildKeepingFocus();
-    ContactRow* FirstListedContact() const;
 
     CContacts& contacts_;
     CAccounts& accounts_;
@@ -285,11 +344,12 @@ class ContactListPage : public ViewPage, public IContactsView {
     // A rebuild is owed but waits while the order is held.
     bool heldRebuild_ = false;
     // What the last press landed on: its tap acts on that, wherever it has moved since.
-    enum class PressedOn { kNone, kNothing, kContact, kHeader };
+    enum class PressedOn { kNone, kNothing, kContact, kHeader, kRoom, kRoomsHeading };
     PressedOn pressedOn_ = PressedOn::kNone;
     ContactPtr pressedContact_;
     ContactId pressedId_;
     std::u16string pressedHeader_;
+    int64_t pressedRoom_ = 0;
     uint32_t pressTime_ = 0;
     bool pressedOnce_ = false;
     QString findText_;
@@ -300,7 +360,17 @@ class ContactListPage : public ViewPage, public IContactsView {
     std::unique_ptr<ContactDetailsPage> details_;
     // The search results, made on first use; one search at a time.
     std::unique_ptr<SearchPage> search_;
+    // Made on first use: the list of rooms, and through it the page of each room.
     std::unique_ptr<RoomsPage> rooms_;
+    // Rows of the listed rooms by room id; those listed now (found, when finding) in order,
+    // and the ids of every room to list as of the last rebuild.
+    std::map<int64_t, std::unique_ptr<RoomRow>> roomRows_;
+    std::vector<RoomRow*> roomsListed_;
+    std::vector<int64_t> roomIds_;
+    RoomsHeading roomsHeading_{*this};
+    // RoomsVersion as of the last look; the change feed's token.
+    uint64_t roomsVersion_ = 0;
+    int feedToken_ = 0;
     // Decoded avatars kept, oldest first; older ones are dropped past the limit.
     std::vector<ContactRow*> avatarOrder_;
 };

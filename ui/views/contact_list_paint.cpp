@@ -27,15 +27,28 @@ using namespace clist;
 void ContactListPage::DrawRect(QPainter& painter, const QRect& rect) {
     for (auto it = FirstBelow(rect.top()); it != laidOut_.end() && (*it)->Top() <= rect.bottom();
          ++it) {
-        if (!(*it)->Rect().intersects(rect)) continue;
-        if ((*it)->Kind() == ListItem::kTogglesInPlace)
-            DrawHeader(painter, *static_cast<GroupRow*>(*it));
-        else
-            DrawContact(painter, *static_cast<ContactRow*>(*it));
+        ListItem* item = *it;
+        if (!item->Rect().intersects(rect)) continue;
+        if (auto* contact = dynamic_cast<ContactRow*>(item))
+            DrawContact(painter, *contact);
+        else if (auto* header = dynamic_cast<GroupRow*>(item))
+            DrawHeading(painter, *header,
+                        SingleLine(header->Name()) + QString::fromStdU16String(FormatCounts(
+                                                         header->total, header->offline)));
+        else if (auto* room = dynamic_cast<RoomRow*>(item))
+            DrawRoom(painter, *room);
+        else if (item == &roomsHeading_)
+            DrawHeading(painter, roomsHeading_, RoomsHeadingText(roomsHeading_));
     }
 }
 
-void ContactListPage::DrawHeader(QPainter& painter, GroupRow& row) {
+QString ContactListPage::RoomsHeadingText(const RoomsHeading& heading) {
+    // Counted as a group is: the rooms the user is in, of those listed.
+    return ResText(kTextRooms) +
+           QString::fromStdU16String(FormatCounts(heading.total, heading.out));
+}
+
+void ContactListPage::DrawHeading(QPainter& painter, const ListItem& row, const QString& text) {
     const QRect r = row.Rect();
     const bool selected = FocusedItem() == &row;
     const bool focused = HostHasFocus();
@@ -43,11 +56,51 @@ void ContactListPage::DrawHeader(QPainter& painter, GroupRow& row) {
     const int level = RowLevel();
     SelectFont(painter, level, true);
     painter.setPen(ItemTextColour(selected, focused, true));
-    const QString text =
-        SingleLine(row.Name()) + QString::fromStdU16String(FormatCounts(row.total, row.offline));
     const QRect textRect = r.adjusted(ScaleX(5), 0, -ScaleX(5), 0);
     painter.drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft,
                      ElideAtWord(painter.fontMetrics(), text, textRect.width()));
+}
+
+// A room's row, laid out as a contact's: its icon, its name and, under it in the two-line
+// views or beside it in the list, where the user stands in it.
+void ContactListPage::DrawRoom(QPainter& painter, RoomRow& row) {
+    const QRect r = row.Rect();
+    const bool selected = FocusedItem() == &row;
+    const bool focused = HostHasFocus();
+    const int level = RowLevel();
+    const int view = std::clamp<int32_t>(Options().ClistViewType, 0, 3);
+    painter.fillRect(r, ItemBackground(selected, focused));
+
+    const int iconSize = ScaleX(16);
+    const int iconX = r.x() + 2 * ((Dpi::X() + 24) / 96);
+    DrawIcon(painter, rowicon::kRoom,
+             QRect(iconX, r.y() + (r.height() - iconSize) / 2, iconSize, iconSize));
+    const int textLeft = r.x() + ScaleX(22);
+    const int textRight = r.x() + r.width() - ScaleX(2);
+    const int textTop = r.y() + ScaleY(5);
+    const int areaHeight = std::max(0, r.height() - 2 * ScaleY(5));
+    const int textWidth = std::max(0, textRight - textLeft);
+    const bool twoLines = TwoLineLayout(view);
+
+    SelectFont(painter, level, false);
+    painter.setPen(ItemTextColour(selected, focused, true));
+    const QRect nameRect(textLeft, textTop, textWidth, twoLines ? areaHeight / 2 : areaHeight);
+    const QString name =
+        ElideAtWord(painter.fontMetrics(), SingleLine(row.Room()->Name()), textWidth);
+    painter.drawText(nameRect, Qt::AlignVCenter | Qt::AlignLeft, name);
+    if (view == kLayoutIcons) return;
+
+    QRect lineRect;
+    if (twoLines) {
+        lineRect =
+            QRect(textLeft, textTop + areaHeight / 2, textWidth, areaHeight - areaHeight / 2);
+    } else {
+        const int x = textLeft + painter.fontMetrics().horizontalAdvance(name) + ScaleX(5);
+        lineRect = QRect(x, nameRect.y(), std::max(0, textRight - x), nameRect.height());
+    }
+    painter.setPen(selected ? ItemTextColour(true, focused, true) : GreyTextColour());
+    painter.drawText(lineRect, Qt::AlignVCenter | Qt::AlignLeft,
+                     ElideAtWord(painter.fontMetrics(), row.line, lineRect.width()));
 }
 
 void ContactListPage::DrawAvatar(QPainter& painter, ContactRow& row, int& textRight) {

@@ -42,6 +42,7 @@ constexpr int kTextWhereToMove = 360;
 constexpr int kTextDeleteEmptyGroup = 361;
 constexpr int kTextUnreadCount = 362;
 constexpr int kTextNoneOnline = 301;
+constexpr int kTextRooms = 1119;
 // Decoded avatars kept at a time; the others are decoded again when drawn.
 constexpr size_t kAvatarCacheLimit = 256;
 

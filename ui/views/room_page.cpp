@@ -55,25 +55,47 @@ QString MemberCountText(size_t count) {
         .replace(QStringLiteral("%d"), QString::number(count));
 }
 
-void RoomPage::UpdateCaption() {
-    Caption().SetTitle(SingleLine(room_->Name()));
-    QString state;
-    switch (room_->State()) {
+QString RoomStateText(const CRoom& room) {
+    switch (room.State()) {
         case RoomState::kIn:
-            state = MemberCountText(room_->MemberCount());
-            break;
+            return MemberCountText(room.MemberCount());
         case RoomState::kJoining:
-            state = ResText(kTextJoining);
-            break;
+            return ResText(kTextJoining);
         case RoomState::kFailed:
-            state = SingleLine(room_->Problem());
-            break;
+            return SingleLine(room.Problem());
         case RoomState::kOut:
-            state = ResText(kTextNotIn);
             break;
     }
-    Caption().SetSubtitle(SingleLine(account_.Description()) + QStringLiteral(" \u00B7 ") + state,
-                          4, false);
+    return ResText(kTextNotIn);
+}
+
+bool RoomListed(const CRoom& room) {
+    return room.Kept() || room.State() != RoomState::kOut;
+}
+
+std::vector<CAccount*> EnabledAccounts(CAccounts& accounts) {
+    std::vector<CAccount*> out;
+    std::lock_guard lock(accounts.Mutex());
+    for (const auto& account : accounts.List())
+        if (account->Enabled()) out.push_back(account.get());
+    return out;
+}
+
+uint64_t RoomsVersion(CAccounts& accounts) {
+    uint64_t sum = 0;
+    for (CAccount* account : EnabledAccounts(accounts)) {
+        CRoomList& rooms = account->Rooms();
+        sum = (sum * 31 + static_cast<uint32_t>(account->ID())) * 31 + rooms.Version();
+        for (const RoomPtr& room : rooms.All()) sum = sum * 31 + room->Version();
+    }
+    return sum;
+}
+
+void RoomPage::UpdateCaption() {
+    Caption().SetTitle(SingleLine(room_->Name()));
+    Caption().SetSubtitle(
+        SingleLine(account_.Description()) + QStringLiteral(" \u00B7 ") + RoomStateText(*room_), 4,
+        false);
 }
 
 void RoomPage::Collect() {

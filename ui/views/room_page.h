@@ -6,6 +6,9 @@
 // invitation's row asks whether to accept it and says who asks, and that they are not in the
 // contact list when they are not.
 //
+// The contact list shows the same rooms under a heading of its own and opens their pages
+// through PageOf, so that a room has one page however it is reached.
+//
 // RoomPage is a room like a chat: its members at the top, then what was said and who came and
 // went, newest last, over the shared message editor. Its menu invites someone or leaves.
 //
@@ -38,6 +41,18 @@ constexpr int kJoinFromList = 50204;
 
 // "n members", or the singular for one.
 QString MemberCountText(size_t count);
+// Where the user stands in a room, as its lists and its page say it: "3 members",
+// "Joining…", "Not in the room", or why it could not be opened.
+QString RoomStateText(const CRoom& room);
+
+// The rooms the lists show: those the user keeps and those open or opening now.
+bool RoomListed(const CRoom& room);
+// The enabled accounts, in the accounts' order. The pointers hold on the window thread until
+// the accounts change; hold no lock afterwards.
+std::vector<CAccount*> EnabledAccounts(CAccounts& accounts);
+// A number that changes with every change of a room, of an account's rooms, or of which
+// accounts are enabled: comparing it is how a page notices that its rooms changed.
+uint64_t RoomsVersion(CAccounts& accounts);
 
 class RoomPage : public ViewPage {
   public:
@@ -95,6 +110,8 @@ class RoomsPage : public ViewPage {
     const std::vector<std::unique_ptr<Row>>& Rows() const { return rows_; }
     // The page of a room, made on first use.
     RoomPage* PageOf(CAccount& account, const RoomPtr& room);
+    // Drops the pages of rooms whose account is no longer among `accounts`.
+    void KeepPagesOf(const std::vector<CAccount*>& accounts);
     // "Join room…": the account (asked when several are enabled) and the name.
     void AskToJoin();
     // What a row does: a room's page to open, or the answer to an invitation (nullptr).
@@ -115,9 +132,6 @@ class RoomsPage : public ViewPage {
     QString AccessibleText(const ListItem& item) override;
 
   private:
-    // Enabled accounts that can have rooms, in the list's order (hold no lock afterwards).
-    std::vector<CAccount*> Accounts() const;
-    uint64_t Versions() const;
     void Collect();
 
     CAccounts& accounts_;

@@ -20,29 +20,12 @@ constexpr int kTextInvitation = 1120;
 constexpr int kTextStranger = 1121;
 constexpr int kTextAccept = 1122;
 constexpr int kTextDecline = 1123;
-constexpr int kTextJoining = 1126;
-constexpr int kTextNotIn = 1127;
 constexpr int kTextNoRooms = 1128;
 constexpr int kTextAccount = 1129;
 constexpr int kRowLevel = 3;
 
 QString RoomText(const CRoom& room) {
-    QString state;
-    switch (room.State()) {
-        case RoomState::kIn:
-            state = MemberCountText(room.MemberCount());
-            break;
-        case RoomState::kJoining:
-            state = ResText(kTextJoining);
-            break;
-        case RoomState::kFailed:
-            state = SingleLine(room.Problem());
-            break;
-        case RoomState::kOut:
-            state = ResText(kTextNotIn);
-            break;
-    }
-    return SingleLine(room.Name()) + QStringLiteral(" \u00B7 ") + state;
+    return SingleLine(room.Name()) + QStringLiteral(" \u00B7 ") + RoomStateText(room);
 }
 
 QString InvitationText(const RoomInvitation& invitation) {
@@ -68,32 +51,14 @@ RoomsPage::RoomsPage(CAccounts& accounts) : accounts_(accounts) {
 
 RoomsPage::~RoomsPage() = default;
 
-std::vector<CAccount*> RoomsPage::Accounts() const {
-    std::vector<CAccount*> out;
-    std::lock_guard lock(accounts_.Mutex());
-    for (const auto& account : accounts_.List())
-        if (account->Enabled()) out.push_back(account.get());
-    return out;
-}
-
-uint64_t RoomsPage::Versions() const {
-    uint64_t sum = 0;
-    for (CAccount* account : Accounts()) {
-        CRoomList& rooms = account->Rooms();
-        sum = sum * 31 + rooms.Version();
-        for (const RoomPtr& room : rooms.All()) sum = sum * 31 + room->Version();
-    }
-    return sum;
-}
-
 void RoomsPage::Collect() {
-    versions_ = Versions();
+    versions_ = RoomsVersion(accounts_);
     FocusItem(nullptr);
     rows_.clear();
-    const std::vector<CAccount*> accounts = Accounts();
+    const std::vector<CAccount*> accounts = EnabledAccounts(accounts_);
     for (CAccount* account : accounts) {
         for (const RoomPtr& room : account->Rooms().All()) {
-            if (!room->Kept() && room->State() == RoomState::kOut) continue;
+            if (!RoomListed(*room)) continue;
             auto row = std::make_unique<Row>(*this);
             row->account = account;
             row->room = room;
@@ -110,6 +75,10 @@ void RoomsPage::Collect() {
             rows_.push_back(std::move(row));
         }
     }
+    KeepPagesOf(accounts);
+}
+
+void RoomsPage::KeepPagesOf(const std::vector<CAccount*>& accounts) {
     // The pages of accounts that went away go with them.
     for (auto it = pages_.begin(); it != pages_.end();) {
         const int32_t owner = it->first->AccountId();
@@ -140,7 +109,7 @@ ViewPage* RoomsPage::Choose(Row& row) {
 }
 
 void RoomsPage::AskToJoin() {
-    const std::vector<CAccount*> accounts = Accounts();
+    const std::vector<CAccount*> accounts = EnabledAccounts(accounts_);
     if (accounts.empty()) return;
     CAccount* account = accounts.front();
     if (accounts.size() > 1) {
@@ -160,7 +129,7 @@ void RoomsPage::AskToJoin() {
 
 bool RoomsPage::ChangedSinceLastPaint() {
     const bool marked = ViewPage::ChangedSinceLastPaint();
-    if (!marked && Versions() == versions_) return false;
+    if (!marked && RoomsVersion(accounts_) == versions_) return false;
     Collect();
     Relayout();
     return true;

@@ -29,6 +29,7 @@ constexpr int kTyping = 209;
 constexpr int kCameOnline = 203;
 constexpr int kBlocked = 188;
 constexpr int kAwaitingAuth = 197;
+constexpr int kRoom = 245;
 }  // namespace rowicon
 
 // The icon a contact's row shows in a blink phase (also the left icon of its chat page).
