@@ -4,6 +4,7 @@
 #include "ui/views/room_page.h"
 
 #include <QApplication>
+#include <QMenu>
 
 #include "storage/change_feed.h"
 #include "storage/options.h"
@@ -191,7 +192,18 @@ TEST_F(ContactListRoomsTest, KeptAndOpenRoomsAreListedAfterTheGroupsFoundByNameA
     QEvent leave(QEvent::Leave);
     QApplication::sendEvent(window.get(), &leave);
     test::AdvanceFakeClock(ContactListPage::kHoldAfterPressMs);
-    lounge->SetKept(false);
+    // A room's menu leaves it: the session is asked to.
+    contacts->FocusItem(contacts->RowOf(lounge.get()));
+    QMenu menu;
+    ASSERT_TRUE(contacts->FillContextMenu(menu));
+    ASSERT_EQ(menu.actions().size(), 1);
+    EXPECT_EQ(menu.actions()[0]->text(), QStringLiteral("Leave room"));
+    contacts->ContextCommand(roomcmd::kLeave);
+    const std::vector<CAccount::RoomCommand> asked = account.TakeRoomCommands();
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].kind, CAccount::RoomCommand::kLeave);
+    EXPECT_EQ(asked[0].room, lounge->Id());
+    lounge->SetKept(false);  // as the session does once it has left
     attic->SetState(RoomState::kOut);
     SlowTick();
     EXPECT_EQ(this->Shown(), (Shown{"[Friends (1/1)]", "Ann"}));

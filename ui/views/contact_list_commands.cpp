@@ -30,6 +30,7 @@ namespace {
 constexpr int kTextNoAccounts = 100;
 constexpr int kTextWarn = 1188;
 constexpr int kTextWarnAnonymously = 1189;
+constexpr int kTextLeaveRoom = 1116;
 
 // The name a found user is offered under: the nickname, else the first and last name, else
 // the login.
@@ -180,6 +181,11 @@ bool ContactListPage::FillContextMenu(QMenu& menu) {
         AddMenuCommand(menu, ResText(kTextAddGroup), clistcmd::kAddGroup);
         return true;
     }
+    // A room: leaving it (a kept room is then no longer joined at sign-on).
+    if (dynamic_cast<RoomRow*>(FocusedItem()) != nullptr) {
+        AddMenuCommand(menu, ResText(kTextLeaveRoom), roomcmd::kLeave);
+        return true;
+    }
     auto* row = dynamic_cast<ContactRow*>(FocusedItem());
     if (row == nullptr) return false;
     const MenuResource resource = UiMenu(menuid::kContactMenu);
@@ -220,6 +226,12 @@ void ContactListPage::ContextCommand(int id) {
         if (id == clistcmd::kRenameGroup) RenameGroup(name);
         if (id == clistcmd::kDeleteGroup) DeleteGroup(name);
         if (id == clistcmd::kAddGroup) AddGroup();
+        return;
+    }
+    if (auto* room = dynamic_cast<RoomRow*>(FocusedItem())) {
+        CAccount* account = accounts_.Find(room->AccountId());
+        if (id == roomcmd::kLeave && account != nullptr)
+            account->RequestRoom(CAccount::RoomCommand::Leave(room->Room()->Id()));
         return;
     }
     auto* row = dynamic_cast<ContactRow*>(FocusedItem());
