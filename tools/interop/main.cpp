@@ -872,6 +872,7 @@ Result Driver::OwnPicture() {
                (r.family == 0x01 && (r.subtype == 0x04 || r.subtype == 0x05 || r.subtype == 0x21));
     };
     if (!arrived) {
+        a_.account->ChangeOwnPicture({});  // the steps after find A as it was
         bool told = false, uploaded = false;
         for (const FrameRecord& r : WireTap::Instance().Since(mark, a_.id)) {
             told = told || (r.incoming && r.family == 0x01 && r.subtype == 0x21);
