@@ -24,6 +24,18 @@
 namespace zul {
 using namespace clist;
 
+namespace {
+
+// The start every row of the list shares: its background and, at its left, its icon.
+void DrawRowStart(QPainter& painter, const QRect& r, const QColor& background, int icon) {
+    painter.fillRect(r, background);
+    const int iconSize = ScaleX(16);
+    const int iconX = r.x() + 2 * ((Dpi::X() + 24) / 96);
+    DrawIcon(painter, icon, QRect(iconX, r.y() + (r.height() - iconSize) / 2, iconSize, iconSize));
+}
+
+}  // namespace
+
 void ContactListPage::DrawRect(QPainter& painter, const QRect& rect) {
     for (auto it = FirstBelow(rect.top()); it != laidOut_.end() && (*it)->Top() <= rect.bottom();
          ++it) {
@@ -69,12 +81,7 @@ void ContactListPage::DrawRoom(QPainter& painter, RoomRow& row) {
     const bool focused = HostHasFocus();
     const int level = RowLevel();
     const int view = std::clamp<int32_t>(Options().ClistViewType, 0, 3);
-    painter.fillRect(r, ItemBackground(selected, focused));
-
-    const int iconSize = ScaleX(16);
-    const int iconX = r.x() + 2 * ((Dpi::X() + 24) / 96);
-    DrawIcon(painter, rowicon::kRoom,
-             QRect(iconX, r.y() + (r.height() - iconSize) / 2, iconSize, iconSize));
+    DrawRowStart(painter, r, ItemBackground(selected, focused), rowicon::kRoom);
     const int textLeft = r.x() + ScaleX(22);
     const int textRight = r.x() + r.width() - ScaleX(2);
     const int textTop = r.y() + ScaleY(5);
@@ -183,20 +190,15 @@ void ContactListPage::DrawContact(QPainter& painter, ContactRow& row) {
     const int level = RowLevel();
     const int view = std::clamp<int32_t>(Options().ClistViewType, 0, 3);
 
-    // 1. Background.
-    painter.fillRect(r, ItemBackground(selected, focused));
-
-    // 2. The row icon, and the text area beside it.
-    const int iconSize = ScaleX(16);
-    const int iconX = r.x() + 2 * ((Dpi::X() + 24) / 96);
-    DrawIcon(painter, ContactRowIcon(contact, blinkOn_),
-             QRect(iconX, r.y() + (r.height() - iconSize) / 2, iconSize, iconSize));
+    // 1. Background and the row icon, and the text area beside it.
+    DrawRowStart(painter, r, ItemBackground(selected, focused), ContactRowIcon(contact, blinkOn_));
     int textLeft = r.x() + ScaleX(22);
     int textRight = r.x() + r.width();
     const int textTop = r.y() + ScaleY(5);
     const int textBottom = r.y() + r.height() - ScaleY(5);
 
     // 3. Awaiting authorisation.
+    const int iconSize = ScaleX(16);
     if (contact.AwaitingAuth() != 0) {
         const int x = r.x() + r.width() - ScaleX(20);
         DrawIcon(painter, rowicon::kAwaitingAuth,
