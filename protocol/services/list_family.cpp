@@ -56,6 +56,14 @@ void ThrowIfStopRequested(const COscar& session, size_t done) {
     }
 }
 
+// Whether any contact on the server list is in the group.
+bool GroupHasListedMembers(COscar& session, uint16_t groupId) {
+    const std::vector<ContactPtr> contacts = session.Contacts().ContactsOf(&session);
+    return std::any_of(contacts.begin(), contacts.end(), [groupId](const ContactPtr& c) {
+        return c->OnServer() && c->GroupID() == groupId;
+    });
+}
+
 // An edit of the list: what `send` writes goes between the start and end frames servers
 // expect around every change.
 void SendListEdit(COscar& session, const std::function<void()>& send) {
@@ -430,7 +438,7 @@ void ApplyMoveAck(COscar& session, const PendingRequest& request, bool read, uin
                         .note = contact->Note(),
                         .email = contact->Email(),
                         .phone = contact->Phone(),
-                        .awaitingAuth = contact->AwaitingAuth(),
+                        .awaitingAuth = contact->AwaitingAuth() != 0,
                         .onServer = true};
     contact->UpdateFromServer(moved);
     contact->dbSave();
@@ -614,11 +622,7 @@ void RemoveRelayedItem(COscar& session, const ServerListItem& item) {
             break;
         }
         case listitem::kGroup: {
-            if (item.groupId == 0) break;
-            bool empty = true;
-            for (const ContactPtr& c : contacts.ContactsOf(&session))
-                empty = empty && !(c->OnServer() && c->GroupID() == item.groupId);
-            if (!empty) break;
+            if (item.groupId == 0 || GroupHasListedMembers(session, item.groupId)) break;
             if (contacts.RemoveGroupOf(session.ID(), item.groupId))
                 contacts.dbCleanGroups(&session);
             break;
@@ -1003,7 +1007,6 @@ void SendMovedBuddy(COscar& session, CContact& contact, const PendingAdd& move, 
 
 bool ChangeGroupOnServer(COscar& session, CAccount::GroupChange& change) {
     if (session.Status() == kStatusOffline) return false;
-    CContacts& contacts = session.Contacts();
     PendingAdd ids;  // a new group's id
     uint32_t kind = kPendingGroupAdd;
     uint16_t subtype = 0x08;
@@ -1023,9 +1026,7 @@ bool ChangeGroupOnServer(COscar& session, CAccount::GroupChange& change) {
         case CAccount::GroupChange::kDelete: {
             if (GroupNameOf(session, change.groupId).empty()) return true;
             // Its contacts leave first (their moves were asked for with the removal).
-            bool empty = true;
-            for (const ContactPtr& c : contacts.ContactsOf(&session))
-                empty = empty && !(c->OnServer() && c->GroupID() == change.groupId);
+            const bool empty = !GroupHasListedMembers(session, change.groupId);
             if (!empty && ++change.waits < kMaxGroupDeleteWaits) return false;
             if (!empty) {
                 session.SetStatusText(FormatInt(ResString(kStrGroupRefused), 0));

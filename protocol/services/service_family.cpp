@@ -303,10 +303,6 @@ void SignOnServices(COscar& session) {
     COscarPacket listRightsReply;
     session.ReceiveReply(listRightsReply, 0x13, {0x03}, listRights.requestId());
 
-    // The names the profile keeps as the server formats them, for the contacts no presence
-    // will name (those offline).
-    session.Contacts().LoadFormattedNames(&session);
-
     // The server-side list.
     SendEmptySnac(session, Link::Service, 0x13, 0x04);
     ReceiveServerList(session);
