@@ -98,6 +98,8 @@ set(ZUL_PROTOCOL_SOURCES
     protocol/transport/connection.h
     protocol/transport/frame_buffer.cpp
     protocol/transport/frame_buffer.h
+    protocol/transport/link_connect.cpp
+    protocol/transport/link_connect.h
     protocol/transport/login.cpp
     protocol/transport/login.h
     protocol/transport/packet.cpp

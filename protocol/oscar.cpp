@@ -2,6 +2,7 @@
 
 #include "accounts/accounts.h"
 #include "platform/error.h"
+#include "platform/log.h"
 #include "platform/resources.h"
 #include "platform/socket.h"
 #include "platform/text.h"
@@ -81,6 +82,7 @@ void COscar::CloseConnections() {
         CloseSocket(avatarSocket_);
         SetAvatarActive(false);
     }
+    avatarConnect_.reset();
     // The rooms' links belong to the session thread. Their rooms are marked out with none of
     // the session's locks held: that takes the profile's lock, which comes first.
     chat_->CloseAll();
@@ -90,7 +92,11 @@ void COscar::DropAvatarConnection() {
     // Closing takes the send lock, which a status change on another thread may hold across
     // a rate wait: never inside a burst.
     AfterBurst([this] {
+        avatarConnect_.reset();
         CloseLink(Link::Avatar);
+        // What was queued for that connection never reaches the next one before its sign-on.
+        ClearQueue(Link::Avatar);
+        RequeuePictureRequests(*this);
         avatarRates_.Clear();
         SetAvatarSharesRates(false);
         SetAvatarActive(false);
@@ -107,6 +113,43 @@ void COscar::ConnectLink(Link link, const std::string& host, const std::string& 
         ShutMark(link).store(false);
         In(link).Reset();
     });
+}
+
+void COscar::StartAvatarConnect(const std::string& host, const std::string& port,
+                                std::string cookie) {
+    avatarCookie_ = std::move(cookie);
+    avatarConnect_ = std::make_unique<LinkConnect>(host, port, LinkTrust(*this));
+}
+
+void COscar::FinishAvatarConnect() {
+    if (!avatarConnect_ || !avatarConnect_->Finished()) return;
+    LinkConnect::Outcome outcome = avatarConnect_->Take();
+    avatarConnect_.reset();
+    if (outcome.socket == kInvalidSocket) {
+        WriteLogFormat(kGeneralLog, u"Avatar connection failed (%d)", outcome.error);
+        if (!outcome.question.Empty()) AskAboutCertificate(outcome.question, outcome.changed);
+        DropAvatarConnection();
+        return;
+    }
+    {
+        std::lock_guard send(sendMutex_);
+        std::lock_guard lock(socketMutex_);
+        if (avatarSocket_ != kInvalidSocket) CloseSocket(avatarSocket_);
+        avatarSocket_ = outcome.socket;
+        ShutMark(Link::Avatar).store(false);
+        avatarIn_.Reset();
+    }
+    SetAvatarActive(true);
+    COscarPacket signOn = COscarPacket::Bare(channel::kSignOn);
+    signOn.AppendU32(0x00000001);
+    signOn.AppendTlv(0x0006, avatarCookie_);
+    avatarCookie_.clear();
+    try {
+        if (SessionRunning() && Status() != -1) SendFrame(Link::Avatar, signOn);
+    } catch (const CError& e) {
+        WriteLogFormat(kGeneralLog, u"SendAvat():CError %d catched", e.Code());
+        DropAvatarConnection();
+    }
 }
 
 void COscar::CloseLink(Link link) {

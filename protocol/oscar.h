@@ -21,6 +21,7 @@
 #include "platform/socket.h"
 #include "protocol/services/list_download.h"
 #include "protocol/transport/frame_buffer.h"
+#include "protocol/transport/link_connect.h"
 #include "protocol/transport/session_tables.h"
 
 namespace zul {
@@ -205,6 +206,12 @@ class COscar : public CAccount {
     // (a test's) never reaches a descriptor number the session has already given back.
     void ConnectLink(Link link, const std::string& host, const std::string& port,
                      bool showProgress);
+    // The picture link is connected beside the receive loop (session thread only): the loop
+    // watches the attempt and, once it has ended, FinishAvatarConnect signs the link on with
+    // the redirect's cookie, or lets it go. Dropping the link cancels an attempt under way.
+    void StartAvatarConnect(const std::string& host, const std::string& port, std::string cookie);
+    bool AvatarConnecting() const { return avatarConnect_ != nullptr; }
+    void FinishAvatarConnect();
     // Sends the sign-off frame (channel 4), then closes the link.
     void CloseLink(Link link);
 
@@ -348,6 +355,9 @@ class COscar : public CAccount {
     std::deque<std::vector<uint8_t>> out_[2];
     std::atomic<bool> userWork_{false};
     std::unique_ptr<ChatLinks> chat_;
+    // The picture link's attempt under way and the cookie it signs on with (session thread).
+    std::unique_ptr<LinkConnect> avatarConnect_;
+    std::string avatarCookie_;
 };
 
 // Registers COscar as the account kind for ICQ and AIM rows of the profile.

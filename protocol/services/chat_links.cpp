@@ -12,6 +12,7 @@
 #include "protocol/services/chat_wire.h"
 #include "protocol/services/families.h"
 #include "protocol/transport/connection.h"
+#include "protocol/transport/link_connect.h"
 #include "protocol/transport/packet.h"
 #include "storage/contacts.h"
 #include "storage/options.h"
@@ -93,6 +94,9 @@ struct ChatLinks::Link {
     bool listed = false;  // the room's first member list has come
     bool dead = false;
     std::u16string problem;
+    // The connect under way beside the receive loop, and the cookie the link signs on with.
+    std::unique_ptr<LinkConnect> connecting;
+    std::string cookie;
 
     uint16_t Family() const { return role == Role::kNav ? kNavFamily : kRoomFamily; }
 };
@@ -135,8 +139,10 @@ size_t ChatLinks::WatchSockets(SocketHandle* out, size_t capacity) {
     watched_.clear();
     for (auto& link : links_) {
         if (watched_.size() >= capacity) break;
-        if (link->dead || link->socket == kInvalidSocket) continue;
-        out[watched_.size()] = link->socket;
+        if (link->dead) continue;
+        const SocketHandle watch = link->connecting ? link->connecting->Handle() : link->socket;
+        if (watch == kInvalidSocket) continue;
+        out[watched_.size()] = watch;
         watched_.push_back(link.get());
     }
     return watched_.size();
@@ -146,6 +152,10 @@ void ChatLinks::Fill(int ready, int firstBit) {
     for (size_t i = 0; i < watched_.size(); ++i) {
         if ((ready & (1 << (firstBit + static_cast<int>(i)))) == 0) continue;
         Link& link = *watched_[i];
+        if (link.connecting) {
+            FinishConnect(link);
+            continue;
+        }
         uint32_t received = 0;
         link.in.Fill(link.socket, &received);
         if (received) session_.AddBytesIn(received);
@@ -289,6 +299,10 @@ void ChatLinks::CloseAll() {
 }
 
 void ChatLinks::Idle() {
+    // A connect whose end could not wake the loop is looked at here.
+    for (size_t i = 0; i < links_.size(); ++i) {
+        if (links_[i]->connecting && !links_[i]->dead) FinishConnect(*links_[i]);
+    }
     for (CAccount::RoomCommand& command : session_.TakeRoomCommands()) RunCommand(command);
     if (!rejoined_) {
         rejoined_ = true;
@@ -341,25 +355,30 @@ void ChatLinks::Open(std::unique_ptr<Link> owned, const std::string& address,
         Drop(*link, ResString(kStrRoomAnswerBad));
         return;
     }
-    // The connect waits for the network: after the burst's commit.
-    session_.AfterBurst([this, link, host, port, cookie] {
-        const bool present = std::any_of(links_.begin(), links_.end(),
-                                         [link](const auto& l) { return l.get() == link; });
-        if (!present || link->dead) return;
-        try {
-            Connect(&session_, link->socket, host, port, false);
-        } catch (const CError& e) {
-            WriteLogFormat(kGeneralLog, u"Chat link connect failed (%d)", e.Code());
-            Drop(*link, FormatInt(ResString(kStrCannotConnect), e.Code()));
-            Sweep();
-            return;
-        }
-        link->in.Reset();
-        COscarPacket signOn = COscarPacket::Bare(channel::kSignOn);
-        signOn.AppendU32(0x00000001);
-        signOn.AppendTlv(0x0006, cookie);
-        Queue(*link, signOn);
-    });
+    // The connect happens beside the receive loop, which signs the link on once it is up.
+    link->cookie = cookie;
+    link->connecting = std::make_unique<LinkConnect>(host, port, LinkTrust(session_));
+}
+
+void ChatLinks::FinishConnect(Link& link) {
+    if (!link.connecting || !link.connecting->Finished()) return;
+    LinkConnect::Outcome outcome = link.connecting->Take();
+    link.connecting.reset();
+    if (outcome.socket == kInvalidSocket) {
+        WriteLogFormat(kGeneralLog, u"Chat link connect failed (%d)", outcome.error);
+        if (!outcome.question.Empty())
+            session_.AskAboutCertificate(outcome.question, outcome.changed);
+        Drop(link, FormatInt(ResString(kStrCannotConnect), outcome.error));
+        Sweep();
+        return;
+    }
+    link.socket = outcome.socket;
+    link.in.Reset();
+    COscarPacket signOn = COscarPacket::Bare(channel::kSignOn);
+    signOn.AppendU32(0x00000001);
+    signOn.AppendTlv(0x0006, link.cookie);
+    link.cookie.clear();
+    Queue(link, signOn);
 }
 
 bool ChatLinks::HandleRedirect(const COscarPacket& frame, uint32_t pendingKind,

@@ -86,8 +86,9 @@ class ChatLinks {
     // Closes the links marked dead; their rooms are told why.
     void Sweep();
     void Drop(Link& link, std::u16string problem);
-    // Connects a new link after the burst and signs it on with the redirect's cookie.
+    // Starts connecting a new link; FinishConnect signs it on with the redirect's cookie.
     void Open(std::unique_ptr<Link> link, const std::string& address, const std::string& cookie);
+    void FinishConnect(Link& link);
 
     void RunCommand(CAccount::RoomCommand& command);
     void Join(const RoomPtr& room);

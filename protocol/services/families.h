@@ -149,6 +149,9 @@ void HandleIncoming_Avatar(COscar& session, COscarPacket& frame);
 bool RunPictureChecks(COscar& session, size_t count);
 // Sends the queued picture queries, and the user's own picture when the server asked for it.
 void SendQueuedAvatarRequests(COscar& session);
+// The picture link went before answering: its queries wait in the queue again, and an upload
+// is owed again, for the next picture link.
+void RequeuePictureRequests(COscar& session);
 
 }  // namespace zul
 

@@ -120,13 +120,8 @@ void ConnectAvatarServer(COscar& session, const TlvList& tlvs) {
     session.Rates(Link::Avatar).Clear();
     session.ResetSequence(Link::Avatar);
     WriteLog(kGeneralLog, u"ПРИЦЕПЛЯЕМСЯ к АВАТАРНОМУ СЕРВЕРУ");
-    session.ConnectLink(Link::Avatar, host, port, false);
-    session.SetAvatarActive(true);
-
-    COscarPacket signOn = COscarPacket::Bare(channel::kSignOn);
-    signOn.AppendU32(0x00000001);
-    signOn.AppendTlv(0x0006, cookie);
-    if (AvatarSendAllowed(session)) session.SendFrame(Link::Avatar, signOn);
+    // The connect happens beside the receive loop, which signs the link on when it is up.
+    session.StartAvatarConnect(host, port, cookie);
 }
 
 // SNAC(0x10,0x02): the user's own picture (type, length, bytes), once the server has asked
@@ -274,7 +269,7 @@ void HandlePictureError(COscar& session, const COscarPacket& frame) {
     if (!pending || pending->data.empty() || pending->kind != kPictureQuery) return;
     WriteLog(kGeneralLog, u"AVTSNAC(0x10,0x01): picture asked again with the older query");
     session.SetOlderPictureQuery(true);
-    const uint16_t again = session.Pending().Add(kOlderPictureQuery, pending->text);
+    const uint16_t again = session.Pending().Add(kOlderPictureQuery, pending->text, pending->data);
     COscarPacket request = COscarPacket::Snac(kAvatarFamily, 0x04, again);
     AppendPictureQuery(request, pending->text, pending->data);
     if (!SendAvat(session, request)) session.Pending().Remove(again);
@@ -370,7 +365,7 @@ void HandleRedirectService(COscar& session, COscarPacket& frame) {
         return;
     }
 
-    if (session.AvatarActive()) {
+    if (session.AvatarActive() || session.AvatarConnecting()) {
         WriteLog(kGeneralLog, u"ПРИШЛО ЛИШНЕЕ ПРИГЛАШЕНИЕ К ПОДКЛЮЧЕНИЮ К АВАТАРНОМУ СЕРВЕРУ");
     } else {
         try {
@@ -378,9 +373,9 @@ void HandleRedirectService(COscar& session, COscarPacket& frame) {
             const Tlv* family = tlvs.Find(0x000D);
             if (family && family->AsU16() == pending->kind && pending->kind == kAvatarFamily &&
                 tlvs.Has(0x0005) && tlvs.Has(0x0006)) {
-                // The connect waits for the network: after the burst's commit.
+                // After the burst's commit (a cancelled connect closes nothing in it).
                 session.AfterBurst([&session, tlvs] {
-                    if (session.AvatarActive()) return;
+                    if (session.AvatarActive() || session.AvatarConnecting()) return;
                     try {
                         ConnectAvatarServer(session, tlvs);
                     } catch (const CError& e) {
@@ -457,6 +452,17 @@ void HandleIncoming_Avatar(COscar& session, COscarPacket& frame) {
         // Storing a picture can fail too (out of memory); only the avatar connection pays.
         WriteLogFormat(kGeneralLog, u"ReceiveAvat():CError %d catched", e.Code());
         session.DropAvatarConnection();
+    }
+}
+
+void RequeuePictureRequests(COscar& session) {
+    for (const PendingRequest& request : session.Pending().TakeExpired(
+             {kPictureQuery, kOlderPictureQuery, kPictureUpload}, GetTick(), 0)) {
+        if (request.kind == kPictureUpload) {
+            session.SetPictureUploadOwed(true);
+        } else if (!request.data.empty()) {
+            session.Avatars().Place(request.text, request.data.data(), request.data.size());
+        }
     }
 }
 

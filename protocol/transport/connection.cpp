@@ -153,14 +153,17 @@ void Connect(CAccount* account, SocketHandle& handle, const std::string& host,
     if (account && account->UseTls()) StartTls(*account, handle);
 }
 
-void StartTls(CAccount& account, SocketHandle socket) {
-    // Every connection of the account is checked against the name the user gave for the
-    // server: the service address the login connection hands over is often a bare address.
+std::optional<TlsTrust> LinkTrust(const CAccount& account) {
+    if (!account.UseTls()) return std::nullopt;
     TlsTrust trust;
     trust.host = ToUtf8(account.Server());
     trust.trustedSha256 = account.TrustedCertificate();
+    return trust;
+}
+
+void StartTls(CAccount& account, SocketHandle socket) {
     TlsCertificate seen;
-    if (TlsStart(socket, trust, &seen)) return;
+    if (TlsStart(socket, LinkTrust(account).value_or(TlsTrust{}), &seen)) return;
     const int code = LastSocketError();
     WriteLogFormat(kGeneralLog, u"StartTls: %d", code);
     if (code == tlserr::kUntrusted || code == tlserr::kCertificateChanged) {

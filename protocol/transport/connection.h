@@ -4,9 +4,11 @@
 
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/socket.h"
+#include "platform/tls.h"
 
 namespace zul {
 
@@ -40,6 +42,10 @@ void CloseSocket(SocketHandle& handle);
 // (the system's store, else the fingerprint the user trusted). Raises CError "StartTls" with
 // the error; a certificate the user must decide about is handed to the account first.
 void StartTls(CAccount& account, SocketHandle socket);
+// What every connection of the account checks the server's certificate against: the name the
+// user gave for the server (the service address the login hands over is often a bare address)
+// and the fingerprint the user trusted. Nothing when the account does not use TLS.
+std::optional<TlsTrust> LinkTrust(const CAccount& account);
 // Waits for readability (or an exception); a failing wait counts as ready so that the
 // following receive raises the error.
 bool WaitReadable(SocketHandle socket, int seconds);

@@ -474,11 +474,12 @@ void COscar::HandleIncoming_MainThread() {
         bool quiet = false;
         bool asked = false;
         if (!FramesWaiting()) {
-            // The service, picture and wake-up descriptors, then the rooms' links.
+            // The service, picture and wake-up descriptors, the picture link's connect under
+            // way, then the rooms' links (or their connects).
             SocketHandle sockets[4 + ChatLinks::kMaxRooms] = {
                 serviceSocket_, AvatarActive() ? avatarSocket_ : kInvalidSocket,
-                SessionWake().Handle()};
-            const size_t watched = 3 + chat_->WatchSockets(sockets + 3, std::size(sockets) - 3);
+                SessionWake().Handle(), avatarConnect_ ? avatarConnect_->Handle() : kInvalidSocket};
+            const size_t watched = 4 + chat_->WatchSockets(sockets + 4, std::size(sockets) - 4);
             // Picture checks are done while nothing arrives, a slice at a time: the next
             // frames are never held back for long.
             const bool checks = PictureChecksWaiting() > 0;
@@ -491,6 +492,10 @@ void COscar::HandleIncoming_MainThread() {
                 SessionWake().Clear();
                 ready &= ~4;
             }
+            if (ready & 8) {
+                FinishAvatarConnect();
+                ready &= ~8;
+            }
             // The user asked for something (a message, an edit, details): the idle pass that
             // does it runs now.
             asked = userWork_.exchange(false);
@@ -501,7 +506,7 @@ void COscar::HandleIncoming_MainThread() {
                 CounterBatch counters(*this);
                 if (ready & 1) FillLink(Link::Service);
                 if (ready & 2) FillLink(Link::Avatar);
-                chat_->Fill(ready, 3);
+                chat_->Fill(ready, 4);
             }
             // A frame begun and then left unfinished for the whole socket time-out ends its
             // connection, as a silent peer does.
@@ -536,10 +541,11 @@ void COscar::HandleIncoming_MainThread() {
             SendFrame(Link::Service, ping);
             keepAlive = GetTick();
         }
+        FinishAvatarConnect();
         if (AvatarActive()) {
             SendQueuedAvatarRequests(*this);
-        } else if ((!avatarQueue_.Empty() || PictureUploadOwed()) && SessionRunning() &&
-                   Status() != -1) {
+        } else if (!avatarConnect_ && (!avatarQueue_.Empty() || PictureUploadOwed()) &&
+                   SessionRunning() && Status() != -1) {
             RequestAvatarService(*this);
         }
     }

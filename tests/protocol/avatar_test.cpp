@@ -18,6 +18,7 @@
 #include "support/avatar_server.h"
 #include "support/presence_notice.h"
 #include "support/session_harness.h"
+#include "support/test_env.h"
 
 namespace zul {
 namespace {
@@ -275,6 +276,34 @@ TEST_F(AvatarTest, AnAvatarServerThatHangsUpLeavesTheSessionOnline) {
     EXPECT_EQ(h_.Account().Status(), 0);
     h_.ServerSends(0x03, 0x0B, UserBlock("67890", {test::StatusTlv(0x0001)}));
     ASSERT_TRUE(WaitFor([&] { return ada->Status() == 10; }));
+}
+
+TEST_F(AvatarTest, APictureServerThatNeverAnswersTheConnectHoldsUpNothing) {
+    test::UnansweredPort unanswered;
+    ASSERT_TRUE(unanswered.Holds()) << "no connect could be left unanswered";
+    ContactPtr ada = Add(u"67890");
+    RedirectTo("127.0.0.1:" + std::to_string(unanswered.Port()), false);
+    ASSERT_TRUE(h_.SignOn(0));
+
+    AnnouncePicture("67890", PictureOf(1, 10));
+    ASSERT_TRUE(WaitFor([&] { return h_.Account().AvatarConnecting(); }));
+    // While the connect waits (20 s before it gives up), the service link's frames are
+    // handled and a message the user sends goes out.
+    h_.ServerSends(0x03, 0x0B, UserBlock("67890", {test::StatusTlv(0x0001)}));
+    ASSERT_TRUE(
+        SessionHarness::WaitUntil([&] { return ada->Status() == 10; }, std::chrono::seconds(5)));
+    ada->History().AddOutgoingMessage(u"still here");
+    EXPECT_TRUE(h_.ServiceServer().WaitForFrame(ScriptedServer::IsSnac(0x04, 0x06),
+                                                std::chrono::seconds(5)));
+    EXPECT_TRUE(h_.Account().AvatarConnecting());
+    EXPECT_FALSE(h_.Account().AvatarActive());
+
+    // A sign-off does not wait for the connect either.
+    const auto start = std::chrono::steady_clock::now();
+    h_.Account().Disconnect(false);
+    ASSERT_TRUE(SessionHarness::WaitUntil([&] { return !h_.Account().SessionRunning(); },
+                                          std::chrono::seconds(5)));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
 
 TEST_F(AvatarTest, OversizedRedirectsAreRefused) {
