@@ -314,13 +314,8 @@ void ContactListPage::MoveContact(const ContactPtr& contact) {
 }
 
 CAccount* ContactListPage::ChooseAccount(int titleId) {
-    std::vector<CAccount*> enabled;
-    {
-        std::lock_guard lock(accounts_.Mutex());
-        for (const auto& account : accounts_.List()) {
-            if (account->Enabled()) enabled.push_back(account.get());
-        }
-    }
+    std::vector<CAccount*> enabled = accounts_.Snapshot();
+    std::erase_if(enabled, [](const CAccount* account) { return !account->Enabled(); });
     if (enabled.empty()) return nullptr;
     if (enabled.size() == 1) return enabled.front();
     QStringList names;
@@ -331,12 +326,9 @@ CAccount* ContactListPage::ChooseAccount(int titleId) {
 }
 
 void ContactListPage::AddContact() {
-    bool enabled = false;
-    {
-        std::lock_guard lock(accounts_.Mutex());
-        for (const auto& account : accounts_.List()) enabled = enabled || account->Enabled();
-    }
-    if (!enabled) {
+    const std::vector<CAccount*> list = accounts_.Snapshot();
+    if (std::none_of(list.begin(), list.end(),
+                     [](const CAccount* account) { return account->Enabled(); })) {
         ShowInformation(Host(), kTextAddTitle, ResText(kTextNoAccounts));
         return;
     }
