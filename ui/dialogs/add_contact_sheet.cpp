@@ -72,11 +72,9 @@ QString ToQ(const std::u16string& text) {
 // The names of the account's groups on the server list, in the store's order.
 QStringList GroupsOf(CAccount& account) {
     QStringList names;
-    CContacts& contacts = account.Contacts();
-    std::lock_guard lock(contacts.Mutex());
-    for (const auto& g : contacts.GroupList()) {
-        if (g->AccountID() != account.ID()) continue;
-        const QString name = ToQ(g->Name());
+    for (const CContacts::GroupEntry& g : account.Contacts().Groups()) {
+        if (g.accountID != account.ID()) continue;
+        const QString name = ToQ(g.name);
         if (!name.isEmpty() && !names.contains(name, Qt::CaseInsensitive)) names << name;
     }
     return names;

@@ -288,13 +288,10 @@ ContactDetailsPage* ContactListPage::ShowDetails(const ContactPtr& contact) {
 void ContactListPage::MoveContact(const ContactPtr& contact) {
     // The account's groups, then a new one.
     QStringList names;
-    {
-        std::lock_guard lock(contacts_.Mutex());
-        for (const auto& g : contacts_.GroupList()) {
-            if (g->AccountID() == contact->AccountID() &&
-                !EqualNoCase(g->Name(), contact->GroupName()))
-                names << QString::fromStdU16String(g->Name());
-        }
+    const std::u16string current = contact->GroupName();
+    for (const CContacts::GroupEntry& g : contacts_.Groups()) {
+        if (g.accountID == contact->AccountID() && !EqualNoCase(g.name, current))
+            names << QString::fromStdU16String(g.name);
     }
     names << ResText(kTextNewGroup);
     const std::optional<int> chosen = AskChoice(Host(), kTextMoveTitle, kTextGroupLabel, names);
@@ -401,9 +398,8 @@ namespace {
 std::vector<std::pair<int32_t, uint16_t>> GroupsNamed(CContacts& contacts,
                                                       const std::u16string& name) {
     std::vector<std::pair<int32_t, uint16_t>> found;
-    std::lock_guard lock(contacts.Mutex());
-    for (const auto& g : contacts.GroupList())
-        if (EqualNoCase(g->Name(), name)) found.emplace_back(g->AccountID(), g->GroupID());
+    for (const CContacts::GroupEntry& g : contacts.Groups())
+        if (EqualNoCase(g.name, name)) found.emplace_back(g.accountID, g.groupID);
     return found;
 }
 
@@ -436,12 +432,9 @@ void ContactListPage::DeleteGroup(const std::u16string& name) {
         if (!ConfirmDeletion(Host(), kTextDeleteEmptyGroup)) return;
     } else {
         QStringList names;
-        {
-            std::lock_guard lock(contacts_.Mutex());
-            for (const auto& g : contacts_.GroupList()) {
-                const QString other = QString::fromStdU16String(g->Name());
-                if (!EqualNoCase(g->Name(), name) && !names.contains(other)) names << other;
-            }
+        for (const CContacts::GroupEntry& g : contacts_.Groups()) {
+            const QString other = QString::fromStdU16String(g.name);
+            if (!EqualNoCase(g.name, name) && !names.contains(other)) names << other;
         }
         names << ResText(kTextNewGroup);
         const std::optional<int> chosen =
