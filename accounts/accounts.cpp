@@ -26,6 +26,19 @@ void SetAccountFactory(AccountFactory factory) {
     g_factory = std::move(factory);
 }
 
+bool AccountRowExists(CDatabase& db, int32_t id) {
+    std::lock_guard lock(db.Mutex());
+    if (!db.IsOpen()) return false;
+    try {
+        CppSQLite3Command cmd = db.Prepare(u"SELECT COUNT(*) FROM Accounts WHERE ID=?");
+        cmd.BindInt(1, id);
+        return db.ExecuteScalar(cmd) != 0;
+    } catch (const CppSQLite3Exception& e) {
+        LogDbError(u"AccountRowExists(): ", e);
+        return false;
+    }
+}
+
 CAccounts::CAccounts(CContacts& contacts, std::string profileFolder)
     : contacts_(contacts), profileFolder_(std::move(profileFolder)) {
     loadSucceeded_ = dbLoad();
@@ -179,6 +192,14 @@ void CAccounts::StopSessionsForExit() {
     // side rather than one after the other.
     for (const auto& account : accounts_) account->AskSessionToEnd();
     for (const auto& account : accounts_) account->StopSessionForExit();
+}
+
+std::vector<CAccount*> CAccounts::Snapshot() const {
+    std::lock_guard lock(mutex_);
+    std::vector<CAccount*> list;
+    list.reserve(accounts_.size());
+    for (const auto& account : accounts_) list.push_back(account.get());
+    return list;
 }
 
 size_t CAccounts::Count() const {

@@ -16,6 +16,12 @@
 namespace zul {
 
 class CContacts;
+class CDatabase;
+
+// Whether a row of the profile's Accounts table has this identifier (the rows of removed
+// accounts stay until the list is saved). Waits for the profile's lock; false when the profile
+// is closed or on a database error (logged).
+bool AccountRowExists(CDatabase& db, int32_t id);
 
 // Makes the live account of a loaded record of effective type 11 or 12.
 using AccountFactory = std::function<std::unique_ptr<CAccount>(
@@ -58,9 +64,10 @@ class CAccounts {
     // (CAccount::StopSessionForExit).
     void StopSessionsForExit();
 
-    // The list, sorted by description. Hold Mutex() while reading it.
-    std::recursive_mutex& Mutex() const { return mutex_; }
-    const std::vector<std::unique_ptr<CAccount>>& List() const { return accounts_; }
+    // The list as it is now, sorted by description, copied under the list's lock. Only the
+    // window thread adds and removes accounts, so the pointers stay valid for the window code
+    // that took it until it adds or removes one itself.
+    std::vector<CAccount*> Snapshot() const;
     size_t Count() const;
 
     CContacts& Contacts() { return contacts_; }

@@ -218,12 +218,7 @@ void ProfileRows(const uint8_t* data, size_t size) {
         {
             CContacts contacts;
             CAccounts accounts(contacts, folder);
-            std::vector<CAccount*> loaded;
-            {
-                std::lock_guard lock(accounts.Mutex());
-                for (const auto& account : accounts.List()) loaded.push_back(account.get());
-            }
-            for (CAccount* account : loaded) {
+            for (CAccount* account : accounts.Snapshot()) {
                 account->LoadContacts();
                 (void)account->OwnerNick();
                 (void)account->OwnerAvatar();

@@ -47,6 +47,30 @@ std::vector<ContactPtr> CContacts::ContactsOf(const CAccount* account) const {
     return result;
 }
 
+namespace {
+
+CContacts::GroupEntry EntryOf(const CGroup& group) {
+    return {group.AccountID(), group.GroupID(), group.Name(), group.Expanded()};
+}
+
+}  // namespace
+
+std::vector<CContacts::GroupEntry> CContacts::Groups() const {
+    std::lock_guard lock(mutex_);
+    std::vector<GroupEntry> entries;
+    entries.reserve(groups_.size());
+    for (const auto& group : groups_) entries.push_back(EntryOf(*group));
+    return entries;
+}
+
+CContacts::ListSnapshot CContacts::Snapshot() const {
+    std::lock_guard lock(mutex_);
+    ListSnapshot snapshot{contacts_, {}};
+    snapshot.virtualGroups.reserve(virtualGroups_.size());
+    for (const auto& group : virtualGroups_) snapshot.virtualGroups.push_back(EntryOf(*group));
+    return snapshot;
+}
+
 ContactPtr CContacts::AddContact(CAccount* account, const ContactFields& fields, bool save,
                                  bool redraw) {
     // The database lock first: the new contact reads its history counters, and additions

@@ -362,6 +362,23 @@ class CContacts {
     // Snapshot of the contacts of one account (all accounts for null), in store order.
     std::vector<ContactPtr> ContactsOf(const CAccount* account) const;
 
+    // Copies taken under the store lock, for readers that must not walk the store themselves
+    // (the window's). A group as it was when copied; a virtual group has account and group id 0.
+    struct GroupEntry {
+        int32_t accountID = 0;
+        uint16_t groupID = 0;
+        std::u16string name{};
+        bool expanded = false;
+    };
+    // The groups of the accounts, in store order.
+    std::vector<GroupEntry> Groups() const;
+    // Every contact and every virtual group (one per group name), taken in one go.
+    struct ListSnapshot {
+        std::vector<ContactPtr> contacts;
+        std::vector<GroupEntry> virtualGroups;
+    };
+    ListSnapshot Snapshot() const;
+
     // Makes a contact and appends it. With `save` its row is written; a contact whose row
     // cannot be written is dropped again (null is returned), so no history is ever stored for
     // a contact the profile does not know. May raise CError (see CContact).

@@ -338,6 +338,32 @@ size_t CHistory::dbLoadOlder(size_t count) {
     return read;
 }
 
+std::optional<bool> CHistory::TryLoadPage(bool older, size_t count) {
+    std::unique_lock profile(account_.Contacts().Db().Mutex(), std::try_to_lock);
+    if (!profile.owns_lock()) return std::nullopt;
+    if (older) return dbLoadOlder(count) > 0;
+    dbLoadNewest(count);
+    return true;
+}
+
+std::vector<EventPtr> CHistory::WindowEvents() const {
+    std::lock_guard lock(mutex_);
+    int64_t start = windowStart_.load();
+    if (start == kNoWindow) start = 0;
+    const auto first = std::partition_point(
+        events_.begin(), events_.end(),
+        [start](const EventPtr& e) { return static_cast<int64_t>(e->Number()) < start; });
+    return {first, events_.end()};
+}
+
+EventPtr CHistory::NewestMessage() const {
+    std::lock_guard lock(mutex_);
+    for (auto it = events_.rbegin(); it != events_.rend(); ++it) {
+        if ((*it)->IsMessage() && !(*it)->Removed()) return *it;
+    }
+    return nullptr;
+}
+
 void CHistory::dbLoadWindowStatusChanges() {
     DbWork(u"CHistory::dbLoadWindowStatusChanges(): ", [&] {
         CDatabase& db = account_.Contacts().Db();

@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -243,6 +244,12 @@ class CHistory {
     // The history lock. Hold it while reading Events().
     std::recursive_mutex& Mutex() const { return mutex_; }
     const std::vector<EventPtr>& Events() const { return events_; }
+    // Copies taken under the history lock, for readers that must not hold it (the window's).
+    // The loaded events numbered from the window's start on (all of them while there is no
+    // window), in number order: the outbox's messages older than the window are left out.
+    std::vector<EventPtr> WindowEvents() const;
+    // The newest loaded message that was not deleted; null when there is none.
+    EventPtr NewestMessage() const;
 
     // Loads the events of a kind (1 status changes, 2 messages) once; with `pendingOnly` only
     // the outgoing messages not yet delivered.
@@ -262,6 +269,11 @@ class CHistory {
     // Loads up to `count` events just older than the window; how many came (0 at the
     // beginning of the history, or on a database error).
     size_t dbLoadOlder(size_t count);
+    // One of the two at once, but only if no other thread holds the profile: the window thread
+    // never waits for it. Empty while it is busy (nothing was read; the caller reads later, on
+    // the profile's writer thread); otherwise whether the window moved: always for the newest,
+    // for older events whether any came.
+    std::optional<bool> TryLoadPage(bool older, size_t count);
     // With status changes shown, loads the ones of the window when it was read without them.
     void dbLoadWindowStatusChanges();
     // Lets go of the window's events but its newest `keep` (and the outbox's): a chat left open

@@ -20,11 +20,11 @@ namespace {
 bool AllOnline(ClientApp& app) {
     CAccounts* accounts = app.Accounts();
     if (accounts == nullptr) return false;
-    std::lock_guard lock(accounts->Mutex());
-    for (const auto& account : accounts->List()) {
+    const std::vector<CAccount*> list = accounts->Snapshot();
+    for (const CAccount* account : list) {
         if (account->Status() != 0) return false;
     }
-    return !accounts->List().empty();
+    return !list.empty();
 }
 
 }  // namespace

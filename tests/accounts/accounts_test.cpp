@@ -118,8 +118,8 @@ TEST_F(AccountsTest, LoadStopsAtAStoredXmppAccount) {
     CAccounts accounts(store_, "/profile/");
     EXPECT_FALSE(accounts.LoadSucceeded());
     ASSERT_EQ(accounts.Count(), 1u);
-    EXPECT_EQ(accounts.List()[0]->ID(), 1);
-    EXPECT_EQ(accounts.List()[0]->ProfileFolder(), "");  // the test factory gives none
+    EXPECT_EQ(accounts.Snapshot()[0]->ID(), 1);
+    EXPECT_EQ(accounts.Snapshot()[0]->ProfileFolder(), "");  // the test factory gives none
     EXPECT_EQ(accounts.ProfileFolder(), "/profile/");
 }
 
@@ -132,9 +132,9 @@ TEST_F(AccountsTest, LoadSortsByDescriptionSkipsUnknownTypesAndKeepsTheLastStatu
     CAccounts accounts(store_, "");
     EXPECT_TRUE(accounts.LoadSucceeded());
     ASSERT_EQ(accounts.Count(), 3u);
-    EXPECT_EQ(accounts.List()[0]->Description(), u"Alpha");
-    EXPECT_EQ(accounts.List()[1]->Description(), u"beta");
-    EXPECT_EQ(accounts.List()[2]->Description(), u"gamma");
+    EXPECT_EQ(accounts.Snapshot()[0]->Description(), u"Alpha");
+    EXPECT_EQ(accounts.Snapshot()[1]->Description(), u"beta");
+    EXPECT_EQ(accounts.Snapshot()[2]->Description(), u"gamma");
     CAccount* gamma = accounts.Find(1);
     ASSERT_TRUE(gamma);
     EXPECT_EQ(gamma->Status(), kStatusOffline);

@@ -48,6 +48,11 @@ class DetachedHistory : public test::ProfileTest {
         for (const EventPtr& e : History().Events()) numbers.push_back(e->Number());
         return numbers;
     }
+    std::vector<int32_t> WindowNumbers() {
+        std::vector<int32_t> numbers;
+        for (const EventPtr& e : History().WindowEvents()) numbers.push_back(e->Number());
+        return numbers;
+    }
     static std::vector<int32_t> Range(int32_t first, int32_t last) {
         std::vector<int32_t> out;
         for (int32_t n = first; n <= last; ++n) out.push_back(n);
@@ -180,6 +185,7 @@ TEST_F(DetachedHistory, TheWindowReadsByPagesAroundTheOutbox) {
     for (int32_t n : Range(491, 503)) expected.push_back(n);
     ASSERT_EQ(Numbers(), expected);
     EXPECT_EQ(History().WindowStart(), CHistory::kNoWindow);
+    EXPECT_EQ(WindowNumbers(), expected) << "no window yet: every loaded event is shown";
 
     History().SetChatState(true, true, false);
     ASSERT_TRUE(History().dbLoadNewest(200));
@@ -187,6 +193,7 @@ TEST_F(DetachedHistory, TheWindowReadsByPagesAroundTheOutbox) {
     for (int32_t n : Range(304, 503)) expected.push_back(n);
     EXPECT_EQ(Numbers(), expected);
     EXPECT_EQ(History().WindowStart(), 304);
+    EXPECT_EQ(WindowNumbers(), Range(304, 503)) << "the outbox below the window is not shown";
     EXPECT_TRUE(History().HasOlder());
     ASSERT_TRUE(History().dbLoadNewest(200)) << "already there: nothing read twice";
     EXPECT_EQ(Numbers(), expected);

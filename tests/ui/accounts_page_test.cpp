@@ -125,8 +125,8 @@ class AccountsPageTest : public HostTest {
     }
 
     CAccount* AccountNamed(const std::u16string& name) {
-        for (const auto& a : accounts->List())
-            if (a->Description() == name) return a.get();
+        for (CAccount* a : accounts->Snapshot())
+            if (a->Description() == name) return a;
         return nullptr;
     }
 

@@ -347,7 +347,7 @@ TEST_F(DialogsTest, ANewAccountWalksEveryPageAndIsCreatedOnDone) {
     EXPECT_TRUE(wizardSeen);
 
     ASSERT_EQ(accounts.Count(), 2u);
-    CAccount* home = accounts.List()[0].get();
+    CAccount* home = accounts.Snapshot()[0];
     EXPECT_EQ(home->Description(), u"Home");
     EXPECT_EQ(home->Login(), u"222222");
     EXPECT_EQ(home->Password(), u"pw");
@@ -424,7 +424,7 @@ TEST_F(DialogsTest, EditingShowsTheLoginReadOnlyAndStartsOnTheMainPage) {
         TapRow(list, 1);
         PressKey(sheet, cmd::kDone);
     });
-    accounts.List()[0]->SetBytesIn(5000);
+    accounts.Snapshot()[0]->SetBytesIn(5000);
     EXPECT_TRUE(OpenOptions(nullptr, accounts));
     ASSERT_TRUE(checked);
     CAccount* work = accounts.Find(7);
@@ -493,7 +493,7 @@ TEST_F(DialogsTest, RenamingToAnotherAccountsNameIsRefusedAndToItsOwnAllowed) {
     EXPECT_TRUE(renamed);
     ASSERT_NE(accounts.Find(7), nullptr);
     EXPECT_EQ(accounts.Find(7)->Description(), u"Office");
-    EXPECT_EQ(accounts.List()[1]->ID(), 7) << "sorted by the new name";
+    EXPECT_EQ(accounts.Snapshot()[1]->ID(), 7) << "sorted by the new name";
 }
 
 // --- the Options sheet -------------------------------------------------------------------------
@@ -535,7 +535,7 @@ TEST_F(DialogsTest, ADeletedAccountKeepsItsTrafficInTheAboutTotals) {
     EXPECT_EQ(Control<QLabel>(&about, idc::kReceived)->text(), QStringLiteral("Received 12 KB"));
     EXPECT_EQ(Control<QLabel>(&about, idc::kSent)->text(), QStringLiteral("Sent 3 KB"));
     // The counters grow while the sheet is open; a repaint shows them.
-    accounts.List()[0]->SetBytesIn(2048);
+    accounts.Snapshot()[0]->SetBytesIn(2048);
     EXPECT_EQ(Control<QLabel>(&about, idc::kReceived)->text(), QStringLiteral("Received 12 KB"));
     about.grab();
     EXPECT_EQ(Control<QLabel>(&about, idc::kReceived)->text(), QStringLiteral("Received 13 KB"));

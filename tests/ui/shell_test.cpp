@@ -428,7 +428,7 @@ TEST_F(ClientStart, StartsWithBothPagesAndEndsInOrder) {
 TEST_F(ClientStart, ClosingWithChatsOpenReadsNoneOfThem) {
     StoreHomeAccount(false);
     ASSERT_TRUE(app->StartUp()) << app->FailureReason();
-    CAccount* home = app->Accounts()->List()[0].get();
+    CAccount* home = app->Accounts()->Snapshot()[0];
     MainWindow& window = *app->Window();
     std::vector<ContactPtr> contacts;
     for (int i = 0; i < 4; ++i) {
@@ -460,7 +460,7 @@ TEST_F(ClientStart, ASignOnWithoutPasswordAsksForItAndGoesOnWithTheAnswer) {
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/zul-bus");
     ASSERT_TRUE(app->StartUp()) << app->FailureReason();
     ASSERT_EQ(app->Accounts()->Count(), 1u);
-    CAccount* home = app->Accounts()->List()[0].get();
+    CAccount* home = app->Accounts()->Snapshot()[0];
     home->RequestStatus(0);
     QElapsedTimer waited;
     waited.start();

@@ -72,11 +72,9 @@ QString ToQ(const std::u16string& text) {
 // The names of the account's groups on the server list, in the store's order.
 QStringList GroupsOf(CAccount& account) {
     QStringList names;
-    CContacts& contacts = account.Contacts();
-    std::lock_guard lock(contacts.Mutex());
-    for (const auto& g : contacts.GroupList()) {
-        if (g->AccountID() != account.ID()) continue;
-        const QString name = ToQ(g->Name());
+    for (const CContacts::GroupEntry& g : account.Contacts().Groups()) {
+        if (g.accountID != account.ID()) continue;
+        const QString name = ToQ(g.name);
         if (!name.isEmpty() && !names.contains(name, Qt::CaseInsensitive)) names << name;
     }
     return names;
@@ -152,20 +150,17 @@ AddContactPage::AddContactPage(AddContactSheet& sheet, CAccounts& accounts,
 
     // The enabled accounts, or the one the addition was started from.
     size_t enabled = 0;
-    {
-        std::lock_guard lock(accounts_.Mutex());
-        for (const auto& a : accounts_.List()) {
-            if (!a->Enabled()) continue;
-            ++enabled;
-            if (start.accountId != 0 && a->ID() != start.accountId) continue;
-            accountIds_.push_back(a->ID());
-            account_->addItem(ToQ(a->Description()));
-        }
-        if (accountIds_.empty() && start.accountId != 0) {
-            if (CAccount* given = accounts_.Find(start.accountId)) {
-                accountIds_.push_back(given->ID());
-                account_->addItem(ToQ(given->Description()));
-            }
+    for (const CAccount* a : accounts_.Snapshot()) {
+        if (!a->Enabled()) continue;
+        ++enabled;
+        if (start.accountId != 0 && a->ID() != start.accountId) continue;
+        accountIds_.push_back(a->ID());
+        account_->addItem(ToQ(a->Description()));
+    }
+    if (accountIds_.empty() && start.accountId != 0) {
+        if (CAccount* given = accounts_.Find(start.accountId)) {
+            accountIds_.push_back(given->ID());
+            account_->addItem(ToQ(given->Description()));
         }
     }
     // With one account there is nothing to choose; a fixed account is shown when it is one

@@ -9,7 +9,6 @@
 #include "platform/text.h"
 #include "platform/tick.h"
 #include "storage/database.h"
-#include "storage/db_log.h"
 #include "storage/options.h"
 #include "ui/texts/language_list.h"
 
@@ -53,33 +52,15 @@ void TakeSettings(CAccount& account, const CAccountData& copy) {
     account.SetEnabled(copy.Enabled());
 }
 
-// A row of the profile's Accounts table has this identifier (the rows of accounts removed on
-// the sheet are still there until it is applied).
-bool IdStored(int32_t id) {
-    CDatabase& db = Database();
-    std::lock_guard lock(db.Mutex());
-    if (!db.IsOpen()) return false;
-    try {
-        CppSQLite3Command cmd = db.Prepare(u"SELECT COUNT(*) FROM Accounts WHERE ID=?");
-        cmd.BindInt(1, id);
-        return db.ExecuteScalar(cmd) != 0;
-    } catch (const CppSQLite3Exception& e) {
-        LogDbError(u"NewAccountId(): ", e);
-        return false;
-    }
-}
-
 }  // namespace
 
 OptionsWorking LoadOptionsWorking(const CAccounts& accounts, const COptions& options,
                                   uint16_t currentLanguage) {
     OptionsWorking w;
-    {
-        std::lock_guard lock(accounts.Mutex());
-        w.accounts.reserve(accounts.List().size());
-        for (const auto& account : accounts.List())
-            w.accounts.emplace_back(static_cast<const CAccountData&>(*account));
-    }
+    const std::vector<CAccount*> list = accounts.Snapshot();
+    w.accounts.reserve(list.size());
+    for (const CAccount* account : list)
+        w.accounts.emplace_back(static_cast<const CAccountData&>(*account));
     w.options = options;
     w.chosenLanguage = currentLanguage;
     w.apply = true;
@@ -88,12 +69,7 @@ OptionsWorking LoadOptionsWorking(const CAccounts& accounts, const COptions& opt
 
 void ApplyOptions(CAccounts& accounts, OptionsWorking& working) {
     // 1. Accounts. Removed ones first: their traffic stays in the totals.
-    std::vector<CAccount*> live;
-    {
-        std::lock_guard lock(accounts.Mutex());
-        for (const auto& account : accounts.List()) live.push_back(account.get());
-    }
-    for (CAccount* account : live) {
+    for (CAccount* account : accounts.Snapshot()) {
         const CAccountData* copy = FindCopy(working.accounts, account->ID());
         if (copy == nullptr) {
             std::unique_ptr<CAccount> removed = accounts.Remove(account);
@@ -137,7 +113,8 @@ int32_t NewAccountId(const CAccounts& accounts, const std::vector<CAccountData>&
     for (;;) {
         const auto id = static_cast<int32_t>(Random32() & 0x7FFFFFFFu);
         if (id == 0 || accounts.Find(id) != nullptr || FindCopy(working, id) != nullptr) continue;
-        if (IdStored(id)) continue;
+        // The rows of accounts removed on the sheet stay until it is applied.
+        if (AccountRowExists(Database(), id)) continue;
         return id;
     }
 }
@@ -167,12 +144,9 @@ bool NameTaken(const std::vector<CAccountData>& working, int32_t selfId,
 TrafficTotals AboutTotals(const CAccounts& accounts, const COptions& options) {
     uint64_t in = static_cast<uint32_t>(options.DeletedBytesIn);
     uint64_t out = static_cast<uint32_t>(options.DeletedBytesOut);
-    {
-        std::lock_guard lock(accounts.Mutex());
-        for (const auto& account : accounts.List()) {
-            in += account->BytesIn();
-            out += account->BytesOut();
-        }
+    for (const CAccount* account : accounts.Snapshot()) {
+        in += account->BytesIn();
+        out += account->BytesOut();
     }
     return {static_cast<int64_t>(in / 1024), static_cast<int64_t>(out / 1024)};
 }

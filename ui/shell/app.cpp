@@ -145,10 +145,7 @@ void ClientApp::BuildMainWindow() {
     accounts_ = std::make_unique<CAccounts>(*contacts_, FolderOf(Database().Path()));
     // The sessions sign off before the machine sleeps and on again after it.
     sleepWatcher_ = std::make_unique<SleepWatcher>(SystemBusOrNone(), [this] {
-        std::vector<CAccount*> list;
-        if (accounts_ != nullptr)
-            for (const auto& account : accounts_->List()) list.push_back(account.get());
-        return list;
+        return accounts_ != nullptr ? accounts_->Snapshot() : std::vector<CAccount*>{};
     });
     accountsPage_ = std::make_unique<AccountsPage>(*accounts_);
     contactsPage_ = std::make_unique<ContactListPage>(*contacts_, *accounts_);

@@ -133,13 +133,9 @@ AccountRow* AccountsPage::RowOf(const CAccount* account) const {
 }
 
 bool AccountsPage::SyncRows() {
-    std::vector<CAccount*> listed;
-    {
-        std::lock_guard lock(accounts_.Mutex());
-        const bool showDisabled = Options().AccountsShowDisabled != 0;
-        for (const auto& account : accounts_.List())
-            if (account->Enabled() || showDisabled) listed.push_back(account.get());
-    }
+    std::vector<CAccount*> listed = accounts_.Snapshot();
+    if (Options().AccountsShowDisabled == 0)
+        std::erase_if(listed, [](const CAccount* account) { return !account->Enabled(); });
     bool same = listed.size() == rows_.size();
     for (size_t i = 0; same && i < listed.size(); ++i) same = &rows_[i]->Account() == listed[i];
     if (same) return false;
@@ -162,17 +158,15 @@ bool AccountsPage::SyncRows() {
 
 bool AccountsPage::TakeAccountMarks() {
     bool any = false;
-    std::lock_guard lock(accounts_.Mutex());
-    for (const auto& account : accounts_.List())
+    for (CAccount* account : accounts_.Snapshot())
         if (account->TakeRepaint()) any = true;
     return any;
 }
 
 bool AccountsPage::AnyEnabled() const {
-    std::lock_guard lock(accounts_.Mutex());
-    for (const auto& account : accounts_.List())
-        if (account->Enabled()) return true;
-    return false;
+    const std::vector<CAccount*> list = accounts_.Snapshot();
+    return std::any_of(list.begin(), list.end(),
+                       [](const CAccount* account) { return account->Enabled(); });
 }
 
 bool AccountsPage::ChangedSinceLastPaint() {
@@ -293,13 +287,10 @@ bool WaitsForUser(const CAccount& account) {
 void AccountsPage::AskPendingQuestions() {
     if (asking_ || !questionAsker_) return;
     int32_t id = 0;
-    {
-        std::lock_guard lock(accounts_.Mutex());
-        for (const auto& account : accounts_.List()) {
-            if (WaitsForUser(*account)) {
-                id = account->ID();
-                break;
-            }
+    for (const CAccount* account : accounts_.Snapshot()) {
+        if (WaitsForUser(*account)) {
+            id = account->ID();
+            break;
         }
     }
     if (id == 0) return;
@@ -338,14 +329,11 @@ void AccountsPage::FillLeftKeyPopup(QMenu& menu) {
     // The status the enabled accounts share is marked; accounts in different ones mark none.
     std::optional<int> shared;
     bool mixed = false;
-    {
-        std::lock_guard lock(accounts_.Mutex());
-        for (const auto& account : accounts_.List()) {
-            if (!account->Enabled()) continue;
-            const int command = RadioCommandForStatus(account->Status());
-            if (shared && *shared != command) mixed = true;
-            shared = command;
-        }
+    for (const CAccount* account : accounts_.Snapshot()) {
+        if (!account->Enabled()) continue;
+        const int command = RadioCommandForStatus(account->Status());
+        if (shared && *shared != command) mixed = true;
+        shared = command;
     }
     auto* radio = new QActionGroup(&menu);
     radio->setExclusive(true);
@@ -393,12 +381,8 @@ void AccountsPage::Command(int id) {
         return;
     }
     if (id == kCmdStatusNoteAll) {
-        std::vector<CAccount*> enabled;
-        {
-            std::lock_guard lock(accounts_.Mutex());
-            for (const auto& account : accounts_.List())
-                if (account->Enabled()) enabled.push_back(account.get());
-        }
+        std::vector<CAccount*> enabled = accounts_.Snapshot();
+        std::erase_if(enabled, [](const CAccount* account) { return !account->Enabled(); });
         if (enabled.empty()) return;
         const std::optional<QString> note = AskText(
             Host(), kTextStatusNoteTitle, kTextStatusNoteLabel, Q(enabled.front()->StatusNote()));

@@ -99,22 +99,16 @@ ChatPage::Shape ChatPage::CurrentShape(int width) const {
 }
 
 void ChatPage::MergeRows() {
-    std::lock_guard lock(history_.Mutex());
     // Rows touched by a merge that was not laid out yet: their indices would move.
     if (!touched_.empty()) {
         layoutFrom_ = 0;
         touched_.clear();
     }
-    const std::vector<EventPtr>& all = history_.Events();
-    int64_t start = history_.WindowStart();
-    if (start == CHistory::kNoWindow) start = 0;
     // Loaded events older than the window are the outbox's: not shown until it reaches them.
-    const auto first = std::partition_point(all.begin(), all.end(), [start](const EventPtr& e) {
-        return static_cast<int64_t>(e->Number()) < start;
-    });
+    const std::vector<EventPtr> all = history_.WindowEvents();
     const auto number = [](const CHistoryEvent& e) { return static_cast<uint32_t>(e.Number()); };
-    if (static_cast<size_t>(all.end() - first) == rows_.size() &&
-        std::equal(first, all.end(), rows_.begin(),
+    if (all.size() == rows_.size() &&
+        std::equal(all.begin(), all.end(), rows_.begin(),
                    [](const EventPtr& e, const auto& row) { return e.get() == &row->Event(); }))
         return;
 
@@ -122,16 +116,16 @@ void ChatPage::MergeRows() {
     // was drawn.
     if (auto* focused = dynamic_cast<EventRow*>(FocusedItem()); focused != nullptr) {
         const auto at =
-            std::lower_bound(first, all.end(), number(focused->Event()),
+            std::lower_bound(all.begin(), all.end(), number(focused->Event()),
                              [&](const EventPtr& e, uint32_t n) { return number(*e) < n; });
         if (at == all.end() || at->get() != &focused->Event()) FocusItem(nullptr);
     }
 
     // Both lists are in number order: one walk matches them.
     std::vector<std::unique_ptr<EventRow>> merged;
-    merged.reserve(static_cast<size_t>(all.end() - first));
+    merged.reserve(all.size());
     size_t i = 0;
-    auto j = first;
+    auto j = all.begin();
     bool afterChange = false;
     const auto touch = [this, &merged] { touched_.push_back(merged.size() - 1); };
     while (i < rows_.size() || j != all.end()) {
@@ -161,22 +155,18 @@ bool ChatPage::AtEnd() const {
 
 bool ChatPage::LoadPage(bool older) {
     if (load_->running.load()) return false;
-    CDatabase& db = contact_->Account().Contacts().Db();
-    std::unique_lock profile(db.Mutex(), std::try_to_lock);
-    if (profile.owns_lock()) {
-        if (older) return history_.dbLoadOlder(kHistoryPageEvents) > 0;
-        history_.dbLoadNewest(kHistoryPageEvents);
-        return true;
-    }
+    if (const std::optional<bool> moved = history_.TryLoadPage(older, kHistoryPageEvents))
+        return *moved;
     load_->running.store(true);
-    db.Defer([contact = contact_, load = load_, older](CDatabase&) {
-        if (older)
-            contact->History().dbLoadOlder(kHistoryPageEvents);
-        else
-            contact->History().dbLoadNewest(kHistoryPageEvents);
-        load->arrived.store(true);
-        load->running.store(false);
-    });
+    contact_->Account().Contacts().Db().Defer(
+        [contact = contact_, load = load_, older](CDatabase&) {
+            if (older)
+                contact->History().dbLoadOlder(kHistoryPageEvents);
+            else
+                contact->History().dbLoadNewest(kHistoryPageEvents);
+            load->arrived.store(true);
+            load->running.store(false);
+        });
     return false;
 }
 

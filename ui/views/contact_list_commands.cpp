@@ -288,13 +288,10 @@ ContactDetailsPage* ContactListPage::ShowDetails(const ContactPtr& contact) {
 void ContactListPage::MoveContact(const ContactPtr& contact) {
     // The account's groups, then a new one.
     QStringList names;
-    {
-        std::lock_guard lock(contacts_.Mutex());
-        for (const auto& g : contacts_.GroupList()) {
-            if (g->AccountID() == contact->AccountID() &&
-                !EqualNoCase(g->Name(), contact->GroupName()))
-                names << QString::fromStdU16String(g->Name());
-        }
+    const std::u16string current = contact->GroupName();
+    for (const CContacts::GroupEntry& g : contacts_.Groups()) {
+        if (g.accountID == contact->AccountID() && !EqualNoCase(g.name, current))
+            names << QString::fromStdU16String(g.name);
     }
     names << ResText(kTextNewGroup);
     const std::optional<int> chosen = AskChoice(Host(), kTextMoveTitle, kTextGroupLabel, names);
@@ -314,13 +311,8 @@ void ContactListPage::MoveContact(const ContactPtr& contact) {
 }
 
 CAccount* ContactListPage::ChooseAccount(int titleId) {
-    std::vector<CAccount*> enabled;
-    {
-        std::lock_guard lock(accounts_.Mutex());
-        for (const auto& account : accounts_.List()) {
-            if (account->Enabled()) enabled.push_back(account.get());
-        }
-    }
+    std::vector<CAccount*> enabled = accounts_.Snapshot();
+    std::erase_if(enabled, [](const CAccount* account) { return !account->Enabled(); });
     if (enabled.empty()) return nullptr;
     if (enabled.size() == 1) return enabled.front();
     QStringList names;
@@ -331,12 +323,9 @@ CAccount* ContactListPage::ChooseAccount(int titleId) {
 }
 
 void ContactListPage::AddContact() {
-    bool enabled = false;
-    {
-        std::lock_guard lock(accounts_.Mutex());
-        for (const auto& account : accounts_.List()) enabled = enabled || account->Enabled();
-    }
-    if (!enabled) {
+    const std::vector<CAccount*> list = accounts_.Snapshot();
+    if (std::none_of(list.begin(), list.end(),
+                     [](const CAccount* account) { return account->Enabled(); })) {
         ShowInformation(Host(), kTextAddTitle, ResText(kTextNoAccounts));
         return;
     }
@@ -409,9 +398,8 @@ namespace {
 std::vector<std::pair<int32_t, uint16_t>> GroupsNamed(CContacts& contacts,
                                                       const std::u16string& name) {
     std::vector<std::pair<int32_t, uint16_t>> found;
-    std::lock_guard lock(contacts.Mutex());
-    for (const auto& g : contacts.GroupList())
-        if (EqualNoCase(g->Name(), name)) found.emplace_back(g->AccountID(), g->GroupID());
+    for (const CContacts::GroupEntry& g : contacts.Groups())
+        if (EqualNoCase(g.name, name)) found.emplace_back(g.accountID, g.groupID);
     return found;
 }
 
@@ -444,12 +432,9 @@ void ContactListPage::DeleteGroup(const std::u16string& name) {
         if (!ConfirmDeletion(Host(), kTextDeleteEmptyGroup)) return;
     } else {
         QStringList names;
-        {
-            std::lock_guard lock(contacts_.Mutex());
-            for (const auto& g : contacts_.GroupList()) {
-                const QString other = QString::fromStdU16String(g->Name());
-                if (!EqualNoCase(g->Name(), name) && !names.contains(other)) names << other;
-            }
+        for (const CContacts::GroupEntry& g : contacts_.Groups()) {
+            const QString other = QString::fromStdU16String(g.name);
+            if (!EqualNoCase(g.name, name) && !names.contains(other)) names << other;
         }
         names << ResText(kTextNewGroup);
         const std::optional<int> chosen =

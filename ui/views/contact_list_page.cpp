@@ -361,14 +361,9 @@ void ContactListPage::Collect(ChatPages::Leaving& gone) {
     // Nothing is drawn from the old lists while rows go away below.
     laidOut_.clear();
     sections_.clear();
-    std::vector<ContactPtr> contacts;
-    std::vector<std::pair<std::u16string, bool>> groups;
-    {
-        std::lock_guard lock(contacts_.Mutex());
-        contacts = contacts_.ContactList();
-        for (const auto& group : contacts_.VirtualGroupList())
-            groups.emplace_back(group->Name(), group->Expanded());
-    }
+    CContacts::ListSnapshot listed = contacts_.Snapshot();
+    const std::vector<ContactPtr>& contacts = listed.contacts;
+    const std::vector<CContacts::GroupEntry>& groups = listed.virtualGroups;
 
     // The focused contact by who it is: a store that made its object anew keeps the focus.
     std::optional<ContactId> focusedId;
@@ -407,7 +402,7 @@ void ContactListPage::Collect(ChatPages::Leaving& gone) {
     }
     std::vector<std::u16string> groupNames;
     groupNames.reserve(groups.size());
-    for (const auto& group : groups) groupNames.push_back(group.first);
+    for (const auto& group : groups) groupNames.push_back(group.name);
     const ListShape shape{shape_.sort,
                           shape_.eventsOnTop != 0,
                           shape_.separate != 0,
@@ -420,11 +415,11 @@ void ContactListPage::Collect(ChatPages::Leaving& gone) {
     // One header per group name that has one; the others go.
     std::set<std::u16string, NoCaseLess> headedNames;
     for (int g : headed) {
-        const auto& [name, expanded] = groups[static_cast<size_t>(g)];
-        headedNames.insert(name);
-        auto& header = headers_[name];
-        if (!header) header = std::make_unique<GroupRow>(*this, name);
-        header->expanded = expanded;
+        const CContacts::GroupEntry& group = groups[static_cast<size_t>(g)];
+        headedNames.insert(group.name);
+        auto& header = headers_[group.name];
+        if (!header) header = std::make_unique<GroupRow>(*this, group.name);
+        header->expanded = group.expanded;
         header->total = 0;
         header->offline = 0;
     }
@@ -440,7 +435,7 @@ void ContactListPage::Collect(ChatPages::Leaving& gone) {
     for (const PlannedSection& planned : plan) {
         Section section;
         if (planned.group >= 0) {
-            section.header = HeaderOf(groups[static_cast<size_t>(planned.group)].first);
+            section.header = HeaderOf(groups[static_cast<size_t>(planned.group)].name);
             section.header->total = planned.total;
             section.header->offline = planned.offline;
         }

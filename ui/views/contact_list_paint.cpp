@@ -157,27 +157,22 @@ struct LastMessage {
 LastMessage LastMessageOf(CContact& contact) {
     // More than a row can show is never copied.
     constexpr size_t kMostChars = 256;
-    CHistory& history = contact.History();
-    std::lock_guard lock(history.Mutex());
-    const std::vector<EventPtr>& events = history.Events();
-    for (auto it = events.rbegin(); it != events.rend(); ++it) {
-        const CHistoryEvent& event = **it;
-        if (!event.IsMessage() || event.Removed()) continue;
-        const std::u16string& text = event.Message();
-        size_t begin = 0;
-        while (begin < text.size() && (text[begin] == u'\n' || text[begin] == u'\r' ||
-                                       text[begin] == u' ' || text[begin] == u'\t'))
-            ++begin;
-        size_t end = text.find_first_of(u"\r\n\u2028\u2029", begin);
-        end = std::min({end, text.size(), begin + kMostChars});
-        LastMessage last;
-        last.found = true;
-        last.line = SingleLine(text.substr(begin, end - begin));
-        last.time = QString::fromStdU16String(event.TimeText(false));
-        last.state = chat::DeliveryOf(event);
-        return last;
-    }
-    return {};
+    const EventPtr newest = contact.History().NewestMessage();
+    if (newest == nullptr) return {};
+    const CHistoryEvent& event = *newest;
+    const std::u16string& text = event.Message();
+    size_t begin = 0;
+    while (begin < text.size() && (text[begin] == u'\n' || text[begin] == u'\r' ||
+                                   text[begin] == u' ' || text[begin] == u'\t'))
+        ++begin;
+    size_t end = text.find_first_of(u"\r\n\u2028\u2029", begin);
+    end = std::min({end, text.size(), begin + kMostChars});
+    LastMessage last;
+    last.found = true;
+    last.line = SingleLine(text.substr(begin, end - begin));
+    last.time = QString::fromStdU16String(event.TimeText(false));
+    last.state = chat::DeliveryOf(event);
+    return last;
 }
 
 }  // namespace

@@ -74,10 +74,8 @@ bool RoomListed(const CRoom& room) {
 }
 
 std::vector<CAccount*> EnabledAccounts(CAccounts& accounts) {
-    std::vector<CAccount*> out;
-    std::lock_guard lock(accounts.Mutex());
-    for (const auto& account : accounts.List())
-        if (account->Enabled()) out.push_back(account.get());
+    std::vector<CAccount*> out = accounts.Snapshot();
+    std::erase_if(out, [](const CAccount* account) { return !account->Enabled(); });
     return out;
 }
 

@@ -77,10 +77,7 @@ void SearchPage::Show(int32_t accountId, const QString& query) {
 }
 
 CAccount* SearchPage::Account() const {
-    std::lock_guard lock(accounts_.Mutex());
-    for (const auto& account : accounts_.List())
-        if (account->ID() == accountId_) return account.get();
-    return nullptr;
+    return accounts_.Find(accountId_);
 }
 
 void SearchPage::AddUser(const FoundUser& user) {
