@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <unordered_map>
+#include <variant>
 
 #include "accounts/status.h"
 #include "platform/error.h"
@@ -341,18 +343,6 @@ ContactPtr CAccount::OnServerListBuddy(const ContactFields& fields,
     return contact;
 }
 
-void CAccount::OnPresence(const std::u16string& login, int32_t status, bool textChanged,
-                          const std::u16string& text, int32_t mood, bool quiet) {
-    if (contacts_.UpdatePresence(this, login, status, textChanged, text, mood, quiet)) {
-        MarkRepaint();
-    }
-}
-
-void CAccount::OnPresence(CContact& contact, int32_t status, bool textChanged,
-                          const std::u16string& text, int32_t mood, bool quiet) {
-    if (contacts_.UpdatePresence(contact, status, textChanged, text, mood, quiet)) MarkRepaint();
-}
-
 bool IsUsableLogin(std::u16string_view login) {
     // Logins come from the network: an empty one, one beyond what any server gives out, or
     // one holding control characters (a NUL first among them) never becomes a contact.
@@ -380,14 +370,60 @@ ContactPtr CAccount::SenderContact(const std::u16string& login, int32_t status) 
     return contact;
 }
 
-void CAccount::OnMessageReceived(const std::u16string& login, int32_t status,
-                                 const std::u16string& text, uint64_t time) {
-    if (ContactPtr contact = SenderContact(login, status))
-        contact->AddMessage(evdir::kIncoming, text, time, contact->Status(), contact->Mood());
-}
-
-void CAccount::OnTyping(const std::u16string& login, bool typing) {
-    contacts_.SetTyping(this, login, typing);
+void CAccount::Apply(const SessionEvent& event) {
+    struct Visitor {
+        CAccount& account;
+        void operator()(const event::Message& m) const {
+            if (ContactPtr contact = account.SenderContact(m.login, m.status))
+                contact->AddMessage(evdir::kIncoming, m.text, m.time, contact->Status(),
+                                    contact->Mood());
+        }
+        void operator()(const event::Typing& t) const {
+            account.contacts_.SetTyping(&account, t.login, t.typing);
+        }
+        void operator()(const event::Presence& p) const {
+            ContactPtr contact = account.contacts_.FindContact(&account, p.login);
+            if (!contact) return;
+            if (p.idleSince) contact->SetIdleSince(*p.idleSince);
+            bool textChanged = p.textChanged;
+            std::u16string text = p.text;
+            // An AIM name's status text while away is its away message: back, the text goes.
+            if (contact->ProtocolKind() == acctype::kAim && contact->Status() == kStatusAway &&
+                p.status != kStatusAway && !textChanged) {
+                textChanged = true;
+                text.clear();
+            }
+            if (account.contacts_.UpdatePresence(*contact, p.status, textChanged, text, p.mood,
+                                                 p.quiet))
+                account.MarkRepaint();
+        }
+        void operator()(const event::Delivery& d) const {
+            try {
+                ContactPtr contact = account.contacts_.FindContact(&account, d.login);
+                if (!contact) return;
+                // Each is saved and redrawn outside the history's lock (the profile's comes
+                // first in the lock order).
+                for (const EventPtr& sent : contact->History().AwaitingServerWord(d.number)) {
+                    switch (d.kind) {
+                        case event::Delivery::kDelivered:
+                            sent->SetDelivered(1);
+                            break;
+                        case event::Delivery::kRefused:
+                            sent->SetErrorCode(kErrorRefusedBase + d.code);
+                            break;
+                        case event::Delivery::kUnsent:
+                            sent->SetSent(0);
+                            break;
+                    }
+                    sent->dbSave();
+                    sent->Redraw();
+                }
+            } catch (const std::exception&) {
+                // The messages stay as they were: given up by the undelivered rule at worst.
+            }
+        }
+    };
+    std::visit(Visitor{*this}, event);
 }
 
 // --- idle work -----------------------------------------------------------------------------------

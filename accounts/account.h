@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "accounts/account_data.h"
+#include "accounts/session_events.h"
 #include "platform/tls.h"
 #include "platform/wake_signal.h"
 #include "storage/rooms.h"
@@ -337,17 +338,12 @@ class CAccount : public CAccountData {
     // `storedIDs` as CContacts::AddNewContact takes them.
     std::shared_ptr<CContact> OnServerListBuddy(
         const ContactFields& fields, const std::unordered_set<int32_t>* storedIDs = nullptr);
-    void OnPresence(const std::u16string& login, int32_t status, bool textChanged,
-                    const std::u16string& text, int32_t mood, bool quiet);
-    void OnPresence(CContact& contact, int32_t status, bool textChanged, const std::u16string& text,
-                    int32_t mood, bool quiet);
-    // `time` is a local file time, or 0 for now.
-    void OnMessageReceived(const std::u16string& login, int32_t status, const std::u16string& text,
-                           uint64_t time);
+    // What the session read from its server, applied to the contacts and their histories
+    // (session_events.h).
+    void Apply(const SessionEvent& event);
     // The contact a message of `login` goes to: found, or added "not in list" (null when the
     // login is unusable or the profile refuses it).
     std::shared_ptr<CContact> SenderContact(const std::u16string& login, int32_t status);
-    void OnTyping(const std::u16string& login, bool typing);
 
     // Idle work of the receive loop: details requests, contact actions, then the outbox.
     void RunIdleTasks();

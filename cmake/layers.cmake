@@ -48,6 +48,7 @@ set(ZUL_MODEL_SOURCES
     accounts/account.h
     accounts/account_data.cpp
     accounts/account_data.h
+    accounts/session_events.h
     accounts/accounts.cpp
     accounts/accounts.h
     accounts/session_thread.cpp

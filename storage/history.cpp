@@ -364,6 +364,19 @@ EventPtr CHistory::NewestMessage() const {
     return nullptr;
 }
 
+std::vector<EventPtr> CHistory::AwaitingServerWord(uint32_t number) const {
+    std::vector<EventPtr> found;
+    std::lock_guard lock(mutex_);
+    for (const EventPtr& event : events_) {
+        const uint8_t type = event->EventType();
+        if (event->IsOutgoing() && (type == evtype::kMessage || type == evtype::kMessageAlt) &&
+            event->Sent() == 1 && event->Delivered() == 0 && event->ErrorCode() == 0 &&
+            static_cast<uint32_t>(event->Number()) == number)
+            found.push_back(event);
+    }
+    return found;
+}
+
 void CHistory::dbLoadWindowStatusChanges() {
     DbWork(u"CHistory::dbLoadWindowStatusChanges(): ", [&] {
         CDatabase& db = account_.Contacts().Db();

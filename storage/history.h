@@ -250,6 +250,9 @@ class CHistory {
     std::vector<EventPtr> WindowEvents() const;
     // The newest loaded message that was not deleted; null when there is none.
     EventPtr NewestMessage() const;
+    // The outgoing messages numbered `number` that the server has not answered yet (sent, not
+    // delivered, no error): what its acknowledgement or refusal is about.
+    std::vector<EventPtr> AwaitingServerWord(uint32_t number) const;
 
     // Loads the events of a kind (1 status changes, 2 messages) once; with `pendingOnly` only
     // the outgoing messages not yet delivered.

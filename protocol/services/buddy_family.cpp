@@ -237,24 +237,24 @@ void ParseOnlineInfo(COscar& session, COscarPacket& frame, bool departed) {
             status = (block.userClass & kUserClassAway) ? kStatusAway : kStatusAvailable;
         }
         // Nothing is kept of a login that is no contact.
-        if (contact) {
-            const uint32_t now = static_cast<uint32_t>(std::time(nullptr));
-            contact->SetIdleSince(
-                departed || block.idleMinutes == 0 ? 0 : now - uint32_t{block.idleMinutes} * 60);
-            TakeFormattedName(session, *contact, block.login);
-            // An AIM name's status text while away is its away message, asked for when it
-            // turns away (also when it already is at sign-on); back, the text goes.
-            const bool aim = contact->ProtocolKind() == acctype::kAim;
-            const int32_t before = contact->Status();
-            if (aim && before == kStatusAway && status != kStatusAway && !block.textChanged) {
-                block.textChanged = true;
-                block.statusText.clear();
-            }
-            session.OnPresence(*contact, status, block.textChanged, block.statusText, block.mood,
-                               PresenceIsQuiet(session));
-            if (aim && status == kStatusAway && before != kStatusAway)
-                session.AwayQueries().Add(contact->Login());
-        }
+        if (!contact) continue;
+        const uint32_t now = static_cast<uint32_t>(std::time(nullptr));
+        TakeFormattedName(session, *contact, block.login);
+        const int32_t before = contact->Status();
+        session.Apply(event::Presence{.login = contact->Login(),
+                                      .status = status,
+                                      .textChanged = block.textChanged,
+                                      .text = block.statusText,
+                                      .mood = block.mood,
+                                      .quiet = PresenceIsQuiet(session),
+                                      .idleSince = departed || block.idleMinutes == 0
+                                                       ? 0
+                                                       : now - uint32_t{block.idleMinutes} * 60});
+        // An AIM name's status text while away is its away message, asked for when it turns
+        // away (also when it already is at sign-on).
+        if (contact->ProtocolKind() == acctype::kAim && status == kStatusAway &&
+            before != kStatusAway)
+            session.AwayQueries().Add(contact->Login());
     }
 }
 

@@ -584,8 +584,10 @@ void HandleAuthAnswer(COscar& session, const COscarPacket& frame) {
 // SNAC(0x13,0x1C): someone added us to their list.
 void HandleYouWereAdded(COscar& session, const COscarPacket& frame) {
     const std::optional<AuthBody> body = ParseAuthBody(frame.snacData(), false);
-    if (body)
-        session.OnMessageReceived(body->login, kStatusOffline, ResString(kStrYouWereAdded), 0);
+    if (body) {
+        session.Apply(event::Message{
+            .login = body->login, .status = kStatusOffline, .text = ResString(kStrYouWereAdded)});
+    }
 }
 
 // A list reply on the running session: parsed where it arrived; reconciled after the last.

@@ -96,7 +96,12 @@ void ShowAwayMessage(COscar& session, const std::u16string& login, const TlvList
     if (text.empty()) return;
     const ContactPtr contact = session.Contacts().FindContact(&session, login);
     if (!contact || contact->Status() != kStatusAway) return;
-    session.OnPresence(*contact, kStatusAway, true, text, contact->Mood(), true);
+    session.Apply(event::Presence{.login = contact->Login(),
+                                  .status = kStatusAway,
+                                  .textChanged = true,
+                                  .text = text,
+                                  .mood = contact->Mood(),
+                                  .quiet = true});
 }
 
 // SNAC(0x02,0x06): the user's info block, then the profile (TLVs 1, 2) and the away message

@@ -1,16 +1,11 @@
 // Messaging (family 0x04): message parameters at sign-on, sending one outgoing message, and
 // the SNACs of the running session: incoming messages (live and offline), server
 // acknowledgements, typing notices, the end of the offline messages and the service's errors.
-#include <ctime>
-#include <exception>
-#include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "accounts/status.h"
 #include "platform/error.h"
-#include "platform/local_time.h"
 #include "platform/log.h"
 #include "platform/resources.h"
 #include "platform/text.h"
@@ -29,34 +24,8 @@ namespace {
 // The login of the service that sends the client its own system notices.
 constexpr std::u16string_view kSystemSender = u"1004";
 
-constexpr int kStrAutoResponse = 1048;
 constexpr int kStrWarned = 1186;
 constexpr int kStrNotWarned = 1187;
-
-// The text that names a list event sent as an older client's message; 0 for any other type.
-int LegacyNoticeText(uint8_t legacyType) {
-    switch (legacyType) {
-        case kLegacyAuthGranted:
-            return 1025;
-        case kLegacyAuthDenied:
-            return 1026;
-        case kLegacyAdded:
-            return 1027;
-        case kLegacyAuthRequest:
-            return 1043;
-        default:
-            return 0;
-    }
-}
-
-// A server's time stamp is used when it is plausible: not before the networks existed and not
-// in the future beyond a day of clock difference. Otherwise the message counts as received now.
-bool PlausibleSendTime(uint32_t sentAt) {
-    constexpr int64_t kEarliest = 820454400;  // 1996-01-01 UTC
-    constexpr int64_t kClockSlack = 86400;
-    const int64_t now = static_cast<int64_t>(std::time(nullptr));
-    return sentAt >= kEarliest && sentAt <= now + kClockSlack;
-}
 
 // While the user is away an AIM name that writes is answered once with the away message,
 // marked as an automatic answer (never in answer to one, nor to a message kept offline).
@@ -82,35 +51,17 @@ void HandleIncomingMessage(COscar& session, const COscarPacket& frame) {
         return;
     }
     if (message->login == kSystemSender) return;
-    // The list events older clients send as messages read as the list family's do.
-    if (const int notice = LegacyNoticeText(message->legacyType)) {
-        std::u16string text = ResString(notice);
-        if (!message->text.empty()) text += u"\n" + message->text;
-        message->text = std::move(text);
-    }
-    if (message->text.empty()) {
+    const std::optional<event::Message> received = MessageEvent(*message);
+    if (!received) {
         if (message->channel == 0x0001) {
             WriteLog(kGeneralLog, u"SNAC(0x04,0x07): empty message from " + message->login);
         }
         return;
     }
-    const uint64_t time = message->sentAt && PlausibleSendTime(*message->sentAt)
-                              ? UtcSecondsToLocalFileTime(*message->sentAt)
-                              : 0;
-    // An automatic answer is marked as such in the chat, so that nobody takes it for the
-    // person's own words.
-    if (message->autoResponse) message->text = ResString(kStrAutoResponse) + u" " + message->text;
-    session.OnMessageReceived(message->login, message->status, message->text, time);
+    session.Apply(*received);
     if (message->channel == 0x0001 && !message->autoResponse && !message->sentAt) {
         AnswerWhileAway(session, message->login);
     }
-}
-
-bool IsAwaitingAck(const CHistoryEvent& event, uint32_t number) {
-    const uint8_t type = event.EventType();
-    return event.IsOutgoing() && (type == evtype::kMessage || type == evtype::kMessageAlt) &&
-           event.Sent() == 1 && event.Delivered() == 0 && event.ErrorCode() == 0 &&
-           static_cast<uint32_t>(event.Number()) == number;
 }
 
 // The message a request id was sent with (its recipient's login and its number), taken out
@@ -139,38 +90,12 @@ std::optional<SentMessage> TakeSentMessage(COscar& session, uint32_t requestId) 
                                           static_cast<uint32_t>(n[2]) << 8 | n[3]};
 }
 
-// Changes the outgoing messages to `login` numbered `number` that still wait for the server's
-// word, each saved and redrawn outside the history lock (the database lock comes first in the
-// lock order). Never stops the session.
-void UpdateAwaiting(COscar& session, const std::u16string& login, uint32_t number,
-                    const std::function<void(CHistoryEvent&)>& change) {
-    try {
-        ContactPtr contact = session.Contacts().FindContact(&session, login);
-        if (!contact) return;
-        CHistory& history = contact->History();
-        std::vector<EventPtr> found;
-        {
-            std::lock_guard lock(history.Mutex());
-            for (const EventPtr& event : history.Events()) {
-                if (IsAwaitingAck(*event, number)) found.push_back(event);
-            }
-        }
-        for (const EventPtr& event : found) {
-            change(*event);
-            event->dbSave();
-            event->Redraw();
-        }
-    } catch (const std::exception&) {
-        // The messages stay as they were: given up by the undelivered rule at worst.
-    }
-}
-
 void HandleServerAck(COscar& session, const COscarPacket& frame) {
     std::optional<MessageAck> ack = ParseMessageAck(frame.snacData());
     if (!ack || ack->login.empty()) return;
     TakeSentMessage(session, frame.requestId());
-    UpdateAwaiting(session, ack->login, ack->number,
-                   [](CHistoryEvent& event) { event.SetDelivered(1); });
+    session.Apply(event::Delivery{
+        .kind = event::Delivery::kDelivered, .login = ack->login, .number = ack->number});
 }
 
 void HandleEndOfOfflineMessages(COscar& session, const COscarPacket& frame) {
@@ -202,24 +127,14 @@ void HandleServiceError(COscar& session, const COscarPacket& frame) {
         HandleEndOfOfflineMessages(session, frame);
         return;
     }
-    UpdateAwaiting(session, sent->login, sent->number,
-                   [code](CHistoryEvent& event) { event.SetErrorCode(kErrorRefusedBase + code); });
+    session.Apply(event::Delivery{.kind = event::Delivery::kRefused,
+                                  .login = sent->login,
+                                  .number = sent->number,
+                                  .code = code});
 }
 
 void HandleTypingNotice(COscar& session, const COscarPacket& frame) {
-    std::optional<TypingNotice> notice = ParseTypingNotice(frame.snacData());
-    if (!notice || notice->login.empty()) return;
-    switch (notice->type) {
-        case 0x0000:
-        case 0x0001:
-            session.OnTyping(notice->login, false);
-            break;
-        case 0x0002:
-            session.OnTyping(notice->login, true);
-            break;
-        default:
-            break;
-    }
+    if (std::optional<event::Typing> typing = TypingEvent(frame.snacData())) session.Apply(*typing);
 }
 
 }  // namespace
@@ -227,8 +142,8 @@ void HandleTypingNotice(COscar& session, const COscarPacket& frame) {
 void ReturnToOutbox(COscar& session, uint32_t requestId) {
     const std::optional<SentMessage> sent = TakeSentMessage(session, requestId);
     if (!sent) return;
-    UpdateAwaiting(session, sent->login, sent->number,
-                   [](CHistoryEvent& event) { event.SetSent(0); });
+    session.Apply(event::Delivery{
+        .kind = event::Delivery::kUnsent, .login = sent->login, .number = sent->number});
 }
 
 void SetMessageParameters(COscar& session) {
@@ -248,12 +163,7 @@ bool SendTypingNotice(COscar& session, CContact* contact, int state) {
     const std::string login = ToUtf8(contact->Login());
     if (login.empty() || login.size() > 0xFF) return false;
     COscarPacket notice = COscarPacket::Snac(0x04, 0x14);
-    notice.AppendU32(0);  // cookie
-    notice.AppendU32(0);
-    notice.AppendU16(0x0001);  // channel
-    notice.AppendU8(static_cast<uint8_t>(login.size()));
-    notice.AppendBytes(login);
-    notice.AppendU16(static_cast<uint16_t>(state));
+    AppendTypingNotice(notice, login, state);
     session.SendFrame(Link::Service, notice);
     return true;
 }

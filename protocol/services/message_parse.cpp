@@ -9,6 +9,7 @@
 
 #include "accounts/status.h"
 #include "platform/local_time.h"
+#include "platform/resources.h"
 
 namespace zul {
 namespace {
@@ -443,6 +444,72 @@ void AppendTextMessage(COscarPacket& frame, uint32_t number, std::string_view lo
     frame.AppendU16(0x0000);
     frame.AppendU16(0x0006);
     frame.AppendU16(0x0000);
+}
+
+}  // namespace zul
+
+namespace zul {
+namespace {
+
+constexpr int kStrAutoResponse = 1048;
+
+// The text that names a list event sent as an older client's message; 0 for any other type.
+int LegacyNoticeText(uint8_t legacyType) {
+    switch (legacyType) {
+        case kLegacyAuthGranted:
+            return 1025;
+        case kLegacyAuthDenied:
+            return 1026;
+        case kLegacyAdded:
+            return 1027;
+        case kLegacyAuthRequest:
+            return 1043;
+        default:
+            return 0;
+    }
+}
+
+// A server's time stamp is used when it is plausible: not before the networks existed and not
+// in the future beyond a day of clock difference. Otherwise the message counts as received now.
+bool PlausibleSendTime(uint32_t sentAt) {
+    constexpr int64_t kEarliest = 820454400;  // 1996-01-01 UTC
+    constexpr int64_t kClockSlack = 86400;
+    const int64_t now = static_cast<int64_t>(std::time(nullptr));
+    return sentAt >= kEarliest && sentAt <= now + kClockSlack;
+}
+
+}  // namespace
+
+std::optional<event::Message> MessageEvent(const IncomingMessage& message) {
+    event::Message out{.login = message.login, .status = message.status, .text = message.text};
+    // The list events older clients send as messages read as the list family's do.
+    if (const int notice = LegacyNoticeText(message.legacyType)) {
+        std::u16string text = ResString(notice);
+        if (!out.text.empty()) text += u"\n" + out.text;
+        out.text = std::move(text);
+    }
+    if (out.text.empty()) return std::nullopt;
+    if (message.sentAt && PlausibleSendTime(*message.sentAt))
+        out.time = UtcSecondsToLocalFileTime(*message.sentAt);
+    // An automatic answer is marked as such in the chat, so that nobody takes it for the
+    // person's own words.
+    if (message.autoResponse) out.text = ResString(kStrAutoResponse) + u" " + out.text;
+    return out;
+}
+
+std::optional<event::Typing> TypingEvent(ByteSpan snacData) {
+    const std::optional<TypingNotice> notice = ParseTypingNotice(snacData);
+    if (!notice || notice->login.empty() || notice->type > 0x0002) return std::nullopt;
+    return event::Typing{.login = notice->login, .typing = notice->type == 0x0002};
+}
+
+void AppendTypingNotice(COscarPacket& frame, std::string_view loginUtf8, int state) {
+    frame.AppendU32(0);  // cookie
+    frame.AppendU32(0);
+    frame.AppendU16(0x0001);  // channel
+    frame.AppendU8(static_cast<uint8_t>(loginUtf8.size()));
+    frame.AppendBytes(loginUtf8);
+    frame.AppendU16(static_cast<uint16_t>(state));
 }
 
 }  // namespace zul

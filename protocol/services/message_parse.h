@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "accounts/session_events.h"
 #include "protocol/transport/packet.h"
 
 namespace zul {
@@ -58,6 +59,11 @@ std::u16string PlainTextOfHtml(std::u16string_view html);
 // <html>, <font color=...>, <b> or <br/> anywhere in it.
 bool LooksLikeHtml(std::u16string_view text);
 
+// What the account is to store of an incoming message: the text as the chat shows it (an
+// older client's list event named, an automatic answer marked as one) and the server's time
+// stamp when it is plausible (local file time; 0 for now). Nothing when there is no text.
+std::optional<event::Message> MessageEvent(const IncomingMessage& message);
+
 // SNAC(0x04,0x0C): the message number (first half of the cookie) and the login.
 struct MessageAck {
     uint32_t number = 0;
@@ -71,6 +77,13 @@ struct TypingNotice {
     uint16_t type = 0;
 };
 std::optional<TypingNotice> ParseTypingNotice(ByteSpan snacData);
+
+// SNAC(0x04,0x14) as an event: typing (0x0002) or stopped (0x0000, 0x0001); nothing for
+// another type or a notice without a login.
+std::optional<event::Typing> TypingEvent(ByteSpan snacData);
+// The body of SNAC(0x04,0x14) to a login: cookie 0, channel 1, the login, the state (2 typing,
+// 1 paused, 0 ended).
+void AppendTypingNotice(COscarPacket& frame, std::string_view loginUtf8, int state);
 
 // The 16-byte body of SNAC(0x04,0x02).
 void AppendMessageParameters(COscarPacket& frame);

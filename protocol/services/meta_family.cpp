@@ -313,7 +313,10 @@ void StoreOfflineMessage(COscar& session, ByteReader& reader) {
     const time_t utc = timegm(&sent);
     const uint64_t time =
         utc > 0 && utc < 0xFFFFFFFFll ? UtcSecondsToLocalFileTime(static_cast<uint32_t>(utc)) : 0;
-    session.OnMessageReceived(Widen(std::to_string(sender)), kStatusOffline, body, time);
+    session.Apply(event::Message{.login = Widen(std::to_string(sender)),
+                                 .status = kStatusOffline,
+                                 .text = body,
+                                 .time = time});
 }
 
 void SendMetaRequest(COscar& session, uint16_t type, uint16_t sequence) {

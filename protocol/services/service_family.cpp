@@ -350,8 +350,9 @@ void HandleWarned(COscar& session, const COscarPacket& frame) {
     if (r.Remaining() == 0) return;
     const std::u16string warner = FromUtf8(r.ReadString(r.ReadU8()));
     if (warner.empty()) return;
-    session.OnMessageReceived(warner, kStatusOffline,
-                              FormatInt(ResString(kStrWarnedBy), level / 10), 0);
+    session.Apply(event::Message{.login = warner,
+                                 .status = kStatusOffline,
+                                 .text = FormatInt(ResString(kStrWarnedBy), level / 10)});
 }
 
 void TakeOwnFormattedName(COscar& session, const std::u16string& name) {

@@ -253,10 +253,11 @@ TEST_F(AccountsTest, StatusHooksDriveTextIconAndTheContactsOfTheAccount) {
     EXPECT_EQ(account.StatusText(), u"Available");
     EXPECT_EQ(account.StatusIcon(), 175);
     EXPECT_NE(account.OnlineSince(), 0u);
-    account.OnPresence(u"2001", kStatusAway, true, u"lunch", kMoodNone, false);
+    account.Apply(event::Presence{
+        .login = u"2001", .status = kStatusAway, .textChanged = true, .text = u"lunch"});
     EXPECT_EQ(c->Status(), kStatusAway);
     EXPECT_TRUE(account.TakeRepaint());
-    account.OnPresence(u"2001", kStatusAway, false, u"", kMoodNone, false);
+    account.Apply(event::Presence{.login = u"2001", .status = kStatusAway});
     EXPECT_FALSE(account.TakeRepaint());  // nothing changed
 
     account.SetStatus(kStatusOffline);
@@ -306,7 +307,7 @@ TEST_F(AccountsTest, DisablingDropsTheContactsAndEnablingLoadsThemAgain) {
 
 TEST_F(AccountsTest, MessagesFromStrangersCreateALocalContactNeedingDetails) {
     TestAccount account(test::MakeAccountData(1, u"1001"), store_);
-    account.OnMessageReceived(u"777", kStatusAvailable, u"hi there", 0);
+    account.Apply(event::Message{.login = u"777", .status = kStatusAvailable, .text = u"hi there"});
     ContactPtr c = store_.FindContact(&account, u"777");
     ASSERT_TRUE(c);
     EXPECT_EQ(c->GroupName(), u"Not in list");
@@ -322,14 +323,15 @@ TEST_F(AccountsTest, MessagesFromStrangersCreateALocalContactNeedingDetails) {
 
     // A known sender keeps its status; an offline message keeps its own time.
     const uint64_t sentAt = (uint64_t{0} + 11644473600ull) * 10000000ull;
-    account.OnMessageReceived(u"777", kStatusOffline, u"offline one", sentAt);
+    account.Apply(event::Message{
+        .login = u"777", .status = kStatusOffline, .text = u"offline one", .time = sentAt});
     EXPECT_EQ(c->Status(), kStatusAvailable);
     ASSERT_EQ(c->History().Events().size(), 2u);
     EXPECT_EQ(c->History().Events()[1]->EventTime(), sentAt);
 
-    account.OnTyping(u"777", true);
+    account.Apply(event::Typing{.login = u"777", .typing = true});
     EXPECT_TRUE(c->Typing());
-    account.OnTyping(u"unknown", true);  // ignored
+    account.Apply(event::Typing{.login = u"unknown", .typing = true});  // ignored
 }
 
 TEST_F(AccountsTest, ServerListBuddiesAndTheIdlePass) {

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "accounts/status.h"
+#include "platform/local_time.h"
+#include "platform/resources.h"
 #include "platform/text.h"
 #include "protocol/service_wire.h"
 #include "protocol/services/families.h"
@@ -416,6 +418,68 @@ TEST(WireRoundTrip, PictureInfo) {
     EXPECT_TRUE(MD5Matches(info.data() + 4, kPictureHashSize, picture));
     EXPECT_FALSE(IsBlankPicture(info));
     EXPECT_EQ(PictureInfo(picture), info);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The message family's events: a typing notice read into its event and written again, and the
+// text and time the account is given for an incoming message.
+
+TEST(WireRoundTrip, MessageFamilyEvents) {
+    struct TypingRow {
+        std::string hex;
+        std::optional<event::Typing> read;
+        bool writesBack;
+    } typing[] = {
+        {"00000000 00000000 0001 05 \"alice\" 0002", event::Typing{u"alice", true}, true},
+        {"00000000 00000000 0001 05 \"alice\" 0000", event::Typing{u"alice", false}, true},
+        // Paused reads as stopped; written, stopped is 0.
+        {"00000000 00000000 0001 03 \"bob\" 0001", event::Typing{u"bob", false}, false},
+        {"00000000 00000000 0001 03 \"bob\" 0003", std::nullopt, false},
+        {"00000000 00000000 0001 00 0002", std::nullopt, false},
+        {"00000000 00000000 0001 05 \"ali\"", std::nullopt, false},
+    };
+    for (const TypingRow& row : typing) {
+        SCOPED_TRACE(row.hex);
+        const Bytes wire = Hex(row.hex);
+        const std::optional<event::Typing> read = TypingEvent(wire);
+        EXPECT_EQ(read, row.read);
+        if (!row.writesBack) continue;
+        COscarPacket frame = COscarPacket::Snac(0x04, 0x14);
+        AppendTypingNotice(frame, ToUtf8(read->login), read->typing ? 2 : 0);
+        EXPECT_EQ(Bytes(frame.snacData().begin(), frame.snacData().end()), wire);
+    }
+
+    const uint32_t stamped = 1600000000u;
+    struct MessageRow {
+        const char* what;
+        IncomingMessage in;
+        std::optional<event::Message> out;
+    } messages[] = {
+        {"plain",
+         {.channel = 1, .login = u"alice", .text = u"hi"},
+         event::Message{.login = u"alice", .text = u"hi"}},
+        {"stamped automatic answer",
+         {.channel = 1, .login = u"alice", .text = u"brb", .sentAt = stamped, .autoResponse = true},
+         event::Message{.login = u"alice",
+                        .text = ResString(1048) + u" brb",
+                        .time = UtcSecondsToLocalFileTime(stamped)}},
+        {"a stamp before the networks",
+         {.channel = 1, .login = u"bob", .text = u"x", .sentAt = 5},
+         event::Message{.login = u"bob", .text = u"x"}},
+        {"an older client's authorisation request",
+         {.channel = 4,
+          .login = u"123456",
+          .status = kStatusDnd,
+          .text = u"please",
+          .legacyType = kLegacyAuthRequest},
+         event::Message{
+             .login = u"123456", .status = kStatusDnd, .text = ResString(1043) + u"\nplease"}},
+        {"no text", {.channel = 2, .login = u"bob"}, std::nullopt},
+    };
+    for (const MessageRow& row : messages) {
+        SCOPED_TRACE(row.what);
+        EXPECT_EQ(MessageEvent(row.in), row.out);
+    }
 }
 
 }  // namespace
