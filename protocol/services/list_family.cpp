@@ -891,15 +891,12 @@ bool ChooseGroupAndItem(COscar& session, PendingAdd& add) {
     CContacts& contacts = session.Contacts();
     std::vector<bool> groupUsed(0x8000, false);
     groupUsed[0] = true;
-    {
-        std::lock_guard lock(contacts.Mutex());
-        for (const auto& g : contacts.GroupList()) {
-            if (g->AccountID() != session.ID()) continue;
-            if (g->GroupID() < 0x8000) groupUsed[g->GroupID()] = true;
-            if (add.groupId == 0 && EqualNoCase(g->Name(), add.group)) {
-                add.groupId = g->GroupID();
-                add.group = g->Name();
-            }
+    for (const CContacts::GroupEntry& g : contacts.Groups()) {
+        if (g.accountID != session.ID()) continue;
+        if (g.groupID < 0x8000) groupUsed[g.groupID] = true;
+        if (add.groupId == 0 && EqualNoCase(g.name, add.group)) {
+            add.groupId = g.groupID;
+            add.group = g.name;
         }
     }
     if (add.groupId == 0) {
@@ -946,12 +943,8 @@ bool MoveBuddyOnServer(COscar& session, CContact* contact, const std::u16string&
         // Only this client knows the contact: it joins a group the account has, at once.
         CContacts& contacts = session.Contacts();
         uint16_t groupId = 0;
-        {
-            std::lock_guard lock(contacts.Mutex());
-            for (const auto& g : contacts.GroupList()) {
-                if (g->AccountID() == session.ID() && EqualNoCase(g->Name(), group))
-                    groupId = g->GroupID();
-            }
+        for (const CContacts::GroupEntry& g : contacts.Groups()) {
+            if (g.accountID == session.ID() && EqualNoCase(g.name, group)) groupId = g.groupID;
         }
         if (groupId == 0) return false;
         contact->SetGroupID(groupId);
