@@ -543,5 +543,35 @@ TEST_F(PageHost, SlowTickReachesEveryPageButNotWhileSliding) {
     RunSlide();
 }
 
+// An idle window does no periodic work: the tick stops once no page wants it, and a change
+// (from any thread) or the user's input starts it again.
+TEST_F(PageHost, TheSlowTickRunsOnlyWhileSomethingWantsIt) {
+    window->AddPage(&contacts, true, false);
+    QCoreApplication::processEvents();
+    auto tickTwice = [this] {
+        window->FireTimer(MainWindow::kTimerSlowTick);
+        window->FireTimer(MainWindow::kTimerSlowTick);
+    };
+    tickTwice();
+    EXPECT_FALSE(window->Ticking());
+
+    contacts.wantsTicks = true;
+    std::thread([this] { contacts.MarkChanged(); }).join();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(window->Ticking());
+    tickTwice();
+    EXPECT_TRUE(window->Ticking());  // the page still wants it
+    contacts.wantsTicks = false;
+    tickTwice();
+    EXPECT_FALSE(window->Ticking());
+
+    Tap({100, 50});
+    EXPECT_TRUE(window->Ticking());
+    const int ticks = contacts.slowTicks;
+    tickTwice();
+    EXPECT_EQ(contacts.slowTicks, ticks + 2);
+    EXPECT_FALSE(window->Ticking());
+}
+
 }  // namespace
 }  // namespace zul::test

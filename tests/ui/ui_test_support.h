@@ -71,6 +71,7 @@ class RowsPage : public ViewPage {
     void Activated() override { ++activatedCount; }
     void Deactivated() override { ++deactivatedCount; }
     void SlowTick() override { ++slowTicks; }
+    bool WantsTicks() const override { return wantsTicks; }
     bool ChangedSinceLastPaint() override {
         ++changeChecks;
         return ViewPage::ChangedSinceLastPaint();
@@ -98,6 +99,7 @@ class RowsPage : public ViewPage {
     int activatedCount = 0;
     int deactivatedCount = 0;
     int slowTicks = 0;
+    bool wantsTicks = false;
     int changeChecks = 0;
     int drawCalls = 0;
 

@@ -225,7 +225,27 @@ void MainWindow::AimAt(const QPoint& pos, bool press) {
         aimed_ = page;
 }
 
+namespace {
+
+bool IsUserInput(QEvent::Type type) {
+    switch (type) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::KeyPress:
+        case QEvent::InputMethod:
+        case QEvent::Wheel:
+        case QEvent::TouchBegin:
+        case QEvent::Resize:
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == editor_ && IsUserInput(event->type())) WakeTicks();
     if (watched == editor_ && event->type() == QEvent::FocusIn && twoPanes_ && !Sliding()) {
         ViewPage* owner = EditorPage();
         if (owner != nullptr && owner != CurrentPage()) ShowPage(kJump, IndexOf(owner));
@@ -234,6 +254,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool MainWindow::event(QEvent* event) {
+    if (IsUserInput(event->type())) WakeTicks();
     if (event->type() != QEvent::ToolTip) return ScrollableWindow::event(event);
     auto* help = static_cast<QHelpEvent*>(event);
     const QPoint pos = help->pos();
@@ -729,9 +750,16 @@ void MainWindow::OnTimer(int id) {
     if (id == kTimerSlowTick) {
         if (!TicksAllowed()) return;
         std::vector<ViewPage*> pages = pages_;
-        for (ViewPage* page : pages)
-            if (IndexOf(page) >= 0) page->SlowTick();
-        RepaintIfChanged();
+        bool wanted = false;
+        for (ViewPage* page : pages) {
+            if (IndexOf(page) < 0) continue;
+            page->SlowTick();
+            wanted = page->WantsTicks() || wanted;
+        }
+        PaintIfChanged();
+        // One more tick after the last change, then none until something happens.
+        if (!wanted && !tickAgain_) StopTimer(kTimerSlowTick);
+        tickAgain_ = false;
         return;
     }
     if (id == kTimerFastTick) {
@@ -741,7 +769,18 @@ void MainWindow::OnTimer(int id) {
     ScrollableWindow::OnTimer(id);
 }
 
+void MainWindow::WakeTicks() {
+    tickAgain_ = true;
+    if (!TimerActive(kTimerSlowTick)) StartTimer(kTimerSlowTick, kSlowTickMs);
+    if (!TimerActive(kTimerRest)) StartTimer(kTimerRest, kRestIntervalMs);
+}
+
 void MainWindow::RepaintIfChanged() {
+    WakeTicks();
+    PaintIfChanged();
+}
+
+void MainWindow::PaintIfChanged() {
     if (!TicksAllowed()) return;
     bool changed = false;
     for (ViewPage* page : ShownPages()) changed = page->ChangedSinceLastPaint() || changed;

@@ -129,6 +129,11 @@ class MainWindow : public ScrollableWindow {
     // Paints the current page when it changed (and ticks are allowed: not while it moves).
     // Pages ask for it when they change (ViewPage::RequestRepaint); the slow tick looks too.
     void RepaintIfChanged();
+    // The slow tick (and the check that a page rests inside its bounds) run again: after a
+    // change or the user's input. They stop by themselves once nothing wants them, so that an
+    // idle window does no periodic work.
+    void WakeTicks();
+    bool Ticking() const { return TimerActive(kTimerSlowTick); }
 
   protected:
     ViewPage* ScrolledPage() const override;
@@ -165,6 +170,10 @@ class MainWindow : public ScrollableWindow {
     void FollowKeyboard();
     // A repaint request is posted and not yet run: more requests add nothing.
     std::atomic<bool> repaintPosted_{false};
+    // Paints the shown pages that changed (RepaintIfChanged without waking the ticks).
+    void PaintIfChanged();
+    // Something happened since the last slow tick: the next one runs even if no page wants it.
+    bool tickAgain_ = true;
     void DrawPageDots(QPainter& painter);
     void InstallShortcuts();
     void LayoutChildren();

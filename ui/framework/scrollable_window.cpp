@@ -369,11 +369,13 @@ void ScrollableWindow::OnTimer(int id) {
             break;
         case kTimerRest: {
             ViewPage* page = ScrolledPage();
-            if (pressed_ || Sliding() || TimerActive(kTimerScroll) || physics_.Moving() ||
-                page == nullptr)
-                break;
-            if (BoundsOf(page).Outside(page->ContentOffset()))
+            if (pressed_ || Sliding() || TimerActive(kTimerScroll) || physics_.Moving()) break;
+            if (page != nullptr && BoundsOf(page).Outside(page->ContentOffset())) {
                 StartTimer(kTimerScroll, ScrollTimerInterval());
+                break;
+            }
+            // At rest inside its bounds: nothing to look at until the window wakes it again.
+            StopTimer(kTimerRest);
             break;
         }
         case kTimerHold:

@@ -44,8 +44,12 @@ class ViewPage : public Canvas {
     virtual void OnHeightChanged() {}
     // Height of the whole page in pixels, the caption bar's rows included; 0 = no content.
     virtual int ContentHeight() { return 0; }
-    // Every 1000 ms, for every page of the host.
+    // Every 1000 ms, for every page of the host, while any page wants it (WantsTicks) or for a
+    // while after anything changed or the user did something.
     virtual void SlowTick() {}
+    // Something of the page moves with time (a blinking mark, a mark that ages, a typing pause
+    // to notice, rows being read elsewhere): the slow tick must go on.
+    virtual bool WantsTicks() const { return false; }
     // Asked before keys and taps are handled.
     virtual bool AcceptsInput() { return true; }
     // The context menu of the focused item; false when it has none.

@@ -311,6 +311,11 @@ void AccountsPage::SlowTick() {
         if (row->Account().Busy()) RedrawItem(row.get());
 }
 
+bool AccountsPage::WantsTicks() const {
+    return std::any_of(rows_.begin(), rows_.end(),
+                       [](const auto& row) { return row->Account().Busy(); });
+}
+
 bool AccountsPage::AcceptsInput() {
     if (AnyEnabled()) return true;
     return Options().AccountsShowDisabled != 0 && accounts_.Count() > 0;

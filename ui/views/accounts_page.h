@@ -84,6 +84,7 @@ class AccountsPage : public ViewPage {
     QString AccessibleText(const ListItem& item) override;
     int ContentHeight() override;
     void SlowTick() override;
+    bool WantsTicks() const override;
     bool AcceptsInput() override;
     bool FillContextMenu(QMenu& menu) override;
     void ContextCommand(int id) override;

@@ -116,6 +116,7 @@ class ChatPage : public ViewPage {
     QString AccessibleText(const ListItem& item) override;
     int ContentHeight() override;
     void SlowTick() override;
+    bool WantsTicks() const override;
     bool FillContextMenu(QMenu& menu) override;
     void ContextCommand(int id) override;
     void DrawRect(QPainter& painter, const QRect& rect) override;

@@ -48,6 +48,14 @@ void ChatPage::SlowTick() {
     }
 }
 
+bool ChatPage::WantsTicks() const {
+    if (contact_->OwnTyping() == CContact::kTypingBegun) return true;
+    // Rows read on the profile's writer thread are merged on a tick.
+    if (load_->running.load() || load_->arrived.load()) return true;
+    const CContact& c = *contact_;
+    return IsCurrent() && (c.History().UnreadCount() > 0 || c.JustCameOnline() || c.Typing());
+}
+
 void ChatPage::AddedToHost() {
     dirty_.store(true);
     contact_->Redraw();  // the row shows the open-chat mark

@@ -626,7 +626,7 @@ bool ContactListPage::ChangedSinceLastPaint() {
 }
 
 void ContactListPage::SlowTick() {
-    contacts_.Tick();  // ages the marks; a mark that clears redraws its contact
+    const bool aging = contacts_.Tick();  // ages the marks; a mark that clears redraws its contact
     // The blink phase flips while any listed contact has attention.
     auto wantsAttention = [](ListItem* item) {
         const auto* row = dynamic_cast<ContactRow*>(item);
@@ -634,11 +634,13 @@ void ContactListPage::SlowTick() {
         CContact& c = row->Contact();
         return c.History().UnreadCount() > 0 || c.JustCameOnline() || c.Typing();
     };
-    if (std::any_of(laidOut_.begin(), laidOut_.end(), wantsAttention)) {
+    const bool blinking = std::any_of(laidOut_.begin(), laidOut_.end(), wantsAttention);
+    if (blinking) {
         blinkOn_ = !blinkOn_;
         for (ListItem* item : laidOut_)
             if (wantsAttention(item)) RedrawItem(item);
     }
+    ticking_ = aging || blinking;
     Sync();
 }
 

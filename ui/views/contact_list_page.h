@@ -191,6 +191,7 @@ class ContactListPage : public ViewPage, public IContactsView {
     QString AccessibleText(const ListItem& item) override;
     int ContentHeight() override;
     void SlowTick() override;
+    bool WantsTicks() const override { return ticking_; }
     bool FillContextMenu(QMenu& menu) override;
     void ContextCommand(int id) override;
     void DrawRect(QPainter& painter, const QRect& rect) override;
@@ -373,6 +374,8 @@ class ContactListPage : public ViewPage, public IContactsView {
     int feedToken_ = 0;
     // Decoded avatars kept, oldest first; older ones are dropped past the limit.
     std::vector<ContactRow*> avatarOrder_;
+    // A contact's mark ages or a row blinks: the slow tick goes on.
+    bool ticking_ = true;
 };
 
 }  // namespace zul

@@ -74,6 +74,7 @@ class SearchPage : public ViewPage {
     void Activated() override;
     void LanguageChanged() override;
     void SlowTick() override;
+    bool WantsTicks() const override { return IsActive(); }
     bool GoBack() override;
 
   private:
