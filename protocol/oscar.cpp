@@ -82,7 +82,7 @@ void COscar::CloseConnections() {
         CloseSocket(avatarSocket_);
         SetAvatarActive(false);
     }
-    avatarConnect_.reset();
+    SetAvatarConnect(nullptr);
     // The rooms' links belong to the session thread. Their rooms are marked out with none of
     // the session's locks held: that takes the profile's lock, which comes first.
     chat_->CloseAll();
@@ -92,7 +92,7 @@ void COscar::DropAvatarConnection() {
     // Closing takes the send lock, which a status change on another thread may hold across
     // a rate wait: never inside a burst.
     AfterBurst([this] {
-        avatarConnect_.reset();
+        SetAvatarConnect(nullptr);
         CloseLink(Link::Avatar);
         // What was queued for that connection never reaches the next one before its sign-on.
         ClearQueue(Link::Avatar);
@@ -118,13 +118,13 @@ void COscar::ConnectLink(Link link, const std::string& host, const std::string& 
 void COscar::StartAvatarConnect(const std::string& host, const std::string& port,
                                 std::string cookie) {
     avatarCookie_ = std::move(cookie);
-    avatarConnect_ = std::make_unique<LinkConnect>(host, port, LinkTrust(*this));
+    SetAvatarConnect(std::make_unique<LinkConnect>(host, port, LinkTrust(*this)));
 }
 
 void COscar::FinishAvatarConnect() {
     if (!avatarConnect_ || !avatarConnect_->Finished()) return;
     LinkConnect::Outcome outcome = avatarConnect_->Take();
-    avatarConnect_.reset();
+    SetAvatarConnect(nullptr);
     if (outcome.socket == kInvalidSocket) {
         WriteLogFormat(kGeneralLog, u"Avatar connection failed (%d)", outcome.error);
         if (!outcome.question.Empty()) AskAboutCertificate(outcome.question, outcome.changed);

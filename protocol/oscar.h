@@ -210,7 +210,7 @@ class COscar : public CAccount {
     // watches the attempt and, once it has ended, FinishAvatarConnect signs the link on with
     // the redirect's cookie, or lets it go. Dropping the link cancels an attempt under way.
     void StartAvatarConnect(const std::string& host, const std::string& port, std::string cookie);
-    bool AvatarConnecting() const { return avatarConnect_ != nullptr; }
+    bool AvatarConnecting() const { return avatarConnecting_.load(); }
     void FinishAvatarConnect();
     // Sends the sign-off frame (channel 4), then closes the link.
     void CloseLink(Link link);
@@ -358,6 +358,11 @@ class COscar : public CAccount {
     // The picture link's attempt under way and the cookie it signs on with (session thread).
     std::unique_ptr<LinkConnect> avatarConnect_;
     std::string avatarCookie_;
+    std::atomic<bool> avatarConnecting_{false};  // avatarConnect_ is there, for any thread
+    void SetAvatarConnect(std::unique_ptr<LinkConnect> attempt) {
+        avatarConnect_ = std::move(attempt);
+        avatarConnecting_.store(avatarConnect_ != nullptr);
+    }
 };
 
 // Registers COscar as the account kind for ICQ and AIM rows of the profile.

@@ -1,5 +1,7 @@
 #include "protocol/transport/link_connect.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -14,7 +16,8 @@
 namespace zul {
 
 struct LinkConnect::State {
-    std::mutex mutex;  // a leaf: the three below
+    std::mutex mutex;  // a leaf: the four below
+    std::condition_variable ended;
     bool done = false;
     bool abandoned = false;
     Outcome outcome;
@@ -71,6 +74,7 @@ LinkConnect::LinkConnect(std::string host, std::string port, std::optional<TlsTr
             }
             state->done = true;
             state->finished.Signal();
+            state->ended.notify_all();
         }).detach();
     } catch (const std::system_error&) {
         std::lock_guard lock(state_->mutex);
@@ -81,13 +85,17 @@ LinkConnect::LinkConnect(std::string host, std::string port, std::optional<TlsTr
 }
 
 LinkConnect::~LinkConnect() {
-    std::lock_guard lock(state_->mutex);
+    std::unique_lock lock(state_->mutex);
     state_->abandoned = true;
     if (state_->done) {
         CloseSocket(state_->outcome.socket);
-    } else {
-        state_->cancel.Signal();
+        return;
     }
+    // A cancel ends the thread's waits at once (a hanging name lookup is left to a thread of
+    // its own), so it is over in moments: waiting for that keeps it from outliving the program
+    // that ends now. A thread that takes longer is left to end alone.
+    state_->cancel.Signal();
+    state_->ended.wait_for(lock, std::chrono::milliseconds(200), [this] { return state_->done; });
 }
 
 int LinkConnect::Handle() const {
