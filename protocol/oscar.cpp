@@ -140,9 +140,7 @@ void COscar::FinishAvatarConnect() {
         avatarIn_.Reset();
     }
     SetAvatarActive(true);
-    COscarPacket signOn = COscarPacket::Bare(channel::kSignOn);
-    signOn.AppendU32(0x00000001);
-    signOn.AppendTlv(0x0006, avatarCookie_);
+    COscarPacket signOn = COscarPacket::CookieSignOn(std::string_view(avatarCookie_));
     avatarCookie_.clear();
     try {
         if (SessionRunning() && Status() != -1) SendFrame(Link::Avatar, signOn);

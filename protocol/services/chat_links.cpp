@@ -374,9 +374,7 @@ void ChatLinks::FinishConnect(Link& link) {
     }
     link.socket = outcome.socket;
     link.in.Reset();
-    COscarPacket signOn = COscarPacket::Bare(channel::kSignOn);
-    signOn.AppendU32(0x00000001);
-    signOn.AppendTlv(0x0006, link.cookie);
+    COscarPacket signOn = COscarPacket::CookieSignOn(std::string_view(link.cookie));
     link.cookie.clear();
     Queue(link, signOn);
 }

@@ -335,9 +335,7 @@ void COscar::LoginUnsecured() {
     ConnectLink(Link::Service, service.host, service.port, false);
     COscarPacket serviceGreeting;
     ReceiveFrame(Link::Service, serviceGreeting);
-    COscarPacket signOn = COscarPacket::Bare(channel::kSignOn);
-    signOn.AppendU32(0x00000001);
-    signOn.AppendTlv(0x0006, ByteSpan(service.cookie));
+    COscarPacket signOn = COscarPacket::CookieSignOn(ByteSpan(service.cookie));
     SendFrame(Link::Service, signOn);
     COscarPacket families;
     ReceiveReply(families, 0x01, {0x03});

@@ -144,6 +144,17 @@ class COscarPacket {
     static COscarPacket Snac(uint16_t family, uint16_t subtype, uint16_t id) {
         return COscarPacket(family, subtype, id);
     }
+    // The sign-on of a connection a redirect leads to: version 1 and the redirect's cookie.
+    static COscarPacket CookieSignOn(ByteSpan cookie) {
+        COscarPacket frame(channel::kSignOn);
+        frame.AppendU32(0x00000001);
+        frame.AppendTlv(0x0006, cookie);
+        return frame;
+    }
+    static COscarPacket CookieSignOn(std::string_view cookie) {
+        return CookieSignOn(
+            ByteSpan(reinterpret_cast<const uint8_t*>(cookie.data()), cookie.size()));
+    }
 
     void AppendU8(uint8_t v);
     void AppendU16(uint16_t v);
