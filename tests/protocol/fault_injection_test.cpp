@@ -242,6 +242,9 @@ class FaultInjection : public ::testing::Test {
     }
 
     Countdown countdown_;
+    // Plays the avatar role on the gate; declared first so that it outlives the gate, whose
+    // rules refer to it (the gate's threads may still answer until it goes).
+    std::unique_ptr<test::AvatarServer> gateAvatar_;
     std::unique_ptr<ScriptedServer> gate_;
     std::unique_ptr<SessionHarness> harness_;
     size_t descriptors_ = 0;
@@ -610,7 +613,8 @@ TEST_P(AvatarDrop, OnlyTheAvatarConnectionGoes) {
     gate_ = std::make_unique<ScriptedServer>(true);
     gate_->OnFrame(
         cut.trigger, [cut](const ReceivedFrame&) { return CutReply(cut.frame, cut.cut); }, 1);
-    test::AvatarServer avatar(gate_.get());
+    gateAvatar_ = std::make_unique<test::AvatarServer>(gate_.get());
+    test::AvatarServer& avatar = *gateAvatar_;
     const Bytes picture(64, 0x22);
     avatar.SetPicture("67890", picture);
     const std::string address = gate_->HostPort();
