@@ -413,6 +413,7 @@ void CAccount::Apply(const SessionEvent& event) {
                             break;
                         case event::Delivery::kUnsent:
                             sent->SetSent(0);
+                            account.NoteOutboxWork();
                             break;
                     }
                     sent->dbSave();
@@ -699,6 +700,14 @@ void CAccount::RunIdleTasks() {
             if (parts == 0) d.error = ResString(kStrDetailsNotSent);
         });
     }
+    // The contacts are walked only when one of them has asked for something (or a typing
+    // notice waits for its gap): an idle account's pass touches none of them.
+    if (contactWork_.exchange(false) || typingOwed_) RunContactRequests();
+    FlushOutbox();
+}
+
+void CAccount::RunContactRequests() {
+    typingOwed_ = false;
     const std::vector<ContactPtr> mine = contacts_.ContactsOf(this);
     for (const ContactPtr& c : mine) {
         if (c->TakeNeedsDetails()) RequestShortDetails(c->Login(), false);
@@ -715,8 +724,9 @@ void CAccount::RunIdleTasks() {
         if (const std::optional<int> typing = c->TypingNoticeDue(GetTick())) {
             if (c->Status() != kStatusOffline) SendTypingNotice(c.get(), *typing);
         }
+        // A change within the gap since the last notice goes on a later pass.
+        if (c->TypingNoticeOwed()) typingOwed_ = true;
     }
-    FlushOutbox();
 }
 
 namespace {
@@ -767,6 +777,18 @@ class SentBatch {
 void CAccount::FlushOutbox() {
     if (Status() == kStatusOffline) return;
     std::lock_guard flushing(outboxMutex_);
+    if (!outboxWork_.exchange(false)) return;
+    // Whatever ends the flush before the last message (a send refused for now, a stop)
+    // leaves the outbox marked for the next pass.
+    bool done = false;
+    bool awaiting = false;
+    struct Remark {
+        ~Remark() {
+            if (!done) account.outboxWork_.store(true);
+        }
+        CAccount& account;
+        const bool& done;
+    } remark{*this, done};
     SentBatch batch(*this);
     const std::vector<ContactPtr> mine = contacts_.ContactsOf(this);
     {
@@ -780,7 +802,11 @@ void CAccount::FlushOutbox() {
         if (StopRequested()) return;
         CHistory& history = contact->History();
         bool stopped = false;
-        for (const EventPtr& event : history.PendingOutgoing()) {
+        const std::vector<EventPtr> pending = history.PendingOutgoing();
+        // A message that awaits the server's word keeps the outbox looked at: the undelivered
+        // rule gives it up in time.
+        if (!pending.empty()) awaiting = true;
+        for (const EventPtr& event : pending) {
             if (!event->IsOutgoing() || !event->IsMessage() || event->Sent() != 0 ||
                 event->ErrorCode() != 0) {
                 continue;
@@ -799,6 +825,7 @@ void CAccount::FlushOutbox() {
         if (stopped) return;
         batch.SaveWhenDue();
     }
+    done = !awaiting;
 }
 
 }  // namespace zul

@@ -349,6 +349,24 @@ class CAccount : public CAccountData {
     void RunIdleTasks();
     // Sends the messages waiting to be sent (the outbox); stops at the first failure.
     virtual void FlushOutbox();
+    // A contact has a request for the idle pass (a rename, a move, an answer, details, a typing
+    // notice), or the outbox has a message to send: marked by whoever leaves it there (any
+    // thread; never waits), so that a pass with nothing marked walks no contact. A session
+    // that begins marks both (what waited while offline, what the profile keeps unsent).
+    // `wake`: the session runs its pass now rather than within the second (what the user
+    // asked for); the session's own marks need not wake it.
+    void NoteContactWork(bool wake = true) {
+        contactWork_.store(true);
+        if (wake) WakeSession();
+    }
+    void NoteOutboxWork() {
+        outboxWork_.store(true);
+        WakeSession();
+    }
+    void NoteAllWork() {
+        contactWork_.store(true);
+        outboxWork_.store(true);
+    }
     // Wakes a running session for work the user asked for (any thread; never waits).
     virtual void WakeSession() { sessionWake_.Signal(); }
     // The program is closing: the session thread ends its session and ends, and the status
@@ -371,6 +389,8 @@ class CAccount : public CAccountData {
     mutable std::mutex commandMutex_;
 
   private:
+    // The contacts' requests, walked by the idle pass when one is marked.
+    void RunContactRequests();
     CContacts& contacts_;
     std::string profileFolder_;
     const int32_t lastStatus_;
@@ -420,6 +440,9 @@ class CAccount : public CAccountData {
     std::vector<std::u16string> detailsAsked_;
     std::map<std::u16string, ContactDetails> details_;
     std::atomic<uint32_t> detailsVersion_{0};
+    std::atomic<bool> contactWork_{true};
+    std::atomic<bool> outboxWork_{true};
+    bool typingOwed_ = false;  // session thread only
     std::atomic<bool> noteChanged_{false};
     std::atomic<bool> profileChanged_{false};
     std::atomic<bool> ownPictureChanged_{false};

@@ -122,9 +122,31 @@ std::optional<int> CContact::TypingNoticeDue(uint32_t now) {
     return wanted;
 }
 
+void CContact::MarkNeedsDetails() {
+    needsDetails_.store(true);
+    account_.NoteContactWork(false);
+}
+
+void CContact::MarkPendingAction() {
+    pendingAction_.store(true);
+    account_.NoteContactWork();
+}
+
+void CContact::SetOwnTyping(int state) {
+    if (ownTypingWanted_.exchange(state) != state) account_.NoteContactWork();
+}
+
+void CContact::RequestAuthAnswer(bool grant) {
+    authAnswer_.store(grant ? 1 : 0);
+    account_.NoteContactWork();
+}
+
 void CContact::RequestAuthorisationAgain(const std::u16string& reason) {
-    std::lock_guard lock(renameMutex_);
-    authRequest_ = reason;
+    {
+        std::lock_guard lock(renameMutex_);
+        authRequest_ = reason;
+    }
+    account_.NoteContactWork();
 }
 
 std::optional<std::u16string> CContact::TakeAuthorisationRequest() {
@@ -133,8 +155,11 @@ std::optional<std::u16string> CContact::TakeAuthorisationRequest() {
 }
 
 void CContact::RequestMove(const std::u16string& group) {
-    std::lock_guard lock(renameMutex_);
-    moveRequest_ = group;
+    {
+        std::lock_guard lock(renameMutex_);
+        moveRequest_ = group;
+    }
+    account_.NoteContactWork();
 }
 
 std::optional<std::u16string> CContact::TakeMoveRequest() {
@@ -143,8 +168,11 @@ std::optional<std::u16string> CContact::TakeMoveRequest() {
 }
 
 void CContact::RequestRename(const std::u16string& nickname) {
-    std::lock_guard lock(renameMutex_);
-    renameRequest_ = nickname;
+    {
+        std::lock_guard lock(renameMutex_);
+        renameRequest_ = nickname;
+    }
+    account_.NoteContactWork();
 }
 
 std::optional<std::u16string> CContact::TakeRenameRequest() {

@@ -190,10 +190,11 @@ class CContact : public CContactListItem {
     bool Tick();
 
     // Requests of the session's idle pass: short details, and the other per-contact action.
-    void MarkNeedsDetails() { needsDetails_.store(true); }
+    // Each request marks work for the account's session (CAccount::NoteContactWork).
+    void MarkNeedsDetails();
     bool NeedsDetails() const { return needsDetails_.load(); }
     bool TakeNeedsDetails() { return needsDetails_.exchange(false); }
-    void MarkPendingAction() { pendingAction_.store(true); }
+    void MarkPendingAction();
     bool PendingAction() const { return pendingAction_.load(); }
     bool TakePendingAction() { return pendingAction_.exchange(false); }
     // A new nickname the user gave a contact on the server list: kept until the session's
@@ -206,16 +207,18 @@ class CContact : public CContactListItem {
     // Our own typing in the chat with this contact (the typing notice's states). The chat sets
     // what it is; the session sends a change at most once every two seconds.
     static constexpr int kTypingEnded = 0, kTypingPaused = 1, kTypingBegun = 2;
-    void SetOwnTyping(int state) { ownTypingWanted_.store(state); }
+    void SetOwnTyping(int state);
     int OwnTyping() const { return ownTypingWanted_.load(); }
     // Session thread: the state to send now, if it changed and the last notice is two
     // seconds old; nothing otherwise.
     std::optional<int> TypingNoticeDue(uint32_t now);
+    // Session thread: a change of our typing is still to be sent (its gap not yet over).
+    bool TypingNoticeOwed() const { return ownTypingWanted_.load() != ownTypingSent_; }
     // The contact asked for our authorisation and no answer was given yet (this run).
     bool AuthAsked() const { return authAsked_.load(); }
     void SetAuthAsked(bool asked) { authAsked_.store(asked); }
     // The user's answer, kept for the session's idle pass: 1 grant, 0 deny, -1 none.
-    void RequestAuthAnswer(bool grant) { authAnswer_.store(grant ? 1 : 0); }
+    void RequestAuthAnswer(bool grant);
     // Our request for the contact's authorisation, asked again with a reason: kept until the
     // account's idle pass sends it (after the next sign-on when offline).
     void RequestAuthorisationAgain(const std::u16string& reason);

@@ -468,6 +468,9 @@ EventPtr CHistory::AddEvent(uint8_t kind, uint8_t direction, const std::u16strin
         if (ChatOpen()) NoteScrollToEnd();
     }
     if (message) contact_.Redraw();
+    // An outgoing message is for the outbox: the session sends it now rather than at its next
+    // quiet moment.
+    if (message && !incoming) account_.NoteOutboxWork();
     if (message && incoming) {
         if (INewMessageNotifier* notifier = NewMessageNotifier()) {
             if (!ChatSeen())
@@ -481,11 +484,7 @@ EventPtr CHistory::AddEvent(uint8_t kind, uint8_t direction, const std::u16strin
 }
 
 EventPtr CHistory::AddOutgoingMessage(const std::u16string& text) {
-    EventPtr event =
-        AddEvent(evtype::kMessage, evdir::kOutgoing, text, 0, account_.Status(), kMoodNone);
-    // The session sends it now rather than at its next quiet moment.
-    if (event) account_.WakeSession();
-    return event;
+    return AddEvent(evtype::kMessage, evdir::kOutgoing, text, 0, account_.Status(), kMoodNone);
 }
 
 bool CHistory::dbLoad(uint8_t kind, bool pendingOnly) {

@@ -455,6 +455,8 @@ void COscar::HandleIncoming_MainThread() {
         }
         COscar& session;
     } queueScope(*this);
+    // What waited while offline (requests, unsent messages in the profile) is looked at once.
+    NoteAllWork();
     // The frames kept during sign-on are handled first, whatever the status.
     while (DeferredCount() > 0 && !StopRequested()) {
         HandleBurst();

@@ -9,6 +9,7 @@
 
 #include "accounts/status.h"
 #include "platform/local_time.h"
+#include "platform/tick.h"
 #include "storage/contacts.h"
 #include "storage/history.h"
 #include "storage/options.h"
@@ -398,7 +399,39 @@ TEST_F(AccountsTest, TheOutboxSendsPendingMessagesInOrderAndStopsAtTheFirstRefus
     account.FlushOutbox();
     EXPECT_EQ(account.sentNumbers, (std::vector<int32_t>{1, 3, 1}));
     EXPECT_EQ(Scalar(u"SELECT Sent FROM History WHERE Message='three'"), 1);
+
+    // Nothing new was asked for, but the messages still await the server's word: a later pass
+    // gives them up once they are too old.
+    SetHistoryClock([] { return uint64_t{0x01D0000000000000} + 20ull * 60 * 10'000'000; });
+    account.FlushOutbox();
+    EXPECT_EQ(Scalar(u"SELECT COUNT(*) FROM History WHERE Sent=1 AND ErrorCode=1"), 3);
     SetHistoryClock(nullptr);
+}
+
+uint32_t g_fakeTick = 100'000;
+uint32_t FakeTick() {
+    return g_fakeTick;
+}
+
+TEST_F(AccountsTest, ATypingChangeWithinTheGapGoesOnALaterPassUnasked) {
+    TestAccount account(test::MakeAccountData(1, u"1001"), store_);
+    ContactPtr bob = store_.AddNewContact(
+        &account, ContactFields{.srvID = 3, .login = u"2001", .nickname = u"Bob", .onServer = true},
+        true, false);
+    bob->SetStatus(kStatusAvailable, u"", kMoodNone, true, false);
+    account.SetStatus(kStatusAvailable);
+    SetTickSource(FakeTick);
+    bob->SetOwnTyping(CContact::kTypingBegun);
+    account.RunIdleTasks();
+    bob->SetOwnTyping(CContact::kTypingEnded);
+    account.RunIdleTasks();  // within two seconds of the first notice: not yet
+    EXPECT_EQ(account.typingNotices, (std::vector<int>{CContact::kTypingBegun}));
+    g_fakeTick += 2500;
+    account.RunIdleTasks();
+    account.RunIdleTasks();
+    EXPECT_EQ(account.typingNotices,
+              (std::vector<int>{CContact::kTypingBegun, CContact::kTypingEnded}));
+    SetTickSource(nullptr);
 }
 
 TEST_F(AccountsTest, OwnerPictureChangesOnlyWithNewBytes) {

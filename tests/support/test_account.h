@@ -44,6 +44,10 @@ class TestAccount : public CAccount {
         groupChanges.push_back(change);
         return true;
     }
+    bool SendTypingNotice(CContact*, int state) override {
+        typingNotices.push_back(state);
+        return true;
+    }
     bool RequestShortDetails(const std::u16string& login, bool) override {
         detailsRequested.push_back(login);
         return true;
@@ -53,6 +57,7 @@ class TestAccount : public CAccount {
     std::vector<int32_t> sentNumbers;
     std::vector<std::u16string> detailsRequested;
     int contactActions = 0;
+    std::vector<int> typingNotices;
     std::vector<std::u16string> renames;
     std::vector<ContactToAdd> additions;
     std::vector<GroupChange> groupChanges;
