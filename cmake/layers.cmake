@@ -81,8 +81,13 @@ set(ZUL_PROTOCOL_SOURCES
     protocol/services/chat_wire.cpp
     protocol/services/chat_wire.h
     protocol/services/families.h
+    protocol/services/list_acks.cpp
+    protocol/services/list_auth.cpp
+    protocol/services/list_download.cpp
     protocol/services/list_download.h
+    protocol/services/list_edits.cpp
     protocol/services/list_family.cpp
+    protocol/services/list_internal.h
     protocol/services/location_family.cpp
     protocol/services/message_family.cpp
     protocol/services/message_parse.cpp
