@@ -98,6 +98,7 @@ set(ZUL_PROTOCOL_SOURCES
     protocol/services/server_list_item.cpp
     protocol/services/server_list_item.h
     protocol/services/service_family.cpp
+    protocol/services/snac_ids.h
     protocol/transport/avatar.cpp
     protocol/transport/avatar.h
     protocol/transport/connection.cpp

@@ -11,6 +11,7 @@
 #include "protocol/services/families.h"
 #include "protocol/services/list_internal.h"
 #include "protocol/services/server_list_item.h"
+#include "protocol/services/snac_ids.h"
 #include "protocol/transport/packet.h"
 #include "storage/contacts.h"
 #include "storage/history.h"
@@ -18,6 +19,7 @@
 namespace zul {
 
 using namespace serverlist;
+using namespace snac::list;
 
 namespace {
 
@@ -145,11 +147,12 @@ void ApplyMoveAck(COscar& session, const PendingRequest& request, bool read, uin
     contacts.Rebuild();
     // The old item goes, and its group no longer lists it.
     SendListEdit(session, [&] {
-        COscarPacket remove = COscarPacket::Snac(0x13, 0x0A);
+        COscarPacket remove = COscarPacket::Snac(kFamily, kItemRemove);
         AppendServerListItem(remove, ToUtf8(contact->Login()), move->oldGroupId, move->oldItemId,
                              listitem::kBuddy, {});
         session.SendFrame(Link::Service, remove);
-        SendGroupItem(session, GroupNameOf(session, move->oldGroupId), move->oldGroupId, 0x09, 0);
+        SendGroupItem(session, GroupNameOf(session, move->oldGroupId), move->oldGroupId,
+                      kItemChange, 0);
     });
 }
 

@@ -10,6 +10,7 @@
 #include "protocol/oscar.h"
 #include "protocol/services/families.h"
 #include "protocol/services/list_internal.h"
+#include "protocol/services/snac_ids.h"
 #include "protocol/transport/packet.h"
 #include "storage/contacts.h"
 #include "storage/history.h"
@@ -17,6 +18,7 @@
 namespace zul {
 
 using namespace serverlist;
+using namespace snac::list;
 
 namespace {
 
@@ -98,7 +100,7 @@ void SendAuthorisationRequest(COscar& session, const std::u16string& login,
                               const std::u16string& reason) {
     const std::string name = ToUtf8(login).substr(0, 0xFF);
     const std::string text = ToUtf8(reason).substr(0, 0xFFFF);
-    COscarPacket ask = COscarPacket::Snac(0x13, 0x18);
+    COscarPacket ask = COscarPacket::Snac(kFamily, kAuthAsk);
     ask.AppendU8(static_cast<uint8_t>(name.size()));
     ask.AppendBytes(name);
     ask.AppendU16(static_cast<uint16_t>(text.size()));
@@ -116,7 +118,7 @@ bool AskAuthorisation(COscar& session, CContact* contact, const std::u16string& 
 bool AnswerAuthorisation(COscar& session, CContact* contact, bool grant) {
     if (contact == nullptr || contact->Removed()) return false;
     const std::string login = ToUtf8(contact->Login());
-    COscarPacket answer = COscarPacket::Snac(0x13, 0x1A);
+    COscarPacket answer = COscarPacket::Snac(kFamily, kAuthAnswer);
     answer.AppendU8(static_cast<uint8_t>(std::min<size_t>(login.size(), 0xFF)));
     answer.AppendBytes(std::string_view(login).substr(0, 0xFF));
     answer.AppendU8(grant ? 0x01 : 0x00);

@@ -15,6 +15,7 @@
 #include "protocol/services/families.h"
 #include "protocol/services/list_internal.h"
 #include "protocol/services/server_list_item.h"
+#include "protocol/services/snac_ids.h"
 #include "protocol/transport/login.h"
 #include "protocol/transport/packet.h"
 #include "storage/contacts.h"
@@ -23,6 +24,7 @@
 namespace zul {
 
 using namespace serverlist;
+using namespace snac::list;
 
 namespace {
 
@@ -256,7 +258,7 @@ void serverlist::HandleListReply(COscar& session, const COscarPacket& frame) {
         dropped.abandoned = true;
         download = std::move(dropped);
     }
-    if (frame.flags() & 0x0001) {
+    if (frame.flags() & snac::kFlagMoreFollows) {
         KeepRunningDownload(session, std::move(download));
         return;
     }
@@ -270,15 +272,15 @@ void ReceiveServerList(COscar& session) {
     COscarPacket frame;
     for (;;) {
         // The list cannot be done without: a refusal ends the sign-on with the server's code.
-        if (!session.ReceiveReply(frame, 0x13, {0x06, 0x0F}, 0x04)) {
+        if (!session.ReceiveReply(frame, kFamily, {kReply, kUnchanged}, kQuery)) {
             ByteReader error(frame.snacData());
             throw CError(u"ReceiveServerList", errcode::kSignOnStepRefused - error.ReadU16());
         }
-        if (frame.subtype() == 0x0F) break;  // unchanged since the client's copy
+        if (frame.subtype() == kUnchanged) break;  // unchanged since the client's copy
         ApplyListReply(session, frame, download);
         // The stored list is kept as it is: nothing is reconciled against a cut download.
         if (download.PastBounds()) throw CError(u"ReceiveServerList", errcode::kListTooLarge);
-        if (!(frame.flags() & 0x0001)) break;
+        if (!(frame.flags() & snac::kFlagMoreFollows)) break;
     }
     Reconcile(session, download);
 }

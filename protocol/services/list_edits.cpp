@@ -15,6 +15,7 @@
 #include "protocol/services/families.h"
 #include "protocol/services/list_internal.h"
 #include "protocol/services/server_list_item.h"
+#include "protocol/services/snac_ids.h"
 #include "protocol/transport/avatar.h"
 #include "protocol/transport/packet.h"
 #include "storage/contacts.h"
@@ -22,6 +23,7 @@
 namespace zul {
 
 using namespace serverlist;
+using namespace snac::list;
 
 namespace {
 
@@ -56,10 +58,10 @@ bool serverlist::GroupHasListedMembers(COscar& session, uint16_t groupId) {
 }
 
 void serverlist::SendListEdit(COscar& session, const std::function<void()>& send) {
-    COscarPacket start = COscarPacket::Snac(0x13, 0x11);
+    COscarPacket start = COscarPacket::Snac(kFamily, kEditBegin);
     session.SendFrame(Link::Service, start);
     send();
-    COscarPacket end = COscarPacket::Snac(0x13, 0x12);
+    COscarPacket end = COscarPacket::Snac(kFamily, kEditEnd);
     session.SendFrame(Link::Service, end);
 }
 
@@ -122,7 +124,7 @@ bool RenameBuddyOnServer(COscar& session, CContact* contact, const std::u16strin
     const std::vector<uint8_t> tlvs = BuddyItemTlvs(session, *contact, nickname);
     try {
         SendListEdit(session, [&] {
-            COscarPacket modify = COscarPacket::Snac(0x13, 0x09, id);
+            COscarPacket modify = COscarPacket::Snac(kFamily, kItemChange, id);
             AppendServerListItem(modify, ToUtf8(contact->Login()), contact->GroupID(),
                                  contact->SrvID(), listitem::kBuddy, tlvs);
             session.SendFrame(Link::Service, modify);
@@ -174,8 +176,8 @@ void serverlist::SendGroupItem(COscar& session, const std::u16string& name, uint
     std::vector<uint8_t> groupTlvs;
     AppendTlvBytes(groupTlvs, kGroupMembersTlv,
                    std::string_view(reinterpret_cast<const char*>(members.data()), members.size()));
-    COscarPacket group = requestId != 0 ? COscarPacket::Snac(0x13, subtype, requestId)
-                                        : COscarPacket::Snac(0x13, subtype);
+    COscarPacket group = requestId != 0 ? COscarPacket::Snac(kFamily, subtype, requestId)
+                                        : COscarPacket::Snac(kFamily, subtype);
     AppendServerListItem(group, ToUtf8(name), groupId, 0, listitem::kGroup, groupTlvs);
     session.SendFrame(Link::Service, group);
 }
@@ -190,8 +192,9 @@ void serverlist::SendBuddyAdd(COscar& session, const std::u16string& login, cons
         awaitingAuth ? kPendingBuddyAddAuth : kPendingBuddyAdd, login, EncodePendingAdd(add));
     try {
         SendListEdit(session, [&] {
-            SendGroupItem(session, add.group, add.groupId, add.newGroup ? 0x08 : 0x09, add.itemId);
-            COscarPacket buddy = COscarPacket::Snac(0x13, 0x08, id);
+            SendGroupItem(session, add.group, add.groupId, add.newGroup ? kItemAdd : kItemChange,
+                          add.itemId);
+            COscarPacket buddy = COscarPacket::Snac(kFamily, kItemAdd, id);
             AppendServerListItem(buddy, ToUtf8(login), add.groupId, add.itemId, listitem::kBuddy,
                                  buddyTlvs);
             session.SendFrame(Link::Service, buddy);
@@ -318,9 +321,9 @@ void serverlist::SendMovedBuddy(COscar& session, CContact& contact, const Pendin
     std::vector<uint8_t> tlvs = BuddyItemTlvs(session, contact, contact.Nickname());
     try {
         SendListEdit(session, [&] {
-            SendGroupItem(session, move.group, move.groupId, move.newGroup && !again ? 0x08 : 0x09,
-                          move.itemId);
-            COscarPacket buddy = COscarPacket::Snac(0x13, 0x08, id);
+            SendGroupItem(session, move.group, move.groupId,
+                          move.newGroup && !again ? kItemAdd : kItemChange, move.itemId);
+            COscarPacket buddy = COscarPacket::Snac(kFamily, kItemAdd, id);
             AppendServerListItem(buddy, ToUtf8(contact.Login()), move.groupId, move.itemId,
                                  listitem::kBuddy, tlvs);
             session.SendFrame(Link::Service, buddy);
@@ -336,7 +339,7 @@ bool ChangeGroupOnServer(COscar& session, CAccount::GroupChange& change) {
     if (session.Status() == kStatusOffline) return false;
     PendingAdd ids;  // a new group's id
     uint32_t kind = kPendingGroupAdd;
-    uint16_t subtype = 0x08;
+    uint16_t subtype = kItemAdd;
     switch (change.kind) {
         case CAccount::GroupChange::kAdd:
             if (change.name.empty()) return true;
@@ -348,7 +351,7 @@ bool ChangeGroupOnServer(COscar& session, CAccount::GroupChange& change) {
         case CAccount::GroupChange::kRename:
             if (change.name.empty() || GroupNameOf(session, change.groupId).empty()) return true;
             kind = kPendingGroupRename;
-            subtype = 0x09;
+            subtype = kItemChange;
             break;
         case CAccount::GroupChange::kDelete: {
             if (GroupNameOf(session, change.groupId).empty()) return true;
@@ -361,7 +364,7 @@ bool ChangeGroupOnServer(COscar& session, CAccount::GroupChange& change) {
             }
             change.name = GroupNameOf(session, change.groupId);
             kind = kPendingGroupDelete;
-            subtype = 0x0A;
+            subtype = kItemRemove;
             break;
         }
     }
@@ -376,7 +379,7 @@ bool ChangeGroupOnServer(COscar& session, CAccount::GroupChange& change) {
             if (change.kind == CAccount::GroupChange::kRename) {
                 SendGroupItem(session, change.name, change.groupId, subtype, 0, id);
             } else {
-                COscarPacket item = COscarPacket::Snac(0x13, subtype, id);
+                COscarPacket item = COscarPacket::Snac(kFamily, subtype, id);
                 AppendServerListItem(item, name, change.groupId, 0, listitem::kGroup, {});
                 session.SendFrame(Link::Service, item);
             }
@@ -413,7 +416,7 @@ void SendOwnPictureItem(COscar& session) {
     const uint16_t id = session.Pending().Add(kPendingPictureItem, fresh ? u"new" : u"");
     try {
         SendListEdit(session, [&] {
-            COscarPacket item = COscarPacket::Snac(0x13, fresh ? 0x08 : 0x09, id);
+            COscarPacket item = COscarPacket::Snac(kFamily, fresh ? kItemAdd : kItemChange, id);
             AppendServerListItem(item, kPictureItemName, 0, itemId, listitem::kPicture, tlvs);
             session.SendFrame(Link::Service, item);
         });
@@ -447,7 +450,7 @@ bool RemoveBuddyFromServer(COscar& session, CContact* contact) {
     contact->Redraw();
     try {
         SendListEdit(session, [&] {
-            COscarPacket remove = COscarPacket::Snac(0x13, 0x0A, id);
+            COscarPacket remove = COscarPacket::Snac(kFamily, kItemRemove, id);
             AppendServerListItem(remove, ToUtf8(login), contact->GroupID(), contact->SrvID(),
                                  listitem::kBuddy, tlvs);
             session.SendFrame(Link::Service, remove);

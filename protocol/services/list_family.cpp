@@ -8,12 +8,14 @@
 #include "protocol/services/families.h"
 #include "protocol/services/list_internal.h"
 #include "protocol/services/server_list_item.h"
+#include "protocol/services/snac_ids.h"
 #include "protocol/transport/packet.h"
 #include "storage/contacts.h"
 
 namespace zul {
 
 using namespace serverlist;
+using namespace snac::list;
 
 namespace {
 
@@ -60,7 +62,7 @@ void HandleRelayedEdit(COscar& session, const COscarPacket& frame) {
         ServerListItem item;
         if (!ReadServerListItem(reader, item)) break;  // the items before the fault stand
         try {
-            if (frame.subtype() == 0x0A) {
+            if (frame.subtype() == kItemRemove) {
                 RemoveRelayedItem(session, item);
             } else {
                 ApplyItem(session, item, unused);
@@ -78,30 +80,30 @@ void HandleRelayedEdit(COscar& session, const COscarPacket& frame) {
 void HandleListFamily(COscar& session, COscarPacket& frame) {
     const uint16_t subtype = frame.subtype();
     switch (subtype) {
-        case 0x01:
+        case kError:
             WriteLog(kGeneralLog, u"SNAC(0x13,0x01) ICQ_LISTS_ERROR");
             break;
-        case 0x06:
+        case kReply:
             HandleListReply(session, frame);
             break;
-        case 0x0E:
+        case kEditAck:
             HandleEditAck(session, frame);
             break;
-        case 0x08:
-        case 0x09:
-        case 0x0A:
+        case kItemAdd:
+        case kItemChange:
+        case kItemRemove:
             HandleRelayedEdit(session, frame);
             break;
-        case 0x11:
-        case 0x12:
+        case kEditBegin:
+        case kEditEnd:
             break;  // another place's edit begins or ends
-        case 0x19:
+        case kAuthAsked:
             HandleAuthRequest(session, frame);
             break;
-        case 0x1B:
+        case kAuthAnswered:
             HandleAuthAnswer(session, frame);
             break;
-        case 0x1C:
+        case kYouWereAdded:
             HandleYouWereAdded(session, frame);
             break;
         default:

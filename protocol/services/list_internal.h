@@ -42,8 +42,8 @@ struct PendingAdd {
 std::vector<uint8_t> EncodePendingAdd(const PendingAdd& add);
 std::optional<PendingAdd> DecodePendingAdd(const std::vector<uint8_t>& data);
 
-// A group item (0x08 new, 0x09 changed) with its member list: the on-server contacts the store
-// has in the group, and `extraItem` when it is not 0; `requestId` 0 leaves the frame's own.
+// A group item (kItemAdd new, kItemChange changed) with its member list: the on-server contacts the
+// store has in the group, and `extraItem` when it is not 0; `requestId` 0 leaves the frame's own.
 void SendGroupItem(COscar& session, const std::u16string& name, uint16_t groupId, uint16_t subtype,
                    uint16_t extraItem, uint16_t requestId = 0);
 // The items of an addition: start, the group (added when new, else updated with its new
