@@ -48,6 +48,7 @@ set(ZUL_MODEL_SOURCES
     accounts/account.h
     accounts/account_data.cpp
     accounts/account_data.h
+    accounts/account_list_events.cpp
     accounts/session_events.h
     accounts/accounts.cpp
     accounts/accounts.h
@@ -86,6 +87,8 @@ set(ZUL_PROTOCOL_SOURCES
     protocol/services/list_download.cpp
     protocol/services/list_download.h
     protocol/services/list_edits.cpp
+    protocol/services/list_events.cpp
+    protocol/services/list_events.h
     protocol/services/list_family.cpp
     protocol/services/list_internal.h
     protocol/services/location_family.cpp

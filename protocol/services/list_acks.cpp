@@ -9,6 +9,7 @@
 #include "platform/text.h"
 #include "protocol/oscar.h"
 #include "protocol/services/families.h"
+#include "protocol/services/list_events.h"
 #include "protocol/services/list_internal.h"
 #include "protocol/services/server_list_item.h"
 #include "protocol/services/snac_ids.h"
@@ -148,8 +149,9 @@ void ApplyMoveAck(COscar& session, const PendingRequest& request, bool read, uin
     // The old item goes, and its group no longer lists it.
     SendListEdit(session, [&] {
         COscarPacket remove = COscarPacket::Snac(kFamily, kItemRemove);
-        AppendServerListItem(remove, ToUtf8(contact->Login()), move->oldGroupId, move->oldItemId,
-                             listitem::kBuddy, {});
+        AppendListItem(
+            remove,
+            {.name = contact->Login(), .groupId = move->oldGroupId, .itemId = move->oldItemId});
         session.SendFrame(Link::Service, remove);
         SendGroupItem(session, GroupNameOf(session, move->oldGroupId), move->oldGroupId,
                       kItemChange, 0);

@@ -13,6 +13,7 @@
 #include "platform/text.h"
 #include "protocol/oscar.h"
 #include "protocol/services/families.h"
+#include "protocol/services/list_events.h"
 #include "protocol/services/list_internal.h"
 #include "protocol/services/server_list_item.h"
 #include "protocol/services/snac_ids.h"
@@ -79,34 +80,12 @@ std::vector<uint8_t> OtherTlvs(const ServerListItem& item, Edited edited) {
     return other;
 }
 
-// What the server keeps on a buddy item besides what this client edits (times, alerts, and
-// whatever other clients put there) must survive a rename.
-void KeepOtherBuddyTlvs(COscar& session, const ServerListItem& item) {
-    std::vector<uint8_t> other = OtherTlvs(item, IsEditedBuddyTlv);
-    auto& kept = session.OtherBuddyTlvs();
-    if (other.empty())
-        kept.erase(item.itemId);
-    else
-        kept[item.itemId] = std::move(other);
-}
-
 void ApplyBuddy(COscar& session, const ServerListItem& item, ListDownload& download) {
-    if (item.name.empty()) return;  // no contact can be made of a nameless buddy
-    const std::u16string groupName = session.Contacts().GroupName(session.ID(), item.groupId);
-    BuddyFields fields = ReadBuddyFields(item.tlvs);
+    const std::optional<event::ListItem> buddy = ListItemEvent(item);
+    if (!buddy) return;  // no contact can be made of a nameless buddy
     KeepOtherBuddyTlvs(session, item);
     const ContactPtr contact =
-        session.OnServerListBuddy(ContactFields{.srvID = item.itemId,
-                                                .groupID = item.groupId,
-                                                .groupName = groupName,
-                                                .login = item.name,
-                                                .nickname = fields.nickname,
-                                                .note = fields.note,
-                                                .email = fields.email,
-                                                .phone = fields.phone,
-                                                .awaitingAuth = fields.awaitingAuth,
-                                                .onServer = true},
-                                  download.storedIDs ? &*download.storedIDs : nullptr);
+        session.OnServerListBuddy(*buddy, download.storedIDs ? &*download.storedIDs : nullptr);
     if (contact) {
         download.listed.push_back(contact);
     } else {
@@ -116,25 +95,17 @@ void ApplyBuddy(COscar& session, const ServerListItem& item, ListDownload& downl
 
 }  // namespace
 
-void serverlist::ApplyItem(COscar& session, const ServerListItem& item, ListDownload& download) {
+void serverlist::KeepOtherBuddyTlvs(COscar& session, const ServerListItem& item) {
+    std::vector<uint8_t> other = OtherTlvs(item, IsEditedBuddyTlv);
+    auto& kept = session.OtherBuddyTlvs();
+    if (other.empty())
+        kept.erase(item.itemId);
+    else
+        kept[item.itemId] = std::move(other);
+}
+
+void serverlist::TakeSessionItem(COscar& session, const ServerListItem& item) {
     switch (item.type) {
-        case listitem::kBuddy:
-            ApplyBuddy(session, item, download);
-            break;
-        case listitem::kGroup:
-            if (item.groupId == 0) break;  // the root group
-            session.Contacts().AddOrUpdateGroup(session.ID(), item.name, item.groupId);
-            download.groupIds.push_back(item.groupId);
-            break;
-        case listitem::kPermit:
-            download.visible.push_back(item.name);
-            break;
-        case listitem::kDeny:
-            download.invisible.push_back(item.name);
-            break;
-        case listitem::kIgnore:
-            download.ignored.push_back(item.name);
-            break;
         case listitem::kPicture:
             if (item.groupId == 0 && item.name == u"1") session.SetPictureItemId(item.itemId);
             break;
@@ -154,6 +125,31 @@ void serverlist::ApplyItem(COscar& session, const ServerListItem& item, ListDown
 }
 
 namespace {
+
+void ApplyItem(COscar& session, const ServerListItem& item, ListDownload& download) {
+    switch (item.type) {
+        case listitem::kBuddy:
+            ApplyBuddy(session, item, download);
+            break;
+        case listitem::kGroup:
+            if (item.groupId == 0) break;  // the root group
+            session.Contacts().AddOrUpdateGroup(session.ID(), item.name, item.groupId);
+            download.groupIds.push_back(item.groupId);
+            break;
+        case listitem::kPermit:
+            download.visible.push_back(item.name);
+            break;
+        case listitem::kDeny:
+            download.invisible.push_back(item.name);
+            break;
+        case listitem::kIgnore:
+            download.ignored.push_back(item.name);
+            break;
+        default:
+            TakeSessionItem(session, item);
+            break;
+    }
+}
 
 // Parses one list reply and applies its items; a malformed reply is dropped whole.
 void ApplyListReply(COscar& session, const COscarPacket& frame, ListDownload& download) {

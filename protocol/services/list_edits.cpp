@@ -13,6 +13,7 @@
 #include "platform/tick.h"
 #include "protocol/oscar.h"
 #include "protocol/services/families.h"
+#include "protocol/services/list_events.h"
 #include "protocol/services/list_internal.h"
 #include "protocol/services/server_list_item.h"
 #include "protocol/services/snac_ids.h"
@@ -32,20 +33,25 @@ constexpr int kMaxGroupDeleteWaits = 120;
 constexpr int kStrAddInvalidLogin = 1024;
 constexpr uint16_t kGroupMembersTlv = 0x00C8;
 
-// The TLVs of a buddy item as this client knows them: nickname, note, e-mail, phone and the
-// awaiting-authorisation mark, then what else the server had on the item.
-std::vector<uint8_t> BuddyItemTlvs(COscar& session, const CContact& contact,
-                                   const std::u16string& nickname) {
-    std::vector<uint8_t> tlvs;
-    if (!nickname.empty()) AppendTlvBytes(tlvs, buddytlv::kNickname, ToUtf8(nickname));
-    if (!contact.Note().empty()) AppendTlvBytes(tlvs, buddytlv::kNote, ToUtf8(contact.Note()));
-    if (!contact.Email().empty()) AppendTlvBytes(tlvs, buddytlv::kEmail, ToUtf8(contact.Email()));
-    if (!contact.Phone().empty()) AppendTlvBytes(tlvs, buddytlv::kPhone, ToUtf8(contact.Phone()));
-    if (contact.AwaitingAuth()) AppendTlvBytes(tlvs, buddytlv::kAwaitingAuth, {});
+// A contact's buddy item as this client knows it, under `groupId` and `itemId`: nickname,
+// note, e-mail, phone and the awaiting-authorisation mark.
+event::ListItem BuddyItemOf(const CContact& contact, const std::u16string& nickname,
+                            uint16_t groupId, uint16_t itemId) {
+    return event::ListItem{.name = contact.Login(),
+                           .groupId = groupId,
+                           .itemId = itemId,
+                           .nickname = nickname,
+                           .note = contact.Note(),
+                           .email = contact.Email(),
+                           .phone = contact.Phone(),
+                           .awaitingAuth = contact.AwaitingAuth() != 0};
+}
+
+// What else the server had on the contact's item, to be written back with it.
+std::vector<uint8_t> KeptBuddyTlvs(COscar& session, const CContact& contact) {
     const auto& kept = session.OtherBuddyTlvs();
-    if (auto it = kept.find(contact.SrvID()); it != kept.end())
-        tlvs.insert(tlvs.end(), it->second.begin(), it->second.end());
-    return tlvs;
+    const auto it = kept.find(contact.SrvID());
+    return it != kept.end() ? it->second : std::vector<uint8_t>();
 }
 
 }  // namespace
@@ -121,12 +127,13 @@ bool RenameBuddyOnServer(COscar& session, CContact* contact, const std::u16strin
                               std::vector<uint8_t>(nicknameUtf8.begin(), nicknameUtf8.end()));
     contact->SetBlockedIcon(true);  // until the server answers
     contact->Redraw();
-    const std::vector<uint8_t> tlvs = BuddyItemTlvs(session, *contact, nickname);
+    const event::ListItem buddy =
+        BuddyItemOf(*contact, nickname, contact->GroupID(), contact->SrvID());
+    const std::vector<uint8_t> kept = KeptBuddyTlvs(session, *contact);
     try {
         SendListEdit(session, [&] {
             COscarPacket modify = COscarPacket::Snac(kFamily, kItemChange, id);
-            AppendServerListItem(modify, ToUtf8(contact->Login()), contact->GroupID(),
-                                 contact->SrvID(), listitem::kBuddy, tlvs);
+            AppendListItem(modify, buddy, kept);
             session.SendFrame(Link::Service, modify);
         });
     } catch (...) {
@@ -178,16 +185,13 @@ void serverlist::SendGroupItem(COscar& session, const std::u16string& name, uint
                    std::string_view(reinterpret_cast<const char*>(members.data()), members.size()));
     COscarPacket group = requestId != 0 ? COscarPacket::Snac(kFamily, subtype, requestId)
                                         : COscarPacket::Snac(kFamily, subtype);
-    AppendServerListItem(group, ToUtf8(name), groupId, 0, listitem::kGroup, groupTlvs);
+    AppendListItem(group, {.kind = event::ListItem::kGroup, .name = name, .groupId = groupId},
+                   groupTlvs);
     session.SendFrame(Link::Service, group);
 }
 
 void serverlist::SendBuddyAdd(COscar& session, const std::u16string& login, const PendingAdd& add,
                               bool awaitingAuth) {
-    std::vector<uint8_t> buddyTlvs;
-    if (!add.nickname.empty()) AppendTlvBytes(buddyTlvs, buddytlv::kNickname, ToUtf8(add.nickname));
-    if (awaitingAuth) AppendTlvBytes(buddyTlvs, buddytlv::kAwaitingAuth, {});
-
     const uint16_t id = session.Pending().Add(
         awaitingAuth ? kPendingBuddyAddAuth : kPendingBuddyAdd, login, EncodePendingAdd(add));
     try {
@@ -195,8 +199,11 @@ void serverlist::SendBuddyAdd(COscar& session, const std::u16string& login, cons
             SendGroupItem(session, add.group, add.groupId, add.newGroup ? kItemAdd : kItemChange,
                           add.itemId);
             COscarPacket buddy = COscarPacket::Snac(kFamily, kItemAdd, id);
-            AppendServerListItem(buddy, ToUtf8(login), add.groupId, add.itemId, listitem::kBuddy,
-                                 buddyTlvs);
+            AppendListItem(buddy, {.name = login,
+                                   .groupId = add.groupId,
+                                   .itemId = add.itemId,
+                                   .nickname = add.nickname,
+                                   .awaitingAuth = awaitingAuth});
             session.SendFrame(Link::Service, buddy);
         });
     } catch (...) {
@@ -318,15 +325,16 @@ void serverlist::SendMovedBuddy(COscar& session, CContact& contact, const Pendin
         session.Pending().Add(kPendingBuddyMove, contact.Login(), EncodePendingAdd(move));
     contact.SetBlockedIcon(true);  // until the server answers
     contact.Redraw();
-    std::vector<uint8_t> tlvs = BuddyItemTlvs(session, contact, contact.Nickname());
+    const event::ListItem buddy =
+        BuddyItemOf(contact, contact.Nickname(), move.groupId, move.itemId);
+    const std::vector<uint8_t> kept = KeptBuddyTlvs(session, contact);
     try {
         SendListEdit(session, [&] {
             SendGroupItem(session, move.group, move.groupId,
                           move.newGroup && !again ? kItemAdd : kItemChange, move.itemId);
-            COscarPacket buddy = COscarPacket::Snac(kFamily, kItemAdd, id);
-            AppendServerListItem(buddy, ToUtf8(contact.Login()), move.groupId, move.itemId,
-                                 listitem::kBuddy, tlvs);
-            session.SendFrame(Link::Service, buddy);
+            COscarPacket item = COscarPacket::Snac(kFamily, kItemAdd, id);
+            AppendListItem(item, buddy, kept);
+            session.SendFrame(Link::Service, item);
         });
     } catch (...) {
         session.Pending().Remove(id);
@@ -380,7 +388,9 @@ bool ChangeGroupOnServer(COscar& session, CAccount::GroupChange& change) {
                 SendGroupItem(session, change.name, change.groupId, subtype, 0, id);
             } else {
                 COscarPacket item = COscarPacket::Snac(kFamily, subtype, id);
-                AppendServerListItem(item, name, change.groupId, 0, listitem::kGroup, {});
+                AppendListItem(item, {.kind = event::ListItem::kGroup,
+                                      .name = change.name,
+                                      .groupId = change.groupId});
                 session.SendFrame(Link::Service, item);
             }
         });
@@ -440,19 +450,17 @@ bool RemoveBuddyFromServer(COscar& session, CContact* contact) {
         return false;
     }
 
-    const std::u16string login = contact->Login();
-    const std::u16string nickname = contact->Nickname();
-    std::vector<uint8_t> tlvs;
-    if (!nickname.empty()) AppendTlvBytes(tlvs, buddytlv::kNickname, ToUtf8(nickname));
-
-    const uint16_t id = session.Pending().Add(kPendingBuddyRemoval, login);
+    const event::ListItem buddy{.name = contact->Login(),
+                                .groupId = contact->GroupID(),
+                                .itemId = contact->SrvID(),
+                                .nickname = contact->Nickname()};
+    const uint16_t id = session.Pending().Add(kPendingBuddyRemoval, buddy.name);
     contact->SetBlockedIcon(true);  // until the server answers
     contact->Redraw();
     try {
         SendListEdit(session, [&] {
             COscarPacket remove = COscarPacket::Snac(kFamily, kItemRemove, id);
-            AppendServerListItem(remove, ToUtf8(login), contact->GroupID(), contact->SrvID(),
-                                 listitem::kBuddy, tlvs);
+            AppendListItem(remove, buddy);
             session.SendFrame(Link::Service, remove);
         });
     } catch (...) {

@@ -14,7 +14,6 @@ namespace zul {
 class COscar;
 class COscarPacket;
 class CContact;
-struct ListDownload;
 struct PendingRequest;
 struct ServerListItem;
 
@@ -42,8 +41,9 @@ struct PendingAdd {
 std::vector<uint8_t> EncodePendingAdd(const PendingAdd& add);
 std::optional<PendingAdd> DecodePendingAdd(const std::vector<uint8_t>& data);
 
-// A group item (kItemAdd new, kItemChange changed) with its member list: the on-server contacts the
-// store has in the group, and `extraItem` when it is not 0; `requestId` 0 leaves the frame's own.
+// A group item (subtype kItemAdd when new, kItemChange when changed) with its member list: the
+// on-server contacts the store has in the group, and `extraItem` when it is not 0; `requestId`
+// 0 leaves the frame's own.
 void SendGroupItem(COscar& session, const std::u16string& name, uint16_t groupId, uint16_t subtype,
                    uint16_t extraItem, uint16_t requestId = 0);
 // The items of an addition: start, the group (added when new, else updated with its new
@@ -55,10 +55,12 @@ void SendBuddyAdd(COscar& session, const std::u16string& login, const PendingAdd
 // group is already on the server and is updated instead.
 void SendMovedBuddy(COscar& session, CContact& contact, const PendingAdd& move, bool again);
 
-// One item of a list reply or of an edit made elsewhere, taken into the store and the
-// session: buddies and groups, the privacy and picture items; the names of the visible,
-// invisible and ignored lists go to `download`.
-void ApplyItem(COscar& session, const ServerListItem& item, ListDownload& download);
+// What the server keeps on a buddy item besides what this client edits (times, alerts, and
+// whatever other clients put there) must survive a rename: the session keeps it by item id.
+void KeepOtherBuddyTlvs(COscar& session, const ServerListItem& item);
+// The items of the list that are the session's, not the store's: the privacy settings and the
+// user's own picture. Other items are left alone.
+void TakeSessionItem(COscar& session, const ServerListItem& item);
 
 // The SNACs of the running session.
 void HandleListReply(COscar& session, const COscarPacket& frame);     // 0x06
