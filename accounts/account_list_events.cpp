@@ -71,6 +71,8 @@ ContactPtr CAccount::OnServerListBuddy(const event::ListItem& item,
 void CAccount::Apply(const event::ListEdit& edit) {
     bool changed = false;
     for (const event::ListItem& item : edit.items) {
+        // The list's root group is no group of the store's.
+        if (item.kind == event::ListItem::kGroup && item.groupId == 0) continue;
         try {
             if (edit.change == event::ListEdit::kRemoved) {
                 RemoveListItem(*this, item);
