@@ -423,6 +423,9 @@ void CAccount::Apply(const SessionEvent& event) {
                 // The messages stay as they were: given up by the undelivered rule at worst.
             }
         }
+        void operator()(const event::ListEdit& e) const { account.Apply(e); }
+        void operator()(const event::AuthorisationRequest& e) const { account.Apply(e); }
+        void operator()(const event::AuthorisationAnswer& e) const { account.Apply(e); }
     };
     std::visit(Visitor{*this}, event);
 }

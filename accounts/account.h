@@ -341,6 +341,12 @@ class CAccount : public CAccountData {
     // What the session read from its server, applied to the contacts and their histories
     // (session_events.h).
     void Apply(const SessionEvent& event);
+    void Apply(const event::ListEdit& edit);
+    void Apply(const event::AuthorisationRequest& request);
+    void Apply(const event::AuthorisationAnswer& answer);
+    // OnServerListBuddy for a buddy as a list item names it, its group named as the store has it.
+    std::shared_ptr<CContact> OnServerListBuddy(
+        const event::ListItem& item, const std::unordered_set<int32_t>* storedIDs = nullptr);
     // The contact a message of `login` goes to: found, or added "not in list" (null when the
     // login is unusable or the profile refuses it).
     std::shared_ptr<CContact> SenderContact(const std::u16string& login, int32_t status);

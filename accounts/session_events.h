@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <variant>
+#include <vector>
 
 namespace zul::event {
 
@@ -59,8 +60,44 @@ struct Presence {
     bool operator==(const Presence&) const = default;
 };
 
+// An item of the server-side list as an edit names it: a buddy, by its login, or a group.
+struct ListItem {
+    enum Kind { kBuddy, kGroup } kind = kBuddy;
+    std::u16string name{};  // the buddy's login, the group's name
+    uint16_t groupId = 0;
+    uint16_t itemId = 0;  // a buddy's own; 0 for a group
+    // A buddy's fields as the item carries them.
+    std::u16string nickname{}, note{}, email{}, phone{};
+    bool awaitingAuth = false;
+    bool operator==(const ListItem&) const = default;
+};
+
+// Items another place of the account added to the server-side list, changed or removed.
+struct ListEdit {
+    enum Change { kAdded, kChanged, kRemoved } change = kAdded;
+    std::vector<ListItem> items{};
+    bool operator==(const ListEdit&) const = default;
+};
+
+// Another user asks for the user's authorisation.
+struct AuthorisationRequest {
+    std::u16string login{};
+    std::u16string reason{};
+    bool operator==(const AuthorisationRequest&) const = default;
+};
+
+// Another user's answer to the user's request for authorisation.
+struct AuthorisationAnswer {
+    std::u16string login{};
+    bool granted = false;
+    std::u16string reason{};
+    bool operator==(const AuthorisationAnswer&) const = default;
+};
+
 }  // namespace zul::event
 
 namespace zul {
-using SessionEvent = std::variant<event::Message, event::Typing, event::Delivery, event::Presence>;
+using SessionEvent =
+    std::variant<event::Message, event::Typing, event::Delivery, event::Presence, event::ListEdit,
+                 event::AuthorisationRequest, event::AuthorisationAnswer>;
 }  // namespace zul

@@ -48,6 +48,7 @@ set(ZUL_MODEL_SOURCES
     accounts/account.h
     accounts/account_data.cpp
     accounts/account_data.h
+    accounts/account_list_events.cpp
     accounts/session_events.h
     accounts/accounts.cpp
     accounts/accounts.h
@@ -81,8 +82,15 @@ set(ZUL_PROTOCOL_SOURCES
     protocol/services/chat_wire.cpp
     protocol/services/chat_wire.h
     protocol/services/families.h
+    protocol/services/list_acks.cpp
+    protocol/services/list_auth.cpp
+    protocol/services/list_download.cpp
     protocol/services/list_download.h
+    protocol/services/list_edits.cpp
+    protocol/services/list_events.cpp
+    protocol/services/list_events.h
     protocol/services/list_family.cpp
+    protocol/services/list_internal.h
     protocol/services/location_family.cpp
     protocol/services/message_family.cpp
     protocol/services/message_parse.cpp
@@ -93,6 +101,7 @@ set(ZUL_PROTOCOL_SOURCES
     protocol/services/server_list_item.cpp
     protocol/services/server_list_item.h
     protocol/services/service_family.cpp
+    protocol/services/snac_ids.h
     protocol/transport/avatar.cpp
     protocol/transport/avatar.h
     protocol/transport/connection.cpp

@@ -17,6 +17,7 @@
 #include "platform/text.h"
 #include "protocol/service_wire.h"
 #include "protocol/services/families.h"
+#include "protocol/services/list_events.h"
 #include "protocol/services/message_parse.h"
 #include "protocol/services/server_list_item.h"
 #include "protocol/transport/avatar.h"
@@ -479,6 +480,101 @@ TEST(WireRoundTrip, MessageFamilyEvents) {
     for (const MessageRow& row : messages) {
         SCOPED_TRACE(row.what);
         EXPECT_EQ(MessageEvent(row.in), row.out);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The list family's events: items the client sends in its edits, read as the server relays them
+// to the account's other places and written again; authorisation requests and answers read as
+// the server brings them and written as the client sends its own.
+
+TEST(WireRoundTrip, ListFamilyEvents) {
+    using Item = event::ListItem;
+    struct EditRow {
+        std::string hex;  // one item
+        std::optional<Item> read;
+    } edits[] = {
+        // An addition: nickname and awaiting mark.
+        {"0005 \"alice\" 0003 0102 0000 000D  0131 0005 \"Alice\"  0066 0000",
+         Item{.name = u"alice",
+              .groupId = 3,
+              .itemId = 0x102,
+              .nickname = u"Alice",
+              .awaitingAuth = true}},
+        // A rename: every field the client writes, in its order.
+        {"0005 \"alice\" 0003 0102 0000 0017  0131 0002 \"Al\"  013C 0001 \"n\"  0137 0003 \"a@b\""
+         "  013A 0001 \"1\"",
+         Item{.name = u"alice",
+              .groupId = 3,
+              .itemId = 0x102,
+              .nickname = u"Al",
+              .note = u"n",
+              .email = u"a@b",
+              .phone = u"1"}},
+        // A move's removal of the old item: no TLVs.
+        {"0005 \"alice\" 0003 0102 0000 0000",
+         Item{.name = u"alice", .groupId = 3, .itemId = 0x102}},
+        {"0007 \"Friends\" 0004 0000 0001 0000",
+         Item{.kind = Item::kGroup, .name = u"Friends", .groupId = 4}},
+        // Nothing for the store: the root group, a nameless buddy, the picture item.
+        {"0000 0000 0000 0001 0000", std::nullopt},
+        {"0000 0003 0102 0000 0000", std::nullopt},
+        {"0001 \"1\" 0000 0005 0014 0000", std::nullopt},
+    };
+    for (const EditRow& row : edits) {
+        SCOPED_TRACE(row.hex);
+        const Bytes wire = Hex(row.hex);
+        const std::vector<ServerListItem> items = ReadEditItems(wire);
+        ASSERT_EQ(items.size(), 1u);
+        const std::optional<Item> read = ListItemEvent(items[0]);
+        EXPECT_EQ(read, row.read);
+        if (!read) continue;
+        COscarPacket frame = COscarPacket::Snac(0x13, 0x09);
+        AppendListItem(frame, *read);
+        EXPECT_EQ(Of(frame.rawSnacData()), wire);
+    }
+    // An item cut short ends the edit; the one before it stands.
+    Bytes cut = Hex(edits[0].hex);
+    const Bytes tail = Hex("0005 \"bob\"");
+    cut.insert(cut.end(), tail.begin(), tail.end());
+    EXPECT_EQ(ReadEditItems(cut).size(), 1u);
+
+    struct AuthRow {
+        bool answer;  // 0x13,0x1B read and 0x13,0x1A written; else 0x13,0x19 and 0x13,0x18
+        std::string hex;
+        std::optional<event::AuthorisationRequest> request;
+        std::optional<event::AuthorisationAnswer> answered;
+        bool writesBack;
+    } auth[] = {
+        {false, "05 \"alice\" 0008 \"please!!\" 0000",
+         event::AuthorisationRequest{u"alice", u"please!!"}, std::nullopt, true},
+        // Eight bytes before the body, as some servers send it.
+        {false, "0000000000000000 05 \"alice\" 0000", event::AuthorisationRequest{u"alice", u""},
+         std::nullopt, false},
+        {false, "00 0000", std::nullopt, std::nullopt, false},
+        {true, "05 \"alice\" 01 0000", std::nullopt,
+         event::AuthorisationAnswer{u"alice", true, u""}, true},
+        {true, "03 \"bob\" 00 0004 \"no!!\"", std::nullopt,
+         event::AuthorisationAnswer{u"bob", false, u"no!!"}, true},
+        // A login no contact can have.
+        {true, "03 620162 01 0000", std::nullopt, std::nullopt, false},
+    };
+    for (const AuthRow& row : auth) {
+        SCOPED_TRACE(row.hex);
+        const Bytes wire = Hex(row.hex);
+        COscarPacket frame = COscarPacket::Snac(0x13, row.answer ? 0x1A : 0x18);
+        if (row.answer) {
+            const std::optional<event::AuthorisationAnswer> read = AuthorisationAnswerEvent(wire);
+            EXPECT_EQ(read, row.answered);
+            if (!row.writesBack) continue;
+            AppendAuthorisationAnswer(frame, *read);
+        } else {
+            const std::optional<event::AuthorisationRequest> read = AuthorisationRequestEvent(wire);
+            EXPECT_EQ(read, row.request);
+            if (!row.writesBack) continue;
+            AppendAuthorisationRequest(frame, *read);
+        }
+        EXPECT_EQ(Of(frame.rawSnacData()), wire);
     }
 }
 
