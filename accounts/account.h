@@ -24,10 +24,10 @@
 #include <utility>
 #include <vector>
 
-#include "accounts/account_data.h"
 #include "accounts/session_events.h"
 #include "platform/tls.h"
 #include "platform/wake_signal.h"
+#include "storage/account_data.h"
 #include "storage/rooms.h"
 
 namespace zul {

@@ -26,19 +26,6 @@ void SetAccountFactory(AccountFactory factory) {
     g_factory = std::move(factory);
 }
 
-bool AccountRowExists(CDatabase& db, int32_t id) {
-    std::lock_guard lock(db.Mutex());
-    if (!db.IsOpen()) return false;
-    try {
-        CppSQLite3Command cmd = db.Prepare(u"SELECT COUNT(*) FROM Accounts WHERE ID=?");
-        cmd.BindInt(1, id);
-        return db.ExecuteScalar(cmd) != 0;
-    } catch (const CppSQLite3Exception& e) {
-        LogDbError(u"AccountRowExists(): ", e);
-        return false;
-    }
-}
-
 CAccounts::CAccounts(CContacts& contacts, std::string profileFolder)
     : contacts_(contacts), profileFolder_(std::move(profileFolder)) {
     loadSucceeded_ = dbLoad();
@@ -55,79 +42,21 @@ bool CAccounts::dbLoad() {
     const CMappedReads mapped(db);  // the lock, and the contacts' seeks through a mapping
     // The index of logins is laid out once, after every account's contacts came.
     const CContacts::CompactionHold compaction(contacts_);
-    return DbWork(u"CAccounts::dbLoad(): ", [&] {
-        CppSQLite3Command cmd = db.Prepare(
-            u"SELECT Accounts.*, AccountSecurity.Tls, AccountSecurity.TrustedCertificate, "
-            u"AccountSecurity.Keyring, AccountTexts.StatusNote, AccountPrivacy.Mode, "
-            u"AccountProfile.Profile FROM Accounts "
-            u"LEFT JOIN AccountSecurity ON AccountSecurity.AccID=Accounts.ID "
-            u"LEFT JOIN AccountTexts ON AccountTexts.AccID=Accounts.ID "
-            u"LEFT JOIN AccountProfile ON AccountProfile.AccID=Accounts.ID "
-            u"LEFT JOIN AccountPrivacy ON AccountPrivacy.AccID=Accounts.ID");
-        CppSQLite3ResultSet rows = db.ExecuteQuery(cmd);
-        const AccountFactory factory = CurrentFactory();
-        while (!rows.IsEnd()) {
-            CAccountData data;
-            data.SetID(rows.IntColumn(u"ID", 0));
-            data.SetType(static_cast<uint8_t>(rows.IntColumn(u"Type", 0)));
-            data.SetDescription(rows.TextColumn(u"Description", u""));
-            data.SetLogin(rows.TextColumn(u"Login", u""));
-            data.SetOwnerNick(rows.TextColumn(u"OwnerNick", u""));
-            data.SetPassword(rows.TextColumn(u"Password", u""));
-            data.SetServer(rows.TextColumn(u"Server", u""));
-            data.SetPort(rows.TextColumn(u"Port", u""));
-            data.SetSecureLogin(rows.IntColumn(u"SecureLogin", 0));
-            data.SetUpdateContactsOnLogin(rows.IntColumn(u"UpdateContactsOnLogin", 0));
-            data.SetBytesIn(static_cast<uint32_t>(rows.IntColumn(u"BytesIn", 0)));
-            data.SetBytesOut(static_cast<uint32_t>(rows.IntColumn(u"BytesOut", 0)));
-            data.SetStatus(rows.IntColumn(u"LastStatus", 0));
-            data.SetEnabled(rows.IntColumn(u"Enabled", 0));
-            data.SetUseTls(rows.IntColumn(u"Tls", 0) != 0);
-            data.SetTrustedCertificate(ToUtf8(rows.TextColumn(u"TrustedCertificate", u"")));
-            data.SetPasswordInKeyring(rows.IntColumn(u"Keyring", 0) != 0);
-            data.SetStatusNote(rows.TextColumn(u"StatusNote", u""));
-            data.SetProfile(rows.TextColumn(u"Profile", u""));
-            data.SetPrivacyChoice(static_cast<uint8_t>(rows.IntColumn(u"Mode", 0)));
-            int avatarBytes = 0;
-            const uint8_t* avatar = rows.BlobColumn(u"OwnerAvatar", avatarBytes);
-            if (avatar && avatarBytes > 0) {
-                data.SetOwnerAvatar(avatar, static_cast<size_t>(avatarBytes), false);
+    const AccountFactory factory = CurrentFactory();
+    return dbLoadAccountRows(db, [&](const CAccountData& data) {
+        const uint8_t type = data.EffectiveType();
+        if (type == acctype::kXmpp) return false;
+        if ((type == acctype::kIcq || type == acctype::kAim) && factory) {
+            if (std::unique_ptr<CAccount> account = factory(data, contacts_, profileFolder_)) {
+                Add(std::move(account));
             }
-
-            const uint8_t type = data.EffectiveType();
-            if (type == acctype::kXmpp) return false;
-            if ((type == acctype::kIcq || type == acctype::kAim) && factory) {
-                if (std::unique_ptr<CAccount> account = factory(data, contacts_, profileFolder_)) {
-                    Add(std::move(account));
-                }
-            }
-            rows.Next();
         }
         return true;
     });
 }
 
 bool CAccounts::dbSave() {
-    CDatabase& db = Database();
-    std::lock_guard dbLock(db.Mutex());
-    return DbWork(u"CAccounts::dbSave(): ", [&] {
-        std::vector<int32_t> gone;
-        {
-            CppSQLite3Command cmd = db.Prepare(u"SELECT ID FROM Accounts");
-            CppSQLite3ResultSet rows = db.ExecuteQuery(cmd);
-            while (!rows.IsEnd()) {
-                const int32_t id = rows.IntColumn(0, 0);
-                if (!Find(id)) gone.push_back(id);
-                rows.Next();
-            }
-        }
-        for (int32_t id : gone) {
-            CppSQLite3Command cmd = db.Prepare(u"DELETE FROM Accounts WHERE ID=?");
-            cmd.BindInt(1, id);
-            db.Execute(cmd);
-        }
-        return true;
-    });
+    return dbDeleteAccountRows(Database(), [this](int32_t id) { return Find(id) != nullptr; });
 }
 
 CAccount* CAccounts::Find(int32_t id) const {

@@ -18,11 +18,6 @@ namespace zul {
 class CContacts;
 class CDatabase;
 
-// Whether a row of the profile's Accounts table has this identifier (the rows of removed
-// accounts stay until the list is saved). Waits for the profile's lock; false when the profile
-// is closed or on a database error (logged).
-bool AccountRowExists(CDatabase& db, int32_t id);
-
 // Makes the live account of a loaded record of effective type 11 or 12.
 using AccountFactory = std::function<std::unique_ptr<CAccount>(
     const CAccountData& data, CContacts& contacts, const std::string& profileFolder)>;

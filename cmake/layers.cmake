@@ -46,8 +46,6 @@ set(ZUL_PLATFORM_SOURCES
 set(ZUL_MODEL_SOURCES
     accounts/account.cpp
     accounts/account.h
-    accounts/account_data.cpp
-    accounts/account_data.h
     accounts/account_list_events.cpp
     accounts/session_events.h
     accounts/accounts.cpp
@@ -55,11 +53,14 @@ set(ZUL_MODEL_SOURCES
     accounts/session_thread.cpp
     accounts/status.cpp
     accounts/status.h
+    storage/account_data.cpp
+    storage/account_data.h
     storage/change_feed.cpp
     storage/change_feed.h
     storage/contact.cpp
     storage/contacts.cpp
     storage/contacts.h
+    storage/contacts_load.cpp
     storage/database.cpp
     storage/database.h
     storage/db_log.h

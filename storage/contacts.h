@@ -459,6 +459,11 @@ class CContacts {
       private:
         CContacts& contacts_;
     };
+    // The account's groups, then its contacts with their history counts, from the profile
+    // (without redrawing). False on a database error (logged); what was added stays, and the
+    // caller removes the account's part of the store again.
+    bool dbLoadGroupsOf(int32_t accountID);
+    bool dbLoadContactsOf(CAccount* account);
     // The LocalIDs of every contact row of the profile, of every account.
     std::unordered_set<int32_t> dbLocalIDs() const;
     // Deletes the group rows of a loaded account that are no longer held in memory.

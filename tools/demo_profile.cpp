@@ -1,9 +1,9 @@
 #include "tools/demo_profile.h"
 
-#include "accounts/account_data.h"
 #include "accounts/status.h"
 #include "platform/paths.h"
 #include "platform/text.h"
+#include "storage/account_data.h"
 #include "storage/database.h"
 #include "storage/options.h"
 

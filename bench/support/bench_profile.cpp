@@ -5,9 +5,9 @@
 
 #include <stdexcept>
 
-#include "accounts/account_data.h"
 #include "platform/local_time.h"
 #include "platform/text.h"
+#include "storage/account_data.h"
 #include "storage/database.h"
 #include "storage/history.h"
 

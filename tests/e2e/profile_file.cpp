@@ -2,9 +2,9 @@
 
 #include <sqlite3.h>
 
-#include "accounts/account_data.h"
 #include "platform/local_time.h"
 #include "platform/text.h"
+#include "storage/account_data.h"
 #include "storage/database.h"
 #include "storage/options.h"
 

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "accounts/account_data.h"
+#include "storage/account_data.h"
 #include "ui/dialogs/property_sheet.h"
 
 class QComboBox;

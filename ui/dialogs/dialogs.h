@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "accounts/account_data.h"
 #include "platform/tls.h"
+#include "storage/account_data.h"
 
 class QWidget;
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "accounts/account_data.h"
+#include "storage/account_data.h"
 #include "storage/options.h"
 
 namespace zul {

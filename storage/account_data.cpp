@@ -1,4 +1,4 @@
-#include "accounts/account_data.h"
+#include "storage/account_data.h"
 
 #include <algorithm>
 #include <new>
@@ -351,6 +351,87 @@ bool CAccountData::dbSaveBytesIn() {
 bool CAccountData::dbSaveBytesOut() {
     return SaveCounter(u"UPDATE Accounts SET BytesOut=? WHERE ID=?", bytesOut_, ID(),
                        u"CAccountData::dbSaveBytesOut(): ");
+}
+
+bool dbLoadAccountRows(CDatabase& db, const std::function<bool(const CAccountData&)>& take) {
+    std::lock_guard dbLock(db.Mutex());
+    return DbWork(u"CAccounts::dbLoad(): ", [&] {
+        CppSQLite3Command cmd = db.Prepare(
+            u"SELECT Accounts.*, AccountSecurity.Tls, AccountSecurity.TrustedCertificate, "
+            u"AccountSecurity.Keyring, AccountTexts.StatusNote, AccountPrivacy.Mode, "
+            u"AccountProfile.Profile FROM Accounts "
+            u"LEFT JOIN AccountSecurity ON AccountSecurity.AccID=Accounts.ID "
+            u"LEFT JOIN AccountTexts ON AccountTexts.AccID=Accounts.ID "
+            u"LEFT JOIN AccountProfile ON AccountProfile.AccID=Accounts.ID "
+            u"LEFT JOIN AccountPrivacy ON AccountPrivacy.AccID=Accounts.ID");
+        CppSQLite3ResultSet rows = db.ExecuteQuery(cmd);
+        while (!rows.IsEnd()) {
+            CAccountData data;
+            data.SetID(rows.IntColumn(u"ID", 0));
+            data.SetType(static_cast<uint8_t>(rows.IntColumn(u"Type", 0)));
+            data.SetDescription(rows.TextColumn(u"Description", u""));
+            data.SetLogin(rows.TextColumn(u"Login", u""));
+            data.SetOwnerNick(rows.TextColumn(u"OwnerNick", u""));
+            data.SetPassword(rows.TextColumn(u"Password", u""));
+            data.SetServer(rows.TextColumn(u"Server", u""));
+            data.SetPort(rows.TextColumn(u"Port", u""));
+            data.SetSecureLogin(rows.IntColumn(u"SecureLogin", 0));
+            data.SetUpdateContactsOnLogin(rows.IntColumn(u"UpdateContactsOnLogin", 0));
+            data.SetBytesIn(static_cast<uint32_t>(rows.IntColumn(u"BytesIn", 0)));
+            data.SetBytesOut(static_cast<uint32_t>(rows.IntColumn(u"BytesOut", 0)));
+            data.SetStatus(rows.IntColumn(u"LastStatus", 0));
+            data.SetEnabled(rows.IntColumn(u"Enabled", 0));
+            data.SetUseTls(rows.IntColumn(u"Tls", 0) != 0);
+            data.SetTrustedCertificate(ToUtf8(rows.TextColumn(u"TrustedCertificate", u"")));
+            data.SetPasswordInKeyring(rows.IntColumn(u"Keyring", 0) != 0);
+            data.SetStatusNote(rows.TextColumn(u"StatusNote", u""));
+            data.SetProfile(rows.TextColumn(u"Profile", u""));
+            data.SetPrivacyChoice(static_cast<uint8_t>(rows.IntColumn(u"Mode", 0)));
+            int avatarBytes = 0;
+            const uint8_t* avatar = rows.BlobColumn(u"OwnerAvatar", avatarBytes);
+            if (avatar && avatarBytes > 0) {
+                data.SetOwnerAvatar(avatar, static_cast<size_t>(avatarBytes), false);
+            }
+            if (!take(data)) return false;
+            rows.Next();
+        }
+        return true;
+    });
+}
+
+bool dbDeleteAccountRows(CDatabase& db, const std::function<bool(int32_t id)>& keep) {
+    std::lock_guard dbLock(db.Mutex());
+    return DbWork(u"CAccounts::dbSave(): ", [&] {
+        std::vector<int32_t> gone;
+        {
+            CppSQLite3Command cmd = db.Prepare(u"SELECT ID FROM Accounts");
+            CppSQLite3ResultSet rows = db.ExecuteQuery(cmd);
+            while (!rows.IsEnd()) {
+                const int32_t id = rows.IntColumn(0, 0);
+                if (!keep(id)) gone.push_back(id);
+                rows.Next();
+            }
+        }
+        for (int32_t id : gone) {
+            CppSQLite3Command cmd = db.Prepare(u"DELETE FROM Accounts WHERE ID=?");
+            cmd.BindInt(1, id);
+            db.Execute(cmd);
+        }
+        return true;
+    });
+}
+
+bool AccountRowExists(CDatabase& db, int32_t id) {
+    std::lock_guard lock(db.Mutex());
+    if (!db.IsOpen()) return false;
+    try {
+        CppSQLite3Command cmd = db.Prepare(u"SELECT COUNT(*) FROM Accounts WHERE ID=?");
+        cmd.BindInt(1, id);
+        return db.ExecuteScalar(cmd) != 0;
+    } catch (const CppSQLite3Exception& e) {
+        LogDbError(u"AccountRowExists(): ", e);
+        return false;
+    }
 }
 
 }  // namespace zul

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -158,6 +159,21 @@ class CAccountData {
     std::atomic<int32_t> enabled_{1};
     std::vector<uint8_t> ownerAvatar_;
 };
+
+class CDatabase;
+
+// The account rows of the profile (with the settings kept in their side tables), each handed
+// to `take` in the order SQLite returns them, under the profile's lock; `take` answers false
+// to stop the load (the rows after it are not read) and the load then answers false too. A
+// database error is logged as the load of the account list ("CAccounts::dbLoad(): ").
+bool dbLoadAccountRows(CDatabase& db, const std::function<bool(const CAccountData&)>& take);
+// Deletes the account rows whose identifier `keep` refuses (the accounts removed from the
+// list). A database error is logged as the save of the list ("CAccounts::dbSave(): ").
+bool dbDeleteAccountRows(CDatabase& db, const std::function<bool(int32_t id)>& keep);
+// Whether a row of the profile's Accounts table has this identifier (the rows of removed
+// accounts stay until the list is saved). Waits for the profile's lock; false when the profile
+// is closed or on a database error (logged).
+bool AccountRowExists(CDatabase& db, int32_t id);
 
 // Keeps a counter batch of the account open for its lifetime.
 class CounterBatch {
