@@ -8,7 +8,6 @@
 #include <unordered_map>
 #include <variant>
 
-#include "accounts/status.h"
 #include "platform/error.h"
 #include "platform/log.h"
 #include "platform/resources.h"
@@ -19,6 +18,7 @@
 #include "storage/database.h"
 #include "storage/db_log.h"
 #include "storage/history.h"
+#include "storage/status.h"
 
 namespace zul {
 namespace {
@@ -33,7 +33,7 @@ constexpr int kStrNotInList = 303;
 }  // namespace
 
 CAccount::CAccount(const CAccountData& data, CContacts& contacts, std::string profileFolder)
-    : CAccountData(data),
+    : CStoreAccount(data),
       contacts_(contacts),
       profileFolder_(std::move(profileFolder)),
       lastStatus_(data.Status()) {
@@ -180,15 +180,6 @@ ContactPtr CAccount::OnServerListBuddy(const ContactFields& fields,
         MarkRepaint();
     }
     return contact;
-}
-
-bool IsUsableLogin(std::u16string_view login) {
-    // Logins come from the network: an empty one, one beyond what any server gives out, or
-    // one holding control characters (a NUL first among them) never becomes a contact.
-    constexpr size_t kMaxLogin = 97;
-    if (login.empty() || login.size() > kMaxLogin) return false;
-    return std::none_of(login.begin(), login.end(),
-                        [](char16_t c) { return c < 0x20 || c == 0x7F; });
 }
 
 ContactPtr CAccount::SenderContact(const std::u16string& login, int32_t status) {
@@ -668,6 +659,10 @@ void CAccount::FlushOutbox() {
         batch.SaveWhenDue();
     }
     done = !awaiting;
+}
+
+CAccount& AccountOf(const CContact& contact) {
+    return static_cast<CAccount&>(contact.Account());
 }
 
 }  // namespace zul

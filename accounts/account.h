@@ -77,7 +77,7 @@ constexpr int kBusy = 188;
 constexpr int kError = 189;
 }  // namespace accicon
 
-class CAccount : public CAccountData {
+class CAccount : public CStoreAccount {
   public:
     CAccount(const CAccountData& data, CContacts& contacts, std::string profileFolder);
     ~CAccount() override;
@@ -257,10 +257,10 @@ class CAccount : public CAccountData {
     bool NeedsRepaint() const { return repaint_.load(); }
     // Any thread: the account's row is to be drawn again; the window is told.
     void MarkRepaint();
-    bool Loaded() const { return loaded_.load(); }
+    bool Loaded() const override { return loaded_.load(); }
     void SetLoaded(bool loaded) { loaded_.store(loaded); }
 
-    CContacts& Contacts() { return contacts_; }
+    CContacts& Contacts() override { return contacts_; }
     // The status the account was loaded with (LastStatus); the live account starts offline.
     int32_t LastStatus() const { return lastStatus_; }
     // Grows with every change of the owner picture; the page decodes it again when it moves.
@@ -361,11 +361,11 @@ class CAccount : public CAccountData {
     // that begins marks both (what waited while offline, what the profile keeps unsent).
     // `wake`: the session runs its pass now rather than within the second (what the user
     // asked for); the session's own marks need not wake it.
-    void NoteContactWork(bool wake = true) {
+    void NoteContactWork(bool wake) override {
         contactWork_.store(true);
         if (wake) WakeSession();
     }
-    void NoteOutboxWork() {
+    void NoteOutboxWork() override {
         outboxWork_.store(true);
         WakeSession();
     }
@@ -464,8 +464,8 @@ class CAccount : public CAccountData {
     std::vector<RoomCommand> roomCommands_;
 };
 
-// A login from the network that may become a contact: not empty, not too long, no control
-// characters.
-bool IsUsableLogin(std::u16string_view login);
+// The live account a contact of the store belongs to (the store's contacts are all made by
+// accounts).
+CAccount& AccountOf(const CContact& contact);
 
 }  // namespace zul

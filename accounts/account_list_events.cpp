@@ -7,10 +7,10 @@
 
 #include "accounts/account.h"
 #include "accounts/session_events.h"
-#include "accounts/status.h"
 #include "platform/resources.h"
 #include "storage/contacts.h"
 #include "storage/history.h"
+#include "storage/status.h"
 
 namespace zul {
 namespace {

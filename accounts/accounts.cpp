@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
-#include "accounts/status.h"
 #include "platform/text.h"
 #include "storage/contacts.h"
 #include "storage/database.h"
 #include "storage/db_log.h"
+#include "storage/status.h"
 
 namespace zul {
 namespace {

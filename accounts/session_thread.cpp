@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "accounts/account.h"
-#include "accounts/status.h"
 #include "platform/keyring.h"
 #include "platform/power.h"
 #include "platform/resources.h"
@@ -15,6 +14,7 @@
 #include "platform/text.h"
 #include "platform/tick.h"
 #include "storage/contacts.h"
+#include "storage/status.h"
 
 namespace zul {
 namespace {

@@ -3,8 +3,8 @@
 # so a header of a higher layer cannot be found from a lower one and a wrong include fails to
 # build. Sources are listed here, not globbed: a new file is added on purpose.
 #
-#   platform  <- model (storage, accounts) <- protocol
-#   platform, model <- ui_framework <- ui_texts <- ui_notify <- ui_views
+#   platform <- storage <- accounts <- protocol
+#   platform, accounts <- ui_framework <- ui_texts <- ui_notify <- ui_views
 #                                      ui_texts <- ui_dialogs <- ui_views (the forms pages open)
 #   everything <- ui_shell <- the zul executable
 #
@@ -43,16 +43,7 @@ set(ZUL_PLATFORM_SOURCES
     platform/tls.h
     resources/core/builtin_strings.cpp
     resources/core/builtin_strings.h)
-set(ZUL_MODEL_SOURCES
-    accounts/account.cpp
-    accounts/account.h
-    accounts/account_list_events.cpp
-    accounts/session_events.h
-    accounts/accounts.cpp
-    accounts/accounts.h
-    accounts/session_thread.cpp
-    accounts/status.cpp
-    accounts/status.h
+set(ZUL_STORAGE_SOURCES
     storage/account_data.cpp
     storage/account_data.h
     storage/change_feed.cpp
@@ -73,7 +64,17 @@ set(ZUL_MODEL_SOURCES
     storage/rooms.cpp
     storage/rooms.h
     storage/sqlite_wrapper.cpp
-    storage/sqlite_wrapper.h)
+    storage/sqlite_wrapper.h
+    storage/status.cpp
+    storage/status.h)
+set(ZUL_ACCOUNTS_SOURCES
+    accounts/account.cpp
+    accounts/account.h
+    accounts/account_list_events.cpp
+    accounts/session_events.h
+    accounts/accounts.cpp
+    accounts/accounts.h
+    accounts/session_thread.cpp)
 set(ZUL_PROTOCOL_SOURCES
     protocol/oscar.cpp
     protocol/oscar.h
@@ -263,9 +264,10 @@ function(zul_core_layers version_text)
     zul_layer(zul_platform FOLDERS platform resources/core SOURCES ${ZUL_PLATFORM_SOURCES}
               LINKS OpenSSL::SSL OpenSSL::Crypto PkgConfig::SECRET Threads::Threads)
     target_compile_definitions(zul_platform PUBLIC ZUL_VERSION_TEXT="${version_text}")
-    zul_layer(zul_model FOLDERS storage accounts SOURCES ${ZUL_MODEL_SOURCES}
+    zul_layer(zul_storage FOLDERS storage SOURCES ${ZUL_STORAGE_SOURCES}
               LINKS zul_platform SQLite::SQLite3)
-    zul_layer(zul_protocol FOLDERS protocol SOURCES ${ZUL_PROTOCOL_SOURCES} LINKS zul_model)
+    zul_layer(zul_accounts FOLDERS accounts SOURCES ${ZUL_ACCOUNTS_SOURCES} LINKS zul_storage)
+    zul_layer(zul_protocol FOLDERS protocol SOURCES ${ZUL_PROTOCOL_SOURCES} LINKS zul_accounts)
     add_library(zul_core INTERFACE)
     target_link_libraries(zul_core INTERFACE zul_protocol)
 endfunction()
@@ -276,7 +278,7 @@ function(zul_ui_layers)
     zul_layer(zul_ui_framework FOLDERS ui/framework SOURCES ${ZUL_UI_FRAMEWORK_SOURCES}
               LINKS zul_platform ${qt})
     zul_layer(zul_ui_texts FOLDERS ui/texts SOURCES ${ZUL_UI_TEXTS_SOURCES}
-              LINKS zul_ui_framework zul_model Qt6::Svg)
+              LINKS zul_ui_framework zul_accounts Qt6::Svg)
     zul_layer(zul_ui_notify FOLDERS ui/notify SOURCES ${ZUL_UI_NOTIFY_SOURCES}
               LINKS zul_ui_texts Qt6::DBus Qt6::Multimedia)
     zul_layer(zul_ui_dialogs FOLDERS ui/dialogs SOURCES ${ZUL_UI_DIALOGS_SOURCES}

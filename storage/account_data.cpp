@@ -4,12 +4,12 @@
 #include <new>
 #include <utility>
 
-#include "accounts/status.h"
 #include "platform/error.h"
 #include "platform/text.h"
 #include "platform/tick.h"
 #include "storage/database.h"
 #include "storage/db_log.h"
+#include "storage/status.h"
 
 namespace zul {
 

@@ -160,7 +160,21 @@ class CAccountData {
     std::vector<uint8_t> ownerAvatar_;
 };
 
+class CContacts;
 class CDatabase;
+
+// An account as the store sees it: its row, the store that holds its contacts, whether they
+// are loaded, and the marks that tell its session of work (a contact's request, a message in
+// the outbox). The live account implements it; storage knows nothing more of accounts.
+class CStoreAccount : public CAccountData {
+  public:
+    explicit CStoreAccount(const CAccountData& data) : CAccountData(data) {}
+    virtual CContacts& Contacts() = 0;
+    virtual bool Loaded() const = 0;
+    // Any thread; never waits. `wake`: the session runs its pass now (what the user asked).
+    virtual void NoteContactWork(bool wake) = 0;
+    virtual void NoteOutboxWork() = 0;
+};
 
 // The account rows of the profile (with the settings kept in their side tables), each handed
 // to `take` in the order SQLite returns them, under the profile's lock; `take` answers false

@@ -3,31 +3,40 @@
 #include <new>
 #include <utility>
 
-#include "accounts/account.h"
-#include "accounts/status.h"
 #include "platform/error.h"
 #include "platform/text.h"
 #include "platform/tick.h"
+#include "storage/account_data.h"
 #include "storage/contacts.h"
 #include "storage/database.h"
 #include "storage/db_log.h"
 #include "storage/history.h"
+#include "storage/status.h"
 
 namespace zul {
 namespace {
 
-CAccount& RequireAccount(CAccount* account) {
+CStoreAccount& RequireAccount(CStoreAccount* account) {
     if (!account) throw CError(u"Fatal error: No account fetched", errcode::kNoMemory);
     return *account;
 }
 
 }  // namespace
 
+bool IsUsableLogin(std::u16string_view login) {
+    // Logins come from the network: an empty one, one beyond what any server gives out, or
+    // one holding control characters (a NUL first among them) never becomes a contact.
+    constexpr size_t kMaxLogin = 97;
+    if (login.empty() || login.size() > kMaxLogin) return false;
+    return std::none_of(login.begin(), login.end(),
+                        [](char16_t c) { return c < 0x20 || c == 0x7F; });
+}
+
 bool IsComingOnlineStatus(int32_t status) {
     return status == kStatusAvailable || status == kStatusFreeForChat || status == kStatusAtHome;
 }
 
-CContact::CContact(CAccount* account, const ContactFields& fields)
+CContact::CContact(CStoreAccount* account, const ContactFields& fields)
     : account_(RequireAccount(account)),
       localID_(fields.localID),
       srvID_(fields.srvID),
@@ -129,16 +138,16 @@ void CContact::MarkNeedsDetails() {
 
 void CContact::MarkPendingAction() {
     pendingAction_.store(true);
-    account_.NoteContactWork();
+    account_.NoteContactWork(true);
 }
 
 void CContact::SetOwnTyping(int state) {
-    if (ownTypingWanted_.exchange(state) != state) account_.NoteContactWork();
+    if (ownTypingWanted_.exchange(state) != state) account_.NoteContactWork(true);
 }
 
 void CContact::RequestAuthAnswer(bool grant) {
     authAnswer_.store(grant ? 1 : 0);
-    account_.NoteContactWork();
+    account_.NoteContactWork(true);
 }
 
 void CContact::RequestAuthorisationAgain(const std::u16string& reason) {
@@ -146,7 +155,7 @@ void CContact::RequestAuthorisationAgain(const std::u16string& reason) {
         std::lock_guard lock(renameMutex_);
         authRequest_ = reason;
     }
-    account_.NoteContactWork();
+    account_.NoteContactWork(true);
 }
 
 std::optional<std::u16string> CContact::TakeAuthorisationRequest() {
@@ -159,7 +168,7 @@ void CContact::RequestMove(const std::u16string& group) {
         std::lock_guard lock(renameMutex_);
         moveRequest_ = group;
     }
-    account_.NoteContactWork();
+    account_.NoteContactWork(true);
 }
 
 std::optional<std::u16string> CContact::TakeMoveRequest() {
@@ -172,7 +181,7 @@ void CContact::RequestRename(const std::u16string& nickname) {
         std::lock_guard lock(renameMutex_);
         renameRequest_ = nickname;
     }
-    account_.NoteContactWork();
+    account_.NoteContactWork(true);
 }
 
 std::optional<std::u16string> CContact::TakeRenameRequest() {

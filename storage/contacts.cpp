@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <utility>
 
-#include "accounts/account.h"
-#include "accounts/status.h"
 #include "platform/text.h"
 #include "platform/tick.h"
+#include "storage/account_data.h"
 #include "storage/database.h"
 #include "storage/db_log.h"
 #include "storage/history.h"
+#include "storage/status.h"
 
 namespace zul {
 
@@ -38,7 +38,7 @@ void CContacts::RedrawContact(CContact* contact) {
     if (IContactsView* view = View()) view->RedrawContact(contact);
 }
 
-std::vector<ContactPtr> CContacts::ContactsOf(const CAccount* account) const {
+std::vector<ContactPtr> CContacts::ContactsOf(const CStoreAccount* account) const {
     std::lock_guard lock(mutex_);
     std::vector<ContactPtr> result;
     for (const ContactPtr& c : contacts_) {
@@ -71,7 +71,7 @@ CContacts::ListSnapshot CContacts::Snapshot() const {
     return snapshot;
 }
 
-ContactPtr CContacts::AddContact(CAccount* account, const ContactFields& fields, bool save,
+ContactPtr CContacts::AddContact(CStoreAccount* account, const ContactFields& fields, bool save,
                                  bool redraw) {
     // The database lock first: the new contact reads its history counters, and additions
     // drawing new identifiers are serialised by it.
@@ -99,8 +99,8 @@ ContactPtr CContacts::AddContact(CAccount* account, const ContactFields& fields,
     return contact;
 }
 
-ContactPtr CContacts::AddNewContact(CAccount* account, ContactFields fields, bool save, bool redraw,
-                                    const std::unordered_set<int32_t>* storedIDs) {
+ContactPtr CContacts::AddNewContact(CStoreAccount* account, ContactFields fields, bool save,
+                                    bool redraw, const std::unordered_set<int32_t>* storedIDs) {
     std::lock_guard dbLock(Db().Mutex());
     fields.localID = NewLocalID(storedIDs);
     if (storedIDs != nullptr && fields.counts.unread < 0) {
@@ -109,7 +109,7 @@ ContactPtr CContacts::AddNewContact(CAccount* account, ContactFields fields, boo
     return AddContact(account, fields, save, redraw);
 }
 
-ContactPtr CContacts::AddNewLocalContact(CAccount* account, ContactFields fields, bool save,
+ContactPtr CContacts::AddNewLocalContact(CStoreAccount* account, ContactFields fields, bool save,
                                          bool redraw) {
     std::lock_guard dbLock(Db().Mutex());
     fields.srvID = NewSrvID();
@@ -207,7 +207,7 @@ size_t CContacts::LoginKeyHash::operator()(const LoginKey& key) const {
     return text ^ (std::hash<const void*>()(key.account) * 0x9E3779B97F4A7C15ull);
 }
 
-CContacts::LoginKey CContacts::KeyOf(const CAccount* account, std::u16string_view login) {
+CContacts::LoginKey CContacts::KeyOf(const CStoreAccount* account, std::u16string_view login) {
     return LoginKey{account, zul::LoginKey(login)};
 }
 
@@ -280,7 +280,7 @@ void CContacts::RekeyContact(CContact* contact, const std::u16string& oldLogin) 
     target.insert(before, std::move(moved));
 }
 
-ContactPtr CContacts::FindContact(const CAccount* account, std::u16string_view login) const {
+ContactPtr CContacts::FindContact(const CStoreAccount* account, std::u16string_view login) const {
     const LoginKey key = KeyOf(account, login);
     std::lock_guard lock(mutex_);
     auto it = byLogin_.find(key);
@@ -288,14 +288,14 @@ ContactPtr CContacts::FindContact(const CAccount* account, std::u16string_view l
     return it->second.front();
 }
 
-bool CContacts::SetPictureByLogin(const CAccount* account, std::u16string_view login,
+bool CContacts::SetPictureByLogin(const CStoreAccount* account, std::u16string_view login,
                                   const uint8_t* bytes, size_t length) {
     ContactPtr contact = FindContact(account, login);
     if (!contact) return false;
     return contact->SetPicture(bytes, length, true);
 }
 
-int CContacts::CountContacts(const CAccount* account, int* online) const {
+int CContacts::CountContacts(const CStoreAccount* account, int* online) const {
     std::lock_guard lock(mutex_);
     int total = 0, notOffline = 0;
     for (const ContactPtr& c : contacts_) {
@@ -307,7 +307,7 @@ int CContacts::CountContacts(const CAccount* account, int* online) const {
     return total;
 }
 
-bool CContacts::LoadFormattedNames(const CAccount* account) {
+bool CContacts::LoadFormattedNames(const CStoreAccount* account) {
     std::unordered_map<int32_t, std::u16string> names;
     const bool read = DbWork(u"CContacts::LoadFormattedNames(): ", [&] {
         std::lock_guard dbLock(Db().Mutex());
@@ -329,16 +329,16 @@ bool CContacts::LoadFormattedNames(const CAccount* account) {
     return read;
 }
 
-void CContacts::SetAccountOffline(const CAccount* account) {
+void CContacts::SetAccountOffline(const CStoreAccount* account) {
     for (const ContactPtr& c : ContactsOf(account)) {
         c->SetStatus(kStatusOffline, std::u16string(), kMoodNone, true, false);
     }
     Rebuild();
 }
 
-bool CContacts::UpdatePresence(const CAccount* account, std::u16string_view login, int32_t status,
-                               bool textChanged, const std::u16string& text, int32_t mood,
-                               bool quiet) {
+bool CContacts::UpdatePresence(const CStoreAccount* account, std::u16string_view login,
+                               int32_t status, bool textChanged, const std::u16string& text,
+                               int32_t mood, bool quiet) {
     ContactPtr contact = FindContact(account, login);
     if (!contact) return false;
     return UpdatePresence(*contact, status, textChanged, text, mood, quiet);
@@ -353,7 +353,7 @@ bool CContacts::UpdatePresence(CContact& contact, int32_t status, bool textChang
     return changed;
 }
 
-bool CContacts::SetTyping(const CAccount* account, std::u16string_view login, bool typing) {
+bool CContacts::SetTyping(const CStoreAccount* account, std::u16string_view login, bool typing) {
     ContactPtr contact = FindContact(account, login);
     if (!contact) return false;
     contact->SetTyping(typing);
@@ -553,7 +553,7 @@ std::unordered_set<int32_t> CContacts::dbLocalIDs() const {
     return ids;
 }
 
-bool CContacts::dbCleanGroups(CAccount* account) {
+bool CContacts::dbCleanGroups(CStoreAccount* account) {
     if (!account || !account->Loaded()) return true;
     CDatabase& db = Db();
     std::lock_guard dbLock(db.Mutex());

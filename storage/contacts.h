@@ -29,7 +29,7 @@
 
 namespace zul {
 
-class CAccount;
+class CStoreAccount;
 class CHistory;
 class CContact;
 class CContacts;
@@ -60,6 +60,10 @@ class IContactsView {
     virtual void ItemRemoved(const CContactListItem* item) = 0;
 };
 
+// A login from the network that may become a contact: not empty, not too long, no control
+// characters.
+bool IsUsableLogin(std::u16string_view login);
+
 // Status codes that mark a contact as just come online.
 bool IsComingOnlineStatus(int32_t status);
 
@@ -88,14 +92,14 @@ class CContact : public CContactListItem {
 
     // A null account raises CError "Fatal error: No account fetched". A contact that is not on
     // the server has GroupID 0 whatever is given.
-    CContact(CAccount* account, const ContactFields& fields);
+    CContact(CStoreAccount* account, const ContactFields& fields);
     ~CContact() override;
     CContact(const CContact&) = delete;
     CContact& operator=(const CContact&) = delete;
 
     int Kind() const override { return kItemKind; }
 
-    CAccount& Account() const { return account_; }
+    CStoreAccount& Account() const { return account_; }
     int32_t AccountID() const;
     CHistory& History() const { return *history_; }
 
@@ -246,7 +250,7 @@ class CContact : public CContactListItem {
     void RecomputeIcon();
     void ClearMarks();
 
-    CAccount& account_;
+    CStoreAccount& account_;
     const int32_t localID_;
     std::atomic<uint16_t> srvID_;
     std::atomic<uint16_t> groupID_;
@@ -363,7 +367,7 @@ class CContacts {
     const std::vector<std::unique_ptr<CGroup>>& GroupList() const { return groups_; }
     const std::vector<std::unique_ptr<CGroup>>& VirtualGroupList() const { return virtualGroups_; }
     // Snapshot of the contacts of one account (all accounts for null), in store order.
-    std::vector<ContactPtr> ContactsOf(const CAccount* account) const;
+    std::vector<ContactPtr> ContactsOf(const CStoreAccount* account) const;
 
     // Copies taken under the store lock, for readers that must not walk the store themselves
     // (the window's). A group as it was when copied; a virtual group has account and group id 0.
@@ -385,16 +389,18 @@ class CContacts {
     // Makes a contact and appends it. With `save` its row is written; a contact whose row
     // cannot be written is dropped again (null is returned), so no history is ever stored for
     // a contact the profile does not know. May raise CError (see CContact).
-    ContactPtr AddContact(CAccount* account, const ContactFields& fields, bool save, bool redraw);
+    ContactPtr AddContact(CStoreAccount* account, const ContactFields& fields, bool save,
+                          bool redraw);
     // As AddContact with a new LocalID (contacts from the server list). `storedIDs`, when
     // given, are the LocalIDs of every contact row of the profile (dbLocalIDs, read once for
     // many additions): the new id is none of them either, so no History row can have it (rows
     // go with their contact's row) and the contact starts with counts of an empty history,
     // asking the profile nothing now, nor the window thread later.
-    ContactPtr AddNewContact(CAccount* account, ContactFields fields, bool save, bool redraw,
+    ContactPtr AddNewContact(CStoreAccount* account, ContactFields fields, bool save, bool redraw,
                              const std::unordered_set<int32_t>* storedIDs = nullptr);
     // A contact outside the server list: new LocalID and SrvID, GroupID 0, not on the server.
-    ContactPtr AddNewLocalContact(CAccount* account, ContactFields fields, bool save, bool redraw);
+    ContactPtr AddNewLocalContact(CStoreAccount* account, ContactFields fields, bool save,
+                                  bool redraw);
 
     // Appends the group, re-sorts the groups and makes sure a virtual group of its name exists.
     CGroup* AddGroup(std::unique_ptr<CGroup> group, bool redraw);
@@ -402,25 +408,25 @@ class CContacts {
     CGroup* FindGroup(int32_t accountID, uint16_t groupID) const;
     CGroup* FindVirtualGroup(std::u16string_view name) const;
     // The first contact of that account whose login equals the given one.
-    ContactPtr FindContact(const CAccount* account, std::u16string_view login) const;
+    ContactPtr FindContact(const CStoreAccount* account, std::u16string_view login) const;
 
     // Sets the picture with saving; false when the contact is unknown or nothing changed.
-    bool SetPictureByLogin(const CAccount* account, std::u16string_view login, const uint8_t* bytes,
-                           size_t length);
+    bool SetPictureByLogin(const CStoreAccount* account, std::u16string_view login,
+                           const uint8_t* bytes, size_t length);
     // Number of the account's contacts; `online` receives how many are not offline.
-    int CountContacts(const CAccount* account, int* online) const;
+    int CountContacts(const CStoreAccount* account, int* online) const;
     // The formatted names the profile keeps for the account's contacts in memory.
-    bool LoadFormattedNames(const CAccount* account);
+    bool LoadFormattedNames(const CStoreAccount* account);
     // Every contact of the account goes offline with an empty text; the list is rebuilt.
-    void SetAccountOffline(const CAccount* account);
+    void SetAccountOffline(const CStoreAccount* account);
     // A presence notice. The stored text stays unless `textChanged`. True when it changed.
-    bool UpdatePresence(const CAccount* account, std::u16string_view login, int32_t status,
+    bool UpdatePresence(const CStoreAccount* account, std::u16string_view login, int32_t status,
                         bool textChanged, const std::u16string& text, int32_t mood, bool quiet);
     // The same for a contact already found.
     bool UpdatePresence(CContact& contact, int32_t status, bool textChanged,
                         const std::u16string& text, int32_t mood, bool quiet);
     // A typing notice; unknown logins are ignored. True when the contact is known.
-    bool SetTyping(const CAccount* account, std::u16string_view login, bool typing);
+    bool SetTyping(const CStoreAccount* account, std::u16string_view login, bool typing);
 
     // A group item of the server list: renames a known group (carrying its contacts along) or
     // makes and saves a new one.
@@ -463,11 +469,11 @@ class CContacts {
     // (without redrawing). False on a database error (logged); what was added stays, and the
     // caller removes the account's part of the store again.
     bool dbLoadGroupsOf(int32_t accountID);
-    bool dbLoadContactsOf(CAccount* account);
+    bool dbLoadContactsOf(CStoreAccount* account);
     // The LocalIDs of every contact row of the profile, of every account.
     std::unordered_set<int32_t> dbLocalIDs() const;
     // Deletes the group rows of a loaded account that are no longer held in memory.
-    bool dbCleanGroups(CAccount* account);
+    bool dbCleanGroups(CStoreAccount* account);
 
     // Ages the marks of every contact; true when any mark was active.
     bool Tick();
@@ -486,14 +492,14 @@ class CContacts {
     // The index of FindContact: contacts by account and folded login, each entry in store
     // order. Kept in step with contacts_ and with the contacts' logins; guarded by mutex_.
     struct LoginKey {
-        const CAccount* account;
+        const CStoreAccount* account;
         std::u16string folded;
         bool operator==(const LoginKey& other) const = default;
     };
     struct LoginKeyHash {
         size_t operator()(const LoginKey& key) const;
     };
-    static LoginKey KeyOf(const CAccount* account, std::u16string_view login);
+    static LoginKey KeyOf(const CStoreAccount* account, std::u16string_view login);
     void IndexContact(const ContactPtr& contact);
     void UnindexContact(const CContact* contact);
     // A contact's login changed from `oldLogin`; called with the store lock held.

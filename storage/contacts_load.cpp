@@ -8,8 +8,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "accounts/account.h"
 #include "platform/error.h"
+#include "storage/account_data.h"
 #include "storage/contacts.h"
 #include "storage/database.h"
 #include "storage/db_log.h"
@@ -37,7 +37,7 @@ bool CContacts::dbLoadGroupsOf(int32_t accountID) {
     });
 }
 
-bool CContacts::dbLoadContactsOf(CAccount* account) {
+bool CContacts::dbLoadContactsOf(CStoreAccount* account) {
     // The counts of each contact's history come with it: the unread messages in one walk of
     // their own index, the others from the contact's HistoryTotals row, which the profile drops
     // whenever that history changes. A contact without a row has its newest event's number

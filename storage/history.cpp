@@ -4,15 +4,16 @@
 #include <limits>
 #include <stdexcept>
 #include <unordered_set>
+#include <utility>
 
-#include "accounts/account.h"
-#include "accounts/status.h"
 #include "platform/error.h"
+#include "storage/account_data.h"
 #include "storage/change_feed.h"
 #include "storage/contacts.h"
 #include "storage/database.h"
 #include "storage/db_log.h"
 #include "storage/options.h"
+#include "storage/status.h"
 
 namespace zul {
 namespace {
@@ -82,7 +83,7 @@ void IncrementKnown(std::atomic<int32_t>& counter) {
 
 }  // namespace
 
-CHistory::CHistory(CAccount* account, CContact* contact, HistoryCounts counts)
+CHistory::CHistory(CStoreAccount* account, CContact* contact, HistoryCounts counts)
     : account_(RequireObject(account, u"Fatal error: No account fetched")),
       contact_(RequireObject(contact, u"Fatal error: No contact fetched")),
       eventCount_(counts.events),
@@ -520,7 +521,7 @@ void CHistory::PendingRead() {
     ApplyUndeliveredRule();
 }
 
-void CHistory::dbLoadPending(CAccount& account, std::span<CHistory* const> histories) {
+void CHistory::dbLoadPending(CStoreAccount& account, std::span<CHistory* const> histories) {
     // Below this many, a query each (by the contact's index) costs less than one that reads
     // the messages of the whole account.
     constexpr size_t kLoadedApart = 16;

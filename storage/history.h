@@ -22,7 +22,7 @@
 
 namespace zul {
 
-class CAccount;
+class CStoreAccount;
 class CContact;
 class CHistoryEvent;
 class CppSQLite3Command;
@@ -123,11 +123,11 @@ class CHistoryEvent {
     static constexpr int kItemKind = 4;
 
     // A missing account or contact raises CFatalError.
-    CHistoryEvent(CAccount* account, CContact* contact, EventFields fields);
+    CHistoryEvent(CStoreAccount* account, CContact* contact, EventFields fields);
     CHistoryEvent(const CHistoryEvent&) = delete;
     CHistoryEvent& operator=(const CHistoryEvent&) = delete;
 
-    CAccount& Account() const { return account_; }
+    CStoreAccount& Account() const { return account_; }
     CContact& Contact() const { return contact_; }
 
     int32_t Number() const { return number_; }
@@ -175,7 +175,7 @@ class CHistoryEvent {
     void RecomputeIcon();
     void RecomputeTimeTexts() const;
 
-    CAccount& account_;
+    CStoreAccount& account_;
     CContact& contact_;
     const int32_t number_;
     const int32_t status_;
@@ -209,12 +209,12 @@ class CHistory {
   public:
     // A missing account or contact raises CError. An unread count not given is read here; the
     // message and event counts not given are counted on first use.
-    CHistory(CAccount* account, CContact* contact, HistoryCounts counts = {});
+    CHistory(CStoreAccount* account, CContact* contact, HistoryCounts counts = {});
     ~CHistory();
     CHistory(const CHistory&) = delete;
     CHistory& operator=(const CHistory&) = delete;
 
-    CAccount& Account() const { return account_; }
+    CStoreAccount& Account() const { return account_; }
     CContact& Contact() const { return contact_; }
 
     // ---- What a chat page of this history is told ------------------------------------------
@@ -260,7 +260,7 @@ class CHistory {
     // The outgoing messages not yet delivered of many histories of one account, for those
     // that have not loaded them (nor every message): a sign-on's thousands of contacts cost
     // one query, not one each. A few are loaded each on its own.
-    static void dbLoadPending(CAccount& account, std::span<CHistory* const> histories);
+    static void dbLoadPending(CStoreAccount& account, std::span<CHistory* const> histories);
 
     // ---- The window: the newest events of the history, as far back as the chat page has
     // read (by number, from the history's index). Every event of the kinds the page shows
@@ -358,7 +358,7 @@ class CHistory {
     // The shown kinds of the window: status changes too while they are shown.
     bool ShowsStatusChanges() const;
 
-    CAccount& account_;
+    CStoreAccount& account_;
     CContact& contact_;
     std::atomic<bool> attached_{false}, chatOpen_{false}, chatSeen_{false};
     std::mutex notesMutex_;  // a leaf lock: taken for the notes alone

@@ -1,13 +1,13 @@
 #include <mutex>
 
-#include "accounts/account.h"
-#include "accounts/status.h"
 #include "platform/local_time.h"
 #include "platform/text.h"
+#include "storage/account_data.h"
 #include "storage/contacts.h"
 #include "storage/database.h"
 #include "storage/db_log.h"
 #include "storage/history.h"
+#include "storage/status.h"
 
 namespace zul {
 namespace {
@@ -72,7 +72,7 @@ uint64_t DecodeEventTime(const uint8_t* bytes, int count) {
     return (static_cast<uint64_t>(high) << 32) | low;
 }
 
-CHistoryEvent::CHistoryEvent(CAccount* account, CContact* contact, EventFields f)
+CHistoryEvent::CHistoryEvent(CStoreAccount* account, CContact* contact, EventFields f)
     : account_(RequireFatal(account, u"Fatal error: No account fetched")),
       contact_(RequireFatal(contact, u"Fatal error: No contact fetched")),
       number_(f.number),

@@ -1,11 +1,11 @@
 #include "tools/demo_profile.h"
 
-#include "accounts/status.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "storage/account_data.h"
 #include "storage/database.h"
 #include "storage/options.h"
+#include "storage/status.h"
 
 namespace zul::demo {
 

@@ -8,8 +8,8 @@
 #include <optional>
 #include <utility>
 
-#include "accounts/status.h"
 #include "platform/text.h"
+#include "storage/status.h"
 #include "support/presence_notice.h"
 #include "support/signon_script.h"
 #include "tools/demo_pictures.h"

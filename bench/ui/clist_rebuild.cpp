@@ -5,8 +5,8 @@
 // the whole list.
 #include <algorithm>
 
-#include "accounts/status.h"
 #include "storage/options.h"
+#include "storage/status.h"
 #include "support/figures.h"
 #include "ui/drivers.h"
 #include "ui/ui_world.h"

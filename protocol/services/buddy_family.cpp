@@ -7,7 +7,6 @@
 #include <optional>
 #include <string>
 
-#include "accounts/status.h"
 #include "platform/log.h"
 #include "platform/power.h"
 #include "platform/text.h"
@@ -18,6 +17,7 @@
 #include "protocol/transport/packet.h"
 #include "storage/contacts.h"
 #include "storage/database.h"
+#include "storage/status.h"
 
 namespace zul {
 namespace {

@@ -3,7 +3,6 @@
 #include <optional>
 #include <string>
 
-#include "accounts/status.h"
 #include "platform/resources.h"
 #include "protocol/oscar.h"
 #include "protocol/services/families.h"
@@ -12,6 +11,7 @@
 #include "protocol/services/snac_ids.h"
 #include "protocol/transport/packet.h"
 #include "storage/contacts.h"
+#include "storage/status.h"
 
 namespace zul {
 

@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "accounts/status.h"
 #include "platform/resources.h"
 #include "platform/text.h"
 #include "platform/tick.h"
@@ -20,6 +19,7 @@
 #include "protocol/transport/avatar.h"
 #include "protocol/transport/packet.h"
 #include "storage/contacts.h"
+#include "storage/status.h"
 
 namespace zul {
 

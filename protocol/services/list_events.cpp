@@ -6,6 +6,7 @@
 
 #include "accounts/account.h"
 #include "platform/text.h"
+#include "storage/contacts.h"
 
 namespace zul {
 namespace {

@@ -6,7 +6,6 @@
 #include <string_view>
 #include <vector>
 
-#include "accounts/status.h"
 #include "platform/log.h"
 #include "platform/resources.h"
 #include "platform/text.h"
@@ -16,6 +15,7 @@
 #include "protocol/services/message_parse.h"
 #include "protocol/transport/packet.h"
 #include "storage/contacts.h"
+#include "storage/status.h"
 
 namespace zul {
 namespace {

@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "accounts/status.h"
 #include "platform/error.h"
 #include "platform/log.h"
 #include "platform/resources.h"
@@ -17,6 +16,7 @@
 #include "protocol/transport/packet.h"
 #include "storage/contacts.h"
 #include "storage/history.h"
+#include "storage/status.h"
 
 namespace zul {
 namespace {

@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
-#include "accounts/status.h"
 #include "platform/local_time.h"
 #include "platform/resources.h"
+#include "storage/status.h"
 
 namespace zul {
 namespace {

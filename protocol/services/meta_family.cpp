@@ -10,7 +10,6 @@
 #include <optional>
 #include <string>
 
-#include "accounts/status.h"
 #include "platform/local_time.h"
 #include "platform/log.h"
 #include "platform/resources.h"
@@ -20,6 +19,7 @@
 #include "protocol/services/message_parse.h"
 #include "protocol/transport/packet.h"
 #include "storage/contacts.h"
+#include "storage/status.h"
 
 namespace zul {
 namespace {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <vector>
 
-#include "accounts/status.h"
 #include "platform/error.h"
 #include "platform/resources.h"
 #include "platform/text.h"
@@ -14,6 +13,7 @@
 #include "protocol/services/server_list_item.h"
 #include "protocol/transport/packet.h"
 #include "storage/contacts.h"
+#include "storage/status.h"
 
 namespace zul {
 namespace {

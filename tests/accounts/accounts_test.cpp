@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "accounts/status.h"
 #include "platform/local_time.h"
 #include "platform/tick.h"
 #include "storage/contacts.h"
 #include "storage/history.h"
 #include "storage/options.h"
 #include "storage/profile_fixture.h"
+#include "storage/status.h"
 #include "support/session_harness.h"
 #include "support/test_account.h"
 

@@ -6,11 +6,11 @@
 #include <thread>
 
 #include "accounts/account.h"
-#include "accounts/status.h"
 #include "storage/contacts.h"
 #include "storage/history.h"
 #include "storage/options.h"
 #include "storage/profile_fixture.h"
+#include "storage/status.h"
 #include "support/test_account.h"
 
 namespace zul {

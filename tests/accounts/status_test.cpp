@@ -1,4 +1,4 @@
-#include "accounts/status.h"
+#include "storage/status.h"
 
 #include <gtest/gtest.h>
 

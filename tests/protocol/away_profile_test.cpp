@@ -7,12 +7,12 @@
 #include <thread>
 #include <vector>
 
-#include "accounts/status.h"
 #include "platform/text.h"
 #include "protocol/oscar.h"
 #include "protocol/transport/packet.h"
 #include "service_wire.h"
 #include "storage/contacts.h"
+#include "storage/status.h"
 #include "support/session_harness.h"
 
 namespace zul {

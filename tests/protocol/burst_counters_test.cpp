@@ -2,8 +2,8 @@
 // stored row still holds exactly what the account counted.
 #include <gtest/gtest.h>
 
-#include "accounts/status.h"
 #include "protocol/service_wire.h"
+#include "storage/status.h"
 #include "support/session_harness.h"
 
 namespace zul {

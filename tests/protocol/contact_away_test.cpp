@@ -7,10 +7,10 @@
 #include <thread>
 #include <vector>
 
-#include "accounts/status.h"
 #include "platform/text.h"
 #include "protocol/oscar.h"
 #include "storage/contacts.h"
+#include "storage/status.h"
 #include "support/presence_notice.h"
 #include "support/session_harness.h"
 

@@ -3,7 +3,6 @@
 // with its refusal and with a server that never answers.
 #include <gtest/gtest.h>
 
-#include "accounts/status.h"
 #include "platform/text.h"
 #include "protocol/oscar.h"
 #include "protocol/services/families.h"
@@ -12,6 +11,7 @@
 #include "protocol/services/server_list_item.h"
 #include "service_wire.h"
 #include "storage/contacts.h"
+#include "storage/status.h"
 #include "support/session_harness.h"
 
 namespace zul {

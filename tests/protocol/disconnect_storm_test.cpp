@@ -25,7 +25,6 @@
 #include <thread>
 #include <vector>
 
-#include "accounts/status.h"
 #include "platform/socket.h"
 #include "platform/text.h"
 #include "platform/tick.h"
@@ -37,6 +36,7 @@
 #include "storage/database.h"
 #include "storage/history.h"
 #include "storage/options.h"
+#include "storage/status.h"
 #include "support/presence_notice.h"
 #include "support/session_harness.h"
 #include "support/test_env.h"

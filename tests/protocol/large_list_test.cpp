@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "accounts/status.h"
 #include "platform/text.h"
 #include "service_wire.h"
 #include "storage/contacts.h"
 #include "storage/database.h"
 #include "storage/history.h"
+#include "storage/status.h"
 #include "support/session_harness.h"
 
 namespace zul {

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <random>
 
-#include "accounts/status.h"
 #include "platform/text.h"
 #include "platform/tick.h"
 #include "protocol/oscar.h"
@@ -15,6 +14,7 @@
 #include "service_wire.h"
 #include "storage/contacts.h"
 #include "storage/history.h"
+#include "storage/status.h"
 #include "support/session_harness.h"
 
 namespace zul {

@@ -14,7 +14,6 @@
 #include <thread>
 #include <utility>
 
-#include "accounts/status.h"
 #include "platform/local_time.h"
 #include "platform/text.h"
 #include "platform/tick.h"
@@ -24,6 +23,7 @@
 #include "service_wire.h"
 #include "storage/contacts.h"
 #include "storage/history.h"
+#include "storage/status.h"
 #include "support/session_harness.h"
 
 namespace zul {

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <ctime>
 
-#include "accounts/status.h"
 #include "platform/power.h"
 #include "platform/text.h"
 #include "platform/tick.h"
@@ -14,6 +13,7 @@
 #include "storage/contacts.h"
 #include "storage/database.h"
 #include "storage/history.h"
+#include "storage/status.h"
 #include "support/avatar_server.h"
 #include "support/presence_notice.h"
 #include "support/session_harness.h"

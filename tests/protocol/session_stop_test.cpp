@@ -8,11 +8,11 @@
 #include <cstdio>
 #include <functional>
 
-#include "accounts/status.h"
 #include "platform/text.h"
 #include "protocol/oscar.h"
 #include "protocol/service_wire.h"
 #include "protocol/transport/packet.h"
+#include "storage/status.h"
 #include "support/session_harness.h"
 #include "support/signon_script.h"
 #include "support/test_env.h"

@@ -11,7 +11,6 @@
 #include <tuple>
 #include <vector>
 
-#include "accounts/status.h"
 #include "platform/local_time.h"
 #include "platform/resources.h"
 #include "platform/text.h"
@@ -23,6 +22,7 @@
 #include "protocol/transport/avatar.h"
 #include "protocol/transport/packet.h"
 #include "protocol/transport/session_tables.h"
+#include "storage/status.h"
 #include "support/avatar_server.h"
 #include "support/presence_notice.h"
 #include "support/signon_script.h"

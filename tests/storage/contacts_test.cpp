@@ -10,12 +10,12 @@
 #include <set>
 #include <thread>
 
-#include "accounts/status.h"
 #include "platform/error.h"
 #include "platform/text.h"
 #include "storage/history.h"
 #include "storage/options.h"
 #include "storage/profile_fixture.h"
+#include "storage/status.h"
 #include "support/test_account.h"
 
 namespace zul {

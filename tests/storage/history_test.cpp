@@ -9,13 +9,13 @@
 #include <stdexcept>
 #include <thread>
 
-#include "accounts/status.h"
 #include "platform/error.h"
 #include "platform/local_time.h"
 #include "storage/change_feed.h"
 #include "storage/contacts.h"
 #include "storage/options.h"
 #include "storage/profile_fixture.h"
+#include "storage/status.h"
 #include "support/test_account.h"
 
 namespace zul {

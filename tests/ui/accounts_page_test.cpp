@@ -22,13 +22,13 @@
 #include <thread>
 
 #include "accounts/accounts.h"
-#include "accounts/status.h"
 #include "platform/socket.h"
 #include "platform/text.h"
 #include "protocol/oscar.h"
 #include "storage/contacts.h"
 #include "storage/database.h"
 #include "storage/options.h"
+#include "storage/status.h"
 #include "support/test_env.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/framework/dpi.h"

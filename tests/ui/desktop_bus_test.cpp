@@ -17,9 +17,9 @@
 #include <QElapsedTimer>
 #include <QVariantMap>
 
-#include "accounts/status.h"
 #include "platform/paths.h"
 #include "storage/options.h"
+#include "storage/status.h"
 #include "support/session_harness.h"
 #include "support/test_env.h"
 #include "tests/protocol/service_wire.h"

@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "accounts/accounts.h"
-#include "accounts/status.h"
 #include "platform/local_time.h"
 #include "platform/text.h"
 #include "storage/contacts.h"
 #include "storage/database.h"
 #include "storage/history.h"
+#include "storage/status.h"
 #include "support/test_account.h"
 #include "support/test_env.h"
 #include "tests/ui/ui_test_support.h"

@@ -20,7 +20,6 @@
 #include <thread>
 #include <vector>
 
-#include "accounts/status.h"
 #include "platform/paths.h"
 #include "platform/resources.h"
 #include "platform/text.h"
@@ -31,6 +30,7 @@
 #include "storage/database.h"
 #include "storage/history.h"
 #include "storage/options.h"
+#include "storage/status.h"
 #include "tools/interop/arguments.h"
 #include "tools/interop/wire_tap.h"
 

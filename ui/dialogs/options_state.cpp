@@ -5,11 +5,11 @@
 #include <memory>
 
 #include "accounts/accounts.h"
-#include "accounts/status.h"
 #include "platform/text.h"
 #include "platform/tick.h"
 #include "storage/database.h"
 #include "storage/options.h"
+#include "storage/status.h"
 #include "ui/texts/language_list.h"
 
 namespace zul {

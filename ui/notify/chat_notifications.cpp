@@ -236,11 +236,11 @@ void ChatNotifications::OnActionInvoked(uint id, const QString& key) {
     Forget(id);
     Close(id);
     if (contact == nullptr || !contact->AuthAsked()) return;
-    // Sent by the account on its idle pass, as the contact list's answer is.
+    // Sent by the account on its idle pass (which the answer wakes), as the contact list's
+    // answer is.
     contact->RequestAuthAnswer(key == QLatin1String(kGrantKey));
     contact->SetAuthAsked(false);
     contact->Redraw();
-    contact->Account().WakeSession();
 }
 
 void ChatNotifications::OnReplied(uint id, const QString& text) {

@@ -9,7 +9,7 @@
 #include <algorithm>
 
 #include "accounts/account.h"
-#include "accounts/status.h"
+#include "storage/status.h"
 #include "ui/shell/platform_services.h"
 
 namespace zul {

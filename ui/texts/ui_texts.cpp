@@ -4,7 +4,7 @@
 #include <QMenu>
 #include <map>
 
-#include "accounts/status.h"
+#include "storage/status.h"
 #include "ui/texts/language_module.h"
 
 namespace zul {

@@ -9,11 +9,11 @@
 #include <algorithm>
 
 #include "accounts/accounts.h"
-#include "accounts/status.h"
 #include "platform/resources.h"
 #include "platform/text.h"
 #include "storage/contacts.h"
 #include "storage/options.h"
+#include "storage/status.h"
 #include "ui/framework/dpi.h"
 #include "ui/framework/drawing.h"
 #include "ui/framework/main_window.h"

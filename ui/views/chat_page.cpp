@@ -12,11 +12,11 @@
 #include <unordered_set>
 
 #include "accounts/account.h"
-#include "accounts/status.h"
 #include "platform/local_time.h"
 #include "storage/change_feed.h"
 #include "storage/database.h"
 #include "storage/options.h"
+#include "storage/status.h"
 #include "ui/framework/dpi.h"
 #include "ui/framework/drawing.h"
 #include "ui/framework/main_window.h"

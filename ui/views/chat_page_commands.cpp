@@ -8,9 +8,9 @@
 #include <unordered_set>
 
 #include "accounts/account.h"
-#include "accounts/status.h"
 #include "platform/tick.h"
 #include "storage/options.h"
+#include "storage/status.h"
 #include "ui/framework/dpi.h"
 #include "ui/framework/drawing.h"
 #include "ui/framework/main_window.h"

@@ -7,11 +7,11 @@
 #include <set>
 
 #include "accounts/accounts.h"
-#include "accounts/status.h"
 #include "platform/text.h"
 #include "storage/database.h"
 #include "storage/history.h"
 #include "storage/options.h"
+#include "storage/status.h"
 #include "ui/dialogs/add_contact_sheet.h"
 #include "ui/framework/dpi.h"
 #include "ui/framework/drawing.h"
@@ -203,7 +203,7 @@ bool ContactListPage::FillContextMenu(QMenu& menu) {
         menu.addSeparator();
     }
     FillMenu(menu, *popup);
-    const CAccount& account = row->Shared()->Account();
+    const CAccount& account = AccountOf(*row->Shared());
     if (account.EffectiveType() == acctype::kAim && account.Status() != kStatusOffline) {
         menu.addSeparator();
         AddMenuCommand(menu, ResText(kTextWarn), clistcmd::kWarn);
@@ -262,7 +262,7 @@ void ContactListPage::ContextCommand(int id) {
             break;
         case clistcmd::kWarn:
         case clistcmd::kWarnAnonymously:
-            contact->Account().WarnContact(contact.get(), id == clistcmd::kWarnAnonymously);
+            AccountOf(*contact).WarnContact(contact.get(), id == clistcmd::kWarnAnonymously);
             break;
         case clistcmd::kAskAuthorisationAgain:
             if (const std::optional<QString> reason =

@@ -8,8 +8,8 @@
 #include <utility>
 
 #include "accounts/account.h"
-#include "accounts/status.h"
 #include "platform/text.h"
+#include "storage/status.h"
 #include "ui/framework/dpi.h"
 #include "ui/framework/drawing.h"
 #include "ui/framework/main_window.h"
@@ -103,12 +103,12 @@ void ContactDetailsPage::AddedToHost() {
 }
 
 void ContactDetailsPage::Refresh() {
-    contact_->Account().RequestContactDetails(contact_->Login());
+    AccountOf(*contact_).RequestContactDetails(contact_->Login());
     MarkChanged();
 }
 
 void ContactDetailsPage::CollectFields() {
-    CAccount& account = contact_->Account();
+    CAccount& account = AccountOf(*contact_);
     const ContactDetails d = account.DetailsOf(contact_->Login());
     detailsVersion_ = account.DetailsVersion();
     std::vector<Field> fields;
@@ -156,7 +156,7 @@ void ContactDetailsPage::CollectFields() {
 
 bool ContactDetailsPage::ChangedSinceLastPaint() {
     const bool marked = ViewPage::ChangedSinceLastPaint();
-    const bool changed = contact_->Account().DetailsVersion() != detailsVersion_ ||
+    const bool changed = AccountOf(*contact_).DetailsVersion() != detailsVersion_ ||
                          contact_->PictureVersion() != pictureVersion_;
     if (!marked && !changed) return false;
     CollectFields();

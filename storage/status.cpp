@@ -1,4 +1,4 @@
-#include "accounts/status.h"
+#include "storage/status.h"
 
 #include <algorithm>
 #include <iterator>
