@@ -611,17 +611,18 @@ void CAccount::FlushOutbox() {
     if (Status() == kStatusOffline) return;
     std::lock_guard flushing(outboxMutex_);
     if (!outboxWork_.exchange(false)) return;
-    // Whatever ends the flush before the last message (a send refused for now, a stop)
-    // leaves the outbox marked for the next pass.
-    bool done = false;
-    bool awaiting = false;
+    // Whatever ends the flush early (a send refused for now, a stop, an error) leaves the
+    // outbox marked for the next pass, and so does a message that awaits the server's word:
+    // the undelivered rule gives it up in time.
+    bool markAgain = true;
     struct Remark {
         ~Remark() {
-            if (!done) account.outboxWork_.store(true);
+            if (again) account.outboxWork_.store(true);
         }
         CAccount& account;
-        const bool& done;
-    } remark{*this, done};
+        const bool& again;
+    } remark{*this, markAgain};
+    bool awaiting = false;
     SentBatch batch(*this);
     const std::vector<ContactPtr> mine = contacts_.ContactsOf(this);
     {
@@ -633,32 +634,21 @@ void CAccount::FlushOutbox() {
     }
     for (const ContactPtr& contact : mine) {
         if (StopRequested()) return;
-        CHistory& history = contact->History();
-        bool stopped = false;
-        const std::vector<EventPtr> pending = history.PendingOutgoing();
-        // A message that awaits the server's word keeps the outbox looked at: the undelivered
-        // rule gives it up in time.
-        if (!pending.empty()) awaiting = true;
-        for (const EventPtr& event : pending) {
-            if (!event->IsOutgoing() || !event->IsMessage() || event->Sent() != 0 ||
-                event->ErrorCode() != 0) {
-                continue;
-            }
+        for (const EventPtr& event : contact->History().PendingOutgoing()) {
+            if (!event->IsOutgoing() || !event->IsMessage() || event->ErrorCode() != 0) continue;
             // A message without text can never be sent; it must not hold up the others.
-            if (event->Message().empty()) continue;
-            if (!SendMessageEvent(event.get())) {
-                stopped = true;
-                break;
-            }
+            if (event->Sent() == 0 && event->Message().empty()) continue;
+            awaiting = true;
+            if (event->Sent() != 0) continue;
+            if (!SendMessageEvent(event.get())) return;
             event->SetEventTime(contacts_.Now());
             event->SetSent(1);
             batch.Add(event);
             event->Redraw();
         }
-        if (stopped) return;
         batch.SaveWhenDue();
     }
-    done = !awaiting;
+    markAgain = awaiting;
 }
 
 CAccount& AccountOf(const CContact& contact) {
